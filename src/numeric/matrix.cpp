@@ -1,0 +1,304 @@
+#include "numeric/matrix.h"
+
+#include <algorithm>
+#include <cmath>
+#include <cstdlib>
+#include <cstring>
+#include <vector>
+
+#include "numeric/bitmask.h"
+#include "platform/errors.h"
+#include "platform/messages.h"
+#include "platform/platform.h"
+
+void ReportPlaneAllocationFailure(const std::string& message, bool element) {
+  if (element) {
+    ShowMemoryStatus(message);
+  } else {
+    ShowMessage(message);
+  }
+  throw OutOfMemory();
+}
+
+void* AllocatePlaneBlock(uint64_t bytes) {
+  if (!MemoryAllows(bytes)) return nullptr;
+  // Aligned for vector loads; aligned_alloc wants a multiple of the alignment.
+  const uint64_t rounded = (bytes + 63) & ~uint64_t{63};
+  return std::aligned_alloc(64, static_cast<size_t>(rounded));
+}
+
+void FreePlaneBlock(void* block) { std::free(block); }
+
+namespace {
+size_t Count(const matrix& m) { return m.n > 0 ? static_cast<size_t>(m.n) : 0; }
+}  // namespace
+
+matrix& matrix::add(const matrix& y) {
+  const size_t count = Count(*this);
+  for (size_t i = 0; i < count; ++i) x[i] = static_cast<float>(double(x[i]) + double(y.x[i]));
+  return *this;
+}
+
+matrix& matrix::sub(const matrix& y) {
+  const size_t count = Count(*this);
+  for (size_t i = 0; i < count; ++i) x[i] = static_cast<float>(double(x[i]) - double(y.x[i]));
+  return *this;
+}
+
+matrix& matrix::mul(const matrix& y) {
+  const size_t count = Count(*this);
+  for (size_t i = 0; i < count; ++i) x[i] = static_cast<float>(double(x[i]) * double(y.x[i]));
+  return *this;
+}
+
+matrix& matrix::addscalar(float c) {
+  const size_t count = Count(*this);
+  for (size_t i = 0; i < count; ++i) x[i] = static_cast<float>(double(x[i]) + c);
+  return *this;
+}
+
+matrix& matrix::subscalar(float c) {
+  const size_t count = Count(*this);
+  for (size_t i = 0; i < count; ++i) x[i] = static_cast<float>(double(x[i]) - c);
+  return *this;
+}
+
+matrix& matrix::mulscalar(float c) {
+  const size_t count = Count(*this);
+  for (size_t i = 0; i < count; ++i) x[i] = static_cast<float>(double(c) * x[i]);
+  return *this;
+}
+
+matrix& matrix::fill(float c) {
+  std::fill(x, x + Count(*this), c);
+  return *this;
+}
+
+matrix& matrix::zero() { return fill(0.0f); }
+
+matrix& matrix::apply(double (*f)(double)) {
+  const size_t count = Count(*this);
+  for (size_t i = 0; i < count; ++i) x[i] = static_cast<float>(f(x[i]));
+  return *this;
+}
+
+matrix& matrix::scaleadd(float a, const matrix& y) {
+  const size_t count = Count(*this);
+  for (size_t i = 0; i < count; ++i) x[i] = static_cast<float>(double(a) * x[i] + y.x[i]);
+  return *this;
+}
+
+matrix& matrix::axpy(float a, const matrix& y) {
+  if (a == 0.0f) return *this;  // bit for bit unchanged, NaN and all
+  const size_t count = Count(*this);
+  for (size_t i = 0; i < count; ++i) x[i] = static_cast<float>(x[i] + double(a) * y.x[i]);
+  return *this;
+}
+
+matrix& matrix::blend(float t, const matrix& y, const bitmask* mask) {
+  const double keep = static_cast<float>(1.0f - t);
+  const size_t count = Count(*this);
+  if (mask && mask->present()) {
+    for (size_t i = 0; i < count; ++i) {
+      if (mask->getbit(static_cast<int>(i))) {
+        x[i] = static_cast<float>(double(t) * y.x[i] + keep * x[i]);
+      }
+    }
+  } else {
+    for (size_t i = 0; i < count; ++i) x[i] = static_cast<float>(double(t) * y.x[i] + keep * x[i]);
+  }
+  return *this;
+}
+
+namespace {
+inline double SignedPow(double v, double p) { return v < 0 ? -std::pow(-v, p) : std::pow(v, p); }
+bool PowerInRange(float p) { return p > 0.0f && p <= 16.0f; }
+}  // namespace
+
+matrix& matrix::signedpower(float p) {
+  if (!PowerInRange(p)) return *this;
+  const size_t count = Count(*this);
+  for (size_t i = 0; i < count; ++i) x[i] = static_cast<float>(SignedPow(x[i], p));
+  return *this;
+}
+
+matrix& matrix::addsignedpower(const matrix& y, float p) {
+  const size_t count = Count(*this);
+  if (PowerInRange(p)) {
+    for (size_t i = 0; i < count; ++i) x[i] = static_cast<float>(x[i] + SignedPow(y.x[i], p));
+  } else {
+    // The element of larger magnitude wins; ties keep this plane's.
+    for (size_t i = 0; i < count; ++i) {
+      if (std::fabs(y.x[i]) > std::fabs(x[i])) x[i] = y.x[i];
+    }
+  }
+  return *this;
+}
+
+matrix& matrix::ramp(float a, float b) {
+  double running = a;
+  const size_t count = Count(*this);
+  for (size_t i = 0; i < count; ++i) {
+    x[i] = static_cast<float>(running);
+    running += b;
+  }
+  return *this;
+}
+
+// The sums keep eight partial sums so that the additions do not wait on one another.
+double matrix::sum() const {
+  double s[8] = {};
+  const size_t count = Count(*this);
+  size_t i = 0;
+  for (; i + 8 <= count; i += 8) {
+    for (int k = 0; k < 8; ++k) s[k] += x[i + k];
+  }
+  for (; i < count; ++i) s[0] += x[i];
+  return ((s[0] + s[1]) + (s[2] + s[3])) + ((s[4] + s[5]) + (s[6] + s[7]));
+}
+
+double matrix::sumsq() const {
+  double s[8] = {};
+  const size_t count = Count(*this);
+  size_t i = 0;
+  for (; i + 8 <= count; i += 8) {
+    for (int k = 0; k < 8; ++k) s[k] += double(x[i + k]) * x[i + k];
+  }
+  for (; i < count; ++i) s[0] += double(x[i]) * x[i];
+  return ((s[0] + s[1]) + (s[2] + s[3])) + ((s[4] + s[5]) + (s[6] + s[7]));
+}
+
+double matrix::dot(const matrix& a, const matrix& b) {
+  if (a.n <= 0) return 0.0;
+  double s[8] = {};
+  const size_t count = Count(a);
+  size_t i = 0;
+  for (; i + 8 <= count; i += 8) {
+    for (int k = 0; k < 8; ++k) s[k] += double(a.x[i + k]) * b.x[i + k];
+  }
+  for (; i < count; ++i) s[0] += double(a.x[i]) * b.x[i];
+  return ((s[0] + s[1]) + (s[2] + s[3])) + ((s[4] + s[5]) + (s[6] + s[7]));
+}
+
+void matrix::minmax(float& lo, float& hi) const {
+  // Sixteen lanes of selects vectorise; a NaN element never wins a comparison.
+  float l[16], h[16];
+  for (int k = 0; k < 16; ++k) {
+    l[k] = 1e16f;
+    h[k] = -1e16f;
+  }
+  const size_t count = Count(*this);
+  size_t i = 0;
+  for (; i + 16 <= count; i += 16) {
+    for (int k = 0; k < 16; ++k) {
+      const float v = x[i + k];
+      l[k] = v < l[k] ? v : l[k];
+      h[k] = v > h[k] ? v : h[k];
+    }
+  }
+  for (; i < count; ++i) {
+    l[0] = x[i] < l[0] ? x[i] : l[0];
+    h[0] = x[i] > h[0] ? x[i] : h[0];
+  }
+  for (int k = 1; k < 16; ++k) {
+    l[0] = l[k] < l[0] ? l[k] : l[0];
+    h[0] = h[k] > h[0] ? h[k] : h[0];
+  }
+  lo = l[0];
+  hi = h[0];
+}
+
+matrix& matrix::getrow(const matrix& src, int r) {
+  assert(r >= 0 && r <= src.ny && int64_t(r) * src.nx + n <= src.n);
+  if (r < 0 || n <= 0) return *this;
+  const int64_t start = int64_t(r) * src.nx;
+  const int64_t avail = std::max<int64_t>(0, src.n - start);
+  const int64_t count = std::min<int64_t>(n, avail);
+  if (count > 0) std::memcpy(x, src.x + start, sizeof(float) * static_cast<size_t>(count));
+  return *this;
+}
+
+matrix& matrix::getcol(const matrix& src, int c) {
+  assert(c >= 0 && c < src.nx && n <= src.ny);
+  if (c < 0 || c >= src.nx) return *this;
+  const int count = std::min(n, src.ny);
+  for (int k = 0; k < count; ++k) x[k] = src.z[k][c];
+  return *this;
+}
+
+matrix& matrix::pastecentre(const matrix& small) {
+  const int ox = (nx - small.nx) / 2, oy = (ny - small.ny) / 2;
+  assert(ox >= 0 && oy >= 0);
+  for (int j = 0; j < small.ny; ++j) {
+    const int row = j + oy;
+    if (row < 0 || row >= ny) continue;
+    const int from = std::max(0, -ox), to = std::min(small.nx, nx - ox);
+    if (to > from) {
+      std::memcpy(z[row] + ox + from, small.z[j] + from, sizeof(float) * size_t(to - from));
+    }
+  }
+  return *this;
+}
+
+matrix& matrix::crop(int x0, int y0, int w, int h) {
+  if (n == 0 || w > nx || h > ny) return *this;
+  assert(x0 >= 0 && y0 >= 0 && w >= 0 && h >= 0 && x0 + w <= nx && y0 + h <= ny);
+  // A block reaching outside the plane is cut to the part inside it.
+  const int left = std::max(0, x0), bottom = std::max(0, y0);
+  const int right = std::min(nx, x0 + std::max(0, w)), top = std::min(ny, y0 + std::max(0, h));
+  const int cw = std::max(0, right - left), ch = std::max(0, top - bottom);
+  if (cw == nx && ch == ny) return *this;
+  matrix block;
+  block.dim(cw, ch);
+  for (int j = 0; j < ch; ++j) {
+    std::memcpy(block.z[j], z[bottom + j] + left, sizeof(float) * static_cast<size_t>(cw));
+  }
+  moveassign(block);
+  return *this;
+}
+
+matrix& matrix::fliph() {
+  for (int j = 0; j < ny; ++j) std::reverse(z[j], z[j] + nx);
+  return *this;
+}
+
+matrix& matrix::flipv() {
+  if (ny < 2) return *this;
+  std::vector<float> row(static_cast<size_t>(nx));
+  for (int j = 0; j < ny - 1 - j; ++j) {
+    const size_t bytes = sizeof(float) * static_cast<size_t>(nx);
+    std::memcpy(row.data(), z[j], bytes);
+    std::memcpy(z[j], z[ny - 1 - j], bytes);
+    std::memcpy(z[ny - 1 - j], row.data(), bytes);
+  }
+  return *this;
+}
+
+matrix& matrix::setdiag(float v) {
+  for (int k = 0; k < nx && int64_t(k) * (nx + 1) < n; ++k) x[size_t(k) * size_t(nx + 1)] = v;
+  return *this;
+}
+
+matrix& matrix::swapcols(int i, int j) {
+  if (i == j) return *this;
+  assert(i >= 0 && j >= 0 && i < nx && j < nx);
+  if (i < 0 || j < 0 || i >= nx || j >= nx) return *this;
+  for (int r = 0; r < ny; ++r) std::swap(z[r][i], z[r][j]);
+  return *this;
+}
+
+matrix& matrix::outer(const matrix& a, const matrix& b) {
+  // a or b may be this plane: read them before re-dimensioning.
+  const matrix ca(a), cb(b);
+  dim(ca.n, cb.n);
+  for (int j = 0; j < cb.n; ++j) {
+    for (int i = 0; i < ca.n; ++i) z[j][i] = static_cast<float>(double(cb.x[j]) * ca.x[i]);
+  }
+  return *this;
+}
+
+matrix MatrixDifference(const matrix& a, const matrix& b) {
+  matrix d(a);
+  d.sub(b);
+  return d;
+}

@@ -1,0 +1,35 @@
+#pragma once
+// The program directory: where the settings file, the completion sound, the numbered
+// scratch slots and program defaults live. Temporary scratch files live in a private
+// folder of this process inside it, which shut-down removes whole.
+#include <cstdio>
+#include <filesystem>
+#include <functional>
+#include <string>
+
+// $ZEP_HOME when set, else $XDG_DATA_HOME/zep, else ~/.local/share/zep.
+std::filesystem::path DefaultProgramDirectory();
+
+// Makes dir the program directory: creates it and this process's scratch folder, and
+// removes scratch folders left by processes that no longer run. Returns false (and leaves
+// the previous setting) when the folders cannot be created.
+bool InitProgramDirectory(const std::filesystem::path& dir);
+
+// Removes this process's scratch folder and everything in it, and forgets the directory.
+void ShutDownProgramDirectory();
+
+// Empty until InitProgramDirectory succeeded.
+const std::filesystem::path& ProgramDirectory();
+const std::filesystem::path& ScratchDirectory();
+
+// A file of the program directory; the name unchanged when none is set.
+std::filesystem::path ProgramPath(const std::string& name);
+// A temporary scratch file; the name unchanged when no program directory is set.
+std::filesystem::path ScratchPath(const std::string& name);
+
+// Writes a file safely: the writer fills a temporary file beside target and returns true
+// on success; only then is it renamed over target, so a failed write never destroys the
+// previous file. Returns false when the temporary file could not be created, written or
+// renamed (the temporary file is then removed).
+bool WriteFileReplacing(const std::filesystem::path& target,
+                        const std::function<bool(std::FILE* file)>& writer);

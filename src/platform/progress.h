@@ -1,0 +1,27 @@
+#pragma once
+// Progress bar and cancel polling for long work on the user-interface thread.
+#include <cstdint>
+#include <string>
+
+struct ProgressState {
+  int32_t count = 0;       // ticks since the start
+  int32_t percent = 0;     // last computed percentage; the bar is drawn from it
+  float factor = 0;        // 101 / total
+  int32_t lastShown = -1;  // percentage at the last repaint
+  bool suspended = false;  // ticks neither count nor repaint
+};
+
+// The process-wide state (exposed for the status update and for tests).
+ProgressState& Progress();
+
+// Starts the bar for total units of work.
+void StartProgress(float total);
+// One tick; true when the user cancelled (the caller stops and returns failure).
+bool StepProgress();
+// One tick; throws Cancelled when the user cancelled.
+void StepProgressOrThrow();
+void SuspendProgress();
+void ResumeProgress();
+
+// Writes a status pane and repaints it at once.
+void SetStatusText(const std::string& text, int pane);

@@ -1,0 +1,52 @@
+#pragma once
+// The user-facing half of the desktop seam: everything the toolkit-free code asks of the
+// screen. The Qt adapter implements it for real; tests answer it from a script.
+#include <string>
+#include <string_view>
+
+// Buttons pressed in a message box. The numbers are those that stored settings and
+// recorded answers have always used, so they stay fixed.
+enum class DialogResult : int {
+  Ok = 1,
+  Cancel = 2,
+  Abort = 3,
+  Retry = 4,
+  Ignore = 5,
+  Yes = 6,
+  No = 7
+};
+
+enum class MessageButtons { Ok, OkCancel, YesNo, YesNoCancel, RetryCancel };
+enum class MessageIcon { None, Information, Warning, Error, Question };
+
+struct MessageStyle {
+  MessageButtons buttons = MessageButtons::Ok;
+  MessageIcon icon = MessageIcon::None;
+};
+
+class Ui {
+ public:
+  virtual ~Ui() = default;
+
+  // A modal message box owned by the active window. An empty caption means the
+  // program's name.
+  virtual DialogResult MessageBox(std::string_view text, std::string_view caption,
+                                  MessageStyle style) = 0;
+
+  // Writes a status-bar pane and repaints the status bar at once (the event loop does
+  // not run while a command works).
+  virtual void SetPaneText(int pane, std::string_view text) = 0;
+
+  // Turns the progress pane (pane 5) into the owner-drawn progress bar, 300 pixels wide.
+  virtual void ShowProgressPane() = 0;
+
+  // Repaints the progress pane at once with a bar of 3 pixels per percent; values above
+  // 100 are drawn as they come.
+  virtual void DrawProgress(int percent) = 0;
+};
+
+// The process-wide Ui. Until one is installed, a console Ui prints messages to stderr and
+// answers every box with its first button.
+Ui& GetUi();
+// Installs ui (not owned); nullptr restores the console Ui. Returns the previous one.
+Ui* SetUi(Ui* ui);
