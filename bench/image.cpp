@@ -1,0 +1,48 @@
+// Colour conversions and rendering a 24-megapixel float image into its display bitmap,
+// in Mpixel/s.
+#include <benchmark/benchmark.h>
+
+#include "image/fpbuffer.h"
+#include "image/rgbbuffer.h"
+
+namespace {
+constexpr int kW = 6000, kH = 4000;
+
+fpbuffer& Image() {
+  static fpbuffer f = [] {
+    fpbuffer img(kW, kH, cspace::kDefault);
+    for (int c = 0; c < 3; ++c) img.plane[c].ramp(float(c), 0.00001f);
+    return img;
+  }();
+  return f;
+}
+
+void Rate(benchmark::State& state) {
+  state.counters["Mpixel"] =
+      benchmark::Counter(double(kW) * kH * 1e-6, benchmark::Counter::kIsIterationInvariantRate);
+}
+}  // namespace
+
+static void BM_Render(benchmark::State& state) {
+  DisplayBitmap out(kW, kH);
+  for (auto _ : state) {
+    Image().todib(out.toprow());
+    benchmark::ClobberMemory();
+  }
+  Rate(state);
+}
+BENCHMARK(BM_Render)->Unit(benchmark::kMillisecond);
+
+static void BM_RoundTrip(benchmark::State& state) {
+  const CSpaceCode space = CSpaceCode(state.range(0)) | 7;
+  fpbuffer f(Image());
+  for (auto _ : state) {
+    f.convert(space);
+    f.convert(cspace::kDefault);
+    benchmark::ClobberMemory();
+  }
+  Rate(state);
+}
+BENCHMARK(BM_RoundTrip)->Arg(cspace::kYCbCr)->Arg(cspace::kLAB)->Unit(benchmark::kMillisecond);
+
+BENCHMARK_MAIN();

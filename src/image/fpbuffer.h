@@ -1,0 +1,69 @@
+#pragma once
+// `fpbuffer`: the floating-point colour image of one layer. Three or four channel planes
+// in one colour space, the conversion callbacks of that space, the image's own mask, and
+// four views that always borrow the planes' current blocks.
+#include <cstdint>
+
+#include "image/colorspace.h"
+#include "image/pixel.h"
+#include "numeric/bitmask.h"
+#include "numeric/matrix.h"
+
+class fpbuffer {
+ public:
+  int32_t width = 0;
+  int32_t height = 0;
+  int32_t n = 0;
+  int32_t channels = 0;
+  CSpaceCode code = 0;
+  Convert3Fn fromrgb = nullptr;
+  Convert3Fn torgb = nullptr;
+  ToFourFn fromrgb4 = nullptr;
+  FromFourFn torgb4 = nullptr;
+  bitmask mask;
+  matrix view[4];
+  matrix plane[4];
+
+  fpbuffer();
+  fpbuffer(int w, int h, CSpaceCode c);
+  // Copies size, code and channels; the copy starts without a mask.
+  fpbuffer(const fpbuffer& src);
+  fpbuffer& operator=(const fpbuffer& src) { return copy(src); }
+  ~fpbuffer();
+
+  // Re-dimensions; unless size and code are all unchanged the values become 0 and the
+  // mask is emptied.
+  fpbuffer& dim(int w, int h, CSpaceCode c);
+  // dim to src, then its planes, and its mask when it has one.
+  fpbuffer& copy(const fpbuffer& src);
+  // Empties the image; with keepCode the colour space stays for a later dim.
+  fpbuffer& clear(bool keepCode = false);
+  fpbuffer& zero();
+  // Relabels the image (callbacks, channel count) without touching values.
+  fpbuffer& setcode(CSpaceCode c);
+  // Converts every pixel into the space of c, through RGB.
+  fpbuffer& convert(CSpaceCode c);
+  // Fills the dimensioned image from a 24-bit bottom-up bitmap of the same size, given
+  // the address of its top picture row.
+  fpbuffer& fromdib(const uint8_t* topRow);
+  // Renders into a 24-bit bottom-up bitmap of the same size (top-row address) by the byte
+  // rule; with a mask only where its bit is set. Row padding is never written.
+  const fpbuffer& todib(uint8_t* topRow, const bitmask* only = nullptr) const;
+  fpbuffer& scale(float c);
+  fpbuffer& add(const fpbuffer& other);
+  // Takes the size from plane 0 and re-attaches the views, after callers re-dimensioned
+  // planes directly.
+  fpbuffer& syncviews();
+  fpbuffer& clearmask();
+  void ranges(fpixel4& lo, fpixel4& hi) const;
+  // The requested channel (1-based) when not 0, else the space's dominant one.
+  int dominantchannel(int requested) const;
+
+  bool empty() const { return n == 0; }
+  bool isidentity() const { return fromrgb == &fpixel::copy; }
+};
+
+// Bytes of padding after each row of a 24-bit bitmap of this width.
+inline int GetRowPadding24(int width) { return (4 - (3 * width) % 4) % 4; }
+inline int64_t GetRowStride24(int width) { return 3 * int64_t(width) + GetRowPadding24(width); }
+inline int64_t GetDibBytes24(int width, int height) { return GetRowStride24(width) * height; }

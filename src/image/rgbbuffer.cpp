@@ -1,0 +1,214 @@
+#include "image/rgbbuffer.h"
+
+#include <cmath>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <filesystem>
+
+#include "platform/errors.h"
+#include "platform/platform.h"
+#include "platform/programdir.h"
+#include "platform/progress.h"
+
+namespace {
+// A 24-bit block of w x h pixels, refused before allocating when it is absurd or does not
+// fit the memory available.
+uint8_t* NewBlock(int w, int h, int64_t& size) {
+  if (w < 0 || h < 0) throw OutOfMemory();
+  size = GetDibBytes24(w, h);
+  if (size > INT32_MAX || !MemoryAllows(uint64_t(size))) throw OutOfMemory();
+  if (size == 0) return nullptr;
+  return new uint8_t[size_t(size)];
+}
+}  // namespace
+
+DisplayBitmap::DisplayBitmap(int width, int height) {
+  int64_t size = 0;
+  bits_.reset(NewBlock(width, height, size));
+  if (size > 0) std::memset(bits_.get(), 0, size_t(size));
+  width_ = bits_ ? width : 0;
+  height_ = bits_ ? height : 0;
+}
+
+rgbbuffer::rgbbuffer(uint8_t* topRow, int w, int h) {
+  width = w;
+  height = h;
+  n = w * h;
+  if (n == 0) return;
+  makerows(topRow - (h - 1) * stride());
+}
+
+rgbbuffer::rgbbuffer(int w, int h) { dim(w, h); }
+
+rgbbuffer::~rgbbuffer() { delete[] bits; }
+
+void rgbbuffer::makerows(uint8_t* bottom) {
+  rows.resize(size_t(height));
+  for (int j = 0; j < height; ++j) rows[size_t(j)] = bottom + j * stride();
+}
+
+rgbbuffer& rgbbuffer::dim(int w, int h) {
+  free();
+  int64_t size = 0;
+  bits = NewBlock(w, h, size);
+  bytes = static_cast<int32_t>(size);
+  width = w;
+  height = h;
+  n = w * h;
+  if (bits) makerows(bits);
+  return *this;
+}
+
+rgbbuffer& rgbbuffer::free() {
+  delete[] bits;
+  bits = nullptr;
+  rows.clear();
+  width = height = n = bytes = 0;
+  return *this;
+}
+
+rgbbuffer& rgbbuffer::copyfrom(const uint8_t* topRow) {
+  if (n == 0) return *this;
+  const uint8_t* bottom = topRow - (height - 1) * stride();
+  std::memcpy(rows[0], bottom, size_t(stride() * height));
+  return *this;
+}
+
+rgbbuffer& rgbbuffer::blend(const rgbbuffer& other, float f) {
+  for (int j = 0; j < height && j < other.height; ++j) {
+    for (int i = 0; i < width && i < other.width; ++i) at(i, j).blend(other.at(i, j), f);
+  }
+  return *this;
+}
+
+rgbbuffer& rgbbuffer::absdiff(const rgbbuffer& other) {
+  for (int j = 0; j < height && j < other.height; ++j) {
+    uint8_t* a = rows[size_t(j)];
+    const uint8_t* b = other.rows[size_t(j)];
+    const int count = 3 * std::min(width, other.width);
+    for (int k = 0; k < count; ++k) a[k] = static_cast<uint8_t>(std::abs(int(a[k]) - int(b[k])));
+  }
+  return *this;
+}
+
+rgbbuffer& rgbbuffer::fill(uint32_t colour) {
+  const bytepixel c{uint8_t(colour & 0xFF), uint8_t((colour >> 8) & 0xFF),
+                    uint8_t((colour >> 16) & 0xFF)};
+  for (int j = 0; j < height; ++j) {
+    for (int i = 0; i < width; ++i) at(i, j) = c;
+  }
+  return *this;
+}
+
+rgbbuffer& rgbbuffer::write(const std::string& name) {
+  const bool ok = WriteFileReplacing(ScratchPath(name), [this](std::FILE* f) {
+    for (int j = 0; j < height; ++j) {
+      if (std::fwrite(rows[size_t(j)], 1, size_t(stride()), f) != size_t(stride())) return false;
+    }
+    return true;
+  });
+  if (!ok) throw TextException("PROBLEM OPENING FILE FOR WRITING!");
+  return *this;
+}
+
+rgbbuffer& rgbbuffer::read(const std::string& name) {
+  const std::filesystem::path path = ScratchPath(name);
+  std::error_code ec;
+  const auto length = std::filesystem::file_size(path, ec);
+  std::FILE* f = std::fopen(path.c_str(), "rb");
+  if (!f) throw TextException("PROBLEM OPENING FILE FOR READING!");
+  // A file of another size holds another image: refuse it before touching the rows.
+  if (ec || length != uint64_t(stride() * height)) {
+    std::fclose(f);
+    throw TextException("PROBLEM OPENING FILE FOR READING!");
+  }
+  bool ok = true;
+  for (int j = 0; j < height && ok; ++j) {
+    ok = std::fread(rows[size_t(j)], 1, size_t(stride()), f) == size_t(stride());
+  }
+  std::fclose(f);
+  if (!ok) throw TextException("PROBLEM OPENING FILE FOR READING!");
+  return *this;
+}
+
+namespace {
+// One output sample of a kernel row over a line of 24-bit pixels (pitch bytes apart).
+// Inside the source the sums are used as they stand; at the borders the taps that fall
+// outside are dropped and the rest renormalised.
+inline bytepixel KernelSample(const float* taps, int count, int first, int length,
+                              const uint8_t* line, int64_t pitch) {
+  float r = 0, g = 0, b = 0;
+  if (first >= 0 && first + count <= length) {
+    int lo = 0, hi = count;
+    while (lo < hi && taps[lo] == 0.0f) ++lo;
+    while (hi > lo && taps[hi - 1] == 0.0f) --hi;
+    for (int t = lo; t < hi; ++t) {
+      const uint8_t* p = line + (first + t) * pitch;
+      b += taps[t] * p[0];
+      g += taps[t] * p[1];
+      r += taps[t] * p[2];
+    }
+  } else {
+    float weight = 0;
+    for (int t = 0; t < count; ++t) {
+      const int at = first + t;
+      if (at < 0 || at >= length) continue;
+      const uint8_t* p = line + at * pitch;
+      weight += taps[t];
+      b += taps[t] * p[0];
+      g += taps[t] * p[1];
+      r += taps[t] * p[2];
+    }
+    if (weight > 0) {
+      r /= weight;
+      g /= weight;
+      b /= weight;
+    }
+  }
+  return bytepixel::fromfpixel(fpixel(r, g, b));
+}
+
+// Suspends progress counting for the length of a call when asked to.
+struct ProgressCounting {
+  explicit ProgressCounting(bool count) : suspended(!count) {
+    if (suspended) SuspendProgress();
+  }
+  ~ProgressCounting() {
+    if (suspended) ResumeProgress();
+  }
+  // A cancel leaves progress suspended until the next start.
+  bool cancel() {
+    suspended = false;
+    return true;
+  }
+  bool suspended;
+};
+}  // namespace
+
+bool rgbbuffer::resample(const rgbbuffer& source, const matrix& kx, const matrix& ky,
+                         bool countProgress, bool startProgress) {
+  if (startProgress) StartProgress(float(kx.ny + ky.ny));
+  ProgressCounting counting(countProgress);
+  const int outW = kx.ny, outH = ky.ny;
+  if (outW != width || outH != height || source.n == 0 || !kx.ip || !ky.ip) return false;
+
+  // Horizontal pass: one row per source row, one pixel per output column.
+  rgbbuffer middle(outW, source.height);
+  for (int c = 0; c < outW; ++c) {
+    if (StepProgress()) return counting.cancel();
+    for (int j = 0; j < source.height; ++j) {
+      middle.at(c, j) =
+          KernelSample(kx.z[c], kx.nx, kx.ip[c], source.width, source.rows[size_t(j)], 3);
+    }
+  }
+  // Vertical pass.
+  for (int r = 0; r < outH; ++r) {
+    if (StepProgress()) return counting.cancel();
+    for (int i = 0; i < outW; ++i) {
+      at(i, r) = KernelSample(ky.z[r], ky.nx, ky.ip[r], middle.height, middle.rows[0] + 3 * i,
+                              middle.stride());
+    }
+  }
+  return false;
+}
