@@ -1,6 +1,7 @@
 #include "image/fpbuffer.h"
 
 #include <cstring>
+#include <utility>
 #include <vector>
 
 fpbuffer::fpbuffer() { setcode(cspace::kDefault); }
@@ -91,6 +92,31 @@ fpbuffer& fpbuffer::copy(const fpbuffer& src) {
     mask = src.mask;
   }
   return *this;
+}
+
+void fpbuffer::swapwith(fpbuffer& other) noexcept {
+  std::swap(width, other.width);
+  std::swap(height, other.height);
+  std::swap(n, other.n);
+  std::swap(channels, other.channels);
+  std::swap(code, other.code);
+  std::swap(fromrgb, other.fromrgb);
+  std::swap(torgb, other.torgb);
+  std::swap(fromrgb4, other.fromrgb4);
+  std::swap(torgb4, other.torgb4);
+  std::swap(mask, other.mask);
+  for (int i = 0; i < 4; ++i) {
+    plane[i].swapwith(other.plane[i]);
+    view[i].detach();
+    other.view[i].detach();
+  }
+  // The views follow their planes; an image without data keeps its recorded size.
+  for (fpbuffer* f : {this, &other}) {
+    for (int i = 0; i < 4; ++i) {
+      if (f->plane[i].n > 0 && f->plane[i].n == f->n)
+        f->view[i].attach(f->plane[i].x, f->width, f->height);
+    }
+  }
 }
 
 fpbuffer& fpbuffer::zero() {

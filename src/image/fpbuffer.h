@@ -3,6 +3,7 @@
 // in one colour space, the conversion callbacks of that space, the image's own mask, and
 // four views that always borrow the planes' current blocks.
 #include <cstdint>
+#include <string>
 
 #include "image/colorspace.h"
 #include "image/pixel.h"
@@ -60,6 +61,17 @@ class fpbuffer {
   int dominantchannel(int requested) const;
 
   bool empty() const { return n == 0; }
+  // Exchanges two images whole (planes, mask, code), without copying pixels.
+  void swapwith(fpbuffer& other) noexcept;
+
+  // FDIB files. Each returns true on failure; a failed read or combination leaves the
+  // image as it was.
+  bool write(const std::string& name, bool inProgramDirectory) const;
+  bool read(const std::string& name, bool inProgramDirectory);
+  bool addstored(const std::string& name, bool inProgramDirectory);
+  bool subtractstored(const std::string& name, bool inProgramDirectory);
+  static void removefile(const std::string& name);
+  static void removeseries(const std::string& stem, int last);
   bool isidentity() const { return fromrgb == &fpixel::copy; }
 };
 
@@ -67,3 +79,12 @@ class fpbuffer {
 inline int GetRowPadding24(int width) { return (4 - (3 * width) % 4) % 4; }
 inline int64_t GetRowStride24(int width) { return 3 * int64_t(width) + GetRowPadding24(width); }
 inline int64_t GetDibBytes24(int width, int height) { return GetRowStride24(width) * height; }
+
+// FDIB files: the float image as it stands. Four little-endian header words (width,
+// height, colour-space code, mask word count), the channel planes row 0 first, then the
+// mask words when the count is not 0.
+//
+// Names are resolved in the program directory when asked: the numbered slots "ZEP<n>.FDIB"
+// live there for good, every other name is a temporary file of this process's scratch
+// folder.
+std::string FdibPath(const std::string& name, bool inProgramDirectory);
