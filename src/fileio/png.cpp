@@ -1,0 +1,228 @@
+#include "fileio/png.h"
+
+#include <png.h>
+
+#include <csetjmp>
+#include <cstdio>
+#include <cstring>
+#include <vector>
+
+#include "platform/format.h"
+#include "platform/platform.h"
+#include "platform/programdir.h"
+
+namespace {
+const char* ColourTypeName(int type) {
+  switch (type) {
+    case 0:
+      return "Gray";
+    case 2:
+      return "RGB";
+    case 3:
+      return "Palette";
+    case 4:
+      return "Gray with Alpha Channel";
+    case 6:
+      return "RGB with Alpha Channel";
+    default:
+      return "Unknown";
+  }
+}
+
+// libpng reports errors by longjmp; its warnings are of no interest to the user.
+void Quiet(png_structp, png_const_charp) {}
+
+struct ReadState {
+  png_structp png = nullptr;
+  png_infop info = nullptr;
+  ~ReadState() { png_destroy_read_struct(&png, info ? &info : nullptr, nullptr); }
+};
+
+// The libpng part of reading, kept free of objects with destructors so that a longjmp out
+// of the library skips nothing. Fills rows with 3 samples per pixel, top row first.
+// Returns null or the complaint.
+const char* DecodePng(std::FILE* file, ReadState& s, ImageFileInfo& info, int& depth,
+                      std::vector<png_byte>& pixels, std::vector<png_bytep>& rows, bool& interlaced,
+                      bool& headerRead) {
+  s.png = png_create_read_struct(PNG_LIBPNG_VER_STRING, nullptr, nullptr, Quiet);
+  if (!s.png) return "Problem with PNG Pointer!";
+  s.info = png_create_info_struct(s.png);
+  if (!s.info) return "Problem with Info Pointer!";
+  if (setjmp(png_jmpbuf(s.png))) return "Unspecified Problem!";
+  png_init_io(s.png, file);
+  png_read_info(s.png, s.info);
+  png_uint_32 width = 0, height = 0;
+  int bitDepth = 0, colourType = 0, interlace = 0;
+  png_get_IHDR(s.png, s.info, &width, &height, &bitDepth, &colourType, &interlace, nullptr,
+               nullptr);
+  info.width = static_cast<int32_t>(width);
+  info.height = static_cast<int32_t>(height);
+  info.channels = png_get_channels(s.png, s.info);
+  info.bitsPerChannel = bitDepth;
+  info.colourType = colourType;
+  interlaced = interlace != PNG_INTERLACE_NONE;
+  headerRead = true;
+  if (interlaced) return "Interlaced PNG format not supported!";
+
+  // Exactly three samples per pixel: palettes and grey expanded, alpha dropped. Grey of 1,
+  // 2 or 4 bits is widened to 8.
+  png_set_expand(s.png);
+  if (colourType == PNG_COLOR_TYPE_GRAY || colourType == PNG_COLOR_TYPE_GRAY_ALPHA) {
+    png_set_gray_to_rgb(s.png);
+  }
+  png_set_strip_alpha(s.png);
+  png_read_update_info(s.png, s.info);
+  depth = png_get_bit_depth(s.png, s.info);
+  const size_t rowBytes = png_get_rowbytes(s.png, s.info);
+  if (png_get_channels(s.png, s.info) != 3 || (depth != 8 && depth != 16) ||
+      rowBytes != size_t(width) * 3 * (depth / 8)) {
+    return "Unspecified Problem!";
+  }
+  // The whole decoded image and the float planes must fit the memory available.
+  const uint64_t need = uint64_t(rowBytes) * height + uint64_t(width) * height * 12;
+  if (uint64_t(width) * height > INT32_MAX || !MemoryAllows(need)) {
+    return "Image too large for the memory available!";
+  }
+  pixels.resize(rowBytes * height);
+  rows.resize(height);
+  for (png_uint_32 j = 0; j < height; ++j) rows[j] = pixels.data() + rowBytes * j;
+  png_read_image(s.png, rows.data());
+  png_read_end(s.png, nullptr);
+  return nullptr;
+}
+}  // namespace
+
+void LoadPng(fpbuffer& image, const std::string& path, ImageFileInfo& info) {
+  info.reset();
+  std::FILE* file = std::fopen(path.c_str(), "rb");
+  if (!file) {
+    info.message = "Problem Opening File!";
+    return;
+  }
+  int depth = 8;
+  bool interlaced = false;
+  // Everything that owns memory lives outside the decoder, which libpng may leave by longjmp.
+  std::vector<png_byte> pixels;
+  std::vector<png_bytep> rows;
+  const char* problem;
+  bool headerRead = false;
+  {
+    ReadState state;
+    problem = DecodePng(file, state, info, depth, pixels, rows, interlaced, headerRead);
+  }
+  std::fclose(file);
+  if (headerRead) {
+    info.text = Format(
+        "\nUsed %s to load file.\nWidth = %d, Height = %d\nNumber of Channels = %d, Bits per "
+        "Channel = %d\nColor Type = %d  (%s), (%s)",
+        "FDIB", info.width, info.height, info.channels, info.bitsPerChannel, info.colourType,
+        ColourTypeName(info.colourType), interlaced ? "Interlaced" : "Not Interlaced");
+  }
+  if (problem) {
+    info.message = problem;
+    return;
+  }
+  const int w = info.width, h = info.height;
+  fpbuffer loaded;
+  loaded.dim(w, h, image.code);
+  const bool four = loaded.channels == 4;
+  for (int row = 0; row < h; ++row) {
+    // The file's first row is the top of the picture; planes store the bottom row first.
+    const int j = h - 1 - row;
+    const png_byte* src = pixels.data() + size_t(row) * size_t(w) * 3 * size_t(depth / 8);
+    for (int i = 0; i < w; ++i) {
+      fpixel rgb;
+      if (depth == 16) {
+        const png_byte* p = src + 6 * size_t(i);
+        rgb = fpixel(((p[0] << 8) | p[1]) / 257.0f, ((p[2] << 8) | p[3]) / 257.0f,
+                     ((p[4] << 8) | p[5]) / 257.0f);
+      } else {
+        const png_byte* p = src + 3 * size_t(i);
+        rgb = fpixel(p[0], p[1], p[2]);
+      }
+      const size_t k = size_t(j) * size_t(w) + size_t(i);
+      if (four) {
+        const fpixel4 q = loaded.fromrgb4(rgb);
+        loaded.plane[0].x[k] = q.x;
+        loaded.plane[1].x[k] = q.y;
+        loaded.plane[2].x[k] = q.z;
+        loaded.plane[3].x[k] = q.w;
+      } else if (loaded.channels == 3) {
+        const fpixel q = loaded.isidentity() ? rgb : loaded.fromrgb(rgb);
+        loaded.plane[0].x[k] = q.x;
+        loaded.plane[1].x[k] = q.y;
+        loaded.plane[2].x[k] = q.z;
+      }
+    }
+  }
+  image.swapwith(loaded);
+}
+
+namespace {
+struct WriteState {
+  png_structp png = nullptr;
+  png_infop info = nullptr;
+  ~WriteState() { png_destroy_write_struct(&png, info ? &info : nullptr); }
+};
+
+const char* EncodePng(std::FILE* file, WriteState& s, int width, int height, int depth, int level,
+                      std::vector<png_bytep>& rows) {
+  s.png = png_create_write_struct(PNG_LIBPNG_VER_STRING, nullptr, nullptr, Quiet);
+  if (!s.png) return "Problem Creating PNG Write Struct!";
+  s.info = png_create_info_struct(s.png);
+  if (!s.info) return "Problem Creating PNG Info Struct!";
+  if (setjmp(png_jmpbuf(s.png))) return "Unspecified Problem!";
+  png_init_io(s.png, file);
+  png_set_IHDR(s.png, s.info, png_uint_32(width), png_uint_32(height), depth, PNG_COLOR_TYPE_RGB,
+               PNG_INTERLACE_NONE, PNG_COMPRESSION_TYPE_DEFAULT, PNG_FILTER_TYPE_DEFAULT);
+  png_set_compression_level(s.png, level);
+  png_write_info(s.png, s.info);
+  png_write_image(s.png, rows.data());
+  png_write_end(s.png, nullptr);
+  return nullptr;
+}
+}  // namespace
+
+const char* WritePng(const fpbuffer& image, const std::string& path, int bitDepth, int level) {
+  if (bitDepth != 8 && bitDepth != 16) return "Bit Depth Must be 8 or 16!";
+  if (level < 0 || level > 9) return "Compression Must be Between 0 and 9!";
+  const int w = image.width, h = image.height;
+  if (image.n == 0 || image.channels == 0) return "Unspecified Problem!";
+  const size_t rowBytes = size_t(w) * 3 * size_t(bitDepth / 8);
+  std::vector<png_byte> pixels(rowBytes * size_t(h));
+  std::vector<png_bytep> rows(static_cast<size_t>(h));
+  for (int row = 0; row < h; ++row) {
+    const int j = h - 1 - row;  // top row first
+    png_byte* dst = pixels.data() + rowBytes * size_t(row);
+    rows[size_t(row)] = dst;
+    for (int i = 0; i < w; ++i) {
+      const size_t k = size_t(j) * size_t(w) + size_t(i);
+      const fpixel c =
+          image.channels == 4
+              ? image.torgb4(fpixel4(image.plane[0].x[k], image.plane[1].x[k], image.plane[2].x[k],
+                                     image.plane[3].x[k]))
+              : image.torgb(fpixel(image.plane[0].x[k], image.plane[1].x[k], image.plane[2].x[k]));
+      if (bitDepth == 8) {
+        const bytepixel b = bytepixel::fromfpixel(c);
+        dst[3 * i] = b.r;
+        dst[3 * i + 1] = b.g;
+        dst[3 * i + 2] = b.b;
+      } else {
+        const wordpixel wp = wordpixel::fromfpixel(c);
+        const uint16_t v[3] = {wp.r, wp.g, wp.b};
+        for (int s = 0; s < 3; ++s) {
+          dst[6 * i + 2 * s] = png_byte(v[s] >> 8);  // big-endian
+          dst[6 * i + 2 * s + 1] = png_byte(v[s] & 0xFF);
+        }
+      }
+    }
+  }
+  const char* problem = nullptr;
+  const bool opened = WriteFileReplacing(path, [&](std::FILE* file) {
+    WriteState state;
+    problem = EncodePng(file, state, w, h, bitDepth, level, rows);
+    return problem == nullptr;
+  });
+  if (problem) return problem;
+  return opened ? nullptr : "Problem Opening File!";
+}

@@ -1,0 +1,95 @@
+#include "fileio/jpeg.h"
+
+#include <cstdlib>
+#include <cstring>
+#include <filesystem>
+#include <fstream>
+
+#include "image/rgbbuffer.h"
+#include "support/zep_test.h"
+
+namespace fs = std::filesystem;
+using JpegTest = ZepTest;
+
+namespace {
+DisplayBitmap Gradient(int w, int h) {
+  DisplayBitmap b(w, h);
+  for (int j = 0; j < h; ++j) {
+    for (int i = 0; i < w; ++i) {
+      uint8_t* p = b.row(j) + 3 * i;
+      p[0] = uint8_t(4 * i);
+      p[1] = uint8_t(4 * j);
+      p[2] = uint8_t(128);
+    }
+  }
+  return b;
+}
+}  // namespace
+
+TEST_F(JpegTest, WriteThenReadIsClose) {
+  const DisplayBitmap source = Gradient(37, 21);  // odd sizes: row padding
+  const std::string path = (home / "g.jpg").string();
+  ASSERT_FALSE(WriteJpeg(path, source.toprow(), 37, 21, 98, 3));
+  ImageFileInfo info;
+  ASSERT_FALSE(ReadJpegInfo(path, info));
+  EXPECT_EQ(info.width, 37);
+  EXPECT_EQ(info.height, 21);
+  EXPECT_EQ(info.channels, 3);
+  EXPECT_EQ(info.colourType, 3);
+  EXPECT_EQ(info.text,
+            "\nWidth = 37, Height = 21\nNumber of Channels = 3, Bits per Channel = 8\nColor "
+            "Type = 3  (YCbCr (YUV))");
+  DisplayBitmap back(37, 21);
+  ASSERT_FALSE(ReadJpeg(path, back.toprow(), 37, 21));
+  int worst = 0;
+  for (int j = 0; j < 21; ++j) {
+    for (int k = 0; k < 3 * 37; ++k)
+      worst = std::max(worst, std::abs(back.row(j)[k] - source.row(j)[k]));
+  }
+  EXPECT_LE(worst, 6);  // blue ramp along x, green along y: the order of rows and bytes holds
+  DisplayBitmap wrongSize(36, 21);
+  EXPECT_TRUE(ReadJpeg(path, wrongSize.toprow(), 36, 21));
+  if (fs::exists("/usr/bin/identify")) {
+    const std::string cmd =
+        "/usr/bin/identify -format '%Q %w %h' " + path + " > " + (home / "q.txt").string();
+    ASSERT_EQ(std::system(cmd.c_str()), 0);
+    EXPECT_EQ(ReadBytes(home / "q.txt"), "98 37 21");
+  }
+}
+
+TEST_F(JpegTest, ColourSpacesOfTheWriter) {
+  const DisplayBitmap source = Gradient(8, 8);
+  for (int space : {1, 2, 3}) {
+    const std::string path = (home / ("s" + std::to_string(space) + ".jpg")).string();
+    ASSERT_FALSE(WriteJpeg(path, source.toprow(), 8, 8, 75, space));
+    ImageFileInfo info;
+    ASSERT_FALSE(ReadJpegInfo(path, info));
+    EXPECT_EQ(info.colourType, space);
+    EXPECT_EQ(info.channels, space == 1 ? 1 : 3);
+  }
+}
+
+TEST_F(JpegTest, BrokenFilesFailQuietly) {
+  const std::string path = (home / "bad.jpg").string();
+  ImageFileInfo info;
+  EXPECT_TRUE(ReadJpegInfo((home / "missing.jpg").string(), info));
+  std::ofstream(path, std::ios::binary) << "\xFF\xD8\xFF\xE0 not really a jpeg";
+  EXPECT_TRUE(ReadJpegInfo(path, info));
+  DisplayBitmap b(4, 4);
+  EXPECT_TRUE(ReadJpeg(path, b.toprow(), 4, 4));
+
+  // A real file cut short decodes what it can without ending the process.
+  const DisplayBitmap source = Gradient(64, 64);
+  const std::string good = (home / "good.jpg").string();
+  ASSERT_FALSE(WriteJpeg(good, source.toprow(), 64, 64, 90, 3));
+  const std::string bytes = ReadBytes(good);
+  std::ofstream(path, std::ios::binary) << bytes.substr(0, bytes.size() / 3);
+  DisplayBitmap cut(64, 64);
+  ReadJpeg(path, cut.toprow(), 64, 64);
+  if (fs::exists("/usr/bin/convert")) {
+    const std::string cmyk = (home / "cmyk.jpg").string();
+    ASSERT_EQ(std::system(("/usr/bin/convert " + good + " -colorspace CMYK " + cmyk).c_str()), 0);
+    ASSERT_FALSE(ReadJpegInfo(cmyk, info));
+    EXPECT_EQ(info.channels, 4);  // the caller refuses four components
+  }
+}
