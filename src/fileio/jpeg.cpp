@@ -59,29 +59,37 @@ struct Decompressor {
 };
 }  // namespace
 
+namespace {
+// The library part of reading a header, apart from anything a longjmp could skip.
+bool ReadHeader(std::FILE* file, Decompressor& d, ImageFileInfo& info) {
+  d.cinfo.err = &d.err.pub;
+  Install(&d.err.pub);
+  if (setjmp(d.err.jump) != 0) return false;
+  jpeg_create_decompress(&d.cinfo);
+  d.created = true;
+  jpeg_stdio_src(&d.cinfo, file);
+  jpeg_read_header(&d.cinfo, TRUE);
+  jpeg_start_decompress(&d.cinfo);
+  info.width = int32_t(d.cinfo.output_width);
+  info.height = int32_t(d.cinfo.output_height);
+  info.channels = d.cinfo.output_components;
+  info.bitsPerChannel = 8;
+  info.colourType = d.cinfo.jpeg_color_space;
+  return true;
+}
+}  // namespace
+
 bool ReadJpegInfo(const std::string& path, ImageFileInfo& info) {
   info.reset();
   std::FILE* file = std::fopen(path.c_str(), "rb");
   if (!file) return true;
-  Decompressor d;
-  volatile bool failed = true;
-  d.cinfo.err = &d.err.pub;
-  Install(&d.err.pub);
-  if (setjmp(d.err.jump) == 0) {
-    jpeg_create_decompress(&d.cinfo);
-    d.created = true;
-    jpeg_stdio_src(&d.cinfo, file);
-    jpeg_read_header(&d.cinfo, TRUE);
-    jpeg_start_decompress(&d.cinfo);
-    info.width = int32_t(d.cinfo.output_width);
-    info.height = int32_t(d.cinfo.output_height);
-    info.channels = d.cinfo.output_components;
-    info.bitsPerChannel = 8;
-    info.colourType = d.cinfo.jpeg_color_space;
-    failed = false;
+  bool read;
+  {
+    Decompressor d;
+    read = ReadHeader(file, d, info);
   }
   std::fclose(file);
-  if (failed) return true;
+  if (!read) return true;
   info.text = Format(
       "\nWidth = %d, Height = %d\nNumber of Channels = %d, Bits per Channel = %d\nColor Type = %d"
       "  (%s)",
