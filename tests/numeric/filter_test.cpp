@@ -1,3 +1,4 @@
+#include <algorithm>
 #include <cmath>
 #include <functional>
 #include <string>
@@ -7,19 +8,11 @@
 #include "numeric/kernels.h"
 #include "numeric/matrix.h"
 #include "support/zep_test.h"
+#include "test_planes.h"
 
 using FilterTest = ZepTest;
 
 namespace {
-// Deterministic values in [-1, 1) without touching the program's generator.
-matrix Noise(int w, int h, uint32_t seed) {
-  matrix m(w, h);
-  for (int k = 0; k < m.n; ++k) {
-    seed = seed * 1664525u + 1013904223u;
-    m.x[k] = float(seed >> 8) / float(1 << 23) - 1.0f;
-  }
-  return m;
-}
 matrix Row(std::initializer_list<float> v) {
   matrix m(int(v.size()), 1);
   int k = 0;
@@ -31,7 +24,6 @@ matrix Constant(int w, int h, float c) {
   m.fill(c);
   return m;
 }
-std::vector<float> Values(const matrix& m) { return std::vector<float>(m.x, m.x + m.n); }
 
 const std::pair<int, int> kShapes[] = {{1, 1}, {1, 5}, {5, 1}, {2, 2}, {7, 5}, {4, 9}};
 }  // namespace
@@ -270,5 +262,50 @@ TEST_F(FilterTest, MeanOfThreeByThreeLeavesTheBorder) {
         EXPECT_EQ(m.z[j][i], before.z[j][i]);
       }
     }
+  }
+}
+
+// The tiny planes where a border rule most easily reads outside its array; the sanitizer
+// build turns any stray access into a failure, and each step checks what it must keep.
+TEST_F(FilterTest, TinyPlanesStayInsideTheirArrays) {
+  for (auto [w, h] : {std::pair{1, 1}, {1, 5}, {5, 1}, {2, 2}}) {
+    const std::string shape = std::to_string(w) + "x" + std::to_string(h);
+    const matrix in = Noise(w, h, 21);
+
+    matrix m(in);
+    m.shift(1, 1).shift(-1, -1).shift(3, -7);
+    m.shift(-3, 7);
+    EXPECT_EQ(Values(m), Values(in)) << shape;
+
+    matrix padded, back;
+    padded.mirrorpad(in, 3);
+    back = padded;
+    back.crop(3, 3, w, h);
+    EXPECT_EQ(Values(back), Values(in)) << shape;
+    matrix bigger(2 * w + 3, 3 * h + 1);
+    bigger.extend(in);
+    bigger.crop(0, 0, w, h);
+    EXPECT_EQ(Values(bigger), Values(in)) << shape;
+
+    matrix wide;
+    wide.gaussian(4.0f, 3.0f);  // 25 taps over planes of at most 5 samples
+    matrix out(w, h), adj(w, h);
+    out.correlatexy(wide, wide, in);
+    adj.setscatterxy(wide, wide, in);
+    out.correlate(in, in);  // the plane as its own kernel
+    out.atrous(in, 6);
+    out.mean3x3();
+    out.convolvefull(in, wide);
+    EXPECT_EQ(out.n, in.n + wide.n - 1);
+
+    matrix s(in);
+    std::vector<float> sorted = Values(in);
+    std::sort(sorted.begin(), sorted.end());
+    EXPECT_EQ(s.select(in.n - 1), sorted.back()) << shape;
+    const float median = in.n % 2 ? sorted[size_t(in.n / 2)]
+                                  : (sorted[size_t(in.n / 2 - 1)] + sorted[size_t(in.n / 2)]) / 2;
+    EXPECT_FLOAT_EQ(s.median(), median) << shape;
+    s.sort();
+    EXPECT_EQ(Values(s), sorted) << shape;
   }
 }
