@@ -8,6 +8,7 @@
 #include <cassert>
 #include <cstdint>
 #include <cstdlib>
+#include <type_traits>
 #include <utility>
 
 #include "numeric/matrix.h"
@@ -88,6 +89,7 @@ class cvector {
   }
   {
     if (!IsScanOrder(type)) return *this;
+    assert(p1.nx == p0.nx && p1.ny == p0.ny && p2.nx == p0.nx && p2.ny == p0.ny);
     dim(p0.n);
     int k = 0;
     ForEachScanPosition(p0.nx, p0.ny, type, [&](int c, int r) {

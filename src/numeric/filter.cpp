@@ -32,6 +32,16 @@ Taps KernelTaps(const matrix& kernel) {
   return taps;
 }
 
+// The same taps for a line of w samples, each offset reduced by the period of the
+// whole-sample reflection (2w - 2): it reads the same samples, and the padding of a row
+// stays within a few lengths of the row however wide the holes of the kernel are.
+Taps FoldTaps(const Taps& taps, int w) {
+  const int64_t period = 2 * int64_t(w) - 2;
+  Taps folded = taps;
+  for (Tap& t : folded) t.offset = period > 0 ? t.offset % period : 0;
+  return folded;
+}
+
 // The reach of the taps before and after a position.
 std::pair<int64_t, int64_t> Reach(const Taps& taps) {
   int64_t before = 0, after = 0;
@@ -44,10 +54,11 @@ std::pair<int64_t, int64_t> Reach(const Taps& taps) {
 
 // out = the rows of in correlated with the taps. out is dimensioned like in and may be in:
 // each row is padded aside before it is overwritten.
-void RowPass(const Taps& taps, const matrix& in, matrix& out) {
+void RowPass(const Taps& unfolded, const matrix& in, matrix& out) {
   out.dim(in.nx, in.ny);
   const int w = in.nx;
   if (in.n == 0) return;
+  const Taps taps = FoldTaps(unfolded, w);
   const auto [before, after] = Reach(taps);
   std::vector<float> pad(static_cast<size_t>(w + before + after));
   std::vector<double> acc(static_cast<size_t>(w));
@@ -67,9 +78,10 @@ void RowPass(const Taps& taps, const matrix& in, matrix& out) {
 
 // out += the adjoint of RowPass applied to in: every input sample is spread over the
 // padded positions its taps read, and the padding is folded back by the same reflection.
-void RowPassAdjoint(const Taps& taps, const matrix& in, matrix& out) {
+void RowPassAdjoint(const Taps& unfolded, const matrix& in, matrix& out) {
   const int w = in.nx;
   if (in.n == 0) return;
+  const Taps taps = FoldTaps(unfolded, w);
   const auto [before, after] = Reach(taps);
   std::vector<double> pad(static_cast<size_t>(w + before + after));
   std::vector<double> acc(static_cast<size_t>(w));
@@ -223,6 +235,10 @@ matrix& matrix::correlate(matrix& kernel, const matrix& input, bool normalise) {
 }
 
 matrix& matrix::correlate(const matrix& kernel, const matrix& input) {
+  if (&kernel == this) {
+    const matrix copy(kernel);
+    return correlate(copy, input);
+  }
   const int w = input.nx, h = input.ny;
   if (input.n == 0) return dim(w, h);
   // Every input row is padded by reflection once; the padded copy also makes the

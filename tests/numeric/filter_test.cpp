@@ -139,7 +139,7 @@ TEST_F(FilterTest, NormalisedSmoothingKeepsAConstantAtEverySize) {
     const matrix c = Constant(w, h, 3.5f);
     matrix a(w, h), b(w, h), t(w, h), d;
     a.correlatexy(g, g, c);
-    d.atrous(c, 3);  // holes far longer than the plane fold back inside it
+    d.atrous(c, 30);  // holes far longer than the plane fold back inside it
     t = c;
     t.mean3x3();
     b.correlate(g, c);
