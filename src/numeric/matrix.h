@@ -72,6 +72,67 @@ class matrix : public planebase<float, matrix> {
   matrix& swapcols(int i, int j);
   matrix& outer(const matrix& a, const matrix& b);
 
+  // Filtering; this plane is the output and may be the input too. A 1-D kernel is read as
+  // its n elements whatever its shape; tap j weighs the input at offset j - n/2. Borders
+  // use the whole-sample reflection (border.h) at every size, also on planes smaller than
+  // the kernel. Sums are accumulated in double.
+  matrix& correlatex(const matrix& kernel, const matrix& input);  // along rows
+  matrix& correlatey(const matrix& kernel, const matrix& input);  // along columns
+  // Add the adjoints (transposes) of correlatex and correlatey into this plane.
+  matrix& scatterx(const matrix& kernel, const matrix& input);
+  matrix& scattery(const matrix& kernel, const matrix& input);
+  // Zeroes this plane, then scatterx: the adjoint of correlatex applied to the input.
+  matrix& correlatexadj(const matrix& kernel, const matrix& input);
+  // Separable correlation, rows then columns; a one-tap kernel is the identity, whatever
+  // its value.
+  matrix& correlatexy(const matrix& kx, const matrix& ky, const matrix& input);
+  // Adds the adjoint of correlatexy into this plane; setscatterxy zeroes first.
+  matrix& scatterxy(const matrix& kx, const matrix& ky, const matrix& input);
+  matrix& setscatterxy(const matrix& kx, const matrix& ky, const matrix& input);
+  // 2-D correlation centred at (kernel nx/2, kernel ny/2). With normalise the kernel
+  // itself is first divided by its sum (when that is not 0).
+  matrix& correlate(matrix& kernel, const matrix& input, bool normalise);
+  matrix& correlate(const matrix& kernel, const matrix& input);
+  // Interior elements become the mean of their 3 x 3 neighbourhood; borders unchanged.
+  matrix& mean3x3();
+  // Full 1-D convolution, kernel.n + vector.n - 1 long.
+  matrix& convolvefull(const matrix& kernel, const matrix& vector);
+  // A-trous smoothing: rows then columns by (1/16, 1/4, 3/8, 1/4, 1/16) with taps 2^level
+  // apart; this plane is dimensioned like the input.
+  matrix& atrous(const matrix& input, int level);
+
+  // Kernel generators.
+  matrix& gaussian(float sigma, float k);  // normalised, odd length about 2 k sigma
+  matrix& diffkernel(int order);           // finite differences of order 1 to 8
+
+  // This plane = src enlarged by k on every side, the border by half-sample reflection.
+  matrix& mirrorpad(const matrix& src, int k);
+  // Copies the overlapping part of src; the rest of this plane is filled from src by
+  // whole-sample reflection.
+  matrix& extend(const matrix& src);
+  // Circular shift by dx columns and dy rows (positive towards larger indices).
+  matrix& shift(int dx, int dy);
+
+  // Sorting and selection, NaN last (sort.h).
+  matrix& sort();
+  float select(int k);  // the element of rank k; reorders the elements
+  float median();       // reorders the elements; 0 for an empty plane
+
+  // Fills this kernel matrix (ny outputs of nx taps) and its ip block (kernels.h).
+  matrix& kernelmatrix(double (*kernel)(double, double), double parameter, double step,
+                       double offset, bool antialias);
+
+  // Scan orders (scan.h): this sequence <-> the plane along path `type`; any type other
+  // than 0 to 3 changes nothing.
+  matrix& gatherscan(const matrix& plane, unsigned type);
+  const matrix& scatterscan(matrix& plane, unsigned type) const;
+  const matrix& addscan(matrix& plane, unsigned type) const;
+
+  // Number text (numbertext.h): fills this pre-dimensioned plane from a comma-separated
+  // list; parselist dimensions it to (terms/k) x k first. Throw the invalid-entry text.
+  matrix& parse(const std::string& text);
+  matrix& parselist(const std::string& text, int k);
+
   // Dense linear algebra (rows as vectors: X A = B).
   matrix& lu();
   matrix& lusolve(const matrix& factored);

@@ -1,0 +1,390 @@
+// Correlations along rows and columns, their adjoints, 2-D correlation, padding, shifts and
+// the kernel generators.
+//
+// Every pass is written as a list of taps (offset, weight); the column passes turn the list
+// into, for each output row, the input rows and weights that feed it, so a forward pass and
+// its adjoint are the same loop over transposed lists. Rows are padded by reflection once
+// and then filtered with branch-free loops.
+#include <algorithm>
+#include <cassert>
+#include <cmath>
+#include <utility>
+#include <vector>
+
+#include "numeric/border.h"
+#include "numeric/kernels.h"
+#include "numeric/matrix.h"
+
+namespace {
+struct Tap {
+  int64_t offset;  // the tap reads the input at position + offset
+  float w;
+};
+using Taps = std::vector<Tap>;
+
+// The taps of a 1-D kernel, centre n/2; zero taps are left out.
+Taps KernelTaps(const matrix& kernel) {
+  Taps taps;
+  const int c = kernel.n / 2;
+  for (int j = 0; j < kernel.n; ++j) {
+    if (kernel.x[j] != 0.0f) taps.push_back({j - c, kernel.x[j]});
+  }
+  return taps;
+}
+
+// The same taps for a line of w samples, each offset reduced by the period of the
+// whole-sample reflection (2w - 2): it reads the same samples, and the padding of a row
+// stays within a few lengths of the row however wide the holes of the kernel are.
+Taps FoldTaps(const Taps& taps, int w) {
+  const int64_t period = 2 * int64_t(w) - 2;
+  Taps folded = taps;
+  for (Tap& t : folded) t.offset = period > 0 ? t.offset % period : 0;
+  return folded;
+}
+
+// The reach of the taps before and after a position.
+std::pair<int64_t, int64_t> Reach(const Taps& taps) {
+  int64_t before = 0, after = 0;
+  for (const Tap& t : taps) {
+    before = std::max(before, -t.offset);
+    after = std::max(after, t.offset);
+  }
+  return {before, after};
+}
+
+// out = the rows of in correlated with the taps. out is dimensioned like in and may be in:
+// each row is padded aside before it is overwritten.
+void RowPass(const Taps& unfolded, const matrix& in, matrix& out) {
+  out.dim(in.nx, in.ny);
+  const int w = in.nx;
+  if (in.n == 0) return;
+  const Taps taps = FoldTaps(unfolded, w);
+  const auto [before, after] = Reach(taps);
+  std::vector<float> pad(static_cast<size_t>(w + before + after));
+  std::vector<double> acc(static_cast<size_t>(w));
+  for (int y = 0; y < in.ny; ++y) {
+    const float* row = in.z[y];
+    for (size_t p = 0; p < pad.size(); ++p) pad[p] = row[ReflectWhole(int64_t(p) - before, w)];
+    std::fill(acc.begin(), acc.end(), 0.0);
+    for (const Tap& t : taps) {
+      const double wt = t.w;
+      const float* src = pad.data() + before + t.offset;
+      for (int x = 0; x < w; ++x) acc[x] += wt * src[x];
+    }
+    float* dst = out.z[y];
+    for (int x = 0; x < w; ++x) dst[x] = static_cast<float>(acc[x]);
+  }
+}
+
+// out += the adjoint of RowPass applied to in: every input sample is spread over the
+// padded positions its taps read, and the padding is folded back by the same reflection.
+void RowPassAdjoint(const Taps& unfolded, const matrix& in, matrix& out) {
+  const int w = in.nx;
+  if (in.n == 0) return;
+  const Taps taps = FoldTaps(unfolded, w);
+  const auto [before, after] = Reach(taps);
+  std::vector<double> pad(static_cast<size_t>(w + before + after));
+  std::vector<double> acc(static_cast<size_t>(w));
+  for (int y = 0; y < in.ny; ++y) {
+    const float* src = in.z[y];
+    std::fill(pad.begin(), pad.end(), 0.0);
+    for (const Tap& t : taps) {
+      const double wt = t.w;
+      double* dst = pad.data() + before + t.offset;
+      for (int x = 0; x < w; ++x) dst[x] += wt * src[x];
+    }
+    std::fill(acc.begin(), acc.end(), 0.0);
+    for (int x = 0; x < w; ++x) acc[x] = pad[size_t(x + before)];
+    for (int64_t p = 0; p < before; ++p) acc[ReflectWhole(p - before, w)] += pad[size_t(p)];
+    for (int64_t p = before + w; p < int64_t(pad.size()); ++p) {
+      acc[ReflectWhole(p - before, w)] += pad[size_t(p)];
+    }
+    float* row = out.z[y];
+    for (int x = 0; x < w; ++x) row[x] = static_cast<float>(row[x] + acc[x]);
+  }
+}
+
+// For each output row, the input rows and weights that feed it.
+using Sources = std::vector<std::vector<std::pair<int, float>>>;
+
+Sources ColumnSources(const Taps& taps, int h, bool adjoint) {
+  Sources sources(static_cast<size_t>(h));
+  for (int y = 0; y < h; ++y) {
+    for (const Tap& t : taps) {
+      const int r = ReflectWhole(y + t.offset, h);
+      if (adjoint) {
+        sources[size_t(r)].push_back({y, t.w});
+      } else {
+        sources[size_t(y)].push_back({r, t.w});
+      }
+    }
+  }
+  return sources;
+}
+
+// out (already shaped like in, not in itself) = or += the weighted sums of input rows.
+void ColumnPass(const Sources& sources, const matrix& in, matrix& out, bool add) {
+  assert(&in != &out);
+  std::vector<double> acc(static_cast<size_t>(in.nx));
+  for (int y = 0; y < in.ny; ++y) {
+    std::fill(acc.begin(), acc.end(), 0.0);
+    for (const auto& [r, w] : sources[size_t(y)]) {
+      const double wt = w;
+      const float* src = in.z[r];
+      for (int x = 0; x < in.nx; ++x) acc[x] += wt * src[x];
+    }
+    float* dst = out.z[y];
+    if (add) {
+      for (int x = 0; x < in.nx; ++x) dst[x] = static_cast<float>(dst[x] + acc[x]);
+    } else {
+      for (int x = 0; x < in.nx; ++x) dst[x] = static_cast<float>(acc[x]);
+    }
+  }
+}
+
+void ColumnPassInto(const Taps& taps, const matrix& in, matrix& out, bool adjoint, bool add) {
+  if (&in == &out) {
+    const matrix copy(in);
+    ColumnPassInto(taps, copy, out, adjoint, add);
+    return;
+  }
+  if (in.n == 0) return;
+  ColumnPass(ColumnSources(taps, in.ny, adjoint), in, out, add);
+}
+
+bool SameShape(const matrix& a, const matrix& b) { return a.nx == b.nx && a.ny == b.ny; }
+}  // namespace
+
+matrix& matrix::correlatex(const matrix& kernel, const matrix& input) {
+  RowPass(KernelTaps(kernel), input, *this);
+  return *this;
+}
+
+matrix& matrix::correlatey(const matrix& kernel, const matrix& input) {
+  if (&input != this) dim(input.nx, input.ny);
+  ColumnPassInto(KernelTaps(kernel), input, *this, false, false);
+  return *this;
+}
+
+matrix& matrix::scatterx(const matrix& kernel, const matrix& input) {
+  assert(SameShape(*this, input));
+  if (!SameShape(*this, input)) return *this;
+  RowPassAdjoint(KernelTaps(kernel), input, *this);
+  return *this;
+}
+
+matrix& matrix::scattery(const matrix& kernel, const matrix& input) {
+  assert(SameShape(*this, input));
+  if (!SameShape(*this, input)) return *this;
+  ColumnPassInto(KernelTaps(kernel), input, *this, true, true);
+  return *this;
+}
+
+matrix& matrix::correlatexadj(const matrix& kernel, const matrix& input) {
+  if (&input == this) {
+    const matrix copy(input);
+    return correlatexadj(kernel, copy);
+  }
+  dim(input.nx, input.ny).zero();
+  return scatterx(kernel, input);
+}
+
+matrix& matrix::correlatexy(const matrix& kx, const matrix& ky, const matrix& input) {
+  if (kx.n > 1 && ky.n > 1) {
+    matrix temp;
+    temp.correlatex(kx, input);
+    dim(input.nx, input.ny);
+    ColumnPassInto(KernelTaps(ky), temp, *this, false, false);
+    return *this;
+  }
+  if (kx.n > 1) return correlatex(kx, input);
+  if (ky.n > 1) return correlatey(ky, input);
+  return assign(input);
+}
+
+matrix& matrix::scatterxy(const matrix& kx, const matrix& ky, const matrix& input) {
+  if (kx.n > 1 && ky.n > 1) {
+    matrix temp;
+    temp.correlatexadj(kx, input);
+    return scattery(ky, temp);
+  }
+  if (kx.n > 1) return scatterx(kx, input);
+  if (ky.n > 1) return scattery(ky, input);
+  // Both kernels are the identity, whose adjoint is the identity: added like every other
+  // case, so that accumulating callers get a sum and not a replacement.
+  assert(SameShape(*this, input));
+  if (SameShape(*this, input)) add(input);
+  return *this;
+}
+
+matrix& matrix::setscatterxy(const matrix& kx, const matrix& ky, const matrix& input) {
+  if (&input == this) {
+    const matrix copy(input);
+    return setscatterxy(kx, ky, copy);
+  }
+  dim(input.nx, input.ny).zero();
+  return scatterxy(kx, ky, input);
+}
+
+matrix& matrix::correlate(matrix& kernel, const matrix& input, bool normalise) {
+  if (normalise) {
+    const double s = kernel.sum();
+    if (s != 0.0) kernel.mulscalar(static_cast<float>(1.0 / s));
+  }
+  return correlate(static_cast<const matrix&>(kernel), input);
+}
+
+matrix& matrix::correlate(const matrix& kernel, const matrix& input) {
+  if (&kernel == this) {
+    const matrix copy(kernel);
+    return correlate(copy, input);
+  }
+  const int w = input.nx, h = input.ny;
+  if (input.n == 0) return dim(w, h);
+  // Every input row is padded by reflection once; the padded copy also makes the
+  // correlation safe when this plane is the input.
+  const int64_t cx = kernel.nx / 2, cy = kernel.ny / 2;
+  const int64_t padw = w + int64_t(kernel.nx) - 1;
+  std::vector<float> padded(static_cast<size_t>(std::max<int64_t>(0, padw * h)));
+  for (int y = 0; y < h; ++y) {
+    float* dst = padded.data() + size_t(y) * size_t(padw);
+    for (int64_t p = 0; p < padw; ++p) dst[p] = input.z[y][ReflectWhole(p - cx, w)];
+  }
+  dim(w, h);
+  if (n == 0) return *this;
+  std::vector<double> acc(static_cast<size_t>(w));
+  for (int y = 0; y < h; ++y) {
+    std::fill(acc.begin(), acc.end(), 0.0);
+    for (int j = 0; j < kernel.ny; ++j) {
+      const float* src = padded.data() + size_t(ReflectWhole(y + j - cy, h)) * size_t(padw);
+      for (int i = 0; i < kernel.nx; ++i) {
+        const double wt = kernel.z[j][i];
+        if (wt == 0.0) continue;
+        const float* s = src + i;
+        for (int xx = 0; xx < w; ++xx) acc[xx] += wt * s[xx];
+      }
+    }
+    float* dst = z[y];
+    for (int xx = 0; xx < w; ++xx) dst[xx] = static_cast<float>(acc[xx]);
+  }
+  return *this;
+}
+
+matrix& matrix::mean3x3() {
+  if (nx < 3 || ny < 3) return *this;
+  const matrix before(*this);
+  for (int y = 1; y < ny - 1; ++y) {
+    for (int i = 1; i < nx - 1; ++i) {
+      double s = 0.0;
+      for (int dy = -1; dy <= 1; ++dy) {
+        const float* r = before.z[y + dy] + i;
+        s += double(r[-1]) + r[0] + r[1];
+      }
+      z[y][i] = static_cast<float>(s * 0.11111111f);
+    }
+  }
+  return *this;
+}
+
+matrix& matrix::convolvefull(const matrix& kernel, const matrix& vector) {
+  if (kernel.n == 0 || vector.n == 0) return dim(0, 1);
+  const matrix k(kernel), v(vector);  // either may be this plane
+  const int length = k.n + v.n - 1;
+  if (n != length) dim(length, 1);
+  for (int i = 0; i < length; ++i) {
+    double s = 0.0;
+    const int lo = std::max(0, i - (v.n - 1)), hi = std::min(k.n - 1, i);
+    for (int t = lo; t <= hi; ++t) s += double(k.x[t]) * v.x[i - t];
+    x[i] = static_cast<float>(s);
+  }
+  return *this;
+}
+
+matrix& matrix::atrous(const matrix& input, int level) {
+  // Holes of 2^level samples; the folding reflection keeps any level inside the plane.
+  const int64_t h = int64_t{1} << std::clamp(level, 0, 40);
+  const Taps taps = {{-2 * h, 0.0625f}, {-h, 0.25f}, {0, 0.375f}, {h, 0.25f}, {2 * h, 0.0625f}};
+  matrix rows;
+  RowPass(taps, input, rows);
+  dim(rows.nx, rows.ny);
+  ColumnPassInto(taps, rows, *this, false, false);
+  return *this;
+}
+
+matrix& matrix::gaussian(float sigma, float k) {
+  if (!(sigma > 0.0f) || !std::isfinite(sigma)) {
+    // No width: the identity, not a kernel of NaN.
+    dim(3, 1);
+    x[0] = x[2] = 0.0f;
+    x[1] = 1.0f;
+    return *this;
+  }
+  const double want = std::trunc(2.0 * double(k) * sigma + 0.5);
+  int m = static_cast<int>(std::clamp(want, 3.0, double(1 << 30)));
+  if (m % 2 == 0) ++m;
+  dim(m, 1);
+  double s = 0.0;
+  for (int i = 0; i < m; ++i) {
+    x[i] = static_cast<float>(KernelGaussian(i - m / 2, sigma));
+    s += x[i];
+  }
+  const float scale = static_cast<float>(1.0 / s);
+  for (int i = 0; i < m; ++i) x[i] *= scale;
+  return *this;
+}
+
+matrix& matrix::diffkernel(int order) {
+  if (order < 2 || order > 8) {
+    dim(2, 1);
+    x[0] = -1.0f;
+    x[1] = 1.0f;
+    return *this;
+  }
+  // Binomial coefficients with alternating signs, starting positive.
+  dim(order + 1, 1);
+  double c = 1.0;
+  for (int j = 0; j <= order; ++j) {
+    x[j] = static_cast<float>(j % 2 ? -c : c);
+    c = c * (order - j) / (j + 1);
+  }
+  return *this;
+}
+
+matrix& matrix::mirrorpad(const matrix& src, int k) {
+  if (&src == this) {
+    const matrix copy(src);
+    return mirrorpad(copy, k);
+  }
+  k = std::max(0, k);
+  dim(src.nx + 2 * k, src.ny + 2 * k);
+  if (n == 0) return *this;
+  if (src.n == 0) return zero();
+  for (int y = 0; y < ny; ++y) {
+    const float* row = src.z[ReflectHalf(int64_t(y) - k, src.ny)];
+    for (int i = 0; i < nx; ++i) z[y][i] = row[ReflectHalf(int64_t(i) - k, src.nx)];
+  }
+  return *this;
+}
+
+matrix& matrix::extend(const matrix& src) {
+  if (&src == this || n == 0) return *this;
+  if (src.n == 0) return zero();
+  for (int y = 0; y < ny; ++y) {
+    const float* row = src.z[ReflectWhole(y, src.ny)];
+    for (int i = 0; i < nx; ++i) z[y][i] = row[ReflectWhole(i, src.nx)];
+  }
+  return *this;
+}
+
+matrix& matrix::shift(int dx, int dy) {
+  if (n == 0) return *this;
+  if (dx != 0 && std::abs(int64_t(dx)) < nx) {
+    const int left = dx > 0 ? nx - dx : -dx;  // the element that comes to column 0
+    for (int y = 0; y < ny; ++y) std::rotate(z[y], z[y] + left, z[y] + nx);
+  }
+  if (dy != 0 && std::abs(int64_t(dy)) < ny) {
+    const int64_t bottom = dy > 0 ? ny - dy : -dy;  // the row that comes to row 0
+    std::rotate(x, x + bottom * nx, x + n);
+  }
+  return *this;
+}

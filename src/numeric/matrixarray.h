@@ -1,0 +1,74 @@
+#pragma once
+// `matrixarray`: a counted array of planes (colour channels handled together, pyramid and
+// wavelet levels, coefficient fields, image stacks) with whole-array arithmetic and the
+// a-trous level decompositions.
+#include <cstdint>
+#include <string>
+
+#include "numeric/matrix.h"
+
+class matrixarray {
+ public:
+  int32_t n = 0;
+  matrix* m = nullptr;
+
+  matrixarray() = default;
+  explicit matrixarray(int count) { resize(count); }
+  matrixarray(int count, int nx, int ny) { dim(count, nx, ny); }
+  // The same count; non-empty elements copied, empty ones stay empty.
+  matrixarray(const matrixarray& other);
+  matrixarray(matrixarray&& other) noexcept;
+  matrixarray& operator=(const matrixarray& other) { return copy(other); }
+  matrixarray& operator=(matrixarray&& other) noexcept;
+  ~matrixarray() { delete[] m; }
+
+  // When count differs from n or there is no block, every element is destroyed and count
+  // empty ones made (none for 0); otherwise nothing changes.
+  matrixarray& resize(int count);
+  matrixarray& dim(int count) { return resize(count); }
+  // resize, then every element dimensioned nx x ny (kept when already that shape).
+  matrixarray& dim(int count, int nx, int ny);
+  // Nothing when src has no elements; otherwise resize to its count and copy every
+  // non-empty element (an element whose source is empty keeps what it had).
+  matrixarray& copy(const matrixarray& src);
+  matrixarray& free();
+
+  matrix& operator[](int i) { return m[i]; }
+  const matrix& operator[](int i) const { return m[i]; }
+
+  matrixarray& zero();
+  matrixarray& mulscalar(float c);
+  matrixarray& scaleadd(float a, const matrixarray& other);  // element i = a*i + other i
+  // The sum of the squares of all values of all elements; 0 for an empty array.
+  double energy() const;
+  // The sum of f(element) over the elements, accumulated in single precision.
+  template <class F>
+  float sum(F f) const {
+    float s = 0.0f;
+    for (int32_t i = 0; i < n; ++i) s += static_cast<float>(f(m[i]));
+    return s;
+  }
+  // Calls f(element, a, b) in order; true at the first call that returns true.
+  template <class F, class A, class B>
+  bool foreach (F f, A a, B b) {
+    for (int32_t i = 0; i < n; ++i) {
+      if (f(m[i], a, b)) return true;
+    }
+    return false;
+  }
+
+  // A-trous decomposition into `levels` detail planes, finest first; the plane is left
+  // holding the smooth residual, so residual + all details = the plane as it was.
+  matrixarray& atrous(matrix& plane, int levels);
+  // The same details, accumulated into the existing elements (at most eight) by
+  // matrix::addsignedpower with exponent p[i].
+  matrixarray& atrouspow(matrix& plane, const float p[8]);
+  // Element i (at most eight) whose p[i] is not exactly -1: times 1/d when d is not 1, then
+  // matrix::signedpower(p[i]).
+  matrixarray& signedpow(const float p[8], float d);
+
+  // Element files "%s%d.%d.mat" (prefix, array number, element index).
+  matrixarray& write(const std::string& prefix, int number);
+  matrixarray& read(const std::string& prefix, int number, bool removeAfter = false);
+  matrixarray& remove(const std::string& prefix, int number);
+};
