@@ -10,6 +10,8 @@
 #include "numeric/bitmask.h"
 #include "numeric/matrix.h"
 
+class rgbbuffer;
+
 class fpbuffer {
  public:
   int32_t width = 0;
@@ -59,6 +61,16 @@ class fpbuffer {
   void ranges(fpixel4& lo, fpixel4& hi) const;
   // The requested channel (1-based) when not 0, else the space's dominant one.
   int dominantchannel(int requested) const;
+
+  // Tiles: this image, sized by the caller, is filled from the source's channels 0-2
+  // starting at (x0, y0); positions outside the source are mirrored (whole-sample rule).
+  fpbuffer& gettile(const fpbuffer& source, int x0, int y0);
+  // The same from a 24-bit buffer, through this tile's forward conversion.
+  fpbuffer& gettilergb(const rgbbuffer& source, int x0, int y0);
+  // Copies the tile without its margins into channels 0-2 so that its first kept pixel
+  // lands at (x0, y0); positions outside are skipped, with a mask only set ones written.
+  fpbuffer& puttile(int x0, int y0, const fpbuffer& tile, const bitmask* only, int left, int right,
+                    int bottom, int top);
 
   bool empty() const { return n == 0; }
   // Exchanges two images whole (planes, mask, code), without copying pixels.

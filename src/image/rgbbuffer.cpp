@@ -6,6 +6,7 @@
 #include <cstring>
 #include <filesystem>
 
+#include "numeric/kernels.h"
 #include "platform/errors.h"
 #include "platform/platform.h"
 #include "platform/programdir.h"
@@ -133,40 +134,14 @@ rgbbuffer& rgbbuffer::read(const std::string& name) {
 }
 
 namespace {
-// One output sample of a kernel row over a line of 24-bit pixels (pitch bytes apart).
-// Inside the source the sums are used as they stand; at the borders the taps that fall
-// outside are dropped and the rest renormalised.
-inline bytepixel KernelSample(const float* taps, int count, int first, int length,
-                              const uint8_t* line, int64_t pitch) {
-  float r = 0, g = 0, b = 0;
-  if (first >= 0 && first + count <= length) {
-    int lo = 0, hi = count;
-    while (lo < hi && taps[lo] == 0.0f) ++lo;
-    while (hi > lo && taps[hi - 1] == 0.0f) --hi;
-    for (int t = lo; t < hi; ++t) {
-      const uint8_t* p = line + (first + t) * pitch;
-      b += taps[t] * p[0];
-      g += taps[t] * p[1];
-      r += taps[t] * p[2];
-    }
-  } else {
-    float weight = 0;
-    for (int t = 0; t < count; ++t) {
-      const int at = first + t;
-      if (at < 0 || at >= length) continue;
-      const uint8_t* p = line + at * pitch;
-      weight += taps[t];
-      b += taps[t] * p[0];
-      g += taps[t] * p[1];
-      r += taps[t] * p[2];
-    }
-    if (weight > 0) {
-      r /= weight;
-      g /= weight;
-      b /= weight;
-    }
-  }
-  return bytepixel::fromfpixel(fpixel(r, g, b));
+// One output pixel of kernel row i over a line of 24-bit pixels `pitch` bytes apart, each
+// channel under the dropped-taps border rule.
+inline bytepixel KernelPixel(const matrix& k, int i, const uint8_t* line, std::ptrdiff_t pitch,
+                             int length) {
+  return bytepixel::fromfpixel(
+      fpixel(static_cast<float>(ApplyKernelRow(k, i, line + 2, pitch, length)),
+             static_cast<float>(ApplyKernelRow(k, i, line + 1, pitch, length)),
+             static_cast<float>(ApplyKernelRow(k, i, line, pitch, length))));
 }
 
 // Suspends progress counting for the length of a call when asked to.
@@ -198,17 +173,36 @@ bool rgbbuffer::resample(const rgbbuffer& source, const matrix& kx, const matrix
   for (int c = 0; c < outW; ++c) {
     if (StepProgress()) return counting.cancel();
     for (int j = 0; j < source.height; ++j) {
-      middle.at(c, j) =
-          KernelSample(kx.z[c], kx.nx, kx.ip[c], source.width, source.rows[size_t(j)], 3);
+      middle.at(c, j) = KernelPixel(kx, c, source.rows[size_t(j)], 3, source.width);
     }
   }
   // Vertical pass.
   for (int r = 0; r < outH; ++r) {
     if (StepProgress()) return counting.cancel();
     for (int i = 0; i < outW; ++i) {
-      at(i, r) = KernelSample(ky.z[r], ky.nx, ky.ip[r], middle.height, middle.rows[0] + 3 * i,
-                              middle.stride());
+      at(i, r) = KernelPixel(ky, r, middle.rows[0] + 3 * i, middle.stride(), middle.height);
     }
   }
   return false;
+}
+
+rgbbuffer& rgbbuffer::puttile(int x0, int y0, const fpbuffer& tile, const bitmask* only, int left,
+                              int right, int bottom, int top) {
+  const bool masked = only && only->present() && only->width == width && only->height == height;
+  for (int j = bottom; j < tile.height - top; ++j) {
+    const int y = y0 + j - bottom;
+    if (y < 0 || y >= height) continue;
+    for (int i = left; i < tile.width - right; ++i) {
+      const int x = x0 + i - left;
+      if (x < 0 || x >= width || (masked && !only->get(x, y))) continue;
+      const size_t k = size_t(j) * size_t(tile.width) + size_t(i);
+      const fpixel c =
+          tile.channels == 4
+              ? tile.torgb4(fpixel4(tile.plane[0].x[k], tile.plane[1].x[k], tile.plane[2].x[k],
+                                    tile.plane[3].x[k]))
+              : tile.torgb(fpixel(tile.plane[0].x[k], tile.plane[1].x[k], tile.plane[2].x[k]));
+      at(x, y) = bytepixel::fromfpixel(c);
+    }
+  }
+  return *this;
 }

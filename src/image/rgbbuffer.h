@@ -83,6 +83,12 @@ class rgbbuffer {
   bool resample(const rgbbuffer& source, const matrix& kx, const matrix& ky, bool countProgress,
                 bool startProgress);
 
+  // Writes the tile without its margins (left, right columns; bottom, top rows) so that its
+  // first kept pixel lands at (x0, y0), through the tile's inverse conversion and the byte
+  // rule; positions outside this buffer are skipped, and with a mask only set ones written.
+  rgbbuffer& puttile(int x0, int y0, const fpbuffer& tile, const bitmask* only, int left, int right,
+                     int bottom, int top);
+
  private:
   void makerows(uint8_t* bottom);
 };
