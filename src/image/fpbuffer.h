@@ -100,3 +100,22 @@ inline int64_t GetDibBytes24(int width, int height) { return GetRowStride24(widt
 // live there for good, every other name is a temporary file of this process's scratch
 // folder.
 std::string FdibPath(const std::string& name, bool inProgramDirectory);
+
+// Visits the interior of a tile (without its margins) placed so that its first kept pixel
+// lands at (x0, y0) of a width x height target: f(x, y, k) with the target position and the
+// tile's element index, skipping positions outside the target and, given a mask of the
+// target's size, positions whose bit is clear.
+template <class F>
+void ForEachTilePixel(const fpbuffer& tile, int x0, int y0, int width, int height,
+                      const bitmask* only, int left, int right, int bottom, int top, F f) {
+  const bool masked = only && only->present() && only->width == width && only->height == height;
+  for (int j = bottom; j < tile.height - top; ++j) {
+    const int y = y0 + j - bottom;
+    if (y < 0 || y >= height) continue;
+    for (int i = left; i < tile.width - right; ++i) {
+      const int x = x0 + i - left;
+      if (x < 0 || x >= width || (masked && !only->get(x, y))) continue;
+      f(x, y, size_t(j) * size_t(tile.width) + size_t(i));
+    }
+  }
+}

@@ -188,21 +188,14 @@ bool rgbbuffer::resample(const rgbbuffer& source, const matrix& kx, const matrix
 
 rgbbuffer& rgbbuffer::puttile(int x0, int y0, const fpbuffer& tile, const bitmask* only, int left,
                               int right, int bottom, int top) {
-  const bool masked = only && only->present() && only->width == width && only->height == height;
-  for (int j = bottom; j < tile.height - top; ++j) {
-    const int y = y0 + j - bottom;
-    if (y < 0 || y >= height) continue;
-    for (int i = left; i < tile.width - right; ++i) {
-      const int x = x0 + i - left;
-      if (x < 0 || x >= width || (masked && !only->get(x, y))) continue;
-      const size_t k = size_t(j) * size_t(tile.width) + size_t(i);
-      const fpixel c =
-          tile.channels == 4
-              ? tile.torgb4(fpixel4(tile.plane[0].x[k], tile.plane[1].x[k], tile.plane[2].x[k],
-                                    tile.plane[3].x[k]))
-              : tile.torgb(fpixel(tile.plane[0].x[k], tile.plane[1].x[k], tile.plane[2].x[k]));
-      at(x, y) = bytepixel::fromfpixel(c);
-    }
-  }
+  ForEachTilePixel(
+      tile, x0, y0, width, height, only, left, right, bottom, top, [&](int x, int y, size_t k) {
+        const fpixel c =
+            tile.channels == 4
+                ? tile.torgb4(fpixel4(tile.plane[0].x[k], tile.plane[1].x[k], tile.plane[2].x[k],
+                                      tile.plane[3].x[k]))
+                : tile.torgb(fpixel(tile.plane[0].x[k], tile.plane[1].x[k], tile.plane[2].x[k]));
+        at(x, y) = bytepixel::fromfpixel(c);
+      });
   return *this;
 }

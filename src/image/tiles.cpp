@@ -43,16 +43,10 @@ fpbuffer& fpbuffer::gettilergb(const rgbbuffer& source, int x0, int y0) {
 
 fpbuffer& fpbuffer::puttile(int x0, int y0, const fpbuffer& tile, const bitmask* only, int left,
                             int right, int bottom, int top) {
-  const bool masked = only && only->present() && only->width == width && only->height == height;
   const int planes = std::min(3, std::min(channels, tile.channels));
-  for (int j = bottom; j < tile.height - top; ++j) {
-    const int y = y0 + j - bottom;
-    if (y < 0 || y >= height) continue;
-    for (int i = left; i < tile.width - right; ++i) {
-      const int x = x0 + i - left;
-      if (x < 0 || x >= width || (masked && !only->get(x, y))) continue;
-      for (int c = 0; c < planes; ++c) plane[c].z[y][x] = tile.plane[c].z[j][i];
-    }
-  }
+  ForEachTilePixel(tile, x0, y0, width, height, only, left, right, bottom, top,
+                   [&](int x, int y, size_t k) {
+                     for (int c = 0; c < planes; ++c) plane[c].z[y][x] = tile.plane[c].x[k];
+                   });
   return *this;
 }
