@@ -874,7 +874,10 @@ int ValidateFields(Settings& record, uint32_t begin, uint32_t end) {
       const bool ok = f.type == FieldType::Text ? AcceptsText(f, ReadText(record, f, i))
                                                 : Accepts(f, ReadNumber(record, f, i), record);
       if (ok) continue;
+      // A few defaults lie outside what a page accepts (an output width of 0 means
+      // "not set"); putting them back changes nothing and is not counted.
       const uint32_t at = ElementOffset(f, i);
+      if (std::memcmp(Bytes(record) + at, Bytes(defaults) + at, f.size) == 0) continue;
       std::memcpy(Bytes(record) + at, Bytes(defaults) + at, f.size);
       ++replaced;
     }

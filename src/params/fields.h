@@ -153,7 +153,7 @@ void RestoreDefault(Settings& record, const Field& field);
 
 // Puts every element of the members lying inside [begin, end) of the record whose value
 // is not accepted (a text without terminator included) back to its default. Returns the
-// number of elements replaced.
+// number of elements changed.
 int ValidateFields(Settings& record, uint32_t begin, uint32_t end);
 
 // The batch suffix goes into output file names: at most 64 characters, and nothing that

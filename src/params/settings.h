@@ -76,7 +76,7 @@ struct Settings {
   bool HasCurrentVersion() const;
 
   // Puts every member whose value lies outside its accepted values back to its default
-  // (see fields.h). Returns how many values were replaced.
+  // (see fields.h). Returns how many values were changed.
   int Validate();
 
   // Writes the record to the program directory's file name through a temporary file;

@@ -1,10 +1,7 @@
 // The settings file: start-up, shut-down, version reset and the validation of what is
 // read.
-#include <sys/resource.h>
-
 #include <bit>
 #include <cmath>
-#include <csignal>
 #include <cstring>
 #include <filesystem>
 #include <fstream>
@@ -12,6 +9,7 @@
 #include <memory>
 #include <string>
 
+#include "file_size_limit.h"
 #include "params/fields.h"
 #include "params/opnames.h"
 #include "params/settings.h"
@@ -185,17 +183,11 @@ TEST_F(SettingsFileTest, AnUnreadableFileChangesNothing) {
 
 TEST_F(SettingsFileTest, AFailedWriteAtShutDownIsReportedAndKeepsThePreviousFile) {
   WriteFile("previous");
-  // Let no file grow beyond 100 bytes, so the write of the record fails part-way.
-  struct rlimit old;
-  getrlimit(RLIMIT_FSIZE, &old);
-  struct rlimit small = old;
-  small.rlim_cur = 100;
-  auto oldHandler = std::signal(SIGXFSZ, SIG_IGN);
-  setrlimit(RLIMIT_FSIZE, &small);
   ui.ExpectMessage("Problem writing file zep.ini");
-  SaveSettingsAtShutDown(*live);
-  setrlimit(RLIMIT_FSIZE, &old);
-  std::signal(SIGXFSZ, oldHandler);
+  {
+    FileSizeLimit limit(100);
+    SaveSettingsAtShutDown(*live);
+  }
 
   EXPECT_EQ(ReadBytes(File()), "previous");
   int files = 0;
