@@ -1,6 +1,9 @@
 #include "params/blocks.h"
 
+#include <algorithm>
+#include <cmath>
 #include <cstring>
+#include <initializer_list>
 
 #include "params/colorcodes.h"
 
@@ -511,6 +514,41 @@ void PeriodicParams::SetDefaults() {
   periodicPattern = 0;
   periodicRadius = 10;
   for (int i = 0; i < kMaxPoints; ++i) periodicDx[i] = periodicDy[i] = 0;
+}
+
+void PeriodicParams::ApplyPattern(int32_t pattern) {
+  // Offsets saturate symmetrically, so that neither an absurd radius nor the negation
+  // of an offset can overflow.
+  auto whole = [](double v) {
+    return static_cast<int32_t>(std::clamp(std::trunc(v), -2147483647.0, 2147483647.0));
+  };
+  struct Pair {
+    int32_t dx, dy;
+  };
+  auto set = [this](std::initializer_list<Pair> pairs) {
+    for (int i = 0; i < kMaxPoints; ++i) periodicDx[i] = periodicDy[i] = 0;
+    int i = 0;
+    for (const Pair& p : pairs) {
+      periodicDx[i] = p.dx;
+      periodicDy[i] = p.dy;
+      ++i;
+    }
+    periodicPoints = i;
+  };
+  const double r = periodicRadius;
+  const int32_t a = whole(r + 0.5);
+  if (pattern == 1) {
+    // Six neighbours on a hexagon of the radius around the centre.
+    const int32_t b = whole((r + 1) * 0.5);
+    const int32_t c = whole((std::sqrt(3.0) * r + 1) * 0.5);
+    set({{0, 0}, {a, 0}, {b, c}, {-b, c}, {-a, 0}, {-b, -c}, {b, -c}});
+    periodicPattern = 1;
+  } else if (pattern == 2) {
+    set({{0, 0}, {a, 0}, {a, a}, {0, a}, {-a, a}, {-a, 0}, {-a, -a}, {0, -a}, {a, -a}});
+    periodicPattern = 2;
+  } else {
+    periodicPattern = 0;
+  }
 }
 
 void StackParams::SetDefaults() {

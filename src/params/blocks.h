@@ -600,6 +600,10 @@ struct PeriodicParams {
   int32_t periodicDy[kMaxPoints];  // 84
 
   void SetDefaults();
+  // Sets the pattern: Honeycomb (1) and Crosshatch (2) fill the offset pairs and the
+  // number of points from the radius; any other code means Custom (0) and keeps the
+  // pairs as they are.
+  void ApplyPattern(int32_t pattern);
 };
 
 // Alignment and stacking. Offsets within the block.

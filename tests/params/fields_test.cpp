@@ -310,4 +310,40 @@ TEST(IfsPresetTest, SizeAndQualityDeriveThePlaneFields) {
   EXPECT_EQ(ifs.ifsSharpeningFactor, 8);
 }
 
+TEST(PeriodicPatternTest, PatternsFillTheOffsetPairs) {
+  PeriodicParams p{};
+  p.SetDefaults();
+  p.periodicDx[15] = 4;
+  p.ApplyPattern(1);  // Honeycomb
+  const int32_t honeyX[] = {0, 10, 5, -5, -10, -5, 5};
+  const int32_t honeyY[] = {0, 0, 9, 9, 0, -9, -9};
+  EXPECT_EQ(p.periodicPoints, 7);
+  EXPECT_EQ(p.periodicPattern, 1);
+  for (int i = 0; i < 16; ++i) {
+    EXPECT_EQ(p.periodicDx[i], i < 7 ? honeyX[i] : 0) << i;
+    EXPECT_EQ(p.periodicDy[i], i < 7 ? honeyY[i] : 0) << i;
+  }
+
+  p.periodicRadius = 2.4f;
+  p.ApplyPattern(2);  // Crosshatch
+  const int32_t crossX[] = {0, 2, 2, 0, -2, -2, -2, 0, 2};
+  const int32_t crossY[] = {0, 0, 2, 2, 2, 0, -2, -2, -2};
+  EXPECT_EQ(p.periodicPoints, 9);
+  EXPECT_EQ(p.periodicPattern, 2);
+  for (int i = 0; i < 9; ++i) {
+    EXPECT_EQ(p.periodicDx[i], crossX[i]) << i;
+    EXPECT_EQ(p.periodicDy[i], crossY[i]) << i;
+  }
+
+  p.ApplyPattern(0);  // Custom keeps the pairs
+  EXPECT_EQ(p.periodicPattern, 0);
+  EXPECT_EQ(p.periodicDx[8], 2);
+  EXPECT_EQ(p.periodicPoints, 9);
+
+  p.periodicRadius = 1e30f;
+  p.ApplyPattern(1);
+  EXPECT_EQ(p.periodicDx[1], std::numeric_limits<int32_t>::max());
+  EXPECT_EQ(p.periodicDx[4], -std::numeric_limits<int32_t>::max());
+}
+
 }  // namespace
