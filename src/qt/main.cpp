@@ -1,0 +1,36 @@
+// ZEP: start-up and shut-down of the desktop program.
+#include <QApplication>
+#include <clocale>
+#include <iostream>
+
+#include "platform/messages.h"
+#include "platform/programdir.h"
+#include "qt/mainframe.h"
+#include "qt/qtplatform.h"
+#include "qt/qtui.h"
+
+int main(int argc, char** argv) {
+  QApplication app(argc, argv);
+  // Qt takes the user's locale; texts and files keep the C locale's numbers.
+  std::setlocale(LC_NUMERIC, "C");
+  QApplication::setApplicationName(QStringLiteral("ZEP"));
+
+  QtPlatform platform;
+  SetPlatform(&platform);
+  CMainFrame frame;
+  QtUi ui(&frame, &frame.panes());
+  SetUi(&ui);
+
+  if (!InitProgramDirectory(DefaultProgramDirectory())) {
+    ShowMessage("Cannot create the program directory " + DefaultProgramDirectory().string());
+    return 1;
+  }
+  frame.showMaximized();
+  frame.OnFileNew();
+  const int result = QApplication::exec();
+
+  SetUi(nullptr);
+  SetPlatform(nullptr);
+  ShutDownProgramDirectory();
+  return result;
+}

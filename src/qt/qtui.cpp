@@ -1,0 +1,76 @@
+#include "qt/qtui.h"
+
+#include <QApplication>
+#include <QMessageBox>
+
+#include "qt/statuspanes.h"
+
+namespace {
+QString FromUtf8(std::string_view s) { return QString::fromUtf8(s.data(), qsizetype(s.size())); }
+
+QMessageBox::StandardButtons Buttons(MessageButtons b) {
+  switch (b) {
+    case MessageButtons::OkCancel:
+      return QMessageBox::Ok | QMessageBox::Cancel;
+    case MessageButtons::YesNo:
+      return QMessageBox::Yes | QMessageBox::No;
+    case MessageButtons::YesNoCancel:
+      return QMessageBox::Yes | QMessageBox::No | QMessageBox::Cancel;
+    case MessageButtons::RetryCancel:
+      return QMessageBox::Retry | QMessageBox::Cancel;
+    case MessageButtons::Ok:
+      break;
+  }
+  return QMessageBox::Ok;
+}
+
+QMessageBox::Icon Icon(MessageIcon i) {
+  switch (i) {
+    case MessageIcon::Information:
+      return QMessageBox::Information;
+    case MessageIcon::Warning:
+      return QMessageBox::Warning;
+    case MessageIcon::Error:
+      return QMessageBox::Critical;
+    case MessageIcon::Question:
+      return QMessageBox::Question;
+    case MessageIcon::None:
+      break;
+  }
+  return QMessageBox::NoIcon;
+}
+
+DialogResult Result(int button) {
+  switch (button) {
+    case QMessageBox::Cancel:
+      return DialogResult::Cancel;
+    case QMessageBox::Yes:
+      return DialogResult::Yes;
+    case QMessageBox::No:
+      return DialogResult::No;
+    case QMessageBox::Retry:
+      return DialogResult::Retry;
+    default:
+      return DialogResult::Ok;
+  }
+}
+}  // namespace
+
+DialogResult QtUi::MessageBox(std::string_view text, std::string_view caption, MessageStyle style) {
+  QWidget* parent = QApplication::activeWindow() ? QApplication::activeWindow() : owner_.data();
+  QMessageBox box(Icon(style.icon), caption.empty() ? QStringLiteral("ZEP") : FromUtf8(caption),
+                  FromUtf8(text), Buttons(style.buttons), parent);
+  return Result(box.exec());
+}
+
+void QtUi::SetPaneText(int pane, std::string_view text) {
+  if (panes_) panes_->setText(pane, FromUtf8(text));
+}
+
+void QtUi::ShowProgressPane() {
+  if (panes_) panes_->showProgressPane();
+}
+
+void QtUi::DrawProgress(int percent) {
+  if (panes_) panes_->drawProgress(percent);
+}

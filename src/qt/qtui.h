@@ -1,0 +1,23 @@
+#pragma once
+// The Ui of the desktop: Qt message boxes owned by the active window, and the status panes.
+#include <QPointer>
+#include <QWidget>
+
+#include "platform/ui.h"
+
+class StatusPanes;
+
+class QtUi : public Ui {
+ public:
+  QtUi(QWidget* owner, StatusPanes* panes) : owner_(owner), panes_(panes) {}
+
+  DialogResult MessageBox(std::string_view text, std::string_view caption,
+                          MessageStyle style) override;
+  void SetPaneText(int pane, std::string_view text) override;
+  void ShowProgressPane() override;
+  void DrawProgress(int percent) override;
+
+ private:
+  QPointer<QWidget> owner_;
+  StatusPanes* panes_;
+};

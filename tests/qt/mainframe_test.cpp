@@ -1,0 +1,88 @@
+#include "qt/mainframe.h"
+
+#include <QApplication>
+#include <QKeyEvent>
+#include <QMdiSubWindow>
+#include <cstdlib>
+
+#include "qt/qtplatform.h"
+#include "qt/qtui.h"
+#include "support/zep_test.h"
+
+namespace {
+// One application object for the test program, gone before the process's static
+// destructors run (Qt's own statics would otherwise outlive it).
+class QtEnvironment : public ::testing::Environment {
+ public:
+  void SetUp() override {
+    if (!std::getenv("QT_QPA_PLATFORM")) setenv("QT_QPA_PLATFORM", "offscreen", 1);
+    app_ = new QApplication(argc_, argv_);
+  }
+  void TearDown() override {
+    delete app_;
+    app_ = nullptr;
+  }
+
+ private:
+  int argc_ = 1;
+  char name_[9] = "zep-test";
+  char* argv_[2] = {name_, nullptr};
+  QApplication* app_ = nullptr;
+};
+[[maybe_unused]] auto* const kQtEnvironment =
+    ::testing::AddGlobalTestEnvironment(new QtEnvironment);
+}  // namespace
+
+using MainFrameTest = ZepTest;
+
+TEST_F(MainFrameTest, OpensTenWindowsAndRefusesTheEleventh) {
+  CMainFrame frame;
+  frame.show();
+  EXPECT_EQ(frame.panes().text(0), "Dimensions");
+  EXPECT_EQ(frame.panes().text(5), "Elapsed Time");
+  for (int i = 0; i < 10; ++i) frame.OnFileNew();
+  EXPECT_EQ(frame.windowCount(), 10);
+  ui.ExpectMessage("Maximum Number of Windows is 10.");
+  frame.OnFileNew();
+  EXPECT_EQ(frame.windowCount(), 10);
+  frame.client().activeSubWindow()->close();
+  QApplication::processEvents();
+  EXPECT_EQ(frame.windowCount(), 9);
+  frame.OnFileNew();
+  EXPECT_EQ(frame.windowCount(), 10);
+}
+
+TEST_F(MainFrameTest, ProgressPaneAndScreenshot) {
+  CMainFrame frame;
+  frame.resize(1000, 700);
+  frame.show();
+  frame.OnFileNew();
+  frame.panes().showProgressPane();
+  frame.panes().drawProgress(40);
+  frame.panes().setText(4, "  12 X 34");
+  EXPECT_EQ(frame.panes().text(4), "  12 X 34");
+  const QImage shot = frame.grab().toImage();
+  EXPECT_EQ(shot.width(), 1000);
+  // The progress bar is blue where it has grown.
+  shot.save(QStringLiteral("mainframe.png"));
+  frame.panes().endProgress();
+}
+
+TEST_F(MainFrameTest, PumpSwallowsInputButHearsTheCancelKey) {
+  QtPlatform qt;
+  Platform* previous = SetPlatform(&qt);
+  InputGate gate;
+  QKeyEvent escape(QEvent::KeyPress, Qt::Key_Escape, Qt::NoModifier);
+  QKeyEvent letter(QEvent::KeyPress, Qt::Key_A, Qt::NoModifier);
+  QObject target;
+  EXPECT_TRUE(gate.eventFilter(&target, &letter));  // swallowed
+  EXPECT_FALSE(gate.cancelPressed);
+  EXPECT_TRUE(gate.eventFilter(&target, &escape));
+  EXPECT_TRUE(gate.cancelPressed);
+  QKeyEvent brk(QEvent::KeyPress, Qt::Key_Pause, Qt::ControlModifier);
+  InputGate other;
+  other.eventFilter(&target, &brk);
+  EXPECT_TRUE(other.cancelPressed);
+  EXPECT_FALSE(qt.CancelRequested());  // nothing pressed
+  SetPlatform(previous);
+}
