@@ -1,5 +1,6 @@
 // ZEP: start-up and shut-down of the desktop program.
 #include <QApplication>
+#include <QScreen>
 #include <clocale>
 #include <iostream>
 
@@ -24,6 +25,11 @@ int main(int argc, char** argv) {
   if (!InitProgramDirectory(DefaultProgramDirectory())) {
     ShowMessage("Cannot create the program directory " + DefaultProgramDirectory().string());
     return 1;
+  }
+  // Sized to the screen first: without a window manager (a virtual display) "maximised"
+  // alone leaves the window at its natural size.
+  if (const QScreen* screen = QGuiApplication::primaryScreen()) {
+    frame.setGeometry(screen->availableGeometry());
   }
   frame.showMaximized();
   frame.OnFileNew();
