@@ -43,6 +43,17 @@ class Ui {
   // Repaints the progress pane at once with a bar of 3 pixels per percent; values above
   // 100 are drawn as they come.
   virtual void DrawProgress(int percent) = 0;
+
+  // Returns the progress pane to its plain style after an operation.
+  virtual void EndProgressPane() {}
+
+  // The wait cursor over the application while an operation runs.
+  virtual void BeginWaitCursor() {}
+  virtual void EndWaitCursor() {}
+  // Puts the monitor to sleep (1) or wakes it (-1), where the desktop allows it.
+  virtual void SetMonitorPower(int) {}
+  // Plays a sound file without waiting for it; a missing file is silence.
+  virtual void PlaySoundFile(const std::string&) {}
 };
 
 // The process-wide Ui. Until one is installed, a console Ui prints messages to stderr and

@@ -1,0 +1,187 @@
+#include "app/imageview.h"
+
+#include <algorithm>
+#include <cstring>
+
+#include "params/opnames.h"
+#include "params/settings.h"
+#include "platform/errors.h"
+#include "platform/format.h"
+#include "platform/messages.h"
+#include "platform/platform.h"
+#include "platform/programdir.h"
+#include "platform/progress.h"
+
+CommandFlags& Flags() {
+  static CommandFlags flags;
+  return flags;
+}
+
+std::array<CImageView*, CImageView::kMaxViews>& ViewTable() {
+  static std::array<CImageView*, CImageView::kMaxViews> table{};
+  return table;
+}
+
+std::array<matrix, 6>& TextureModel() {
+  static std::array<matrix, 6> model;
+  return model;
+}
+
+namespace {
+int CurrentOperationId() {
+  const Settings& s = LiveSettings();
+  if (s.operationIndex < 0 || s.operationIndex >= Settings::kOperationSlots) return 4020;
+  return s.operationList[s.operationIndex];
+}
+}  // namespace
+
+CImageView::CImageView(ViewHost* viewHost) : host(viewHost) {
+  auto& table = ViewTable();
+  for (int i = 0; i < kMaxViews; ++i) {
+    if (!table[size_t(i)]) {
+      table[size_t(i)] = this;
+      slot_ = i;
+      break;
+    }
+  }
+  f2OperationId = f3OperationId = CurrentOperationId();
+  operationName = OperationName(uint32_t(f2OperationId));
+}
+
+CImageView::~CImageView() {
+  if (slot_ >= 0) ViewTable()[size_t(slot_)] = nullptr;
+  // The panes show their captions again once no window speaks through them.
+  static const char* const kCaptions[6] = {
+      "Dimensions",  "CSpace", "Channels", "Visible Layer", "Pixel Info (Left Click)",
+      "Elapsed Time"};
+  for (int i = 0; i < 6; ++i) SetStatusText(kCaptions[i], i);
+}
+
+bool CImageView::Dispatch(int id) {
+  const CommandEntry* entry = FindCommand(id);
+  if (!entry) return false;
+  CommandState state;
+  if (entry->update) (this->*entry->update)(state, id);
+  if (!state.enabled) return true;  // dropped without a word: its preconditions failed
+  if (!entry->handler) return false;
+  (this->*entry->handler)(id);
+  return true;
+}
+
+CommandState CImageView::QueryCommand(int id) {
+  CommandState state;
+  const CommandEntry* entry = FindCommand(id);
+  if (entry && entry->update) (this->*entry->update)(state, id);
+  return state;
+}
+
+void CImageView::SelectOperation(int id, bool /*push*/) {
+  // Until the operation list exists the command simply becomes the F2/F3 operation.
+  Flags().CtrlHeld = false;
+  Flags().ShiftHeld = false;
+  f2OperationId = f3OperationId = id;
+  operationName = OperationName(uint32_t(id));
+  UpdateStatus();
+}
+
+void CImageView::DestroyDisplayDib() { currentBitmap() = DisplayBitmap(); }
+
+void CImageView::RefreshDisplay(bool sound) {
+  CommandFlags& f = Flags();
+  f.F3Active = f.F2Active = f.CtrlHeld = false;
+  fpbuffer& layer = currentLayer();
+  DisplayBitmap& bitmap = currentBitmap();
+  if (bitmap.empty() || bitmap.width() != layer.width || bitmap.height() != layer.height) {
+    try {
+      bitmap = DisplayBitmap(layer.width, layer.height);
+    } catch (const std::bad_alloc&) {
+      GetUi().MessageBox(
+          "Failed to create bitmap!\n\nPossible cause is fragmented memory.\n\nPlease, read "
+          "manual.",
+          "", MessageStyle{MessageButtons::Ok, MessageIcon::Error});
+      return;
+    }
+  }
+  if (!bitmap.empty()) {
+    layer.todib(bitmap.toprow(), selection.present() ? &selection : nullptr);
+  }
+  if (host && host->HistogramVisible()) host->RefreshHistogram();
+  ReportCompletion(sound);
+  if (host) host->Invalidate();
+  UpdateStatus();
+  if (host) host->SetFrameTitle(frameTitle);
+}
+
+void CImageView::HandleOutOfMemory() {
+  for (fpbuffer& layer : layers) layer.clear(false);
+  for (DisplayBitmap& b : bitmaps) b = DisplayBitmap();
+  ShowMessage("Try using \"Destroy Floating Point Buffer\" option!");
+  UpdateStatus();
+  if (host) host->Invalidate();
+}
+
+void CImageView::OnDestroyFloatingPointBuffers(int id) {
+  if (layers[0].n == 0 && layers[1].n == 0) return;
+  if (Flags().CtrlHeld) {
+    SelectOperation(4165, true);
+    return;
+  }
+  if (host && host->HistogramVisible()) host->HideHistogram();
+  for (fpbuffer& layer : layers) layer.clear(true);
+  pixelInfoText.clear();
+  UpdateStatus();
+  if (id == 4167) PopdownMenu(6);
+}
+
+void CImageView::OnReopenDialogBox(int) {
+  const int id = CurrentOperationId();
+  if (id == 4121) return;  // Run Program has no page of its own
+  Settings& s = LiveSettings();
+  const uint8_t autoQuery = s.autoQuery;
+  {
+    // The page shows whatever autoQuery says, and OK only selects the operation again.
+    FlagScope ctrl(Flags().CtrlHeld, true);
+    s.autoQuery = 1;
+    try {
+      Dispatch(id);
+    } catch (...) {
+      s.autoQuery = autoQuery;
+      throw;
+    }
+  }
+  Flags().CtrlHeld = false;
+  s.autoQuery = autoQuery;
+}
+
+void CImageView::OnFocusCommand(int) {
+  if (host && host->HistogramVisible()) host->RefreshHistogram();
+  if (host) host->SetFrameTitle(frameTitle);
+  UpdateStatus();
+}
+
+void CImageView::PopdownMenu(int n) {
+  CommandFlags& f = Flags();
+  if (f.SkipPopdown) {
+    f.SkipPopdown = false;
+    return;
+  }
+  if (f.F2Active || f.F3Active) return;
+  if (host) host->PopdownMenu(n);
+}
+
+void CImageView::OnAutomaticQuery(int) {
+  Settings& s = LiveSettings();
+  s.autoQuery = s.autoQuery ? 0 : 1;
+  UpdateStatus();
+}
+
+void CImageView::OnAutomaticPopdown(int) {
+  Settings& s = LiveSettings();
+  s.autoMenu = s.autoMenu ? 0 : 1;
+}
+
+void CImageView::OnKeypadChannel(int id) {
+  // Keypad 1, 5 and 9 toggle channels X, Y and Z without opening the CSpace menu.
+  Flags().SkipPopdown = true;
+  Dispatch(4044 + (id - 4145));
+}

@@ -1,0 +1,205 @@
+#pragma once
+// `CImageView`: one image window. It holds an image in up to two layers (a float colour
+// image and its display bitmap each), runs every image command through one dispatcher,
+// and keeps the texts its status panes and menu captions show. Nothing here knows the
+// toolkit: a ViewHost shows the window, the process Ui shows dialogs and panes.
+#include <array>
+#include <cstdint>
+#include <functional>
+#include <string>
+#include <vector>
+
+#include "app/commandstate.h"
+#include "app/flags.h"
+#include "app/viewhost.h"
+#include "image/fpbuffer.h"
+#include "image/rgbbuffer.h"
+#include "numeric/bitmask.h"
+#include "numeric/matrixarray.h"
+
+struct Point {
+  int32_t x = 0, y = 0;
+};
+
+class CImageView;
+
+// One row of the command table: the command id, its handler (null until the operation
+// exists) and its update handler (null: always enabled).
+struct CommandEntry {
+  int id;
+  void (CImageView::*handler)(int id);
+  void (CImageView::*update)(CommandState& state, int id);
+};
+
+class CImageView {
+ public:
+  static constexpr int kMaxViews = 10;
+
+  explicit CImageView(ViewHost* host = nullptr);
+  ~CImageView();
+  CImageView(const CImageView&) = delete;
+  CImageView& operator=(const CImageView&) = delete;
+
+  // --- Commands ---
+
+  // Offers a command to its update handler and, when enabled, runs its handler. A
+  // disabled command is dropped without a message. Returns false when this window has no
+  // handler for the id (the frame may handle it).
+  bool Dispatch(int id);
+  // The update handler's verdict on a command, for menus and for tests.
+  CommandState QueryCommand(int id);
+  // Whether the window has a row for the id at all.
+  static const CommandEntry* FindCommand(int id);
+  static std::vector<int> CommandIds();
+
+  // --- Refresh ---
+
+  // After an operation on float data: renders the current layer into its display bitmap
+  // (a new one when the size changed), reports completion, repaints, updates menu and
+  // status, and clears F2Active, F3Active and CtrlHeld.
+  void RefreshDisplay(bool sound);
+  // The recovery from exhausted memory on the float paths.
+  void HandleOutOfMemory();
+  void DestroyDisplayDib();
+  // Rewrites the menu captions and the six status panes.
+  void UpdateStatus();
+  void PopdownMenu(int n);
+  // The completion report of the last timed operation: elapsed time, monitor, sound.
+  void ReportCompletion(bool sound);
+  // Makes a command the current F2/F3 operation (the operation list comes with F2/F3).
+  void SelectOperation(int id, bool push);
+
+  // --- Layers ---
+  fpbuffer& currentLayer() { return layers[current]; }
+  fpbuffer& otherLayer() { return layers[1 - current]; }
+  DisplayBitmap& currentBitmap() { return bitmaps[current]; }
+  DisplayBitmap& otherBitmap() { return bitmaps[1 - current]; }
+  bool HasFloat() { return currentLayer().n > 0; }
+  bool HasBitmap() { return !currentBitmap().empty(); }
+  bool HasMask() { return currentLayer().mask.present(); }
+  bool Layer2Exists() { return !bitmaps[1].empty(); }
+
+  // --- State ---
+  std::array<fpbuffer, 2> layers;
+  std::array<DisplayBitmap, 2> bitmaps;
+  int current = 0;  // index of the current layer; the other is 1 - current
+
+  int32_t filterIndex = 0;
+  int32_t originX = 0, originY = 0;
+  int32_t panX = 0, panY = 0;
+  int32_t channelView = 0;
+  double fitZoom = 1.0;
+  std::string filePath, programFileName, profileFileName;
+  std::string dimensionsText, elapsedText, pixelInfoText;
+  std::string channelLettersText = "XYZ";
+  std::string frameTitle;
+  std::string operationName = "NoOp";
+  const char* layerText = "Layer 1 of 1";
+  const char* colourSpaceName = "RGB";
+  std::array<const char*, 4> channelLetters{"", "R", "G", "B"};  // channels 4, 1, 2, 3
+  Point clickPoint, dragStart, dragEnd, currentPoint;
+  Point dragStartWindow, dragEndWindow, dragPreviousEndWindow;
+  std::array<Point, 5> clickHistory{};
+  std::array<float, 4> currentColour{};
+  int32_t queueIndex = 0;
+  std::array<Point, 5> queuePoints{};
+  std::array<std::array<float, 4>, 5> queueColours{};
+  int64_t startClock = 0, endClock = 0;
+  int32_t f2OperationId = 4020, f3OperationId = 4020;
+  bool showMaskedArea = false, showUnmaskedArea = true, showBottomThroughMask = false,
+       showCombined = false, showDifference = false, cropBothLayers = false, normalView = true;
+  std::array<bool, 4> savedViewSwitches{};
+  bool paintMode = false, savedPaintMode = false, fitToWindow = false, filePresent = false;
+  bitmask selection;
+  std::vector<std::string> sequence;  // file names of a loaded sequence
+  matrixarray alignmentTemplate;
+  std::array<matrix, 3> brightnessTemplate;
+  bool curveEditorOpen = false;
+  bool hasNoiseProfile = false;
+
+  // Menu-bar captions.
+  const char* layerCaption = "Layer(Off)";
+  const char* maskCaption = "Mask(Off)";
+  const char* paintCaption = "Paint(Off)";
+  const char* condCaption = "Cond( On)";
+
+  ViewHost* host = nullptr;
+
+  // --- Handlers (the command table points at them) ---
+  void OnDestroyFloatingPointBuffers(int id);
+  void OnReopenDialogBox(int id);
+  void OnFocusCommand(int id);
+  void OnSoundNotification(int id);
+  void OnMonitorOption(int id);
+  void OnAutomaticQuery(int id);
+  void OnAutomaticPopdown(int id);
+  void OnKeypadChannel(int id);
+
+  // --- Update handlers ---
+  void UpdateAlways(CommandState& s, int id);
+  void UpdateNeedsFloat(CommandState& s, int id);
+  void UpdateNeedsBitmap(CommandState& s, int id);
+  void UpdateColourSpace(CommandState& s, int id);
+  void UpdateChannel(CommandState& s, int id);
+  void UpdateQueueEntry(CommandState& s, int id);
+  void UpdateViewingNormal(CommandState& s, int id);
+  void UpdateSecondLayer(CommandState& s, int id);
+  void UpdateAnimate(CommandState& s, int id);
+  void UpdateCreateMask(CommandState& s, int id);
+  void UpdateFilePresent(CommandState& s, int id);
+  void UpdateMaskViews(CommandState& s, int id);
+  void UpdateNeedsMask(CommandState& s, int id);
+  void UpdateLayerMasks(CommandState& s, int id);
+  void UpdateCropBothLayers(CommandState& s, int id);
+  void UpdateTwoLayers(CommandState& s, int id);
+  void UpdateBottomThroughMask(CommandState& s, int id);
+  void UpdateCombinedDifference(CommandState& s, int id);
+  void UpdateToggleNormalView(CommandState& s, int id);
+  void UpdateLayer2Float(CommandState& s, int id);
+  void UpdateOtherFloat(CommandState& s, int id);
+  void UpdateBlockAlignment(CommandState& s, int id);
+  void UpdateStacking(CommandState& s, int id);
+  void UpdateRecordProgram(CommandState& s, int id);
+  void UpdateDestroyFloat(CommandState& s, int id);
+  void UpdateCreateFloat(CommandState& s, int id);
+  void UpdateNoFloatOnRead(CommandState& s, int id);
+  void UpdateReopenIfs(CommandState& s, int id);
+  void UpdateRecordTexture(CommandState& s, int id);
+  void UpdateTextureInpainting(CommandState& s, int id);
+  void UpdateCreateNoiseProfile(CommandState& s, int id);
+  void UpdateNoiseProfile(CommandState& s, int id);
+  void UpdateAlignmentTemplate(CommandState& s, int id);
+  void UpdateBrightnessTemplate(CommandState& s, int id);
+  void UpdateAvoidanceRegions(CommandState& s, int id);
+  void UpdateCustomCurve(CommandState& s, int id);
+  void UpdateOption(CommandState& s, int id);
+
+ private:
+  // Takes the first free slot of the window table.
+  int slot_ = -1;
+};
+
+// The process-wide table of open image windows (linked panning uses it).
+std::array<CImageView*, CImageView::kMaxViews>& ViewTable();
+
+// The six matrices of the texture model, process-wide (texture inpainting fills them).
+std::array<matrix, 6>& TextureModel();
+
+// Wait cursor, start clock and, for long operations, the monitor put to sleep; the
+// destructor ends the wait cursor. With Quiet set nothing happens.
+class ProcessTimer {
+ public:
+  ProcessTimer(int64_t& startClock, CImageView* window);
+  ~ProcessTimer();
+  ProcessTimer(const ProcessTimer&) = delete;
+  ProcessTimer& operator=(const ProcessTimer&) = delete;
+
+ private:
+  bool waitCursor_ = false;
+};
+
+// The elapsed-time text: "%.2f secs, %.2f mins., %.2f hrs., %.2f days".
+std::string ElapsedText(int64_t milliseconds);
+
+// The status pane texts of one window state, for the panes and for tests.
+std::string DimensionsText(int width, int height);

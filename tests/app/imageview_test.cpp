@@ -1,0 +1,226 @@
+#include "app/imageview.h"
+
+#include <cstring>
+#include <fstream>
+
+#include "fake_host.h"
+#include "params/settings.h"
+#include "platform/programdir.h"
+#include "support/zep_test.h"
+
+namespace {
+// A window whose current layer holds a small RGB image and its bitmap.
+void Load(CImageView& v, int w, int h, CSpaceCode code = 0x17) {
+  fpbuffer& f = v.currentLayer();
+  f.dim(w, h, 0x17);
+  for (int c = 0; c < 3; ++c) f.plane[c].ramp(float(10 * c), 1.0f);
+  f.convert(code);
+  v.currentBitmap() = DisplayBitmap(w, h);
+  f.todib(v.currentBitmap().toprow());
+}
+
+class ImageViewTest : public ZepTest {
+ protected:
+  void SetUp() override {
+    ZepTest::SetUp();
+    LiveSettings().SetDefaults();
+    Flags() = CommandFlags();
+  }
+  FakeHost host;
+};
+}  // namespace
+
+TEST_F(ImageViewTest, RefreshRendersClearsFlagsAndReusesTheBitmap) {
+  CImageView v(&host);
+  Load(v, 4, 3);
+  v.frameTitle = "photo.png  ( 1.000 KB )";
+  const uint8_t* bits = v.currentBitmap().data();
+  v.currentLayer().plane[0].fill(200.0f);
+  Flags().F2Active = Flags().F3Active = Flags().CtrlHeld = true;
+  v.RefreshDisplay(false);
+  EXPECT_FALSE(Flags().F2Active || Flags().F3Active || Flags().CtrlHeld);
+  EXPECT_EQ(v.currentBitmap().data(), bits);    // same size: same bitmap
+  EXPECT_EQ(v.currentBitmap().row(0)[2], 200);  // red byte
+  EXPECT_EQ(host.title, v.frameTitle);
+  EXPECT_GE(host.invalidated, 1);
+
+  v.currentLayer().dim(6, 2, 0x17);  // a new size: a new bitmap
+  v.RefreshDisplay(false);
+  EXPECT_EQ(v.currentBitmap().width(), 6);
+  EXPECT_EQ(v.currentBitmap().height(), 2);
+}
+
+TEST_F(ImageViewTest, StatusPanes) {
+  CImageView v(&host);
+  v.UpdateStatus();  // an empty window: captions only
+  EXPECT_EQ(ui.paneText[0], "Dimensions");
+  EXPECT_EQ(ui.paneText[4], "Pixel Info (Left Click)");
+
+  struct Case {
+    int width;
+    CSpaceCode code;
+    const char* dims;
+    const char* space;
+    const char* letters;
+  };
+  const Case cases[] = {
+      {12, 0x17, "  12 X 2", "RGB", "RGB"},
+      {9999, 0x8000 | 5, "  9999 X 2", "LAB", "LB"},
+      {10000, 0x2000 | 0xD, "10000 X 2", "CMYK", "CYK"},
+      {3, 0x20000 | 7, "  3 X 2", "YCbCr", "YCbCr"},
+      {3, 0x20 | 0xF, "  3 X 2", "L1", "rgbL1"},
+  };
+  for (const Case& c : cases) {
+    Load(v, c.width, 2, c.code);
+    v.pixelInfoText = "(1, 1)";
+    v.UpdateStatus();
+    EXPECT_EQ(ui.paneText[0], c.dims);
+    EXPECT_EQ(ui.paneText[1], c.space);
+    EXPECT_EQ(ui.paneText[2], c.letters) << c.space;
+    EXPECT_EQ(ui.paneText[3], "Layer 1 of 1");
+    EXPECT_EQ(ui.paneText[4], "(1, 1)");
+  }
+  v.Dispatch(4165);  // Destroy Floating Point Buffers
+  EXPECT_EQ(v.currentLayer().n, 0);
+  EXPECT_FALSE(v.currentBitmap().empty());  // the image stays visible
+  v.pixelInfoText = "(4, 5)";
+  v.UpdateStatus();
+  EXPECT_EQ(ui.paneText[2], "");
+  EXPECT_EQ(ui.paneText[4], "(4, 5) (No FDIB)");
+}
+
+TEST_F(ImageViewTest, DisabledCommandsAreDroppedSilently) {
+  CImageView v(&host);
+  // Destroy Floating Point Buffers without float data: nothing happens, no message.
+  EXPECT_TRUE(v.Dispatch(4167));
+  EXPECT_TRUE(host.popdowns.empty());
+  Load(v, 3, 3);
+  v.layers[1].dim(3, 3, 0x17);
+  EXPECT_TRUE(v.QueryCommand(4167).enabled);
+  EXPECT_TRUE(v.Dispatch(4167));
+  EXPECT_EQ(v.layers[0].n + v.layers[1].n, 0);
+  EXPECT_EQ(v.layers[0].code, 0x17u);
+  EXPECT_EQ(host.popdowns, std::vector<int>{6});  // the Resize menu opens again
+  EXPECT_FALSE(v.Dispatch(99999));                // no row: not this window's command
+}
+
+TEST_F(ImageViewTest, CtrlSelectsInsteadOfDestroying) {
+  CImageView v(&host);
+  Load(v, 2, 2);
+  Flags().CtrlHeld = true;
+  v.Dispatch(4165);
+  EXPECT_EQ(v.currentLayer().n, 4);
+  EXPECT_EQ(v.f2OperationId, 4165);
+  EXPECT_FALSE(Flags().CtrlHeld);
+}
+
+TEST_F(ImageViewTest, UpdateTable) {
+  // Window states: empty, bitmap only, float RGB, float with mask, two layers (equal and
+  // unequal sizes).
+  enum State { kEmpty, kBitmap, kFloat, kMasked, kTwoEqual, kTwoUnequal };
+  auto build = [](CImageView& v, State s) {
+    if (s == kEmpty) return;
+    Load(v, 4, 4);
+    if (s == kBitmap) v.currentLayer().clear(true);
+    if (s == kMasked) v.currentLayer().clearmask();
+    if (s == kTwoEqual || s == kTwoUnequal) {
+      v.layers[1].dim(s == kTwoEqual ? 4 : 5, 4, 0x17);
+      v.bitmaps[1] = DisplayBitmap(s == kTwoEqual ? 4 : 5, 4);
+    }
+  };
+  struct Case {
+    int id;
+    State state;
+    bool enabled;
+    int checked;
+  };
+  const Case cases[] = {
+      {4013, kEmpty, true, 1},        {4013, kFloat, true, 1},        {4014, kFloat, true, 0},
+      {4044, kEmpty, false, 1},       {4044, kFloat, true, 1},        {4015, kBitmap, true, 0},
+      {4015, kTwoEqual, true, 1},     {4001, kEmpty, false, -1},      {4001, kBitmap, true, -1},
+      {4024, kFloat, true, 0},        {4024, kMasked, true, 1},       {4036, kFloat, false, 0},
+      {4036, kMasked, true, 0},       {4049, kMasked, true, 1},       {4122, kMasked, true, -1},
+      {4037, kTwoEqual, true, 0},     {4037, kTwoUnequal, false, 0},  {4052, kTwoEqual, true, -1},
+      {4052, kTwoUnequal, false, -1}, {4083, kFloat, false, 0},       {4083, kTwoEqual, true, 0},
+      {4088, kTwoUnequal, true, -1},  {4167, kEmpty, false, 1},       {4167, kBitmap, false, 1},
+      {4167, kFloat, true, 0},        {4220, kBitmap, true, 0},       {4220, kFloat, false, 1},
+      {4025, kFloat, false, -1},      {4026, kEmpty, true, -1},       {4221, kFloat, false, -1},
+      {4201, kFloat, false, -1},      {4251, kFloat, true, -1},       {4093, kEmpty, true, -1},
+      {4242, kTwoEqual, true, -1},    {4242, kTwoUnequal, false, -1}, {4303, kEmpty, false, -1},
+      {4303, kFloat, true, -1},       {4042, kEmpty, true, 1},        {4070, kEmpty, true, 1},
+      {4105, kEmpty, true, 0},        {4223, kEmpty, true, 1},        {4224, kEmpty, true, 0},
+  };
+  for (const Case& c : cases) {
+    CImageView v(&host);
+    build(v, c.state);
+    const CommandState s = v.QueryCommand(c.id);
+    EXPECT_EQ(s.enabled, c.enabled) << c.id << " in state " << c.state;
+    EXPECT_EQ(s.checked, c.checked) << c.id << " in state " << c.state;
+  }
+}
+
+TEST_F(ImageViewTest, MenuTextsOfChannelsQueueAndTexture) {
+  CImageView v(&host);
+  Load(v, 3, 3, 0x800 | 7);
+  EXPECT_EQ(v.QueryCommand(4046).text, "Channel Z = Intensity\tNumPad 9");
+  Load(v, 3, 3, 0x800000 | 7);
+  EXPECT_EQ(v.QueryCommand(4045).text, "Channel Y = Chroma U\tNumPad 5");
+  v.queuePoints[1] = {7, 8};
+  v.queueColours[1] = {1.5f, 2.25f, 3, 0};
+  EXPECT_EQ(v.QueryCommand(4072).text, "Queue(2) = (7, 8)(1.50, 2.25, 3.00)");
+  EXPECT_EQ(v.QueryCommand(4182).text, "Record Texture");
+  v.dragStart = {0, 0};
+  v.dragEnd = {60, 40};
+  EXPECT_FALSE(v.QueryCommand(4201).enabled);
+  v.dragEnd = {60, 60};
+  EXPECT_TRUE(v.QueryCommand(4201).enabled);
+  v.channelView = 2;
+  EXPECT_EQ(v.QueryCommand(4048).text, "Green->Blue\tF7");
+}
+
+TEST_F(ImageViewTest, CompletionReportAndOptions) {
+  EXPECT_EQ(ElapsedText(90000), "90.00 secs, 1.50 mins., 0.03 hrs., 0.00 days");
+  CImageView v(&host);
+  v.startClock = platform.clock;
+  platform.clock += 1500;
+  v.ReportCompletion(true);
+  EXPECT_EQ(ui.paneText[4], "1.50 secs, 0.03 mins., 0.00 hrs., 0.00 days");
+
+  Flags().Quiet = true;  // batch runs report nothing
+  ui.paneText[4] = "kept";
+  v.ReportCompletion(true);
+  EXPECT_EQ(ui.paneText[4], "kept");
+  Flags().Quiet = false;
+
+  ui.ExpectMessageStartingWith("File, zep.wav, not found.\nPut any WAV file renamed zep.wav in ");
+  v.Dispatch(4105);
+  EXPECT_EQ(LiveSettings().soundOnCompletion, 0);
+  std::ofstream(ProgramPath("zep.wav")) << "RIFF";
+  v.Dispatch(4105);
+  EXPECT_EQ(LiveSettings().soundOnCompletion, 1);
+  v.Dispatch(4223);
+  EXPECT_EQ(LiveSettings().monitorWakeAtCompletion, 0);
+  EXPECT_EQ(host.popdowns.back(), 13);
+  Flags().F2Active = true;  // replays never open menus
+  host.popdowns.clear();
+  v.Dispatch(4224);
+  EXPECT_TRUE(host.popdowns.empty());
+}
+
+TEST_F(ImageViewTest, KeypadToggleSkipsThePopdown) {
+  CImageView v(&host);
+  v.Dispatch(4145);
+  EXPECT_TRUE(Flags().SkipPopdown);  // the channel toggle's handler comes with its command
+  v.PopdownMenu(2);
+  EXPECT_FALSE(Flags().SkipPopdown);
+  EXPECT_TRUE(host.popdowns.empty());
+}
+
+TEST_F(ImageViewTest, OutOfMemoryEmptiesBothLayersWithItsMessage) {
+  CImageView v(&host);
+  Load(v, 3, 3);
+  ui.ExpectMessage("Try using \"Destroy Floating Point Buffer\" option!");
+  v.HandleOutOfMemory();
+  EXPECT_EQ(v.layers[0].n, 0);
+  EXPECT_TRUE(v.bitmaps[0].empty());
+}
