@@ -5,6 +5,10 @@
 // size compare and store alike whichever way they were made.
 #include <cstdint>
 
+class matrix;
+template <class T>
+class cvector;
+
 class bitmask {
  public:
   int32_t width = 0;
@@ -43,4 +47,106 @@ class bitmask {
 
   // Clears the bits past n in the last word.
   void cleartail();
+
+  // Word by word with a mask of the same size ("And", "Or", "Exclusive Or").
+  bitmask& andwith(const bitmask& other);
+  bitmask& orwith(const bitmask& other);
+  bitmask& xorwith(const bitmask& other);
+  // Complements every pixel; the bits past n stay clear.
+  bitmask& invert();
+
+  // One-pixel dilation over the 8-neighbourhood; set pixels on the outer rows and columns
+  // stay set but do not spread.
+  bitmask& grow();
+  // Keeps the inner set pixels that touch a clear one; the outer rows and columns end clear.
+  bitmask& boundary();
+  bitmask& fliph();  // reverses every row
+  bitmask& flipv();  // reverses the order of the rows
+  // Circular shift by dx columns, then dy rows (positive towards larger indices); a
+  // distance of 0 or at least the width (height) leaves that direction alone.
+  bitmask& shift(int dx, int dy);
+  // Sets or clears the pixels of the line between the two points, both ends included, one
+  // per step along the longer axis; nothing when the points coincide. Pixels outside the
+  // mask are skipped, so a line may run past its edges.
+  bitmask& line(int x0, int y0, int x1, int y1, bool on);
+
+  // The number of set pixels and their bounding box (all zero when none is set).
+  void bounds(int& count, int& x, int& y, int& w, int& h) const;
+  // The linear indices of the set pixels, ascending; an empty mask leaves v untouched.
+  void indices(cvector<int>& v) const;
+  // Dimensions the mask to the plane and sets exactly the bits of elements above 0.
+  bitmask& positive(const matrix& plane);
+  // Rescales the mask by sx, sy with shifts dx, dy (in output pixels): Lanczos-3 with
+  // antialiasing on the mask as a plane of 1 and 0, set where the result exceeds 0.5.
+  bitmask& resample(double sx, double sy, double dx, double dy);
+  // Smooths the outline by isophote smoothing of the mask as a plane of 1 and 0 (diagonal
+  // stencil, coefficient 0.2), restricted to the mask grown by a pixel, set above 0.5.
+  bitmask& smooth(int iterations);
+
+ private:
+  // The mask as a plane of 1 (set) and 0 (clear), and back: dimensioned to the plane, set
+  // exactly where it exceeds the threshold.
+  void toplane(matrix& plane) const;
+  void fromplane(const matrix& plane, float threshold);
+};
+
+// The outline of the paint cursor: a bit set packed in bytes, most significant bit first
+// (the bit of pixel k is 0x80 >> (k mod 8) in byte k/8), as monochrome bitmaps store them.
+class bytemask {
+ public:
+  int32_t width = 0;
+  int32_t height = 0;
+  int32_t n = 0;
+  int32_t bytes = 0;  // n/8 + 1
+  uint8_t* data = nullptr;
+
+  bytemask() = default;
+  bytemask(const bytemask& other);
+  bytemask& operator=(const bytemask& other);
+  ~bytemask();
+
+  // Keeps the bytes when the pixel count is unchanged; new bytes are cleared.
+  bytemask& dim(int w, int h);
+  bool get(int xp, int yp) const {
+    const int k = xp + yp * width;
+    return (data[k >> 3] >> (7 - (k & 7))) & 1u;
+  }
+  void set(int xp, int yp, bool on) {
+    const int k = xp + yp * width;
+    const uint8_t bit = uint8_t(0x80u >> (k & 7));
+    data[k >> 3] = on ? uint8_t(data[k >> 3] | bit) : uint8_t(data[k >> 3] & ~bit);
+  }
+  bytemask& invert();
+  // As bitmask::boundary.
+  bytemask& outline();
+  // The cursor outline of a disc of radius r centred at (r + ox, r + oy) in a square of
+  // side 2r + 5, its width padded to a multiple of 16 with clear columns, the centre set.
+  bytemask& circle(int r, int ox, int oy);
+};
+
+// A plain byte matrix, the disc stencil of the disc filters.
+class cmatrix {
+ public:
+  int32_t width = 0;
+  int32_t height = 0;
+  int32_t n = 0;
+  uint8_t* data = nullptr;
+  uint8_t** rows = nullptr;
+
+  cmatrix() = default;
+  cmatrix(int w, int h) { dim(w, h); }
+  cmatrix(const cmatrix&) = delete;
+  cmatrix& operator=(const cmatrix&) = delete;
+  ~cmatrix() { release(); }
+
+  // Nothing when the size is unchanged; otherwise new bytes, not cleared.
+  cmatrix& dim(int w, int h);
+  cmatrix& zero();
+  // Ones where the distance from the centre ((width-1)/2 on both axes) is at most
+  // (width-1)/2 + 0.5, zeros elsewhere; returns the number of ones. Meant for square
+  // matrices of odd side.
+  int disk();
+
+ private:
+  void release();
 };

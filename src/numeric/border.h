@@ -3,6 +3,7 @@
 // line goes through one of these, so no index ever leaves its array, whatever the line's
 // length (also 1) and however far outside the index lies: the reflections fold again and
 // again, which is the same as reflecting once wherever a single reflection is enough.
+#include <algorithm>
 #include <cstddef>
 #include <cstdint>
 
@@ -28,6 +29,43 @@ inline int ReflectHalf(int64_t i, int size) {
   return static_cast<int>(i < size ? i : period - 1 - i);
 }
 
+// The taps of a window that take part under the dropped-taps rule: taps w[lo..hi) of a
+// window of `count` taps over the samples first+j of a line of `length` samples, and the
+// divisor of their weighted sum (1 when nothing is dropped or the kept weights do not sum
+// to a positive value). A window wholly inside the line skips its zero taps at either end.
+struct TapWindow {
+  int lo = 0;
+  int hi = 0;
+  double divisor = 1.0;
+};
+
+inline TapWindow DroppedTapWindow(const float* w, int count, int64_t first, int length) {
+  TapWindow t;
+  if (first >= 0 && first + count <= length) {
+    t.lo = 0;
+    t.hi = count;
+    while (t.lo < t.hi && w[t.lo] == 0.0f) ++t.lo;
+    while (t.hi > t.lo && w[t.hi - 1] == 0.0f) --t.hi;
+    return t;
+  }
+  t.lo = static_cast<int>(first < 0 ? std::min<int64_t>(-first, count) : 0);
+  t.hi = static_cast<int>(first + count > length ? std::max<int64_t>(length - first, t.lo) : count);
+  double weight = 0.0;
+  for (int j = t.lo; j < t.hi; ++j) weight += w[j];
+  if (weight > 0.0) t.divisor = weight;
+  return t;
+}
+
+// The weighted sum of the taps of a window found by DroppedTapWindow, divided by its
+// divisor; sums are accumulated in double.
+template <class Sample>
+double SumTapWindow(const TapWindow& t, const float* w, int64_t first, const Sample* line,
+                    std::ptrdiff_t stride) {
+  double sum = 0.0;
+  for (int j = t.lo; j < t.hi; ++j) sum += double(w[j]) * double(line[(first + j) * stride]);
+  return t.divisor == 1.0 ? sum : sum / t.divisor;
+}
+
 // Dropped taps: the weighted sum of the taps w[0..count) over the samples first+j of a line
 // of `length` samples spaced `stride` apart. Taps whose sample lies outside the line are
 // dropped; when that happens and the kept weights sum to a positive value, the sum is
@@ -35,22 +73,5 @@ inline int ReflectHalf(int64_t i, int size) {
 template <class Sample>
 double SumDroppedTaps(const float* w, int count, int64_t first, const Sample* line,
                       std::ptrdiff_t stride, int length) {
-  if (first >= 0 && first + count <= length) {
-    // The whole window lies inside: zero taps at either end are skipped.
-    int lo = 0, hi = count;
-    while (lo < hi && w[lo] == 0.0f) ++lo;
-    while (hi > lo && w[hi - 1] == 0.0f) --hi;
-    double sum = 0.0;
-    const Sample* p = line + (first + lo) * stride;
-    for (int j = lo; j < hi; ++j, p += stride) sum += double(w[j]) * double(*p);
-    return sum;
-  }
-  const int64_t lo = first < 0 ? -first : 0;
-  const int64_t hi = first + count > length ? length - first : count;
-  double sum = 0.0, weight = 0.0;
-  for (int64_t j = lo; j < hi; ++j) {
-    sum += double(w[j]) * double(line[(first + j) * stride]);
-    weight += w[j];
-  }
-  return weight > 0.0 ? sum / weight : sum;
+  return SumTapWindow(DroppedTapWindow(w, count, first, length), w, first, line, stride);
 }

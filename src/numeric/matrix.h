@@ -101,6 +101,14 @@ class matrix : public planebase<float, matrix> {
   // apart; this plane is dimensioned like the input.
   matrix& atrous(const matrix& input, int level);
 
+  // Isophote (mean-curvature) smoothing in place (isophote.cpp): each interior element
+  // moves by coefficient x the isophote curvature x the gradient magnitude, on the axis
+  // stencil (mode 1), the diagonal one (-1) or alternately starting diagonal (0); any other
+  // mode changes nothing. With a modulus m, elements whose column and row are both offset
+  // plus a multiple of m keep their values; with a mask only its set pixels change.
+  matrix& isophotesmooth(int iterations, float coefficient, int modulus, int offset, int mode,
+                         const bitmask* mask);
+
   // Kernel generators.
   matrix& gaussian(float sigma, float k);  // normalised, odd length about 2 k sigma
   matrix& diffkernel(int order);           // finite differences of order 1 to 8

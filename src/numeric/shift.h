@@ -1,0 +1,22 @@
+#pragma once
+// Sub-pixel shifts of a plane in place, along rows (x) and then columns (y), with short
+// fixed filters. The ends are mirrored with the edge sample repeated (x[-1] = x[0],
+// x[N] = x[N-1]), so a constant plane stays constant up to its borders.
+#include "numeric/matrix.h"
+
+// The value at j - 1/2: taps (9, -50, 225, 225, -50, 9)/368 on x[j-3] .. x[j+2], the
+// Lanczos-3 kernel at half-sample distances normalised to sum 1. Ticks StepProgress
+// before each row (x pass) and each column (y pass); true when cancelled, with the lines
+// done before the cancel shifted and the rest untouched.
+bool ShiftHalfPixel(matrix& plane, bool x, bool y);
+// The value at j + 1/2: the same taps on x[j-2] .. x[j+3].
+bool ShiftHalfPixelReverse(matrix& plane, bool x, bool y);
+// The same two without ticks or cancel.
+matrix& ShiftHalfPixelNoCancel(matrix& plane, bool x, bool y);
+matrix& ShiftHalfPixelReverseNoCancel(matrix& plane, bool x, bool y);
+// Per axis +1 samples at j - 1/2, -1 at j + 1/2 and 0 leaves the axis alone; any other
+// value on either axis leaves the plane unchanged.
+matrix& ShiftHalfPixelSigned(matrix& plane, int dx, int dy);
+// The value at j - 1/4: the Lanczos-3 kernel at -2.75 .. 2.25 on x[j-3] .. x[j+2],
+// normalised to sum 1. Ticks StepProgressOrThrow per row and column (a cancel throws).
+matrix& ShiftQuarterPixel(matrix& plane, bool x, bool y);
