@@ -73,7 +73,7 @@ std::vector<CommandEntry> BuildTable() {
       {4242, nullptr, &V::UpdateBlockAlignment},
       {4093, nullptr, &V::UpdateStacking},
       {4120, nullptr, &V::UpdateRecordProgram},
-      {4220, nullptr, &V::UpdateCreateFloat},
+      {4220, &V::OnCreateFloatingPointBuffer, &V::UpdateCreateFloat},
       {4166, nullptr, &V::UpdateNoFloatOnRead},
       {4181, nullptr, &V::UpdateReopenIfs},
       {4182, nullptr, &V::UpdateRecordTexture},

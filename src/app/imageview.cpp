@@ -133,6 +133,26 @@ void CImageView::OnDestroyFloatingPointBuffers(int id) {
   if (id == 4167) PopdownMenu(6);
 }
 
+void CImageView::OnCreateFloatingPointBuffer(int) {
+  {
+    ProcessTimer timer(startClock, nullptr);
+    DisplayBitmap& bitmap = currentBitmap();
+    fpbuffer& layer = currentLayer();
+    try {
+      layer.dim(bitmap.width(), bitmap.height(), layer.code);
+      layer.fromdib(bitmap.toprow());
+    } catch (const std::bad_alloc&) {
+      // The planes' own message has told the user; the bitmap and the other layer stay,
+      // so the window keeps showing the image.
+      layer.clear(false);
+      UpdateStatus();
+      return;
+    }
+    if (host && host->HistogramVisible()) host->RefreshHistogram();
+  }
+  RefreshDisplay(true);
+}
+
 void CImageView::OnReopenDialogBox(int) {
   const int id = CurrentOperationId();
   if (id == 4121) return;  // Run Program has no page of its own

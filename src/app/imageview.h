@@ -127,6 +127,7 @@ class CImageView {
 
   // --- Handlers (the command table points at them) ---
   void OnDestroyFloatingPointBuffers(int id);
+  void OnCreateFloatingPointBuffer(int id);
   void OnReopenDialogBox(int id);
   void OnFocusCommand(int id);
   void OnSoundNotification(int id);

@@ -1,8 +1,11 @@
 #include "image/fpbuffer.h"
 
 #include <cstring>
+
 #include <utility>
 #include <vector>
+#include "numeric/resample.h"
+#include "platform/progress.h"
 
 fpbuffer::fpbuffer() { setcode(cspace::kDefault); }
 
@@ -248,6 +251,28 @@ const fpbuffer& fpbuffer::todib(uint8_t* topRow, const bitmask* only) const {
     }
   }
   return *this;
+}
+
+bool fpbuffer::resamplefrom(const fpbuffer& source, const matrix& kx, const matrix& ky,
+                            bool countProgress, bool startProgress) {
+  if (startProgress) StartProgress(float(kx.ny + ky.ny) * 3.0f);
+  ProgressCountingScope counting(countProgress);
+  for (int c = 0; c < channels && c < source.channels; ++c) {
+    ResampleSeparable(plane[c], source.plane[c], kx, ky);
+  }
+  syncviews();
+  return false;
+}
+
+bool fpbuffer::resample(const matrix& kx, const matrix& ky, bool countProgress,
+                        bool startProgress) {
+  if (startProgress) StartProgress(float(kx.ny + ky.ny) * 3.0f);
+  ProgressCountingScope counting(countProgress);
+  for (int c = 0; c < channels; ++c) {
+    if (ResampleSeparableInPlace(plane[c], kx, ky)) return counting.cancel();
+  }
+  syncviews();
+  return false;
 }
 
 fpbuffer& fpbuffer::scale(float c) {

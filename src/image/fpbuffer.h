@@ -52,6 +52,15 @@ class fpbuffer {
   // Renders into a 24-bit bottom-up bitmap of the same size (top-row address) by the byte
   // rule; with a mask only where its bit is set. Row padding is never written.
   const fpbuffer& todib(uint8_t* topRow, const bitmask* only = nullptr) const;
+  // Every channel plane = the source's plane resampled by the kernel matrices kx (one row
+  // per output column) and ky (one per output row). With startProgress the bar starts for
+  // (rows of kx + rows of ky) x 3 ticks; without countProgress the ticks do not count.
+  // Returns false (it cannot be cancelled).
+  bool resamplefrom(const fpbuffer& source, const matrix& kx, const matrix& ky, bool countProgress,
+                    bool startProgress);
+  // Every plane resampled in place. True when the user cancelled: the image is then partly
+  // resampled and the caller discards it.
+  bool resample(const matrix& kx, const matrix& ky, bool countProgress, bool startProgress);
   fpbuffer& scale(float c);
   fpbuffer& add(const fpbuffer& other);
   // Takes the size from plane 0 and re-attaches the views, after callers re-dimensioned

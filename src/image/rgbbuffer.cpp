@@ -144,27 +144,12 @@ inline bytepixel KernelPixel(const matrix& k, int i, const uint8_t* line, std::p
              static_cast<float>(ApplyKernelRow(k, i, line, pitch, length))));
 }
 
-// Suspends progress counting for the length of a call when asked to.
-struct ProgressCounting {
-  explicit ProgressCounting(bool count) : suspended(!count) {
-    if (suspended) SuspendProgress();
-  }
-  ~ProgressCounting() {
-    if (suspended) ResumeProgress();
-  }
-  // A cancel leaves progress suspended until the next start.
-  bool cancel() {
-    suspended = false;
-    return true;
-  }
-  bool suspended;
-};
 }  // namespace
 
 bool rgbbuffer::resample(const rgbbuffer& source, const matrix& kx, const matrix& ky,
                          bool countProgress, bool startProgress) {
   if (startProgress) StartProgress(float(kx.ny + ky.ny));
-  ProgressCounting counting(countProgress);
+  ProgressCountingScope counting(countProgress);
   const int outW = kx.ny, outH = ky.ny;
   if (outW != width || outH != height || source.n == 0 || !kx.ip || !ky.ip) return false;
 

@@ -83,6 +83,11 @@ class rgbbuffer {
   bool resample(const rgbbuffer& source, const matrix& kx, const matrix& ky, bool countProgress,
                 bool startProgress);
 
+  // Resampling of source into this pre-sized buffer by linear interpolation on the
+  // triangles its cells are split into (one progress tick per output row). True when
+  // cancelled.
+  bool triangulate(const rgbbuffer& source, double shiftX, double shiftY);
+
   // Writes the tile without its margins (left, right columns; bottom, top rows) so that its
   // first kept pixel lands at (x0, y0), through the tile's inverse conversion and the byte
   // rule; positions outside this buffer are skipped, and with a mask only set ones written.

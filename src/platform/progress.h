@@ -25,3 +25,26 @@ void ResumeProgress();
 
 // Writes a status pane and repaints it at once.
 void SetStatusText(const std::string& text, int pane);
+
+// Suspends progress counting for the length of a call when the caller does not want its
+// ticks counted (a pass inside a larger operation); cancel() keeps it suspended, as a
+// cancel leaves it until the next start.
+class ProgressCountingScope {
+ public:
+  explicit ProgressCountingScope(bool count) : suspended_(!count) {
+    if (suspended_) SuspendProgress();
+  }
+  ~ProgressCountingScope() {
+    if (suspended_) ResumeProgress();
+  }
+  ProgressCountingScope(const ProgressCountingScope&) = delete;
+  ProgressCountingScope& operator=(const ProgressCountingScope&) = delete;
+  // Returns true, for "return scope.cancel();" in a resampler that reports a cancel.
+  bool cancel() {
+    suspended_ = false;
+    return true;
+  }
+
+ private:
+  bool suspended_;
+};

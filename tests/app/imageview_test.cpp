@@ -224,3 +224,25 @@ TEST_F(ImageViewTest, OutOfMemoryEmptiesBothLayersWithItsMessage) {
   EXPECT_EQ(v.layers[0].n, 0);
   EXPECT_TRUE(v.bitmaps[0].empty());
 }
+
+TEST_F(ImageViewTest, CreateFloatingPointBufferImportsTheBitmap) {
+  CImageView v(&host);
+  Load(v, 5, 3, 0x200 | 7);
+  const fpbuffer before(v.currentLayer());
+  v.currentLayer().clear(true);  // keeps HSV for the rebuild
+  EXPECT_TRUE(v.QueryCommand(4220).enabled);
+  v.Dispatch(4220);
+  ASSERT_EQ(v.currentLayer().n, 15);
+  EXPECT_EQ(v.currentLayer().code, 0x207u);
+  for (int k = 0; k < 15; ++k)
+    EXPECT_NEAR(v.currentLayer().plane[2].x[k], before.plane[2].x[k], 0.6f);
+  EXPECT_FALSE(v.QueryCommand(4220).enabled);
+
+  CImageView big(&host);
+  big.currentBitmap() = DisplayBitmap(600, 600);
+  platform.memory.availPhys = 100;  // the import cannot get its planes
+  ui.ExpectMessageStartingWith("Out of memory!");
+  big.Dispatch(4220);
+  EXPECT_EQ(big.currentLayer().n, 0);
+  EXPECT_FALSE(big.currentBitmap().empty());  // the image is still shown
+}

@@ -1,6 +1,7 @@
 #include "image/fpbuffer.h"
 #include "image/rgbbuffer.h"
 #include "numeric/kernels.h"
+#include "numeric/resample.h"
 #include "support/zep_test.h"
 
 using TileTest = ZepTest;
@@ -92,4 +93,51 @@ TEST_F(TileTest, RgbResampleKeepsConstantsAndCancels) {
   }
   platform.CancelAtPoll(3);
   EXPECT_TRUE(dst.resample(src, kx, ky, true, true));
+}
+
+TEST_F(TileTest, RgbTriangulationAtScaleOneIsTheSource) {
+  rgbbuffer src(7, 5), out(7, 5);
+  for (int j = 0; j < 5; ++j) {
+    for (int i = 0; i < 7; ++i) {
+      src.at(i, j) =
+          bytepixel{uint8_t(i * 31 + j * 7), uint8_t((i * j * 13) % 256), uint8_t(200 - i)};
+    }
+  }
+  EXPECT_FALSE(out.triangulate(src, 0, 0));
+  for (int j = 0; j < 5; ++j) {
+    for (int i = 0; i < 7; ++i) {
+      ASSERT_EQ(out.at(i, j).r, src.at(i, j).r) << i << "," << j;
+      ASSERT_EQ(out.at(i, j).g, src.at(i, j).g);
+      ASSERT_EQ(out.at(i, j).b, src.at(i, j).b);
+    }
+  }
+  // A one-pixel-wide source and a cancel.
+  rgbbuffer thin(1, 3), wide(4, 6);
+  thin.fill(0x102030);
+  EXPECT_FALSE(wide.triangulate(thin, 0, 0));
+  EXPECT_EQ(wide.at(3, 5).r, 0x10);
+  platform.CancelAtPoll(2);
+  EXPECT_TRUE(wide.triangulate(thin, 0, 0));
+}
+
+TEST_F(TileTest, FloatResamplingKeepsConstantsAndViews) {
+  fpbuffer f(9, 7, 0x200 | 7);
+  for (int c = 0; c < 3; ++c) f.plane[c].fill(10.0f * (c + 1));
+  matrix kx, ky;
+  BuildLanczosKernelForSizes(kx, 3, 9, 4, 0.0f);
+  BuildLanczosKernelForSizes(ky, 3, 7, 3, 0.0f);
+  fpbuffer g(1, 1, 0x200 | 7);
+  EXPECT_FALSE(g.resamplefrom(f, kx, ky, true, true));
+  EXPECT_EQ(g.width, 4);
+  EXPECT_EQ(g.height, 3);
+  for (int c = 0; c < 3; ++c) {
+    EXPECT_EQ(g.view[c].x, g.plane[c].x);
+    for (int k = 0; k < g.n; ++k) EXPECT_NEAR(g.plane[c].x[k], 10.0f * (c + 1), 1e-4f);
+  }
+  EXPECT_FALSE(f.resample(kx, ky, true, true));
+  EXPECT_EQ(f.width, 4);
+  EXPECT_EQ(f.view[2].nx, 4);
+  fpbuffer h(9, 7, 0x17);
+  platform.CancelAtPoll(1);
+  EXPECT_TRUE(h.resample(kx, ky, true, true));
 }
