@@ -171,6 +171,9 @@ TEST_F(Dialog2Test, UnparsableNumberStopsThePage) {
   dialog.ShowPage(9);
   dialog.SetText(1, "x0.5");
   EXPECT_FALSE(dialog.PressOk());
+  ui.ExpectMessage("Please enter a number.");
+  dialog.SetText(1, "1e400");  // beyond a double
+  EXPECT_FALSE(dialog.PressOk());
   // A number beyond 32 bits is no integer.
   ui.ExpectMessage("Please enter an integer.");
   dialog.ShowPage(91);
