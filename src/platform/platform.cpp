@@ -30,6 +30,9 @@ class ConsoleUi : public Ui {
   void SetPaneText(int, std::string_view) override {}
   void ShowProgressPane() override {}
   void DrawProgress(int) override {}
+  // Without a screen nobody can type: the dialogs are confirmed as they stand.
+  DialogResult ShowPropertiesDialog(Dialog2&) override { return DialogResult::Ok; }
+  DialogResult ShowPrompt(Dialog1&) override { return DialogResult::Ok; }
 };
 
 ConsoleUi& TheConsoleUi() {

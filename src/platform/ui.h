@@ -19,6 +19,9 @@ enum class DialogResult : int {
 enum class MessageButtons { Ok, OkCancel, YesNo, YesNoCancel, RetryCancel };
 enum class MessageIcon { None, Information, Warning, Error, Question };
 
+class Dialog1;
+class Dialog2;
+
 struct MessageStyle {
   MessageButtons buttons = MessageButtons::Ok;
   MessageIcon icon = MessageIcon::None;
@@ -54,6 +57,17 @@ class Ui {
   virtual void SetMonitorPower(int) {}
   // Plays a sound file without waiting for it; a missing file is silence.
   virtual void PlaySoundFile(const std::string&) {}
+
+  // Shows the properties dialog modally on the model's current page (the adapter wakes
+  // the monitor first). The Ui types into the model's rows, selects pages, presses its
+  // restore buttons, and returns Ok only after dialog.PressOk() returned true, or Cancel.
+  // An untouched dialog has nothing to read back, so a Ui that types nothing may return
+  // Ok without calling PressOk.
+  virtual DialogResult ShowPropertiesDialog(Dialog2& dialog) = 0;
+
+  // Shows the prompt dialog modally: its title, prompt and the edit box holding
+  // dialog.text, which the Ui may change. Returns Ok or Cancel.
+  virtual DialogResult ShowPrompt(Dialog1& dialog) = 0;
 };
 
 // The process-wide Ui. Until one is installed, a console Ui prints messages to stderr and

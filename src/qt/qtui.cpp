@@ -3,6 +3,7 @@
 #include <QApplication>
 #include <QMessageBox>
 
+#include "qt/dialogs.h"
 #include "qt/statuspanes.h"
 
 namespace {
@@ -73,4 +74,27 @@ void QtUi::ShowProgressPane() {
 
 void QtUi::DrawProgress(int percent) {
   if (panes_) panes_->drawProgress(percent);
+}
+
+void QtUi::EndProgressPane() {
+  if (panes_) panes_->endProgress();
+}
+
+void QtUi::BeginWaitCursor() { QApplication::setOverrideCursor(Qt::WaitCursor); }
+void QtUi::EndWaitCursor() { QApplication::restoreOverrideCursor(); }
+
+namespace {
+QWidget* DialogParent(QWidget* owner) {
+  return QApplication::activeWindow() ? QApplication::activeWindow() : owner;
+}
+}  // namespace
+
+DialogResult QtUi::ShowPropertiesDialog(Dialog2& dialog) {
+  PropertiesDialog box(dialog, DialogParent(owner_.data()));
+  return box.exec() == QDialog::Accepted ? DialogResult::Ok : DialogResult::Cancel;
+}
+
+DialogResult QtUi::ShowPrompt(Dialog1& dialog) {
+  PromptDialog box(dialog, DialogParent(owner_.data()));
+  return box.exec() == QDialog::Accepted ? DialogResult::Ok : DialogResult::Cancel;
 }

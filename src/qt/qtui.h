@@ -16,6 +16,11 @@ class QtUi : public Ui {
   void SetPaneText(int pane, std::string_view text) override;
   void ShowProgressPane() override;
   void DrawProgress(int percent) override;
+  void EndProgressPane() override;
+  void BeginWaitCursor() override;
+  void EndWaitCursor() override;
+  DialogResult ShowPropertiesDialog(Dialog2& dialog) override;
+  DialogResult ShowPrompt(Dialog1& dialog) override;
 
  private:
   QPointer<QWidget> owner_;

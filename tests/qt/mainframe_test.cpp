@@ -5,6 +5,9 @@
 #include <QMdiSubWindow>
 #include <cstdlib>
 
+#include "params/dialog2.h"
+#include "params/settings.h"
+#include "qt/dialogs.h"
 #include "qt/qtplatform.h"
 #include "qt/qtui.h"
 #include "support/zep_test.h"
@@ -85,4 +88,36 @@ TEST_F(MainFrameTest, PumpSwallowsInputButHearsTheCancelKey) {
   EXPECT_TRUE(other.cancelPressed);
   EXPECT_FALSE(qt.CancelRequested());  // nothing pressed
   SetPlatform(previous);
+}
+
+TEST_F(MainFrameTest, PropertiesDialogWidgetsDriveTheModel) {
+  CMainFrame frame;
+  QtUi qtUi(&frame, &frame.panes());
+  Settings& live = LiveSettings();
+  live.SetDefaults();
+  live.file.jpegQuality = 75;
+  // The page of JPEG saving: type a quality and press OK through the widgets.
+  Dialog2 model(live);
+  model.RunPage(-1, 1, -1);  // never shown: nothing happens
+  bool found = false;
+  for (int page = 0; page < 150 && !found; ++page) {
+    model.ShowPage(page);
+    for (int r = 1; r <= Dialog2::kRows; ++r) {
+      if (model.Label(r) == "JPEG Quality" || model.Label(r) == "Quality") {
+        PropertiesDialog dialog(model, &frame);
+        dialog.rowBox(r)->setEditText(QStringLiteral("93"));
+        dialog.pressOk();
+        found = true;
+        break;
+      }
+    }
+  }
+  ASSERT_TRUE(found) << "no page shows the JPEG quality";
+  EXPECT_EQ(live.file.jpegQuality, 93);
+
+  // Switching pages in the tree reads the page left back.
+  Dialog2 tour(live);
+  tour.ShowPage(0);
+  PropertiesDialog dialog(tour, &frame);
+  EXPECT_GT(dialog.tree()->topLevelItemCount(), 0);
 }

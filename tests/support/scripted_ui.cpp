@@ -2,6 +2,11 @@
 
 #include <gtest/gtest.h>
 
+namespace {
+constexpr const char* kProperties = "<properties dialog>";
+constexpr const char* kPrompt = "<prompt dialog>";
+}  // namespace
+
 ScriptedUi::ScriptedUi() { previous_ = SetUi(this); }
 
 ScriptedUi::~ScriptedUi() {
@@ -10,12 +15,22 @@ ScriptedUi::~ScriptedUi() {
 }
 
 ScriptedUi& ScriptedUi::ExpectMessage(const std::string& text, DialogResult answer) {
-  expected_.push_back({text, false, answer});
+  expected_.push_back({text, false, answer, {}, {}});
   return *this;
 }
 
 ScriptedUi& ScriptedUi::ExpectMessageStartingWith(const std::string& prefix, DialogResult answer) {
-  expected_.push_back({prefix, true, answer});
+  expected_.push_back({prefix, true, answer, {}, {}});
+  return *this;
+}
+
+ScriptedUi& ScriptedUi::ExpectProperties(PropertiesScript script) {
+  expected_.push_back({kProperties, false, DialogResult::Cancel, std::move(script), {}});
+  return *this;
+}
+
+ScriptedUi& ScriptedUi::ExpectPrompt(PromptScript script) {
+  expected_.push_back({kPrompt, false, DialogResult::Cancel, {}, std::move(script)});
   return *this;
 }
 
@@ -24,21 +39,44 @@ void ScriptedUi::VerifyAllAnswered() {
   expected_.clear();
 }
 
+bool ScriptedUi::Next(const char* what, Expected& e, bool dialog) {
+  if (expected_.empty()) {
+    ADD_FAILURE() << "unexpected " << (dialog ? "dialog" : "message") << ": " << what;
+    return false;
+  }
+  e = std::move(expected_.front());
+  expected_.pop_front();
+  const bool isDialog = e.properties || e.prompt;
+  if (isDialog != dialog || (dialog && e.text != what)) {
+    ADD_FAILURE() << "expected " << e.text << " but got " << what;
+    return false;
+  }
+  return true;
+}
+
 DialogResult ScriptedUi::MessageBox(std::string_view text, std::string_view caption,
                                     MessageStyle style) {
   messages.push_back({std::string(text), std::string(caption), style});
-  if (expected_.empty()) {
-    ADD_FAILURE() << "unexpected message: " << text;
-    return DialogResult::Cancel;
-  }
-  Expected e = expected_.front();
-  expected_.pop_front();
+  Expected e;
+  if (!Next(messages.back().text.c_str(), e, false)) return DialogResult::Cancel;
   if (e.prefix) {
     EXPECT_EQ(text.substr(0, e.text.size()), e.text) << "message text differs";
   } else {
     EXPECT_EQ(text, e.text) << "message text differs";
   }
   return e.answer;
+}
+
+DialogResult ScriptedUi::ShowPropertiesDialog(Dialog2& dialog) {
+  Expected e;
+  if (!Next(kProperties, e, true)) return DialogResult::Cancel;
+  return e.properties(dialog);
+}
+
+DialogResult ScriptedUi::ShowPrompt(Dialog1& dialog) {
+  Expected e;
+  if (!Next(kPrompt, e, true)) return DialogResult::Cancel;
+  return e.prompt(dialog);
 }
 
 void ScriptedUi::SetPaneText(int pane, std::string_view text) {

@@ -1,8 +1,9 @@
 #pragma once
-// A Ui for tests: every message box must have been expected, in order, with the answer
-// to give; an unexpected box or one left unanswered at the end fails the test. Everything
-// shown is recorded.
+// A Ui for tests: every message box and dialog must have been expected, in order, with
+// the answer to give; an unexpected one or one left unanswered at the end fails the
+// test. Everything shown is recorded. Ready-made dialog answers are in dialog_scripts.h.
 #include <deque>
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -28,6 +29,13 @@ class ScriptedUi : public Ui {
   // The next box must show a text starting with prefix.
   ScriptedUi& ExpectMessageStartingWith(const std::string& prefix,
                                         DialogResult answer = DialogResult::Ok);
+  // The next call must be the properties dialog; script plays the user on the model and
+  // returns the button that ends it.
+  using PropertiesScript = std::function<DialogResult(Dialog2&)>;
+  ScriptedUi& ExpectProperties(PropertiesScript script);
+  // The next call must be the prompt dialog; script may change dialog.text.
+  using PromptScript = std::function<DialogResult(Dialog1&)>;
+  ScriptedUi& ExpectPrompt(PromptScript script);
   // Fails the test now when expected boxes are still waiting.
   void VerifyAllAnswered();
 
@@ -36,6 +44,8 @@ class ScriptedUi : public Ui {
   void SetPaneText(int pane, std::string_view text) override;
   void ShowProgressPane() override { ++progressPaneShown; }
   void DrawProgress(int percent) override { progressDrawn.push_back(percent); }
+  DialogResult ShowPropertiesDialog(Dialog2& dialog) override;
+  DialogResult ShowPrompt(Dialog1& dialog) override;
 
   std::vector<Message> messages;
   std::vector<std::string> paneText = std::vector<std::string>(6);
@@ -44,10 +54,15 @@ class ScriptedUi : public Ui {
 
  private:
   struct Expected {
-    std::string text;
+    std::string text;  // a message's text, or what kind of dialog is expected
     bool prefix;
     DialogResult answer;
+    PropertiesScript properties;
+    PromptScript prompt;
   };
+  // Takes the next expectation when it is of the kind the call is; fails the test and
+  // returns false otherwise.
+  bool Next(const char* what, Expected& e, bool dialog);
   std::deque<Expected> expected_;
   Ui* previous_;
 };
