@@ -57,6 +57,8 @@ class Ui {
   virtual void SetMonitorPower(int) {}
   // Plays a sound file without waiting for it; a missing file is silence.
   virtual void PlaySoundFile(const std::string&) {}
+  // Opens a web page or document in the desktop's browser.
+  virtual void OpenUrl(const std::string&) {}
 
   // Shows the properties dialog modally on the model's current page (the adapter wakes
   // the monitor first). The Ui types into the model's rows, selects pages, presses its

@@ -4,6 +4,7 @@
 #include <clocale>
 #include <iostream>
 
+#include "params/settings.h"
 #include "platform/messages.h"
 #include "platform/programdir.h"
 #include "qt/mainframe.h"
@@ -18,14 +19,15 @@ int main(int argc, char** argv) {
 
   QtPlatform platform;
   SetPlatform(&platform);
+  if (!InitProgramDirectory(DefaultProgramDirectory())) {
+    std::cerr << "Cannot create the program directory " << DefaultProgramDirectory() << "\n";
+    return 1;
+  }
+  LoadSettingsAtStartUp(LiveSettings());
+
   CMainFrame frame;
   QtUi ui(&frame, &frame.panes());
   SetUi(&ui);
-
-  if (!InitProgramDirectory(DefaultProgramDirectory())) {
-    ShowMessage("Cannot create the program directory " + DefaultProgramDirectory().string());
-    return 1;
-  }
   // Sized to the screen first: without a window manager (a virtual display) "maximised"
   // alone leaves the window at its natural size.
   if (const QScreen* screen = QGuiApplication::primaryScreen()) {
@@ -35,6 +37,7 @@ int main(int argc, char** argv) {
   frame.OnFileNew();
   const int result = QApplication::exec();
 
+  SaveSettingsAtShutDown(LiveSettings());
   SetUi(nullptr);
   SetPlatform(nullptr);
   ShutDownProgramDirectory();

@@ -1,65 +1,162 @@
 #include "qt/mainframe.h"
 
+#include <QAction>
+#include <QCloseEvent>
 #include <QMdiSubWindow>
 #include <QMenuBar>
 #include <QMessageBox>
 #include <QStatusBar>
 
-#include "platform/messages.h"
+#include "app/imageview.h"
+#include "app/menus.h"
+#include "params/opnames.h"
+#include "params/settings.h"
+#include "qt/imagewidget.h"
 
-CMainFrame::CMainFrame() {
+CMainFrame::CMainFrame() : model_(this) {
   setWindowTitle(QStringLiteral("ZEP"));
   client_ = new QMdiArea(this);
   setCentralWidget(client_);
-  setClientColour(QColor(0, 0, 0));
+  const Settings& s = LiveSettings();
+  setClientColour(
+      QColor(s.frameWindowRed & 0xFF, s.frameWindowGreen & 0xFF, s.frameWindowBlue & 0xFF));
   panes_ = std::make_unique<StatusPanes>(statusBar());
   buildMenus();
 }
 
-CMainFrame::~CMainFrame() = default;
+CMainFrame::~CMainFrame() {
+  // The image windows go first: their views speak to the panes while they close.
+  client_->closeAllSubWindows();
+  for (QMdiSubWindow* w : client_->subWindowList()) delete w;
+}
 
 void CMainFrame::setClientColour(const QColor& colour) { client_->setBackground(QBrush(colour)); }
 
-int CMainFrame::windowCount() const { return int(client_->subWindowList().size()); }
+int CMainFrame::ImageWindowCount() const { return int(client_->subWindowList().size()); }
 
-void CMainFrame::OnFileNew() {
-  if (windowCount() >= kMaxWindows) {
-    ShowMessage("Maximum Number of Windows is 10.");
-    return;
-  }
-  auto* view = new QWidget;
-  view->setAutoFillBackground(true);
-  QPalette palette = view->palette();
-  palette.setColor(QPalette::Window, Qt::black);
-  view->setPalette(palette);
-  QMdiSubWindow* frame = client_->addSubWindow(view);
-  frame->setAttribute(Qt::WA_DeleteOnClose);
-  frame->setWindowTitle(QStringLiteral("Untitled"));
-  frame->resize(640, 480);
-  if (windowCount() == 1) {
+void CMainFrame::OpenImageWindow() {
+  auto* frame = new CChildFrame(this);
+  client_->addSubWindow(frame);
+  if (ImageWindowCount() == 1) {
     frame->showMaximized();
   } else {
     frame->show();
   }
+  frame->image()->setFocus();
+}
+
+ImageWidget* CMainFrame::activeImage() const {
+  QMdiSubWindow* sub = client_->activeSubWindow();
+  if (!sub && !client_->subWindowList().isEmpty()) sub = client_->subWindowList().back();
+  auto* child = qobject_cast<CChildFrame*>(sub);
+  return child ? child->image() : nullptr;
+}
+
+void CMainFrame::ShowAbout() {
+  QMessageBox::about(this, QStringLiteral("About ZEP"),
+                     QStringLiteral("ZEP Image Processor\nVersion 3.7"));
+}
+
+void CMainFrame::sendCommand(int id) {
+  if (id == 57602) {
+    if (QMdiSubWindow* w = client_->activeSubWindow()) w->close();
+    return;
+  }
+  if (id == 57665) {
+    close();
+    return;
+  }
+  ImageWidget* image = activeImage();
+  if (image && !IsFrameCommand(id) && image->view().Dispatch(id)) return;
+  model_.Dispatch(id);
+  if (id == 4043 && image) image->view().UpdateStatus();
 }
 
 void CMainFrame::buildMenus() {
-  QMenu* file = menuBar()->addMenu(QStringLiteral("&File"));
-  file->addAction(QStringLiteral("&New"), QKeySequence(QStringLiteral("Ctrl+N")), this,
-                  &CMainFrame::OnFileNew);
-  file->addAction(QStringLiteral("Close"), QKeySequence(QStringLiteral("Shift+N")), this, [this] {
-    if (QMdiSubWindow* w = client_->activeSubWindow()) w->close();
-  });
-  file->addSeparator();
-  file->addAction(QStringLiteral("E&xit"), QKeySequence(QStringLiteral("Shift+Esc")), this,
-                  &QWidget::close);
-  QMenu* window = menuBar()->addMenu(QStringLiteral("&Window"));
+  QMenuBar* bar = menuBar();
+  for (int i = 0; i < kMenuCount; ++i)
+    menus_.push_back(bar->addMenu(QString::fromUtf8(MenuTitle(i))));
+  std::map<std::pair<int, std::string>, QMenu*> submenus;
+  for (const MenuItem& item : MenuItems()) {
+    QMenu* menu = menus_[size_t(item.menu)];
+    if (item.submenu) {
+      QMenu*& sub = submenus[{item.menu, item.submenu}];
+      if (!sub) sub = menu->addMenu(QString::fromUtf8(item.submenu));
+      menu = sub;
+    }
+    QAction* action = menu->addAction(QString::fromUtf8(item.text));
+    action->setData(item.id);
+    if (item.key) action->setShortcut(QKeySequence(QString::fromUtf8(item.key)));
+    const int id = item.id;
+    connect(action, &QAction::triggered, this, [this, id] { sendCommand(id); });
+    actions_[id] = action;
+  }
+  for (const MenuItem& item : HiddenAccelerators()) {
+    auto* action = new QAction(this);
+    action->setShortcut(QKeySequence(QString::fromUtf8(item.key)));
+    const int id = item.id;
+    connect(action, &QAction::triggered, this, [this, id] { sendCommand(id); });
+    addAction(action);
+  }
+  QMenu* window = menus_[15];
   window->addAction(QStringLiteral("&Cascade"), client_, &QMdiArea::cascadeSubWindows);
   window->addAction(QStringLiteral("&Tile"), client_, &QMdiArea::tileSubWindows);
-  QMenu* help = menuBar()->addMenu(QStringLiteral("&Help"));
-  help->addAction(QStringLiteral("&About ZEP..."), this, [this] {
-    QMessageBox::about(this, QStringLiteral("About ZEP"),
-                       QStringLiteral("ZEP\nVersion 3.7\n\nProvided as is, without warranty of "
-                                      "any kind."));
-  });
+  for (QMenu* menu : menus_) {
+    connect(menu, &QMenu::aboutToShow, this, [this, menu] { updateMenu(menu); });
+  }
+  refreshMenuCaptions(nullptr);
+}
+
+// Before a menu shows, every item's update handler decides its state.
+void CMainFrame::updateMenu(QMenu* menu) {
+  ImageWidget* image = activeImage();
+  for (QAction* action : menu->actions()) {
+    if (action->menu()) {
+      updateMenu(action->menu());
+      continue;
+    }
+    if (!action->data().isValid()) continue;
+    const int id = action->data().toInt();
+    int checked = model_.Checked(id);
+    bool enabled = true;
+    std::string text;
+    if (image && !IsFrameCommand(id) && CImageView::FindCommand(id)) {
+      const CommandState state = image->view().QueryCommand(id);
+      enabled = state.enabled;
+      checked = state.checked;
+      text = state.text;
+    } else if (!IsFrameCommand(id)) {
+      enabled = image != nullptr;
+    }
+    action->setEnabled(enabled);
+    action->setCheckable(checked >= 0);
+    if (checked >= 0) action->setChecked(checked == 1);
+    if (!text.empty()) action->setText(QString::fromStdString(text));
+  }
+}
+
+void CMainFrame::refreshMenuCaptions(CImageView* view) {
+  const Settings& s = LiveSettings();
+  if (view) {
+    menus_[8]->setTitle(QString::fromUtf8(view->layerCaption));
+    menus_[9]->setTitle(QString::fromUtf8(view->maskCaption));
+    menus_[10]->setTitle(QString::fromUtf8(view->paintCaption));
+    menus_[17]->setTitle(QString::fromStdString(view->operationName));
+  }
+  menus_[11]->setTitle(QString::fromUtf8(s.conditional ? "Cond( On)" : "Cond(Off)"));
+  menus_[13]->setTitle(QString::fromUtf8(s.autoQuery ? "AutoQ( On)" : "AutoQ(Off)"));
+  menus_[12]->setTitle(QStringLiteral("Options"));
+  menus_[14]->setTitle(QStringLiteral("Prog"));
+  menus_[15]->setTitle(QStringLiteral("Window"));
+  menus_[16]->setTitle(QStringLiteral("Help"));
+}
+
+void CMainFrame::popdownMenu(int n) {
+  if (n < 1 || n > kMenuCount) return;
+  menuBar()->setActiveAction(menus_[size_t(n - 1)]->menuAction());
+}
+
+void CMainFrame::closeEvent(QCloseEvent* event) {
+  client_->closeAllSubWindows();
+  event->accept();
 }

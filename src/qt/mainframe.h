@@ -1,33 +1,64 @@
 #pragma once
-// The main window: an MDI frame with up to ten image windows and the six status panes.
+// The main window: an MDI frame with up to ten image windows, the menu bar built from the
+// command table, and the six status panes.
 #include <QColor>
 #include <QMainWindow>
 #include <QMdiArea>
+#include <map>
 #include <memory>
 
+#include "app/framemodel.h"
 #include "qt/statuspanes.h"
 
-class QtUi;
+class QAction;
+class QMenu;
+class CImageView;
+class ImageWidget;
 
-class CMainFrame : public QMainWindow {
+class CMainFrame : public QMainWindow, public FrameHost {
   Q_OBJECT
  public:
-  static constexpr int kMaxWindows = 10;
+  static constexpr int kMaxWindows = FrameModel::kMaxWindows;
 
   CMainFrame();
   ~CMainFrame() override;
 
   // File New: opens one image window, or says why not.
-  void OnFileNew();
-  int windowCount() const;
+  void OnFileNew() { model_.OnFileNew(); }
+  int windowCount() const { return ImageWindowCount(); }
   StatusPanes& panes() { return *panes_; }
   QMdiArea& client() { return *client_; }
+  FrameModel& model() { return model_; }
   // The client's background, the frame-window colour of the settings.
   void setClientColour(const QColor& colour);
+  // The image window that commands go to, or null.
+  ImageWidget* activeImage() const;
+
+  // Routes a command as the menu would: to the active image window first, then to the
+  // frame.
+  void sendCommand(int id);
+  // Brings the menu captions up to date from a window's state.
+  void refreshMenuCaptions(CImageView* view);
+  void popdownMenu(int n);
+  // The menu of a position (0-17), for tests.
+  QMenu* menuAt(int position) { return menus_[size_t(position)]; }
+
+  // FrameHost
+  void OpenImageWindow() override;
+  int ImageWindowCount() const override;
+  void ShowAbout() override;
+  void Repaint() override { update(); }
+
+ protected:
+  void closeEvent(QCloseEvent* event) override;
 
  private:
   void buildMenus();
+  void updateMenu(QMenu* menu);
 
   QMdiArea* client_;
   std::unique_ptr<StatusPanes> panes_;
+  FrameModel model_;
+  std::vector<QMenu*> menus_;
+  std::map<int, QAction*> actions_;
 };

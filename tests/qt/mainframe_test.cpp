@@ -1,13 +1,17 @@
 #include "qt/mainframe.h"
 
+#include <QAction>
 #include <QApplication>
 #include <QKeyEvent>
 #include <QMdiSubWindow>
+#include <QMenu>
 #include <cstdlib>
 
+#include "app/imageview.h"
 #include "params/dialog2.h"
 #include "params/settings.h"
 #include "qt/dialogs.h"
+#include "qt/imagewidget.h"
 #include "qt/qtplatform.h"
 #include "qt/qtui.h"
 #include "support/zep_test.h"
@@ -69,6 +73,34 @@ TEST_F(MainFrameTest, ProgressPaneAndScreenshot) {
   // The progress bar is blue where it has grown.
   shot.save(QStringLiteral("mainframe.png"));
   frame.panes().endProgress();
+}
+
+TEST_F(MainFrameTest, MenusFollowTheActiveWindow) {
+  LiveSettings().SetDefaults();
+  CMainFrame frame;
+  frame.show();
+  frame.OnFileNew();
+  ImageWidget* image = frame.activeImage();
+  ASSERT_NE(image, nullptr);
+  QMenu* resize = frame.menuAt(5);
+  emit resize->aboutToShow();
+  QAction* destroy = nullptr;
+  for (QAction* a : resize->actions()) {
+    if (a->data().toInt() == 4167) destroy = a;
+  }
+  ASSERT_NE(destroy, nullptr);
+  EXPECT_FALSE(destroy->isEnabled());  // nothing to destroy in an empty window
+  CImageView& v = image->view();
+  v.currentBitmap() = DisplayBitmap(4, 4);
+  v.currentLayer().dim(4, 4, 0x17);
+  emit resize->aboutToShow();
+  EXPECT_TRUE(destroy->isEnabled());
+  destroy->trigger();  // the menu command reaches the window's handler
+  EXPECT_EQ(v.currentLayer().n, 0);
+  EXPECT_FALSE(v.currentBitmap().empty());
+  EXPECT_EQ(frame.menuAt(13)->title(), "AutoQ( On)");
+  frame.sendCommand(4042);  // Ctrl+Q
+  EXPECT_EQ(frame.menuAt(13)->title(), "AutoQ(Off)");
 }
 
 TEST_F(MainFrameTest, PumpSwallowsInputButHearsTheCancelKey) {

@@ -1,0 +1,68 @@
+#include "qt/imagewidget.h"
+
+#include <QImage>
+#include <QPainter>
+
+#include "params/settings.h"
+#include "qt/mainframe.h"
+
+ImageWidget::ImageWidget(CMainFrame* frame, QWidget* parent)
+    : QWidget(parent), frame_(frame), view_(std::make_unique<CImageView>(this)) {
+  setFocusPolicy(Qt::StrongFocus);
+  setAttribute(Qt::WA_OpaquePaintEvent);
+  setMinimumSize(64, 48);
+}
+
+ImageWidget::~ImageWidget() { view_.reset(); }
+
+void ImageWidget::Invalidate() { update(); }
+
+void ImageWidget::SetFrameTitle(const std::string& title) {
+  if (auto* sub = qobject_cast<QMdiSubWindow*>(parentWidget())) {
+    sub->setWindowTitle(title.empty() ? QStringLiteral("Untitled") : QString::fromStdString(title));
+  }
+}
+
+void ImageWidget::MenuCaptionsChanged() {
+  if (frame_) frame_->refreshMenuCaptions(view_.get());
+}
+
+void ImageWidget::PopdownMenu(int n) {
+  if (frame_) frame_->popdownMenu(n);
+}
+
+void ImageWidget::MakeForeground() {
+  if (auto* sub = qobject_cast<QMdiSubWindow*>(parentWidget())) sub->raise();
+}
+
+void ImageWidget::paintEvent(QPaintEvent*) {
+  QPainter p(this);
+  const int grey = std::clamp(LiveSettings().backgroundGreyLevel, 0, 255);
+  p.fillRect(rect(), QColor(grey, grey, grey));
+  const DisplayBitmap& bitmap = view_->currentBitmap();
+  if (bitmap.empty()) return;
+  // The bitmap is bottom-up blue-green-red rows padded to four bytes: a top-down QImage
+  // over the same bytes, mirrored.
+  const QImage image(bitmap.data(), bitmap.width(), bitmap.height(),
+                     static_cast<qsizetype>(bitmap.stride()), QImage::Format_BGR888);
+  // The lower-left corner of the picture sits at the window's lower-left corner.
+  p.drawImage(QPoint(0, height() - bitmap.height()), image.mirrored(false, true));
+}
+
+void ImageWidget::focusInEvent(QFocusEvent* event) {
+  QWidget::focusInEvent(event);
+  view_->Dispatch(4068);
+}
+
+void ImageWidget::focusOutEvent(QFocusEvent* event) {
+  QWidget::focusOutEvent(event);
+  view_->Dispatch(4068);
+}
+
+CChildFrame::CChildFrame(CMainFrame* frame) {
+  setAttribute(Qt::WA_DeleteOnClose);
+  image_ = new ImageWidget(frame, this);
+  setWidget(image_);
+  setWindowTitle(QStringLiteral("Untitled"));
+  resize(640, 480);
+}
