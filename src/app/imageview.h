@@ -52,6 +52,17 @@ class CImageView {
   static const CommandEntry* FindCommand(int id);
   static std::vector<int> CommandIds();
 
+  // The common pattern of an operation on the current layer's float image: replay copies
+  // of its parameter block (block/blockSize: the operation's block of the settings
+  // record), its properties page, the Ctrl selection, the process timer, the algorithm
+  // and the refresh. A cancel, a failure or exhausted memory leaves the image the window
+  // had before the command. Returns true when the algorithm ran to its end.
+  bool RunFloatOperation(int id, int page, void* block, size_t blockSize,
+                         const std::function<void(fpbuffer&)>& algorithm, int row = 1);
+  // Steps 1 to 3 of that pattern alone, for handlers with dialogs of their own between
+  // the page and the run: true when the operation should run now.
+  bool PrepareOperation(int id, int page, void* block, size_t blockSize, int row = 1);
+
   // --- Refresh ---
 
   // After an operation on float data: renders the current layer into its display bitmap
