@@ -2,6 +2,8 @@
 
 #include <cmath>
 #include <cstdint>
+#include <cstdio>
+#include <cstdlib>
 #include <filesystem>
 #include <system_error>
 #include <vector>
@@ -91,6 +93,48 @@ void MoveToFirstImage(fitsfile* file, int& status) {
   }
 }
 
+// CFITSIO 4.2 divides by the tile sizes of a compressed image while it moves to it, so a
+// header with a tile size of 0 would stop the program. The headers are walked here first,
+// card by card, and such a file is refused before the library sees it.
+bool TileSizesSound(const std::string& path) {
+  std::FILE* f = std::fopen(path.c_str(), "rb");
+  if (!f) return true;  // the library reports it
+  char block[2880];
+  bool sound = true, inHeader = true;
+  int64_t bitpix = 0, naxis = 0, pcount = 0, gcount = 1, elements = 1;
+  while (sound && std::fread(block, 1, sizeof block, f) == sizeof block) {
+    for (int card = 0; card < 36 && inHeader; ++card) {
+      const std::string c(block + 80 * card, 80);
+      const std::string key = c.substr(0, 8);
+      const long long value = c[8] == '=' ? std::atoll(c.c_str() + 10) : 0;
+      if (key.rfind("ZTILE", 0) == 0 && c[8] == '=' && value <= 0) sound = false;
+      if (key == "BITPIX  ") bitpix = value;
+      if (key == "NAXIS   ") naxis = value;
+      if (key.rfind("NAXIS", 0) == 0 && key[5] >= '1' && key[5] <= '9') {
+        elements = value >= 0 && value < (int64_t(1) << 40) ? elements * value : -1;
+        if (elements > (int64_t(1) << 50) || elements < 0) elements = -1;
+      }
+      if (key == "PCOUNT  ") pcount = value;
+      if (key == "GCOUNT  ") gcount = value;
+      if (key == "END     ") inHeader = false;
+    }
+    if (inHeader) continue;
+    // Skip the data to the next header.
+    if (naxis == 0) elements = 0;
+    if (elements < 0 || pcount < 0 || pcount > (int64_t(1) << 50) || gcount < 0 || gcount > 1000) {
+      break;
+    }
+    const int64_t bytes = (bitpix < 0 ? -bitpix : bitpix) / 8 * gcount * (pcount + elements);
+    const int64_t blocks = (bytes + 2879) / 2880;
+    if (blocks > 0 && std::fseek(f, long(blocks * 2880), SEEK_CUR) != 0) break;
+    inHeader = true;
+    bitpix = naxis = pcount = 0;
+    gcount = elements = 1;
+  }
+  std::fclose(f);
+  return sound;
+}
+
 int64_t FileSize(const std::string& path) {
   std::error_code ec;
   const auto size = std::filesystem::file_size(path, ec);
@@ -125,7 +169,8 @@ const char* ReadFits(fpbuffer& image, const std::string& path, ImageFileInfo& in
   fitsfile* file = nullptr;
   // The disk-file call takes the name literally: a path holding brackets is a name here,
   // not a filter expression.
-  fits_open_diskfile(&file, path.c_str(), READONLY, &status);
+  if (!TileSizesSound(path)) status = DATA_DECOMPRESSION_ERR;
+  if (status == 0) fits_open_diskfile(&file, path.c_str(), READONLY, &status);
   if (status == 0) MoveToFirstImage(file, status);
   auto fail = [&](const char* format) {
     info.message = Report(Format(format, status));

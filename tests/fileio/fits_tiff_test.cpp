@@ -156,6 +156,9 @@ TEST_F(FitsTest, FilesOfEveryBitpixFromAnotherWriterLoadWithTheirScales) {
 TEST_F(FitsTest, FilesWithoutAColourImageChangeNothing) {
   if (!Have("astropy", "true")) GTEST_SKIP() << "python3-astropy is not installed";
   Make("make-fits", home);
+  // A compressed image whose tile size is 0, which the library would divide by.
+  fs::copy_file(fs::path(ZEP_SOURCE_DIR) / "tests/fileio/reference/zero_tile.fits",
+                home / "zero_tile.fits");
   // Truncated data: the header promises more than the file holds.
   ASSERT_EQ(WriteFits(TestImage(false), (home / "whole.fit").string(), -32, 0), nullptr);
   const std::string whole = ReadBytes(home / "whole.fit");
@@ -169,6 +172,7 @@ TEST_F(FitsTest, FilesWithoutAColourImageChangeNothing) {
       {"greyz.fits", "Problem reading image, status code = 321"},
       {"cut.fit", "Problem reading image, status code = 107"},
       {"missing.fits", "Problem opening file, status code = 104"},
+      {"zero_tile.fits", "Problem opening file, status code = 414"},
   };
   for (const auto& c : cases) {
     fpbuffer image = Marked();
