@@ -7,6 +7,7 @@
 #include <cstring>
 #include <vector>
 
+#include "fileio/rgbpixel.h"
 #include "platform/format.h"
 #include "platform/platform.h"
 #include "platform/programdir.h"
@@ -125,7 +126,6 @@ void LoadPng(fpbuffer& image, const std::string& path, ImageFileInfo& info) {
   const int w = info.width, h = info.height;
   fpbuffer loaded;
   loaded.dim(w, h, image.code);
-  const bool four = loaded.channels == 4;
   for (int row = 0; row < h; ++row) {
     // The file's first row is the top of the picture; planes store the bottom row first.
     const int j = h - 1 - row;
@@ -134,25 +134,14 @@ void LoadPng(fpbuffer& image, const std::string& path, ImageFileInfo& info) {
       fpixel rgb;
       if (depth == 16) {
         const png_byte* p = src + 6 * size_t(i);
-        rgb = fpixel(((p[0] << 8) | p[1]) / 257.0f, ((p[2] << 8) | p[3]) / 257.0f,
-                     ((p[4] << 8) | p[5]) / 257.0f);
+        rgb = fpixel(FromWordSample(uint16_t((p[0] << 8) | p[1])),
+                     FromWordSample(uint16_t((p[2] << 8) | p[3])),
+                     FromWordSample(uint16_t((p[4] << 8) | p[5])));
       } else {
         const png_byte* p = src + 3 * size_t(i);
         rgb = fpixel(p[0], p[1], p[2]);
       }
-      const size_t k = size_t(j) * size_t(w) + size_t(i);
-      if (four) {
-        const fpixel4 q = loaded.fromrgb4(rgb);
-        loaded.plane[0].x[k] = q.x;
-        loaded.plane[1].x[k] = q.y;
-        loaded.plane[2].x[k] = q.z;
-        loaded.plane[3].x[k] = q.w;
-      } else if (loaded.channels == 3) {
-        const fpixel q = loaded.isidentity() ? rgb : loaded.fromrgb(rgb);
-        loaded.plane[0].x[k] = q.x;
-        loaded.plane[1].x[k] = q.y;
-        loaded.plane[2].x[k] = q.z;
-      }
+      PutRgb(loaded, size_t(j) * size_t(w) + size_t(i), rgb);
     }
   }
   image.swapwith(loaded);
@@ -196,12 +185,7 @@ const char* WritePng(const fpbuffer& image, const std::string& path, int bitDept
     png_byte* dst = pixels.data() + rowBytes * size_t(row);
     rows[size_t(row)] = dst;
     for (int i = 0; i < w; ++i) {
-      const size_t k = size_t(j) * size_t(w) + size_t(i);
-      const fpixel c =
-          image.channels == 4
-              ? image.torgb4(fpixel4(image.plane[0].x[k], image.plane[1].x[k], image.plane[2].x[k],
-                                     image.plane[3].x[k]))
-              : image.torgb(fpixel(image.plane[0].x[k], image.plane[1].x[k], image.plane[2].x[k]));
+      const fpixel c = GetRgb(image, size_t(j) * size_t(w) + size_t(i));
       if (bitDepth == 8) {
         const bytepixel b = bytepixel::fromfpixel(c);
         dst[3 * i] = b.r;

@@ -72,15 +72,12 @@ fs::path ScratchPath(const std::string& name) {
   return scratchDir.empty() ? fs::path(name) : scratchDir / name;
 }
 
-bool WriteFileReplacing(const fs::path& target, const std::function<bool(std::FILE*)>& writer) {
+bool WritePathReplacing(const fs::path& target,
+                        const std::function<bool(const fs::path& temp)>& writer) {
   static std::atomic<unsigned> serial{0};
   fs::path temp = target;
   temp += ".part" + std::to_string(getpid()) + "-" + std::to_string(serial++);
-  std::FILE* file = std::fopen(temp.c_str(), "wb");
-  if (!file) return false;
-  bool ok = writer(file);
-  ok = (std::fflush(file) == 0) && ok;
-  ok = (std::fclose(file) == 0) && ok;
+  bool ok = writer(temp);
   std::error_code ec;
   if (ok) {
     fs::rename(temp, target, ec);
@@ -88,4 +85,15 @@ bool WriteFileReplacing(const fs::path& target, const std::function<bool(std::FI
   }
   if (!ok) fs::remove(temp, ec);
   return ok;
+}
+
+bool WriteFileReplacing(const fs::path& target, const std::function<bool(std::FILE*)>& writer) {
+  return WritePathReplacing(target, [&](const fs::path& temp) {
+    std::FILE* file = std::fopen(temp.c_str(), "wb");
+    if (!file) return false;
+    bool ok = writer(file);
+    ok = (std::fflush(file) == 0) && ok;
+    ok = (std::fclose(file) == 0) && ok;
+    return ok;
+  });
 }

@@ -33,3 +33,9 @@ std::filesystem::path ScratchPath(const std::string& name);
 // renamed (the temporary file is then removed).
 bool WriteFileReplacing(const std::filesystem::path& target,
                         const std::function<bool(std::FILE* file)>& writer);
+
+// The same for libraries that open the file themselves: the writer creates and fills the
+// temporary path it is given (beside target, in the same folder) and returns true on
+// success; the temporary file is then renamed over target, or removed on failure.
+bool WritePathReplacing(const std::filesystem::path& target,
+                        const std::function<bool(const std::filesystem::path& temp)>& writer);

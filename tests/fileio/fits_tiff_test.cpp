@@ -1,0 +1,426 @@
+#include <tiffio.h>
+
+#include <cmath>
+#include <cstdio>
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <map>
+#include <sstream>
+#include <vector>
+
+#include "fileio/fits.h"
+#include "fileio/rgbpixel.h"
+#include "fileio/tiff.h"
+#include "platform/format.h"
+#include "support/zep_test.h"
+
+namespace fs = std::filesystem;
+using FitsTest = ZepTest;
+using TiffTest = ZepTest;
+
+namespace {
+const std::string kPython = "/usr/bin/python3";
+
+std::string Script() {
+  return std::string(ZEP_SOURCE_DIR) + "/tests/fileio/reference/fits_tiff.py";
+}
+
+bool Have(const std::string& pythonModule, const std::string& tool) {
+  const std::string probe = kPython + " -c 'import " + pythonModule +
+                            "' 2>/dev/null && command -v " + tool + " >/dev/null";
+  return std::system(probe.c_str()) == 0;
+}
+
+int Shell(const std::string& command) {
+  return std::system((command + " >/dev/null 2>&1").c_str());
+}
+
+struct Samples {
+  std::string kind;  // the dump's sample type
+  int width = 0, height = 0;
+  std::vector<double> v;
+};
+
+// The files a make command wrote, with their samples in file order.
+std::map<std::string, Samples> Make(const std::string& what, const fs::path& folder) {
+  std::map<std::string, Samples> out;
+  if (Shell(kPython + " " + Script() + " " + what + " '" + folder.string() + "'") != 0) return out;
+  std::ifstream in(folder / "index.txt");
+  std::string line;
+  while (std::getline(in, line)) {
+    std::istringstream words(line);
+    std::string name;
+    Samples s;
+    words >> name >> s.width >> s.height;
+    for (double x; words >> x;) s.v.push_back(x);
+    out[name] = std::move(s);
+  }
+  return out;
+}
+
+// The samples of one file as the other library reads them.
+Samples Dump(const fs::path& file) {
+  const fs::path text = file.string() + ".dump";
+  Samples s;
+  if (std::system(
+          (kPython + " " + Script() + " dump '" + file.string() + "' > '" + text.string() + "'")
+              .c_str()) != 0) {
+    return s;
+  }
+  std::ifstream in(text);
+  std::string name;
+  in >> name >> s.kind;
+  for (double x; in >> x;) s.v.push_back(x);
+  return s;
+}
+
+// A 3 x 2 RGB image whose values exercise rounding at every sample type.
+fpbuffer TestImage(bool wide) {
+  fpbuffer image(3, 2, 0x17);
+  const float values[6][3] = {{0, 12.3f, 255}, {100.5f, 64.25f, 200.7f},
+                              {1, 2, 3},       {254.4f, 0.2f, 128},
+                              {33, 66, 99},    {250, 5.5f, 77.7f}};
+  for (int k = 0; k < 6; ++k) {
+    for (int c = 0; c < 3; ++c) image.plane[c].x[k] = values[k][c];
+  }
+  if (wide) {  // values only float files keep
+    image.plane[0].x[2] = -5.25f;
+    image.plane[1].x[3] = 1000.125f;
+    image.plane[2].x[4] = -1e-7f;
+    image.plane[0].x[5] = 65536.5f;
+  }
+  return image;
+}
+
+// A marked 2 x 2 image, to show that a failed read changes nothing.
+fpbuffer Marked() {
+  fpbuffer image(2, 2, 0x17);
+  image.plane[0].x[0] = 42.0f;
+  return image;
+}
+
+void ExpectMarked(const fpbuffer& image, const std::string& what) {
+  EXPECT_EQ(image.width, 2) << what;
+  EXPECT_EQ(image.height, 2) << what;
+  EXPECT_EQ(image.plane[0].x[0], 42.0f) << what;
+}
+}  // namespace
+
+TEST_F(FitsTest, FilesOfEveryBitpixFromAnotherWriterLoadWithTheirScales) {
+  if (!Have("astropy", "true")) GTEST_SKIP() << "python3-astropy is not installed";
+  const auto files = Make("make-fits", home);
+  ASSERT_EQ(files.size(), 9u);
+  struct Case {
+    const char* name;
+    const char* typeName;
+    double divisor;
+    float fullScale;  // what the first (full-scale) sample must give
+    float tolerance;
+  };
+  const Case cases[] = {
+      {"b8.fits", "8 bit unsigned integer", 1, 255, 0},
+      {"s16.fits", "16 bit signed integer", 128.4980392, 255, 0.01f},
+      {"u16.fits", "16 bit unsigned integer", 257, 255, 1e-4f},
+      {"u16rice.fits", "16 bit unsigned integer", 257, 255, 1e-4f},
+      {"s32.fits", "32 bit signed integer", 214783647 / 255.0, 255, 1e-3f},
+      {"u32.fits", "32 bit unsigned integer", 4294967295 / 255.0, 255, 1e-3f},
+      {"s64.fits", "64 bit signed integer", 1, 255, 0},
+      {"f32.fits", "32 bit floating point", 1, 1000, 0},
+      {"f64.fits", "64 bit floating point", 1, 1000, 0},
+  };
+  for (const Case& c : cases) {
+    const Samples& file = files.at(c.name);
+    fpbuffer image = Marked();
+    ImageFileInfo info;
+    ASSERT_EQ(ReadFits(image, (home / c.name).string(), info), nullptr) << c.name;
+    EXPECT_EQ(info.message, nullptr);
+    const bool compressed = std::string(c.name) == "u16rice.fits";
+    EXPECT_EQ(info.text, Format("\nUsed FDIB to load FITS file.\nWidth = 4, Height = 2\nNumber of "
+                                "Channels = 3\nBits Depth = %s\nCompression = %s",
+                                c.typeName, compressed ? "Rice" : "None"));
+    ASSERT_EQ(image.width, file.width);
+    ASSERT_EQ(image.height, file.height);
+    EXPECT_NEAR(image.plane[0].x[0], c.fullScale, c.tolerance) << c.name;
+    const float factor = float(1.0 / c.divisor);
+    const size_t n = size_t(file.width) * file.height;
+    for (size_t e = 0; e < file.v.size(); ++e) {
+      // File order is plane by plane, rows in the float image's own order.
+      const float ours = image.plane[e / n].x[e % n];
+      const float expected = float(file.v[e]) * factor;
+      EXPECT_NEAR(ours, expected, 1e-6f * std::max(1.0f, std::fabs(expected))) << c.name << e;
+    }
+  }
+}
+
+TEST_F(FitsTest, FilesWithoutAColourImageChangeNothing) {
+  if (!Have("astropy", "true")) GTEST_SKIP() << "python3-astropy is not installed";
+  Make("make-fits", home);
+  // A compressed image whose tile size is 0, which the library would divide by.
+  fs::copy_file(fs::path(ZEP_SOURCE_DIR) / "tests/fileio/reference/zero_tile.fits",
+                home / "zero_tile.fits");
+  // Truncated data: the header promises more than the file holds.
+  ASSERT_EQ(WriteFits(TestImage(false), (home / "whole.fit").string(), -32, 0), nullptr);
+  const std::string whole = ReadBytes(home / "whole.fit");
+  std::ofstream(home / "cut.fit", std::ios::binary) << whole.substr(0, 2880 + 40);
+  const struct {
+    const char* name;
+    const char* message;
+  } cases[] = {
+      {"table.fits", "Problem getting image type, status code = 233"},
+      {"grey.fits", "Problem reading image, status code = 321"},
+      {"greyz.fits", "Problem reading image, status code = 321"},
+      {"cut.fit", "Problem reading image, status code = 107"},
+      {"missing.fits", "Problem opening file, status code = 104"},
+      {"zero_tile.fits", "Problem opening file, status code = 414"},
+  };
+  for (const auto& c : cases) {
+    fpbuffer image = Marked();
+    ImageFileInfo info;
+    const char* text = ReadFits(image, (home / c.name).string(), info);
+    EXPECT_STREQ(text, c.message) << c.name;
+    EXPECT_EQ(info.message, text) << c.name;
+    ExpectMarked(image, c.name);
+  }
+}
+
+TEST_F(FitsTest, WrittenFilesVerifyAndReadBackHereAndElsewhere) {
+  if (!Have("astropy", "fitsverify") || !Have("sys", "funpack")) {
+    GTEST_SKIP() << "python3-astropy, fitsverify or funpack is missing";
+  }
+  struct Case {
+    int type, compression;
+    double scale;  // writer's full-scale factor
+  };
+  const Case cases[] = {
+      {8, 0, 1},
+      {16, 0, 128.4980392},
+      {20, 0, 257},
+      {32, 0, 214783647 / 255.0},
+      {40, 0, 4294966016 / 255.0},
+      {64, 0, 1},
+      {-32, 0, 1},
+      {-64, 0, 1},
+      {20, 1, 257},
+      {-32, 2, 1},
+      {16, 3, 128.4980392},
+      {8, 4, 1},
+  };
+  const fpbuffer image = TestImage(false);
+  for (const Case& c : cases) {
+    const std::string label = Format("type %d compression %d", c.type, c.compression);
+    const fs::path path = home / Format("t%d_%d.fit", c.type, c.compression);
+    ASSERT_STREQ(WriteFits(image, path.string(), c.type, c.compression), nullptr) << label;
+    EXPECT_EQ(Shell("fitsverify -q -e '" + path.string() + "'"), 0) << label;
+    if (c.compression) {
+      EXPECT_EQ(Shell("funpack -S '" + path.string() + "'"), 0) << label;
+    }
+    // The other library sees the samples we meant: the scaled values, rounded when integer.
+    const Samples theirs = Dump(path);
+    EXPECT_EQ(theirs.kind, std::to_string(c.type == 20 ? 16 : c.type == 40 ? 32 : c.type));
+    ASSERT_EQ(theirs.v.size(), 18u) << label;
+    fpbuffer back = Marked();
+    ImageFileInfo info;
+    ASSERT_EQ(ReadFits(back, path.string(), info), nullptr) << label;
+    ASSERT_EQ(back.width, 3);
+    for (size_t e = 0; e < 18; ++e) {
+      const float value = image.plane[e / 6].x[e % 6];
+      const double scaled = value * c.scale;
+      const double sample = c.type < 0 ? scaled : std::floor(scaled + 0.5);
+      EXPECT_NEAR(theirs.v[e], sample, 1e-6 * std::max(1.0, scaled)) << label << " " << e;
+      const double tolerance = (c.type < 0 ? 1e-6 : 0.5 / c.scale) + 2e-6 * value;
+      EXPECT_NEAR(back.plane[e / 6].x[e % 6], value, tolerance) << label << " " << e;
+    }
+    if (c.compression == 0) {
+      EXPECT_NE(info.text.find("Compression = None"), std::string::npos) << label;
+    }
+  }
+  // Signed 32-bit samples never pass the program's full scale.
+  fpbuffer bright = TestImage(false);
+  bright.plane[0].x[0] = 255.0f;
+  ASSERT_EQ(WriteFits(bright, (home / "full.fit").string(), 32, 0), nullptr);
+  EXPECT_EQ(Dump(home / "full.fit").v[0], 214783647.0);
+}
+
+TEST_F(FitsTest, FloatFilesKeepEveryValueAndCompressionIsReported) {
+  const fpbuffer image = TestImage(true);
+  const char* names[] = {"None", "Rice", "GZIP", "Rice", "PLIO"};
+  for (int compression = 0; compression <= 4; ++compression) {
+    const int type = compression == 4 ? 8 : -32;  // PLIO holds small non-negative integers
+    const fs::path path = home / Format("f%d.fit", compression);
+    ASSERT_STREQ(WriteFits(image, path.string(), type, compression), nullptr) << compression;
+    fpbuffer back;
+    ImageFileInfo info;
+    ASSERT_EQ(ReadFits(back, path.string(), info), nullptr) << compression;
+    EXPECT_NE(info.text.find(std::string("Compression = ") + names[compression]), std::string::npos)
+        << info.text;
+    if (compression == 0 || compression == 2) {  // exact: uncompressed, and lossless GZIP
+      for (int c = 0; c < 3; ++c) {
+        for (int k = 0; k < 6; ++k) EXPECT_EQ(back.plane[c].x[k], image.plane[c].x[k]) << c << k;
+      }
+    }
+  }
+}
+
+TEST_F(FitsTest, FailedWritesKeepThePreviousFile) {
+  const fs::path path = home / "kept.fit";
+  ASSERT_EQ(WriteFits(TestImage(false), path.string(), 8, 0), nullptr);
+  const std::string before = ReadBytes(path);
+  EXPECT_STREQ(WriteFits(TestImage(false), path.string(), 12, 0),
+               "Can't create image, status = 211");
+  // PLIO holds non-negative integers only.
+  fpbuffer negative = TestImage(false);
+  negative.plane[0].x[0] = -100.0f;
+  for (int type : {16, -32}) {
+    EXPECT_STREQ(WriteFits(type == 16 ? negative : TestImage(false), path.string(), type, 4),
+                 "PLIO compression needs integer samples from 0 to 16777215!");
+  }
+  EXPECT_STREQ(WriteFits(TestImage(false), (home / "no" / "x.fit").string(), 8, 0),
+               "Can't create file, status = 105");
+  EXPECT_EQ(ReadBytes(path), before);
+  size_t entries = 0;
+  for (const auto& e : fs::directory_iterator(home)) entries += e.is_regular_file();
+  EXPECT_EQ(entries, 1u) << "no temporary file is left behind";
+}
+
+TEST_F(FitsTest, BracketsInTheFolderNameAreNotFilterSyntax) {
+  const fs::path folder = home / "a[1]";
+  fs::create_directories(folder);
+  ASSERT_STREQ(WriteFits(TestImage(false), (folder / "x.fit").string(), 20, 2), nullptr);
+  fpbuffer back;
+  ImageFileInfo info;
+  EXPECT_EQ(ReadFits(back, (folder / "x.fit").string(), info), nullptr);
+  EXPECT_FALSE(fs::exists(home / "a"));
+}
+
+TEST_F(FitsTest, OtherColourSpacesGoThroughRgb) {
+  // A four-channel image is written as its RGB and read back into its own space.
+  fpbuffer cmyk = TestImage(false);
+  cmyk.convert(0x2007);
+  const fs::path path = home / "cmyk.fit";
+  ASSERT_EQ(WriteFits(cmyk, path.string(), -32, 0), nullptr);
+  fpbuffer rgb;
+  ImageFileInfo info;
+  ASSERT_EQ(ReadFits(rgb, path.string(), info), nullptr);
+  fpbuffer back(1, 1, 0x2007);
+  ASSERT_EQ(ReadFits(back, path.string(), info), nullptr);
+  ASSERT_EQ(back.channels, 4);
+  const fpbuffer original = TestImage(false);
+  for (int k = 0; k < 6; ++k) {
+    for (int c = 0; c < 3; ++c) EXPECT_NEAR(rgb.plane[c].x[k], original.plane[c].x[k], 1e-3f);
+    const fpixel4 q =
+        back.fromrgb4(fpixel(rgb.plane[0].x[k], rgb.plane[1].x[k], rgb.plane[2].x[k]));
+    EXPECT_EQ(back.plane[3].x[k], q.w);
+  }
+}
+
+TEST_F(TiffTest, FilesOfAnotherWriterAreReadOrDeclined) {
+  if (!Have("tifffile", "tiffcp")) GTEST_SKIP() << "python3-tifffile or libtiff-tools is missing";
+  const auto files = Make("make-tiff", home);
+  ASSERT_EQ(files.size(), 11u);
+  const struct {
+    const char* name;
+    bool read;
+  } cases[] = {
+      {"rgb16.tif", true},   {"rgb16be.tif", true},  {"rgb16lzw.tif", true},  {"rgbf.tif", true},
+      {"rgbfzip.tif", true}, {"tiled16.tif", false}, {"planar16.tif", false}, {"rgba16.tif", false},
+      {"int32.tif", false},  {"rgb8.tif", false},    {"grey16.tif", false},
+  };
+  for (const auto& c : cases) {
+    fpbuffer image = Marked();
+    const int result = ReadTiffFloat(image, (home / c.name).string());
+    if (!c.read) {
+      EXPECT_EQ(result, 1) << c.name;
+      ExpectMarked(image, c.name);
+      continue;
+    }
+    ASSERT_EQ(result, 0) << c.name;
+    const Samples& file = files.at(c.name);
+    ASSERT_EQ(image.width, file.width);
+    ASSERT_EQ(image.height, file.height);
+    const bool words = std::string(c.name).find("16") != std::string::npos;
+    for (size_t e = 0; e < file.v.size(); ++e) {
+      // R G B per pixel from the top row; the planes keep the bottom row first.
+      const size_t pixel = e / 3, row = pixel / file.width, x = pixel % file.width;
+      const float ours = image.plane[e % 3].x[(file.height - 1 - row) * file.width + x];
+      const float expected = words ? FromWordSample(uint16_t(file.v[e])) : float(file.v[e]);
+      EXPECT_EQ(ours, expected) << c.name << " " << e;
+    }
+  }
+}
+
+TEST_F(TiffTest, WrittenFilesReadBackHereAndElsewhere) {
+  const bool tools = Have("tifffile", "tiffdump");
+  const fpbuffer image = TestImage(true);
+  for (bool is32 : {true, false}) {
+    const fs::path path = home / (is32 ? "f.tif" : "w.tif");
+    ASSERT_EQ(WriteTiffFloat(image, path.string(), is32), nullptr);
+    fpbuffer back = Marked();
+    ASSERT_EQ(ReadTiffFloat(back, path.string()), 0);
+    ASSERT_EQ(back.width, 3);
+    ASSERT_EQ(back.height, 2);
+    const Samples theirs = tools ? Dump(path) : Samples();
+    if (tools) {
+      EXPECT_EQ(theirs.kind, is32 ? "float32" : "uint16");
+      ASSERT_EQ(theirs.v.size(), 18u);
+      EXPECT_EQ(Shell("tiffinfo -D '" + path.string() + "'"), 0);
+      EXPECT_EQ(Shell("tiffdump '" + path.string() + "'"), 0);
+      // Floats are marked as floats; 16-bit files carry no sample format at all.
+      const int marked = Shell("tiffdump '" + path.string() +
+                               "' | grep -q 'SampleFormat (339) SHORT (3) 3<3 3 3>'");
+      EXPECT_EQ(marked == 0, is32);
+    }
+    for (int row = 0; row < 2; ++row) {
+      for (int x = 0; x < 3; ++x) {
+        const size_t k = size_t(1 - row) * 3 + x;  // the file starts with the top row
+        const fpixel rgb(image.plane[0].x[k], image.plane[1].x[k], image.plane[2].x[k]);
+        const wordpixel wp = wordpixel::fromfpixel(rgb);
+        const float in[3] = {rgb.x, rgb.y, rgb.z};
+        const uint16_t word[3] = {wp.r, wp.g, wp.b};
+        for (int c = 0; c < 3; ++c) {
+          const float expected = is32 ? in[c] : FromWordSample(word[c]);
+          EXPECT_EQ(back.plane[c].x[k], expected) << is32 << k << c;
+          if (tools) {
+            EXPECT_EQ(theirs.v[(size_t(row) * 3 + x) * 3 + c], is32 ? in[c] : word[c]);
+          }
+        }
+      }
+    }
+  }
+}
+
+TEST_F(TiffTest, UnmarkedFloatFilesAreFloatsAndDamagedFilesAreDeclined) {
+  // A float file of the kind written before the sample format was marked.
+  const fs::path old = home / "old.tif";
+  TIFF* tif = TIFFOpen(old.c_str(), "w");
+  ASSERT_NE(tif, nullptr);
+  TIFFSetField(tif, TIFFTAG_IMAGEWIDTH, 2u);
+  TIFFSetField(tif, TIFFTAG_IMAGELENGTH, 1u);
+  TIFFSetField(tif, TIFFTAG_SAMPLESPERPIXEL, 3);
+  TIFFSetField(tif, TIFFTAG_BITSPERSAMPLE, 32);
+  TIFFSetField(tif, TIFFTAG_PLANARCONFIG, PLANARCONFIG_CONTIG);
+  TIFFSetField(tif, TIFFTAG_PHOTOMETRIC, PHOTOMETRIC_RGB);
+  float line[6] = {-1.5f, 300.25f, 7, 0, 1e-3f, 255};
+  ASSERT_EQ(TIFFWriteScanline(tif, line, 0, 0), 1);
+  TIFFClose(tif);
+  fpbuffer image;
+  ASSERT_EQ(ReadTiffFloat(image, old.string()), 0);
+  for (int k = 0; k < 2; ++k) {
+    for (int c = 0; c < 3; ++c) EXPECT_EQ(image.plane[c].x[k], line[3 * k + c]);
+  }
+
+  ASSERT_EQ(WriteTiffFloat(TestImage(false), (home / "whole.tif").string(), true), nullptr);
+  const std::string whole = ReadBytes(home / "whole.tif");
+  const std::string cuts[] = {whole.substr(0, 8 + 20), whole.substr(0, whole.size() / 2), ""};
+  for (const std::string& bytes : cuts) {
+    std::ofstream(home / "cut.tif", std::ios::binary) << bytes;
+    fpbuffer marked = Marked();
+    EXPECT_EQ(ReadTiffFloat(marked, (home / "cut.tif").string()), 1) << bytes.size();
+    ExpectMarked(marked, "cut");
+  }
+  fpbuffer marked = Marked();
+  EXPECT_EQ(ReadTiffFloat(marked, (home / "missing.tif").string()), 1);
+  EXPECT_STREQ(WriteTiffFloat(TestImage(false), (home / "no" / "x.tif").string(), true),
+               "Problem creating TIFF file!");
+  EXPECT_FALSE(fs::exists(home / "no"));
+}
