@@ -56,6 +56,9 @@ void ImageWidget::focusInEvent(QFocusEvent* event) {
 
 void ImageWidget::focusOutEvent(QFocusEvent* event) {
   QWidget::focusOutEvent(event);
+  // A key-up lost to another window must not leave a modifier held.
+  Flags().CtrlHeld = false;
+  Flags().ShiftHeld = false;
   view_->Dispatch(4068);
 }
 

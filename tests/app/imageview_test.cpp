@@ -246,3 +246,19 @@ TEST_F(ImageViewTest, CreateFloatingPointBufferImportsTheBitmap) {
   EXPECT_EQ(big.currentLayer().n, 0);
   EXPECT_FALSE(big.currentBitmap().empty());  // the image is still shown
 }
+
+TEST_F(ImageViewTest, ReopenDialogBoxNeverRunsTheOperation) {
+  CImageView v(&host);
+  Load(v, 3, 3);
+  Settings& s = LiveSettings();
+  s.operationList[s.operationIndex] = 4165;  // Destroy Floating Point Buffers is current
+  s.autoQuery = 0;
+  v.Dispatch(4272);
+  EXPECT_EQ(v.currentLayer().n, 9);  // it only became the current operation again
+  EXPECT_EQ(v.f2OperationId, 4165);
+  EXPECT_FALSE(Flags().CtrlHeld);
+  EXPECT_EQ(s.autoQuery, 0);                 // put back
+  s.operationList[s.operationIndex] = 4121;  // Run Program: nothing at all
+  v.Dispatch(4272);
+  EXPECT_EQ(v.currentLayer().n, 9);
+}
