@@ -5,6 +5,8 @@
 #include <QMdiSubWindow>
 #include <QMenuBar>
 #include <QMessageBox>
+#include <QPainter>
+#include <QPixmap>
 #include <QStatusBar>
 
 #include "app/imageview.h"
@@ -135,6 +137,17 @@ void CMainFrame::updateMenu(QMenu* menu) {
   }
 }
 
+namespace {
+QIcon CondOffPicture() {
+  QPixmap picture(62, 15);
+  picture.fill(QColor(212, 208, 200));
+  QPainter p(&picture);
+  p.setPen(QColor(255, 0, 0));
+  p.drawText(picture.rect(), Qt::AlignCenter, QStringLiteral("Cond(Off)"));
+  return QIcon(picture);
+}
+}  // namespace
+
 void CMainFrame::refreshMenuCaptions(CImageView* view) {
   const Settings& s = LiveSettings();
   if (view) {
@@ -143,7 +156,10 @@ void CMainFrame::refreshMenuCaptions(CImageView* view) {
     menus_[10]->setTitle(QString::fromUtf8(view->paintCaption));
     menus_[17]->setTitle(QString::fromStdString(view->operationName));
   }
+  // With conditional operations off the item is a picture: "Cond(Off)" in red letters on
+  // the menu bar's grey, so that the state cannot be missed.
   menus_[11]->setTitle(QString::fromUtf8(s.conditional ? "Cond( On)" : "Cond(Off)"));
+  menus_[11]->menuAction()->setIcon(s.conditional ? QIcon() : CondOffPicture());
   menus_[13]->setTitle(QString::fromUtf8(s.autoQuery ? "AutoQ( On)" : "AutoQ(Off)"));
   menus_[12]->setTitle(QStringLiteral("Options"));
   menus_[14]->setTitle(QStringLiteral("Prog"));

@@ -1,7 +1,12 @@
 #include "qt/qtui.h"
 
 #include <QApplication>
+#include <QDesktopServices>
+#include <QFileInfo>
 #include <QMessageBox>
+#include <QProcess>
+#include <QSoundEffect>
+#include <QUrl>
 
 #include "qt/dialogs.h"
 #include "qt/statuspanes.h"
@@ -97,4 +102,25 @@ DialogResult QtUi::ShowPropertiesDialog(Dialog2& dialog) {
 DialogResult QtUi::ShowPrompt(Dialog1& dialog) {
   PromptDialog box(dialog, DialogParent(owner_.data()));
   return box.exec() == QDialog::Accepted ? DialogResult::Ok : DialogResult::Cancel;
+}
+
+void QtUi::PlaySoundFile(const std::string& path) {
+  if (!QFileInfo::exists(QString::fromStdString(path))) return;  // a missing file is silence
+  static QSoundEffect* effect = nullptr;
+  if (!effect) effect = new QSoundEffect(qApp);
+  effect->setSource(QUrl::fromLocalFile(QString::fromStdString(path)));
+  effect->play();
+}
+
+void QtUi::SetMonitorPower(int power) {
+  // Best effort: X11 displays with DPMS switch the monitor through xset; elsewhere the
+  // option simply has no effect.
+  if (qEnvironmentVariableIsEmpty("DISPLAY")) return;
+  QProcess::startDetached(QStringLiteral("xset"),
+                          {QStringLiteral("dpms"), QStringLiteral("force"),
+                           power > 0 ? QStringLiteral("off") : QStringLiteral("on")});
+}
+
+void QtUi::OpenUrl(const std::string& url) {
+  QDesktopServices::openUrl(QUrl(QString::fromStdString(url)));
 }

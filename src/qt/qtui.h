@@ -21,6 +21,9 @@ class QtUi : public Ui {
   void EndWaitCursor() override;
   DialogResult ShowPropertiesDialog(Dialog2& dialog) override;
   DialogResult ShowPrompt(Dialog1& dialog) override;
+  void PlaySoundFile(const std::string& path) override;
+  void SetMonitorPower(int power) override;
+  void OpenUrl(const std::string& url) override;
 
  private:
   QPointer<QWidget> owner_;

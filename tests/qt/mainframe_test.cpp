@@ -5,6 +5,7 @@
 #include <QKeyEvent>
 #include <QMdiSubWindow>
 #include <QMenu>
+#include <QTimer>
 #include <cstdlib>
 
 #include "app/imageview.h"
@@ -152,4 +153,29 @@ TEST_F(MainFrameTest, PropertiesDialogWidgetsDriveTheModel) {
   tour.ShowPage(0);
   PropertiesDialog dialog(tour, &frame);
   EXPECT_GT(dialog.tree()->topLevelItemCount(), 0);
+}
+
+TEST_F(MainFrameTest, QOpensThePropertiesDialogAndATimerPressesOk) {
+  LiveSettings().SetDefaults();
+  LiveSettings().autoQuery = 0;  // Q shows the dialog whatever this says
+  CMainFrame frame;
+  QtUi qtUi(&frame, &frame.panes());
+  Ui* previous = SetUi(&qtUi);
+  frame.show();
+  frame.OnFileNew();
+  bool seen = false;
+  QTimer::singleShot(100, [&] {
+    auto* dialog = qobject_cast<PropertiesDialog*>(QApplication::activeModalWidget());
+    if (dialog) {
+      seen = true;
+      dialog->pressOk();
+    }
+  });
+  frame.sendCommand(4041);
+  SetUi(previous);
+  EXPECT_TRUE(seen);
+  LiveSettings().conditional = 0;
+  frame.refreshMenuCaptions(nullptr);
+  EXPECT_FALSE(frame.menuAt(11)->menuAction()->icon().isNull());
+  frame.close();
 }
