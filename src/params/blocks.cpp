@@ -572,7 +572,7 @@ void StackParams::SetDefaults() {
   blockAlignSmoothing = 1;
   blockAlignInterpolationAccuracy = 0;
   hdrParameter1 = 1;
-  hdrColorSpace = kCodeYCbCr;
+  hdrColorSpace = int32_t(cspace::kYCbCr);
   hdrNoiseReduction = 1;
   fusionContrastMode = 0;
   fusionPoissonIterations = 0;

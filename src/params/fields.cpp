@@ -103,8 +103,9 @@ constexpr Choice kStackModes[] = {{"Average", 0},        {"Median", 1},
                                   {"Extended DOF", 4},   {"Extended Dynamic Range", 5},
                                   {"Extended DOF 2", 7}, {"Extended DOF 3", 8},
                                   {"Pyramid Fusion", 6}};
-constexpr Choice kHdrColorSpaces[] = {
-    {"YCbCr", kCodeYCbCr}, {"YCbCr2", kCodeYCbCr2}, {"YCbCr Gamma X", kCodeYCbCrGammaX}};
+constexpr Choice kHdrColorSpaces[] = {{"YCbCr", int32_t(cspace::kYCbCr)},
+                                      {"YCbCr2", int32_t(cspace::kYCbCr2)},
+                                      {"YCbCr Gamma X", int32_t(cspace::kYCbCrX)}};
 
 constexpr ChoiceList kJpegColorSpaceList = MakeChoices(kJpegColorSpaces);
 constexpr ChoiceList kFitsDepthList = MakeChoices(kFitsDepths);
