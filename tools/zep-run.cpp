@@ -9,7 +9,8 @@
 //                            u8, i32, u32, f32, f64, str
 //   settings FILE            reads a settings record file over the live record
 //   command ID               sends a command as the menu does
-//   ctrl | shift             holds the key for the next command
+//   f2 | f3                  presses F2 or F3 (Ctrl+ or Shift+ after ctrl or shift)
+//   ctrl | shift             holds the key for the next command or F2/F3
 //   answer ok|cancel|yes|no  the answer of the next dialog or message box
 //   answer text TEXT         types TEXT into the next prompt and presses OK
 //   status                   prints the six status panes
@@ -187,6 +188,14 @@ int Run(std::istream& script, RunnerUi& ui) {
         if (!(in >> id)) throw ScriptError{"command needs an id"};
         FlagScope c(Flags().CtrlHeld, ctrl || Flags().CtrlHeld);
         FlagScope s(Flags().ShiftHeld, shift || Flags().ShiftHeld);
+        ctrl = shift = false;
+        Send(frame, id);
+      } else if (word == "f2" || word == "f3") {
+        // F2/F3, or their Ctrl and Shift variants when the key is held.
+        const bool inverse = word == "f3";
+        const int id = ctrl    ? (inverse ? 4117 : 4115)
+                       : shift ? (inverse ? 4116 : 4114)
+                               : (inverse ? 4019 : 4018);
         ctrl = shift = false;
         Send(frame, id);
       } else if (word == "ctrl") {

@@ -16,15 +16,15 @@ using V = CImageView;
 
 // Commands enabled whenever the current layer has float data and nothing else to show.
 const int kFloatCommands[] = {
-    4017, 4019, 4021, 4031, 4034, 4035, 4038, 4039, 4040, 4050, 4051, 4053, 4054, 4055, 4056,
-    4060, 4061, 4062, 4063, 4067, 4069, 4076, 4077, 4079, 4080, 4081, 4082, 4085, 4086, 4089,
-    4090, 4091, 4099, 4101, 4103, 4104, 4106, 4107, 4108, 4110, 4112, 4131, 4150, 4155, 4156,
-    4157, 4164, 4178, 4185, 4186, 4187, 4188, 4189, 4190, 4191, 4192, 4199, 4205, 4207, 4208,
-    4209, 4210, 4211, 4217, 4222, 4226, 4229, 4235, 4237, 4245, 4247, 4248, 4249, 4252, 4255,
-    4257, 4259, 4261, 4263, 4265, 4267, 4269, 4274, 4275, 4303, 4304, 4306};
-const int kBitmapCommands[] = {4003, 4005, 4006, 4007, 4008, 4009, 4016, 4018, 4028,
-                               4118, 4124, 4162, 4168, 4197, 4198, 4212, 4213, 4214,
-                               4215, 4216, 4227, 4230, 4234, 4236, 4001, 4119};
+    4017, 4021, 4031, 4034, 4035, 4038, 4039, 4040, 4050, 4051, 4053, 4054, 4055, 4056, 4060,
+    4061, 4062, 4063, 4067, 4069, 4076, 4077, 4079, 4080, 4081, 4082, 4085, 4086, 4089, 4090,
+    4091, 4099, 4101, 4103, 4104, 4106, 4107, 4108, 4110, 4112, 4131, 4150, 4155, 4156, 4157,
+    4164, 4178, 4185, 4186, 4187, 4188, 4189, 4190, 4191, 4192, 4199, 4205, 4207, 4208, 4209,
+    4210, 4211, 4217, 4222, 4226, 4229, 4235, 4237, 4245, 4247, 4248, 4249, 4252, 4255, 4257,
+    4259, 4261, 4263, 4265, 4267, 4269, 4274, 4275, 4303, 4304, 4306};
+const int kBitmapCommands[] = {4003, 4005, 4006, 4007, 4008, 4009, 4016, 4028, 4118,
+                               4124, 4162, 4168, 4197, 4198, 4212, 4213, 4214, 4215,
+                               4216, 4227, 4230, 4234, 4236, 4001, 4119};
 const int kColourSpaceCommands[] = {4013, 4159, 4014, 4218, 4250, 4023,
                                     4109, 4100, 4243, 4149, 4177, 4176};
 
@@ -44,7 +44,22 @@ std::vector<CommandEntry> BuildTable() {
       {4146, &V::OnKeypadChannel, nullptr},
       {4147, &V::OnKeypadChannel, nullptr},
       // Update handlers of commands whose handlers come with their operations.
-      {4070, nullptr, &V::UpdateOption},
+      {4070, &V::OnConditionalOperations, &V::UpdateOption},
+      {4018, &V::OnF2ProgrammedOperation, &V::UpdateNeedsBitmap},
+      {4019, &V::OnF3ProgrammedOperation, &V::UpdateNeedsFloat},
+      {4114, &V::OnVariantF2F3, nullptr},
+      {4115, &V::OnVariantF2F3, nullptr},
+      {4116, &V::OnVariantF2F3, nullptr},
+      {4117, &V::OnVariantF2F3, nullptr},
+      {4134, &V::OnNextOperation, nullptr},
+      {4135, &V::OnPriorOperation, nullptr},
+      {4302, &V::OnDeleteCheckedOp, nullptr},
+      {4305, &V::OnDeleteAllOps, nullptr},
+      {4043, &V::OnSetPropertiesToDefault, nullptr},
+      {4133, &V::OnSetOtherDefaults, nullptr},
+      {4123, &V::OnDeleteLastStep, &V::UpdateDeleteLastStep},
+      {4121, &V::OnRunProgram, &V::UpdateRunProgram},
+      {4129, nullptr, &V::UpdateSaveProgram},
       {4044, nullptr, &V::UpdateChannel},
       {4045, nullptr, &V::UpdateChannel},
       {4046, nullptr, &V::UpdateChannel},
@@ -72,7 +87,7 @@ std::vector<CommandEntry> BuildTable() {
       {4228, nullptr, &V::UpdateOtherFloat},
       {4242, nullptr, &V::UpdateBlockAlignment},
       {4093, nullptr, &V::UpdateStacking},
-      {4120, nullptr, &V::UpdateRecordProgram},
+      {4120, &V::OnRecordProgram, &V::UpdateRecordProgram},
       {4220, &V::OnCreateFloatingPointBuffer, &V::UpdateCreateFloat},
       {4166, nullptr, &V::UpdateNoFloatOnRead},
       {4181, nullptr, &V::UpdateReopenIfs},
@@ -85,6 +100,9 @@ std::vector<CommandEntry> BuildTable() {
       {4254, nullptr, &V::UpdateCustomCurve},
   };
   for (int id : {4071, 4072, 4073, 4074, 4075}) t.push_back({id, nullptr, &V::UpdateQueueEntry});
+  for (int id = 4276; id <= 4300; ++id) {
+    t.push_back({id, &V::OnOperationEntry, &V::UpdateOperationEntry});
+  }
   for (int id : {4092, 4139, 4160, 4219, 4244, 4246, 4052, 4058, 4140, 4141, 4253, 4256}) {
     t.push_back({id, nullptr, &V::UpdateTwoLayers});
   }

@@ -75,15 +75,6 @@ CommandState CImageView::QueryCommand(int id) {
   return state;
 }
 
-void CImageView::SelectOperation(int id, bool /*push*/) {
-  // Until the operation list exists the command simply becomes the F2/F3 operation.
-  Flags().CtrlHeld = false;
-  Flags().ShiftHeld = false;
-  f2OperationId = f3OperationId = id;
-  operationName = OperationName(uint32_t(id));
-  UpdateStatus();
-}
-
 void CImageView::DestroyDisplayDib() { currentBitmap() = DisplayBitmap(); }
 
 void CImageView::RefreshDisplay(bool sound) {

@@ -77,8 +77,14 @@ class CImageView {
   void PopdownMenu(int n);
   // The completion report of the last timed operation: elapsed time, monitor, sound.
   void ReportCompletion(bool sound);
-  // Makes a command the current F2/F3 operation (the operation list comes with F2/F3).
+  // Makes a command the current F2/F3 operation; with push it enters the operation list
+  // (or, when there already, becomes its current entry).
   void SelectOperation(int id, bool push);
+  // Makes list entry n (1-25) current without reordering the list.
+  void SelectListEntry(int n);
+  // Re-sends the current operation as F2 (forward) or F3 (inverse), appending a program
+  // step while recording.
+  void SendProgrammedOperation(bool inverse);
 
   // --- Layers ---
   fpbuffer& currentLayer() { return layers[current]; }
@@ -146,6 +152,20 @@ class CImageView {
   void OnAutomaticQuery(int id);
   void OnAutomaticPopdown(int id);
   void OnKeypadChannel(int id);
+  void OnF2ProgrammedOperation(int id);
+  void OnF3ProgrammedOperation(int id);
+  void OnVariantF2F3(int id);
+  void OnPriorOperation(int id);
+  void OnNextOperation(int id);
+  void OnDeleteCheckedOp(int id);
+  void OnDeleteAllOps(int id);
+  void OnOperationEntry(int id);
+  void OnConditionalOperations(int id);
+  void OnSetPropertiesToDefault(int id);
+  void OnSetOtherDefaults(int id);
+  void OnRecordProgram(int id);
+  void OnDeleteLastStep(int id);
+  void OnRunProgram(int id);
 
   // --- Update handlers ---
   void UpdateAlways(CommandState& s, int id);
@@ -185,6 +205,10 @@ class CImageView {
   void UpdateAvoidanceRegions(CommandState& s, int id);
   void UpdateCustomCurve(CommandState& s, int id);
   void UpdateOption(CommandState& s, int id);
+  void UpdateOperationEntry(CommandState& s, int id);
+  void UpdateDeleteLastStep(CommandState& s, int id);
+  void UpdateRunProgram(CommandState& s, int id);
+  void UpdateSaveProgram(CommandState& s, int id);
 
  private:
   // Takes the first free slot of the window table.
@@ -209,6 +233,12 @@ class ProcessTimer {
  private:
   bool waitCursor_ = false;
 };
+
+// The unit modifiers of the Ctrl and Shift variants of F2/F3: a tenth or ten times a
+// value, or the matching powers. The Ctrl variant wins when both are set.
+double ApplyModifierScale(float x);
+double ApplyModifierPower(float x);
+double ApplyModifierInversePower(float x);
 
 // The elapsed-time text: "%.2f secs, %.2f mins., %.2f hrs., %.2f days".
 std::string ElapsedText(int64_t milliseconds);

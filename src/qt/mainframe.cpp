@@ -71,7 +71,6 @@ void CMainFrame::sendCommand(int id) {
   ImageWidget* image = activeImage();
   if (image && !IsFrameCommand(id) && image->view().Dispatch(id)) return;
   model_.Dispatch(id);
-  if (id == 4043 && image) image->view().UpdateStatus();
 }
 
 void CMainFrame::buildMenus() {

@@ -86,4 +86,5 @@ void ScriptedUi::SetPaneText(int pane, std::string_view text) {
   }
   if (static_cast<size_t>(pane) >= paneText.size()) paneText.resize(static_cast<size_t>(pane) + 1);
   paneText[static_cast<size_t>(pane)] = std::string(text);
+  paneHistory.emplace_back(pane, std::string(text));
 }

@@ -49,6 +49,7 @@ class ScriptedUi : public Ui {
 
   std::vector<Message> messages;
   std::vector<std::string> paneText = std::vector<std::string>(6);
+  std::vector<std::pair<int, std::string>> paneHistory;  // every pane write, in order
   std::vector<int> progressDrawn;
   int progressPaneShown = 0;
 

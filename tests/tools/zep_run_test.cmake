@@ -36,6 +36,24 @@ if(NOT bytes STREQUAL "01")
   message(FATAL_ERROR "autoQuery at 2 is ${bytes} after Ctrl+Q")
 endif()
 
+# F2 re-sends the current operation, taken from the operation list by a new window:
+# Automatic Query toggled three times.
+file(WRITE ${WORK}/f2.zep "poke 16 i32 4042
+poke 116 i32 0
+poke 2 u8 1
+new
+f2
+f2
+f3
+quit
+")
+execute_process(COMMAND ${ZEP_RUN} --home ${WORK}/home ${WORK}/f2.zep
+                RESULT_VARIABLE rc OUTPUT_VARIABLE out ERROR_VARIABLE err)
+file(READ ${WORK}/home/zep.ini bytes OFFSET 2 LIMIT 1 HEX)
+if(NOT rc EQUAL 0 OR NOT bytes STREQUAL "01")
+  message(FATAL_ERROR "f2 script: ${rc} ${err}, autoQuery ${bytes}")
+endif()
+
 # A bad statement stops the run with its line number.
 file(WRITE ${WORK}/bad.zep "new\nfrobnicate\n")
 execute_process(COMMAND ${ZEP_RUN} --home ${WORK}/home ${WORK}/bad.zep

@@ -1,0 +1,203 @@
+#include <algorithm>
+#include <cmath>
+#include <cstring>
+
+#include "app/imageview.h"
+#include "fake_host.h"
+#include "params/opnames.h"
+#include "params/settings.h"
+#include "support/dialog_scripts.h"
+#include "support/zep_test.h"
+
+namespace {
+class F2F3Test : public ZepTest {
+ protected:
+  void SetUp() override {
+    ZepTest::SetUp();
+    LiveSettings().SetDefaults();
+    Flags() = CommandFlags();
+    v.currentLayer().dim(3, 3, 0x17);
+    v.currentBitmap() = DisplayBitmap(3, 3);
+  }
+  std::string StepName(int i) { return LiveSettings().program.stepNames[i]; }
+  int Count(int pane, const std::string& text) {
+    return int(std::count(ui.paneHistory.begin(), ui.paneHistory.end(),
+                          std::pair<int, std::string>(pane, text)));
+  }
+  FakeHost host;
+  CImageView v{&host};
+};
+}  // namespace
+
+TEST_F(F2F3Test, OperationListPushesMovesAndDrops) {
+  Settings& s = LiveSettings();
+  for (int id = 5000; id < 5025; ++id) v.SelectOperation(id, true);
+  EXPECT_EQ(s.operationList[0], 5024);
+  EXPECT_EQ(s.operationList[24], 5000);
+  v.SelectOperation(5010, true);  // listed: only the check mark moves
+  EXPECT_EQ(s.operationIndex, 14);
+  EXPECT_EQ(s.operationList[0], 5024);
+  v.SelectOperation(6000, true);  // new: enters at the top, the oldest falls off
+  EXPECT_EQ(s.operationList[0], 6000);
+  EXPECT_EQ(s.operationList[24], 5001);
+  EXPECT_EQ(s.operationIndex, 0);
+  EXPECT_EQ(v.f2OperationId, 6000);
+
+  v.Dispatch(4134);  // Next on the newest stays
+  EXPECT_EQ(s.operationIndex, 0);
+  s.operationIndex = 24;
+  v.Dispatch(4135);  // Prior on the oldest stays
+  EXPECT_EQ(s.operationIndex, 24);
+  EXPECT_EQ(v.f2OperationId, 5001);
+
+  s.operationList[1] = 4165;
+  const CommandState entry = v.QueryCommand(4277);
+  EXPECT_EQ(entry.text, std::string(" 2. ") + OperationName(4165));
+  EXPECT_EQ(entry.checked, 0);
+  v.Dispatch(4277);
+  EXPECT_EQ(s.operationIndex, 1);
+  EXPECT_EQ(v.QueryCommand(4277).checked, 1);
+}
+
+TEST_F(F2F3Test, DeletingEntries) {
+  Settings& s = LiveSettings();
+  for (int i = 0; i < 25; ++i) s.operationList[i] = 4020;
+  s.operationList[0] = 4165;
+  s.operationList[1] = 4220;
+  s.operationIndex = 0;
+  v.Dispatch(4302);  // the next older command takes its place, and the menu re-opens
+  EXPECT_EQ(s.operationList[0], 4220);
+  EXPECT_EQ(v.f2OperationId, 4220);
+  EXPECT_EQ(host.popdowns.back(), 18);
+  host.popdowns.clear();
+  v.Dispatch(4302);  // the last one: NoOp, no re-opening
+  EXPECT_EQ(s.operationList[0], 4020);
+  EXPECT_EQ(v.operationName, "NoOp");
+  EXPECT_TRUE(host.popdowns.empty());
+  s.operationList[3] = 4165;
+  v.Dispatch(4305);
+  for (int i = 0; i < 25; ++i) EXPECT_EQ(s.operationList[i], 4020);
+  v.Dispatch(4018);  // F2 on NoOp does nothing
+  EXPECT_EQ(v.currentLayer().n, 9);
+}
+
+TEST_F(F2F3Test, F2RunsTheCurrentOperationWithoutItsPage) {
+  v.SelectOperation(4165, true);  // Destroy Floating Point Buffers
+  v.Dispatch(4018);
+  EXPECT_EQ(v.currentLayer().n, 0);
+  EXPECT_FALSE(Flags().F2Active);
+  EXPECT_FALSE(v.QueryCommand(4019).enabled);  // F3 needs a float image
+}
+
+TEST_F(F2F3Test, UnitModifiers) {
+  EXPECT_DOUBLE_EQ(ApplyModifierScale(5.0f), 5.0);
+  Flags().CtrlVariant = true;
+  EXPECT_DOUBLE_EQ(ApplyModifierScale(5.0f), 0.5);
+  EXPECT_DOUBLE_EQ(ApplyModifierPower(2.0f), std::pow(2.0, 0.1));
+  EXPECT_DOUBLE_EQ(ApplyModifierInversePower(2.0f), 1024.0);
+  Flags().ShiftVariant = true;  // Ctrl wins
+  EXPECT_DOUBLE_EQ(ApplyModifierScale(5.0f), 0.5);
+  Flags().CtrlVariant = false;
+  EXPECT_DOUBLE_EQ(ApplyModifierScale(5.0f), 50.0);
+  EXPECT_DOUBLE_EQ(ApplyModifierPower(2.0f), 1024.0);
+}
+
+TEST_F(F2F3Test, RecordingAppendsStepsAndEndingRestoresTheSettings) {
+  Settings& s = LiveSettings();
+  s.scrollAmount = 11;
+  v.Dispatch(4120);  // start recording
+  EXPECT_TRUE(Flags().Recording);
+  EXPECT_TRUE(v.QueryCommand(4123).enabled);
+  EXPECT_FALSE(v.QueryCommand(4121).enabled);  // no running while recording
+  s.scrollAmount = 99;                         // changed while recording
+
+  v.SelectOperation(4042, true);  // Automatic Query, always enabled
+  v.Dispatch(4018);
+  v.Dispatch(4115);  // Ctrl+F2
+  EXPECT_EQ(s.program.stepCount, 2);
+  EXPECT_EQ(StepName(0), std::string(OperationName(4042)) + " (F2)");
+  EXPECT_EQ(StepName(1), std::string(OperationName(4042)) + " (Ctl+F2)");
+  EXPECT_EQ(s.program.stepCtrl[1], 1);
+  EXPECT_FALSE(Flags().CtrlVariant);
+
+  v.SelectOperation(4076, true);  // Mask by Color: repeated presses are one step
+  for (int i = 0; i < 3; ++i) v.Dispatch(4019);
+  EXPECT_EQ(s.program.stepCount, 3);
+  EXPECT_EQ(StepName(2), std::string(OperationName(4076)) + " (F3)");
+  EXPECT_EQ(s.program.stepIsF3[2], 1);
+
+  v.Dispatch(4123);  // Delete Last Step
+  EXPECT_EQ(s.program.stepCount, 2);
+  EXPECT_EQ(StepName(2), "NoOp");
+
+  ui.ExpectProperties(CancelOn(101));  // not ending: recording goes on
+  v.Dispatch(4120);
+  EXPECT_TRUE(Flags().Recording);
+  ui.ExpectProperties(TypeAndOk(101));
+  v.Dispatch(4120);
+  EXPECT_FALSE(Flags().Recording);
+  EXPECT_EQ(s.scrollAmount, 11);      // back to the value of before the recording
+  EXPECT_EQ(s.program.stepCount, 2);  // the program stays
+  EXPECT_EQ(v.f2OperationId, 4121);
+}
+
+TEST_F(F2F3Test, RunningAProgramReportsItsStepsAndRestoresEverything) {
+  Settings& s = LiveSettings();
+  RecordedProgram& p = s.program;
+  p.stepCount = 2;
+  p.stepIds[0] = p.stepIds[1] = 4042;  // each step toggles autoQuery
+  const uint8_t autoQuery = s.autoQuery;
+  v.Dispatch(4121);
+  const auto at = [&](const char* text) {
+    return std::find(ui.paneHistory.begin(), ui.paneHistory.end(),
+                     std::pair<int, std::string>(4, text)) -
+           ui.paneHistory.begin();
+  };
+  EXPECT_LT(at("Processing step 1 of 2"), at("Processing step 2 of 2"));
+  EXPECT_LT(at("Processing step 2 of 2"), at("Finished"));
+  EXPECT_EQ(Count(4, "Processing step 3 of 2"), 0);
+  EXPECT_EQ(v.pixelInfoText, "Finished");
+  EXPECT_EQ(s.autoQuery, autoQuery);
+  EXPECT_FALSE(Flags().Playing || Flags().F2Active || Flags().F3Active);
+
+  v.pixelInfoText = "Processed 3 of 9";  // inside a batch the prefix stays
+  v.Dispatch(4121);
+  EXPECT_EQ(v.pixelInfoText, "Processed 3 of 9, Finished");
+
+  Flags().CtrlHeld = true;  // Ctrl only selects
+  v.Dispatch(4121);
+  EXPECT_EQ(v.f2OperationId, 4121);
+}
+
+TEST_F(F2F3Test, AFullProgramStopsRecording) {
+  Settings& s = LiveSettings();
+  v.Dispatch(4120);
+  s.program.stepCount = 32;
+  v.SelectOperation(4042, true);
+  ui.ExpectMessage("Number of operations (32) has been exceeded");
+  ui.ExpectProperties(TypeAndOk(101));
+  v.Dispatch(4018);
+  EXPECT_EQ(ui.messages.front().caption, "No Longer Recording");
+  EXPECT_FALSE(Flags().Recording);
+  EXPECT_EQ(s.program.stepCount, 32);
+}
+
+TEST_F(F2F3Test, ConditionalAndOtherDefaults) {
+  Settings& s = LiveSettings();
+  v.Dispatch(4070);
+  EXPECT_EQ(s.conditional, 0);
+  v.layers[1].dim(3, 3, 0x17);
+  v.bitmaps[1] = DisplayBitmap(3, 3);
+  v.current = 1;
+  v.currentLayer().convert(0x200 | 7);
+  v.Dispatch(4133);  // Set Other Defaults
+  EXPECT_FALSE(v.Layer2Exists());
+  EXPECT_EQ(v.current, 0);
+  EXPECT_EQ(s.conditional, 1);
+  EXPECT_EQ(v.currentLayer().code, 0x17u);
+  s.reserved = 7;
+  s.scrollAmount = 3;
+  v.Dispatch(4043);
+  EXPECT_EQ(s.scrollAmount, 50);
+  EXPECT_EQ(s.reserved, 7u);
+}
