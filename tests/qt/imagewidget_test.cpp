@@ -4,6 +4,9 @@
 
 #include <QApplication>
 #include <QImage>
+#include <QMdiSubWindow>
+#include <QMenuBar>
+#include <QStatusBar>
 
 #include "app/imageview.h"
 #include "params/settings.h"
@@ -104,4 +107,22 @@ TEST_F(ImageWidgetTest, HistogramWindowShowsWithoutTakingTheFocus) {
   EXPECT_EQ(shot.pixel(100, 100), qRgb(0, 0, 0));
   frame.sendCommand(4099);
   EXPECT_FALSE(frame.histogram().isVisible());
+}
+
+TEST_F(ImageWidgetTest, FullScreenHidesMenuAndStatusBarAndPutsThemBack) {
+  LiveSettings().SetDefaults();
+  CMainFrame frame;
+  frame.show();
+  frame.OnFileNew();
+  QMdiSubWindow* child = frame.client().activeSubWindow();
+  ASSERT_NE(child, nullptr);
+  const Qt::WindowFlags childFlags = child->windowFlags();
+  frame.sendCommand(4027);  // F5
+  EXPECT_FALSE(frame.menuBar()->isVisible());
+  EXPECT_FALSE(frame.statusBar()->isVisible());
+  EXPECT_TRUE(child->windowFlags() & Qt::FramelessWindowHint);
+  frame.sendCommand(4027);
+  EXPECT_TRUE(frame.menuBar()->isVisible());
+  EXPECT_TRUE(frame.statusBar()->isVisible());
+  EXPECT_EQ(child->windowFlags(), childFlags);
 }
