@@ -142,6 +142,22 @@ class CImageView {
 
   ViewHost* host = nullptr;
 
+  // --- Painting (paint.cpp) ---
+
+  // Composes what a client of cw x ch pixels shows and returns it: a bottom-up 24-bit
+  // bitmap of the client's size. A minimised client (cw or ch 0) is not painted and gets
+  // an empty bitmap. During a crop drag the picture is not composed again: only the rubber
+  // band is moved on the last one.
+  const DisplayBitmap& Paint(int cw, int ch);
+  // The image pixel shown under a window point (y counted from the top), clamped into the
+  // image; the point is changed in place.
+  void WindowToImage(Point& p) const;
+  // The window pixel that shows an image pixel (image y counted from the bottom row).
+  Point ImageToWindow(Point p) const;
+  int32_t clientWidth = 0, clientHeight = 0;  // of the last paint
+  DisplayBitmap paintBitmap;                  // the picture of the last paint
+  bool bandDrawn = false;  // the paint bitmap holds a rubber band to dragPreviousEndWindow
+
   // --- Handlers (the command table points at them) ---
   void OnDestroyFloatingPointBuffers(int id);
   void OnCreateFloatingPointBuffer(int id);
@@ -166,6 +182,13 @@ class CImageView {
   void OnRecordProgram(int id);
   void OnDeleteLastStep(int id);
   void OnRunProgram(int id);
+  void OnFullScreen(int id);
+  void OnSizedToFit(int id);
+  void OnViewingNormal(int id);
+  void OnShowCombined(int id);
+  void OnShowDifference(int id);
+  void OnShowBottomThroughMask(int id);
+  void OnHistogram(int id);
 
   // --- Update handlers ---
   void UpdateAlways(CommandState& s, int id);
@@ -217,6 +240,9 @@ class CImageView {
 
 // The process-wide table of open image windows (linked panning uses it).
 std::array<CImageView*, CImageView::kMaxViews>& ViewTable();
+
+// Whether the main frame shows the image full screen (process-wide, starts off).
+bool& FullScreen();
 
 // The six matrices of the texture model, process-wide (texture inpainting fills them).
 std::array<matrix, 6>& TextureModel();

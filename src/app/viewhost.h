@@ -20,4 +20,7 @@ class ViewHost {
   virtual bool HistogramVisible() { return false; }
   virtual void RefreshHistogram() {}
   virtual void HideHistogram() {}
+  // Full screen on: the frame loses its caption, border, menu and status bar and fills the
+  // screen, the child frame loses its caption and border; off puts all of it back.
+  virtual void SetFullScreen(bool) {}
 };

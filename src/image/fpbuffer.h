@@ -68,6 +68,10 @@ class fpbuffer {
   fpbuffer& syncviews();
   fpbuffer& clearmask();
   void ranges(fpixel4& lo, fpixel4& hi) const;
+  // The histogram curves of channels 1 to 3 (and 4 of a four-channel image) over the
+  // space's nominal ranges, scaled together so that the highest bin is 255. When no value
+  // falls in range the curves keep what they held.
+  void histogram(uint8_t (*curves)[256]) const;
   // The requested channel (1-based) when not 0, else the space's dominant one.
   int dominantchannel(int requested) const;
 

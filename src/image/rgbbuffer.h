@@ -85,8 +85,9 @@ class rgbbuffer {
 
   // Resampling of source into this pre-sized buffer by linear interpolation on the
   // triangles its cells are split into (one progress tick per output row). True when
-  // cancelled.
-  bool triangulate(const rgbbuffer& source, double shiftX, double shiftY);
+  // cancelled. Without pollCancel it neither ticks nor looks at the cancel keys (the
+  // window's painting uses it, and must not take a cancel meant for a running command).
+  bool triangulate(const rgbbuffer& source, double shiftX, double shiftY, bool pollCancel = true);
 
   // Writes the tile without its margins (left, right columns; bottom, top rows) so that its
   // first kept pixel lands at (x0, y0), through the tile's inverse conversion and the byte

@@ -10,7 +10,8 @@ bitmask& ChooseTriangleDiagonalsRgb(bitmask& mask, const rgbbuffer& image) {
                          [&](int u, int o) { return image.at(u, o).g; });
 }
 
-bool rgbbuffer::triangulate(const rgbbuffer& source, double shiftX, double shiftY) {
+bool rgbbuffer::triangulate(const rgbbuffer& source, double shiftX, double shiftY,
+                            bool pollCancel) {
   if (n == 0 || source.n == 0) return false;
   bitmask diagonals;
   ChooseTriangleDiagonalsRgb(diagonals, source);
@@ -23,7 +24,7 @@ bool rgbbuffer::triangulate(const rgbbuffer& source, double shiftX, double shift
     return std::max(0, std::min(c, size - 2));
   };
   for (int i = 0; i < height; ++i) {
-    if (StepProgress()) return true;
+    if (pollCancel && StepProgress()) return true;
     const double v = i * fy + oy;
     const int o = cell(v, sh), o1 = std::min(o + 1, sh - 1);
     const double b = v - o;

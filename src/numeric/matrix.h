@@ -60,6 +60,10 @@ class matrix : public planebase<float, matrix> {
   static double dot(const matrix& a, const matrix& b);
   // Smallest and largest element; 1e16 and -1e16 for an empty plane. NaN is skipped.
   void minmax(float& lo, float& hi) const;
+  // Counts the elements into 256 bins spanning lo..hi (bin k centred on lo + k (hi-lo)/255);
+  // elements outside the span, NaN and infinities are not counted. Returns the largest
+  // count; with lo equal to hi every bin is 0.
+  int histogram(int* bins, float lo, float hi) const;
 
   // Rows, columns and regions. None of them reads or writes outside a plane.
   matrix& getrow(const matrix& src, int r);

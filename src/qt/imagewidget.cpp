@@ -3,7 +3,7 @@
 #include <QImage>
 #include <QPainter>
 
-#include "params/settings.h"
+#include "qt/histogramwindow.h"
 #include "qt/mainframe.h"
 
 ImageWidget::ImageWidget(CMainFrame* frame, QWidget* parent)
@@ -35,18 +35,30 @@ void ImageWidget::MakeForeground() {
   if (auto* sub = qobject_cast<QMdiSubWindow*>(parentWidget())) sub->raise();
 }
 
+bool ImageWidget::HistogramVisible() { return frame_ && frame_->histogram().isVisible(); }
+
+void ImageWidget::RefreshHistogram() {
+  if (frame_) frame_->histogram().Refresh(view_->currentLayer());
+}
+
+void ImageWidget::HideHistogram() {
+  if (frame_) frame_->histogram().hide();
+}
+
+void ImageWidget::SetFullScreen(bool on) {
+  if (frame_) frame_->setFullScreen(on, qobject_cast<QMdiSubWindow*>(parentWidget()));
+}
+
 void ImageWidget::paintEvent(QPaintEvent*) {
-  QPainter p(this);
-  const int grey = std::clamp(LiveSettings().backgroundGreyLevel, 0, 255);
-  p.fillRect(rect(), QColor(grey, grey, grey));
-  const DisplayBitmap& bitmap = view_->currentBitmap();
-  if (bitmap.empty()) return;
+  // The view composes the whole client; the widget only shows it.
+  const DisplayBitmap& picture = view_->Paint(width(), height());
+  if (picture.empty()) return;
   // The bitmap is bottom-up blue-green-red rows padded to four bytes: a top-down QImage
   // over the same bytes, mirrored.
-  const QImage image(bitmap.data(), bitmap.width(), bitmap.height(),
-                     static_cast<qsizetype>(bitmap.stride()), QImage::Format_BGR888);
-  // The lower-left corner of the picture sits at the window's lower-left corner.
-  p.drawImage(QPoint(0, height() - bitmap.height()), image.mirrored(false, true));
+  const QImage image(picture.data(), picture.width(), picture.height(),
+                     static_cast<qsizetype>(picture.stride()), QImage::Format_BGR888);
+  QPainter p(this);
+  p.drawImage(QPoint(0, 0), image.mirrored(false, true));
 }
 
 void ImageWidget::focusInEvent(QFocusEvent* event) {

@@ -23,6 +23,10 @@ class ImageWidget : public QWidget, public ViewHost {
   void MenuCaptionsChanged() override;
   void PopdownMenu(int n) override;
   void MakeForeground() override;
+  bool HistogramVisible() override;
+  void RefreshHistogram() override;
+  void HideHistogram() override;
+  void SetFullScreen(bool on) override;
 
  protected:
   void paintEvent(QPaintEvent* event) override;

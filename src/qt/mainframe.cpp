@@ -13,6 +13,7 @@
 #include "app/menus.h"
 #include "params/opnames.h"
 #include "params/settings.h"
+#include "qt/histogramwindow.h"
 #include "qt/imagewidget.h"
 
 CMainFrame::CMainFrame() : model_(this) {
@@ -24,6 +25,7 @@ CMainFrame::CMainFrame() : model_(this) {
       QColor(s.frameWindowRed & 0xFF, s.frameWindowGreen & 0xFF, s.frameWindowBlue & 0xFF));
   panes_ = std::make_unique<StatusPanes>(statusBar());
   buildMenus();
+  histogram_ = new HistogramWindow(this);
 }
 
 CMainFrame::~CMainFrame() {
@@ -91,6 +93,9 @@ void CMainFrame::buildMenus() {
     const int id = item.id;
     connect(action, &QAction::triggered, this, [this, id] { sendCommand(id); });
     actions_[id] = action;
+    // The shortcuts live on the frame too, so they keep working while full screen hides
+    // the menu bar.
+    addAction(action);
   }
   for (const MenuItem& item : HiddenAccelerators()) {
     auto* action = new QAction(this);
@@ -174,4 +179,30 @@ void CMainFrame::popdownMenu(int n) {
 void CMainFrame::closeEvent(QCloseEvent* event) {
   client_->closeAllSubWindows();
   event->accept();
+}
+
+void CMainFrame::setFullScreen(bool on, QMdiSubWindow* child) {
+  if (on) {
+    statusBarWasShown_ = statusBar()->isVisible();
+    statusBar()->hide();
+    menuBar()->hide();
+    showFullScreen();
+    fullScreenChild_ = child;
+    if (child) {
+      childFlags_ = child->windowFlags();
+      child->setWindowFlags(childFlags_ | Qt::FramelessWindowHint);
+      child->showMinimized();  // laid out again from scratch
+      child->showMaximized();
+    }
+    return;
+  }
+  menuBar()->show();
+  showMaximized();
+  if (QMdiSubWindow* framed = fullScreenChild_.data()) {
+    framed->setWindowFlags(childFlags_);
+    framed->showMinimized();
+    framed->showMaximized();
+  }
+  fullScreenChild_ = nullptr;
+  if (statusBarWasShown_) statusBar()->show();
 }

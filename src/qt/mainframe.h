@@ -4,6 +4,8 @@
 #include <QColor>
 #include <QMainWindow>
 #include <QMdiArea>
+#include <QMdiSubWindow>
+#include <QPointer>
 #include <map>
 #include <memory>
 
@@ -14,6 +16,7 @@ class QAction;
 class QMenu;
 class CImageView;
 class ImageWidget;
+class HistogramWindow;
 
 class CMainFrame : public QMainWindow, public FrameHost {
   Q_OBJECT
@@ -40,6 +43,11 @@ class CMainFrame : public QMainWindow, public FrameHost {
   // Brings the menu captions up to date from a window's state.
   void refreshMenuCaptions(CImageView* view);
   void popdownMenu(int n);
+  // The histogram tool window, created hidden with the frame.
+  HistogramWindow& histogram() { return *histogram_; }
+  // Full screen: frame and child lose caption, border, menu and status bar, or get them
+  // back as they were.
+  void setFullScreen(bool on, QMdiSubWindow* child);
   // The menu of a position (0-17), for tests.
   QMenu* menuAt(int position) { return menus_[size_t(position)]; }
 
@@ -61,4 +69,8 @@ class CMainFrame : public QMainWindow, public FrameHost {
   FrameModel model_;
   std::vector<QMenu*> menus_;
   std::map<int, QAction*> actions_;
+  HistogramWindow* histogram_ = nullptr;
+  bool statusBarWasShown_ = true;
+  Qt::WindowFlags childFlags_;
+  QPointer<QMdiSubWindow> fullScreenChild_;  // the child whose frame full screen removed
 };
