@@ -16,6 +16,7 @@ const MenuItem kItems[] = {
     {5, nullptr, "Bilinear", 4007, nullptr},
     {5, nullptr, "Bicubic", 4008, nullptr},
     {5, nullptr, "Lanczos", 4006, nullptr},
+    {5, nullptr, "Triangulation", 4162, nullptr},
     {5, nullptr, "Stair Interpolation (SI)", 4217, nullptr},
     {5, nullptr, "Create Floating Point Buffer", 4220, "Ctrl+Y"},
     {5, nullptr, "Destroy Floating Point Buffers", 4167, "Shift+Y"},

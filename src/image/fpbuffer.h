@@ -96,6 +96,10 @@ class fpbuffer {
   bool applykernels(const matrix& kx, const matrix& ky, bool scratch, bool startProgress);
   // Every channel shifted by half a pixel in x and y (to j - 1/2). True when cancelled.
   bool shifthalf(bool startProgress);
+  // Triangulation: every channel interpolated on the triangles that the dominant channel
+  // (1-3) chooses; reductions are first blurred with sigma blur / scale.
+  bool triangulate(float blur, int dominant, double sx, double sy, double dx, double dy,
+                   bool scratch);
   // Stair interpolation: equal small steps of the Lanczos or the bicubic front up to the
   // scales, then the last rows and columns repeated or dropped to the exact target size.
   bool stair(int order, double sx, double sy, double dx, double dy, bool scratch, double q, float p,

@@ -27,14 +27,12 @@ struct ParkedFile {
 };
 }  // namespace
 
-bool CImageView::ResizeBitmap(const ResizeKernel& kernel, bool antialias, double sx, double sy,
-                              double dx, double dy) {
+bool ReplaceBitmap(
+    CImageView& view, int newW, int newH,
+    const std::function<bool(rgbbuffer& target, const rgbbuffer& source)>& resample) {
   const bool scratch = LiveSettings().resize.useScratchDisk != 0;
-  DisplayBitmap& bitmap = currentBitmap();
+  DisplayBitmap& bitmap = view.currentBitmap();
   const int w = bitmap.width(), h = bitmap.height();
-  matrix kx, ky;
-  kernel.build(ky, h, sy, float(dy), antialias);
-  kernel.build(kx, w, sx, float(dx), antialias);
 
   // The layer keeps its image when the resize cannot finish: without the scratch disk the
   // old bitmap itself stays aside as the source; with it the parked file brings it back.
@@ -67,7 +65,7 @@ bool CImageView::ResizeBitmap(const ResizeKernel& kernel, bool antialias, double
   }
   try {
     try {
-      bitmap = DisplayBitmap(kx.ny, ky.ny);
+      bitmap = DisplayBitmap(newW, newH);
       if (scratch) {
         source.emplace(w, h);
         source->read(kParked);
@@ -79,7 +77,7 @@ bool CImageView::ResizeBitmap(const ResizeKernel& kernel, bool antialias, double
       return false;
     }
     rgbbuffer target(bitmap.toprow(), bitmap.width(), bitmap.height());
-    if (target.resample(*source, kx, ky, true, true)) {
+    if (resample(target, *source)) {
       restore();
       return false;
     }
@@ -88,6 +86,17 @@ bool CImageView::ResizeBitmap(const ResizeKernel& kernel, bool antialias, double
     throw;
   }
   return true;
+}
+
+bool CImageView::ResizeBitmap(const ResizeKernel& kernel, bool antialias, double sx, double sy,
+                              double dx, double dy) {
+  const int w = currentBitmap().width(), h = currentBitmap().height();
+  matrix kx, ky;
+  kernel.build(ky, h, sy, float(dy), antialias);
+  kernel.build(kx, w, sx, float(dx), antialias);
+  return ReplaceBitmap(*this, kx.ny, ky.ny, [&](rgbbuffer& target, const rgbbuffer& source) {
+    return target.resample(source, kx, ky, true, true);
+  });
 }
 
 bool CImageView::ResizeBitmapLanczos3(double sx, double sy, double dx, double dy) {

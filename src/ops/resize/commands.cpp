@@ -12,6 +12,7 @@
 #include "platform/format.h"
 #include "platform/messages.h"
 #include "platform/platform.h"
+#include "platform/progress.h"
 
 namespace {
 ResizeParams& Params() { return LiveSettings().resize; }
@@ -35,14 +36,14 @@ bool TargetAcceptable(CImageView& v, double sx, double sy) {
   return false;
 }
 
-// The menu path's pages, further pages of the command and the size dialog, or the replay
-// copy under F2/F3; then Ctrl, the target size and its check. True when the resize runs.
+// The menu path's pages and then the dialogs (by default the size dialog alone; false:
+// cancelled), or the replay copy under F2/F3; then Ctrl, the target size and its check.
+// True when the resize runs.
 bool PrepareResize(CImageView& v, int id, std::initializer_list<int> pages,
-                   const std::function<bool()>& morePages = nullptr) {
+                   const std::function<bool()>& dialogs = nullptr) {
   ResizeParams& p = Params();
-  const bool go = v.PrepareOperation(id, pages, &p, sizeof p, [&v, &morePages] {
-    return (!morePages || morePages()) && !v.AskTargetSize();
-  });
+  const bool go = v.PrepareOperation(
+      id, pages, &p, sizeof p, [&v, &dialogs] { return dialogs ? dialogs() : !v.AskTargetSize(); });
   if (!go) return false;
   v.ComputeTargetSize();
   return TargetAcceptable(v, p.horizontalScaleFactor, p.verticalScaleFactor);
@@ -62,6 +63,26 @@ void RunFloatResize(CImageView& v, const std::function<bool(fpbuffer&)>& front) 
 void EndOfCommand() {
   CommandFlags& f = Flags();
   f.F2Active = f.F3Active = f.CtrlHeld = false;
+}
+
+// The path without float image: the resize of the bitmap under the process timer; memory
+// and file failures are reported and the layer keeps its bitmap.
+void RunBitmapResize(CImageView& v, const std::function<bool()>& resize) {
+  bool completed = false;
+  {
+    ProcessTimer timer(v.startClock, nullptr);
+    try {
+      completed = resize();
+    } catch (const std::bad_alloc&) {
+      ShowMessage("Out of Memory");
+    } catch (const TextException& e) {
+      ShowMessage(e.text());
+    }
+  }
+  if (completed) v.ReportCompletion(true);
+  if (v.host) v.host->Invalidate();
+  v.UpdateStatus();
+  EndOfCommand();
 }
 
 void LinearResize(CImageView& v, int id, std::initializer_list<int> pages,
@@ -88,21 +109,7 @@ void LinearResize(CImageView& v, int id, std::initializer_list<int> pages,
     });
     return EndOfCommand();
   }
-  bool completed = false;
-  {
-    ProcessTimer timer(v.startClock, nullptr);
-    try {
-      completed = v.ResizeBitmap(kernel, antialias, sx, sy, dx, dy);
-    } catch (const std::bad_alloc&) {
-      ShowMessage("Out of Memory");
-    } catch (const TextException& e) {
-      ShowMessage(e.text());
-    }
-  }
-  if (completed) v.ReportCompletion(true);
-  if (v.host) v.host->Invalidate();
-  v.UpdateStatus();
-  EndOfCommand();
+  RunBitmapResize(v, [&] { return v.ResizeBitmap(kernel, antialias, sx, sy, dx, dy); });
 }
 
 ResizeKernel BoxKernel(const ResizeParams&) { return {ResizeKernel::Box, 1}; }
@@ -120,11 +127,41 @@ void CImageView::OnBilinear(int id) { LinearResize(*this, id, {}, BilinearKernel
 void CImageView::OnBicubic(int id) { LinearResize(*this, id, {32}, BicubicKernel); }
 void CImageView::OnLanczos(int id) { LinearResize(*this, id, {33}, LanczosKernel); }
 
+void CImageView::OnTriangulation(int id) {
+  // The blur page only matters for a reduction, so it follows the size dialog.
+  const ResizeParams& p = Params();
+  const bool go = PrepareResize(*this, id, {}, [this, &p] {
+    if (AskTargetSize()) return false;
+    if (p.horizontalScaleFactor >= 1 && p.verticalScaleFactor >= 1) return true;
+    return Dialog2(LiveSettings()).RunPage(34, 1, 0) == DialogResult::Ok;
+  });
+  if (!go) return EndOfCommand();
+  const double sx = p.horizontalScaleFactor, sy = p.verticalScaleFactor;
+  const double dx = p.horizontalOffset, dy = p.verticalOffset;
+  if (HasFloat()) {
+    RunFloatResize(*this, [&](fpbuffer& image) {
+      StartProgress(3.0f * float(image.height * sy));
+      return image.triangulate(p.blurAmountForReductions, image.dominantchannel(p.dominantChannel),
+                               sx, sy, dx, dy, p.useScratchDisk != 0);
+    });
+    return EndOfCommand();
+  }
+  // The bitmap path has no blur for reductions.
+  const int w = currentBitmap().width(), h = currentBitmap().height();
+  RunBitmapResize(*this, [&] {
+    return ReplaceBitmap(*this, ResizedLength(w, sx), ResizedLength(h, sy),
+                         [&](rgbbuffer& target, const rgbbuffer& source) {
+                           StartProgress(float(target.height));
+                           return target.triangulate(source, dx, dy);
+                         });
+  });
+}
+
 void CImageView::OnStairInterpolation(int id) {
   // The kernel's page follows the choice made on the first page.
-  if (!PrepareResize(*this, id, {35}, [] {
+  if (!PrepareResize(*this, id, {35}, [this] {
         const int page = Params().stairUsesLanczos ? 33 : 32;
-        return Dialog2(LiveSettings()).RunPage(page, 1, 0) == DialogResult::Ok;
+        return Dialog2(LiveSettings()).RunPage(page, 1, 0) == DialogResult::Ok && !AskTargetSize();
       })) {
     return EndOfCommand();
   }
@@ -145,5 +182,6 @@ void RegisterResizeCommands() {
   RegisterCommand(4007, &CImageView::OnBilinear);
   RegisterCommand(4008, &CImageView::OnBicubic);
   RegisterCommand(4006, &CImageView::OnLanczos);
+  RegisterCommand(4162, &CImageView::OnTriangulation);
   RegisterCommand(4217, &CImageView::OnStairInterpolation);
 }

@@ -29,21 +29,6 @@ int32_t ResizedLength(int length, double scale) {
 }
 
 namespace {
-// The channel files of the scratch-disk path; whatever happens, none outlives the call.
-class ChannelFiles {
- public:
-  explicit ChannelFiles(int count) : count_(count) {}
-  ~ChannelFiles() {
-    for (int c = 1; c <= count_; ++c) matrix::remove(name(c));
-  }
-  ChannelFiles(const ChannelFiles&) = delete;
-  ChannelFiles& operator=(const ChannelFiles&) = delete;
-  static std::string name(int c) { return Format("temp%d.mat", c); }
-
- private:
-  int count_;
-};
-
 bool Resize(fpbuffer& image, const ResizeKernel& kernel, double sx, double sy, double dx, double dy,
             bool scratch, bool startProgress, bool antialias) {
   if (!(sx > 0) || !(sy > 0)) return false;
@@ -81,26 +66,41 @@ bool fpbuffer::resizebox(double sx, double sy, double dx, double dy, bool scratc
   return Resize(*this, {ResizeKernel::Box, 1}, sx, sy, dx, dy, scratch, true, antialias);
 }
 
+bool ForEachChannel(fpbuffer& image, bool scratch, const std::function<bool(matrix&)>& work) {
+  if (!scratch) {
+    for (int c = 0; c < image.channels; ++c) {
+      if (work(image.plane[c])) return true;
+    }
+    image.syncviews();
+    return false;
+  }
+  const CSpaceCode kept = image.code;
+  const int count = image.channels;
+  bitmask keptMask = std::move(image.mask);
+  ChannelFiles files(count);
+  for (int c = 0; c < count; ++c) image.plane[c].write(ChannelFiles::name(c + 1));
+  image.clear(true);
+  int w = 0, h = 0;
+  for (int c = 0; c < count; ++c) {
+    matrix plane;
+    plane.read(ChannelFiles::name(c + 1));
+    if (work(plane)) return true;
+    plane.write(ChannelFiles::name(c + 1));
+    w = plane.nx;
+    h = plane.ny;
+  }
+  image.dim(w, h, kept);
+  for (int c = 0; c < count; ++c) image.plane[c].read(ChannelFiles::name(c + 1), true);
+  image.syncviews();
+  image.mask = std::move(keptMask);
+  return false;
+}
+
 bool fpbuffer::applykernels(const matrix& kx, const matrix& ky, bool scratch, bool startProgress) {
   if (!scratch) return resample(kx, ky, true, startProgress);
   if (startProgress) StartProgress(float(kx.ny + ky.ny) * 3.0f);
-  const CSpaceCode kept = code;
-  const int count = channels;
-  bitmask keptMask = std::move(mask);
-  ChannelFiles files(count);
-  for (int c = 0; c < count; ++c) plane[c].write(ChannelFiles::name(c + 1));
-  clear(true);
-  for (int c = 0; c < count; ++c) {
-    matrix work;
-    work.read(ChannelFiles::name(c + 1));
-    if (ResampleSeparableInPlace(work, kx, ky)) return true;
-    work.write(ChannelFiles::name(c + 1));
-  }
-  dim(kx.ny, ky.ny, kept);
-  for (int c = 0; c < count; ++c) plane[c].read(ChannelFiles::name(c + 1), true);
-  syncviews();
-  mask = std::move(keptMask);
-  return false;
+  return ForEachChannel(*this, true,
+                        [&](matrix& plane) { return ResampleSeparableInPlace(plane, kx, ky); });
 }
 
 bool fpbuffer::shifthalf(bool startProgress) {

@@ -7,6 +7,7 @@
 #include "app/fake_host.h"
 #include "app/imageview.h"
 #include "numeric/shift.h"
+#include "numeric/triangulate.h"
 #include "ops/resize/resize.h"
 #include "params/settings.h"
 #include "platform/programdir.h"
@@ -14,7 +15,8 @@
 #include "support/zep_test.h"
 
 namespace {
-constexpr int kBox = 4118, kBilinear = 4007, kBicubic = 4008, kLanczos = 4006, kStair = 4217;
+constexpr int kBox = 4118, kBilinear = 4007, kBicubic = 4008, kLanczos = 4006, kStair = 4217,
+              kTriangulation = 4162;
 constexpr int kLinear[] = {kBox, kBilinear, kBicubic, kLanczos};
 
 // A smooth colour picture (well inside 0-255, so no byte clamps) or a constant one.
@@ -63,6 +65,13 @@ class ResizeTest : public ZepTest {
   FakeHost host;
   CImageView v{&host};
 };
+
+// The two bitmaps have one size and differ by at most one grey level anywhere.
+void ExpectWithinOneLevel(const DisplayBitmap& a, const DisplayBitmap& b) {
+  ASSERT_EQ(a.width(), b.width());
+  ASSERT_EQ(a.height(), b.height());
+  for (int64_t i = 0; i < a.bytes(); ++i) ASSERT_LE(std::abs(a.data()[i] - b.data()[i]), 1) << i;
+}
 
 // RMS difference of two bitmaps' bytes over the pixels at least margin from the border.
 double InteriorRms(const DisplayBitmap& a, const DisplayBitmap& b, int margin) {
@@ -129,8 +138,9 @@ TEST_F(ResizeTest, SizeDialogFocusesTheRowOfTheMode) {
 }
 
 TEST_F(ResizeTest, ConstantImageStaysConstant) {
+  LiveSettings().resize.blurAmountForReductions = 0.4f;
   for (bool hasFloat : {true, false}) {
-    for (int id : kLinear) {
+    for (int id : {kBox, kBilinear, kBicubic, kLanczos, kTriangulation}) {
       for (const std::array<double, 4>& s : {std::array<double, 4>{0.37, 0.61, 0.0, 0.0},
                                              std::array<double, 4>{2.3, 1.7, 0.25, -0.3}}) {
         SCOPED_TRACE(testing::Message() << id << (hasFloat ? " float " : " bitmap ") << s[0]);
@@ -181,17 +191,14 @@ TEST_F(ResizeTest, BitmapAndFloatPathsAgree) {
       a.Dispatch(id);
       b.Dispatch(id);
       ASSERT_FALSE(b.HasFloat());
-      ASSERT_EQ(a.currentBitmap().width(), b.currentBitmap().width());
-      ASSERT_EQ(a.currentBitmap().height(), b.currentBitmap().height());
-      const std::vector<uint8_t> x = Bytes(a.currentBitmap()), y = Bytes(b.currentBitmap());
-      for (size_t i = 0; i < x.size(); ++i) ASSERT_LE(std::abs(x[i] - y[i]), 1) << i;
+      ExpectWithinOneLevel(a.currentBitmap(), b.currentBitmap());
       EXPECT_TRUE(ScratchEmpty());
     }
   }
 }
 
 TEST_F(ResizeTest, ScratchDiskGivesTheSameFloatImage) {
-  for (int id : kLinear) {
+  for (int id : {kBox, kBilinear, kBicubic, kLanczos, kTriangulation}) {
     SCOPED_TRACE(id);
     CImageView a(&host), b(&host);
     MakeFloat(a, 30, 20, Smooth);
@@ -217,7 +224,7 @@ TEST_F(ResizeTest, ScratchDiskGivesTheSameFloatImage) {
 TEST_F(ResizeTest, CancelAtTheFirstTickKeepsTheImage) {
   for (bool scratch : {false, true}) {
     for (bool hasFloat : {true, false}) {
-      for (int id : {kBox, kBilinear, kBicubic, kLanczos, kStair}) {
+      for (int id : {kBox, kBilinear, kBicubic, kLanczos, kStair, kTriangulation}) {
         if (id == kStair && !hasFloat) continue;
         SCOPED_TRACE(testing::Message() << id << " float " << hasFloat << " scratch " << scratch);
         P().useScratchDisk = scratch;
@@ -271,13 +278,22 @@ TEST_F(ResizeTest, MenuPathAsksPagesThenSizeAndCtrlOnlySelects) {
   EXPECT_EQ(v.f2OperationId, kBilinear);
   EXPECT_FALSE(Flags().CtrlHeld);
 
+  // Triangulation: the size dialog, then the blur page only for a reduction.
+  ui.ExpectProperties(TypeAndOk(30, {{3, "1.5"}}));
+  v.Dispatch(kTriangulation);
+  EXPECT_EQ(v.currentBitmap().width(), 60);
+  ui.ExpectProperties(TypeAndOk(30, {{3, "0.5"}}));
+  ui.ExpectProperties(TypeAndOk(34));
+  v.Dispatch(kTriangulation);
+  EXPECT_EQ(v.currentBitmap().width(), 30);
+
   // Stair: its page, the kernel page it chose, then the size dialog.
   P().stairUsesLanczos = 1;
   ui.ExpectProperties(TypeAndOk(35));
   ui.ExpectProperties(TypeAndOk(33));
   ui.ExpectProperties(TypeAndOk(30, {{3, "0.5"}}));
   v.Dispatch(kStair);
-  EXPECT_EQ(v.currentBitmap().width(), 20);
+  EXPECT_EQ(v.currentBitmap().width(), 15);
 }
 
 TEST_F(ResizeTest, F2RepeatsWithoutDialogAndProgramsReplayTheSnapshot) {
@@ -399,5 +415,41 @@ TEST_F(ResizeTest, StairReachesTheTargetInSteps) {
     f.plane[2].minmax(lo, hi);
     EXPECT_NEAR(lo, 77.0f, 1e-3);
     EXPECT_NEAR(hi, 77.0f, 1e-3);
+  }
+}
+
+TEST_F(ResizeTest, TriangulationBitmapAndFloatPathsAgreeOnEnlargement) {
+  // Without a reduction the float path has no blur, so both paths interpolate the same
+  // triangles. (The bitmap path places its samples by the ratio of the sizes, the float
+  // path by the scale: scales whose sizes come out exact keep the two in step.)
+  CImageView a(&host), b(&host);
+  MakeFloat(a, 31, 22, Smooth);
+  MakeBitmap(b, 31, 22, Smooth);
+  Scale(2, 1.5, 0.2, -0.1);
+  a.Dispatch(kTriangulation);
+  b.Dispatch(kTriangulation);
+  ASSERT_EQ(a.currentBitmap().width(), 62);
+  ASSERT_EQ(b.currentBitmap().height(), 33);
+  ExpectWithinOneLevel(a.currentBitmap(), b.currentBitmap());
+}
+
+TEST_F(ResizeTest, TriangulationBlursReductionsByBlurOverScale) {
+  // Blur amount 0.5 at scale 0.5 blurs with sigma 1 before interpolating.
+  fpbuffer f(40, 30, 0x17);
+  for (int c = 0; c < 3; ++c)
+    for (int y = 0; y < 30; ++y)
+      for (int x = 0; x < 40; ++x) f.plane[c].z[y][x] = Smooth(c, 3 * x, 2 * y);
+  fpbuffer expected(f);
+  bitmask diagonals;
+  for (int c = 0; c < 3; ++c) expected.plane[c].gaussblurx(1.0).gaussblury(1.0);
+  ChooseTriangleDiagonals(diagonals, expected.plane[1]);
+  for (int c = 0; c < 3; ++c) {
+    const matrix source = expected.plane[c];
+    ResampleTriangulation(expected.plane[c], source, diagonals, 0.5, 0.5, 0, 0);
+  }
+  EXPECT_FALSE(f.triangulate(0.5f, 2, 0.5, 0.5, 0, 0, false));
+  for (int c = 0; c < 3; ++c) {
+    ASSERT_EQ(f.plane[c].n, 300);
+    EXPECT_EQ(0, std::memcmp(f.plane[c].x, expected.plane[c].x, 300 * sizeof(float)));
   }
 }
