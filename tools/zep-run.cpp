@@ -31,6 +31,7 @@
 #include "app/framemodel.h"
 #include "app/imageview.h"
 #include "app/menus.h"
+#include "ops/resize/resize.h"
 #include "params/dialog1.h"
 #include "params/dialog2.h"
 #include "params/fields.h"
@@ -270,6 +271,7 @@ int main(int argc, char** argv) {
   RunnerUi ui;
   SetUi(&ui);
   LoadSettingsAtStartUp(LiveSettings());
+  RegisterResizeCommands();
   const int status = Run(script, ui);
   SetUi(nullptr);
   ShutDownProgramDirectory();

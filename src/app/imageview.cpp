@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cstring>
+#include <unordered_map>
 
 #include "params/opnames.h"
 #include "params/settings.h"
@@ -57,14 +58,28 @@ CImageView::~CImageView() {
   for (int i = 0; i < 6; ++i) SetStatusText(kCaptions[i], i);
 }
 
+namespace {
+std::unordered_map<int, CommandHandler>& Registered() {
+  static std::unordered_map<int, CommandHandler> handlers;
+  return handlers;
+}
+}  // namespace
+
+void RegisterCommand(int id, CommandHandler handler) { Registered()[id] = std::move(handler); }
+
 bool CImageView::Dispatch(int id) {
   const CommandEntry* entry = FindCommand(id);
   if (!entry) return false;
   CommandState state;
   if (entry->update) (this->*entry->update)(state, id);
   if (!state.enabled) return true;  // dropped without a word: its preconditions failed
-  if (!entry->handler) return false;
-  (this->*entry->handler)(id);
+  if (entry->handler) {
+    (this->*entry->handler)(id);
+    return true;
+  }
+  const auto it = Registered().find(id);
+  if (it == Registered().end()) return false;
+  it->second(*this, id);
   return true;
 }
 

@@ -6,6 +6,7 @@
 #include <array>
 #include <cstdint>
 #include <functional>
+#include <initializer_list>
 #include <string>
 #include <vector>
 
@@ -22,6 +23,7 @@ struct Point {
 };
 
 class CImageView;
+struct ResizeKernel;
 
 // One row of the command table: the command id, its handler (null until the operation
 // exists) and its update handler (null: always enabled).
@@ -30,6 +32,15 @@ struct CommandEntry {
   void (CImageView::*handler)(int id);
   void (CImageView::*update)(CommandState& state, int id);
 };
+
+// Handlers that live in the operation folders (src/ops/...), which sit above this library.
+// Each folder has one start-up function (RegisterResizeCommands, ...) that calls
+// RegisterCommand for its ids; main(), zep-run and the tests call those functions before the
+// first command. The id keeps its row in the command table (its update handler, so its
+// preconditions, stay there); a registered handler stands in for a row's null handler.
+// Registering an id again replaces its handler.
+using CommandHandler = std::function<void(CImageView&, int)>;
+void RegisterCommand(int id, CommandHandler handler);
 
 class CImageView {
  public:
@@ -62,6 +73,15 @@ class CImageView {
   // Steps 1 to 3 of that pattern alone, for handlers with dialogs of their own between
   // the page and the run: true when the operation should run now.
   bool PrepareOperation(int id, int page, void* block, size_t blockSize, int row = 1);
+  // The same with several pages in turn (focus row 1) and, after them, dialogs of the
+  // handler's own (false: the user cancelled, and the command stops); all of them are
+  // skipped under F2/F3, and Ctrl is looked at after the last one.
+  bool PrepareOperation(int id, std::initializer_list<int> pages, void* block, size_t blockSize,
+                        const std::function<bool()>& dialogs);
+  // Steps 4 onwards of RunFloatOperation: the timed algorithm on the current layer's float
+  // image, with the recovery and the refresh. With monitor the process timer may put the
+  // monitor to sleep (the long enlargements).
+  bool RunOnFloat(const std::function<void(fpbuffer&)>& algorithm, bool monitor = true);
 
   // --- Refresh ---
 
@@ -85,6 +105,20 @@ class CImageView {
   // Re-sends the current operation as F2 (forward) or F3 (inverse), appending a program
   // step while recording.
   void SendProgrammedOperation(bool inverse);
+
+  // --- Resizing (ops/resize) ---
+
+  // The size dialog: the "Arbitrary" page with the focus on the row of the resize mode.
+  // True when the user cancelled it.
+  bool AskTargetSize();
+  // Target size and scale factors from the resize mode and the display bitmap's size,
+  // stored back into the resize parameters.
+  void ComputeTargetSize();
+  // Replaces the display bitmap of a layer without float image by its resampling with the
+  // kernel. True when it completed; on a cancel or a failure the layer keeps its bitmap.
+  bool ResizeBitmap(const ResizeKernel& kernel, bool antialias, double sx, double sy, double dx,
+                    double dy);
+  bool ResizeBitmapLanczos3(double sx, double sy, double dx, double dy);
 
   // --- Layers ---
   fpbuffer& currentLayer() { return layers[current]; }
@@ -189,6 +223,12 @@ class CImageView {
   void OnShowDifference(int id);
   void OnShowBottomThroughMask(int id);
   void OnHistogram(int id);
+  void OnBoxNearestNeighbor(int id);
+  void OnBilinear(int id);
+  void OnBicubic(int id);
+  void OnLanczos(int id);
+  void OnTriangulation(int id);
+  void OnStairInterpolation(int id);
 
   // --- Update handlers ---
   void UpdateAlways(CommandState& s, int id);

@@ -71,11 +71,21 @@ void ReplayCopy(void* block, size_t blockSize) {
 }  // namespace
 
 bool CImageView::PrepareOperation(int id, int page, void* block, size_t blockSize, int row) {
+  return PrepareOperation(id, {}, block, blockSize, [page, row] {
+    return Dialog2(LiveSettings()).RunPage(page, row, 0) == DialogResult::Ok;
+  });
+}
+
+bool CImageView::PrepareOperation(int id, std::initializer_list<int> pages, void* block,
+                                  size_t blockSize, const std::function<bool()>& dialogs) {
   CommandFlags& f = Flags();
   if (f.F2Active || f.F3Active) {
     ReplayCopy(block, blockSize);
-  } else if (Dialog2(LiveSettings()).RunPage(page, row, 0) != DialogResult::Ok) {
-    return false;
+  } else {
+    for (int page : pages) {
+      if (Dialog2(LiveSettings()).RunPage(page, 1, 0) != DialogResult::Ok) return false;
+    }
+    if (dialogs && !dialogs()) return false;
   }
   if (f.CtrlHeld) {
     SelectOperation(id, true);
@@ -87,10 +97,14 @@ bool CImageView::PrepareOperation(int id, int page, void* block, size_t blockSiz
 bool CImageView::RunFloatOperation(int id, int page, void* block, size_t blockSize,
                                    const std::function<void(fpbuffer&)>& algorithm, int row) {
   if (!PrepareOperation(id, page, block, blockSize, row)) return false;
+  return RunOnFloat(algorithm);
+}
+
+bool CImageView::RunOnFloat(const std::function<void(fpbuffer&)>& algorithm, bool monitor) {
   bool completed = false;
   bool outOfMemory = false;
   {
-    ProcessTimer timer(startClock, this);
+    ProcessTimer timer(startClock, monitor ? this : nullptr);
     std::optional<LayerSnapshot> before;
     try {
       before.emplace(currentLayer());

@@ -113,6 +113,11 @@ class matrix : public planebase<float, matrix> {
   matrix& isophotesmooth(int iterations, float coefficient, int modulus, int offset, int mode,
                          const bitmask* mask);
 
+  // Gaussian blur in place along rows (x) or columns (y), the kernel reaching 3 sigma; the
+  // taps beyond the ends are dropped and the rest renormalised. Sigma <= 0 does nothing.
+  matrix& gaussblurx(double sigma);
+  matrix& gaussblury(double sigma);
+
   // Kernel generators.
   matrix& gaussian(float sigma, float k);  // normalised, odd length about 2 k sigma
   matrix& diffkernel(int order);           // finite differences of order 1 to 8

@@ -4,6 +4,7 @@
 #include <clocale>
 #include <iostream>
 
+#include "ops/resize/resize.h"
 #include "params/settings.h"
 #include "platform/messages.h"
 #include "platform/programdir.h"
@@ -24,6 +25,7 @@ int main(int argc, char** argv) {
     return 1;
   }
   LoadSettingsAtStartUp(LiveSettings());
+  RegisterResizeCommands();
 
   CMainFrame frame;
   QtUi ui(&frame, &frame.panes());

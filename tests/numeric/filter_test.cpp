@@ -1,5 +1,6 @@
 #include <algorithm>
 #include <cmath>
+#include <cstring>
 #include <functional>
 #include <string>
 #include <vector>
@@ -308,4 +309,30 @@ TEST_F(FilterTest, TinyPlanesStayInsideTheirArrays) {
     s.sort();
     EXPECT_EQ(Values(s), sorted) << shape;
   }
+}
+
+TEST_F(FilterTest, GaussianBlurRenormalisesAtTheEnds) {
+  // An impulse in the middle spreads into the normalised Gaussian over 3 sigma.
+  matrix line(15, 1);
+  line.fill(0.0f);
+  line.x[7] = 1.0f;
+  line.gaussblurx(1.0);
+  double sum = 0;
+  for (int k = -3; k <= 3; ++k) sum += std::exp(-0.5 * k * k);
+  for (int k = -4; k <= 4; ++k) {
+    const double want = std::abs(k) <= 3 ? std::exp(-0.5 * k * k) / sum : 0.0;
+    EXPECT_NEAR(line.x[7 + k], want, 1e-6) << k;
+  }
+  // A constant stays constant up to the ends of planes smaller than the kernel, along both
+  // axes; a sigma of 0 changes nothing.
+  for (const auto& [w, h] : kShapes) {
+    matrix m = Constant(w, h, 42.0f);
+    m.gaussblurx(2.5).gaussblury(1.7).gaussblurx(0.0);
+    for (int i = 0; i < m.n; ++i) EXPECT_NEAR(m.x[i], 42.0f, 1e-4) << w << "x" << h;
+  }
+  matrix ramp(5, 4);
+  ramp.ramp(1.0f, 2.0f);
+  const matrix before = ramp;
+  ramp.gaussblury(0.0).gaussblurx(-1.0);
+  EXPECT_EQ(0, std::memcmp(ramp.x, before.x, sizeof(float) * 20));
 }

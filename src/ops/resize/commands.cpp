@@ -1,0 +1,187 @@
+// The resize commands of the image window: the linear four, Stair Interpolation, and the
+// flow they share (pages, size dialog, Ctrl, F2/F3 and program replay, the float path and
+// the path for a layer without float image).
+#include <cstdint>
+#include <initializer_list>
+
+#include "app/imageview.h"
+#include "ops/resize/resize.h"
+#include "params/dialog2.h"
+#include "params/settings.h"
+#include "platform/errors.h"
+#include "platform/format.h"
+#include "platform/messages.h"
+#include "platform/platform.h"
+#include "platform/progress.h"
+
+namespace {
+ResizeParams& Params() { return LiveSettings().resize; }
+
+// A scale not above 0 (only a settings or program file can hold one), a size of 0 pixels
+// or one beyond what memory or the image formats hold is refused before anything is
+// released.
+bool TargetAcceptable(CImageView& v, double sx, double sy) {
+  const int w = v.currentBitmap().width(), h = v.currentBitmap().height();
+  const int32_t tw = ResizedLength(w, sx), th = ResizedLength(h, sy);
+  const uint64_t pixels = uint64_t(tw) * uint64_t(th);
+  const uint64_t floatBytes = v.HasFloat() ? pixels * 4 * uint64_t(v.currentLayer().channels) : 0;
+  const bool fits = pixels <= INT32_MAX && GetDibBytes24(tw, th) <= INT32_MAX &&
+                    MemoryAllows(uint64_t(GetDibBytes24(tw, th)) + floatBytes);
+  if (sx > 0 && sy > 0 && tw > 0 && th > 0 && fits) return true;
+  ShowMessage(
+      Format("Cannot resize to %d x %d pixels!\n\nThe scale factors must be above 0 "
+             "and the new image at least 1 x 1 pixels and within the memory "
+             "available.\n\nThe image is unchanged.",
+             tw, th));
+  return false;
+}
+
+// The menu path's pages and then the dialogs (by default the size dialog alone; false:
+// cancelled), or the replay copy under F2/F3; then Ctrl, the target size and its check.
+// True when the resize runs.
+bool PrepareResize(CImageView& v, int id, std::initializer_list<int> pages,
+                   const std::function<bool()>& dialogs = nullptr) {
+  ResizeParams& p = Params();
+  const bool go = v.PrepareOperation(
+      id, pages, &p, sizeof p, [&v, &dialogs] { return dialogs ? dialogs() : !v.AskTargetSize(); });
+  if (!go) return false;
+  v.ComputeTargetSize();
+  return TargetAcceptable(v, p.horizontalScaleFactor, p.verticalScaleFactor);
+}
+
+// The float path: the bitmap goes first so that it never coexists with the resampled
+// copy; a cancelled or failed front leaves the image as it was.
+void RunFloatResize(CImageView& v, const std::function<bool(fpbuffer&)>& front) {
+  v.RunOnFloat(
+      [&](fpbuffer& image) {
+        v.DestroyDisplayDib();
+        if (front(image)) throw Cancelled{};
+      },
+      false);
+}
+
+void EndOfCommand() {
+  CommandFlags& f = Flags();
+  f.F2Active = f.F3Active = f.CtrlHeld = false;
+}
+
+// The path without float image: the resize of the bitmap under the process timer; memory
+// and file failures are reported and the layer keeps its bitmap.
+void RunBitmapResize(CImageView& v, const std::function<bool()>& resize) {
+  bool completed = false;
+  {
+    ProcessTimer timer(v.startClock, nullptr);
+    try {
+      completed = resize();
+    } catch (const std::bad_alloc&) {
+      ShowMessage("Out of Memory");
+    } catch (const TextException& e) {
+      ShowMessage(e.text());
+    }
+  }
+  if (completed) v.ReportCompletion(true);
+  if (v.host) v.host->Invalidate();
+  v.UpdateStatus();
+  EndOfCommand();
+}
+
+void LinearResize(CImageView& v, int id, std::initializer_list<int> pages,
+                  ResizeKernel (*kernelOf)(const ResizeParams&)) {
+  if (!PrepareResize(v, id, pages)) return EndOfCommand();
+  const ResizeParams& p = Params();
+  const ResizeKernel kernel = kernelOf(p);
+  const double sx = p.horizontalScaleFactor, sy = p.verticalScaleFactor;
+  const double dx = p.horizontalOffset, dy = p.verticalOffset;
+  const bool scratch = p.useScratchDisk != 0, antialias = p.kernelExpansionForReductions != 0;
+  if (v.HasFloat()) {
+    RunFloatResize(v, [&](fpbuffer& image) {
+      switch (kernel.kind) {
+        case ResizeKernel::Box:
+          return image.resizebox(sx, sy, dx, dy, scratch, antialias);
+        case ResizeKernel::Bilinear:
+          return image.resizebilinear(sx, sy, dx, dy, scratch, antialias);
+        case ResizeKernel::Bicubic:
+          return image.resizebicubic(float(kernel.parameter), sx, sy, dx, dy, scratch, antialias);
+        case ResizeKernel::Lanczos:
+          break;
+      }
+      return image.resizelanczos(int(kernel.parameter), sx, sy, dx, dy, scratch, true, antialias);
+    });
+    return EndOfCommand();
+  }
+  RunBitmapResize(v, [&] { return v.ResizeBitmap(kernel, antialias, sx, sy, dx, dy); });
+}
+
+ResizeKernel BoxKernel(const ResizeParams&) { return {ResizeKernel::Box, 1}; }
+ResizeKernel BilinearKernel(const ResizeParams&) { return {ResizeKernel::Bilinear, 1}; }
+ResizeKernel BicubicKernel(const ResizeParams& p) {
+  return {ResizeKernel::Bicubic, double(p.bicubicSharpeningFactor)};
+}
+ResizeKernel LanczosKernel(const ResizeParams& p) {
+  return {ResizeKernel::Lanczos, double(p.lanczosOrder)};
+}
+}  // namespace
+
+void CImageView::OnBoxNearestNeighbor(int id) { LinearResize(*this, id, {}, BoxKernel); }
+void CImageView::OnBilinear(int id) { LinearResize(*this, id, {}, BilinearKernel); }
+void CImageView::OnBicubic(int id) { LinearResize(*this, id, {32}, BicubicKernel); }
+void CImageView::OnLanczos(int id) { LinearResize(*this, id, {33}, LanczosKernel); }
+
+void CImageView::OnTriangulation(int id) {
+  // The blur page only matters for a reduction, so it follows the size dialog.
+  const ResizeParams& p = Params();
+  const bool go = PrepareResize(*this, id, {}, [this, &p] {
+    if (AskTargetSize()) return false;
+    if (p.horizontalScaleFactor >= 1 && p.verticalScaleFactor >= 1) return true;
+    return Dialog2(LiveSettings()).RunPage(34, 1, 0) == DialogResult::Ok;
+  });
+  if (!go) return EndOfCommand();
+  const double sx = p.horizontalScaleFactor, sy = p.verticalScaleFactor;
+  const double dx = p.horizontalOffset, dy = p.verticalOffset;
+  if (HasFloat()) {
+    RunFloatResize(*this, [&](fpbuffer& image) {
+      StartProgress(3.0f * float(image.height * sy));
+      return image.triangulate(p.blurAmountForReductions, image.dominantchannel(p.dominantChannel),
+                               sx, sy, dx, dy, p.useScratchDisk != 0);
+    });
+    return EndOfCommand();
+  }
+  // The bitmap path has no blur for reductions.
+  const int w = currentBitmap().width(), h = currentBitmap().height();
+  RunBitmapResize(*this, [&] {
+    return ReplaceBitmap(*this, ResizedLength(w, sx), ResizedLength(h, sy),
+                         [&](rgbbuffer& target, const rgbbuffer& source) {
+                           StartProgress(float(target.height));
+                           return target.triangulate(source, dx, dy);
+                         });
+  });
+}
+
+void CImageView::OnStairInterpolation(int id) {
+  // The kernel's page follows the choice made on the first page.
+  if (!PrepareResize(*this, id, {35}, [this] {
+        const int page = Params().stairUsesLanczos ? 33 : 32;
+        return Dialog2(LiveSettings()).RunPage(page, 1, 0) == DialogResult::Ok && !AskTargetSize();
+      })) {
+    return EndOfCommand();
+  }
+  const ResizeParams& p = Params();
+  if (HasFloat()) {
+    RunFloatResize(*this, [&p](fpbuffer& image) {
+      return image.stair(p.lanczosOrder, p.horizontalScaleFactor, p.verticalScaleFactor,
+                         p.horizontalOffset, p.verticalOffset, p.useScratchDisk != 0,
+                         p.stairScaleIncrement, p.bicubicSharpeningFactor, p.stairUsesLanczos != 0,
+                         p.kernelExpansionForReductions != 0);
+    });
+  }
+  EndOfCommand();
+}
+
+void RegisterResizeCommands() {
+  RegisterCommand(4118, &CImageView::OnBoxNearestNeighbor);
+  RegisterCommand(4007, &CImageView::OnBilinear);
+  RegisterCommand(4008, &CImageView::OnBicubic);
+  RegisterCommand(4006, &CImageView::OnLanczos);
+  RegisterCommand(4162, &CImageView::OnTriangulation);
+  RegisterCommand(4217, &CImageView::OnStairInterpolation);
+}

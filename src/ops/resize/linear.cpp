@@ -1,0 +1,112 @@
+// The linear resize fronts on the float image and their shared core.
+#include <cmath>
+#include <vector>
+
+#include "numeric/resample.h"
+#include "numeric/shift.h"
+#include "ops/resize/resize.h"
+#include "platform/format.h"
+#include "platform/progress.h"
+
+matrix& ResizeKernel::build(matrix& k, int n, double scale, float shift, bool antialias) const {
+  switch (kind) {
+    case Box:
+      return BuildBoxKernelForScale(k, n, scale, shift, antialias);
+    case Bilinear:
+      return BuildBilinearKernelForScale(k, n, scale, shift, antialias);
+    case Bicubic:
+      return BuildBicubicKernelForScale(k, parameter, n, scale, shift, antialias);
+    case Lanczos:
+      break;
+  }
+  return BuildLanczosKernelForScale(k, int(parameter), n, scale, shift, antialias);
+}
+
+int32_t ResizedLength(int length, double scale) {
+  const double v = std::trunc(scale * length + 0.5);
+  if (!(v > 0)) return 0;
+  return v >= double(INT32_MAX) ? INT32_MAX : int32_t(v);
+}
+
+namespace {
+bool Resize(fpbuffer& image, const ResizeKernel& kernel, double sx, double sy, double dx, double dy,
+            bool scratch, bool startProgress, bool antialias) {
+  if (!(sx > 0) || !(sy > 0)) return false;
+  if (dx == 0 && dy == 0 && sx == 1 && sy == 1) return false;
+  if (kernel.kind == ResizeKernel::Lanczos && int(kernel.parameter) == 3 && sx == 1 && sy == 1 &&
+      dx == -0.5 && dy == -0.5) {
+    return image.shifthalf(startProgress);  // the exact half-pixel filter; the mask stays
+  }
+  image.mask.resample(sx, sy, dx, dy);
+  matrix kx, ky;
+  kernel.build(ky, image.height, sy, float(dy), antialias);
+  kernel.build(kx, image.width, sx, float(dx), antialias);
+  return image.applykernels(kx, ky, scratch, startProgress);
+}
+}  // namespace
+
+bool fpbuffer::resizelanczos(int order, double sx, double sy, double dx, double dy, bool scratch,
+                             bool startProgress, bool antialias) {
+  return Resize(*this, {ResizeKernel::Lanczos, double(order)}, sx, sy, dx, dy, scratch,
+                startProgress, antialias);
+}
+
+bool fpbuffer::resizebicubic(float p, double sx, double sy, double dx, double dy, bool scratch,
+                             bool antialias) {
+  return Resize(*this, {ResizeKernel::Bicubic, double(p)}, sx, sy, dx, dy, scratch, true,
+                antialias);
+}
+
+bool fpbuffer::resizebilinear(double sx, double sy, double dx, double dy, bool scratch,
+                              bool antialias) {
+  return Resize(*this, {ResizeKernel::Bilinear, 1}, sx, sy, dx, dy, scratch, true, antialias);
+}
+
+bool fpbuffer::resizebox(double sx, double sy, double dx, double dy, bool scratch, bool antialias) {
+  return Resize(*this, {ResizeKernel::Box, 1}, sx, sy, dx, dy, scratch, true, antialias);
+}
+
+bool ForEachChannel(fpbuffer& image, bool scratch, const std::function<bool(matrix&)>& work) {
+  if (!scratch) {
+    for (int c = 0; c < image.channels; ++c) {
+      if (work(image.plane[c])) return true;
+    }
+    image.syncviews();
+    return false;
+  }
+  const CSpaceCode kept = image.code;
+  const int count = image.channels;
+  bitmask keptMask = std::move(image.mask);
+  ChannelFiles files(count);
+  for (int c = 0; c < count; ++c) image.plane[c].write(ChannelFiles::name(c + 1));
+  image.clear(true);
+  int w = 0, h = 0;
+  for (int c = 0; c < count; ++c) {
+    matrix plane;
+    plane.read(ChannelFiles::name(c + 1));
+    if (work(plane)) return true;
+    plane.write(ChannelFiles::name(c + 1));
+    w = plane.nx;
+    h = plane.ny;
+  }
+  image.dim(w, h, kept);
+  for (int c = 0; c < count; ++c) image.plane[c].read(ChannelFiles::name(c + 1), true);
+  image.syncviews();
+  image.mask = std::move(keptMask);
+  return false;
+}
+
+bool fpbuffer::applykernels(const matrix& kx, const matrix& ky, bool scratch, bool startProgress) {
+  if (!scratch) return resample(kx, ky, true, startProgress);
+  if (startProgress) StartProgress(float(kx.ny + ky.ny) * 3.0f);
+  return ForEachChannel(*this, true,
+                        [&](matrix& plane) { return ResampleSeparableInPlace(plane, kx, ky); });
+}
+
+bool fpbuffer::shifthalf(bool startProgress) {
+  if (startProgress) StartProgress(float(width + height) * 3.0f);
+  for (int c = 0; c < channels; ++c) {
+    if (ShiftHalfPixel(plane[c], true, true)) return true;
+  }
+  return false;
+}
