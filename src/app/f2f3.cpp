@@ -27,6 +27,8 @@ int ListCount(const Settings& s) {
   return std::clamp(s.operationCount, 1, Settings::kOperationSlots);
 }
 
+bool IsProgramCommand(int id) { return id == 4120 || id == 4121 || id == 4129 || id == 4130; }
+
 // The commands whose repeated presses are merged into one step while recording.
 bool MergesRepeats(int id) { return id == 4110 || id == 4076; }
 }  // namespace
@@ -102,9 +104,6 @@ void CImageView::SendProgrammedOperation(bool inverse) {
     Dispatch(id);
     return;
   }
-  // A disabled command is dropped, and so is its step: a step without a snapshot of its
-  // own would replay an earlier recording's bytes.
-  if (!QueryCommand(id).enabled) return;
   int i = std::clamp(program.stepCount, 0, RecordedProgram::kSlots - 1);
   if (i > 0 && MergesRepeats(id) && program.stepIds[i - 1] == id) {
     --i;
@@ -121,6 +120,13 @@ void CImageView::SendProgrammedOperation(bool inverse) {
   std::memset(program.stepNames[i], 0, RecordedProgram::kNameSize);
   std::memcpy(program.stepNames[i], name.c_str(),
               std::min(name.size(), size_t(RecordedProgram::kNameSize - 1)));
+  // The snapshot is taken from the block now, so a step whose command turns out to be
+  // disabled never replays an earlier recording's bytes; the handler writes the same.
+  if (const StepSnapshotRange* range = StepSnapshotOf(id)) {
+    const uint8_t* record = reinterpret_cast<const uint8_t*>(&s);
+    std::memcpy(program.steps[i].bytes + range->begin, record + range->blockOffset + range->begin,
+                range->length);
+  }
   Dispatch(id);
   program.stepCount = std::min(program.stepCount + 1, int32_t(RecordedProgram::kSlots));
   f.CtrlVariant = f.ShiftVariant = false;
@@ -270,7 +276,12 @@ void CImageView::OnRunProgram(int) {
     return;
   }
   Settings& s = LiveSettings();
-  const Settings saved = s;
+  // The whole record comes back after the run, also when a step throws.
+  struct Restore {
+    Settings& live;
+    const Settings saved;
+    ~Restore() { live = saved; }
+  } restore{s, s};
   s.soundOnCompletion = 0;
   f.ShiftHeld = false;
   const std::string prefix =
@@ -285,12 +296,21 @@ void CImageView::OnRunProgram(int) {
     FlagScope playing(f.Playing, true);
     pixelInfoText = Format("%sProcessing step %d of %d", prefix.c_str(), k + 1, p.stepCount);
     UpdateStatus();
+    if (IsProgramCommand(p.stepIds[k])) {
+      // A program never runs, records, loads or saves a program from inside a run.
+      pixelInfoText = Format(
+          "%sSkipped step %d: %s", prefix.c_str(), k + 1,
+          std::string(p.stepNames[k], strnlen(p.stepNames[k], RecordedProgram::kNameSize)).c_str());
+      UpdateStatus();
+      continue;
+    }
     Dispatch(p.stepIds[k]);
   }
-  s = saved;
+  const uint8_t sound = restore.saved.soundOnCompletion;
+  s = restore.saved;
   pixelInfoText = prefix + "Finished";
   UpdateStatus();
-  if (s.soundOnCompletion) GetUi().PlaySoundFile(ProgramPath("zep.wav").string());
+  if (sound) GetUi().PlaySoundFile(ProgramPath("zep.wav").string());
 }
 
 void CImageView::UpdateDeleteLastStep(CommandState& state, int) { state.Enable(Flags().Recording); }

@@ -58,3 +58,14 @@ ZEP_BLOCK_AT(RecordedProgram, stepIsF3, 1736);
 ZEP_BLOCK_AT(RecordedProgram, stepShift, 1768);
 ZEP_BLOCK_AT(RecordedProgram, stepCtrl, 1800);
 ZEP_BLOCK_AT(RecordedProgram, steps, 1832);
+
+// Which bytes of the settings record a command's program step keeps: the command's
+// parameter block (or one word of it) copied into the step's snapshot at the same offset
+// within the block. record offset = blockOffset + begin.
+struct StepSnapshotRange {
+  uint32_t blockOffset;
+  uint32_t begin;
+  uint32_t length;
+};
+// The range of a command, or null for commands that keep no snapshot.
+const StepSnapshotRange* StepSnapshotOf(int id);

@@ -201,3 +201,31 @@ TEST_F(F2F3Test, ConditionalAndOtherDefaults) {
   EXPECT_EQ(s.scrollAmount, 50);
   EXPECT_EQ(s.reserved, 7u);
 }
+
+TEST_F(F2F3Test, StepsTakeTheirSnapshotAtThePress) {
+  Settings& s = LiveSettings();
+  v.Dispatch(4120);
+  s.resize.outputWidth = 321;
+  v.currentLayer().clear(false);  // Bilinear is now disabled: its step is kept all the same
+  v.SelectOperation(4007, true);
+  v.Dispatch(4018);
+  ASSERT_EQ(s.program.stepCount, 1);
+  ResizeParams recorded;
+  std::memcpy(&recorded, s.program.steps[0].bytes, sizeof recorded);
+  EXPECT_EQ(recorded.outputWidth, 321);
+  EXPECT_EQ(std::memcmp(&recorded, &s.resize, sizeof recorded), 0);
+}
+
+TEST_F(F2F3Test, ProgramCommandsInsideAProgramAreSkipped) {
+  RecordedProgram& p = LiveSettings().program;
+  p.stepCount = 3;
+  p.stepIds[0] = 4042;
+  p.stepIds[1] = 4121;  // Run Program inside a program: never recursed into
+  std::strcpy(p.stepNames[1], "Run Prog (F2)");
+  p.stepIds[2] = 4042;
+  const uint8_t autoQuery = LiveSettings().autoQuery;
+  v.Dispatch(4121);
+  EXPECT_EQ(Count(4, "Skipped step 2: Run Prog (F2)"), 1);
+  EXPECT_EQ(v.pixelInfoText, "Finished");
+  EXPECT_EQ(LiveSettings().autoQuery, autoQuery);
+}
