@@ -12,6 +12,10 @@
 //   ctrl | shift             holds the key for the next command
 //   answer ok|cancel|yes|no  the answer of the next dialog or message box
 //   answer text TEXT         types TEXT into the next prompt and presses OK
+//   answer file PATH         picks PATH in the next file dialog (a file dialog without a
+//                            queued file answer fails the run)
+//   open FILE                Open Image with FILE picked in its dialog
+//   save FILE                Save Image As with FILE picked in its dialog
 //   status                   prints the six status panes
 //   quit                     the shut-down: writes "zep.ini" and ends
 // Every dialog and message box is printed with its caption; one without a queued answer
@@ -30,6 +34,7 @@
 #include "app/framemodel.h"
 #include "app/imageview.h"
 #include "app/menus.h"
+#include "fileio/imagefile.h"
 #include "params/dialog1.h"
 #include "params/dialog2.h"
 #include "params/fields.h"
@@ -37,6 +42,9 @@
 #include "platform/platform.h"
 #include "platform/programdir.h"
 #include "platform/ui.h"
+#include "qt/qtfiles.h"
+
+#include <QCoreApplication>
 
 namespace {
 
@@ -68,13 +76,26 @@ class RunnerUi : public Ui {
     return a.result;
   }
 
+  FileDialogAnswer OpenFileDialog(const FileDialogRequest& r) override {
+    return FileDialog("open", r);
+  }
+  FileDialogAnswer SaveFileDialog(const FileDialogRequest& r) override {
+    return FileDialog("save", r);
+  }
+  bool MoveToTrash(const std::string& path) override {
+    std::cout << "[trash] " << path << "\n";
+    return MoveFileToTrash(path);
+  }
+
   struct Answer {
     DialogResult result = DialogResult::Ok;
     bool hasText = false;
     std::string text;
+    bool isFile = false;
   };
   std::deque<Answer> answers;
   std::string panes[6];
+  std::string failure;  // set when a dialog came that the script did not answer
 
  private:
   Answer Next(DialogResult fallback) {
@@ -82,6 +103,21 @@ class RunnerUi : public Ui {
     Answer a = answers.front();
     answers.pop_front();
     return a;
+  }
+  FileDialogAnswer FileDialog(const char* kind, const FileDialogRequest& r) {
+    std::cout << "[" << kind << " dialog] " << r.initialPath << "\n";
+    if (answers.empty() || !answers.front().isFile) {
+      failure = std::string("the ") + kind + " dialog has no file answer";
+      return {};
+    }
+    const Answer a = answers.front();
+    answers.pop_front();
+    FileDialogAnswer f;
+    f.ok = true;
+    f.path = a.text;
+    f.filterIndex = r.filterIndex > 0 ? r.filterIndex : 1;
+    f.extensionTyped = HasExtension(a.text);
+    return f;
   }
 };
 
@@ -189,6 +225,15 @@ int Run(std::istream& script, RunnerUi& ui) {
         FlagScope s(Flags().ShiftHeld, shift || Flags().ShiftHeld);
         ctrl = shift = false;
         Send(frame, id);
+      } else if (word == "open" || word == "save") {
+        std::string path;
+        std::getline(in >> std::ws, path);
+        if (path.empty()) throw ScriptError{word + " needs a file"};
+        RunnerUi::Answer a;
+        a.isFile = true;
+        a.text = path;
+        ui.answers.push_front(a);
+        Send(frame, word == "open" ? 4000 : 4001);
       } else if (word == "ctrl") {
         ctrl = true;
       } else if (word == "shift") {
@@ -205,6 +250,10 @@ int Run(std::istream& script, RunnerUi& ui) {
           a.result = DialogResult::Yes;
         } else if (kind == "no") {
           a.result = DialogResult::No;
+        } else if (kind == "file") {
+          a.isFile = true;
+          std::getline(in >> std::ws, a.text);
+          if (a.text.empty()) throw ScriptError{"answer file needs a path"};
         } else if (kind == "text") {
           a.hasText = true;
           std::getline(in >> std::ws, a.text);
@@ -221,6 +270,7 @@ int Run(std::istream& script, RunnerUi& ui) {
       } else {
         throw ScriptError{"unknown statement " + word};
       }
+      if (!ui.failure.empty()) throw ScriptError{ui.failure};
     } catch (const ScriptError& e) {
       std::cerr << "line " << number << ": " << e.what << "\n";
       return 2;
@@ -258,11 +308,20 @@ int main(int argc, char** argv) {
     std::cerr << "cannot create the program directory\n";
     return 2;
   }
+  // Qt's image plugins are found through the application object.
+  int qtArgc = 1;
+  char qtName[] = "zep-run";
+  char* qtArgv[] = {qtName, nullptr};
+  QCoreApplication app(qtArgc, qtArgv);
+  QtImaging imaging;
+  SetImaging(&imaging);
+  RegisterFileCommands();
   RunnerUi ui;
   SetUi(&ui);
   LoadSettingsAtStartUp(LiveSettings());
   const int status = Run(script, ui);
   SetUi(nullptr);
+  SetImaging(nullptr);
   ShutDownProgramDirectory();
   return status;
 }

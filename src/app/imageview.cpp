@@ -17,6 +17,11 @@ CommandFlags& Flags() {
   return flags;
 }
 
+std::string& CommandLine() {
+  static std::string line;
+  return line;
+}
+
 std::array<CImageView*, CImageView::kMaxViews>& ViewTable() {
   static std::array<CImageView*, CImageView::kMaxViews> table{};
   return table;
