@@ -99,7 +99,8 @@ class RunnerUi : public Ui {
 
  private:
   Answer Next(DialogResult fallback) {
-    if (answers.empty()) return Answer{fallback, false, {}};
+    // A file answer waits for its file dialog.
+    if (answers.empty() || answers.front().isFile) return Answer{fallback, false, {}, false};
     Answer a = answers.front();
     answers.pop_front();
     return a;
@@ -124,7 +125,9 @@ class RunnerUi : public Ui {
 class QuietHost : public ViewHost {
  public:
   void Invalidate() override {}
-  void SetFrameTitle(const std::string&) override {}
+  void SetFrameTitle(const std::string& title) override {
+    std::cout << "[title] " << title << "\n";
+  }
   void MenuCaptionsChanged() override {}
   void PopdownMenu(int) override {}
   void MakeForeground() override {}

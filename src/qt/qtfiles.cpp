@@ -61,6 +61,7 @@ ImagingLoad QtImaging::Load(const std::string& path) {
     }
   }
   QImageReader::setAllocationLimit(int(std::clamp<uint64_t>(available >> 20, 1, INT_MAX)));
+  const bool bmp = reader.format().toLower() == "bmp";
   QImage image;
   if (!reader.read(&image) || image.isNull()) {
     out.code = ReaderCode(reader.error());
@@ -68,8 +69,7 @@ ImagingLoad QtImaging::Load(const std::string& path) {
   }
   // BMP keeps the depth its header states, so that palette and 16-bit files are refused as
   // they always were; every other format is decoded to true colour, with alpha or without.
-  out.depth =
-      reader.format().toLower() == "bmp" ? BmpBitCount(path) : (image.hasAlphaChannel() ? 32 : 24);
+  out.depth = bmp ? BmpBitCount(path) : (image.hasAlphaChannel() ? 32 : 24);
   image = image.convertToFormat(QImage::Format_ARGB32);
   try {
     out.bitmap = DisplayBitmap(image.width(), image.height());
