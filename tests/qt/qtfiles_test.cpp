@@ -2,9 +2,12 @@
 // window's open and save, and the freedesktop trash.
 #include "qt/qtfiles.h"
 
+#include <QApplication>
 #include <QFile>
+#include <QFileDialog>
 #include <QImage>
 #include <QImageWriter>
+#include <QTimer>
 #include <cstdlib>
 #include <cstring>
 #include <filesystem>
@@ -15,6 +18,7 @@
 #include "fileio/imagefile.h"
 #include "fileio/png.h"
 #include "params/settings.h"
+#include "qt/qtui.h"
 #include "support/zep_test.h"
 
 namespace fs = std::filesystem;
@@ -208,4 +212,48 @@ TEST_F(QtFilesTest, FilterStringsBecomeNameFilters) {
                                        "*.tif *.BMP *.bmp *.IFS *.ifs)"));
   EXPECT_EQ(filters[5], QStringLiteral("IFS (*.IFS *.ifs)"));
   EXPECT_EQ(NameFilters(kFilterWithFloat).size(), 8);
+}
+
+TEST_F(QtFilesTest, QtFileDialogsReportPathFilterAndTypedExtension) {
+  QWidget owner;
+  QtUi qtui(&owner, nullptr);
+  std::ofstream(Path("pick.png")) << "x";
+  // Plays the user: picks a filter and a name in the dialog once it shows.
+  auto user = [&owner](int filter, const std::string& name) {
+    QTimer::singleShot(0, &owner, [&owner, filter, name] {
+      QFileDialog* dialog = nullptr;
+      for (QFileDialog* d : owner.findChildren<QFileDialog*>()) {
+        if (d->isVisible()) dialog = d;
+      }
+      ASSERT_NE(dialog, nullptr);
+      const fs::path path(name);
+      dialog->selectNameFilter(dialog->nameFilters()[filter - 1]);
+      dialog->setDirectory(QString::fromStdString(path.parent_path().string()));
+      dialog->selectFile(QString::fromStdString(path.filename().string()));
+      QMetaObject::invokeMethod(dialog, "accept");
+      // Should the dialog refuse the choice, the test fails instead of waiting for ever.
+      QTimer::singleShot(2000, &owner, [] {
+        for (QWidget* w : QApplication::topLevelWidgets()) {
+          if (w->isVisible() && w->isModal()) {
+            ADD_FAILURE() << "still open: " << w->metaObject()->className() << " "
+                          << w->windowTitle().toStdString();
+            w->close();
+          }
+        }
+      });
+    });
+  };
+  user(2, Path("pick.png"));
+  const FileDialogAnswer open = qtui.OpenFileDialog({kFilterWithFloat, 2, Path("pick.png"), ""});
+  EXPECT_TRUE(open.ok);
+  EXPECT_EQ(open.path, Path("pick.png"));
+  EXPECT_EQ(open.filterIndex, 2);
+  EXPECT_TRUE(open.extensionTyped);
+
+  user(6, Path("fresh"));
+  const FileDialogAnswer save = qtui.SaveFileDialog({kFilterWithFloat, 1, "", "PNG"});
+  EXPECT_TRUE(save.ok);
+  EXPECT_EQ(save.path, Path("fresh"));  // no extension added: the caller chooses it
+  EXPECT_EQ(save.filterIndex, 6);
+  EXPECT_FALSE(save.extensionTyped);
 }
