@@ -39,6 +39,15 @@ int BmpBitCount(const std::string& path) {
   if (got < 30) return 0;
   return h[28] | h[29] << 8;
 }
+// Whether a JPEG file holds the end marker after its last scan's start. Qt's decoder pads a
+// file cut short with grey and calls it read; such a picture is not the file's.
+bool JpegComplete(const std::string& path) {
+  QFile file(QString::fromStdString(path));
+  if (!file.open(QIODevice::ReadOnly)) return false;
+  const QByteArray bytes = file.readAll();
+  const qsizetype scan = bytes.lastIndexOf(QByteArray("\xFF\xDA", 2));
+  return scan >= 0 && bytes.indexOf(QByteArray("\xFF\xD9", 2), scan) >= 0;
+}
 }  // namespace
 
 ImagingLoad QtImaging::Load(const std::string& path) {
@@ -61,7 +70,12 @@ ImagingLoad QtImaging::Load(const std::string& path) {
     }
   }
   QImageReader::setAllocationLimit(int(std::clamp<uint64_t>(available >> 20, 1, INT_MAX)));
-  const bool bmp = reader.format().toLower() == "bmp";
+  const QByteArray format = reader.format().toLower();
+  const bool bmp = format == "bmp";
+  if ((format == "jpeg" || format == "jpg") && !JpegComplete(path)) {
+    out.code = kImagingInvalidData;
+    return out;
+  }
   QImage image;
   if (!reader.read(&image) || image.isNull()) {
     out.code = ReaderCode(reader.error());

@@ -187,6 +187,24 @@ TEST_F(QtFilesTest, PngSuiteInterlacedAndCorruptFilesThroughTheWindow) {
   }
 }
 
+TEST_F(QtFilesTest, TruncatedJpegChangesNothing) {
+  const QImage rgb = Picture(QImage::Format_RGB888).scaled(64, 48);
+  ASSERT_TRUE(rgb.save(QString::fromStdString(Path("whole.jpg")), "JPG", 90));
+  const std::string bytes = ReadBytes(Path("whole.jpg"));
+  std::ofstream(Path("cut.jpg"), std::ios::binary) << bytes.substr(0, bytes.size() / 2);
+  CImageView v(&host);
+  const QImage small = Picture(QImage::Format_RGB888);
+  ASSERT_TRUE(small.save(QString::fromStdString(Path("small.ppm"))));
+  ASSERT_FALSE(v.OpenImageFile(Path("small.ppm"), 0, false));
+  ui.ExpectMessageStartingWith("Load image failed:\n");
+  EXPECT_TRUE(v.OpenImageFile(Path("cut.jpg"), 0, false));
+  EXPECT_TRUE(Holds(v, small));
+  // The whole file under a name the own reader does not take is Qt's, and complete.
+  fs::copy_file(Path("whole.jpg"), Path("whole.jpeg"));
+  ASSERT_FALSE(v.OpenImageFile(Path("whole.jpeg"), 0, false));
+  EXPECT_EQ(v.currentLayer().width, 64);
+}
+
 TEST_F(QtFilesTest, TrashTakesTheFileAndGivesItBack) {
   const fs::path data = home / "xdg";
   fs::create_directories(data);
