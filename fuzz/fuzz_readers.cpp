@@ -1,14 +1,20 @@
-// libFuzzer targets for the FITS and TIFF readers: the input bytes become a file that the
-// reader opens by name, as it would a user's file. Built as fuzz_fits or fuzz_tiff.
+// libFuzzer targets for the file readers: the input bytes become a file that the reader
+// opens by name, as it would a user's file. Built as fuzz_fits, fuzz_tiff, fuzz_png,
+// fuzz_jpeg or fuzz_fdib.
 #include <unistd.h>
 
 #include <cstdint>
 #include <cstdio>
+#include <new>
 #include <string>
 
 #include "fileio/fits.h"
+#include "fileio/jpeg.h"
+#include "fileio/png.h"
 #include "fileio/tiff.h"
+#include "image/rgbbuffer.h"
 #include "platform/platform.h"
+#include "platform/programdir.h"
 
 namespace {
 // A machine with 256 MB free: headers that claim huge images are refused by the memory
@@ -26,6 +32,11 @@ std::string InputPath() {
   static const std::string path = "/tmp/zep-fuzz-" + std::to_string(getpid()) + FUZZ_SUFFIX;
   return path;
 }
+
+// A failed read leaves the image as it was.
+[[maybe_unused]] void CheckUntouched(bool failed, const fpbuffer& image) {
+  if (failed && (image.width != 2 || image.plane[0].x[0] != 42.0f)) __builtin_trap();
+}
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
@@ -38,15 +49,32 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   std::fclose(file);
   fpbuffer image(2, 2, 0x17);
   image.plane[0].x[0] = 42.0f;
-#ifdef FUZZ_FITS
+#if defined(FUZZ_FITS)
   ImageFileInfo info;
-  const char* text = ReadFits(image, InputPath(), info);
-  // A failed read leaves the image as it was.
-  if (text && (image.width != 2 || image.plane[0].x[0] != 42.0f)) __builtin_trap();
-#else
-  if (ReadTiffFloat(image, InputPath()) != 0 &&
-      (image.width != 2 || image.plane[0].x[0] != 42.0f)) {
-    __builtin_trap();
+  CheckUntouched(ReadFits(image, InputPath(), info) != nullptr, image);
+#elif defined(FUZZ_TIFF)
+  CheckUntouched(ReadTiffFloat(image, InputPath()) != 0, image);
+#elif defined(FUZZ_PNG)
+  ImageFileInfo info;
+  LoadPng(image, InputPath(), info);
+  CheckUntouched(info.message != nullptr, image);
+#elif defined(FUZZ_JPEG)
+  // The road of an open: the header, then a bitmap of its size when memory allows, then
+  // the pixels.
+  ImageFileInfo info;
+  if (!ReadJpegInfo(InputPath(), info) && info.channels >= 1 && info.channels <= 3) {
+    try {
+      DisplayBitmap bitmap(info.width, info.height);
+      ReadJpeg(InputPath(), bitmap.toprow(), info.width, info.height);
+    } catch (const std::bad_alloc&) {
+    }
+  }
+#elif defined(FUZZ_FDIB)
+  // Read by full path: no program directory is needed.
+  CheckUntouched(image.read(InputPath(), false), image);
+  if (!image.empty()) {
+    fpbuffer sum(image);
+    sum.addstored(InputPath(), false);
   }
 #endif
   std::remove(InputPath().c_str());

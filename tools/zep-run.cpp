@@ -13,6 +13,10 @@
 //   ctrl | shift             holds the key for the next command or F2/F3
 //   answer ok|cancel|yes|no  the answer of the next dialog or message box
 //   answer text TEXT         types TEXT into the next prompt and presses OK
+//   answer file PATH         picks PATH in the next file dialog (a file dialog without a
+//                            queued file answer fails the run)
+//   open FILE                Open Image with FILE picked in its dialog
+//   save FILE                Save Image As with FILE picked in its dialog
 //   status                   prints the six status panes
 //   quit                     the shut-down: writes "zep.ini" and ends
 // Every dialog and message box is printed with its caption; one without a queued answer
@@ -31,6 +35,7 @@
 #include "app/framemodel.h"
 #include "app/imageview.h"
 #include "app/menus.h"
+#include "fileio/imagefile.h"
 #include "ops/resize/resize.h"
 #include "params/dialog1.h"
 #include "params/dialog2.h"
@@ -39,6 +44,9 @@
 #include "platform/platform.h"
 #include "platform/programdir.h"
 #include "platform/ui.h"
+#include "qt/qtfiles.h"
+
+#include <QCoreApplication>
 
 namespace {
 
@@ -70,27 +78,58 @@ class RunnerUi : public Ui {
     return a.result;
   }
 
+  FileDialogAnswer OpenFileDialog(const FileDialogRequest& r) override {
+    return FileDialog("open", r);
+  }
+  FileDialogAnswer SaveFileDialog(const FileDialogRequest& r) override {
+    return FileDialog("save", r);
+  }
+  bool MoveToTrash(const std::string& path) override {
+    std::cout << "[trash] " << path << "\n";
+    return MoveFileToTrash(path);
+  }
+
   struct Answer {
     DialogResult result = DialogResult::Ok;
     bool hasText = false;
     std::string text;
+    bool isFile = false;
   };
   std::deque<Answer> answers;
   std::string panes[6];
+  std::string failure;  // set when a dialog came that the script did not answer
 
  private:
   Answer Next(DialogResult fallback) {
-    if (answers.empty()) return Answer{fallback, false, {}};
+    // A file answer waits for its file dialog.
+    if (answers.empty() || answers.front().isFile) return Answer{fallback, false, {}, false};
     Answer a = answers.front();
     answers.pop_front();
     return a;
+  }
+  FileDialogAnswer FileDialog(const char* kind, const FileDialogRequest& r) {
+    std::cout << "[" << kind << " dialog] " << r.initialPath << "\n";
+    if (answers.empty() || !answers.front().isFile) {
+      failure = std::string("the ") + kind + " dialog has no file answer";
+      return {};
+    }
+    const Answer a = answers.front();
+    answers.pop_front();
+    FileDialogAnswer f;
+    f.ok = true;
+    f.path = a.text;
+    f.filterIndex = r.filterIndex > 0 ? r.filterIndex : 1;
+    f.extensionTyped = HasExtension(a.text);
+    return f;
   }
 };
 
 class QuietHost : public ViewHost {
  public:
   void Invalidate() override {}
-  void SetFrameTitle(const std::string&) override {}
+  void SetFrameTitle(const std::string& title) override {
+    std::cout << "[title] " << title << "\n";
+  }
   void MenuCaptionsChanged() override {}
   void PopdownMenu(int) override {}
   void MakeForeground() override {}
@@ -199,6 +238,15 @@ int Run(std::istream& script, RunnerUi& ui) {
                                : (inverse ? 4019 : 4018);
         ctrl = shift = false;
         Send(frame, id);
+      } else if (word == "open" || word == "save") {
+        std::string path;
+        std::getline(in >> std::ws, path);
+        if (path.empty()) throw ScriptError{word + " needs a file"};
+        RunnerUi::Answer a;
+        a.isFile = true;
+        a.text = path;
+        ui.answers.push_front(a);
+        Send(frame, word == "open" ? 4000 : 4001);
       } else if (word == "ctrl") {
         ctrl = true;
       } else if (word == "shift") {
@@ -215,6 +263,10 @@ int Run(std::istream& script, RunnerUi& ui) {
           a.result = DialogResult::Yes;
         } else if (kind == "no") {
           a.result = DialogResult::No;
+        } else if (kind == "file") {
+          a.isFile = true;
+          std::getline(in >> std::ws, a.text);
+          if (a.text.empty()) throw ScriptError{"answer file needs a path"};
         } else if (kind == "text") {
           a.hasText = true;
           std::getline(in >> std::ws, a.text);
@@ -231,6 +283,7 @@ int Run(std::istream& script, RunnerUi& ui) {
       } else {
         throw ScriptError{"unknown statement " + word};
       }
+      if (!ui.failure.empty()) throw ScriptError{ui.failure};
     } catch (const ScriptError& e) {
       std::cerr << "line " << number << ": " << e.what << "\n";
       return 2;
@@ -268,12 +321,21 @@ int main(int argc, char** argv) {
     std::cerr << "cannot create the program directory\n";
     return 2;
   }
+  // Qt's image plugins are found through the application object.
+  int qtArgc = 1;
+  char qtName[] = "zep-run";
+  char* qtArgv[] = {qtName, nullptr};
+  QCoreApplication app(qtArgc, qtArgv);
+  QtImaging imaging;
+  SetImaging(&imaging);
+  RegisterFileCommands();
   RunnerUi ui;
   SetUi(&ui);
   LoadSettingsAtStartUp(LiveSettings());
   RegisterResizeCommands();
   const int status = Run(script, ui);
   SetUi(nullptr);
+  SetImaging(nullptr);
   ShutDownProgramDirectory();
   return status;
 }

@@ -118,8 +118,8 @@ std::vector<CommandEntry> BuildTable() {
   return t;
 }
 
-const std::unordered_map<int, CommandEntry>& Table() {
-  static const std::unordered_map<int, CommandEntry> table = [] {
+std::unordered_map<int, CommandEntry>& Table() {
+  static std::unordered_map<int, CommandEntry> table = [] {
     std::unordered_map<int, CommandEntry> m;
     for (const CommandEntry& e : BuildTable()) m.emplace(e.id, e);
     return m;
@@ -171,6 +171,16 @@ const CommandEntry* CImageView::FindCommand(int id) {
   const auto& table = Table();
   const auto it = table.find(id);
   return it == table.end() ? nullptr : &it->second;
+}
+
+void CImageView::RegisterCommands(std::span<const CommandEntry> rows) {
+  auto& table = Table();
+  for (const CommandEntry& row : rows) {
+    const auto [it, added] = table.emplace(row.id, row);
+    if (added) continue;
+    it->second.handler = row.handler;
+    if (row.update) it->second.update = row.update;
+  }
 }
 
 std::vector<int> CImageView::CommandIds() {

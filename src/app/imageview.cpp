@@ -18,6 +18,11 @@ CommandFlags& Flags() {
   return flags;
 }
 
+std::string& CommandLine() {
+  static std::string line;
+  return line;
+}
+
 std::array<CImageView*, CImageView::kMaxViews>& ViewTable() {
   static std::array<CImageView*, CImageView::kMaxViews> table{};
   return table;
@@ -58,28 +63,14 @@ CImageView::~CImageView() {
   for (int i = 0; i < 6; ++i) SetStatusText(kCaptions[i], i);
 }
 
-namespace {
-std::unordered_map<int, CommandHandler>& Registered() {
-  static std::unordered_map<int, CommandHandler> handlers;
-  return handlers;
-}
-}  // namespace
-
-void RegisterCommand(int id, CommandHandler handler) { Registered()[id] = std::move(handler); }
-
 bool CImageView::Dispatch(int id) {
   const CommandEntry* entry = FindCommand(id);
   if (!entry) return false;
   CommandState state;
   if (entry->update) (this->*entry->update)(state, id);
   if (!state.enabled) return true;  // dropped without a word: its preconditions failed
-  if (entry->handler) {
-    (this->*entry->handler)(id);
-    return true;
-  }
-  const auto it = Registered().find(id);
-  if (it == Registered().end()) return false;
-  it->second(*this, id);
+  if (!entry->handler) return false;
+  (this->*entry->handler)(id);
   return true;
 }
 

@@ -7,12 +7,14 @@
 #include <cstdint>
 #include <functional>
 #include <initializer_list>
+#include <span>
 #include <string>
 #include <vector>
 
 #include "app/commandstate.h"
 #include "app/flags.h"
 #include "app/viewhost.h"
+#include "image/fileinfo.h"
 #include "image/fpbuffer.h"
 #include "image/rgbbuffer.h"
 #include "numeric/bitmask.h"
@@ -32,15 +34,6 @@ struct CommandEntry {
   void (CImageView::*handler)(int id);
   void (CImageView::*update)(CommandState& state, int id);
 };
-
-// Handlers that live in the operation folders (src/ops/...), which sit above this library.
-// Each folder has one start-up function (RegisterResizeCommands, ...) that calls
-// RegisterCommand for its ids; main(), zep-run and the tests call those functions before the
-// first command. The id keeps its row in the command table (its update handler, so its
-// preconditions, stay there); a registered handler stands in for a row's null handler.
-// Registering an id again replaces its handler.
-using CommandHandler = std::function<void(CImageView&, int)>;
-void RegisterCommand(int id, CommandHandler handler);
 
 class CImageView {
  public:
@@ -62,6 +55,13 @@ class CImageView {
   // Whether the window has a row for the id at all.
   static const CommandEntry* FindCommand(int id);
   static std::vector<int> CommandIds();
+  // Gives commands their handlers from a library built above this one (the file commands,
+  // the operations in src/ops): such handlers are CImageView members defined in that
+  // library, which has one start-up function (RegisterFileCommands, RegisterResizeCommands,
+  // ...) passing its rows here; main(), zep-run and the tests call those functions before
+  // the first command. A row replaces the handler of its id, and its update handler when it
+  // has one; an id without a row gets one.
+  static void RegisterCommands(std::span<const CommandEntry> rows);
 
   // The common pattern of an operation on the current layer's float image: replay copies
   // of its parameter block (block/blockSize: the operation's block of the settings
@@ -162,6 +162,7 @@ class CImageView {
   std::array<bool, 4> savedViewSwitches{};
   bool paintMode = false, savedPaintMode = false, fitToWindow = false, filePresent = false;
   bitmask selection;
+  ImageFileInfo fileInfo;
   std::vector<std::string> sequence;  // file names of a loaded sequence
   matrixarray alignmentTemplate;
   std::array<matrix, 3> brightnessTemplate;
@@ -230,6 +231,27 @@ class CImageView {
   void OnTriangulation(int id);
   void OnStairInterpolation(int id);
 
+  // --- Image files and scratch slots (the file library registers them) ---
+  // Loads a file into the current layer, the reader chosen by the extension. mode is the
+  // properties mode of a page the reader shows; sound plays the completion sound. True on
+  // failure, which leaves the layer's image as it was.
+  bool OpenImageFile(const std::string& path, int mode, bool sound);
+  bool OpenByPath(const std::string& path, int mode, bool sound);
+  // Saves the current layer, the writer chosen by the extension; true on failure or cancel.
+  bool SaveImageFile(const std::string& path, int mode);
+  void OnOpenImage(int id);
+  void OnRefresh(int id);
+  void OnSaveImageAs(int id);
+  void OnMoveToRecycleBin(int id);
+  void OnNoFloatBuffersOnRead(int id);
+  void OnCommandLineOpen(int id);
+  void OnFileInformation(int id);
+  void OnStoreSlot(int id);
+  void OnRecallSlot(int id);
+  void OnAddSlot(int id);
+  void OnSubtractSlot(int id);
+  void OnDeleteAllScratchFiles(int id);
+
   // --- Update handlers ---
   void UpdateAlways(CommandState& s, int id);
   void UpdateNeedsFloat(CommandState& s, int id);
@@ -277,6 +299,9 @@ class CImageView {
   // Takes the first free slot of the window table.
   int slot_ = -1;
 };
+
+// The command line the program was started with, for the command-line open (4180).
+std::string& CommandLine();
 
 // The process-wide table of open image windows (linked panning uses it).
 std::array<CImageView*, CImageView::kMaxViews>& ViewTable();

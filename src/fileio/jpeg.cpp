@@ -1,5 +1,6 @@
 #include "fileio/jpeg.h"
 
+#include <algorithm>
 #include <csetjmp>
 #include <cstdio>
 #include <cstring>
@@ -7,6 +8,7 @@
 
 #include "image/fpbuffer.h"
 #include "platform/format.h"
+#include "platform/platform.h"
 #include "platform/programdir.h"
 
 // The library's header wants FILE and size_t first.
@@ -49,6 +51,16 @@ const char* SpaceName(int space) {
   }
 }
 
+// Whether the image a header describes can be decoded here: progressive files keep every
+// coefficient of the image (two bytes per sample) besides the output rows.
+bool FitsMemory(const jpeg_decompress_struct& cinfo) {
+  const uint64_t samples = uint64_t(cinfo.image_width) * cinfo.image_height *
+                           uint64_t(std::max(cinfo.num_components, 1));
+  return uint64_t(cinfo.image_width) * cinfo.image_height <= INT32_MAX &&
+         MemoryAllows(samples * (cinfo.progressive_mode ? 2 : 0) +
+                      uint64_t(cinfo.image_width) * 16);
+}
+
 struct Decompressor {
   jpeg_decompress_struct cinfo;
   ErrorManager err;
@@ -69,6 +81,7 @@ bool ReadHeader(std::FILE* file, Decompressor& d, ImageFileInfo& info) {
   d.created = true;
   jpeg_stdio_src(&d.cinfo, file);
   jpeg_read_header(&d.cinfo, TRUE);
+  if (!FitsMemory(d.cinfo)) return false;
   jpeg_start_decompress(&d.cinfo);
   info.width = int32_t(d.cinfo.output_width);
   info.height = int32_t(d.cinfo.output_height);
@@ -113,18 +126,22 @@ bool ReadJpeg(const std::string& path, uint8_t* topRow, int width, int height) {
     jpeg_read_header(&d.cinfo, TRUE);
     d.cinfo.out_color_space = JCS_RGB;
     d.cinfo.dct_method = JDCT_FLOAT;
-    jpeg_start_decompress(&d.cinfo);
-    if (int(d.cinfo.output_width) == width && int(d.cinfo.output_height) == height &&
-        d.cinfo.output_components == 3) {
-      uint8_t* row = topRow;
-      while (d.cinfo.output_scanline < d.cinfo.output_height) {
-        JSAMPROW rows[1] = {row};
-        jpeg_read_scanlines(&d.cinfo, rows, 1);
-        for (int i = 0; i < width; ++i) std::swap(row[3 * i], row[3 * i + 2]);
-        row -= stride;  // the next picture row down sits one stride lower in memory
+    if (FitsMemory(d.cinfo)) {
+      jpeg_start_decompress(&d.cinfo);
+      if (int(d.cinfo.output_width) == width && int(d.cinfo.output_height) == height &&
+          d.cinfo.output_components == 3) {
+        uint8_t* row = topRow;
+        while (d.cinfo.output_scanline < d.cinfo.output_height) {
+          JSAMPROW rows[1] = {row};
+          jpeg_read_scanlines(&d.cinfo, rows, 1);
+          for (int i = 0; i < width; ++i) std::swap(row[3 * i], row[3 * i + 2]);
+          row -= stride;  // the next picture row down sits one stride lower in memory
+        }
+        jpeg_finish_decompress(&d.cinfo);
+        // The library warns and pads with grey where data is missing or corrupt; such a
+        // picture is not the file's, so the caller takes its other road.
+        failed = d.err.pub.num_warnings > 0;
       }
-      jpeg_finish_decompress(&d.cinfo);
-      failed = false;
     }
   }
   std::fclose(file);

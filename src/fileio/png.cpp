@@ -30,8 +30,12 @@ const char* ColourTypeName(int type) {
   }
 }
 
-// libpng reports errors by longjmp; its warnings are of no interest to the user.
+constexpr png_uint_32 kMaxSide = 1000000;
+
+// libpng reports errors by longjmp; neither its errors' texts nor its warnings are of
+// interest to the user, who gets the reader's own message.
 void Quiet(png_structp, png_const_charp) {}
+void QuietError(png_structp png, png_const_charp) { png_longjmp(png, 1); }
 
 struct ReadState {
   png_structp png = nullptr;
@@ -45,12 +49,17 @@ struct ReadState {
 const char* DecodePng(std::FILE* file, ReadState& s, ImageFileInfo& info, int& depth,
                       std::vector<png_byte>& pixels, std::vector<png_bytep>& rows, bool& interlaced,
                       bool& headerRead) {
-  s.png = png_create_read_struct(PNG_LIBPNG_VER_STRING, nullptr, nullptr, Quiet);
+  s.png = png_create_read_struct(PNG_LIBPNG_VER_STRING, nullptr, QuietError, Quiet);
   if (!s.png) return "Problem with PNG Pointer!";
   s.info = png_create_info_struct(s.png);
   if (!s.info) return "Problem with Info Pointer!";
   if (setjmp(png_jmpbuf(s.png))) return "Unspecified Problem!";
   png_init_io(s.png, file);
+  // No header is trusted: the sizes stay within what an image can have here, ancillary
+  // chunks within a few megabytes, and the image itself is checked against the memory
+  // available below.
+  png_set_user_limits(s.png, kMaxSide, kMaxSide);
+  png_set_chunk_malloc_max(s.png, 8u << 20);
   png_read_info(s.png, s.info);
   png_uint_32 width = 0, height = 0;
   int bitDepth = 0, colourType = 0, interlace = 0;
@@ -156,7 +165,7 @@ struct WriteState {
 
 const char* EncodePng(std::FILE* file, WriteState& s, int width, int height, int depth, int level,
                       std::vector<png_bytep>& rows) {
-  s.png = png_create_write_struct(PNG_LIBPNG_VER_STRING, nullptr, nullptr, Quiet);
+  s.png = png_create_write_struct(PNG_LIBPNG_VER_STRING, nullptr, QuietError, Quiet);
   if (!s.png) return "Problem Creating PNG Write Struct!";
   s.info = png_create_info_struct(s.png);
   if (!s.info) return "Problem Creating PNG Info Struct!";

@@ -35,23 +35,26 @@ bool IsSlotName(const std::string& name) {
 
 int32_t MaskWordsFor(int64_t pixels) { return static_cast<int32_t>((pixels + 31) / 32); }
 
-// Opens an FDIB file and checks its header against its length: the planes of the stored
-// colour space and, when a mask is stored, one bit per pixel must all be there. Returns
+// Opens an FDIB file and checks its header against its length: a size above zero, one
+// known colour space, no mask or exactly the mask words of the image, and a length that is
+// the header, the planes of that space and those mask words to the byte. The header is
+// never trusted further than that, and the image must fit the memory available. Returns
 // null when the file is missing or does not hold what its header promises.
 File OpenChecked(const std::string& path, FdibHeader& h, int& channels) {
   File f(std::fopen(path.c_str(), "rb"));
   if (!f) return nullptr;
   if (std::fread(&h, sizeof h, 1, f.get()) != 1) return nullptr;
   const ColourSpace* space = FindColourSpace(h.code);
-  channels = space ? space->channels : 0;
-  if (h.width < 0 || h.height < 0 || h.maskWords < 0) return nullptr;
+  if (!space || h.width <= 0 || h.height <= 0) return nullptr;
+  channels = space->channels;
   const int64_t pixels = int64_t(h.width) * h.height;
   if (pixels > INT32_MAX) return nullptr;
-  const uint64_t need = 16 + uint64_t(channels) * 4 * uint64_t(pixels) +
-                        (h.maskWords != 0 ? 4 * uint64_t(MaskWordsFor(pixels)) : 0);
+  if (h.maskWords != 0 && h.maskWords != MaskWordsFor(pixels)) return nullptr;
+  const uint64_t planes = uint64_t(channels) * 4 * uint64_t(pixels);
+  const uint64_t need = 16 + planes + 4 * uint64_t(uint32_t(h.maskWords));
   std::error_code ec;
   const auto length = std::filesystem::file_size(path, ec);
-  if (ec || length < need) return nullptr;
+  if (ec || length != need || !MemoryAllows(planes)) return nullptr;
   return f;
 }
 }  // namespace
@@ -108,8 +111,8 @@ bool Combine(fpbuffer& image, const std::string& path, float sign) {
   File f = OpenChecked(path, h, stored);
   if (!f || h.width != image.width || h.height != image.height) return true;
   // The planes are combined as numbers, whatever space each image is in; the stored image
-  // must have at least the channels this one combines.
-  if (stored < image.channels) return true;
+  // must have exactly the planes this one has.
+  if (stored != image.channels) return true;
   std::vector<float> row(size_t(image.width));
   for (int c = 0; c < image.channels; ++c) {
     for (int j = 0; j < image.height; ++j) {

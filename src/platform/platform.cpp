@@ -33,6 +33,17 @@ class ConsoleUi : public Ui {
   // Without a screen nobody can type: the dialogs are confirmed as they stand.
   DialogResult ShowPropertiesDialog(Dialog2&) override { return DialogResult::Ok; }
   DialogResult ShowPrompt(Dialog1&) override { return DialogResult::Ok; }
+  // Nobody can pick a file either: the dialog is cancelled, as a user would.
+  FileDialogAnswer OpenFileDialog(const FileDialogRequest& r) override {
+    std::cerr << "ZEP: open dialog (" << r.initialPath << ") cancelled without a screen\n";
+    return {};
+  }
+  FileDialogAnswer SaveFileDialog(const FileDialogRequest& r) override {
+    std::cerr << "ZEP: save dialog (" << r.initialPath << ") cancelled without a screen\n";
+    return {};
+  }
+  // Without a desktop session there is no trash; the file stays.
+  bool MoveToTrash(const std::string&) override { return false; }
 };
 
 ConsoleUi& TheConsoleUi() {
@@ -71,6 +82,13 @@ std::string Slurp(const char* path) {
 }
 
 }  // namespace
+
+bool HasExtension(std::string_view path) {
+  const size_t slash = path.find_last_of('/');
+  const std::string_view name = slash == std::string_view::npos ? path : path.substr(slash + 1);
+  const size_t dot = name.find_last_of('.');
+  return dot != std::string_view::npos && dot > 0 && dot + 1 < name.size();
+}
 
 Ui& GetUi() { return currentUi ? *currentUi : TheConsoleUi(); }
 Ui* SetUi(Ui* ui) {

@@ -27,6 +27,24 @@ struct MessageStyle {
   MessageIcon icon = MessageIcon::None;
 };
 
+// A file dialog of Open or Save As. filter is the program's form: "|" separates each
+// description from its patterns and ends each pair; filterIndex is 1-based (0: the first).
+struct FileDialogRequest {
+  std::string filter;
+  int filterIndex = 0;
+  std::string initialPath;
+  std::string defaultExtension;  // save dialogs; empty for open dialogs
+};
+
+// What the user chose: ok false when the dialog was cancelled. extensionTyped tells whether
+// the chosen name has an extension of its own (the caller supplies one otherwise).
+struct FileDialogAnswer {
+  bool ok = false;
+  std::string path;
+  int filterIndex = 1;
+  bool extensionTyped = false;
+};
+
 class Ui {
  public:
   virtual ~Ui() = default;
@@ -70,7 +88,19 @@ class Ui {
   // Shows the prompt dialog modally: its title, prompt and the edit box holding
   // dialog.text, which the Ui may change. Returns Ok or Cancel.
   virtual DialogResult ShowPrompt(Dialog1& dialog) = 0;
+
+  // The open dialog (the file must exist) and the save dialog (asks before overwriting),
+  // modal. A Ui that cannot ask anybody answers cancelled.
+  virtual FileDialogAnswer OpenFileDialog(const FileDialogRequest&) { return {}; }
+  virtual FileDialogAnswer SaveFileDialog(const FileDialogRequest&) { return {}; }
+
+  // Moves a file to the desktop's trash, from which the user can restore it. False when
+  // there is no trash to move it to: the file is then left where it is, never deleted.
+  virtual bool MoveToTrash(const std::string&) { return false; }
 };
+
+// Whether a file name (the part after the last '/') has an extension.
+bool HasExtension(std::string_view path);
 
 // The process-wide Ui. Until one is installed, a console Ui prints messages to stderr and
 // answers every box with its first button.

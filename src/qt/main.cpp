@@ -1,14 +1,18 @@
 // ZEP: start-up and shut-down of the desktop program.
 #include <QApplication>
 #include <QScreen>
+#include <QTimer>
 #include <clocale>
 #include <iostream>
 
+#include "app/imageview.h"
+#include "fileio/imagefile.h"
 #include "ops/resize/resize.h"
 #include "params/settings.h"
 #include "platform/messages.h"
 #include "platform/programdir.h"
 #include "qt/mainframe.h"
+#include "qt/qtfiles.h"
 #include "qt/qtplatform.h"
 #include "qt/qtui.h"
 
@@ -26,6 +30,12 @@ int main(int argc, char** argv) {
   }
   LoadSettingsAtStartUp(LiveSettings());
   RegisterResizeCommands();
+  RegisterFileCommands();
+  QtImaging imaging;
+  SetImaging(&imaging);
+  // The command line names one image (Qt has taken its own options out of it).
+  const QStringList args = QApplication::arguments();
+  CommandLine() = args.mid(1).join(QLatin1Char(' ')).toStdString();
 
   CMainFrame frame;
   QtUi ui(&frame, &frame.panes());
@@ -37,10 +47,13 @@ int main(int argc, char** argv) {
   }
   frame.showMaximized();
   frame.OnFileNew();
+  // Opened in the first window once the event loop runs.
+  if (!CommandLine().empty()) QTimer::singleShot(0, &frame, [&frame] { frame.sendCommand(4180); });
   const int result = QApplication::exec();
 
   SaveSettingsAtShutDown(LiveSettings());
   SetUi(nullptr);
+  SetImaging(nullptr);
   SetPlatform(nullptr);
   ShutDownProgramDirectory();
   return result;

@@ -2,6 +2,7 @@
 
 #include <QApplication>
 #include <QDesktopServices>
+#include <QFileDialog>
 #include <QFileInfo>
 #include <QMessageBox>
 #include <QProcess>
@@ -9,6 +10,7 @@
 #include <QUrl>
 
 #include "qt/dialogs.h"
+#include "qt/qtfiles.h"
 #include "qt/statuspanes.h"
 
 namespace {
@@ -124,3 +126,40 @@ void QtUi::SetMonitorPower(int power) {
 void QtUi::OpenUrl(const std::string& url) {
   QDesktopServices::openUrl(QUrl(QString::fromStdString(url)));
 }
+QtUi::QtUi(QWidget* owner, StatusPanes* panes) : owner_(owner), panes_(panes) {}
+QtUi::~QtUi() = default;
+
+FileDialogAnswer QtUi::RunFileDialog(std::unique_ptr<QFileDialog>& dialog, bool save,
+                                     const FileDialogRequest& request) {
+  if (!dialog) {
+    dialog = std::make_unique<QFileDialog>(owner_.data());
+    dialog->setAcceptMode(save ? QFileDialog::AcceptSave : QFileDialog::AcceptOpen);
+    dialog->setFileMode(save ? QFileDialog::AnyFile : QFileDialog::ExistingFile);
+    if (!request.initialPath.empty())
+      dialog->selectFile(QString::fromStdString(request.initialPath));
+  }
+  // The extension of a name typed without one is the caller's to choose, by the filter.
+  dialog->setDefaultSuffix(QString());
+  const QStringList filters = NameFilters(request.filter);
+  dialog->setNameFilters(filters);
+  const int index = std::clamp(request.filterIndex, 1, int(std::max<qsizetype>(filters.size(), 1)));
+  if (!filters.isEmpty()) dialog->selectNameFilter(filters[index - 1]);
+  FileDialogAnswer answer;
+  if (dialog->exec() != QDialog::Accepted || dialog->selectedFiles().isEmpty()) return answer;
+  answer.ok = true;
+  answer.path = dialog->selectedFiles().front().toStdString();
+  answer.filterIndex = int(filters.indexOf(dialog->selectedNameFilter())) + 1;
+  if (answer.filterIndex < 1) answer.filterIndex = 1;
+  answer.extensionTyped = HasExtension(answer.path);
+  return answer;
+}
+
+FileDialogAnswer QtUi::OpenFileDialog(const FileDialogRequest& request) {
+  return RunFileDialog(openDialog_, false, request);
+}
+
+FileDialogAnswer QtUi::SaveFileDialog(const FileDialogRequest& request) {
+  return RunFileDialog(saveDialog_, true, request);
+}
+
+bool QtUi::MoveToTrash(const std::string& path) { return MoveFileToTrash(path); }

@@ -2,6 +2,9 @@
 // The Ui of the desktop: Qt message boxes owned by the active window, and the status panes.
 #include <QPointer>
 #include <QWidget>
+#include <memory>
+
+class QFileDialog;
 
 #include "platform/ui.h"
 
@@ -9,7 +12,7 @@ class StatusPanes;
 
 class QtUi : public Ui {
  public:
-  QtUi(QWidget* owner, StatusPanes* panes) : owner_(owner), panes_(panes) {}
+  QtUi(QWidget* owner, StatusPanes* panes);
 
   DialogResult MessageBox(std::string_view text, std::string_view caption,
                           MessageStyle style) override;
@@ -24,8 +27,17 @@ class QtUi : public Ui {
   void PlaySoundFile(const std::string& path) override;
   void SetMonitorPower(int power) override;
   void OpenUrl(const std::string& url) override;
+  FileDialogAnswer OpenFileDialog(const FileDialogRequest& request) override;
+  FileDialogAnswer SaveFileDialog(const FileDialogRequest& request) override;
+  bool MoveToTrash(const std::string& path) override;
+  ~QtUi() override;
 
  private:
+  // One open and one save dialog for the process, made on first use, so that each keeps
+  // its folder from one use to the next.
+  FileDialogAnswer RunFileDialog(std::unique_ptr<QFileDialog>& dialog, bool save,
+                                 const FileDialogRequest& request);
+  std::unique_ptr<QFileDialog> openDialog_, saveDialog_;
   QPointer<QWidget> owner_;
   StatusPanes* panes_;
 };

@@ -16,12 +16,12 @@ namespace {
 const char* kPython = "/usr/bin/python3";
 
 struct Reference {
-  std::string kind;
+  int depth = 8;
   int width = 0, height = 0;
   std::vector<int> samples;  // R G B per pixel, top row first
 };
 
-// Decodes the files with Pillow in one run.
+// Decodes the files with Python's png module in one run.
 std::map<std::string, Reference> ReferenceDecode(const std::vector<fs::path>& files,
                                                  const fs::path& dump) {
   std::string cmd = std::string(kPython) + " " + ZEP_SOURCE_DIR +
@@ -33,7 +33,7 @@ std::map<std::string, Reference> ReferenceDecode(const std::vector<fs::path>& fi
   std::string name;
   while (in >> name) {
     Reference r;
-    in >> r.kind >> r.width >> r.height;
+    in >> r.depth >> r.width >> r.height;
     r.samples.resize(size_t(r.width) * r.height * 3);
     for (int& v : r.samples) in >> v;
     out[name] = std::move(r);
@@ -41,14 +41,14 @@ std::map<std::string, Reference> ReferenceDecode(const std::vector<fs::path>& fi
   return out;
 }
 
-bool HavePillow() {
+bool HavePyPng() {
   return fs::exists(kPython) &&
-         std::system((std::string(kPython) + " -c 'import PIL' 2>/dev/null").c_str()) == 0;
+         std::system((std::string(kPython) + " -c 'import png' 2>/dev/null").c_str()) == 0;
 }
 }  // namespace
 
 TEST_F(PngTest, SuiteDecodesLikeAnIndependentDecoder) {
-  if (!HavePillow()) GTEST_SKIP() << "python3-pil is not installed";
+  if (!HavePyPng()) GTEST_SKIP() << "python3-png is not installed";
   const fs::path suite = TestData() / "pngsuite";
   ASSERT_TRUE(fs::exists(suite)) << suite;
   std::vector<fs::path> files;
@@ -73,21 +73,17 @@ TEST_F(PngTest, SuiteDecodesLikeAnIndependentDecoder) {
     const Reference& ref = reference.at(name);
     ASSERT_EQ(ref.width, image.width) << name;
     ASSERT_EQ(ref.height, image.height) << name;
+    ASSERT_EQ(ref.depth, info.bitsPerChannel == 16 ? 16 : 8) << name;
     int wrong = 0;
     for (int row = 0; row < image.height; ++row) {
       for (int i = 0; i < image.width; ++i) {
         const size_t k = size_t(image.height - 1 - row) * image.width + i;  // bottom-up
         const size_t r = (size_t(row) * image.width + i) * 3;
         for (int c = 0; c < 3; ++c) {
-          const float ours = image.plane[c].x[k];
           const int theirs = ref.samples[r + c];
-          if (ref.kind == "grey16") {
-            wrong += ours != theirs / 257.0f;
-          } else if (info.bitsPerChannel == 16) {
-            wrong += (int(ours * 257.0f + 0.5f) >> 8) != theirs;  // Pillow keeps the high byte
-          } else {
-            wrong += ours != float(theirs);
-          }
+          // 16-bit samples: 65535 is 255.0 and 257 is 1.0, nothing rounded away.
+          const float expected = ref.depth == 16 ? float(theirs * (1.0 / 257.0)) : float(theirs);
+          wrong += image.plane[c].x[k] != expected;
         }
       }
     }
@@ -165,7 +161,28 @@ TEST_F(PngTest, WriteAndReadBack) {
   EXPECT_FLOAT_EQ(back.plane[1].x[4], 255.0f);  // sample 65535
   EXPECT_EQ(back.plane[1].x[5], 34.0f);         // whole grey levels survive 16 bits exactly
   if (fs::exists("/usr/bin/pngcheck")) {
-    EXPECT_EQ(std::system(("/usr/bin/pngcheck -q " + path16 + " > /dev/null").c_str()), 0);
+    for (const std::string& p : {path8, path16}) {
+      EXPECT_EQ(std::system(("/usr/bin/pngcheck -q " + p + " > /dev/null").c_str()), 0) << p;
+    }
+  }
+  // The 16-bit samples as an independent decoder sees them, top row first: negatives to 0,
+  // times 257, truncated.
+  if (HavePyPng()) {
+    const std::string dump = (home / "samples.txt").string();
+    const std::string cmd =
+        std::string(kPython) +
+        " -c \"import png,sys; w,h,rows,i=png.Reader(filename=sys.argv[1]).read();"
+        " print(i['bitdepth'], *[v for r in rows for v in r])\" " +
+        path16 + " > " + dump;
+    ASSERT_EQ(std::system(cmd.c_str()), 0);
+    std::ifstream in(dump);
+    std::vector<int> v(19);
+    for (int& x : v) in >> x;
+    EXPECT_EQ(v[0], 16);
+    const std::vector<int> top(v.begin() + 1, v.begin() + 10);
+    EXPECT_EQ(top, (std::vector<int>{0, 2672, 2724, 257, 65535, 771, 3084, 8738, 14392}));
+    const std::vector<int> bottom(v.begin() + 13, v.end());
+    EXPECT_EQ(bottom, (std::vector<int>{0, 257, 514, 65535, 32896, 1799}));
   }
 }
 

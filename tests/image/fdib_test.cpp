@@ -90,6 +90,13 @@ TEST_F(FdibTest, BadFilesLeaveTheImage) {
       {"mask promised, missing", Words({3, 2, 0x17, 1}) + planes},
       {"negative size", Words({uint32_t(-3), 2, 0x17, 0}) + planes},
       {"huge size", Words({100000, 100000, 0x17, 0}) + planes},
+      {"huge but within int", Words({40000, 40000, 0x17, 0}) + planes},
+      {"negative height", Words({3, uint32_t(-2), 0x17, 0}) + planes},
+      {"zero width", Words({0, 2, 0x17, 0})},
+      {"two colour spaces", Words({3, 2, 0x17 | 0x20000, 0}) + planes},
+      {"no colour space", Words({3, 2, 0x7, 0}) + planes},
+      {"mask word count off", Words({3, 2, 0x17, 2}) + planes + std::string(8, '\0')},
+      {"trailing bytes", header + planes + "x"},
   };
   for (const Case& c : cases) {
     std::ofstream(ScratchPath("bad.fdib"), std::ios::binary) << c.bytes;

@@ -2,9 +2,13 @@
 
 #include <gtest/gtest.h>
 
+#include <filesystem>
+
 namespace {
 constexpr const char* kProperties = "<properties dialog>";
 constexpr const char* kPrompt = "<prompt dialog>";
+constexpr const char* kOpen = "<open dialog>";
+constexpr const char* kSave = "<save dialog>";
 }  // namespace
 
 ScriptedUi::ScriptedUi() { previous_ = SetUi(this); }
@@ -15,23 +19,56 @@ ScriptedUi::~ScriptedUi() {
 }
 
 ScriptedUi& ScriptedUi::ExpectMessage(const std::string& text, DialogResult answer) {
-  expected_.push_back({text, false, answer, {}, {}});
+  expected_.push_back({text, false, answer, {}, {}, {}});
   return *this;
 }
 
 ScriptedUi& ScriptedUi::ExpectMessageStartingWith(const std::string& prefix, DialogResult answer) {
-  expected_.push_back({prefix, true, answer, {}, {}});
+  expected_.push_back({prefix, true, answer, {}, {}, {}});
   return *this;
 }
 
 ScriptedUi& ScriptedUi::ExpectProperties(PropertiesScript script) {
-  expected_.push_back({kProperties, false, DialogResult::Cancel, std::move(script), {}});
+  expected_.push_back({kProperties, false, DialogResult::Cancel, std::move(script), {}, {}});
   return *this;
 }
 
 ScriptedUi& ScriptedUi::ExpectPrompt(PromptScript script) {
-  expected_.push_back({kPrompt, false, DialogResult::Cancel, {}, std::move(script)});
+  expected_.push_back({kPrompt, false, DialogResult::Cancel, {}, std::move(script), {}});
   return *this;
+}
+
+ScriptedUi& ScriptedUi::ExpectOpenDialog(FileDialogAnswer answer) {
+  expected_.push_back({kOpen, false, DialogResult::Cancel, {}, {}, std::move(answer)});
+  return *this;
+}
+
+ScriptedUi& ScriptedUi::ExpectSaveDialog(FileDialogAnswer answer) {
+  expected_.push_back({kSave, false, DialogResult::Cancel, {}, {}, std::move(answer)});
+  return *this;
+}
+
+FileDialogAnswer ScriptedUi::FileDialog(const char* what, const FileDialogRequest& request) {
+  fileDialogs.push_back(request);
+  Expected e;
+  if (!Next(what, e, true)) return {};
+  return e.file;
+}
+
+FileDialogAnswer ScriptedUi::OpenFileDialog(const FileDialogRequest& request) {
+  return FileDialog(kOpen, request);
+}
+
+FileDialogAnswer ScriptedUi::SaveFileDialog(const FileDialogRequest& request) {
+  return FileDialog(kSave, request);
+}
+
+bool ScriptedUi::MoveToTrash(const std::string& path) {
+  if (trashFolder.empty()) return false;
+  std::error_code ec;
+  const std::filesystem::path from(path);
+  std::filesystem::rename(from, std::filesystem::path(trashFolder) / from.filename(), ec);
+  return !ec;
 }
 
 void ScriptedUi::VerifyAllAnswered() {
@@ -46,7 +83,7 @@ bool ScriptedUi::Next(const char* what, Expected& e, bool dialog) {
   }
   e = std::move(expected_.front());
   expected_.pop_front();
-  const bool isDialog = e.properties || e.prompt;
+  const bool isDialog = e.properties || e.prompt || e.text == kOpen || e.text == kSave;
   if (isDialog != dialog || (dialog && e.text != what)) {
     ADD_FAILURE() << "expected " << e.text << " but got " << what;
     return false;

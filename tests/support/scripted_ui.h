@@ -36,6 +36,10 @@ class ScriptedUi : public Ui {
   // The next call must be the prompt dialog; script may change dialog.text.
   using PromptScript = std::function<DialogResult(Dialog1&)>;
   ScriptedUi& ExpectPrompt(PromptScript script);
+  // The next call must be the open (save) file dialog; it is answered with answer, and its
+  // request is kept in fileDialogs.
+  ScriptedUi& ExpectOpenDialog(FileDialogAnswer answer);
+  ScriptedUi& ExpectSaveDialog(FileDialogAnswer answer);
   // Fails the test now when expected boxes are still waiting.
   void VerifyAllAnswered();
 
@@ -46,12 +50,19 @@ class ScriptedUi : public Ui {
   void DrawProgress(int percent) override { progressDrawn.push_back(percent); }
   DialogResult ShowPropertiesDialog(Dialog2& dialog) override;
   DialogResult ShowPrompt(Dialog1& dialog) override;
+  FileDialogAnswer OpenFileDialog(const FileDialogRequest& request) override;
+  FileDialogAnswer SaveFileDialog(const FileDialogRequest& request) override;
+  // Moves the file into trashFolder when one is set (the test's stand-in for the desktop
+  // trash); without one there is no trash and the file stays.
+  bool MoveToTrash(const std::string& path) override;
 
   std::vector<Message> messages;
   std::vector<std::string> paneText = std::vector<std::string>(6);
   std::vector<std::pair<int, std::string>> paneHistory;  // every pane write, in order
   std::vector<int> progressDrawn;
   int progressPaneShown = 0;
+  std::vector<FileDialogRequest> fileDialogs;
+  std::string trashFolder;
 
  private:
   struct Expected {
@@ -60,10 +71,12 @@ class ScriptedUi : public Ui {
     DialogResult answer;
     PropertiesScript properties;
     PromptScript prompt;
+    FileDialogAnswer file;
   };
   // Takes the next expectation when it is of the kind the call is; fails the test and
   // returns false otherwise.
   bool Next(const char* what, Expected& e, bool dialog);
+  FileDialogAnswer FileDialog(const char* what, const FileDialogRequest& request);
   std::deque<Expected> expected_;
   Ui* previous_;
 };

@@ -54,16 +54,60 @@ if(NOT rc EQUAL 0 OR NOT bytes STREQUAL "01")
   message(FATAL_ERROR "f2 script: ${rc} ${err}, autoQuery ${bytes}")
 endif()
 
+# A script that must stop with an error naming its line.
+function(expect_stop name script pattern)
+  file(WRITE ${WORK}/${name}.zep "${script}")
+  execute_process(COMMAND ${ZEP_RUN} --home ${WORK}/home ${WORK}/${name}.zep
+                  RESULT_VARIABLE rc OUTPUT_VARIABLE out ERROR_VARIABLE err)
+  if(rc EQUAL 0 OR NOT err MATCHES "${pattern}")
+    message(FATAL_ERROR "${name}: ${rc} ${err}")
+  endif()
+endfunction()
+
 # A bad statement stops the run with its line number.
-file(WRITE ${WORK}/bad.zep "new\nfrobnicate\n")
-execute_process(COMMAND ${ZEP_RUN} --home ${WORK}/home ${WORK}/bad.zep
+expect_stop(bad "new\nfrobnicate\n" "line 2: unknown statement frobnicate")
+expect_stop(poke "poke 19543 i32 1\n" "line 1: poke past the end")
+# A file dialog the script did not answer stops the run.
+expect_stop(unanswered "new\ncommand 4000\n" "line 2: the open dialog has no file answer")
+
+# Files: open a PNG, save it as JPEG, FDIB and BMP, open each again; the titles give the
+# sizes in KB, and in MB from 1,000,000 bytes on.
+string(REPEAT "x" 1000000 million)
+file(WRITE ${WORK}/million.dat "${million}")
+file(WRITE ${WORK}/files.zep "new
+open ${TESTDATA}/pngsuite/basn2c08.png
+save ${WORK}/out.jpg
+save ${WORK}/out.fdib
+save ${WORK}/out.bmp
+open ${WORK}/out.jpg
+open ${WORK}/out.fdib
+open ${WORK}/out.bmp
+status
+open ${WORK}/million.dat
+quit
+")
+execute_process(COMMAND ${ZEP_RUN} --home ${WORK}/home ${WORK}/files.zep
                 RESULT_VARIABLE rc OUTPUT_VARIABLE out ERROR_VARIABLE err)
-if(rc EQUAL 0 OR NOT err MATCHES "line 2: unknown statement frobnicate")
-  message(FATAL_ERROR "bad script: ${rc} ${err}")
+if(NOT rc EQUAL 0)
+  message(FATAL_ERROR "files script failed (${rc}): ${out} ${err}")
 endif()
-file(WRITE ${WORK}/poke.zep "poke 19543 i32 1\n")
-execute_process(COMMAND ${ZEP_RUN} --home ${WORK}/home ${WORK}/poke.zep
-                RESULT_VARIABLE rc ERROR_VARIABLE err)
-if(rc EQUAL 0 OR NOT err MATCHES "line 1: poke past the end")
-  message(FATAL_ERROR "poke past the end: ${rc} ${err}")
+file(SIZE ${WORK}/out.fdib fdib)
+file(SIZE ${WORK}/out.bmp bmp)
+file(SIZE ${WORK}/out.jpg jpg)
+# 32 x 32 RGB: the FDIB header and three planes of floats; the BMP 54 header bytes and
+# 96-byte rows.
+if(NOT fdib EQUAL 12304 OR NOT bmp EQUAL 3126 OR jpg LESS 100)
+  message(FATAL_ERROR "saved sizes: fdib ${fdib}, bmp ${bmp}, jpg ${jpg}")
 endif()
+foreach(expected "[title] ${TESTDATA}/pngsuite/basn2c08.png  ( "
+                 "[title] ${WORK}/out.fdib  ( 12.304 KB )"
+                 "[title] ${WORK}/out.bmp  ( 3.126 KB )"
+                 "[title] ${WORK}/million.dat  ( 1.000 MB )"
+                 "pane 0:   32 X 32"
+                 "Load image failed:\n2 - The format of the file is not supported.")
+  string(FIND "${out}" "${expected}" at)
+  if(at EQUAL -1)
+    message(FATAL_ERROR "missing '${expected}' in: ${out}")
+  endif()
+endforeach()
+

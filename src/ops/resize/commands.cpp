@@ -178,10 +178,14 @@ void CImageView::OnStairInterpolation(int id) {
 }
 
 void RegisterResizeCommands() {
-  RegisterCommand(4118, &CImageView::OnBoxNearestNeighbor);
-  RegisterCommand(4007, &CImageView::OnBilinear);
-  RegisterCommand(4008, &CImageView::OnBicubic);
-  RegisterCommand(4006, &CImageView::OnLanczos);
-  RegisterCommand(4162, &CImageView::OnTriangulation);
-  RegisterCommand(4217, &CImageView::OnStairInterpolation);
+  // The rows keep the update handlers the command table has for these ids.
+  static const CommandEntry rows[] = {
+      {4118, &CImageView::OnBoxNearestNeighbor, nullptr},
+      {4007, &CImageView::OnBilinear, nullptr},
+      {4008, &CImageView::OnBicubic, nullptr},
+      {4006, &CImageView::OnLanczos, nullptr},
+      {4162, &CImageView::OnTriangulation, nullptr},
+      {4217, &CImageView::OnStairInterpolation, nullptr},
+  };
+  CImageView::RegisterCommands(rows);
 }

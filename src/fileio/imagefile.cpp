@@ -1,0 +1,645 @@
+// The dispatchers of opening and saving, the File-menu commands and the scratch slots.
+//
+// Every reader decodes into temporaries and the window takes them over only when the
+// whole file has been read, so a failed open leaves the window's image as it was.
+#include "fileio/imagefile.h"
+
+#include <algorithm>
+#include <cctype>
+#include <filesystem>
+#include <optional>
+
+#include "app/imageview.h"
+#include "fileio/fits.h"
+#include "fileio/imaging.h"
+#include "fileio/jpeg.h"
+#include "fileio/png.h"
+#include "fileio/tiff.h"
+#include "params/dialog2.h"
+#include "params/settings.h"
+#include "platform/errors.h"
+#include "platform/format.h"
+#include "platform/messages.h"
+#include "platform/programdir.h"
+#include "platform/ui.h"
+
+namespace fs = std::filesystem;
+using V = CImageView;
+
+const char* const kFilterWithFloat =
+    "PNG, JPG, TIF, BMP, FIT, FDIB, IFS|*.PNG;*.JPG;*.TIF;*.BMP;*.FIT;*.FDIB;*.IFS;*.fit;*.fdib;"
+    "*.ifs|PNG|*.PNG|JPG|*.JPG|TIF|*.TIF|BMP|*.BMP|FIT|*.FIT|FDIB|*.FDIB|IFS|*.IFS|";
+const char* const kFilterWithoutFloat =
+    "PNG, JPG, TIF, BMP, IFS|*.PNG;*.JPG;*.TIF;*.BMP;*.IFS;*.ifs;|PNG|*.PNG|JPG|*.JPG|TIF|*.TIF|"
+    "BMP|*.BMP|IFS|*.IFS|";
+
+namespace {
+// The dialogs have always been handed at most this much of a filter string.
+constexpr size_t kFilterLimit = 170;
+
+const MessageStyle kOk{};
+
+std::string Upper(std::string s) {
+  for (char& c : s) c = char(std::toupper(static_cast<unsigned char>(c)));
+  return s;
+}
+
+// The extension from the last dot of the path, as written; empty without one.
+std::string Extension(const std::string& path) {
+  const size_t dot = path.find_last_of('.');
+  return dot == std::string::npos ? std::string() : path.substr(dot);
+}
+
+void Message(const std::string& text, const std::string& caption) {
+  GetUi().MessageBox(text, caption, kOk);
+}
+
+// The colour memory follows the image into another colour space.
+void ConvertColour(std::array<float, 4>& c, CSpaceCode from, CSpaceCode to) {
+  const ColourSpace* a = FindColourSpace(from);
+  const ColourSpace* b = FindColourSpace(to);
+  if (!a || !b || a == b) return;
+  const fpixel rgb = a->channels == 4 ? a->torgb4(fpixel4(c[0], c[1], c[2], c[3]))
+                                      : a->torgb(fpixel(c[0], c[1], c[2]));
+  if (b->channels == 4) {
+    const fpixel4 q = b->fromrgb4(rgb);
+    c = {q.x, q.y, q.z, q.w};
+  } else {
+    const fpixel q = b->fromrgb(rgb);
+    c = {q.x, q.y, q.z, 0.0f};
+  }
+}
+
+void ConvertColourMemory(CImageView& v, CSpaceCode from, CSpaceCode to) {
+  ConvertColour(v.currentColour, from, to);
+  for (auto& c : v.queueColours) ConvertColour(c, from, to);
+}
+
+// After an FDIB image arrived in the current layer: the other layer and the colour memory
+// move into its colour space.
+void FollowLoadedSpace(CImageView& v, CSpaceCode before) {
+  const CSpaceCode code = v.currentLayer().code;
+  if (!v.otherLayer().empty()) v.otherLayer().convert(code);
+  ConvertColourMemory(v, before, code);
+}
+
+int SlotOf(int id) {
+  switch (id) {
+    case 4112:
+    case 4113:
+    case 4185:
+    case 4187:
+      return 1;
+    case 4150:
+    case 4151:
+    case 4186:
+    case 4188:
+      return 2;
+    default:
+      return 3 + (id - 4257) / 2;  // 4257/4258 slot 3 ... 4269/4270 slot 9
+  }
+}
+
+bool Matches(const std::string& pattern, const std::string& name) {
+  // '*' against any run; everything else one character, case ignored.
+  size_t p = 0, n = 0, star = std::string::npos, mark = 0;
+  while (n < name.size()) {
+    if (p < pattern.size() && pattern[p] == '*') {
+      star = p++;
+      mark = n;
+    } else if (p < pattern.size() && std::toupper(static_cast<unsigned char>(pattern[p])) ==
+                                         std::toupper(static_cast<unsigned char>(name[n]))) {
+      ++p;
+      ++n;
+    } else if (star != std::string::npos) {
+      p = star + 1;
+      n = ++mark;
+    } else {
+      return false;
+    }
+  }
+  while (p < pattern.size() && pattern[p] == '*') ++p;
+  return p == pattern.size();
+}
+
+// A picture read by a 24-bit path, waiting to become the window's image.
+struct LoadedBitmap {
+  DisplayBitmap bitmap;
+  fpbuffer layer;  // empty when float images are off
+};
+}  // namespace
+
+const char* DefaultSaveExtension(int filterIndex, bool withFloat) {
+  static const char* const kLong[] = {"png", "png", "jpg", "tif", "bmp", "fit", "fdib", "ifs"};
+  static const char* const kShort[] = {"png", "png", "jpg", "tif", "bmp", "ifs"};
+  if (withFloat) return filterIndex >= 1 && filterIndex <= 8 ? kLong[filterIndex - 1] : "png";
+  return filterIndex >= 1 && filterIndex <= 6 ? kShort[filterIndex - 1] : "png";
+}
+
+std::string DeleteFilesByPattern(const std::string& pattern) {
+  std::error_code ec;
+  std::vector<fs::path> matches;
+  for (const auto& entry : fs::directory_iterator(ProgramDirectory(), ec)) {
+    if (entry.is_regular_file(ec) && Matches(pattern, entry.path().filename().string())) {
+      matches.push_back(entry.path());
+    }
+  }
+  for (const fs::path& path : matches) {
+    if (!fs::remove(path, ec) || ec) return path.string();
+  }
+  return {};
+}
+
+// --- Opening ---
+
+namespace {
+class Opener {
+ public:
+  Opener(CImageView& v, const std::string& path, int mode, bool sound)
+      : v_(v), path_(path), mode_(mode), sound_(sound) {}
+
+  bool Run();
+
+ private:
+  bool NoFloat() const { return LiveSettings().file.noFloatBuffersOnRead != 0; }
+  bool FloatEnding();
+  bool Jpeg();
+  bool Platform();
+  // The window takes the picture over and shows it; the pans go back to the corner when the
+  // size differs from the float image the window had.
+  bool Commit(LoadedBitmap& loaded);
+  // Builds the float image of a picture; false, with the window untouched, when memory
+  // does not allow it.
+  bool MakeFloat(LoadedBitmap& loaded);
+
+  CImageView& v_;
+  std::string path_;
+  int mode_;
+  bool sound_;
+  int oldWidth_ = 0, oldHeight_ = 0;
+  std::string ext_;
+};
+
+bool Opener::Run() {
+  if (NoFloat()) {
+    for (fpbuffer& layer : v_.layers) layer.clear(true);
+    if (v_.host && v_.host->HistogramVisible()) v_.host->HideHistogram();
+  }
+  oldWidth_ = v_.currentLayer().width;
+  oldHeight_ = v_.currentLayer().height;
+  ext_ = Extension(path_);
+  v_.filePath = path_;
+  std::error_code ec;
+  const bool regular = fs::is_regular_file(path_, ec);
+  const uintmax_t length = regular ? fs::file_size(path_, ec) : 0;
+  std::FILE* probe = regular && !ec ? std::fopen(path_.c_str(), "rb") : nullptr;
+  if (!probe) {
+    Message("File Doesn't Exist", path_);
+    return true;
+  }
+  std::fclose(probe);
+  v_.frameTitle = length < 1000000
+                      ? Format("%s  ( %.3f KB )", path_.c_str(), double(length) * 0.001)
+                      : Format("%s  ( %.3f MB )", path_.c_str(), double(length) * 1e-6);
+  if (v_.host) v_.host->SetFrameTitle(v_.frameTitle);
+
+  const std::string ext = Upper(ext_);
+  try {
+    if (ext == ".PNG") {
+      if (NoFloat()) return Platform();
+      {
+        ProcessTimer timer(v_.startClock, nullptr);
+        LoadPng(v_.currentLayer(), path_, v_.fileInfo);
+      }
+      if (v_.fileInfo.message) return Platform();
+      return FloatEnding();
+    }
+    if (ext == ".FIT") {
+      if (NoFloat()) {
+        ShowMessage("Can't read FIT without floating point buffers.");
+        return true;
+      }
+      const char* text;
+      {
+        ProcessTimer timer(v_.startClock, nullptr);
+        text = ReadFits(v_.currentLayer(), path_, v_.fileInfo);
+      }
+      if (text) {
+        Message(text, "ERROR");
+        return true;
+      }
+      return FloatEnding();
+    }
+    if (ext == ".FDIB") {
+      if (NoFloat()) {
+        ShowMessage("Can't read FDIB without floating point buffers.");
+        return true;
+      }
+      const CSpaceCode before = v_.currentLayer().code;
+      bool failed;
+      {
+        ProcessTimer timer(v_.startClock, nullptr);
+        failed = v_.currentLayer().read(path_, false);
+      }
+      if (failed) {
+        Message("Problem reading FDIB file", "ERROR");
+        return true;
+      }
+      FollowLoadedSpace(v_, before);
+      return FloatEnding();
+    }
+    if (ext == ".TIF") {
+      if (NoFloat()) return Platform();
+      int declined;
+      {
+        ProcessTimer timer(v_.startClock, nullptr);
+        declined = ReadTiffFloat(v_.currentLayer(), path_);
+      }
+      if (declined) return Platform();
+      return FloatEnding();
+    }
+    if (ext == ".IFS") {
+      // The IFS codec is not part of this program yet.
+      (void)mode_;
+      ShowMessage("This IFS subformat is not supported!");
+      return true;
+    }
+    if (ext == ".JPG") return Jpeg();
+    return Platform();
+  } catch (const std::bad_alloc&) {
+    // The allocation that failed has said so; the readers changed nothing.
+    return true;
+  }
+}
+
+bool Opener::FloatEnding() {
+  const fpbuffer& layer = v_.currentLayer();
+  if (layer.width != oldWidth_ || layer.height != oldHeight_) v_.panX = v_.panY = 0;
+  v_.RefreshDisplay(sound_);
+  return false;
+}
+
+bool Opener::MakeFloat(LoadedBitmap& loaded) {
+  if (NoFloat()) return true;
+  try {
+    loaded.layer.dim(loaded.bitmap.width(), loaded.bitmap.height(), v_.currentLayer().code);
+    loaded.layer.fromdib(loaded.bitmap.toprow());
+  } catch (const std::bad_alloc&) {
+    return false;
+  }
+  return true;
+}
+
+bool Opener::Commit(LoadedBitmap& loaded) {
+  v_.currentBitmap() = std::move(loaded.bitmap);
+  if (!NoFloat()) {
+    v_.currentLayer().swapwith(loaded.layer);
+    if (v_.host && v_.host->HistogramVisible()) v_.host->RefreshHistogram();
+  }
+  v_.ReportCompletion(sound_);
+  const DisplayBitmap& b = v_.currentBitmap();
+  if (b.width() != oldWidth_ || b.height() != oldHeight_) v_.panX = v_.panY = 0;
+  if (v_.host) v_.host->Invalidate();
+  v_.UpdateStatus();
+  return false;
+}
+
+bool Opener::Jpeg() {
+  LoadedBitmap loaded;
+  {
+    ProcessTimer timer(v_.startClock, nullptr);
+    if (ReadJpegInfo(path_, v_.fileInfo)) return Platform();
+    const ImageFileInfo& info = v_.fileInfo;
+    if (info.channels < 1 || info.channels > 3) {
+      Message(info.text, "This particular subformat of JPEG is not supported!");
+      return true;
+    }
+    try {
+      loaded.bitmap = DisplayBitmap(info.width, info.height);
+    } catch (const std::bad_alloc&) {
+      ShowMessage("Out of Memory");
+      return true;
+    }
+    if (ReadJpeg(path_, loaded.bitmap.toprow(), info.width, info.height)) return Platform();
+    if (!MakeFloat(loaded)) return true;
+  }
+  return Commit(loaded);
+}
+
+bool Opener::Platform() {
+  LoadedBitmap loaded;
+  {
+    ProcessTimer timer(v_.startClock, nullptr);
+    ImagingLoad result = GetImaging().Load(path_);
+    if (result.code != kImagingOk) {
+      ShowMessage(
+          Format("Load image failed:\n%x - %s", result.code, ImagingErrorText(result.code)));
+      return true;
+    }
+    if ((result.depth != 24 && result.depth != 32) || result.bitmap.empty()) {
+      ShowMessage(Format("This %s subformat is not supported!", ext_.c_str()));
+      return true;
+    }
+    loaded.bitmap = std::move(result.bitmap);
+    // The own JPEG road failed, but the record still describes the file.
+    if (Upper(ext_) == ".JPG") ReadJpegInfo(path_, v_.fileInfo);
+    if (!MakeFloat(loaded)) return true;
+  }
+  // The bitmap comes from the library's decoder: the completion sound always plays.
+  sound_ = true;
+  return Commit(loaded);
+}
+}  // namespace
+
+bool CImageView::OpenImageFile(const std::string& path, int mode, bool sound) {
+  return Opener(*this, path, mode, sound).Run();
+}
+
+bool CImageView::OpenByPath(const std::string& path, int mode, bool sound) {
+  return OpenImageFile(std::string(path.c_str()), mode, sound);
+}
+
+// --- Saving ---
+
+namespace {
+bool PageOk(int page, int mode) {
+  return Dialog2(LiveSettings()).RunPage(page, 1, mode) == DialogResult::Ok;
+}
+
+// Saves the display bitmap through the general library.
+bool SavePlatform(CImageView& v, const std::string& path) {
+  uint32_t code;
+  {
+    ProcessTimer timer(v.startClock, nullptr);
+    code =
+        v.HasBitmap() ? GetImaging().Save(path, v.currentBitmap()) : uint32_t(kImagingEmptyImage);
+  }
+  if (code != kImagingOk) {
+    ShowMessage(Format("Save image failed:\n%x - %s", code, ImagingErrorText(code)));
+    return true;
+  }
+  v.ReportCompletion(true);
+  return false;
+}
+}  // namespace
+
+bool CImageView::SaveImageFile(const std::string& path, int mode) {
+  const FileParams& p = LiveSettings().file;
+  const std::string ext = Upper(Extension(path));
+  const bool hasFloat = HasFloat();
+  const char* error = nullptr;
+  if (ext == ".PNG") {
+    if (!hasFloat) return SavePlatform(*this, path);
+    if (!PageOk(2, mode)) return true;
+    {
+      ProcessTimer timer(startClock, nullptr);
+      error = WritePng(currentLayer(), path, p.pngBitDepth, p.pngCompressionLevel);
+    }
+    if (error) {
+      Message(error, path);
+      return true;
+    }
+  } else if (ext == ".JPG") {
+    if (!PageOk(3, mode)) return true;
+    bool failed;
+    {
+      ProcessTimer timer(startClock, nullptr);
+      const DisplayBitmap& b = currentBitmap();
+      failed = b.empty() ||
+               WriteJpeg(path, b.toprow(), b.width(), b.height(), p.jpegQuality, p.jpegColorSpace);
+    }
+    if (failed) {
+      ShowMessage("Problem Writing JPG File");
+      return true;
+    }
+  } else if (ext == ".FIT") {
+    if (!hasFloat) {
+      ShowMessage("FIT not supported without floating point buffer.");
+      return true;
+    }
+    if (!PageOk(4, mode)) return true;
+    // The writer replaces an existing file only once the new one is complete.
+    {
+      ProcessTimer timer(startClock, nullptr);
+      error = WriteFits(currentLayer(), path, p.fitsBitDepth, p.fitsCompression);
+    }
+    if (error) {
+      Message(error, "ERROR");
+      return true;
+    }
+  } else if (ext == ".FDIB") {
+    if (!hasFloat) {
+      ShowMessage("FDIB not supported without floating point buffer.");
+      return true;
+    }
+    bool failed;
+    {
+      ProcessTimer timer(startClock, nullptr);
+      failed = currentLayer().write(path, false);
+    }
+    if (failed) {
+      Message("Problem writing FDIB file.", "ERROR");
+      return true;
+    }
+  } else if (ext == ".TIF") {
+    if (!hasFloat) return SavePlatform(*this, path);
+    if (!PageOk(6, mode)) return true;
+    if (p.tiffBitDepth == 8) return SavePlatform(*this, path);
+    {
+      ProcessTimer timer(startClock, nullptr);
+      error = WriteTiffFloat(currentLayer(), path, p.tiffBitDepth == 32);
+    }
+    // A failed write is said, like every other writer's.
+    if (error) {
+      Message(error, path);
+      return true;
+    }
+  } else if (ext == ".IFS") {
+    if (!hasFloat) {
+      ShowMessage("IFS not supported without floating point buffer.");
+      return true;
+    }
+    ShowMessage("This IFS subformat is not supported!");
+    return true;
+  } else {
+    return SavePlatform(*this, path);
+  }
+  ReportCompletion(true);
+  return false;
+}
+
+// --- File-menu commands ---
+
+void CImageView::OnOpenImage(int id) {
+  if (Flags().CtrlHeld) {
+    SelectOperation(id, true);
+    return;
+  }
+  const bool noFloat = LiveSettings().file.noFloatBuffersOnRead != 0;
+  if (noFloat) pixelInfoText.clear();
+  FileDialogRequest request;
+  request.filter =
+      std::string(noFloat ? kFilterWithoutFloat : kFilterWithFloat).substr(0, kFilterLimit);
+  request.filterIndex = filterIndex;
+  request.initialPath = filePath;
+  const FileDialogAnswer answer = GetUi().OpenFileDialog(request);
+  if (!answer.ok) return;
+  filterIndex = answer.filterIndex;
+  filePath = answer.path;
+  if (!OpenByPath(filePath, 0, true)) filePresent = true;
+}
+
+void CImageView::OnRefresh(int id) {
+  if (Flags().CtrlHeld) {
+    SelectOperation(id, true);
+    return;
+  }
+  OpenByPath(filePath, -1, true);
+}
+
+void CImageView::OnSaveImageAs(int id) {
+  if (Flags().CtrlHeld) {
+    SelectOperation(id, true);
+    return;
+  }
+  const bool withFloat = HasFloat();
+  FileDialogRequest request;
+  request.filter =
+      std::string(withFloat ? kFilterWithFloat : kFilterWithoutFloat).substr(0, kFilterLimit);
+  request.filterIndex = filterIndex;
+  request.initialPath = filePath;
+  request.defaultExtension = "PNG";
+  const FileDialogAnswer answer = GetUi().SaveFileDialog(request);
+  if (!answer.ok) return;
+  std::string path = answer.path;
+  if (!answer.extensionTyped) {
+    path += ".";
+    path += DefaultSaveExtension(answer.filterIndex, withFloat);
+  }
+  SaveImageFile(path, 0);
+}
+
+void CImageView::OnMoveToRecycleBin(int) {
+  if (!GetUi().MoveToTrash(filePath)) {
+    // Without a trash the file stays: it is never deleted outright.
+    ShowMessage(Format("%s could not be moved to the trash. The file has not been deleted.",
+                       filePath.c_str()));
+    return;
+  }
+  filePresent = false;
+  filePath.clear();
+}
+
+void CImageView::OnNoFloatBuffersOnRead(int) {
+  uint8_t& option = LiveSettings().file.noFloatBuffersOnRead;
+  option = option ? 0 : 1;
+  PopdownMenu(1);
+}
+
+void CImageView::OnCommandLineOpen(int) {
+  static bool done = false;
+  if (done) return;
+  done = true;
+  std::string line = CommandLine();
+  line.erase(std::remove(line.begin(), line.end(), '"'), line.end());
+  if (line.empty()) return;
+  if (!OpenImageFile(line, 0, true)) {
+    filePath = line;
+    filePresent = true;
+  }
+}
+
+void CImageView::OnFileInformation(int) { Message(fileInfo.text, filePath); }
+
+// --- Scratch slots ---
+
+void CImageView::OnStoreSlot(int id) {
+  if (Flags().CtrlHeld) {
+    SelectOperation(id, true);
+    return;
+  }
+  const std::string name = Format("ZEP%d.FDIB", SlotOf(id));
+  {
+    ProcessTimer timer(startClock, nullptr);
+    if (currentLayer().write(name, true)) Message(name, "Problem writing!");
+  }
+  RefreshDisplay(true);
+}
+
+void CImageView::OnRecallSlot(int id) {
+  if (Flags().CtrlHeld) {
+    SelectOperation(id, true);
+    return;
+  }
+  const std::string name = Format("ZEP%d.FDIB", SlotOf(id));
+  const CSpaceCode before = currentLayer().code;
+  bool failed;
+  {
+    ProcessTimer timer(startClock, nullptr);
+    try {
+      failed = currentLayer().read(name, true);
+    } catch (const std::bad_alloc&) {
+      return;  // the allocation has said so; the image is as it was
+    }
+  }
+  if (failed) {
+    Message(name, "Problem reading!");
+    return;
+  }
+  FollowLoadedSpace(*this, before);
+  RefreshDisplay(true);
+}
+
+namespace {
+void CombineSlot(CImageView& v, int id, bool add) {
+  if (Flags().CtrlHeld) {
+    v.SelectOperation(id, true);
+    return;
+  }
+  const std::string name = Format("ZEP%d.FDIB", SlotOf(id));
+  bool failed;
+  {
+    ProcessTimer timer(v.startClock, nullptr);
+    failed =
+        add ? v.currentLayer().addstored(name, true) : v.currentLayer().subtractstored(name, true);
+  }
+  if (failed) {
+    ShowMessage(Format(add ? "Problem adding %s!" : "Problem subtracting %s!", name.c_str()));
+    return;
+  }
+  v.RefreshDisplay(true);
+}
+}  // namespace
+
+void CImageView::OnAddSlot(int id) { CombineSlot(*this, id, true); }
+void CImageView::OnSubtractSlot(int id) { CombineSlot(*this, id, false); }
+
+void CImageView::OnDeleteAllScratchFiles(int) {
+  const std::string stuck = DeleteFilesByPattern("ZEP*.FDIB");
+  if (!stuck.empty()) ShowMessage(Format("Cannot delete %s.", stuck.c_str()));
+}
+
+void RegisterFileCommands() {
+  std::vector<CommandEntry> rows = {
+      {4000, &V::OnOpenImage, nullptr},
+      {4025, &V::OnRefresh, &V::UpdateFilePresent},
+      {4001, &V::OnSaveImageAs, &V::UpdateNeedsBitmap},
+      {4033, &V::OnMoveToRecycleBin, &V::UpdateFilePresent},
+      {4166, &V::OnNoFloatBuffersOnRead, &V::UpdateNoFloatOnRead},
+      {4180, &V::OnCommandLineOpen, nullptr},
+      {4003, &V::OnFileInformation, &V::UpdateNeedsBitmap},
+      {4271, &V::OnDeleteAllScratchFiles, nullptr},
+      {4187, &V::OnAddSlot, &V::UpdateNeedsFloat},
+      {4188, &V::OnAddSlot, &V::UpdateNeedsFloat},
+      {4185, &V::OnSubtractSlot, &V::UpdateNeedsFloat},
+      {4186, &V::OnSubtractSlot, &V::UpdateNeedsFloat},
+  };
+  for (int id : {4112, 4150, 4257, 4259, 4261, 4263, 4265, 4267, 4269}) {
+    rows.push_back({id, &V::OnStoreSlot, &V::UpdateNeedsFloat});
+  }
+  // Recall is always enabled: it gives the layer float data.
+  for (int id : {4113, 4151, 4258, 4260, 4262, 4264, 4266, 4268, 4270}) {
+    rows.push_back({id, &V::OnRecallSlot, &V::UpdateAlways});
+  }
+  CImageView::RegisterCommands(rows);
+}

@@ -1,0 +1,481 @@
+// Opening and saving through an image window's dispatcher, the File-menu commands and the
+// scratch slots. The general image library is a recording stand-in here; the real one
+// (Qt's readers) is exercised by the Qt tests.
+#include "fileio/imagefile.h"
+
+#include <cstring>
+#include <filesystem>
+#include <fstream>
+
+#include "app/fake_host.h"
+#include "app/imageview.h"
+#include "fileio/imaging.h"
+#include "fileio/jpeg.h"
+#include "fileio/png.h"
+#include "params/settings.h"
+#include "platform/format.h"
+#include "platform/programdir.h"
+#include "support/zep_test.h"
+
+namespace fs = std::filesystem;
+
+namespace {
+// Answers every load with a 5 x 4 picture of one colour (or a set failure) and records
+// what it was asked.
+class StandInImaging : public ImagingLibrary {
+ public:
+  ImagingLoad Load(const std::string& path) override {
+    loads.push_back(path);
+    ImagingLoad r;
+    r.code = loadCode;
+    r.depth = depth;
+    if (loadCode == kImagingOk) {
+      r.bitmap = DisplayBitmap(5, 4);
+      for (int j = 0; j < 4; ++j) {
+        for (int i = 0; i < 5; ++i) std::memcpy(r.bitmap.row(j) + 3 * i, "\x0A\x14\x1E", 3);
+      }
+    }
+    return r;
+  }
+  uint32_t Save(const std::string& path, const DisplayBitmap&) override {
+    saves.push_back(path);
+    return saveCode;
+  }
+  std::vector<std::string> loads, saves;
+  uint32_t loadCode = kImagingOk, saveCode = kImagingOk;
+  int depth = 24;
+};
+
+class ImageFileTest : public ZepTest {
+ protected:
+  void SetUp() override {
+    ZepTest::SetUp();
+    LiveSettings().SetDefaults();
+    LiveSettings().autoQuery = 0;  // the save pages stay shut
+    Flags() = CommandFlags();
+    RegisterFileCommands();
+    previous_ = SetImaging(&imaging);
+  }
+  void TearDown() override {
+    SetImaging(previous_);
+    ZepTest::TearDown();
+  }
+  // A window holding a w x h ramp in its current layer and bitmap.
+  void Fill(CImageView& v, int w, int h) {
+    fpbuffer& f = v.currentLayer();
+    f.dim(w, h, 0x17);
+    for (int c = 0; c < 3; ++c) f.plane[c].ramp(float(20 * c), 1.0f);
+    v.currentBitmap() = DisplayBitmap(w, h);
+    f.todib(v.currentBitmap().toprow());
+  }
+  std::string Path(const std::string& name) { return (home / name).string(); }
+  // Whether the window still holds exactly what Fill put there.
+  static bool Untouched(CImageView& v, int w, int h) {
+    const fpbuffer& f = v.currentLayer();
+    if (f.width != w || f.height != h || v.currentBitmap().width() != w) return false;
+    for (int k = 0; k < f.n; ++k) {
+      if (f.plane[1].x[k] != 20.0f + float(k)) return false;
+    }
+    return true;
+  }
+
+  FakeHost host;
+  StandInImaging imaging;
+
+ private:
+  ImagingLibrary* previous_ = nullptr;
+};
+
+void WriteSizedFile(const std::string& path, size_t bytes) {
+  std::ofstream(path, std::ios::binary) << std::string(bytes, 'x');
+}
+}  // namespace
+
+TEST_F(ImageFileTest, ExtensionChoosesTheReaderIgnoringCase) {
+  fpbuffer source(3, 2, 0x17);
+  source.plane[0].fill(257 / 257.0f);
+  source.plane[1].fill(65535 / 257.0f);
+  struct Case {
+    const char* name;
+    bool own;  // read by the PNG reader, not the general library
+  };
+  for (const Case& c : {Case{"photo.png", true}, Case{"photo.Png", true}, Case{"PHOTO.PNG", true},
+                        Case{"photo.jpeg", false}, Case{"photo.tiff", false}}) {
+    ASSERT_EQ(WritePng(source, Path(c.name), 16, 6), nullptr);
+    CImageView v(&host);
+    imaging.loads.clear();
+    EXPECT_FALSE(v.OpenImageFile(Path(c.name), 0, false)) << c.name;
+    EXPECT_EQ(imaging.loads.empty(), c.own) << c.name;
+    if (c.own) {
+      EXPECT_EQ(v.currentLayer().plane[0].x[0], 1.0f) << c.name;  // 16-bit samples unrounded
+      EXPECT_EQ(v.currentLayer().plane[1].x[5], 255.0f) << c.name;
+      EXPECT_EQ(v.fileInfo.bitsPerChannel, 16);
+    } else {
+      EXPECT_EQ(v.currentLayer().width, 5) << c.name;  // the library's picture
+      EXPECT_EQ(v.currentLayer().plane[2].x[0], 10.0f) << c.name;
+    }
+    EXPECT_EQ(v.currentBitmap().width(), v.currentLayer().width);
+  }
+}
+
+TEST_F(ImageFileTest, TitleGivesTheSizeInKilobytesOrMegabytes) {
+  imaging.loadCode = kImagingInvalidData;
+  struct Case {
+    size_t bytes;
+    const char* title;
+  };
+  for (const Case& c : {Case{999999, "%s  ( 999.999 KB )"}, Case{1000000, "%s  ( 1.000 MB )"}}) {
+    const std::string path = Path(Format("f%zu.dat", c.bytes));
+    WriteSizedFile(path, c.bytes);
+    CImageView v(&host);
+    Fill(v, 4, 3);
+    ui.ExpectMessage("Load image failed:\n3 - The file is damaged or not an image.");
+    EXPECT_TRUE(v.OpenImageFile(path, 0, false));
+    // The title names the last file tried, also when it could not be loaded.
+    EXPECT_EQ(v.frameTitle, Format(c.title, path.c_str()));
+    EXPECT_EQ(host.title, v.frameTitle);
+    EXPECT_TRUE(Untouched(v, 4, 3));
+  }
+}
+
+TEST_F(ImageFileTest, FailedOpensLeaveTheWindowAsItWas) {
+  std::ofstream(Path("broken.png"), std::ios::binary) << "\x89PNG\r\n\x1a\n broken";
+  std::ofstream(Path("broken.fdib"), std::ios::binary) << std::string(20, '\0');
+  std::ofstream(Path("a.IFS"), std::ios::binary) << "ifs";
+  std::ofstream(Path("grey.gif"), std::ios::binary) << "gif";
+  imaging.loadCode = kImagingInvalidData;
+  CImageView v(&host);
+  Fill(v, 4, 3);
+  v.panX = 7;
+
+  ui.ExpectMessage("File Doesn't Exist");
+  EXPECT_TRUE(v.OpenImageFile(Path("missing.png"), 0, false));
+  EXPECT_EQ(ui.messages.back().caption, Path("missing.png"));
+  ui.ExpectMessage("File Doesn't Exist");
+  EXPECT_TRUE(v.OpenImageFile(home.string(), 0, false));  // a folder is no file
+
+  // A PNG the own reader refuses goes to the general library before any message.
+  ui.ExpectMessage("Load image failed:\n3 - The file is damaged or not an image.");
+  EXPECT_TRUE(v.OpenImageFile(Path("broken.png"), 0, false));
+  EXPECT_EQ(imaging.loads.size(), 1u);
+  ui.ExpectMessage("Problem reading FDIB file");
+  EXPECT_TRUE(v.OpenImageFile(Path("broken.fdib"), 0, false));
+  EXPECT_EQ(ui.messages.back().caption, "ERROR");
+  ui.ExpectMessage("This IFS subformat is not supported!");
+  EXPECT_TRUE(v.OpenImageFile(Path("a.IFS"), 0, false));
+
+  // A depth other than 24 or 32 bits is refused, named by the extension as written.
+  imaging.loadCode = kImagingOk;
+  imaging.depth = 8;
+  ui.ExpectMessage("This .gif subformat is not supported!");
+  EXPECT_TRUE(v.OpenImageFile(Path("grey.gif"), 0, false));
+  EXPECT_TRUE(Untouched(v, 4, 3));
+  EXPECT_EQ(v.panX, 7);
+
+  imaging.depth = 32;  // the fourth byte is dropped by the library: taken
+  EXPECT_FALSE(v.OpenImageFile(Path("grey.gif"), 0, false));
+  EXPECT_EQ(v.currentLayer().width, 5);
+  EXPECT_EQ(v.panX, 0);  // another size: the pans go back
+}
+
+TEST_F(ImageFileTest, PansStayForAnImageOfTheSameSize) {
+  fpbuffer same(4, 3, 0x17);
+  ASSERT_EQ(WritePng(same, Path("same.png"), 8, 1), nullptr);
+  CImageView v(&host);
+  Fill(v, 4, 3);
+  v.panX = 3;
+  v.panY = -2;
+  EXPECT_FALSE(v.OpenImageFile(Path("same.png"), 0, false));
+  EXPECT_EQ(v.panX, 3);
+  EXPECT_EQ(v.panY, -2);
+}
+
+TEST_F(ImageFileTest, WithoutFloatBuffersOnRead) {
+  fpbuffer image(3, 2, 0x17);
+  ASSERT_FALSE(image.write(Path("x.fdib"), false));
+  std::ofstream(Path("x.fit"), std::ios::binary) << "SIMPLE";
+  LiveSettings().file.noFloatBuffersOnRead = 1;
+  CImageView v(&host);
+  Fill(v, 4, 3);
+  v.otherLayer().dim(2, 2, 0x17);
+  ui.ExpectMessage("Can't read FDIB without floating point buffers.");
+  EXPECT_TRUE(v.OpenImageFile(Path("x.fdib"), 0, false));
+  ui.ExpectMessage("Can't read FIT without floating point buffers.");
+  EXPECT_TRUE(v.OpenImageFile(Path("x.fit"), 0, false));
+  EXPECT_TRUE(v.layers[0].empty());
+  EXPECT_TRUE(v.layers[1].empty());
+
+  // A PNG goes to the general library and arrives as a bitmap alone.
+  ASSERT_EQ(WritePng(image, Path("x.png"), 8, 1), nullptr);
+  EXPECT_FALSE(v.OpenImageFile(Path("x.png"), 0, false));
+  EXPECT_EQ(imaging.loads.size(), 1u);
+  EXPECT_EQ(v.currentBitmap().width(), 5);
+  EXPECT_TRUE(v.currentLayer().empty());
+}
+
+TEST_F(ImageFileTest, JpegOwnRoadAndItsRefusals) {
+  const DisplayBitmap source(6, 5);
+  ASSERT_FALSE(WriteJpeg(Path("a.jpg"), source.toprow(), 6, 5, 90, 3));
+  CImageView v(&host);
+  Fill(v, 4, 3);
+  EXPECT_FALSE(v.OpenImageFile(Path("a.jpg"), 0, false));
+  EXPECT_TRUE(imaging.loads.empty());
+  EXPECT_EQ(v.currentLayer().width, 6);
+  EXPECT_EQ(v.fileInfo.colourType, 3);
+
+  if (fs::exists("/usr/bin/convert")) {
+    ASSERT_EQ(
+        std::system(("/usr/bin/convert " + Path("a.jpg") + " -colorspace CMYK " + Path("cmyk.jpg"))
+                        .c_str()),
+        0);
+    ui.ExpectMessageStartingWith("\nWidth = 6, Height = 5\nNumber of Channels = 4");
+    EXPECT_TRUE(v.OpenImageFile(Path("cmyk.jpg"), 0, false));
+    EXPECT_EQ(ui.messages.back().caption, "This particular subformat of JPEG is not supported!");
+    EXPECT_EQ(v.currentLayer().width, 6);
+  }
+  // Cut short: the own decoder refuses it, so the general library gets it.
+  const std::string bytes = ReadBytes(Path("a.jpg"));
+  std::ofstream(Path("cut.jpg"), std::ios::binary) << bytes.substr(0, bytes.size() / 2);
+  imaging.loadCode = kImagingInvalidData;
+  ui.ExpectMessageStartingWith("Load image failed:");
+  EXPECT_TRUE(v.OpenImageFile(Path("cut.jpg"), 0, false));
+  EXPECT_EQ(imaging.loads.size(), 1u);
+  EXPECT_EQ(v.currentLayer().width, 6);
+}
+
+TEST_F(ImageFileTest, SavesByExtensionAndSaysWhenTheyFail) {
+  CImageView v(&host);
+  Fill(v, 4, 3);
+  v.currentLayer().plane[0].x[0] = 300.0f;
+  v.currentLayer().plane[1].x[0] = 150.0f;
+  v.currentLayer().plane[2].x[0] = 60.0f;
+  LiveSettings().file.pngBitDepth = 8;
+  EXPECT_FALSE(v.SaveImageFile(Path("out.PNG"), 0));
+  fpbuffer back;
+  ImageFileInfo info;
+  LoadPng(back, Path("out.PNG"), info);
+  ASSERT_EQ(info.message, nullptr);
+  const size_t bottomLeft = 0;  // row 0 is the bottom row in both
+  EXPECT_EQ(back.plane[0].x[bottomLeft], 255.0f);
+  EXPECT_EQ(back.plane[1].x[bottomLeft], 128.0f);
+  EXPECT_EQ(back.plane[2].x[bottomLeft], 51.0f);
+
+  EXPECT_FALSE(v.SaveImageFile(Path("out.fdib"), 0));
+  EXPECT_EQ(fs::file_size(Path("out.fdib")), 16u + 3 * 12 * 4);
+  EXPECT_FALSE(v.SaveImageFile(Path("out.bmp"), 0));
+  EXPECT_EQ(imaging.saves, std::vector<std::string>{Path("out.bmp")});
+  EXPECT_EQ(v.filePath, "");  // saving names no file for the window
+
+  LiveSettings().file.pngBitDepth = 12;
+  ui.ExpectMessage("Bit Depth Must be 8 or 16!");
+  EXPECT_TRUE(v.SaveImageFile(Path("bad.png"), 0));
+  EXPECT_EQ(ui.messages.back().caption, Path("bad.png"));
+  EXPECT_FALSE(fs::exists(Path("bad.png")));
+  imaging.saveCode = kImagingUnknownFormat;
+  ui.ExpectMessage("Save image failed:\n2 - The format of the file is not supported.");
+  EXPECT_TRUE(v.SaveImageFile(Path("out.xyz"), 0));
+  ui.ExpectMessage("Problem writing FDIB file.");
+  EXPECT_TRUE(v.SaveImageFile(Path("no/such/dir/out.fdib"), 0));
+
+  // Without float data: the float formats refuse, PNG and TIF go to the library.
+  v.currentLayer().clear(true);
+  for (const char* ext : {"FIT", "FDIB", "IFS"}) {
+    ui.ExpectMessage(Format("%s not supported without floating point buffer.", ext));
+    EXPECT_TRUE(v.SaveImageFile(Path(std::string("n.") + ext), 0));
+  }
+  imaging.saveCode = kImagingOk;
+  EXPECT_FALSE(v.SaveImageFile(Path("n.png"), 0));
+  EXPECT_EQ(imaging.saves.back(), Path("n.png"));
+
+  // An empty window saves nothing and says so.
+  CImageView empty(&host);
+  ui.ExpectMessage("Problem Writing JPG File");
+  EXPECT_TRUE(empty.SaveImageFile(Path("e.jpg"), 0));
+  EXPECT_FALSE(fs::exists(Path("e.jpg")));
+}
+
+TEST_F(ImageFileTest, TiffDepthChoosesTheWriter) {
+  CImageView v(&host);
+  Fill(v, 4, 3);
+  LiveSettings().file.tiffBitDepth = 8;
+  EXPECT_FALSE(v.SaveImageFile(Path("eight.tif"), 0));
+  EXPECT_EQ(imaging.saves.size(), 1u);
+  LiveSettings().file.tiffBitDepth = 16;
+  EXPECT_FALSE(v.SaveImageFile(Path("sixteen.tif"), 0));
+  EXPECT_EQ(imaging.saves.size(), 1u);
+  CImageView w(&host);
+  EXPECT_FALSE(w.OpenImageFile(Path("sixteen.tif"), 0, false));
+  EXPECT_TRUE(imaging.loads.empty());  // the own reader took it
+  EXPECT_EQ(w.currentLayer().plane[1].x[5], 25.0f);
+}
+
+TEST_F(ImageFileTest, OpenAndSaveDialogs) {
+  fpbuffer image(3, 2, 0x17);
+  ASSERT_EQ(WritePng(image, Path("d.png"), 8, 1), nullptr);
+  CImageView v(&host);
+  ui.ExpectOpenDialog({true, Path("d.png"), 2, true});
+  EXPECT_TRUE(v.Dispatch(4000));
+  EXPECT_EQ(ui.fileDialogs.back().filter, kFilterWithFloat);
+  EXPECT_EQ(v.filterIndex, 2);
+  EXPECT_TRUE(v.filePresent);
+  EXPECT_EQ(v.filePath, Path("d.png"));
+  EXPECT_EQ(v.currentLayer().width, 3);
+
+  // A name without an extension gets the selected filter's.
+  struct Case {
+    int filter;
+    bool withFloat;
+    const char* ext;
+  };
+  for (const Case& c : {Case{6, true, "fit"}, Case{1, true, "png"}, Case{7, true, "fdib"},
+                        Case{6, false, "ifs"}, Case{3, false, "jpg"}}) {
+    EXPECT_STREQ(DefaultSaveExtension(c.filter, c.withFloat), c.ext);
+  }
+  ui.ExpectSaveDialog({true, Path("saved"), 7, false});
+  EXPECT_TRUE(v.Dispatch(4001));
+  EXPECT_TRUE(fs::exists(Path("saved.fdib")));
+  EXPECT_EQ(ui.fileDialogs.back().defaultExtension, "PNG");
+  EXPECT_EQ(ui.fileDialogs.back().filterIndex, 2);
+  EXPECT_EQ(v.filterIndex, 2);  // Save Image As does not change it
+  ui.ExpectSaveDialog({true, Path("typed.fdib"), 3, true});
+  EXPECT_TRUE(v.Dispatch(4001));
+  EXPECT_TRUE(fs::exists(Path("typed.fdib")));  // a typed extension is kept
+  ui.ExpectSaveDialog({});                      // cancelled: nothing happens
+  EXPECT_TRUE(v.Dispatch(4001));
+
+  // With Ctrl held the commands only become the current operation.
+  Flags().CtrlHeld = true;
+  EXPECT_TRUE(v.Dispatch(4000));
+  EXPECT_EQ(v.f2OperationId, 4000);
+  Flags().CtrlHeld = true;
+  EXPECT_TRUE(v.Dispatch(4025));
+  EXPECT_EQ(v.f2OperationId, 4025);
+
+  // The short list when float buffers are off on read.
+  LiveSettings().file.noFloatBuffersOnRead = 1;
+  ui.ExpectOpenDialog({});
+  EXPECT_TRUE(v.Dispatch(4000));
+  EXPECT_EQ(ui.fileDialogs.back().filter, kFilterWithoutFloat);
+}
+
+TEST_F(ImageFileTest, MoveToRecycleBinNeverDeletes) {
+  fpbuffer image(3, 2, 0x17);
+  ASSERT_EQ(WritePng(image, Path("t.png"), 8, 1), nullptr);
+  CImageView v(&host);
+  EXPECT_FALSE(v.QueryCommand(4033).enabled);
+  EXPECT_FALSE(v.QueryCommand(4025).enabled);
+  ui.ExpectOpenDialog({true, Path("t.png"), 1, true});
+  v.Dispatch(4000);
+  ASSERT_TRUE(v.filePresent);
+
+  // No trash: the file stays where it is.
+  ui.ExpectMessage(Path("t.png") +
+                   " could not be moved to the trash. The file has not been deleted.");
+  v.Dispatch(4033);
+  EXPECT_TRUE(fs::exists(Path("t.png")));
+  EXPECT_TRUE(v.filePresent);
+
+  fs::create_directory(home / "trash");
+  ui.trashFolder = (home / "trash").string();
+  v.Dispatch(4033);
+  EXPECT_TRUE(fs::exists(home / "trash" / "t.png"));
+  EXPECT_FALSE(v.filePresent);
+  EXPECT_EQ(v.filePath, "");
+  EXPECT_EQ(v.currentLayer().width, 3);  // the image stays in the window
+  EXPECT_FALSE(v.QueryCommand(4025).enabled);
+}
+
+TEST_F(ImageFileTest, CommandLineOpenRemovesQuotesAndRunsOnce) {
+  fpbuffer image(3, 2, 0x17);
+  ASSERT_EQ(WritePng(image, Path("c l.png"), 8, 1), nullptr);
+  CommandLine() = "\"" + Path("c l.png") + "\"";
+  CImageView v(&host);
+  v.Dispatch(4180);
+  EXPECT_TRUE(v.filePresent);
+  EXPECT_EQ(v.filePath, Path("c l.png"));
+  CImageView w(&host);
+  w.Dispatch(4180);  // once per process
+  EXPECT_FALSE(w.filePresent);
+  CommandLine().clear();
+}
+
+TEST_F(ImageFileTest, NoFloatOptionAndFileInformation) {
+  CImageView v(&host);
+  v.Dispatch(4166);
+  EXPECT_EQ(LiveSettings().file.noFloatBuffersOnRead, 1);
+  EXPECT_EQ(v.QueryCommand(4166).checked, 1);
+  EXPECT_EQ(host.popdowns, std::vector<int>{1});
+  v.Dispatch(4166);
+  EXPECT_EQ(LiveSettings().file.noFloatBuffersOnRead, 0);
+
+  fpbuffer image(3, 2, 0x17);
+  ASSERT_EQ(WritePng(image, Path("i.png"), 8, 1), nullptr);
+  v.OpenImageFile(Path("i.png"), 0, false);
+  ui.ExpectMessageStartingWith("\nUsed FDIB to load file.\nWidth = 3, Height = 2");
+  v.Dispatch(4003);
+  EXPECT_EQ(ui.messages.back().caption, Path("i.png"));
+}
+
+TEST_F(ImageFileTest, SlotsStoreRecallCombineAndDelete) {
+  CImageView v(&host);
+  Fill(v, 3, 2);
+  v.currentLayer().plane[2].x[4] = -1.25e-7f;
+  v.currentLayer().clearmask();
+  v.currentLayer().mask.setbit(5, true);
+  const fpbuffer original(v.currentLayer());
+  v.Dispatch(4257);  // Store 3
+  ASSERT_TRUE(fs::exists(home / "ZEP3.FDIB"));
+  EXPECT_EQ(fs::file_size(home / "ZEP3.FDIB"), 92u);
+
+  // Recall into a window in another space: bit-exact, with code and mask, and the other
+  // layer follows into the recalled space.
+  CImageView w(&host);
+  Fill(w, 5, 5);
+  w.currentLayer().convert(0x20000 | 7);
+  w.otherLayer().dim(2, 2, 0x20000 | 7);
+  w.otherLayer().plane[0].fill(100.0f);
+  w.Dispatch(4258);
+  for (int c = 0; c < 3; ++c) {
+    EXPECT_EQ(std::memcmp(w.currentLayer().plane[c].x, original.plane[c].x, 6 * sizeof(float)), 0);
+  }
+  EXPECT_EQ(w.currentLayer().code, 0x17u);
+  EXPECT_TRUE(w.currentLayer().mask.getbit(5));
+  EXPECT_EQ(w.otherLayer().code, 0x17u);
+  EXPECT_EQ(w.currentBitmap().width(), 3);
+
+  // An empty slot: the message with its name, nothing changed.
+  ui.ExpectMessage("ZEP7.FDIB");
+  w.Dispatch(4266);
+  EXPECT_EQ(ui.messages.back().caption, "Problem reading!");
+  EXPECT_EQ(w.currentLayer().width, 3);
+
+  v.Dispatch(4112);  // Store 1, then add it to itself
+  v.Dispatch(4187);
+  EXPECT_EQ(v.currentLayer().plane[1].x[3], 2 * original.plane[1].x[3]);
+  v.Dispatch(4185);
+  EXPECT_EQ(v.currentLayer().plane[1].x[3], original.plane[1].x[3]);
+  CImageView other(&host);
+  Fill(other, 4, 4);
+  ui.ExpectMessage("Problem adding ZEP1.FDIB!");
+  other.Dispatch(4187);
+  EXPECT_TRUE(Untouched(other, 4, 4));
+  ui.ExpectMessage("Problem subtracting ZEP2.FDIB!");
+  other.Dispatch(4186);
+  // A stored image of the same size but other planes is not combined either.
+  Fill(other, 3, 2);
+  other.currentLayer().convert(0x2000 | 7);
+  const float before = other.currentLayer().plane[0].x[2];
+  ui.ExpectMessage("Problem adding ZEP1.FDIB!");
+  other.Dispatch(4187);
+  EXPECT_EQ(other.currentLayer().plane[0].x[2], before);
+
+  std::ofstream(home / "zep42.fdib") << "x";
+  std::ofstream(home / "ZEPHYR.txt") << "x";
+  std::ofstream(home / "keep.FDIB") << "x";
+  v.Dispatch(4271);
+  EXPECT_FALSE(fs::exists(home / "ZEP1.FDIB"));
+  EXPECT_FALSE(fs::exists(home / "ZEP3.FDIB"));
+  EXPECT_FALSE(fs::exists(home / "zep42.fdib"));
+  EXPECT_TRUE(fs::exists(home / "ZEPHYR.txt"));
+  EXPECT_TRUE(fs::exists(home / "keep.FDIB"));
+}

@@ -1,0 +1,277 @@
+// The general image library over Qt's readers and writers, reached through an image
+// window's open and save, and the freedesktop trash.
+#include "qt/qtfiles.h"
+
+#include <QApplication>
+#include <QFile>
+#include <QFileDialog>
+#include <QImage>
+#include <QImageWriter>
+#include <QTimer>
+#include <cstdlib>
+#include <cstring>
+#include <filesystem>
+#include <fstream>
+
+#include "app/fake_host.h"
+#include "app/imageview.h"
+#include "fileio/imagefile.h"
+#include "fileio/png.h"
+#include "params/settings.h"
+#include "qt/qtui.h"
+#include "support/zep_test.h"
+
+namespace fs = std::filesystem;
+
+namespace {
+class QtFilesTest : public ZepTest {
+ protected:
+  void SetUp() override {
+    ZepTest::SetUp();
+    LiveSettings().SetDefaults();
+    Flags() = CommandFlags();
+    RegisterFileCommands();
+    previous_ = SetImaging(&imaging_);
+  }
+  void TearDown() override {
+    SetImaging(previous_);
+    ZepTest::TearDown();
+  }
+  std::string Path(const std::string& name) { return (home / name).string(); }
+
+  // A 7 x 5 picture of distinct colours (odd width: padded bitmap rows).
+  static QImage Picture(QImage::Format format) {
+    QImage image(7, 5, QImage::Format_ARGB32);
+    for (int y = 0; y < 5; ++y) {
+      for (int x = 0; x < 7; ++x) image.setPixel(x, y, qRgba(30 * x, 50 * y, 200 - 20 * x, 90));
+    }
+    return image.convertToFormat(format);
+  }
+  // Whether the window's layer holds the picture exactly (top row of the picture is the
+  // layer's last row).
+  static bool Holds(CImageView& v, const QImage& picture) {
+    const fpbuffer& f = v.currentLayer();
+    if (f.width != picture.width() || f.height != picture.height()) return false;
+    for (int y = 0; y < f.height; ++y) {
+      for (int x = 0; x < f.width; ++x) {
+        const QRgb p = picture.pixel(x, y);
+        const size_t k = size_t(f.height - 1 - y) * size_t(f.width) + size_t(x);
+        if (f.plane[0].x[k] != qRed(p) || f.plane[1].x[k] != qGreen(p) ||
+            f.plane[2].x[k] != qBlue(p)) {
+          return false;
+        }
+      }
+    }
+    return true;
+  }
+
+  FakeHost host;
+
+ private:
+  QtImaging imaging_;
+  ImagingLibrary* previous_ = nullptr;
+};
+}  // namespace
+
+// A 32-bit BMP of the picture, written by hand: the header's fields, then bottom-up rows of
+// blue, green, red and a fourth byte.
+void WriteBmp32(const std::string& path, const QImage& picture) {
+  const int w = picture.width(), h = picture.height();
+  std::string b = "BM";
+  auto put = [&b](uint32_t v, int bytes) {
+    for (int i = 0; i < bytes; ++i) b += char((v >> (8 * i)) & 0xFF);
+  };
+  put(54 + 4 * w * h, 4), put(0, 4), put(54, 4);                    // file header
+  put(40, 4), put(uint32_t(w), 4), put(uint32_t(h), 4), put(1, 2);  // info header
+  put(32, 2), put(0, 4), put(4 * w * h, 4), put(2835, 4), put(2835, 4), put(0, 4), put(0, 4);
+  for (int y = h - 1; y >= 0; --y) {
+    for (int x = 0; x < w; ++x) {
+      const QRgb p = picture.pixel(x, y);
+      b += char(qBlue(p)), b += char(qGreen(p)), b += char(qRed(p)), b += char(0x7F);
+    }
+  }
+  std::ofstream(path, std::ios::binary) << b;
+}
+
+TEST_F(QtFilesTest, BmpOfTwentyFourAndThirtyTwoBitsLoadsAndPaletteIsRefused) {
+  const QImage rgb = Picture(QImage::Format_RGB888);
+  ASSERT_TRUE(rgb.save(QString::fromStdString(Path("rgb.bmp"))));
+  const QImage other = Picture(QImage::Format_RGB888).mirrored(true, false);
+  WriteBmp32(Path("deep.bmp"), other);
+  ASSERT_TRUE(Picture(QImage::Format_Indexed8).save(QString::fromStdString(Path("palette.bmp"))));
+
+  CImageView v(&host);
+  ASSERT_FALSE(v.OpenImageFile(Path("rgb.bmp"), 0, false));
+  EXPECT_TRUE(Holds(v, rgb));
+  EXPECT_EQ(v.currentBitmap().width(), 7);
+  ASSERT_FALSE(v.OpenImageFile(Path("deep.bmp"), 0, false));
+  EXPECT_TRUE(Holds(v, other));  // the fourth byte dropped, the colours as they were
+
+  ui.ExpectMessage("This .bmp subformat is not supported!");
+  EXPECT_TRUE(v.OpenImageFile(Path("palette.bmp"), 0, false));
+  EXPECT_TRUE(Holds(v, other));  // the window keeps its image
+
+  // Saved through the library and read back: the same pixels.
+  ASSERT_FALSE(v.SaveImageFile(Path("again.bmp"), 0));
+  CImageView w(&host);
+  ASSERT_FALSE(w.OpenImageFile(Path("again.bmp"), 0, false));
+  EXPECT_TRUE(Holds(w, other));
+}
+
+TEST_F(QtFilesTest, OtherFormatsLoadThroughQtReaders) {
+  const QImage rgb = Picture(QImage::Format_RGB888);
+  ASSERT_TRUE(rgb.save(QString::fromStdString(Path("p.ppm"))));
+  CImageView v(&host);
+  ASSERT_FALSE(v.OpenImageFile(Path("p.ppm"), 0, false));
+  EXPECT_TRUE(Holds(v, rgb));
+
+  if (QImageWriter::supportedImageFormats().contains("webp")) {
+    QImageWriter writer(QString::fromStdString(Path("p.webp")));
+    writer.setQuality(100);  // lossless
+    ASSERT_TRUE(writer.write(rgb));
+    ASSERT_FALSE(v.OpenImageFile(Path("p.webp"), 0, false));
+    EXPECT_TRUE(Holds(v, rgb));
+  }
+  if (fs::exists("/usr/bin/convert")) {
+    // Qt writes no GIF; the picture has few enough colours to pass through one unchanged.
+    ASSERT_EQ(std::system(("/usr/bin/convert " + Path("p.ppm") + " " + Path("p.gif")).c_str()), 0);
+    ASSERT_FALSE(v.OpenImageFile(Path("p.gif"), 0, false));
+    EXPECT_TRUE(Holds(v, rgb));
+  }
+  // An unknown or empty file is refused with the library's code and text.
+  std::ofstream(Path("nothing.xyz")) << "not an image";
+  ui.ExpectMessage("Load image failed:\n2 - The format of the file is not supported.");
+  EXPECT_TRUE(v.OpenImageFile(Path("nothing.xyz"), 0, false));
+  EXPECT_TRUE(Holds(v, rgb));
+}
+
+TEST_F(QtFilesTest, PngSuiteInterlacedAndCorruptFilesThroughTheWindow) {
+  const fs::path suite = TestData() / "pngsuite";
+  ASSERT_TRUE(fs::exists(suite));
+  int interlaced = 0;
+  for (const auto& entry : fs::directory_iterator(suite)) {
+    const std::string name = entry.path().filename().string();
+    if (name.size() < 9 || name.compare(0, 4, "basi") != 0 || name.compare(6, 2, "16") == 0) {
+      continue;
+    }
+    // An interlaced file goes to the general library and shows what its plain twin shows.
+    CImageView a(&host), b(&host);
+    ASSERT_FALSE(a.OpenImageFile(entry.path().string(), 0, false)) << name;
+    EXPECT_EQ(a.fileInfo.message, std::string("Interlaced PNG format not supported!")) << name;
+    const fs::path twin = suite / ("basn" + name.substr(4));
+    ASSERT_FALSE(b.OpenImageFile(twin.string(), 0, false)) << name;
+    ASSERT_EQ(a.currentLayer().n, b.currentLayer().n) << name;
+    for (int c = 0; c < 3; ++c) {
+      EXPECT_EQ(std::memcmp(a.currentLayer().plane[c].x, b.currentLayer().plane[c].x,
+                            size_t(a.currentLayer().n) * sizeof(float)),
+                0)
+          << name;
+    }
+    ++interlaced;
+  }
+  EXPECT_GE(interlaced, 8);
+
+  CImageView v(&host);
+  fpbuffer& f = v.currentLayer();
+  f.dim(2, 2, 0x17);
+  f.plane[0].x[0] = 42.0f;
+  v.currentBitmap() = DisplayBitmap(2, 2);
+  for (const auto& entry : fs::directory_iterator(suite)) {
+    const std::string name = entry.path().filename().string();
+    if (name[0] != 'x') continue;
+    ui.ExpectMessageStartingWith("Load image failed:\n");
+    EXPECT_TRUE(v.OpenImageFile(entry.path().string(), 0, false)) << name;
+    ASSERT_EQ(v.currentLayer().width, 2) << name;
+    EXPECT_EQ(v.currentLayer().plane[0].x[0], 42.0f) << name;
+    EXPECT_EQ(v.currentBitmap().width(), 2) << name;
+  }
+}
+
+TEST_F(QtFilesTest, TruncatedJpegChangesNothing) {
+  const QImage rgb = Picture(QImage::Format_RGB888).scaled(64, 48);
+  ASSERT_TRUE(rgb.save(QString::fromStdString(Path("whole.jpg")), "JPG", 90));
+  const std::string bytes = ReadBytes(Path("whole.jpg"));
+  std::ofstream(Path("cut.jpg"), std::ios::binary) << bytes.substr(0, bytes.size() / 2);
+  CImageView v(&host);
+  const QImage small = Picture(QImage::Format_RGB888);
+  ASSERT_TRUE(small.save(QString::fromStdString(Path("small.ppm"))));
+  ASSERT_FALSE(v.OpenImageFile(Path("small.ppm"), 0, false));
+  ui.ExpectMessageStartingWith("Load image failed:\n");
+  EXPECT_TRUE(v.OpenImageFile(Path("cut.jpg"), 0, false));
+  EXPECT_TRUE(Holds(v, small));
+  // The whole file under a name the own reader does not take is Qt's, and complete.
+  fs::copy_file(Path("whole.jpg"), Path("whole.jpeg"));
+  ASSERT_FALSE(v.OpenImageFile(Path("whole.jpeg"), 0, false));
+  EXPECT_EQ(v.currentLayer().width, 64);
+}
+
+TEST_F(QtFilesTest, TrashTakesTheFileAndGivesItBack) {
+  const fs::path data = home / "xdg";
+  fs::create_directories(data);
+  const char* saved = std::getenv("XDG_DATA_HOME");
+  const std::string previous = saved ? saved : "";
+  setenv("XDG_DATA_HOME", data.c_str(), 1);
+  std::ofstream(Path("gone.png")) << "bytes";
+  EXPECT_TRUE(MoveFileToTrash(Path("gone.png")));
+  EXPECT_FALSE(fs::exists(Path("gone.png")));
+  EXPECT_TRUE(fs::exists(data / "Trash" / "files" / "gone.png"));
+  EXPECT_FALSE(MoveFileToTrash(Path("never.png")));
+  if (saved) {
+    setenv("XDG_DATA_HOME", previous.c_str(), 1);
+  } else {
+    unsetenv("XDG_DATA_HOME");
+  }
+}
+
+TEST_F(QtFilesTest, FilterStringsBecomeNameFilters) {
+  const QStringList filters = NameFilters(kFilterWithoutFloat);
+  ASSERT_EQ(filters.size(), 6);
+  EXPECT_EQ(filters[0], QStringLiteral("PNG, JPG, TIF, BMP, IFS (*.PNG *.png *.JPG *.jpg *.TIF "
+                                       "*.tif *.BMP *.bmp *.IFS *.ifs)"));
+  EXPECT_EQ(filters[5], QStringLiteral("IFS (*.IFS *.ifs)"));
+  EXPECT_EQ(NameFilters(kFilterWithFloat).size(), 8);
+}
+
+TEST_F(QtFilesTest, QtFileDialogsReportPathFilterAndTypedExtension) {
+  QWidget owner;
+  QtUi qtui(&owner, nullptr);
+  std::ofstream(Path("pick.png")) << "x";
+  // Plays the user: picks a filter and a name in the dialog once it shows.
+  auto user = [&owner](int filter, const std::string& name) {
+    QTimer::singleShot(0, &owner, [&owner, filter, name] {
+      QFileDialog* dialog = nullptr;
+      for (QFileDialog* d : owner.findChildren<QFileDialog*>()) {
+        if (d->isVisible()) dialog = d;
+      }
+      ASSERT_NE(dialog, nullptr);
+      const fs::path path(name);
+      dialog->selectNameFilter(dialog->nameFilters()[filter - 1]);
+      dialog->setDirectory(QString::fromStdString(path.parent_path().string()));
+      dialog->selectFile(QString::fromStdString(path.filename().string()));
+      QMetaObject::invokeMethod(dialog, "accept");
+      // Should the dialog refuse the choice, the test fails instead of waiting for ever.
+      QTimer::singleShot(2000, &owner, [] {
+        for (QWidget* w : QApplication::topLevelWidgets()) {
+          if (w->isVisible() && w->isModal()) {
+            ADD_FAILURE() << "still open: " << w->metaObject()->className() << " "
+                          << w->windowTitle().toStdString();
+            w->close();
+          }
+        }
+      });
+    });
+  };
+  user(2, Path("pick.png"));
+  const FileDialogAnswer open = qtui.OpenFileDialog({kFilterWithFloat, 2, Path("pick.png"), ""});
+  EXPECT_TRUE(open.ok);
+  EXPECT_EQ(open.path, Path("pick.png"));
+  EXPECT_EQ(open.filterIndex, 2);
+  EXPECT_TRUE(open.extensionTyped);
+
+  user(6, Path("fresh"));
+  const FileDialogAnswer save = qtui.SaveFileDialog({kFilterWithFloat, 1, "", "PNG"});
+  EXPECT_TRUE(save.ok);
+  EXPECT_EQ(save.path, Path("fresh"));  // no extension added: the caller chooses it
+  EXPECT_EQ(save.filterIndex, 6);
+  EXPECT_FALSE(save.extensionTyped);
+}
