@@ -24,6 +24,8 @@ struct Point {
 
 class CImageView;
 struct ResizeKernel;
+struct PageSetup;
+struct PrintPlacement;
 
 // One row of the command table: the command id, its handler (null until the operation
 // exists) and its update handler (null: always enabled).
@@ -229,6 +231,8 @@ class CImageView {
   void OnLanczos(int id);
   void OnTriangulation(int id);
   void OnStairInterpolation(int id);
+  void OnPrintImage(int id);
+  void OnCtrlPrint(int id);
 
   // --- Update handlers ---
   void UpdateAlways(CommandState& s, int id);
@@ -274,6 +278,9 @@ class CImageView {
   void UpdateSaveProgram(CommandState& s, int id);
 
  private:
+  // Prints the current bitmap at place on one page: the printer's stretching or, in print
+  // modes 1 and 2, the picture resampled to the dots first.
+  void PrintPicture(const PageSetup& page, const PrintPlacement& place);
   // Takes the first free slot of the window table.
   int slot_ = -1;
 };

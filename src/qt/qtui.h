@@ -1,15 +1,19 @@
 #pragma once
 // The Ui of the desktop: Qt message boxes owned by the active window, and the status panes.
 #include <QPointer>
+#include <QString>
 #include <QWidget>
+#include <memory>
 
 #include "platform/ui.h"
 
 class StatusPanes;
+class QPrinter;
 
 class QtUi : public Ui {
  public:
-  QtUi(QWidget* owner, StatusPanes* panes) : owner_(owner), panes_(panes) {}
+  QtUi(QWidget* owner, StatusPanes* panes);
+  ~QtUi() override;
 
   DialogResult MessageBox(std::string_view text, std::string_view caption,
                           MessageStyle style) override;
@@ -24,8 +28,17 @@ class QtUi : public Ui {
   void PlaySoundFile(const std::string& path) override;
   void SetMonitorPower(int power) override;
   void OpenUrl(const std::string& url) override;
+  DialogResult ShowPageSetup(PageSetup& page, const PageSample& sample) override;
+  std::unique_ptr<PrintJob> StartPrintDocument(const PageSetup& page,
+                                               std::string_view name) override;
+  // Prints into this PDF file instead of on the printer (empty: the printer).
+  void SetPrintFile(const QString& pdf) { printFile_ = pdf; }
 
  private:
+  // The printer the page setup asks for papers, minimum margins and resolution.
+  QPrinter& Printer();
+  std::unique_ptr<QPrinter> printer_;
+  QString printFile_;
   QPointer<QWidget> owner_;
   StatusPanes* panes_;
 };

@@ -36,6 +36,10 @@ class ScriptedUi : public Ui {
   // The next call must be the prompt dialog; script may change dialog.text.
   using PromptScript = std::function<DialogResult(Dialog1&)>;
   ScriptedUi& ExpectPrompt(PromptScript script);
+  // The next call must be the page setup dialog; script may change the page data and
+  // look at the sample.
+  using PageSetupScript = std::function<DialogResult(PageSetup&, const PageSample&)>;
+  ScriptedUi& ExpectPageSetup(PageSetupScript script);
   // Fails the test now when expected boxes are still waiting.
   void VerifyAllAnswered();
 
@@ -46,6 +50,27 @@ class ScriptedUi : public Ui {
   void DrawProgress(int percent) override { progressDrawn.push_back(percent); }
   DialogResult ShowPropertiesDialog(Dialog2& dialog) override;
   DialogResult ShowPrompt(Dialog1& dialog) override;
+  DialogResult ShowPageSetup(PageSetup& page, const PageSample& sample) override;
+  // Prints into printed instead of onto paper.
+  std::unique_ptr<PrintJob> StartPrintDocument(const PageSetup& page,
+                                               std::string_view name) override;
+
+  // A document as the printer received it.
+  struct PrintedBitmap {
+    int x, y, width, height;
+    bool smooth;
+    int bitmapWidth, bitmapHeight;
+    std::vector<uint8_t> bytes;  // the bitmap's rows as passed, padding included
+  };
+  struct PrintedDocument {
+    std::string name;
+    PageSetup page;
+    bool pageStarted = false, pageEnded = false, ended = false, aborted = false;
+    std::vector<PrintedBitmap> drawn;
+  };
+  std::vector<PrintedDocument> printed;
+  bool printerStartFails = false;  // StartPrintDocument returns null
+  bool pageStartFails = false;     // StartPage returns false
 
   std::vector<Message> messages;
   std::vector<std::string> paneText = std::vector<std::string>(6);
@@ -60,6 +85,7 @@ class ScriptedUi : public Ui {
     DialogResult answer;
     PropertiesScript properties;
     PromptScript prompt;
+    PageSetupScript pageSetup;
   };
   // Takes the next expectation when it is of the kind the call is; fails the test and
   // returns false otherwise.
