@@ -209,12 +209,21 @@ TEST_F(PrintCommandTest, PrinterFailuresAreReported) {
   v.Dispatch(4119);
   ASSERT_EQ(ui.printed.size(), 1u);
   EXPECT_TRUE(ui.printed[0].aborted && ui.printed[0].drawn.empty());
-  // Margins that leave no room: a message, not an empty job.
+  // A printed size no bitmap can hold: the message, and the document is dropped.
   ui.pageStartFails = false;
+  LastPageSetup().hdpi = LastPageSetup().vdpi = 20000;
+  ui.ExpectMessage(
+      "Failed to create bitmap!\n\nPossible cause is fragmented memory.\n\nPlease, read manual.");
+  v.Dispatch(4119);
+  ASSERT_EQ(ui.printed.size(), 2u);
+  EXPECT_TRUE(ui.printed[1].aborted && ui.printed[1].drawn.empty());
+  EXPECT_EQ(ui.messages.back().style.icon, MessageIcon::Error);
+  // Margins that leave no room: a message, not an empty job.
+  LastPageSetup() = Small();
   LastPageSetup().marginLeft = LastPageSetup().marginRight = 2500;
   ui.ExpectMessage("The picture does not fit between the margins of the page.");
   v.Dispatch(4119);
-  EXPECT_EQ(ui.printed.size(), 1u);
+  EXPECT_EQ(ui.printed.size(), 2u);
 }
 
 TEST_F(PrintCommandTest, EveryModeKeepsAConstantPictureConstantAtThePrintedSize) {
