@@ -22,9 +22,9 @@ const int kFloatCommands[] = {
     4164, 4178, 4185, 4186, 4187, 4188, 4189, 4190, 4191, 4192, 4199, 4205, 4207, 4208, 4209,
     4210, 4211, 4217, 4222, 4226, 4229, 4235, 4237, 4245, 4247, 4248, 4249, 4252, 4255, 4257,
     4259, 4261, 4263, 4265, 4267, 4269, 4274, 4275, 4303, 4304, 4306};
-const int kBitmapCommands[] = {4003, 4005, 4006, 4007, 4008, 4009, 4016, 4028, 4118,
-                               4124, 4162, 4168, 4197, 4198, 4212, 4213, 4214, 4215,
-                               4216, 4227, 4230, 4234, 4236, 4001, 4119};
+const int kBitmapCommands[] = {4003, 4005, 4006, 4007, 4008, 4009, 4016, 4028,
+                               4118, 4162, 4168, 4197, 4198, 4212, 4213, 4214,
+                               4215, 4216, 4227, 4230, 4234, 4236, 4001};
 const int kColourSpaceCommands[] = {4013, 4159, 4014, 4218, 4250, 4023,
                                     4109, 4100, 4243, 4149, 4177, 4176};
 
@@ -44,6 +44,8 @@ std::vector<CommandEntry> BuildTable() {
       {4027, &V::OnFullScreen, nullptr},
       {4028, &V::OnSizedToFit, &V::UpdateNeedsBitmap},
       {4099, &V::OnHistogram, &V::UpdateNeedsFloat},
+      {4119, &V::OnPrintImage, &V::UpdateNeedsBitmap},
+      {4124, &V::OnCtrlPrint, &V::UpdateNeedsBitmap},
       {4146, &V::OnKeypadChannel, nullptr},
       {4147, &V::OnKeypadChannel, nullptr},
       // Update handlers of commands whose handlers come with their operations.

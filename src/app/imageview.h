@@ -26,6 +26,8 @@ struct Point {
 
 class CImageView;
 struct ResizeKernel;
+struct PageSetup;
+struct PrintPlacement;
 
 // One row of the command table: the command id, its handler (null until the operation
 // exists) and its update handler (null: always enabled).
@@ -230,6 +232,8 @@ class CImageView {
   void OnLanczos(int id);
   void OnTriangulation(int id);
   void OnStairInterpolation(int id);
+  void OnPrintImage(int id);
+  void OnCtrlPrint(int id);
 
   // --- Image files and scratch slots (the file library registers them) ---
   // Loads a file into the current layer, the reader chosen by the extension. mode is the
@@ -296,6 +300,9 @@ class CImageView {
   void UpdateSaveProgram(CommandState& s, int id);
 
  private:
+  // Prints the current bitmap at place on one page: the printer's stretching or, in print
+  // modes 1 and 2, the picture resampled to the dots first.
+  void PrintPicture(const PageSetup& page, const PrintPlacement& place);
   // Takes the first free slot of the window table.
   int slot_ = -1;
 };

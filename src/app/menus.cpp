@@ -39,6 +39,7 @@ const MenuItem kItems[] = {
     {0, "Scratch Files", "Subtract ZEP1.FDIB", 4185, "Shift+Alt+1"},
     {0, "Scratch Files", "Subtract ZEP2.FDIB", 4186, "Shift+Alt+2"},
     {0, "Scratch Files", "Delete All Scratch Files", 4271, "Ctrl+Delete"},
+    {0, nullptr, "Print Image", 4119, nullptr},
     {0, nullptr, "E&xit", 57665, "Shift+Esc"},
     {3, nullptr, "Histogram", 4099, "F8"},
     {5, nullptr, "Box (Nearest Neighbor)", 4118, nullptr},
@@ -109,11 +110,12 @@ const MenuItem kItems[] = {
 };
 
 const MenuItem kHidden[] = {
-    {-1, nullptr, "Channel X", 4145, "Num+1"},   {-1, nullptr, "Channel Y", 4146, "Num+5"},
-    {-1, nullptr, "Channel Z", 4147, "Num+9"},   {-1, nullptr, "Nothing", 4148, "Space"},
-    {-1, nullptr, "Ctrl+F2", 4115, "Ctrl+F2"},   {-1, nullptr, "Ctrl+F3", 4117, "Ctrl+F3"},
-    {-1, nullptr, "Shift+F2", 4114, "Shift+F2"}, {-1, nullptr, "Shift+F3", 4116, "Shift+F3"},
-    {-1, nullptr, "Prior Operation", 4135, ","}, {-1, nullptr, "Next Operation", 4134, "."},
+    {-1, nullptr, "Channel X", 4145, "Num+1"},    {-1, nullptr, "Channel Y", 4146, "Num+5"},
+    {-1, nullptr, "Channel Z", 4147, "Num+9"},    {-1, nullptr, "Nothing", 4148, "Space"},
+    {-1, nullptr, "Ctrl+F2", 4115, "Ctrl+F2"},    {-1, nullptr, "Ctrl+F3", 4117, "Ctrl+F3"},
+    {-1, nullptr, "Shift+F2", 4114, "Shift+F2"},  {-1, nullptr, "Shift+F3", 4116, "Shift+F3"},
+    {-1, nullptr, "Prior Operation", 4135, ","},  {-1, nullptr, "Next Operation", 4134, "."},
+    {-1, nullptr, "Print Image", 4124, "Ctrl+P"},
 };
 
 // 4043 is answered by the frame only when no image window is active.

@@ -1,6 +1,9 @@
 #pragma once
 // The user-facing half of the desktop seam: everything the toolkit-free code asks of the
 // screen. The Qt adapter implements it for real; tests answer it from a script.
+#include <cstdint>
+#include <functional>
+#include <memory>
 #include <string>
 #include <string_view>
 
@@ -43,6 +46,52 @@ struct FileDialogAnswer {
   std::string path;
   int filterIndex = 1;
   bool extensionTyped = false;
+};
+
+// The page a print is laid out on, as the last confirmed page setup left it: lengths in
+// thousandths of an inch, the paper as oriented, the minimum margins those of the
+// printer's printable area, and the printer's resolutions in dots per inch. A paper width
+// of 0 means no page setup was confirmed yet.
+struct PageSetup {
+  int32_t marginLeft = 0, marginTop = 0, marginRight = 0, marginBottom = 0;
+  int32_t minMarginLeft = 0, minMarginTop = 0, minMarginRight = 0, minMarginBottom = 0;
+  int32_t paperWidth = 0, paperHeight = 0;
+  int32_t hdpi = 0, vdpi = 0;
+};
+
+// A 24-bit bitmap as the seam passes it: blue, green, red bytes, rows padded to four
+// bytes, the bottom picture row first in memory.
+struct BitmapView {
+  const uint8_t* bits = nullptr;
+  int width = 0, height = 0;
+};
+
+struct PixelRect {
+  int x = 0, y = 0, width = 0, height = 0;
+};
+
+// What the page setup dialog draws in its sample sheet: the picture, placed by place
+// (page data, sheet width and height in pixels) -> its rectangle from the sheet's top
+// left corner.
+struct PageSample {
+  BitmapView bitmap;
+  std::function<PixelRect(const PageSetup&, int, int)> place;
+};
+
+// One document on the printer, ended by EndDocument or Abort (the destructor aborts a
+// document left open). Positions and sizes are printer dots from the printable area's top
+// left corner.
+class PrintJob {
+ public:
+  virtual ~PrintJob() = default;
+  virtual bool StartPage() = 0;
+  // Stretches the whole bitmap onto the rectangle; smooth asks for the printer's own
+  // filtered stretching, otherwise pixels are copied (the bitmap already has the size).
+  virtual void DrawBitmap(const BitmapView& bitmap, int x, int y, int width, int height,
+                          bool smooth) = 0;
+  virtual void EndPage() = 0;
+  virtual void EndDocument() = 0;
+  virtual void Abort() = 0;
 };
 
 class Ui {
@@ -97,6 +146,15 @@ class Ui {
   // Moves a file to the desktop's trash, from which the user can restore it. False when
   // there is no trash to move it to: the file is then left where it is, never deleted.
   virtual bool MoveToTrash(const std::string&) { return false; }
+  // The page setup dialog: paper, orientation and margins of page (filled from the
+  // printer when it has no paper yet), with sample drawn in its page sample. On Ok page
+  // holds the new data, the printer's minimum margins and resolutions included.
+  virtual DialogResult ShowPageSetup(PageSetup&, const PageSample&) { return DialogResult::Cancel; }
+  // Starts a document called name on the printer, laid out by page; null when the printer
+  // would not start.
+  virtual std::unique_ptr<PrintJob> StartPrintDocument(const PageSetup&, std::string_view) {
+    return nullptr;
+  }
 };
 
 // Whether a file name (the part after the last '/') has an extension.

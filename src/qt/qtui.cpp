@@ -10,6 +10,7 @@
 #include <QUrl>
 
 #include "qt/dialogs.h"
+#include "qt/printing.h"
 #include "qt/qtfiles.h"
 #include "qt/statuspanes.h"
 
@@ -101,6 +102,40 @@ DialogResult QtUi::ShowPropertiesDialog(Dialog2& dialog) {
   return box.exec() == QDialog::Accepted ? DialogResult::Ok : DialogResult::Cancel;
 }
 
+QtUi::QtUi(QWidget* owner, StatusPanes* panes) : owner_(owner), panes_(panes) {}
+QtUi::~QtUi() = default;
+
+QPrinter& QtUi::Printer() {
+  if (!printer_) {
+    printer_ = std::make_unique<QPrinter>(QPrinter::HighResolution);
+    // Without a system printer the output is a PDF file; 300 dpi prints well and keeps the
+    // resampled picture a sensible size.
+    if (printer_->outputFormat() == QPrinter::PdfFormat || !printFile_.isEmpty()) {
+      printer_->setOutputFormat(QPrinter::PdfFormat);
+      printer_->setResolution(300);
+    }
+  }
+  return *printer_;
+}
+
+DialogResult QtUi::ShowPageSetup(PageSetup& page, const PageSample& sample) {
+  PageSetupDialog box(page, sample, Printer(), DialogParent(owner_.data()));
+  if (box.exec() != QDialog::Accepted) return DialogResult::Cancel;
+  page = box.page();
+  return DialogResult::Ok;
+}
+
+std::unique_ptr<PrintJob> QtUi::StartPrintDocument(const PageSetup& page, std::string_view name) {
+  QString file = printFile_;
+  if (file.isEmpty() && Printer().outputFormat() == QPrinter::PdfFormat) {
+    file =
+        QFileDialog::getSaveFileName(DialogParent(owner_.data()), QStringLiteral("Print to File"),
+                                     QString(), QStringLiteral("PDF files (*.pdf)"));
+    if (file.isEmpty()) return nullptr;
+  }
+  return StartQtPrintJob(page, name, file);
+}
+
 DialogResult QtUi::ShowPrompt(Dialog1& dialog) {
   PromptDialog box(dialog, DialogParent(owner_.data()));
   return box.exec() == QDialog::Accepted ? DialogResult::Ok : DialogResult::Cancel;
@@ -126,8 +161,6 @@ void QtUi::SetMonitorPower(int power) {
 void QtUi::OpenUrl(const std::string& url) {
   QDesktopServices::openUrl(QUrl(QString::fromStdString(url)));
 }
-QtUi::QtUi(QWidget* owner, StatusPanes* panes) : owner_(owner), panes_(panes) {}
-QtUi::~QtUi() = default;
 
 FileDialogAnswer QtUi::RunFileDialog(std::unique_ptr<QFileDialog>& dialog, bool save,
                                      const FileDialogRequest& request) {

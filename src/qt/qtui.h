@@ -1,6 +1,7 @@
 #pragma once
 // The Ui of the desktop: Qt message boxes owned by the active window, and the status panes.
 #include <QPointer>
+#include <QString>
 #include <QWidget>
 #include <memory>
 
@@ -9,10 +10,12 @@ class QFileDialog;
 #include "platform/ui.h"
 
 class StatusPanes;
+class QPrinter;
 
 class QtUi : public Ui {
  public:
   QtUi(QWidget* owner, StatusPanes* panes);
+  ~QtUi() override;
 
   DialogResult MessageBox(std::string_view text, std::string_view caption,
                           MessageStyle style) override;
@@ -30,7 +33,11 @@ class QtUi : public Ui {
   FileDialogAnswer OpenFileDialog(const FileDialogRequest& request) override;
   FileDialogAnswer SaveFileDialog(const FileDialogRequest& request) override;
   bool MoveToTrash(const std::string& path) override;
-  ~QtUi() override;
+  DialogResult ShowPageSetup(PageSetup& page, const PageSample& sample) override;
+  std::unique_ptr<PrintJob> StartPrintDocument(const PageSetup& page,
+                                               std::string_view name) override;
+  // Prints into this PDF file instead of on the printer (empty: the printer).
+  void SetPrintFile(const QString& pdf) { printFile_ = pdf; }
 
  private:
   // One open and one save dialog for the process, made on first use, so that each keeps
@@ -38,6 +45,10 @@ class QtUi : public Ui {
   FileDialogAnswer RunFileDialog(std::unique_ptr<QFileDialog>& dialog, bool save,
                                  const FileDialogRequest& request);
   std::unique_ptr<QFileDialog> openDialog_, saveDialog_;
+  // The printer the page setup asks for papers, minimum margins and resolution.
+  QPrinter& Printer();
+  std::unique_ptr<QPrinter> printer_;
+  QString printFile_;
   QPointer<QWidget> owner_;
   StatusPanes* panes_;
 };

@@ -9,6 +9,34 @@ constexpr const char* kProperties = "<properties dialog>";
 constexpr const char* kPrompt = "<prompt dialog>";
 constexpr const char* kOpen = "<open dialog>";
 constexpr const char* kSave = "<save dialog>";
+constexpr const char* kPageSetup = "<page setup dialog>";
+
+// Records into the document at index in the Ui's list (the list may grow meanwhile).
+class RecordingJob : public PrintJob {
+ public:
+  RecordingJob(ScriptedUi& ui, size_t index) : ui_(ui), index_(index) {}
+  ~RecordingJob() override {
+    if (!doc().ended && !doc().aborted) Abort();
+  }
+  bool StartPage() override {
+    doc().pageStarted = !ui_.pageStartFails;
+    return doc().pageStarted;
+  }
+  void DrawBitmap(const BitmapView& b, int x, int y, int width, int height, bool smooth) override {
+    EXPECT_TRUE(doc().pageStarted && !doc().pageEnded) << "drawing outside a page";
+    const size_t stride = (size_t(b.width) * 3 + 3) & ~size_t(3);
+    doc().drawn.push_back({x, y, width, height, smooth, b.width, b.height,
+                           std::vector<uint8_t>(b.bits, b.bits + stride * size_t(b.height))});
+  }
+  void EndPage() override { doc().pageEnded = true; }
+  void EndDocument() override { doc().ended = true; }
+  void Abort() override { doc().aborted = true; }
+
+ private:
+  ScriptedUi::PrintedDocument& doc() { return ui_.printed[index_]; }
+  ScriptedUi& ui_;
+  size_t index_;
+};
 }  // namespace
 
 ScriptedUi::ScriptedUi() { previous_ = SetUi(this); }
@@ -35,6 +63,11 @@ ScriptedUi& ScriptedUi::ExpectProperties(PropertiesScript script) {
 
 ScriptedUi& ScriptedUi::ExpectPrompt(PromptScript script) {
   expected_.push_back({kPrompt, false, DialogResult::Cancel, {}, std::move(script), {}});
+  return *this;
+}
+
+ScriptedUi& ScriptedUi::ExpectPageSetup(PageSetupScript script) {
+  expected_.push_back({kPageSetup, false, DialogResult::Cancel, {}, {}, {}, std::move(script)});
   return *this;
 }
 
@@ -83,7 +116,8 @@ bool ScriptedUi::Next(const char* what, Expected& e, bool dialog) {
   }
   e = std::move(expected_.front());
   expected_.pop_front();
-  const bool isDialog = e.properties || e.prompt || e.text == kOpen || e.text == kSave;
+  const bool isDialog =
+      e.properties || e.prompt || e.pageSetup || e.text == kOpen || e.text == kSave;
   if (isDialog != dialog || (dialog && e.text != what)) {
     ADD_FAILURE() << "expected " << e.text << " but got " << what;
     return false;
@@ -114,6 +148,19 @@ DialogResult ScriptedUi::ShowPrompt(Dialog1& dialog) {
   Expected e;
   if (!Next(kPrompt, e, true)) return DialogResult::Cancel;
   return e.prompt(dialog);
+}
+
+DialogResult ScriptedUi::ShowPageSetup(PageSetup& page, const PageSample& sample) {
+  Expected e;
+  if (!Next(kPageSetup, e, true)) return DialogResult::Cancel;
+  return e.pageSetup(page, sample);
+}
+
+std::unique_ptr<PrintJob> ScriptedUi::StartPrintDocument(const PageSetup& page,
+                                                         std::string_view name) {
+  if (printerStartFails) return nullptr;
+  printed.push_back({std::string(name), page, false, false, false, false, {}});
+  return std::make_unique<RecordingJob>(*this, printed.size() - 1);
 }
 
 void ScriptedUi::SetPaneText(int pane, std::string_view text) {

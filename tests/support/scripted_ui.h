@@ -40,6 +40,10 @@ class ScriptedUi : public Ui {
   // request is kept in fileDialogs.
   ScriptedUi& ExpectOpenDialog(FileDialogAnswer answer);
   ScriptedUi& ExpectSaveDialog(FileDialogAnswer answer);
+  // The next call must be the page setup dialog; script may change the page data and
+  // look at the sample.
+  using PageSetupScript = std::function<DialogResult(PageSetup&, const PageSample&)>;
+  ScriptedUi& ExpectPageSetup(PageSetupScript script);
   // Fails the test now when expected boxes are still waiting.
   void VerifyAllAnswered();
 
@@ -55,6 +59,27 @@ class ScriptedUi : public Ui {
   // Moves the file into trashFolder when one is set (the test's stand-in for the desktop
   // trash); without one there is no trash and the file stays.
   bool MoveToTrash(const std::string& path) override;
+  DialogResult ShowPageSetup(PageSetup& page, const PageSample& sample) override;
+  // Prints into printed instead of onto paper.
+  std::unique_ptr<PrintJob> StartPrintDocument(const PageSetup& page,
+                                               std::string_view name) override;
+
+  // A document as the printer received it.
+  struct PrintedBitmap {
+    int x, y, width, height;
+    bool smooth;
+    int bitmapWidth, bitmapHeight;
+    std::vector<uint8_t> bytes;  // the bitmap's rows as passed, padding included
+  };
+  struct PrintedDocument {
+    std::string name;
+    PageSetup page;
+    bool pageStarted = false, pageEnded = false, ended = false, aborted = false;
+    std::vector<PrintedBitmap> drawn;
+  };
+  std::vector<PrintedDocument> printed;
+  bool printerStartFails = false;  // StartPrintDocument returns null
+  bool pageStartFails = false;     // StartPage returns false
 
   std::vector<Message> messages;
   std::vector<std::string> paneText = std::vector<std::string>(6);
@@ -72,6 +97,7 @@ class ScriptedUi : public Ui {
     PropertiesScript properties;
     PromptScript prompt;
     FileDialogAnswer file;
+    PageSetupScript pageSetup;
   };
   // Takes the next expectation when it is of the kind the call is; fails the test and
   // returns false otherwise.
