@@ -21,6 +21,9 @@ const MenuItem kItems[] = {
     {5, nullptr, "Stair Interpolation (SI)", 4217, nullptr},
     {5, nullptr, "Create Floating Point Buffer", 4220, "Ctrl+Y"},
     {5, nullptr, "Destroy Floating Point Buffers", 4167, "Shift+Y"},
+    {10, nullptr, "Paint", 4064, "P"},
+    {10, nullptr, "Increase Cursor Radius", 4065, "Num++"},
+    {10, nullptr, "Decrease Cursor Radius", 4066, "Num+-"},
     {12, nullptr, "Sound Notification of Process Completion", 4105, nullptr},
     {12, nullptr, "Awaken Sleeping Monitor at Process Completion", 4223, nullptr},
     {12, nullptr, "Put Monitor to Sleep at Beginning of Selected Processes ", 4224, nullptr},
@@ -81,11 +84,24 @@ const MenuItem kItems[] = {
 };
 
 const MenuItem kHidden[] = {
-    {-1, nullptr, "Channel X", 4145, "Num+1"},   {-1, nullptr, "Channel Y", 4146, "Num+5"},
-    {-1, nullptr, "Channel Z", 4147, "Num+9"},   {-1, nullptr, "Nothing", 4148, "Space"},
-    {-1, nullptr, "Ctrl+F2", 4115, "Ctrl+F2"},   {-1, nullptr, "Ctrl+F3", 4117, "Ctrl+F3"},
-    {-1, nullptr, "Shift+F2", 4114, "Shift+F2"}, {-1, nullptr, "Shift+F3", 4116, "Shift+F3"},
-    {-1, nullptr, "Prior Operation", 4135, ","}, {-1, nullptr, "Next Operation", 4134, "."},
+    {-1, nullptr, "Channel X", 4145, "Num+1"},
+    {-1, nullptr, "Channel Y", 4146, "Num+5"},
+    {-1, nullptr, "Channel Z", 4147, "Num+9"},
+    {-1, nullptr, "Nothing", 4148, "Space"},
+    {-1, nullptr, "Ctrl+F2", 4115, "Ctrl+F2"},
+    {-1, nullptr, "Ctrl+F3", 4117, "Ctrl+F3"},
+    {-1, nullptr, "Shift+F2", 4114, "Shift+F2"},
+    {-1, nullptr, "Shift+F3", 4116, "Shift+F3"},
+    {-1, nullptr, "Prior Operation", 4135, ","},
+    {-1, nullptr, "Next Operation", 4134, "."},
+    {-1, nullptr, "Home", 4004, "Home"},
+    {-1, nullptr, "Enter", 4022, "Return"},
+    {-1, nullptr, "Enter", 4022, "Enter"},
+    {-1, nullptr, "Ctrl+Left", 4125, "Ctrl+Left"},
+    {-1, nullptr, "Ctrl+Right", 4126, "Ctrl+Right"},
+    {-1, nullptr, "Ctrl+Up", 4127, "Ctrl+Up"},
+    {-1, nullptr, "Ctrl+Down", 4128, "Ctrl+Down"},
+    {-1, nullptr, "F10", 4301, "F10"},
 };
 
 // 4043 is answered by the frame only when no image window is active.
