@@ -35,18 +35,24 @@ void LoadTestImage(CImageView& v, int w, int h) {
   v.currentBitmap() = DisplayBitmap(w, h);
   f.todib(v.currentBitmap().toprow());
 }
+
+// Shows the frame with one image window holding the 320 x 200 test picture.
+ImageWidget* ShowTestWindow(CMainFrame& frame) {
+  frame.resize(900, 700);
+  frame.show();
+  frame.OnFileNew();
+  ImageWidget* widget = frame.activeImage();
+  if (widget) LoadTestImage(widget->view(), 320, 200);
+  return widget;
+}
 }  // namespace
 
 TEST_F(ImageWidgetTest, ScreenshotsShowTheDisplayBitmap) {
   LiveSettings().SetDefaults();
   CMainFrame frame;
-  frame.resize(900, 700);
-  frame.show();
-  frame.OnFileNew();
-  ImageWidget* widget = frame.activeImage();
+  ImageWidget* widget = ShowTestWindow(frame);
   ASSERT_NE(widget, nullptr);
   CImageView& v = widget->view();
-  LoadTestImage(v, 320, 200);
   v.panX = 13;
   v.panY = -7;
   QApplication::processEvents();
@@ -133,13 +139,9 @@ TEST_F(ImageWidgetTest, MouseAndKeyEventsReachTheView) {
   LiveSettings().SetDefaults();
   Flags() = CommandFlags();
   CMainFrame frame;
-  frame.resize(900, 700);
-  frame.show();
-  frame.OnFileNew();
-  ImageWidget* widget = frame.activeImage();
+  ImageWidget* widget = ShowTestWindow(frame);
   ASSERT_NE(widget, nullptr);
   CImageView& v = widget->view();
-  LoadTestImage(v, 320, 200);
   QApplication::processEvents();
   widget->repaint();
 
