@@ -103,6 +103,17 @@ std::vector<CommandEntry> BuildTable() {
       {4204, nullptr, &V::UpdateNoiseProfile},
       {4251, nullptr, &V::UpdateAvoidanceRegions},
       {4254, nullptr, &V::UpdateCustomCurve},
+      // Keys that only serve input, and the brush.
+      {4004, &V::OnHomeKey, nullptr},
+      {4022, &V::OnEnterKey, nullptr},
+      {4125, &V::OnCtrlArrow, nullptr},
+      {4126, &V::OnCtrlArrow, nullptr},
+      {4127, &V::OnCtrlArrow, nullptr},
+      {4128, &V::OnCtrlArrow, nullptr},
+      {4301, &V::OnF10, nullptr},
+      {4064, &V::OnPaintMode, &V::UpdatePaintMode},
+      {4065, &V::OnCursorRadius, &V::UpdateCursorRadius},
+      {4066, &V::OnCursorRadius, &V::UpdateCursorRadius},
   };
   for (int id : {4071, 4072, 4073, 4074, 4075}) t.push_back({id, nullptr, &V::UpdateQueueEntry});
   for (int id = 4276; id <= 4300; ++id) {
@@ -180,7 +191,7 @@ void CImageView::RegisterCommands(std::span<const CommandEntry> rows) {
   for (const CommandEntry& row : rows) {
     const auto [it, added] = table.emplace(row.id, row);
     if (added) continue;
-    it->second.handler = row.handler;
+    it->second.handler = row.handler;  // an empty handler takes the command's away
     if (row.update) it->second.update = row.update;
   }
 }

@@ -70,7 +70,7 @@ bool CImageView::Dispatch(int id) {
   if (entry->update) (this->*entry->update)(state, id);
   if (!state.enabled) return true;  // dropped without a word: its preconditions failed
   if (!entry->handler) return false;
-  (this->*entry->handler)(id);
+  entry->handler(*this, id);
   return true;
 }
 
@@ -83,22 +83,26 @@ CommandState CImageView::QueryCommand(int id) {
 
 void CImageView::DestroyDisplayDib() { currentBitmap() = DisplayBitmap(); }
 
+bool SizeBitmap(DisplayBitmap& bitmap, int width, int height) {
+  if (!bitmap.empty() && bitmap.width() == width && bitmap.height() == height) return true;
+  try {
+    bitmap = DisplayBitmap(width, height);
+  } catch (const std::bad_alloc&) {
+    GetUi().MessageBox(
+        "Failed to create bitmap!\n\nPossible cause is fragmented memory.\n\nPlease, read "
+        "manual.",
+        "", MessageStyle{MessageButtons::Ok, MessageIcon::Error});
+    return false;
+  }
+  return true;
+}
+
 void CImageView::RefreshDisplay(bool sound) {
   CommandFlags& f = Flags();
   f.F3Active = f.F2Active = f.CtrlHeld = false;
   fpbuffer& layer = currentLayer();
   DisplayBitmap& bitmap = currentBitmap();
-  if (bitmap.empty() || bitmap.width() != layer.width || bitmap.height() != layer.height) {
-    try {
-      bitmap = DisplayBitmap(layer.width, layer.height);
-    } catch (const std::bad_alloc&) {
-      GetUi().MessageBox(
-          "Failed to create bitmap!\n\nPossible cause is fragmented memory.\n\nPlease, read "
-          "manual.",
-          "", MessageStyle{MessageButtons::Ok, MessageIcon::Error});
-      return;
-    }
-  }
+  if (!SizeBitmap(bitmap, layer.width, layer.height)) return;
   if (!bitmap.empty()) {
     layer.todib(bitmap.toprow(), selection.present() ? &selection : nullptr);
   }

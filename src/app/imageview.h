@@ -24,6 +24,21 @@ struct Point {
   int32_t x = 0, y = 0;
 };
 
+// The keys the image window reads itself (everything else reaches it as a command).
+enum class InputKey {
+  Shift,
+  Ctrl,
+  Left,
+  Right,
+  Up,
+  Down,
+  Keypad2,
+  Keypad4,
+  Keypad6,
+  Keypad8,
+  Other
+};
+
 class CImageView;
 struct ResizeKernel;
 struct PageSetup;
@@ -33,7 +48,8 @@ struct PrintPlacement;
 // exists) and its update handler (null: always enabled).
 struct CommandEntry {
   int id;
-  void (CImageView::*handler)(int id);
+  // A member of CImageView (usually), or any function of the window and the id.
+  std::function<void(CImageView&, int)> handler;
   void (CImageView::*update)(CommandState& state, int id);
 };
 
@@ -195,7 +211,38 @@ class CImageView {
   DisplayBitmap paintBitmap;                  // the picture of the last paint
   bool bandDrawn = false;  // the paint bitmap holds a rubber band to dragPreviousEndWindow
 
+  // --- Mouse and keyboard (input.cpp) ---
+  // Window points are client coordinates, y counted from the top. The widget calls these
+  // from its events; with no widget (tests) they are called directly.
+  void OnKeyDown(InputKey key);
+  void OnKeyUp(InputKey key);
+  void OnLeftButtonDown(Point p);
+  void OnLeftButtonUp(Point p);
+  void OnRightButtonDown(Point p);
+  void OnRightButtonUp(Point p);
+  void OnMiddleButtonDown(Point p);
+  void OnMiddleButtonUp(Point p);
+  void OnMouseMove(Point p);
+  // The newest of the five last left clicks goes to the end; the oldest drops.
+  void PushClickHistory(Point p);
+  // The colour queue: entries 0-3 move down one place, entry 4 drops, the new one is 0.
+  void PushColorQueue(int column, int row, float c0, float c1, float c2, float c3);
+  // Sets the selection bits of the brush disk under a window point (nothing without a
+  // selection, that is outside a paint drag).
+  void PaintDisk(Point p);
+  // The brush cursor planes (AND, XOR) as monochrome cursors store them; the widget shows
+  // them while paint mode is on.
+  void BuildCursorPlanes(int style);
+  bool BrushCursorShown() const { return paintMode && cursorXor.n > 0; }
+  bytemask cursorAnd, cursorXor;
+
   // --- Handlers (the command table points at them) ---
+  void OnHomeKey(int id);
+  void OnEnterKey(int id);
+  void OnCtrlArrow(int id);
+  void OnF10(int id);
+  void OnPaintMode(int id);
+  void OnCursorRadius(int id);
   void OnDestroyFloatingPointBuffers(int id);
   void OnCreateFloatingPointBuffer(int id);
   void OnReopenDialogBox(int id);
@@ -298,6 +345,8 @@ class CImageView {
   void UpdateDeleteLastStep(CommandState& s, int id);
   void UpdateRunProgram(CommandState& s, int id);
   void UpdateSaveProgram(CommandState& s, int id);
+  void UpdatePaintMode(CommandState& s, int id);
+  void UpdateCursorRadius(CommandState& s, int id);
 
  private:
   // Prints the current bitmap at place on one page: the printer's stretching or, in print
@@ -337,6 +386,10 @@ class ProcessTimer {
 double ApplyModifierScale(float x);
 double ApplyModifierPower(float x);
 double ApplyModifierInversePower(float x);
+
+// Makes a layer's bitmap width x height (black) unless it has that size already; when
+// memory runs out it says so and returns false.
+bool SizeBitmap(DisplayBitmap& bitmap, int width, int height);
 
 // The elapsed-time text: "%.2f secs, %.2f mins., %.2f hrs., %.2f days".
 std::string ElapsedText(int64_t milliseconds);

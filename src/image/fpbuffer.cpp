@@ -1,5 +1,6 @@
 #include "image/fpbuffer.h"
 
+#include <algorithm>
 #include <cstring>
 
 #include <utility>
@@ -303,4 +304,31 @@ int fpbuffer::dominantchannel(int requested) const {
   if (requested != 0) return requested;
   const ColourSpace* s = FindColourSpace(code);
   return s ? s->dominant : 2;
+}
+
+fpbuffer& fpbuffer::crop(int x, int y, int w, int h) {
+  if (n == 0) return *this;
+  x = std::clamp(x, 0, width - 1);
+  y = std::clamp(y, 0, height - 1);
+  w = std::clamp(w, 1, width - x);
+  h = std::clamp(h, 1, height - y);
+  if (w == width && h == height) return *this;
+  // Everything new is made before anything old is given up.
+  matrix blocks[4];
+  for (int c = 0; c < channels; ++c) {
+    blocks[c].dim(w, h);
+    for (int j = 0; j < h; ++j) {
+      std::memcpy(blocks[c].z[j], plane[c].z[y + j] + x, sizeof(float) * size_t(w));
+    }
+  }
+  bitmask cut;
+  if (mask.present()) {
+    cut.dim(w, h);
+    for (int j = 0; j < h; ++j) {
+      for (int i = 0; i < w; ++i) cut.set(i, j, mask.get(x + i, y + j));
+    }
+  }
+  for (int c = 0; c < channels; ++c) plane[c] = std::move(blocks[c]);
+  mask = std::move(cut);
+  return syncviews();
 }

@@ -109,6 +109,11 @@ class fpbuffer {
   bool stair(int order, double sx, double sy, double dx, double dy, bool scratch, double q, float p,
              bool lanczos, bool antialias);
 
+  // Keeps the w x h block whose lower-left pixel is (x, y), with its mask. The block is
+  // cut to the image; nothing happens to an empty image. Either the whole image is cropped
+  // or, when memory runs out, it stays as it was.
+  fpbuffer& crop(int x, int y, int w, int h);
+
   bool empty() const { return n == 0; }
   // Exchanges two images whole (planes, mask, code), without copying pixels.
   void swapwith(fpbuffer& other) noexcept;

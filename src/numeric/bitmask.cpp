@@ -300,8 +300,16 @@ bytemask::bytemask(const bytemask& other)
 
 bytemask& bytemask::operator=(const bytemask& other) {
   if (this == &other) return *this;
+  if (!other.data) return free();
   dim(other.width, other.height);
   if (bytes) std::memcpy(data, other.data, size_t(bytes));
+  return *this;
+}
+
+bytemask& bytemask::free() {
+  delete[] data;
+  data = nullptr;
+  width = height = n = bytes = 0;
   return *this;
 }
 

@@ -107,6 +107,8 @@ class bytemask {
 
   // Keeps the bytes when the pixel count is unchanged; new bytes are cleared.
   bytemask& dim(int w, int h);
+  // Gives the bytes back; every member becomes 0.
+  bytemask& free();
   bool get(int xp, int yp) const {
     const int k = xp + yp * width;
     return (data[k >> 3] >> (7 - (k & 7))) & 1u;

@@ -1,9 +1,12 @@
 #pragma once
 // The widget of one image window: it owns the toolkit-free CImageView and shows its
 // display bitmap. It is the window's ViewHost.
+#include <QKeyEvent>
 #include <QMdiSubWindow>
+#include <QMouseEvent>
 #include <QWidget>
 #include <memory>
+#include <vector>
 
 #include "app/imageview.h"
 
@@ -32,10 +35,18 @@ class ImageWidget : public QWidget, public ViewHost {
   void paintEvent(QPaintEvent* event) override;
   void focusInEvent(QFocusEvent* event) override;
   void focusOutEvent(QFocusEvent* event) override;
+  void mousePressEvent(QMouseEvent* event) override;
+  void mouseReleaseEvent(QMouseEvent* event) override;
+  void mouseMoveEvent(QMouseEvent* event) override;
+  void keyPressEvent(QKeyEvent* event) override;
+  void keyReleaseEvent(QKeyEvent* event) override;
 
  private:
   CMainFrame* frame_;
   std::unique_ptr<CImageView> view_;
+  // Shows the brush while paint mode is on, the arrow otherwise.
+  void updateCursor();
+  std::vector<uint8_t> cursorPlanes_;  // the planes the brush shown was made from
 };
 
 // The MDI child frame embedding one image window.

@@ -149,3 +149,27 @@ TEST_F(FpbufferTest, CopyClearAndMasks) {
   EXPECT_EQ(hi.x, 100.0f);
   EXPECT_EQ(lo.y, -86.2f);
 }
+
+TEST_F(FpbufferTest, CropKeepsTheBlockAndItsMaskAndStaysInside) {
+  fpbuffer f(6, 5, 0x17);
+  for (int c = 0; c < 3; ++c) {
+    for (int k = 0; k < f.n; ++k) f.plane[c].x[k] = float(100 * c + k);
+  }
+  f.clearmask();
+  f.mask.set(3, 2, true);
+  f.crop(2, 1, 3, 2);
+  ASSERT_EQ(f.width, 3);
+  ASSERT_EQ(f.height, 2);
+  EXPECT_EQ(f.view[1].z[0][0], float(100 + 2 + 1 * 6));
+  EXPECT_EQ(f.plane[2].z[1][2], float(200 + 4 + 2 * 6));
+  EXPECT_EQ(f.mask.width, 3);
+  EXPECT_TRUE(f.mask.get(1, 1));
+  // A block reaching past the image is cut to it; an empty image stays empty.
+  f.crop(1, 1, 50, 50);
+  EXPECT_EQ(f.width, 2);
+  EXPECT_EQ(f.height, 1);
+  EXPECT_EQ(f.plane[0].z[0][0], float(3 + 2 * 6));
+  fpbuffer none;
+  none.crop(0, 0, 2, 2);
+  EXPECT_EQ(none.n, 0);
+}

@@ -210,6 +210,9 @@ TEST_F(BitmaskTest, ByteMaskAndDisc) {
   bytemask far;
   far.circle(2, 40, -40);  // centre outside: nothing drawn outside the bytes
   EXPECT_EQ(far.width, 16);
+  far = bytemask();  // an empty copy frees, and reads nothing
+  EXPECT_EQ(far.data, nullptr);
+  EXPECT_EQ(far.bytes, 0);
 
   cmatrix c(3, 3);
   EXPECT_EQ(c.disk(), 9);

@@ -4,8 +4,10 @@
 
 #include <QApplication>
 #include <QImage>
+#include <QKeyEvent>
 #include <QMdiSubWindow>
 #include <QMenuBar>
+#include <QMouseEvent>
 #include <QStatusBar>
 
 #include "app/imageview.h"
@@ -33,18 +35,24 @@ void LoadTestImage(CImageView& v, int w, int h) {
   v.currentBitmap() = DisplayBitmap(w, h);
   f.todib(v.currentBitmap().toprow());
 }
+
+// Shows the frame with one image window holding the 320 x 200 test picture.
+ImageWidget* ShowTestWindow(CMainFrame& frame) {
+  frame.resize(900, 700);
+  frame.show();
+  frame.OnFileNew();
+  ImageWidget* widget = frame.activeImage();
+  if (widget) LoadTestImage(widget->view(), 320, 200);
+  return widget;
+}
 }  // namespace
 
 TEST_F(ImageWidgetTest, ScreenshotsShowTheDisplayBitmap) {
   LiveSettings().SetDefaults();
   CMainFrame frame;
-  frame.resize(900, 700);
-  frame.show();
-  frame.OnFileNew();
-  ImageWidget* widget = frame.activeImage();
+  ImageWidget* widget = ShowTestWindow(frame);
   ASSERT_NE(widget, nullptr);
   CImageView& v = widget->view();
-  LoadTestImage(v, 320, 200);
   v.panX = 13;
   v.panY = -7;
   QApplication::processEvents();
@@ -125,4 +133,51 @@ TEST_F(ImageWidgetTest, FullScreenHidesMenuAndStatusBarAndPutsThemBack) {
   EXPECT_TRUE(frame.menuBar()->isVisible());
   EXPECT_TRUE(frame.statusBar()->isVisible());
   EXPECT_EQ(child->windowFlags(), childFlags);
+}
+
+TEST_F(ImageWidgetTest, MouseAndKeyEventsReachTheView) {
+  LiveSettings().SetDefaults();
+  Flags() = CommandFlags();
+  CMainFrame frame;
+  ImageWidget* widget = ShowTestWindow(frame);
+  ASSERT_NE(widget, nullptr);
+  CImageView& v = widget->view();
+  QApplication::processEvents();
+  widget->repaint();
+
+  auto send = [&](QEvent::Type type, Qt::MouseButton button, Point image) {
+    const Point q = v.ImageToWindow(image);
+    const QPointF at(q.x, q.y);
+    QMouseEvent event(type, at, widget->mapToGlobal(at), button,
+                      type == QEvent::MouseButtonRelease ? Qt::NoButton : button, Qt::NoModifier);
+    QApplication::sendEvent(widget, &event);
+  };
+  send(QEvent::MouseButtonPress, Qt::LeftButton, {40, 30});
+  send(QEvent::MouseButtonRelease, Qt::LeftButton, {40, 30});
+  EXPECT_EQ(v.clickPoint.x, 40);
+  EXPECT_EQ(v.clickPoint.y, 30);
+
+  send(QEvent::MouseButtonPress, Qt::RightButton, {10, 20});
+  send(QEvent::MouseMove, Qt::RightButton, {30, 50});
+  send(QEvent::MouseButtonRelease, Qt::RightButton, {30, 50});
+  EXPECT_EQ(v.currentLayer().width, 21);
+  EXPECT_EQ(v.currentLayer().height, 31);
+
+  auto key = [&](QEvent::Type type, int k) {
+    QKeyEvent event(type, k, Qt::NoModifier);
+    QApplication::sendEvent(widget, &event);
+  };
+  key(QEvent::KeyPress, Qt::Key_Control);
+  EXPECT_TRUE(Flags().CtrlHeld);
+  key(QEvent::KeyRelease, Qt::Key_Control);
+  EXPECT_FALSE(Flags().CtrlHeld);
+  key(QEvent::KeyPress, Qt::Key_Left);
+  EXPECT_EQ(v.panX, -LiveSettings().scrollAmount);
+
+  frame.sendCommand(4064);  // paint mode shows the brush
+  ASSERT_TRUE(v.paintMode);
+  EXPECT_EQ(widget->cursor().shape(), Qt::BitmapCursor);
+  frame.sendCommand(4064);
+  EXPECT_EQ(widget->cursor().shape(), Qt::ArrowCursor);
+  Flags() = CommandFlags();
 }
