@@ -1,6 +1,8 @@
 // F2/F3, the unit variants, the operation list, and recorded programs.
 #include <cmath>
+#include <cstdio>
 #include <cstring>
+#include <filesystem>
 #include <memory>
 
 #include "app/imageview.h"
@@ -320,3 +322,71 @@ void CImageView::UpdateRunProgram(CommandState& state, int) {
 }
 
 void CImageView::UpdateSaveProgram(CommandState& state, int) { state.Enable(!Flags().Recording); }
+
+namespace {
+const char* const kProgramFilter = "(*.ZEP)|*.ZEP|";
+
+// A program file is the program block byte for byte; it is taken only when it is exactly
+// that long and every field a run reads is sound: capacity 32, a step count of 0 to 32,
+// terminated names, flags of 0 or 1, and command ids of the image window (or empty). Anything else
+// is refused whole rather than half used.
+bool ReadProgramFile(const std::string& path, RecordedProgram& out) {
+  std::error_code ec;
+  if (std::filesystem::file_size(path, ec) != RecordedProgram::kSize || ec) return false;
+  std::FILE* f = std::fopen(path.c_str(), "rb");
+  if (!f) return false;
+  RecordedProgram program;
+  const bool read = std::fread(&program, RecordedProgram::kSize, 1, f) == 1;
+  std::fclose(f);
+  if (!read || program.capacity != RecordedProgram::kSlots || program.stepCount < 0 ||
+      program.stepCount > RecordedProgram::kSlots) {
+    return false;
+  }
+  for (int k = 0; k < RecordedProgram::kSlots; ++k) {
+    if (!std::memchr(program.stepNames[k], 0, RecordedProgram::kNameSize)) return false;
+    if (program.stepIsF3[k] > 1 || program.stepShift[k] > 1 || program.stepCtrl[k] > 1) {
+      return false;
+    }
+    const int id = program.stepIds[k];
+    if (k < program.stepCount && id != RecordedProgram::kEmptyId && id != 0 &&
+        !CImageView::FindCommand(id)) {
+      return false;
+    }
+  }
+  out = program;
+  return true;
+}
+}  // namespace
+
+void CImageView::OnSaveProgram(int) {
+  FileDialogRequest request;
+  request.filter = kProgramFilter;
+  request.filterIndex = 1;
+  request.initialPath = programFileName;
+  request.defaultExtension = "ZEP";
+  const FileDialogAnswer answer = GetUi().SaveFileDialog(request);
+  if (!answer.ok) return;
+  std::string path = answer.path;
+  if (!answer.extensionTyped) path += ".ZEP";
+  programFileName = path;
+  if (LiveSettings().program.Save(path)) {
+    GetUi().MessageBox("Problem Writing File!", path, MessageStyle{});
+  }
+}
+
+void CImageView::OnLoadProgram(int) {
+  FileDialogRequest request;
+  request.filter = kProgramFilter;
+  request.filterIndex = 1;
+  request.initialPath = programFileName;
+  const FileDialogAnswer answer = GetUi().OpenFileDialog(request);
+  if (!answer.ok) return;
+  programFileName = answer.path;
+  Settings& s = LiveSettings();
+  if (!ReadProgramFile(answer.path, s.program)) {
+    GetUi().MessageBox("Problem Reading File!", answer.path, MessageStyle{});
+    return;
+  }
+  SelectOperation(4121, true);
+  Dialog2(s).RunPage(101, 1, 0);  // shows the steps when automatic query is on
+}

@@ -266,6 +266,8 @@ class CImageView {
   void OnRecordProgram(int id);
   void OnDeleteLastStep(int id);
   void OnRunProgram(int id);
+  void OnSaveProgram(int id);
+  void OnLoadProgram(int id);
   void OnFullScreen(int id);
   void OnSizedToFit(int id);
   void OnViewingNormal(int id);

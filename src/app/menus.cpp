@@ -72,6 +72,8 @@ const MenuItem kItems[] = {
     {14, nullptr, "Record Program", 4120, nullptr},
     {14, nullptr, "Delete Last Step", 4123, "Shift+Del"},
     {14, nullptr, "Run Program", 4121, nullptr},
+    {14, nullptr, "Load Program", 4130, nullptr},
+    {14, nullptr, "Save Program", 4129, nullptr},
     {14, nullptr, "F2 Programmed Operation", 4018, "F2"},
     {14, nullptr, "F3 Programmed Operation", 4019, "F3"},
     {14, nullptr, "Reopen Dialog Box", 4272, "F4"},

@@ -1,6 +1,8 @@
 #include <algorithm>
 #include <cmath>
 #include <cstring>
+#include <filesystem>
+#include <fstream>
 
 #include "app/imageview.h"
 #include "fake_host.h"
@@ -228,4 +230,73 @@ TEST_F(F2F3Test, ProgramCommandsInsideAProgramAreSkipped) {
   EXPECT_EQ(Count(4, "Skipped step 2: Run Prog (F2)"), 1);
   EXPECT_EQ(v.pixelInfoText, "Finished");
   EXPECT_EQ(LiveSettings().autoQuery, autoQuery);
+}
+
+namespace {
+FileDialogAnswer Chosen(const std::string& path) {
+  FileDialogAnswer a;
+  a.ok = true;
+  a.path = path;
+  a.extensionTyped = true;
+  return a;
+}
+}  // namespace
+
+TEST_F(F2F3Test, ProgramFilesRoundTripAndHostileOnesAreRefused) {
+  Settings& s = LiveSettings();
+  RecordedProgram& p = s.program;
+  p.stepCount = 2;
+  p.stepIds[0] = 4042;
+  p.stepIds[1] = 4007;
+  std::strcpy(p.stepNames[1], "Bilinear (F2)");
+  const std::string first = (home / "a.ZEP").string();
+  ui.ExpectSaveDialog(Chosen(first));
+  v.Dispatch(4129);
+  EXPECT_EQ(std::filesystem::file_size(first), RecordedProgram::kSize);
+  EXPECT_EQ(v.programFileName, first);
+
+  const std::string good = ReadBytes(first);
+  p.stepCount = 0;
+  s.autoQuery = 0;
+  ui.ExpectOpenDialog(Chosen(first));
+  v.Dispatch(4130);
+  EXPECT_EQ(p.stepCount, 2);
+  EXPECT_EQ(v.f2OperationId, 4121);
+  const std::string second = (home / "b").string();
+  FileDialogAnswer noExtension = Chosen(second);
+  noExtension.extensionTyped = false;
+  ui.ExpectSaveDialog(noExtension);
+  v.Dispatch(4129);
+  EXPECT_TRUE(ReadBytes(second + ".ZEP") == good);  // save, load, save: the same bytes
+
+  struct Case {
+    const char* name;
+    size_t offset;
+    std::string bytes;
+  };
+  auto word = [](int32_t v) { return std::string(reinterpret_cast<const char*>(&v), 4); };
+  const Case cases[] = {
+      {"step count 99", 4, word(99)},
+      {"capacity 31", 0, word(31)},
+      {"unterminated name", 8, std::string(50, 'x')},
+      {"unknown command", 1608 + 4, word(123456)},
+      {"flag 7", 1736, std::string(1, '\7')},
+  };
+  for (const Case& c : cases) {
+    std::string bytes = good;
+    bytes.replace(c.offset, c.bytes.size(), c.bytes);
+    const std::string path = (home / "bad.ZEP").string();
+    std::ofstream(path, std::ios::binary) << bytes;
+    ui.ExpectOpenDialog(Chosen(path));
+    ui.ExpectMessage("Problem Reading File!");
+    v.Dispatch(4130);
+    EXPECT_EQ(ui.messages.back().caption, path) << c.name;
+    EXPECT_EQ(p.stepCount, 2) << c.name;  // the old program stays
+    EXPECT_EQ(p.stepIds[1], 4007) << c.name;
+  }
+  std::ofstream(home / "short.ZEP", std::ios::binary) << good.substr(0, 100);
+  ui.ExpectOpenDialog(Chosen((home / "short.ZEP").string()));
+  ui.ExpectMessage("Problem Reading File!");
+  v.Dispatch(4130);
+  EXPECT_EQ(p.stepCount, 2);
 }

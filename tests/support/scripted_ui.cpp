@@ -47,22 +47,22 @@ ScriptedUi::~ScriptedUi() {
 }
 
 ScriptedUi& ScriptedUi::ExpectMessage(const std::string& text, DialogResult answer) {
-  expected_.push_back({text, false, answer, {}, {}, {}});
+  expected_.push_back({text, false, answer, {}, {}, {}, {}});
   return *this;
 }
 
 ScriptedUi& ScriptedUi::ExpectMessageStartingWith(const std::string& prefix, DialogResult answer) {
-  expected_.push_back({prefix, true, answer, {}, {}, {}});
+  expected_.push_back({prefix, true, answer, {}, {}, {}, {}});
   return *this;
 }
 
 ScriptedUi& ScriptedUi::ExpectProperties(PropertiesScript script) {
-  expected_.push_back({kProperties, false, DialogResult::Cancel, std::move(script), {}, {}});
+  expected_.push_back({kProperties, false, DialogResult::Cancel, std::move(script), {}, {}, {}});
   return *this;
 }
 
 ScriptedUi& ScriptedUi::ExpectPrompt(PromptScript script) {
-  expected_.push_back({kPrompt, false, DialogResult::Cancel, {}, std::move(script), {}});
+  expected_.push_back({kPrompt, false, DialogResult::Cancel, {}, std::move(script), {}, {}});
   return *this;
 }
 
@@ -72,12 +72,12 @@ ScriptedUi& ScriptedUi::ExpectPageSetup(PageSetupScript script) {
 }
 
 ScriptedUi& ScriptedUi::ExpectOpenDialog(FileDialogAnswer answer) {
-  expected_.push_back({kOpen, false, DialogResult::Cancel, {}, {}, std::move(answer)});
+  expected_.push_back({kOpen, false, DialogResult::Cancel, {}, {}, std::move(answer), {}});
   return *this;
 }
 
 ScriptedUi& ScriptedUi::ExpectSaveDialog(FileDialogAnswer answer) {
-  expected_.push_back({kSave, false, DialogResult::Cancel, {}, {}, std::move(answer)});
+  expected_.push_back({kSave, false, DialogResult::Cancel, {}, {}, std::move(answer), {}});
   return *this;
 }
 

@@ -111,3 +111,48 @@ foreach(expected "[title] ${TESTDATA}/pngsuite/basn2c08.png  ( "
   endif()
 endforeach()
 
+
+# A program of two operations recorded in one run, saved, loaded in a new run and
+# replayed gives the same picture.
+file(WRITE ${WORK}/record.zep "new
+open ${TESTDATA}/pngsuite/basn2c08.png
+poke 2 u8 0
+command 4120
+ctrl
+command 4007
+f2
+ctrl
+command 4006
+f2
+command 4120
+answer file ${WORK}/two.ZEP
+command 4129
+save ${WORK}/recorded.png
+quit
+")
+file(WRITE ${WORK}/replay.zep "new
+open ${TESTDATA}/pngsuite/basn2c08.png
+poke 2 u8 0
+answer file ${WORK}/two.ZEP
+command 4130
+command 4121
+save ${WORK}/replayed.png
+quit
+")
+foreach(script record replay)
+  execute_process(COMMAND ${ZEP_RUN} --home ${WORK}/program-home ${WORK}/${script}.zep
+                  RESULT_VARIABLE rc OUTPUT_VARIABLE out ERROR_VARIABLE err)
+  if(NOT rc EQUAL 0)
+    message(FATAL_ERROR "${script}: ${rc} ${out} ${err}")
+  endif()
+endforeach()
+file(SIZE ${WORK}/two.ZEP size)
+if(NOT size EQUAL 16680)
+  message(FATAL_ERROR "program file is ${size} bytes")
+endif()
+file(SHA256 ${WORK}/recorded.png recorded)
+file(SHA256 ${WORK}/replayed.png replayed)
+file(SHA256 ${TESTDATA}/pngsuite/basn2c08.png original)
+if(NOT recorded STREQUAL replayed OR recorded STREQUAL original)
+  message(FATAL_ERROR "the replayed program gave another picture")
+endif()
