@@ -6,8 +6,11 @@
 #include <cstdio>
 #include <string>
 
+#ifdef FUZZ_FITS
 #include "fileio/fits.h"
+#else
 #include "fileio/tiff.h"
+#endif
 #include "platform/platform.h"
 
 namespace {
