@@ -186,12 +186,12 @@ bool IsInteger(const Header& h, const std::string& key, int64_t lo, int64_t hi) 
 // sets up a compressed image. It converts their values into fixed buffers and, for a value
 // it cannot read, builds an error text that overruns its own buffer; they are checked here
 // first, with the text keywords of tables. Returns 0 or the status of the problem.
-int KeywordsProblem(const Header& h, bool binaryTable) {
+int KeywordsProblem(const std::vector<std::pair<std::string, CardValue>>& cards, bool binaryTable) {
   static const char* const kPlain[] = {
       "BITPIX",   "NAXIS",   "PCOUNT", "GCOUNT",  "TFIELDS", "THEAP",  "BLANK",    "EXTVER",
       "EXTLEVEL", "ZBITPIX", "ZNAXIS", "ZPCOUNT", "ZGCOUNT", "ZBLANK", "ZDITHER0", "ZBLOCKED"};
   static const char* const kIndexed[] = {"NAXIS", "ZNAXIS", "ZTILE", "TBCOL", "TNULL"};
-  for (const auto& [key, value] : h) {
+  for (const auto& [key, value] : cards) {
     bool integer = false;
     for (const char* k : kPlain) integer = integer || key == k;
     for (const char* k : kIndexed) {
@@ -409,6 +409,8 @@ int HeadersProblem(const std::string& path) {
   char block[2880];
   int problem = 0;
   Header header;
+  // Every card as well: the library reads each repeated keyword in turn.
+  std::vector<std::pair<std::string, CardValue>> cards;
   bool first = true, inHeader = true, headerStart = true;
   while (problem == 0) {
     // The library reads a last, short block too, and the cards of a header without END.
@@ -430,15 +432,16 @@ int HeadersProblem(const std::string& path) {
         } else {
           v.kind = CardValue::kOther;
         }
-        header.emplace(key, std::move(v));
+        header.emplace(key, v);
+        cards.emplace_back(key, std::move(v));
       }
     }
     const bool binaryTable = Get(header, "XTENSION").text == "BINTABLE";
     if (inHeader) {
-      if (got < sizeof block) problem = KeywordsProblem(header, binaryTable);
+      if (got < sizeof block) problem = KeywordsProblem(cards, binaryTable);
       continue;
     }
-    problem = KeywordsProblem(header, binaryTable);
+    problem = KeywordsProblem(cards, binaryTable);
     // The library takes any value starting with T as true.
     const CardValue& zimage = Get(header, "ZIMAGE");
     if (problem == 0 && header.count("ZIMAGE") && zimage.kind != CardValue::kLogical) {
@@ -472,6 +475,7 @@ int HeadersProblem(const std::string& path) {
     const int64_t blocks = (bytes + 2879) / 2880;
     if (blocks > 0 && std::fseek(f, long(blocks * 2880), SEEK_CUR) != 0) break;
     header.clear();
+    cards.clear();
     first = false;
     inHeader = headerStart = true;
   }
