@@ -452,12 +452,18 @@ int HeadersProblem(const std::string& path) {
       if (problem == 0) problem = TileDescriptorsProblem(f, header);
     }
     if (problem != 0) break;
-    // Skip the data to the next header; sizes the library would refuse end the walk.
+    // Skip the data to the next header. The library may move on past a header whose sizes
+    // cannot be read here (it reads the mandatory cards by position), so such a file is
+    // refused rather than left unwalked.
     constexpr int64_t kHuge = int64_t(1) << 40;
-    if (!IsInteger(header, "BITPIX", -64, 64) || !BitpixAllowed(Get(header, "BITPIX").integer) ||
-        !IsInteger(header, "NAXIS", 0, 999) ||
+    if (!IsInteger(header, "BITPIX", -64, 64) || !BitpixAllowed(Get(header, "BITPIX").integer)) {
+      problem = BAD_BITPIX;
+      break;
+    }
+    if (!IsInteger(header, "NAXIS", 0, 999) ||
         (header.count("PCOUNT") && !IsInteger(header, "PCOUNT", 0, kHuge)) ||
         (header.count("GCOUNT") && !IsInteger(header, "GCOUNT", 0, 1000))) {
+      problem = BAD_NAXIS;
       break;
     }
     const int axes = int(Get(header, "NAXIS").integer);
@@ -467,7 +473,10 @@ int HeadersProblem(const std::string& path) {
       if (elements > 0) elements *= Get(header, Key("NAXIS", n)).integer;
       if (elements > kHuge) elements = -1;
     }
-    if (elements < 0) break;
+    if (elements < 0) {
+      problem = BAD_NAXES;
+      break;
+    }
     const int64_t pcount = header.count("PCOUNT") ? Get(header, "PCOUNT").integer : 0;
     const int64_t gcount = header.count("GCOUNT") ? Get(header, "GCOUNT").integer : 1;
     const int64_t bytes =
