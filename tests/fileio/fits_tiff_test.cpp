@@ -184,6 +184,92 @@ TEST_F(FitsTest, FilesWithoutAColourImageChangeNothing) {
   }
 }
 
+namespace {
+// The file with one card of its second header (the compressed image) set to value, the card
+// inserted before END when the header has none of that keyword.
+std::string WithCard(std::string file, const std::string& key, const std::string& value) {
+  std::string card = key;
+  card.resize(8, ' ');
+  card = (card + "= " + value).substr(0, 80);
+  card.resize(80, ' ');
+  std::string keyField = key;
+  keyField.resize(8, ' ');
+  for (size_t at = 2880; at + 80 <= file.size(); at += 80) {
+    if (file.compare(at, 8, keyField) == 0) return file.replace(at, 80, card);
+    if (file.compare(at, 8, "END     ") == 0) {
+      file.replace(at + 80, 80, file.substr(at, 80));
+      return file.replace(at, 80, card);
+    }
+  }
+  return file;
+}
+}  // namespace
+
+// Header values that the library would divide by, index with, overrun a buffer on or
+// allocate unchecked are refused before it sees them.
+TEST_F(FitsTest, DamagedCompressedHeadersAreRefusedCleanly) {
+  const fs::path good = home / "good.fit";
+  ASSERT_EQ(WriteFits(TestImage(false), good.string(), 16, 1), nullptr);
+  const std::string file = ReadBytes(good);
+  const std::string longWord(40, 'K'), longNumber(40, '9');
+  // The first tile's descriptor claims far more bytes than the heap holds.
+  const size_t data = file.find("END     ", 2880) / 2880 * 2880 + 2880;
+  std::string hugeTile = file;
+  hugeTile.replace(data, 4, "\x7f\xff\xff\xff");
+  const struct {
+    std::string name, bytes;
+    int status;
+  } cases[] = {
+      {"unreadable axis", WithCard(file, "ZNAXIS1", longWord), BAD_INTKEY},
+      {"quoted axis", WithCard(file, "ZNAXIS2", "'" + longWord + "'"), BAD_INTKEY},
+      {"huge bit depth", WithCard(file, "ZBITPIX", longNumber), BAD_INTKEY},
+      {"unreadable blank", WithCard(file, "ZBLANK", longWord), BAD_INTKEY},
+      {"unreadable primary blank", WithCard(file, "BLANK", "-" + longNumber), BAD_INTKEY},
+      {"bit depth", WithCard(file, "ZBITPIX", "12"), BAD_BITPIX},
+      {"axes", WithCard(file, "ZNAXIS", "7"), BAD_NAXIS},
+      {"algorithm", WithCard(file, "ZCMPTYPE", "'RICE_99'"), DATA_DECOMPRESSION_ERR},
+      {"block size", WithCard(file, "ZVAL1", "0"), DATA_DECOMPRESSION_ERR},
+      {"empty block size", WithCard(file, "ZVAL1", "''"), DATA_DECOMPRESSION_ERR},
+      {"bytes per pixel", WithCard(file, "ZVAL2", "3"), DATA_DECOMPRESSION_ERR},
+      {"dither offset", WithCard(file, "ZDITHER0", "-5"), DATA_DECOMPRESSION_ERR},
+      {"tile beyond 32 bits", WithCard(file, "ZTILE1", "2147483648"), DATA_DECOMPRESSION_ERR},
+      {"tile column", WithCard(file, "TFORM1", "'1J'"), BAD_TFORM},
+      {"tile beyond the heap", hugeTile, DATA_DECOMPRESSION_ERR},
+  };
+  for (const auto& c : cases) {
+    ASSERT_NE(c.bytes, file) << c.name;
+    std::ofstream(home / "bad.fit", std::ios::binary | std::ios::trunc) << c.bytes;
+    fpbuffer image = Marked();
+    ImageFileInfo info;
+    const char* text = ReadFits(image, (home / "bad.fit").string(), info);
+    EXPECT_STREQ(text, Format("Problem opening file, status code = %d", c.status).c_str())
+        << c.name;
+    ExpectMarked(image, c.name);
+  }
+  // The untouched file still reads, so the cases above fail by their damage alone.
+  fpbuffer image = Marked();
+  ImageFileInfo info;
+  EXPECT_EQ(ReadFits(image, good.string(), info), nullptr);
+  EXPECT_EQ(image.width, 3);
+}
+
+// Inputs with which the fuzz target once stopped the program.
+TEST_F(FitsTest, FuzzFindingsAreRefusedCleanly) {
+  const fs::path folder = fs::path(ZEP_SOURCE_DIR) / "fuzz/regressions/fits";
+  int count = 0;
+  for (const auto& entry : fs::directory_iterator(folder)) {
+    fpbuffer image = Marked();
+    ImageFileInfo info;
+    const std::string name = entry.path().filename().string();
+    const char* text = ReadFits(image, entry.path().string(), info);
+    ASSERT_NE(text, nullptr) << name;
+    EXPECT_EQ(std::string(text).rfind("Problem ", 0), 0u) << name << ": " << text;
+    ExpectMarked(image, name);
+    ++count;
+  }
+  EXPECT_GT(count, 0);
+}
+
 TEST_F(FitsTest, WrittenFilesVerifyAndReadBackHereAndElsewhere) {
   if (!Have("astropy", "fitsverify") || !Have("sys", "funpack")) {
     GTEST_SKIP() << "python3-astropy, fitsverify or funpack is missing";
