@@ -67,6 +67,15 @@ struct Accept {
   // Any bit pattern (the version word and the reserved words).
   bool unchecked = false;
 
+  // Defined before its callers: clang evaluates them in constant expressions as it meets
+  // them.
+  template <class T>
+  constexpr Accept With(T Accept::*member, T value) const {
+    Accept a = *this;
+    a.*member = value;
+    return a;
+  }
+
   constexpr Accept Odd() const { return With(&Accept::parity, Parity::Odd); }
   constexpr Accept Even() const { return With(&Accept::parity, Parity::Even); }
   constexpr Accept Whole() const { return With(&Accept::parity, Parity::Whole); }
@@ -75,13 +84,6 @@ struct Accept {
   constexpr Accept OrInfinity(double value) const { return With(&Accept::infinity, value); }
   constexpr Accept Rule(bool (*f)(double, const Settings&)) const { return With(&Accept::rule, f); }
 
- private:
-  template <class T>
-  constexpr Accept With(T Accept::*member, T value) const {
-    Accept a = *this;
-    a.*member = value;
-    return a;
-  }
 };
 
 constexpr Accept AnyNumber() { return Accept{}; }
