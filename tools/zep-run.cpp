@@ -15,6 +15,8 @@
 //   answer text TEXT         types TEXT into the next prompt and presses OK
 //   answer file PATH         picks PATH in the next file dialog (a file dialog without a
 //                            queued file answer fails the run)
+//   answer files A B ...     picks the files A, B, ... (in that order) in the next open
+//                            dialog for several files
 //   open FILE                Open Image with FILE picked in its dialog
 //   save FILE                Save Image As with FILE picked in its dialog
 //   status                   prints the six status panes
@@ -84,6 +86,16 @@ class RunnerUi : public Ui {
   FileDialogAnswer SaveFileDialog(const FileDialogRequest& r) override {
     return FileDialog("save", r);
   }
+  FileListAnswer OpenFilesDialog(const FileDialogRequest&) override {
+    std::cout << "[open dialog for several files]\n";
+    if (answers.empty() || !answers.front().isFile || answers.front().files.empty()) {
+      failure = "the open dialog for several files has no files answer";
+      return {};
+    }
+    FileListAnswer list{true, answers.front().files};
+    answers.pop_front();
+    return list;
+  }
   bool MoveToTrash(const std::string& path) override {
     std::cout << "[trash] " << path << "\n";
     return MoveFileToTrash(path);
@@ -94,6 +106,7 @@ class RunnerUi : public Ui {
     bool hasText = false;
     std::string text;
     bool isFile = false;
+    std::vector<std::string> files;  // the answer of a dialog for several files
   };
   std::deque<Answer> answers;
   std::string panes[6];
@@ -102,14 +115,18 @@ class RunnerUi : public Ui {
  private:
   Answer Next(DialogResult fallback) {
     // A file answer waits for its file dialog.
-    if (answers.empty() || answers.front().isFile) return Answer{fallback, false, {}, false};
+    if (answers.empty() || answers.front().isFile) {
+      Answer a;
+      a.result = fallback;
+      return a;
+    }
     Answer a = answers.front();
     answers.pop_front();
     return a;
   }
   FileDialogAnswer FileDialog(const char* kind, const FileDialogRequest& r) {
     std::cout << "[" << kind << " dialog] " << r.initialPath << "\n";
-    if (answers.empty() || !answers.front().isFile) {
+    if (answers.empty() || !answers.front().isFile || !answers.front().files.empty()) {
       failure = std::string("the ") + kind + " dialog has no file answer";
       return {};
     }
@@ -267,6 +284,10 @@ int Run(std::istream& script, RunnerUi& ui) {
           a.isFile = true;
           std::getline(in >> std::ws, a.text);
           if (a.text.empty()) throw ScriptError{"answer file needs a path"};
+        } else if (kind == "files") {
+          a.isFile = true;
+          for (std::string name; in >> name;) a.files.push_back(name);
+          if (a.files.empty()) throw ScriptError{"answer files needs paths"};
         } else if (kind == "text") {
           a.hasText = true;
           std::getline(in >> std::ws, a.text);

@@ -181,7 +181,11 @@ class CImageView {
   bool paintMode = false, savedPaintMode = false, fitToWindow = false, filePresent = false;
   bitmask selection;
   ImageFileInfo fileInfo;
-  std::vector<std::string> sequence;  // file names of a loaded sequence
+  std::vector<std::string> sequence;  // paths of a loaded sequence, in the order shown
+  int32_t sequenceIndex = -1;         // of the file shown; -1 before the first
+  // Whether the last RunOnFloat ended without completing (cancelled, failed, out of
+  // memory), for callers that send a command and must know how it went (batches).
+  bool operationFailed = false;
   matrixarray alignmentTemplate;
   std::array<matrix, 3> brightnessTemplate;
   bool curveEditorOpen = false;
@@ -304,6 +308,12 @@ class CImageView {
   void OnAddSlot(int id);
   void OnSubtractSlot(int id);
   void OnDeleteAllScratchFiles(int id);
+  // Batches, sequences and animation (the file library registers them).
+  void OnBatchOperation(int id);
+  void OnSequentialLoad(int id);
+  void OnSequentialLoadNew(int id);
+  void OnSequentialLoadBack(int id);
+  void OnAnimateSequence(int id);
 
   // --- Update handlers ---
   void UpdateAlways(CommandState& s, int id);

@@ -39,6 +39,9 @@ const MenuItem kItems[] = {
     {0, "Scratch Files", "Subtract ZEP1.FDIB", 4185, "Shift+Alt+1"},
     {0, "Scratch Files", "Subtract ZEP2.FDIB", 4186, "Shift+Alt+2"},
     {0, "Scratch Files", "Delete All Scratch Files", 4271, "Ctrl+Delete"},
+    {0, nullptr, "Batch Operation", 4026, nullptr},
+    {0, nullptr, "Sequential Load", 4029, "F9"},
+    {0, nullptr, "Animate Sequence", 4221, "Alt+F9"},
     {0, nullptr, "Print Image", 4119, nullptr},
     {0, nullptr, "E&xit", 57665, "Shift+Esc"},
     {3, nullptr, "Histogram", 4099, "F8"},
@@ -134,6 +137,8 @@ const MenuItem kHidden[] = {
     {-1, nullptr, "Ctrl+Down", 4128, "Ctrl+Down"},
     {-1, nullptr, "F10", 4301, "F10"},
     {-1, nullptr, "Print Image", 4124, "Ctrl+P"},
+    {-1, nullptr, "New Sequence", 4030, "Ctrl+F9"},
+    {-1, nullptr, "Sequence Back", 4161, "Shift+F9"},
 };
 
 // 4043 is answered by the frame only when no image window is active.

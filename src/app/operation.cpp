@@ -120,6 +120,7 @@ bool CImageView::RunOnFloat(const std::function<void(fpbuffer&)>& algorithm, boo
       if (!outOfMemory) ShowMessage("Try using \"Destroy Floating Point Buffer\" option!");
     }
   }
+  operationFailed = !completed;
   if (outOfMemory) {
     HandleOutOfMemory();
     return false;

@@ -10,6 +10,7 @@
 #include <optional>
 
 #include "app/imageview.h"
+#include "fileio/batch.h"
 #include "fileio/fits.h"
 #include "fileio/imaging.h"
 #include "fileio/jpeg.h"
@@ -128,6 +129,10 @@ struct LoadedBitmap {
   fpbuffer layer;  // empty when float images are off
 };
 }  // namespace
+
+std::string DialogFilter(bool withFloat) {
+  return std::string(withFloat ? kFilterWithFloat : kFilterWithoutFloat).substr(0, kFilterLimit);
+}
 
 const char* DefaultSaveExtension(int filterIndex, bool withFloat) {
   static const char* const kLong[] = {"png", "png", "jpg", "tif", "bmp", "fit", "fdib", "ifs"};
@@ -478,8 +483,7 @@ void CImageView::OnOpenImage(int id) {
   const bool noFloat = LiveSettings().file.noFloatBuffersOnRead != 0;
   if (noFloat) pixelInfoText.clear();
   FileDialogRequest request;
-  request.filter =
-      std::string(noFloat ? kFilterWithoutFloat : kFilterWithFloat).substr(0, kFilterLimit);
+  request.filter = DialogFilter(!noFloat);
   request.filterIndex = filterIndex;
   request.initialPath = filePath;
   const FileDialogAnswer answer = GetUi().OpenFileDialog(request);
@@ -504,8 +508,7 @@ void CImageView::OnSaveImageAs(int id) {
   }
   const bool withFloat = HasFloat();
   FileDialogRequest request;
-  request.filter =
-      std::string(withFloat ? kFilterWithFloat : kFilterWithoutFloat).substr(0, kFilterLimit);
+  request.filter = DialogFilter(withFloat);
   request.filterIndex = filterIndex;
   request.initialPath = filePath;
   request.defaultExtension = "PNG";
@@ -642,4 +645,5 @@ void RegisterFileCommands() {
     rows.push_back({id, &V::OnRecallSlot, &V::UpdateAlways});
   }
   CImageView::RegisterCommands(rows);
+  RegisterBatchCommands();
 }

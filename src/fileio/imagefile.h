@@ -8,6 +8,10 @@
 extern const char* const kFilterWithFloat;
 extern const char* const kFilterWithoutFloat;
 
+// The filter handed to a file dialog: the list with or without float images, cut to the
+// length the dialogs have always been given.
+std::string DialogFilter(bool withFloat);
+
 // The extension Save Image As gives a name typed without one: by the 1-based filter index
 // of the list that was shown.
 const char* DefaultSaveExtension(int filterIndex, bool withFloat);

@@ -38,6 +38,10 @@ class ConsoleUi : public Ui {
     std::cerr << "ZEP: open dialog (" << r.initialPath << ") cancelled without a screen\n";
     return {};
   }
+  FileListAnswer OpenFilesDialog(const FileDialogRequest&) override {
+    std::cerr << "ZEP: open dialog for several files cancelled without a screen\n";
+    return {};
+  }
   FileDialogAnswer SaveFileDialog(const FileDialogRequest& r) override {
     std::cerr << "ZEP: save dialog (" << r.initialPath << ") cancelled without a screen\n";
     return {};

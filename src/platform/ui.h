@@ -6,6 +6,7 @@
 #include <memory>
 #include <string>
 #include <string_view>
+#include <vector>
 
 // Buttons pressed in a message box. The numbers are those that stored settings and
 // recorded answers have always used, so they stay fixed.
@@ -46,6 +47,13 @@ struct FileDialogAnswer {
   std::string path;
   int filterIndex = 1;
   bool extensionTyped = false;
+};
+
+// What the user chose in the open dialog with multiple selection: the full paths in the
+// order the dialog gives them; ok false when the dialog was cancelled.
+struct FileListAnswer {
+  bool ok = false;
+  std::vector<std::string> paths;
 };
 
 // The page a print is laid out on, as the last confirmed page setup left it: lengths in
@@ -142,6 +150,8 @@ class Ui {
   // modal. A Ui that cannot ask anybody answers cancelled.
   virtual FileDialogAnswer OpenFileDialog(const FileDialogRequest&) { return {}; }
   virtual FileDialogAnswer SaveFileDialog(const FileDialogRequest&) { return {}; }
+  // The open dialog allowing several files at once (each must exist), modal.
+  virtual FileListAnswer OpenFilesDialog(const FileDialogRequest&) { return {}; }
 
   // Moves a file to the desktop's trash, from which the user can restore it. False when
   // there is no trash to move it to: the file is then left where it is, never deleted.

@@ -163,11 +163,14 @@ void QtUi::OpenUrl(const std::string& url) {
 }
 
 FileDialogAnswer QtUi::RunFileDialog(std::unique_ptr<QFileDialog>& dialog, bool save,
-                                     const FileDialogRequest& request) {
+                                     const FileDialogRequest& request,
+                                     std::vector<std::string>* all) {
   if (!dialog) {
     dialog = std::make_unique<QFileDialog>(owner_.data());
     dialog->setAcceptMode(save ? QFileDialog::AcceptSave : QFileDialog::AcceptOpen);
-    dialog->setFileMode(save ? QFileDialog::AnyFile : QFileDialog::ExistingFile);
+    dialog->setFileMode(save  ? QFileDialog::AnyFile
+                        : all ? QFileDialog::ExistingFiles
+                              : QFileDialog::ExistingFile);
     if (!request.initialPath.empty())
       dialog->selectFile(QString::fromStdString(request.initialPath));
   }
@@ -184,6 +187,9 @@ FileDialogAnswer QtUi::RunFileDialog(std::unique_ptr<QFileDialog>& dialog, bool 
   answer.filterIndex = int(filters.indexOf(dialog->selectedNameFilter())) + 1;
   if (answer.filterIndex < 1) answer.filterIndex = 1;
   answer.extensionTyped = HasExtension(answer.path);
+  if (all) {
+    for (const QString& file : dialog->selectedFiles()) all->push_back(file.toStdString());
+  }
   return answer;
 }
 
@@ -193,6 +199,12 @@ FileDialogAnswer QtUi::OpenFileDialog(const FileDialogRequest& request) {
 
 FileDialogAnswer QtUi::SaveFileDialog(const FileDialogRequest& request) {
   return RunFileDialog(saveDialog_, true, request);
+}
+
+FileListAnswer QtUi::OpenFilesDialog(const FileDialogRequest& request) {
+  FileListAnswer list;
+  list.ok = RunFileDialog(openFilesDialog_, false, request, &list.paths).ok;
+  return list;
 }
 
 bool QtUi::MoveToTrash(const std::string& path) { return MoveFileToTrash(path); }

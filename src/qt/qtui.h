@@ -32,6 +32,7 @@ class QtUi : public Ui {
   void OpenUrl(const std::string& url) override;
   FileDialogAnswer OpenFileDialog(const FileDialogRequest& request) override;
   FileDialogAnswer SaveFileDialog(const FileDialogRequest& request) override;
+  FileListAnswer OpenFilesDialog(const FileDialogRequest& request) override;
   bool MoveToTrash(const std::string& path) override;
   DialogResult ShowPageSetup(PageSetup& page, const PageSample& sample) override;
   std::unique_ptr<PrintJob> StartPrintDocument(const PageSetup& page,
@@ -41,10 +42,12 @@ class QtUi : public Ui {
 
  private:
   // One open and one save dialog for the process, made on first use, so that each keeps
-  // its folder from one use to the next.
+  // its folder from one use to the next; with all, an open dialog that takes several files
+  // and puts every chosen path there.
   FileDialogAnswer RunFileDialog(std::unique_ptr<QFileDialog>& dialog, bool save,
-                                 const FileDialogRequest& request);
-  std::unique_ptr<QFileDialog> openDialog_, saveDialog_;
+                                 const FileDialogRequest& request,
+                                 std::vector<std::string>* all = nullptr);
+  std::unique_ptr<QFileDialog> openDialog_, saveDialog_, openFilesDialog_;
   // The printer the page setup asks for papers, minimum margins and resolution.
   QPrinter& Printer();
   std::unique_ptr<QPrinter> printer_;

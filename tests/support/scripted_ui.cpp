@@ -9,6 +9,7 @@ constexpr const char* kProperties = "<properties dialog>";
 constexpr const char* kPrompt = "<prompt dialog>";
 constexpr const char* kOpen = "<open dialog>";
 constexpr const char* kSave = "<save dialog>";
+constexpr const char* kOpenFiles = "<open dialog for several files>";
 constexpr const char* kPageSetup = "<page setup dialog>";
 
 // Records into the document at index in the Ui's list (the list may grow meanwhile).
@@ -46,39 +47,65 @@ ScriptedUi::~ScriptedUi() {
   SetUi(previous_);
 }
 
+ScriptedUi::Expected ScriptedUi::Expect(const std::string& text, bool prefix, DialogResult answer) {
+  Expected e;
+  e.text = text;
+  e.prefix = prefix;
+  e.answer = answer;
+  return e;
+}
+
 ScriptedUi& ScriptedUi::ExpectMessage(const std::string& text, DialogResult answer) {
-  expected_.push_back({text, false, answer, {}, {}, {}, {}});
+  expected_.push_back(Expect(text, false, answer));
   return *this;
 }
 
 ScriptedUi& ScriptedUi::ExpectMessageStartingWith(const std::string& prefix, DialogResult answer) {
-  expected_.push_back({prefix, true, answer, {}, {}, {}, {}});
+  expected_.push_back(Expect(prefix, true, answer));
   return *this;
 }
 
 ScriptedUi& ScriptedUi::ExpectProperties(PropertiesScript script) {
-  expected_.push_back({kProperties, false, DialogResult::Cancel, std::move(script), {}, {}, {}});
+  expected_.push_back(Expect(kProperties));
+  expected_.back().properties = std::move(script);
   return *this;
 }
 
 ScriptedUi& ScriptedUi::ExpectPrompt(PromptScript script) {
-  expected_.push_back({kPrompt, false, DialogResult::Cancel, {}, std::move(script), {}, {}});
+  expected_.push_back(Expect(kPrompt));
+  expected_.back().prompt = std::move(script);
   return *this;
 }
 
 ScriptedUi& ScriptedUi::ExpectPageSetup(PageSetupScript script) {
-  expected_.push_back({kPageSetup, false, DialogResult::Cancel, {}, {}, {}, std::move(script)});
+  expected_.push_back(Expect(kPageSetup));
+  expected_.back().pageSetup = std::move(script);
   return *this;
 }
 
 ScriptedUi& ScriptedUi::ExpectOpenDialog(FileDialogAnswer answer) {
-  expected_.push_back({kOpen, false, DialogResult::Cancel, {}, {}, std::move(answer), {}});
+  expected_.push_back(Expect(kOpen));
+  expected_.back().file = std::move(answer);
   return *this;
 }
 
 ScriptedUi& ScriptedUi::ExpectSaveDialog(FileDialogAnswer answer) {
-  expected_.push_back({kSave, false, DialogResult::Cancel, {}, {}, std::move(answer), {}});
+  expected_.push_back(Expect(kSave));
+  expected_.back().file = std::move(answer);
   return *this;
+}
+
+ScriptedUi& ScriptedUi::ExpectOpenFilesDialog(FileListAnswer answer) {
+  expected_.push_back(Expect(kOpenFiles));
+  expected_.back().files = std::move(answer);
+  return *this;
+}
+
+FileListAnswer ScriptedUi::OpenFilesDialog(const FileDialogRequest& request) {
+  fileDialogs.push_back(request);
+  Expected e;
+  if (!Next(kOpenFiles, e, true)) return {};
+  return e.files;
 }
 
 FileDialogAnswer ScriptedUi::FileDialog(const char* what, const FileDialogRequest& request) {
@@ -116,8 +143,8 @@ bool ScriptedUi::Next(const char* what, Expected& e, bool dialog) {
   }
   e = std::move(expected_.front());
   expected_.pop_front();
-  const bool isDialog =
-      e.properties || e.prompt || e.pageSetup || e.text == kOpen || e.text == kSave;
+  const bool isDialog = e.properties || e.prompt || e.pageSetup || e.text == kOpen ||
+                        e.text == kSave || e.text == kOpenFiles;
   if (isDialog != dialog || (dialog && e.text != what)) {
     ADD_FAILURE() << "expected " << e.text << " but got " << what;
     return false;

@@ -40,6 +40,9 @@ class ScriptedUi : public Ui {
   // request is kept in fileDialogs.
   ScriptedUi& ExpectOpenDialog(FileDialogAnswer answer);
   ScriptedUi& ExpectSaveDialog(FileDialogAnswer answer);
+  // The next call must be the open dialog with multiple selection; its request is kept in
+  // fileDialogs too.
+  ScriptedUi& ExpectOpenFilesDialog(FileListAnswer answer);
   // The next call must be the page setup dialog; script may change the page data and
   // look at the sample.
   using PageSetupScript = std::function<DialogResult(PageSetup&, const PageSample&)>;
@@ -56,6 +59,7 @@ class ScriptedUi : public Ui {
   DialogResult ShowPrompt(Dialog1& dialog) override;
   FileDialogAnswer OpenFileDialog(const FileDialogRequest& request) override;
   FileDialogAnswer SaveFileDialog(const FileDialogRequest& request) override;
+  FileListAnswer OpenFilesDialog(const FileDialogRequest& request) override;
   // Moves the file into trashFolder when one is set (the test's stand-in for the desktop
   // trash); without one there is no trash and the file stays.
   bool MoveToTrash(const std::string& path) override;
@@ -92,16 +96,19 @@ class ScriptedUi : public Ui {
  private:
   struct Expected {
     std::string text;  // a message's text, or what kind of dialog is expected
-    bool prefix;
-    DialogResult answer;
+    bool prefix = false;
+    DialogResult answer = DialogResult::Cancel;
     PropertiesScript properties;
     PromptScript prompt;
     FileDialogAnswer file;
     PageSetupScript pageSetup;
+    FileListAnswer files;
   };
   // Takes the next expectation when it is of the kind the call is; fails the test and
   // returns false otherwise.
   bool Next(const char* what, Expected& e, bool dialog);
+  static Expected Expect(const std::string& text, bool prefix = false,
+                         DialogResult answer = DialogResult::Cancel);
   FileDialogAnswer FileDialog(const char* what, const FileDialogRequest& request);
   std::deque<Expected> expected_;
   Ui* previous_;

@@ -156,3 +156,45 @@ file(SHA256 ${TESTDATA}/pngsuite/basn2c08.png original)
 if(NOT recorded STREQUAL replayed OR recorded STREQUAL original)
   message(FATAL_ERROR "the replayed program gave another picture")
 endif()
+
+# Batch: three files picked as a, b, c are worked through as b, c, a and saved with the
+# suffix; a batch whose outputs would land on its inputs stops before touching them.
+file(MAKE_DIRECTORY ${WORK}/batch)
+file(WRITE ${WORK}/batch.zep "new
+open ${TESTDATA}/pngsuite/basn2c08.png
+save ${WORK}/batch/a.png
+save ${WORK}/batch/b.png
+save ${WORK}/batch/c.png
+poke 149 str .0
+answer files ${WORK}/batch/a.png ${WORK}/batch/b.png ${WORK}/batch/c.png
+command 4026
+status
+poke 149 str
+answer files ${WORK}/batch/a.0.PNG ${WORK}/batch/b.0.PNG
+command 4026
+quit
+")
+execute_process(COMMAND ${ZEP_RUN} --home ${WORK}/home ${WORK}/batch.zep
+                RESULT_VARIABLE rc OUTPUT_VARIABLE out ERROR_VARIABLE err)
+if(NOT rc EQUAL 0)
+  message(FATAL_ERROR "batch script failed (${rc}): ${out} ${err}")
+endif()
+# Each text must come after the one before it.
+set(rest "${out}")
+foreach(expected "[properties: page 5]" "[properties: page 2]" "[open dialog for several files]"
+                 "[title] ${WORK}/batch/b.png" "[title] ${WORK}/batch/c.png"
+                 "[title] ${WORK}/batch/a.png"
+                 "[message] The batch would write over ${WORK}/batch/b.0.PNG")
+  string(FIND "${rest}" "${expected}" at)
+  if(at EQUAL -1)
+    message(FATAL_ERROR "'${expected}' missing or out of order in: ${out}")
+  endif()
+  string(LENGTH "${expected}" length)
+  math(EXPR at "${at} + ${length}")
+  string(SUBSTRING "${rest}" ${at} -1 rest)
+endforeach()
+foreach(name a b c)
+  if(NOT EXISTS ${WORK}/batch/${name}.0.PNG)
+    message(FATAL_ERROR "the batch did not write ${name}.0.PNG: ${out}")
+  endif()
+endforeach()
