@@ -48,8 +48,6 @@
 #include "platform/ui.h"
 #include "qt/qtfiles.h"
 
-#include <QCoreApplication>
-
 namespace {
 
 struct ScriptError {
@@ -342,13 +340,7 @@ int main(int argc, char** argv) {
     std::cerr << "cannot create the program directory\n";
     return 2;
   }
-  // Qt's image plugins are found through the application object.
-  int qtArgc = 1;
-  char qtName[] = "zep-run";
-  char* qtArgv[] = {qtName, nullptr};
-  QCoreApplication app(qtArgc, qtArgv);
-  QtImaging imaging;
-  SetImaging(&imaging);
+  QtImagingSession imaging;
   RegisterFileCommands();
   RunnerUi ui;
   SetUi(&ui);
@@ -356,7 +348,6 @@ int main(int argc, char** argv) {
   RegisterResizeCommands();
   const int status = Run(script, ui);
   SetUi(nullptr);
-  SetImaging(nullptr);
   ShutDownProgramDirectory();
   return status;
 }

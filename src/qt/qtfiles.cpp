@@ -1,5 +1,6 @@
 #include "qt/qtfiles.h"
 
+#include <QCoreApplication>
 #include <QFile>
 #include <QImage>
 #include <QImageReader>
@@ -10,6 +11,7 @@
 #include <cstdio>
 
 #include "platform/platform.h"
+#include "qt/namefilters.h"
 
 namespace {
 uint32_t ReaderCode(QImageReader::ImageReaderError error) {
@@ -149,3 +151,15 @@ QStringList NameFilters(const std::string& filter) {
   }
   return filters;
 }
+
+QtImagingSession::QtImagingSession() {
+  if (!QCoreApplication::instance()) {
+    static int argc = 1;
+    static char name[] = "zep";
+    static char* argv[] = {name, nullptr};
+    app_ = std::make_unique<QCoreApplication>(argc, argv);
+  }
+  SetImaging(&imaging_);
+}
+
+QtImagingSession::~QtImagingSession() { SetImaging(nullptr); }

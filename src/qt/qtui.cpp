@@ -10,6 +10,7 @@
 #include <QUrl>
 
 #include "qt/dialogs.h"
+#include "qt/namefilters.h"
 #include "qt/printing.h"
 #include "qt/qtfiles.h"
 #include "qt/statuspanes.h"

@@ -1,6 +1,7 @@
 // The general image library over Qt's readers and writers, reached through an image
 // window's open and save, and the freedesktop trash.
 #include "qt/qtfiles.h"
+#include "qt/namefilters.h"
 
 #include <QApplication>
 #include <QFile>
