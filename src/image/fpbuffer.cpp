@@ -60,14 +60,9 @@ fpbuffer& fpbuffer::clear(bool keepCode) {
     plane[i].free();
   }
   mask.free();
-  if (keepCode) {
-    const CSpaceCode kept = code;
-    setcode(kept);  // callbacks stay; channels follow the kept space
-    channels = 0;
-  } else {
-    setcode(cspace::kDefault);
-    channels = 0;
-  }
+  // A kept code keeps its callbacks, so a later dim in the same space rebuilds the image.
+  if (!keepCode) setcode(cspace::kDefault);
+  channels = 0;
   return *this;
 }
 

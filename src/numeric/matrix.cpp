@@ -288,11 +288,14 @@ matrix& matrix::swapcols(int i, int j) {
 }
 
 matrix& matrix::outer(const matrix& a, const matrix& b) {
-  // a or b may be this plane: read them before re-dimensioning.
-  const matrix ca(a), cb(b);
-  dim(ca.n, cb.n);
-  for (int j = 0; j < cb.n; ++j) {
-    for (int i = 0; i < ca.n; ++i) z[j][i] = static_cast<float>(double(cb.x[j]) * ca.x[i]);
+  // a or b may be this plane: only then are they read from a copy.
+  if (&a == this || &b == this) {
+    const matrix ca(a), cb(b);
+    return outer(ca, cb);
+  }
+  dim(a.n, b.n);
+  for (int j = 0; j < b.n; ++j) {
+    for (int i = 0; i < a.n; ++i) z[j][i] = static_cast<float>(double(b.x[j]) * a.x[i]);
   }
   return *this;
 }
