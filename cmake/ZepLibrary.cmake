@@ -24,5 +24,5 @@ function(zep_test name)
   endforeach()
   target_link_libraries(test_${name} PRIVATE ${deps} zep_test_support)
   gtest_discover_tests(test_${name} DISCOVERY_MODE PRE_TEST
-                       PROPERTIES ENVIRONMENT "ZEP_TESTDATA=${PROJECT_SOURCE_DIR}/../shared/testdata")
+                       PROPERTIES ENVIRONMENT "ZEP_TESTDATA=${PROJECT_SOURCE_DIR}/tests/data")
 endfunction()

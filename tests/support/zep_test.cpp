@@ -38,5 +38,5 @@ std::string ZepTest::ReadBytes(const fs::path& path) {
 
 fs::path ZepTest::TestData() {
   if (const char* dir = std::getenv("ZEP_TESTDATA"); dir && *dir) return dir;
-  return fs::path(ZEP_SOURCE_DIR) / ".." / "shared" / "testdata";
+  return fs::path(ZEP_SOURCE_DIR) / "tests" / "data";
 }

@@ -15,7 +15,7 @@ class ZepTest : public ::testing::Test {
 
   // Bytes of a file, for layout checks.
   static std::string ReadBytes(const std::filesystem::path& path);
-  // The shared test data folder (../shared/testdata of the checkout).
+  // The test data folder (tests/data of the checkout).
   static std::filesystem::path TestData();
 
   ScriptedUi ui;
