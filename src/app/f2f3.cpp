@@ -88,6 +88,8 @@ void CImageView::SelectListEntry(int n) {
 void CImageView::SendProgrammedOperation(bool inverse) {
   CommandFlags& f = Flags();
   const int id = inverse ? f3OperationId : f2OperationId;
+  // F2/F3 as the current operation would send itself again and again.
+  if (IsF2F3Command(id)) return;
   // The direction holds for this one re-sent command, also when its handler throws.
   FlagScope forward(f.F2Active, !inverse);
   FlagScope backward(f.F3Active, inverse);
@@ -298,8 +300,9 @@ void CImageView::OnRunProgram(int) {
     FlagScope playing(f.Playing, true);
     pixelInfoText = Format("%sProcessing step %d of %d", prefix.c_str(), k + 1, p.stepCount);
     UpdateStatus();
-    if (IsProgramCommand(p.stepIds[k])) {
-      // A program never runs, records, loads or saves a program from inside a run.
+    if (IsProgramCommand(p.stepIds[k]) || IsF2F3Command(p.stepIds[k])) {
+      // A program never runs, records, loads or saves a program from inside a run, and
+      // never presses F2/F3, which would send the step again.
       pixelInfoText = Format(
           "%sSkipped step %d: %s", prefix.c_str(), k + 1,
           std::string(p.stepNames[k], strnlen(p.stepNames[k], RecordedProgram::kNameSize)).c_str());
@@ -328,8 +331,8 @@ const char* const kProgramFilter = "(*.ZEP)|*.ZEP|";
 
 // A program file is the program block byte for byte; it is taken only when it is exactly
 // that long and every field a run reads is sound: capacity 32, a step count of 0 to 32,
-// terminated names, flags of 0 or 1, and command ids of the image window (or empty). Anything else
-// is refused whole rather than half used.
+// terminated names, flags of 0 or 1, and command ids of the image window (or empty) other
+// than F2/F3. Anything else is refused whole rather than half used.
 bool ReadProgramFile(const std::string& path, RecordedProgram& out) {
   std::error_code ec;
   if (std::filesystem::file_size(path, ec) != RecordedProgram::kSize || ec) return false;
@@ -349,7 +352,7 @@ bool ReadProgramFile(const std::string& path, RecordedProgram& out) {
     }
     const int id = program.stepIds[k];
     if (k < program.stepCount && id != RecordedProgram::kEmptyId && id != 0 &&
-        !CImageView::FindCommand(id)) {
+        (!CImageView::FindCommand(id) || IsF2F3Command(id))) {
       return false;
     }
   }

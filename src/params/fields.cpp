@@ -147,6 +147,8 @@ bool ControlPointsFitLookup(double v, const Settings& s) {
 }
 bool WithinPercentile(double v, const Settings& s) { return v <= s.layer.levelsPercentile; }
 bool InsideOperationList(double v, const Settings& s) { return v < s.operationCount; }
+// F2 or F3 as the operation they send would send itself without end.
+bool NotF2F3(double v, const Settings&) { return !IsF2F3Command(int(v)); }
 bool HdrColorSpace(double v, const Settings&) {
   return IsHdrColorSpaceCode(static_cast<int32_t>(v));
 }
@@ -223,7 +225,7 @@ constexpr Field kFields[] = {
     HEADFLAG(autoMenu),
     // The start-up version check must see the version as read.
     HEAD(version, Unchecked()),
-    HEAD(operationList, AnyNumber()),
+    HEAD(operationList, AnyNumber().Rule(NotF2F3)),
     HEAD(operationCount, Between(1, Settings::kOperationSlots)),
     HEAD(operationIndex, AtLeast(0).Rule(InsideOperationList)),
 
@@ -495,7 +497,7 @@ constexpr Field kFields[] = {
     NUM(program, capacity, Between(RecordedProgram::kSlots, RecordedProgram::kSlots)),
     NUM(program, stepCount, Between(0, RecordedProgram::kSlots)),
     NUM(program, stepNames, AnyText()),
-    NUM(program, stepIds, AnyNumber()),
+    NUM(program, stepIds, AnyNumber().Rule(NotF2F3)),
     FLAG(program, stepIsF3),
     FLAG(program, stepShift),
     FLAG(program, stepCtrl),

@@ -44,6 +44,8 @@ bool RecordedProgram::Load(const std::string& path) {
   return false;
 }
 
+bool IsF2F3Command(int id) { return id == 4018 || id == 4019 || (id >= 4114 && id <= 4117); }
+
 namespace {
 struct SnapshotRow {
   int id;

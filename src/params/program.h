@@ -59,6 +59,11 @@ ZEP_BLOCK_AT(RecordedProgram, stepShift, 1768);
 ZEP_BLOCK_AT(RecordedProgram, stepCtrl, 1800);
 ZEP_BLOCK_AT(RecordedProgram, steps, 1832);
 
+// F2, F3 and their unit variants (4018, 4019, 4114-4117): they send the current
+// operation, so as a program step or an operation-list entry they would send themselves
+// without end.
+bool IsF2F3Command(int id);
+
 // Which bytes of the settings record a command's program step keeps: the command's
 // parameter block (or one word of it) copied into the step's snapshot at the same offset
 // within the block. record offset = blockOffset + begin.

@@ -2,10 +2,20 @@
 // The program directory: where the settings file, the completion sound, the numbered
 // scratch slots and program defaults live. Temporary scratch files live in a private
 // folder of this process inside it, which shut-down removes whole.
+//
+// A scratch folder is "scratch-<pid>" (or "scratch-<pid>-<n>" when that name is taken by a
+// folder that is not ours) and holds the marker file kScratchMarker, written when the
+// folder is made: one line "zep-scratch <pid> <start>", where <start> is field 22 of
+// /proc/<pid>/stat (the process's start time in clock ticks since boot, 0 when unknown).
+// Start-up removes a scratch folder only when it carries that marker and its process is
+// gone: no such pid, or a pid that now belongs to a process started at another time.
+// Folders without the marker are never touched.
 #include <cstdio>
 #include <filesystem>
 #include <functional>
 #include <string>
+
+inline constexpr const char* kScratchMarker = ".zep-scratch";
 
 // $ZEP_HOME when set, else $XDG_DATA_HOME/zep, else ~/.local/share/zep.
 std::filesystem::path DefaultProgramDirectory();
@@ -30,12 +40,20 @@ std::filesystem::path ScratchPath(const std::string& name);
 // Writes a file safely: the writer fills a temporary file beside target and returns true
 // on success; only then is it renamed over target, so a failed write never destroys the
 // previous file. Returns false when the temporary file could not be created, written or
-// renamed (the temporary file is then removed).
+// renamed (the temporary file is then removed, also when the writer throws).
+//
+// A symbolic link is followed to the file it names, which is replaced; the link stays.
+// The new file keeps the replaced file's permission bits; a new file gets 0666 less the
+// umask. A target without the write bit that applies to us (checked on the mode bits,
+// so it holds for root too) is not replaced: a message names it as write-protected and
+// the call returns false. The temporary file is ".zep-" and six random characters in
+// the target's folder, so that targets of the longest names can be written.
 bool WriteFileReplacing(const std::filesystem::path& target,
                         const std::function<bool(std::FILE* file)>& writer);
 
 // The same for libraries that open the file themselves: the writer creates and fills the
-// temporary path it is given (beside target, in the same folder) and returns true on
-// success; the temporary file is then renamed over target, or removed on failure.
+// temporary path it is given (beside target, in the same folder; it does not exist yet)
+// and returns true on success; the temporary file is then renamed over target, or
+// removed on failure.
 bool WritePathReplacing(const std::filesystem::path& target,
                         const std::function<bool(const std::filesystem::path& temp)>& writer);

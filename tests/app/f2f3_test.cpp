@@ -3,11 +3,13 @@
 #include <cstring>
 #include <filesystem>
 #include <fstream>
+#include <string>
 
 #include "app/imageview.h"
 #include "fake_host.h"
 #include "params/opnames.h"
 #include "params/settings.h"
+#include "platform/programdir.h"
 #include "support/dialog_scripts.h"
 #include "support/zep_test.h"
 
@@ -299,4 +301,106 @@ TEST_F(F2F3Test, ProgramFilesRoundTripAndHostileOnesAreRefused) {
   ui.ExpectMessage("Problem Reading File!");
   v.Dispatch(4130);
   EXPECT_EQ(p.stepCount, 2);
+}
+
+namespace {
+// Little-endian words into a file image, at the offsets of the record layouts.
+void PutWord(std::string& bytes, size_t at, int32_t value) {
+  for (size_t i = 0; i < 4; ++i) bytes[at + i] = char(uint32_t(value) >> (8 * i) & 0xFF);
+}
+
+// A program file of three steps: Automatic Query, the given step, Automatic Query.
+std::string ProgramFileWithStep(int32_t id, const char* name) {
+  std::string bytes(RecordedProgram::kSize, '\0');
+  PutWord(bytes, 0, 32);  // capacity
+  PutWord(bytes, 4, 3);   // step count
+  for (int k = 0; k < RecordedProgram::kSlots; ++k) {
+    bytes.replace(8 + 50 * size_t(k), 4, "NoOp");
+    PutWord(bytes, 1608 + 4 * size_t(k), 4020);
+  }
+  const std::string aq = "AQ (F2)";
+  for (size_t k : {0u, 2u}) {
+    bytes.replace(8 + 50 * k, aq.size(), aq);
+    PutWord(bytes, 1608 + 4 * k, 4042);
+  }
+  bytes.replace(8 + 50, std::strlen(name) + 1, std::string(name) + '\0');
+  PutWord(bytes, 1608 + 4, id);
+  return bytes;
+}
+}  // namespace
+
+// As the current operation, F2 and F3 would send themselves without end.
+TEST_F(F2F3Test, F2AndF3NeverSendThemselves) {
+  Settings& s = LiveSettings();
+  for (int self : {4018, 4019, 4114, 4115, 4116, 4117}) {
+    s.operationList[0] = self;  // as a file that was not checked would leave it
+    v.SelectListEntry(1);
+    for (int press : {4018, 4019, 4114, 4115, 4116, 4117}) {
+      v.Dispatch(press);
+      EXPECT_FALSE(Flags().F2Active || Flags().F3Active || Flags().CtrlVariant ||
+                   Flags().ShiftVariant)
+          << self << " " << press;
+    }
+    v.Dispatch(4272);  // Reopen Dialog Box sends the current operation too
+    // Nor is such a press recorded as a step.
+    v.Dispatch(4120);
+    v.Dispatch(4018);
+    v.Dispatch(4117);
+    EXPECT_EQ(s.program.stepCount, 0) << self;
+    ui.ExpectProperties(TypeAndOk(101));
+    v.Dispatch(4120);
+  }
+  EXPECT_EQ(v.currentLayer().n, 9);
+}
+
+TEST_F(F2F3Test, AProgramFileWithAnF2StepIsRefusedOrRunsWithoutIt) {
+  Settings& s = LiveSettings();
+  s.autoQuery = 0;
+  v.SelectOperation(4121, true);  // F2 would run the program, which would press F2 ...
+  const std::string path = (home / "f2.ZEP").string();
+  std::ofstream(path, std::ios::binary) << ProgramFileWithStep(4018, "F2 (F2)");
+  ui.ExpectOpenDialog(Chosen(path));
+  ui.ExpectMessage("Problem Reading File!");
+  v.Dispatch(4130);  // Load Program takes a program whole or not at all
+  EXPECT_EQ(s.program.stepCount, 0);
+
+  // The settings record's reader puts the step back to the empty command.
+  ASSERT_FALSE(s.program.Load(path));
+  EXPECT_EQ(s.program.stepCount, 3);
+  EXPECT_EQ(s.program.stepIds[1], RecordedProgram::kEmptyId);
+  v.Dispatch(4121);
+  const int lastStepShown = Count(4, "Processing step 3 of 3");
+  EXPECT_GT(lastStepShown, 0);
+  EXPECT_EQ(v.pixelInfoText, "Finished");
+
+  // A step held in memory is skipped like the program commands.
+  s.program.stepIds[1] = 4116;
+  v.Dispatch(4018);
+  EXPECT_GT(Count(4, "Skipped step 2: F2 (F2)"), 0);
+  EXPECT_EQ(Count(4, "Processing step 3 of 3"), 2 * lastStepShown);
+  EXPECT_EQ(v.pixelInfoText, "Finished");
+}
+
+TEST_F(F2F3Test, ASettingsFileListingF3LosesTheEntryAndF3DoesNothing) {
+  std::string bytes(reinterpret_cast<const char*>(&DefaultSettings()), Settings::kSize);
+  PutWord(bytes, 16, 4019);           // operationList[0]
+  PutWord(bytes, 20, 4042);           // operationList[1]
+  PutWord(bytes, 24, 4114);           // operationList[2]
+  PutWord(bytes, 1784 + 1608, 4018);  // program step 0
+  PutWord(bytes, 1784 + 4, 1);        // one step
+  std::ofstream(ProgramPath(kSettingsFileName), std::ios::binary) << bytes;
+  Settings& s = LiveSettings();
+  LoadSettingsAtStartUp(s);
+  EXPECT_EQ(s.operationList[0], 0);
+  EXPECT_EQ(s.operationList[1], 4042);
+  EXPECT_EQ(s.operationList[2], 0);
+  EXPECT_EQ(s.program.stepIds[0], RecordedProgram::kEmptyId);
+  CImageView fresh{&host};
+  fresh.currentLayer().dim(3, 3, 0x17);
+  fresh.currentBitmap() = DisplayBitmap(3, 3);
+  for (int press : {4018, 4019, 4115}) fresh.Dispatch(press);
+  fresh.Dispatch(4121);
+  EXPECT_EQ(fresh.pixelInfoText, "Finished");
+  EXPECT_GT(Count(4, "Processing step 1 of 1"), 0);
+  EXPECT_EQ(s.operationList[0], 0);
 }

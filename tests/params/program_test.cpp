@@ -76,6 +76,8 @@ TEST_F(ProgramFileTest, BadBookkeepingInAFileFallsBackToDefaults) {
   std::memset(hostile.stepNames[2], 'N', RecordedProgram::kNameSize);
   hostile.stepShift[5] = 9;
   hostile.stepIds[0] = 4006;
+  hostile.stepIds[1] = 4018;  // F2 as a step would press itself
+  hostile.stepIds[2] = 4117;
   std::memset(hostile.steps[0].bytes, 0x11, sizeof(StepParams));
   WriteFile(BytesOf(hostile));
 
@@ -86,6 +88,7 @@ TEST_F(ProgramFileTest, BadBookkeepingInAFileFallsBackToDefaults) {
   std::memcpy(expected.stepNames[2], DefaultSettings().program.stepNames[2],
               RecordedProgram::kNameSize);
   expected.stepShift[5] = 0;
+  expected.stepIds[1] = expected.stepIds[2] = RecordedProgram::kEmptyId;
   EXPECT_EQ(BytesOf(*program), BytesOf(expected));
 }
 

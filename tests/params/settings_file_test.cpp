@@ -138,6 +138,10 @@ TEST_F(SettingsFileTest, OutOfRangeFieldsOfAFileTakeTheirDefaults) {
   hostile.blur.unsharpMode = 5;
   hostile.autoQuery = 7;
   hostile.program.stepIsF3[31] = 2;
+  // F2/F3 as a listed operation or a step would send themselves without end.
+  const int32_t f2f3[] = {4018, 4019, 4114, 4115, 4116, 4117};
+  for (int i = 0; i < 6; ++i) hostile.operationList[5 + i] = f2f3[i];
+  hostile.program.stepIds[2] = 4019;
   std::memcpy(hostile.file.batchExtension, "../x", 5);
   // Valid values that must survive.
   hostile.file.jpegQuality = 10;

@@ -60,7 +60,13 @@ class ResizeTest : public ZepTest {
   static std::vector<uint8_t> Bytes(const DisplayBitmap& b) {
     return std::vector<uint8_t>(b.data(), b.data() + b.bytes());
   }
-  static bool ScratchEmpty() { return std::filesystem::is_empty(ScratchDirectory()); }
+  // Nothing but the folder's marker.
+  static bool ScratchEmpty() {
+    for (const auto& e : std::filesystem::directory_iterator(ScratchDirectory())) {
+      if (e.path().filename() != kScratchMarker) return false;
+    }
+    return true;
+  }
 
   FakeHost host;
   CImageView v{&host};
