@@ -3,6 +3,7 @@
 #include <cmath>
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 #include <filesystem>
 #include <fstream>
 #include <map>
@@ -10,6 +11,7 @@
 #include <vector>
 
 #include "fileio/fits.h"
+#include "fileio/imaging.h"
 #include "fileio/rgbpixel.h"
 #include "fileio/tiff.h"
 #include "platform/format.h"
@@ -403,14 +405,15 @@ TEST_F(FitsTest, OtherColourSpacesGoThroughRgb) {
 TEST_F(TiffTest, FilesOfAnotherWriterAreReadOrDeclined) {
   if (!Have("tifffile", "tiffcp")) GTEST_SKIP() << "python3-tifffile or libtiff-tools is missing";
   const auto files = Make("make-tiff", home);
-  ASSERT_EQ(files.size(), 11u);
+  ASSERT_EQ(files.size(), 12u);
   const struct {
     const char* name;
     bool read;
   } cases[] = {
-      {"rgb16.tif", true},   {"rgb16be.tif", true},  {"rgb16lzw.tif", true},  {"rgbf.tif", true},
-      {"rgbfzip.tif", true}, {"tiled16.tif", false}, {"planar16.tif", false}, {"rgba16.tif", false},
-      {"int32.tif", false},  {"rgb8.tif", false},    {"grey16.tif", false},
+      {"rgb16.tif", true},    {"rgb16be.tif", true},  {"rgb16lzw.tif", true},
+      {"rgbf.tif", true},     {"rgbfzip.tif", true},  {"planar16.tif", true},
+      {"planarf.tif", true},  {"tiled16.tif", false}, {"rgba16.tif", false},
+      {"int32.tif", false},   {"rgb8.tif", false},    {"grey16.tif", false},
   };
   for (const auto& c : cases) {
     fpbuffer image = Marked();
@@ -509,4 +512,139 @@ TEST_F(TiffTest, UnmarkedFloatFilesAreFloatsAndDamagedFilesAreDeclined) {
   EXPECT_STREQ(WriteTiffFloat(TestImage(false), (home / "no" / "x.tif").string(), true),
                "Problem creating TIFF file!");
   EXPECT_FALSE(fs::exists(home / "no"));
+}
+
+namespace {
+// An RGB TIFF of 16-bit or float samples written by libtiff, samples contiguous or in
+// separate planes, two rows to a strip; the same sample values whatever the layout.
+void WriteRgbTiff(const fs::path& path, int w, int h, int bits, bool separate, int compression) {
+  TIFF* tif = TIFFOpen(path.c_str(), "w");
+  ASSERT_NE(tif, nullptr);
+  TIFFSetField(tif, TIFFTAG_IMAGEWIDTH, uint32_t(w));
+  TIFFSetField(tif, TIFFTAG_IMAGELENGTH, uint32_t(h));
+  TIFFSetField(tif, TIFFTAG_SAMPLESPERPIXEL, 3);
+  TIFFSetField(tif, TIFFTAG_BITSPERSAMPLE, bits);
+  TIFFSetField(tif, TIFFTAG_SAMPLEFORMAT, bits == 16 ? SAMPLEFORMAT_UINT : SAMPLEFORMAT_IEEEFP);
+  TIFFSetField(tif, TIFFTAG_PLANARCONFIG, separate ? PLANARCONFIG_SEPARATE : PLANARCONFIG_CONTIG);
+  TIFFSetField(tif, TIFFTAG_PHOTOMETRIC, PHOTOMETRIC_RGB);
+  TIFFSetField(tif, TIFFTAG_COMPRESSION, compression);
+  TIFFSetField(tif, TIFFTAG_ROWSPERSTRIP, 2u);
+  auto sample = [](int x, int y, int c) { return (x * 7919 + y * 104729 + c * 31337) % 65536; };
+  std::vector<uint8_t> line(size_t(w) * 3 * size_t(bits / 8));
+  for (int plane = 0; plane < (separate ? 3 : 1); ++plane) {
+    for (int y = 0; y < h; ++y) {
+      for (int x = 0; x < w; ++x) {
+        for (int c = 0; c < 3; ++c) {
+          if (separate && c != plane) continue;
+          const size_t at = separate ? size_t(x) : 3 * size_t(x) + size_t(c);
+          if (bits == 16) {
+            const uint16_t v = uint16_t(sample(x, y, c));
+            std::memcpy(line.data() + 2 * at, &v, 2);
+          } else {
+            const float v = float(sample(x, y, c)) / 97.0f - 100.0f;  // negatives and fractions
+            std::memcpy(line.data() + 4 * at, &v, 4);
+          }
+        }
+      }
+      ASSERT_EQ(TIFFWriteScanline(tif, line.data(), uint32_t(y), uint16_t(plane)), 1);
+    }
+  }
+  TIFFClose(tif);
+}
+}  // namespace
+
+TEST_F(TiffTest, SeparatePlanesReadExactlyAsContiguousSamples) {
+  // Spaces of three and four planes, and the identity: the planes are put together
+  // pixel by pixel only once all three are in.
+  const CSpaceCode spaces[] = {0x17, 0x20000 | 7, 0x2000 | 0xF};
+  for (int bits : {16, 32}) {
+    for (int compression : {COMPRESSION_NONE, COMPRESSION_ADOBE_DEFLATE}) {
+      const fs::path contig = home / "contig.tif", planes = home / "planes.tif";
+      WriteRgbTiff(contig, 7, 5, bits, false, compression);
+      WriteRgbTiff(planes, 7, 5, bits, true, compression);
+      for (CSpaceCode code : spaces) {
+        const std::string what = Format("%d bits, compression %d, space %x", bits, compression, code);
+        fpbuffer a(1, 1, code), b(1, 1, code);
+        ASSERT_EQ(ReadTiffFloat(a, contig.string()), kTiffRead) << what;
+        ASSERT_EQ(ReadTiffFloat(b, planes.string()), kTiffRead) << what;
+        ASSERT_EQ(b.width, 7) << what;
+        ASSERT_EQ(b.height, 5) << what;
+        ASSERT_EQ(a.channels, b.channels) << what;
+        for (int c = 0; c < a.channels; ++c) {
+          EXPECT_EQ(std::memcmp(a.plane[c].x, b.plane[c].x, 35 * sizeof(float)), 0) << what << c;
+        }
+      }
+      // The top row of the file is the planes' last row.
+      fpbuffer rgb;
+      ASSERT_EQ(ReadTiffFloat(rgb, planes.string()), kTiffRead);
+      const float first = bits == 16 ? FromWordSample(62674) : 62674.0f / 97.0f - 100.0f;
+      EXPECT_EQ(rgb.plane[2].x[4 * 7], first);
+    }
+  }
+}
+
+TEST_F(TiffTest, TheGeneralLibraryGetsOnlyFilesItReadsWhole) {
+  // Deep samples in separate planes, which that library would read only the first plane of.
+  WriteRgbTiff(home / "planes16.tif", 4, 3, 16, true, COMPRESSION_NONE);
+  TIFF* tif = TIFFOpen((home / "rgba16.tif").c_str(), "w");
+  ASSERT_NE(tif, nullptr);
+  const uint16_t extra = EXTRASAMPLE_UNASSALPHA;
+  TIFFSetField(tif, TIFFTAG_IMAGEWIDTH, 2u);
+  TIFFSetField(tif, TIFFTAG_IMAGELENGTH, 1u);
+  TIFFSetField(tif, TIFFTAG_SAMPLESPERPIXEL, 4);
+  TIFFSetField(tif, TIFFTAG_BITSPERSAMPLE, 16);
+  TIFFSetField(tif, TIFFTAG_EXTRASAMPLES, 1, &extra);
+  TIFFSetField(tif, TIFFTAG_PLANARCONFIG, PLANARCONFIG_SEPARATE);
+  TIFFSetField(tif, TIFFTAG_PHOTOMETRIC, PHOTOMETRIC_RGB);
+  const uint16_t line[2] = {1000, 2000};
+  for (uint16_t s = 0; s < 4; ++s) ASSERT_EQ(TIFFWriteScanline(tif, (void*)line, 0, s), 1);
+  TIFFClose(tif);
+  fpbuffer marked = Marked();
+  EXPECT_EQ(ReadTiffFloat(marked, (home / "rgba16.tif").string()), kTiffDeclined);
+  ExpectMarked(marked, "rgba16");
+
+  // An uncompressed file whose directory comes first, its single strip cut short.
+  auto minimal = [](size_t cut) {
+    std::string b = "II*";
+    b += '\0';
+    auto put = [&b](uint32_t v, int bytes) {
+      for (int i = 0; i < bytes; ++i) b += char((v >> (8 * i)) & 0xFF);
+    };
+    put(8, 4);
+    const uint32_t entries[][4] = {{256, 3, 1, 4},   {257, 3, 1, 3},   {258, 3, 3, 122},
+                                   {259, 3, 1, 1},   {262, 3, 1, 2},   {273, 4, 1, 128},
+                                   {277, 3, 1, 3},   {278, 3, 1, 3},   {279, 4, 1, 36}};
+    put(9, 2);
+    for (const auto& e : entries) put(e[0], 2), put(e[1], 2), put(e[2], 4), put(e[3], 4);
+    put(0, 4);
+    put(8, 2), put(8, 2), put(8, 2);
+    for (int i = 0; i < 36; ++i) b += char(i * 7);
+    return b.substr(0, b.size() - cut);
+  };
+  std::ofstream(home / "whole8.tif", std::ios::binary) << minimal(0);
+  std::ofstream(home / "cut8.tif", std::ios::binary) << minimal(10);
+
+  const struct {
+    const char* name;
+    uint32_t code;
+  } cases[] = {{"planes16.tif", kImagingUnknownFormat},
+               {"rgba16.tif", kImagingUnknownFormat},
+               {"whole8.tif", kImagingOk},
+               {"cut8.tif", kImagingDataMissing}};
+  for (const auto& c : cases) {
+    EXPECT_EQ(TiffCheckForGeneralLibrary((home / c.name).string()), c.code) << c.name;
+  }
+  // 8-bit samples in separate planes are read whole by that library.
+  tif = TIFFOpen((home / "planes8.tif").c_str(), "w");
+  ASSERT_NE(tif, nullptr);
+  TIFFSetField(tif, TIFFTAG_IMAGEWIDTH, 2u);
+  TIFFSetField(tif, TIFFTAG_IMAGELENGTH, 1u);
+  TIFFSetField(tif, TIFFTAG_SAMPLESPERPIXEL, 3);
+  TIFFSetField(tif, TIFFTAG_BITSPERSAMPLE, 8);
+  TIFFSetField(tif, TIFFTAG_PLANARCONFIG, PLANARCONFIG_SEPARATE);
+  TIFFSetField(tif, TIFFTAG_PHOTOMETRIC, PHOTOMETRIC_RGB);
+  const uint8_t bytes[2] = {10, 20};
+  for (uint16_t s = 0; s < 3; ++s) ASSERT_EQ(TIFFWriteScanline(tif, (void*)bytes, 0, s), 1);
+  TIFFClose(tif);
+  EXPECT_EQ(TiffCheckForGeneralLibrary((home / "planes8.tif").string()), kImagingOk);
 }
