@@ -367,8 +367,8 @@ bool Opener::Jpeg() {
       return true;
     }
     // The decoder's buffers, the bitmap and the float image, checked once together.
-    if (!MemoryAllows(decodeBytes + PictureBytes(uint64_t(info_.width), uint64_t(info_.height),
-                                                 FloatPlanes()))) {
+    if (!MemoryAllows(decodeBytes +
+                      PictureBytes(uint64_t(info_.width), uint64_t(info_.height), FloatPlanes()))) {
       return OutOfMemory();
     }
     try {

@@ -46,9 +46,8 @@ bool Readable(TIFF* tif, uint32_t& width, uint32_t& length, uint16_t& bits, bool
   TIFFGetFieldDefaulted(tif, TIFFTAG_PLANARCONFIG, &planar);
   if (!TIFFGetField(tif, TIFFTAG_PHOTOMETRIC, &photometric)) return false;
   separate = planar == PLANARCONFIG_SEPARATE;
-  if ((bits != 16 && bits != 32) || samples != 3 ||
-      (planar != PLANARCONFIG_CONTIG && !separate) || photometric != PHOTOMETRIC_RGB ||
-      TIFFIsTiled(tif)) {
+  if ((bits != 16 && bits != 32) || samples != 3 || (planar != PLANARCONFIG_CONTIG && !separate) ||
+      photometric != PHOTOMETRIC_RGB || TIFFIsTiled(tif)) {
     return false;
   }
   // 16-bit samples must be unsigned integers. 32-bit samples are floats, marked as such or

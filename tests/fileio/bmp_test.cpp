@@ -16,7 +16,7 @@ struct Bmp {
   int bits = 24;
   uint32_t compression = 0, imageSize = 0;
   uint32_t offset = 54;
-  bool core = false;  // the old 12-byte info header
+  bool core = false;       // the old 12-byte info header
   int64_t dataBytes = -1;  // pixel bytes actually stored; -1: as many as declared
 };
 

@@ -13,6 +13,7 @@
 #include "fileio/fits.h"
 #include "fileio/imaging.h"
 #include "fileio/rgbpixel.h"
+#include "fileio/test_tiff.h"
 #include "fileio/tiff.h"
 #include "platform/format.h"
 #include "support/zep_test.h"
@@ -410,10 +411,9 @@ TEST_F(TiffTest, FilesOfAnotherWriterAreReadOrDeclined) {
     const char* name;
     bool read;
   } cases[] = {
-      {"rgb16.tif", true},    {"rgb16be.tif", true},  {"rgb16lzw.tif", true},
-      {"rgbf.tif", true},     {"rgbfzip.tif", true},  {"planar16.tif", true},
-      {"planarf.tif", true},  {"tiled16.tif", false}, {"rgba16.tif", false},
-      {"int32.tif", false},   {"rgb8.tif", false},    {"grey16.tif", false},
+      {"rgb16.tif", true},   {"rgb16be.tif", true},  {"rgb16lzw.tif", true}, {"rgbf.tif", true},
+      {"rgbfzip.tif", true}, {"planar16.tif", true}, {"planarf.tif", true},  {"tiled16.tif", false},
+      {"rgba16.tif", false}, {"int32.tif", false},   {"rgb8.tif", false},    {"grey16.tif", false},
   };
   for (const auto& c : cases) {
     fpbuffer image = Marked();
@@ -514,45 +514,6 @@ TEST_F(TiffTest, UnmarkedFloatFilesAreFloatsAndDamagedFilesAreDeclined) {
   EXPECT_FALSE(fs::exists(home / "no"));
 }
 
-namespace {
-// An RGB TIFF of 16-bit or float samples written by libtiff, samples contiguous or in
-// separate planes, two rows to a strip; the same sample values whatever the layout.
-void WriteRgbTiff(const fs::path& path, int w, int h, int bits, bool separate, int compression) {
-  TIFF* tif = TIFFOpen(path.c_str(), "w");
-  ASSERT_NE(tif, nullptr);
-  TIFFSetField(tif, TIFFTAG_IMAGEWIDTH, uint32_t(w));
-  TIFFSetField(tif, TIFFTAG_IMAGELENGTH, uint32_t(h));
-  TIFFSetField(tif, TIFFTAG_SAMPLESPERPIXEL, 3);
-  TIFFSetField(tif, TIFFTAG_BITSPERSAMPLE, bits);
-  TIFFSetField(tif, TIFFTAG_SAMPLEFORMAT, bits == 16 ? SAMPLEFORMAT_UINT : SAMPLEFORMAT_IEEEFP);
-  TIFFSetField(tif, TIFFTAG_PLANARCONFIG, separate ? PLANARCONFIG_SEPARATE : PLANARCONFIG_CONTIG);
-  TIFFSetField(tif, TIFFTAG_PHOTOMETRIC, PHOTOMETRIC_RGB);
-  TIFFSetField(tif, TIFFTAG_COMPRESSION, compression);
-  TIFFSetField(tif, TIFFTAG_ROWSPERSTRIP, 2u);
-  auto sample = [](int x, int y, int c) { return (x * 7919 + y * 104729 + c * 31337) % 65536; };
-  std::vector<uint8_t> line(size_t(w) * 3 * size_t(bits / 8));
-  for (int plane = 0; plane < (separate ? 3 : 1); ++plane) {
-    for (int y = 0; y < h; ++y) {
-      for (int x = 0; x < w; ++x) {
-        for (int c = 0; c < 3; ++c) {
-          if (separate && c != plane) continue;
-          const size_t at = separate ? size_t(x) : 3 * size_t(x) + size_t(c);
-          if (bits == 16) {
-            const uint16_t v = uint16_t(sample(x, y, c));
-            std::memcpy(line.data() + 2 * at, &v, 2);
-          } else {
-            const float v = float(sample(x, y, c)) / 97.0f - 100.0f;  // negatives and fractions
-            std::memcpy(line.data() + 4 * at, &v, 4);
-          }
-        }
-      }
-      ASSERT_EQ(TIFFWriteScanline(tif, line.data(), uint32_t(y), uint16_t(plane)), 1);
-    }
-  }
-  TIFFClose(tif);
-}
-}  // namespace
-
 TEST_F(TiffTest, SeparatePlanesReadExactlyAsContiguousSamples) {
   // Spaces of three and four planes, and the identity: the planes are put together
   // pixel by pixel only once all three are in.
@@ -560,10 +521,11 @@ TEST_F(TiffTest, SeparatePlanesReadExactlyAsContiguousSamples) {
   for (int bits : {16, 32}) {
     for (int compression : {COMPRESSION_NONE, COMPRESSION_ADOBE_DEFLATE}) {
       const fs::path contig = home / "contig.tif", planes = home / "planes.tif";
-      WriteRgbTiff(contig, 7, 5, bits, false, compression);
-      WriteRgbTiff(planes, 7, 5, bits, true, compression);
+      ASSERT_TRUE(WriteTestTiff(contig, 7, 5, bits, 3, false, compression));
+      ASSERT_TRUE(WriteTestTiff(planes, 7, 5, bits, 3, true, compression));
       for (CSpaceCode code : spaces) {
-        const std::string what = Format("%d bits, compression %d, space %x", bits, compression, code);
+        const std::string what =
+            Format("%d bits, compression %d, space %x", bits, compression, code);
         fpbuffer a(1, 1, code), b(1, 1, code);
         ASSERT_EQ(ReadTiffFloat(a, contig.string()), kTiffRead) << what;
         ASSERT_EQ(ReadTiffFloat(b, planes.string()), kTiffRead) << what;
@@ -577,7 +539,8 @@ TEST_F(TiffTest, SeparatePlanesReadExactlyAsContiguousSamples) {
       // The top row of the file is the planes' last row.
       fpbuffer rgb;
       ASSERT_EQ(ReadTiffFloat(rgb, planes.string()), kTiffRead);
-      const float first = bits == 16 ? FromWordSample(62674) : 62674.0f / 97.0f - 100.0f;
+      const float first =
+          bits == 16 ? FromWordSample(uint16_t(TestTiffSample(0, 0, 2))) : TestTiffFloat(0, 0, 2);
       EXPECT_EQ(rgb.plane[2].x[4 * 7], first);
     }
   }
@@ -585,20 +548,9 @@ TEST_F(TiffTest, SeparatePlanesReadExactlyAsContiguousSamples) {
 
 TEST_F(TiffTest, TheGeneralLibraryGetsOnlyFilesItReadsWhole) {
   // Deep samples in separate planes, which that library would read only the first plane of.
-  WriteRgbTiff(home / "planes16.tif", 4, 3, 16, true, COMPRESSION_NONE);
-  TIFF* tif = TIFFOpen((home / "rgba16.tif").c_str(), "w");
-  ASSERT_NE(tif, nullptr);
-  const uint16_t extra = EXTRASAMPLE_UNASSALPHA;
-  TIFFSetField(tif, TIFFTAG_IMAGEWIDTH, 2u);
-  TIFFSetField(tif, TIFFTAG_IMAGELENGTH, 1u);
-  TIFFSetField(tif, TIFFTAG_SAMPLESPERPIXEL, 4);
-  TIFFSetField(tif, TIFFTAG_BITSPERSAMPLE, 16);
-  TIFFSetField(tif, TIFFTAG_EXTRASAMPLES, 1, &extra);
-  TIFFSetField(tif, TIFFTAG_PLANARCONFIG, PLANARCONFIG_SEPARATE);
-  TIFFSetField(tif, TIFFTAG_PHOTOMETRIC, PHOTOMETRIC_RGB);
-  const uint16_t line[2] = {1000, 2000};
-  for (uint16_t s = 0; s < 4; ++s) ASSERT_EQ(TIFFWriteScanline(tif, (void*)line, 0, s), 1);
-  TIFFClose(tif);
+  ASSERT_TRUE(WriteTestTiff(home / "planes16.tif", 4, 3, 16, 3, true));
+  ASSERT_TRUE(WriteTestTiff(home / "rgba16.tif", 4, 3, 16, 4, true));
+  ASSERT_TRUE(WriteTestTiff(home / "planes8.tif", 4, 3, 8, 3, true));
   fpbuffer marked = Marked();
   EXPECT_EQ(ReadTiffFloat(marked, (home / "rgba16.tif").string()), kTiffDeclined);
   ExpectMarked(marked, "rgba16");
@@ -611,9 +563,9 @@ TEST_F(TiffTest, TheGeneralLibraryGetsOnlyFilesItReadsWhole) {
       for (int i = 0; i < bytes; ++i) b += char((v >> (8 * i)) & 0xFF);
     };
     put(8, 4);
-    const uint32_t entries[][4] = {{256, 3, 1, 4},   {257, 3, 1, 3},   {258, 3, 3, 122},
-                                   {259, 3, 1, 1},   {262, 3, 1, 2},   {273, 4, 1, 128},
-                                   {277, 3, 1, 3},   {278, 3, 1, 3},   {279, 4, 1, 36}};
+    const uint32_t entries[][4] = {{256, 3, 1, 4}, {257, 3, 1, 3}, {258, 3, 3, 122},
+                                   {259, 3, 1, 1}, {262, 3, 1, 2}, {273, 4, 1, 128},
+                                   {277, 3, 1, 3}, {278, 3, 1, 3}, {279, 4, 1, 36}};
     put(9, 2);
     for (const auto& e : entries) put(e[0], 2), put(e[1], 2), put(e[2], 4), put(e[3], 4);
     put(0, 4);
@@ -635,16 +587,5 @@ TEST_F(TiffTest, TheGeneralLibraryGetsOnlyFilesItReadsWhole) {
     EXPECT_EQ(TiffCheckForGeneralLibrary((home / c.name).string()), c.code) << c.name;
   }
   // 8-bit samples in separate planes are read whole by that library.
-  tif = TIFFOpen((home / "planes8.tif").c_str(), "w");
-  ASSERT_NE(tif, nullptr);
-  TIFFSetField(tif, TIFFTAG_IMAGEWIDTH, 2u);
-  TIFFSetField(tif, TIFFTAG_IMAGELENGTH, 1u);
-  TIFFSetField(tif, TIFFTAG_SAMPLESPERPIXEL, 3);
-  TIFFSetField(tif, TIFFTAG_BITSPERSAMPLE, 8);
-  TIFFSetField(tif, TIFFTAG_PLANARCONFIG, PLANARCONFIG_SEPARATE);
-  TIFFSetField(tif, TIFFTAG_PHOTOMETRIC, PHOTOMETRIC_RGB);
-  const uint8_t bytes[2] = {10, 20};
-  for (uint16_t s = 0; s < 3; ++s) ASSERT_EQ(TIFFWriteScanline(tif, (void*)bytes, 0, s), 1);
-  TIFFClose(tif);
   EXPECT_EQ(TiffCheckForGeneralLibrary((home / "planes8.tif").string()), kImagingOk);
 }

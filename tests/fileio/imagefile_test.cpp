@@ -667,8 +667,7 @@ TEST_F(ImageFileTest, SaveAsKeepsTheCaseOfTheWindowFilesExtension) {
   v.Dispatch(4001);
   ui.ExpectSaveDialog({true, Path("other.PNG"), 2, true});
   v.Dispatch(4001);
-  EXPECT_EQ(pngs(),
-            (std::vector<std::string>{"name.png", "other.PNG", "shot.Fdib", "shot.PNG"}));
+  EXPECT_EQ(pngs(), (std::vector<std::string>{"name.png", "other.PNG", "shot.Fdib", "shot.PNG"}));
   EXPECT_EQ(KeepExtensionCase("/a/b.PNG", "/c/b.png"), "/a/b.PNG");  // another folder
   EXPECT_EQ(KeepExtensionCase("/a/b.PNG", ""), "/a/b.PNG");
 }
