@@ -160,7 +160,7 @@ QStringList NameFilters(const std::string& filter) {
       QStringList names = {p};
       // FITS files go by three extensions; the filter texts name only the first.
       if (p.compare(QStringLiteral("*.FIT"), Qt::CaseInsensitive) == 0) {
-        names << p + QLatin1Char('S') << QStringLiteral("*.FTS");
+        names << QStringLiteral("*.FITS") << QStringLiteral("*.FTS");
       }
       for (const QString& name : names) {
         for (const QString& variant : {name, name.toLower(), name.toUpper()}) {

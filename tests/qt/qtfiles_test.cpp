@@ -213,7 +213,9 @@ TEST_F(QtFilesTest, FilterStringsBecomeNameFilters) {
   ASSERT_EQ(withFloat.size(), 8);
   // FITS files go by three extensions.
   EXPECT_EQ(withFloat[5], QStringLiteral("FIT (*.FIT *.fit *.FITS *.fits *.FTS *.fts)"));
-  EXPECT_TRUE(withFloat[0].contains(QStringLiteral(" *.fits *.FTS *.fts *.FDIB")));
+  EXPECT_EQ(withFloat[0], QStringLiteral("PNG, JPG, TIF, BMP, FIT, FDIB, IFS (*.PNG *.png *.JPG "
+                                         "*.jpg *.TIF *.tif *.BMP *.bmp *.FIT *.fit *.FITS "
+                                         "*.fits *.FTS *.fts *.FDIB *.fdib *.IFS *.ifs)"));
 }
 
 TEST_F(QtFilesTest, QtFileDialogsReportPathFilterAndTypedExtension) {
