@@ -1,6 +1,6 @@
 // libFuzzer targets for the file readers: the input bytes become a file that the reader
 // opens by name, as it would a user's file. Built as fuzz_fits, fuzz_tiff, fuzz_png,
-// fuzz_jpeg or fuzz_fdib.
+// fuzz_jpeg, fuzz_fdib or fuzz_bmp.
 #include <unistd.h>
 
 #include <cstdint>
@@ -8,6 +8,7 @@
 #include <new>
 #include <string>
 
+#include "fileio/bmp.h"
 #include "fileio/fits.h"
 #include "fileio/jpeg.h"
 #include "fileio/png.h"
@@ -54,6 +55,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   CheckUntouched(ReadFits(image, InputPath(), info) != nullptr, image);
 #elif defined(FUZZ_TIFF)
   CheckUntouched(ReadTiffFloat(image, InputPath()) != 0, image);
+  TiffCheckForGeneralLibrary(InputPath());
 #elif defined(FUZZ_PNG)
   ImageFileInfo info;
   LoadPng(image, InputPath(), info);
@@ -76,6 +78,10 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     fpbuffer sum(image);
     sum.addstored(InputPath(), false);
   }
+#elif defined(FUZZ_BMP)
+  // The check made before the general library decodes a BMP.
+  BmpHeader header;
+  if (ReadBmpHeader(InputPath(), header)) BmpPixelDataFits(header);
 #endif
   std::remove(InputPath().c_str());
   return 0;

@@ -113,7 +113,7 @@ bool SavesNothing(const CImageView& v) {
 int FormatPage(const std::string& extension) {
   if (extension == "PNG") return 2;
   if (extension == "JPG") return 3;
-  if (extension == "FIT") return 4;
+  if (extension == "FIT" || extension == "FITS" || extension == "FTS") return 4;
   if (extension == "TIF") return 6;
   if (extension == "IFS") return 120;
   return 0;

@@ -11,10 +11,12 @@
 #include <system_error>
 #include <vector>
 
+#include "fileio/picturememory.h"
 #include "fileio/rgbpixel.h"
 #include "platform/format.h"
 #include "platform/platform.h"
 #include "platform/programdir.h"
+#include "platform/regularfile.h"
 
 namespace {
 // The texts of the FITS functions; valid until the next call on this thread.
@@ -404,8 +406,10 @@ int TileDescriptorsProblem(std::FILE* f, const Header& h) {
 // are walked here first, card by card, and such a file is refused before the library sees
 // it. Returns 0 or the status of the problem.
 int HeadersProblem(const std::string& path) {
-  std::FILE* f = std::fopen(path.c_str(), "rb");
-  if (!f) return 0;  // the library reports it
+  FileKind kind;
+  std::FILE* f = OpenRegularFile(path, &kind);
+  // The library would wait on a pipe; a missing file it reports itself.
+  if (!f) return kind == FileKind::NotRegular ? FILE_NOT_OPENED : 0;
   char block[2880];
   int problem = 0;
   Header header;
@@ -578,9 +582,10 @@ const char* ReadFits(fpbuffer& image, const std::string& path, ImageFileInfo& in
   fpbuffer loaded;
   loaded.setcode(image.code);
   const int channels = loaded.channels ? loaded.channels : 3;
+  // The float image, the display bitmap and the row being read, all at once.
   if (w > INT32_MAX || h > INT32_MAX || w * h > INT32_MAX ||
-      !MemoryAllows(uint64_t(w) * uint64_t(h) * 4u * uint64_t(channels) + uint64_t(w) * 12u)) {
-    info.message = Report("Image too large for the memory available!");
+      !MemoryAllows(PictureBytes(uint64_t(w), uint64_t(h), channels) + uint64_t(w) * 12u)) {
+    info.message = Report(kOutOfMemoryText);
     int closeStatus = 0;
     fits_close_file(file, &closeStatus);
     return info.message;

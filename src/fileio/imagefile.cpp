@@ -6,6 +6,7 @@
 
 #include <algorithm>
 #include <cctype>
+#include <cstring>
 #include <filesystem>
 #include <optional>
 
@@ -14,6 +15,7 @@
 #include "fileio/fits.h"
 #include "fileio/imaging.h"
 #include "fileio/jpeg.h"
+#include "fileio/picturememory.h"
 #include "fileio/png.h"
 #include "fileio/tiff.h"
 #include "params/dialog2.h"
@@ -21,7 +23,9 @@
 #include "platform/errors.h"
 #include "platform/format.h"
 #include "platform/messages.h"
+#include "platform/platform.h"
 #include "platform/programdir.h"
+#include "platform/regularfile.h"
 #include "platform/ui.h"
 
 namespace fs = std::filesystem;
@@ -123,12 +127,31 @@ bool Matches(const std::string& pattern, const std::string& name) {
   return p == pattern.size();
 }
 
+// A slot name taken by a pipe, a device or a folder: said, and nothing is read from it.
+bool RefuseIrregularSlot(const std::string& name) {
+  if (KindOfFile(FdibPath(name, true)) != FileKind::NotRegular) return false;
+  Message(name + " is not a regular file.", "Problem reading!");
+  return true;
+}
+
 // A picture read by a 24-bit path, waiting to become the window's image.
 struct LoadedBitmap {
   DisplayBitmap bitmap;
   fpbuffer layer;  // empty when float images are off
 };
 }  // namespace
+
+bool IsFitsExtension(const std::string& extension) {
+  const std::string ext = Upper(extension);
+  return ext == ".FIT" || ext == ".FITS" || ext == ".FTS";
+}
+
+std::string KeepExtensionCase(const std::string& proposed, const std::string& current) {
+  const fs::path a(proposed), b(current);
+  const std::string ext = a.extension().string();
+  if (ext.empty() || a.parent_path() != b.parent_path() || a.stem() != b.stem()) return proposed;
+  return Upper(ext) == Upper(b.extension().string()) ? current : proposed;
+}
 
 std::string DialogFilter(bool withFloat) {
   return std::string(withFloat ? kFilterWithFloat : kFilterWithoutFloat).substr(0, kFilterLimit);
@@ -167,6 +190,8 @@ class Opener {
 
  private:
   bool NoFloat() const { return LiveSettings().file.noFloatBuffersOnRead != 0; }
+  // The planes of the float image the picture becomes; 0 with float images off.
+  int FloatPlanes() const { return NoFloat() ? 0 : FloatChannels(v_.currentLayer().code); }
   bool FloatEnding();
   bool Jpeg();
   bool Platform();
@@ -176,6 +201,13 @@ class Opener {
   // Builds the float image of a picture; false, with the window untouched, when memory
   // does not allow it.
   bool MakeFloat(LoadedBitmap& loaded);
+  // Only a file that has been read changes the window: its path, its title, the record of
+  // the file and, with float images off on read, the float images that are let go.
+  void Adopt();
+  bool OutOfMemory() {
+    ShowMessage(kOutOfMemoryText);
+    return true;
+  }
 
   CImageView& v_;
   std::string path_;
@@ -183,30 +215,26 @@ class Opener {
   bool sound_;
   int oldWidth_ = 0, oldHeight_ = 0;
   std::string ext_;
+  std::string title_;
+  ImageFileInfo info_;
+  bool described_ = false;  // info_ holds what a reader learnt about the file
 };
 
 bool Opener::Run() {
-  if (NoFloat()) {
-    for (fpbuffer& layer : v_.layers) layer.clear(true);
-    if (v_.host && v_.host->HistogramVisible()) v_.host->HideHistogram();
-  }
   oldWidth_ = v_.currentLayer().width;
   oldHeight_ = v_.currentLayer().height;
   ext_ = Extension(path_);
-  v_.filePath = path_;
-  std::error_code ec;
-  const bool regular = fs::is_regular_file(path_, ec);
-  const uintmax_t length = regular ? fs::file_size(path_, ec) : 0;
-  std::FILE* probe = regular && !ec ? std::fopen(path_.c_str(), "rb") : nullptr;
+  // A pipe, a device or a folder is never opened as an image, nor waited on.
+  FileKind kind;
+  std::FILE* probe = OpenRegularFile(path_, &kind);
   if (!probe) {
-    Message("File Doesn't Exist", path_);
+    Message(kind == FileKind::NotRegular ? "Not a Regular File" : "File Doesn't Exist", path_);
     return true;
   }
+  const long length = std::fseek(probe, 0, SEEK_END) == 0 ? std::ftell(probe) : 0;
   std::fclose(probe);
-  v_.frameTitle = length < 1000000
-                      ? Format("%s  ( %.3f KB )", path_.c_str(), double(length) * 0.001)
-                      : Format("%s  ( %.3f MB )", path_.c_str(), double(length) * 1e-6);
-  if (v_.host) v_.host->SetFrameTitle(v_.frameTitle);
+  title_ = length < 1000000 ? Format("%s  ( %.3f KB )", path_.c_str(), double(length) * 0.001)
+                            : Format("%s  ( %.3f MB )", path_.c_str(), double(length) * 1e-6);
 
   const std::string ext = Upper(ext_);
   try {
@@ -214,12 +242,14 @@ bool Opener::Run() {
       if (NoFloat()) return Platform();
       {
         ProcessTimer timer(v_.startClock, nullptr);
-        LoadPng(v_.currentLayer(), path_, v_.fileInfo);
+        LoadPng(v_.currentLayer(), path_, info_);
       }
-      if (v_.fileInfo.message) return Platform();
+      described_ = true;
+      if (info_.message && std::strcmp(info_.message, kOutOfMemoryText) == 0) return OutOfMemory();
+      if (info_.message) return Platform();
       return FloatEnding();
     }
-    if (ext == ".FIT") {
+    if (IsFitsExtension(ext)) {
       if (NoFloat()) {
         ShowMessage("Can't read FIT without floating point buffers.");
         return true;
@@ -227,8 +257,10 @@ bool Opener::Run() {
       const char* text;
       {
         ProcessTimer timer(v_.startClock, nullptr);
-        text = ReadFits(v_.currentLayer(), path_, v_.fileInfo);
+        text = ReadFits(v_.currentLayer(), path_, info_);
       }
+      described_ = true;
+      if (text && std::strcmp(text, kOutOfMemoryText) == 0) return OutOfMemory();
       if (text) {
         Message(text, "ERROR");
         return true;
@@ -255,12 +287,13 @@ bool Opener::Run() {
     }
     if (ext == ".TIF") {
       if (NoFloat()) return Platform();
-      int declined;
+      int result;
       {
         ProcessTimer timer(v_.startClock, nullptr);
-        declined = ReadTiffFloat(v_.currentLayer(), path_);
+        result = ReadTiffFloat(v_.currentLayer(), path_);
       }
-      if (declined) return Platform();
+      if (result == kTiffOutOfMemory) return OutOfMemory();
+      if (result == kTiffDeclined) return Platform();
       return FloatEnding();
     }
     if (ext == ".IFS") {
@@ -277,7 +310,19 @@ bool Opener::Run() {
   }
 }
 
+void Opener::Adopt() {
+  if (NoFloat()) {
+    for (fpbuffer& layer : v_.layers) layer.clear(true);
+    if (v_.host && v_.host->HistogramVisible()) v_.host->HideHistogram();
+  }
+  v_.filePath = path_;
+  v_.frameTitle = title_;
+  if (described_) v_.fileInfo = info_;
+  if (v_.host) v_.host->SetFrameTitle(v_.frameTitle);
+}
+
 bool Opener::FloatEnding() {
+  Adopt();
   const fpbuffer& layer = v_.currentLayer();
   if (layer.width != oldWidth_ || layer.height != oldHeight_) v_.panX = v_.panY = 0;
   v_.RefreshDisplay(sound_);
@@ -296,6 +341,7 @@ bool Opener::MakeFloat(LoadedBitmap& loaded) {
 }
 
 bool Opener::Commit(LoadedBitmap& loaded) {
+  Adopt();
   v_.currentBitmap() = std::move(loaded.bitmap);
   if (!NoFloat()) {
     v_.currentLayer().swapwith(loaded.layer);
@@ -313,19 +359,24 @@ bool Opener::Jpeg() {
   LoadedBitmap loaded;
   {
     ProcessTimer timer(v_.startClock, nullptr);
-    if (ReadJpegInfo(path_, v_.fileInfo)) return Platform();
-    const ImageFileInfo& info = v_.fileInfo;
-    if (info.channels < 1 || info.channels > 3) {
-      Message(info.text, "This particular subformat of JPEG is not supported!");
+    uint64_t decodeBytes = 0;
+    described_ = true;
+    if (ReadJpegInfo(path_, info_, &decodeBytes)) return Platform();
+    if (info_.channels < 1 || info_.channels > 3) {
+      Message(info_.text, "This particular subformat of JPEG is not supported!");
       return true;
+    }
+    // The decoder's buffers, the bitmap and the float image, checked once together.
+    if (!MemoryAllows(decodeBytes +
+                      PictureBytes(uint64_t(info_.width), uint64_t(info_.height), FloatPlanes()))) {
+      return OutOfMemory();
     }
     try {
-      loaded.bitmap = DisplayBitmap(info.width, info.height);
+      loaded.bitmap = DisplayBitmap(info_.width, info_.height);
     } catch (const std::bad_alloc&) {
-      ShowMessage("Out of Memory");
-      return true;
+      return OutOfMemory();
     }
-    if (ReadJpeg(path_, loaded.bitmap.toprow(), info.width, info.height)) return Platform();
+    if (ReadJpeg(path_, loaded.bitmap.toprow(), info_.width, info_.height)) return Platform();
     if (!MakeFloat(loaded)) return true;
   }
   return Commit(loaded);
@@ -335,7 +386,8 @@ bool Opener::Platform() {
   LoadedBitmap loaded;
   {
     ProcessTimer timer(v_.startClock, nullptr);
-    ImagingLoad result = GetImaging().Load(path_);
+    ImagingLoad result = GetImaging().Load(path_, 4 * uint64_t(FloatPlanes()));
+    if (result.code == kImagingOutOfMemory) return OutOfMemory();
     if (result.code != kImagingOk) {
       ShowMessage(
           Format("Load image failed:\n%x - %s", result.code, ImagingErrorText(result.code)));
@@ -347,7 +399,10 @@ bool Opener::Platform() {
     }
     loaded.bitmap = std::move(result.bitmap);
     // The own JPEG road failed, but the record still describes the file.
-    if (Upper(ext_) == ".JPG") ReadJpegInfo(path_, v_.fileInfo);
+    if (Upper(ext_) == ".JPG") {
+      ReadJpegInfo(path_, info_);
+      described_ = true;
+    }
     if (!MakeFloat(loaded)) return true;
   }
   // The bitmap comes from the library's decoder: the completion sound always plays.
@@ -417,7 +472,7 @@ bool CImageView::SaveImageFile(const std::string& path, int mode) {
       ShowMessage("Problem Writing JPG File");
       return true;
     }
-  } else if (ext == ".FIT") {
+  } else if (IsFitsExtension(ext)) {
     if (!hasFloat) {
       ShowMessage("FIT not supported without floating point buffer.");
       return true;
@@ -489,8 +544,8 @@ void CImageView::OnOpenImage(int id) {
   const FileDialogAnswer answer = GetUi().OpenFileDialog(request);
   if (!answer.ok) return;
   filterIndex = answer.filterIndex;
-  filePath = answer.path;
-  if (!OpenByPath(filePath, 0, true)) filePresent = true;
+  // The window names the file only once it has been read.
+  if (!OpenByPath(answer.path, 0, true)) filePresent = true;
 }
 
 void CImageView::OnRefresh(int id) {
@@ -519,7 +574,7 @@ void CImageView::OnSaveImageAs(int id) {
     path += ".";
     path += DefaultSaveExtension(answer.filterIndex, withFloat);
   }
-  SaveImageFile(path, 0);
+  SaveImageFile(KeepExtensionCase(path, filePath), 0);
 }
 
 void CImageView::OnMoveToRecycleBin(int) {
@@ -575,6 +630,7 @@ void CImageView::OnRecallSlot(int id) {
     return;
   }
   const std::string name = Format("ZEP%d.FDIB", SlotOf(id));
+  if (RefuseIrregularSlot(name)) return;
   const CSpaceCode before = currentLayer().code;
   bool failed;
   {
@@ -600,6 +656,7 @@ void CombineSlot(CImageView& v, int id, bool add) {
     return;
   }
   const std::string name = Format("ZEP%d.FDIB", SlotOf(id));
+  if (RefuseIrregularSlot(name)) return;
   bool failed;
   {
     ProcessTimer timer(v.startClock, nullptr);

@@ -16,6 +16,15 @@ std::string DialogFilter(bool withFloat);
 // of the list that was shown.
 const char* DefaultSaveExtension(int filterIndex, bool withFloat);
 
+// Whether an extension (with its dot, any case) names a FITS file: ".fit", ".fits", ".fts".
+bool IsFitsExtension(const std::string& extension);
+
+// The name Save Image As writes. A file dialog may propose the window's file with its
+// extension in another case ("name.PNG" for "name.png"), which on Linux would make a second
+// file beside it: where proposed differs from current only in the case of the extension,
+// current's spelling is kept.
+std::string KeepExtensionCase(const std::string& proposed, const std::string& current);
+
 // Hands the file commands' handlers to the image window's command table. Called once at
 // start-up by every program that opens image windows; calling it again does no harm.
 void RegisterFileCommands();

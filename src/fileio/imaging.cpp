@@ -3,7 +3,7 @@
 namespace {
 class NoImaging : public ImagingLibrary {
  public:
-  ImagingLoad Load(const std::string&) override { return {kImagingUnavailable, 0, {}}; }
+  ImagingLoad Load(const std::string&, uint64_t) override { return {kImagingUnavailable, 0, {}}; }
   uint32_t Save(const std::string&, const DisplayBitmap&) override { return kImagingUnavailable; }
 };
 ImagingLibrary* installed = nullptr;
@@ -27,6 +27,8 @@ const char* ImagingErrorText(uint32_t code) {
       return "There is no image to save.";
     case kImagingUnavailable:
       return "No image library is available.";
+    case kImagingDataMissing:
+      return "The file ends before the image data its header declares.";
     default:
       return "Unknown error.";
   }

@@ -18,6 +18,7 @@ enum ImagingCode : uint32_t {
   kImagingWriteFailed = 0x5,    // the file could not be written
   kImagingEmptyImage = 0x6,     // there is no image to save
   kImagingUnavailable = 0x7,    // no image library is installed
+  kImagingDataMissing = 0x8,    // the file ends before the pixel data its header declares
 };
 
 // The text of a result code.
@@ -34,7 +35,11 @@ struct ImagingLoad {
 class ImagingLibrary {
  public:
   virtual ~ImagingLibrary() = default;
-  virtual ImagingLoad Load(const std::string& path) = 0;
+  // Loads a picture. A file is checked before it is decoded: its declared pixel data must be
+  // inside it, and the decoding, the bitmap and floatBytesPerPixel more for each pixel (the
+  // float image the caller makes of it) must fit the memory available together, else
+  // kImagingOutOfMemory.
+  virtual ImagingLoad Load(const std::string& path, uint64_t floatBytesPerPixel) = 0;
   // Saves the bitmap in the format its extension names; a failure keeps any previous file.
   virtual uint32_t Save(const std::string& path, const DisplayBitmap& bitmap) = 0;
 };

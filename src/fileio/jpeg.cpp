@@ -10,6 +10,7 @@
 #include "platform/format.h"
 #include "platform/platform.h"
 #include "platform/programdir.h"
+#include "platform/regularfile.h"
 
 // The library's header wants FILE and size_t first.
 #include <jpeglib.h>
@@ -51,14 +52,19 @@ const char* SpaceName(int space) {
   }
 }
 
-// Whether the image a header describes can be decoded here: progressive files keep every
-// coefficient of the image (two bytes per sample) besides the output rows.
-bool FitsMemory(const jpeg_decompress_struct& cinfo) {
-  const uint64_t samples = uint64_t(cinfo.image_width) * cinfo.image_height *
-                           uint64_t(std::max(cinfo.num_components, 1));
+// The memory the decoder works in for the image a header describes: files of several scans
+// (progressive ones among them) keep every coefficient of the image, two bytes per sample
+// of the block-padded image, besides the rows it decodes through.
+uint64_t DecodeBytes(jpeg_decompress_struct& cinfo) {
+  const uint64_t w = (uint64_t(cinfo.image_width) + 15) / 16 * 16;
+  const uint64_t h = (uint64_t(cinfo.image_height) + 15) / 16 * 16;
+  const uint64_t components = uint64_t(std::max(cinfo.num_components, 1));
+  return (jpeg_has_multiple_scans(&cinfo) ? w * h * components * 2 : 0) + w * components * 64;
+}
+
+bool FitsMemory(jpeg_decompress_struct& cinfo) {
   return uint64_t(cinfo.image_width) * cinfo.image_height <= INT32_MAX &&
-         MemoryAllows(samples * (cinfo.progressive_mode ? 2 : 0) +
-                      uint64_t(cinfo.image_width) * 16);
+         MemoryAllows(DecodeBytes(cinfo));
 }
 
 struct Decompressor {
@@ -72,8 +78,9 @@ struct Decompressor {
 }  // namespace
 
 namespace {
-// The library part of reading a header, apart from anything a longjmp could skip.
-bool ReadHeader(std::FILE* file, Decompressor& d, ImageFileInfo& info) {
+// The library part of reading a header, apart from anything a longjmp could skip. Nothing
+// of the image is allocated yet: the caller checks the memory first.
+bool ReadHeader(std::FILE* file, Decompressor& d, ImageFileInfo& info, uint64_t& decodeBytes) {
   d.cinfo.err = &d.err.pub;
   Install(&d.err.pub);
   if (setjmp(d.err.jump) != 0) return false;
@@ -81,8 +88,9 @@ bool ReadHeader(std::FILE* file, Decompressor& d, ImageFileInfo& info) {
   d.created = true;
   jpeg_stdio_src(&d.cinfo, file);
   jpeg_read_header(&d.cinfo, TRUE);
-  if (!FitsMemory(d.cinfo)) return false;
-  jpeg_start_decompress(&d.cinfo);
+  if (uint64_t(d.cinfo.image_width) * d.cinfo.image_height > INT32_MAX) return false;
+  jpeg_calc_output_dimensions(&d.cinfo);
+  decodeBytes = DecodeBytes(d.cinfo);
   info.width = int32_t(d.cinfo.output_width);
   info.height = int32_t(d.cinfo.output_height);
   info.channels = d.cinfo.output_components;
@@ -92,17 +100,19 @@ bool ReadHeader(std::FILE* file, Decompressor& d, ImageFileInfo& info) {
 }
 }  // namespace
 
-bool ReadJpegInfo(const std::string& path, ImageFileInfo& info) {
+bool ReadJpegInfo(const std::string& path, ImageFileInfo& info, uint64_t* decodeBytes) {
   info.reset();
-  std::FILE* file = std::fopen(path.c_str(), "rb");
+  std::FILE* file = OpenRegularFile(path);
   if (!file) return true;
   bool read;
+  uint64_t bytes = 0;
   {
     Decompressor d;
-    read = ReadHeader(file, d, info);
+    read = ReadHeader(file, d, info, bytes);
   }
   std::fclose(file);
   if (!read) return true;
+  if (decodeBytes) *decodeBytes = bytes;
   info.text = Format(
       "\nWidth = %d, Height = %d\nNumber of Channels = %d, Bits per Channel = %d\nColor Type = %d"
       "  (%s)",
@@ -111,8 +121,32 @@ bool ReadJpegInfo(const std::string& path, ImageFileInfo& info) {
   return false;
 }
 
+bool JpegEndsAfterLastScan(const std::string& path) {
+  std::FILE* file = OpenRegularFile(path);
+  if (!file) return false;
+  // Read in pieces, whatever the file's size; a marker may straddle two pieces.
+  std::vector<unsigned char> piece(size_t(1) << 16);
+  bool scan = false, end = false, afterFF = false;
+  size_t got;
+  while ((got = std::fread(piece.data(), 1, piece.size(), file)) > 0) {
+    for (size_t i = 0; i < got; ++i) {
+      const unsigned char c = piece[i];
+      if (afterFF && c == 0xDA) {
+        scan = true;
+        end = false;
+      } else if (afterFF && c == 0xD9 && scan) {
+        end = true;
+      }
+      afterFF = c == 0xFF;
+    }
+  }
+  const bool failed = std::ferror(file) != 0;
+  std::fclose(file);
+  return !failed && scan && end;
+}
+
 bool ReadJpeg(const std::string& path, uint8_t* topRow, int width, int height) {
-  std::FILE* file = std::fopen(path.c_str(), "rb");
+  std::FILE* file = OpenRegularFile(path);
   if (!file) return true;
   Decompressor d;
   volatile bool failed = true;

@@ -5,8 +5,14 @@
 
 #include "fileio/fileinfo.h"
 
-// Reads the header into info; true when the file cannot be read as JPEG.
-bool ReadJpegInfo(const std::string& path, ImageFileInfo& info);
+// Reads the header into info; true when the file cannot be read as JPEG. decodeBytes, when
+// given, receives the memory the decoder needs for the image beside the picture itself.
+bool ReadJpegInfo(const std::string& path, ImageFileInfo& info, uint64_t* decodeBytes = nullptr);
+
+// Whether a JPEG file holds the end-of-image marker after the start of its last scan. Read
+// in pieces, never whole. Decoders pad a file cut short with grey and call it read; such a
+// picture is not the file's.
+bool JpegEndsAfterLastScan(const std::string& path);
 
 // Decodes into a 24-bit bottom-up bitmap of width x height given by its top-row address;
 // true on failure (also when the file's size differs from the bitmap's).

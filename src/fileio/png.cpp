@@ -7,10 +7,12 @@
 #include <cstring>
 #include <vector>
 
+#include "fileio/picturememory.h"
 #include "fileio/rgbpixel.h"
 #include "platform/format.h"
 #include "platform/platform.h"
 #include "platform/programdir.h"
+#include "platform/regularfile.h"
 
 namespace {
 const char* ColourTypeName(int type) {
@@ -46,9 +48,9 @@ struct ReadState {
 // The libpng part of reading, kept free of objects with destructors so that a longjmp out
 // of the library skips nothing. Fills rows with 3 samples per pixel, top row first.
 // Returns null or the complaint.
-const char* DecodePng(std::FILE* file, ReadState& s, ImageFileInfo& info, int& depth,
-                      std::vector<png_byte>& pixels, std::vector<png_bytep>& rows, bool& interlaced,
-                      bool& headerRead) {
+const char* DecodePng(std::FILE* file, ReadState& s, ImageFileInfo& info, int floatChannels,
+                      int& depth, std::vector<png_byte>& pixels, std::vector<png_bytep>& rows,
+                      bool& interlaced, bool& headerRead) {
   s.png = png_create_read_struct(PNG_LIBPNG_VER_STRING, nullptr, QuietError, Quiet);
   if (!s.png) return "Problem with PNG Pointer!";
   s.info = png_create_info_struct(s.png);
@@ -72,7 +74,6 @@ const char* DecodePng(std::FILE* file, ReadState& s, ImageFileInfo& info, int& d
   info.colourType = colourType;
   interlaced = interlace != PNG_INTERLACE_NONE;
   headerRead = true;
-  if (interlaced) return "Interlaced PNG format not supported!";
 
   // Exactly three samples per pixel: palettes and grey expanded, alpha dropped. Grey of 1,
   // 2 or 4 bits is widened to 8.
@@ -81,6 +82,9 @@ const char* DecodePng(std::FILE* file, ReadState& s, ImageFileInfo& info, int& d
     png_set_gray_to_rgb(s.png);
   }
   png_set_strip_alpha(s.png);
+  // Interlaced files are read here too, pass by pass into the whole image, so that their
+  // 16-bit samples arrive as exactly as those of plain files.
+  if (interlaced) png_set_interlace_handling(s.png);
   png_read_update_info(s.png, s.info);
   depth = png_get_bit_depth(s.png, s.info);
   const size_t rowBytes = png_get_rowbytes(s.png, s.info);
@@ -88,11 +92,12 @@ const char* DecodePng(std::FILE* file, ReadState& s, ImageFileInfo& info, int& d
       rowBytes != size_t(width) * 3 * (depth / 8)) {
     return "Unspecified Problem!";
   }
-  // The whole decoded image and the float planes must fit the memory available.
-  const uint64_t need = uint64_t(rowBytes) * height + uint64_t(width) * height * 12;
-  if (uint64_t(width) * height > INT32_MAX || !MemoryAllows(need)) {
-    return "Image too large for the memory available!";
-  }
+  // The whole decoded image, the float image and the display bitmap made of it must fit
+  // the memory available together.
+  if (uint64_t(width) * height > INT32_MAX) return "Unspecified Problem!";
+  const uint64_t need = uint64_t(rowBytes) * height + sizeof(png_bytep) * uint64_t(height) +
+                        PictureBytes(width, height, floatChannels);
+  if (!MemoryAllows(need)) return kOutOfMemoryText;
   pixels.resize(rowBytes * height);
   rows.resize(height);
   for (png_uint_32 j = 0; j < height; ++j) rows[j] = pixels.data() + rowBytes * j;
@@ -104,7 +109,7 @@ const char* DecodePng(std::FILE* file, ReadState& s, ImageFileInfo& info, int& d
 
 void LoadPng(fpbuffer& image, const std::string& path, ImageFileInfo& info) {
   info.reset();
-  std::FILE* file = std::fopen(path.c_str(), "rb");
+  std::FILE* file = OpenRegularFile(path);
   if (!file) {
     info.message = "Problem Opening File!";
     return;
@@ -118,7 +123,8 @@ void LoadPng(fpbuffer& image, const std::string& path, ImageFileInfo& info) {
   bool headerRead = false;
   {
     ReadState state;
-    problem = DecodePng(file, state, info, depth, pixels, rows, interlaced, headerRead);
+    problem = DecodePng(file, state, info, FloatChannels(image.code), depth, pixels, rows,
+                        interlaced, headerRead);
   }
   std::fclose(file);
   if (headerRead) {

@@ -5,8 +5,10 @@
 #include "fileio/fileinfo.h"
 #include "image/fpbuffer.h"
 
-// Reads a PNG file into image (its colour space kept); describes the file in info. A
-// problem leaves a message in info and the image as it was.
+// Reads a PNG file, interlaced or not, into image (its colour space kept); describes the
+// file in info. A problem leaves a message in info and the image as it was; the message is
+// kOutOfMemoryText when the image, its float image and its display bitmap together do not
+// fit the memory available.
 void LoadPng(fpbuffer& image, const std::string& path, ImageFileInfo& info);
 
 // Writes image as an RGB PNG of 8 or 16 bits per sample with zlib level 0-9. Returns an

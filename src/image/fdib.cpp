@@ -9,6 +9,7 @@
 #include "platform/format.h"
 #include "platform/platform.h"
 #include "platform/programdir.h"
+#include "platform/regularfile.h"
 
 static_assert(std::endian::native == std::endian::little);
 
@@ -39,9 +40,10 @@ int32_t MaskWordsFor(int64_t pixels) { return static_cast<int32_t>((pixels + 31)
 // known colour space, no mask or exactly the mask words of the image, and a length that is
 // the header, the planes of that space and those mask words to the byte. The header is
 // never trusted further than that, and the image must fit the memory available. Returns
-// null when the file is missing or does not hold what its header promises.
+// null when the file is missing, is no regular file or does not hold what its header
+// promises.
 File OpenChecked(const std::string& path, FdibHeader& h, int& channels) {
-  File f(std::fopen(path.c_str(), "rb"));
+  File f(OpenRegularFile(path));
   if (!f) return nullptr;
   if (std::fread(&h, sizeof h, 1, f.get()) != 1) return nullptr;
   const ColourSpace* space = FindColourSpace(h.code);

@@ -7,6 +7,7 @@
 #include "params/fields.h"
 #include "platform/messages.h"
 #include "platform/programdir.h"
+#include "platform/regularfile.h"
 
 Settings& Settings::SetDefaults() {
   file.SetDefaults();
@@ -86,7 +87,8 @@ bool Settings::Save(const std::string& name) const {
 }
 
 bool Settings::Load(const std::string& name) {
-  std::FILE* f = std::fopen(ProgramPath(name).c_str(), "rb");
+  // A pipe or a device in its place is no settings file: never waited on, never read.
+  std::FILE* f = OpenRegularFile(ProgramPath(name).string());
   if (!f) return true;
   // Read over a copy, so that a read error leaves the record as it was; a short file
   // still replaces only the bytes it has.

@@ -10,7 +10,12 @@
 #include <climits>
 #include <cstdio>
 
+#include "fileio/bmp.h"
+#include "fileio/jpeg.h"
+#include "fileio/picturememory.h"
+#include "fileio/tiff.h"
 #include "platform/platform.h"
+#include "platform/regularfile.h"
 #include "qt/namefilters.h"
 
 namespace {
@@ -26,34 +31,41 @@ uint32_t ReaderCode(QImageReader::ImageReaderError error) {
   }
 }
 
-// The bit count a BMP file's header states (its info header's size tells which kind of
-// header it is); 0 when the header cannot be read.
-int BmpBitCount(const std::string& path) {
-  std::FILE* f = std::fopen(path.c_str(), "rb");
-  if (!f) return 0;
-  unsigned char h[30] = {};
-  const size_t got = std::fread(h, 1, sizeof h, f);
-  std::fclose(f);
-  if (got < 26 || h[0] != 'B' || h[1] != 'M') return 0;
-  const uint32_t infoSize =
-      uint32_t(h[14]) | uint32_t(h[15]) << 8 | uint32_t(h[16]) << 16 | uint32_t(h[17]) << 24;
-  if (infoSize == 12) return h[24] | h[25] << 8;  // the old core header
-  if (got < 30) return 0;
-  return h[28] | h[29] << 8;
+// Refuses, before Qt decodes anything, a file of the formats whose Qt readers build a
+// picture of the header's size whatever the file holds: a BMP or TIFF whose pixel data
+// reaches past its end (the rest of the picture would be memory never filled), a TIFF of
+// deep samples in separate planes, a JPEG cut short (padded with grey). kImagingOk or the
+// refusal's code; bmp receives the BMP header.
+uint32_t CheckDeclaredData(const std::string& path, const QByteArray& format, BmpHeader& bmp) {
+  if (format == "bmp") {
+    if (!ReadBmpHeader(path, bmp)) return kImagingInvalidData;
+    return BmpPixelDataFits(bmp) ? kImagingOk : kImagingDataMissing;
+  }
+  if (format == "tiff" || format == "tif") return TiffCheckForGeneralLibrary(path);
+  if (format == "jpeg" || format == "jpg") {
+    return JpegEndsAfterLastScan(path) ? kImagingOk : kImagingDataMissing;
+  }
+  return kImagingOk;
 }
-// Whether a JPEG file holds the end marker after its last scan's start. Qt's decoder pads a
-// file cut short with grey and calls it read; such a picture is not the file's.
-bool JpegComplete(const std::string& path) {
-  QFile file(QString::fromStdString(path));
-  if (!file.open(QIODevice::ReadOnly)) return false;
-  const QByteArray bytes = file.readAll();
-  const qsizetype scan = bytes.lastIndexOf(QByteArray("\xFF\xDA", 2));
-  return scan >= 0 && bytes.indexOf(QByteArray("\xFF\xD9", 2), scan) >= 0;
+
+// Whether the picture's decoding (bytesPerPixel), its conversion to 32 bits, the bitmap
+// and the caller's float image fit the memory available together.
+bool PictureFitsMemory(const QSize& size, uint64_t decodeBytesPerPixel,
+                       uint64_t floatBytesPerPixel) {
+  const uint64_t pixels = uint64_t(size.width()) * uint64_t(size.height());
+  if (pixels > INT32_MAX / 4) return false;
+  return MemoryAllows(pixels * (decodeBytesPerPixel + 4 + floatBytesPerPixel) +
+                      PictureBytes(uint64_t(size.width()), uint64_t(size.height()), 0));
 }
 }  // namespace
 
-ImagingLoad QtImaging::Load(const std::string& path) {
+ImagingLoad QtImaging::Load(const std::string& path, uint64_t floatBytesPerPixel) {
   ImagingLoad out;
+  // A pipe or a device would block the reader or never end.
+  if (KindOfFile(path) != FileKind::Regular) {
+    out.code = kImagingFileNotFound;
+    return out;
+  }
   QImageReader reader(QString::fromStdString(path));
   reader.setAutoTransform(false);
   const QSize size = reader.size();
@@ -61,31 +73,33 @@ ImagingLoad QtImaging::Load(const std::string& path) {
     out.code = ReaderCode(reader.error());
     return out;
   }
-  // The decoded picture and the bitmap made of it must fit the memory available; Qt's own
-  // allocation limit follows the same figure.
-  const uint64_t available = GetPlatform().Memory().availPhys;
-  if (size.isValid()) {
-    const uint64_t pixels = uint64_t(size.width()) * uint64_t(size.height());
-    if (pixels > INT32_MAX / 4 || !MemoryAllows(pixels * 7)) {
-      out.code = kImagingOutOfMemory;
-      return out;
-    }
-  }
-  QImageReader::setAllocationLimit(int(std::clamp<uint64_t>(available >> 20, 1, INT_MAX)));
   const QByteArray format = reader.format().toLower();
-  const bool bmp = format == "bmp";
-  if ((format == "jpeg" || format == "jpg") && !JpegComplete(path)) {
-    out.code = kImagingInvalidData;
+  BmpHeader bmp;
+  out.code = CheckDeclaredData(path, format, bmp);
+  if (out.code != kImagingOk) return out;
+  // The whole image's need is checked once, before decoding; Qt's own allocation limit
+  // follows the same figure.
+  const int decodeBits = QImage::toPixelFormat(reader.imageFormat()).bitsPerPixel();
+  const uint64_t decodeBytes = decodeBits > 0 ? uint64_t(decodeBits + 7) / 8 : 16;
+  if (size.isValid() && !PictureFitsMemory(size, decodeBytes, floatBytesPerPixel)) {
+    out.code = kImagingOutOfMemory;
     return out;
   }
+  const uint64_t available = GetPlatform().Memory().availPhys;
+  QImageReader::setAllocationLimit(int(std::clamp<uint64_t>(available >> 20, 1, INT_MAX)));
   QImage image;
   if (!reader.read(&image) || image.isNull()) {
     out.code = ReaderCode(reader.error());
     return out;
   }
+  // A format that gives no size before decoding is checked once its size is known.
+  if (!size.isValid() && !PictureFitsMemory(image.size(), 0, floatBytesPerPixel)) {
+    out.code = kImagingOutOfMemory;
+    return out;
+  }
   // BMP keeps the depth its header states, so that palette and 16-bit files are refused as
   // they always were; every other format is decoded to true colour, with alpha or without.
-  out.depth = bmp ? BmpBitCount(path) : (image.hasAlphaChannel() ? 32 : 24);
+  out.depth = format == "bmp" ? bmp.bitCount : (image.hasAlphaChannel() ? 32 : 24);
   image = image.convertToFormat(QImage::Format_ARGB32);
   try {
     out.bitmap = DisplayBitmap(image.width(), image.height());
@@ -143,8 +157,15 @@ QStringList NameFilters(const std::string& filter) {
     if (parts[i].isEmpty()) break;
     QStringList patterns;
     for (const QString& p : parts[i + 1].split(QLatin1Char(';'), Qt::SkipEmptyParts)) {
-      for (const QString& variant : {p, p.toLower(), p.toUpper()}) {
-        if (!patterns.contains(variant)) patterns << variant;
+      QStringList names = {p};
+      // FITS files go by three extensions; the filter texts name only the first.
+      if (p.compare(QStringLiteral("*.FIT"), Qt::CaseInsensitive) == 0) {
+        names << QStringLiteral("*.FITS") << QStringLiteral("*.FTS");
+      }
+      for (const QString& name : names) {
+        for (const QString& variant : {name, name.toLower(), name.toUpper()}) {
+          if (!patterns.contains(variant)) patterns << variant;
+        }
       }
     }
     filters << QStringLiteral("%1 (%2)").arg(parts[i], patterns.join(QLatin1Char(' ')));

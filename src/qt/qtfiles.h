@@ -11,7 +11,7 @@ class QCoreApplication;
 
 class QtImaging : public ImagingLibrary {
  public:
-  ImagingLoad Load(const std::string& path) override;
+  ImagingLoad Load(const std::string& path, uint64_t floatBytesPerPixel) override;
   uint32_t Save(const std::string& path, const DisplayBitmap& bitmap) override;
 };
 

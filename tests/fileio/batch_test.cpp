@@ -388,7 +388,7 @@ TEST_F(BatchTest, AnimationPlaysUntilCancelledAndStopsAtAMissingFile) {
   platform.CancelAtPoll(20);  // a bound, should the animation not stop by itself
   ui.ExpectMessage("File Doesn't Exist");
   view.Dispatch(4221);
-  EXPECT_EQ(view.filePath, b);
+  EXPECT_EQ(view.filePath, a);  // the last frame shown: the missing file names nothing
   EXPECT_EQ(platform.polls, 2);
   EXPECT_FALSE(Flags().Quiet);
 }

@@ -3,6 +3,7 @@
 #include <cmath>
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 #include <filesystem>
 #include <fstream>
 #include <map>
@@ -10,7 +11,9 @@
 #include <vector>
 
 #include "fileio/fits.h"
+#include "fileio/imaging.h"
 #include "fileio/rgbpixel.h"
+#include "fileio/test_tiff.h"
 #include "fileio/tiff.h"
 #include "platform/format.h"
 #include "support/zep_test.h"
@@ -403,14 +406,14 @@ TEST_F(FitsTest, OtherColourSpacesGoThroughRgb) {
 TEST_F(TiffTest, FilesOfAnotherWriterAreReadOrDeclined) {
   if (!Have("tifffile", "tiffcp")) GTEST_SKIP() << "python3-tifffile or libtiff-tools is missing";
   const auto files = Make("make-tiff", home);
-  ASSERT_EQ(files.size(), 11u);
+  ASSERT_EQ(files.size(), 12u);
   const struct {
     const char* name;
     bool read;
   } cases[] = {
-      {"rgb16.tif", true},   {"rgb16be.tif", true},  {"rgb16lzw.tif", true},  {"rgbf.tif", true},
-      {"rgbfzip.tif", true}, {"tiled16.tif", false}, {"planar16.tif", false}, {"rgba16.tif", false},
-      {"int32.tif", false},  {"rgb8.tif", false},    {"grey16.tif", false},
+      {"rgb16.tif", true},   {"rgb16be.tif", true},  {"rgb16lzw.tif", true}, {"rgbf.tif", true},
+      {"rgbfzip.tif", true}, {"planar16.tif", true}, {"planarf.tif", true},  {"tiled16.tif", false},
+      {"rgba16.tif", false}, {"int32.tif", false},   {"rgb8.tif", false},    {"grey16.tif", false},
   };
   for (const auto& c : cases) {
     fpbuffer image = Marked();
@@ -509,4 +512,80 @@ TEST_F(TiffTest, UnmarkedFloatFilesAreFloatsAndDamagedFilesAreDeclined) {
   EXPECT_STREQ(WriteTiffFloat(TestImage(false), (home / "no" / "x.tif").string(), true),
                "Problem creating TIFF file!");
   EXPECT_FALSE(fs::exists(home / "no"));
+}
+
+TEST_F(TiffTest, SeparatePlanesReadExactlyAsContiguousSamples) {
+  // Spaces of three and four planes, and the identity: the planes are put together
+  // pixel by pixel only once all three are in.
+  const CSpaceCode spaces[] = {0x17, 0x20000 | 7, 0x2000 | 0xF};
+  for (int bits : {16, 32}) {
+    for (int compression : {COMPRESSION_NONE, COMPRESSION_ADOBE_DEFLATE}) {
+      const fs::path contig = home / "contig.tif", planes = home / "planes.tif";
+      ASSERT_TRUE(WriteTestTiff(contig, 7, 5, bits, 3, false, compression));
+      ASSERT_TRUE(WriteTestTiff(planes, 7, 5, bits, 3, true, compression));
+      for (CSpaceCode code : spaces) {
+        const std::string what =
+            Format("%d bits, compression %d, space %x", bits, compression, code);
+        fpbuffer a(1, 1, code), b(1, 1, code);
+        ASSERT_EQ(ReadTiffFloat(a, contig.string()), kTiffRead) << what;
+        ASSERT_EQ(ReadTiffFloat(b, planes.string()), kTiffRead) << what;
+        ASSERT_EQ(b.width, 7) << what;
+        ASSERT_EQ(b.height, 5) << what;
+        ASSERT_EQ(a.channels, b.channels) << what;
+        for (int c = 0; c < a.channels; ++c) {
+          EXPECT_EQ(std::memcmp(a.plane[c].x, b.plane[c].x, 35 * sizeof(float)), 0) << what << c;
+        }
+      }
+      // The top row of the file is the planes' last row.
+      fpbuffer rgb;
+      ASSERT_EQ(ReadTiffFloat(rgb, planes.string()), kTiffRead);
+      const float first =
+          bits == 16 ? FromWordSample(uint16_t(TestTiffSample(0, 0, 2))) : TestTiffFloat(0, 0, 2);
+      EXPECT_EQ(rgb.plane[2].x[4 * 7], first);
+    }
+  }
+}
+
+TEST_F(TiffTest, TheGeneralLibraryGetsOnlyFilesItReadsWhole) {
+  // Deep samples in separate planes, which that library would read only the first plane of.
+  ASSERT_TRUE(WriteTestTiff(home / "planes16.tif", 4, 3, 16, 3, true));
+  ASSERT_TRUE(WriteTestTiff(home / "rgba16.tif", 4, 3, 16, 4, true));
+  ASSERT_TRUE(WriteTestTiff(home / "planes8.tif", 4, 3, 8, 3, true));
+  fpbuffer marked = Marked();
+  EXPECT_EQ(ReadTiffFloat(marked, (home / "rgba16.tif").string()), kTiffDeclined);
+  ExpectMarked(marked, "rgba16");
+
+  // An uncompressed file whose directory comes first, its single strip cut short.
+  auto minimal = [](size_t cut) {
+    std::string b = "II*";
+    b += '\0';
+    auto put = [&b](uint32_t v, int bytes) {
+      for (int i = 0; i < bytes; ++i) b += char((v >> (8 * i)) & 0xFF);
+    };
+    put(8, 4);
+    const uint32_t entries[][4] = {{256, 3, 1, 4}, {257, 3, 1, 3}, {258, 3, 3, 122},
+                                   {259, 3, 1, 1}, {262, 3, 1, 2}, {273, 4, 1, 128},
+                                   {277, 3, 1, 3}, {278, 3, 1, 3}, {279, 4, 1, 36}};
+    put(9, 2);
+    for (const auto& e : entries) put(e[0], 2), put(e[1], 2), put(e[2], 4), put(e[3], 4);
+    put(0, 4);
+    put(8, 2), put(8, 2), put(8, 2);
+    for (int i = 0; i < 36; ++i) b += char(i * 7);
+    return b.substr(0, b.size() - cut);
+  };
+  std::ofstream(home / "whole8.tif", std::ios::binary) << minimal(0);
+  std::ofstream(home / "cut8.tif", std::ios::binary) << minimal(10);
+
+  const struct {
+    const char* name;
+    uint32_t code;
+  } cases[] = {{"planes16.tif", kImagingUnknownFormat},
+               {"rgba16.tif", kImagingUnknownFormat},
+               {"whole8.tif", kImagingOk},
+               {"cut8.tif", kImagingDataMissing}};
+  for (const auto& c : cases) {
+    EXPECT_EQ(TiffCheckForGeneralLibrary((home / c.name).string()), c.code) << c.name;
+  }
+  // 8-bit samples in separate planes are read whole by that library.
+  EXPECT_EQ(TiffCheckForGeneralLibrary((home / "planes8.tif").string()), kImagingOk);
 }

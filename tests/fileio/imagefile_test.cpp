@@ -3,15 +3,21 @@
 // (Qt's readers) is exercised by the Qt tests.
 #include "fileio/imagefile.h"
 
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <algorithm>
 #include <cstring>
 #include <filesystem>
 #include <fstream>
 
 #include "app/fake_host.h"
 #include "app/imageview.h"
+#include "fileio/fits.h"
 #include "fileio/imaging.h"
 #include "fileio/jpeg.h"
 #include "fileio/png.h"
+#include "fileio/tiff.h"
 #include "params/settings.h"
 #include "platform/format.h"
 #include "platform/programdir.h"
@@ -24,8 +30,9 @@ namespace {
 // what it was asked.
 class StandInImaging : public ImagingLibrary {
  public:
-  ImagingLoad Load(const std::string& path) override {
+  ImagingLoad Load(const std::string& path, uint64_t floatBytesPerPixel) override {
     loads.push_back(path);
+    floatBytes.push_back(floatBytesPerPixel);
     ImagingLoad r;
     r.code = loadCode;
     r.depth = depth;
@@ -42,6 +49,7 @@ class StandInImaging : public ImagingLibrary {
     return saveCode;
   }
   std::vector<std::string> loads, saves;
+  std::vector<uint64_t> floatBytes;
   uint32_t loadCode = kImagingOk, saveCode = kImagingOk;
   int depth = 24;
 };
@@ -119,7 +127,6 @@ TEST_F(ImageFileTest, ExtensionChoosesTheReaderIgnoringCase) {
 }
 
 TEST_F(ImageFileTest, TitleGivesTheSizeInKilobytesOrMegabytes) {
-  imaging.loadCode = kImagingInvalidData;
   struct Case {
     size_t bytes;
     const char* title;
@@ -129,12 +136,9 @@ TEST_F(ImageFileTest, TitleGivesTheSizeInKilobytesOrMegabytes) {
     WriteSizedFile(path, c.bytes);
     CImageView v(&host);
     Fill(v, 4, 3);
-    ui.ExpectMessage("Load image failed:\n3 - The file is damaged or not an image.");
-    EXPECT_TRUE(v.OpenImageFile(path, 0, false));
-    // The title names the last file tried, also when it could not be loaded.
+    EXPECT_FALSE(v.OpenImageFile(path, 0, false));
     EXPECT_EQ(v.frameTitle, Format(c.title, path.c_str()));
     EXPECT_EQ(host.title, v.frameTitle);
-    EXPECT_TRUE(Untouched(v, 4, 3));
   }
 }
 
@@ -151,8 +155,6 @@ TEST_F(ImageFileTest, FailedOpensLeaveTheWindowAsItWas) {
   ui.ExpectMessage("File Doesn't Exist");
   EXPECT_TRUE(v.OpenImageFile(Path("missing.png"), 0, false));
   EXPECT_EQ(ui.messages.back().caption, Path("missing.png"));
-  ui.ExpectMessage("File Doesn't Exist");
-  EXPECT_TRUE(v.OpenImageFile(home.string(), 0, false));  // a folder is no file
 
   // A PNG the own reader refuses goes to the general library before any message.
   ui.ExpectMessage("Load image failed:\n3 - The file is damaged or not an image.");
@@ -198,19 +200,22 @@ TEST_F(ImageFileTest, WithoutFloatBuffersOnRead) {
   CImageView v(&host);
   Fill(v, 4, 3);
   v.otherLayer().dim(2, 2, 0x17);
+  // A refused file lets no float image go.
   ui.ExpectMessage("Can't read FDIB without floating point buffers.");
   EXPECT_TRUE(v.OpenImageFile(Path("x.fdib"), 0, false));
   ui.ExpectMessage("Can't read FIT without floating point buffers.");
   EXPECT_TRUE(v.OpenImageFile(Path("x.fit"), 0, false));
-  EXPECT_TRUE(v.layers[0].empty());
-  EXPECT_TRUE(v.layers[1].empty());
+  EXPECT_TRUE(Untouched(v, 4, 3));
+  EXPECT_EQ(v.otherLayer().width, 2);
 
-  // A PNG goes to the general library and arrives as a bitmap alone.
+  // A PNG goes to the general library and arrives as a bitmap alone; both float images go.
   ASSERT_EQ(WritePng(image, Path("x.png"), 8, 1), nullptr);
   EXPECT_FALSE(v.OpenImageFile(Path("x.png"), 0, false));
   EXPECT_EQ(imaging.loads.size(), 1u);
+  EXPECT_EQ(imaging.floatBytes.back(), 0u);  // no float image will be made of it
   EXPECT_EQ(v.currentBitmap().width(), 5);
-  EXPECT_TRUE(v.currentLayer().empty());
+  EXPECT_TRUE(v.layers[0].empty());
+  EXPECT_TRUE(v.layers[1].empty());
 }
 
 TEST_F(ImageFileTest, JpegOwnRoadAndItsRefusals) {
@@ -478,4 +483,191 @@ TEST_F(ImageFileTest, SlotsStoreRecallCombineAndDelete) {
   EXPECT_FALSE(fs::exists(home / "zep42.fdib"));
   EXPECT_TRUE(fs::exists(home / "ZEPHYR.txt"));
   EXPECT_TRUE(fs::exists(home / "keep.FDIB"));
+}
+
+TEST_F(ImageFileTest, AFailedOpenChangesNothingSoTheTrashTakesTheWindowsFile) {
+  fpbuffer image(3, 2, 0x17);
+  ASSERT_EQ(WritePng(image, Path("good.png"), 8, 1), nullptr);
+  std::ofstream(Path("bad.png"), std::ios::binary) << "\x89PNG\r\n\x1a\n broken";
+  CImageView v(&host);
+  ui.ExpectOpenDialog({true, Path("good.png"), 1, true});
+  v.Dispatch(4000);
+  ASSERT_TRUE(v.filePresent);
+  const std::string title = v.frameTitle, info = v.fileInfo.text;
+  v.otherLayer().dim(2, 2, 0x17);
+  v.otherLayer().plane[0].fill(9.0f);
+  imaging.loadCode = kImagingInvalidData;
+  for (uint8_t noFloat : {0, 1}) {
+    LiveSettings().file.noFloatBuffersOnRead = noFloat;
+    ui.ExpectOpenDialog({true, Path("bad.png"), 1, true});
+    ui.ExpectMessage("Load image failed:\n3 - The file is damaged or not an image.");
+    v.Dispatch(4000);
+    ui.ExpectOpenDialog({true, Path("gone.png"), 1, true});
+    ui.ExpectMessage("File Doesn't Exist");
+    v.Dispatch(4000);
+    const std::string what = noFloat ? "without float buffers" : "with float buffers";
+    EXPECT_EQ(v.filePath, Path("good.png")) << what;
+    EXPECT_EQ(v.frameTitle, title) << what;
+    EXPECT_EQ(host.title, title) << what;
+    EXPECT_EQ(v.fileInfo.text, info) << what;
+    EXPECT_EQ(v.currentLayer().width, 3) << what;  // both float images stay
+    EXPECT_EQ(v.otherLayer().plane[0].x[3], 9.0f) << what;
+  }
+  fs::create_directory(home / "trash");
+  ui.trashFolder = (home / "trash").string();
+  v.Dispatch(4033);
+  EXPECT_TRUE(fs::exists(home / "trash" / "good.png"));
+  EXPECT_TRUE(fs::exists(Path("bad.png")));
+}
+
+TEST_F(ImageFileTest, PipesFoldersAndDevicesAreNeverOpened) {
+  // Should a read wait on a pipe after all, the alarm ends the run instead of hanging it.
+  alarm(60);
+  fpbuffer image(3, 2, 0x17);
+  CImageView v(&host);
+  Fill(v, 4, 3);
+  std::vector<std::string> names;
+  for (const char* ext : {"png", "jpg", "tif", "fit", "fts", "fdib", "bmp", "ifs"}) {
+    const std::string pipe = Path(std::string("pipe.") + ext);
+    ASSERT_EQ(mkfifo(pipe.c_str(), 0600), 0);
+    fs::create_directory(Path(std::string("folder.") + ext));
+    names.push_back(pipe);
+    names.push_back(Path(std::string("folder.") + ext));
+  }
+  names.push_back("/dev/null");
+  for (const std::string& name : names) {
+    ui.ExpectMessage("Not a Regular File");
+    EXPECT_TRUE(v.OpenImageFile(name, 0, false)) << name;
+    EXPECT_EQ(ui.messages.back().caption, name);
+    EXPECT_TRUE(Untouched(v, 4, 3)) << name;
+  }
+  EXPECT_TRUE(imaging.loads.empty());
+
+  // The readers on their own refuse them too, without waiting.
+  const std::string pipe = Path("pipe.png");
+  ImageFileInfo info;
+  LoadPng(image, pipe, info);
+  EXPECT_STREQ(info.message, "Problem Opening File!");
+  EXPECT_TRUE(ReadJpegInfo(Path("pipe.jpg"), info));
+  EXPECT_EQ(ReadTiffFloat(image, Path("pipe.tif")), kTiffDeclined);
+  EXPECT_NE(ReadFits(image, Path("pipe.fit"), info), nullptr);
+  EXPECT_TRUE(image.read(Path("pipe.fdib"), false));
+  EXPECT_EQ(image.width, 3);
+
+  // The numbered slots: recall, add and subtract.
+  ASSERT_EQ(mkfifo((home / "ZEP3.FDIB").c_str(), 0600), 0);
+  ASSERT_EQ(mkfifo((home / "ZEP1.FDIB").c_str(), 0600), 0);
+  fs::create_directory(home / "ZEP2.FDIB");
+  const struct {
+    int id;
+    const char* name;
+  } slots[] = {{4258, "ZEP3.FDIB"}, {4113, "ZEP1.FDIB"}, {4187, "ZEP1.FDIB"}, {4186, "ZEP2.FDIB"}};
+  for (const auto& slot : slots) {
+    ui.ExpectMessage(std::string(slot.name) + " is not a regular file.");
+    v.Dispatch(slot.id);
+    EXPECT_EQ(ui.messages.back().caption, "Problem reading!");
+    EXPECT_TRUE(Untouched(v, 4, 3)) << slot.id;
+  }
+  alarm(0);
+}
+
+TEST_F(ImageFileTest, TheWholeImageMustFitTheMemoryBeforeAnythingIsDecoded) {
+  // 1000 x 1000: a bitmap of 3 MB, float planes of 4 MB each, a 16-bit PNG decodes through
+  // 6 MB. With the memory given here every allocation fits on its own, and each reader's
+  // earlier checks of some of them together passed; the whole image does not fit.
+  fpbuffer big(1000, 1000, 0x17);
+  for (int c = 0; c < 3; ++c) big.plane[c].ramp(float(c), 0.0001f);
+  ASSERT_EQ(WritePng(big, Path("big.png"), 16, 1), nullptr);
+  ASSERT_EQ(WriteTiffFloat(big, Path("big.tif"), false), nullptr);
+  ASSERT_EQ(WriteFits(big, Path("big.fit"), 16, 0), nullptr);
+  const DisplayBitmap bitmap(1000, 1000);
+  ASSERT_FALSE(WriteJpeg(Path("big.jpg"), bitmap.toprow(), 1000, 1000, 80, 3));
+  const struct {
+    const char* name;
+    uint64_t available;
+  } cases[] = {{"big.png", 19'000'000},
+               {"big.jpg", 14'000'000},
+               {"big.tif", 14'000'000},
+               {"big.fit", 14'000'000}};
+  CImageView v(&host);
+  Fill(v, 4, 3);
+  for (const auto& c : cases) {
+    platform.memory.availPhys = c.available;
+    ui.ExpectMessage("Out of Memory");
+    EXPECT_TRUE(v.OpenImageFile(Path(c.name), 0, false)) << c.name;
+    EXPECT_TRUE(Untouched(v, 4, 3)) << c.name;
+    EXPECT_EQ(v.filePath, "") << c.name;
+  }
+  EXPECT_TRUE(imaging.loads.empty());  // nothing was handed on to the general library
+  platform.memory.availPhys = 30'000'000;
+  for (const auto& c : cases) {
+    CImageView w(&host);
+    EXPECT_FALSE(w.OpenImageFile(Path(c.name), 0, false)) << c.name;
+    EXPECT_EQ(w.currentLayer().width, 1000) << c.name;
+    EXPECT_EQ(w.currentBitmap().width(), 1000) << c.name;
+  }
+  // The general library is told what the float image will take: three planes of floats.
+  CImageView w(&host);
+  std::ofstream(Path("x.gif")) << "gif";
+  EXPECT_FALSE(w.OpenImageFile(Path("x.gif"), 0, false));
+  EXPECT_EQ(imaging.floatBytes.back(), 12u);
+}
+
+TEST_F(ImageFileTest, FitsFilesGoByThreeExtensionsInAnyCase) {
+  CImageView v(&host);
+  Fill(v, 4, 3);
+  for (const char* name : {"a.fits", "b.FTS", "c.Fits", "d.fit"}) {
+    EXPECT_FALSE(v.SaveImageFile(Path(name), 0)) << name;
+    EXPECT_EQ(ReadBytes(Path(name)).substr(0, 6), "SIMPLE") << name;
+    CImageView w(&host);
+    EXPECT_FALSE(w.OpenImageFile(Path(name), 0, false)) << name;
+    EXPECT_TRUE(Untouched(w, 4, 3)) << name;
+    EXPECT_NE(w.fileInfo.text.find("FITS file"), std::string::npos) << name;
+  }
+  EXPECT_TRUE(imaging.loads.empty());
+  EXPECT_TRUE(imaging.saves.empty());
+  LiveSettings().file.noFloatBuffersOnRead = 1;
+  ui.ExpectMessage("Can't read FIT without floating point buffers.");
+  EXPECT_TRUE(v.OpenImageFile(Path("a.fits"), 0, false));
+}
+
+TEST_F(ImageFileTest, SaveAsKeepsTheCaseOfTheWindowFilesExtension) {
+  fpbuffer image(3, 2, 0x17);
+  ASSERT_EQ(WritePng(image, Path("name.png"), 8, 1), nullptr);
+  ASSERT_EQ(WritePng(image, Path("shot.PNG"), 8, 1), nullptr);
+  auto pngs = [this] {
+    std::vector<std::string> found;
+    for (const auto& e : fs::directory_iterator(home)) {
+      if (e.is_regular_file()) found.push_back(e.path().filename());
+    }
+    std::sort(found.begin(), found.end());
+    return found;
+  };
+  CImageView v(&host);
+  ui.ExpectOpenDialog({true, Path("name.png"), 2, true});
+  v.Dispatch(4000);
+  v.currentLayer().plane[0].fill(77.0f);
+  // The dialog proposes the window's name with the filter's extension.
+  ui.ExpectSaveDialog({true, Path("name.PNG"), 2, true});
+  v.Dispatch(4001);
+  fpbuffer back;
+  ImageFileInfo info;
+  LoadPng(back, Path("name.png"), info);
+  EXPECT_EQ(back.plane[0].x[0], 77.0f);
+
+  // A name typed without an extension gets the filter's, in the case the file has.
+  ui.ExpectOpenDialog({true, Path("shot.PNG"), 2, true});
+  v.Dispatch(4000);
+  ui.ExpectSaveDialog({true, Path("shot"), 2, false});
+  v.Dispatch(4001);
+  EXPECT_EQ(pngs(), (std::vector<std::string>{"name.png", "shot.PNG"}));
+
+  // Another extension, or another name, is written as given.
+  ui.ExpectSaveDialog({true, Path("shot.Fdib"), 7, true});
+  v.Dispatch(4001);
+  ui.ExpectSaveDialog({true, Path("other.PNG"), 2, true});
+  v.Dispatch(4001);
+  EXPECT_EQ(pngs(), (std::vector<std::string>{"name.png", "other.PNG", "shot.Fdib", "shot.PNG"}));
+  EXPECT_EQ(KeepExtensionCase("/a/b.PNG", "/c/b.png"), "/a/b.PNG");  // another folder
+  EXPECT_EQ(KeepExtensionCase("/a/b.PNG", ""), "/a/b.PNG");
 }

@@ -4,6 +4,7 @@
 #include <cstring>
 #include <filesystem>
 #include <fstream>
+#include <vector>
 
 #include "image/rgbbuffer.h"
 #include "support/zep_test.h"
@@ -102,4 +103,43 @@ TEST_F(JpegTest, BrokenFilesFailQuietly) {
     ASSERT_FALSE(ReadJpegInfo(cmyk, info));
     EXPECT_EQ(info.channels, 4);  // the caller refuses four components
   }
+}
+
+TEST_F(JpegTest, EndAfterLastScanIsFoundAcrossThePiecesOfALargeFile) {
+  // The file is read in pieces of 64 KiB: markers are put across piece boundaries.
+  constexpr size_t kPiece = size_t(1) << 16;
+  struct Marker {
+    size_t at;  // position of the 0xFF
+    unsigned char code;
+  };
+  const struct {
+    const char* what;
+    std::vector<Marker> markers;
+    bool complete;
+  } cases[] = {
+      {"scan then end, both split", {{kPiece - 1, 0xDA}, {3 * kPiece - 1, 0xD9}}, true},
+      {"end before the last scan", {{10, 0xDA}, {kPiece + 5, 0xD9}, {2 * kPiece - 1, 0xDA}}, false},
+      {"no end", {{kPiece - 1, 0xDA}}, false},
+      {"no scan", {{kPiece, 0xD9}}, false},
+      {"end right after a scan's marker", {{kPiece - 2, 0xDA}, {kPiece, 0xD9}}, true},
+  };
+  for (const auto& c : cases) {
+    std::string bytes(3 * kPiece + 100, '\x11');
+    for (const Marker& m : c.markers) {
+      bytes[m.at] = '\xFF';
+      bytes[m.at + 1] = char(m.code);
+    }
+    const fs::path path = home / "big.jpg";
+    std::ofstream(path, std::ios::binary | std::ios::trunc) << bytes;
+    EXPECT_EQ(JpegEndsAfterLastScan(path.string()), c.complete) << c.what;
+  }
+  // A real file, whole and cut short.
+  const DisplayBitmap source = Gradient(64, 48);
+  const std::string whole = (home / "whole.jpg").string();
+  ASSERT_FALSE(WriteJpeg(whole, source.toprow(), 64, 48, 90, 3));
+  EXPECT_TRUE(JpegEndsAfterLastScan(whole));
+  const std::string bytes = ReadBytes(whole);
+  std::ofstream(home / "cut.jpg", std::ios::binary) << bytes.substr(0, bytes.size() - 40);
+  EXPECT_FALSE(JpegEndsAfterLastScan((home / "cut.jpg").string()));
+  EXPECT_FALSE(JpegEndsAfterLastScan((home / "missing.jpg").string()));
 }

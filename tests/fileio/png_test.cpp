@@ -64,11 +64,6 @@ TEST_F(PngTest, SuiteDecodesLikeAnIndependentDecoder) {
     fpbuffer image;
     ImageFileInfo info;
     LoadPng(image, file.string(), info);
-    if (name[3] == 'i') {  // interlaced: handed to the general library
-      EXPECT_STREQ(info.message, "Interlaced PNG format not supported!") << name;
-      EXPECT_EQ(image.n, 0) << name;
-      continue;
-    }
     ASSERT_EQ(info.message, nullptr) << name;
     const Reference& ref = reference.at(name);
     ASSERT_EQ(ref.width, image.width) << name;
@@ -91,6 +86,33 @@ TEST_F(PngTest, SuiteDecodesLikeAnIndependentDecoder) {
     ++compared;
   }
   EXPECT_GT(compared, 100);
+}
+
+TEST_F(PngTest, InterlacedFilesMatchTheirPlainTwinsSampleForSample) {
+  const fs::path suite = TestData() / "pngsuite";
+  int pairs = 0, deep = 0;
+  for (const auto& entry : fs::directory_iterator(suite)) {
+    const std::string name = entry.path().filename().string();
+    if (name.compare(0, 4, "basi") != 0) continue;
+    const fs::path twin = suite / ("basn" + name.substr(4));
+    ASSERT_TRUE(fs::exists(twin)) << name;
+    fpbuffer a, b;
+    ImageFileInfo ia, ib;
+    LoadPng(a, entry.path().string(), ia);
+    LoadPng(b, twin.string(), ib);
+    ASSERT_EQ(ia.message, nullptr) << name;
+    ASSERT_EQ(ib.message, nullptr) << name;
+    EXPECT_NE(ia.text.find("(Interlaced)"), std::string::npos) << name;
+    ASSERT_EQ(a.width, b.width) << name;
+    ASSERT_EQ(a.height, b.height) << name;
+    for (int c = 0; c < 3; ++c) {
+      EXPECT_EQ(std::memcmp(a.plane[c].x, b.plane[c].x, size_t(a.n) * sizeof(float)), 0) << name;
+    }
+    ++pairs;
+    deep += ia.bitsPerChannel == 16;
+  }
+  EXPECT_GE(pairs, 15);
+  EXPECT_GE(deep, 4);  // basi0g16, basi2c16, basi4a16, basi6a16
 }
 
 TEST_F(PngTest, CorruptFilesLeaveTheImageAndComplain) {

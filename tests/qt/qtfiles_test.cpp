@@ -18,6 +18,8 @@
 #include "app/imageview.h"
 #include "fileio/imagefile.h"
 #include "fileio/png.h"
+#include "fileio/rgbpixel.h"
+#include "fileio/test_tiff.h"
 #include "params/settings.h"
 #include "qt/qtui.h"
 #include "support/zep_test.h"
@@ -146,32 +148,9 @@ TEST_F(QtFilesTest, OtherFormatsLoadThroughQtReaders) {
   EXPECT_TRUE(Holds(v, rgb));
 }
 
-TEST_F(QtFilesTest, PngSuiteInterlacedAndCorruptFilesThroughTheWindow) {
+TEST_F(QtFilesTest, PngSuiteCorruptFilesThroughTheWindow) {
   const fs::path suite = TestData() / "pngsuite";
   ASSERT_TRUE(fs::exists(suite));
-  int interlaced = 0;
-  for (const auto& entry : fs::directory_iterator(suite)) {
-    const std::string name = entry.path().filename().string();
-    if (name.size() < 9 || name.compare(0, 4, "basi") != 0 || name.compare(6, 2, "16") == 0) {
-      continue;
-    }
-    // An interlaced file goes to the general library and shows what its plain twin shows.
-    CImageView a(&host), b(&host);
-    ASSERT_FALSE(a.OpenImageFile(entry.path().string(), 0, false)) << name;
-    EXPECT_EQ(a.fileInfo.message, std::string("Interlaced PNG format not supported!")) << name;
-    const fs::path twin = suite / ("basn" + name.substr(4));
-    ASSERT_FALSE(b.OpenImageFile(twin.string(), 0, false)) << name;
-    ASSERT_EQ(a.currentLayer().n, b.currentLayer().n) << name;
-    for (int c = 0; c < 3; ++c) {
-      EXPECT_EQ(std::memcmp(a.currentLayer().plane[c].x, b.currentLayer().plane[c].x,
-                            size_t(a.currentLayer().n) * sizeof(float)),
-                0)
-          << name;
-    }
-    ++interlaced;
-  }
-  EXPECT_GE(interlaced, 8);
-
   CImageView v(&host);
   fpbuffer& f = v.currentLayer();
   f.dim(2, 2, 0x17);
@@ -230,7 +209,13 @@ TEST_F(QtFilesTest, FilterStringsBecomeNameFilters) {
   EXPECT_EQ(filters[0], QStringLiteral("PNG, JPG, TIF, BMP, IFS (*.PNG *.png *.JPG *.jpg *.TIF "
                                        "*.tif *.BMP *.bmp *.IFS *.ifs)"));
   EXPECT_EQ(filters[5], QStringLiteral("IFS (*.IFS *.ifs)"));
-  EXPECT_EQ(NameFilters(kFilterWithFloat).size(), 8);
+  const QStringList withFloat = NameFilters(kFilterWithFloat);
+  ASSERT_EQ(withFloat.size(), 8);
+  // FITS files go by three extensions.
+  EXPECT_EQ(withFloat[5], QStringLiteral("FIT (*.FIT *.fit *.FITS *.fits *.FTS *.fts)"));
+  EXPECT_EQ(withFloat[0], QStringLiteral("PNG, JPG, TIF, BMP, FIT, FDIB, IFS (*.PNG *.png *.JPG "
+                                         "*.jpg *.TIF *.tif *.BMP *.bmp *.FIT *.fit *.FITS "
+                                         "*.fits *.FTS *.fts *.FDIB *.fdib *.IFS *.ifs)"));
 }
 
 TEST_F(QtFilesTest, QtFileDialogsReportPathFilterAndTypedExtension) {
@@ -275,4 +260,68 @@ TEST_F(QtFilesTest, QtFileDialogsReportPathFilterAndTypedExtension) {
   EXPECT_EQ(save.path, Path("fresh"));  // no extension added: the caller chooses it
   EXPECT_EQ(save.filterIndex, 6);
   EXPECT_FALSE(save.extensionTyped);
+}
+
+TEST_F(QtFilesTest, PixelDataMissingFromTheFileIsNeverShown) {
+  const QImage rgb = Picture(QImage::Format_RGB888);
+  ASSERT_TRUE(rgb.save(QString::fromStdString(Path("whole.bmp"))));
+  const std::string whole = ReadBytes(Path("whole.bmp"));
+  // 7 pixels of 24 bits: rows of 24 bytes, the pixel data from byte 54 on.
+  auto patched = [&whole](size_t at, int32_t value) {
+    std::string b = whole;
+    for (int i = 0; i < 4; ++i) b[at + size_t(i)] = char((uint32_t(value) >> (8 * i)) & 0xFF);
+    return b;
+  };
+  std::ofstream(Path("cut.bmp"), std::ios::binary) << whole.substr(0, whole.size() - 30);
+  std::ofstream(Path("offset.bmp"), std::ios::binary) << patched(10, 5000);
+  std::ofstream(Path("topdown.bmp"), std::ios::binary)
+      << patched(22, -5).substr(0, whole.size() - 1);
+  std::ofstream(Path("deep.bmp"), std::ios::binary) << patched(28, 32);  // 32 bits, 24 bits' data
+
+  // Deep samples in separate planes under a name the own reader does not take.
+  ASSERT_TRUE(WriteTestTiff(Path("planes.tiff"), 2, 1, 16, 3, true));
+
+  CImageView v(&host);
+  ASSERT_FALSE(v.OpenImageFile(Path("whole.bmp"), 0, false));
+  const std::string title = v.frameTitle;
+  for (const char* name : {"cut.bmp", "offset.bmp", "topdown.bmp", "deep.bmp"}) {
+    ui.ExpectMessage(
+        "Load image failed:\n8 - The file ends before the image data its header "
+        "declares.");
+    EXPECT_TRUE(v.OpenImageFile(Path(name), 0, false)) << name;
+    EXPECT_TRUE(Holds(v, rgb)) << name;
+    EXPECT_EQ(v.currentBitmap().width(), 7) << name;
+    EXPECT_EQ(v.frameTitle, title) << name;
+  }
+  ui.ExpectMessage("Load image failed:\n2 - The format of the file is not supported.");
+  EXPECT_TRUE(v.OpenImageFile(Path("planes.tiff"), 0, false));
+  EXPECT_TRUE(Holds(v, rgb));
+  // The same file under the own reader's name is read, every plane.
+  fs::copy_file(Path("planes.tiff"), Path("planes.tif"));
+  ASSERT_FALSE(v.OpenImageFile(Path("planes.tif"), 0, false));
+  EXPECT_EQ(v.currentLayer().plane[2].x[1], FromWordSample(uint16_t(TestTiffSample(1, 0, 2))));
+}
+
+TEST_F(QtFilesTest, TheWholePictureMustFitTheMemoryBeforeQtDecodesIt) {
+  // 1000 x 1000: Qt's picture and its 32-bit copy of 4 MB each, a bitmap of 3 MB, float
+  // planes of 4 MB each; every one fits in 8 MB, all of them do not.
+  QImage big(1000, 1000, QImage::Format_RGB888);
+  big.fill(qRgb(10, 20, 30));
+  ASSERT_TRUE(big.save(QString::fromStdString(Path("big.bmp"))));
+  const QImage rgb = Picture(QImage::Format_RGB888);
+  ASSERT_TRUE(rgb.save(QString::fromStdString(Path("small.bmp"))));
+  CImageView v(&host);
+  ASSERT_FALSE(v.OpenImageFile(Path("small.bmp"), 0, false));
+  platform.memory.availPhys = 8'000'000;
+  for (uint8_t noFloat : {0, 1}) {
+    LiveSettings().file.noFloatBuffersOnRead = noFloat;
+    ui.ExpectMessage("Out of Memory");
+    EXPECT_TRUE(v.OpenImageFile(Path("big.bmp"), 0, false));
+    EXPECT_EQ(v.currentBitmap().width(), 7);
+    LiveSettings().file.noFloatBuffersOnRead = 0;
+    EXPECT_TRUE(Holds(v, rgb));
+  }
+  platform.memory.availPhys = 30'000'000;
+  ASSERT_FALSE(v.OpenImageFile(Path("big.bmp"), 0, false));
+  EXPECT_EQ(v.currentLayer().plane[2].x[999999], 30.0f);
 }

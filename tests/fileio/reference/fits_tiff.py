@@ -76,6 +76,8 @@ def make_tiff(folder):
         ("tiled16.tif", rgb16, {"tile": (16, 16)}),
         ("planar16.tif", np.ascontiguousarray(rgb16.transpose(2, 0, 1)),
          {"planarconfig": "separate", "photometric": "rgb"}),
+        ("planarf.tif", np.ascontiguousarray(rgbf.transpose(2, 0, 1)),
+         {"planarconfig": "separate", "photometric": "rgb", "compression": "zlib"}),
         ("rgba16.tif", rgba16, {"photometric": "rgb", "extrasamples": [2]}),
         ("int32.tif", rgb16.astype(np.int32), {"photometric": "rgb"}),
         ("rgb8.tif", (rgb16 >> 8).astype(np.uint8), {}),
@@ -85,7 +87,9 @@ def make_tiff(folder):
     for name, data, options in cases:
         options.setdefault("photometric", "rgb" if data.ndim == 3 else "minisblack")
         tifffile.imwrite(folder + "/" + name, data, **options)
-        rows.append((name, data))
+        # The index lists samples pixel by pixel, also for files of separate planes.
+        separate = options.get("planarconfig") == "separate"
+        rows.append((name, data.transpose(1, 2, 0) if separate else data))
     # tifffile writes LZW only with a codec package Debian lacks; libtiff's copier does it.
     subprocess.run(["tiffcp", "-c", "lzw:2", "-r", "1", folder + "/rgb16.tif",
                     folder + "/rgb16lzw.tif"], check=True)
