@@ -15,6 +15,7 @@
 #include <functional>
 
 #include "app/print.h"
+#include "params/dialog1.h"
 #include "qt/imagewidget.h"
 #include "shown_frame.h"
 
@@ -152,4 +153,31 @@ TEST_F(QtUiTest, PrintToFileChooserIsSilentWhenCancelledAndCompletesABareName) {
   EXPECT_FALSE(QFile::exists(folder + QStringLiteral("/sheet")));
   EXPECT_EQ(desktop.sounds.size(), 1u);
   EXPECT_EQ(Alive<QFileDialog>(), 0);
+}
+
+TEST_F(QtUiTest, TheWindowUnderAClosedDialogIsPaintedBeforeTheCommandGoesOn) {
+  // Counts the image window's paints.
+  struct PaintCounter : QObject {
+    bool eventFilter(QObject*, QEvent* event) override {
+      if (event->type() == QEvent::Paint) ++paints;
+      return false;
+    }
+    int paints = 0;
+  } counter;
+  frame.activeImage()->installEventFilter(&counter);
+  QTimer::singleShot(50, &frame, [&] {
+    auto* dialog = qobject_cast<QDialog*>(QApplication::activeModalWidget());
+    ASSERT_NE(dialog, nullptr);
+    seen = true;
+    counter.paints = 0;
+    dialog->reject();
+  });
+  Dialog1 prompt;
+  prompt.title = "Crop";
+  EXPECT_EQ(desktop.ShowPrompt(prompt), DialogResult::Cancel);
+  EXPECT_TRUE(seen);
+  // Painted already, without the event loop that a long command keeps away.
+  EXPECT_GT(counter.paints, 0);
+  EXPECT_EQ(QApplication::focusWidget(), frame.activeImage());
+  frame.activeImage()->removeEventFilter(&counter);
 }
