@@ -50,8 +50,17 @@ CImageView::CImageView(ViewHost* viewHost) : host(viewHost) {
       break;
     }
   }
+  TakeCurrentOperation();
+}
+
+void CImageView::TakeCurrentOperation() {
   f2OperationId = f3OperationId = CurrentOperationId();
   operationName = OperationName(uint32_t(f2OperationId));
+}
+
+void CImageView::OnSetFocus() {
+  TakeCurrentOperation();
+  Dispatch(4068);
 }
 
 CImageView::~CImageView() {
@@ -97,7 +106,7 @@ bool SizeBitmap(DisplayBitmap& bitmap, int width, int height) {
   return true;
 }
 
-void CImageView::RefreshDisplay(bool sound) {
+void CImageView::RefreshDisplay(bool sound, bool report) {
   CommandFlags& f = Flags();
   f.F3Active = f.F2Active = f.CtrlHeld = false;
   fpbuffer& layer = currentLayer();
@@ -107,7 +116,7 @@ void CImageView::RefreshDisplay(bool sound) {
     layer.todib(bitmap.toprow(), selection.present() ? &selection : nullptr);
   }
   if (host && host->HistogramVisible()) host->RefreshHistogram();
-  ReportCompletion(sound);
+  if (report) ReportCompletion(sound);
   if (host) host->Invalidate();
   UpdateStatus();
   if (host) host->SetFrameTitle(frameTitle);

@@ -105,8 +105,9 @@ class CImageView {
 
   // After an operation on float data: renders the current layer into its display bitmap
   // (a new one when the size changed), reports completion, repaints, updates menu and
-  // status, and clears F2Active, F3Active and CtrlHeld.
-  void RefreshDisplay(bool sound);
+  // status, and clears F2Active, F3Active and CtrlHeld. Without report (a command that was
+  // cancelled or failed) no time is shown and no sound plays.
+  void RefreshDisplay(bool sound, bool report = true);
   // The recovery from exhausted memory on the float paths.
   void HandleOutOfMemory();
   void DestroyDisplayDib();
@@ -173,7 +174,7 @@ class CImageView {
   int32_t queueIndex = 0;
   std::array<Point, 5> queuePoints{};
   std::array<std::array<float, 4>, 5> queueColours{};
-  int64_t startClock = 0, endClock = 0;
+  int64_t startClock = 0, endClock = 0;  // startClock stays 0 until a command is timed
   int32_t f2OperationId = 4020, f3OperationId = 4020;
   bool showMaskedArea = false, showUnmaskedArea = true, showBottomThroughMask = false,
        showCombined = false, showDifference = false, cropBothLayers = false, normalView = true;
@@ -251,6 +252,9 @@ class CImageView {
   void OnCreateFloatingPointBuffer(int id);
   void OnReopenDialogBox(int id);
   void OnFocusCommand(int id);
+  // The window gained the focus: F2 and F3 take the operation list's current entry, so
+  // every window follows the one list, and menu and status show this window.
+  void OnSetFocus();
   void OnSoundNotification(int id);
   void OnMonitorOption(int id);
   void OnAutomaticQuery(int id);
@@ -362,8 +366,10 @@ class CImageView {
 
  private:
   // Prints the current bitmap at place on one page: the printer's stretching or, in print
-  // modes 1 and 2, the picture resampled to the dots first.
-  void PrintPicture(const PageSetup& page, const PrintPlacement& place);
+  // modes 1 and 2, the picture resampled to the dots first. True when the page was printed.
+  bool PrintPicture(const PageSetup& page, const PrintPlacement& place);
+  // F2, F3 and the operation name from the operation list's current entry.
+  void TakeCurrentOperation();
   // Takes the first free slot of the window table.
   int slot_ = -1;
 };

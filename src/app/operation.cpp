@@ -125,6 +125,7 @@ bool CImageView::RunOnFloat(const std::function<void(fpbuffer&)>& algorithm, boo
     HandleOutOfMemory();
     return false;
   }
-  RefreshDisplay(true);
+  // The image is shown again as it was; only a finished command reports its time and sound.
+  RefreshDisplay(true, completed);
   return completed;
 }

@@ -145,25 +145,33 @@ void CImageView::OnPrintImage(int) {
     ShowMessage("The picture does not fit between the margins of the page.");
     return;
   }
+  bool printed;
   {
     ProcessTimer timer(startClock, nullptr);
     if (host) host->Invalidate();
-    PrintPicture(page, place);
+    printed = PrintPicture(page, place);
   }
-  ReportCompletion(true);
+  // Only a printed page reports its time and sound: a cancel is silent, a failure has
+  // said so.
+  if (printed) ReportCompletion(true);
   UpdateStatus();
 }
 
-void CImageView::PrintPicture(const PageSetup& page, const PrintPlacement& place) {
-  std::unique_ptr<PrintJob> job = GetUi().StartPrintDocument(page, kDocumentName);
+bool CImageView::PrintPicture(const PageSetup& page, const PrintPlacement& place) {
+  std::unique_ptr<PrintJob> job;
+  try {
+    job = GetUi().StartPrintDocument(page, kDocumentName);
+  } catch (const Cancelled&) {
+    return false;  // the user closed the file chooser of a desktop without a printer
+  }
   if (!job) {
     ShowMessage("Printer wouldn't initalize");
-    return;
+    return false;
   }
   if (!job->StartPage()) {
     ShowMessage("Could not start page");
     job->Abort();
-    return;
+    return false;
   }
   const PrintParams& params = LiveSettings().print;
   const int mode = params.printInterpolationMode;
@@ -180,16 +188,17 @@ void CImageView::PrintPicture(const PageSetup& page, const PrintPlacement& place
     } catch (const std::bad_alloc&) {
       job->Abort();
       GetUi().MessageBox(kFailedToCreate, "", MessageStyle{MessageButtons::Ok, MessageIcon::Error});
-      return;
+      return false;
     }
     if (cancelled) {
       // The sheet stays blank: the document is dropped rather than ended.
       job->Abort();
-      return;
+      return false;
     }
     SetStatusText("", 5);
     job->DrawBitmap(ViewOf(scaled), place.x0, place.y0, place.width, place.height, false);
   }
   job->EndPage();
   job->EndDocument();
+  return true;
 }

@@ -37,8 +37,17 @@ std::string ElapsedText(int64_t milliseconds) {
 void CImageView::ReportCompletion(bool sound) {
   if (Flags().Quiet) return;
   endClock = GetPlatform().ClockMs();
-  elapsedText = ElapsedText(endClock - startClock);
-  SetStatusText(elapsedText, 4);
+  // Before the window's first timed command there is no start to count from (a batch times
+  // nothing while it runs quietly): no time is better than the clock's own reading.
+  if (startClock != 0) {
+    elapsedText = ElapsedText(endClock - startClock);
+    // Straight into the Elapsed Time pane, which the progress bar gives back now: a command
+    // that ends without a status update (a save) must not leave its time over the pixel
+    // information.
+    SuspendProgress();
+    GetUi().EndProgressPane();
+    SetStatusText(elapsedText, 5);
+  }
   if (host) host->MakeForeground();
   const Settings& s = LiveSettings();
   if (s.monitorWakeAtCompletion) GetUi().SetMonitorPower(-1);

@@ -161,7 +161,7 @@ class Ui {
   // holds the new data, the printer's minimum margins and resolutions included.
   virtual DialogResult ShowPageSetup(PageSetup&, const PageSample&) { return DialogResult::Cancel; }
   // Starts a document called name on the printer, laid out by page; null when the printer
-  // would not start.
+  // would not start. Throws Cancelled when the user cancels a file chooser shown first.
   virtual std::unique_ptr<PrintJob> StartPrintDocument(const PageSetup&, std::string_view) {
     return nullptr;
   }

@@ -1,5 +1,6 @@
 #include "qt/imagewidget.h"
 
+#include <QApplication>
 #include <QBitmap>
 #include <QCursor>
 #include <QImage>
@@ -70,14 +71,17 @@ void ImageWidget::paintEvent(QPaintEvent*) {
 
 void ImageWidget::focusInEvent(QFocusEvent* event) {
   QWidget::focusInEvent(event);
-  view_->Dispatch(4068);
+  view_->OnSetFocus();
 }
 
 void ImageWidget::focusOutEvent(QFocusEvent* event) {
   QWidget::focusOutEvent(event);
-  // A key-up lost to another window must not leave a modifier held.
-  Flags().CtrlHeld = false;
-  Flags().ShiftHeld = false;
+  // A key-up lost to another window must not leave a modifier held. A menu or a dialog of
+  // our own takes the focus in the middle of choosing a command, whose Ctrl must hold.
+  if (!QApplication::activePopupWidget() && !QApplication::activeModalWidget()) {
+    Flags().CtrlHeld = false;
+    Flags().ShiftHeld = false;
+  }
   view_->Dispatch(4068);
 }
 

@@ -47,6 +47,7 @@ int main(int argc, char** argv) {
   }
   frame.showMaximized();
   frame.OnFileNew();
+  frame.takeFocus();  // the shortcuts work from the first key
   // Opened in the first window once the event loop runs.
   if (!CommandLine().empty()) QTimer::singleShot(0, &frame, [&frame] { frame.sendCommand(4180); });
   const int result = QApplication::exec();

@@ -1,13 +1,17 @@
 #include "qt/mainframe.h"
 
 #include <QAction>
+#include <QApplication>
 #include <QCloseEvent>
 #include <QMdiSubWindow>
 #include <QMenuBar>
 #include <QMessageBox>
+#include <QMouseEvent>
 #include <QPainter>
 #include <QPixmap>
+#include <QProxyStyle>
 #include <QStatusBar>
+#include <QStyleOptionMenuItem>
 
 #include "app/imageview.h"
 #include "app/menus.h"
@@ -15,6 +19,46 @@
 #include "params/settings.h"
 #include "qt/histogramwindow.h"
 #include "qt/imagewidget.h"
+#include "qt/qtui.h"
+
+namespace {
+// The size a menu-bar picture was drawn at.
+QSize NaturalSize(const QIcon& icon) {
+  const QList<QSize> sizes = icon.availableSizes();
+  return sizes.isEmpty() ? QSize() : sizes.front();
+}
+
+// Draws a menu-bar item that carries a picture at the picture's own size: the style's
+// small-icon square would shrink the 62 x 15 "Cond(Off)" picture to a few unreadable
+// pixels.
+class MenuBarPictureStyle : public QProxyStyle {
+ public:
+  QSize sizeFromContents(ContentsType type, const QStyleOption* option, const QSize& size,
+                         const QWidget* widget) const override {
+    const QSize styled = QProxyStyle::sizeFromContents(type, option, size, widget);
+    const auto* item = qstyleoption_cast<const QStyleOptionMenuItem*>(option);
+    if (type != CT_MenuBarItem || !item || item->icon.isNull()) return styled;
+    // The style's padding around the picture itself.
+    return styled.expandedTo(NaturalSize(item->icon) + (styled - size));
+  }
+
+  void drawControl(ControlElement element, const QStyleOption* option, QPainter* painter,
+                   const QWidget* widget) const override {
+    const auto* item = qstyleoption_cast<const QStyleOptionMenuItem*>(option);
+    if (element != CE_MenuBarItem || !item || item->icon.isNull()) {
+      QProxyStyle::drawControl(element, option, painter, widget);
+      return;
+    }
+    QStyleOptionMenuItem plain(*item);  // the item's background and highlight alone
+    plain.icon = QIcon();
+    plain.text.clear();
+    QProxyStyle::drawControl(element, &plain, painter, widget);
+    const QSize natural = NaturalSize(item->icon);
+    painter->drawPixmap(QStyle::alignedRect(item->direction, Qt::AlignCenter, natural, item->rect),
+                        item->icon.pixmap(natural));
+  }
+};
+}  // namespace
 
 CMainFrame::CMainFrame() : model_(this) {
   setWindowTitle(QStringLiteral("ZEP"));
@@ -24,6 +68,10 @@ CMainFrame::CMainFrame() : model_(this) {
   setClientColour(
       QColor(s.frameWindowRed & 0xFF, s.frameWindowGreen & 0xFF, s.frameWindowBlue & 0xFF));
   panes_ = std::make_unique<StatusPanes>(statusBar());
+  auto* pictures = new MenuBarPictureStyle;
+  pictures->setParent(menuBar());
+  menuBar()->setStyle(pictures);
+  menuBar()->installEventFilter(this);
   buildMenus();
   histogram_ = new HistogramWindow(this);
 }
@@ -56,9 +104,27 @@ ImageWidget* CMainFrame::activeImage() const {
   return child ? child->image() : nullptr;
 }
 
+void CMainFrame::takeFocus() {
+  activateWindow();
+  raise();
+  if (ImageWidget* image = activeImage()) {
+    image->setFocus(Qt::ActiveWindowFocusReason);
+  } else {
+    setFocus(Qt::ActiveWindowFocusReason);
+  }
+}
+
 void CMainFrame::ShowAbout() {
+  DialogScope scope(this);
   QMessageBox::about(this, QStringLiteral("About ZEP"),
                      QStringLiteral("ZEP Image Processor\nVersion 3.7"));
+}
+
+void CMainFrame::sendMenuCommand(int id) {
+  // Ctrl is read as the item is chosen: the key went to the menu, not to the image window,
+  // while the menu was open.
+  Flags().CtrlHeld = QGuiApplication::keyboardModifiers() & Qt::ControlModifier;
+  sendCommand(id);
 }
 
 void CMainFrame::sendCommand(int id) {
@@ -91,7 +157,7 @@ void CMainFrame::buildMenus() {
     action->setData(item.id);
     if (item.key) action->setShortcut(QKeySequence(QString::fromUtf8(item.key)));
     const int id = item.id;
-    connect(action, &QAction::triggered, this, [this, id] { sendCommand(id); });
+    connect(action, &QAction::triggered, this, [this, id] { sendMenuCommand(id); });
     actions_[id] = action;
     // The shortcuts live on the frame too, so they keep working while full screen hides
     // the menu bar.
@@ -101,7 +167,7 @@ void CMainFrame::buildMenus() {
     auto* action = new QAction(this);
     action->setShortcut(QKeySequence(QString::fromUtf8(item.key)));
     const int id = item.id;
-    connect(action, &QAction::triggered, this, [this, id] { sendCommand(id); });
+    connect(action, &QAction::triggered, this, [this, id] { sendMenuCommand(id); });
     addAction(action);
   }
   QMenu* window = menus_[15];
@@ -146,6 +212,9 @@ QIcon CondOffPicture() {
   QPixmap picture(62, 15);
   picture.fill(QColor(212, 208, 200));
   QPainter p(&picture);
+  QFont font = p.font();
+  font.setPixelSize(12);  // the word fits the picture whatever the desktop's font size
+  p.setFont(font);
   p.setPen(QColor(255, 0, 0));
   p.drawText(picture.rect(), Qt::AlignCenter, QStringLiteral("Cond(Off)"));
   return QIcon(picture);
@@ -169,6 +238,25 @@ void CMainFrame::refreshMenuCaptions(CImageView* view) {
   menus_[14]->setTitle(QStringLiteral("Prog"));
   menus_[15]->setTitle(QStringLiteral("Window"));
   menus_[16]->setTitle(QStringLiteral("Help"));
+}
+
+bool CMainFrame::eventFilter(QObject* watched, QEvent* event) {
+  if (watched == menuBar() && event->type() == QEvent::MouseMove) {
+    const auto* move = static_cast<QMouseEvent*>(event);
+    if (move->buttons() == Qt::NoButton) hoverMenuBar(move->position().toPoint());
+  }
+  return QMainWindow::eventFilter(watched, event);
+}
+
+void CMainFrame::hoverMenuBar(const QPoint& at) {
+  CommandFlags& f = Flags();
+  const bool suppressed = f.HoverSuppress;
+  f.HoverSuppress = false;
+  if (suppressed || !LiveSettings().autoMenu || QApplication::activePopupWidget()) return;
+  QMenuBar* bar = menuBar();
+  QAction* item = bar->actionAt(at);
+  if (!item || !item->menu() || !bar->actionGeometry(item).contains(at, true)) return;
+  bar->setActiveAction(item);
 }
 
 void CMainFrame::popdownMenu(int n) {

@@ -40,6 +40,9 @@ class CMainFrame : public QMainWindow, public FrameHost {
   // Routes a command as the menu would: to the active image window first, then to the
   // frame.
   void sendCommand(int id);
+  // Activates the frame and gives the focus to the active image window (or the frame), so
+  // that the menu shortcuts answer without a click first.
+  void takeFocus();
   // Brings the menu captions up to date from a window's state.
   void refreshMenuCaptions(CImageView* view);
   void popdownMenu(int n);
@@ -59,10 +62,16 @@ class CMainFrame : public QMainWindow, public FrameHost {
 
  protected:
   void closeEvent(QCloseEvent* event) override;
+  bool eventFilter(QObject* watched, QEvent* event) override;
 
  private:
   void buildMenus();
   void updateMenu(QMenu* menu);
+  // A menu item or its shortcut was chosen: the command with Ctrl as held at that moment.
+  void sendMenuCommand(int id);
+  // The pointer moved over the menu bar: with automatic popdown menus on, the menu under
+  // it opens.
+  void hoverMenuBar(const QPoint& at);
 
   QMdiArea* client_;
   std::unique_ptr<StatusPanes> panes_;

@@ -130,6 +130,9 @@ PageSetupDialog::PageSetupDialog(const PageSetup& page, const PageSample& sample
   auto* orientationLayout = new QVBoxLayout(orientationBox);
   orientationLayout->addWidget(portrait_);
   orientationLayout->addWidget(landscape_);
+  // Shown, not chosen: the orientation is the one of the paper the page data or the printer
+  // gives.
+  orientationBox->setEnabled(false);
   auto* marginBox = new QGroupBox(QStringLiteral("Margins"));
   marginBox->setLayout(marginForm);
   buttons_ = new QDialogButtonBox(QDialogButtonBox::Ok | QDialogButtonBox::Cancel);

@@ -9,6 +9,7 @@
 #include <QSoundEffect>
 #include <QUrl>
 
+#include "platform/errors.h"
 #include "qt/dialogs.h"
 #include "qt/namefilters.h"
 #include "qt/printing.h"
@@ -66,8 +67,27 @@ DialogResult Result(int button) {
 }
 }  // namespace
 
+DialogScope::DialogScope(QWidget* owner) : focus_(QApplication::focusWidget()), owner_(owner) {}
+
+DialogScope::~DialogScope() {
+  // A popup that outlived its dialog would swallow the next click.
+  for (int i = 0; i < 8 && QApplication::activePopupWidget(); ++i) {
+    QApplication::activePopupWidget()->close();
+  }
+  QWidget* target = focus_.data();
+  if (!target && owner_) target = owner_->focusWidget() ? owner_->focusWidget() : owner_.data();
+  if (target && target->isVisible()) {
+    target->window()->activateWindow();
+    target->setFocus(Qt::OtherFocusReason);
+  }
+  // Paint now: the command's work may keep the event loop away for a long while.
+  QCoreApplication::processEvents(QEventLoop::ExcludeUserInputEvents);
+  if (target && target->isVisible()) target->window()->repaint();
+}
+
 DialogResult QtUi::MessageBox(std::string_view text, std::string_view caption, MessageStyle style) {
   QWidget* parent = QApplication::activeWindow() ? QApplication::activeWindow() : owner_.data();
+  DialogScope scope(owner_.data());
   QMessageBox box(Icon(style.icon), caption.empty() ? QStringLiteral("ZEP") : FromUtf8(caption),
                   FromUtf8(text), Buttons(style.buttons), parent);
   return Result(box.exec());
@@ -99,6 +119,7 @@ QWidget* DialogParent(QWidget* owner) {
 }  // namespace
 
 DialogResult QtUi::ShowPropertiesDialog(Dialog2& dialog) {
+  DialogScope scope(owner_.data());
   PropertiesDialog box(dialog, DialogParent(owner_.data()));
   return box.exec() == QDialog::Accepted ? DialogResult::Ok : DialogResult::Cancel;
 }
@@ -120,24 +141,43 @@ QPrinter& QtUi::Printer() {
 }
 
 DialogResult QtUi::ShowPageSetup(PageSetup& page, const PageSample& sample) {
+  DialogScope scope(owner_.data());
   PageSetupDialog box(page, sample, Printer(), DialogParent(owner_.data()));
   if (box.exec() != QDialog::Accepted) return DialogResult::Cancel;
   page = box.page();
   return DialogResult::Ok;
 }
 
+namespace {
+// The Print to File chooser of a desktop without a printer; empty when cancelled.
+QString ChoosePdfFile(QWidget* parent) {
+  QFileDialog dialog(parent, QStringLiteral("Print to File"), QString(),
+                     QStringLiteral("PDF files (*.pdf)"));
+  dialog.setAcceptMode(QFileDialog::AcceptSave);
+  dialog.setFileMode(QFileDialog::AnyFile);
+  // PDF is the only format written, so a bare name gets its extension.
+  dialog.setDefaultSuffix(QStringLiteral("pdf"));
+  if (dialog.exec() != QDialog::Accepted || dialog.selectedFiles().isEmpty()) return {};
+  QString file = dialog.selectedFiles().front();
+  if (!HasExtension(file.toStdString())) file += QStringLiteral(".pdf");
+  return file;
+}
+}  // namespace
+
 std::unique_ptr<PrintJob> QtUi::StartPrintDocument(const PageSetup& page, std::string_view name) {
   QString file = printFile_;
   if (file.isEmpty() && Printer().outputFormat() == QPrinter::PdfFormat) {
-    file =
-        QFileDialog::getSaveFileName(DialogParent(owner_.data()), QStringLiteral("Print to File"),
-                                     QString(), QStringLiteral("PDF files (*.pdf)"));
-    if (file.isEmpty()) return nullptr;
+    {
+      DialogScope scope(owner_.data());
+      file = ChoosePdfFile(DialogParent(owner_.data()));
+    }
+    if (file.isEmpty()) throw Cancelled{};  // the user's choice: nothing to report
   }
   return StartQtPrintJob(page, name, file);
 }
 
 DialogResult QtUi::ShowPrompt(Dialog1& dialog) {
+  DialogScope scope(owner_.data());
   PromptDialog box(dialog, DialogParent(owner_.data()));
   return box.exec() == QDialog::Accepted ? DialogResult::Ok : DialogResult::Cancel;
 }
@@ -163,48 +203,63 @@ void QtUi::OpenUrl(const std::string& url) {
   QDesktopServices::openUrl(QUrl(QString::fromStdString(url)));
 }
 
-FileDialogAnswer QtUi::RunFileDialog(std::unique_ptr<QFileDialog>& dialog, bool save,
+FileDialogAnswer QtUi::RunFileDialog(FileDialogPlace& place, bool save,
                                      const FileDialogRequest& request,
                                      std::vector<std::string>* all) {
-  if (!dialog) {
-    dialog = std::make_unique<QFileDialog>(owner_.data());
-    dialog->setAcceptMode(save ? QFileDialog::AcceptSave : QFileDialog::AcceptOpen);
-    dialog->setFileMode(save  ? QFileDialog::AnyFile
-                        : all ? QFileDialog::ExistingFiles
-                              : QFileDialog::ExistingFile);
-    if (!request.initialPath.empty())
-      dialog->selectFile(QString::fromStdString(request.initialPath));
-  }
-  // The extension of a name typed without one is the caller's to choose, by the filter.
-  dialog->setDefaultSuffix(QString());
   const QStringList filters = NameFilters(request.filter);
-  dialog->setNameFilters(filters);
-  const int index = std::clamp(request.filterIndex, 1, int(std::max<qsizetype>(filters.size(), 1)));
-  if (!filters.isEmpty()) dialog->selectNameFilter(filters[index - 1]);
+  QStringList chosen;
+  QString chosenFilter;
+  {
+    DialogScope scope(owner_.data());  // ends after the dialog is gone
+    QFileDialog dialog(owner_.data());
+    dialog.setAcceptMode(save ? QFileDialog::AcceptSave : QFileDialog::AcceptOpen);
+    dialog.setFileMode(save  ? QFileDialog::AnyFile
+                       : all ? QFileDialog::ExistingFiles
+                             : QFileDialog::ExistingFile);
+    if (!place.folder.isEmpty()) {
+      dialog.setDirectory(place.folder);
+      if (!place.file.isEmpty()) dialog.selectFile(place.file);
+    } else if (!request.initialPath.empty()) {
+      dialog.selectFile(QString::fromStdString(request.initialPath));
+    }
+    // The extension of a name typed without one is the caller's to choose, by the filter.
+    dialog.setDefaultSuffix(QString());
+    dialog.setNameFilters(filters);
+    const int index =
+        std::clamp(request.filterIndex, 1, int(std::max<qsizetype>(filters.size(), 1)));
+    if (!filters.isEmpty()) dialog.selectNameFilter(filters[index - 1]);
+    const bool accepted = dialog.exec() == QDialog::Accepted;
+    place.folder = dialog.directory().absolutePath();
+    if (accepted) {
+      chosen = dialog.selectedFiles();
+      chosenFilter = dialog.selectedNameFilter();
+    }
+    if (!chosen.isEmpty()) place.file = QFileInfo(chosen.front()).fileName();
+  }
   FileDialogAnswer answer;
-  if (dialog->exec() != QDialog::Accepted || dialog->selectedFiles().isEmpty()) return answer;
+  if (chosen.isEmpty()) return answer;
   answer.ok = true;
-  answer.path = dialog->selectedFiles().front().toStdString();
-  answer.filterIndex = int(filters.indexOf(dialog->selectedNameFilter())) + 1;
+  answer.path = chosen.front().toStdString();
+  answer.filterIndex = int(filters.indexOf(chosenFilter)) + 1;
   if (answer.filterIndex < 1) answer.filterIndex = 1;
   answer.extensionTyped = HasExtension(answer.path);
   if (all) {
-    for (const QString& file : dialog->selectedFiles()) all->push_back(file.toStdString());
+    for (const QString& file : chosen) all->push_back(file.toStdString());
   }
   return answer;
 }
 
 FileDialogAnswer QtUi::OpenFileDialog(const FileDialogRequest& request) {
-  return RunFileDialog(openDialog_, false, request);
+  return RunFileDialog(openPlace_, false, request);
 }
 
 FileDialogAnswer QtUi::SaveFileDialog(const FileDialogRequest& request) {
-  return RunFileDialog(saveDialog_, true, request);
+  return RunFileDialog(savePlace_, true, request);
 }
 
 FileListAnswer QtUi::OpenFilesDialog(const FileDialogRequest& request) {
   FileListAnswer list;
-  list.ok = RunFileDialog(openFilesDialog_, false, request, &list.paths).ok;
+  list.ok = RunFileDialog(openFilesPlace_, false, request, &list.paths).ok;
   return list;
 }
 

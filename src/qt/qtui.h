@@ -5,12 +5,25 @@
 #include <QWidget>
 #include <memory>
 
-class QFileDialog;
-
 #include "platform/ui.h"
 
 class StatusPanes;
 class QPrinter;
+
+// Brackets a modal dialog. When it has closed: a popup it left open (a file name's
+// completion list) goes, the focus returns where it was (else to the owner's focus
+// widget), so the menu shortcuts answer at once, and pending paint events are processed so
+// that no dead dialog stays drawn over the image while the command works.
+class DialogScope {
+ public:
+  explicit DialogScope(QWidget* owner);
+  ~DialogScope();
+  DialogScope(const DialogScope&) = delete;
+  DialogScope& operator=(const DialogScope&) = delete;
+
+ private:
+  QPointer<QWidget> focus_, owner_;
+};
 
 class QtUi : public Ui {
  public:
@@ -41,13 +54,18 @@ class QtUi : public Ui {
   void SetPrintFile(const QString& pdf) { printFile_ = pdf; }
 
  private:
-  // One open and one save dialog for the process, made on first use, so that each keeps
-  // its folder from one use to the next; with all, an open dialog that takes several files
-  // and puts every chosen path there.
-  FileDialogAnswer RunFileDialog(std::unique_ptr<QFileDialog>& dialog, bool save,
+  // Where a kind of file dialog was left: its folder and the file chosen last.
+  struct FileDialogPlace {
+    QString folder, file;
+  };
+  // A file dialog made for this one use and destroyed with its folder model when it
+  // closes (a model left alive keeps rescanning its folder while the program is idle);
+  // each kind reopens where it was left. With all, an open dialog that takes several
+  // files and puts every chosen path there.
+  FileDialogAnswer RunFileDialog(FileDialogPlace& place, bool save,
                                  const FileDialogRequest& request,
                                  std::vector<std::string>* all = nullptr);
-  std::unique_ptr<QFileDialog> openDialog_, saveDialog_, openFilesDialog_;
+  FileDialogPlace openPlace_, savePlace_, openFilesPlace_;
   // The printer the page setup asks for papers, minimum margins and resolution.
   QPrinter& Printer();
   std::unique_ptr<QPrinter> printer_;

@@ -1,5 +1,6 @@
 #include "app/imageview.h"
 
+#include <array>
 #include <cstring>
 #include <fstream>
 
@@ -181,15 +182,26 @@ TEST_F(ImageViewTest, MenuTextsOfChannelsQueueAndTexture) {
 TEST_F(ImageViewTest, CompletionReportAndOptions) {
   EXPECT_EQ(ElapsedText(90000), "90.00 secs, 1.50 mins., 0.03 hrs., 0.00 days");
   CImageView v(&host);
+  // A window that never timed a command (a batch times nothing while it runs quietly) has
+  // no time to show: not the clock's own reading.
+  ui.paneText[5] = "Elapsed Time";
+  v.ReportCompletion(true);
+  EXPECT_EQ(v.elapsedText, "");
+  EXPECT_EQ(ui.paneText[5], "Elapsed Time");
+
+  // The time goes to its own pane, also when no status update follows (a save), and the
+  // pixel information stays.
   v.startClock = platform.clock;
   platform.clock += 1500;
+  ui.paneText[4] = "(3, 4)";
   v.ReportCompletion(true);
-  EXPECT_EQ(ui.paneText[4], "1.50 secs, 0.03 mins., 0.00 hrs., 0.00 days");
+  EXPECT_EQ(ui.paneText[5], "1.50 secs, 0.03 mins., 0.00 hrs., 0.00 days");
+  EXPECT_EQ(ui.paneText[4], "(3, 4)");
 
   Flags().Quiet = true;  // batch runs report nothing
-  ui.paneText[4] = "kept";
+  ui.paneText[5] = "kept";
   v.ReportCompletion(true);
-  EXPECT_EQ(ui.paneText[4], "kept");
+  EXPECT_EQ(ui.paneText[5], "kept");
   Flags().Quiet = false;
 
   ui.ExpectMessageStartingWith("File, zep.wav, not found.\nPut any WAV file renamed zep.wav in ");
@@ -205,6 +217,19 @@ TEST_F(ImageViewTest, CompletionReportAndOptions) {
   host.popdowns.clear();
   v.Dispatch(4224);
   EXPECT_TRUE(host.popdowns.empty());
+}
+
+TEST_F(ImageViewTest, AWindowGainingTheFocusTakesTheCurrentOperationOfTheList) {
+  CImageView first(&host);
+  FakeHost otherHost;
+  CImageView second(&otherHost);
+  first.SelectOperation(4070, true);  // chosen with Ctrl in the first window
+  EXPECT_NE(second.f2OperationId, 4070);
+  const int captions = otherHost.captionUpdates;
+  second.OnSetFocus();
+  EXPECT_EQ((std::array{second.f2OperationId, second.f3OperationId}), (std::array{4070, 4070}));
+  EXPECT_EQ(second.operationName, "TogCond");
+  EXPECT_GT(otherHost.captionUpdates, captions);  // the menu bar shows it
 }
 
 TEST_F(ImageViewTest, KeypadToggleSkipsThePopdown) {

@@ -91,6 +91,41 @@ TEST_F(OperationTest, RecordingAndPlayingCopyTheBlock) {
   EXPECT_EQ(now, DefaultSettings().basic.addSubtractConstant);
 }
 
+TEST_F(OperationTest, OnlyAFinishedOperationReportsItsTimeAndSound) {
+  // Hears the completion sound.
+  class SoundUi : public ScriptedUi {
+   public:
+    void PlaySoundFile(const std::string& path) override { sounds.push_back(path); }
+    std::vector<std::string> sounds;
+  } screen;
+  LiveSettings().autoQuery = 0;
+  LiveSettings().soundOnCompletion = 1;
+  SetAmount(1.0f);
+  struct Case {
+    const char* how;
+    std::function<void()> end;
+    const char* elapsed;
+  } cases[] = {
+      {"cancelled", [] { throw Cancelled{}; }, ""},
+      {"failed", [] { throw TextException("Singular Matrix"); }, ""},
+      {"finished", [] {}, "2.00 secs, 0.03 mins., 0.00 hrs., 0.00 days"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.how);
+    v.elapsedText.clear();
+    screen.sounds.clear();
+    if (std::string(c.how) == "failed") screen.ExpectMessage("Singular Matrix");
+    Brighten([&](fpbuffer&) {
+      platform.clock += 2000;
+      c.end();
+    });
+    EXPECT_EQ(v.elapsedText, c.elapsed);
+    EXPECT_EQ(screen.paneText[5], c.elapsed);
+    EXPECT_EQ(screen.sounds.size(), *c.elapsed ? 1u : 0u);
+    EXPECT_FALSE(v.currentBitmap().empty());  // shown again either way
+  }
+}
+
 TEST_F(OperationTest, CancelAndFailureKeepTheImageBefore) {
   LiveSettings().autoQuery = 0;
   SetAmount(50.0f);

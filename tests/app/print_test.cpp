@@ -6,6 +6,7 @@
 #include "app/imageview.h"
 #include "fake_host.h"
 #include "params/settings.h"
+#include "platform/errors.h"
 #include "platform/format.h"
 #include "platform/programdir.h"
 #include "support/dialog_scripts.h"
@@ -224,6 +225,25 @@ TEST_F(PrintCommandTest, PrinterFailuresAreReported) {
   ui.ExpectMessage("The picture does not fit between the margins of the page.");
   v.Dispatch(4119);
   EXPECT_EQ(ui.printed.size(), 2u);
+}
+
+TEST_F(PrintCommandTest, ACancelledFileChooserEndsThePrintSilently) {
+  // A desktop without a printer asks for a file first; the user cancels it.
+  class ChooserUi : public ScriptedUi {
+   public:
+    std::unique_ptr<PrintJob> StartPrintDocument(const PageSetup&, std::string_view) override {
+      throw Cancelled{};
+    }
+    void PlaySoundFile(const std::string&) override { ++sounds; }
+    int sounds = 0;
+  } screen;
+  LastPageSetup() = Small();
+  LiveSettings().soundOnCompletion = 1;
+  FlagScope f2(Flags().F2Active, true);
+  v.Dispatch(4119);  // no message: the scripted screen fails the test on one
+  EXPECT_TRUE(screen.messages.empty());
+  EXPECT_EQ(screen.sounds, 0);
+  EXPECT_EQ(v.elapsedText, "");
 }
 
 TEST_F(PrintCommandTest, EveryModeKeepsAConstantPictureConstantAtThePrintedSize) {

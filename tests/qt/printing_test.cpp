@@ -8,6 +8,7 @@
 #include <QFile>
 #include <QImage>
 #include <QRadioButton>
+#include <QTest>
 #include <cstdlib>
 
 #include "app/imageview.h"
@@ -135,6 +136,14 @@ TEST_F(PrintingTest, PageSetupDialogMakesPageDataAndDrawsThePictureInItsSample) 
             (std::array{8500, 11000, 1000, 1000}));
   EXPECT_EQ((std::array{page.hdpi, page.vdpi}), (std::array{100, 100}));
 
+  // The orientation is shown, not chosen: a click on Landscape changes nothing.
+  dialog.show();
+  EXPECT_FALSE(dialog.landscape()->isEnabled());
+  QTest::mouseClick(dialog.landscape(), Qt::LeftButton);
+  EXPECT_FALSE(dialog.landscape()->isChecked());
+  EXPECT_EQ((std::array{page.paperWidth, page.paperHeight}), (std::array{8500, 11000}));
+
+  // Page data of a landscape sheet shows it so.
   dialog.landscape()->setChecked(true);
   dialog.margin(0)->setValue(0.5);
   EXPECT_EQ((std::array{page.paperWidth, page.paperHeight, page.marginLeft, page.marginRight}),
