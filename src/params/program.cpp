@@ -1,7 +1,5 @@
 #include "params/program.h"
 
-#include <vector>
-
 #include <cstdio>
 #include <cstring>
 #include <memory>
