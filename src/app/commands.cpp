@@ -1,141 +1,193 @@
 // The command table of the image window: every command with its handler and its update
 // handler. The update handler decides whether a command runs at all, from whatever route
-// it comes, so its conditions are the command's preconditions. Operations that are not
-// built yet have their update handlers here and their handlers later.
+// it comes, so its conditions are the command's preconditions. The rows and their update
+// handlers come from the program's command table (params/commands.h); operations that are
+// not built yet have no handler, and their menu items stay greyed.
 #include <algorithm>
 #include <mutex>
 #include <unordered_map>
 
 #include "app/imageview.h"
 #include "image/colorspace.h"
+#include "params/commands.h"
 #include "params/settings.h"
 #include "platform/format.h"
 
 namespace {
 using V = CImageView;
+using Id = CommandId;
+using Update = void (CImageView::*)(CommandState&, int);
 
-// Commands enabled whenever the current layer has float data and nothing else to show.
-const int kFloatCommands[] = {
-    4017, 4021, 4031, 4034, 4035, 4038, 4039, 4040, 4050, 4051, 4053, 4054, 4055, 4056, 4060,
-    4061, 4062, 4063, 4067, 4069, 4076, 4077, 4079, 4080, 4081, 4082, 4085, 4086, 4089, 4090,
-    4091, 4099, 4101, 4103, 4104, 4106, 4107, 4108, 4110, 4112, 4131, 4150, 4155, 4156, 4157,
-    4164, 4178, 4185, 4186, 4187, 4188, 4189, 4190, 4191, 4192, 4199, 4205, 4207, 4208, 4209,
-    4210, 4211, 4217, 4222, 4226, 4229, 4235, 4237, 4245, 4247, 4248, 4249, 4252, 4255, 4257,
-    4259, 4261, 4263, 4265, 4267, 4269, 4274, 4275, 4303, 4304, 4306};
-const int kBitmapCommands[] = {4003, 4005, 4006, 4007, 4008, 4009, 4016, 4028,
-                               4118, 4162, 4168, 4197, 4198, 4212, 4213, 4214,
-                               4215, 4216, 4227, 4230, 4234, 4236, 4001};
-const int kColourSpaceCommands[] = {4013, 4159, 4014, 4218, 4250, 4023,
-                                    4109, 4100, 4243, 4149, 4177, 4176};
-
-std::vector<CommandEntry> BuildTable() {
-  std::vector<CommandEntry> t = {
-      // Handlers that exist now.
-      {4165, &V::OnDestroyFloatingPointBuffers, nullptr},
-      {4167, &V::OnDestroyFloatingPointBuffers, &V::UpdateDestroyFloat},
-      {4272, &V::OnReopenDialogBox, nullptr},
-      {4068, &V::OnFocusCommand, nullptr},
-      {4105, &V::OnSoundNotification, &V::UpdateOption},
-      {4223, &V::OnMonitorOption, &V::UpdateOption},
-      {4224, &V::OnMonitorOption, &V::UpdateOption},
-      {4042, &V::OnAutomaticQuery, &V::UpdateOption},
-      {4142, &V::OnAutomaticPopdown, &V::UpdateOption},
-      {4145, &V::OnKeypadChannel, nullptr},
-      {4027, &V::OnFullScreen, nullptr},
-      {4028, &V::OnSizedToFit, &V::UpdateNeedsBitmap},
-      {4099, &V::OnHistogram, &V::UpdateNeedsFloat},
-      {4119, &V::OnPrintImage, &V::UpdateNeedsBitmap},
-      {4124, &V::OnCtrlPrint, &V::UpdateNeedsBitmap},
-      {4146, &V::OnKeypadChannel, nullptr},
-      {4147, &V::OnKeypadChannel, nullptr},
-      // Update handlers of commands whose handlers come with their operations.
-      {4070, &V::OnConditionalOperations, &V::UpdateOption},
-      {4018, &V::OnF2ProgrammedOperation, &V::UpdateNeedsBitmap},
-      {4019, &V::OnF3ProgrammedOperation, &V::UpdateNeedsFloat},
-      {4114, &V::OnVariantF2F3, nullptr},
-      {4115, &V::OnVariantF2F3, nullptr},
-      {4116, &V::OnVariantF2F3, nullptr},
-      {4117, &V::OnVariantF2F3, nullptr},
-      {4134, &V::OnNextOperation, nullptr},
-      {4135, &V::OnPriorOperation, nullptr},
-      {4302, &V::OnDeleteCheckedOp, nullptr},
-      {4305, &V::OnDeleteAllOps, nullptr},
-      {4043, &V::OnSetPropertiesToDefault, nullptr},
-      {4133, &V::OnSetOtherDefaults, nullptr},
-      {4123, &V::OnDeleteLastStep, &V::UpdateDeleteLastStep},
-      {4121, &V::OnRunProgram, &V::UpdateRunProgram},
-      {4129, &V::OnSaveProgram, &V::UpdateSaveProgram},
-      {4130, &V::OnLoadProgram, nullptr},
-      {4044, nullptr, &V::UpdateChannel},
-      {4045, nullptr, &V::UpdateChannel},
-      {4046, nullptr, &V::UpdateChannel},
-      {4048, &V::OnViewingNormal, &V::UpdateViewingNormal},
-      {4015, nullptr, &V::UpdateSecondLayer},
-      {4026, nullptr, &V::UpdateAlways},
-      {4221, nullptr, &V::UpdateAnimate},
-      {4024, nullptr, &V::UpdateCreateMask},
-      {4025, nullptr, &V::UpdateFilePresent},
-      {4033, nullptr, &V::UpdateFilePresent},
-      {4036, nullptr, &V::UpdateMaskViews},
-      {4049, nullptr, &V::UpdateMaskViews},
-      {4122, nullptr, &V::UpdateNeedsMask},
-      {4136, nullptr, &V::UpdateNeedsMask},
-      {4225, nullptr, &V::UpdateNeedsMask},
-      {4137, nullptr, &V::UpdateLayerMasks},
-      {4138, nullptr, &V::UpdateLayerMasks},
-      {4273, nullptr, &V::UpdateLayerMasks},
-      {4037, nullptr, &V::UpdateCropBothLayers},
-      {4098, &V::OnShowBottomThroughMask, &V::UpdateBottomThroughMask},
-      {4083, &V::OnShowCombined, &V::UpdateCombinedDifference},
-      {4084, &V::OnShowDifference, &V::UpdateCombinedDifference},
-      {4057, nullptr, &V::UpdateToggleNormalView},
-      {4184, nullptr, &V::UpdateOtherFloat},
-      {4228, nullptr, &V::UpdateOtherFloat},
-      {4242, nullptr, &V::UpdateBlockAlignment},
-      {4093, nullptr, &V::UpdateStacking},
-      {4120, &V::OnRecordProgram, &V::UpdateRecordProgram},
-      {4220, &V::OnCreateFloatingPointBuffer, &V::UpdateCreateFloat},
-      {4166, nullptr, &V::UpdateNoFloatOnRead},
-      {4181, nullptr, &V::UpdateReopenIfs},
-      {4182, nullptr, &V::UpdateRecordTexture},
-      {4183, nullptr, &V::UpdateTextureInpainting},
-      {4201, nullptr, &V::UpdateCreateNoiseProfile},
-      {4202, nullptr, &V::UpdateNoiseProfile},
-      {4204, nullptr, &V::UpdateNoiseProfile},
-      {4251, nullptr, &V::UpdateAvoidanceRegions},
-      {4254, nullptr, &V::UpdateCustomCurve},
-      // Keys that only serve input, and the brush.
-      {4004, &V::OnHomeKey, nullptr},
-      {4022, &V::OnEnterKey, nullptr},
-      {4125, &V::OnCtrlArrow, nullptr},
-      {4126, &V::OnCtrlArrow, nullptr},
-      {4127, &V::OnCtrlArrow, nullptr},
-      {4128, &V::OnCtrlArrow, nullptr},
-      {4301, &V::OnF10, nullptr},
-      {4064, &V::OnPaintMode, &V::UpdatePaintMode},
-      {4065, &V::OnCursorRadius, &V::UpdateCursorRadius},
-      {4066, &V::OnCursorRadius, &V::UpdateCursorRadius},
-  };
-  for (int id : {4071, 4072, 4073, 4074, 4075}) t.push_back({id, nullptr, &V::UpdateQueueEntry});
-  for (int id = 4276; id <= 4300; ++id) {
-    t.push_back({id, &V::OnOperationEntry, &V::UpdateOperationEntry});
+// The update handler of each enable rule of the command table.
+Update UpdateOf(EnableRule rule) {
+  switch (rule) {
+    case EnableRule::Always:
+    case EnableRule::Frame:
+      return nullptr;
+    case EnableRule::NeedsFloat:
+      return &V::UpdateNeedsFloat;
+    case EnableRule::NeedsBitmap:
+      return &V::UpdateNeedsBitmap;
+    case EnableRule::ColourSpace:
+      return &V::UpdateColourSpace;
+    case EnableRule::Channel:
+      return &V::UpdateChannel;
+    case EnableRule::QueueEntry:
+      return &V::UpdateQueueEntry;
+    case EnableRule::ViewingNormal:
+      return &V::UpdateViewingNormal;
+    case EnableRule::SecondLayer:
+      return &V::UpdateSecondLayer;
+    case EnableRule::Animate:
+      return &V::UpdateAnimate;
+    case EnableRule::CreateMask:
+      return &V::UpdateCreateMask;
+    case EnableRule::FilePresent:
+      return &V::UpdateFilePresent;
+    case EnableRule::MaskViews:
+      return &V::UpdateMaskViews;
+    case EnableRule::NeedsMask:
+      return &V::UpdateNeedsMask;
+    case EnableRule::LayerMasks:
+      return &V::UpdateLayerMasks;
+    case EnableRule::CropBothLayers:
+      return &V::UpdateCropBothLayers;
+    case EnableRule::TwoLayers:
+      return &V::UpdateTwoLayers;
+    case EnableRule::BottomThroughMask:
+      return &V::UpdateBottomThroughMask;
+    case EnableRule::CombinedDifference:
+      return &V::UpdateCombinedDifference;
+    case EnableRule::ToggleNormalView:
+      return &V::UpdateToggleNormalView;
+    case EnableRule::Layer2Float:
+      return &V::UpdateLayer2Float;
+    case EnableRule::OtherFloat:
+      return &V::UpdateOtherFloat;
+    case EnableRule::OtherLayerFloat:
+      return &V::UpdateOtherLayerFloat;
+    case EnableRule::BlockAlignment:
+      return &V::UpdateBlockAlignment;
+    case EnableRule::Stacking:
+      return &V::UpdateStacking;
+    case EnableRule::RecordProgram:
+      return &V::UpdateRecordProgram;
+    case EnableRule::DestroyFloat:
+      return &V::UpdateDestroyFloat;
+    case EnableRule::CreateFloat:
+      return &V::UpdateCreateFloat;
+    case EnableRule::NoFloatOnRead:
+      return &V::UpdateNoFloatOnRead;
+    case EnableRule::ReopenIfs:
+      return &V::UpdateReopenIfs;
+    case EnableRule::RecordTexture:
+      return &V::UpdateRecordTexture;
+    case EnableRule::TextureInpainting:
+      return &V::UpdateTextureInpainting;
+    case EnableRule::CreateNoiseProfile:
+      return &V::UpdateCreateNoiseProfile;
+    case EnableRule::NoiseProfile:
+      return &V::UpdateNoiseProfile;
+    case EnableRule::AlignmentTemplate:
+      return &V::UpdateAlignmentTemplate;
+    case EnableRule::BrightnessTemplate:
+      return &V::UpdateBrightnessTemplate;
+    case EnableRule::AvoidanceRegions:
+      return &V::UpdateAvoidanceRegions;
+    case EnableRule::CustomCurve:
+      return &V::UpdateCustomCurve;
+    case EnableRule::Option:
+      return &V::UpdateOption;
+    case EnableRule::OperationEntry:
+      return &V::UpdateOperationEntry;
+    case EnableRule::DeleteLastStep:
+      return &V::UpdateDeleteLastStep;
+    case EnableRule::RunProgram:
+      return &V::UpdateRunProgram;
+    case EnableRule::SaveProgram:
+      return &V::UpdateSaveProgram;
+    case EnableRule::PaintMode:
+      return &V::UpdatePaintMode;
+    case EnableRule::CursorRadius:
+      return &V::UpdateCursorRadius;
   }
-  for (int id : {4092, 4139, 4160, 4219, 4244, 4246, 4052, 4058, 4140, 4141, 4253, 4256}) {
-    t.push_back({id, nullptr, &V::UpdateTwoLayers});
-  }
-  for (int id : {4088, 4094, 4095, 4096, 4097}) t.push_back({id, nullptr, &V::UpdateLayer2Float});
-  for (int id : {4200, 4203, 4240, 4241}) t.push_back({id, nullptr, &V::UpdateAlignmentTemplate});
-  for (int id : {4238, 4239}) t.push_back({id, nullptr, &V::UpdateBrightnessTemplate});
-  for (int id : kColourSpaceCommands) t.push_back({id, nullptr, &V::UpdateColourSpace});
-  for (int id : kBitmapCommands) t.push_back({id, nullptr, &V::UpdateNeedsBitmap});
-  for (int id : kFloatCommands) t.push_back({id, nullptr, &V::UpdateNeedsFloat});
-  return t;
+  return nullptr;
 }
 
+struct Binding {
+  CommandId id;
+  void (CImageView::*handler)(int id);
+};
+
+// The handlers that live in this library; src/fileio and src/ops bind theirs through
+// RegisterCommands.
+const Binding kBindings[] = {
+    {Id::DestroyBuffers, &V::OnDestroyFloatingPointBuffers},
+    {Id::DestroyFloatingPointBuffers, &V::OnDestroyFloatingPointBuffers},
+    {Id::CreateFloatingPointBuffer, &V::OnCreateFloatingPointBuffer},
+    {Id::ReopenDialogBox, &V::OnReopenDialogBox},
+    {Id::FocusCommand, &V::OnFocusCommand},
+    {Id::SoundNotification, &V::OnSoundNotification},
+    {Id::AwakenSleepingMonitor, &V::OnMonitorOption},
+    {Id::PutMonitorToSleep, &V::OnMonitorOption},
+    {Id::AutomaticQueryOfProperties, &V::OnAutomaticQuery},
+    {Id::AutomaticPopdownMenus, &V::OnAutomaticPopdown},
+    {Id::KeypadChannelX, &V::OnKeypadChannel},
+    {Id::KeypadChannelY, &V::OnKeypadChannel},
+    {Id::KeypadChannelZ, &V::OnKeypadChannel},
+    {Id::FullScreen, &V::OnFullScreen},
+    {Id::SizedToFitScreen, &V::OnSizedToFit},
+    {Id::ViewingNormal, &V::OnViewingNormal},
+    {Id::ShowCombined, &V::OnShowCombined},
+    {Id::ShowDifference, &V::OnShowDifference},
+    {Id::ShowBottomLayerThroughMask, &V::OnShowBottomThroughMask},
+    {Id::Histogram, &V::OnHistogram},
+    {Id::PrintImage, &V::OnPrintImage},
+    {Id::CtrlPrint, &V::OnCtrlPrint},
+    {Id::ConditionalOperations, &V::OnConditionalOperations},
+    {Id::F2ProgrammedOperation, &V::OnF2ProgrammedOperation},
+    {Id::F3ProgrammedOperation, &V::OnF3ProgrammedOperation},
+    {Id::ShiftF2, &V::OnVariantF2F3},
+    {Id::CtrlF2, &V::OnVariantF2F3},
+    {Id::ShiftF3, &V::OnVariantF2F3},
+    {Id::CtrlF3, &V::OnVariantF2F3},
+    {Id::NextOperation, &V::OnNextOperation},
+    {Id::PriorOperation, &V::OnPriorOperation},
+    {Id::DeleteCheckedOp, &V::OnDeleteCheckedOp},
+    {Id::DeleteAllOps, &V::OnDeleteAllOps},
+    {Id::SetPropertiesToDefault, &V::OnSetPropertiesToDefault},
+    {Id::SetOtherDefaults, &V::OnSetOtherDefaults},
+    {Id::RecordProgram, &V::OnRecordProgram},
+    {Id::DeleteLastStep, &V::OnDeleteLastStep},
+    {Id::RunProgram, &V::OnRunProgram},
+    {Id::SaveProgram, &V::OnSaveProgram},
+    {Id::LoadProgram, &V::OnLoadProgram},
+    // Keys that only serve input, and the brush.
+    {Id::Home, &V::OnHomeKey},
+    {Id::Enter, &V::OnEnterKey},
+    {Id::CtrlLeft, &V::OnCtrlArrow},
+    {Id::CtrlRight, &V::OnCtrlArrow},
+    {Id::CtrlUp, &V::OnCtrlArrow},
+    {Id::CtrlDown, &V::OnCtrlArrow},
+    {Id::F10, &V::OnF10},
+    {Id::Paint, &V::OnPaintMode},
+    {Id::IncreaseCursorRadius, &V::OnCursorRadius},
+    {Id::DecreaseCursorRadius, &V::OnCursorRadius},
+};
+
+// A row for every command of the window (the frame's are not its): the update handler of
+// its enable rule, and a handler where one is built.
 std::unordered_map<int, CommandEntry>& Table() {
   static std::unordered_map<int, CommandEntry> table = [] {
     std::unordered_map<int, CommandEntry> m;
-    for (const CommandEntry& e : BuildTable()) m.emplace(e.id, e);
+    for (const CommandDescriptor& d : CommandTable()) {
+      if (d.enable != EnableRule::Frame)
+        m.emplace(d.Id(), CommandEntry{d.Id(), nullptr, UpdateOf(d.enable)});
+    }
+    for (const Binding& b : kBindings) m.at(static_cast<int>(b.id)).handler = b.handler;
+    for (const CommandDescriptor& d : CommandTable()) {
+      if (d.enable == EnableRule::OperationEntry) m.at(d.Id()).handler = &V::OnOperationEntry;
+    }
     return m;
   }();
   return table;
@@ -195,6 +247,13 @@ void CImageView::RegisterCommands(std::span<const CommandEntry> rows) {
     it->second.handler = row.handler;  // an empty handler takes the command's away
     if (row.update) it->second.update = row.update;
   }
+}
+
+CommandState CImageView::QueryMenuItem(int id) {
+  CommandState state = QueryCommand(id);
+  const CommandEntry* entry = FindCommand(id);
+  if (!entry || !entry->handler) state.enabled = false;
+  return state;
 }
 
 std::vector<int> CImageView::CommandIds() {
@@ -302,6 +361,7 @@ void V::UpdateToggleNormalView(CommandState& s, int) {
 
 void V::UpdateLayer2Float(CommandState& s, int) { s.Enable(layers[1].n > 0); }
 void V::UpdateOtherFloat(CommandState& s, int) { s.Enable(HasFloat() && otherLayer().n > 0); }
+void V::UpdateOtherLayerFloat(CommandState& s, int) { s.Enable(otherLayer().n > 0); }
 
 void V::UpdateBlockAlignment(CommandState& s, int) {
   s.Enable(otherLayer().n > 0 && EqualFloatSizes(otherLayer(), currentLayer()));

@@ -70,6 +70,8 @@ class CImageView {
   bool Dispatch(int id);
   // The update handler's verdict on a command, for menus and for tests.
   CommandState QueryCommand(int id);
+  // The same for a menu item: a command without a handler yet is greyed.
+  CommandState QueryMenuItem(int id);
   // Whether the window has a row for the id at all.
   static const CommandEntry* FindCommand(int id);
   static std::vector<int> CommandIds();
@@ -341,6 +343,7 @@ class CImageView {
   void UpdateToggleNormalView(CommandState& s, int id);
   void UpdateLayer2Float(CommandState& s, int id);
   void UpdateOtherFloat(CommandState& s, int id);
+  void UpdateOtherLayerFloat(CommandState& s, int id);
   void UpdateBlockAlignment(CommandState& s, int id);
   void UpdateStacking(CommandState& s, int id);
   void UpdateRecordProgram(CommandState& s, int id);

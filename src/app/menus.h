@@ -1,9 +1,11 @@
 #pragma once
-// The menu bar as data: the eighteen menus and the items of the commands that have
-// handlers, with their accelerators. The adapter builds its menus and shortcuts from this
-// one table; update handlers decide each item's state before a menu shows.
+// The menu bar as data: the eighteen menus and the items of every command, with their
+// accelerators, read from the command table (params/commands.h). The adapter builds its
+// menus and shortcuts from these views; update handlers decide each item's state before a
+// menu shows, and an item whose command has no handler yet stays greyed.
 #include <span>
 #include <string>
+#include <vector>
 
 struct MenuItem {
   int menu;             // menu-bar position, 0 "&File" to 17 (the operation name)
@@ -20,8 +22,10 @@ inline constexpr int kMenuCount = 18;
 // Every item, in menu order.
 std::span<const MenuItem> MenuItems();
 
-// Accelerators without a menu item (keypad channel toggles, Space).
-std::span<const MenuItem> HiddenAccelerators();
+// Accelerators without a menu item (keypad channel toggles, Space, second keys) of the
+// commands that have a handler now: the image window's bound commands and the frame's.
+// Until its command is built, such a key still reaches the window as a plain key press.
+std::vector<MenuItem> HiddenAccelerators();
 
 // Whether a command belongs to the main frame rather than to an image window.
 bool IsFrameCommand(int id);

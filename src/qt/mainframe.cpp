@@ -193,7 +193,7 @@ void CMainFrame::updateMenu(QMenu* menu) {
     bool enabled = true;
     std::string text;
     if (image && !IsFrameCommand(id) && CImageView::FindCommand(id)) {
-      const CommandState state = image->view().QueryCommand(id);
+      const CommandState state = image->view().QueryMenuItem(id);
       enabled = state.enabled;
       checked = state.checked;
       text = state.text;

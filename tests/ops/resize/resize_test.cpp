@@ -9,6 +9,7 @@
 #include "numeric/shift.h"
 #include "numeric/triangulate.h"
 #include "ops/resize/resize.h"
+#include "params/commands.h"
 #include "params/settings.h"
 #include "platform/programdir.h"
 #include "support/dialog_scripts.h"
@@ -92,6 +93,17 @@ double InteriorRms(const DisplayBitmap& a, const DisplayBitmap& b, int margin) {
   return std::sqrt(sum / count);
 }
 }  // namespace
+
+TEST_F(ResizeTest, TheBoundCommandsAreResizeMenuItems) {
+  int bound = 0;
+  for (int id : CImageView::CommandIds()) {
+    const CommandDescriptor* d = CommandDescriptorOf(id);
+    ASSERT_NE(d, nullptr) << id;
+    if (d->menu == Menu::Resize && CImageView::FindCommand(id)->handler) ++bound;
+  }
+  // The linear four, Triangulation and Stair Interpolation, with the two buffer commands.
+  EXPECT_EQ(bound, 8);
+}
 
 TEST_F(ResizeTest, ResizeModesComputeTheTargetSize) {
   struct Case {

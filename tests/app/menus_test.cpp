@@ -1,0 +1,100 @@
+// The menu bar, the accelerators and the window's command table as views of the program's
+// command table.
+#include "app/menus.h"
+
+#include <algorithm>
+#include <set>
+#include <string>
+
+#include "app/imageview.h"
+#include "fake_host.h"
+#include "params/commands.h"
+#include "params/settings.h"
+#include "support/zep_test.h"
+
+namespace {
+using MenusTest = ZepTest;
+
+TEST_F(MenusTest, TheMenuBarShowsEveryItemOfTheTableInItsOrder) {
+  std::vector<int> fromTable;
+  for (const CommandDescriptor& d : CommandTable()) {
+    if (d.HasMenuItem()) fromTable.push_back(d.Id());
+  }
+  std::vector<int> shown;
+  std::set<int> menus;
+  for (const MenuItem& item : MenuItems()) {
+    shown.push_back(item.id);
+    menus.insert(item.menu);
+    const CommandDescriptor* d = CommandDescriptorOf(item.id);
+    ASSERT_NE(d, nullptr) << item.id;
+    EXPECT_EQ(item.menu, static_cast<int>(d->menu));
+    EXPECT_STREQ(item.text, d->caption);
+  }
+  EXPECT_EQ(shown, fromTable);
+  // Every menu but the window list, which the adapter fills, has items.
+  for (int m = 0; m < kMenuCount; ++m) EXPECT_EQ(menus.count(m), m == 15 ? 0u : 1u) << m;
+}
+
+TEST_F(MenusTest, HiddenKeysAreThoseOfBuiltCommands) {
+  std::set<std::string> keys;
+  for (const MenuItem& item : HiddenAccelerators()) {
+    EXPECT_EQ(item.menu, -1);
+    const CommandDescriptor* d = CommandDescriptorOf(item.id);
+    ASSERT_NE(d, nullptr) << item.id;
+    EXPECT_TRUE(std::string(item.key) == (d->key ? d->key : "") ||
+                std::string(item.key) == (d->otherKey ? d->otherKey : ""))
+        << item.id;
+    EXPECT_TRUE(keys.insert(item.key).second) << item.key << " twice";
+  }
+  // The window's keypad toggles, the frame's Space and the second keys of the list.
+  for (const char* key : {"Num+1", "Space", ",", ".", "Return", "Enter", "Ctrl+Down"}) {
+    EXPECT_EQ(keys.count(key), 1u) << key;
+  }
+  // Rolling the bottom layer is not built: Shift+Left stays a plain key.
+  EXPECT_EQ(keys.count("Shift+Left"), 0u);
+  EXPECT_TRUE(IsFrameCommand(static_cast<int>(CommandId::Nothing)));
+  EXPECT_TRUE(IsFrameCommand(static_cast<int>(CommandId::Exit)));
+  // Answered by an image window when one is active.
+  EXPECT_FALSE(IsFrameCommand(static_cast<int>(CommandId::SetPropertiesToDefault)));
+  EXPECT_FALSE(IsFrameCommand(4002));
+}
+
+TEST_F(MenusTest, TheWindowHasARowForEachOfItsCommandsAndOnlyThose) {
+  std::set<int> rows;
+  for (int id : CImageView::CommandIds()) {
+    rows.insert(id);
+    const CommandDescriptor* d = CommandDescriptorOf(id);
+    ASSERT_NE(d, nullptr) << id;
+    const CommandEntry* entry = CImageView::FindCommand(id);
+    // A built command can be reached: from a menu, by a key, or by the program itself.
+    if (entry->handler) {
+      EXPECT_TRUE(d->HasMenuItem() || d->key || d->menu == Menu::NoItem) << id;
+    }
+  }
+  for (const CommandDescriptor& d : CommandTable()) {
+    EXPECT_EQ(rows.count(d.Id()), d.enable == EnableRule::Frame ? 0u : 1u) << d.Id();
+  }
+}
+
+TEST_F(MenusTest, AnUnbuiltCommandIsGreyedAndSendingItDoesNothing) {
+  LiveSettings().SetDefaults();
+  FakeHost host;
+  CImageView v(&host);
+  v.currentLayer().dim(3, 3, 0x17);
+  v.currentLayer().plane[0].fill(7.0f);
+  v.currentBitmap() = DisplayBitmap(3, 3);
+  const int clear = static_cast<int>(CommandId::Clear);
+  ASSERT_EQ(CImageView::FindCommand(clear)->handler, nullptr);
+  EXPECT_TRUE(v.QueryCommand(clear).enabled);  // its rule holds: the layer has float data
+  EXPECT_FALSE(v.QueryMenuItem(clear).enabled);
+  EXPECT_FALSE(v.Dispatch(clear));  // left to the frame, which has nothing for it
+  EXPECT_EQ(v.currentLayer().plane[0].x[0], 7.0f);
+  // A built command keeps its update handler's verdict and its check mark.
+  const CommandState histogram = v.QueryMenuItem(static_cast<int>(CommandId::Histogram));
+  EXPECT_TRUE(histogram.enabled);
+  const CommandState condition =
+      v.QueryMenuItem(static_cast<int>(CommandId::ConditionalOperations));
+  EXPECT_TRUE(condition.enabled);
+  EXPECT_EQ(condition.checked, 1);
+}
+}  // namespace
