@@ -1,6 +1,10 @@
 #include "fileio/fits.h"
 
+#include <unistd.h>
+
 #include <algorithm>
+#include <cerrno>
+#include <chrono>
 #include <cmath>
 #include <cstdint>
 #include <cstdio>
@@ -13,6 +17,7 @@
 
 #include "fileio/picturememory.h"
 #include "fileio/rgbpixel.h"
+#include "platform/childprocess.h"
 #include "platform/format.h"
 #include "platform/platform.h"
 #include "platform/programdir.h"
@@ -524,58 +529,227 @@ void GetFitsScaling(fitsfile* file, double& scale, double& zero, int& status) {
   }
 }
 
-const char* ReadFits(fpbuffer& image, const std::string& path, ImageFileInfo& info) {
-  info.reset();
-  int status = 0;
+namespace {
+// The first image of a FITS file, open, with what describes it.
+struct FitsImage {
   fitsfile* file = nullptr;
+  int bitpix = 0, axisCount = 0;
+  LONGLONG axes[4] = {1, 1, 1, 1};
+  double scale = 1.0, zero = 0.0;
+  bool compressed = false;
+  char zcmptype[FLEN_VALUE] = "";
+
+  FitsImage() = default;
+  FitsImage(const FitsImage&) = delete;
+  FitsImage& operator=(const FitsImage&) = delete;
+  ~FitsImage() { Close(); }
+  int Close() {
+    int status = 0;
+    if (file) fits_close_file(file, &status);
+    file = nullptr;
+    return status;
+  }
+  // Three planes are always read; fewer would read past the data (which compressed images
+  // do not even notice).
+  bool HasPlanes() const { return axisCount >= 3 && axes[2] >= 3 && axes[0] >= 1 && axes[1] >= 1; }
+  bool FitsInts() const {
+    return axes[0] <= INT32_MAX && axes[1] <= INT32_MAX && axes[0] * axes[1] <= INT32_MAX;
+  }
+};
+
+// Opens the first image of the file at path. Returns null, or the message (taking status) of
+// the step that failed.
+const char* OpenImage(const std::string& path, FitsImage& image, int& status) {
   // The disk-file call takes the name literally: a path holding brackets is a name here,
   // not a filter expression.
   status = HeadersProblem(path);
-  if (status == 0) fits_open_diskfile(&file, path.c_str(), READONLY, &status);
-  if (status == 0) MoveToFirstImage(file, status);
+  if (status == 0) fits_open_diskfile(&image.file, path.c_str(), READONLY, &status);
+  if (status == 0) MoveToFirstImage(image.file, status);
+  if (status != 0) return "Problem opening file, status code = %d";
+  fits_get_img_type(image.file, &image.bitpix, &status);
+  GetFitsScaling(image.file, image.scale, image.zero, status);
+  if (status != 0) return "Problem getting image type, status code = %d";
+  fits_get_img_dim(image.file, &image.axisCount, &status);
+  if (status != 0) return "Problem getting image dimensions, status code = %d";
+  fits_get_img_sizell(image.file, 4, image.axes, &status);
+  if (status != 0) return "Problem getting axes, status code = %d";
+  image.compressed = fits_is_compressed_image(image.file, &status);
+  if (image.compressed) {
+    fits_read_key(image.file, TSTRING, "ZCMPTYPE", image.zcmptype, nullptr, &status);
+  }
+  if (status != 0) return "Problem getting compression type, status code = %d";
+  return nullptr;
+}
+
+// Reads the image row by row, row 0 first, and hands each row (planes R, G and B of width
+// samples one after the other) to take, which returns false to stop. Returns the status.
+template <class Take>
+int ReadRows(fitsfile* file, int width, int height, Take&& take) {
+  std::vector<float> row(size_t(width) * 3);
+  float nullValue = 0.0f;
+  int anyNull = 0, status = 0;
+  for (int y = 0; y < height && status == 0; ++y) {
+    for (int p = 0; p < 3; ++p) {
+      const LONGLONG first = LONGLONG(y) * width + LONGLONG(p) * width * LONGLONG(height) + 1;
+      fits_read_img(file, TFLOAT, first, width, &nullValue, row.data() + size_t(p) * width,
+                    &anyNull, &status);
+    }
+    if (status == 0 && !take(y, row.data())) break;
+  }
+  return status;
+}
+
+void StoreRow(fpbuffer& image, int y, const float* row, float factor) {
+  const size_t width = size_t(image.width), k0 = size_t(y) * width;
+  for (size_t x = 0; x < width; ++x) {
+    PutRgb(image, k0 + x,
+           fpixel(row[x] * factor, row[width + x] * factor, row[2 * width + x] * factor));
+  }
+}
+
+// What the decoder sends: kDecodedMagic and a status; when that is 0, a DecodedImage and
+// then, for every row, a status and (when it is 0) the row as ReadRows gives it. A status
+// other than 0 ends the output. Both ends run on this machine: native byte order.
+constexpr char kDecodedMagic[8] = {'Z', 'E', 'P', 'F', 'I', 'T', 'S', '1'};
+struct DecodedImage {
+  int32_t width, height, planes, bitpix;
+  double scale, zero;
+};
+static_assert(sizeof(DecodedImage) == 32);
+
+constexpr const char* kDecoderName = "zep-fitsdecode";
+constexpr const char* kDamaged = "Problem reading image, the file is damaged";
+
+bool Executable(const std::filesystem::path& path) {
+  std::error_code ec;
+  return std::filesystem::is_regular_file(path, ec) && access(path.c_str(), X_OK) == 0;
+}
+
+// Decodes the tile-compressed image in the decoder's process and stores it in loaded (of the
+// image's size). Whatever the decoder sends is checked as a file would be; a decoder that
+// dies, overruns its limits or time, or sends anything malformed means damaged data.
+// Returns null or the message.
+const char* DecodeInHelper(const FitsImage& image, const std::string& path,
+                           const FitsDecoder& decoder, fpbuffer& loaded, float factor) {
+  const std::filesystem::path program =
+      decoder.program.empty() ? FitsDecoderPath() : decoder.program;
+  if (program.empty() || !Executable(program)) {
+    return Report(Format("Problem reading compressed image, %s is missing", kDecoderName));
+  }
+  const int width = loaded.width, height = loaded.height;
+  const uint64_t samples = uint64_t(width) * uint64_t(height) * 3u;
+  // The library holds a tile, at most the image, in buffers of up to 8 bytes a sample.
+  const uint64_t memory = decoder.memory ? decoder.memory : (uint64_t(512) << 20) + samples * 24u;
+  // A million samples a second is far below any decoder's speed, sanitizers included.
+  const uint64_t seconds = decoder.seconds ? uint64_t(decoder.seconds) : 10u + samples / 1000000u;
+  ChildProcess child;
+  if (!child.Start(program, {std::to_string(memory), std::to_string(seconds), path},
+                   std::chrono::seconds(2 * seconds))) {
+    return Report(
+        Format("Problem reading compressed image, %s could not be started", kDecoderName));
+  }
+  // A status ends the output: the decoder's own failure, or damage when out of range.
+  const auto ended = [&](int32_t status) {
+    if (status < 1 || status > 999 || !child.AtEnd() || !child.Finish()) return Report(kDamaged);
+    return Report(Format("Problem reading image, status code = %d", status));
+  };
+  char magic[sizeof kDecodedMagic];
+  int32_t status = 0;
+  if (!child.Read(magic, sizeof magic) || std::memcmp(magic, kDecodedMagic, sizeof magic) != 0 ||
+      !child.Read(&status, sizeof status)) {
+    return Report(kDamaged);
+  }
+  if (status != 0) return ended(status);
+  DecodedImage d;
+  if (!child.Read(&d, sizeof d) || d.width != width || d.height != height || d.planes != 3 ||
+      d.bitpix != image.bitpix || std::memcmp(&d.scale, &image.scale, sizeof d.scale) != 0 ||
+      std::memcmp(&d.zero, &image.zero, sizeof d.zero) != 0) {
+    return Report(kDamaged);
+  }
+  std::vector<float> row(size_t(width) * 3);
+  for (int y = 0; y < height; ++y) {
+    if (!child.Read(&status, sizeof status)) return Report(kDamaged);
+    if (status != 0) return ended(status);
+    if (!child.Read(row.data(), row.size() * sizeof(float))) return Report(kDamaged);
+    StoreRow(loaded, y, row.data(), factor);
+  }
+  if (!child.AtEnd() || !child.Finish()) return Report(kDamaged);
+  return nullptr;
+}
+}  // namespace
+
+std::filesystem::path FitsDecoderPath() {
+  namespace fs = std::filesystem;
+  std::error_code ec;
+  const fs::path exe = fs::read_symlink("/proc/self/exe", ec);
+  if (ec) return {};
+  fs::path dir = exe.parent_path();
+  if (Executable(dir / kDecoderName)) return dir / kDecoderName;
+  // In a build tree the programs and tests sit one or two folders below the build folder
+  // (tools/, src/qt/, tests/fileio/) and the decoder in its tools/.
+  for (int up = 0; up < 3; ++up, dir = dir.parent_path()) {
+    if (fs::exists(dir / "CMakeCache.txt", ec) && Executable(dir / "tools" / kDecoderName)) {
+      return dir / "tools" / kDecoderName;
+    }
+  }
+  return {};
+}
+
+bool WriteDecodedFits(const std::string& path, int fd) {
+  const auto put = [fd](const void* data, size_t size) {
+    const char* from = static_cast<const char*>(data);
+    while (size > 0) {
+      const ssize_t done = write(fd, from, size);
+      if (done < 0 && errno == EINTR) continue;
+      if (done <= 0) return false;
+      from += done;
+      size -= size_t(done);
+    }
+    return true;
+  };
+  FitsImage image;
+  int status = 0;
+  OpenImage(path, image, status);
+  if (status == 0 && !(image.HasPlanes() && image.FitsInts())) status = BAD_PIX_NUM;
+  if (!put(kDecodedMagic, sizeof kDecodedMagic) || !put(&status, sizeof status)) return false;
+  if (status != 0) return true;
+  const int width = int(image.axes[0]), height = int(image.axes[1]);
+  const DecodedImage d{width, height, 3, image.bitpix, image.scale, image.zero};
+  if (!put(&d, sizeof d)) return false;
+  bool written = true;
+  status = ReadRows(image.file, width, height, [&](int, const float* row) {
+    const int32_t fine = 0;
+    written = put(&fine, sizeof fine) && put(row, size_t(width) * 3 * sizeof(float));
+    return written;
+  });
+  return written && (status == 0 || put(&status, sizeof status));
+}
+
+const char* ReadFits(fpbuffer& image, const std::string& path, ImageFileInfo& info,
+                     const FitsDecoder& decoder) {
+  info.reset();
+  FitsImage file;
+  int status = 0;
   auto fail = [&](const char* format) {
     info.message = Report(Format(format, status));
-    int closeStatus = 0;
-    if (file) fits_close_file(file, &closeStatus);
+    file.Close();
     return info.message;
   };
-  if (status != 0) return fail("Problem opening file, status code = %d");
+  if (const char* format = OpenImage(path, file, status)) return fail(format);
 
-  int bitpix = 0;
-  fits_get_img_type(file, &bitpix, &status);
-  if (status != 0) return fail("Problem getting image type, status code = %d");
-  double scale = 1.0, zero = 0.0;
-  GetFitsScaling(file, scale, zero, status);
-  if (status != 0) return fail("Problem getting image type, status code = %d");
-  int code = bitpix;
-  if (bitpix == SHORT_IMG && zero != 0.0) code = USHORT_IMG;
-  if (bitpix == LONG_IMG && zero != 0.0) code = ULONG_IMG;
+  int code = file.bitpix;
+  if (file.bitpix == SHORT_IMG && file.zero != 0.0) code = USHORT_IMG;
+  if (file.bitpix == LONG_IMG && file.zero != 0.0) code = ULONG_IMG;
   const SampleType type = TypeOf(code);
-
-  int axisCount = 0;
-  fits_get_img_dim(file, &axisCount, &status);
-  if (status != 0) return fail("Problem getting image dimensions, status code = %d");
-  LONGLONG axes[4] = {1, 1, 1, 1};
-  fits_get_img_sizell(file, 4, axes, &status);
-  if (status != 0) return fail("Problem getting axes, status code = %d");
-
-  const char* compression = "None";
-  const int compressed = fits_is_compressed_image(file, &status);
-  char zcmptype[FLEN_VALUE] = "";
-  if (compressed) fits_read_key(file, TSTRING, "ZCMPTYPE", zcmptype, nullptr, &status);
-  if (status != 0) return fail("Problem getting compression type, status code = %d");
-  if (compressed) compression = CompressionName(zcmptype);
-
-  const int axisShown = axisCount < 3 ? 1 : int(std::min<LONGLONG>(axes[2], INT32_MAX));
+  const char* compression = file.compressed ? CompressionName(file.zcmptype) : "None";
+  const LONGLONG w = file.axes[0], h = file.axes[1];
+  const int axisShown = file.axisCount < 3 ? 1 : int(std::min<LONGLONG>(file.axes[2], INT32_MAX));
   info.text = Format(
       "\nUsed FDIB to load FITS file.\nWidth = %lld, Height = %lld\nNumber of Channels = "
       "%d\nBits Depth = %s\nCompression = %s",
-      axes[0], axes[1], axisShown, type.name, compression);
+      w, h, axisShown, type.name, compression);
 
-  const LONGLONG w = axes[0], h = axes[1];
-  // Three planes are always read; fewer would read past the data (which compressed images
-  // do not even notice), so such a file is a read problem before anything is touched.
-  if (axisCount < 3 || axes[2] < 3 || w < 1 || h < 1) {
+  if (!file.HasPlanes()) {
     status = BAD_PIX_NUM;
     return fail("Problem reading image, status code = %d");
   }
@@ -583,44 +757,40 @@ const char* ReadFits(fpbuffer& image, const std::string& path, ImageFileInfo& in
   loaded.setcode(image.code);
   const int channels = loaded.channels ? loaded.channels : 3;
   // The float image, the display bitmap and the row being read, all at once.
-  if (w > INT32_MAX || h > INT32_MAX || w * h > INT32_MAX ||
+  if (!file.FitsInts() ||
       !MemoryAllows(PictureBytes(uint64_t(w), uint64_t(h), channels) + uint64_t(w) * 12u)) {
-    info.message = Report(kOutOfMemoryText);
-    int closeStatus = 0;
-    fits_close_file(file, &closeStatus);
-    return info.message;
+    file.Close();
+    return info.message = Report(kOutOfMemoryText);
   }
   // Plain data must be in the file before anything is allocated for it (compressed data
   // may expand any amount; the memory check above bounds it).
   LONGLONG headStart = 0, dataStart = 0, dataEnd = 0;
-  fits_get_hduaddrll(file, &headStart, &dataStart, &dataEnd, &status);
-  const LONGLONG dataBytes = LONGLONG(std::abs(bitpix) / 8) * w * h * 3;
-  if (status == 0 && !compressed && dataStart + dataBytes > FileSize(path)) status = END_OF_FILE;
-  if (status != 0) return fail("Problem reading image, status code = %d");
-
-  const int width = int(w), height = int(h);
-  loaded.dim(width, height, image.code);
-  const float factor = float(1.0 / type.divisor);
-  std::vector<float> row(size_t(width) * 3);
-  float* planes[3] = {row.data(), row.data() + width, row.data() + 2 * size_t(width)};
-  float nullValue = 0.0f;
-  int anyNull = 0;
-  for (int y = 0; y < height && status == 0; ++y) {
-    for (int p = 0; p < 3; ++p) {
-      const LONGLONG first = LONGLONG(y) * w + LONGLONG(p) * w * h + 1;
-      fits_read_img(file, TFLOAT, first, width, &nullValue, planes[p], &anyNull, &status);
-    }
-    if (status != 0) break;
-    const size_t k0 = size_t(y) * size_t(width);
-    for (int x = 0; x < width; ++x) {
-      const fpixel rgb(planes[0][x] * factor, planes[1][x] * factor, planes[2][x] * factor);
-      PutRgb(loaded, k0 + size_t(x), rgb);
-    }
+  fits_get_hduaddrll(file.file, &headStart, &dataStart, &dataEnd, &status);
+  const LONGLONG dataBytes = LONGLONG(std::abs(file.bitpix) / 8) * w * h * 3;
+  if (status == 0 && !file.compressed && dataStart + dataBytes > FileSize(path)) {
+    status = END_OF_FILE;
   }
   if (status != 0) return fail("Problem reading image, status code = %d");
-  fits_close_file(file, &status);
-  file = nullptr;
-  if (status != 0) return fail("Problem closing file, status code = %d");
+
+  loaded.dim(int(w), int(h), image.code);
+  const float factor = float(1.0 / type.divisor);
+  if (file.compressed) {
+    // The library's tile decoders crash on damaged tiles: they run in a process of their
+    // own, and this one only reads their output.
+    status = file.Close();
+    if (status != 0) return fail("Problem closing file, status code = %d");
+    if (const char* problem = DecodeInHelper(file, path, decoder, loaded, factor)) {
+      return info.message = problem;
+    }
+  } else {
+    status = ReadRows(file.file, int(w), int(h), [&](int y, const float* row) {
+      StoreRow(loaded, y, row, factor);
+      return true;
+    });
+    if (status != 0) return fail("Problem reading image, status code = %d");
+    status = file.Close();
+    if (status != 0) return fail("Problem closing file, status code = %d");
+  }
   image.swapwith(loaded);
   return nullptr;
 }

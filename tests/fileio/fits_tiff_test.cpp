@@ -1,5 +1,9 @@
+#include <fcntl.h>
+#include <sys/wait.h>
 #include <tiffio.h>
+#include <unistd.h>
 
+#include <cerrno>
 #include <cmath>
 #include <cstdio>
 #include <cstdlib>
@@ -271,6 +275,176 @@ TEST_F(FitsTest, FuzzFindingsAreRefusedCleanly) {
     ++count;
   }
   EXPECT_GT(count, 0);
+}
+
+namespace {
+// The descriptors this process holds.
+size_t OpenDescriptors() {
+  size_t n = 0;
+  for ([[maybe_unused]] const auto& entry : fs::directory_iterator("/proc/self/fd")) ++n;
+  return n;
+}
+
+// No child of this process is left, running or unreaped.
+bool NoChildren() {
+  errno = 0;
+  return waitpid(-1, nullptr, WNOHANG) == -1 && errno == ECHILD;
+}
+
+// A stand-in for the decoder: a shell script of body.
+fs::path FakeDecoder(const fs::path& path, const std::string& body) {
+  std::ofstream(path) << "#!/bin/sh\n" << body << "\n";
+  fs::permissions(path, fs::perms::owner_all);
+  return path;
+}
+
+void ExpectSame(const fpbuffer& a, const fpbuffer& b, const std::string& what) {
+  ASSERT_EQ(a.width, b.width) << what;
+  ASSERT_EQ(a.height, b.height) << what;
+  for (int c = 0; c < 3; ++c) {
+    for (int k = 0; k < a.n; ++k) ASSERT_EQ(a.plane[c].x[k], b.plane[c].x[k]) << what << c << k;
+  }
+}
+}  // namespace
+
+// Files on which the library's tile decoders read or write past their buffers (made by
+// tests/fileio/reference/damaged_tiles.py) are refused, the decoder's process ending in
+// place of this one.
+TEST_F(FitsTest, DamagedTilesAreRefusedAndTheDecoderLeavesNothing) {
+  const fs::path folder = fs::path(ZEP_SOURCE_DIR) / "fuzz/regressions/fits";
+  const struct {
+    const char* name;
+    size_t byte;
+    int bit;
+  } cases[] = {{"rice-tile-flipped-bit.fits", 6530, 3},
+               {"hcompress-tile-flipped-bit.fits", 5811, 0}};
+  const size_t descriptors = OpenDescriptors();
+  for (const auto& c : cases) {
+    fpbuffer image = Marked();
+    ImageFileInfo info;
+    const char* text = ReadFits(image, (folder / c.name).string(), info);
+    ASSERT_NE(text, nullptr) << c.name;
+    // A sanitizer build's decoder stops at the fault; another may see the damage itself.
+    EXPECT_EQ(std::string(text).rfind("Problem reading image, ", 0), 0u) << text;
+    EXPECT_EQ(info.message, text);
+    ExpectMarked(image, c.name);
+    // With its bit put back the file reads: the damage alone was refused.
+    std::string mended = ReadBytes(folder / c.name);
+    mended[c.byte] = char(mended[c.byte] ^ (1 << c.bit));
+    std::ofstream(home / "mended.fits", std::ios::binary | std::ios::trunc) << mended;
+    ASSERT_EQ(ReadFits(image, (home / "mended.fits").string(), info), nullptr) << c.name;
+    ASSERT_EQ(image.width, 32);
+    ASSERT_EQ(image.height, 32);
+    for (int p = 0; p < 3; ++p) {
+      for (int y = 0; y < 32; ++y) {
+        for (int x = 0; x < 32; ++x) {
+          const float sample = float((x * 37 + y * 11 + 7 * p) % 1000);
+          ASSERT_NEAR(image.plane[p].x[y * 32 + x], sample / 128.4980392f, 1e-4f) << c.name;
+        }
+      }
+    }
+  }
+  EXPECT_EQ(OpenDescriptors(), descriptors);
+  EXPECT_TRUE(NoChildren());
+}
+
+// What the decoder sends back is checked as a file would be: anything malformed, and a
+// decoder that fails, dies or never answers, means damaged data and changes nothing.
+TEST_F(FitsTest, TheDecodersOutputIsCheckedAsAFileIs) {
+  const fs::path good = home / "good.fit";
+  ASSERT_EQ(WriteFits(TestImage(false), good.string(), 16, 1), nullptr);
+  fpbuffer expected;
+  ImageFileInfo info;
+  ASSERT_EQ(ReadFits(expected, good.string(), info), nullptr);
+  const int fd = open((home / "sent").c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0600);
+  ASSERT_GE(fd, 0);
+  EXPECT_TRUE(WriteDecodedFits(good.string(), fd));
+  close(fd);
+  const std::string sent = ReadBytes(home / "sent");
+  const size_t rows = 8 + 4 + 32;  // magic, status, image; then status and samples per row
+  ASSERT_EQ(sent.size(), rows + 2 * (4 + 3 * 3 * 4));
+  const auto with = [&](size_t at, const std::string& bytes) {
+    return std::string(sent).replace(at, bytes.size(), bytes);
+  };
+  const auto int32 = [](int32_t v) { return std::string(reinterpret_cast<const char*>(&v), 4); };
+  const double unit = 1.0;
+  const std::string one(reinterpret_cast<const char*>(&unit), sizeof unit);
+  const std::string damaged = "Problem reading image, the file is damaged";
+  const struct {
+    std::string name, output, then, message;
+  } cases[] = {
+      {"as sent", sent, "", ""},
+      {"cut short", sent.substr(0, sent.size() - 5), "", damaged},
+      {"a byte more", sent + "x", "", damaged},
+      {"another magic", with(0, "ZEPFITS2"), "", damaged},
+      {"another width", with(12, int32(4)), "", damaged},
+      {"another height", with(16, int32(1)), "", damaged},
+      {"four planes", with(20, int32(4)), "", damaged},
+      {"another type", with(24, int32(-32)), "", damaged},
+      {"another scale", with(28, std::string(8, '\0')), "", damaged},
+      {"another zero", with(36, one), "", damaged},
+      {"failed at the start", sent.substr(0, 8) + int32(104), "",
+       "Problem reading image, status code = 104"},
+      {"failed in a row", sent.substr(0, rows) + int32(108), "",
+       "Problem reading image, status code = 108"},
+      {"failed, then more", sent.substr(0, rows) + int32(108) + "x", "", damaged},
+      {"status out of range", sent.substr(0, rows) + int32(-3), "", damaged},
+      {"exit status", sent, "exit 3", damaged},
+      {"killed", sent, "kill -SEGV $$", damaged},
+  };
+  const size_t descriptors = OpenDescriptors();
+  for (const auto& c : cases) {
+    std::ofstream(home / "output", std::ios::binary | std::ios::trunc) << c.output;
+    FitsDecoder decoder;
+    decoder.program =
+        FakeDecoder(home / "decoder", "cat '" + (home / "output").string() + "'\n" + c.then);
+    fpbuffer image = Marked();
+    const char* text = ReadFits(image, good.string(), info, decoder);
+    if (c.message.empty()) {
+      EXPECT_EQ(text, nullptr) << c.name;
+      ExpectSame(image, expected, c.name);
+    } else {
+      EXPECT_STREQ(text, c.message.c_str()) << c.name;
+      ExpectMarked(image, c.name);
+    }
+  }
+  // A decoder that never answers is stopped when its time is up.
+  FitsDecoder silent;
+  silent.program = FakeDecoder(home / "silent", "exec sleep 60");
+  silent.seconds = 1;
+  fpbuffer image = Marked();
+  EXPECT_STREQ(ReadFits(image, good.string(), info, silent), damaged.c_str());
+  ExpectMarked(image, "silent");
+  // Without the decoder, compressed images are refused rather than decoded here.
+  std::ofstream(home / "plain") << "#!/bin/sh\n";
+  for (const fs::path& missing : {home / "none", home / "plain"}) {
+    FitsDecoder decoder;
+    decoder.program = missing;
+    EXPECT_STREQ(ReadFits(image, good.string(), info, decoder),
+                 "Problem reading compressed image, zep-fitsdecode is missing");
+    ExpectMarked(image, missing.string());
+  }
+  EXPECT_EQ(OpenDescriptors(), descriptors);
+  EXPECT_TRUE(NoChildren());
+}
+
+TEST_F(FitsTest, TheDecoderKeepsToItsMemory) {
+  fpbuffer large(256, 256, 0x17);
+  for (int c = 0; c < 3; ++c) {
+    for (int k = 0; k < large.n; ++k) large.plane[c].x[k] = float((k * 7 + c) % 256);
+  }
+  const fs::path path = home / "large.fit";
+  ASSERT_EQ(WriteFits(large, path.string(), 16, 2), nullptr);
+  FitsDecoder tight;
+  tight.memory = 1;
+  fpbuffer image = Marked();
+  ImageFileInfo info;
+  const char* text = ReadFits(image, path.string(), info, tight);
+  ASSERT_NE(text, nullptr);
+  EXPECT_EQ(std::string(text).rfind("Problem reading image, ", 0), 0u) << text;
+  ExpectMarked(image, "tight");
+  ASSERT_EQ(ReadFits(image, path.string(), info), nullptr);
+  EXPECT_EQ(image.width, 256);
 }
 
 TEST_F(FitsTest, WrittenFilesVerifyAndReadBackHereAndElsewhere) {
