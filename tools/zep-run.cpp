@@ -181,7 +181,9 @@ class RunnerUi : public Ui {
   Answer Next(DialogResult fallback, DialogResult afterFailure = DialogResult::Cancel) {
     Answer a;
     a.result = failure.empty() ? fallback : afterFailure;
-    if (!failure.empty() || answers.empty() || answers.front().kind > Answer::Text) return a;
+    if (!failure.empty() || answers.empty()) return a;
+    const Answer::Kind kind = answers.front().kind;
+    if (kind != Answer::Button && kind != Answer::Text) return a;
     a = answers.front();
     answers.pop_front();
     return a;
