@@ -1,10 +1,15 @@
 // zep-run: runs a script of commands headlessly through the image windows' dispatcher,
 // the same road the menus take.
 //
-//   zep-run [--home DIR] SCRIPT
+//   zep-run [--home DIR] [--keep-going] SCRIPT
 //
 // One statement a line ('#' starts a comment):
 //   new                      File New: opens an image window
+//   set NAME VALUE           sets the settings member NAME (NAME[I] for element I of an
+//                            array) as its properties row reads VALUE: "True" or "False"
+//                            (or the flag's two names), the name of a choice, an integer,
+//                            a number or "Infinity", a text; refused values stop the run
+//   get NAME                 prints "NAME = VALUE" in the form set takes
 //   poke OFFSET TYPE VALUE   writes a value into the settings record; TYPE is one of
 //                            u8, i32, u32, f32, f64, str
 //   settings FILE            reads a settings record file over the live record
@@ -17,19 +22,31 @@
 //                            queued file answer fails the run)
 //   answer files A B ...     picks the files A, B, ... (in that order) in the next open
 //                            dialog for several files
+//   answer print FILE        the next print document goes into the PDF file FILE (a print
+//                            without one fails the run: there is no printer)
+//   escape after N           the cancel poll finds Escape after N more polls that find
+//                            nothing (an animation polls once a frame: N frames play)
 //   open FILE                Open Image with FILE picked in its dialog
 //   save FILE                Save Image As with FILE picked in its dialog
+//   print FILE               Print Image into the PDF file FILE
 //   status                   prints the six status panes
 //   quit                     the shut-down: writes "zep.ini" and ends
 // Every dialog and message box is printed with its caption; one without a queued answer
-// is answered OK. An error ends the run with a non-zero status and the line number.
+// is answered OK. A statement fails when it cannot run, when an open, save or print
+// leaves no file behind it, or when a message box with OK alone reports something other
+// than what was asked to be seen (a failure or a warning). A failure ends the run with
+// status 1, the line number and the message; with --keep-going the run goes on and ends
+// with status 1. After a failure the rest of its statement has its dialogs cancelled.
+#include <charconv>
 #include <cstdio>
 #include <cstring>
 #include <deque>
 #include <filesystem>
 #include <fstream>
 #include <iostream>
+#include <limits>
 #include <memory>
+#include <optional>
 #include <sstream>
 #include <string>
 #include <vector>
@@ -42,13 +59,21 @@
 #include "params/dialog1.h"
 #include "params/dialog2.h"
 #include "params/fields.h"
+#include "params/pages.h"
 #include "params/settings.h"
 #include "platform/platform.h"
 #include "platform/programdir.h"
 #include "platform/ui.h"
+#include "qt/headlessprint.h"
 #include "qt/qtfiles.h"
 
+namespace fs = std::filesystem;
+
 namespace {
+
+constexpr int kOpenImage = 4000;
+constexpr int kSaveImageAs = 4001;
+constexpr int kPrintImage = 4119;
 
 struct ScriptError {
   std::string what;
@@ -56,9 +81,20 @@ struct ScriptError {
 
 class RunnerUi : public Ui {
  public:
-  DialogResult MessageBox(std::string_view text, std::string_view caption, MessageStyle) override {
+  explicit RunnerUi(HeadlessPrinting& printing) : printing_(printing) {}
+
+  DialogResult MessageBox(std::string_view text, std::string_view caption,
+                          MessageStyle style) override {
     std::cout << "[message" << (caption.empty() ? "" : ": ") << caption << "] " << text << "\n";
-    return Next(DialogResult::Ok).result;
+    // A box with more buttons asks; one with OK alone tells, and what it tells is a
+    // failure unless it is what the user asked to see.
+    if (style.buttons == MessageButtons::Ok && !style.notice) {
+      Fail(caption.empty() ? std::string(text) : std::string(caption) + ": " + std::string(text));
+    }
+    // A box with OK alone can only be closed with OK.
+    return Next(DialogResult::Ok,
+                style.buttons == MessageButtons::Ok ? DialogResult::Ok : DialogResult::Cancel)
+        .result;
   }
   void SetPaneText(int pane, std::string_view text) override {
     if (pane >= 0 && pane < 6) panes[size_t(pane)] = std::string(text);
@@ -74,7 +110,7 @@ class RunnerUi : public Ui {
   DialogResult ShowPrompt(Dialog1& dialog) override {
     std::cout << "[prompt: " << dialog.title << "] " << dialog.prompt << "\n";
     const Answer a = Next(DialogResult::Ok);
-    if (a.hasText) dialog.text = a.text;
+    if (a.kind == Answer::Text) dialog.text = a.text;
     return a.result;
   }
 
@@ -86,8 +122,8 @@ class RunnerUi : public Ui {
   }
   FileListAnswer OpenFilesDialog(const FileDialogRequest&) override {
     std::cout << "[open dialog for several files]\n";
-    if (answers.empty() || !answers.front().isFile || answers.front().files.empty()) {
-      failure = "the open dialog for several files has no files answer";
+    if (!Waiting(Answer::Files)) {
+      Fail("the open dialog for several files has no files answer");
       return {};
     }
     FileListAnswer list{true, answers.front().files};
@@ -98,34 +134,64 @@ class RunnerUi : public Ui {
     std::cout << "[trash] " << path << "\n";
     return MoveFileToTrash(path);
   }
+  DialogResult ShowPageSetup(PageSetup& page, const PageSample& sample) override {
+    std::cout << "[page setup]\n";
+    const Answer a = Next(DialogResult::Ok);
+    if (a.result != DialogResult::Ok) return DialogResult::Cancel;
+    page = printing_.ConfirmPageSetup(page, sample);
+    std::cout << "[page setup confirmed] paper " << page.paperWidth << " x " << page.paperHeight
+              << ", margins " << page.marginLeft << " " << page.marginTop << " " << page.marginRight
+              << " " << page.marginBottom << ", least " << page.minMarginLeft << " "
+              << page.minMarginTop << " " << page.minMarginRight << " " << page.minMarginBottom
+              << ", " << page.hdpi << " x " << page.vdpi << " dpi\n";
+    return DialogResult::Ok;
+  }
+  std::unique_ptr<PrintJob> StartPrintDocument(const PageSetup& page,
+                                               std::string_view name) override {
+    if (!Waiting(Answer::Print)) {
+      Fail("the print has no file answer");
+      return nullptr;
+    }
+    const std::string pdf = answers.front().text;
+    answers.pop_front();
+    std::cout << "[print] " << pdf << "\n";
+    return printing_.StartPdf(page, name, pdf);
+  }
 
   struct Answer {
+    // Files, lists of files and print files wait for their own dialog or document.
+    enum Kind { Button, Text, File, Files, Print } kind = Button;
     DialogResult result = DialogResult::Ok;
-    bool hasText = false;
     std::string text;
-    bool isFile = false;
-    std::vector<std::string> files;  // the answer of a dialog for several files
+    std::vector<std::string> files;
   };
+  // Only the first failure of a statement is told.
+  void Fail(const std::string& what) {
+    if (failure.empty()) failure = what;
+  }
+
   std::deque<Answer> answers;
   std::string panes[6];
-  std::string failure;  // set when a dialog came that the script did not answer
+  std::string failure;  // what went wrong in the statement running
 
  private:
-  Answer Next(DialogResult fallback) {
-    // A file answer waits for its file dialog.
-    if (answers.empty() || answers.front().isFile) {
-      Answer a;
-      a.result = fallback;
-      return a;
-    }
-    Answer a = answers.front();
+  bool Waiting(Answer::Kind kind) const { return !answers.empty() && answers.front().kind == kind; }
+  // After a failure nobody is there to put it right: the rest of the statement is
+  // answered afterFailure (cancelled) rather than asked again.
+  Answer Next(DialogResult fallback, DialogResult afterFailure = DialogResult::Cancel) {
+    Answer a;
+    a.result = failure.empty() ? fallback : afterFailure;
+    if (!failure.empty() || answers.empty()) return a;
+    const Answer::Kind kind = answers.front().kind;
+    if (kind != Answer::Button && kind != Answer::Text) return a;
+    a = answers.front();
     answers.pop_front();
     return a;
   }
   FileDialogAnswer FileDialog(const char* kind, const FileDialogRequest& r) {
     std::cout << "[" << kind << " dialog] " << r.initialPath << "\n";
-    if (answers.empty() || !answers.front().isFile || !answers.front().files.empty()) {
-      failure = std::string("the ") + kind + " dialog has no file answer";
+    if (!Waiting(Answer::File)) {
+      Fail(std::string("the ") + kind + " dialog has no file answer");
       return {};
     }
     const Answer a = answers.front();
@@ -137,6 +203,18 @@ class RunnerUi : public Ui {
     f.extensionTyped = HasExtension(a.text);
     return f;
   }
+
+  HeadlessPrinting& printing_;
+};
+
+// The cancel poll of a script: Escape is found when the script said so, never otherwise.
+class RunnerPlatform : public SystemPlatform {
+ public:
+  bool CancelRequested() override {
+    if (pollsBeforeEscape < 0) return false;
+    return pollsBeforeEscape-- == 0;
+  }
+  int64_t pollsBeforeEscape = -1;  // -1: no Escape to come
 };
 
 class QuietHost : public ViewHost {
@@ -203,6 +281,109 @@ void Poke(std::istringstream& in) {
   }
 }
 
+// A member of the settings record as a row of the properties dialog of its own would
+// show and read it: the same texts and the same accepted values, without the fallbacks
+// some pages apply to a refused text (a script's refused value is an error), and within
+// what the member's type holds (a page's colour keeps the low byte of 300; a script is
+// told).
+struct MemberRow {
+  explicit MemberRow(const std::string& spec);
+  MemberRow(const MemberRow&) = delete;
+  MemberRow& operator=(const MemberRow&) = delete;
+
+  Field field;
+  PageRow row;
+};
+
+MemberRow::MemberRow(const std::string& spec) : field{} {
+  std::string name = spec;
+  int element = 0;
+  bool indexed = false;
+  if (const size_t open = spec.find('['); open != std::string::npos && spec.back() == ']') {
+    name = spec.substr(0, open);
+    const char* first = spec.data() + open + 1;
+    const char* last = spec.data() + spec.size() - 1;
+    const auto [end, ec] = std::from_chars(first, last, element);
+    if (ec != std::errc() || end != last) throw ScriptError{"bad element in " + spec};
+    indexed = true;
+  }
+  const Field* member = FindField(name);
+  if (!member) throw ScriptError{"no settings member named " + name};
+  if (element < 0 || element >= member->count) {
+    throw ScriptError{name + " has " + std::to_string(member->count) + " elements"};
+  }
+  if (member->count > 1 && !indexed) {
+    throw ScriptError{name + " is an array: name one element as " + name + "[I]"};
+  }
+  field = *member;
+  Accept& a = field.accept;
+  auto within = [&a](double least, double most) {
+    a.unchecked = false;
+    if (least > a.min) a.min = least, a.minOpen = false;
+    if (most < a.max) a.max = most, a.maxOpen = false;
+  };
+  row.label = spec;
+  row.field = &field;
+  row.element = element;
+  switch (field.type) {
+    case FieldType::Text:
+      row.kind = RowKind::Text;
+      break;
+    case FieldType::Flag:
+      row.kind = RowKind::Flag;
+      break;
+    case FieldType::Float:
+    case FieldType::Double:
+      row.kind = a.choices ? RowKind::Choice : RowKind::Number;
+      break;
+    case FieldType::Byte:
+      within(0, 255);
+      row.kind = a.choices ? RowKind::Choice : RowKind::Integer;
+      break;
+    case FieldType::Int32:
+      within(std::numeric_limits<int32_t>::min(), std::numeric_limits<int32_t>::max());
+      row.kind = a.choices ? RowKind::Choice : RowKind::Integer;
+      break;
+    case FieldType::UInt32:
+      within(0, std::numeric_limits<uint32_t>::max());
+      row.kind = a.choices ? RowKind::Choice : RowKind::Integer;
+      break;
+  }
+}
+
+void SetMember(const std::string& spec, const std::string& value) {
+  const MemberRow member(spec);
+  switch (ReadRow(LiveSettings(), member.row, value)) {
+    case ReadOutcome::Stored:
+      return;
+    case ReadOutcome::NotInteger:
+      throw ScriptError{spec + " takes an integer, not " + value};
+    case ReadOutcome::NotNumber:
+      throw ScriptError{spec + " takes a number, not " + value};
+    case ReadOutcome::Kept:
+      break;
+  }
+  throw ScriptError{spec + " does not accept " + value};
+}
+
+// Numbers in full (the shortest text that reads back to the same value); everything else
+// as the properties row shows it.
+std::string MemberText(const std::string& spec) {
+  const MemberRow member(spec);
+  const Field& f = member.field;
+  const PageRow& row = member.row;
+  if (row.kind == RowKind::Integer || row.kind == RowKind::Number) {
+    const double v = ReadNumber(LiveSettings(), f, row.element);
+    if (v != f.accept.infinity) {
+      char text[64];
+      const auto r = f.type == FieldType::Float ? std::to_chars(text, text + 64, float(v))
+                                                : std::to_chars(text, text + 64, v);
+      return std::string(text, r.ptr);
+    }
+  }
+  return ShowRow(LiveSettings(), row);
+}
+
 void ReadSettingsFile(const std::string& path) {
   std::ifstream in(path, std::ios::binary);
   if (!in) throw ScriptError{"cannot read " + path};
@@ -219,25 +400,56 @@ void Send(HeadlessFrame& frame, int id) {
   if (!model.Dispatch(id)) throw ScriptError{"no window handles command " + std::to_string(id)};
 }
 
-int Run(std::istream& script, RunnerUi& ui) {
+// The rest of the line, which must not be empty.
+std::string Rest(std::istringstream& in, const std::string& what) {
+  std::string text;
+  std::getline(in >> std::ws, text);
+  if (text.empty()) throw ScriptError{what};
+  return text;
+}
+
+// When a file was last written; nothing when there is none.
+std::optional<fs::file_time_type> WriteTime(const std::string& path) {
+  std::error_code ec;
+  const fs::file_time_type t = fs::last_write_time(path, ec);
+  if (ec) return std::nullopt;
+  return t;
+}
+
+struct Options {
+  bool keepGoing = false;
+};
+
+int Run(std::istream& script, RunnerUi& ui, RunnerPlatform& platform, const Options& options) {
   HeadlessFrame frame;
   std::string line;
   int number = 0;
-  bool ctrl = false, shift = false;
+  bool ctrl = false, shift = false, failed = false;
   while (std::getline(script, line)) {
     ++number;
     std::istringstream in(line);
     std::string word;
     if (!(in >> word) || word[0] == '#') continue;
+    ui.failure.clear();
+    bool quit = false;
     try {
       if (word == "new") {
         FrameModel(&frame).OnFileNew();
+      } else if (word == "set") {
+        std::string name;
+        if (!(in >> name)) throw ScriptError{"set needs NAME VALUE"};
+        std::string value;
+        std::getline(in >> std::ws, value);
+        SetMember(name, value);
+      } else if (word == "get") {
+        std::string name;
+        if (!(in >> name)) throw ScriptError{"get needs a NAME"};
+        const std::string text = MemberText(name);
+        std::cout << name << " = " << text << "\n";
       } else if (word == "poke") {
         Poke(in);
       } else if (word == "settings") {
-        std::string path;
-        in >> path;
-        ReadSettingsFile(path);
+        ReadSettingsFile(Rest(in, "settings needs a file"));
       } else if (word == "command") {
         int id = 0;
         if (!(in >> id)) throw ScriptError{"command needs an id"};
@@ -253,19 +465,47 @@ int Run(std::istream& script, RunnerUi& ui) {
                                : (inverse ? 4019 : 4018);
         ctrl = shift = false;
         Send(frame, id);
-      } else if (word == "open" || word == "save") {
-        std::string path;
-        std::getline(in >> std::ws, path);
-        if (path.empty()) throw ScriptError{word + " needs a file"};
+      } else if (word == "open") {
         RunnerUi::Answer a;
-        a.isFile = true;
-        a.text = path;
+        a.kind = RunnerUi::Answer::File;
+        a.text = Rest(in, "open needs a file");
         ui.answers.push_front(a);
-        Send(frame, word == "open" ? 4000 : 4001);
+        Send(frame, kOpenImage);
+        // Its message says why it failed; a window that does not hold the file fails too.
+        const CImageView* view = frame.active();
+        if (ui.failure.empty() && (!view || view->filePath != a.text || !view->filePresent)) {
+          throw ScriptError{a.text + " was not opened"};
+        }
+      } else if (word == "save" || word == "print") {
+        RunnerUi::Answer a;
+        a.kind = word == "save" ? RunnerUi::Answer::File : RunnerUi::Answer::Print;
+        a.text = Rest(in, word + " needs a file");
+        CImageView* view = frame.active();
+        // A name without an extension is given the one of the file type picked.
+        std::string path = a.text;
+        if (word == "save" && view && !HasExtension(path)) {
+          path =
+              path + "." +
+              DefaultSaveExtension(view->filterIndex > 0 ? view->filterIndex : 1, view->HasFloat());
+        }
+        const auto before = WriteTime(path);
+        ui.answers.push_front(a);
+        Send(frame, word == "save" ? kSaveImageAs : kPrintImage);
+        const auto after = WriteTime(path);
+        if (ui.failure.empty() && (!after || after == before)) {
+          throw ScriptError{"nothing was written to " + path};
+        }
       } else if (word == "ctrl") {
         ctrl = true;
       } else if (word == "shift") {
         shift = true;
+      } else if (word == "escape") {
+        std::string after;
+        int64_t polls = -1;
+        if (!(in >> after >> polls) || after != "after" || polls < 0) {
+          throw ScriptError{"escape needs after N"};
+        }
+        platform.pollsBeforeEscape = polls;
       } else if (word == "answer") {
         std::string kind;
         in >> kind;
@@ -279,15 +519,17 @@ int Run(std::istream& script, RunnerUi& ui) {
         } else if (kind == "no") {
           a.result = DialogResult::No;
         } else if (kind == "file") {
-          a.isFile = true;
-          std::getline(in >> std::ws, a.text);
-          if (a.text.empty()) throw ScriptError{"answer file needs a path"};
+          a.kind = RunnerUi::Answer::File;
+          a.text = Rest(in, "answer file needs a path");
         } else if (kind == "files") {
-          a.isFile = true;
+          a.kind = RunnerUi::Answer::Files;
           for (std::string name; in >> name;) a.files.push_back(name);
           if (a.files.empty()) throw ScriptError{"answer files needs paths"};
+        } else if (kind == "print") {
+          a.kind = RunnerUi::Answer::Print;
+          a.text = Rest(in, "answer print needs a file");
         } else if (kind == "text") {
-          a.hasText = true;
+          a.kind = RunnerUi::Answer::Text;
           std::getline(in >> std::ws, a.text);
         } else {
           throw ScriptError{"unknown answer " + kind};
@@ -298,36 +540,42 @@ int Run(std::istream& script, RunnerUi& ui) {
       } else if (word == "quit") {
         frame.views.clear();
         SaveSettingsAtShutDown(LiveSettings());
-        return 0;
+        quit = true;
       } else {
         throw ScriptError{"unknown statement " + word};
       }
       if (!ui.failure.empty()) throw ScriptError{ui.failure};
     } catch (const ScriptError& e) {
       std::cerr << "line " << number << ": " << e.what << "\n";
-      return 2;
+      failed = true;
+      if (!options.keepGoing) return 1;
     }
+    if (quit) return failed ? 1 : 0;
   }
   frame.views.clear();
-  return 0;
+  return failed ? 1 : 0;
 }
 }  // namespace
 
 int main(int argc, char** argv) {
+  const char* usage = "usage: zep-run [--home DIR] [--keep-going] SCRIPT\n";
   std::string home, scriptPath;
+  Options options;
   for (int i = 1; i < argc; ++i) {
     const std::string arg = argv[i];
     if (arg == "--home" && i + 1 < argc) {
       home = argv[++i];
+    } else if (arg == "--keep-going") {
+      options.keepGoing = true;
     } else if (scriptPath.empty()) {
       scriptPath = arg;
     } else {
-      std::cerr << "usage: zep-run [--home DIR] SCRIPT\n";
+      std::cerr << usage;
       return 2;
     }
   }
   if (scriptPath.empty()) {
-    std::cerr << "usage: zep-run [--home DIR] SCRIPT\n";
+    std::cerr << usage;
     return 2;
   }
   std::ifstream script(scriptPath);
@@ -340,13 +588,18 @@ int main(int argc, char** argv) {
     std::cerr << "cannot create the program directory\n";
     return 2;
   }
+  // The printing's application object first: the image library then uses it.
+  HeadlessPrinting printing;
   QtImagingSession imaging;
   RegisterFileCommands();
-  RunnerUi ui;
+  RunnerUi ui(printing);
+  RunnerPlatform platform;
   SetUi(&ui);
+  SetPlatform(&platform);
   LoadSettingsAtStartUp(LiveSettings());
   RegisterResizeCommands();
-  const int status = Run(script, ui);
+  const int status = Run(script, ui, platform, options);
+  SetPlatform(nullptr);
   SetUi(nullptr);
   ShutDownProgramDirectory();
   return status;

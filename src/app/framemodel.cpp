@@ -99,10 +99,14 @@ void FrameModel::OnSetPropertiesToDefault() {
 }
 
 void FrameModel::OnLegalDisclaimer() {
-  GetUi().MessageBox(kLegalNotice, "Legal Notice", MessageStyle{});
+  GetUi().MessageBox(kLegalNotice, "Legal Notice", MessageStyle{.notice = true});
 }
 
-void FrameModel::OnCurrentMemoryStatus() { ShowMemoryStatus(""); }
+void FrameModel::OnCurrentMemoryStatus() {
+  // The report asked for, not the one that comes with a failed allocation.
+  GetUi().MessageBox(MemoryStatusText(""), "Memory Status",
+                     MessageStyle{MessageButtons::Ok, MessageIcon::Information, true});
+}
 
 void FrameModel::OnMaximumDibSize() {
   GetUi().BeginWaitCursor();
@@ -113,5 +117,5 @@ void FrameModel::OnMaximumDibSize() {
                             static_cast<unsigned long long>(n), static_cast<unsigned long long>(n),
                             double(a) * 1e-6, 3.0 * double(a) * 1e-9),
                      "Approximate Maximum Possible DIB Size",
-                     MessageStyle{MessageButtons::Ok, MessageIcon::Information});
+                     MessageStyle{MessageButtons::Ok, MessageIcon::Information, true});
 }

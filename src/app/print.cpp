@@ -136,7 +136,7 @@ void CImageView::OnPrintImage(int) {
                "Scale:\n\nHorizontal = %f, Vertical = %f",
                page.hdpi, page.vdpi, place.width, place.height, double(place.width) / W,
                double(place.height) / H),
-        "Information", MessageStyle{});
+        "Information", MessageStyle{.notice = true});
     return;
   }
   if (f.Recording) return;  // the step is recorded; nothing is printed while recording

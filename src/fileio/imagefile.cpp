@@ -607,7 +607,9 @@ void CImageView::OnCommandLineOpen(int) {
   }
 }
 
-void CImageView::OnFileInformation(int) { Message(fileInfo.text, filePath); }
+void CImageView::OnFileInformation(int) {
+  GetUi().MessageBox(fileInfo.text, filePath, MessageStyle{.notice = true});
+}
 
 // --- Scratch slots ---
 

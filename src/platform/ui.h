@@ -29,6 +29,10 @@ class Dialog2;
 struct MessageStyle {
   MessageButtons buttons = MessageButtons::Ok;
   MessageIcon icon = MessageIcon::None;
+  // The box tells what the user asked to see (file information, a report, a figure) and
+  // reports no failure. The screen shows no difference; a script runner needs to tell
+  // such a box from the plain boxes that report failures.
+  bool notice = false;
 };
 
 // A file dialog of Open or Save As. filter is the program's form: "|" separates each

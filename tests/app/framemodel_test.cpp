@@ -3,6 +3,7 @@
 #include "image/fpbuffer.h"
 #include "params/dialog2.h"
 #include "params/settings.h"
+#include "platform/messages.h"
 #include "support/zep_test.h"
 
 namespace {
@@ -78,5 +79,11 @@ TEST_F(FrameModelTest, Diagnostics) {
   ui.ExpectMessageStartingWith("ZEP is provided \"as is\"");
   frame.Dispatch(4132);
   EXPECT_EQ(ui.messages.back().caption, "Legal Notice");
+  // What the user asked to see is told as a notice, never as a failure; the memory
+  // report of a failed allocation is none.
+  for (const auto& m : ui.messages) EXPECT_TRUE(m.style.notice) << m.caption;
+  ui.ExpectMessageStartingWith("Out of memory!");
+  ShowMemoryStatus("Out of memory!");
+  EXPECT_FALSE(ui.messages.back().style.notice);
   EXPECT_EQ(HomePageUrl().rfind("file://", 0), 0u);
 }

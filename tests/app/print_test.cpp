@@ -143,6 +143,7 @@ TEST_F(PrintCommandTest, CtrlMenuOnlyReportsTheResolutionWhileCtrlPPrints) {
   v.Dispatch(4119);
   EXPECT_TRUE(ui.printed.empty());
   EXPECT_EQ(ui.messages.back().caption, "Information");
+  EXPECT_TRUE(ui.messages.back().style.notice);
   EXPECT_EQ(v.f2OperationId, 4119);
   EXPECT_FALSE(Flags().CtrlHeld);
 

@@ -419,6 +419,7 @@ TEST_F(ImageFileTest, NoFloatOptionAndFileInformation) {
   ui.ExpectMessageStartingWith("\nUsed FDIB to load file.\nWidth = 3, Height = 2");
   v.Dispatch(4003);
   EXPECT_EQ(ui.messages.back().caption, Path("i.png"));
+  EXPECT_TRUE(ui.messages.back().style.notice);  // information, not a failure
 }
 
 TEST_F(ImageFileTest, SlotsStoreRecallCombineAndDelete) {

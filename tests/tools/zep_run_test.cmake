@@ -1,6 +1,9 @@
 # Runs zep-run scripts and checks what they print and write.
 file(REMOVE_RECURSE ${WORK})
-file(MAKE_DIRECTORY ${WORK}/home)
+file(MAKE_DIRECTORY ${WORK}/home ${WORK}/runtime)
+# The runner's offscreen Qt wants a private runtime folder, or it says so on stderr.
+file(CHMOD ${WORK}/runtime PERMISSIONS OWNER_READ OWNER_WRITE OWNER_EXECUTE)
+set(ENV{XDG_RUNTIME_DIR} ${WORK}/runtime)
 
 # New window, poke autoQuery off, toggle it back with Ctrl+Q, print status, quit.
 file(WRITE ${WORK}/basic.zep "# a first script
@@ -59,12 +62,21 @@ function(expect_stop name script pattern)
   file(WRITE ${WORK}/${name}.zep "${script}")
   execute_process(COMMAND ${ZEP_RUN} --home ${WORK}/home ${WORK}/${name}.zep
                   RESULT_VARIABLE rc OUTPUT_VARIABLE out ERROR_VARIABLE err)
-  if(rc EQUAL 0 OR NOT err MATCHES "${pattern}")
+  if(NOT rc EQUAL 1 OR NOT err MATCHES "${pattern}")
     message(FATAL_ERROR "${name}: ${rc} ${err}")
   endif()
+  set(out "${out}" PARENT_SCOPE)
 endfunction()
 
-# A bad statement stops the run with its line number.
+# A bad statement stops the run with its line number, and so does a file that does not
+# open: nothing after it runs.
+expect_stop(missing "new\nopen ${WORK}/missing.png\nstatus\n"
+            "^line 2: ${WORK}/missing.png: File Doesn't Exist\n$")
+if(out MATCHES "pane 0")
+  message(FATAL_ERROR "the run went on after a failed open: ${out}")
+endif()
+expect_stop(unwritable "new\nopen ${TESTDATA}/pngsuite/basn2c08.png\nsave ${WORK}/no/such/dir/x.png\n"
+            "^line 3: ${WORK}/no/such/dir/x.png: Problem Opening File!\n$")
 expect_stop(bad "new\nfrobnicate\n" "line 2: unknown statement frobnicate")
 expect_stop(poke "poke 19543 i32 1\n" "line 1: poke past the end")
 # A file dialog the script did not answer stops the run.
@@ -84,12 +96,17 @@ open ${WORK}/out.fdib
 open ${WORK}/out.bmp
 status
 open ${WORK}/million.dat
+command 4003
 quit
 ")
-execute_process(COMMAND ${ZEP_RUN} --home ${WORK}/home ${WORK}/files.zep
+# The file that is no image fails its line; --keep-going runs on to the end and still
+# ends with a failure.
+file(REMOVE ${WORK}/home/zep.ini)
+execute_process(COMMAND ${ZEP_RUN} --home ${WORK}/home --keep-going ${WORK}/files.zep
                 RESULT_VARIABLE rc OUTPUT_VARIABLE out ERROR_VARIABLE err)
-if(NOT rc EQUAL 0)
-  message(FATAL_ERROR "files script failed (${rc}): ${out} ${err}")
+if(NOT rc EQUAL 1 OR NOT err STREQUAL "line 10: Load image failed:\n2 - The format of the file is not supported.\n"
+   OR NOT EXISTS ${WORK}/home/zep.ini)
+  message(FATAL_ERROR "files script (${rc}): ${out} ${err}")
 endif()
 file(SIZE ${WORK}/out.fdib fdib)
 file(SIZE ${WORK}/out.bmp bmp)
@@ -176,10 +193,11 @@ answer files ${WORK}/batch/a.0.PNG ${WORK}/batch/b.0.PNG
 command 4026
 quit
 ")
+# The refused second batch is the script's one failure.
 execute_process(COMMAND ${ZEP_RUN} --home ${WORK}/home ${WORK}/batch.zep
                 RESULT_VARIABLE rc OUTPUT_VARIABLE out ERROR_VARIABLE err)
-if(NOT rc EQUAL 0)
-  message(FATAL_ERROR "batch script failed (${rc}): ${out} ${err}")
+if(NOT rc EQUAL 1 OR NOT err MATCHES "^line 12: The batch would write over ${WORK}/batch/b.0.PNG")
+  message(FATAL_ERROR "batch script (${rc}): ${out} ${err}")
 endif()
 # Each text must come after the one before it.
 set(rest "${out}")
@@ -200,3 +218,156 @@ foreach(name a b c)
     message(FATAL_ERROR "the batch did not write ${name}.0.PNG: ${out}")
   endif()
 endforeach()
+
+# set and get: a member of every type of the member table round-trips in the form the
+# properties dialog reads, and the record holds it at the member's offset.
+file(WRITE ${WORK}/set.zep "set autoQuery False
+set kernelExpansionForReductions True
+set stairUsesLanczos Lanczos
+set animationMode Forward and Backward
+set animationDelay 250
+set backgroundColor[1] 200
+set blurAmountForReductions 0.3
+set horizontalScaleFactor 0.1
+set normalizationWeight Infinity
+set batchSuffix .small
+get autoQuery
+get kernelExpansionForReductions
+get stairUsesLanczos
+get animationMode
+get animationDelay
+get backgroundColor[1]
+get blurAmountForReductions
+get horizontalScaleFactor
+get normalizationWeight
+get batchSuffix
+quit
+")
+file(REMOVE_RECURSE ${WORK}/set-home)
+execute_process(COMMAND ${ZEP_RUN} --home ${WORK}/set-home ${WORK}/set.zep
+                RESULT_VARIABLE rc OUTPUT_VARIABLE out ERROR_VARIABLE err)
+if(NOT rc EQUAL 0 OR NOT out STREQUAL "autoQuery = False
+kernelExpansionForReductions = True
+stairUsesLanczos = Lanczos
+animationMode = Forward and Backward
+animationDelay = 250
+backgroundColor[1] = 200
+blurAmountForReductions = 0.3
+horizontalScaleFactor = 0.1
+normalizationWeight = Infinity
+batchSuffix = .small
+")
+  message(FATAL_ERROR "set and get (${rc}): ${out} ${err}")
+endif()
+# autoQuery at 2, animationDelay at 676, backgroundColor at 1328, horizontalScaleFactor
+# (0.1 as a double) at 752, batchSuffix at 149.
+foreach(check "2;1;00" "676;4;fa000000" "1329;1;c8" "752;8;9a9999999999b93f"
+              "149;7;2e736d616c6c00")
+  list(GET check 0 offset)
+  list(GET check 1 length)
+  list(GET check 2 expected)
+  file(READ ${WORK}/set-home/zep.ini bytes OFFSET ${offset} LIMIT ${length} HEX)
+  if(NOT bytes STREQUAL expected)
+    message(FATAL_ERROR "zep.ini at ${offset}: ${bytes}, expected ${expected}")
+  endif()
+endforeach()
+
+# Unknown names and refused values fail their lines and change nothing.
+file(WRITE ${WORK}/refused.zep "set frobnication 1
+set animationDelay -1
+set animationDelay soon
+set backgroundColor[1] 256
+set backgroundColor 1
+set backgroundColor[3] 1
+set animationMode Sideways
+set autoQuery 1
+set horizontalScaleFactor 0
+set blurAmountForReductions 1e300
+set batchExtension XYZ
+get nothing
+get animationDelay
+get animationMode
+get batchExtension
+")
+execute_process(COMMAND ${ZEP_RUN} --home ${WORK}/set-home --keep-going ${WORK}/refused.zep
+                RESULT_VARIABLE rc OUTPUT_VARIABLE out ERROR_VARIABLE err)
+if(NOT rc EQUAL 1 OR NOT err STREQUAL "line 1: no settings member named frobnication
+line 2: animationDelay does not accept -1
+line 3: animationDelay takes an integer, not soon
+line 4: backgroundColor[1] does not accept 256
+line 5: backgroundColor is an array: name one element as backgroundColor[I]
+line 6: backgroundColor has 3 elements
+line 7: animationMode does not accept Sideways
+line 8: autoQuery does not accept 1
+line 9: horizontalScaleFactor does not accept 0
+line 10: blurAmountForReductions does not accept 1e300
+line 11: batchExtension does not accept XYZ
+line 12: no settings member named nothing
+" OR NOT out STREQUAL "animationDelay = 250
+animationMode = Forward and Backward
+batchExtension = PNG
+")
+  message(FATAL_ERROR "refused values (${rc}): ${out} ${err}")
+endif()
+
+# Animate Sequence plays a sequence of three files until the script's Escape: six frames
+# in the order the sequence goes (b, c, a), then the script runs on.
+file(MAKE_DIRECTORY ${WORK}/anim)
+file(WRITE ${WORK}/anim.zep "set autoQuery False
+set animationDelay 0
+set animationMode Forward
+new
+open ${TESTDATA}/pngsuite/basn2c08.png
+save ${WORK}/anim/a.png
+save ${WORK}/anim/b.png
+save ${WORK}/anim/c.png
+answer files ${WORK}/anim/a.png ${WORK}/anim/b.png ${WORK}/anim/c.png
+command 4029
+escape after 6
+command 4221
+command 4003
+status
+")
+execute_process(COMMAND ${ZEP_RUN} --home ${WORK}/home ${WORK}/anim.zep
+                RESULT_VARIABLE rc OUTPUT_VARIABLE out ERROR_VARIABLE err)
+string(FIND "${out}" "[open dialog for several files]" at)
+if(NOT rc EQUAL 0 OR at EQUAL -1)
+  message(FATAL_ERROR "animation script (${rc}): ${out} ${err}")
+endif()
+string(SUBSTRING "${out}" ${at} -1 rest)
+string(REGEX MATCHALL "\\[title\\] [^ ]*" titles "${rest}")
+string(REPLACE "[title] ${WORK}/anim/" "" titles "${titles}")
+# Every open gives the title twice. The first is Sequential Load's, then six frames; the
+# file information box follows the animation.
+if(NOT titles STREQUAL "b.png;b.png;b.png;b.png;c.png;c.png;a.png;a.png;b.png;b.png;c.png;c.png;a.png;a.png"
+   OR NOT rest MATCHES "a.png  \\( [0-9.]+ KB \\)\n\\[message: ${WORK}/anim/a.png\\]")
+  message(FATAL_ERROR "animation frames ${titles} in: ${out}")
+endif()
+
+# Print Image into a PDF file, with the page the page setup confirms: rendered back by
+# poppler, the picture fills the width between the margins, right way up.
+# Debian's Python, which has the packages scripts/deps installs.
+set(PYTHON /usr/bin/python3)
+execute_process(COMMAND ${PYTHON} ${CMAKE_CURRENT_LIST_DIR}/printed_page.py picture
+                        ${WORK}/quadrants.png RESULT_VARIABLE rc)
+file(WRITE ${WORK}/print.zep "new
+open ${WORK}/quadrants.png
+print ${WORK}/page.pdf
+")
+execute_process(COMMAND ${ZEP_RUN} --home ${WORK}/home ${WORK}/print.zep
+                RESULT_VARIABLE rc OUTPUT_VARIABLE out ERROR_VARIABLE err)
+if(NOT rc EQUAL 0 OR NOT out MATCHES "\\[page setup confirmed\\] paper ([0-9]+) x ([0-9]+), margins ([0-9]+) ([0-9]+) ([0-9]+) ([0-9]+),")
+  message(FATAL_ERROR "print script (${rc}): ${out} ${err}")
+endif()
+set(page ${CMAKE_MATCH_1} ${CMAKE_MATCH_2} ${CMAKE_MATCH_3} ${CMAKE_MATCH_4} ${CMAKE_MATCH_5}
+    ${CMAKE_MATCH_6})
+execute_process(COMMAND pdftoppm -png -r 30 -singlefile ${WORK}/page.pdf ${WORK}/page
+                RESULT_VARIABLE rc)
+execute_process(COMMAND ${PYTHON} ${CMAKE_CURRENT_LIST_DIR}/printed_page.py check ${WORK}/page.png
+                        30 ${page} RESULT_VARIABLE check ERROR_VARIABLE err)
+if(NOT rc EQUAL 0 OR NOT check EQUAL 0)
+  message(FATAL_ERROR "printed page (${rc}, ${check}): ${err}")
+endif()
+# Without a file for it, a print fails: there is no printer.
+expect_stop(noprinter "new\nopen ${WORK}/quadrants.png\ncommand 4119\n"
+            "^line 3: the print has no file answer\n$")
