@@ -12,6 +12,7 @@
 #include "platform/format.h"
 #include "platform/messages.h"
 #include "platform/programdir.h"
+#include "platform/regularfile.h"
 
 namespace {
 // The whole record as it was when recording started; restored when it ends, keeping the
@@ -336,7 +337,7 @@ const char* const kProgramFilter = "(*.ZEP)|*.ZEP|";
 bool ReadProgramFile(const std::string& path, RecordedProgram& out) {
   std::error_code ec;
   if (std::filesystem::file_size(path, ec) != RecordedProgram::kSize || ec) return false;
-  std::FILE* f = std::fopen(path.c_str(), "rb");
+  std::FILE* f = OpenRegularFile(path);
   if (!f) return false;
   RecordedProgram program;
   const bool read = std::fread(&program, RecordedProgram::kSize, 1, f) == 1;

@@ -9,6 +9,7 @@
 #include "platform/platform.h"
 #include "platform/programdir.h"
 #include "platform/progress.h"
+#include "platform/regularfile.h"
 
 ProcessTimer::ProcessTimer(int64_t& startClock, CImageView* window) {
   if (Flags().Quiet) return;
@@ -56,9 +57,8 @@ void CImageView::ReportCompletion(bool sound) {
 
 void CImageView::OnSoundNotification(int) {
   const std::string path = ProgramPath("zep.wav").string();
-  std::FILE* f = std::fopen(path.c_str(), "rb");
-  if (f) {
-    std::fclose(f);
+  // A sound file that is not a regular file (a pipe, say) would block the player.
+  if (KindOfFile(path) == FileKind::Regular) {
     Settings& s = LiveSettings();
     s.soundOnCompletion = s.soundOnCompletion ? 0 : 1;
     if (s.soundOnCompletion) GetUi().PlaySoundFile(path);

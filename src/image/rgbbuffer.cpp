@@ -11,6 +11,7 @@
 #include "platform/platform.h"
 #include "platform/programdir.h"
 #include "platform/progress.h"
+#include "platform/regularfile.h"
 
 namespace {
 // A 24-bit block of w x h pixels, refused before allocating when it is absurd or does not
@@ -117,7 +118,7 @@ rgbbuffer& rgbbuffer::read(const std::string& name) {
   const std::filesystem::path path = ScratchPath(name);
   std::error_code ec;
   const auto length = std::filesystem::file_size(path, ec);
-  std::FILE* f = std::fopen(path.c_str(), "rb");
+  std::FILE* f = OpenRegularFile(path.string());
   if (!f) throw TextException("PROBLEM OPENING FILE FOR READING!");
   // A file of another size holds another image: refuse it before touching the rows.
   if (ec || length != uint64_t(stride() * height)) {

@@ -10,6 +10,7 @@
 #include "platform/errors.h"
 #include "platform/format.h"
 #include "platform/programdir.h"
+#include "platform/regularfile.h"
 
 static_assert(std::endian::native == std::endian::little,
               ".mat files are little-endian and written from memory as they stand");
@@ -52,7 +53,7 @@ matrix& matrix::writefile(const std::string& path) {
 }
 
 matrix& matrix::readfile(const std::string& path) {
-  File f(std::fopen(path.c_str(), "rb"));
+  File f(OpenRegularFile(path));
   if (!f) throw TextException(kReadProblem);
   int32_t header[3];
   ReadHeader(f.get(), path, header);
@@ -105,7 +106,7 @@ matrix& matrix::readnumbered(const std::string& prefix, int number, const std::s
 
 matrix& matrix::copyfile(const std::string& source, const std::string& target) {
   const std::filesystem::path from = ScratchPath(source);
-  File in(std::fopen(from.c_str(), "rb"));
+  File in(OpenRegularFile(from.string()));
   if (!in) throw TextException(kReadProblem);
   int32_t header[3];
   ReadHeader(in.get(), from, header);

@@ -8,6 +8,7 @@
 #include "params/fields.h"
 #include "params/settings.h"
 #include "platform/programdir.h"
+#include "platform/regularfile.h"
 
 void RecordedProgram::SetDefaults() {
   capacity = kSlots;
@@ -27,7 +28,7 @@ bool RecordedProgram::Save(const std::string& path) const {
 }
 
 bool RecordedProgram::Load(const std::string& path) {
-  std::FILE* f = std::fopen(path.c_str(), "rb");
+  std::FILE* f = OpenRegularFile(path);
   if (!f) return true;
   // The format has no header, so its length is the one sign that a file is a program.
   // The bookkeeping fields are checked like those of the settings file, inside a record

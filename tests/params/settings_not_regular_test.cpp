@@ -34,3 +34,14 @@ TEST_F(SettingsNotRegularTest, APipeOrAFolderInPlaceOfTheFileGivesTheDefaults) {
   }
   alarm(0);
 }
+
+TEST_F(SettingsNotRegularTest, APipeNamedAsAProgramFileIsRefusedWithoutWaiting) {
+  alarm(60);
+  const fs::path file = home / "steps.ZEP";
+  ASSERT_EQ(mkfifo(file.c_str(), 0600), 0);
+  auto live = std::make_unique<Settings>(DefaultSettings());
+  const Settings before = *live;
+  EXPECT_TRUE(live->program.Load(file.string()));
+  EXPECT_EQ(std::memcmp(live.get(), &before, sizeof before), 0);
+  alarm(0);
+}
