@@ -1,11 +1,11 @@
 #include "qt/qtfiles.h"
 
+#include <QBuffer>
 #include <QCoreApplication>
 #include <QFile>
 #include <QImage>
 #include <QImageReader>
 #include <QImageWriter>
-#include <QSaveFile>
 #include <algorithm>
 #include <climits>
 #include <cstdio>
@@ -15,6 +15,7 @@
 #include "fileio/picturememory.h"
 #include "fileio/tiff.h"
 #include "platform/platform.h"
+#include "platform/programdir.h"
 #include "platform/regularfile.h"
 #include "qt/namefilters.h"
 
@@ -133,16 +134,21 @@ uint32_t QtImaging::Save(const std::string& path, const DisplayBitmap& bitmap) {
   const QImage view(bitmap.data(), bitmap.width(), bitmap.height(), qsizetype(bitmap.stride()),
                     QImage::Format_BGR888);
   const QImage picture = view.mirrored(false, true).convertToFormat(QImage::Format_RGB888);
-  // Written beside the target and renamed over it once complete.
-  QSaveFile file(name);
-  if (!file.open(QIODevice::WriteOnly)) return kImagingWriteFailed;
-  QImageWriter writer(&file, format);
+  // Encoded in memory, then written through the program's one replacing writer, so that
+  // these formats keep the file's mode, follow links and spare write-protected files as
+  // every other format does.
+  QByteArray encoded;
+  QBuffer buffer(&encoded);
+  buffer.open(QIODevice::WriteOnly);
+  QImageWriter writer(&buffer, format);
   if (!writer.write(picture)) {
-    file.cancelWriting();
     return writer.error() == QImageWriter::UnsupportedFormatError ? kImagingUnknownFormat
                                                                   : kImagingWriteFailed;
   }
-  return file.commit() ? kImagingOk : kImagingWriteFailed;
+  const bool written = WriteFileReplacing(path, [&encoded](std::FILE* f) {
+    return std::fwrite(encoded.constData(), 1, size_t(encoded.size()), f) == size_t(encoded.size());
+  });
+  return written ? kImagingOk : kImagingWriteFailed;
 }
 
 bool MoveFileToTrash(const std::string& path) {

@@ -216,6 +216,13 @@ FileDialogAnswer QtUi::RunFileDialog(FileDialogPlace& place, bool save,
     dialog.setFileMode(save  ? QFileDialog::AnyFile
                        : all ? QFileDialog::ExistingFiles
                              : QFileDialog::ExistingFile);
+    // The filter first: choosing it rewrites the extension of the name shown with the
+    // filter's own spelling ("name.png" would become "name.PNG", another file here), so the
+    // name is put in after it, as it stands.
+    dialog.setNameFilters(filters);
+    const int index =
+        std::clamp(request.filterIndex, 1, int(std::max<qsizetype>(filters.size(), 1)));
+    if (!filters.isEmpty()) dialog.selectNameFilter(filters[index - 1]);
     if (!place.folder.isEmpty()) {
       dialog.setDirectory(place.folder);
       if (!place.file.isEmpty()) dialog.selectFile(place.file);
@@ -224,10 +231,6 @@ FileDialogAnswer QtUi::RunFileDialog(FileDialogPlace& place, bool save,
     }
     // The extension of a name typed without one is the caller's to choose, by the filter.
     dialog.setDefaultSuffix(QString());
-    dialog.setNameFilters(filters);
-    const int index =
-        std::clamp(request.filterIndex, 1, int(std::max<qsizetype>(filters.size(), 1)));
-    if (!filters.isEmpty()) dialog.selectNameFilter(filters[index - 1]);
     const bool accepted = dialog.exec() == QDialog::Accepted;
     place.folder = dialog.directory().absolutePath();
     if (accepted) {

@@ -328,3 +328,29 @@ TEST_F(QtFilesTest, TheWholePictureMustFitTheMemoryBeforeQtDecodesIt) {
   ASSERT_FALSE(v.OpenImageFile(Path("big.bmp"), 0, false));
   EXPECT_EQ(v.currentLayer().plane[2].x[999999], 30.0f);
 }
+
+// Formats written by the Qt writers replace a file as every other format does: its mode
+// stays, a link stays a link, and a write-protected file is left as it was.
+TEST_F(QtFilesTest, SavingThroughQtReplacesTheFileAsEveryFormatDoes) {
+  QtImaging imaging;
+  DisplayBitmap bitmap(7, 5);
+  const std::string target = Path("p.bmp");
+  std::ofstream(target) << "old";
+  fs::permissions(target, fs::perms::owner_read | fs::perms::owner_write);
+  fs::create_symlink(target, Path("link.bmp"));
+  ASSERT_EQ(imaging.Save(Path("link.bmp"), bitmap), kImagingOk);
+  EXPECT_TRUE(fs::is_symlink(Path("link.bmp")));
+  EXPECT_EQ(fs::status(target).permissions() & fs::perms::all,
+            fs::perms::owner_read | fs::perms::owner_write);
+  EXPECT_EQ(ReadBytes(target).substr(0, 2), "BM");
+
+  const std::string kept = Path("kept.bmp");
+  std::ofstream(kept) << "old";
+  fs::permissions(kept, fs::perms::owner_read);
+  ui.ExpectMessage(kept + " is write-protected; it was not replaced.");
+  EXPECT_EQ(imaging.Save(kept, bitmap), kImagingWriteFailed);
+  EXPECT_EQ(ReadBytes(kept), "old");
+  for (const auto& entry : fs::directory_iterator(home)) {
+    EXPECT_NE(entry.path().filename().string().rfind(".zep-", 0), 0u) << entry.path();
+  }
+}

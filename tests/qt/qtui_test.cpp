@@ -182,3 +182,15 @@ TEST_F(QtUiTest, TheWindowUnderAClosedDialogIsPaintedBeforeTheCommandGoesOn) {
   EXPECT_EQ(QApplication::focusWidget(), frame.activeImage());
   frame.activeImage()->removeEventFilter(&counter);
 }
+
+TEST_F(QtUiTest, TheSaveDialogShowsTheNameWithItsOwnExtensionCase) {
+  const std::string proposed = (home / "name.png").string();
+  QString shown;
+  OnFileDialog([&](QFileDialog& dialog) {
+    shown = dialog.findChild<QLineEdit*>(QStringLiteral("fileNameEdit"))->text();
+    dialog.reject();
+  });
+  desktop.SaveFileDialog({"PNG (*.PNG)|*.PNG|JPEG (*.JPG)|*.JPG|", 1, proposed, "PNG"});
+  EXPECT_TRUE(seen);
+  EXPECT_EQ(shown.toStdString(), "name.png");
+}
