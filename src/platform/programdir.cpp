@@ -191,12 +191,26 @@ fs::path ScratchPath(const std::string& name) {
   return scratchDir.empty() ? fs::path(name) : scratchDir / name;
 }
 
+namespace {
+bool SyncFile(const fs::path& path) {
+  const int fd = open(path.c_str(), O_RDONLY | O_CLOEXEC);
+  if (fd < 0) return false;
+  const bool ok = fsync(fd) == 0;
+  return (close(fd) == 0) && ok;
+}
+}  // namespace
+
 bool WritePathReplacing(const fs::path& target,
                         const std::function<bool(const fs::path& temp)>& writer) {
   const fs::path real = ResolveLinks(target);
   if (real.empty()) return false;
   struct stat st;
   const bool exists = stat(real.c_str(), &st) == 0;
+  // A pipe, a device or a folder of that name is the user's, not a file to put ours over.
+  if (exists && !S_ISREG(st.st_mode)) {
+    ShowMessage(target.string() + " is not a regular file; it was not replaced.");
+    return false;
+  }
   if (exists && WriteProtected(real, st)) {
     ShowMessage(target.string() + " is write-protected; it was not replaced.");
     return false;
@@ -213,6 +227,9 @@ bool WritePathReplacing(const fs::path& target,
   // The new file takes the old one's permissions; a new file keeps the mode it was
   // created with, which the umask decided.
   if (ok && exists) ok = chmod(temp.c_str(), st.st_mode & 0777) == 0;
+  // On the disk before it takes the old file's place, so that a crash just after the
+  // rename cannot leave an empty file where the user's image was.
+  if (ok) ok = SyncFile(temp);
   if (ok) ok = std::rename(temp.c_str(), real.c_str()) == 0;
   if (!ok) unlink(temp.c_str());
   return ok;

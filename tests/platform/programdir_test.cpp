@@ -190,6 +190,25 @@ TEST_F(ProgramDirTest, AWriteProtectedFileIsNotReplaced) {
   }
 }
 
+TEST_F(ProgramDirTest, APipeOrAFolderOfTheTargetsNameIsNotReplaced) {
+  const fs::path dir = home / "files";
+  fs::create_directories(dir);
+  const fs::path target = dir / "zep.ini";
+  for (bool pipe : {true, false}) {
+    if (pipe) {
+      ASSERT_EQ(mkfifo(target.c_str(), 0600), 0);
+    } else {
+      ASSERT_TRUE(fs::create_directory(target));
+    }
+    ui.ExpectMessage(target.string() + " is not a regular file; it was not replaced.");
+    EXPECT_FALSE(WriteText(target, "new")) << pipe;
+    EXPECT_EQ(fs::is_fifo(target), pipe);
+    EXPECT_EQ(fs::is_directory(target), !pipe);
+    EXPECT_EQ(Entries(dir), std::vector<std::string>{"zep.ini"});
+    fs::remove(target);
+  }
+}
+
 TEST_F(ProgramDirTest, ALinkIsFollowedAndStaysALink) {
   fs::create_directories(home / "a");
   fs::create_directories(home / "b");
