@@ -287,7 +287,7 @@ void Poke(std::istringstream& in) {
 // what the member's type holds (a page's colour keeps the low byte of 300; a script is
 // told).
 struct MemberRow {
-  explicit MemberRow(const std::string& spec);
+  explicit MemberRow(const std::string& written);
   MemberRow(const MemberRow&) = delete;
   MemberRow& operator=(const MemberRow&) = delete;
 
@@ -295,16 +295,16 @@ struct MemberRow {
   PageRow row;
 };
 
-MemberRow::MemberRow(const std::string& spec) : field{} {
-  std::string name = spec;
+MemberRow::MemberRow(const std::string& written) : field{} {
+  std::string name = written;
   int element = 0;
   bool indexed = false;
-  if (const size_t open = spec.find('['); open != std::string::npos && spec.back() == ']') {
-    name = spec.substr(0, open);
-    const char* first = spec.data() + open + 1;
-    const char* last = spec.data() + spec.size() - 1;
+  if (const size_t open = written.find('['); open != std::string::npos && written.back() == ']') {
+    name = written.substr(0, open);
+    const char* first = written.data() + open + 1;
+    const char* last = written.data() + written.size() - 1;
     const auto [end, ec] = std::from_chars(first, last, element);
-    if (ec != std::errc() || end != last) throw ScriptError{"bad element in " + spec};
+    if (ec != std::errc() || end != last) throw ScriptError{"bad element in " + written};
     indexed = true;
   }
   const Field* member = FindField(name);
@@ -322,7 +322,7 @@ MemberRow::MemberRow(const std::string& spec) : field{} {
     if (least > a.min) a.min = least, a.minOpen = false;
     if (most < a.max) a.max = most, a.maxOpen = false;
   };
-  row.label = spec;
+  row.label = written;
   row.field = &field;
   row.element = element;
   switch (field.type) {
@@ -351,25 +351,25 @@ MemberRow::MemberRow(const std::string& spec) : field{} {
   }
 }
 
-void SetMember(const std::string& spec, const std::string& value) {
-  const MemberRow member(spec);
+void SetMember(const std::string& written, const std::string& value) {
+  const MemberRow member(written);
   switch (ReadRow(LiveSettings(), member.row, value)) {
     case ReadOutcome::Stored:
       return;
     case ReadOutcome::NotInteger:
-      throw ScriptError{spec + " takes an integer, not " + value};
+      throw ScriptError{written + " takes an integer, not " + value};
     case ReadOutcome::NotNumber:
-      throw ScriptError{spec + " takes a number, not " + value};
+      throw ScriptError{written + " takes a number, not " + value};
     case ReadOutcome::Kept:
       break;
   }
-  throw ScriptError{spec + " does not accept " + value};
+  throw ScriptError{written + " does not accept " + value};
 }
 
 // Numbers in full (the shortest text that reads back to the same value); everything else
 // as the properties row shows it.
-std::string MemberText(const std::string& spec) {
-  const MemberRow member(spec);
+std::string MemberText(const std::string& written) {
+  const MemberRow member(written);
   const Field& f = member.field;
   const PageRow& row = member.row;
   if (row.kind == RowKind::Integer || row.kind == RowKind::Number) {
