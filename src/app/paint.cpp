@@ -12,6 +12,7 @@
 #include "numeric/resample.h"
 #include "params/dialog2.h"
 #include "params/settings.h"
+#include "platform/parallel.h"
 
 bool& FullScreen() {
   static bool on = false;
@@ -61,10 +62,12 @@ void ResampleNearest(const rgbbuffer& source, rgbbuffer& out) {
   for (int c = 0; c < out.width; ++c) {
     columns[size_t(c)] = std::min(source.width - 1, int((c + 0.5) * source.width / out.width));
   }
-  for (int r = 0; r < out.height; ++r) {
-    const int j = std::min(source.height - 1, int((r + 0.5) * source.height / out.height));
-    for (int c = 0; c < out.width; ++c) out.at(c, r) = source.at(columns[size_t(c)], j);
-  }
+  ParallelBlocks(out.height, BlockFor(4 * int64_t(out.width)), [&](int64_t r0, int64_t r1) {
+    for (int r = int(r0); r < int(r1); ++r) {
+      const int j = std::min(source.height - 1, int((r + 0.5) * source.height / out.height));
+      for (int c = 0; c < out.width; ++c) out.at(c, r) = source.at(columns[size_t(c)], j);
+    }
+  });
 }
 }  // namespace
 
@@ -73,57 +76,62 @@ void ResampleForDisplay(const rgbbuffer& source, rgbbuffer& out, const matrix& k
   if (source.n == 0 || out.n == 0 || kx.ny != out.width || ky.ny != out.height) return;
   const TapTable xs(kx, source.width), ys(ky, source.height);
   const int rowBytes = 3 * source.width;
-  // Each source row serves several output rows: it is turned into floats once and kept
-  // in a ring as long as the windows need it (a window never spans more rows than the
-  // ring holds, so the rows of one window sit in distinct slots).
   const int ring = std::max(1, *std::max_element(ys.count.begin(), ys.count.end()));
-  std::vector<float> held(size_t(ring) * size_t(rowBytes));
-  std::vector<int> heldRow(size_t(ring), -1);
-  auto floatRow = [&](int j) -> const float* {
-    const size_t slot = size_t(j % ring);
-    float* row = held.data() + slot * size_t(rowBytes);
-    if (heldRow[slot] != j) {
-      const uint8_t* bytes = source.rows[size_t(j)];
-      for (int k = 0; k < rowBytes; ++k) row[k] = float(bytes[k]);
-      heldRow[slot] = j;
-    }
-    return row;
-  };
-  std::vector<float> column(static_cast<size_t>(rowBytes));
-  for (int r = 0; r < out.height; ++r) {
-    // The output row's vertical sums for every source column, all three channels at once,
-    // four taps per sweep so the sums are loaded and stored a quarter as often.
-    std::fill(column.begin(), column.end(), 0.0f);
-    const float* wy = ys.at(r);
-    float* __restrict acc = column.data();
-    const int first = ys.first[size_t(r)], count = ys.count[size_t(r)];
-    int t = 0;
-    for (; t + 4 <= count; t += 4) {
-      const float* __restrict a = floatRow(first + t);
-      const float* __restrict b = floatRow(first + t + 1);
-      const float* __restrict c = floatRow(first + t + 2);
-      const float* __restrict d = floatRow(first + t + 3);
-      const float wa = wy[t], wb = wy[t + 1], wc = wy[t + 2], wd = wy[t + 3];
-      for (int k = 0; k < rowBytes; ++k) acc[k] += wa * a[k] + wb * b[k] + wc * c[k] + wd * d[k];
-    }
-    for (; t < count; ++t) {
-      const float* __restrict a = floatRow(first + t);
-      const float wa = wy[t];
-      for (int k = 0; k < rowBytes; ++k) acc[k] += wa * a[k];
-    }
-    uint8_t* target = out.rows[size_t(r)];
-    for (int c = 0; c < out.width; ++c) {
-      const float* wx = xs.at(c);
-      const float* p = acc + 3 * xs.first[size_t(c)];
-      float b = 0.0f, g = 0.0f, red = 0.0f;
-      for (int t = 0; t < xs.count[size_t(c)]; ++t, p += 3) {
-        b += wx[t] * p[0];
-        g += wx[t] * p[1];
-        red += wx[t] * p[2];
+  // Blocks of output rows long enough that the source rows turned into floats serve
+  // several output rows before the next block needs them again.
+  const int64_t block = std::max<int64_t>(32, BlockFor(int64_t(rowBytes) * ring));
+  ParallelBlocks(out.height, block, [&](int64_t r0, int64_t r1) {
+    // Each source row serves several output rows: it is turned into floats once and kept
+    // in a ring as long as the windows need it (a window never spans more rows than the
+    // ring holds, so the rows of one window sit in distinct slots).
+    std::vector<float> held(size_t(ring) * size_t(rowBytes));
+    std::vector<int> heldRow(size_t(ring), -1);
+    auto floatRow = [&](int j) -> const float* {
+      const size_t slot = size_t(j % ring);
+      float* row = held.data() + slot * size_t(rowBytes);
+      if (heldRow[slot] != j) {
+        const uint8_t* bytes = source.rows[size_t(j)];
+        for (int k = 0; k < rowBytes; ++k) row[k] = float(bytes[k]);
+        heldRow[slot] = j;
       }
-      ByteRule(red, g, b, target[3 * c + 2], target[3 * c + 1], target[3 * c]);
+      return row;
+    };
+    std::vector<float> column(static_cast<size_t>(rowBytes));
+    for (int r = int(r0); r < int(r1); ++r) {
+      // The output row's vertical sums for every source column, all three channels at once,
+      // four taps per sweep so the sums are loaded and stored a quarter as often.
+      std::fill(column.begin(), column.end(), 0.0f);
+      const float* wy = ys.at(r);
+      float* __restrict acc = column.data();
+      const int first = ys.first[size_t(r)], count = ys.count[size_t(r)];
+      int t = 0;
+      for (; t + 4 <= count; t += 4) {
+        const float* __restrict a = floatRow(first + t);
+        const float* __restrict b = floatRow(first + t + 1);
+        const float* __restrict c = floatRow(first + t + 2);
+        const float* __restrict d = floatRow(first + t + 3);
+        const float wa = wy[t], wb = wy[t + 1], wc = wy[t + 2], wd = wy[t + 3];
+        for (int k = 0; k < rowBytes; ++k) acc[k] += wa * a[k] + wb * b[k] + wc * c[k] + wd * d[k];
+      }
+      for (; t < count; ++t) {
+        const float* __restrict a = floatRow(first + t);
+        const float wa = wy[t];
+        for (int k = 0; k < rowBytes; ++k) acc[k] += wa * a[k];
+      }
+      uint8_t* target = out.rows[size_t(r)];
+      for (int c = 0; c < out.width; ++c) {
+        const float* wx = xs.at(c);
+        const float* p = acc + 3 * xs.first[size_t(c)];
+        float b = 0.0f, g = 0.0f, red = 0.0f;
+        for (int t = 0; t < xs.count[size_t(c)]; ++t, p += 3) {
+          b += wx[t] * p[0];
+          g += wx[t] * p[1];
+          red += wx[t] * p[2];
+        }
+        ByteRule(red, g, b, target[3 * c + 2], target[3 * c + 1], target[3 * c]);
+      }
     }
-  }
+  });
 }
 
 void ScaleForDisplay(const rgbbuffer& source, rgbbuffer& out, int code, int lanczosOrder,
