@@ -229,7 +229,7 @@ const fpbuffer& fpbuffer::todib(uint8_t* topRow, const bitmask* only) const {
   uint8_t* bottom = topRow - (height - 1) * stride;
   const bool masked = only && only->present() && only->n == n;
   const bool rgb = (code & cspace::kRGB) != 0;
-  const int64_t cost = (rgb ? 4 : 32) * int64_t(width);
+  const int64_t cost = (rgb ? 2 : 32) * int64_t(width);
   ParallelBlocks(height, BlockFor(cost), [&](int64_t j0, int64_t j1) {
     std::vector<float> c0, c1, c2;
     const size_t w = static_cast<size_t>(width);

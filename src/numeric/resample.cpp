@@ -1,5 +1,6 @@
 #include "numeric/resample.h"
 
+#include <algorithm>
 #include <cmath>
 #include <cstdint>
 #include <stdexcept>
@@ -82,6 +83,9 @@ void ColumnsPass(matrix& temp, const matrix& input, const matrix& kx,
     for (int x = 0; x < w; ++x) columns[size_t(x) * size_t(rows) + size_t(r)] = line[x];
   }
   std::vector<double> sums(static_cast<size_t>(rows));
+  // The outputs column by column, then back into the rows of temp a tile of columns at a
+  // time: stored straight into rows a power of two apart, they would evict one another.
+  std::vector<float> outputs(size_t(kx.ny) * size_t(rows));
   Lines lines;
   for (int c = 0; c < kx.ny; ++c) {
     const TapWindow& t = wx[size_t(c)];
@@ -90,9 +94,18 @@ void ColumnsPass(matrix& temp, const matrix& input, const matrix& kx,
       lines.push(columns.data() + size_t(kx.ip[c] + j) * size_t(rows), kx.z[c][j]);
     }
     lines.apply(rows, {sums.data(), nullptr, false});
+    float* column = outputs.data() + size_t(c) * size_t(rows);
     for (int r = 0; r < rows; ++r) {
       const double v = sums[size_t(r)];
-      temp.z[m0 + r][c] = static_cast<float>(t.divisor == 1.0 ? v : v / t.divisor);
+      column[r] = static_cast<float>(t.divisor == 1.0 ? v : v / t.divisor);
+    }
+  }
+  constexpr int kTile = 64;
+  for (int c0 = 0; c0 < kx.ny; c0 += kTile) {
+    const int c1 = std::min(kx.ny, c0 + kTile);
+    for (int r = 0; r < rows; ++r) {
+      float* row = temp.z[m0 + r];
+      for (int c = c0; c < c1; ++c) row[c] = outputs[size_t(c) * size_t(rows) + size_t(r)];
     }
   }
 }

@@ -15,7 +15,7 @@
 
 namespace {
 constexpr int kMaxThreads = 1024;
-constexpr int64_t kBlockWork = 1 << 16;
+constexpr int64_t kBlockWork = 1 << 18;
 
 // True on the workers, and on a calling thread while its loop runs: a loop started there
 // runs inline.

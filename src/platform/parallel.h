@@ -25,7 +25,7 @@ void SetParallelThreads(int count);
 int ParseThreadCount(const char* text);
 
 // Items per block for loops whose items cost about `itemCost` units (samples, taps x
-// samples): blocks of some 64 thousand units, at least one item. Depends on the work only.
+// samples): blocks of some 260 thousand units, at least one item. Depends on the work only.
 int64_t BlockFor(int64_t itemCost);
 
 // Runs body over the items [0, count) in blocks [0, block), [block, 2 block), ... and
