@@ -1,7 +1,8 @@
 // Correlation of a 4096 x 4096 plane with 5 x 5 and 21 x 21 kernels, and the plane sort of
 // the same plane, beside OpenCV's filter2D (the same whole-sample reflection at the
 // borders) and std::sort of the same data when OpenCV is present. The "maxdiff" counter
-// is the largest difference between our correlation and OpenCV's.
+// is the largest difference between our correlation and OpenCV's. Each runs with one
+// thread and with all of them (OpenCV with as many).
 #include <benchmark/benchmark.h>
 
 #include <algorithm>
@@ -11,6 +12,7 @@
 
 #include "numeric/matrix.h"
 #include "numeric/sort.h"
+#include "threads.h"
 
 #ifdef ZEP_HAVE_OPENCV
 #include <opencv2/core.hpp>
@@ -52,6 +54,17 @@ matrix Kernel1D(int taps) {
   return k.mulscalar(float(1 / k.sum()));
 }
 
+void FiveAnd21(benchmark::internal::Benchmark* b) { ThreadArgs(b, {5, 21}); }
+
+// OpenCV's own pool follows the same count.
+void PeerThreads(const benchmark::State& state) {
+#ifdef ZEP_HAVE_OPENCV
+  cv::setNumThreads(int(state.range(1)));
+#else
+  (void)state;
+#endif
+}
+
 void Pixels(benchmark::State& state) {
   state.counters["Mpix/s"] = benchmark::Counter(double(kSide) * kSide * 1e-6,
                                                 benchmark::Counter::kIsIterationInvariantRate);
@@ -59,6 +72,7 @@ void Pixels(benchmark::State& state) {
 }  // namespace
 
 static void BM_Correlate(benchmark::State& state) {
+  const BenchThreads threads(state, 1);
   const matrix k = Kernel(int(state.range(0)));
   matrix out(kSide, kSide);
   for (auto _ : state) {
@@ -79,9 +93,10 @@ static void BM_Correlate(benchmark::State& state) {
   state.counters["maxdiff"] = diff;
 #endif
 }
-BENCHMARK(BM_Correlate)->Arg(5)->Arg(21)->Unit(benchmark::kMillisecond)->UseRealTime();
+BENCHMARK(BM_Correlate)->Apply(FiveAnd21)->Unit(benchmark::kMillisecond)->UseRealTime();
 
 static void BM_CorrelateSeparable(benchmark::State& state) {
+  const BenchThreads threads(state, 1);
   const matrix k = Kernel1D(int(state.range(0)));
   matrix out(kSide, kSide);
   for (auto _ : state) {
@@ -90,11 +105,13 @@ static void BM_CorrelateSeparable(benchmark::State& state) {
   }
   Pixels(state);
 }
-BENCHMARK(BM_CorrelateSeparable)->Arg(5)->Arg(21)->Unit(benchmark::kMillisecond)->UseRealTime();
+BENCHMARK(BM_CorrelateSeparable)->Apply(FiveAnd21)->Unit(benchmark::kMillisecond)->UseRealTime();
 
 #ifdef ZEP_HAVE_OPENCV
 static void BM_OpenCVFilter2D(benchmark::State& state) {
+  const BenchThreads threads(state, 1);
   const matrix k = Kernel(int(state.range(0)));
+  PeerThreads(state);
   cv::Mat src(kSide, kSide, CV_32F, const_cast<float*>(Image().x));
   cv::Mat ker(k.ny, k.nx, CV_32F, const_cast<float*>(k.x));
   cv::Mat dst(kSide, kSide, CV_32F);
@@ -104,10 +121,12 @@ static void BM_OpenCVFilter2D(benchmark::State& state) {
   }
   Pixels(state);
 }
-BENCHMARK(BM_OpenCVFilter2D)->Arg(5)->Arg(21)->Unit(benchmark::kMillisecond)->UseRealTime();
+BENCHMARK(BM_OpenCVFilter2D)->Apply(FiveAnd21)->Unit(benchmark::kMillisecond)->UseRealTime();
 
 static void BM_OpenCVSepFilter2D(benchmark::State& state) {
+  const BenchThreads threads(state, 1);
   const matrix k = Kernel1D(int(state.range(0)));
+  PeerThreads(state);
   cv::Mat src(kSide, kSide, CV_32F, const_cast<float*>(Image().x));
   cv::Mat ker(1, k.n, CV_32F, const_cast<float*>(k.x));
   cv::Mat dst(kSide, kSide, CV_32F);
@@ -117,10 +136,11 @@ static void BM_OpenCVSepFilter2D(benchmark::State& state) {
   }
   Pixels(state);
 }
-BENCHMARK(BM_OpenCVSepFilter2D)->Arg(5)->Arg(21)->Unit(benchmark::kMillisecond)->UseRealTime();
+BENCHMARK(BM_OpenCVSepFilter2D)->Apply(FiveAnd21)->Unit(benchmark::kMillisecond)->UseRealTime();
 #endif
 
 static void BM_SortPlane(benchmark::State& state) {
+  const BenchThreads threads(state, 0);
   matrix work(kSide, kSide);
   for (auto _ : state) {
     state.PauseTiming();
@@ -131,9 +151,10 @@ static void BM_SortPlane(benchmark::State& state) {
   }
   Pixels(state);
 }
-BENCHMARK(BM_SortPlane)->Unit(benchmark::kMillisecond)->UseRealTime();
+BENCHMARK(BM_SortPlane)->Apply(OneAndAllThreads)->Unit(benchmark::kMillisecond)->UseRealTime();
 
 static void BM_StdSort(benchmark::State& state) {
+  const BenchThreads threads(state, 0);
   std::vector<float> work(size_t(kSide) * kSide);
   for (auto _ : state) {
     state.PauseTiming();
@@ -144,6 +165,6 @@ static void BM_StdSort(benchmark::State& state) {
   }
   Pixels(state);
 }
-BENCHMARK(BM_StdSort)->Unit(benchmark::kMillisecond)->UseRealTime();
+BENCHMARK(BM_StdSort)->Apply(OneAndAllThreads)->Unit(benchmark::kMillisecond)->UseRealTime();
 
 BENCHMARK_MAIN();

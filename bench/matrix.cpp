@@ -1,12 +1,13 @@
 // Element-wise operations and reductions of a 4096 x 4096 plane, in GB/s of memory
 // traffic, beside a plain memcpy of the same size so the figures can be read against the
-// machine's memory bandwidth.
+// machine's memory bandwidth. Each runs with one thread and with all of them.
 #include <benchmark/benchmark.h>
 
 #include <cstring>
 #include <vector>
 
 #include "numeric/matrix.h"
+#include "threads.h"
 
 namespace {
 constexpr int kSide = 4096;
@@ -37,6 +38,7 @@ void Report(benchmark::State& state, int planes) {
 }  // namespace
 
 static void BM_Memcpy(benchmark::State& state) {
+  const BenchThreads threads(state, 0);
   std::vector<float> dst(size_t(kSide) * kSide);
   for (auto _ : state) {
     std::memcpy(dst.data(), A().x, size_t(kPlaneBytes));
@@ -44,9 +46,10 @@ static void BM_Memcpy(benchmark::State& state) {
   }
   Report(state, 2);
 }
-BENCHMARK(BM_Memcpy)->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_Memcpy)->Apply(OneAndAllThreads)->Unit(benchmark::kMillisecond)->UseRealTime();
 
 static void BM_Add(benchmark::State& state) {
+  const BenchThreads threads(state, 0);
   matrix c(A());
   for (auto _ : state) {
     c.add(B());
@@ -54,9 +57,10 @@ static void BM_Add(benchmark::State& state) {
   }
   Report(state, 3);
 }
-BENCHMARK(BM_Add)->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_Add)->Apply(OneAndAllThreads)->Unit(benchmark::kMillisecond)->UseRealTime();
 
 static void BM_MulScalar(benchmark::State& state) {
+  const BenchThreads threads(state, 0);
   matrix c(A());
   for (auto _ : state) {
     c.mulscalar(1.0000001f);
@@ -64,9 +68,10 @@ static void BM_MulScalar(benchmark::State& state) {
   }
   Report(state, 2);
 }
-BENCHMARK(BM_MulScalar)->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_MulScalar)->Apply(OneAndAllThreads)->Unit(benchmark::kMillisecond)->UseRealTime();
 
 static void BM_Axpy(benchmark::State& state) {
+  const BenchThreads threads(state, 0);
   matrix c(A());
   for (auto _ : state) {
     c.axpy(0.25f, B());
@@ -74,9 +79,10 @@ static void BM_Axpy(benchmark::State& state) {
   }
   Report(state, 3);
 }
-BENCHMARK(BM_Axpy)->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_Axpy)->Apply(OneAndAllThreads)->Unit(benchmark::kMillisecond)->UseRealTime();
 
 static void BM_Fill(benchmark::State& state) {
+  const BenchThreads threads(state, 0);
   matrix c(kSide, kSide);
   for (auto _ : state) {
     c.fill(3.0f);
@@ -84,9 +90,10 @@ static void BM_Fill(benchmark::State& state) {
   }
   Report(state, 1);
 }
-BENCHMARK(BM_Fill)->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_Fill)->Apply(OneAndAllThreads)->Unit(benchmark::kMillisecond)->UseRealTime();
 
 static void BM_Assign(benchmark::State& state) {
+  const BenchThreads threads(state, 0);
   matrix c(kSide, kSide);
   for (auto _ : state) {
     c = A();
@@ -94,27 +101,31 @@ static void BM_Assign(benchmark::State& state) {
   }
   Report(state, 2);
 }
-BENCHMARK(BM_Assign)->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_Assign)->Apply(OneAndAllThreads)->Unit(benchmark::kMillisecond)->UseRealTime();
 
 static void BM_Sum(benchmark::State& state) {
+  const BenchThreads threads(state, 0);
   for (auto _ : state) benchmark::DoNotOptimize(A().sum());
   Report(state, 1);
 }
-BENCHMARK(BM_Sum)->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_Sum)->Apply(OneAndAllThreads)->Unit(benchmark::kMillisecond)->UseRealTime();
 
 static void BM_SumSq(benchmark::State& state) {
+  const BenchThreads threads(state, 0);
   for (auto _ : state) benchmark::DoNotOptimize(A().sumsq());
   Report(state, 1);
 }
-BENCHMARK(BM_SumSq)->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_SumSq)->Apply(OneAndAllThreads)->Unit(benchmark::kMillisecond)->UseRealTime();
 
 static void BM_Dot(benchmark::State& state) {
+  const BenchThreads threads(state, 0);
   for (auto _ : state) benchmark::DoNotOptimize(matrix::dot(A(), B()));
   Report(state, 2);
 }
-BENCHMARK(BM_Dot)->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_Dot)->Apply(OneAndAllThreads)->Unit(benchmark::kMillisecond)->UseRealTime();
 
 static void BM_MinMax(benchmark::State& state) {
+  const BenchThreads threads(state, 0);
   float lo, hi;
   for (auto _ : state) {
     A().minmax(lo, hi);
@@ -123,6 +134,6 @@ static void BM_MinMax(benchmark::State& state) {
   }
   Report(state, 1);
 }
-BENCHMARK(BM_MinMax)->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_MinMax)->Apply(OneAndAllThreads)->Unit(benchmark::kMillisecond)->UseRealTime();
 
 BENCHMARK_MAIN();

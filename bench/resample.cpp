@@ -1,7 +1,7 @@
 // Resizing an 8000 x 6000 float RGB image to 50% and to 200% with Lanczos-3, bicubic
 // (Keys -0.5, Catmull-Rom) and bilinear kernels, beside ImageMagick's convert -resize and
-// libvips' vips resize on the same image in the same run, each peer single-threaded and
-// with its default threads. Our engine is single-threaded.
+// libvips' vips resize on the same image in the same run: ours with one thread beside each
+// peer single-threaded, ours with all threads beside each peer with its default threads.
 //
 // Rates are input Mpixel/s. A peer's time is its command's wall time less that of the same
 // command without the resampling (ImageMagick: load and discard; vips: the same resize
@@ -22,6 +22,7 @@
 #include <vector>
 
 #include "numeric/resample.h"
+#include "threads.h"
 
 namespace {
 constexpr int kWidth = 8000, kHeight = 6000;
@@ -37,7 +38,8 @@ constexpr Kernel kKernels[] = {{"lanczos3", "Lanczos", "lanczos3"},
                                {"bilinear", "Triangle", "linear"}};
 constexpr double kScales[] = {0.5, 2.0};
 
-std::map<std::string, double> ourSeconds;
+// Our seconds by kernel and scale, at one thread ([0]) and at all of them ([1]).
+std::map<std::string, double> ourSeconds[2];
 
 const std::vector<matrix>& Image() {
   static const std::vector<matrix> planes = [] {
@@ -63,7 +65,8 @@ std::string Key(const Kernel& k, double scale) {
   return std::string(k.name) + (scale < 1 ? " 50%" : " 200%");
 }
 
-void Resize(benchmark::State& state, const Kernel& k, double scale) {
+void Resize(benchmark::State& state, const Kernel& k, double scale, bool all) {
+  SetParallelThreads(all ? 0 : 1);
   const std::vector<matrix>& planes = Image();
   for (auto _ : state) {
     const auto start = std::chrono::steady_clock::now();
@@ -82,11 +85,13 @@ void Resize(benchmark::State& state, const Kernel& k, double scale) {
       ResampleSeparable(out, p, kx, ky);
       benchmark::DoNotOptimize(out.x);
     }
-    ourSeconds[Key(k, scale)] =
+    ourSeconds[all][Key(k, scale)] =
         std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
   }
   state.counters["Mpix/s"] = benchmark::Counter(double(kWidth) * kHeight * 1e-6,
                                                 benchmark::Counter::kIsIterationInvariantRate);
+  state.counters["threads"] = ParallelThreads();
+  SetParallelThreads(0);
 }
 
 double Seconds(const std::string& command) {
@@ -133,12 +138,12 @@ void ComparePeers() {
   const std::string mpc = (kDir / "in.mpc").string(), v = (kDir / "in.v").string();
   const std::string outV = (kDir / "out.v").string();
   const double mpix = double(kWidth) * kHeight * 1e-6;
-  std::printf("\n%-16s %10s | %-22s %10s %8s\n", "resize", "ours Mp/s", "peer", "Mp/s", "ratio");
+  std::printf("\n%-16s %-8s %10s | %-22s %10s %8s\n", "resize", "threads", "ours Mp/s", "peer",
+              "Mp/s", "ratio");
   for (const Kernel& k : kKernels) {
     for (double scale : kScales) {
       const std::string key = Key(k, scale);
-      if (!ourSeconds.count(key)) continue;
-      const double ours = ourSeconds[key];
+      if (!ourSeconds[0].count(key) || !ourSeconds[1].count(key)) continue;
       const std::string percent = scale < 1 ? "50%" : "200%";
       struct Peer {
         std::string name, command, baseline;
@@ -161,15 +166,19 @@ void ComparePeers() {
         }
       }
       for (const Peer& p : peers) {
+        // A single-threaded peer beside our single thread, a default one beside all ours.
+        const bool all = p.name.find("default") != std::string::npos;
+        const double ours = ourSeconds[all][key];
+        const std::string threads = all ? std::to_string(AllThreads()) : "1";
         const double t = Seconds(p.command), b = Seconds(p.baseline);
         if (t < 0 || b < 0) {
-          std::printf("%-16s %10.1f | %-22s %10s\n", key.c_str(), mpix / ours, p.name.c_str(),
-                      "failed");
+          std::printf("%-16s %-8s %10.1f | %-22s %10s\n", key.c_str(), threads.c_str(), mpix / ours,
+                      p.name.c_str(), "failed");
           continue;
         }
         const double net = std::max(t - b, 1e-3);
-        std::printf("%-16s %10.1f | %-22s %10.1f %8.2f\n", key.c_str(), mpix / ours, p.name.c_str(),
-                    mpix / net, net / ours);
+        std::printf("%-16s %-8s %10.1f | %-22s %10.1f %8.2f\n", key.c_str(), threads.c_str(),
+                    mpix / ours, p.name.c_str(), mpix / net, net / ours);
       }
     }
   }
@@ -180,11 +189,14 @@ void ComparePeers() {
 int main(int argc, char** argv) {
   for (const Kernel& k : kKernels) {
     for (double scale : kScales) {
-      benchmark::RegisterBenchmark(("Resize/" + Key(k, scale)).c_str(),
-                                   [&k, scale](benchmark::State& s) { Resize(s, k, scale); })
-          ->Iterations(1)
-          ->Unit(benchmark::kMillisecond)
-          ->UseRealTime();
+      for (bool all : {false, true}) {
+        const std::string name = "Resize/" + Key(k, scale) + (all ? "/all threads" : "/1 thread");
+        benchmark::RegisterBenchmark(
+            name.c_str(), [&k, scale, all](benchmark::State& s) { Resize(s, k, scale, all); })
+            ->Iterations(1)
+            ->Unit(benchmark::kMillisecond)
+            ->UseRealTime();
+      }
     }
   }
   benchmark::Initialize(&argc, argv);

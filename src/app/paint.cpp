@@ -12,6 +12,7 @@
 #include "numeric/resample.h"
 #include "params/dialog2.h"
 #include "params/settings.h"
+#include "platform/parallel.h"
 
 bool& FullScreen() {
   static bool on = false;
@@ -56,15 +57,39 @@ struct TapTable {
   const float* at(int i) const { return weights.data() + size_t(i) * size_t(stride); }
 };
 
+// The vertical sums of the display resampler. The AVX2 clone, chosen at run time, has wider
+// vectors but no fused multiply-add, so both give the same bytes. ThreadSanitizer cannot
+// run the resolver of the clones, which is called before it starts.
+#if defined(__x86_64__) && defined(__GNUC__) && !defined(__clang__) && !defined(__SANITIZE_THREAD__)
+#define ZEP_WIDE_CLONES __attribute__((target_clones("avx2", "default")))
+#else
+#define ZEP_WIDE_CLONES
+#endif
+
+// acc[k] += w0 a[k] + w1 b[k] + w2 c[k] + w3 d[k]: four taps per sweep, so the sums are
+// loaded and stored a quarter as often.
+ZEP_WIDE_CLONES void AddFourRows(float* __restrict acc, const float* __restrict a,
+                                 const float* __restrict b, const float* __restrict c,
+                                 const float* __restrict d, const float* w, int n) {
+  const float wa = w[0], wb = w[1], wc = w[2], wd = w[3];
+  for (int k = 0; k < n; ++k) acc[k] += wa * a[k] + wb * b[k] + wc * c[k] + wd * d[k];
+}
+
+ZEP_WIDE_CLONES void AddRow(float* __restrict acc, const float* __restrict a, float w, int n) {
+  for (int k = 0; k < n; ++k) acc[k] += w * a[k];
+}
+
 void ResampleNearest(const rgbbuffer& source, rgbbuffer& out) {
   std::vector<int> columns(size_t(out.width));
   for (int c = 0; c < out.width; ++c) {
     columns[size_t(c)] = std::min(source.width - 1, int((c + 0.5) * source.width / out.width));
   }
-  for (int r = 0; r < out.height; ++r) {
-    const int j = std::min(source.height - 1, int((r + 0.5) * source.height / out.height));
-    for (int c = 0; c < out.width; ++c) out.at(c, r) = source.at(columns[size_t(c)], j);
-  }
+  ParallelBlocks(out.height, BlockFor(4 * int64_t(out.width)), [&](int64_t r0, int64_t r1) {
+    for (int r = int(r0); r < int(r1); ++r) {
+      const int j = std::min(source.height - 1, int((r + 0.5) * source.height / out.height));
+      for (int c = 0; c < out.width; ++c) out.at(c, r) = source.at(columns[size_t(c)], j);
+    }
+  });
 }
 }  // namespace
 
@@ -73,57 +98,53 @@ void ResampleForDisplay(const rgbbuffer& source, rgbbuffer& out, const matrix& k
   if (source.n == 0 || out.n == 0 || kx.ny != out.width || ky.ny != out.height) return;
   const TapTable xs(kx, source.width), ys(ky, source.height);
   const int rowBytes = 3 * source.width;
-  // Each source row serves several output rows: it is turned into floats once and kept
-  // in a ring as long as the windows need it (a window never spans more rows than the
-  // ring holds, so the rows of one window sit in distinct slots).
   const int ring = std::max(1, *std::max_element(ys.count.begin(), ys.count.end()));
-  std::vector<float> held(size_t(ring) * size_t(rowBytes));
-  std::vector<int> heldRow(size_t(ring), -1);
-  auto floatRow = [&](int j) -> const float* {
-    const size_t slot = size_t(j % ring);
-    float* row = held.data() + slot * size_t(rowBytes);
-    if (heldRow[slot] != j) {
-      const uint8_t* bytes = source.rows[size_t(j)];
-      for (int k = 0; k < rowBytes; ++k) row[k] = float(bytes[k]);
-      heldRow[slot] = j;
-    }
-    return row;
-  };
-  std::vector<float> column(static_cast<size_t>(rowBytes));
-  for (int r = 0; r < out.height; ++r) {
-    // The output row's vertical sums for every source column, all three channels at once,
-    // four taps per sweep so the sums are loaded and stored a quarter as often.
-    std::fill(column.begin(), column.end(), 0.0f);
-    const float* wy = ys.at(r);
-    float* __restrict acc = column.data();
-    const int first = ys.first[size_t(r)], count = ys.count[size_t(r)];
-    int t = 0;
-    for (; t + 4 <= count; t += 4) {
-      const float* __restrict a = floatRow(first + t);
-      const float* __restrict b = floatRow(first + t + 1);
-      const float* __restrict c = floatRow(first + t + 2);
-      const float* __restrict d = floatRow(first + t + 3);
-      const float wa = wy[t], wb = wy[t + 1], wc = wy[t + 2], wd = wy[t + 3];
-      for (int k = 0; k < rowBytes; ++k) acc[k] += wa * a[k] + wb * b[k] + wc * c[k] + wd * d[k];
-    }
-    for (; t < count; ++t) {
-      const float* __restrict a = floatRow(first + t);
-      const float wa = wy[t];
-      for (int k = 0; k < rowBytes; ++k) acc[k] += wa * a[k];
-    }
-    uint8_t* target = out.rows[size_t(r)];
-    for (int c = 0; c < out.width; ++c) {
-      const float* wx = xs.at(c);
-      const float* p = acc + 3 * xs.first[size_t(c)];
-      float b = 0.0f, g = 0.0f, red = 0.0f;
-      for (int t = 0; t < xs.count[size_t(c)]; ++t, p += 3) {
-        b += wx[t] * p[0];
-        g += wx[t] * p[1];
-        red += wx[t] * p[2];
+  // Blocks of output rows long enough that the source rows turned into floats serve
+  // several output rows before the next block needs them again.
+  const int64_t block = std::max<int64_t>(32, BlockFor(int64_t(rowBytes) * ring));
+  ParallelBlocks(out.height, block, [&](int64_t r0, int64_t r1) {
+    // Each source row serves several output rows: it is turned into floats once and kept
+    // in a ring as long as the windows need it (a window never spans more rows than the
+    // ring holds, so the rows of one window sit in distinct slots).
+    std::vector<float> held(size_t(ring) * size_t(rowBytes));
+    std::vector<int> heldRow(size_t(ring), -1);
+    auto floatRow = [&](int j) -> const float* {
+      const size_t slot = size_t(j % ring);
+      float* row = held.data() + slot * size_t(rowBytes);
+      if (heldRow[slot] != j) {
+        const uint8_t* bytes = source.rows[size_t(j)];
+        for (int k = 0; k < rowBytes; ++k) row[k] = float(bytes[k]);
+        heldRow[slot] = j;
       }
-      ByteRule(red, g, b, target[3 * c + 2], target[3 * c + 1], target[3 * c]);
+      return row;
+    };
+    std::vector<float> column(static_cast<size_t>(rowBytes));
+    for (int r = int(r0); r < int(r1); ++r) {
+      // The output row's vertical sums for every source column, all three channels at once.
+      std::fill(column.begin(), column.end(), 0.0f);
+      const float* wy = ys.at(r);
+      float* __restrict acc = column.data();
+      const int first = ys.first[size_t(r)], count = ys.count[size_t(r)];
+      int t = 0;
+      for (; t + 4 <= count; t += 4) {
+        AddFourRows(acc, floatRow(first + t), floatRow(first + t + 1), floatRow(first + t + 2),
+                    floatRow(first + t + 3), wy + t, rowBytes);
+      }
+      for (; t < count; ++t) AddRow(acc, floatRow(first + t), wy[t], rowBytes);
+      uint8_t* target = out.rows[size_t(r)];
+      for (int c = 0; c < out.width; ++c) {
+        const float* wx = xs.at(c);
+        const float* p = acc + 3 * xs.first[size_t(c)];
+        float b = 0.0f, g = 0.0f, red = 0.0f;
+        for (int t = 0; t < xs.count[size_t(c)]; ++t, p += 3) {
+          b += wx[t] * p[0];
+          g += wx[t] * p[1];
+          red += wx[t] * p[2];
+        }
+        ByteRule(red, g, b, target[3 * c + 2], target[3 * c + 1], target[3 * c]);
+      }
     }
-  }
+  });
 }
 
 void ScaleForDisplay(const rgbbuffer& source, rgbbuffer& out, int code, int lanczosOrder,

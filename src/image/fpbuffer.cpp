@@ -6,6 +6,7 @@
 #include <utility>
 #include <vector>
 #include "numeric/resample.h"
+#include "platform/parallel.h"
 #include "platform/progress.h"
 
 fpbuffer::fpbuffer() { setcode(cspace::kDefault); }
@@ -123,6 +124,19 @@ fpbuffer& fpbuffer::zero() {
   return *this;
 }
 
+namespace {
+// Pixels of a block of the per-pixel loops: a conversion costs some tens of operations.
+const int64_t kPixelBlock = BlockFor(32);
+
+// f(k) for every pixel index k of an image of count pixels, in blocks over the threads.
+template <class F>
+void EachPixel(size_t count, F f) {
+  ParallelBlocks(int64_t(count), kPixelBlock, [&](int64_t k0, int64_t k1) {
+    for (int64_t k = k0; k < k1; ++k) f(size_t(k));
+  });
+}
+}  // namespace
+
 fpbuffer& fpbuffer::convert(CSpaceCode c) {
   const size_t count = n > 0 ? size_t(n) : 0;
   float* p0 = plane[0].x;
@@ -130,20 +144,22 @@ fpbuffer& fpbuffer::convert(CSpaceCode c) {
   float* p2 = plane[2].x;
   // Into RGB.
   if (count > 0 && channels == 3 && torgb && !isidentity()) {
-    for (size_t k = 0; k < count; ++k) {
-      const fpixel q = torgb(fpixel(p0[k], p1[k], p2[k]));
+    const Convert3Fn f = torgb;
+    EachPixel(count, [=](size_t k) {
+      const fpixel q = f(fpixel(p0[k], p1[k], p2[k]));
       p0[k] = q.x;
       p1[k] = q.y;
       p2[k] = q.z;
-    }
+    });
   } else if (count > 0 && channels == 4 && torgb4) {
     const float* p3 = plane[3].x;
-    for (size_t k = 0; k < count; ++k) {
-      const fpixel q = torgb4(fpixel4(p0[k], p1[k], p2[k], p3[k]));
+    const FromFourFn f = torgb4;
+    EachPixel(count, [=](size_t k) {
+      const fpixel q = f(fpixel4(p0[k], p1[k], p2[k], p3[k]));
       p0[k] = q.x;
       p1[k] = q.y;
       p2[k] = q.z;
-    }
+    });
   }
   const bool hadData = count > 0 && channels > 0;
   setcode(c);
@@ -154,21 +170,23 @@ fpbuffer& fpbuffer::convert(CSpaceCode c) {
   }
   // Out of RGB.
   if (channels == 3 && fromrgb && !isidentity()) {
-    for (size_t k = 0; k < count; ++k) {
-      const fpixel q = fromrgb(fpixel(p0[k], p1[k], p2[k]));
+    const Convert3Fn f = fromrgb;
+    EachPixel(count, [=](size_t k) {
+      const fpixel q = f(fpixel(p0[k], p1[k], p2[k]));
       p0[k] = q.x;
       p1[k] = q.y;
       p2[k] = q.z;
-    }
+    });
   } else if (channels == 4 && fromrgb4) {
     float* p3 = plane[3].x;
-    for (size_t k = 0; k < count; ++k) {
-      const fpixel4 q = fromrgb4(fpixel(p0[k], p1[k], p2[k]));
+    const ToFourFn f = fromrgb4;
+    EachPixel(count, [=](size_t k) {
+      const fpixel4 q = f(fpixel(p0[k], p1[k], p2[k]));
       p0[k] = q.x;
       p1[k] = q.y;
       p2[k] = q.z;
       p3[k] = q.w;
-    }
+    });
   }
   return *this;
 }
@@ -181,25 +199,27 @@ fpbuffer& fpbuffer::fromdib(const uint8_t* topRow) {
   float* p1 = plane[1].x;
   float* p2 = plane[2].x;
   float* p3 = channels == 4 ? plane[3].x : nullptr;
-  size_t k = 0;
-  for (int j = 0; j < height; ++j) {
-    const uint8_t* px = bottom + j * stride;
-    for (int i = 0; i < width; ++i, ++k, px += 3) {
-      const fpixel rgb(px[2], px[1], px[0]);
-      if (channels == 4) {
-        const fpixel4 q = fromrgb4(rgb);
-        p0[k] = q.x;
-        p1[k] = q.y;
-        p2[k] = q.z;
-        p3[k] = q.w;
-      } else {
-        const fpixel q = isidentity() ? rgb : fromrgb(rgb);
-        p0[k] = q.x;
-        p1[k] = q.y;
-        p2[k] = q.z;
+  ParallelBlocks(height, BlockFor(32 * int64_t(width)), [&](int64_t j0, int64_t j1) {
+    for (int64_t j = j0; j < j1; ++j) {
+      const uint8_t* px = bottom + j * stride;
+      size_t k = size_t(j) * size_t(width);
+      for (int i = 0; i < width; ++i, ++k, px += 3) {
+        const fpixel rgb(px[2], px[1], px[0]);
+        if (channels == 4) {
+          const fpixel4 q = fromrgb4(rgb);
+          p0[k] = q.x;
+          p1[k] = q.y;
+          p2[k] = q.z;
+          p3[k] = q.w;
+        } else {
+          const fpixel q = isidentity() ? rgb : fromrgb(rgb);
+          p0[k] = q.x;
+          p1[k] = q.y;
+          p2[k] = q.z;
+        }
       }
     }
-  }
+  });
   return *this;
 }
 
@@ -209,43 +229,46 @@ const fpbuffer& fpbuffer::todib(uint8_t* topRow, const bitmask* only) const {
   uint8_t* bottom = topRow - (height - 1) * stride;
   const bool masked = only && only->present() && only->n == n;
   const bool rgb = (code & cspace::kRGB) != 0;
-  std::vector<float> c0, c1, c2;
-  const size_t w = static_cast<size_t>(width);
-  std::vector<uint8_t> r(w), g(w), b(w);
-  if (!rgb) {
-    c0.resize(size_t(width));
-    c1.resize(size_t(width));
-    c2.resize(size_t(width));
-  }
-  for (int j = 0; j < height; ++j) {
-    const size_t k0 = size_t(j) * size_t(width);
-    const float* p0 = plane[0].x + k0;
-    const float* p1 = plane[1].x + k0;
-    const float* p2 = plane[2].x + k0;
+  const int64_t cost = (rgb ? 2 : 32) * int64_t(width);
+  ParallelBlocks(height, BlockFor(cost), [&](int64_t j0, int64_t j1) {
+    std::vector<float> c0, c1, c2;
+    const size_t w = static_cast<size_t>(width);
+    std::vector<uint8_t> r(w), g(w), b(w);
     if (!rgb) {
-      // Other spaces go through their inverse conversion into a row of RGB first.
-      for (int i = 0; i < width; ++i) {
-        const fpixel q = channels == 4
-                             ? torgb4(fpixel4(p0[i], p1[i], p2[i], plane[3].x[k0 + size_t(i)]))
-                             : torgb(fpixel(p0[i], p1[i], p2[i]));
-        c0[size_t(i)] = q.x;
-        c1[size_t(i)] = q.y;
-        c2[size_t(i)] = q.z;
+      c0.resize(size_t(width));
+      c1.resize(size_t(width));
+      c2.resize(size_t(width));
+    }
+    for (int64_t j = j0; j < j1; ++j) {
+      const size_t k0 = size_t(j) * size_t(width);
+      const float* p0 = plane[0].x + k0;
+      const float* p1 = plane[1].x + k0;
+      const float* p2 = plane[2].x + k0;
+      if (!rgb) {
+        // Other spaces go through their inverse conversion into a row of RGB first.
+        for (int i = 0; i < width; ++i) {
+          const fpixel q = channels == 4
+                               ? torgb4(fpixel4(p0[i], p1[i], p2[i], plane[3].x[k0 + size_t(i)]))
+                               : torgb(fpixel(p0[i], p1[i], p2[i]));
+          c0[size_t(i)] = q.x;
+          c1[size_t(i)] = q.y;
+          c2[size_t(i)] = q.z;
+        }
+        p0 = c0.data();
+        p1 = c1.data();
+        p2 = c2.data();
       }
-      p0 = c0.data();
-      p1 = c1.data();
-      p2 = c2.data();
+      for (int i = 0; i < width; ++i)
+        ByteRule(p0[i], p1[i], p2[i], r[size_t(i)], g[size_t(i)], b[size_t(i)]);
+      uint8_t* px = bottom + j * stride;
+      for (int i = 0; i < width; ++i, px += 3) {
+        if (masked && !only->getbit(static_cast<int>(k0) + i)) continue;
+        px[0] = b[size_t(i)];
+        px[1] = g[size_t(i)];
+        px[2] = r[size_t(i)];
+      }
     }
-    for (int i = 0; i < width; ++i)
-      ByteRule(p0[i], p1[i], p2[i], r[size_t(i)], g[size_t(i)], b[size_t(i)]);
-    uint8_t* px = bottom + j * stride;
-    for (int i = 0; i < width; ++i, px += 3) {
-      if (masked && !only->getbit(static_cast<int>(k0) + i)) continue;
-      px[0] = b[size_t(i)];
-      px[1] = g[size_t(i)];
-      px[2] = r[size_t(i)];
-    }
-  }
+  });
   return *this;
 }
 

@@ -8,6 +8,7 @@
 
 #include "numeric/kernels.h"
 #include "platform/errors.h"
+#include "platform/parallel.h"
 #include "platform/platform.h"
 #include "platform/programdir.h"
 #include "platform/progress.h"
@@ -154,20 +155,33 @@ bool rgbbuffer::resample(const rgbbuffer& source, const matrix& kx, const matrix
   const int outW = kx.ny, outH = ky.ny;
   if (outW != width || outH != height || source.n == 0 || !kx.ip || !ky.ip) return false;
 
-  // Horizontal pass: one row per source row, one pixel per output column.
+  // Horizontal pass: one row per source row, one pixel per output column; a tick per
+  // output column.
   rgbbuffer middle(outW, source.height);
-  for (int c = 0; c < outW; ++c) {
-    if (StepProgress()) return counting.cancel();
-    for (int j = 0; j < source.height; ++j) {
-      middle.at(c, j) = KernelPixel(kx, c, source.rows[size_t(j)], 3, source.width);
-    }
+  const int64_t rowCost = 3 * int64_t(outW) * std::max(1, kx.nx);
+  if (ParallelBlocksTicking(
+          source.height, BlockFor(rowCost),
+          [&](int64_t j0, int64_t j1) {
+            for (int64_t j = j0; j < j1; ++j) {
+              for (int c = 0; c < outW; ++c) {
+                middle.at(c, int(j)) = KernelPixel(kx, c, source.rows[size_t(j)], 3, source.width);
+              }
+            }
+          },
+          outW)) {
+    return counting.cancel();
   }
   // Vertical pass.
-  for (int r = 0; r < outH; ++r) {
-    if (StepProgress()) return counting.cancel();
-    for (int i = 0; i < outW; ++i) {
-      at(i, r) = KernelPixel(ky, r, middle.rows[0] + 3 * i, middle.stride(), middle.height);
-    }
+  const int64_t columnCost = 3 * int64_t(outW) * std::max(1, ky.nx);
+  if (ParallelBlocksTicking(outH, BlockFor(columnCost), [&](int64_t r0, int64_t r1) {
+        for (int64_t r = r0; r < r1; ++r) {
+          for (int i = 0; i < outW; ++i) {
+            at(i, int(r)) =
+                KernelPixel(ky, int(r), middle.rows[0] + 3 * i, middle.stride(), middle.height);
+          }
+        }
+      })) {
+    return counting.cancel();
   }
   return false;
 }

@@ -12,13 +12,11 @@
 #include <utility>
 #include <vector>
 
-#if defined(__x86_64__)
-#include <immintrin.h>
-#endif
-
 #include "numeric/border.h"
 #include "numeric/kernels.h"
+#include "numeric/lines.h"
 #include "numeric/matrix.h"
+#include "platform/parallel.h"
 
 namespace {
 struct Tap {
@@ -65,110 +63,6 @@ void PadRow(const float* row, int w, int64_t before, float* pad, int64_t size) {
   for (int64_t p = hi; p < size; ++p) pad[p] = row[ReflectWhole(p - before, w)];
 }
 
-// Where the sums of WeightedLines go: a double line, or a float line set or added to.
-struct Sink {
-  double* sums = nullptr;
-  float* out = nullptr;
-  bool add = false;
-};
-
-// The sums of outputs x .. x + count - 1 into the sink.
-inline void StoreSums(const double* sums, int x, int count, const Sink& sink) {
-  if (sink.sums) {
-    std::copy(sums, sums + count, sink.sums + x);
-  } else if (sink.add) {
-    float* out = sink.out + x;
-    for (int b = 0; b < count; ++b) out[b] = static_cast<float>(out[b] + sums[b]);
-  } else {
-    float* out = sink.out + x;
-    for (int b = 0; b < count; ++b) out[b] = static_cast<float>(sums[b]);
-  }
-}
-
-// The sums of outputs [x, n) one at a time, for what the blocks leave.
-inline void WeightedLinesFrom(int x, const float* const* line, const double* weight, size_t count,
-                              int n, const Sink& sink) {
-  for (; x < n; ++x) {
-    double s = 0.0;
-    for (size_t k = 0; k < count; ++k) s += weight[k] * line[k][x];
-    StoreSums(&s, x, 1, sink);
-  }
-}
-
-// sink[x] = the sum over k of weight[k] * line[k][x], for x in [0, n), in double, the terms
-// added in the order of the list. The outputs are taken a block at a time and every line is
-// applied to the block while its sums stay in registers: a sum per sample kept in memory
-// costs a load and a store for every term.
-void WeightedLinesPortable(const float* const* line, const double* weight, size_t count, int n,
-                           const Sink& sink) {
-  constexpr int kBlock = 16;
-  int x = 0;
-  for (; x + kBlock <= n; x += kBlock) {
-    double s[kBlock] = {};
-    for (size_t k = 0; k < count; ++k) {
-      const float* src = line[k] + x;
-      const double wt = weight[k];
-      for (int b = 0; b < kBlock; ++b) s[b] += wt * src[b];
-    }
-    StoreSums(s, x, kBlock, sink);
-  }
-  WeightedLinesFrom(x, line, weight, count, n, sink);
-}
-
-#if defined(__x86_64__) && (defined(__GNUC__) || defined(__clang__))
-#define ZEP_FILTER_AVX2 1
-// The same with AVX2 and FMA, chosen at run time: this is the inner loop of every filter.
-// 32 outputs in eight vectors of four doubles are enough independent sums to hide the
-// latency of the multiply-adds and few enough to stay in the sixteen registers.
-__attribute__((target("avx2,fma"))) void WeightedLinesAvx2(const float* const* line,
-                                                           const double* weight, size_t count,
-                                                           int n, const Sink& sink) {
-  constexpr int kVectors = 8, kBlock = 4 * kVectors;
-  int x = 0;
-  for (; x + kBlock <= n; x += kBlock) {
-    __m256d s[kVectors];
-    for (__m256d& v : s) v = _mm256_setzero_pd();
-    for (size_t k = 0; k < count; ++k) {
-      const float* src = line[k] + x;
-      const __m256d wt = _mm256_set1_pd(weight[k]);
-      for (int v = 0; v < kVectors; ++v) {
-        s[v] = _mm256_fmadd_pd(wt, _mm256_cvtps_pd(_mm_loadu_ps(src + 4 * v)), s[v]);
-      }
-    }
-    double sums[kBlock];
-    for (int v = 0; v < kVectors; ++v) _mm256_storeu_pd(sums + 4 * v, s[v]);
-    StoreSums(sums, x, kBlock, sink);
-  }
-  WeightedLinesFrom(x, line, weight, count, n, sink);
-}
-#endif
-
-void WeightedLines(const float* const* line, const double* weight, size_t count, int n,
-                   const Sink& sink) {
-#ifdef ZEP_FILTER_AVX2
-  static const bool avx2 = __builtin_cpu_supports("avx2") && __builtin_cpu_supports("fma");
-  if (avx2) return WeightedLinesAvx2(line, weight, count, n, sink);
-#endif
-  WeightedLinesPortable(line, weight, count, n, sink);
-}
-
-// A list of lines and their weights for WeightedLines.
-struct Lines {
-  std::vector<const float*> line;
-  std::vector<double> weight;
-  void clear() {
-    line.clear();
-    weight.clear();
-  }
-  void push(const float* l, double w) {
-    line.push_back(l);
-    weight.push_back(w);
-  }
-  void apply(int n, Sink sink) const {
-    WeightedLines(line.data(), weight.data(), line.size(), n, sink);
-  }
-};
-
 // out = the rows of in correlated with the taps. out is dimensioned like in and may be in:
 // each row is padded aside before it is overwritten.
 void RowPass(const Taps& unfolded, const matrix& in, matrix& out) {
@@ -177,14 +71,16 @@ void RowPass(const Taps& unfolded, const matrix& in, matrix& out) {
   if (in.n == 0) return;
   const Taps taps = FoldTaps(unfolded, w);
   const auto [before, after] = Reach(taps);
-  std::vector<float> pad(static_cast<size_t>(w + before + after));
-  Lines lines;
-  for (const Tap& t : taps) lines.push(pad.data() + before + t.offset, t.w);
-  for (int y = 0; y < in.ny; ++y) {
-    const float* row = in.z[y];
-    PadRow(row, w, before, pad.data(), int64_t(pad.size()));
-    lines.apply(w, {nullptr, out.z[y], false});
-  }
+  const int64_t size = w + before + after;
+  ParallelBlocks(in.ny, BlockFor(size * int64_t(taps.size())), [&](int64_t y0, int64_t y1) {
+    std::vector<float> pad(static_cast<size_t>(size));
+    Lines lines;
+    for (const Tap& t : taps) lines.push(pad.data() + before + t.offset, t.w);
+    for (int64_t y = y0; y < y1; ++y) {
+      PadRow(in.z[y], w, before, pad.data(), size);
+      lines.apply(w, {nullptr, out.z[y], false});
+    }
+  });
 }
 
 // out += the adjoint of RowPass applied to in: every input sample is spread over the
@@ -195,26 +91,29 @@ void RowPassAdjoint(const Taps& unfolded, const matrix& in, matrix& out) {
   const Taps taps = FoldTaps(unfolded, w);
   const auto [before, after] = Reach(taps);
   const int64_t span = before + after;
-  std::vector<double> pad(static_cast<size_t>(w + span));
-  std::vector<double> acc(static_cast<size_t>(w));
-  // Spreading a sample over the positions its taps read is gathering, at each padded
-  // position, the samples whose taps read it: a correlation with the taps mirrored over the
-  // row with zeros around it.
-  std::vector<float> zeros(static_cast<size_t>(w + 2 * span), 0.0f);
-  Lines lines;
-  for (const Tap& t : taps) lines.push(zeros.data() + span - before - t.offset, t.w);
-  for (int y = 0; y < in.ny; ++y) {
-    std::copy(in.z[y], in.z[y] + w, zeros.begin() + span);
-    lines.apply(int(pad.size()), {pad.data(), nullptr, false});
-    std::fill(acc.begin(), acc.end(), 0.0);
-    for (int x = 0; x < w; ++x) acc[x] = pad[size_t(x + before)];
-    for (int64_t p = 0; p < before; ++p) acc[ReflectWhole(p - before, w)] += pad[size_t(p)];
-    for (int64_t p = before + w; p < int64_t(pad.size()); ++p) {
-      acc[ReflectWhole(p - before, w)] += pad[size_t(p)];
+  const int64_t cost = (w + span) * int64_t(taps.size());
+  ParallelBlocks(in.ny, BlockFor(cost), [&](int64_t y0, int64_t y1) {
+    std::vector<double> pad(static_cast<size_t>(w + span));
+    std::vector<double> acc(static_cast<size_t>(w));
+    // Spreading a sample over the positions its taps read is gathering, at each padded
+    // position, the samples whose taps read it: a correlation with the taps mirrored over
+    // the row with zeros around it.
+    std::vector<float> zeros(static_cast<size_t>(w + 2 * span), 0.0f);
+    Lines lines;
+    for (const Tap& t : taps) lines.push(zeros.data() + span - before - t.offset, t.w);
+    for (int64_t y = y0; y < y1; ++y) {
+      std::copy(in.z[y], in.z[y] + w, zeros.begin() + span);
+      lines.apply(int(pad.size()), {pad.data(), nullptr, false});
+      std::fill(acc.begin(), acc.end(), 0.0);
+      for (int x = 0; x < w; ++x) acc[x] = pad[size_t(x + before)];
+      for (int64_t p = 0; p < before; ++p) acc[ReflectWhole(p - before, w)] += pad[size_t(p)];
+      for (int64_t p = before + w; p < int64_t(pad.size()); ++p) {
+        acc[ReflectWhole(p - before, w)] += pad[size_t(p)];
+      }
+      float* row = out.z[y];
+      for (int x = 0; x < w; ++x) row[x] = static_cast<float>(row[x] + acc[x]);
     }
-    float* row = out.z[y];
-    for (int x = 0; x < w; ++x) row[x] = static_cast<float>(row[x] + acc[x]);
-  }
+  });
 }
 
 // For each output row, the input rows and weights that feed it.
@@ -238,12 +137,16 @@ Sources ColumnSources(const Taps& taps, int h, bool adjoint) {
 // out (already shaped like in, not in itself) = or += the weighted sums of input rows.
 void ColumnPass(const Sources& sources, const matrix& in, matrix& out, bool add) {
   assert(&in != &out);
-  Lines lines;
-  for (int y = 0; y < in.ny; ++y) {
-    lines.clear();
-    for (const auto& [r, w] : sources[size_t(y)]) lines.push(in.z[r], w);
-    lines.apply(in.nx, {nullptr, out.z[y], add});
-  }
+  size_t most = 1;
+  for (const auto& s : sources) most = std::max(most, s.size());
+  ParallelBlocks(in.ny, BlockFor(int64_t(in.nx) * int64_t(most)), [&](int64_t y0, int64_t y1) {
+    Lines lines;
+    for (int64_t y = y0; y < y1; ++y) {
+      lines.clear();
+      for (const auto& [r, w] : sources[size_t(y)]) lines.push(in.z[r], w);
+      lines.apply(in.nx, {nullptr, out.z[y], add});
+    }
+  });
 }
 
 void ColumnPassInto(const Taps& taps, const matrix& in, matrix& out, bool adjoint, bool add) {
@@ -350,23 +253,26 @@ matrix& matrix::correlate(const matrix& kernel, const matrix& input) {
   const int64_t cx = kernel.nx / 2, cy = kernel.ny / 2;
   const int64_t padw = w + int64_t(kernel.nx) - 1;
   std::vector<float> padded(static_cast<size_t>(std::max<int64_t>(0, padw * h)));
-  for (int y = 0; y < h; ++y) {
-    float* dst = padded.data() + size_t(y) * size_t(padw);
-    PadRow(input.z[y], w, cx, dst, padw);
-  }
+  ParallelBlocks(h, BlockFor(padw), [&](int64_t y0, int64_t y1) {
+    for (int64_t y = y0; y < y1; ++y) {
+      PadRow(input.z[y], w, cx, padded.data() + size_t(y) * size_t(padw), padw);
+    }
+  });
   dim(w, h);
   if (n == 0) return *this;
-  Lines lines;
-  for (int y = 0; y < h; ++y) {
-    lines.clear();
-    for (int j = 0; j < kernel.ny; ++j) {
-      const float* src = padded.data() + size_t(ReflectWhole(y + j - cy, h)) * size_t(padw);
-      for (int i = 0; i < kernel.nx; ++i) {
-        if (kernel.z[j][i] != 0.0f) lines.push(src + i, kernel.z[j][i]);
+  ParallelBlocks(h, BlockFor(int64_t(w) * kernel.n), [&](int64_t y0, int64_t y1) {
+    Lines lines;
+    for (int64_t y = y0; y < y1; ++y) {
+      lines.clear();
+      for (int j = 0; j < kernel.ny; ++j) {
+        const float* src = padded.data() + size_t(ReflectWhole(y + j - cy, h)) * size_t(padw);
+        for (int i = 0; i < kernel.nx; ++i) {
+          if (kernel.z[j][i] != 0.0f) lines.push(src + i, kernel.z[j][i]);
+        }
       }
+      lines.apply(w, {nullptr, z[y], false});
     }
-    lines.apply(w, {nullptr, z[y], false});
-  }
+  });
   return *this;
 }
 

@@ -6,6 +6,7 @@
 #include <vector>
 
 #include "numeric/matrix.h"
+#include "platform/parallel.h"
 
 namespace {
 // exp(-(k/sigma)^2/2) for k = -r .. r, r = ceil(3 sigma).
@@ -36,15 +37,19 @@ void BlurLine(float* data, int n, std::ptrdiff_t stride, const std::vector<doubl
 matrix& matrix::gaussblurx(double sigma) {
   if (!(sigma > 0) || n == 0) return *this;
   const std::vector<double> taps = GaussTaps(sigma);
-  std::vector<float> line(static_cast<size_t>(nx));
-  for (int j = 0; j < ny; ++j) BlurLine(z[j], nx, 1, taps, line);
+  ParallelBlocks(ny, BlockFor(int64_t(nx) * int64_t(taps.size())), [&](int64_t j0, int64_t j1) {
+    std::vector<float> line(static_cast<size_t>(nx));
+    for (int64_t j = j0; j < j1; ++j) BlurLine(z[j], nx, 1, taps, line);
+  });
   return *this;
 }
 
 matrix& matrix::gaussblury(double sigma) {
   if (!(sigma > 0) || n == 0) return *this;
   const std::vector<double> taps = GaussTaps(sigma);
-  std::vector<float> line(static_cast<size_t>(ny));
-  for (int i = 0; i < nx; ++i) BlurLine(x + i, ny, nx, taps, line);
+  ParallelBlocks(nx, BlockFor(int64_t(ny) * int64_t(taps.size())), [&](int64_t i0, int64_t i1) {
+    std::vector<float> line(static_cast<size_t>(ny));
+    for (int64_t i = i0; i < i1; ++i) BlurLine(x + i, ny, nx, taps, line);
+  });
   return *this;
 }

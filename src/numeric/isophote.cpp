@@ -1,5 +1,6 @@
 #include "numeric/bitmask.h"
 #include "numeric/matrix.h"
+#include "platform/parallel.h"
 
 namespace {
 // The update of one element from the copy q at (k, j): the mean-curvature flow on the axis
@@ -52,13 +53,16 @@ matrix& matrix::isophotesmooth(int iterations, float coefficient, int modulus, i
       continue;
     }
     q.copydata(*this);
-    for (int j = 1; j <= ny - 2; ++j) {
-      for (int k = 1; k <= nx - 2; ++k) {
-        if (mask && !mask->get(k, j)) continue;
-        if (Locked(k, j, modulus, offset)) continue;
-        z[j][k] = static_cast<float>(z[j][k] + Curvature(q, k, j, diagonal, coefficient));
+    // Every element reads the copy alone, so the rows of one iteration are independent.
+    ParallelBlocks(ny - 2, BlockFor(16 * int64_t(nx)), [&](int64_t r0, int64_t r1) {
+      for (int j = int(r0) + 1; j <= int(r1); ++j) {
+        for (int k = 1; k <= nx - 2; ++k) {
+          if (mask && !mask->get(k, j)) continue;
+          if (Locked(k, j, modulus, offset)) continue;
+          z[j][k] = static_cast<float>(z[j][k] + Curvature(q, k, j, diagonal, coefficient));
+        }
       }
-    }
+    });
   }
   return *this;
 }

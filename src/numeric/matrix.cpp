@@ -6,6 +6,8 @@
 #include <cstring>
 #include <vector>
 
+#include <sys/mman.h>
+
 #include "numeric/bitmask.h"
 #include "platform/errors.h"
 #include "platform/messages.h"
@@ -20,11 +22,25 @@ void ReportPlaneAllocationFailure(const std::string& message, bool element) {
   throw OutOfMemory();
 }
 
+namespace {
+constexpr uint64_t kHugePage = uint64_t{1} << 21;
+constexpr uint64_t kHugeBlock = uint64_t{16} << 20;
+}  // namespace
+
 void* AllocatePlaneBlock(uint64_t bytes) {
   if (!MemoryAllows(bytes)) return nullptr;
   // Aligned for vector loads; aligned_alloc wants a multiple of the alignment.
   const uint64_t rounded = (bytes + 63) & ~uint64_t{63};
-  return std::aligned_alloc(64, static_cast<size_t>(rounded));
+  if (rounded < kHugeBlock) return std::aligned_alloc(64, static_cast<size_t>(rounded));
+  // Large planes in huge pages where the system offers them: the first touch of a fresh
+  // plane of hundreds of megabytes otherwise costs a page fault every 4 KB, and those faults
+  // queue behind one another when all threads write at once.
+  const uint64_t whole = (bytes + kHugePage - 1) & ~(kHugePage - 1);
+  void* block = std::aligned_alloc(kHugePage, static_cast<size_t>(whole));
+#ifdef MADV_HUGEPAGE
+  if (block) madvise(block, static_cast<size_t>(whole), MADV_HUGEPAGE);
+#endif
+  return block;
 }
 
 void FreePlaneBlock(void* block) { std::free(block); }

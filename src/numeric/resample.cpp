@@ -1,5 +1,6 @@
 #include "numeric/resample.h"
 
+#include <algorithm>
 #include <cmath>
 #include <cstdint>
 #include <stdexcept>
@@ -7,6 +8,8 @@
 
 #include "numeric/border.h"
 #include "numeric/kernels.h"
+#include "numeric/lines.h"
+#include "platform/parallel.h"
 #include "platform/progress.h"
 
 namespace {
@@ -65,30 +68,56 @@ std::vector<TapWindow> Windows(const matrix& k, int length) {
   return w;
 }
 
-// The first pass for output columns [c0, c1): every input row resampled along x.
+// Input rows transposed at once in the first pass: one block of sums of the AVX2 path.
+constexpr int kStrip = 32;
+
+// The first pass for input rows [m0, m1). The strip is transposed so that each input
+// column is a line of the strip's samples; an output column is then the weighted sum of the
+// lines its taps read, in the tap order of the single-sample rule and so with its result.
 void ColumnsPass(matrix& temp, const matrix& input, const matrix& kx,
-                 const std::vector<TapWindow>& wx, int c0, int c1) {
-  for (int m = 0; m < input.ny; ++m) {
-    const float* line = input.z[m];
-    float* out = temp.z[m];
-    for (int c = c0; c < c1; ++c) {
-      out[c] = static_cast<float>(SumTapWindow(wx[size_t(c)], kx.z[c], kx.ip[c], line, 1));
+                 const std::vector<TapWindow>& wx, int m0, int m1) {
+  const int rows = m1 - m0, w = input.nx;
+  std::vector<float> columns(size_t(w) * size_t(rows));
+  for (int r = 0; r < rows; ++r) {
+    const float* line = input.z[m0 + r];
+    for (int x = 0; x < w; ++x) columns[size_t(x) * size_t(rows) + size_t(r)] = line[x];
+  }
+  std::vector<double> sums(static_cast<size_t>(rows));
+  // The outputs column by column, then back into the rows of temp a tile of columns at a
+  // time: stored straight into rows a power of two apart, they would evict one another.
+  std::vector<float> outputs(size_t(kx.ny) * size_t(rows));
+  Lines lines;
+  for (int c = 0; c < kx.ny; ++c) {
+    const TapWindow& t = wx[size_t(c)];
+    lines.clear();
+    for (int j = t.lo; j < t.hi; ++j) {
+      lines.push(columns.data() + size_t(kx.ip[c] + j) * size_t(rows), kx.z[c][j]);
+    }
+    lines.apply(rows, {sums.data(), nullptr, false});
+    float* column = outputs.data() + size_t(c) * size_t(rows);
+    for (int r = 0; r < rows; ++r) {
+      const double v = sums[size_t(r)];
+      column[r] = static_cast<float>(t.divisor == 1.0 ? v : v / t.divisor);
+    }
+  }
+  constexpr int kTile = 64;
+  for (int c0 = 0; c0 < kx.ny; c0 += kTile) {
+    const int c1 = std::min(kx.ny, c0 + kTile);
+    for (int r = 0; r < rows; ++r) {
+      float* row = temp.z[m0 + r];
+      for (int c = c0; c < c1; ++c) row[c] = outputs[size_t(c) * size_t(rows) + size_t(r)];
     }
   }
 }
 
 // The second pass for output row l. The taps of a row apply to whole rows of the
-// temporary, so the sum runs row by row over every column at once, in the tap order of the
-// single-column rule and so with the same result.
+// temporary, so the sum runs row by row over every column at once, again in the tap order.
 void RowPass(float* out, const matrix& temp, const matrix& ky, const TapWindow& t, int l,
-             std::vector<double>& acc, bool subtract) {
+             std::vector<double>& acc, Lines& lines, bool subtract) {
   const int width = static_cast<int>(acc.size());
-  std::fill(acc.begin(), acc.end(), 0.0);
-  for (int j = t.lo; j < t.hi; ++j) {
-    const double w = ky.z[l][j];
-    const float* row = temp.z[ky.ip[l] + j];
-    for (int c = 0; c < width; ++c) acc[size_t(c)] += w * double(row[c]);
-  }
+  lines.clear();
+  for (int j = t.lo; j < t.hi; ++j) lines.push(temp.z[ky.ip[l] + j], ky.z[l][j]);
+  lines.apply(width, {acc.data(), nullptr, false});
   for (int c = 0; c < width; ++c) {
     const double v = t.divisor == 1.0 ? acc[size_t(c)] : acc[size_t(c)] / t.divisor;
     if (subtract) {
@@ -98,8 +127,6 @@ void RowPass(float* out, const matrix& temp, const matrix& ky, const TapWindow& 
     }
   }
 }
-
-constexpr int kColumnsPerTickBlock = 32;
 }  // namespace
 
 matrix& BuildLanczosKernelForScale(matrix& k, int order, int n, double scale, float shift,
@@ -155,10 +182,10 @@ matrix& BuildBoxKernelForSizes(matrix& k, int n, int m, float shift) {
 
 namespace {
 // Both engines: the first pass into a temporary, then the target dimensioned and the second
-// pass into it. poll() is asked before each output column and row; true stops the work.
-template <class Poll>
+// pass into it. With ticking, one tick per output column of the first pass and one per
+// output row of the second, polling the cancel keys; true when cancelled.
 bool Resample(matrix& out, const matrix& input, const matrix& kx, const matrix& ky, bool subtract,
-              Poll poll) {
+              bool ticking) {
   CheckKernel(kx);
   CheckKernel(ky);
   // A plane without elements may still carry a width or height: it has no rows to read.
@@ -166,33 +193,50 @@ bool Resample(matrix& out, const matrix& input, const matrix& kx, const matrix& 
   const std::vector<TapWindow> wx = Windows(kx, inW);
   const std::vector<TapWindow> wy = Windows(ky, inH);
   matrix temp(kx.ny, inH);
-  for (int c0 = 0; c0 < kx.ny; c0 += kColumnsPerTickBlock) {
-    const int c1 = std::min(kx.ny, c0 + kColumnsPerTickBlock);
-    for (int c = c0; c < c1; ++c) {
-      if (poll()) return true;
+  const auto loop = [ticking](int64_t count, int64_t block, int64_t ticks, const BlockBody& body) {
+    if (!ticking) {
+      ParallelBlocks(count, block, body);
+      return false;
     }
-    if (temp.n) ColumnsPass(temp, input, kx, wx, c0, c1);
+    if (count == 0) {  // nothing to compute, the ticks all the same
+      for (int64_t i = 0; i < ticks; ++i) {
+        if (StepProgress()) return true;
+      }
+      return false;
+    }
+    return ParallelBlocksTicking(count, block, body, ticks);
+  };
+  const int strips = temp.n ? (inH + kStrip - 1) / kStrip : 0;
+  if (loop(strips, 1, kx.ny, [&](int64_t s0, int64_t s1) {
+        for (int64_t s = s0; s < s1; ++s) {
+          const int m0 = int(s) * kStrip;
+          ColumnsPass(temp, input, kx, wx, m0, std::min(inH, m0 + kStrip));
+        }
+      })) {
+    return true;
   }
   // A subtracting target of another size has no values to subtract from: start it at 0.
   const bool fresh = out.nx != kx.ny || out.ny != ky.ny;
   out.dim(kx.ny, ky.ny);
   if (out.n == 0) return false;
   if (subtract && fresh) out.zero();
-  std::vector<double> acc(static_cast<size_t>(kx.ny));
-  for (int l = 0; l < ky.ny; ++l) {
-    if (poll()) return true;
-    RowPass(out.z[l], temp, ky, wy[size_t(l)], l, acc, subtract);
-  }
-  return false;
+  const int64_t taps = std::max(1, ky.nx);
+  return loop(ky.ny, BlockFor(taps * kx.ny), ky.ny, [&](int64_t l0, int64_t l1) {
+    std::vector<double> acc(static_cast<size_t>(kx.ny));
+    Lines lines;
+    for (int64_t l = l0; l < l1; ++l) {
+      RowPass(out.z[l], temp, ky, wy[size_t(l)], int(l), acc, lines, subtract);
+    }
+  });
 }
 }  // namespace
 
 matrix& ResampleSeparable(matrix& out, const matrix& input, const matrix& kx, const matrix& ky,
                           bool subtract) {
-  Resample(out, input, kx, ky, subtract, [] { return false; });
+  Resample(out, input, kx, ky, subtract, false);
   return out;
 }
 
 bool ResampleSeparableInPlace(matrix& plane, const matrix& kx, const matrix& ky) {
-  return Resample(plane, plane, kx, ky, false, [] { return StepProgress(); });
+  return Resample(plane, plane, kx, ky, false, true);
 }

@@ -3,7 +3,7 @@
 #include <algorithm>
 #include <cmath>
 
-#include "platform/progress.h"
+#include "platform/parallel.h"
 
 namespace {
 // The cell a coordinate falls in, between 0 and size - 2 (the last cell extrapolates beyond
@@ -36,26 +36,26 @@ bool ResampleTriangulation(matrix& out, const matrix& input, const bitmask& diag
   const double gx = 1 / sx, ox = (gx - 1) / 2 + gx * dx;
   const double gy = 1 / sy, oy = (gy - 1) / 2 + gy * dy;
   const bool useMask = diagonals.width == w && diagonals.height == h && diagonals.present();
-  for (int i = 0; i < out.ny; ++i) {
-    if (StepProgress()) return true;
-    const Cell cy = FindCell(oy + gy * i, h);
-    const float* lower = input.z[cy.first];
-    const float* upper = input.z[cy.second];
-    float* row = out.z[i];
-    for (int j = 0; j < out.nx; ++j) {
-      const Cell cx = FindCell(ox + gx * j, w);
-      const double tl = lower[cx.first], tr = lower[cx.second];
-      const double bl = upper[cx.first], br = upper[cx.second];
-      const double fx = cx.f, fy = cy.f;
-      double v;
-      if (useMask && diagonals.get(cx.first, cy.first)) {
-        v = fy < fx ? tl + fx * (tr - tl) + fy * (br - tr) : tl + fy * (bl - tl) + fx * (br - bl);
-      } else {
-        v = fx + fy < 1 ? tl + fx * (tr - tl) + fy * (bl - tl)
-                        : bl + tr - br + fx * (br - bl) + fy * (br - tr);
+  return ParallelBlocksTicking(out.ny, BlockFor(8 * int64_t(out.nx)), [&](int64_t i0, int64_t i1) {
+    for (int64_t i = i0; i < i1; ++i) {
+      const Cell cy = FindCell(oy + gy * double(i), h);
+      const float* lower = input.z[cy.first];
+      const float* upper = input.z[cy.second];
+      float* row = out.z[i];
+      for (int j = 0; j < out.nx; ++j) {
+        const Cell cx = FindCell(ox + gx * j, w);
+        const double tl = lower[cx.first], tr = lower[cx.second];
+        const double bl = upper[cx.first], br = upper[cx.second];
+        const double fx = cx.f, fy = cy.f;
+        double v;
+        if (useMask && diagonals.get(cx.first, cy.first)) {
+          v = fy < fx ? tl + fx * (tr - tl) + fy * (br - tr) : tl + fy * (bl - tl) + fx * (br - bl);
+        } else {
+          v = fx + fy < 1 ? tl + fx * (tr - tl) + fy * (bl - tl)
+                          : bl + tr - br + fx * (br - bl) + fy * (br - tr);
+        }
+        row[j] = static_cast<float>(v);
       }
-      row[j] = static_cast<float>(v);
     }
-  }
-  return false;
+  });
 }

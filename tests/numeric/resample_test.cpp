@@ -304,14 +304,12 @@ TEST_F(ResampleTest, InPlaceTicksAndCancels) {
   EXPECT_EQ(plane.nx, original.nx);
   EXPECT_EQ(Values(plane), Values(original));
 
-  // Cancelled in the second pass: the new size, the rows before the cancel done.
+  // Cancelled in the second pass: the new size, holding only the blocks of rows that ran
+  // (the caller discards it).
   plane.assign(original);
   StartProgress(float(kx.ny + ky.ny));
   platform.CancelAtPoll(kx.ny + 4);
   EXPECT_TRUE(ResampleSeparableInPlace(plane, kx, ky));
   EXPECT_EQ(plane.nx, kx.ny);
   EXPECT_EQ(plane.ny, ky.ny);
-  for (int r = 0; r < 3; ++r) {
-    for (int c = 0; c < plane.nx; ++c) EXPECT_EQ(plane.z[r][c], expected.z[r][c]);
-  }
 }

@@ -9,6 +9,7 @@ void RepeatEdgesTo(fpbuffer& image, int w, int h) {
   for (int c = 0; c < image.channels; ++c) {
     const matrix old = image.plane[c];
     matrix& p = image.plane[c].dim(w, h);
+    if (p.n == 0) continue;  // a target without columns or rows has nothing to repeat
     const int keepW = std::min(w, old.nx), keepH = std::min(h, old.ny);
     for (int j = 0; j < keepH; ++j) std::copy_n(old.z[j], keepW, p.z[j]);
     for (int j = keepH; j < h; ++j) std::copy_n(p.z[j - 1], keepW, p.z[j]);

@@ -1,0 +1,303 @@
+// Every loop that runs on the parallel helper gives the same bytes, the same progress ticks
+// and the same cancel behaviour with any number of threads.
+#include <cmath>
+#include <cstring>
+#include <functional>
+#include <string>
+#include <vector>
+
+#include "app/fake_host.h"
+#include "app/imageview.h"
+#include "app/paint.h"
+#include "image/fpbuffer.h"
+#include "image/rgbbuffer.h"
+#include "numeric/resample.h"
+#include "numeric/triangulate.h"
+#include "ops/resize/resize.h"
+#include "params/settings.h"
+#include "platform/parallel.h"
+#include "platform/progress.h"
+#include "support/zep_test.h"
+
+namespace {
+constexpr int kBox = 4118, kBilinear = 4007, kBicubic = 4008, kLanczos = 4006, kStair = 4217,
+              kTriangulation = 4162;
+
+// A busy picture: every block sees other values, and no two rows are alike.
+float Busy(int c, int x, int y) {
+  const uint32_t h = uint32_t(x) * 2654435761u ^ uint32_t(y) * 40503u ^ uint32_t(c) * 977u;
+  return 20.0f + 200.0f * float(h % 1000u) / 1000.0f +
+         10.0f * std::sin(0.11f * float(x) + 0.07f * float(y));
+}
+
+// Sizes whose heights (and widths) are multiples of no block size, from 1x1 up to one that
+// spreads every loop over many blocks.
+struct Size {
+  int w, h;
+};
+constexpr Size kSizes[] = {{1, 1}, {1, 263}, {263, 1}, {311, 131}};
+
+fpbuffer MakeImage(Size s, CSpaceCode code = cspace::kDefault) {
+  fpbuffer f(s.w, s.h, cspace::kDefault);
+  for (int c = 0; c < 3; ++c) {
+    for (int y = 0; y < s.h; ++y) {
+      for (int x = 0; x < s.w; ++x) f.plane[c].z[y][x] = Busy(c, x, y);
+    }
+  }
+  if (code != cspace::kDefault) f.convert(code);
+  return f;
+}
+
+std::string Bytes(const fpbuffer& f) {
+  std::string b = std::to_string(f.width) + "x" + std::to_string(f.height) + ":";
+  for (int c = 0; c < f.channels; ++c) {
+    b.append(reinterpret_cast<const char*>(f.plane[c].x), size_t(f.plane[c].n) * sizeof(float));
+  }
+  return b;
+}
+std::string Bytes(const matrix& m) {
+  return std::to_string(m.nx) + "x" + std::to_string(m.ny) + ":" +
+         std::string(reinterpret_cast<const char*>(m.x), size_t(m.n) * sizeof(float));
+}
+std::string Bytes(const DisplayBitmap& b) {
+  return std::to_string(b.width()) + "x" + std::to_string(b.height()) + ":" +
+         std::string(reinterpret_cast<const char*>(b.data()), size_t(b.bytes()));
+}
+
+DisplayBitmap Rendered(const fpbuffer& f) {
+  DisplayBitmap b(f.width, f.height);
+  if (f.n) f.todib(b.toprow());
+  return b;
+}
+
+matrix Kernel1(std::initializer_list<float> v) {
+  matrix k(int(v.size()), 1);
+  int i = 0;
+  for (float x : v) k.x[i++] = x;
+  return k;
+}
+
+// An operation on an image of a size, giving its result as bytes.
+struct Operation {
+  const char* name;
+  std::function<std::string(Size)> run;
+};
+
+std::string OnPlane(Size s, const std::function<void(matrix& out, const matrix& in)>& f) {
+  const fpbuffer image = MakeImage(s);
+  matrix out;
+  f(out, image.plane[1]);
+  return Bytes(out);
+}
+
+std::string ScaledForDisplay(Size s, int code, int outW, int outH) {
+  const DisplayBitmap source = Rendered(MakeImage(s));
+  DisplayBitmap out(outW, outH);
+  rgbbuffer from(const_cast<uint8_t*>(source.toprow()), source.width(), source.height());
+  rgbbuffer to(out.toprow(), outW, outH);
+  ScaleForDisplay(from, to, code, 3, -0.5f);
+  return Bytes(out);
+}
+
+std::vector<Operation> Operations() {
+  std::vector<Operation> ops;
+  for (double scale : {0.43, 2.3}) {
+    ops.push_back({"lanczos3", [scale](Size s) {
+                     fpbuffer f = MakeImage(s);
+                     f.resizelanczos(3, scale, 1 / scale, 0.25, 0, false, true, true);
+                     return Bytes(f);
+                   }});
+    ops.push_back({"bicubic", [scale](Size s) {
+                     fpbuffer f = MakeImage(s);
+                     f.resizebicubic(-0.5f, scale, scale, 0, 0, false, true);
+                     return Bytes(f);
+                   }});
+    ops.push_back({"bilinear", [scale](Size s) {
+                     fpbuffer f = MakeImage(s);
+                     f.resizebilinear(scale, 1 / scale, 0, 0, false, true);
+                     return Bytes(f);
+                   }});
+    ops.push_back({"separable subtracting", [scale](Size s) {
+                     const fpbuffer f = MakeImage(s);
+                     matrix kx, ky, out;
+                     BuildLanczosKernelForScale(kx, 3, s.w, scale, 0, true);
+                     BuildBicubicKernelForScale(ky, -0.5, s.h, scale, 0, true);
+                     out.dim(kx.ny, ky.ny).fill(7.0f);
+                     ResampleSeparable(out, f.plane[0], kx, ky, true);
+                     return Bytes(out);
+                   }});
+    ops.push_back({"stair", [scale](Size s) {
+                     fpbuffer f = MakeImage(s);
+                     f.stair(3, scale, scale, 0, 0, false, 1.2, -0.5f, true, true);
+                     return Bytes(f);
+                   }});
+    ops.push_back({"triangulation", [scale](Size s) {
+                     fpbuffer f = MakeImage(s);
+                     f.triangulate(0.5f, 2, scale, 1 / scale, 0.1, 0, false);
+                     return Bytes(f);
+                   }});
+    ops.push_back({"bitmap resample", [scale](Size s) {
+                     const DisplayBitmap source = Rendered(MakeImage(s));
+                     matrix kx, ky;
+                     BuildLanczosKernelForScale(kx, 3, s.w, scale, 0, true);
+                     BuildLanczosKernelForScale(ky, 3, s.h, 1 / scale, 0, true);
+                     DisplayBitmap out(kx.ny, ky.ny);
+                     rgbbuffer from(const_cast<uint8_t*>(source.toprow()), s.w, s.h);
+                     rgbbuffer to(out.toprow(), kx.ny, ky.ny);
+                     to.resample(from, kx, ky, true, true);
+                     return Bytes(out);
+                   }});
+    ops.push_back({"bitmap triangulation", [scale](Size s) {
+                     const DisplayBitmap source = Rendered(MakeImage(s));
+                     const int w = ResizedLength(s.w, scale), h = ResizedLength(s.h, scale);
+                     DisplayBitmap out(w, h);
+                     rgbbuffer from(const_cast<uint8_t*>(source.toprow()), s.w, s.h);
+                     rgbbuffer to(out.toprow(), w, h);
+                     to.triangulate(from, 0.0, 0.0, true);
+                     return Bytes(out);
+                   }});
+    for (int code = kFitAreaAverage; code <= kFitNearest; ++code) {
+      ops.push_back({"fitted display", [scale, code](Size s) {
+                       return ScaledForDisplay(s, code, ResizedLength(s.w, scale),
+                                               ResizedLength(s.h, scale));
+                     }});
+    }
+  }
+  const matrix k5 = Kernel1({0.1f, 0.2f, 0.4f, 0.2f, 0.1f}), k3 = Kernel1({-1, 2, -1});
+  ops.push_back({"correlatex", [=](Size s) {
+                   return OnPlane(s, [&](matrix& o, const matrix& i) { o.correlatex(k5, i); });
+                 }});
+  ops.push_back({"correlatey", [=](Size s) {
+                   return OnPlane(s, [&](matrix& o, const matrix& i) { o.correlatey(k5, i); });
+                 }});
+  ops.push_back({"correlatexy", [=](Size s) {
+                   return OnPlane(s, [&](matrix& o, const matrix& i) { o.correlatexy(k5, k3, i); });
+                 }});
+  ops.push_back({"setscatterxy", [=](Size s) {
+                   return OnPlane(s,
+                                  [&](matrix& o, const matrix& i) { o.setscatterxy(k5, k3, i); });
+                 }});
+  ops.push_back({"correlate 2-D", [](Size s) {
+                   matrix k(3, 3);
+                   for (int j = 0; j < 9; ++j) k.x[j] = 0.05f * float(j + 1);
+                   return OnPlane(s, [&](matrix& o, const matrix& i) { o.correlate(k, i); });
+                 }});
+  ops.push_back({"atrous", [](Size s) {
+                   return OnPlane(s, [](matrix& o, const matrix& i) { o.atrous(i, 2); });
+                 }});
+  ops.push_back({"gaussian blur", [](Size s) {
+                   return OnPlane(s, [](matrix& o, const matrix& i) {
+                     o = i;
+                     o.gaussblurx(2.5).gaussblury(1.5);
+                   });
+                 }});
+  ops.push_back({"isophote smoothing", [](Size s) {
+                   return OnPlane(s, [](matrix& o, const matrix& i) {
+                     o = i;
+                     o.isophotesmooth(3, 0.2f, 0, 0, 0, nullptr);
+                   });
+                 }});
+  ops.push_back({"plane triangulation", [](Size s) {
+                   return OnPlane(s, [](matrix& o, const matrix& i) {
+                     bitmask d;
+                     ChooseTriangleDiagonals(d, i);
+                     ResampleTriangulation(o, i, d, 1.7, 0.6, 0, 0.2);
+                   });
+                 }});
+  for (CSpaceCode code :
+       {cspace::kHSV | 7u, cspace::kLAB | 7u, cspace::kCMYK | 15u, cspace::kYCbCrX | 7u}) {
+    ops.push_back({"colour conversion", [code](Size s) {
+                     fpbuffer f = MakeImage(s, code);
+                     std::string b = Bytes(f);
+                     f.convert(cspace::kHSL | 7u);
+                     return b + Bytes(f);
+                   }});
+    ops.push_back({"render to bitmap", [code](Size s) {
+                     const fpbuffer f = MakeImage(s, code);
+                     DisplayBitmap b = Rendered(f);
+                     fpbuffer back(s.w, s.h, code);
+                     if (b.width()) back.fromdib(b.toprow());
+                     return Bytes(b) + Bytes(back);
+                   }});
+  }
+  return ops;
+}
+
+class ThreadCountTest : public ZepTest {
+ protected:
+  void SetUp() override {
+    ZepTest::SetUp();
+    RegisterResizeCommands();
+    LiveSettings().SetDefaults();
+    LiveSettings().autoQuery = 0;
+    Flags() = CommandFlags();
+  }
+  void TearDown() override {
+    SetParallelThreads(0);
+    ZepTest::TearDown();
+  }
+};
+}  // namespace
+
+TEST_F(ThreadCountTest, EveryParallelOperationGivesTheSameBytesWithAnyThreadCount) {
+  for (const Operation& op : Operations()) {
+    for (const Size s : kSizes) {
+      SetParallelThreads(1);
+      StartProgress(100);
+      const std::string one = op.run(s);
+      for (int threads : {2, 3, 8}) {
+        SetParallelThreads(threads);
+        StartProgress(100);
+        EXPECT_TRUE(op.run(s) == one)
+            << op.name << " on " << s.w << "x" << s.h << " with " << threads << " threads";
+      }
+    }
+  }
+}
+
+// The resize commands through the dispatcher: the float image and the bitmap, the ticks
+// counted by the scripted Ui, and a cancel at the first tick that keeps the image.
+TEST_F(ThreadCountTest, ResizeCommandsTickAlikeAndKeepTheImageOnCancel) {
+  for (bool hasFloat : {true, false}) {
+    for (int id : {kBox, kBilinear, kBicubic, kLanczos, kStair, kTriangulation}) {
+      if (id == kStair && !hasFloat) continue;
+      SCOPED_TRACE(testing::Message() << "command " << id << " float " << hasFloat);
+      LiveSettings().resize.precedence = 6;
+      LiveSettings().resize.horizontalScaleFactor = 1.9;
+      LiveSettings().resize.verticalScaleFactor = 0.55;
+      FakeHost host;
+      auto make = [&](CImageView& v) {
+        v.currentLayer() = MakeImage({211, 131});
+        v.currentBitmap() = Rendered(v.currentLayer());
+        if (!hasFloat) v.currentLayer().clear(true);
+      };
+      std::string result[2];
+      size_t drawn[2] = {};
+      int ticks[2] = {};
+      for (int k = 0; k < 2; ++k) {
+        SetParallelThreads(k == 0 ? 1 : 8);
+        CImageView v(&host);
+        make(v);
+        ui.progressDrawn.clear();
+        v.Dispatch(id);
+        result[k] = Bytes(v.currentBitmap()) + (hasFloat ? Bytes(v.currentLayer()) : "");
+        drawn[k] = ui.progressDrawn.size();
+        ticks[k] = Progress().count;
+      }
+      EXPECT_NE(ticks[0], 0);
+      EXPECT_EQ(ticks[1], ticks[0]);
+      EXPECT_EQ(drawn[1], drawn[0]);
+      EXPECT_TRUE(result[1] == result[0]);
+
+      SetParallelThreads(8);
+      CImageView v(&host);
+      make(v);
+      const std::string before = Bytes(v.currentBitmap()) + Bytes(v.currentLayer());
+      platform.CancelAtPoll(1);
+      v.Dispatch(id);
+      platform.CancelAtPoll(0);
+      EXPECT_TRUE(Bytes(v.currentBitmap()) + Bytes(v.currentLayer()) == before);
+      EXPECT_EQ(v.HasFloat(), hasFloat);
+    }
+  }
+}
