@@ -4,15 +4,6 @@
 #include <cmath>
 
 namespace {
-constexpr double kLn2 = 0.69314718055994530942;
-
-// ln cosh t and ln sinh t (t > 0) without overflow.
-double LnCosh(double t) {
-  t = std::fabs(t);
-  return t + std::log1p(std::exp(-2.0 * t)) - kLn2;
-}
-double LnSinh(double t) { return t + std::log(-std::expm1(-2.0 * t)) - kLn2; }
-
 // ln(e^p + e^q), either may be -infinity.
 double LogAddExp(double p, double q) {
   const double m = std::max(p, q);
@@ -44,24 +35,31 @@ double CurveRationalInverse(double x, double c) { return x >= 1.0 ? x : c * x / 
 
 // (L((x - 1/2)/C) - L(-a)) / (L(a) - L(-a)) with a = 1/(2C), written through
 // L(u) - L(v) = sinh((u - v)/2) / (2 cosh(u/2) cosh(v/2)): no difference of nearly equal
-// values, and in logarithms where the hyperbolic functions would overflow.
+// values. Where the hyperbolic functions would overflow it goes in logarithms, with the
+// large terms (multiples of a) cancelled by hand.
 double CurveSigmoid(double x, double c) {
   if (x >= 1.0) return x;
-  const double half = 0.25 / c;                 // a/2
-  const double u = x * (0.5 / c);               // (x - 1/2)/(2C) + a/2
-  const double centre = (x - 0.5) * (0.5 / c);  // (x - 1/2)/(2C)
+  const double a = 0.5 / c;
+  const double u = x * a, centre = (x - 0.5) * a, half = 0.5 * a;
   if (half < 350.0) return std::sinh(u) / (2.0 * std::cosh(centre) * std::sinh(half));
-  if (u == 0.0) return 0.0;
-  const double magnitude = std::exp(LnSinh(std::fabs(u)) - kLn2 - LnCosh(centre) - LnSinh(half));
-  return u < 0.0 ? -magnitude : magnitude;
+  if (x == 0.0) return 0.0;
+  // ln |f| = (|u| - |centre| - a/2) + A(|u|) - A(a/2) - B(centre), with
+  // ln sinh t = t + A(t) - ln 2 and ln cosh t = |t| + B(t) - ln 2.
+  auto tail = [](double t) { return std::log(-std::expm1(-2.0 * t)); };
+  const double lead = x >= 0.5 ? 0.0 : (x >= 0.0 ? (2.0 * x - 1.0) * a : -a);
+  const double lnF =
+      lead + tail(std::fabs(u)) - tail(half) - std::log1p(std::exp(-2.0 * std::fabs(centre)));
+  return x < 0.0 ? -std::exp(lnF) : std::exp(lnF);
 }
 
-// 1/2 + C ln(y / (1 - y)) with y = L(-a) + x (L(a) - L(-a)). y = (1-x) L(-a) + x L(a) and
-// 1 - y = x L(-a) + (1-x) L(a) are formed as sums of logarithms, so neither cancels nor
-// underflows to 0 however small C is.
+// 1/2 + C ln(y / (1 - y)) with y = L(-a) + x (L(a) - L(-a)), which is
+// 1/2 + 2C atanh((2x - 1) tanh(a/2)); that form is exact for large C. For small C,
+// y = (1-x) L(-a) + x L(a) and 1 - y = x L(-a) + (1-x) L(a) are formed as sums of
+// logarithms, so neither cancels nor underflows to 0 however small C is.
 double CurveInverseSigmoid(double x, double c) {
   if (x >= 1.0) return x;
   const double a = 0.5 / c;
+  if (a <= 1.0) return 0.5 + 2.0 * c * std::atanh((2.0 * x - 1.0) * std::tanh(0.5 * a));
   const double low = LnLogistic(-a), high = LnLogistic(a);
   const double lnX = std::log(x), ln1mX = std::log1p(-x);
   const double lnY = LogAddExp(ln1mX + low, lnX + high);
