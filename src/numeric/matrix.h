@@ -205,7 +205,7 @@ class matrix : public planebase<float, matrix> {
   // This plane = the transpose of the Gaussian pyramid applied to the levels.
   matrix& pyramidT(const matrixarray& levels);
   matrix& magnitude(const matrix& a, const matrix& b);  // sqrt(a^2 + b^2)
-  float maxabs() const;                                // 0 for an empty plane
+  float maxabs() const;                                 // 0 for an empty plane
 
   // Gradient-domain solvers (cgsolve.cpp): least squares by conjugate gradients on the
   // normal equations from this plane as the start; one progress tick per iteration, a

@@ -82,8 +82,7 @@ class matrixarray {
   const matrixarray& gradients(matrixarray& g1, matrixarray& g2, bool diagonal) const;
   // Every level = the transpose of the differences applied to g1, g2 (sized from them).
   matrixarray& gradientsT(const matrixarray& g1, const matrixarray& g2, bool diagonal);
-  matrixarray& keeplargergradients(matrixarray& a2, const matrixarray& b1,
-                                   const matrixarray& b2);
+  matrixarray& keeplargergradients(matrixarray& a2, const matrixarray& b1, const matrixarray& b2);
 
   // Element files "%s%d.%d.mat" (prefix, array number, element index).
   matrixarray& write(const std::string& prefix, int number);

@@ -149,6 +149,23 @@ void PassVT(const TapTable& table, const matrix& reduced, matrix& dst) {
   }
 }
 
+// out = source reduced along its rows (or down its columns) by a tap table of its length.
+matrix& ReduceRows(matrix& out, const matrix& source, TapTable (*taps)(int)) {
+  if (&source == &out) return ReduceRows(out, matrix(source), taps);
+  const TapTable table = taps(source.nx);
+  out.dim(int(table.size()), source.ny);
+  PassH(table, source, out, 0);
+  return out;
+}
+
+matrix& ReduceColumns(matrix& out, const matrix& source, TapTable (*taps)(int)) {
+  if (&source == &out) return ReduceColumns(out, matrix(source), taps);
+  const TapTable table = taps(source.ny);
+  out.dim(source.nx, int(table.size()));
+  PassV(table, source, out, 0, source.nx);
+  return out;
+}
+
 // Planar (a x b) or single-row (a*b x 1) shape of a difference plane.
 void ShapeDifference(matrix& g, int a, int b, bool planar) {
   a = std::max(a, 0);
@@ -207,19 +224,11 @@ int PyramidLevelSizes(int w, int h, int limit, std::vector<int>& widths,
 }
 
 matrix& matrix::reduceh(const matrix& source) {
-  if (&source == this) return reduceh(matrix(source));
-  const TapTable table = RenormalisingTaps(source.nx);
-  dim(int(table.size()), source.ny);
-  PassH(table, source, *this, 0);
-  return *this;
+  return ReduceRows(*this, source, RenormalisingTaps);
 }
 
 matrix& matrix::reducev(const matrix& source) {
-  if (&source == this) return reducev(matrix(source));
-  const TapTable table = RenormalisingTaps(source.ny);
-  dim(source.nx, int(table.size()));
-  PassV(table, source, *this, 0, source.nx);
-  return *this;
+  return ReduceColumns(*this, source, RenormalisingTaps);
 }
 
 matrix& matrix::reducehT(const matrix& reduced) {
@@ -235,19 +244,11 @@ matrix& matrix::reducevT(const matrix& reduced) {
 matrix& matrix::setreducevT(const matrix& reduced) { return zero().reducevT(reduced); }
 
 matrix& matrix::reducemirrorh(const matrix& source) {
-  if (&source == this) return reducemirrorh(matrix(source));
-  const TapTable table = MirroringTaps(source.nx);
-  dim(int(table.size()), source.ny);
-  PassH(table, source, *this, 0);
-  return *this;
+  return ReduceRows(*this, source, MirroringTaps);
 }
 
 matrix& matrix::reducemirrorv(const matrix& source) {
-  if (&source == this) return reducemirrorv(matrix(source));
-  const TapTable table = MirroringTaps(source.ny);
-  dim(source.nx, int(table.size()));
-  PassV(table, source, *this, 0, source.nx);
-  return *this;
+  return ReduceColumns(*this, source, MirroringTaps);
 }
 
 matrix& matrix::reducemirror(const matrix& source) {
