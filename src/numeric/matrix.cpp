@@ -9,6 +9,7 @@
 #include <sys/mman.h>
 
 #include "numeric/bitmask.h"
+#include "numeric/blocksum.h"
 #include "platform/errors.h"
 #include "platform/messages.h"
 #include "platform/platform.h"
@@ -161,39 +162,17 @@ matrix& matrix::ramp(float a, float b) {
   return *this;
 }
 
-// The sums keep eight partial sums so that the additions do not wait on one another.
+// Sums go by fixed blocks (blocksum.h), so they never depend on how a loop is split.
 double matrix::sum() const {
-  double s[8] = {};
-  const size_t count = Count(*this);
-  size_t i = 0;
-  for (; i + 8 <= count; i += 8) {
-    for (int k = 0; k < 8; ++k) s[k] += x[i + k];
-  }
-  for (; i < count; ++i) s[0] += x[i];
-  return ((s[0] + s[1]) + (s[2] + s[3])) + ((s[4] + s[5]) + (s[6] + s[7]));
+  return BlockSum(Count(*this), [this](size_t i) { return double(x[i]); });
 }
 
 double matrix::sumsq() const {
-  double s[8] = {};
-  const size_t count = Count(*this);
-  size_t i = 0;
-  for (; i + 8 <= count; i += 8) {
-    for (int k = 0; k < 8; ++k) s[k] += double(x[i + k]) * x[i + k];
-  }
-  for (; i < count; ++i) s[0] += double(x[i]) * x[i];
-  return ((s[0] + s[1]) + (s[2] + s[3])) + ((s[4] + s[5]) + (s[6] + s[7]));
+  return BlockSum(Count(*this), [this](size_t i) { return double(x[i]) * x[i]; });
 }
 
 double matrix::dot(const matrix& a, const matrix& b) {
-  if (a.n <= 0) return 0.0;
-  double s[8] = {};
-  const size_t count = Count(a);
-  size_t i = 0;
-  for (; i + 8 <= count; i += 8) {
-    for (int k = 0; k < 8; ++k) s[k] += double(a.x[i + k]) * b.x[i + k];
-  }
-  for (; i < count; ++i) s[0] += double(a.x[i]) * b.x[i];
-  return ((s[0] + s[1]) + (s[2] + s[3])) + ((s[4] + s[5]) + (s[6] + s[7]));
+  return BlockSum(Count(a), [&](size_t i) { return double(a.x[i]) * b.x[i]; });
 }
 
 void matrix::minmax(float& lo, float& hi) const {

@@ -8,6 +8,7 @@
 #include "numeric/plane.h"
 
 class bitmask;
+class matrixarray;
 
 class matrix : public planebase<float, matrix> {
  public:
@@ -54,7 +55,7 @@ class matrix : public planebase<float, matrix> {
   matrix& addsignedpower(const matrix& y, float p);
   matrix& ramp(float a, float b);
 
-  // Reductions, accumulated in double.
+  // Reductions, accumulated in double by fixed blocks added in order (blocksum.h).
   double sum() const;
   double sumsq() const;
   static double dot(const matrix& a, const matrix& b);
@@ -168,6 +169,77 @@ class matrix : public planebase<float, matrix> {
   // The same file operations on a full path, for files outside the scratch folder.
   matrix& writefile(const std::string& path);
   matrix& readfile(const std::string& path);
+
+  // 2:1 reductions and 1:2 expansion (pyramid.cpp). Renormalising: this = source reduced
+  // to HalfUp samples along rows (h) or columns (v), the taps falling outside dropped and
+  // the rest renormalised. The T forms add the transpose into this plane, which has the
+  // unreduced size; setreducevT zeroes it first.
+  matrix& reduceh(const matrix& source);
+  matrix& reducev(const matrix& source);
+  matrix& reducehT(const matrix& reduced);
+  matrix& reducevT(const matrix& reduced);
+  matrix& setreducevT(const matrix& reduced);
+  // Mirroring: w/2 + (w/2)%2 samples, always even, whole-sample reflection.
+  matrix& reducemirrorh(const matrix& source);
+  matrix& reducemirrorv(const matrix& source);
+  matrix& reducemirror(const matrix& source);
+  matrix& reducemirrorhT(const matrix& reduced);
+  matrix& reducemirrorvT(const matrix& reduced);
+  matrix& setreducemirrorhT(const matrix& reduced);
+  // This (finer) plane += the transpose of reducemirror applied to the coarser plane.
+  matrix& addreducemirrorT(const matrix& coarser);
+  // The coarser plane expanded to this plane's size: mode 1 adds it, -1 subtracts it, any
+  // other mode stores it. An odd size leaves the last column or row untouched.
+  matrix& expand(const matrix& coarser, int mode);
+
+  // Differences. Forward: gx (w-1) x h, gy w x (h-1); diagonal: d1 and d2 (w-1) x (h-1);
+  // planar, or single rows holding the same values in row-major order. The T forms add
+  // the transpose into this plane.
+  const matrix& forwarddiff(matrix& gx, matrix& gy, bool planar) const;
+  matrix& forwarddiffT(const matrix& gx, const matrix& gy);
+  const matrix& diagdiff(matrix& d1, matrix& d2, bool planar) const;
+  matrix& diagdiffT(const matrix& d1, const matrix& d2);
+  // The Gaussian pyramid of this plane and the planar differences of every level.
+  const matrix& gradpyramid(matrixarray& gauss, matrixarray& g1, matrixarray& g2, int limit,
+                            bool diagonal) const;
+  // This plane = the transpose of the Gaussian pyramid applied to the levels.
+  matrix& pyramidT(const matrixarray& levels);
+  matrix& magnitude(const matrix& a, const matrix& b);  // sqrt(a^2 + b^2)
+  float maxabs() const;                                 // 0 for an empty plane
+
+  // Gradient-domain solvers (cgsolve.cpp): least squares by conjugate gradients on the
+  // normal equations from this plane as the start; one progress tick per iteration, a
+  // cancel leaves the last completed iteration. poissoncg takes single-row diagonal
+  // targets; pyramidcg target pyramids; multiresolutioncg one target pair per level of
+  // the renormalising reduction.
+  matrix& poissoncg(int iterations, const matrix& d1, const matrix& d2);
+  matrix& pyramidcg(int iterations, const matrixarray& g1, const matrixarray& g2, int limit,
+                    bool diagonal);
+  matrix& multiresolutioncg(int iterations, const matrixarray& gx, const matrixarray& gy,
+                            bool diagonal);
+
+  // Luminance and colour ratios (luminance.cpp); this plane is the luminance.
+  matrix& SplitLuminance(matrix& r, matrix& g, matrix& b, float eps);
+  const matrix& MergeLuminance(matrix& r, matrix& g, matrix& b, double gamma) const;
+
+  // Layer matching (matching.cpp): this plane's values x against a reference y.
+  // The least-squares line y = gain x + offset; with apply, x := gain x + offset.
+  matrix& lsfit(const matrix& y, double& gain, double& offset, bool apply);
+  // The same over the included pairs (minimum <= y <= maximum, and the mask bit when a
+  // mask is given); applied to every pixel without a mask or with allPixels, else to the
+  // masked ones. With no included pair the plane is left alone (gain 1, offset 0).
+  matrix& lsmatch2(const matrix& reference, double& gain, double& offset, float minimum,
+                   float maximum, const bitmask* mask, bool allPixels, bool apply);
+  // One-parameter gains of the included pairs, applied the same way; 1 when none.
+  float lsmatch1(const matrix& reference, float minimum, float maximum, const bitmask* mask,
+                 bool allPixels);
+  float ladmatch1(const matrix& reference, float minimum, float maximum, const bitmask* mask,
+                  bool allPixels);
+  // this += every element; nothing when the array is empty or its first element's count
+  // differs.
+  matrix& addall(const matrixarray& levels);
+  matrix& waveletmatch(const matrix& reference, int levels, bool lad);
+  matrix& matchlevels(const matrix& reference, float percentile, float increment);
 };
 
 // a - b, element by element, in a new plane of a's shape.

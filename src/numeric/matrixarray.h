@@ -67,6 +67,23 @@ class matrixarray {
   // matrix::signedpower(p[i]).
   matrixarray& signedpow(const float p[8], float d);
 
+  // Pyramids (pyramid.cpp), finest level at 0. pyramid: PyramidLevelSizes levels, level 0
+  // the plane made even in each dimension when there is more than one level, each further
+  // level the mirroring reduction of the one before; with laplacian every level but the
+  // coarsest then holds its difference from the expanded coarser one. collapse undoes it.
+  matrixarray& pyramid(const matrix& plane, int limit, bool laplacian);
+  matrixarray& collapse();
+  // The other's count and level sizes; contents undefined.
+  matrixarray& dimlike(const matrixarray& other);
+  matrixarray& mul(const matrixarray& other);
+  matrixarray& add(const matrixarray& other);
+  matrixarray& axpy(float a, const matrixarray& other);  // level i += a * other level i
+  // The planar forward or diagonal differences of every level.
+  const matrixarray& gradients(matrixarray& g1, matrixarray& g2, bool diagonal) const;
+  // Every level = the transpose of the differences applied to g1, g2 (sized from them).
+  matrixarray& gradientsT(const matrixarray& g1, const matrixarray& g2, bool diagonal);
+  matrixarray& keeplargergradients(matrixarray& a2, const matrixarray& b1, const matrixarray& b2);
+
   // Element files "%s%d.%d.mat" (prefix, array number, element index).
   matrixarray& write(const std::string& prefix, int number);
   matrixarray& read(const std::string& prefix, int number, bool removeAfter = false);

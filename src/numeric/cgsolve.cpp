@@ -1,0 +1,124 @@
+// The gradient-domain solvers: one conjugate-gradient loop on the normal equations,
+// minimising |A x - b|^2 where A maps a plane to two stacks of difference planes.
+#include <algorithm>
+#include <vector>
+
+#include "numeric/matrixarray.h"
+#include "numeric/pyramid.h"
+#include "platform/errors.h"
+#include "platform/progress.h"
+
+namespace {
+// r := b - r, level by level.
+void SubtractFrom(const matrixarray& b, matrixarray& r) {
+  for (int i = 0; i < std::min(b.n, r.n); ++i) {
+    const int count = std::min(b[i].n, r[i].n);
+    for (int k = 0; k < count; ++k) r[i].x[k] = b[i].x[k] - r[i].x[k];
+  }
+}
+
+// forward(x, q1, q2) sets q = A x; adjoint(r1, r2, s) sets s = A^T r. With stopEarly the
+// loop ends when the step's denominator is not positive (before the update) or when the
+// previous gamma was 0 (after the new residual, the direction left as it was); without
+// it those cases take gamma itself as the step and gamma_new as beta and carry on.
+template <class Forward, class Adjoint>
+void ConjugateGradients(matrix& x, const matrixarray& b1, const matrixarray& b2, int iterations,
+                        bool stopEarly, Forward forward, Adjoint adjoint) {
+  if (iterations <= 0) return;
+  matrixarray r1, r2, q1, q2;
+  matrix s, p;
+  forward(x, r1, r2);
+  SubtractFrom(b1, r1);
+  SubtractFrom(b2, r2);
+  adjoint(r1, r2, s);
+  double gamma = s.sumsq();
+  p.assign(s);
+  for (int it = 0; it < iterations; ++it) {
+    StepProgressOrThrow();
+    forward(p, q1, q2);
+    const double denom = q1.energy() + q2.energy();
+    float alpha;
+    if (denom > 0.0) {
+      alpha = float(gamma / denom);
+    } else {
+      if (stopEarly) break;
+      alpha = float(gamma);
+    }
+    x.axpy(alpha, p);
+    r1.axpy(-alpha, q1);
+    r2.axpy(-alpha, q2);
+    adjoint(r1, r2, s);
+    const double gammaNew = s.sumsq();
+    float beta;
+    if (gamma != 0.0) {
+      beta = float(gammaNew / gamma);
+    } else {
+      if (stopEarly) break;
+      beta = float(gammaNew);
+    }
+    p.scaleadd(beta, s);
+    gamma = gammaNew;
+  }
+}
+
+matrixarray Single(const matrix& plane) {
+  matrixarray a(1);
+  a[0] = plane;
+  return a;
+}
+}  // namespace
+
+matrix& matrix::poissoncg(int iterations, const matrix& d1, const matrix& d2) {
+  const matrixarray b1 = Single(d1), b2 = Single(d2);
+  ConjugateGradients(
+      *this, b1, b2, iterations, true,
+      [](const matrix& u, matrixarray& q1, matrixarray& q2) {
+        q1.resize(1);
+        q2.resize(1);
+        u.diagdiff(q1[0], q2[0], false);
+      },
+      [this](const matrixarray& r1, const matrixarray& r2, matrix& s) {
+        s.dim(nx, ny).zero().diagdiffT(r1[0], r2[0]);
+      });
+  return *this;
+}
+
+matrix& matrix::pyramidcg(int iterations, const matrixarray& g1, const matrixarray& g2, int limit,
+                          bool diagonal) {
+  if (iterations <= 0 || g1.n == 0 || g2.n == 0) return *this;
+  // The unknown has the pyramid's level-0 size, made even.
+  matrix u(g1[0].nx + 1, g2[0].ny + 1);
+  u.extend(*this);
+  matrixarray gauss, scratch;
+  try {
+    ConjugateGradients(
+        u, g1, g2, iterations, true,
+        [&](const matrix& v, matrixarray& q1, matrixarray& q2) {
+          v.gradpyramid(gauss, q1, q2, limit, diagonal);
+        },
+        [&](const matrixarray& r1, const matrixarray& r2, matrix& s) {
+          PyramidGradientsT(s, scratch, r1, r2, diagonal);
+        });
+  } catch (const Cancelled&) {
+    extend(u);  // the last completed iteration
+    throw;
+  }
+  return extend(u);
+}
+
+matrix& matrix::multiresolutioncg(int iterations, const matrixarray& gx, const matrixarray& gy,
+                                  bool diagonal) {
+  const int count = std::min(gx.n, gy.n);
+  if (count == 0) return *this;
+  matrixarray levels, back;
+  ConjugateGradients(
+      *this, gx, gy, iterations, false,
+      [&](const matrix& v, matrixarray& q1, matrixarray& q2) {
+        MultiresolutionGradients(v, count, levels, q1, q2, diagonal);
+      },
+      [&](const matrixarray& r1, const matrixarray& r2, matrix& s) {
+        s.dim(nx, ny);
+        MultiresolutionGradientsT(s, back, r1, r2, diagonal);
+      });
+  return *this;
+}

@@ -1,0 +1,246 @@
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <functional>
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include "numeric/pyramid.h"
+#include "platform/errors.h"
+#include "platform/progress.h"
+#include "support/adjoint.h"
+#include "support/zep_test.h"
+#include "test_planes.h"
+
+namespace fs = std::filesystem;
+using CgSolveTest = ZepTest;
+
+namespace {
+enum class Kind { Poisson, Pyramid, Multiresolution };
+
+struct Solver {
+  const char* name;
+  Kind kind;
+  bool diagonal;
+};
+
+const Solver kSolvers[] = {{"poissoncg", Kind::Poisson, true},
+                           {"pyramidcg forward", Kind::Pyramid, false},
+                           {"pyramidcg diagonal", Kind::Pyramid, true},
+                           {"multiresolutioncg forward", Kind::Multiresolution, false},
+                           {"multiresolutioncg diagonal", Kind::Multiresolution, true}};
+
+constexpr int kLimit = 4;   // pyramid levels down to sides of 4
+constexpr int kLevels = 3;  // multi-resolution levels
+
+void Split(const PlaneStack& st, matrixarray& g1, matrixarray& g2) {
+  const int half = int(st.size() / 2);
+  g1.resize(half);
+  g2.resize(half);
+  for (int i = 0; i < half; ++i) {
+    g1[i] = st[i];
+    g2[i] = st[half + i];
+  }
+}
+
+PlaneStack Join(const matrixarray& g1, const matrixarray& g2) {
+  PlaneStack st;
+  for (int i = 0; i < g1.n; ++i) st.push_back(g1[i]);
+  for (int i = 0; i < g2.n; ++i) st.push_back(g2[i]);
+  return st;
+}
+
+// A x, in the layout each solver takes its targets in.
+PlaneStack Forward(const Solver& s, const matrix& u) {
+  matrixarray levels, g1, g2;
+  switch (s.kind) {
+    case Kind::Poisson: {
+      PlaneStack st(2);
+      u.diagdiff(st[0], st[1], false);
+      return st;
+    }
+    case Kind::Pyramid:
+      u.gradpyramid(levels, g1, g2, kLimit, s.diagonal);
+      break;
+    case Kind::Multiresolution:
+      MultiresolutionGradients(u, kLevels, levels, g1, g2, s.diagonal);
+      break;
+  }
+  return Join(g1, g2);
+}
+
+void Solve(const Solver& s, matrix& x, int iterations, const PlaneStack& b) {
+  matrixarray g1, g2;
+  switch (s.kind) {
+    case Kind::Poisson:
+      x.poissoncg(iterations, b[0], b[1]);
+      break;
+    case Kind::Pyramid:
+      Split(b, g1, g2);
+      x.pyramidcg(iterations, g1, g2, kLimit, s.diagonal);
+      break;
+    case Kind::Multiresolution:
+      Split(b, g1, g2);
+      x.multiresolutioncg(iterations, g1, g2, s.diagonal);
+      break;
+  }
+}
+
+double Residual(const Solver& s, const matrix& x, const PlaneStack& b) {
+  const PlaneStack ax = Forward(s, x);
+  double r = 0.0;
+  for (size_t i = 0; i < b.size(); ++i) {
+    for (int k = 0; k < b[i].n; ++k) r += std::pow(double(ax[i].x[k]) - b[i].x[k], 2);
+  }
+  return std::sqrt(r);
+}
+
+// Targets no plane meets exactly: the differences of a smooth plane plus noise.
+PlaneStack Targets(const Solver& s, int w, int h) {
+  matrix smooth(w, h);
+  for (int y = 0; y < h; ++y) {
+    for (int i = 0; i < w; ++i) smooth.at(i, y) = float(10 * std::sin(i * 0.3) + 0.5 * y);
+  }
+  PlaneStack b = Forward(s, smooth);
+  uint32_t seed = 99;
+  for (matrix& m : b) m.add(Noise(m.nx, m.ny, seed++).mulscalar(0.5f));
+  return b;
+}
+
+// Removes what the differences cannot see: the mean, and for diagonal differences the
+// mean of each checkerboard colour.
+std::vector<double> ModuloNullSpace(const std::vector<double>& v, int w, bool diagonal) {
+  double sum[2] = {}, count[2] = {};
+  for (size_t k = 0; k < v.size(); ++k) {
+    const int colour = diagonal ? int((k % w + k / w) % 2) : 0;
+    sum[colour] += v[k];
+    count[colour] += 1;
+  }
+  std::vector<double> out(v);
+  for (size_t k = 0; k < v.size(); ++k) {
+    const int colour = diagonal ? int((k % w + k / w) % 2) : 0;
+    out[k] -= sum[colour] / count[colour];
+  }
+  return out;
+}
+}  // namespace
+
+TEST_F(CgSolveTest, OwnGradientTargetsChangeNothing) {
+  for (const Solver& s : kSolvers) {
+    SCOPED_TRACE(s.name);
+    const matrix plane = Noise(32, 24, 5);
+    const PlaneStack b = Forward(s, plane);
+    matrix x(plane);
+    StartProgress(50);
+    Solve(s, x, 50, b);
+    EXPECT_EQ(Values(x), Values(plane));
+    // The two with stops end in their first iteration; the multi-resolution one never ends
+    // early.
+    EXPECT_EQ(Progress().count, s.kind == Kind::Multiresolution ? 50 : 1);
+  }
+}
+
+TEST_F(CgSolveTest, ZeroIterationsChangeNothing) {
+  for (const Solver& s : kSolvers) {
+    SCOPED_TRACE(s.name);
+    const matrix start = Noise(20, 14, 3);
+    matrix x(start);
+    StartProgress(10);
+    Solve(s, x, 0, Targets(s, 20, 14));
+    EXPECT_EQ(Values(x), Values(start));
+    EXPECT_EQ(Progress().count, 0);
+  }
+}
+
+TEST_F(CgSolveTest, ResidualNeverRises) {
+  for (const Solver& s : kSolvers) {
+    SCOPED_TRACE(s.name);
+    const PlaneStack b = Targets(s, 24, 16);
+    const matrix start = Noise(24, 16, 8);
+    double previous = Residual(s, start, b);
+    for (int k = 1; k <= 25; ++k) {
+      matrix x(start);
+      Solve(s, x, k, b);
+      const double r = Residual(s, x, b);
+      EXPECT_LE(r, previous * (1 + 1e-6)) << k << " iterations";
+      previous = r;
+    }
+  }
+}
+
+TEST_F(CgSolveTest, CancelKeepsTheLastCompletedIteration) {
+  for (const Solver& s : kSolvers) {
+    SCOPED_TRACE(s.name);
+    const PlaneStack b = Targets(s, 16, 12);
+    matrix two(16, 12), cancelled(16, 12);
+    two.zero();
+    cancelled.zero();
+    Solve(s, two, 2, b);
+    platform.CancelAtPoll(3);
+    EXPECT_THROW(Solve(s, cancelled, 10, b), Cancelled);
+    platform.CancelAtPoll(0);
+    EXPECT_EQ(Values(cancelled), Values(two));
+  }
+}
+
+TEST_F(CgSolveTest, AgreesWithLsqr) {
+  const char* python = "/usr/bin/python3";
+  if (std::system((std::string(python) + " -c 'import scipy' 2>/dev/null").c_str()) != 0) {
+    GTEST_SKIP() << "python3-scipy is not installed";
+  }
+  const int w = 32, h = 24;
+  for (const Solver& s : kSolvers) {
+    SCOPED_TRACE(s.name);
+    const PlaneStack b = Targets(s, w, h);
+    // The operator's matrix, column by column from unit planes.
+    const fs::path system = home / "system.txt", answer = home / "x.txt";
+    std::ofstream out(system);
+    out.precision(9);
+    int rows = 0;
+    for (const matrix& m : b) rows += m.n;
+    std::ostringstream text;
+    text.precision(9);
+    int count = 0;
+    for (int c = 0; c < w * h; ++c) {
+      matrix unit(w, h);
+      unit.zero();
+      unit.x[c] = 1.0f;
+      int row = 0;
+      for (const matrix& m : Forward(s, unit)) {
+        for (int k = 0; k < m.n; ++k, ++row) {
+          if (m.x[k] == 0.0f) continue;
+          text << row << " " << c << " " << m.x[k] << "\n";
+          ++count;
+        }
+      }
+    }
+    out << rows << " " << w * h << "\n" << count << "\n" << text.str();
+    for (const matrix& m : b) {
+      for (int k = 0; k < m.n; ++k) out << m.x[k] << "\n";
+    }
+    out.close();
+    const std::string cmd = std::string(python) + " " + ZEP_SOURCE_DIR +
+                            "/tests/numeric/reference/lsqr.py '" + system.string() + "' '" +
+                            answer.string() + "'";
+    ASSERT_EQ(std::system(cmd.c_str()), 0);
+    std::vector<double> theirs;
+    std::ifstream in(answer);
+    for (double v; in >> v;) theirs.push_back(v);
+    ASSERT_EQ(theirs.size(), size_t(w * h));
+
+    matrix x = Noise(w, h, 21);  // any start: the null space is taken out below
+    Solve(s, x, 1000, b);
+    const std::vector<double> mine =
+        ModuloNullSpace(std::vector<double>(x.x, x.x + x.n), w, s.diagonal);
+    theirs = ModuloNullSpace(theirs, w, s.diagonal);
+    const auto [lo, hi] = std::minmax_element(theirs.begin(), theirs.end());
+    double worst = 0.0;
+    for (size_t k = 0; k < mine.size(); ++k)
+      worst = std::max(worst, std::fabs(mine[k] - theirs[k]));
+    EXPECT_LT(worst, 1e-3 * (*hi - *lo));
+  }
+}
