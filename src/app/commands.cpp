@@ -268,15 +268,23 @@ void V::UpdateNeedsFloat(CommandState& s, int) { s.Enable(HasFloat()); }
 void V::UpdateNeedsBitmap(CommandState& s, int) { s.Enable(HasBitmap()); }
 
 void V::UpdateColourSpace(CommandState& s, int id) {
-  static const std::unordered_map<int, uint32_t> bits = {
-      {4013, 0x10},     {4159, 0x1000}, {4014, 0x20000},  {4218, 0x400000},
-      {4250, 0x800000}, {4023, 0x200},  {4109, 0x800},    {4100, 0x4000},
-      {4243, 0x40000},  {4149, 0x8000}, {4177, 0x200000}, {4176, 0x100000}};
+  static const std::unordered_map<int, uint32_t> bits = {{int(Id::Rgb), 0x10},
+                                                         {int(Id::Cmy), 0x1000},
+                                                         {int(Id::YCbCr), 0x20000},
+                                                         {int(Id::YCbCr2), 0x400000},
+                                                         {int(Id::Yuv), 0x800000},
+                                                         {int(Id::Hsv), 0x200},
+                                                         {int(Id::Hsi), 0x800},
+                                                         {int(Id::LogCmy), 0x4000},
+                                                         {int(Id::LogRgb), 0x40000},
+                                                         {int(Id::Lab), 0x8000},
+                                                         {int(Id::YCbCrGammaX), 0x200000},
+                                                         {int(Id::RgbGammaX), 0x100000}};
   s.Check((currentLayer().code & bits.at(id)) != 0);
 }
 
 void V::UpdateChannel(CommandState& s, int id) {
-  const int channel = id - 4044;  // 0, 1, 2: X, Y, Z
+  const int channel = id - int(Id::XChannel);  // 0, 1, 2: X, Y, Z
   s.Enable(HasFloat());
   s.Check((currentLayer().code >> channel) & 1u);
   static const char* const kFormats[3] = {"%sX = %s\tNumPad 1", "%sY = %s\tNumPad 5",
@@ -285,7 +293,7 @@ void V::UpdateChannel(CommandState& s, int id) {
 }
 
 void V::UpdateQueueEntry(CommandState& s, int id) {
-  const int entry = id - 4071;
+  const int entry = id - int(Id::PointColor1);
   s.Enable(HasFloat());
   s.Check(entry == queueIndex);
   const Point& p = queuePoints[size_t(entry)];
@@ -324,7 +332,7 @@ void V::UpdateFilePresent(CommandState& s, int) { s.Enable(filePresent); }
 
 void V::UpdateMaskViews(CommandState& s, int id) {
   s.Enable(HasMask());
-  s.Check(id == 4036 ? showMaskedArea : showUnmaskedArea);
+  s.Check(id == Id::ShowMaskedArea ? showMaskedArea : showUnmaskedArea);
 }
 
 void V::UpdateNeedsMask(CommandState& s, int) { s.Enable(HasMask()); }
@@ -351,7 +359,7 @@ void V::UpdateBottomThroughMask(CommandState& s, int) {
 
 void V::UpdateCombinedDifference(CommandState& s, int id) {
   s.Enable(layers[1].n > 0);
-  s.Check(id == 4083 ? showCombined : showDifference);
+  s.Check(id == Id::ShowCombined ? showCombined : showDifference);
 }
 
 void V::UpdateToggleNormalView(CommandState& s, int) {
@@ -423,22 +431,22 @@ void V::UpdateCustomCurve(CommandState& s, int) { s.Check(curveEditorOpen); }
 void V::UpdateOption(CommandState& s, int id) {
   const Settings& st = LiveSettings();
   switch (id) {
-    case 4042:
+    case int(Id::AutomaticQueryOfProperties):
       s.Check(st.autoQuery);
       break;
-    case 4142:
+    case int(Id::AutomaticPopdownMenus):
       s.Check(st.autoMenu);
       break;
-    case 4070:
+    case int(Id::ConditionalOperations):
       s.Check(st.conditional);
       break;
-    case 4105:
+    case int(Id::SoundNotification):
       s.Check(st.soundOnCompletion);
       break;
-    case 4223:
+    case int(Id::AwakenSleepingMonitor):
       s.Check(st.monitorWakeAtCompletion);
       break;
-    case 4224:
+    case int(Id::PutMonitorToSleep):
       s.Check(st.monitorSleepAtStart);
       break;
     default:

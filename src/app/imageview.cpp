@@ -36,7 +36,8 @@ std::array<matrix, 6>& TextureModel() {
 namespace {
 int CurrentOperationId() {
   const Settings& s = LiveSettings();
-  if (s.operationIndex < 0 || s.operationIndex >= Settings::kOperationSlots) return 4020;
+  if (s.operationIndex < 0 || s.operationIndex >= Settings::kOperationSlots)
+    return int(CommandId::NoOp);
   return s.operationList[s.operationIndex];
 }
 }  // namespace
@@ -60,7 +61,7 @@ void CImageView::TakeCurrentOperation() {
 
 void CImageView::OnSetFocus() {
   TakeCurrentOperation();
-  Dispatch(4068);
+  Dispatch(CommandId::FocusCommand);
 }
 
 CImageView::~CImageView() {
@@ -133,14 +134,14 @@ void CImageView::HandleOutOfMemory() {
 void CImageView::OnDestroyFloatingPointBuffers(int id) {
   if (layers[0].n == 0 && layers[1].n == 0) return;
   if (Flags().CtrlHeld) {
-    SelectOperation(4165, true);
+    SelectOperation(CommandId::DestroyBuffers, true);
     return;
   }
   if (host && host->HistogramVisible()) host->HideHistogram();
   for (fpbuffer& layer : layers) layer.clear(true);
   pixelInfoText.clear();
   UpdateStatus();
-  if (id == 4167) PopdownMenu(6);
+  if (id == CommandId::DestroyFloatingPointBuffers) PopdownMenu(6);
 }
 
 void CImageView::OnCreateFloatingPointBuffer(int) {
@@ -165,7 +166,7 @@ void CImageView::OnCreateFloatingPointBuffer(int) {
 
 void CImageView::OnReopenDialogBox(int) {
   const int id = CurrentOperationId();
-  if (id == 4121) return;  // Run Program has no page of its own
+  if (id == CommandId::RunProgram) return;  // Run Program has no page of its own
   Settings& s = LiveSettings();
   const uint8_t autoQuery = s.autoQuery;
   {
@@ -213,5 +214,5 @@ void CImageView::OnAutomaticPopdown(int) {
 void CImageView::OnKeypadChannel(int id) {
   // Keypad 1, 5 and 9 toggle channels X, Y and Z without opening the CSpace menu.
   Flags().SkipPopdown = true;
-  Dispatch(4044 + (id - 4145));
+  Dispatch(int(CommandId::XChannel) + id - int(CommandId::KeypadChannelX));
 }

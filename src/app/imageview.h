@@ -19,6 +19,7 @@
 #include "image/rgbbuffer.h"
 #include "numeric/bitmask.h"
 #include "numeric/matrixarray.h"
+#include "params/commandids.h"
 
 struct Point {
   int32_t x = 0, y = 0;
@@ -68,10 +69,13 @@ class CImageView {
   // disabled command is dropped without a message. Returns false when this window has no
   // handler for the id (the frame may handle it).
   bool Dispatch(int id);
+  bool Dispatch(CommandId id) { return Dispatch(static_cast<int>(id)); }
   // The update handler's verdict on a command, for menus and for tests.
   CommandState QueryCommand(int id);
+  CommandState QueryCommand(CommandId id) { return QueryCommand(static_cast<int>(id)); }
   // The same for a menu item: a command without a handler yet is greyed.
   CommandState QueryMenuItem(int id);
+  CommandState QueryMenuItem(CommandId id) { return QueryMenuItem(static_cast<int>(id)); }
   // Whether the window has a row for the id at all.
   static const CommandEntry* FindCommand(int id);
   static std::vector<int> CommandIds();
@@ -121,6 +125,7 @@ class CImageView {
   // Makes a command the current F2/F3 operation; with push it enters the operation list
   // (or, when there already, becomes its current entry).
   void SelectOperation(int id, bool push);
+  void SelectOperation(CommandId id, bool push) { SelectOperation(static_cast<int>(id), push); }
   // Makes list entry n (1-25) current without reordering the list.
   void SelectListEntry(int n);
   // Re-sends the current operation as F2 (forward) or F3 (inverse), appending a program
@@ -177,7 +182,7 @@ class CImageView {
   std::array<Point, 5> queuePoints{};
   std::array<std::array<float, 4>, 5> queueColours{};
   int64_t startClock = 0, endClock = 0;  // startClock stays 0 until a command is timed
-  int32_t f2OperationId = 4020, f3OperationId = 4020;
+  int32_t f2OperationId = int(CommandId::NoOp), f3OperationId = int(CommandId::NoOp);
   bool showMaskedArea = false, showUnmaskedArea = true, showBottomThroughMask = false,
        showCombined = false, showDifference = false, cropBothLayers = false, normalView = true;
   std::array<bool, 4> savedViewSwitches{};
@@ -377,7 +382,7 @@ class CImageView {
   int slot_ = -1;
 };
 
-// The command line the program was started with, for the command-line open (4180).
+// The command line the program was started with, for the command-line open.
 std::string& CommandLine();
 
 // The process-wide table of open image windows (linked panning uses it).

@@ -7,6 +7,8 @@
 #include <string>
 #include <vector>
 
+#include "params/commandids.h"
+
 struct MenuItem {
   int menu;             // menu-bar position, 0 "&File" to 17 (the operation name)
   const char* submenu;  // null, or the title of the submenu the item sits in
@@ -29,3 +31,4 @@ std::vector<MenuItem> HiddenAccelerators();
 
 // Whether a command belongs to the main frame rather than to an image window.
 bool IsFrameCommand(int id);
+inline bool IsFrameCommand(CommandId id) { return IsFrameCommand(static_cast<int>(id)); }

@@ -24,13 +24,6 @@ namespace fs = std::filesystem;
 using V = CImageView;
 
 namespace {
-constexpr int kF2 = 4018;
-constexpr int kPrintImage = 4119;
-constexpr int kTiling = 4228;
-constexpr int kRunProgram = 4121;
-constexpr int kDestroyAlignmentTemplate = 4200;
-constexpr int kDestroyContrastTemplate = 4238;
-
 std::string Text(const char* field, size_t size) {
   return std::string(field, strnlen(field, size));
 }
@@ -101,9 +94,11 @@ std::optional<std::vector<std::string>> PickFiles() {
 
 // Whether the F2 operation prints or tiles, which makes a batch that saves nothing.
 bool SavesNothing(const CImageView& v) {
-  auto prints = [](int id) { return id == kPrintImage || id == kTiling; };
+  auto prints = [](int id) {
+    return id == CommandId::PrintImage || id == CommandId::TilingTopIntoBottom;
+  };
   if (prints(v.f2OperationId)) return true;
-  if (v.f2OperationId != kRunProgram) return false;
+  if (v.f2OperationId != CommandId::RunProgram) return false;
   const RecordedProgram& program = LiveSettings().program;
   const int count = std::min(program.stepCount, int32_t(RecordedProgram::kSlots));
   return count > 0 && prints(program.stepIds[count - 1]);
@@ -190,7 +185,7 @@ void CImageView::OnBatchOperation(int) {
       operationFailed = false;
       {
         CancelWatch watch;
-        Dispatch(kF2);
+        Dispatch(CommandId::F2ProgrammedOperation);
         cancelled = watch.seen;
       }
       if (host) host->Invalidate();
@@ -202,8 +197,8 @@ void CImageView::OnBatchOperation(int) {
       if (GetPlatform().CancelRequested()) return;
     }
     sound.Restore();
-    if (s.file.destroyAlignmentTemplateAtEnd) Dispatch(kDestroyAlignmentTemplate);
-    if (s.file.destroyContrastTemplateAtEnd) Dispatch(kDestroyContrastTemplate);
+    if (s.file.destroyAlignmentTemplateAtEnd) Dispatch(CommandId::DestroyAlignmentTemplate);
+    if (s.file.destroyContrastTemplateAtEnd) Dispatch(CommandId::DestroyBrightnessContrastTemplate);
   }
   ReportCompletion(true);
 }
@@ -318,11 +313,11 @@ void CImageView::OnAnimateSequence(int) {
 
 void RegisterBatchCommands() {
   const CommandEntry rows[] = {
-      {4026, &V::OnBatchOperation, &V::UpdateAlways},
-      {4029, &V::OnSequentialLoad, &V::UpdateAlways},
-      {4030, &V::OnSequentialLoadNew, &V::UpdateAlways},
-      {4161, &V::OnSequentialLoadBack, &V::UpdateAlways},
-      {4221, &V::OnAnimateSequence, &V::UpdateAnimate},
+      {int(CommandId::BatchOperation), &V::OnBatchOperation, &V::UpdateAlways},
+      {int(CommandId::SequentialLoad), &V::OnSequentialLoad, &V::UpdateAlways},
+      {int(CommandId::NewSequence), &V::OnSequentialLoadNew, &V::UpdateAlways},
+      {int(CommandId::SequenceBack), &V::OnSequentialLoadBack, &V::UpdateAlways},
+      {int(CommandId::AnimateSequence), &V::OnAnimateSequence, &V::UpdateAnimate},
   };
   CImageView::RegisterCommands(rows);
 }

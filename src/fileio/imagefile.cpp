@@ -90,18 +90,19 @@ void FollowLoadedSpace(CImageView& v, CSpaceCode before) {
 
 int SlotOf(int id) {
   switch (id) {
-    case 4112:
-    case 4113:
-    case 4185:
-    case 4187:
+    case int(CommandId::StoreZep1Fdib):
+    case int(CommandId::RecallZep1Fdib):
+    case int(CommandId::SubtractZep1Fdib):
+    case int(CommandId::AddZep1Fdib):
       return 1;
-    case 4150:
-    case 4151:
-    case 4186:
-    case 4188:
+    case int(CommandId::StoreZep2Fdib):
+    case int(CommandId::RecallZep2Fdib):
+    case int(CommandId::SubtractZep2Fdib):
+    case int(CommandId::AddZep2Fdib):
       return 2;
     default:
-      return 3 + (id - 4257) / 2;  // 4257/4258 slot 3 ... 4269/4270 slot 9
+      return 3 +
+             (id - int(CommandId::StoreZep3Fdib)) / 2;  // Store/Recall ZEP3 slot 3 ... ZEP9 slot 9
   }
 }
 
@@ -683,24 +684,33 @@ void CImageView::OnDeleteAllScratchFiles(int) {
 
 void RegisterFileCommands() {
   std::vector<CommandEntry> rows = {
-      {4000, &V::OnOpenImage, nullptr},
-      {4025, &V::OnRefresh, &V::UpdateFilePresent},
-      {4001, &V::OnSaveImageAs, &V::UpdateNeedsBitmap},
-      {4033, &V::OnMoveToRecycleBin, &V::UpdateFilePresent},
-      {4166, &V::OnNoFloatBuffersOnRead, &V::UpdateNoFloatOnRead},
-      {4180, &V::OnCommandLineOpen, nullptr},
-      {4003, &V::OnFileInformation, &V::UpdateNeedsBitmap},
-      {4271, &V::OnDeleteAllScratchFiles, nullptr},
-      {4187, &V::OnAddSlot, &V::UpdateNeedsFloat},
-      {4188, &V::OnAddSlot, &V::UpdateNeedsFloat},
-      {4185, &V::OnSubtractSlot, &V::UpdateNeedsFloat},
-      {4186, &V::OnSubtractSlot, &V::UpdateNeedsFloat},
+      {int(CommandId::OpenImage), &V::OnOpenImage, nullptr},
+      {int(CommandId::Refresh), &V::OnRefresh, &V::UpdateFilePresent},
+      {int(CommandId::SaveImageAs), &V::OnSaveImageAs, &V::UpdateNeedsBitmap},
+      {int(CommandId::MoveToRecycleBin), &V::OnMoveToRecycleBin, &V::UpdateFilePresent},
+      {int(CommandId::NoFloatingPointBuffersOnRead), &V::OnNoFloatBuffersOnRead,
+       &V::UpdateNoFloatOnRead},
+      {int(CommandId::CommandLineOpen), &V::OnCommandLineOpen, nullptr},
+      {int(CommandId::FileInformation), &V::OnFileInformation, &V::UpdateNeedsBitmap},
+      {int(CommandId::DeleteAllScratchFiles), &V::OnDeleteAllScratchFiles, nullptr},
+      {int(CommandId::AddZep1Fdib), &V::OnAddSlot, &V::UpdateNeedsFloat},
+      {int(CommandId::AddZep2Fdib), &V::OnAddSlot, &V::UpdateNeedsFloat},
+      {int(CommandId::SubtractZep1Fdib), &V::OnSubtractSlot, &V::UpdateNeedsFloat},
+      {int(CommandId::SubtractZep2Fdib), &V::OnSubtractSlot, &V::UpdateNeedsFloat},
   };
-  for (int id : {4112, 4150, 4257, 4259, 4261, 4263, 4265, 4267, 4269}) {
+  for (int id :
+       {int(CommandId::StoreZep1Fdib), int(CommandId::StoreZep2Fdib), int(CommandId::StoreZep3Fdib),
+        int(CommandId::StoreZep4Fdib), int(CommandId::StoreZep5Fdib), int(CommandId::StoreZep6Fdib),
+        int(CommandId::StoreZep7Fdib), int(CommandId::StoreZep8Fdib),
+        int(CommandId::StoreZep9Fdib)}) {
     rows.push_back({id, &V::OnStoreSlot, &V::UpdateNeedsFloat});
   }
   // Recall is always enabled: it gives the layer float data.
-  for (int id : {4113, 4151, 4258, 4260, 4262, 4264, 4266, 4268, 4270}) {
+  for (int id : {int(CommandId::RecallZep1Fdib), int(CommandId::RecallZep2Fdib),
+                 int(CommandId::RecallZep3Fdib), int(CommandId::RecallZep4Fdib),
+                 int(CommandId::RecallZep5Fdib), int(CommandId::RecallZep6Fdib),
+                 int(CommandId::RecallZep7Fdib), int(CommandId::RecallZep8Fdib),
+                 int(CommandId::RecallZep9Fdib)}) {
     rows.push_back({id, &V::OnRecallSlot, &V::UpdateAlways});
   }
   CImageView::RegisterCommands(rows);

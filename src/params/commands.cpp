@@ -550,3 +550,29 @@ const CommandDescriptor* CommandDescriptorOf(int id) {
                                    [](const CommandDescriptor* d, int v) { return d->Id() < v; });
   return it != byId.end() && (*it)->Id() == id ? *it : nullptr;
 }
+
+namespace {
+struct NamedId {
+  const char* name;
+  int id;
+};
+constexpr NamedId kNames[] = {
+#define ZEP_COMMAND_NAME(name, number) {#name, number},
+    ZEP_COMMAND_IDS(ZEP_COMMAND_NAME)
+#undef ZEP_COMMAND_NAME
+};
+}  // namespace
+
+const char* CommandIdName(int id) {
+  for (const NamedId& n : kNames) {
+    if (n.id == id) return n.name;
+  }
+  return nullptr;
+}
+
+int CommandIdOfName(std::string_view name) {
+  for (const NamedId& n : kNames) {
+    if (name == n.name) return n.id;
+  }
+  return 0;
+}

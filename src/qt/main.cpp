@@ -49,7 +49,8 @@ int main(int argc, char** argv) {
   frame.OnFileNew();
   frame.takeFocus();  // the shortcuts work from the first key
   // Opened in the first window once the event loop runs.
-  if (!CommandLine().empty()) QTimer::singleShot(0, &frame, [&frame] { frame.sendCommand(4180); });
+  if (!CommandLine().empty())
+    QTimer::singleShot(0, &frame, [&frame] { frame.sendCommand(CommandId::CommandLineOpen); });
   const int result = QApplication::exec();
 
   SaveSettingsAtShutDown(LiveSettings());

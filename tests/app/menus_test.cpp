@@ -56,7 +56,7 @@ TEST_F(MenusTest, HiddenKeysAreThoseOfBuiltCommands) {
   EXPECT_TRUE(IsFrameCommand(static_cast<int>(CommandId::Exit)));
   // Answered by an image window when one is active.
   EXPECT_FALSE(IsFrameCommand(static_cast<int>(CommandId::SetPropertiesToDefault)));
-  EXPECT_FALSE(IsFrameCommand(4002));
+  EXPECT_FALSE(IsFrameCommand(int(CommandId::SaveImageAs) + 1));
 }
 
 TEST_F(MenusTest, TheWindowHasARowForEachOfItsCommandsAndOnlyThose) {

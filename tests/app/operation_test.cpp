@@ -22,12 +22,13 @@ class OperationTest : public ZepTest {
   // An operation whose parameter is the first float of the basic block.
   bool Brighten(std::function<void(fpbuffer&)> extra = nullptr) {
     BasicParams& block = LiveSettings().basic;
-    return v.RunFloatOperation(4017, 12, &block, sizeof block, [&](fpbuffer& f) {
-      float amount;
-      std::memcpy(&amount, &block, sizeof amount);
-      for (int c = 0; c < 3; ++c) f.plane[c].addscalar(amount);
-      if (extra) extra(f);
-    });
+    return v.RunFloatOperation(int(CommandId::TopLayerEqualsBottomLayer), 12, &block, sizeof block,
+                               [&](fpbuffer& f) {
+                                 float amount;
+                                 std::memcpy(&amount, &block, sizeof amount);
+                                 for (int c = 0; c < 3; ++c) f.plane[c].addscalar(amount);
+                                 if (extra) extra(f);
+                               });
   }
   void SetAmount(float a) { std::memcpy(&LiveSettings().basic, &a, sizeof a); }
   float Pixel() { return v.currentLayer().plane[0].x[0]; }
@@ -45,7 +46,7 @@ TEST_F(OperationTest, AutoQueryOffRunsAtOnceAndCtrlOnlySelects) {
   Flags().CtrlHeld = true;
   EXPECT_FALSE(Brighten());
   EXPECT_EQ(Pixel(), 11.0f);  // unchanged: the command only became the F2/F3 operation
-  EXPECT_EQ(v.f2OperationId, 4017);
+  EXPECT_EQ(v.f2OperationId, CommandId::TopLayerEqualsBottomLayer);
   EXPECT_FALSE(Flags().CtrlHeld);
 }
 

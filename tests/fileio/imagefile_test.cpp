@@ -319,7 +319,7 @@ TEST_F(ImageFileTest, OpenAndSaveDialogs) {
   ASSERT_EQ(WritePng(image, Path("d.png"), 8, 1), nullptr);
   CImageView v(&host);
   ui.ExpectOpenDialog({true, Path("d.png"), 2, true});
-  EXPECT_TRUE(v.Dispatch(4000));
+  EXPECT_TRUE(v.Dispatch(CommandId::OpenImage));
   EXPECT_EQ(ui.fileDialogs.back().filter, kFilterWithFloat);
   EXPECT_EQ(v.filterIndex, 2);
   EXPECT_TRUE(v.filePresent);
@@ -337,29 +337,29 @@ TEST_F(ImageFileTest, OpenAndSaveDialogs) {
     EXPECT_STREQ(DefaultSaveExtension(c.filter, c.withFloat), c.ext);
   }
   ui.ExpectSaveDialog({true, Path("saved"), 7, false});
-  EXPECT_TRUE(v.Dispatch(4001));
+  EXPECT_TRUE(v.Dispatch(CommandId::SaveImageAs));
   EXPECT_TRUE(fs::exists(Path("saved.fdib")));
   EXPECT_EQ(ui.fileDialogs.back().defaultExtension, "PNG");
   EXPECT_EQ(ui.fileDialogs.back().filterIndex, 2);
   EXPECT_EQ(v.filterIndex, 2);  // Save Image As does not change it
   ui.ExpectSaveDialog({true, Path("typed.fdib"), 3, true});
-  EXPECT_TRUE(v.Dispatch(4001));
+  EXPECT_TRUE(v.Dispatch(CommandId::SaveImageAs));
   EXPECT_TRUE(fs::exists(Path("typed.fdib")));  // a typed extension is kept
   ui.ExpectSaveDialog({});                      // cancelled: nothing happens
-  EXPECT_TRUE(v.Dispatch(4001));
+  EXPECT_TRUE(v.Dispatch(CommandId::SaveImageAs));
 
   // With Ctrl held the commands only become the current operation.
   Flags().CtrlHeld = true;
-  EXPECT_TRUE(v.Dispatch(4000));
-  EXPECT_EQ(v.f2OperationId, 4000);
+  EXPECT_TRUE(v.Dispatch(CommandId::OpenImage));
+  EXPECT_EQ(v.f2OperationId, CommandId::OpenImage);
   Flags().CtrlHeld = true;
-  EXPECT_TRUE(v.Dispatch(4025));
-  EXPECT_EQ(v.f2OperationId, 4025);
+  EXPECT_TRUE(v.Dispatch(CommandId::Refresh));
+  EXPECT_EQ(v.f2OperationId, CommandId::Refresh);
 
   // The short list when float buffers are off on read.
   LiveSettings().file.noFloatBuffersOnRead = 1;
   ui.ExpectOpenDialog({});
-  EXPECT_TRUE(v.Dispatch(4000));
+  EXPECT_TRUE(v.Dispatch(CommandId::OpenImage));
   EXPECT_EQ(ui.fileDialogs.back().filter, kFilterWithoutFloat);
 }
 
@@ -367,27 +367,27 @@ TEST_F(ImageFileTest, MoveToRecycleBinNeverDeletes) {
   fpbuffer image(3, 2, 0x17);
   ASSERT_EQ(WritePng(image, Path("t.png"), 8, 1), nullptr);
   CImageView v(&host);
-  EXPECT_FALSE(v.QueryCommand(4033).enabled);
-  EXPECT_FALSE(v.QueryCommand(4025).enabled);
+  EXPECT_FALSE(v.QueryCommand(CommandId::MoveToRecycleBin).enabled);
+  EXPECT_FALSE(v.QueryCommand(CommandId::Refresh).enabled);
   ui.ExpectOpenDialog({true, Path("t.png"), 1, true});
-  v.Dispatch(4000);
+  v.Dispatch(CommandId::OpenImage);
   ASSERT_TRUE(v.filePresent);
 
   // No trash: the file stays where it is.
   ui.ExpectMessage(Path("t.png") +
                    " could not be moved to the trash. The file has not been deleted.");
-  v.Dispatch(4033);
+  v.Dispatch(CommandId::MoveToRecycleBin);
   EXPECT_TRUE(fs::exists(Path("t.png")));
   EXPECT_TRUE(v.filePresent);
 
   fs::create_directory(home / "trash");
   ui.trashFolder = (home / "trash").string();
-  v.Dispatch(4033);
+  v.Dispatch(CommandId::MoveToRecycleBin);
   EXPECT_TRUE(fs::exists(home / "trash" / "t.png"));
   EXPECT_FALSE(v.filePresent);
   EXPECT_EQ(v.filePath, "");
   EXPECT_EQ(v.currentLayer().width, 3);  // the image stays in the window
-  EXPECT_FALSE(v.QueryCommand(4025).enabled);
+  EXPECT_FALSE(v.QueryCommand(CommandId::Refresh).enabled);
 }
 
 TEST_F(ImageFileTest, CommandLineOpenRemovesQuotesAndRunsOnce) {
@@ -395,29 +395,29 @@ TEST_F(ImageFileTest, CommandLineOpenRemovesQuotesAndRunsOnce) {
   ASSERT_EQ(WritePng(image, Path("c l.png"), 8, 1), nullptr);
   CommandLine() = "\"" + Path("c l.png") + "\"";
   CImageView v(&host);
-  v.Dispatch(4180);
+  v.Dispatch(CommandId::CommandLineOpen);
   EXPECT_TRUE(v.filePresent);
   EXPECT_EQ(v.filePath, Path("c l.png"));
   CImageView w(&host);
-  w.Dispatch(4180);  // once per process
+  w.Dispatch(CommandId::CommandLineOpen);  // once per process
   EXPECT_FALSE(w.filePresent);
   CommandLine().clear();
 }
 
 TEST_F(ImageFileTest, NoFloatOptionAndFileInformation) {
   CImageView v(&host);
-  v.Dispatch(4166);
+  v.Dispatch(CommandId::NoFloatingPointBuffersOnRead);
   EXPECT_EQ(LiveSettings().file.noFloatBuffersOnRead, 1);
-  EXPECT_EQ(v.QueryCommand(4166).checked, 1);
+  EXPECT_EQ(v.QueryCommand(CommandId::NoFloatingPointBuffersOnRead).checked, 1);
   EXPECT_EQ(host.popdowns, std::vector<int>{1});
-  v.Dispatch(4166);
+  v.Dispatch(CommandId::NoFloatingPointBuffersOnRead);
   EXPECT_EQ(LiveSettings().file.noFloatBuffersOnRead, 0);
 
   fpbuffer image(3, 2, 0x17);
   ASSERT_EQ(WritePng(image, Path("i.png"), 8, 1), nullptr);
   v.OpenImageFile(Path("i.png"), 0, false);
   ui.ExpectMessageStartingWith("\nUsed FDIB to load file.\nWidth = 3, Height = 2");
-  v.Dispatch(4003);
+  v.Dispatch(CommandId::FileInformation);
   EXPECT_EQ(ui.messages.back().caption, Path("i.png"));
   EXPECT_TRUE(ui.messages.back().style.notice);  // information, not a failure
 }
@@ -429,7 +429,7 @@ TEST_F(ImageFileTest, SlotsStoreRecallCombineAndDelete) {
   v.currentLayer().clearmask();
   v.currentLayer().mask.setbit(5, true);
   const fpbuffer original(v.currentLayer());
-  v.Dispatch(4257);  // Store 3
+  v.Dispatch(CommandId::StoreZep3Fdib);  // Store 3
   ASSERT_TRUE(fs::exists(home / "ZEP3.FDIB"));
   EXPECT_EQ(fs::file_size(home / "ZEP3.FDIB"), 92u);
 
@@ -440,7 +440,7 @@ TEST_F(ImageFileTest, SlotsStoreRecallCombineAndDelete) {
   w.currentLayer().convert(0x20000 | 7);
   w.otherLayer().dim(2, 2, 0x20000 | 7);
   w.otherLayer().plane[0].fill(100.0f);
-  w.Dispatch(4258);
+  w.Dispatch(CommandId::RecallZep3Fdib);
   for (int c = 0; c < 3; ++c) {
     EXPECT_EQ(std::memcmp(w.currentLayer().plane[c].x, original.plane[c].x, 6 * sizeof(float)), 0);
   }
@@ -451,34 +451,34 @@ TEST_F(ImageFileTest, SlotsStoreRecallCombineAndDelete) {
 
   // An empty slot: the message with its name, nothing changed.
   ui.ExpectMessage("ZEP7.FDIB");
-  w.Dispatch(4266);
+  w.Dispatch(CommandId::RecallZep7Fdib);
   EXPECT_EQ(ui.messages.back().caption, "Problem reading!");
   EXPECT_EQ(w.currentLayer().width, 3);
 
-  v.Dispatch(4112);  // Store 1, then add it to itself
-  v.Dispatch(4187);
+  v.Dispatch(CommandId::StoreZep1Fdib);  // Store 1, then add it to itself
+  v.Dispatch(CommandId::AddZep1Fdib);
   EXPECT_EQ(v.currentLayer().plane[1].x[3], 2 * original.plane[1].x[3]);
-  v.Dispatch(4185);
+  v.Dispatch(CommandId::SubtractZep1Fdib);
   EXPECT_EQ(v.currentLayer().plane[1].x[3], original.plane[1].x[3]);
   CImageView other(&host);
   Fill(other, 4, 4);
   ui.ExpectMessage("Problem adding ZEP1.FDIB!");
-  other.Dispatch(4187);
+  other.Dispatch(CommandId::AddZep1Fdib);
   EXPECT_TRUE(Untouched(other, 4, 4));
   ui.ExpectMessage("Problem subtracting ZEP2.FDIB!");
-  other.Dispatch(4186);
+  other.Dispatch(CommandId::SubtractZep2Fdib);
   // A stored image of the same size but other planes is not combined either.
   Fill(other, 3, 2);
   other.currentLayer().convert(0x2000 | 7);
   const float before = other.currentLayer().plane[0].x[2];
   ui.ExpectMessage("Problem adding ZEP1.FDIB!");
-  other.Dispatch(4187);
+  other.Dispatch(CommandId::AddZep1Fdib);
   EXPECT_EQ(other.currentLayer().plane[0].x[2], before);
 
   std::ofstream(home / "zep42.fdib") << "x";
   std::ofstream(home / "ZEPHYR.txt") << "x";
   std::ofstream(home / "keep.FDIB") << "x";
-  v.Dispatch(4271);
+  v.Dispatch(CommandId::DeleteAllScratchFiles);
   EXPECT_FALSE(fs::exists(home / "ZEP1.FDIB"));
   EXPECT_FALSE(fs::exists(home / "ZEP3.FDIB"));
   EXPECT_FALSE(fs::exists(home / "zep42.fdib"));
@@ -492,7 +492,7 @@ TEST_F(ImageFileTest, AFailedOpenChangesNothingSoTheTrashTakesTheWindowsFile) {
   std::ofstream(Path("bad.png"), std::ios::binary) << "\x89PNG\r\n\x1a\n broken";
   CImageView v(&host);
   ui.ExpectOpenDialog({true, Path("good.png"), 1, true});
-  v.Dispatch(4000);
+  v.Dispatch(CommandId::OpenImage);
   ASSERT_TRUE(v.filePresent);
   const std::string title = v.frameTitle, info = v.fileInfo.text;
   v.otherLayer().dim(2, 2, 0x17);
@@ -502,10 +502,10 @@ TEST_F(ImageFileTest, AFailedOpenChangesNothingSoTheTrashTakesTheWindowsFile) {
     LiveSettings().file.noFloatBuffersOnRead = noFloat;
     ui.ExpectOpenDialog({true, Path("bad.png"), 1, true});
     ui.ExpectMessage("Load image failed:\n3 - The file is damaged or not an image.");
-    v.Dispatch(4000);
+    v.Dispatch(CommandId::OpenImage);
     ui.ExpectOpenDialog({true, Path("gone.png"), 1, true});
     ui.ExpectMessage("File Doesn't Exist");
-    v.Dispatch(4000);
+    v.Dispatch(CommandId::OpenImage);
     const std::string what = noFloat ? "without float buffers" : "with float buffers";
     EXPECT_EQ(v.filePath, Path("good.png")) << what;
     EXPECT_EQ(v.frameTitle, title) << what;
@@ -516,7 +516,7 @@ TEST_F(ImageFileTest, AFailedOpenChangesNothingSoTheTrashTakesTheWindowsFile) {
   }
   fs::create_directory(home / "trash");
   ui.trashFolder = (home / "trash").string();
-  v.Dispatch(4033);
+  v.Dispatch(CommandId::MoveToRecycleBin);
   EXPECT_TRUE(fs::exists(home / "trash" / "good.png"));
   EXPECT_TRUE(fs::exists(Path("bad.png")));
 }
@@ -562,7 +562,10 @@ TEST_F(ImageFileTest, PipesFoldersAndDevicesAreNeverOpened) {
   const struct {
     int id;
     const char* name;
-  } slots[] = {{4258, "ZEP3.FDIB"}, {4113, "ZEP1.FDIB"}, {4187, "ZEP1.FDIB"}, {4186, "ZEP2.FDIB"}};
+  } slots[] = {{int(CommandId::RecallZep3Fdib), "ZEP3.FDIB"},
+               {int(CommandId::RecallZep1Fdib), "ZEP1.FDIB"},
+               {int(CommandId::AddZep1Fdib), "ZEP1.FDIB"},
+               {int(CommandId::SubtractZep2Fdib), "ZEP2.FDIB"}};
   for (const auto& slot : slots) {
     ui.ExpectMessage(std::string(slot.name) + " is not a regular file.");
     v.Dispatch(slot.id);
@@ -646,11 +649,11 @@ TEST_F(ImageFileTest, SaveAsKeepsTheCaseOfTheWindowFilesExtension) {
   };
   CImageView v(&host);
   ui.ExpectOpenDialog({true, Path("name.png"), 2, true});
-  v.Dispatch(4000);
+  v.Dispatch(CommandId::OpenImage);
   v.currentLayer().plane[0].fill(77.0f);
   // The dialog proposes the window's name with the filter's extension.
   ui.ExpectSaveDialog({true, Path("name.PNG"), 2, true});
-  v.Dispatch(4001);
+  v.Dispatch(CommandId::SaveImageAs);
   fpbuffer back;
   ImageFileInfo info;
   LoadPng(back, Path("name.png"), info);
@@ -658,16 +661,16 @@ TEST_F(ImageFileTest, SaveAsKeepsTheCaseOfTheWindowFilesExtension) {
 
   // A name typed without an extension gets the filter's, in the case the file has.
   ui.ExpectOpenDialog({true, Path("shot.PNG"), 2, true});
-  v.Dispatch(4000);
+  v.Dispatch(CommandId::OpenImage);
   ui.ExpectSaveDialog({true, Path("shot"), 2, false});
-  v.Dispatch(4001);
+  v.Dispatch(CommandId::SaveImageAs);
   EXPECT_EQ(pngs(), (std::vector<std::string>{"name.png", "shot.PNG"}));
 
   // Another extension, or another name, is written as given.
   ui.ExpectSaveDialog({true, Path("shot.Fdib"), 7, true});
-  v.Dispatch(4001);
+  v.Dispatch(CommandId::SaveImageAs);
   ui.ExpectSaveDialog({true, Path("other.PNG"), 2, true});
-  v.Dispatch(4001);
+  v.Dispatch(CommandId::SaveImageAs);
   EXPECT_EQ(pngs(), (std::vector<std::string>{"name.png", "other.PNG", "shot.Fdib", "shot.PNG"}));
   EXPECT_EQ(KeepExtensionCase("/a/b.PNG", "/c/b.png"), "/a/b.PNG");  // another folder
   EXPECT_EQ(KeepExtensionCase("/a/b.PNG", ""), "/a/b.PNG");

@@ -180,12 +180,12 @@ void CImageView::OnStairInterpolation(int id) {
 void RegisterResizeCommands() {
   // The rows keep the update handlers the command table has for these ids.
   static const CommandEntry rows[] = {
-      {4118, &CImageView::OnBoxNearestNeighbor, nullptr},
-      {4007, &CImageView::OnBilinear, nullptr},
-      {4008, &CImageView::OnBicubic, nullptr},
-      {4006, &CImageView::OnLanczos, nullptr},
-      {4162, &CImageView::OnTriangulation, nullptr},
-      {4217, &CImageView::OnStairInterpolation, nullptr},
+      {int(CommandId::BoxNearestNeighbor), &CImageView::OnBoxNearestNeighbor, nullptr},
+      {int(CommandId::Bilinear), &CImageView::OnBilinear, nullptr},
+      {int(CommandId::Bicubic), &CImageView::OnBicubic, nullptr},
+      {int(CommandId::Lanczos), &CImageView::OnLanczos, nullptr},
+      {int(CommandId::Triangulation), &CImageView::OnTriangulation, nullptr},
+      {int(CommandId::StairInterpolation), &CImageView::OnStairInterpolation, nullptr},
   };
   CImageView::RegisterCommands(rows);
 }

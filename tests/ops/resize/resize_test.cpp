@@ -16,8 +16,10 @@
 #include "support/zep_test.h"
 
 namespace {
-constexpr int kBox = 4118, kBilinear = 4007, kBicubic = 4008, kLanczos = 4006, kStair = 4217,
-              kTriangulation = 4162;
+constexpr int kBox = int(CommandId::BoxNearestNeighbor), kBilinear = int(CommandId::Bilinear),
+              kBicubic = int(CommandId::Bicubic), kLanczos = int(CommandId::Lanczos),
+              kStair = int(CommandId::StairInterpolation),
+              kTriangulation = int(CommandId::Triangulation);
 constexpr int kLinear[] = {kBox, kBilinear, kBicubic, kLanczos};
 
 // A smooth colour picture (well inside 0-255, so no byte clamps) or a constant one.
