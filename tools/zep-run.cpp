@@ -56,7 +56,7 @@
 #include "app/imageview.h"
 #include "app/menus.h"
 #include "fileio/imagefile.h"
-#include "ops/resize/resize.h"
+#include "ops/operations.h"
 #include "params/commands.h"
 #include "params/dialog1.h"
 #include "params/dialog2.h"
@@ -601,13 +601,12 @@ int main(int argc, char** argv) {
   // The printing's application object first: the image library then uses it.
   HeadlessPrinting printing;
   QtImagingSession imaging;
-  RegisterFileCommands();
+  RegisterOperations();
   RunnerUi ui(printing);
   RunnerPlatform platform;
   SetUi(&ui);
   SetPlatform(&platform);
   LoadSettingsAtStartUp(LiveSettings());
-  RegisterResizeCommands();
   const int status = Run(script, ui, platform, options);
   SetPlatform(nullptr);
   SetUi(nullptr);

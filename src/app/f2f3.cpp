@@ -191,7 +191,7 @@ void CImageView::OnOperationEntry(int id) {
   SelectListEntry(id - int(CommandId::OperationEntry1) + 1);
 }
 
-void CImageView::UpdateOperationEntry(CommandState& state, int id) {
+void CImageView::OnUpdateOperationEntry(CommandState& state, int id) {
   const Settings& s = LiveSettings();
   const int n = id - int(CommandId::OperationEntry1) + 1;
   state.text = Format("%2d. %s", n, OperationName(uint32_t(s.operationList[n - 1])));
@@ -199,30 +199,18 @@ void CImageView::UpdateOperationEntry(CommandState& state, int id) {
 }
 
 void CImageView::OnConditionalOperations(int) {
-  if (Flags().CtrlHeld) {
-    SelectOperation(CommandId::ConditionalOperations, true);
-    return;
-  }
   Settings& s = LiveSettings();
   s.conditional = s.conditional ? 0 : 1;
   UpdateStatus();
 }
 
 void CImageView::OnSetPropertiesToDefault(int) {
-  if (Flags().CtrlHeld) {
-    SelectOperation(CommandId::SetPropertiesToDefault, true);
-    return;
-  }
   LiveSettings().ResetToDefaults();
   if (host) host->Invalidate();
   UpdateStatus();
 }
 
 void CImageView::OnSetOtherDefaults(int) {
-  if (Flags().CtrlHeld) {
-    SelectOperation(CommandId::SetOtherDefaults, true);
-    return;
-  }
   if (Layer2Exists()) {
     // The second layer goes; layer 1 becomes current.
     layers[1].clear(false);
@@ -324,13 +312,15 @@ void CImageView::OnRunProgram(int) {
   if (sound) GetUi().PlaySoundFile(ProgramPath("zep.wav").string());
 }
 
-void CImageView::UpdateDeleteLastStep(CommandState& state, int) { state.Enable(Flags().Recording); }
+void CImageView::OnUpdateDeleteLastStep(CommandState& state, int) {
+  state.Enable(Flags().Recording);
+}
 
-void CImageView::UpdateRunProgram(CommandState& state, int) {
+void CImageView::OnUpdateRunProgram(CommandState& state, int) {
   state.Enable(HasFloat() && LiveSettings().program.stepCount != 0 && !Flags().Recording);
 }
 
-void CImageView::UpdateSaveProgram(CommandState& state, int) { state.Enable(!Flags().Recording); }
+void CImageView::OnUpdateSaveProgram(CommandState& state, int) { state.Enable(!Flags().Recording); }
 
 namespace {
 const char* const kProgramFilter = "(*.ZEP)|*.ZEP|";

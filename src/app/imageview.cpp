@@ -4,6 +4,7 @@
 #include <cstring>
 #include <unordered_map>
 
+#include "params/commands.h"
 #include "params/opnames.h"
 #include "params/settings.h"
 #include "platform/errors.h"
@@ -77,9 +78,17 @@ bool CImageView::Dispatch(int id) {
   const CommandEntry* entry = FindCommand(id);
   if (!entry) return false;
   CommandState state;
-  if (entry->update) (this->*entry->update)(state, id);
+  if (entry->update) entry->update(*this, state, id);
   if (!state.enabled) return true;  // dropped without a word: its preconditions failed
   if (!entry->handler) return false;
+  // Ctrl makes such a command the current F2/F3 operation instead of running it. One that
+  // keeps settings shows its pages first (PrepareOperation looks at Ctrl after them), so
+  // Ctrl sets its parameters without running it.
+  const CommandDescriptor* d = CommandDescriptorOf(id);
+  if (Flags().CtrlHeld && d && d->ctrlSelects && d->snapshot.length == 0) {
+    SelectOperation(id, true);
+    return true;
+  }
   entry->handler(*this, id);
   return true;
 }
@@ -87,7 +96,7 @@ bool CImageView::Dispatch(int id) {
 CommandState CImageView::QueryCommand(int id) {
   CommandState state;
   const CommandEntry* entry = FindCommand(id);
-  if (entry && entry->update) (this->*entry->update)(state, id);
+  if (entry && entry->update) entry->update(*this, state, id);
   return state;
 }
 
@@ -133,6 +142,8 @@ void CImageView::HandleOutOfMemory() {
 
 void CImageView::OnDestroyFloatingPointBuffers(int id) {
   if (layers[0].n == 0 && layers[1].n == 0) return;
+  // The menu item's Ctrl selects the list's own entry (DestroyBuffers selects itself on
+  // the way in).
   if (Flags().CtrlHeld) {
     SelectOperation(CommandId::DestroyBuffers, true);
     return;

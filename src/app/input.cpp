@@ -197,11 +197,7 @@ void V::OnHomeKey(int) {
   }
 }
 
-void V::OnEnterKey(int id) {
-  if (Flags().CtrlHeld) {
-    SelectOperation(id, true);
-    return;
-  }
+void V::OnEnterKey(int) {
   if (curveEditorOpen) {
     Dispatch(CommandId::CustomCurve);
     return;
@@ -525,9 +521,9 @@ void V::OnCursorRadius(int id) {
   if (host) host->Invalidate();
 }
 
-void V::UpdatePaintMode(CommandState& s, int) {
+void V::OnUpdatePaintMode(CommandState& s, int) {
   s.Enable(HasFloat() && !fitToWindow);
   s.Check(paintMode);
 }
 
-void V::UpdateCursorRadius(CommandState& s, int) { s.Enable(HasFloat() && paintMode); }
+void V::OnUpdateCursorRadius(CommandState& s, int) { s.Enable(HasFloat() && paintMode); }

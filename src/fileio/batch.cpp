@@ -133,9 +133,9 @@ std::string BatchOutputPath(const std::string& input, bool overwrite, const std:
   return (in.parent_path() / (in.stem().string() + suffix + "." + extension)).string();
 }
 
-void CImageView::OnBatchOperation(int) {
+void OnBatchOperation(CImageView& v, int) {
   Settings& s = LiveSettings();
-  const bool noSave = SavesNothing(*this);
+  const bool noSave = SavesNothing(v);
   if (!noSave) {
     if (Dialog2(s).RunPage(5, 1, 0) != DialogResult::Ok) return;
     const int page = FormatPage(Text(s.file.batchExtension, sizeof s.file.batchExtension));
@@ -172,72 +172,73 @@ void CImageView::OnBatchOperation(int) {
   }
 
   SoundOff sound;
-  pixelInfoText = Format("Processed 0 of %d", count);
-  UpdateStatus();
+  v.pixelInfoText = Format("Processed 0 of %d", count);
+  v.UpdateStatus();
   {
     FlagScope quiet(Flags().Quiet, true);
     for (int i = 0; i < count; ++i) {
       const std::string& input = (*files)[size_t(i)];
       // Only the first file may ask for a page on opening.
-      if (OpenImageFile(input, i == 0 ? 0 : -1, false)) return;  // it said why
-      if (host) host->Invalidate();
+      if (OpenImageFile(v, input, i == 0 ? 0 : -1, false)) return;  // it said why
+      if (v.host) v.host->Invalidate();
       bool cancelled;
-      operationFailed = false;
+      v.operationFailed = false;
       {
         CancelWatch watch;
-        Dispatch(CommandId::F2ProgrammedOperation);
+        v.Dispatch(CommandId::F2ProgrammedOperation);
         cancelled = watch.seen;
       }
-      if (host) host->Invalidate();
+      if (v.host) v.host->Invalidate();
       // A step that did not finish is never saved over anything.
-      if (cancelled || operationFailed) return;
-      if (!noSave && SaveImageFile(outputs[size_t(i)], -1)) return;
-      pixelInfoText = Format("Processed %d of %d", i + 1, count);
-      UpdateStatus();
+      if (cancelled || v.operationFailed) return;
+      if (!noSave && SaveImageFile(v, outputs[size_t(i)], -1)) return;
+      v.pixelInfoText = Format("Processed %d of %d", i + 1, count);
+      v.UpdateStatus();
       if (GetPlatform().CancelRequested()) return;
     }
     sound.Restore();
-    if (s.file.destroyAlignmentTemplateAtEnd) Dispatch(CommandId::DestroyAlignmentTemplate);
-    if (s.file.destroyContrastTemplateAtEnd) Dispatch(CommandId::DestroyBrightnessContrastTemplate);
+    if (s.file.destroyAlignmentTemplateAtEnd) v.Dispatch(CommandId::DestroyAlignmentTemplate);
+    if (s.file.destroyContrastTemplateAtEnd)
+      v.Dispatch(CommandId::DestroyBrightnessContrastTemplate);
   }
-  ReportCompletion(true);
+  v.ReportCompletion(true);
 }
 
 // --- Sequences ---
 
-void CImageView::OnSequentialLoad(int) {
+void OnSequentialLoad(CImageView& v, int) {
   CommandFlags& f = Flags();
-  const int count = int(sequence.size());
+  const int count = int(v.sequence.size());
   if (count == 0 || f.CtrlHeld) {
     f.CtrlHeld = false;
-    sequence.clear();
-    sequenceIndex = -1;
+    v.sequence.clear();
+    v.sequenceIndex = -1;
     if (Dialog2(LiveSettings()).RunPage(5, 6, 0) != DialogResult::Ok) return;
     std::optional<std::vector<std::string>> files = PickFiles();
     if (!files) return;
-    sequence = std::move(*files);
+    v.sequence = std::move(*files);
   }
   if (f.ShiftHeld) {
-    sequenceIndex = std::max(sequenceIndex - 1, 0);
+    v.sequenceIndex = std::max(v.sequenceIndex - 1, 0);
     f.ShiftHeld = false;
-  } else if (++sequenceIndex >= int(sequence.size())) {
-    sequence.clear();
-    sequenceIndex = -1;
-    pixelInfoText = "Sequence Completed";
-    UpdateStatus();
+  } else if (++v.sequenceIndex >= int(v.sequence.size())) {
+    v.sequence.clear();
+    v.sequenceIndex = -1;
+    v.pixelInfoText = "Sequence Completed";
+    v.UpdateStatus();
     return;
   }
-  if (OpenImageFile(sequence[size_t(sequenceIndex)], 0, true)) {
-    filePresent = false;
-    pixelInfoText = "Missing File, Sequence Aborted";
-    sequence.clear();
-    sequenceIndex = -1;
+  if (OpenImageFile(v, v.sequence[size_t(v.sequenceIndex)], 0, true)) {
+    v.filePresent = false;
+    v.pixelInfoText = "Missing File, Sequence Aborted";
+    v.sequence.clear();
+    v.sequenceIndex = -1;
   } else {
-    filePresent = true;
-    pixelInfoText = Format("Showing %d of %d", sequenceIndex + 1, int(sequence.size()));
+    v.filePresent = true;
+    v.pixelInfoText = Format("Showing %d of %d", v.sequenceIndex + 1, int(v.sequence.size()));
   }
-  UpdateStatus();
-  if (host) host->Invalidate();
+  v.UpdateStatus();
+  if (v.host) v.host->Invalidate();
 }
 
 namespace {
@@ -254,14 +255,14 @@ class RaisedFlag {
 };
 }  // namespace
 
-void CImageView::OnSequentialLoadNew(int id) {
+void OnSequentialLoadNew(CImageView& v, int id) {
   RaisedFlag ctrl(Flags().CtrlHeld);
-  OnSequentialLoad(id);
+  OnSequentialLoad(v, id);
 }
 
-void CImageView::OnSequentialLoadBack(int id) {
+void OnSequentialLoadBack(CImageView& v, int id) {
   RaisedFlag shift(Flags().ShiftHeld);
-  OnSequentialLoad(id);
+  OnSequentialLoad(v, id);
 }
 
 AnimationOrder::AnimationOrder(int count, int mode)
@@ -294,30 +295,19 @@ int AnimationOrder::Next() {
   return frame;
 }
 
-void CImageView::OnAnimateSequence(int) {
-  if (sequence.empty()) return;
+void OnAnimateSequence(CImageView& v, int) {
+  if (v.sequence.empty()) return;
   const FileParams& p = LiveSettings().file;
   const auto delay = std::chrono::milliseconds(std::max(p.animationDelay, 0));
   // The list may not change while it plays: the frames are opened from a copy.
-  const std::vector<std::string> files = sequence;
+  const std::vector<std::string> files = v.sequence;
   AnimationOrder order(int(files.size()), p.animationMode);
   FlagScope quiet(Flags().Quiet, true);
   while (!GetPlatform().CancelRequested()) {
     const int frame = order.Next();
     // A missing file ends the animation: its message is said once, not once a frame.
-    if (OpenImageFile(files[size_t(frame)], 0, false)) return;
-    if (host) host->Invalidate();
+    if (OpenImageFile(v, files[size_t(frame)], 0, false)) return;
+    if (v.host) v.host->Invalidate();
     if (delay.count() > 0) std::this_thread::sleep_for(delay);
   }
-}
-
-void RegisterBatchCommands() {
-  const CommandEntry rows[] = {
-      {int(CommandId::BatchOperation), &V::OnBatchOperation, &V::UpdateAlways},
-      {int(CommandId::SequentialLoad), &V::OnSequentialLoad, &V::UpdateAlways},
-      {int(CommandId::NewSequence), &V::OnSequentialLoadNew, &V::UpdateAlways},
-      {int(CommandId::SequenceBack), &V::OnSequentialLoadBack, &V::UpdateAlways},
-      {int(CommandId::AnimateSequence), &V::OnAnimateSequence, &V::UpdateAnimate},
-  };
-  CImageView::RegisterCommands(rows);
 }

@@ -6,8 +6,7 @@
 #include <iostream>
 
 #include "app/imageview.h"
-#include "fileio/imagefile.h"
-#include "ops/resize/resize.h"
+#include "ops/operations.h"
 #include "params/settings.h"
 #include "platform/messages.h"
 #include "platform/programdir.h"
@@ -29,8 +28,7 @@ int main(int argc, char** argv) {
     return 1;
   }
   LoadSettingsAtStartUp(LiveSettings());
-  RegisterResizeCommands();
-  RegisterFileCommands();
+  RegisterOperations();
   QtImaging imaging;
   SetImaging(&imaging);
   // The command line names one image (Qt has taken its own options out of it).

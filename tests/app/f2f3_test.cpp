@@ -18,8 +18,6 @@ class F2F3Test : public ZepTest {
  protected:
   void SetUp() override {
     ZepTest::SetUp();
-    LiveSettings().SetDefaults();
-    Flags() = CommandFlags();
     v.currentLayer().dim(3, 3, 0x17);
     v.currentBitmap() = DisplayBitmap(3, 3);
   }
@@ -215,8 +213,9 @@ TEST_F(F2F3Test, StepsTakeTheirSnapshotAtThePress) {
   Settings& s = LiveSettings();
   v.Dispatch(CommandId::RecordProgram);
   s.resize.outputWidth = 321;
-  v.currentLayer().clear(false);  // Bilinear is now disabled: its step is kept all the same
-  v.SelectOperation(CommandId::Bilinear, true);
+  // Stair Interpolation is now disabled: its step is kept all the same.
+  v.currentLayer().clear(false);
+  v.SelectOperation(CommandId::StairInterpolation, true);
   v.Dispatch(CommandId::F2ProgrammedOperation);
   ASSERT_EQ(s.program.stepCount, 1);
   ResizeParams recorded;

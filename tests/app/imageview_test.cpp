@@ -22,11 +22,7 @@ void Load(CImageView& v, int w, int h, CSpaceCode code = 0x17) {
 
 class ImageViewTest : public ZepTest {
  protected:
-  void SetUp() override {
-    ZepTest::SetUp();
-    LiveSettings().SetDefaults();
-    Flags() = CommandFlags();
-  }
+  void SetUp() override { ZepTest::SetUp(); }
   FakeHost host;
 };
 }  // namespace

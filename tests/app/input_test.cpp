@@ -28,10 +28,6 @@ class InputTest : public ZepTest {
     v.selection.free();
     Fill(v, kW, kH, cspace::kDefault);
   }
-  void TearDown() override {
-    Flags() = CommandFlags();
-    ZepTest::TearDown();
-  }
   static void Fill(CImageView& view, int w, int h, CSpaceCode code) {
     fpbuffer& f = view.currentLayer();
     f.dim(w, h, code);
@@ -307,7 +303,7 @@ class RegionTest : public InputTest {
     v.paintMode = true;
     LiveSettings().mask.cursorRadius = 1;
     for (int id : {int(CommandId::Clear), int(CommandId::TopLayerEqualsBottomLayer)}) {
-      const CommandEntry row{id,
+      const CommandEntry row{CommandId(id),
                              [this](CImageView& view, int command) {
                                const CommandFlags& f = Flags();
                                int count = 0, x, y, w, h;
@@ -322,7 +318,7 @@ class RegionTest : public InputTest {
   void TearDown() override {
     // The handlers point at this fixture; later tests must not reach them.
     for (int id : {int(CommandId::Clear), int(CommandId::TopLayerEqualsBottomLayer)}) {
-      const CommandEntry row{id, nullptr, nullptr};
+      const CommandEntry row{CommandId(id), nullptr, nullptr};
       CImageView::RegisterCommands({&row, 1});
     }
     InputTest::TearDown();

@@ -50,13 +50,7 @@ class PaintTest : public ZepTest {
  protected:
   void SetUp() override {
     ZepTest::SetUp();
-    LiveSettings().SetDefaults();
     LiveSettings().backgroundGreyLevel = 77;
-    Flags() = CommandFlags();
-  }
-  void TearDown() override {
-    Flags() = CommandFlags();
-    ZepTest::TearDown();
   }
   FakeHost host;
 };

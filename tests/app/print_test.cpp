@@ -81,8 +81,6 @@ class PrintCommandTest : public ZepTest {
  protected:
   void SetUp() override {
     ZepTest::SetUp();
-    LiveSettings().SetDefaults();
-    Flags() = CommandFlags();
     LastPageSetup() = PageSetup();
     Fill(60, 20, 0x204080);
   }

@@ -24,7 +24,7 @@ namespace fs = std::filesystem;
 
 namespace {
 // The F2 operation of these tests: an operation command whose algorithm the test decides.
-constexpr int kTestOperation = int(CommandId::TopLayerEqualsBottomLayer);
+constexpr CommandId kTestOperation = CommandId::TopLayerEqualsBottomLayer;
 std::function<void(CImageView&, fpbuffer&)>& StepAlgorithm() {
   static std::function<void(CImageView&, fpbuffer&)> algorithm;
   return algorithm;
@@ -40,19 +40,14 @@ class BatchTest : public ZepTest {
  protected:
   void SetUp() override {
     ZepTest::SetUp();
-    LiveSettings().SetDefaults();
     LiveSettings().autoQuery = 1;  // every page a command asks for is shown
     LiveSettings().soundOnCompletion = 1;
-    Flags() = CommandFlags();
-    RegisterFileCommands();
     const CommandEntry rows[] = {{kTestOperation,
                                   [](CImageView& v, int id) {
-                                    int unused = 0;
                                     v.RunFloatOperation(
-                                        id, 0, &unused, sizeof unused,
-                                        [&v](fpbuffer& f) { StepAlgorithm()(v, f); });
+                                        id, [&v](fpbuffer& f) { StepAlgorithm()(v, f); });
                                   },
-                                  &CImageView::UpdateNeedsFloat}};
+                                  &CImageView::OnUpdateNeedsFloat}};
     CImageView::RegisterCommands(rows);
     StepAlgorithm() = [this](CImageView& v, fpbuffer& f) {
       processed.push_back(fs::path(v.filePath).filename().string());
@@ -61,7 +56,7 @@ class BatchTest : public ZepTest {
       quietDuringStep.push_back(Flags().Quiet);
       Invert(f);
     };
-    view.f2OperationId = kTestOperation;
+    view.f2OperationId = int(kTestOperation);
     fs::create_directories(home / "img");
   }
   void TearDown() override {

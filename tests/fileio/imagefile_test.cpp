@@ -58,10 +58,7 @@ class ImageFileTest : public ZepTest {
  protected:
   void SetUp() override {
     ZepTest::SetUp();
-    LiveSettings().SetDefaults();
     LiveSettings().autoQuery = 0;  // the save pages stay shut
-    Flags() = CommandFlags();
-    RegisterFileCommands();
     previous_ = SetImaging(&imaging);
   }
   void TearDown() override {
@@ -112,7 +109,7 @@ TEST_F(ImageFileTest, ExtensionChoosesTheReaderIgnoringCase) {
     ASSERT_EQ(WritePng(source, Path(c.name), 16, 6), nullptr);
     CImageView v(&host);
     imaging.loads.clear();
-    EXPECT_FALSE(v.OpenImageFile(Path(c.name), 0, false)) << c.name;
+    EXPECT_FALSE(OpenImageFile(v, Path(c.name), 0, false)) << c.name;
     EXPECT_EQ(imaging.loads.empty(), c.own) << c.name;
     if (c.own) {
       EXPECT_EQ(v.currentLayer().plane[0].x[0], 1.0f) << c.name;  // 16-bit samples unrounded
@@ -136,7 +133,7 @@ TEST_F(ImageFileTest, TitleGivesTheSizeInKilobytesOrMegabytes) {
     WriteSizedFile(path, c.bytes);
     CImageView v(&host);
     Fill(v, 4, 3);
-    EXPECT_FALSE(v.OpenImageFile(path, 0, false));
+    EXPECT_FALSE(OpenImageFile(v, path, 0, false));
     EXPECT_EQ(v.frameTitle, Format(c.title, path.c_str()));
     EXPECT_EQ(host.title, v.frameTitle);
   }
@@ -153,29 +150,29 @@ TEST_F(ImageFileTest, FailedOpensLeaveTheWindowAsItWas) {
   v.panX = 7;
 
   ui.ExpectMessage("File Doesn't Exist");
-  EXPECT_TRUE(v.OpenImageFile(Path("missing.png"), 0, false));
+  EXPECT_TRUE(OpenImageFile(v, Path("missing.png"), 0, false));
   EXPECT_EQ(ui.messages.back().caption, Path("missing.png"));
 
   // A PNG the own reader refuses goes to the general library before any message.
   ui.ExpectMessage("Load image failed:\n3 - The file is damaged or not an image.");
-  EXPECT_TRUE(v.OpenImageFile(Path("broken.png"), 0, false));
+  EXPECT_TRUE(OpenImageFile(v, Path("broken.png"), 0, false));
   EXPECT_EQ(imaging.loads.size(), 1u);
   ui.ExpectMessage("Problem reading FDIB file");
-  EXPECT_TRUE(v.OpenImageFile(Path("broken.fdib"), 0, false));
+  EXPECT_TRUE(OpenImageFile(v, Path("broken.fdib"), 0, false));
   EXPECT_EQ(ui.messages.back().caption, "ERROR");
   ui.ExpectMessage("This IFS subformat is not supported!");
-  EXPECT_TRUE(v.OpenImageFile(Path("a.IFS"), 0, false));
+  EXPECT_TRUE(OpenImageFile(v, Path("a.IFS"), 0, false));
 
   // A depth other than 24 or 32 bits is refused, named by the extension as written.
   imaging.loadCode = kImagingOk;
   imaging.depth = 8;
   ui.ExpectMessage("This .gif subformat is not supported!");
-  EXPECT_TRUE(v.OpenImageFile(Path("grey.gif"), 0, false));
+  EXPECT_TRUE(OpenImageFile(v, Path("grey.gif"), 0, false));
   EXPECT_TRUE(Untouched(v, 4, 3));
   EXPECT_EQ(v.panX, 7);
 
   imaging.depth = 32;  // the fourth byte is dropped by the library: taken
-  EXPECT_FALSE(v.OpenImageFile(Path("grey.gif"), 0, false));
+  EXPECT_FALSE(OpenImageFile(v, Path("grey.gif"), 0, false));
   EXPECT_EQ(v.currentLayer().width, 5);
   EXPECT_EQ(v.panX, 0);  // another size: the pans go back
 }
@@ -187,7 +184,7 @@ TEST_F(ImageFileTest, PansStayForAnImageOfTheSameSize) {
   Fill(v, 4, 3);
   v.panX = 3;
   v.panY = -2;
-  EXPECT_FALSE(v.OpenImageFile(Path("same.png"), 0, false));
+  EXPECT_FALSE(OpenImageFile(v, Path("same.png"), 0, false));
   EXPECT_EQ(v.panX, 3);
   EXPECT_EQ(v.panY, -2);
 }
@@ -202,15 +199,15 @@ TEST_F(ImageFileTest, WithoutFloatBuffersOnRead) {
   v.otherLayer().dim(2, 2, 0x17);
   // A refused file lets no float image go.
   ui.ExpectMessage("Can't read FDIB without floating point buffers.");
-  EXPECT_TRUE(v.OpenImageFile(Path("x.fdib"), 0, false));
+  EXPECT_TRUE(OpenImageFile(v, Path("x.fdib"), 0, false));
   ui.ExpectMessage("Can't read FIT without floating point buffers.");
-  EXPECT_TRUE(v.OpenImageFile(Path("x.fit"), 0, false));
+  EXPECT_TRUE(OpenImageFile(v, Path("x.fit"), 0, false));
   EXPECT_TRUE(Untouched(v, 4, 3));
   EXPECT_EQ(v.otherLayer().width, 2);
 
   // A PNG goes to the general library and arrives as a bitmap alone; both float images go.
   ASSERT_EQ(WritePng(image, Path("x.png"), 8, 1), nullptr);
-  EXPECT_FALSE(v.OpenImageFile(Path("x.png"), 0, false));
+  EXPECT_FALSE(OpenImageFile(v, Path("x.png"), 0, false));
   EXPECT_EQ(imaging.loads.size(), 1u);
   EXPECT_EQ(imaging.floatBytes.back(), 0u);  // no float image will be made of it
   EXPECT_EQ(v.currentBitmap().width(), 5);
@@ -223,7 +220,7 @@ TEST_F(ImageFileTest, JpegOwnRoadAndItsRefusals) {
   ASSERT_FALSE(WriteJpeg(Path("a.jpg"), source.toprow(), 6, 5, 90, 3));
   CImageView v(&host);
   Fill(v, 4, 3);
-  EXPECT_FALSE(v.OpenImageFile(Path("a.jpg"), 0, false));
+  EXPECT_FALSE(OpenImageFile(v, Path("a.jpg"), 0, false));
   EXPECT_TRUE(imaging.loads.empty());
   EXPECT_EQ(v.currentLayer().width, 6);
   EXPECT_EQ(v.fileInfo.colourType, 3);
@@ -234,7 +231,7 @@ TEST_F(ImageFileTest, JpegOwnRoadAndItsRefusals) {
                         .c_str()),
         0);
     ui.ExpectMessageStartingWith("\nWidth = 6, Height = 5\nNumber of Channels = 4");
-    EXPECT_TRUE(v.OpenImageFile(Path("cmyk.jpg"), 0, false));
+    EXPECT_TRUE(OpenImageFile(v, Path("cmyk.jpg"), 0, false));
     EXPECT_EQ(ui.messages.back().caption, "This particular subformat of JPEG is not supported!");
     EXPECT_EQ(v.currentLayer().width, 6);
   }
@@ -243,7 +240,7 @@ TEST_F(ImageFileTest, JpegOwnRoadAndItsRefusals) {
   std::ofstream(Path("cut.jpg"), std::ios::binary) << bytes.substr(0, bytes.size() / 2);
   imaging.loadCode = kImagingInvalidData;
   ui.ExpectMessageStartingWith("Load image failed:");
-  EXPECT_TRUE(v.OpenImageFile(Path("cut.jpg"), 0, false));
+  EXPECT_TRUE(OpenImageFile(v, Path("cut.jpg"), 0, false));
   EXPECT_EQ(imaging.loads.size(), 1u);
   EXPECT_EQ(v.currentLayer().width, 6);
 }
@@ -255,7 +252,7 @@ TEST_F(ImageFileTest, SavesByExtensionAndSaysWhenTheyFail) {
   v.currentLayer().plane[1].x[0] = 150.0f;
   v.currentLayer().plane[2].x[0] = 60.0f;
   LiveSettings().file.pngBitDepth = 8;
-  EXPECT_FALSE(v.SaveImageFile(Path("out.PNG"), 0));
+  EXPECT_FALSE(SaveImageFile(v, Path("out.PNG"), 0));
   fpbuffer back;
   ImageFileInfo info;
   LoadPng(back, Path("out.PNG"), info);
@@ -265,37 +262,37 @@ TEST_F(ImageFileTest, SavesByExtensionAndSaysWhenTheyFail) {
   EXPECT_EQ(back.plane[1].x[bottomLeft], 128.0f);
   EXPECT_EQ(back.plane[2].x[bottomLeft], 51.0f);
 
-  EXPECT_FALSE(v.SaveImageFile(Path("out.fdib"), 0));
+  EXPECT_FALSE(SaveImageFile(v, Path("out.fdib"), 0));
   EXPECT_EQ(fs::file_size(Path("out.fdib")), 16u + 3 * 12 * 4);
-  EXPECT_FALSE(v.SaveImageFile(Path("out.bmp"), 0));
+  EXPECT_FALSE(SaveImageFile(v, Path("out.bmp"), 0));
   EXPECT_EQ(imaging.saves, std::vector<std::string>{Path("out.bmp")});
   EXPECT_EQ(v.filePath, "");  // saving names no file for the window
 
   LiveSettings().file.pngBitDepth = 12;
   ui.ExpectMessage("Bit Depth Must be 8 or 16!");
-  EXPECT_TRUE(v.SaveImageFile(Path("bad.png"), 0));
+  EXPECT_TRUE(SaveImageFile(v, Path("bad.png"), 0));
   EXPECT_EQ(ui.messages.back().caption, Path("bad.png"));
   EXPECT_FALSE(fs::exists(Path("bad.png")));
   imaging.saveCode = kImagingUnknownFormat;
   ui.ExpectMessage("Save image failed:\n2 - The format of the file is not supported.");
-  EXPECT_TRUE(v.SaveImageFile(Path("out.xyz"), 0));
+  EXPECT_TRUE(SaveImageFile(v, Path("out.xyz"), 0));
   ui.ExpectMessage("Problem writing FDIB file.");
-  EXPECT_TRUE(v.SaveImageFile(Path("no/such/dir/out.fdib"), 0));
+  EXPECT_TRUE(SaveImageFile(v, Path("no/such/dir/out.fdib"), 0));
 
   // Without float data: the float formats refuse, PNG and TIF go to the library.
   v.currentLayer().clear(true);
   for (const char* ext : {"FIT", "FDIB", "IFS"}) {
     ui.ExpectMessage(Format("%s not supported without floating point buffer.", ext));
-    EXPECT_TRUE(v.SaveImageFile(Path(std::string("n.") + ext), 0));
+    EXPECT_TRUE(SaveImageFile(v, Path(std::string("n.") + ext), 0));
   }
   imaging.saveCode = kImagingOk;
-  EXPECT_FALSE(v.SaveImageFile(Path("n.png"), 0));
+  EXPECT_FALSE(SaveImageFile(v, Path("n.png"), 0));
   EXPECT_EQ(imaging.saves.back(), Path("n.png"));
 
   // An empty window saves nothing and says so.
   CImageView empty(&host);
   ui.ExpectMessage("Problem Writing JPG File");
-  EXPECT_TRUE(empty.SaveImageFile(Path("e.jpg"), 0));
+  EXPECT_TRUE(SaveImageFile(empty, Path("e.jpg"), 0));
   EXPECT_FALSE(fs::exists(Path("e.jpg")));
 }
 
@@ -303,13 +300,13 @@ TEST_F(ImageFileTest, TiffDepthChoosesTheWriter) {
   CImageView v(&host);
   Fill(v, 4, 3);
   LiveSettings().file.tiffBitDepth = 8;
-  EXPECT_FALSE(v.SaveImageFile(Path("eight.tif"), 0));
+  EXPECT_FALSE(SaveImageFile(v, Path("eight.tif"), 0));
   EXPECT_EQ(imaging.saves.size(), 1u);
   LiveSettings().file.tiffBitDepth = 16;
-  EXPECT_FALSE(v.SaveImageFile(Path("sixteen.tif"), 0));
+  EXPECT_FALSE(SaveImageFile(v, Path("sixteen.tif"), 0));
   EXPECT_EQ(imaging.saves.size(), 1u);
   CImageView w(&host);
-  EXPECT_FALSE(w.OpenImageFile(Path("sixteen.tif"), 0, false));
+  EXPECT_FALSE(OpenImageFile(w, Path("sixteen.tif"), 0, false));
   EXPECT_TRUE(imaging.loads.empty());  // the own reader took it
   EXPECT_EQ(w.currentLayer().plane[1].x[5], 25.0f);
 }
@@ -415,7 +412,7 @@ TEST_F(ImageFileTest, NoFloatOptionAndFileInformation) {
 
   fpbuffer image(3, 2, 0x17);
   ASSERT_EQ(WritePng(image, Path("i.png"), 8, 1), nullptr);
-  v.OpenImageFile(Path("i.png"), 0, false);
+  OpenImageFile(v, Path("i.png"), 0, false);
   ui.ExpectMessageStartingWith("\nUsed FDIB to load file.\nWidth = 3, Height = 2");
   v.Dispatch(CommandId::FileInformation);
   EXPECT_EQ(ui.messages.back().caption, Path("i.png"));
@@ -538,7 +535,7 @@ TEST_F(ImageFileTest, PipesFoldersAndDevicesAreNeverOpened) {
   names.push_back("/dev/null");
   for (const std::string& name : names) {
     ui.ExpectMessage("Not a Regular File");
-    EXPECT_TRUE(v.OpenImageFile(name, 0, false)) << name;
+    EXPECT_TRUE(OpenImageFile(v, name, 0, false)) << name;
     EXPECT_EQ(ui.messages.back().caption, name);
     EXPECT_TRUE(Untouched(v, 4, 3)) << name;
   }
@@ -598,7 +595,7 @@ TEST_F(ImageFileTest, TheWholeImageMustFitTheMemoryBeforeAnythingIsDecoded) {
   for (const auto& c : cases) {
     platform.memory.availPhys = c.available;
     ui.ExpectMessage("Out of Memory");
-    EXPECT_TRUE(v.OpenImageFile(Path(c.name), 0, false)) << c.name;
+    EXPECT_TRUE(OpenImageFile(v, Path(c.name), 0, false)) << c.name;
     EXPECT_TRUE(Untouched(v, 4, 3)) << c.name;
     EXPECT_EQ(v.filePath, "") << c.name;
   }
@@ -606,14 +603,14 @@ TEST_F(ImageFileTest, TheWholeImageMustFitTheMemoryBeforeAnythingIsDecoded) {
   platform.memory.availPhys = 30'000'000;
   for (const auto& c : cases) {
     CImageView w(&host);
-    EXPECT_FALSE(w.OpenImageFile(Path(c.name), 0, false)) << c.name;
+    EXPECT_FALSE(OpenImageFile(w, Path(c.name), 0, false)) << c.name;
     EXPECT_EQ(w.currentLayer().width, 1000) << c.name;
     EXPECT_EQ(w.currentBitmap().width(), 1000) << c.name;
   }
   // The general library is told what the float image will take: three planes of floats.
   CImageView w(&host);
   std::ofstream(Path("x.gif")) << "gif";
-  EXPECT_FALSE(w.OpenImageFile(Path("x.gif"), 0, false));
+  EXPECT_FALSE(OpenImageFile(w, Path("x.gif"), 0, false));
   EXPECT_EQ(imaging.floatBytes.back(), 12u);
 }
 
@@ -621,10 +618,10 @@ TEST_F(ImageFileTest, FitsFilesGoByThreeExtensionsInAnyCase) {
   CImageView v(&host);
   Fill(v, 4, 3);
   for (const char* name : {"a.fits", "b.FTS", "c.Fits", "d.fit"}) {
-    EXPECT_FALSE(v.SaveImageFile(Path(name), 0)) << name;
+    EXPECT_FALSE(SaveImageFile(v, Path(name), 0)) << name;
     EXPECT_EQ(ReadBytes(Path(name)).substr(0, 6), "SIMPLE") << name;
     CImageView w(&host);
-    EXPECT_FALSE(w.OpenImageFile(Path(name), 0, false)) << name;
+    EXPECT_FALSE(OpenImageFile(w, Path(name), 0, false)) << name;
     EXPECT_TRUE(Untouched(w, 4, 3)) << name;
     EXPECT_NE(w.fileInfo.text.find("FITS file"), std::string::npos) << name;
   }
@@ -632,7 +629,7 @@ TEST_F(ImageFileTest, FitsFilesGoByThreeExtensionsInAnyCase) {
   EXPECT_TRUE(imaging.saves.empty());
   LiveSettings().file.noFloatBuffersOnRead = 1;
   ui.ExpectMessage("Can't read FIT without floating point buffers.");
-  EXPECT_TRUE(v.OpenImageFile(Path("a.fits"), 0, false));
+  EXPECT_TRUE(OpenImageFile(v, Path("a.fits"), 0, false));
 }
 
 TEST_F(ImageFileTest, SaveAsKeepsTheCaseOfTheWindowFilesExtension) {
