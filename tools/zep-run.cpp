@@ -2,6 +2,10 @@
 // the same road the menus take.
 //
 //   zep-run [--home DIR] [--keep-going] SCRIPT
+//   zep-run --list-commands
+//
+// --list-commands prints every command of the program, a line each, tab-separated: id,
+// name, menu path, caption, accelerator, and "built" or "not built".
 //
 // One statement a line ('#' starts a comment):
 //   new                      File New: opens an image window
@@ -565,10 +569,31 @@ int Run(std::istream& script, RunnerUi& ui, RunnerPlatform& platform, const Opti
   frame.views.clear();
   return failed ? 1 : 0;
 }
+
+// The command table as tab-separated lines, with whether each command's handler is built.
+void ListCommands() {
+  for (const CommandDescriptor& d : CommandTable()) {
+    std::string path;
+    if (d.HasMenuItem()) {
+      path = MenuTitle(static_cast<int>(d.menu));
+      if (d.submenu) path = path + "/" + d.submenu;
+    }
+    std::cout << d.Id() << '\t' << CommandIdName(d.Id()) << '\t' << path << '\t'
+              << (d.caption ? d.caption : "") << '\t' << (d.key ? d.key : "") << '\t'
+              << (IsCommandBuilt(d.Id()) ? "built" : "not built") << '\n';
+  }
+}
 }  // namespace
 
 int main(int argc, char** argv) {
-  const char* usage = "usage: zep-run [--home DIR] [--keep-going] SCRIPT\n";
+  const char* usage =
+      "usage: zep-run [--home DIR] [--keep-going] SCRIPT\n"
+      "       zep-run --list-commands\n";
+  if (argc == 2 && std::string(argv[1]) == "--list-commands") {
+    RegisterOperations();
+    ListCommands();
+    return 0;
+  }
   std::string home, scriptPath;
   Options options;
   for (int i = 1; i < argc; ++i) {

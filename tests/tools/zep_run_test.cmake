@@ -372,3 +372,35 @@ endif()
 # Without a file for it, a print fails: there is no printer.
 expect_stop(noprinter "new\nopen ${WORK}/quadrants.png\ncommand PrintImage\n"
             "^line 3: the print has no file answer\n$")
+
+# --list-commands: a line for every command of the program, six tab-separated fields,
+# those with a handler marked built.
+execute_process(COMMAND ${ZEP_RUN} --list-commands RESULT_VARIABLE rc OUTPUT_VARIABLE out)
+if(NOT rc EQUAL 0)
+  message(FATAL_ERROR "--list-commands: ${rc}")
+endif()
+file(READ ${COMMAND_IDS} header)
+string(REGEX MATCHALL "X\\([A-Za-z0-9]+, [0-9]+\\)" ids "${header}")
+list(LENGTH ids expected)
+string(REGEX REPLACE "\n$" "" out "${out}")
+string(REPLACE "\n" ";" lines "${out}")
+list(LENGTH lines count)
+if(NOT count EQUAL expected)
+  message(FATAL_ERROR "--list-commands lists ${count} commands, the table has ${expected}")
+endif()
+foreach(line IN LISTS lines)
+  if(NOT line MATCHES "^[0-9]+\t[A-Za-z0-9]+\t[^\t]*\t[^\t]*\t[^\t]*\t(built|not built)$")
+    message(FATAL_ERROR "--list-commands: malformed line '${line}'")
+  endif()
+endforeach()
+# The numbers come from the header, the one place they are written.
+foreach(row "Lanczos\tResize\tLanczos\t\tbuilt" "XinLi\tResize\tXin Li\t\tnot built"
+            "StoreZep1Fdib\t&File/Scratch Files\tStore ZEP1.FDIB\tShift+1\tbuilt"
+            "Exit\t&File\tE&xit\tShift+Esc\tbuilt")
+  string(REGEX MATCH "^[A-Za-z0-9]+" name "${row}")
+  string(REGEX MATCH "X\\(${name}, ([0-9]+)\\)" found "${header}")
+  list(FIND lines "${CMAKE_MATCH_1}\t${row}" at)
+  if(at EQUAL -1)
+    message(FATAL_ERROR "--list-commands lacks '${row}'")
+  endif()
+endforeach()
