@@ -324,6 +324,9 @@ class CImageView {
   void OnUpdateCursorRadius(CommandState& s, int id);
 
  private:
+  // The two halves of Paint, on paintBitmap (cleared to the background, cw x ch).
+  void PaintActualSize(const DisplayBitmap& picture, int cw, int ch);
+  void PaintFitted(const DisplayBitmap& picture, int cw, int ch);
   // Prints the current bitmap at place on one page: the printer's stretching or, in print
   // modes 1 and 2, the picture resampled to the dots first. True when the page was printed.
   bool PrintPicture(const PageSetup& page, const PrintPlacement& place);
