@@ -401,7 +401,7 @@ void Send(HeadlessFrame& frame, int id) {
     throw ScriptError{"no window handles command " + std::to_string(id)};
 }
 
-// A command by its name ("Lanczos") or its number ("4006").
+// A command by its name ("Lanczos") or by its number.
 int CommandNumber(const std::string& word) {
   if (const int id = CommandIdOfName(word)) return id;
   int id = 0;
