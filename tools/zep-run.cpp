@@ -2,6 +2,10 @@
 // the same road the menus take.
 //
 //   zep-run [--home DIR] [--keep-going] SCRIPT
+//   zep-run --list-commands
+//
+// --list-commands prints every command of the program, a line each, tab-separated: id,
+// name, menu path, caption, accelerator, and "built" or "not built".
 //
 // One statement a line ('#' starts a comment):
 //   new                      File New: opens an image window
@@ -13,7 +17,8 @@
 //   poke OFFSET TYPE VALUE   writes a value into the settings record; TYPE is one of
 //                            u8, i32, u32, f32, f64, str
 //   settings FILE            reads a settings record file over the live record
-//   command ID               sends a command as the menu does
+//   command NAME|ID          sends a command as the menu does (NAME as CommandId spells
+//                            it: "Lanczos"; or its number)
 //   f2 | f3                  presses F2 or F3 (Ctrl+ or Shift+ after ctrl or shift)
 //   ctrl | shift             holds the key for the next command or F2/F3
 //   answer ok|cancel|yes|no  the answer of the next dialog or message box
@@ -55,7 +60,8 @@
 #include "app/imageview.h"
 #include "app/menus.h"
 #include "fileio/imagefile.h"
-#include "ops/resize/resize.h"
+#include "ops/operations.h"
+#include "params/commands.h"
 #include "params/dialog1.h"
 #include "params/dialog2.h"
 #include "params/fields.h"
@@ -70,10 +76,6 @@
 namespace fs = std::filesystem;
 
 namespace {
-
-constexpr int kOpenImage = 4000;
-constexpr int kSaveImageAs = 4001;
-constexpr int kPrintImage = 4119;
 
 struct ScriptError {
   std::string what;
@@ -394,10 +396,20 @@ void ReadSettingsFile(const std::string& path) {
 }
 
 void Send(HeadlessFrame& frame, int id) {
-  CImageView* view = frame.active();
   FrameModel model(&frame);
-  if (view && !IsFrameCommand(id) && view->Dispatch(id)) return;
-  if (!model.Dispatch(id)) throw ScriptError{"no window handles command " + std::to_string(id)};
+  if (!RouteCommand(frame.active(), model, id))
+    throw ScriptError{"no window handles command " + std::to_string(id)};
+}
+
+// A command by its name ("Lanczos") or by its number.
+int CommandNumber(const std::string& word) {
+  if (const int id = CommandIdOfName(word)) return id;
+  int id = 0;
+  const auto [end, ec] = std::from_chars(word.data(), word.data() + word.size(), id);
+  if (ec != std::errc() || end != word.data() + word.size()) {
+    throw ScriptError{"no command is called " + word};
+  }
+  return id;
 }
 
 // The rest of the line, which must not be empty.
@@ -451,8 +463,9 @@ int Run(std::istream& script, RunnerUi& ui, RunnerPlatform& platform, const Opti
       } else if (word == "settings") {
         ReadSettingsFile(Rest(in, "settings needs a file"));
       } else if (word == "command") {
-        int id = 0;
-        if (!(in >> id)) throw ScriptError{"command needs an id"};
+        std::string word;
+        if (!(in >> word)) throw ScriptError{"command needs an id"};
+        const int id = CommandNumber(word);
         FlagScope c(Flags().CtrlHeld, ctrl || Flags().CtrlHeld);
         FlagScope s(Flags().ShiftHeld, shift || Flags().ShiftHeld);
         ctrl = shift = false;
@@ -460,17 +473,18 @@ int Run(std::istream& script, RunnerUi& ui, RunnerPlatform& platform, const Opti
       } else if (word == "f2" || word == "f3") {
         // F2/F3, or their Ctrl and Shift variants when the key is held.
         const bool inverse = word == "f3";
-        const int id = ctrl    ? (inverse ? 4117 : 4115)
-                       : shift ? (inverse ? 4116 : 4114)
-                               : (inverse ? 4019 : 4018);
+        using Id = CommandId;
+        const Id id = ctrl    ? (inverse ? Id::CtrlF3 : Id::CtrlF2)
+                      : shift ? (inverse ? Id::ShiftF3 : Id::ShiftF2)
+                              : (inverse ? Id::F3ProgrammedOperation : Id::F2ProgrammedOperation);
         ctrl = shift = false;
-        Send(frame, id);
+        Send(frame, int(id));
       } else if (word == "open") {
         RunnerUi::Answer a;
         a.kind = RunnerUi::Answer::File;
         a.text = Rest(in, "open needs a file");
         ui.answers.push_front(a);
-        Send(frame, kOpenImage);
+        Send(frame, int(CommandId::OpenImage));
         // Its message says why it failed; a window that does not hold the file fails too.
         const CImageView* view = frame.active();
         if (ui.failure.empty() && (!view || view->filePath != a.text || !view->filePresent)) {
@@ -490,7 +504,7 @@ int Run(std::istream& script, RunnerUi& ui, RunnerPlatform& platform, const Opti
         }
         const auto before = WriteTime(path);
         ui.answers.push_front(a);
-        Send(frame, word == "save" ? kSaveImageAs : kPrintImage);
+        Send(frame, int(word == "save" ? CommandId::SaveImageAs : CommandId::PrintImage));
         const auto after = WriteTime(path);
         if (ui.failure.empty() && (!after || after == before)) {
           throw ScriptError{"nothing was written to " + path};
@@ -555,10 +569,31 @@ int Run(std::istream& script, RunnerUi& ui, RunnerPlatform& platform, const Opti
   frame.views.clear();
   return failed ? 1 : 0;
 }
+
+// The command table as tab-separated lines, with whether each command's handler is built.
+void ListCommands() {
+  for (const CommandDescriptor& d : CommandTable()) {
+    std::string path;
+    if (d.HasMenuItem()) {
+      path = MenuTitle(static_cast<int>(d.menu));
+      if (d.submenu) path = path + "/" + d.submenu;
+    }
+    std::cout << d.Id() << '\t' << CommandIdName(d.Id()) << '\t' << path << '\t'
+              << (d.caption ? d.caption : "") << '\t' << (d.key ? d.key : "") << '\t'
+              << (IsCommandBuilt(d.Id()) ? "built" : "not built") << '\n';
+  }
+}
 }  // namespace
 
 int main(int argc, char** argv) {
-  const char* usage = "usage: zep-run [--home DIR] [--keep-going] SCRIPT\n";
+  const char* usage =
+      "usage: zep-run [--home DIR] [--keep-going] SCRIPT\n"
+      "       zep-run --list-commands\n";
+  if (argc == 2 && std::string(argv[1]) == "--list-commands") {
+    RegisterOperations();
+    ListCommands();
+    return 0;
+  }
   std::string home, scriptPath;
   Options options;
   for (int i = 1; i < argc; ++i) {
@@ -591,13 +626,12 @@ int main(int argc, char** argv) {
   // The printing's application object first: the image library then uses it.
   HeadlessPrinting printing;
   QtImagingSession imaging;
-  RegisterFileCommands();
+  RegisterOperations();
   RunnerUi ui(printing);
   RunnerPlatform platform;
   SetUi(&ui);
   SetPlatform(&platform);
   LoadSettingsAtStartUp(LiveSettings());
-  RegisterResizeCommands();
   const int status = Run(script, ui, platform, options);
   SetPlatform(nullptr);
   SetUi(nullptr);

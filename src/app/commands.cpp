@@ -17,6 +17,7 @@ namespace {
 using V = CImageView;
 using Id = CommandId;
 using Update = void (CImageView::*)(CommandState&, int);
+using Handler = void (CImageView::*)(int);
 
 // The update handler of each enable rule of the command table.
 Update UpdateOf(EnableRule rule) {
@@ -25,98 +26,98 @@ Update UpdateOf(EnableRule rule) {
     case EnableRule::Frame:
       return nullptr;
     case EnableRule::NeedsFloat:
-      return &V::UpdateNeedsFloat;
+      return &V::OnUpdateNeedsFloat;
     case EnableRule::NeedsBitmap:
-      return &V::UpdateNeedsBitmap;
+      return &V::OnUpdateNeedsBitmap;
     case EnableRule::ColourSpace:
-      return &V::UpdateColourSpace;
+      return &V::OnUpdateColourSpace;
     case EnableRule::Channel:
-      return &V::UpdateChannel;
+      return &V::OnUpdateChannel;
     case EnableRule::QueueEntry:
-      return &V::UpdateQueueEntry;
+      return &V::OnUpdateQueueEntry;
     case EnableRule::ViewingNormal:
-      return &V::UpdateViewingNormal;
+      return &V::OnUpdateViewingNormal;
     case EnableRule::SecondLayer:
-      return &V::UpdateSecondLayer;
+      return &V::OnUpdateSecondLayer;
     case EnableRule::Animate:
-      return &V::UpdateAnimate;
+      return &V::OnUpdateAnimate;
     case EnableRule::CreateMask:
-      return &V::UpdateCreateMask;
+      return &V::OnUpdateCreateMask;
     case EnableRule::FilePresent:
-      return &V::UpdateFilePresent;
+      return &V::OnUpdateFilePresent;
     case EnableRule::MaskViews:
-      return &V::UpdateMaskViews;
+      return &V::OnUpdateMaskViews;
     case EnableRule::NeedsMask:
-      return &V::UpdateNeedsMask;
+      return &V::OnUpdateNeedsMask;
     case EnableRule::LayerMasks:
-      return &V::UpdateLayerMasks;
+      return &V::OnUpdateLayerMasks;
     case EnableRule::CropBothLayers:
-      return &V::UpdateCropBothLayers;
+      return &V::OnUpdateCropBothLayers;
     case EnableRule::TwoLayers:
-      return &V::UpdateTwoLayers;
+      return &V::OnUpdateTwoLayers;
     case EnableRule::BottomThroughMask:
-      return &V::UpdateBottomThroughMask;
+      return &V::OnUpdateBottomThroughMask;
     case EnableRule::CombinedDifference:
-      return &V::UpdateCombinedDifference;
+      return &V::OnUpdateCombinedDifference;
     case EnableRule::ToggleNormalView:
-      return &V::UpdateToggleNormalView;
+      return &V::OnUpdateToggleNormalView;
     case EnableRule::Layer2Float:
-      return &V::UpdateLayer2Float;
+      return &V::OnUpdateLayer2Float;
     case EnableRule::OtherFloat:
-      return &V::UpdateOtherFloat;
+      return &V::OnUpdateOtherFloat;
     case EnableRule::OtherLayerFloat:
-      return &V::UpdateOtherLayerFloat;
+      return &V::OnUpdateOtherLayerFloat;
     case EnableRule::BlockAlignment:
-      return &V::UpdateBlockAlignment;
+      return &V::OnUpdateBlockAlignment;
     case EnableRule::Stacking:
-      return &V::UpdateStacking;
+      return &V::OnUpdateStacking;
     case EnableRule::RecordProgram:
-      return &V::UpdateRecordProgram;
+      return &V::OnUpdateRecordProgram;
     case EnableRule::DestroyFloat:
-      return &V::UpdateDestroyFloat;
+      return &V::OnUpdateDestroyFloat;
     case EnableRule::CreateFloat:
-      return &V::UpdateCreateFloat;
+      return &V::OnUpdateCreateFloat;
     case EnableRule::NoFloatOnRead:
-      return &V::UpdateNoFloatOnRead;
+      return &V::OnUpdateNoFloatOnRead;
     case EnableRule::ReopenIfs:
-      return &V::UpdateReopenIfs;
+      return &V::OnUpdateReopenIfs;
     case EnableRule::RecordTexture:
-      return &V::UpdateRecordTexture;
+      return &V::OnUpdateRecordTexture;
     case EnableRule::TextureInpainting:
-      return &V::UpdateTextureInpainting;
+      return &V::OnUpdateTextureInpainting;
     case EnableRule::CreateNoiseProfile:
-      return &V::UpdateCreateNoiseProfile;
+      return &V::OnUpdateCreateNoiseProfile;
     case EnableRule::NoiseProfile:
-      return &V::UpdateNoiseProfile;
+      return &V::OnUpdateNoiseProfile;
     case EnableRule::AlignmentTemplate:
-      return &V::UpdateAlignmentTemplate;
+      return &V::OnUpdateAlignmentTemplate;
     case EnableRule::BrightnessTemplate:
-      return &V::UpdateBrightnessTemplate;
+      return &V::OnUpdateBrightnessTemplate;
     case EnableRule::AvoidanceRegions:
-      return &V::UpdateAvoidanceRegions;
+      return &V::OnUpdateAvoidanceRegions;
     case EnableRule::CustomCurve:
-      return &V::UpdateCustomCurve;
+      return &V::OnUpdateCustomCurve;
     case EnableRule::Option:
-      return &V::UpdateOption;
+      return &V::OnUpdateOption;
     case EnableRule::OperationEntry:
-      return &V::UpdateOperationEntry;
+      return &V::OnUpdateOperationEntry;
     case EnableRule::DeleteLastStep:
-      return &V::UpdateDeleteLastStep;
+      return &V::OnUpdateDeleteLastStep;
     case EnableRule::RunProgram:
-      return &V::UpdateRunProgram;
+      return &V::OnUpdateRunProgram;
     case EnableRule::SaveProgram:
-      return &V::UpdateSaveProgram;
+      return &V::OnUpdateSaveProgram;
     case EnableRule::PaintMode:
-      return &V::UpdatePaintMode;
+      return &V::OnUpdatePaintMode;
     case EnableRule::CursorRadius:
-      return &V::UpdateCursorRadius;
+      return &V::OnUpdateCursorRadius;
   }
   return nullptr;
 }
 
 struct Binding {
   CommandId id;
-  void (CImageView::*handler)(int id);
+  Handler handler;
 };
 
 // The handlers that live in this library; src/fileio and src/ops bind theirs through
@@ -181,8 +182,9 @@ std::unordered_map<int, CommandEntry>& Table() {
   static std::unordered_map<int, CommandEntry> table = [] {
     std::unordered_map<int, CommandEntry> m;
     for (const CommandDescriptor& d : CommandTable()) {
-      if (d.enable != EnableRule::Frame)
-        m.emplace(d.Id(), CommandEntry{d.Id(), nullptr, UpdateOf(d.enable)});
+      if (d.enable == EnableRule::Frame) continue;
+      const Update update = UpdateOf(d.enable);
+      m.emplace(d.Id(), CommandEntry{d.id, nullptr, update ? UpdateHandler(update) : nullptr});
     }
     for (const Binding& b : kBindings) m.at(static_cast<int>(b.id)).handler = b.handler;
     for (const CommandDescriptor& d : CommandTable()) {
@@ -242,7 +244,7 @@ const CommandEntry* CImageView::FindCommand(int id) {
 void CImageView::RegisterCommands(std::span<const CommandEntry> rows) {
   auto& table = Table();
   for (const CommandEntry& row : rows) {
-    const auto [it, added] = table.emplace(row.id, row);
+    const auto [it, added] = table.emplace(static_cast<int>(row.id), row);
     if (added) continue;
     it->second.handler = row.handler;  // an empty handler takes the command's away
     if (row.update) it->second.update = row.update;
@@ -263,20 +265,28 @@ std::vector<int> CImageView::CommandIds() {
   return ids;
 }
 
-void V::UpdateAlways(CommandState&, int) {}
-void V::UpdateNeedsFloat(CommandState& s, int) { s.Enable(HasFloat()); }
-void V::UpdateNeedsBitmap(CommandState& s, int) { s.Enable(HasBitmap()); }
+void V::OnUpdateAlways(CommandState&, int) {}
+void V::OnUpdateNeedsFloat(CommandState& s, int) { s.Enable(HasFloat()); }
+void V::OnUpdateNeedsBitmap(CommandState& s, int) { s.Enable(HasBitmap()); }
 
-void V::UpdateColourSpace(CommandState& s, int id) {
-  static const std::unordered_map<int, uint32_t> bits = {
-      {4013, 0x10},     {4159, 0x1000}, {4014, 0x20000},  {4218, 0x400000},
-      {4250, 0x800000}, {4023, 0x200},  {4109, 0x800},    {4100, 0x4000},
-      {4243, 0x40000},  {4149, 0x8000}, {4177, 0x200000}, {4176, 0x100000}};
+void V::OnUpdateColourSpace(CommandState& s, int id) {
+  static const std::unordered_map<int, uint32_t> bits = {{int(Id::Rgb), 0x10},
+                                                         {int(Id::Cmy), 0x1000},
+                                                         {int(Id::YCbCr), 0x20000},
+                                                         {int(Id::YCbCr2), 0x400000},
+                                                         {int(Id::Yuv), 0x800000},
+                                                         {int(Id::Hsv), 0x200},
+                                                         {int(Id::Hsi), 0x800},
+                                                         {int(Id::LogCmy), 0x4000},
+                                                         {int(Id::LogRgb), 0x40000},
+                                                         {int(Id::Lab), 0x8000},
+                                                         {int(Id::YCbCrGammaX), 0x200000},
+                                                         {int(Id::RgbGammaX), 0x100000}};
   s.Check((currentLayer().code & bits.at(id)) != 0);
 }
 
-void V::UpdateChannel(CommandState& s, int id) {
-  const int channel = id - 4044;  // 0, 1, 2: X, Y, Z
+void V::OnUpdateChannel(CommandState& s, int id) {
+  const int channel = id - int(Id::XChannel);  // 0, 1, 2: X, Y, Z
   s.Enable(HasFloat());
   s.Check((currentLayer().code >> channel) & 1u);
   static const char* const kFormats[3] = {"%sX = %s\tNumPad 1", "%sY = %s\tNumPad 5",
@@ -284,8 +294,8 @@ void V::UpdateChannel(CommandState& s, int id) {
   s.text = Format(kFormats[channel], "Channel ", ChannelNames(currentLayer().code)[channel]);
 }
 
-void V::UpdateQueueEntry(CommandState& s, int id) {
-  const int entry = id - 4071;
+void V::OnUpdateQueueEntry(CommandState& s, int id) {
+  const int entry = id - int(Id::PointColor1);
   s.Enable(HasFloat());
   s.Check(entry == queueIndex);
   const Point& p = queuePoints[size_t(entry)];
@@ -301,99 +311,99 @@ void V::UpdateQueueEntry(CommandState& s, int id) {
   }
 }
 
-void V::UpdateViewingNormal(CommandState& s, int) {
+void V::OnUpdateViewingNormal(CommandState& s, int) {
   static const char* const kTexts[4] = {"Normal->Red\tF7", "Red->Green\tF7", "Green->Blue\tF7",
                                         "Blue->Normal\tF7"};
   s.Enable(HasFloat());
   s.text = kTexts[channelView & 3];
 }
 
-void V::UpdateSecondLayer(CommandState& s, int) {
+void V::OnUpdateSecondLayer(CommandState& s, int) {
   s.Enable(HasBitmap());
   s.Check(Layer2Exists());
 }
 
-void V::UpdateAnimate(CommandState& s, int) { s.Enable(!sequence.empty()); }
+void V::OnUpdateAnimate(CommandState& s, int) { s.Enable(!sequence.empty()); }
 
-void V::UpdateCreateMask(CommandState& s, int) {
+void V::OnUpdateCreateMask(CommandState& s, int) {
   s.Enable(HasFloat());
   s.Check(HasMask());
 }
 
-void V::UpdateFilePresent(CommandState& s, int) { s.Enable(filePresent); }
+void V::OnUpdateFilePresent(CommandState& s, int) { s.Enable(filePresent); }
 
-void V::UpdateMaskViews(CommandState& s, int id) {
+void V::OnUpdateMaskViews(CommandState& s, int id) {
   s.Enable(HasMask());
-  s.Check(id == 4036 ? showMaskedArea : showUnmaskedArea);
+  s.Check(id == Id::ShowMaskedArea ? showMaskedArea : showUnmaskedArea);
 }
 
-void V::UpdateNeedsMask(CommandState& s, int) { s.Enable(HasMask()); }
+void V::OnUpdateNeedsMask(CommandState& s, int) { s.Enable(HasMask()); }
 
-void V::UpdateLayerMasks(CommandState& s, int) {
+void V::OnUpdateLayerMasks(CommandState& s, int) {
   const bitmask& a = layers[0].mask;
   const bitmask& b = layers[1].mask;
   s.Enable(a.present() && a.width == b.width && a.height == b.height);
 }
 
-void V::UpdateCropBothLayers(CommandState& s, int) {
+void V::OnUpdateCropBothLayers(CommandState& s, int) {
   s.Enable(HasFloat() && EqualFloatSizes(layers[0], layers[1]));
   s.Check(cropBothLayers);
 }
 
-void V::UpdateTwoLayers(CommandState& s, int) {
+void V::OnUpdateTwoLayers(CommandState& s, int) {
   s.Enable(HasFloat() && EqualFloatSizes(layers[0], layers[1]));
 }
 
-void V::UpdateBottomThroughMask(CommandState& s, int) {
+void V::OnUpdateBottomThroughMask(CommandState& s, int) {
   s.Enable(HasMask() && EqualFloatSizes(layers[0], layers[1]));
   s.Check(showBottomThroughMask);
 }
 
-void V::UpdateCombinedDifference(CommandState& s, int id) {
+void V::OnUpdateCombinedDifference(CommandState& s, int id) {
   s.Enable(layers[1].n > 0);
-  s.Check(id == 4083 ? showCombined : showDifference);
+  s.Check(id == Id::ShowCombined ? showCombined : showDifference);
 }
 
-void V::UpdateToggleNormalView(CommandState& s, int) {
+void V::OnUpdateToggleNormalView(CommandState& s, int) {
   s.Enable(HasFloat());
   s.Check(!normalView);
 }
 
-void V::UpdateLayer2Float(CommandState& s, int) { s.Enable(layers[1].n > 0); }
-void V::UpdateOtherFloat(CommandState& s, int) { s.Enable(HasFloat() && otherLayer().n > 0); }
-void V::UpdateOtherLayerFloat(CommandState& s, int) { s.Enable(otherLayer().n > 0); }
+void V::OnUpdateLayer2Float(CommandState& s, int) { s.Enable(layers[1].n > 0); }
+void V::OnUpdateOtherFloat(CommandState& s, int) { s.Enable(HasFloat() && otherLayer().n > 0); }
+void V::OnUpdateOtherLayerFloat(CommandState& s, int) { s.Enable(otherLayer().n > 0); }
 
-void V::UpdateBlockAlignment(CommandState& s, int) {
+void V::OnUpdateBlockAlignment(CommandState& s, int) {
   s.Enable(otherLayer().n > 0 && EqualFloatSizes(otherLayer(), currentLayer()));
 }
 
-void V::UpdateStacking(CommandState& s, int) {
+void V::OnUpdateStacking(CommandState& s, int) {
   s.Enable(!LiveSettings().file.noFloatBuffersOnRead);
 }
 
-void V::UpdateRecordProgram(CommandState& s, int) {
+void V::OnUpdateRecordProgram(CommandState& s, int) {
   s.Enable(HasFloat());
   s.Check(Flags().Recording);
 }
 
-void V::UpdateDestroyFloat(CommandState& s, int) {
+void V::OnUpdateDestroyFloat(CommandState& s, int) {
   const bool any = layers[0].n > 0 || layers[1].n > 0;
   s.Enable(any);
   s.Check(!any);
 }
 
-void V::UpdateCreateFloat(CommandState& s, int) {
+void V::OnUpdateCreateFloat(CommandState& s, int) {
   s.Enable(HasBitmap() && !HasFloat());
   s.Check(HasFloat());
 }
 
-void V::UpdateNoFloatOnRead(CommandState& s, int) {
+void V::OnUpdateNoFloatOnRead(CommandState& s, int) {
   s.Check(LiveSettings().file.noFloatBuffersOnRead != 0);
 }
 
-void V::UpdateReopenIfs(CommandState& s, int) { s.Enable(Flags().IfsReopenable); }
+void V::OnUpdateReopenIfs(CommandState& s, int) { s.Enable(Flags().IfsReopenable); }
 
-void V::UpdateRecordTexture(CommandState& s, int) {
+void V::OnUpdateRecordTexture(CommandState& s, int) {
   const int64_t area = int64_t(dragEnd.x - dragStart.x) * (dragEnd.y - dragStart.y);
   s.Enable(HasFloat() && area != 0);
   bool any = false;
@@ -401,44 +411,44 @@ void V::UpdateRecordTexture(CommandState& s, int) {
   s.text = any ? "Destroy Texture" : "Record Texture";
 }
 
-void V::UpdateTextureInpainting(CommandState& s, int) {
+void V::OnUpdateTextureInpainting(CommandState& s, int) {
   bool all = true;
   for (const matrix& m : TextureModel()) all = all && m.n > 0;
   s.Enable(HasFloat() && all);
 }
 
-void V::UpdateCreateNoiseProfile(CommandState& s, int) {
+void V::OnUpdateCreateNoiseProfile(CommandState& s, int) {
   s.Enable(HasFloat() && std::abs(dragEnd.x - dragStart.x) >= 50 &&
            std::abs(dragEnd.y - dragStart.y) >= 50);
 }
 
-void V::UpdateNoiseProfile(CommandState& s, int) { s.Enable(HasFloat() && hasNoiseProfile); }
-void V::UpdateAlignmentTemplate(CommandState& s, int) { s.Enable(alignmentTemplate.n > 0); }
-void V::UpdateBrightnessTemplate(CommandState& s, int) { s.Enable(brightnessTemplate[0].n > 0); }
-void V::UpdateAvoidanceRegions(CommandState& s, int) {
+void V::OnUpdateNoiseProfile(CommandState& s, int) { s.Enable(HasFloat() && hasNoiseProfile); }
+void V::OnUpdateAlignmentTemplate(CommandState& s, int) { s.Enable(alignmentTemplate.n > 0); }
+void V::OnUpdateBrightnessTemplate(CommandState& s, int) { s.Enable(brightnessTemplate[0].n > 0); }
+void V::OnUpdateAvoidanceRegions(CommandState& s, int) {
   s.Enable(HasFloat() && (currentLayer().code & ~0xFu) == 0x10);
 }
-void V::UpdateCustomCurve(CommandState& s, int) { s.Check(curveEditorOpen); }
+void V::OnUpdateCustomCurve(CommandState& s, int) { s.Check(curveEditorOpen); }
 
-void V::UpdateOption(CommandState& s, int id) {
+void V::OnUpdateOption(CommandState& s, int id) {
   const Settings& st = LiveSettings();
   switch (id) {
-    case 4042:
+    case int(Id::AutomaticQueryOfProperties):
       s.Check(st.autoQuery);
       break;
-    case 4142:
+    case int(Id::AutomaticPopdownMenus):
       s.Check(st.autoMenu);
       break;
-    case 4070:
+    case int(Id::ConditionalOperations):
       s.Check(st.conditional);
       break;
-    case 4105:
+    case int(Id::SoundNotification):
       s.Check(st.soundOnCompletion);
       break;
-    case 4223:
+    case int(Id::AwakenSleepingMonitor):
       s.Check(st.monitorWakeAtCompletion);
       break;
-    case 4224:
+    case int(Id::PutMonitorToSleep):
       s.Check(st.monitorSleepAtStart);
       break;
     default:

@@ -30,10 +30,15 @@ int ListCount(const Settings& s) {
   return std::clamp(s.operationCount, 1, Settings::kOperationSlots);
 }
 
-bool IsProgramCommand(int id) { return id == 4120 || id == 4121 || id == 4129 || id == 4130; }
+bool IsProgramCommand(int id) {
+  return id == CommandId::RecordProgram || id == CommandId::RunProgram ||
+         id == CommandId::SaveProgram || id == CommandId::LoadProgram;
+}
 
 // The commands whose repeated presses are merged into one step while recording.
-bool MergesRepeats(int id) { return id == 4110 || id == 4076; }
+bool MergesRepeats(int id) {
+  return id == CommandId::MaskByEdgeDetection || id == CommandId::MaskByColor;
+}
 }  // namespace
 
 double ApplyModifierScale(float x) {
@@ -96,14 +101,14 @@ void CImageView::SendProgrammedOperation(bool inverse) {
   FlagScope backward(f.F3Active, inverse);
   Settings& s = LiveSettings();
   RecordedProgram& program = s.program;
-  if (!f.Recording || id == 4121) {
-    if (!(f.Recording && id == 4121)) Dispatch(id);
+  if (!f.Recording || id == CommandId::RunProgram) {
+    if (!(f.Recording && id == CommandId::RunProgram)) Dispatch(id);
     return;
   }
   if (program.stepCount >= program.capacity || program.stepCount >= RecordedProgram::kSlots) {
     GetUi().MessageBox(Format("Number of operations (%d) has been exceeded", program.capacity),
                        "No Longer Recording", MessageStyle{});
-    Dispatch(4120);  // asks whether to end the recording
+    Dispatch(CommandId::RecordProgram);  // asks whether to end the recording
     // The command runs unrecorded; with no free slot nothing is written anywhere.
     FlagScope notRecording(f.Recording, false);
     Dispatch(id);
@@ -141,13 +146,12 @@ void CImageView::OnF2ProgrammedOperation(int) { SendProgrammedOperation(false); 
 void CImageView::OnF3ProgrammedOperation(int) { SendProgrammedOperation(true); }
 
 void CImageView::OnVariantF2F3(int id) {
-  // 4115 Ctrl+F2, 4117 Ctrl+F3, 4114 Shift+F2, 4116 Shift+F3.
   if (!HasFloat()) return;
   CommandFlags& f = Flags();
-  const bool ctrl = id == 4115 || id == 4117;
+  const bool ctrl = id == CommandId::CtrlF2 || id == CommandId::CtrlF3;
   (ctrl ? f.CtrlHeld : f.ShiftHeld) = false;
   FlagScope variant(ctrl ? f.CtrlVariant : f.ShiftVariant, true);
-  SendProgrammedOperation(id == 4117 || id == 4116);
+  SendProgrammedOperation(id == CommandId::CtrlF3 || id == CommandId::ShiftF3);
 }
 
 void CImageView::OnPriorOperation(int) {
@@ -167,57 +171,47 @@ void CImageView::OnDeleteCheckedOp(int) {
   const int count = ListCount(s);
   const int index = ClampedIndex(s);
   for (int i = index; i + 1 < count; ++i) s.operationList[i] = s.operationList[i + 1];
-  s.operationList[count - 1] = 4020;
+  s.operationList[count - 1] = int(CommandId::NoOp);
   s.operationIndex = index;
   f2OperationId = f3OperationId = s.operationList[index];
   operationName = OperationName(uint32_t(f2OperationId));
   UpdateStatus();
-  if (s.operationList[index] != 4020) PopdownMenu(18);
+  if (s.operationList[index] != CommandId::NoOp) PopdownMenu(18);
 }
 
 void CImageView::OnDeleteAllOps(int) {
   Settings& s = LiveSettings();
-  for (int i = 0; i < ListCount(s); ++i) s.operationList[i] = 4020;
+  for (int i = 0; i < ListCount(s); ++i) s.operationList[i] = int(CommandId::NoOp);
   s.operationIndex = 0;
-  f2OperationId = f3OperationId = 4020;
-  operationName = OperationName(4020);
+  f2OperationId = f3OperationId = int(CommandId::NoOp);
+  operationName = OperationName(int(CommandId::NoOp));
   UpdateStatus();
 }
 
-void CImageView::OnOperationEntry(int id) { SelectListEntry(id - 4276 + 1); }
+void CImageView::OnOperationEntry(int id) {
+  SelectListEntry(id - int(CommandId::OperationEntry1) + 1);
+}
 
-void CImageView::UpdateOperationEntry(CommandState& state, int id) {
+void CImageView::OnUpdateOperationEntry(CommandState& state, int id) {
   const Settings& s = LiveSettings();
-  const int n = id - 4276 + 1;
+  const int n = id - int(CommandId::OperationEntry1) + 1;
   state.text = Format("%2d. %s", n, OperationName(uint32_t(s.operationList[n - 1])));
   state.Check(n - 1 == s.operationIndex);
 }
 
 void CImageView::OnConditionalOperations(int) {
-  if (Flags().CtrlHeld) {
-    SelectOperation(4070, true);
-    return;
-  }
   Settings& s = LiveSettings();
   s.conditional = s.conditional ? 0 : 1;
   UpdateStatus();
 }
 
 void CImageView::OnSetPropertiesToDefault(int) {
-  if (Flags().CtrlHeld) {
-    SelectOperation(4043, true);
-    return;
-  }
   LiveSettings().ResetToDefaults();
   if (host) host->Invalidate();
   UpdateStatus();
 }
 
 void CImageView::OnSetOtherDefaults(int) {
-  if (Flags().CtrlHeld) {
-    SelectOperation(4133, true);
-    return;
-  }
   if (Layer2Exists()) {
     // The second layer goes; layer 1 becomes current.
     layers[1].clear(false);
@@ -259,7 +253,7 @@ void CImageView::OnRecordProgram(int) {
   s = *backup;
   s.program = recorded;
   backup.reset();
-  SelectOperation(4121, true);
+  SelectOperation(CommandId::RunProgram, true);
 }
 
 void CImageView::OnDeleteLastStep(int) {
@@ -277,7 +271,7 @@ void CImageView::OnRunProgram(int) {
   CommandFlags& f = Flags();
   if (f.CtrlHeld) {
     f.CtrlHeld = false;
-    SelectOperation(4121, true);
+    SelectOperation(CommandId::RunProgram, true);
     return;
   }
   Settings& s = LiveSettings();
@@ -319,13 +313,15 @@ void CImageView::OnRunProgram(int) {
   if (sound) GetUi().PlaySoundFile(ProgramPath("zep.wav").string());
 }
 
-void CImageView::UpdateDeleteLastStep(CommandState& state, int) { state.Enable(Flags().Recording); }
+void CImageView::OnUpdateDeleteLastStep(CommandState& state, int) {
+  state.Enable(Flags().Recording);
+}
 
-void CImageView::UpdateRunProgram(CommandState& state, int) {
+void CImageView::OnUpdateRunProgram(CommandState& state, int) {
   state.Enable(HasFloat() && LiveSettings().program.stepCount != 0 && !Flags().Recording);
 }
 
-void CImageView::UpdateSaveProgram(CommandState& state, int) { state.Enable(!Flags().Recording); }
+void CImageView::OnUpdateSaveProgram(CommandState& state, int) { state.Enable(!Flags().Recording); }
 
 namespace {
 const char* const kProgramFilter = "(*.ZEP)|*.ZEP|";
@@ -391,6 +387,6 @@ void CImageView::OnLoadProgram(int) {
     GetUi().MessageBox("Problem Reading File!", answer.path, MessageStyle{});
     return;
   }
-  SelectOperation(4121, true);
+  SelectOperation(CommandId::RunProgram, true);
   Dialog2(s).RunPage(101, 1, 0);  // shows the steps when automatic query is on
 }

@@ -3,6 +3,8 @@
 #include <unistd.h>
 #include <filesystem>
 
+#include "app/imageview.h"
+#include "app/menus.h"
 #include "image/fpbuffer.h"
 #include "params/dialog2.h"
 #include "params/settings.h"
@@ -45,43 +47,48 @@ std::string HomePageUrl() {
 bool FrameModel::Dispatch(int id) {
   Settings& s = LiveSettings();
   switch (id) {
-    case 57600:
+    case int(CommandId::New):
       OnFileNew();
       return true;
-    case 4041:
+    case int(CommandId::Properties):
       Dialog2(s).RunPage(-1, 1, 1);
       return true;
-    case 4043:
+    case int(CommandId::SetPropertiesToDefault):
       OnSetPropertiesToDefault();
       return true;
-    case 4132:
+    case int(CommandId::LegalDisclaimer):
       OnLegalDisclaimer();
       return true;
-    case 4143:
-    case 4144:
+    case int(CommandId::ZepHomePage):
+    case int(CommandId::OnlineManual):
       GetUi().OpenUrl(HomePageUrl());
       return true;
-    case 57664:
+    case int(CommandId::About):
       if (host_) host_->ShowAbout();
       return true;
-    case 4158:
+    case int(CommandId::CurrentMemoryStatus):
       OnCurrentMemoryStatus();
       return true;
-    case 4179:
+    case int(CommandId::MaximumDibSize):
       OnMaximumDibSize();
       return true;
-    case 4154:
+    case int(CommandId::ScrollLockMultipleWindows):
       s.scrollLock = s.scrollLock ? 0 : 1;
       return true;
-    case 4148:
+    case int(CommandId::Nothing):
       return true;  // Space is consumed and does nothing
     default:
       return false;
   }
 }
 
+bool RouteCommand(CImageView* view, FrameModel& frame, int id) {
+  if (view && !IsFrameCommand(id) && view->Dispatch(id)) return true;
+  return frame.Dispatch(id);
+}
+
 int FrameModel::Checked(int id) const {
-  if (id == 4154) return LiveSettings().scrollLock ? 1 : 0;
+  if (id == CommandId::ScrollLockMultipleWindows) return LiveSettings().scrollLock ? 1 : 0;
   return -1;
 }
 

@@ -5,6 +5,10 @@
 #include <cstdint>
 #include <string>
 
+#include "params/commandids.h"
+
+class CImageView;
+
 class FrameHost {
  public:
   virtual ~FrameHost() = default;
@@ -23,8 +27,10 @@ class FrameModel {
 
   // Runs a main-frame command; false when the frame has no such command.
   bool Dispatch(int id);
+  bool Dispatch(CommandId id) { return Dispatch(static_cast<int>(id)); }
   // Whether the command is checked in its menu (-1: no check mark).
   int Checked(int id) const;
+  int Checked(CommandId id) const { return Checked(static_cast<int>(id)); }
 
   void OnFileNew();
   void OnSetPropertiesToDefault();
@@ -35,6 +41,11 @@ class FrameModel {
  private:
   FrameHost* host_;
 };
+
+// Sends a command where the menus, the keys and scripts send it: to the image window (null:
+// none is open) unless the frame owns the command, and to the frame when the window has no
+// handler for it. False when neither has.
+bool RouteCommand(CImageView* view, FrameModel& frame, int id);
 
 // The largest square 24-bit display bitmap the available memory allows, counted the way
 // the diagnostic reports it: from 256 up to 99999; 255 when even 256 does not fit.

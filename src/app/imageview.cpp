@@ -4,6 +4,7 @@
 #include <cstring>
 #include <unordered_map>
 
+#include "params/commands.h"
 #include "params/opnames.h"
 #include "params/settings.h"
 #include "platform/errors.h"
@@ -36,7 +37,8 @@ std::array<matrix, 6>& TextureModel() {
 namespace {
 int CurrentOperationId() {
   const Settings& s = LiveSettings();
-  if (s.operationIndex < 0 || s.operationIndex >= Settings::kOperationSlots) return 4020;
+  if (s.operationIndex < 0 || s.operationIndex >= Settings::kOperationSlots)
+    return int(CommandId::NoOp);
   return s.operationList[s.operationIndex];
 }
 }  // namespace
@@ -60,7 +62,7 @@ void CImageView::TakeCurrentOperation() {
 
 void CImageView::OnSetFocus() {
   TakeCurrentOperation();
-  Dispatch(4068);
+  Dispatch(CommandId::FocusCommand);
 }
 
 CImageView::~CImageView() {
@@ -76,9 +78,17 @@ bool CImageView::Dispatch(int id) {
   const CommandEntry* entry = FindCommand(id);
   if (!entry) return false;
   CommandState state;
-  if (entry->update) (this->*entry->update)(state, id);
+  if (entry->update) entry->update(*this, state, id);
   if (!state.enabled) return true;  // dropped without a word: its preconditions failed
   if (!entry->handler) return false;
+  // Ctrl makes such a command the current F2/F3 operation instead of running it. One that
+  // keeps settings shows its pages first (PrepareOperation looks at Ctrl after them), so
+  // Ctrl sets its parameters without running it.
+  const CommandDescriptor* d = CommandDescriptorOf(id);
+  if (Flags().CtrlHeld && d && d->ctrlSelects && d->snapshot.length == 0) {
+    SelectOperation(id, true);
+    return true;
+  }
   entry->handler(*this, id);
   return true;
 }
@@ -86,7 +96,7 @@ bool CImageView::Dispatch(int id) {
 CommandState CImageView::QueryCommand(int id) {
   CommandState state;
   const CommandEntry* entry = FindCommand(id);
-  if (entry && entry->update) (this->*entry->update)(state, id);
+  if (entry && entry->update) entry->update(*this, state, id);
   return state;
 }
 
@@ -132,15 +142,17 @@ void CImageView::HandleOutOfMemory() {
 
 void CImageView::OnDestroyFloatingPointBuffers(int id) {
   if (layers[0].n == 0 && layers[1].n == 0) return;
+  // The menu item's Ctrl selects the list's own entry (DestroyBuffers selects itself on
+  // the way in).
   if (Flags().CtrlHeld) {
-    SelectOperation(4165, true);
+    SelectOperation(CommandId::DestroyBuffers, true);
     return;
   }
   if (host && host->HistogramVisible()) host->HideHistogram();
   for (fpbuffer& layer : layers) layer.clear(true);
   pixelInfoText.clear();
   UpdateStatus();
-  if (id == 4167) PopdownMenu(6);
+  if (id == CommandId::DestroyFloatingPointBuffers) PopdownMenu(6);
 }
 
 void CImageView::OnCreateFloatingPointBuffer(int) {
@@ -165,7 +177,7 @@ void CImageView::OnCreateFloatingPointBuffer(int) {
 
 void CImageView::OnReopenDialogBox(int) {
   const int id = CurrentOperationId();
-  if (id == 4121) return;  // Run Program has no page of its own
+  if (id == CommandId::RunProgram) return;  // Run Program has no page of its own
   Settings& s = LiveSettings();
   const uint8_t autoQuery = s.autoQuery;
   {
@@ -213,5 +225,5 @@ void CImageView::OnAutomaticPopdown(int) {
 void CImageView::OnKeypadChannel(int id) {
   // Keypad 1, 5 and 9 toggle channels X, Y and Z without opening the CSpace menu.
   Flags().SkipPopdown = true;
-  Dispatch(4044 + (id - 4145));
+  Dispatch(int(CommandId::XChannel) + id - int(CommandId::KeypadChannelX));
 }

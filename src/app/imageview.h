@@ -6,7 +6,6 @@
 #include <array>
 #include <cstdint>
 #include <functional>
-#include <initializer_list>
 #include <span>
 #include <string>
 #include <vector>
@@ -19,6 +18,7 @@
 #include "image/rgbbuffer.h"
 #include "numeric/bitmask.h"
 #include "numeric/matrixarray.h"
+#include "params/commandids.h"
 
 struct Point {
   int32_t x = 0, y = 0;
@@ -40,17 +40,21 @@ enum class InputKey {
 };
 
 class CImageView;
-struct ResizeKernel;
 struct PageSetup;
 struct PrintPlacement;
 
-// One row of the command table: the command id, its handler (null until the operation
-// exists) and its update handler (null: always enabled).
+// A command's handler and update handler: free functions of the window (OnXxx and
+// OnUpdateXxx of an operation family), members of CImageView, or any callable.
+using CommandHandler = std::function<void(CImageView&, int id)>;
+using UpdateHandler = std::function<void(CImageView&, CommandState& state, int id)>;
+
+// One row of the command table, and of a family's binding table: the command, its handler
+// (null until the operation exists) and its update handler (null: the enable rule of the
+// command's descriptor; a descriptor rule Always: always enabled).
 struct CommandEntry {
-  int id;
-  // A member of CImageView (usually), or any function of the window and the id.
-  std::function<void(CImageView&, int)> handler;
-  void (CImageView::*update)(CommandState& state, int id);
+  CommandId id;
+  CommandHandler handler;
+  UpdateHandler update;
 };
 
 class CImageView {
@@ -68,36 +72,34 @@ class CImageView {
   // disabled command is dropped without a message. Returns false when this window has no
   // handler for the id (the frame may handle it).
   bool Dispatch(int id);
+  bool Dispatch(CommandId id) { return Dispatch(static_cast<int>(id)); }
   // The update handler's verdict on a command, for menus and for tests.
   CommandState QueryCommand(int id);
+  CommandState QueryCommand(CommandId id) { return QueryCommand(static_cast<int>(id)); }
   // The same for a menu item: a command without a handler yet is greyed.
   CommandState QueryMenuItem(int id);
+  CommandState QueryMenuItem(CommandId id) { return QueryMenuItem(static_cast<int>(id)); }
   // Whether the window has a row for the id at all.
   static const CommandEntry* FindCommand(int id);
   static std::vector<int> CommandIds();
-  // Gives commands their handlers from a library built above this one (the file commands,
-  // the operations in src/ops): such handlers are CImageView members defined in that
-  // library, which has one start-up function (RegisterFileCommands, RegisterResizeCommands,
-  // ...) passing its rows here; main(), zep-run and the tests call those functions before
-  // the first command. A row replaces the handler of its id, and its update handler when it
-  // has one; an id without a row gets one.
+  // Gives commands their handlers from a library built above this one: the file commands
+  // of src/fileio and each operation family of src/ops pass the rows of their binding
+  // table here, all through RegisterOperations() (ops/operations.h), which main(), zep-run
+  // and the tests call before the first command. A row replaces the handler of its id, and
+  // its update handler when it has one; an id without a row gets one.
   static void RegisterCommands(std::span<const CommandEntry> rows);
 
   // The common pattern of an operation on the current layer's float image: replay copies
-  // of its parameter block (block/blockSize: the operation's block of the settings
-  // record), its properties page, the Ctrl selection, the process timer, the algorithm
-  // and the refresh. A cancel, a failure or exhausted memory leaves the image the window
-  // had before the command. Returns true when the algorithm ran to its end.
-  bool RunFloatOperation(int id, int page, void* block, size_t blockSize,
-                         const std::function<void(fpbuffer&)>& algorithm, int row = 1);
-  // Steps 1 to 3 of that pattern alone, for handlers with dialogs of their own between
-  // the page and the run: true when the operation should run now.
-  bool PrepareOperation(int id, int page, void* block, size_t blockSize, int row = 1);
-  // The same with several pages in turn (focus row 1) and, after them, dialogs of the
-  // handler's own (false: the user cancelled, and the command stops); all of them are
-  // skipped under F2/F3, and Ctrl is looked at after the last one.
-  bool PrepareOperation(int id, std::initializer_list<int> pages, void* block, size_t blockSize,
-                        const std::function<bool()>& dialogs);
+  // of the settings its descriptor says a step keeps, the pages of its menu path (the
+  // first with the focus on row), the Ctrl selection, the process timer, the algorithm and
+  // the refresh. A cancel, a failure or exhausted memory leaves the image the window had
+  // before the command. Returns true when the algorithm ran to its end.
+  bool RunFloatOperation(int id, const std::function<void(fpbuffer&)>& algorithm, int row = 1);
+  // Steps 1 to 3 of that pattern alone, for handlers with dialogs of their own after the
+  // pages (false: the user cancelled, and the command stops); pages and dialogs are
+  // skipped under F2/F3, and Ctrl is looked at after the last one. True when the operation
+  // should run now.
+  bool PrepareOperation(int id, const std::function<bool()>& dialogs = nullptr, int row = 1);
   // Steps 4 onwards of RunFloatOperation: the timed algorithm on the current layer's float
   // image, with the recovery and the refresh. With monitor the process timer may put the
   // monitor to sleep (the long enlargements).
@@ -121,25 +123,12 @@ class CImageView {
   // Makes a command the current F2/F3 operation; with push it enters the operation list
   // (or, when there already, becomes its current entry).
   void SelectOperation(int id, bool push);
+  void SelectOperation(CommandId id, bool push) { SelectOperation(static_cast<int>(id), push); }
   // Makes list entry n (1-25) current without reordering the list.
   void SelectListEntry(int n);
   // Re-sends the current operation as F2 (forward) or F3 (inverse), appending a program
   // step while recording.
   void SendProgrammedOperation(bool inverse);
-
-  // --- Resizing (ops/resize) ---
-
-  // The size dialog: the "Arbitrary" page with the focus on the row of the resize mode.
-  // True when the user cancelled it.
-  bool AskTargetSize();
-  // Target size and scale factors from the resize mode and the display bitmap's size,
-  // stored back into the resize parameters.
-  void ComputeTargetSize();
-  // Replaces the display bitmap of a layer without float image by its resampling with the
-  // kernel. True when it completed; on a cancel or a failure the layer keeps its bitmap.
-  bool ResizeBitmap(const ResizeKernel& kernel, bool antialias, double sx, double sy, double dx,
-                    double dy);
-  bool ResizeBitmapLanczos3(double sx, double sy, double dx, double dy);
 
   // --- Layers ---
   fpbuffer& currentLayer() { return layers[current]; }
@@ -177,7 +166,7 @@ class CImageView {
   std::array<Point, 5> queuePoints{};
   std::array<std::array<float, 4>, 5> queueColours{};
   int64_t startClock = 0, endClock = 0;  // startClock stays 0 until a command is timed
-  int32_t f2OperationId = 4020, f3OperationId = 4020;
+  int32_t f2OperationId = int(CommandId::NoOp), f3OperationId = int(CommandId::NoOp);
   bool showMaskedArea = false, showUnmaskedArea = true, showBottomThroughMask = false,
        showCombined = false, showDifference = false, cropBothLayers = false, normalView = true;
   std::array<bool, 4> savedViewSwitches{};
@@ -285,89 +274,59 @@ class CImageView {
   void OnShowDifference(int id);
   void OnShowBottomThroughMask(int id);
   void OnHistogram(int id);
-  void OnBoxNearestNeighbor(int id);
-  void OnBilinear(int id);
-  void OnBicubic(int id);
-  void OnLanczos(int id);
-  void OnTriangulation(int id);
-  void OnStairInterpolation(int id);
   void OnPrintImage(int id);
   void OnCtrlPrint(int id);
 
-  // --- Image files and scratch slots (the file library registers them) ---
-  // Loads a file into the current layer, the reader chosen by the extension. mode is the
-  // properties mode of a page the reader shows; sound plays the completion sound. True on
-  // failure, which leaves the layer's image as it was.
-  bool OpenImageFile(const std::string& path, int mode, bool sound);
-  bool OpenByPath(const std::string& path, int mode, bool sound);
-  // Saves the current layer, the writer chosen by the extension; true on failure or cancel.
-  bool SaveImageFile(const std::string& path, int mode);
-  void OnOpenImage(int id);
-  void OnRefresh(int id);
-  void OnSaveImageAs(int id);
-  void OnMoveToRecycleBin(int id);
-  void OnNoFloatBuffersOnRead(int id);
-  void OnCommandLineOpen(int id);
-  void OnFileInformation(int id);
-  void OnStoreSlot(int id);
-  void OnRecallSlot(int id);
-  void OnAddSlot(int id);
-  void OnSubtractSlot(int id);
-  void OnDeleteAllScratchFiles(int id);
-  // Batches, sequences and animation (the file library registers them).
-  void OnBatchOperation(int id);
-  void OnSequentialLoad(int id);
-  void OnSequentialLoadNew(int id);
-  void OnSequentialLoadBack(int id);
-  void OnAnimateSequence(int id);
-
   // --- Update handlers ---
-  void UpdateAlways(CommandState& s, int id);
-  void UpdateNeedsFloat(CommandState& s, int id);
-  void UpdateNeedsBitmap(CommandState& s, int id);
-  void UpdateColourSpace(CommandState& s, int id);
-  void UpdateChannel(CommandState& s, int id);
-  void UpdateQueueEntry(CommandState& s, int id);
-  void UpdateViewingNormal(CommandState& s, int id);
-  void UpdateSecondLayer(CommandState& s, int id);
-  void UpdateAnimate(CommandState& s, int id);
-  void UpdateCreateMask(CommandState& s, int id);
-  void UpdateFilePresent(CommandState& s, int id);
-  void UpdateMaskViews(CommandState& s, int id);
-  void UpdateNeedsMask(CommandState& s, int id);
-  void UpdateLayerMasks(CommandState& s, int id);
-  void UpdateCropBothLayers(CommandState& s, int id);
-  void UpdateTwoLayers(CommandState& s, int id);
-  void UpdateBottomThroughMask(CommandState& s, int id);
-  void UpdateCombinedDifference(CommandState& s, int id);
-  void UpdateToggleNormalView(CommandState& s, int id);
-  void UpdateLayer2Float(CommandState& s, int id);
-  void UpdateOtherFloat(CommandState& s, int id);
-  void UpdateOtherLayerFloat(CommandState& s, int id);
-  void UpdateBlockAlignment(CommandState& s, int id);
-  void UpdateStacking(CommandState& s, int id);
-  void UpdateRecordProgram(CommandState& s, int id);
-  void UpdateDestroyFloat(CommandState& s, int id);
-  void UpdateCreateFloat(CommandState& s, int id);
-  void UpdateNoFloatOnRead(CommandState& s, int id);
-  void UpdateReopenIfs(CommandState& s, int id);
-  void UpdateRecordTexture(CommandState& s, int id);
-  void UpdateTextureInpainting(CommandState& s, int id);
-  void UpdateCreateNoiseProfile(CommandState& s, int id);
-  void UpdateNoiseProfile(CommandState& s, int id);
-  void UpdateAlignmentTemplate(CommandState& s, int id);
-  void UpdateBrightnessTemplate(CommandState& s, int id);
-  void UpdateAvoidanceRegions(CommandState& s, int id);
-  void UpdateCustomCurve(CommandState& s, int id);
-  void UpdateOption(CommandState& s, int id);
-  void UpdateOperationEntry(CommandState& s, int id);
-  void UpdateDeleteLastStep(CommandState& s, int id);
-  void UpdateRunProgram(CommandState& s, int id);
-  void UpdateSaveProgram(CommandState& s, int id);
-  void UpdatePaintMode(CommandState& s, int id);
-  void UpdateCursorRadius(CommandState& s, int id);
+  void OnUpdateAlways(CommandState& s, int id);
+  void OnUpdateNeedsFloat(CommandState& s, int id);
+  void OnUpdateNeedsBitmap(CommandState& s, int id);
+  void OnUpdateColourSpace(CommandState& s, int id);
+  void OnUpdateChannel(CommandState& s, int id);
+  void OnUpdateQueueEntry(CommandState& s, int id);
+  void OnUpdateViewingNormal(CommandState& s, int id);
+  void OnUpdateSecondLayer(CommandState& s, int id);
+  void OnUpdateAnimate(CommandState& s, int id);
+  void OnUpdateCreateMask(CommandState& s, int id);
+  void OnUpdateFilePresent(CommandState& s, int id);
+  void OnUpdateMaskViews(CommandState& s, int id);
+  void OnUpdateNeedsMask(CommandState& s, int id);
+  void OnUpdateLayerMasks(CommandState& s, int id);
+  void OnUpdateCropBothLayers(CommandState& s, int id);
+  void OnUpdateTwoLayers(CommandState& s, int id);
+  void OnUpdateBottomThroughMask(CommandState& s, int id);
+  void OnUpdateCombinedDifference(CommandState& s, int id);
+  void OnUpdateToggleNormalView(CommandState& s, int id);
+  void OnUpdateLayer2Float(CommandState& s, int id);
+  void OnUpdateOtherFloat(CommandState& s, int id);
+  void OnUpdateOtherLayerFloat(CommandState& s, int id);
+  void OnUpdateBlockAlignment(CommandState& s, int id);
+  void OnUpdateStacking(CommandState& s, int id);
+  void OnUpdateRecordProgram(CommandState& s, int id);
+  void OnUpdateDestroyFloat(CommandState& s, int id);
+  void OnUpdateCreateFloat(CommandState& s, int id);
+  void OnUpdateNoFloatOnRead(CommandState& s, int id);
+  void OnUpdateReopenIfs(CommandState& s, int id);
+  void OnUpdateRecordTexture(CommandState& s, int id);
+  void OnUpdateTextureInpainting(CommandState& s, int id);
+  void OnUpdateCreateNoiseProfile(CommandState& s, int id);
+  void OnUpdateNoiseProfile(CommandState& s, int id);
+  void OnUpdateAlignmentTemplate(CommandState& s, int id);
+  void OnUpdateBrightnessTemplate(CommandState& s, int id);
+  void OnUpdateAvoidanceRegions(CommandState& s, int id);
+  void OnUpdateCustomCurve(CommandState& s, int id);
+  void OnUpdateOption(CommandState& s, int id);
+  void OnUpdateOperationEntry(CommandState& s, int id);
+  void OnUpdateDeleteLastStep(CommandState& s, int id);
+  void OnUpdateRunProgram(CommandState& s, int id);
+  void OnUpdateSaveProgram(CommandState& s, int id);
+  void OnUpdatePaintMode(CommandState& s, int id);
+  void OnUpdateCursorRadius(CommandState& s, int id);
 
  private:
+  // The two halves of Paint, on paintBitmap (cleared to the background, cw x ch).
+  void PaintActualSize(const DisplayBitmap& picture, int cw, int ch);
+  void PaintFitted(const DisplayBitmap& picture, int cw, int ch);
   // Prints the current bitmap at place on one page: the printer's stretching or, in print
   // modes 1 and 2, the picture resampled to the dots first. True when the page was printed.
   bool PrintPicture(const PageSetup& page, const PrintPlacement& place);
@@ -377,7 +336,7 @@ class CImageView {
   int slot_ = -1;
 };
 
-// The command line the program was started with, for the command-line open (4180).
+// The command line the program was started with, for the command-line open.
 std::string& CommandLine();
 
 // The process-wide table of open image windows (linked panning uses it).

@@ -14,17 +14,70 @@
 
 namespace {
 using V = CImageView;
+using Id = CommandId;
 
 // The operations a paint drag can run on its region, by button. The handlers run in their
 // replay path and restrict themselves to the selection.
-const int kRightRegionIds[] = {4017, 4034, 4035, 4040, 4050, 4051, 4052, 4053, 4054, 4055, 4056,
-                               4058, 4060, 4061, 4062, 4063, 4067, 4069, 4085, 4086, 4107, 4108,
-                               4121, 4131, 4137, 4138, 4140, 4141, 4164, 4178, 4183, 4184, 4207,
-                               4208, 4210, 4211, 4251, 4253, 4255, 4273, 4275, 4303};
-const int kMiddleRegionIds[] = {4050, 4052, 4054, 4056, 4058, 4067, 4069,
-                                4085, 4086, 4251, 4255, 4303, 4040, 4107};
+const CommandId kRightRegionIds[] = {Id::TopLayerEqualsBottomLayer,
+                                     Id::IsophoteSmoothing,
+                                     Id::JensenEdgeEnhancement,
+                                     Id::SetImageToColor,
+                                     Id::Clear,
+                                     Id::EnterAverageColor,
+                                     Id::AddSubtractLayers,
+                                     Id::EnterMedianColor,
+                                     Id::AddSubtractConstant,
+                                     Id::EnterWmmrColor,
+                                     Id::MultiplyDivideByConstant,
+                                     Id::InterpolateExtrapolateLayers,
+                                     Id::BilateralFilter,
+                                     Id::LensBlur,
+                                     Id::Median,
+                                     Id::WeightedMajorityWithMinimumRange,
+                                     Id::ClearSetMask,
+                                     Id::GammaAdjustment,
+                                     Id::AddSubtractColor,
+                                     Id::InterpolateExtrapolateColor,
+                                     Id::Gradient,
+                                     Id::Negative,
+                                     Id::RunProgram,
+                                     Id::UnsharpMask,
+                                     Id::MaskOr,
+                                     Id::MaskAnd,
+                                     Id::Minimum,
+                                     Id::Maximum,
+                                     Id::GaussianBlur,
+                                     Id::Xsharpen,
+                                     Id::TextureInpainting,
+                                     Id::GradientLensBlur,
+                                     Id::MotionBlur,
+                                     Id::TschumperleInpainting,
+                                     Id::TschumperleRegularization,
+                                     Id::ShockFilter,
+                                     Id::DrawAvoidanceRemovalRegions,
+                                     Id::SeamlessCloning,
+                                     Id::ApplyCurve,
+                                     Id::MaskExclusiveOr,
+                                     Id::FastBilateralApproximation,
+                                     Id::ChangeMinimumKeepMaximum};
+const CommandId kMiddleRegionIds[] = {Id::Clear,
+                                      Id::AddSubtractLayers,
+                                      Id::AddSubtractConstant,
+                                      Id::MultiplyDivideByConstant,
+                                      Id::InterpolateExtrapolateLayers,
+                                      Id::ClearSetMask,
+                                      Id::GammaAdjustment,
+                                      Id::AddSubtractColor,
+                                      Id::InterpolateExtrapolateColor,
+                                      Id::DrawAvoidanceRemovalRegions,
+                                      Id::ApplyCurve,
+                                      Id::ChangeMinimumKeepMaximum,
+                                      Id::SetImageToColor,
+                                      Id::Gradient};
 
-bool Listed(const int* begin, const int* end, int id) { return std::find(begin, end, id) != end; }
+bool Listed(const CommandId* begin, const CommandId* end, int id) {
+  return std::find(begin, end, CommandId(id)) != end;
+}
 
 // The command a region drag runs for the window's operation id; 0 for none.
 int RegionCommand(int id, bool middle) {
@@ -32,7 +85,9 @@ int RegionCommand(int id, bool middle) {
   if (!Listed(std::begin(kMiddleRegionIds), std::end(kMiddleRegionIds), id)) return 0;
   // The middle button restores a region painted with a colour or a gradient from the
   // other layer.
-  return id == 4040 || id == 4107 ? 4017 : id;
+  return id == CommandId::SetImageToColor || id == CommandId::Gradient
+             ? int(CommandId::TopLayerEqualsBottomLayer)
+             : id;
 }
 
 // Frees the selection when a drag ends, also when its operation throws.
@@ -142,13 +197,9 @@ void V::OnHomeKey(int) {
   }
 }
 
-void V::OnEnterKey(int id) {
-  if (Flags().CtrlHeld) {
-    SelectOperation(id, true);
-    return;
-  }
+void V::OnEnterKey(int) {
   if (curveEditorOpen) {
-    Dispatch(4254);
+    Dispatch(CommandId::CustomCurve);
     return;
   }
   if (!HasFloat()) return;
@@ -161,7 +212,7 @@ void V::OnEnterKey(int id) {
 
 void V::OnCtrlArrow(int id) {
   Flags().CtrlHeld = false;
-  Dispatch(4079 + (id - 4125));
+  Dispatch(int(CommandId::RollLeft) + id - int(CommandId::CtrlLeft));
 }
 
 void V::OnF10(int) { Flags().CtrlHeld = false; }
@@ -306,7 +357,7 @@ void RunRegionOperation(CImageView& v, bool middle) {
   // Ctrl has been turned into the variant: left held, it would make the handler only
   // select itself as the current operation instead of running.
   f.CtrlHeld = f.ShiftHeld = false;
-  if (id != 4067) {
+  if (id != CommandId::ClearSetMask) {
     v.Dispatch(id);
     return;
   }
@@ -464,15 +515,15 @@ void V::OnPaintMode(int) {
 
 void V::OnCursorRadius(int id) {
   int32_t& r = LiveSettings().mask.cursorRadius;
-  r = id == 4065 ? r + 1 : std::max(r - 1, 0);
+  r = id == CommandId::IncreaseCursorRadius ? r + 1 : std::max(r - 1, 0);
   // A changed brush is always drawn inverting, whatever style was chosen.
   BuildCursorPlanes(0);
   if (host) host->Invalidate();
 }
 
-void V::UpdatePaintMode(CommandState& s, int) {
+void V::OnUpdatePaintMode(CommandState& s, int) {
   s.Enable(HasFloat() && !fitToWindow);
   s.Check(paintMode);
 }
 
-void V::UpdateCursorRadius(CommandState& s, int) { s.Enable(HasFloat() && paintMode); }
+void V::OnUpdateCursorRadius(CommandState& s, int) { s.Enable(HasFloat() && paintMode); }

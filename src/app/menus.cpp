@@ -13,11 +13,6 @@ MenuItem ItemOf(const CommandDescriptor& d, int menu, const char* key) {
   return {menu, menu >= 0 ? d.submenu : nullptr, d.caption, d.Id(), key};
 }
 
-bool HasHandler(const CommandDescriptor& d) {
-  if (d.enable == EnableRule::Frame) return true;
-  const CommandEntry* entry = CImageView::FindCommand(d.Id());
-  return entry && entry->handler;
-}
 }  // namespace
 
 const char* MenuTitle(int position) {
@@ -38,11 +33,17 @@ std::span<const MenuItem> MenuItems() {
 std::vector<MenuItem> HiddenAccelerators() {
   std::vector<MenuItem> keys;
   for (const CommandDescriptor& d : CommandTable()) {
-    if (!HasHandler(d)) continue;
+    if (!IsCommandBuilt(d.Id())) continue;
     if (d.menu == Menu::HiddenKey && d.key) keys.push_back(ItemOf(d, -1, d.key));
     if (d.otherKey) keys.push_back(ItemOf(d, -1, d.otherKey));
   }
   return keys;
+}
+
+bool IsCommandBuilt(int id) {
+  if (IsFrameCommand(id)) return true;
+  const CommandEntry* entry = CImageView::FindCommand(id);
+  return entry && entry->handler;
 }
 
 bool IsFrameCommand(int id) {

@@ -7,6 +7,8 @@
 #include <string>
 #include <vector>
 
+#include "params/commandids.h"
+
 struct MenuItem {
   int menu;             // menu-bar position, 0 "&File" to 17 (the operation name)
   const char* submenu;  // null, or the title of the submenu the item sits in
@@ -27,5 +29,10 @@ std::span<const MenuItem> MenuItems();
 // Until its command is built, such a key still reaches the window as a plain key press.
 std::vector<MenuItem> HiddenAccelerators();
 
+// Whether a command's handler is built: the frame's commands and those the image window
+// has a handler for; the others show greyed.
+bool IsCommandBuilt(int id);
+
 // Whether a command belongs to the main frame rather than to an image window.
 bool IsFrameCommand(int id);
+inline bool IsFrameCommand(CommandId id) { return IsFrameCommand(static_cast<int>(id)); }

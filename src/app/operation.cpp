@@ -3,6 +3,7 @@
 #include <optional>
 
 #include "app/imageview.h"
+#include "params/commands.h"
 #include "params/dialog2.h"
 #include "params/fields.h"
 #include "params/settings.h"
@@ -49,41 +50,39 @@ class LayerSnapshot {
   bool inFile_ = false;
 };
 
-// Copies an operation's block into the step being recorded, or a played step's snapshot
-// back into the block (checked like a file read, since program files come from disk).
-void ReplayCopy(void* block, size_t blockSize) {
+// Copies the settings a step keeps into the step being recorded, or a played step's
+// snapshot back into the record (checked like a file read, since program files come from
+// disk). The bytes sit at the same place in the step as in their block.
+void ReplayCopy(const StepSnapshotRange& range) {
   CommandFlags& f = Flags();
   Settings& s = LiveSettings();
   RecordedProgram& program = s.program;
-  const size_t bytes = std::min(blockSize, sizeof(StepParams));
+  if (range.length == 0 || range.begin >= sizeof(StepParams)) return;
+  const size_t bytes = std::min<size_t>(range.length, sizeof(StepParams) - range.begin);
+  uint8_t* settings = reinterpret_cast<uint8_t*>(&s) + range.blockOffset + range.begin;
   if (f.Recording) {
     if (program.stepCount >= 0 && program.stepCount < RecordedProgram::kSlots) {
-      std::memcpy(program.steps[program.stepCount].bytes, block, bytes);
+      std::memcpy(program.steps[program.stepCount].bytes + range.begin, settings, bytes);
     }
   } else if (f.Playing) {
     if (f.PlayStep >= 0 && f.PlayStep < RecordedProgram::kSlots) {
-      std::memcpy(block, program.steps[f.PlayStep].bytes, bytes);
-      const auto begin = uint32_t(static_cast<uint8_t*>(block) - reinterpret_cast<uint8_t*>(&s));
+      std::memcpy(settings, program.steps[f.PlayStep].bytes + range.begin, bytes);
+      const uint32_t begin = range.blockOffset + range.begin;
       ValidateFields(s, begin, begin + uint32_t(bytes));
     }
   }
 }
 }  // namespace
 
-bool CImageView::PrepareOperation(int id, int page, void* block, size_t blockSize, int row) {
-  return PrepareOperation(id, {}, block, blockSize, [page, row] {
-    return Dialog2(LiveSettings()).RunPage(page, row, 0) == DialogResult::Ok;
-  });
-}
-
-bool CImageView::PrepareOperation(int id, std::initializer_list<int> pages, void* block,
-                                  size_t blockSize, const std::function<bool()>& dialogs) {
+bool CImageView::PrepareOperation(int id, const std::function<bool()>& dialogs, int row) {
   CommandFlags& f = Flags();
+  const CommandDescriptor* d = CommandDescriptorOf(id);
   if (f.F2Active || f.F3Active) {
-    ReplayCopy(block, blockSize);
+    if (d) ReplayCopy(d->snapshot);
   } else {
-    for (int page : pages) {
-      if (Dialog2(LiveSettings()).RunPage(page, 1, 0) != DialogResult::Ok) return false;
+    for (size_t i = 0; d && i < d->pages.size() && d->pages[i] >= 0; ++i) {
+      const int focus = i == 0 ? row : 1;
+      if (Dialog2(LiveSettings()).RunPage(d->pages[i], focus, 0) != DialogResult::Ok) return false;
     }
     if (dialogs && !dialogs()) return false;
   }
@@ -94,9 +93,9 @@ bool CImageView::PrepareOperation(int id, std::initializer_list<int> pages, void
   return true;
 }
 
-bool CImageView::RunFloatOperation(int id, int page, void* block, size_t blockSize,
-                                   const std::function<void(fpbuffer&)>& algorithm, int row) {
-  if (!PrepareOperation(id, page, block, blockSize, row)) return false;
+bool CImageView::RunFloatOperation(int id, const std::function<void(fpbuffer&)>& algorithm,
+                                   int row) {
+  if (!PrepareOperation(id, nullptr, row)) return false;
   return RunOnFloat(algorithm);
 }
 

@@ -295,92 +295,108 @@ const DisplayBitmap& CImageView::Paint(int cw, int ch) {
   if (picture.empty()) return paintBitmap;
 
   if (!fitToWindow) {
-    const int halfW = (w + cw) / 2, halfH = (h + ch) / 2;
-    panX = std::clamp(panX, -halfW, halfW);
-    panY = std::clamp(panY, -halfH, halfH);
-    originX = cw - halfW;
-    originY = ch - halfH;
-    const int x0 = originX + panX, y0 = originY + panY;
-    CopyInto(paintBitmap, picture, x0, y0, channelView);
-    const Visible visible(w, h, x0, y0, cw, ch);
-    const bitmask& mask = currentLayer().mask;
-
-    // Two layers at once. The other bitmap is read only when it matches this picture.
-    const DisplayBitmap& under = otherBitmap();
-    const bool overlay = showCombined || showDifference || (showBottomThroughMask && HasMask());
-    if (overlay && layers[0].width == layers[1].width && layers[0].height == layers[1].height &&
-        under.width() == w && under.height() == h) {
-      try {
-        DisplayBitmap other(cw, ch);
-        CopyInto(other, under, x0, y0, channelView);
-        rgbbuffer own = Wrap(paintBitmap), theirs = Wrap(other);
-        if (showCombined) {
-          own.blend(theirs, s.layer.bottomLayerWeight);
-        } else if (showDifference) {
-          own.absdiff(theirs);
-        }
-        if (showBottomThroughMask && SameSize(mask, w, h)) {
-          visible.each([&](int i, int j) {
-            const bool set = mask.get(i, j);
-            if (showMaskedArea ? !set : (showUnmaskedArea && set)) {
-              std::memcpy(Pixel(paintBitmap, x0 + i, y0 + j), Pixel(other, x0 + i, y0 + j), 3);
-            }
-          });
-        }
-      } catch (const std::bad_alloc&) {
-        // Without room for the other layer the picture shows this one alone.
-      }
-    }
-    // The mask views black out the pixels they hide.
-    if ((showMaskedArea || showUnmaskedArea) && !showBottomThroughMask && SameSize(mask, w, h)) {
-      visible.each([&](int i, int j) {
-        if (mask.get(i, j) != showMaskedArea) std::memset(Pixel(paintBitmap, x0 + i, y0 + j), 0, 3);
-      });
-    }
-    // The selection being painted.
-    if ((flags.RightButtonDown || flags.MiddleButtonDown) && paintMode &&
-        SameSize(selection, w, h)) {
-      visible.each([&](int i, int j) {
-        if (selection.get(i, j)) std::memset(Pixel(paintBitmap, x0 + i, y0 + j), 0, 3);
-      });
-    }
+    PaintActualSize(picture, cw, ch);
   } else {
-    const FitGeometry g = FitImage(w, h, cw, ch);
-    const int code = s.view.fitInterpolationMethod;
-    try {
-      DisplayBitmap scaled(g.width, g.height);
-      {
-        DisplayBitmap& source = const_cast<DisplayBitmap&>(picture);
-        rgbbuffer from = Wrap(source), to = Wrap(scaled);
-        ScaleForDisplay(from, to, code, s.view.fitLanczosOrder, s.view.fitBicubicParameter);
-      }
-      const bool plain = code == kFitAreaAverage || code == kFitNearest;
-      CopyInto(paintBitmap, scaled, originX, originY, plain ? 0 : channelView);
-      const fpbuffer& other = otherLayer();
-      if (!plain && (showCombined || showDifference) && other.n > 0 &&
-          layers[0].width == layers[1].width && layers[0].height == layers[1].height &&
-          other.width == w && other.height == h) {
-        matrix kx, ky;
-        BuildLanczosKernelForSizes(kx, 3, w, g.width, 0.0f);
-        BuildLanczosKernelForSizes(ky, 3, h, g.height, 0.0f);
-        fpbuffer small(g.width, g.height, other.code);
-        small.resamplefrom(other, kx, ky, true, false);
-        DisplayBitmap rendered(g.width, g.height), under(cw, ch);
-        small.todib(rendered.toprow());
-        CopyInto(under, rendered, originX, originY, channelView);
-        rgbbuffer own = Wrap(paintBitmap), theirs = Wrap(under);
-        if (showCombined) {
-          own.blend(theirs, s.layer.bottomLayerWeight);
-        } else {
-          own.absdiff(theirs);
-        }
-      }
-    } catch (const std::bad_alloc&) {
-      // A part whose bitmap could not be made stays as it is; painting never complains.
-    }
+    PaintFitted(picture, cw, ch);
   }
   if (cropDrag) moveBand();
   return paintBitmap;
+}
+
+// The picture at 1:1 where the pans put it, with the overlays of two layers, the mask
+// views and the selection being painted.
+void CImageView::PaintActualSize(const DisplayBitmap& picture, int cw, int ch) {
+  const CommandFlags& flags = Flags();
+  const Settings& s = LiveSettings();
+  const int w = picture.width(), h = picture.height();
+  const int halfW = (w + cw) / 2, halfH = (h + ch) / 2;
+  panX = std::clamp(panX, -halfW, halfW);
+  panY = std::clamp(panY, -halfH, halfH);
+  originX = cw - halfW;
+  originY = ch - halfH;
+  const int x0 = originX + panX, y0 = originY + panY;
+  CopyInto(paintBitmap, picture, x0, y0, channelView);
+  const Visible visible(w, h, x0, y0, cw, ch);
+  const bitmask& mask = currentLayer().mask;
+
+  // Two layers at once. The other bitmap is read only when it matches this picture.
+  const DisplayBitmap& under = otherBitmap();
+  const bool overlay = showCombined || showDifference || (showBottomThroughMask && HasMask());
+  if (overlay && layers[0].width == layers[1].width && layers[0].height == layers[1].height &&
+      under.width() == w && under.height() == h) {
+    try {
+      DisplayBitmap other(cw, ch);
+      CopyInto(other, under, x0, y0, channelView);
+      rgbbuffer own = Wrap(paintBitmap), theirs = Wrap(other);
+      if (showCombined) {
+        own.blend(theirs, s.layer.bottomLayerWeight);
+      } else if (showDifference) {
+        own.absdiff(theirs);
+      }
+      if (showBottomThroughMask && SameSize(mask, w, h)) {
+        visible.each([&](int i, int j) {
+          const bool set = mask.get(i, j);
+          if (showMaskedArea ? !set : (showUnmaskedArea && set)) {
+            std::memcpy(Pixel(paintBitmap, x0 + i, y0 + j), Pixel(other, x0 + i, y0 + j), 3);
+          }
+        });
+      }
+    } catch (const std::bad_alloc&) {
+      // Without room for the other layer the picture shows this one alone.
+    }
+  }
+  // The mask views black out the pixels they hide.
+  if ((showMaskedArea || showUnmaskedArea) && !showBottomThroughMask && SameSize(mask, w, h)) {
+    visible.each([&](int i, int j) {
+      if (mask.get(i, j) != showMaskedArea) std::memset(Pixel(paintBitmap, x0 + i, y0 + j), 0, 3);
+    });
+  }
+  // The selection being painted.
+  if ((flags.RightButtonDown || flags.MiddleButtonDown) && paintMode && SameSize(selection, w, h)) {
+    visible.each([&](int i, int j) {
+      if (selection.get(i, j)) std::memset(Pixel(paintBitmap, x0 + i, y0 + j), 0, 3);
+    });
+  }
+}
+
+// The picture scaled to fit the client by the display's interpolation, with the overlays
+// of two layers.
+void CImageView::PaintFitted(const DisplayBitmap& picture, int cw, int ch) {
+  const Settings& s = LiveSettings();
+  const int w = picture.width(), h = picture.height();
+  const FitGeometry g = FitImage(w, h, cw, ch);
+  const int code = s.view.fitInterpolationMethod;
+  try {
+    DisplayBitmap scaled(g.width, g.height);
+    {
+      DisplayBitmap& source = const_cast<DisplayBitmap&>(picture);
+      rgbbuffer from = Wrap(source), to = Wrap(scaled);
+      ScaleForDisplay(from, to, code, s.view.fitLanczosOrder, s.view.fitBicubicParameter);
+    }
+    const bool plain = code == kFitAreaAverage || code == kFitNearest;
+    CopyInto(paintBitmap, scaled, originX, originY, plain ? 0 : channelView);
+    const fpbuffer& other = otherLayer();
+    if (!plain && (showCombined || showDifference) && other.n > 0 &&
+        layers[0].width == layers[1].width && layers[0].height == layers[1].height &&
+        other.width == w && other.height == h) {
+      matrix kx, ky;
+      BuildLanczosKernelForSizes(kx, 3, w, g.width, 0.0f);
+      BuildLanczosKernelForSizes(ky, 3, h, g.height, 0.0f);
+      fpbuffer small(g.width, g.height, other.code);
+      small.resamplefrom(other, kx, ky, true, false);
+      DisplayBitmap rendered(g.width, g.height), under(cw, ch);
+      small.todib(rendered.toprow());
+      CopyInto(under, rendered, originX, originY, channelView);
+      rgbbuffer own = Wrap(paintBitmap), theirs = Wrap(under);
+      if (showCombined) {
+        own.blend(theirs, s.layer.bottomLayerWeight);
+      } else {
+        own.absdiff(theirs);
+      }
+    }
+  } catch (const std::bad_alloc&) {
+    // A part whose bitmap could not be made stays as it is; painting never complains.
+  }
 }
 
 void CImageView::WindowToImage(Point& p) const {

@@ -14,8 +14,6 @@
 #include "platform/progress.h"
 
 namespace {
-constexpr int kPrintImage = 4119;
-constexpr int kNoOperation = 4020;
 constexpr const char* kDocumentName = "CDC::StartDoc() Code Fragment";
 constexpr const char* kFailedToCreate =
     "Failed to create bitmap!\n\nPossible cause is fragmented memory.\n\nPlease, read manual.";
@@ -97,7 +95,7 @@ bool ResampleForPrint(const DisplayBitmap& source, DisplayBitmap& out, int mode,
 void CImageView::OnCtrlPrint(int) {
   // The Ctrl of the accelerator is not the Ctrl that selects an operation.
   Flags().CtrlHeld = false;
-  OnPrintImage(kPrintImage);
+  OnPrintImage(int(CommandId::PrintImage));
 }
 
 void CImageView::OnPrintImage(int) {
@@ -107,14 +105,14 @@ void CImageView::OnPrintImage(int) {
   Settings& s = LiveSettings();
   PageSetup& page = LastPageSetup();
   const bool replay = !ctrl && (f.F2Active || f.F3Active);
-  if (ctrl) SelectOperation(kPrintImage, true);
+  if (ctrl) SelectOperation(CommandId::PrintImage, true);
   const int W = currentBitmap().width(), H = currentBitmap().height();
 
   // A replay prints with the page of the last setup; before any setup there is none, and
   // printing with zero page data would put nothing anywhere, so the setup is asked once.
   if (!replay || page.paperWidth <= 0) {
     auto cancelled = [&] {
-      if (ctrl) SelectOperation(kNoOperation, true);
+      if (ctrl) SelectOperation(CommandId::NoOp, true);
     };
     if (!replay && Dialog2(s).RunPage(94, 1, 0) != DialogResult::Ok) return cancelled();
     PageSetup edited = page;

@@ -73,7 +73,8 @@ void CImageView::OnSoundNotification(int) {
 
 void CImageView::OnMonitorOption(int id) {
   Settings& s = LiveSettings();
-  uint8_t& option = id == 4223 ? s.monitorWakeAtCompletion : s.monitorSleepAtStart;
+  uint8_t& option =
+      id == CommandId::AwakenSleepingMonitor ? s.monitorWakeAtCompletion : s.monitorSleepAtStart;
   option = option ? 0 : 1;
   PopdownMenu(13);
 }

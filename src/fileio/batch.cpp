@@ -24,13 +24,6 @@ namespace fs = std::filesystem;
 using V = CImageView;
 
 namespace {
-constexpr int kF2 = 4018;
-constexpr int kPrintImage = 4119;
-constexpr int kTiling = 4228;
-constexpr int kRunProgram = 4121;
-constexpr int kDestroyAlignmentTemplate = 4200;
-constexpr int kDestroyContrastTemplate = 4238;
-
 std::string Text(const char* field, size_t size) {
   return std::string(field, strnlen(field, size));
 }
@@ -101,9 +94,11 @@ std::optional<std::vector<std::string>> PickFiles() {
 
 // Whether the F2 operation prints or tiles, which makes a batch that saves nothing.
 bool SavesNothing(const CImageView& v) {
-  auto prints = [](int id) { return id == kPrintImage || id == kTiling; };
+  auto prints = [](int id) {
+    return id == CommandId::PrintImage || id == CommandId::TilingTopIntoBottom;
+  };
   if (prints(v.f2OperationId)) return true;
-  if (v.f2OperationId != kRunProgram) return false;
+  if (v.f2OperationId != CommandId::RunProgram) return false;
   const RecordedProgram& program = LiveSettings().program;
   const int count = std::min(program.stepCount, int32_t(RecordedProgram::kSlots));
   return count > 0 && prints(program.stepIds[count - 1]);
@@ -138,9 +133,9 @@ std::string BatchOutputPath(const std::string& input, bool overwrite, const std:
   return (in.parent_path() / (in.stem().string() + suffix + "." + extension)).string();
 }
 
-void CImageView::OnBatchOperation(int) {
+void OnBatchOperation(CImageView& v, int) {
   Settings& s = LiveSettings();
-  const bool noSave = SavesNothing(*this);
+  const bool noSave = SavesNothing(v);
   if (!noSave) {
     if (Dialog2(s).RunPage(5, 1, 0) != DialogResult::Ok) return;
     const int page = FormatPage(Text(s.file.batchExtension, sizeof s.file.batchExtension));
@@ -177,72 +172,73 @@ void CImageView::OnBatchOperation(int) {
   }
 
   SoundOff sound;
-  pixelInfoText = Format("Processed 0 of %d", count);
-  UpdateStatus();
+  v.pixelInfoText = Format("Processed 0 of %d", count);
+  v.UpdateStatus();
   {
     FlagScope quiet(Flags().Quiet, true);
     for (int i = 0; i < count; ++i) {
       const std::string& input = (*files)[size_t(i)];
       // Only the first file may ask for a page on opening.
-      if (OpenImageFile(input, i == 0 ? 0 : -1, false)) return;  // it said why
-      if (host) host->Invalidate();
+      if (OpenImageFile(v, input, i == 0 ? 0 : -1, false)) return;  // it said why
+      if (v.host) v.host->Invalidate();
       bool cancelled;
-      operationFailed = false;
+      v.operationFailed = false;
       {
         CancelWatch watch;
-        Dispatch(kF2);
+        v.Dispatch(CommandId::F2ProgrammedOperation);
         cancelled = watch.seen;
       }
-      if (host) host->Invalidate();
+      if (v.host) v.host->Invalidate();
       // A step that did not finish is never saved over anything.
-      if (cancelled || operationFailed) return;
-      if (!noSave && SaveImageFile(outputs[size_t(i)], -1)) return;
-      pixelInfoText = Format("Processed %d of %d", i + 1, count);
-      UpdateStatus();
+      if (cancelled || v.operationFailed) return;
+      if (!noSave && SaveImageFile(v, outputs[size_t(i)], -1)) return;
+      v.pixelInfoText = Format("Processed %d of %d", i + 1, count);
+      v.UpdateStatus();
       if (GetPlatform().CancelRequested()) return;
     }
     sound.Restore();
-    if (s.file.destroyAlignmentTemplateAtEnd) Dispatch(kDestroyAlignmentTemplate);
-    if (s.file.destroyContrastTemplateAtEnd) Dispatch(kDestroyContrastTemplate);
+    if (s.file.destroyAlignmentTemplateAtEnd) v.Dispatch(CommandId::DestroyAlignmentTemplate);
+    if (s.file.destroyContrastTemplateAtEnd)
+      v.Dispatch(CommandId::DestroyBrightnessContrastTemplate);
   }
-  ReportCompletion(true);
+  v.ReportCompletion(true);
 }
 
 // --- Sequences ---
 
-void CImageView::OnSequentialLoad(int) {
+void OnSequentialLoad(CImageView& v, int) {
   CommandFlags& f = Flags();
-  const int count = int(sequence.size());
+  const int count = int(v.sequence.size());
   if (count == 0 || f.CtrlHeld) {
     f.CtrlHeld = false;
-    sequence.clear();
-    sequenceIndex = -1;
+    v.sequence.clear();
+    v.sequenceIndex = -1;
     if (Dialog2(LiveSettings()).RunPage(5, 6, 0) != DialogResult::Ok) return;
     std::optional<std::vector<std::string>> files = PickFiles();
     if (!files) return;
-    sequence = std::move(*files);
+    v.sequence = std::move(*files);
   }
   if (f.ShiftHeld) {
-    sequenceIndex = std::max(sequenceIndex - 1, 0);
+    v.sequenceIndex = std::max(v.sequenceIndex - 1, 0);
     f.ShiftHeld = false;
-  } else if (++sequenceIndex >= int(sequence.size())) {
-    sequence.clear();
-    sequenceIndex = -1;
-    pixelInfoText = "Sequence Completed";
-    UpdateStatus();
+  } else if (++v.sequenceIndex >= int(v.sequence.size())) {
+    v.sequence.clear();
+    v.sequenceIndex = -1;
+    v.pixelInfoText = "Sequence Completed";
+    v.UpdateStatus();
     return;
   }
-  if (OpenImageFile(sequence[size_t(sequenceIndex)], 0, true)) {
-    filePresent = false;
-    pixelInfoText = "Missing File, Sequence Aborted";
-    sequence.clear();
-    sequenceIndex = -1;
+  if (OpenImageFile(v, v.sequence[size_t(v.sequenceIndex)], 0, true)) {
+    v.filePresent = false;
+    v.pixelInfoText = "Missing File, Sequence Aborted";
+    v.sequence.clear();
+    v.sequenceIndex = -1;
   } else {
-    filePresent = true;
-    pixelInfoText = Format("Showing %d of %d", sequenceIndex + 1, int(sequence.size()));
+    v.filePresent = true;
+    v.pixelInfoText = Format("Showing %d of %d", v.sequenceIndex + 1, int(v.sequence.size()));
   }
-  UpdateStatus();
-  if (host) host->Invalidate();
+  v.UpdateStatus();
+  if (v.host) v.host->Invalidate();
 }
 
 namespace {
@@ -259,14 +255,14 @@ class RaisedFlag {
 };
 }  // namespace
 
-void CImageView::OnSequentialLoadNew(int id) {
+void OnSequentialLoadNew(CImageView& v, int id) {
   RaisedFlag ctrl(Flags().CtrlHeld);
-  OnSequentialLoad(id);
+  OnSequentialLoad(v, id);
 }
 
-void CImageView::OnSequentialLoadBack(int id) {
+void OnSequentialLoadBack(CImageView& v, int id) {
   RaisedFlag shift(Flags().ShiftHeld);
-  OnSequentialLoad(id);
+  OnSequentialLoad(v, id);
 }
 
 AnimationOrder::AnimationOrder(int count, int mode)
@@ -299,30 +295,19 @@ int AnimationOrder::Next() {
   return frame;
 }
 
-void CImageView::OnAnimateSequence(int) {
-  if (sequence.empty()) return;
+void OnAnimateSequence(CImageView& v, int) {
+  if (v.sequence.empty()) return;
   const FileParams& p = LiveSettings().file;
   const auto delay = std::chrono::milliseconds(std::max(p.animationDelay, 0));
   // The list may not change while it plays: the frames are opened from a copy.
-  const std::vector<std::string> files = sequence;
+  const std::vector<std::string> files = v.sequence;
   AnimationOrder order(int(files.size()), p.animationMode);
   FlagScope quiet(Flags().Quiet, true);
   while (!GetPlatform().CancelRequested()) {
     const int frame = order.Next();
     // A missing file ends the animation: its message is said once, not once a frame.
-    if (OpenImageFile(files[size_t(frame)], 0, false)) return;
-    if (host) host->Invalidate();
+    if (OpenImageFile(v, files[size_t(frame)], 0, false)) return;
+    if (v.host) v.host->Invalidate();
     if (delay.count() > 0) std::this_thread::sleep_for(delay);
   }
-}
-
-void RegisterBatchCommands() {
-  const CommandEntry rows[] = {
-      {4026, &V::OnBatchOperation, &V::UpdateAlways},
-      {4029, &V::OnSequentialLoad, &V::UpdateAlways},
-      {4030, &V::OnSequentialLoadNew, &V::UpdateAlways},
-      {4161, &V::OnSequentialLoadBack, &V::UpdateAlways},
-      {4221, &V::OnAnimateSequence, &V::UpdateAnimate},
-  };
-  CImageView::RegisterCommands(rows);
 }

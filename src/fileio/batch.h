@@ -1,7 +1,6 @@
 #pragma once
 // Batch Operation, Sequential Load and Animate Sequence: commands that work through a list
-// of files picked together in one open dialog. The handlers are CImageView members defined
-// in this library.
+// of files picked together in one open dialog.
 #include <string>
 #include <vector>
 
@@ -31,6 +30,11 @@ class AnimationOrder {
   int previous_ = -1;
 };
 
-// Hands the batch and sequence commands' handlers to the command table (RegisterFileCommands
-// does it too).
-void RegisterBatchCommands();
+class CImageView;
+
+// The handlers (bound in bindings.cpp).
+void OnBatchOperation(CImageView& v, int id);
+void OnSequentialLoad(CImageView& v, int id);
+void OnSequentialLoadNew(CImageView& v, int id);
+void OnSequentialLoadBack(CImageView& v, int id);
+void OnAnimateSequence(CImageView& v, int id);

@@ -7,7 +7,7 @@
 #include <filesystem>
 #include <string>
 
-#include "fileio/fileinfo.h"
+#include "image/fileinfo.h"
 #include "image/fpbuffer.h"
 
 // The library's tile decoders crash on damaged tiles, so tile-compressed images are decoded

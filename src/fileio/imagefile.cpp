@@ -90,18 +90,19 @@ void FollowLoadedSpace(CImageView& v, CSpaceCode before) {
 
 int SlotOf(int id) {
   switch (id) {
-    case 4112:
-    case 4113:
-    case 4185:
-    case 4187:
+    case int(CommandId::StoreZep1Fdib):
+    case int(CommandId::RecallZep1Fdib):
+    case int(CommandId::SubtractZep1Fdib):
+    case int(CommandId::AddZep1Fdib):
       return 1;
-    case 4150:
-    case 4151:
-    case 4186:
-    case 4188:
+    case int(CommandId::StoreZep2Fdib):
+    case int(CommandId::RecallZep2Fdib):
+    case int(CommandId::SubtractZep2Fdib):
+    case int(CommandId::AddZep2Fdib):
       return 2;
     default:
-      return 3 + (id - 4257) / 2;  // 4257/4258 slot 3 ... 4269/4270 slot 9
+      return 3 +
+             (id - int(CommandId::StoreZep3Fdib)) / 2;  // Store/Recall ZEP3 slot 3 ... ZEP9 slot 9
   }
 }
 
@@ -411,12 +412,12 @@ bool Opener::Platform() {
 }
 }  // namespace
 
-bool CImageView::OpenImageFile(const std::string& path, int mode, bool sound) {
-  return Opener(*this, path, mode, sound).Run();
+bool OpenImageFile(CImageView& v, const std::string& path, int mode, bool sound) {
+  return Opener(v, path, mode, sound).Run();
 }
 
-bool CImageView::OpenByPath(const std::string& path, int mode, bool sound) {
-  return OpenImageFile(std::string(path.c_str()), mode, sound);
+bool OpenByPath(CImageView& v, const std::string& path, int mode, bool sound) {
+  return OpenImageFile(v, std::string(path.c_str()), mode, sound);
 }
 
 // --- Saving ---
@@ -443,17 +444,17 @@ bool SavePlatform(CImageView& v, const std::string& path) {
 }
 }  // namespace
 
-bool CImageView::SaveImageFile(const std::string& path, int mode) {
+bool SaveImageFile(CImageView& v, const std::string& path, int mode) {
   const FileParams& p = LiveSettings().file;
   const std::string ext = Upper(Extension(path));
-  const bool hasFloat = HasFloat();
+  const bool hasFloat = v.HasFloat();
   const char* error = nullptr;
   if (ext == ".PNG") {
-    if (!hasFloat) return SavePlatform(*this, path);
+    if (!hasFloat) return SavePlatform(v, path);
     if (!PageOk(2, mode)) return true;
     {
-      ProcessTimer timer(startClock, nullptr);
-      error = WritePng(currentLayer(), path, p.pngBitDepth, p.pngCompressionLevel);
+      ProcessTimer timer(v.startClock, nullptr);
+      error = WritePng(v.currentLayer(), path, p.pngBitDepth, p.pngCompressionLevel);
     }
     if (error) {
       Message(error, path);
@@ -463,8 +464,8 @@ bool CImageView::SaveImageFile(const std::string& path, int mode) {
     if (!PageOk(3, mode)) return true;
     bool failed;
     {
-      ProcessTimer timer(startClock, nullptr);
-      const DisplayBitmap& b = currentBitmap();
+      ProcessTimer timer(v.startClock, nullptr);
+      const DisplayBitmap& b = v.currentBitmap();
       failed = b.empty() ||
                WriteJpeg(path, b.toprow(), b.width(), b.height(), p.jpegQuality, p.jpegColorSpace);
     }
@@ -480,8 +481,8 @@ bool CImageView::SaveImageFile(const std::string& path, int mode) {
     if (!PageOk(4, mode)) return true;
     // The writer replaces an existing file only once the new one is complete.
     {
-      ProcessTimer timer(startClock, nullptr);
-      error = WriteFits(currentLayer(), path, p.fitsBitDepth, p.fitsCompression);
+      ProcessTimer timer(v.startClock, nullptr);
+      error = WriteFits(v.currentLayer(), path, p.fitsBitDepth, p.fitsCompression);
     }
     if (error) {
       Message(error, "ERROR");
@@ -494,20 +495,20 @@ bool CImageView::SaveImageFile(const std::string& path, int mode) {
     }
     bool failed;
     {
-      ProcessTimer timer(startClock, nullptr);
-      failed = currentLayer().write(path, false);
+      ProcessTimer timer(v.startClock, nullptr);
+      failed = v.currentLayer().write(path, false);
     }
     if (failed) {
       Message("Problem writing FDIB file.", "ERROR");
       return true;
     }
   } else if (ext == ".TIF") {
-    if (!hasFloat) return SavePlatform(*this, path);
+    if (!hasFloat) return SavePlatform(v, path);
     if (!PageOk(6, mode)) return true;
-    if (p.tiffBitDepth == 8) return SavePlatform(*this, path);
+    if (p.tiffBitDepth == 8) return SavePlatform(v, path);
     {
-      ProcessTimer timer(startClock, nullptr);
-      error = WriteTiffFloat(currentLayer(), path, p.tiffBitDepth == 32);
+      ProcessTimer timer(v.startClock, nullptr);
+      error = WriteTiffFloat(v.currentLayer(), path, p.tiffBitDepth == 32);
     }
     // A failed write is said, like every other writer's.
     if (error) {
@@ -522,50 +523,36 @@ bool CImageView::SaveImageFile(const std::string& path, int mode) {
     ShowMessage("This IFS subformat is not supported!");
     return true;
   } else {
-    return SavePlatform(*this, path);
+    return SavePlatform(v, path);
   }
-  ReportCompletion(true);
+  v.ReportCompletion(true);
   return false;
 }
 
 // --- File-menu commands ---
 
-void CImageView::OnOpenImage(int id) {
-  if (Flags().CtrlHeld) {
-    SelectOperation(id, true);
-    return;
-  }
+void OnOpenImage(CImageView& v, int) {
   const bool noFloat = LiveSettings().file.noFloatBuffersOnRead != 0;
-  if (noFloat) pixelInfoText.clear();
+  if (noFloat) v.pixelInfoText.clear();
   FileDialogRequest request;
   request.filter = DialogFilter(!noFloat);
-  request.filterIndex = filterIndex;
-  request.initialPath = filePath;
+  request.filterIndex = v.filterIndex;
+  request.initialPath = v.filePath;
   const FileDialogAnswer answer = GetUi().OpenFileDialog(request);
   if (!answer.ok) return;
-  filterIndex = answer.filterIndex;
+  v.filterIndex = answer.filterIndex;
   // The window names the file only once it has been read.
-  if (!OpenByPath(answer.path, 0, true)) filePresent = true;
+  if (!OpenByPath(v, answer.path, 0, true)) v.filePresent = true;
 }
 
-void CImageView::OnRefresh(int id) {
-  if (Flags().CtrlHeld) {
-    SelectOperation(id, true);
-    return;
-  }
-  OpenByPath(filePath, -1, true);
-}
+void OnRefresh(CImageView& v, int) { OpenByPath(v, v.filePath, -1, true); }
 
-void CImageView::OnSaveImageAs(int id) {
-  if (Flags().CtrlHeld) {
-    SelectOperation(id, true);
-    return;
-  }
-  const bool withFloat = HasFloat();
+void OnSaveImageAs(CImageView& v, int) {
+  const bool withFloat = v.HasFloat();
   FileDialogRequest request;
   request.filter = DialogFilter(withFloat);
-  request.filterIndex = filterIndex;
-  request.initialPath = filePath;
+  request.filterIndex = v.filterIndex;
+  request.initialPath = v.filePath;
   request.defaultExtension = "PNG";
   const FileDialogAnswer answer = GetUi().SaveFileDialog(request);
   if (!answer.ok) return;
@@ -574,71 +561,63 @@ void CImageView::OnSaveImageAs(int id) {
     path += ".";
     path += DefaultSaveExtension(answer.filterIndex, withFloat);
   }
-  SaveImageFile(KeepExtensionCase(path, filePath), 0);
+  SaveImageFile(v, KeepExtensionCase(path, v.filePath), 0);
 }
 
-void CImageView::OnMoveToRecycleBin(int) {
-  if (!GetUi().MoveToTrash(filePath)) {
+void OnMoveToRecycleBin(CImageView& v, int) {
+  if (!GetUi().MoveToTrash(v.filePath)) {
     // Without a trash the file stays: it is never deleted outright.
     ShowMessage(Format("%s could not be moved to the trash. The file has not been deleted.",
-                       filePath.c_str()));
+                       v.filePath.c_str()));
     return;
   }
-  filePresent = false;
-  filePath.clear();
+  v.filePresent = false;
+  v.filePath.clear();
 }
 
-void CImageView::OnNoFloatBuffersOnRead(int) {
+void OnNoFloatBuffersOnRead(CImageView& v, int) {
   uint8_t& option = LiveSettings().file.noFloatBuffersOnRead;
   option = option ? 0 : 1;
-  PopdownMenu(1);
+  v.PopdownMenu(1);
 }
 
-void CImageView::OnCommandLineOpen(int) {
+void OnCommandLineOpen(CImageView& v, int) {
   static bool done = false;
   if (done) return;
   done = true;
   std::string line = CommandLine();
   line.erase(std::remove(line.begin(), line.end(), '"'), line.end());
   if (line.empty()) return;
-  if (!OpenImageFile(line, 0, true)) {
-    filePath = line;
-    filePresent = true;
+  if (!OpenImageFile(v, line, 0, true)) {
+    v.filePath = line;
+    v.filePresent = true;
   }
 }
 
-void CImageView::OnFileInformation(int) {
-  GetUi().MessageBox(fileInfo.text, filePath, MessageStyle{.notice = true});
+void OnFileInformation(CImageView& v, int) {
+  GetUi().MessageBox(v.fileInfo.text, v.filePath, MessageStyle{.notice = true});
 }
 
 // --- Scratch slots ---
 
-void CImageView::OnStoreSlot(int id) {
-  if (Flags().CtrlHeld) {
-    SelectOperation(id, true);
-    return;
-  }
+void OnStoreSlot(CImageView& v, int id) {
   const std::string name = Format("ZEP%d.FDIB", SlotOf(id));
   {
-    ProcessTimer timer(startClock, nullptr);
-    if (currentLayer().write(name, true)) Message(name, "Problem writing!");
+    ProcessTimer timer(v.startClock, nullptr);
+    if (v.currentLayer().write(name, true)) Message(name, "Problem writing!");
   }
-  RefreshDisplay(true);
+  v.RefreshDisplay(true);
 }
 
-void CImageView::OnRecallSlot(int id) {
-  if (Flags().CtrlHeld) {
-    SelectOperation(id, true);
-    return;
-  }
+void OnRecallSlot(CImageView& v, int id) {
   const std::string name = Format("ZEP%d.FDIB", SlotOf(id));
   if (RefuseIrregularSlot(name)) return;
-  const CSpaceCode before = currentLayer().code;
+  const CSpaceCode before = v.currentLayer().code;
   bool failed;
   {
-    ProcessTimer timer(startClock, nullptr);
+    ProcessTimer timer(v.startClock, nullptr);
     try {
-      failed = currentLayer().read(name, true);
+      failed = v.currentLayer().read(name, true);
     } catch (const std::bad_alloc&) {
       return;  // the allocation has said so; the image is as it was
     }
@@ -647,16 +626,12 @@ void CImageView::OnRecallSlot(int id) {
     Message(name, "Problem reading!");
     return;
   }
-  FollowLoadedSpace(*this, before);
-  RefreshDisplay(true);
+  FollowLoadedSpace(v, before);
+  v.RefreshDisplay(true);
 }
 
 namespace {
 void CombineSlot(CImageView& v, int id, bool add) {
-  if (Flags().CtrlHeld) {
-    v.SelectOperation(id, true);
-    return;
-  }
   const std::string name = Format("ZEP%d.FDIB", SlotOf(id));
   if (RefuseIrregularSlot(name)) return;
   bool failed;
@@ -673,36 +648,10 @@ void CombineSlot(CImageView& v, int id, bool add) {
 }
 }  // namespace
 
-void CImageView::OnAddSlot(int id) { CombineSlot(*this, id, true); }
-void CImageView::OnSubtractSlot(int id) { CombineSlot(*this, id, false); }
+void OnAddSlot(CImageView& v, int id) { CombineSlot(v, id, true); }
+void OnSubtractSlot(CImageView& v, int id) { CombineSlot(v, id, false); }
 
-void CImageView::OnDeleteAllScratchFiles(int) {
+void OnDeleteAllScratchFiles(CImageView&, int) {
   const std::string stuck = DeleteFilesByPattern("ZEP*.FDIB");
   if (!stuck.empty()) ShowMessage(Format("Cannot delete %s.", stuck.c_str()));
-}
-
-void RegisterFileCommands() {
-  std::vector<CommandEntry> rows = {
-      {4000, &V::OnOpenImage, nullptr},
-      {4025, &V::OnRefresh, &V::UpdateFilePresent},
-      {4001, &V::OnSaveImageAs, &V::UpdateNeedsBitmap},
-      {4033, &V::OnMoveToRecycleBin, &V::UpdateFilePresent},
-      {4166, &V::OnNoFloatBuffersOnRead, &V::UpdateNoFloatOnRead},
-      {4180, &V::OnCommandLineOpen, nullptr},
-      {4003, &V::OnFileInformation, &V::UpdateNeedsBitmap},
-      {4271, &V::OnDeleteAllScratchFiles, nullptr},
-      {4187, &V::OnAddSlot, &V::UpdateNeedsFloat},
-      {4188, &V::OnAddSlot, &V::UpdateNeedsFloat},
-      {4185, &V::OnSubtractSlot, &V::UpdateNeedsFloat},
-      {4186, &V::OnSubtractSlot, &V::UpdateNeedsFloat},
-  };
-  for (int id : {4112, 4150, 4257, 4259, 4261, 4263, 4265, 4267, 4269}) {
-    rows.push_back({id, &V::OnStoreSlot, &V::UpdateNeedsFloat});
-  }
-  // Recall is always enabled: it gives the layer float data.
-  for (int id : {4113, 4151, 4258, 4260, 4262, 4264, 4266, 4268, 4270}) {
-    rows.push_back({id, &V::OnRecallSlot, &V::UpdateAlways});
-  }
-  CImageView::RegisterCommands(rows);
-  RegisterBatchCommands();
 }

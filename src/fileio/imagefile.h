@@ -1,8 +1,9 @@
 #pragma once
 // Opening and saving images in an image window, the scratch slots and the File-menu
-// commands. The handlers are members of CImageView defined in this library; the command
-// table learns them from RegisterFileCommands.
+// commands. The command table learns the handlers from RegisterFileCommands.
 #include <string>
+
+class CImageView;
 
 // The filter strings of the file dialogs, with and without float images.
 extern const char* const kFilterWithFloat;
@@ -25,8 +26,30 @@ bool IsFitsExtension(const std::string& extension);
 // current's spelling is kept.
 std::string KeepExtensionCase(const std::string& proposed, const std::string& current);
 
-// Hands the file commands' handlers to the image window's command table. Called once at
-// start-up by every program that opens image windows; calling it again does no harm.
+// Loads a file into the window's current layer, the reader chosen by the extension. mode
+// is the properties mode of a page the reader shows; sound plays the completion sound.
+// True on failure, which leaves the layer's image as it was.
+bool OpenImageFile(CImageView& v, const std::string& path, int mode, bool sound);
+bool OpenByPath(CImageView& v, const std::string& path, int mode, bool sound);
+// Saves the current layer, the writer chosen by the extension; true on failure or cancel.
+bool SaveImageFile(CImageView& v, const std::string& path, int mode);
+
+// The handlers of the File menu and the scratch slots (bound in bindings.cpp).
+void OnOpenImage(CImageView& v, int id);
+void OnRefresh(CImageView& v, int id);
+void OnSaveImageAs(CImageView& v, int id);
+void OnMoveToRecycleBin(CImageView& v, int id);
+void OnNoFloatBuffersOnRead(CImageView& v, int id);
+void OnCommandLineOpen(CImageView& v, int id);
+void OnFileInformation(CImageView& v, int id);
+void OnStoreSlot(CImageView& v, int id);
+void OnRecallSlot(CImageView& v, int id);
+void OnAddSlot(CImageView& v, int id);
+void OnSubtractSlot(CImageView& v, int id);
+void OnDeleteAllScratchFiles(CImageView& v, int id);
+
+// Hands the file commands' handlers to the image window's command table (RegisterOperations
+// calls it); calling it again does no harm.
 void RegisterFileCommands();
 
 // Deletes every file of the program directory whose name matches pattern ('*' for any

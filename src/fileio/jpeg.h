@@ -3,7 +3,7 @@
 #include <cstdint>
 #include <string>
 
-#include "fileio/fileinfo.h"
+#include "image/fileinfo.h"
 
 // Reads the header into info; true when the file cannot be read as JPEG. decodeBytes, when
 // given, receives the memory the decoder needs for the image beside the picture itself.

@@ -2,7 +2,7 @@
 // PNG files through libpng, so that 16-bit samples reach the float image without loss.
 #include <string>
 
-#include "fileio/fileinfo.h"
+#include "image/fileinfo.h"
 #include "image/fpbuffer.h"
 
 // Reads a PNG file, interlaced or not, into image (its colour space kept); describes the

@@ -85,30 +85,6 @@ class fpbuffer {
   fpbuffer& puttile(int x0, int y0, const fpbuffer& tile, const bitmask* only, int left, int right,
                     int bottom, int top);
 
-  // Linear resizing by scale factors and offsets in output samples, each with its own
-  // kernel (defined in ops/resize, linked with zep_ops_resize). Nothing happens for a scale
-  // not above 0 or for scales 1 without offsets. The mask follows the image. With scratch
-  // the channels wait in scratch files while each one is resampled. True when the user
-  // cancelled: the image is then partly resampled (or empty) and the caller discards it.
-  bool resizelanczos(int order, double sx, double sy, double dx, double dy, bool scratch,
-                     bool startProgress, bool antialias);
-  bool resizebicubic(float p, double sx, double sy, double dx, double dy, bool scratch,
-                     bool antialias);
-  bool resizebilinear(double sx, double sy, double dx, double dy, bool scratch, bool antialias);
-  bool resizebox(double sx, double sy, double dx, double dy, bool scratch, bool antialias);
-  // The core of the four: every channel resampled by the two kernel matrices.
-  bool applykernels(const matrix& kx, const matrix& ky, bool scratch, bool startProgress);
-  // Every channel shifted by half a pixel in x and y (to j - 1/2). True when cancelled.
-  bool shifthalf(bool startProgress);
-  // Triangulation: every channel interpolated on the triangles that the dominant channel
-  // (1-3) chooses; reductions are first blurred with sigma blur / scale.
-  bool triangulate(float blur, int dominant, double sx, double sy, double dx, double dy,
-                   bool scratch);
-  // Stair interpolation: equal small steps of the Lanczos or the bicubic front up to the
-  // scales, then the last rows and columns repeated or dropped to the exact target size.
-  bool stair(int order, double sx, double sy, double dx, double dy, bool scratch, double q, float p,
-             bool lanczos, bool antialias);
-
   // Keeps the w x h block whose lower-left pixel is (x, y), with its mask. The block is
   // cut to the image; nothing happens to an empty image. Either the whole image is cropped
   // or, when memory runs out, it stays as it was.

@@ -245,8 +245,9 @@ constexpr CommandDescriptor kTable[] = {
         .Name("Avoid/Remove").Enable(E::AvoidanceRegions),
     Row(Id::CreateFloatingPointBuffer, Resize, "Create Floating Point Buffer").Key("Ctrl+Y")
         .Enable(E::CreateFloat),
+    // Ctrl selects DestroyBuffers, which the handler sees to.
     Row(Id::DestroyFloatingPointBuffers, Resize, "Destroy Floating Point Buffers").Key("Shift+Y")
-        .CtrlSelects().Enable(E::DestroyFloat),
+        .Enable(E::DestroyFloat),
     // Blur/Sharpen
     Row(Id::Fast3x3Average, BlurSharpen, "Fast 3x3 Average").Name("Blur3x3")
         .Keeps(Word<BlurParams>(0)).Pages(51).CtrlSelects().Enable(E::NeedsFloat),
@@ -491,7 +492,7 @@ constexpr CommandDescriptor kTable[] = {
     Row(Id::ShiftF2, HiddenKey, "Shift+F2").Key("Shift+F2"),
     Row(Id::ShiftF3, HiddenKey, "Shift+F3").Key("Shift+F3"),
     Row(Id::Home, HiddenKey, "Home").Key("Home"),
-    Row(Id::Enter, HiddenKey, "Enter").Key("Return").OtherKey("Enter").Name("Enter"),
+    Row(Id::Enter, HiddenKey, "Enter").Key("Return").OtherKey("Enter").Name("Enter").CtrlSelects(),
     Row(Id::CtrlLeft, HiddenKey, "Ctrl+Left").Key("Ctrl+Left"),
     Row(Id::CtrlRight, HiddenKey, "Ctrl+Right").Key("Ctrl+Right"),
     Row(Id::CtrlUp, HiddenKey, "Ctrl+Up").Key("Ctrl+Up"),
@@ -549,4 +550,30 @@ const CommandDescriptor* CommandDescriptorOf(int id) {
   const auto it = std::lower_bound(byId.begin(), byId.end(), id,
                                    [](const CommandDescriptor* d, int v) { return d->Id() < v; });
   return it != byId.end() && (*it)->Id() == id ? *it : nullptr;
+}
+
+namespace {
+struct NamedId {
+  const char* name;
+  int id;
+};
+constexpr NamedId kNames[] = {
+#define ZEP_COMMAND_NAME(name, number) {#name, number},
+    ZEP_COMMAND_IDS(ZEP_COMMAND_NAME)
+#undef ZEP_COMMAND_NAME
+};
+}  // namespace
+
+const char* CommandIdName(int id) {
+  for (const NamedId& n : kNames) {
+    if (n.id == id) return n.name;
+  }
+  return nullptr;
+}
+
+int CommandIdOfName(std::string_view name) {
+  for (const NamedId& n : kNames) {
+    if (name == n.name) return n.id;
+  }
+  return 0;
 }

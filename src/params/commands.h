@@ -7,6 +7,7 @@
 #include <array>
 #include <cstdint>
 #include <span>
+#include <string_view>
 
 #include "params/commandids.h"
 #include "params/program.h"
@@ -114,3 +115,11 @@ std::span<const CommandDescriptor> CommandTable();
 
 // The row of an id, or null for a number that is no command.
 const CommandDescriptor* CommandDescriptorOf(int id);
+inline const CommandDescriptor* CommandDescriptorOf(CommandId id) {
+  return CommandDescriptorOf(static_cast<int>(id));
+}
+
+// A command's name as CommandId spells it ("Lanczos"), or null for a number that is no
+// command; and the number of such a name, 0 for none. Scripts name commands this way.
+const char* CommandIdName(int id);
+int CommandIdOfName(std::string_view name);

@@ -4,7 +4,7 @@
 #include <cstdint>
 
 // The name of a command id, at most 15 characters; "NoOp" for an id without one (0, the
-// empty list entry 4020, ...). The text is static: callers keep the pointer.
+// empty list entry NoOp, ...). The text is static: callers keep the pointer.
 const char* OperationName(uint32_t id);
 
 // The longest name has this many characters, so a step name with the longest suffix

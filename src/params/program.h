@@ -8,6 +8,7 @@
 #include <string>
 
 #include "params/blocks.h"
+#include "params/commandids.h"
 
 // A raw copy of one parameter block, from the block's first byte; big enough for the
 // largest block but the program itself. Bytes beyond the copied block are not written.
@@ -21,7 +22,7 @@ struct RecordedProgram {
   static constexpr int kSlots = 32;
   static constexpr int kNameSize = 50;
   // The command id of an empty slot; it has no handler, so sending it does nothing.
-  static constexpr int32_t kEmptyId = 4020;
+  static constexpr int32_t kEmptyId = int(CommandId::NoOp);
 
   int32_t capacity;                   // 0: always kSlots
   int32_t stepCount;                  // 4: steps 0 .. stepCount-1 are valid
@@ -59,7 +60,7 @@ ZEP_BLOCK_AT(RecordedProgram, stepShift, 1768);
 ZEP_BLOCK_AT(RecordedProgram, stepCtrl, 1800);
 ZEP_BLOCK_AT(RecordedProgram, steps, 1832);
 
-// F2, F3 and their unit variants (4018, 4019, 4114-4117): they send the current
+// F2, F3 and their Ctrl and Shift variants: they send the current
 // operation, so as a program step or an operation-list entry they would send themselves
 // without end.
 bool IsF2F3Command(int id);

@@ -82,7 +82,7 @@ void ImageWidget::focusOutEvent(QFocusEvent* event) {
     Flags().CtrlHeld = false;
     Flags().ShiftHeld = false;
   }
-  view_->Dispatch(4068);
+  view_->Dispatch(CommandId::FocusCommand);
 }
 
 namespace {

@@ -6,8 +6,7 @@
 #include <iostream>
 
 #include "app/imageview.h"
-#include "fileio/imagefile.h"
-#include "ops/resize/resize.h"
+#include "ops/operations.h"
 #include "params/settings.h"
 #include "platform/messages.h"
 #include "platform/programdir.h"
@@ -29,8 +28,7 @@ int main(int argc, char** argv) {
     return 1;
   }
   LoadSettingsAtStartUp(LiveSettings());
-  RegisterResizeCommands();
-  RegisterFileCommands();
+  RegisterOperations();
   QtImaging imaging;
   SetImaging(&imaging);
   // The command line names one image (Qt has taken its own options out of it).
@@ -49,7 +47,8 @@ int main(int argc, char** argv) {
   frame.OnFileNew();
   frame.takeFocus();  // the shortcuts work from the first key
   // Opened in the first window once the event loop runs.
-  if (!CommandLine().empty()) QTimer::singleShot(0, &frame, [&frame] { frame.sendCommand(4180); });
+  if (!CommandLine().empty())
+    QTimer::singleShot(0, &frame, [&frame] { frame.sendCommand(CommandId::CommandLineOpen); });
   const int result = QApplication::exec();
 
   SaveSettingsAtShutDown(LiveSettings());

@@ -128,17 +128,16 @@ void CMainFrame::sendMenuCommand(int id) {
 }
 
 void CMainFrame::sendCommand(int id) {
-  if (id == 57602) {
+  if (id == CommandId::Close) {
     if (QMdiSubWindow* w = client_->activeSubWindow()) w->close();
     return;
   }
-  if (id == 57665) {
+  if (id == CommandId::Exit) {
     close();
     return;
   }
   ImageWidget* image = activeImage();
-  if (image && !IsFrameCommand(id) && image->view().Dispatch(id)) return;
-  model_.Dispatch(id);
+  RouteCommand(image ? &image->view() : nullptr, model_, id);
 }
 
 void CMainFrame::buildMenus() {

@@ -40,6 +40,7 @@ class CMainFrame : public QMainWindow, public FrameHost {
   // Routes a command as the menu would: to the active image window first, then to the
   // frame.
   void sendCommand(int id);
+  void sendCommand(CommandId id) { sendCommand(static_cast<int>(id)); }
   // Activates the frame and gives the focus to the active image window (or the frame), so
   // that the menu shortcuts answer without a click first.
   void takeFocus();

@@ -18,8 +18,6 @@ class F2F3Test : public ZepTest {
  protected:
   void SetUp() override {
     ZepTest::SetUp();
-    LiveSettings().SetDefaults();
-    Flags() = CommandFlags();
     v.currentLayer().dim(3, 3, 0x17);
     v.currentBitmap() = DisplayBitmap(3, 3);
   }
@@ -47,50 +45,51 @@ TEST_F(F2F3Test, OperationListPushesMovesAndDrops) {
   EXPECT_EQ(s.operationIndex, 0);
   EXPECT_EQ(v.f2OperationId, 6000);
 
-  v.Dispatch(4134);  // Next on the newest stays
+  v.Dispatch(CommandId::NextOperation);  // Next on the newest stays
   EXPECT_EQ(s.operationIndex, 0);
   s.operationIndex = 24;
-  v.Dispatch(4135);  // Prior on the oldest stays
+  v.Dispatch(CommandId::PriorOperation);  // Prior on the oldest stays
   EXPECT_EQ(s.operationIndex, 24);
   EXPECT_EQ(v.f2OperationId, 5001);
 
-  s.operationList[1] = 4165;
-  const CommandState entry = v.QueryCommand(4277);
-  EXPECT_EQ(entry.text, std::string(" 2. ") + OperationName(4165));
+  s.operationList[1] = int(CommandId::DestroyBuffers);
+  const CommandState entry = v.QueryCommand(CommandId::OperationEntry2);
+  EXPECT_EQ(entry.text, std::string(" 2. ") + OperationName(int(CommandId::DestroyBuffers)));
   EXPECT_EQ(entry.checked, 0);
-  v.Dispatch(4277);
+  v.Dispatch(CommandId::OperationEntry2);
   EXPECT_EQ(s.operationIndex, 1);
-  EXPECT_EQ(v.QueryCommand(4277).checked, 1);
+  EXPECT_EQ(v.QueryCommand(CommandId::OperationEntry2).checked, 1);
 }
 
 TEST_F(F2F3Test, DeletingEntries) {
   Settings& s = LiveSettings();
-  for (int i = 0; i < 25; ++i) s.operationList[i] = 4020;
-  s.operationList[0] = 4165;
-  s.operationList[1] = 4220;
+  for (int i = 0; i < 25; ++i) s.operationList[i] = int(CommandId::NoOp);
+  s.operationList[0] = int(CommandId::DestroyBuffers);
+  s.operationList[1] = int(CommandId::CreateFloatingPointBuffer);
   s.operationIndex = 0;
-  v.Dispatch(4302);  // the next older command takes its place, and the menu re-opens
-  EXPECT_EQ(s.operationList[0], 4220);
-  EXPECT_EQ(v.f2OperationId, 4220);
+  v.Dispatch(
+      CommandId::DeleteCheckedOp);  // the next older command takes its place, and the menu re-opens
+  EXPECT_EQ(s.operationList[0], CommandId::CreateFloatingPointBuffer);
+  EXPECT_EQ(v.f2OperationId, CommandId::CreateFloatingPointBuffer);
   EXPECT_EQ(host.popdowns.back(), 18);
   host.popdowns.clear();
-  v.Dispatch(4302);  // the last one: NoOp, no re-opening
-  EXPECT_EQ(s.operationList[0], 4020);
+  v.Dispatch(CommandId::DeleteCheckedOp);  // the last one: NoOp, no re-opening
+  EXPECT_EQ(s.operationList[0], CommandId::NoOp);
   EXPECT_EQ(v.operationName, "NoOp");
   EXPECT_TRUE(host.popdowns.empty());
-  s.operationList[3] = 4165;
-  v.Dispatch(4305);
-  for (int i = 0; i < 25; ++i) EXPECT_EQ(s.operationList[i], 4020);
-  v.Dispatch(4018);  // F2 on NoOp does nothing
+  s.operationList[3] = int(CommandId::DestroyBuffers);
+  v.Dispatch(CommandId::DeleteAllOps);
+  for (int i = 0; i < 25; ++i) EXPECT_EQ(s.operationList[i], CommandId::NoOp);
+  v.Dispatch(CommandId::F2ProgrammedOperation);  // F2 on NoOp does nothing
   EXPECT_EQ(v.currentLayer().n, 9);
 }
 
 TEST_F(F2F3Test, F2RunsTheCurrentOperationWithoutItsPage) {
-  v.SelectOperation(4165, true);  // Destroy Floating Point Buffers
-  v.Dispatch(4018);
+  v.SelectOperation(CommandId::DestroyBuffers, true);  // Destroy Floating Point Buffers
+  v.Dispatch(CommandId::F2ProgrammedOperation);
   EXPECT_EQ(v.currentLayer().n, 0);
   EXPECT_FALSE(Flags().F2Active);
-  EXPECT_FALSE(v.QueryCommand(4019).enabled);  // F3 needs a float image
+  EXPECT_FALSE(v.QueryCommand(CommandId::F3ProgrammedOperation).enabled);  // F3 needs a float image
 }
 
 TEST_F(F2F3Test, UnitModifiers) {
@@ -109,49 +108,53 @@ TEST_F(F2F3Test, UnitModifiers) {
 TEST_F(F2F3Test, RecordingAppendsStepsAndEndingRestoresTheSettings) {
   Settings& s = LiveSettings();
   s.scrollAmount = 11;
-  v.Dispatch(4120);  // start recording
+  v.Dispatch(CommandId::RecordProgram);  // start recording
   EXPECT_TRUE(Flags().Recording);
-  EXPECT_TRUE(v.QueryCommand(4123).enabled);
-  EXPECT_FALSE(v.QueryCommand(4121).enabled);  // no running while recording
-  s.scrollAmount = 99;                         // changed while recording
+  EXPECT_TRUE(v.QueryCommand(CommandId::DeleteLastStep).enabled);
+  EXPECT_FALSE(v.QueryCommand(CommandId::RunProgram).enabled);  // no running while recording
+  s.scrollAmount = 99;                                          // changed while recording
 
-  v.SelectOperation(4042, true);  // Automatic Query, always enabled
-  v.Dispatch(4018);
-  v.Dispatch(4115);  // Ctrl+F2
+  v.SelectOperation(CommandId::AutomaticQueryOfProperties,
+                    true);  // Automatic Query, always enabled
+  v.Dispatch(CommandId::F2ProgrammedOperation);
+  v.Dispatch(CommandId::CtrlF2);  // Ctrl+F2
   EXPECT_EQ(s.program.stepCount, 2);
-  EXPECT_EQ(StepName(0), std::string(OperationName(4042)) + " (F2)");
-  EXPECT_EQ(StepName(1), std::string(OperationName(4042)) + " (Ctl+F2)");
+  EXPECT_EQ(StepName(0),
+            std::string(OperationName(int(CommandId::AutomaticQueryOfProperties))) + " (F2)");
+  EXPECT_EQ(StepName(1),
+            std::string(OperationName(int(CommandId::AutomaticQueryOfProperties))) + " (Ctl+F2)");
   EXPECT_EQ(s.program.stepCtrl[1], 1);
   EXPECT_FALSE(Flags().CtrlVariant);
 
-  v.SelectOperation(4076, true);  // Mask by Color: repeated presses are one step
-  for (int i = 0; i < 3; ++i) v.Dispatch(4019);
+  v.SelectOperation(CommandId::MaskByColor, true);  // Mask by Color: repeated presses are one step
+  for (int i = 0; i < 3; ++i) v.Dispatch(CommandId::F3ProgrammedOperation);
   EXPECT_EQ(s.program.stepCount, 3);
-  EXPECT_EQ(StepName(2), std::string(OperationName(4076)) + " (F3)");
+  EXPECT_EQ(StepName(2), std::string(OperationName(int(CommandId::MaskByColor))) + " (F3)");
   EXPECT_EQ(s.program.stepIsF3[2], 1);
 
-  v.Dispatch(4123);  // Delete Last Step
+  v.Dispatch(CommandId::DeleteLastStep);  // Delete Last Step
   EXPECT_EQ(s.program.stepCount, 2);
   EXPECT_EQ(StepName(2), "NoOp");
 
   ui.ExpectProperties(CancelOn(101));  // not ending: recording goes on
-  v.Dispatch(4120);
+  v.Dispatch(CommandId::RecordProgram);
   EXPECT_TRUE(Flags().Recording);
   ui.ExpectProperties(TypeAndOk(101));
-  v.Dispatch(4120);
+  v.Dispatch(CommandId::RecordProgram);
   EXPECT_FALSE(Flags().Recording);
   EXPECT_EQ(s.scrollAmount, 11);      // back to the value of before the recording
   EXPECT_EQ(s.program.stepCount, 2);  // the program stays
-  EXPECT_EQ(v.f2OperationId, 4121);
+  EXPECT_EQ(v.f2OperationId, CommandId::RunProgram);
 }
 
 TEST_F(F2F3Test, RunningAProgramReportsItsStepsAndRestoresEverything) {
   Settings& s = LiveSettings();
   RecordedProgram& p = s.program;
   p.stepCount = 2;
-  p.stepIds[0] = p.stepIds[1] = 4042;  // each step toggles autoQuery
+  p.stepIds[0] = p.stepIds[1] =
+      int(CommandId::AutomaticQueryOfProperties);  // each step toggles autoQuery
   const uint8_t autoQuery = s.autoQuery;
-  v.Dispatch(4121);
+  v.Dispatch(CommandId::RunProgram);
   const auto at = [&](const char* text) {
     return std::find(ui.paneHistory.begin(), ui.paneHistory.end(),
                      std::pair<int, std::string>(4, text)) -
@@ -165,22 +168,22 @@ TEST_F(F2F3Test, RunningAProgramReportsItsStepsAndRestoresEverything) {
   EXPECT_FALSE(Flags().Playing || Flags().F2Active || Flags().F3Active);
 
   v.pixelInfoText = "Processed 3 of 9";  // inside a batch the prefix stays
-  v.Dispatch(4121);
+  v.Dispatch(CommandId::RunProgram);
   EXPECT_EQ(v.pixelInfoText, "Processed 3 of 9, Finished");
 
   Flags().CtrlHeld = true;  // Ctrl only selects
-  v.Dispatch(4121);
-  EXPECT_EQ(v.f2OperationId, 4121);
+  v.Dispatch(CommandId::RunProgram);
+  EXPECT_EQ(v.f2OperationId, CommandId::RunProgram);
 }
 
 TEST_F(F2F3Test, AFullProgramStopsRecording) {
   Settings& s = LiveSettings();
-  v.Dispatch(4120);
+  v.Dispatch(CommandId::RecordProgram);
   s.program.stepCount = 32;
-  v.SelectOperation(4042, true);
+  v.SelectOperation(CommandId::AutomaticQueryOfProperties, true);
   ui.ExpectMessage("Number of operations (32) has been exceeded");
   ui.ExpectProperties(TypeAndOk(101));
-  v.Dispatch(4018);
+  v.Dispatch(CommandId::F2ProgrammedOperation);
   EXPECT_EQ(ui.messages.front().caption, "No Longer Recording");
   EXPECT_FALSE(Flags().Recording);
   EXPECT_EQ(s.program.stepCount, 32);
@@ -188,31 +191,32 @@ TEST_F(F2F3Test, AFullProgramStopsRecording) {
 
 TEST_F(F2F3Test, ConditionalAndOtherDefaults) {
   Settings& s = LiveSettings();
-  v.Dispatch(4070);
+  v.Dispatch(CommandId::ConditionalOperations);
   EXPECT_EQ(s.conditional, 0);
   v.layers[1].dim(3, 3, 0x17);
   v.bitmaps[1] = DisplayBitmap(3, 3);
   v.current = 1;
   v.currentLayer().convert(0x200 | 7);
-  v.Dispatch(4133);  // Set Other Defaults
+  v.Dispatch(CommandId::SetOtherDefaults);  // Set Other Defaults
   EXPECT_FALSE(v.Layer2Exists());
   EXPECT_EQ(v.current, 0);
   EXPECT_EQ(s.conditional, 1);
   EXPECT_EQ(v.currentLayer().code, 0x17u);
   s.reserved = 7;
   s.scrollAmount = 3;
-  v.Dispatch(4043);
+  v.Dispatch(CommandId::SetPropertiesToDefault);
   EXPECT_EQ(s.scrollAmount, 50);
   EXPECT_EQ(s.reserved, 7u);
 }
 
 TEST_F(F2F3Test, StepsTakeTheirSnapshotAtThePress) {
   Settings& s = LiveSettings();
-  v.Dispatch(4120);
+  v.Dispatch(CommandId::RecordProgram);
   s.resize.outputWidth = 321;
-  v.currentLayer().clear(false);  // Bilinear is now disabled: its step is kept all the same
-  v.SelectOperation(4007, true);
-  v.Dispatch(4018);
+  // Stair Interpolation is now disabled: its step is kept all the same.
+  v.currentLayer().clear(false);
+  v.SelectOperation(CommandId::StairInterpolation, true);
+  v.Dispatch(CommandId::F2ProgrammedOperation);
   ASSERT_EQ(s.program.stepCount, 1);
   ResizeParams recorded;
   std::memcpy(&recorded, s.program.steps[0].bytes, sizeof recorded);
@@ -223,12 +227,12 @@ TEST_F(F2F3Test, StepsTakeTheirSnapshotAtThePress) {
 TEST_F(F2F3Test, ProgramCommandsInsideAProgramAreSkipped) {
   RecordedProgram& p = LiveSettings().program;
   p.stepCount = 3;
-  p.stepIds[0] = 4042;
-  p.stepIds[1] = 4121;  // Run Program inside a program: never recursed into
+  p.stepIds[0] = int(CommandId::AutomaticQueryOfProperties);
+  p.stepIds[1] = int(CommandId::RunProgram);  // Run Program inside a program: never recursed into
   std::strcpy(p.stepNames[1], "Run Prog (F2)");
-  p.stepIds[2] = 4042;
+  p.stepIds[2] = int(CommandId::AutomaticQueryOfProperties);
   const uint8_t autoQuery = LiveSettings().autoQuery;
-  v.Dispatch(4121);
+  v.Dispatch(CommandId::RunProgram);
   EXPECT_EQ(Count(4, "Skipped step 2: Run Prog (F2)"), 1);
   EXPECT_EQ(v.pixelInfoText, "Finished");
   EXPECT_EQ(LiveSettings().autoQuery, autoQuery);
@@ -248,12 +252,12 @@ TEST_F(F2F3Test, ProgramFilesRoundTripAndHostileOnesAreRefused) {
   Settings& s = LiveSettings();
   RecordedProgram& p = s.program;
   p.stepCount = 2;
-  p.stepIds[0] = 4042;
-  p.stepIds[1] = 4007;
+  p.stepIds[0] = int(CommandId::AutomaticQueryOfProperties);
+  p.stepIds[1] = int(CommandId::Bilinear);
   std::strcpy(p.stepNames[1], "Bilinear (F2)");
   const std::string first = (home / "a.ZEP").string();
   ui.ExpectSaveDialog(Chosen(first));
-  v.Dispatch(4129);
+  v.Dispatch(CommandId::SaveProgram);
   EXPECT_EQ(std::filesystem::file_size(first), RecordedProgram::kSize);
   EXPECT_EQ(v.programFileName, first);
 
@@ -261,14 +265,14 @@ TEST_F(F2F3Test, ProgramFilesRoundTripAndHostileOnesAreRefused) {
   p.stepCount = 0;
   s.autoQuery = 0;
   ui.ExpectOpenDialog(Chosen(first));
-  v.Dispatch(4130);
+  v.Dispatch(CommandId::LoadProgram);
   EXPECT_EQ(p.stepCount, 2);
-  EXPECT_EQ(v.f2OperationId, 4121);
+  EXPECT_EQ(v.f2OperationId, CommandId::RunProgram);
   const std::string second = (home / "b").string();
   FileDialogAnswer noExtension = Chosen(second);
   noExtension.extensionTyped = false;
   ui.ExpectSaveDialog(noExtension);
-  v.Dispatch(4129);
+  v.Dispatch(CommandId::SaveProgram);
   EXPECT_TRUE(ReadBytes(second + ".ZEP") == good);  // save, load, save: the same bytes
 
   struct Case {
@@ -291,15 +295,15 @@ TEST_F(F2F3Test, ProgramFilesRoundTripAndHostileOnesAreRefused) {
     std::ofstream(path, std::ios::binary) << bytes;
     ui.ExpectOpenDialog(Chosen(path));
     ui.ExpectMessage("Problem Reading File!");
-    v.Dispatch(4130);
+    v.Dispatch(CommandId::LoadProgram);
     EXPECT_EQ(ui.messages.back().caption, path) << c.name;
     EXPECT_EQ(p.stepCount, 2) << c.name;  // the old program stays
-    EXPECT_EQ(p.stepIds[1], 4007) << c.name;
+    EXPECT_EQ(p.stepIds[1], CommandId::Bilinear) << c.name;
   }
   std::ofstream(home / "short.ZEP", std::ios::binary) << good.substr(0, 100);
   ui.ExpectOpenDialog(Chosen((home / "short.ZEP").string()));
   ui.ExpectMessage("Problem Reading File!");
-  v.Dispatch(4130);
+  v.Dispatch(CommandId::LoadProgram);
   EXPECT_EQ(p.stepCount, 2);
 }
 
@@ -316,12 +320,12 @@ std::string ProgramFileWithStep(int32_t id, const char* name) {
   PutWord(bytes, 4, 3);   // step count
   for (int k = 0; k < RecordedProgram::kSlots; ++k) {
     bytes.replace(8 + 50 * size_t(k), 4, "NoOp");
-    PutWord(bytes, 1608 + 4 * size_t(k), 4020);
+    PutWord(bytes, 1608 + 4 * size_t(k), int(CommandId::NoOp));
   }
   const std::string aq = "AQ (F2)";
   for (size_t k : {0u, 2u}) {
     bytes.replace(8 + 50 * k, aq.size(), aq);
-    PutWord(bytes, 1608 + 4 * k, 4042);
+    PutWord(bytes, 1608 + 4 * k, int(CommandId::AutomaticQueryOfProperties));
   }
   bytes.replace(8 + 50, std::strlen(name) + 1, std::string(name) + '\0');
   PutWord(bytes, 1608 + 4, id);
@@ -332,23 +336,27 @@ std::string ProgramFileWithStep(int32_t id, const char* name) {
 // As the current operation, F2 and F3 would send themselves without end.
 TEST_F(F2F3Test, F2AndF3NeverSendThemselves) {
   Settings& s = LiveSettings();
-  for (int self : {4018, 4019, 4114, 4115, 4116, 4117}) {
+  for (int self : {int(CommandId::F2ProgrammedOperation), int(CommandId::F3ProgrammedOperation),
+                   int(CommandId::ShiftF2), int(CommandId::CtrlF2), int(CommandId::ShiftF3),
+                   int(CommandId::CtrlF3)}) {
     s.operationList[0] = self;  // as a file that was not checked would leave it
     v.SelectListEntry(1);
-    for (int press : {4018, 4019, 4114, 4115, 4116, 4117}) {
+    for (int press : {int(CommandId::F2ProgrammedOperation), int(CommandId::F3ProgrammedOperation),
+                      int(CommandId::ShiftF2), int(CommandId::CtrlF2), int(CommandId::ShiftF3),
+                      int(CommandId::CtrlF3)}) {
       v.Dispatch(press);
       EXPECT_FALSE(Flags().F2Active || Flags().F3Active || Flags().CtrlVariant ||
                    Flags().ShiftVariant)
           << self << " " << press;
     }
-    v.Dispatch(4272);  // Reopen Dialog Box sends the current operation too
+    v.Dispatch(CommandId::ReopenDialogBox);  // Reopen Dialog Box sends the current operation too
     // Nor is such a press recorded as a step.
-    v.Dispatch(4120);
-    v.Dispatch(4018);
-    v.Dispatch(4117);
+    v.Dispatch(CommandId::RecordProgram);
+    v.Dispatch(CommandId::F2ProgrammedOperation);
+    v.Dispatch(CommandId::CtrlF3);
     EXPECT_EQ(s.program.stepCount, 0) << self;
     ui.ExpectProperties(TypeAndOk(101));
-    v.Dispatch(4120);
+    v.Dispatch(CommandId::RecordProgram);
   }
   EXPECT_EQ(v.currentLayer().n, 9);
 }
@@ -356,26 +364,28 @@ TEST_F(F2F3Test, F2AndF3NeverSendThemselves) {
 TEST_F(F2F3Test, AProgramFileWithAnF2StepIsRefusedOrRunsWithoutIt) {
   Settings& s = LiveSettings();
   s.autoQuery = 0;
-  v.SelectOperation(4121, true);  // F2 would run the program, which would press F2 ...
+  v.SelectOperation(CommandId::RunProgram,
+                    true);  // F2 would run the program, which would press F2 ...
   const std::string path = (home / "f2.ZEP").string();
-  std::ofstream(path, std::ios::binary) << ProgramFileWithStep(4018, "F2 (F2)");
+  std::ofstream(path, std::ios::binary)
+      << ProgramFileWithStep(int(CommandId::F2ProgrammedOperation), "F2 (F2)");
   ui.ExpectOpenDialog(Chosen(path));
   ui.ExpectMessage("Problem Reading File!");
-  v.Dispatch(4130);  // Load Program takes a program whole or not at all
+  v.Dispatch(CommandId::LoadProgram);  // Load Program takes a program whole or not at all
   EXPECT_EQ(s.program.stepCount, 0);
 
   // The settings record's reader puts the step back to the empty command.
   ASSERT_FALSE(s.program.Load(path));
   EXPECT_EQ(s.program.stepCount, 3);
   EXPECT_EQ(s.program.stepIds[1], RecordedProgram::kEmptyId);
-  v.Dispatch(4121);
+  v.Dispatch(CommandId::RunProgram);
   const int lastStepShown = Count(4, "Processing step 3 of 3");
   EXPECT_GT(lastStepShown, 0);
   EXPECT_EQ(v.pixelInfoText, "Finished");
 
   // A step held in memory is skipped like the program commands.
-  s.program.stepIds[1] = 4116;
-  v.Dispatch(4018);
+  s.program.stepIds[1] = int(CommandId::ShiftF3);
+  v.Dispatch(CommandId::F2ProgrammedOperation);
   EXPECT_GT(Count(4, "Skipped step 2: F2 (F2)"), 0);
   EXPECT_EQ(Count(4, "Processing step 3 of 3"), 2 * lastStepShown);
   EXPECT_EQ(v.pixelInfoText, "Finished");
@@ -383,23 +393,25 @@ TEST_F(F2F3Test, AProgramFileWithAnF2StepIsRefusedOrRunsWithoutIt) {
 
 TEST_F(F2F3Test, ASettingsFileListingF3LosesTheEntryAndF3DoesNothing) {
   std::string bytes(reinterpret_cast<const char*>(&DefaultSettings()), Settings::kSize);
-  PutWord(bytes, 16, 4019);           // operationList[0]
-  PutWord(bytes, 20, 4042);           // operationList[1]
-  PutWord(bytes, 24, 4114);           // operationList[2]
-  PutWord(bytes, 1784 + 1608, 4018);  // program step 0
-  PutWord(bytes, 1784 + 4, 1);        // one step
+  PutWord(bytes, 16, int(CommandId::F3ProgrammedOperation));           // operationList[0]
+  PutWord(bytes, 20, int(CommandId::AutomaticQueryOfProperties));      // operationList[1]
+  PutWord(bytes, 24, int(CommandId::ShiftF2));                         // operationList[2]
+  PutWord(bytes, 1784 + 1608, int(CommandId::F2ProgrammedOperation));  // program step 0
+  PutWord(bytes, 1784 + 4, 1);                                         // one step
   std::ofstream(ProgramPath(kSettingsFileName), std::ios::binary) << bytes;
   Settings& s = LiveSettings();
   LoadSettingsAtStartUp(s);
   EXPECT_EQ(s.operationList[0], 0);
-  EXPECT_EQ(s.operationList[1], 4042);
+  EXPECT_EQ(s.operationList[1], CommandId::AutomaticQueryOfProperties);
   EXPECT_EQ(s.operationList[2], 0);
   EXPECT_EQ(s.program.stepIds[0], RecordedProgram::kEmptyId);
   CImageView fresh{&host};
   fresh.currentLayer().dim(3, 3, 0x17);
   fresh.currentBitmap() = DisplayBitmap(3, 3);
-  for (int press : {4018, 4019, 4115}) fresh.Dispatch(press);
-  fresh.Dispatch(4121);
+  for (int press : {int(CommandId::F2ProgrammedOperation), int(CommandId::F3ProgrammedOperation),
+                    int(CommandId::CtrlF2)})
+    fresh.Dispatch(press);
+  fresh.Dispatch(CommandId::RunProgram);
   EXPECT_EQ(fresh.pixelInfoText, "Finished");
   EXPECT_GT(Count(4, "Processing step 1 of 1"), 0);
   EXPECT_EQ(s.operationList[0], 0);

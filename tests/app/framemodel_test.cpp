@@ -22,13 +22,13 @@ using FrameModelTest = ZepTest;
 TEST_F(FrameModelTest, TenWindowsAtMost) {
   CountingHost host;
   FrameModel frame(&host);
-  for (int i = 0; i < 10; ++i) frame.Dispatch(57600);
+  for (int i = 0; i < 10; ++i) frame.Dispatch(CommandId::New);
   EXPECT_EQ(host.windows, 10);
   ui.ExpectMessage("Maximum Number of Windows is 10.");
-  frame.Dispatch(57600);
+  frame.Dispatch(CommandId::New);
   EXPECT_EQ(host.windows, 10);
   --host.windows;  // one window closed
-  frame.Dispatch(57600);
+  frame.Dispatch(CommandId::New);
   EXPECT_EQ(host.windows, 10);
 }
 
@@ -40,16 +40,16 @@ TEST_F(FrameModelTest, ResetKeepsTheReservedWordAndOptionsToggle) {
   s.reserved = 0xBEEF;
   s.autoQuery = 0;
   s.scrollAmount = 7;
-  frame.Dispatch(4043);
+  frame.Dispatch(CommandId::SetPropertiesToDefault);
   EXPECT_EQ(s.reserved, 0xBEEFu);
   EXPECT_EQ(s.autoQuery, 1);
   EXPECT_EQ(s.scrollAmount, 50);
   EXPECT_EQ(host.repaints, 1);
-  EXPECT_EQ(frame.Checked(4154), 1);
-  frame.Dispatch(4154);
-  EXPECT_EQ(frame.Checked(4154), 0);
-  EXPECT_TRUE(frame.Dispatch(4148));
-  EXPECT_FALSE(frame.Dispatch(4000));
+  EXPECT_EQ(frame.Checked(CommandId::ScrollLockMultipleWindows), 1);
+  frame.Dispatch(CommandId::ScrollLockMultipleWindows);
+  EXPECT_EQ(frame.Checked(CommandId::ScrollLockMultipleWindows), 0);
+  EXPECT_TRUE(frame.Dispatch(CommandId::Nothing));
+  EXPECT_FALSE(frame.Dispatch(CommandId::OpenImage));
 }
 
 TEST_F(FrameModelTest, PropertiesOpensTheRootPageWhateverAutoQuerySays) {
@@ -61,7 +61,7 @@ TEST_F(FrameModelTest, PropertiesOpensTheRootPageWhateverAutoQuerySays) {
     shownPage = d.CurrentPage();
     return DialogResult::Cancel;
   });
-  frame.Dispatch(4041);
+  frame.Dispatch(CommandId::Properties);
   EXPECT_EQ(shownPage, -1);
 }
 
@@ -72,12 +72,12 @@ TEST_F(FrameModelTest, Diagnostics) {
   FrameModel frame(nullptr);
   platform.memory.availPhys = uint64_t(GetDibBytes24(2000, 2000));
   ui.ExpectMessage("2000 X 2000 Pixels\n\n4.000000 Megapixels\n\n0.012000 Gigabytes");
-  frame.Dispatch(4179);
+  frame.Dispatch(CommandId::MaximumDibSize);
   EXPECT_EQ(ui.messages.back().caption, "Approximate Maximum Possible DIB Size");
   ui.ExpectMessageStartingWith("\n\nMEMORY STATUS:\nMemory usage: 25 Percent");
-  frame.Dispatch(4158);
+  frame.Dispatch(CommandId::CurrentMemoryStatus);
   ui.ExpectMessageStartingWith("ZEP is provided \"as is\"");
-  frame.Dispatch(4132);
+  frame.Dispatch(CommandId::LegalDisclaimer);
   EXPECT_EQ(ui.messages.back().caption, "Legal Notice");
   // What the user asked to see is told as a notice, never as a failure; the memory
   // report of a failed allocation is none.

@@ -22,11 +22,7 @@ void Load(CImageView& v, int w, int h, CSpaceCode code = 0x17) {
 
 class ImageViewTest : public ZepTest {
  protected:
-  void SetUp() override {
-    ZepTest::SetUp();
-    LiveSettings().SetDefaults();
-    Flags() = CommandFlags();
-  }
+  void SetUp() override { ZepTest::SetUp(); }
   FakeHost host;
 };
 }  // namespace
@@ -81,7 +77,7 @@ TEST_F(ImageViewTest, StatusPanes) {
     EXPECT_EQ(ui.paneText[3], "Layer 1 of 1");
     EXPECT_EQ(ui.paneText[4], "(1, 1)");
   }
-  v.Dispatch(4165);  // Destroy Floating Point Buffers
+  v.Dispatch(CommandId::DestroyBuffers);  // Destroy Floating Point Buffers
   EXPECT_EQ(v.currentLayer().n, 0);
   EXPECT_FALSE(v.currentBitmap().empty());  // the image stays visible
   v.pixelInfoText = "(4, 5)";
@@ -93,12 +89,12 @@ TEST_F(ImageViewTest, StatusPanes) {
 TEST_F(ImageViewTest, DisabledCommandsAreDroppedSilently) {
   CImageView v(&host);
   // Destroy Floating Point Buffers without float data: nothing happens, no message.
-  EXPECT_TRUE(v.Dispatch(4167));
+  EXPECT_TRUE(v.Dispatch(CommandId::DestroyFloatingPointBuffers));
   EXPECT_TRUE(host.popdowns.empty());
   Load(v, 3, 3);
   v.layers[1].dim(3, 3, 0x17);
-  EXPECT_TRUE(v.QueryCommand(4167).enabled);
-  EXPECT_TRUE(v.Dispatch(4167));
+  EXPECT_TRUE(v.QueryCommand(CommandId::DestroyFloatingPointBuffers).enabled);
+  EXPECT_TRUE(v.Dispatch(CommandId::DestroyFloatingPointBuffers));
   EXPECT_EQ(v.layers[0].n + v.layers[1].n, 0);
   EXPECT_EQ(v.layers[0].code, 0x17u);
   EXPECT_EQ(host.popdowns, std::vector<int>{6});  // the Resize menu opens again
@@ -109,9 +105,9 @@ TEST_F(ImageViewTest, CtrlSelectsInsteadOfDestroying) {
   CImageView v(&host);
   Load(v, 2, 2);
   Flags().CtrlHeld = true;
-  v.Dispatch(4165);
+  v.Dispatch(CommandId::DestroyBuffers);
   EXPECT_EQ(v.currentLayer().n, 4);
-  EXPECT_EQ(v.f2OperationId, 4165);
+  EXPECT_EQ(v.f2OperationId, CommandId::DestroyBuffers);
   EXPECT_FALSE(Flags().CtrlHeld);
 }
 
@@ -136,20 +132,48 @@ TEST_F(ImageViewTest, UpdateTable) {
     int checked;
   };
   const Case cases[] = {
-      {4013, kEmpty, true, 1},        {4013, kFloat, true, 1},        {4014, kFloat, true, 0},
-      {4044, kEmpty, false, 1},       {4044, kFloat, true, 1},        {4015, kBitmap, true, 0},
-      {4015, kTwoEqual, true, 1},     {4001, kEmpty, false, -1},      {4001, kBitmap, true, -1},
-      {4024, kFloat, true, 0},        {4024, kMasked, true, 1},       {4036, kFloat, false, 0},
-      {4036, kMasked, true, 0},       {4049, kMasked, true, 1},       {4122, kMasked, true, -1},
-      {4037, kTwoEqual, true, 0},     {4037, kTwoUnequal, false, 0},  {4052, kTwoEqual, true, -1},
-      {4052, kTwoUnequal, false, -1}, {4083, kFloat, false, 0},       {4083, kTwoEqual, true, 0},
-      {4088, kTwoUnequal, true, -1},  {4167, kEmpty, false, 1},       {4167, kBitmap, false, 1},
-      {4167, kFloat, true, 0},        {4220, kBitmap, true, 0},       {4220, kFloat, false, 1},
-      {4025, kFloat, false, -1},      {4026, kEmpty, true, -1},       {4221, kFloat, false, -1},
-      {4201, kFloat, false, -1},      {4251, kFloat, true, -1},       {4093, kEmpty, true, -1},
-      {4242, kTwoEqual, true, -1},    {4242, kTwoUnequal, false, -1}, {4303, kEmpty, false, -1},
-      {4303, kFloat, true, -1},       {4042, kEmpty, true, 1},        {4070, kEmpty, true, 1},
-      {4105, kEmpty, true, 0},        {4223, kEmpty, true, 1},        {4224, kEmpty, true, 0},
+      {int(CommandId::Rgb), kEmpty, true, 1},
+      {int(CommandId::Rgb), kFloat, true, 1},
+      {int(CommandId::YCbCr), kFloat, true, 0},
+      {int(CommandId::XChannel), kEmpty, false, 1},
+      {int(CommandId::XChannel), kFloat, true, 1},
+      {int(CommandId::CreateSecondLayer), kBitmap, true, 0},
+      {int(CommandId::CreateSecondLayer), kTwoEqual, true, 1},
+      {int(CommandId::SaveImageAs), kEmpty, false, -1},
+      {int(CommandId::SaveImageAs), kBitmap, true, -1},
+      {int(CommandId::CreateMask), kFloat, true, 0},
+      {int(CommandId::CreateMask), kMasked, true, 1},
+      {int(CommandId::ShowMaskedArea), kFloat, false, 0},
+      {int(CommandId::ShowMaskedArea), kMasked, true, 0},
+      {int(CommandId::ShowUnmaskedArea), kMasked, true, 1},
+      {int(CommandId::Erode), kMasked, true, -1},
+      {int(CommandId::SetForCroppingTwoLayers), kTwoEqual, true, 0},
+      {int(CommandId::SetForCroppingTwoLayers), kTwoUnequal, false, 0},
+      {int(CommandId::AddSubtractLayers), kTwoEqual, true, -1},
+      {int(CommandId::AddSubtractLayers), kTwoUnequal, false, -1},
+      {int(CommandId::ShowCombined), kFloat, false, 0},
+      {int(CommandId::ShowCombined), kTwoEqual, true, 0},
+      {int(CommandId::MatchCanvasSizes), kTwoUnequal, true, -1},
+      {int(CommandId::DestroyFloatingPointBuffers), kEmpty, false, 1},
+      {int(CommandId::DestroyFloatingPointBuffers), kBitmap, false, 1},
+      {int(CommandId::DestroyFloatingPointBuffers), kFloat, true, 0},
+      {int(CommandId::CreateFloatingPointBuffer), kBitmap, true, 0},
+      {int(CommandId::CreateFloatingPointBuffer), kFloat, false, 1},
+      {int(CommandId::Refresh), kFloat, false, -1},
+      {int(CommandId::BatchOperation), kEmpty, true, -1},
+      {int(CommandId::AnimateSequence), kFloat, false, -1},
+      {int(CommandId::CreateNoiseProfile), kFloat, false, -1},
+      {int(CommandId::DrawAvoidanceRemovalRegions), kFloat, true, -1},
+      {int(CommandId::Stacking), kEmpty, true, -1},
+      {int(CommandId::BlockAlignLayers), kTwoEqual, true, -1},
+      {int(CommandId::BlockAlignLayers), kTwoUnequal, false, -1},
+      {int(CommandId::ChangeMinimumKeepMaximum), kEmpty, false, -1},
+      {int(CommandId::ChangeMinimumKeepMaximum), kFloat, true, -1},
+      {int(CommandId::AutomaticQueryOfProperties), kEmpty, true, 1},
+      {int(CommandId::ConditionalOperations), kEmpty, true, 1},
+      {int(CommandId::SoundNotification), kEmpty, true, 0},
+      {int(CommandId::AwakenSleepingMonitor), kEmpty, true, 1},
+      {int(CommandId::PutMonitorToSleep), kEmpty, true, 0},
   };
   for (const Case& c : cases) {
     CImageView v(&host);
@@ -163,20 +187,20 @@ TEST_F(ImageViewTest, UpdateTable) {
 TEST_F(ImageViewTest, MenuTextsOfChannelsQueueAndTexture) {
   CImageView v(&host);
   Load(v, 3, 3, 0x800 | 7);
-  EXPECT_EQ(v.QueryCommand(4046).text, "Channel Z = Intensity\tNumPad 9");
+  EXPECT_EQ(v.QueryCommand(CommandId::ZChannel).text, "Channel Z = Intensity\tNumPad 9");
   Load(v, 3, 3, 0x800000 | 7);
-  EXPECT_EQ(v.QueryCommand(4045).text, "Channel Y = Chroma U\tNumPad 5");
+  EXPECT_EQ(v.QueryCommand(CommandId::YChannel).text, "Channel Y = Chroma U\tNumPad 5");
   v.queuePoints[1] = {7, 8};
   v.queueColours[1] = {1.5f, 2.25f, 3, 0};
-  EXPECT_EQ(v.QueryCommand(4072).text, "Queue(2) = (7, 8)(1.50, 2.25, 3.00)");
-  EXPECT_EQ(v.QueryCommand(4182).text, "Record Texture");
+  EXPECT_EQ(v.QueryCommand(CommandId::PointColor2).text, "Queue(2) = (7, 8)(1.50, 2.25, 3.00)");
+  EXPECT_EQ(v.QueryCommand(CommandId::RecordTexture).text, "Record Texture");
   v.dragStart = {0, 0};
   v.dragEnd = {60, 40};
-  EXPECT_FALSE(v.QueryCommand(4201).enabled);
+  EXPECT_FALSE(v.QueryCommand(CommandId::CreateNoiseProfile).enabled);
   v.dragEnd = {60, 60};
-  EXPECT_TRUE(v.QueryCommand(4201).enabled);
+  EXPECT_TRUE(v.QueryCommand(CommandId::CreateNoiseProfile).enabled);
   v.channelView = 2;
-  EXPECT_EQ(v.QueryCommand(4048).text, "Green->Blue\tF7");
+  EXPECT_EQ(v.QueryCommand(CommandId::ViewingNormal).text, "Green->Blue\tF7");
 }
 
 TEST_F(ImageViewTest, CompletionReportAndOptions) {
@@ -205,17 +229,17 @@ TEST_F(ImageViewTest, CompletionReportAndOptions) {
   Flags().Quiet = false;
 
   ui.ExpectMessageStartingWith("File, zep.wav, not found.\nPut any WAV file renamed zep.wav in ");
-  v.Dispatch(4105);
+  v.Dispatch(CommandId::SoundNotification);
   EXPECT_EQ(LiveSettings().soundOnCompletion, 0);
   std::ofstream(ProgramPath("zep.wav")) << "RIFF";
-  v.Dispatch(4105);
+  v.Dispatch(CommandId::SoundNotification);
   EXPECT_EQ(LiveSettings().soundOnCompletion, 1);
-  v.Dispatch(4223);
+  v.Dispatch(CommandId::AwakenSleepingMonitor);
   EXPECT_EQ(LiveSettings().monitorWakeAtCompletion, 0);
   EXPECT_EQ(host.popdowns.back(), 13);
   Flags().F2Active = true;  // replays never open menus
   host.popdowns.clear();
-  v.Dispatch(4224);
+  v.Dispatch(CommandId::PutMonitorToSleep);
   EXPECT_TRUE(host.popdowns.empty());
 }
 
@@ -223,18 +247,21 @@ TEST_F(ImageViewTest, AWindowGainingTheFocusTakesTheCurrentOperationOfTheList) {
   CImageView first(&host);
   FakeHost otherHost;
   CImageView second(&otherHost);
-  first.SelectOperation(4070, true);  // chosen with Ctrl in the first window
-  EXPECT_NE(second.f2OperationId, 4070);
+  first.SelectOperation(CommandId::ConditionalOperations,
+                        true);  // chosen with Ctrl in the first window
+  EXPECT_NE(second.f2OperationId, CommandId::ConditionalOperations);
   const int captions = otherHost.captionUpdates;
   second.OnSetFocus();
-  EXPECT_EQ((std::array{second.f2OperationId, second.f3OperationId}), (std::array{4070, 4070}));
+  EXPECT_EQ(
+      (std::array{second.f2OperationId, second.f3OperationId}),
+      (std::array{int(CommandId::ConditionalOperations), int(CommandId::ConditionalOperations)}));
   EXPECT_EQ(second.operationName, "TogCond");
   EXPECT_GT(otherHost.captionUpdates, captions);  // the menu bar shows it
 }
 
 TEST_F(ImageViewTest, KeypadToggleSkipsThePopdown) {
   CImageView v(&host);
-  v.Dispatch(4145);
+  v.Dispatch(CommandId::KeypadChannelX);
   EXPECT_TRUE(Flags().SkipPopdown);  // the channel toggle's handler comes with its command
   v.PopdownMenu(2);
   EXPECT_FALSE(Flags().SkipPopdown);
@@ -255,19 +282,19 @@ TEST_F(ImageViewTest, CreateFloatingPointBufferImportsTheBitmap) {
   Load(v, 5, 3, 0x200 | 7);
   const fpbuffer before(v.currentLayer());
   v.currentLayer().clear(true);  // keeps HSV for the rebuild
-  EXPECT_TRUE(v.QueryCommand(4220).enabled);
-  v.Dispatch(4220);
+  EXPECT_TRUE(v.QueryCommand(CommandId::CreateFloatingPointBuffer).enabled);
+  v.Dispatch(CommandId::CreateFloatingPointBuffer);
   ASSERT_EQ(v.currentLayer().n, 15);
   EXPECT_EQ(v.currentLayer().code, 0x207u);
   for (int k = 0; k < 15; ++k)
     EXPECT_NEAR(v.currentLayer().plane[2].x[k], before.plane[2].x[k], 0.6f);
-  EXPECT_FALSE(v.QueryCommand(4220).enabled);
+  EXPECT_FALSE(v.QueryCommand(CommandId::CreateFloatingPointBuffer).enabled);
 
   CImageView big(&host);
   big.currentBitmap() = DisplayBitmap(600, 600);
   platform.memory.availPhys = 100;  // the import cannot get its planes
   ui.ExpectMessageStartingWith("Out of memory!");
-  big.Dispatch(4220);
+  big.Dispatch(CommandId::CreateFloatingPointBuffer);
   EXPECT_EQ(big.currentLayer().n, 0);
   EXPECT_FALSE(big.currentBitmap().empty());  // the image is still shown
 }
@@ -276,14 +303,15 @@ TEST_F(ImageViewTest, ReopenDialogBoxNeverRunsTheOperation) {
   CImageView v(&host);
   Load(v, 3, 3);
   Settings& s = LiveSettings();
-  s.operationList[s.operationIndex] = 4165;  // Destroy Floating Point Buffers is current
+  s.operationList[s.operationIndex] =
+      int(CommandId::DestroyBuffers);  // Destroy Floating Point Buffers is current
   s.autoQuery = 0;
-  v.Dispatch(4272);
+  v.Dispatch(CommandId::ReopenDialogBox);
   EXPECT_EQ(v.currentLayer().n, 9);  // it only became the current operation again
-  EXPECT_EQ(v.f2OperationId, 4165);
+  EXPECT_EQ(v.f2OperationId, CommandId::DestroyBuffers);
   EXPECT_FALSE(Flags().CtrlHeld);
-  EXPECT_EQ(s.autoQuery, 0);                 // put back
-  s.operationList[s.operationIndex] = 4121;  // Run Program: nothing at all
-  v.Dispatch(4272);
+  EXPECT_EQ(s.autoQuery, 0);                                       // put back
+  s.operationList[s.operationIndex] = int(CommandId::RunProgram);  // Run Program: nothing at all
+  v.Dispatch(CommandId::ReopenDialogBox);
   EXPECT_EQ(v.currentLayer().n, 9);
 }

@@ -28,10 +28,6 @@ class InputTest : public ZepTest {
     v.selection.free();
     Fill(v, kW, kH, cspace::kDefault);
   }
-  void TearDown() override {
-    Flags() = CommandFlags();
-    ZepTest::TearDown();
-  }
   static void Fill(CImageView& view, int w, int h, CSpaceCode code) {
     fpbuffer& f = view.currentLayer();
     f.dim(w, h, code);
@@ -173,7 +169,7 @@ TEST_F(InputTest, ModifierKeysAreHeldUntilReleasedOrAnotherKey) {
   v.OnKeyDown(InputKey::Other);
   EXPECT_FALSE(Flags().CtrlHeld);
   Flags().CtrlHeld = true;
-  v.Dispatch(4301);  // F10
+  v.Dispatch(CommandId::F10);  // F10
   EXPECT_FALSE(Flags().CtrlHeld);
 }
 
@@ -193,7 +189,7 @@ TEST_F(InputTest, LinkedPanningMovesOnlyWindowsOfTheSameSize) {
   EXPECT_EQ(otherHost.invalidated, 0);
 
   other.panX = 7;
-  v.Dispatch(4004);  // Home
+  v.Dispatch(CommandId::Home);  // Home
   EXPECT_EQ(v.panX, 0);
   EXPECT_EQ(same.panX, 0);
   EXPECT_EQ(same.panY, 0);
@@ -246,9 +242,9 @@ TEST_F(InputTest, ButtonsDoNothingWithoutFloatData) {
 
 TEST_F(InputTest, EnterPushesTheClickedPixelOntoTheColourQueue) {
   v.OnLeftButtonDown(At(2, 3));
-  v.Dispatch(4022);
+  v.Dispatch(CommandId::Enter);
   v.OnLeftButtonDown(At(4, 1));
-  v.Dispatch(4022);
+  v.Dispatch(CommandId::Enter);
   EXPECT_EQ(v.queuePoints[0].x, 4);
   EXPECT_EQ(v.queuePoints[1].y, 3);
   EXPECT_EQ(v.queueColours[0][0], float(4 + 1 * kW));
@@ -258,13 +254,13 @@ TEST_F(InputTest, EnterPushesTheClickedPixelOntoTheColourQueue) {
 
   // A click point left from a larger image is clamped before it is read.
   v.clickPoint = {500, 500};
-  v.Dispatch(4022);
+  v.Dispatch(CommandId::Enter);
   EXPECT_EQ(v.currentPoint.x, kW - 1);
   EXPECT_EQ(v.currentPoint.y, kH - 1);
 
   Flags().CtrlHeld = true;  // Ctrl+Enter makes Enter the F2/F3 operation
-  v.Dispatch(4022);
-  EXPECT_EQ(v.f2OperationId, 4022);
+  v.Dispatch(CommandId::Enter);
+  EXPECT_EQ(v.f2OperationId, CommandId::Enter);
   EXPECT_EQ(v.queuePoints[1].x, 4);  // and pushes nothing
 }
 
@@ -306,8 +302,8 @@ class RegionTest : public InputTest {
     InputTest::SetUp();
     v.paintMode = true;
     LiveSettings().mask.cursorRadius = 1;
-    for (int id : {4050, 4017}) {
-      const CommandEntry row{id,
+    for (int id : {int(CommandId::Clear), int(CommandId::TopLayerEqualsBottomLayer)}) {
+      const CommandEntry row{CommandId(id),
                              [this](CImageView& view, int command) {
                                const CommandFlags& f = Flags();
                                int count = 0, x, y, w, h;
@@ -321,8 +317,8 @@ class RegionTest : public InputTest {
   }
   void TearDown() override {
     // The handlers point at this fixture; later tests must not reach them.
-    for (int id : {4050, 4017}) {
-      const CommandEntry row{id, nullptr, nullptr};
+    for (int id : {int(CommandId::Clear), int(CommandId::TopLayerEqualsBottomLayer)}) {
+      const CommandEntry row{CommandId(id), nullptr, nullptr};
       CImageView::RegisterCommands({&row, 1});
     }
     InputTest::TearDown();
@@ -352,11 +348,16 @@ TEST_F(RegionTest, ADragRunsTheOperationOnThePaintedPixels) {
     int ran;  // the command that ran, 0 for none
   };
   const Case cases[] = {
-      {false, 4050, false, false, 4050}, {false, 4050, true, false, 4050},
-      {true, 4050, false, true, 4050},   {true, 4040, false, false, 4017},
-      {true, 4107, false, false, 4017},  {true, 4108, false, false, 0},
-      {false, 4040, false, false, 0},  // no handler yet: nothing runs, the drag still ends
-      {false, 4165, false, false, 0},  // not a region operation
+      {false, int(CommandId::Clear), false, false, int(CommandId::Clear)},
+      {false, int(CommandId::Clear), true, false, int(CommandId::Clear)},
+      {true, int(CommandId::Clear), false, true, int(CommandId::Clear)},
+      {true, int(CommandId::SetImageToColor), false, false,
+       int(CommandId::TopLayerEqualsBottomLayer)},
+      {true, int(CommandId::Gradient), false, false, int(CommandId::TopLayerEqualsBottomLayer)},
+      {true, int(CommandId::Negative), false, false, 0},
+      {false, int(CommandId::SetImageToColor), false, false,
+       0},  // no handler yet: nothing runs, the drag still ends
+      {false, int(CommandId::DestroyBuffers), false, false, 0},  // not a region operation
   };
   for (const Case& c : cases) {
     seen.clear();
@@ -385,7 +386,7 @@ TEST_F(RegionTest, ADragRunsTheOperationOnThePaintedPixels) {
 
 TEST_F(RegionTest, MaskRegionsSetAndClearThePaintedBits) {
   v.showUnmaskedArea = false;
-  v.f2OperationId = v.f3OperationId = 4067;
+  v.f2OperationId = v.f3OperationId = int(CommandId::ClearSetMask);
   PaintDrag(false);
   const bitmask& mask = v.currentLayer().mask;
   ASSERT_TRUE(mask.present());
@@ -409,33 +410,33 @@ TEST_F(InputTest, PaintModeBuildsTheBrushCursor) {
   Settings& s = LiveSettings();
   s.mask.cursorRadius = 15;
   s.mask.cursorColor = 1;  // white
-  v.Dispatch(4064);
+  v.Dispatch(CommandId::Paint);
   EXPECT_TRUE(v.paintMode);
   EXPECT_TRUE(v.BrushCursorShown());
   EXPECT_EQ(v.paintCaption, std::string("Paint( On)"));
   const bytemask white = v.cursorAnd;
 
-  v.Dispatch(4065);
+  v.Dispatch(CommandId::IncreaseCursorRadius);
   EXPECT_EQ(s.mask.cursorRadius, 16);
   EXPECT_EQ(v.cursorAnd.height, 37);
   EXPECT_EQ(v.cursorAnd.width, 48);
   // After a radius change the brush inverts: AND all ones.
   for (int i = 0; i < v.cursorAnd.width; ++i) EXPECT_TRUE(v.cursorAnd.get(i, 18));
 
-  v.Dispatch(4064);
+  v.Dispatch(CommandId::Paint);
   EXPECT_FALSE(v.paintMode);
   EXPECT_FALSE(v.BrushCursorShown());
-  EXPECT_FALSE(v.QueryCommand(4066).enabled);
+  EXPECT_FALSE(v.QueryCommand(CommandId::DecreaseCursorRadius).enabled);
   s.mask.cursorRadius = 15;
-  v.Dispatch(4064);  // the chosen style is back
+  v.Dispatch(CommandId::Paint);  // the chosen style is back
   ASSERT_EQ(v.cursorAnd.bytes, white.bytes);
   EXPECT_TRUE(std::equal(white.data, white.data + white.bytes, v.cursorAnd.data));
 
   s.mask.cursorRadius = 0;
-  v.Dispatch(4066);
+  v.Dispatch(CommandId::DecreaseCursorRadius);
   EXPECT_EQ(s.mask.cursorRadius, 0);
 
   v.fitToWindow = true;
-  EXPECT_FALSE(v.QueryCommand(4064).enabled);
+  EXPECT_FALSE(v.QueryCommand(CommandId::Paint).enabled);
 }
 }  // namespace

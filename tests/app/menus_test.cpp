@@ -56,7 +56,7 @@ TEST_F(MenusTest, HiddenKeysAreThoseOfBuiltCommands) {
   EXPECT_TRUE(IsFrameCommand(static_cast<int>(CommandId::Exit)));
   // Answered by an image window when one is active.
   EXPECT_FALSE(IsFrameCommand(static_cast<int>(CommandId::SetPropertiesToDefault)));
-  EXPECT_FALSE(IsFrameCommand(4002));
+  EXPECT_FALSE(IsFrameCommand(int(CommandId::SaveImageAs) + 1));
 }
 
 TEST_F(MenusTest, TheWindowHasARowForEachOfItsCommandsAndOnlyThose) {
@@ -98,3 +98,31 @@ TEST_F(MenusTest, AnUnbuiltCommandIsGreyedAndSendingItDoesNothing) {
   EXPECT_EQ(condition.checked, 1);
 }
 }  // namespace
+
+// What RegisterOperations binds (the fixture makes the call): every row is a command of
+// the table, reachable from a menu item or a key unless the program sends it itself, and
+// Ctrl on a command that keeps no settings selects it without running its handler.
+TEST_F(MenusTest, EveryBoundCommandIsADescriptorRowWithinReach) {
+  int bound = 0;
+  for (int id : CImageView::CommandIds()) {
+    const CommandDescriptor* d = CommandDescriptorOf(id);
+    ASSERT_NE(d, nullptr) << id;
+    const CommandEntry* entry = CImageView::FindCommand(id);
+    if (!entry->handler) continue;
+    ++bound;
+    EXPECT_TRUE(d->HasMenuItem() || d->key || d->menu == Menu::NoItem) << CommandIdName(id);
+  }
+  EXPECT_GT(bound, 60);
+  for (CommandId id : {CommandId::Lanczos, CommandId::OpenImage, CommandId::BatchOperation}) {
+    EXPECT_TRUE(CImageView::FindCommand(int(id))->handler) << CommandIdName(int(id));
+  }
+
+  CImageView v;
+  v.currentLayer().dim(2, 2, 0x17);
+  v.currentBitmap() = DisplayBitmap(2, 2);
+  Flags().CtrlHeld = true;
+  v.Dispatch(CommandId::StoreZep1Fdib);  // would write the slot
+  EXPECT_EQ(v.f2OperationId, CommandId::StoreZep1Fdib);
+  EXPECT_FALSE(std::filesystem::exists(home / "ZEP1.FDIB"));
+  EXPECT_FALSE(Flags().CtrlHeld);
+}

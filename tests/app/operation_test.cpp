@@ -13,16 +13,15 @@ class OperationTest : public ZepTest {
  protected:
   void SetUp() override {
     ZepTest::SetUp();
-    LiveSettings().SetDefaults();
-    Flags() = CommandFlags();
     v.currentLayer().dim(4, 3, 0x17);
     for (int c = 0; c < 3; ++c) v.currentLayer().plane[c].ramp(1.0f, 1.0f);
     v.currentBitmap() = DisplayBitmap(4, 3);
   }
-  // An operation whose parameter is the first float of the basic block.
+  // An operation that keeps the basic block and shows page 12, whose parameter is the
+  // block's first float.
   bool Brighten(std::function<void(fpbuffer&)> extra = nullptr) {
     BasicParams& block = LiveSettings().basic;
-    return v.RunFloatOperation(4017, 12, &block, sizeof block, [&](fpbuffer& f) {
+    return v.RunFloatOperation(int(CommandId::MultiplyDivideByConstant), [&](fpbuffer& f) {
       float amount;
       std::memcpy(&amount, &block, sizeof amount);
       for (int c = 0; c < 3; ++c) f.plane[c].addscalar(amount);
@@ -45,7 +44,7 @@ TEST_F(OperationTest, AutoQueryOffRunsAtOnceAndCtrlOnlySelects) {
   Flags().CtrlHeld = true;
   EXPECT_FALSE(Brighten());
   EXPECT_EQ(Pixel(), 11.0f);  // unchanged: the command only became the F2/F3 operation
-  EXPECT_EQ(v.f2OperationId, 4017);
+  EXPECT_EQ(v.f2OperationId, CommandId::MultiplyDivideByConstant);
   EXPECT_FALSE(Flags().CtrlHeld);
 }
 

@@ -50,13 +50,7 @@ class PaintTest : public ZepTest {
  protected:
   void SetUp() override {
     ZepTest::SetUp();
-    LiveSettings().SetDefaults();
     LiveSettings().backgroundGreyLevel = 77;
-    Flags() = CommandFlags();
-  }
-  void TearDown() override {
-    Flags() = CommandFlags();
-    ZepTest::TearDown();
   }
   FakeHost host;
 };
@@ -313,7 +307,7 @@ TEST_F(PaintTest, ChannelViewsShowOneByteAsGrey) {
     } else {
       EXPECT_TRUE(Same(p, bytepixel{want[press], want[press], want[press]})) << press;
     }
-    v.Dispatch(4048);
+    v.Dispatch(CommandId::ViewingNormal);
   }
   EXPECT_EQ(v.channelView, 0);  // four presses: back to normal
 }
@@ -442,58 +436,58 @@ TEST_F(PaintTest, ViewCommands) {
 
   // Sized to Fit parks paint mode and gives it back.
   v.paintMode = true;
-  v.Dispatch(4028);
+  v.Dispatch(CommandId::SizedToFitScreen);
   EXPECT_TRUE(v.fitToWindow);
   EXPECT_FALSE(v.paintMode);
-  v.Dispatch(4028);
+  v.Dispatch(CommandId::SizedToFitScreen);
   EXPECT_FALSE(v.fitToWindow);
   EXPECT_TRUE(v.paintMode);
   // With Ctrl it opens the page of the fitted scaling and leaves the mode alone.
   Flags().CtrlHeld = true;
   ui.ExpectProperties(TypeAndOk(92, {{1, "Bicubic"}}));
-  v.Dispatch(4028);
+  v.Dispatch(CommandId::SizedToFitScreen);
   EXPECT_FALSE(v.fitToWindow);
   EXPECT_FALSE(Flags().CtrlHeld);
   EXPECT_EQ(LiveSettings().view.fitInterpolationMethod, 3);
 
   // Show Combined asks for its weight before it turns on, and turns Difference off.
-  v.Dispatch(4084);
+  v.Dispatch(CommandId::ShowDifference);
   EXPECT_TRUE(v.showDifference);
   ui.ExpectProperties(CancelOn(67));
-  v.Dispatch(4083);
+  v.Dispatch(CommandId::ShowCombined);
   EXPECT_FALSE(v.showCombined);
   EXPECT_TRUE(v.showDifference);
   v.normalView = false;
   ui.ExpectProperties(TypeAndOk(67));
-  v.Dispatch(4083);
+  v.Dispatch(CommandId::ShowCombined);
   EXPECT_TRUE(v.showCombined);
   EXPECT_FALSE(v.showDifference);
-  EXPECT_FALSE(v.normalView);  // Combined leaves the normal view as it is
-  v.Dispatch(4083);            // off again without a question
+  EXPECT_FALSE(v.normalView);           // Combined leaves the normal view as it is
+  v.Dispatch(CommandId::ShowCombined);  // off again without a question
   EXPECT_FALSE(v.showCombined);
-  v.Dispatch(4084);
+  v.Dispatch(CommandId::ShowDifference);
   EXPECT_TRUE(v.showDifference);
   EXPECT_TRUE(v.normalView);
 
   // Bottom layer through the mask needs a mask.
-  v.Dispatch(4098);
+  v.Dispatch(CommandId::ShowBottomLayerThroughMask);
   EXPECT_FALSE(v.showBottomThroughMask);
   v.currentLayer().mask.dim(4, 4);
-  v.Dispatch(4098);
+  v.Dispatch(CommandId::ShowBottomLayerThroughMask);
   EXPECT_TRUE(v.showBottomThroughMask);
 
   // F8 shows the histogram, F8 again hides it.
-  v.Dispatch(4099);
+  v.Dispatch(CommandId::Histogram);
   EXPECT_EQ(host.histogramRefreshes, 1);
   host.histogramVisible = true;
-  v.Dispatch(4099);
+  v.Dispatch(CommandId::Histogram);
   EXPECT_FALSE(host.histogramVisible);
   EXPECT_EQ(host.histogramRefreshes, 1);
 
   // Full Screen toggles.
   EXPECT_FALSE(FullScreen());
-  v.Dispatch(4027);
+  v.Dispatch(CommandId::FullScreen);
   EXPECT_TRUE(FullScreen());
-  v.Dispatch(4027);
+  v.Dispatch(CommandId::FullScreen);
   EXPECT_FALSE(FullScreen());
 }

@@ -81,8 +81,6 @@ class PrintCommandTest : public ZepTest {
  protected:
   void SetUp() override {
     ZepTest::SetUp();
-    LiveSettings().SetDefaults();
-    Flags() = CommandFlags();
     LastPageSetup() = PageSetup();
     Fill(60, 20, 0x204080);
   }
@@ -122,7 +120,7 @@ TEST_F(PrintCommandTest, MenuPrintAsksPageAndSetupThenPrintsAtThePlacement) {
     EXPECT_EQ((std::array{r.x, r.y, r.width, r.height}), (std::array{10, 20, 60, 20}));
     return DialogResult::Ok;
   });
-  v.Dispatch(4119);
+  v.Dispatch(CommandId::PrintImage);
   ASSERT_EQ(ui.printed.size(), 1u);
   const auto& doc = ui.printed[0];
   EXPECT_EQ(doc.name, kDoc);
@@ -140,35 +138,35 @@ TEST_F(PrintCommandTest, CtrlMenuOnlyReportsTheResolutionWhileCtrlPPrints) {
       "Horizontal Resolution = 50 dpi, Vertical Resolution = 50 dpi\n\n\tOptimum "
       "Dimensions:\n\nWidth = 150 pixels, Height = 50 pixels\n\n\tOptimum Scale:\n\nHorizontal "
       "= 2.500000, Vertical = 2.500000");
-  v.Dispatch(4119);
+  v.Dispatch(CommandId::PrintImage);
   EXPECT_TRUE(ui.printed.empty());
   EXPECT_EQ(ui.messages.back().caption, "Information");
   EXPECT_TRUE(ui.messages.back().style.notice);
-  EXPECT_EQ(v.f2OperationId, 4119);
+  EXPECT_EQ(v.f2OperationId, CommandId::PrintImage);
   EXPECT_FALSE(Flags().CtrlHeld);
 
   // The accelerator's own Ctrl does not divert it.
   Flags().CtrlHeld = true;
   ExpectDialogs();
-  v.Dispatch(4124);
+  v.Dispatch(CommandId::CtrlPrint);
   EXPECT_EQ(ui.printed.size(), 1u);
   EXPECT_TRUE(ui.printed[0].ended);
 }
 
 TEST_F(PrintCommandTest, CancelledDialogsPrintNothingAndCtrlLeavesTheEmptyOperation) {
   ui.ExpectProperties(CancelOn(94));
-  v.Dispatch(4119);
+  v.Dispatch(CommandId::PrintImage);
   ui.ExpectProperties(TypeAndOk(94));
   ui.ExpectPageSetup([](PageSetup& p, const PageSample&) {
     p = Small();  // changed, but not confirmed
     return DialogResult::Cancel;
   });
-  v.Dispatch(4119);
+  v.Dispatch(CommandId::PrintImage);
   EXPECT_EQ(LastPageSetup().paperWidth, 0);
   Flags().CtrlHeld = true;
   ui.ExpectProperties(CancelOn(94));
-  v.Dispatch(4119);
-  EXPECT_EQ(v.f2OperationId, 4020);
+  v.Dispatch(CommandId::PrintImage);
+  EXPECT_EQ(v.f2OperationId, CommandId::NoOp);
   EXPECT_TRUE(ui.printed.empty());
 }
 
@@ -180,11 +178,11 @@ TEST_F(PrintCommandTest, ReplayUsesTheLastSetupAndAsksOnceWithoutOne) {
   });
   {
     FlagScope f2(Flags().F2Active, true);
-    v.Dispatch(4119);
+    v.Dispatch(CommandId::PrintImage);
   }
   {
     FlagScope f3(Flags().F3Active, true);
-    v.Dispatch(4119);
+    v.Dispatch(CommandId::PrintImage);
   }
   ASSERT_EQ(ui.printed.size(), 2u);
   for (const auto& doc : ui.printed) {
@@ -194,7 +192,7 @@ TEST_F(PrintCommandTest, ReplayUsesTheLastSetupAndAsksOnceWithoutOne) {
   // While recording the step is only recorded.
   FlagScope f2(Flags().F2Active, true);
   FlagScope recording(Flags().Recording, true);
-  v.Dispatch(4119);
+  v.Dispatch(CommandId::PrintImage);
   EXPECT_EQ(ui.printed.size(), 2u);
 }
 
@@ -203,12 +201,12 @@ TEST_F(PrintCommandTest, PrinterFailuresAreReported) {
   FlagScope f2(Flags().F2Active, true);
   ui.printerStartFails = true;
   ui.ExpectMessage("Printer wouldn't initalize");
-  v.Dispatch(4119);
+  v.Dispatch(CommandId::PrintImage);
   EXPECT_TRUE(ui.printed.empty());
   ui.printerStartFails = false;
   ui.pageStartFails = true;
   ui.ExpectMessage("Could not start page");
-  v.Dispatch(4119);
+  v.Dispatch(CommandId::PrintImage);
   ASSERT_EQ(ui.printed.size(), 1u);
   EXPECT_TRUE(ui.printed[0].aborted && ui.printed[0].drawn.empty());
   // A printed size no bitmap can hold: the message, and the document is dropped.
@@ -216,7 +214,7 @@ TEST_F(PrintCommandTest, PrinterFailuresAreReported) {
   LastPageSetup().hdpi = LastPageSetup().vdpi = 20000;
   ui.ExpectMessage(
       "Failed to create bitmap!\n\nPossible cause is fragmented memory.\n\nPlease, read manual.");
-  v.Dispatch(4119);
+  v.Dispatch(CommandId::PrintImage);
   ASSERT_EQ(ui.printed.size(), 2u);
   EXPECT_TRUE(ui.printed[1].aborted && ui.printed[1].drawn.empty());
   EXPECT_EQ(ui.messages.back().style.icon, MessageIcon::Error);
@@ -224,7 +222,7 @@ TEST_F(PrintCommandTest, PrinterFailuresAreReported) {
   LastPageSetup() = Small();
   LastPageSetup().marginLeft = LastPageSetup().marginRight = 2500;
   ui.ExpectMessage("The picture does not fit between the margins of the page.");
-  v.Dispatch(4119);
+  v.Dispatch(CommandId::PrintImage);
   EXPECT_EQ(ui.printed.size(), 2u);
 }
 
@@ -241,7 +239,7 @@ TEST_F(PrintCommandTest, ACancelledFileChooserEndsThePrintSilently) {
   LastPageSetup() = Small();
   LiveSettings().soundOnCompletion = 1;
   FlagScope f2(Flags().F2Active, true);
-  v.Dispatch(4119);  // no message: the scripted screen fails the test on one
+  v.Dispatch(CommandId::PrintImage);  // no message: the scripted screen fails the test on one
   EXPECT_TRUE(screen.messages.empty());
   EXPECT_EQ(screen.sounds, 0);
   EXPECT_EQ(v.elapsedText, "");
@@ -266,7 +264,7 @@ TEST_F(PrintCommandTest, EveryModeKeepsAConstantPictureConstantAtThePrintedSize)
     params.printLanczosOrder = c.order;
     Fill(c.w, c.h, 0x30a0f0);
     ui.printed.clear();
-    v.Dispatch(4119);
+    v.Dispatch(CommandId::PrintImage);
     const auto& d = OnlyDrawing();
     EXPECT_EQ((std::array{d.width, d.height}), (std::array{150, 50}));
     const bool driver = c.mode != 1 && c.mode != 2;
@@ -294,12 +292,12 @@ TEST_F(PrintCommandTest, ReductionInModeOneIsOrderThreeLanczos) {
   PrintParams& params = LiveSettings().print;
   params.printInterpolationMode = 1;
   params.printLanczosOrder = 9;
-  v.Dispatch(4119);
+  v.Dispatch(CommandId::PrintImage);
   params.printInterpolationMode = 2;
   params.printLanczosOrder = 3;
-  v.Dispatch(4119);
+  v.Dispatch(CommandId::PrintImage);
   params.printLanczosOrder = 4;
-  v.Dispatch(4119);
+  v.Dispatch(CommandId::PrintImage);
   ASSERT_EQ(ui.printed.size(), 3u);
   EXPECT_EQ(ui.printed[0].drawn.at(0).bytes, ui.printed[1].drawn.at(0).bytes);
   EXPECT_NE(ui.printed[1].drawn.at(0).bytes, ui.printed[2].drawn.at(0).bytes);
@@ -312,12 +310,12 @@ TEST_F(PrintCommandTest, CancelledResamplingPrintsNothingAndTheFloatImageStays) 
   for (int c = 0; c < 3; ++c) v.currentLayer().plane[c].ramp(1.0f, 1.0f);
   const float last = v.currentLayer().plane[2].x[60 * 20 - 1];
   platform.CancelAtPoll(10);
-  v.Dispatch(4119);
+  v.Dispatch(CommandId::PrintImage);
   ASSERT_EQ(ui.printed.size(), 1u);
   EXPECT_TRUE(ui.printed[0].aborted);
   EXPECT_TRUE(ui.printed[0].drawn.empty());
   platform.CancelAtPoll(0);
-  v.Dispatch(4119);
+  v.Dispatch(CommandId::PrintImage);
   EXPECT_TRUE(ui.printed[1].ended);
   // The float image was never parked on disk or cleared.
   ASSERT_EQ(v.currentLayer().n, 60 * 20);

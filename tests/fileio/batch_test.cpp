@@ -24,7 +24,7 @@ namespace fs = std::filesystem;
 
 namespace {
 // The F2 operation of these tests: an operation command whose algorithm the test decides.
-constexpr int kTestOperation = 4017;
+constexpr CommandId kTestOperation = CommandId::TopLayerEqualsBottomLayer;
 std::function<void(CImageView&, fpbuffer&)>& StepAlgorithm() {
   static std::function<void(CImageView&, fpbuffer&)> algorithm;
   return algorithm;
@@ -40,19 +40,14 @@ class BatchTest : public ZepTest {
  protected:
   void SetUp() override {
     ZepTest::SetUp();
-    LiveSettings().SetDefaults();
     LiveSettings().autoQuery = 1;  // every page a command asks for is shown
     LiveSettings().soundOnCompletion = 1;
-    Flags() = CommandFlags();
-    RegisterFileCommands();
     const CommandEntry rows[] = {{kTestOperation,
                                   [](CImageView& v, int id) {
-                                    int unused = 0;
                                     v.RunFloatOperation(
-                                        id, 0, &unused, sizeof unused,
-                                        [&v](fpbuffer& f) { StepAlgorithm()(v, f); });
+                                        id, [&v](fpbuffer& f) { StepAlgorithm()(v, f); });
                                   },
-                                  &CImageView::UpdateNeedsFloat}};
+                                  &CImageView::OnUpdateNeedsFloat}};
     CImageView::RegisterCommands(rows);
     StepAlgorithm() = [this](CImageView& v, fpbuffer& f) {
       processed.push_back(fs::path(v.filePath).filename().string());
@@ -61,7 +56,7 @@ class BatchTest : public ZepTest {
       quietDuringStep.push_back(Flags().Quiet);
       Invert(f);
     };
-    view.f2OperationId = kTestOperation;
+    view.f2OperationId = int(kTestOperation);
     fs::create_directories(home / "img");
   }
   void TearDown() override {
@@ -149,7 +144,7 @@ TEST_F(BatchTest, ProcessesInTheRotatedOrderAndSavesTheResults) {
   const std::string a = MakeJpeg("picture.jpg"), b = MakePng("b.png", 5), c = MakePng("c.png", 7);
   ExpectPages(2);
   ui.ExpectOpenFilesDialog({true, {a, b, c}});
-  view.Dispatch(4026);
+  view.Dispatch(CommandId::BatchOperation);
   EXPECT_EQ(pagesShown, (std::vector<int>{5, 2}));
   EXPECT_EQ(processed, (std::vector<std::string>{"b.png", "c.png", "picture.jpg"}));
   // The per-file steps ran quietly and without sound; both came back afterwards.
@@ -177,7 +172,7 @@ TEST_F(BatchTest, LowerCaseExtensionAsksNoFormatPageAndStillSavesByExtension) {
   const std::string p = MakePng("p.png", 5), q = MakePng("q.png", 9);
   ExpectPages(1);
   ui.ExpectOpenFilesDialog({true, {p, q}});
-  view.Dispatch(4026);
+  view.Dispatch(CommandId::BatchOperation);
   EXPECT_EQ(pagesShown, (std::vector<int>{5}));
   EXPECT_EQ(Head(Path("p.0.jpg"), 2), kJpegSignature);
   EXPECT_EQ(Head(Path("q.0.jpg"), 2), kJpegSignature);
@@ -186,10 +181,10 @@ TEST_F(BatchTest, LowerCaseExtensionAsksNoFormatPageAndStillSavesByExtension) {
 TEST_F(BatchTest, PrintAsF2PrintsEveryFileAndSavesNothing) {
   LastPageSetup() = PageSetup{500, 500, 500, 500, 0, 0, 0, 0, 8500, 11000, 300, 300};
   const std::string a = MakePng("a.png", 1), b = MakePng("b.png", 2);
-  view.f2OperationId = 4119;
+  view.f2OperationId = int(CommandId::PrintImage);
   ui.ExpectOpenFilesDialog({true, {a, b}});  // no page before it
   const std::set<std::string> before = Files();
-  view.Dispatch(4026);
+  view.Dispatch(CommandId::BatchOperation);
   EXPECT_EQ(ui.printed.size(), 2u);
   EXPECT_EQ(Files(), before);
   EXPECT_EQ(view.pixelInfoText, "Processed 2 of 2");
@@ -227,7 +222,7 @@ TEST_F(BatchTest, ACancelOrFailureStopsTheBatchBeforeItsSave) {
     LiveSettings().autoQuery = 0;
     ui.ExpectOpenFilesDialog({true, {a, b, c}});
     if (k.throwAt) ui.ExpectMessage("Step failed");
-    view.Dispatch(4026);
+    view.Dispatch(CommandId::BatchOperation);
     ui.VerifyAllAnswered();
     std::set<std::string> expected = inputs;
     expected.insert(k.saved.begin(), k.saved.end());
@@ -255,7 +250,7 @@ TEST_F(BatchTest, NeverWritesOverAnInputUnlessOverwriteIsOn) {
     const std::string before = ReadBytes(c.overwritten);
     ui.ExpectOpenFilesDialog({true, c.picked});
     ui.ExpectMessageStartingWith("The batch would write over " + c.overwritten);
-    view.Dispatch(4026);
+    view.Dispatch(CommandId::BatchOperation);
     ui.VerifyAllAnswered();
     EXPECT_TRUE(processed.empty());
     EXPECT_EQ(ReadBytes(c.overwritten), before);
@@ -265,7 +260,7 @@ TEST_F(BatchTest, NeverWritesOverAnInputUnlessOverwriteIsOn) {
   LiveSettings().file.overwriteInputFile = 1;
   Extension("JPG");
   ui.ExpectOpenFilesDialog({true, {a, b}});
-  view.Dispatch(4026);
+  view.Dispatch(CommandId::BatchOperation);
   EXPECT_EQ(processed, (std::vector<std::string>{"b.PNG", "a.PNG"}));
   for (const std::string& path : {a, b}) {
     EXPECT_EQ(Head(path, 4), kPngSignature);
@@ -285,14 +280,14 @@ TEST_F(BatchTest, FewerThanTwoFilesOrACancelledDialogDoNothing) {
   const std::string a = MakePng("a.png", 1);
   ui.ExpectOpenFilesDialog({true, {a}});
   ui.ExpectMessage("At least two files must be selected.");
-  view.Dispatch(4026);
+  view.Dispatch(CommandId::BatchOperation);
   ui.ExpectOpenFilesDialog({});
-  view.Dispatch(4026);
+  view.Dispatch(CommandId::BatchOperation);
   // A list longer than "Maximum Characters" allows is refused as a whole.
   LiveSettings().file.maximumCharacters = 5000;
   ui.ExpectOpenFilesDialog({true, {Path(std::string(3000, 'x')), Path(std::string(3000, 'y'))}});
   ui.ExpectMessageStartingWith("The names of the 2 files picked need more than 5000 characters.");
-  view.Dispatch(4026);
+  view.Dispatch(CommandId::BatchOperation);
   EXPECT_TRUE(processed.empty());
   EXPECT_EQ(LiveSettings().soundOnCompletion, 1);
 }
@@ -312,9 +307,12 @@ TEST_F(BatchTest, SequenceStepsThroughTheListAndForgetsItAtTheEnd) {
     int id;
     std::string file, pane;
   };
-  const Step steps[] = {{4029, b, "Showing 1 of 3"}, {4161, b, "Showing 1 of 3"},
-                        {4029, c, "Showing 2 of 3"}, {4029, a, "Showing 3 of 3"},
-                        {4161, c, "Showing 2 of 3"}, {4029, a, "Showing 3 of 3"}};
+  const Step steps[] = {{int(CommandId::SequentialLoad), b, "Showing 1 of 3"},
+                        {int(CommandId::SequenceBack), b, "Showing 1 of 3"},
+                        {int(CommandId::SequentialLoad), c, "Showing 2 of 3"},
+                        {int(CommandId::SequentialLoad), a, "Showing 3 of 3"},
+                        {int(CommandId::SequenceBack), c, "Showing 2 of 3"},
+                        {int(CommandId::SequentialLoad), a, "Showing 3 of 3"}};
   for (const Step& s : steps) {
     view.Dispatch(s.id);
     EXPECT_EQ(view.filePath, s.file) << s.pane;
@@ -323,15 +321,15 @@ TEST_F(BatchTest, SequenceStepsThroughTheListAndForgetsItAtTheEnd) {
   }
   EXPECT_EQ(pagesShown, (std::vector<int>{5}));
   EXPECT_EQ(focus, 6);  // "Animation Delay, milliseconds"
-  EXPECT_TRUE(view.QueryCommand(4221).enabled);
-  view.Dispatch(4029);
+  EXPECT_TRUE(view.QueryCommand(CommandId::AnimateSequence).enabled);
+  view.Dispatch(CommandId::SequentialLoad);
   EXPECT_EQ(view.pixelInfoText, "Sequence Completed");
   EXPECT_TRUE(view.sequence.empty());
-  EXPECT_FALSE(view.QueryCommand(4221).enabled);
+  EXPECT_FALSE(view.QueryCommand(CommandId::AnimateSequence).enabled);
   // The next F9 asks for a new list; cancelling it leaves none.
   ui.ExpectProperties([](Dialog2&) { return DialogResult::Ok; });
   ui.ExpectOpenFilesDialog({});
-  view.Dispatch(4029);
+  view.Dispatch(CommandId::SequentialLoad);
   EXPECT_TRUE(view.sequence.empty());
 }
 
@@ -339,16 +337,16 @@ TEST_F(BatchTest, CtrlF9AsksForANewListAndAMissingFileAbortsTheSequence) {
   LiveSettings().autoQuery = 0;
   const std::string a = MakePng("a.png", 1), b = MakePng("b.png", 2), c = MakePng("c.png", 3);
   ui.ExpectOpenFilesDialog({true, {a, b}});
-  view.Dispatch(4029);
+  view.Dispatch(CommandId::SequentialLoad);
   EXPECT_EQ(view.filePath, b);
   ui.ExpectOpenFilesDialog({true, {a, b, c}});
-  view.Dispatch(4030);
+  view.Dispatch(CommandId::NewSequence);
   EXPECT_EQ(view.filePath, b);
   EXPECT_EQ(view.pixelInfoText, "Showing 1 of 3");
   EXPECT_FALSE(Flags().CtrlHeld);
   fs::remove(c);
   ui.ExpectMessage("File Doesn't Exist");
-  view.Dispatch(4029);
+  view.Dispatch(CommandId::SequentialLoad);
   EXPECT_EQ(view.pixelInfoText, "Missing File, Sequence Aborted");
   EXPECT_FALSE(view.filePresent);
   EXPECT_TRUE(view.sequence.empty());
@@ -377,9 +375,9 @@ TEST_F(BatchTest, AnimationPlaysUntilCancelledAndStopsAtAMissingFile) {
   LiveSettings().file.animationMode = 2;
   const std::string a = MakePng("a.png", 1), b = MakePng("b.png", 2), c = MakePng("c.png", 3);
   ui.ExpectOpenFilesDialog({true, {c, a, b}});  // played as a, b, c
-  view.Dispatch(4029);
+  view.Dispatch(CommandId::SequentialLoad);
   platform.CancelAtPoll(7);  // six frames: a, b, c, c at the turn, c, b
-  view.Dispatch(4221);
+  view.Dispatch(CommandId::AnimateSequence);
   EXPECT_EQ(view.filePath, b);
   EXPECT_FALSE(Flags().Quiet);
   EXPECT_EQ(view.sequence.size(), 3u);  // the list stays for the next F9 or animation
@@ -387,7 +385,7 @@ TEST_F(BatchTest, AnimationPlaysUntilCancelledAndStopsAtAMissingFile) {
   fs::remove(b);
   platform.CancelAtPoll(20);  // a bound, should the animation not stop by itself
   ui.ExpectMessage("File Doesn't Exist");
-  view.Dispatch(4221);
+  view.Dispatch(CommandId::AnimateSequence);
   EXPECT_EQ(view.filePath, a);  // the last frame shown: the missing file names nothing
   EXPECT_EQ(platform.polls, 2);
   EXPECT_FALSE(Flags().Quiet);

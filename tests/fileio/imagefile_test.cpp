@@ -58,10 +58,7 @@ class ImageFileTest : public ZepTest {
  protected:
   void SetUp() override {
     ZepTest::SetUp();
-    LiveSettings().SetDefaults();
     LiveSettings().autoQuery = 0;  // the save pages stay shut
-    Flags() = CommandFlags();
-    RegisterFileCommands();
     previous_ = SetImaging(&imaging);
   }
   void TearDown() override {
@@ -112,7 +109,7 @@ TEST_F(ImageFileTest, ExtensionChoosesTheReaderIgnoringCase) {
     ASSERT_EQ(WritePng(source, Path(c.name), 16, 6), nullptr);
     CImageView v(&host);
     imaging.loads.clear();
-    EXPECT_FALSE(v.OpenImageFile(Path(c.name), 0, false)) << c.name;
+    EXPECT_FALSE(OpenImageFile(v, Path(c.name), 0, false)) << c.name;
     EXPECT_EQ(imaging.loads.empty(), c.own) << c.name;
     if (c.own) {
       EXPECT_EQ(v.currentLayer().plane[0].x[0], 1.0f) << c.name;  // 16-bit samples unrounded
@@ -136,7 +133,7 @@ TEST_F(ImageFileTest, TitleGivesTheSizeInKilobytesOrMegabytes) {
     WriteSizedFile(path, c.bytes);
     CImageView v(&host);
     Fill(v, 4, 3);
-    EXPECT_FALSE(v.OpenImageFile(path, 0, false));
+    EXPECT_FALSE(OpenImageFile(v, path, 0, false));
     EXPECT_EQ(v.frameTitle, Format(c.title, path.c_str()));
     EXPECT_EQ(host.title, v.frameTitle);
   }
@@ -153,29 +150,29 @@ TEST_F(ImageFileTest, FailedOpensLeaveTheWindowAsItWas) {
   v.panX = 7;
 
   ui.ExpectMessage("File Doesn't Exist");
-  EXPECT_TRUE(v.OpenImageFile(Path("missing.png"), 0, false));
+  EXPECT_TRUE(OpenImageFile(v, Path("missing.png"), 0, false));
   EXPECT_EQ(ui.messages.back().caption, Path("missing.png"));
 
   // A PNG the own reader refuses goes to the general library before any message.
   ui.ExpectMessage("Load image failed:\n3 - The file is damaged or not an image.");
-  EXPECT_TRUE(v.OpenImageFile(Path("broken.png"), 0, false));
+  EXPECT_TRUE(OpenImageFile(v, Path("broken.png"), 0, false));
   EXPECT_EQ(imaging.loads.size(), 1u);
   ui.ExpectMessage("Problem reading FDIB file");
-  EXPECT_TRUE(v.OpenImageFile(Path("broken.fdib"), 0, false));
+  EXPECT_TRUE(OpenImageFile(v, Path("broken.fdib"), 0, false));
   EXPECT_EQ(ui.messages.back().caption, "ERROR");
   ui.ExpectMessage("This IFS subformat is not supported!");
-  EXPECT_TRUE(v.OpenImageFile(Path("a.IFS"), 0, false));
+  EXPECT_TRUE(OpenImageFile(v, Path("a.IFS"), 0, false));
 
   // A depth other than 24 or 32 bits is refused, named by the extension as written.
   imaging.loadCode = kImagingOk;
   imaging.depth = 8;
   ui.ExpectMessage("This .gif subformat is not supported!");
-  EXPECT_TRUE(v.OpenImageFile(Path("grey.gif"), 0, false));
+  EXPECT_TRUE(OpenImageFile(v, Path("grey.gif"), 0, false));
   EXPECT_TRUE(Untouched(v, 4, 3));
   EXPECT_EQ(v.panX, 7);
 
   imaging.depth = 32;  // the fourth byte is dropped by the library: taken
-  EXPECT_FALSE(v.OpenImageFile(Path("grey.gif"), 0, false));
+  EXPECT_FALSE(OpenImageFile(v, Path("grey.gif"), 0, false));
   EXPECT_EQ(v.currentLayer().width, 5);
   EXPECT_EQ(v.panX, 0);  // another size: the pans go back
 }
@@ -187,7 +184,7 @@ TEST_F(ImageFileTest, PansStayForAnImageOfTheSameSize) {
   Fill(v, 4, 3);
   v.panX = 3;
   v.panY = -2;
-  EXPECT_FALSE(v.OpenImageFile(Path("same.png"), 0, false));
+  EXPECT_FALSE(OpenImageFile(v, Path("same.png"), 0, false));
   EXPECT_EQ(v.panX, 3);
   EXPECT_EQ(v.panY, -2);
 }
@@ -202,15 +199,15 @@ TEST_F(ImageFileTest, WithoutFloatBuffersOnRead) {
   v.otherLayer().dim(2, 2, 0x17);
   // A refused file lets no float image go.
   ui.ExpectMessage("Can't read FDIB without floating point buffers.");
-  EXPECT_TRUE(v.OpenImageFile(Path("x.fdib"), 0, false));
+  EXPECT_TRUE(OpenImageFile(v, Path("x.fdib"), 0, false));
   ui.ExpectMessage("Can't read FIT without floating point buffers.");
-  EXPECT_TRUE(v.OpenImageFile(Path("x.fit"), 0, false));
+  EXPECT_TRUE(OpenImageFile(v, Path("x.fit"), 0, false));
   EXPECT_TRUE(Untouched(v, 4, 3));
   EXPECT_EQ(v.otherLayer().width, 2);
 
   // A PNG goes to the general library and arrives as a bitmap alone; both float images go.
   ASSERT_EQ(WritePng(image, Path("x.png"), 8, 1), nullptr);
-  EXPECT_FALSE(v.OpenImageFile(Path("x.png"), 0, false));
+  EXPECT_FALSE(OpenImageFile(v, Path("x.png"), 0, false));
   EXPECT_EQ(imaging.loads.size(), 1u);
   EXPECT_EQ(imaging.floatBytes.back(), 0u);  // no float image will be made of it
   EXPECT_EQ(v.currentBitmap().width(), 5);
@@ -223,7 +220,7 @@ TEST_F(ImageFileTest, JpegOwnRoadAndItsRefusals) {
   ASSERT_FALSE(WriteJpeg(Path("a.jpg"), source.toprow(), 6, 5, 90, 3));
   CImageView v(&host);
   Fill(v, 4, 3);
-  EXPECT_FALSE(v.OpenImageFile(Path("a.jpg"), 0, false));
+  EXPECT_FALSE(OpenImageFile(v, Path("a.jpg"), 0, false));
   EXPECT_TRUE(imaging.loads.empty());
   EXPECT_EQ(v.currentLayer().width, 6);
   EXPECT_EQ(v.fileInfo.colourType, 3);
@@ -234,7 +231,7 @@ TEST_F(ImageFileTest, JpegOwnRoadAndItsRefusals) {
                         .c_str()),
         0);
     ui.ExpectMessageStartingWith("\nWidth = 6, Height = 5\nNumber of Channels = 4");
-    EXPECT_TRUE(v.OpenImageFile(Path("cmyk.jpg"), 0, false));
+    EXPECT_TRUE(OpenImageFile(v, Path("cmyk.jpg"), 0, false));
     EXPECT_EQ(ui.messages.back().caption, "This particular subformat of JPEG is not supported!");
     EXPECT_EQ(v.currentLayer().width, 6);
   }
@@ -243,7 +240,7 @@ TEST_F(ImageFileTest, JpegOwnRoadAndItsRefusals) {
   std::ofstream(Path("cut.jpg"), std::ios::binary) << bytes.substr(0, bytes.size() / 2);
   imaging.loadCode = kImagingInvalidData;
   ui.ExpectMessageStartingWith("Load image failed:");
-  EXPECT_TRUE(v.OpenImageFile(Path("cut.jpg"), 0, false));
+  EXPECT_TRUE(OpenImageFile(v, Path("cut.jpg"), 0, false));
   EXPECT_EQ(imaging.loads.size(), 1u);
   EXPECT_EQ(v.currentLayer().width, 6);
 }
@@ -255,7 +252,7 @@ TEST_F(ImageFileTest, SavesByExtensionAndSaysWhenTheyFail) {
   v.currentLayer().plane[1].x[0] = 150.0f;
   v.currentLayer().plane[2].x[0] = 60.0f;
   LiveSettings().file.pngBitDepth = 8;
-  EXPECT_FALSE(v.SaveImageFile(Path("out.PNG"), 0));
+  EXPECT_FALSE(SaveImageFile(v, Path("out.PNG"), 0));
   fpbuffer back;
   ImageFileInfo info;
   LoadPng(back, Path("out.PNG"), info);
@@ -265,37 +262,37 @@ TEST_F(ImageFileTest, SavesByExtensionAndSaysWhenTheyFail) {
   EXPECT_EQ(back.plane[1].x[bottomLeft], 128.0f);
   EXPECT_EQ(back.plane[2].x[bottomLeft], 51.0f);
 
-  EXPECT_FALSE(v.SaveImageFile(Path("out.fdib"), 0));
+  EXPECT_FALSE(SaveImageFile(v, Path("out.fdib"), 0));
   EXPECT_EQ(fs::file_size(Path("out.fdib")), 16u + 3 * 12 * 4);
-  EXPECT_FALSE(v.SaveImageFile(Path("out.bmp"), 0));
+  EXPECT_FALSE(SaveImageFile(v, Path("out.bmp"), 0));
   EXPECT_EQ(imaging.saves, std::vector<std::string>{Path("out.bmp")});
   EXPECT_EQ(v.filePath, "");  // saving names no file for the window
 
   LiveSettings().file.pngBitDepth = 12;
   ui.ExpectMessage("Bit Depth Must be 8 or 16!");
-  EXPECT_TRUE(v.SaveImageFile(Path("bad.png"), 0));
+  EXPECT_TRUE(SaveImageFile(v, Path("bad.png"), 0));
   EXPECT_EQ(ui.messages.back().caption, Path("bad.png"));
   EXPECT_FALSE(fs::exists(Path("bad.png")));
   imaging.saveCode = kImagingUnknownFormat;
   ui.ExpectMessage("Save image failed:\n2 - The format of the file is not supported.");
-  EXPECT_TRUE(v.SaveImageFile(Path("out.xyz"), 0));
+  EXPECT_TRUE(SaveImageFile(v, Path("out.xyz"), 0));
   ui.ExpectMessage("Problem writing FDIB file.");
-  EXPECT_TRUE(v.SaveImageFile(Path("no/such/dir/out.fdib"), 0));
+  EXPECT_TRUE(SaveImageFile(v, Path("no/such/dir/out.fdib"), 0));
 
   // Without float data: the float formats refuse, PNG and TIF go to the library.
   v.currentLayer().clear(true);
   for (const char* ext : {"FIT", "FDIB", "IFS"}) {
     ui.ExpectMessage(Format("%s not supported without floating point buffer.", ext));
-    EXPECT_TRUE(v.SaveImageFile(Path(std::string("n.") + ext), 0));
+    EXPECT_TRUE(SaveImageFile(v, Path(std::string("n.") + ext), 0));
   }
   imaging.saveCode = kImagingOk;
-  EXPECT_FALSE(v.SaveImageFile(Path("n.png"), 0));
+  EXPECT_FALSE(SaveImageFile(v, Path("n.png"), 0));
   EXPECT_EQ(imaging.saves.back(), Path("n.png"));
 
   // An empty window saves nothing and says so.
   CImageView empty(&host);
   ui.ExpectMessage("Problem Writing JPG File");
-  EXPECT_TRUE(empty.SaveImageFile(Path("e.jpg"), 0));
+  EXPECT_TRUE(SaveImageFile(empty, Path("e.jpg"), 0));
   EXPECT_FALSE(fs::exists(Path("e.jpg")));
 }
 
@@ -303,13 +300,13 @@ TEST_F(ImageFileTest, TiffDepthChoosesTheWriter) {
   CImageView v(&host);
   Fill(v, 4, 3);
   LiveSettings().file.tiffBitDepth = 8;
-  EXPECT_FALSE(v.SaveImageFile(Path("eight.tif"), 0));
+  EXPECT_FALSE(SaveImageFile(v, Path("eight.tif"), 0));
   EXPECT_EQ(imaging.saves.size(), 1u);
   LiveSettings().file.tiffBitDepth = 16;
-  EXPECT_FALSE(v.SaveImageFile(Path("sixteen.tif"), 0));
+  EXPECT_FALSE(SaveImageFile(v, Path("sixteen.tif"), 0));
   EXPECT_EQ(imaging.saves.size(), 1u);
   CImageView w(&host);
-  EXPECT_FALSE(w.OpenImageFile(Path("sixteen.tif"), 0, false));
+  EXPECT_FALSE(OpenImageFile(w, Path("sixteen.tif"), 0, false));
   EXPECT_TRUE(imaging.loads.empty());  // the own reader took it
   EXPECT_EQ(w.currentLayer().plane[1].x[5], 25.0f);
 }
@@ -319,7 +316,7 @@ TEST_F(ImageFileTest, OpenAndSaveDialogs) {
   ASSERT_EQ(WritePng(image, Path("d.png"), 8, 1), nullptr);
   CImageView v(&host);
   ui.ExpectOpenDialog({true, Path("d.png"), 2, true});
-  EXPECT_TRUE(v.Dispatch(4000));
+  EXPECT_TRUE(v.Dispatch(CommandId::OpenImage));
   EXPECT_EQ(ui.fileDialogs.back().filter, kFilterWithFloat);
   EXPECT_EQ(v.filterIndex, 2);
   EXPECT_TRUE(v.filePresent);
@@ -337,29 +334,29 @@ TEST_F(ImageFileTest, OpenAndSaveDialogs) {
     EXPECT_STREQ(DefaultSaveExtension(c.filter, c.withFloat), c.ext);
   }
   ui.ExpectSaveDialog({true, Path("saved"), 7, false});
-  EXPECT_TRUE(v.Dispatch(4001));
+  EXPECT_TRUE(v.Dispatch(CommandId::SaveImageAs));
   EXPECT_TRUE(fs::exists(Path("saved.fdib")));
   EXPECT_EQ(ui.fileDialogs.back().defaultExtension, "PNG");
   EXPECT_EQ(ui.fileDialogs.back().filterIndex, 2);
   EXPECT_EQ(v.filterIndex, 2);  // Save Image As does not change it
   ui.ExpectSaveDialog({true, Path("typed.fdib"), 3, true});
-  EXPECT_TRUE(v.Dispatch(4001));
+  EXPECT_TRUE(v.Dispatch(CommandId::SaveImageAs));
   EXPECT_TRUE(fs::exists(Path("typed.fdib")));  // a typed extension is kept
   ui.ExpectSaveDialog({});                      // cancelled: nothing happens
-  EXPECT_TRUE(v.Dispatch(4001));
+  EXPECT_TRUE(v.Dispatch(CommandId::SaveImageAs));
 
   // With Ctrl held the commands only become the current operation.
   Flags().CtrlHeld = true;
-  EXPECT_TRUE(v.Dispatch(4000));
-  EXPECT_EQ(v.f2OperationId, 4000);
+  EXPECT_TRUE(v.Dispatch(CommandId::OpenImage));
+  EXPECT_EQ(v.f2OperationId, CommandId::OpenImage);
   Flags().CtrlHeld = true;
-  EXPECT_TRUE(v.Dispatch(4025));
-  EXPECT_EQ(v.f2OperationId, 4025);
+  EXPECT_TRUE(v.Dispatch(CommandId::Refresh));
+  EXPECT_EQ(v.f2OperationId, CommandId::Refresh);
 
   // The short list when float buffers are off on read.
   LiveSettings().file.noFloatBuffersOnRead = 1;
   ui.ExpectOpenDialog({});
-  EXPECT_TRUE(v.Dispatch(4000));
+  EXPECT_TRUE(v.Dispatch(CommandId::OpenImage));
   EXPECT_EQ(ui.fileDialogs.back().filter, kFilterWithoutFloat);
 }
 
@@ -367,27 +364,27 @@ TEST_F(ImageFileTest, MoveToRecycleBinNeverDeletes) {
   fpbuffer image(3, 2, 0x17);
   ASSERT_EQ(WritePng(image, Path("t.png"), 8, 1), nullptr);
   CImageView v(&host);
-  EXPECT_FALSE(v.QueryCommand(4033).enabled);
-  EXPECT_FALSE(v.QueryCommand(4025).enabled);
+  EXPECT_FALSE(v.QueryCommand(CommandId::MoveToRecycleBin).enabled);
+  EXPECT_FALSE(v.QueryCommand(CommandId::Refresh).enabled);
   ui.ExpectOpenDialog({true, Path("t.png"), 1, true});
-  v.Dispatch(4000);
+  v.Dispatch(CommandId::OpenImage);
   ASSERT_TRUE(v.filePresent);
 
   // No trash: the file stays where it is.
   ui.ExpectMessage(Path("t.png") +
                    " could not be moved to the trash. The file has not been deleted.");
-  v.Dispatch(4033);
+  v.Dispatch(CommandId::MoveToRecycleBin);
   EXPECT_TRUE(fs::exists(Path("t.png")));
   EXPECT_TRUE(v.filePresent);
 
   fs::create_directory(home / "trash");
   ui.trashFolder = (home / "trash").string();
-  v.Dispatch(4033);
+  v.Dispatch(CommandId::MoveToRecycleBin);
   EXPECT_TRUE(fs::exists(home / "trash" / "t.png"));
   EXPECT_FALSE(v.filePresent);
   EXPECT_EQ(v.filePath, "");
   EXPECT_EQ(v.currentLayer().width, 3);  // the image stays in the window
-  EXPECT_FALSE(v.QueryCommand(4025).enabled);
+  EXPECT_FALSE(v.QueryCommand(CommandId::Refresh).enabled);
 }
 
 TEST_F(ImageFileTest, CommandLineOpenRemovesQuotesAndRunsOnce) {
@@ -395,29 +392,29 @@ TEST_F(ImageFileTest, CommandLineOpenRemovesQuotesAndRunsOnce) {
   ASSERT_EQ(WritePng(image, Path("c l.png"), 8, 1), nullptr);
   CommandLine() = "\"" + Path("c l.png") + "\"";
   CImageView v(&host);
-  v.Dispatch(4180);
+  v.Dispatch(CommandId::CommandLineOpen);
   EXPECT_TRUE(v.filePresent);
   EXPECT_EQ(v.filePath, Path("c l.png"));
   CImageView w(&host);
-  w.Dispatch(4180);  // once per process
+  w.Dispatch(CommandId::CommandLineOpen);  // once per process
   EXPECT_FALSE(w.filePresent);
   CommandLine().clear();
 }
 
 TEST_F(ImageFileTest, NoFloatOptionAndFileInformation) {
   CImageView v(&host);
-  v.Dispatch(4166);
+  v.Dispatch(CommandId::NoFloatingPointBuffersOnRead);
   EXPECT_EQ(LiveSettings().file.noFloatBuffersOnRead, 1);
-  EXPECT_EQ(v.QueryCommand(4166).checked, 1);
+  EXPECT_EQ(v.QueryCommand(CommandId::NoFloatingPointBuffersOnRead).checked, 1);
   EXPECT_EQ(host.popdowns, std::vector<int>{1});
-  v.Dispatch(4166);
+  v.Dispatch(CommandId::NoFloatingPointBuffersOnRead);
   EXPECT_EQ(LiveSettings().file.noFloatBuffersOnRead, 0);
 
   fpbuffer image(3, 2, 0x17);
   ASSERT_EQ(WritePng(image, Path("i.png"), 8, 1), nullptr);
-  v.OpenImageFile(Path("i.png"), 0, false);
+  OpenImageFile(v, Path("i.png"), 0, false);
   ui.ExpectMessageStartingWith("\nUsed FDIB to load file.\nWidth = 3, Height = 2");
-  v.Dispatch(4003);
+  v.Dispatch(CommandId::FileInformation);
   EXPECT_EQ(ui.messages.back().caption, Path("i.png"));
   EXPECT_TRUE(ui.messages.back().style.notice);  // information, not a failure
 }
@@ -429,7 +426,7 @@ TEST_F(ImageFileTest, SlotsStoreRecallCombineAndDelete) {
   v.currentLayer().clearmask();
   v.currentLayer().mask.setbit(5, true);
   const fpbuffer original(v.currentLayer());
-  v.Dispatch(4257);  // Store 3
+  v.Dispatch(CommandId::StoreZep3Fdib);  // Store 3
   ASSERT_TRUE(fs::exists(home / "ZEP3.FDIB"));
   EXPECT_EQ(fs::file_size(home / "ZEP3.FDIB"), 92u);
 
@@ -440,7 +437,7 @@ TEST_F(ImageFileTest, SlotsStoreRecallCombineAndDelete) {
   w.currentLayer().convert(0x20000 | 7);
   w.otherLayer().dim(2, 2, 0x20000 | 7);
   w.otherLayer().plane[0].fill(100.0f);
-  w.Dispatch(4258);
+  w.Dispatch(CommandId::RecallZep3Fdib);
   for (int c = 0; c < 3; ++c) {
     EXPECT_EQ(std::memcmp(w.currentLayer().plane[c].x, original.plane[c].x, 6 * sizeof(float)), 0);
   }
@@ -451,34 +448,34 @@ TEST_F(ImageFileTest, SlotsStoreRecallCombineAndDelete) {
 
   // An empty slot: the message with its name, nothing changed.
   ui.ExpectMessage("ZEP7.FDIB");
-  w.Dispatch(4266);
+  w.Dispatch(CommandId::RecallZep7Fdib);
   EXPECT_EQ(ui.messages.back().caption, "Problem reading!");
   EXPECT_EQ(w.currentLayer().width, 3);
 
-  v.Dispatch(4112);  // Store 1, then add it to itself
-  v.Dispatch(4187);
+  v.Dispatch(CommandId::StoreZep1Fdib);  // Store 1, then add it to itself
+  v.Dispatch(CommandId::AddZep1Fdib);
   EXPECT_EQ(v.currentLayer().plane[1].x[3], 2 * original.plane[1].x[3]);
-  v.Dispatch(4185);
+  v.Dispatch(CommandId::SubtractZep1Fdib);
   EXPECT_EQ(v.currentLayer().plane[1].x[3], original.plane[1].x[3]);
   CImageView other(&host);
   Fill(other, 4, 4);
   ui.ExpectMessage("Problem adding ZEP1.FDIB!");
-  other.Dispatch(4187);
+  other.Dispatch(CommandId::AddZep1Fdib);
   EXPECT_TRUE(Untouched(other, 4, 4));
   ui.ExpectMessage("Problem subtracting ZEP2.FDIB!");
-  other.Dispatch(4186);
+  other.Dispatch(CommandId::SubtractZep2Fdib);
   // A stored image of the same size but other planes is not combined either.
   Fill(other, 3, 2);
   other.currentLayer().convert(0x2000 | 7);
   const float before = other.currentLayer().plane[0].x[2];
   ui.ExpectMessage("Problem adding ZEP1.FDIB!");
-  other.Dispatch(4187);
+  other.Dispatch(CommandId::AddZep1Fdib);
   EXPECT_EQ(other.currentLayer().plane[0].x[2], before);
 
   std::ofstream(home / "zep42.fdib") << "x";
   std::ofstream(home / "ZEPHYR.txt") << "x";
   std::ofstream(home / "keep.FDIB") << "x";
-  v.Dispatch(4271);
+  v.Dispatch(CommandId::DeleteAllScratchFiles);
   EXPECT_FALSE(fs::exists(home / "ZEP1.FDIB"));
   EXPECT_FALSE(fs::exists(home / "ZEP3.FDIB"));
   EXPECT_FALSE(fs::exists(home / "zep42.fdib"));
@@ -492,7 +489,7 @@ TEST_F(ImageFileTest, AFailedOpenChangesNothingSoTheTrashTakesTheWindowsFile) {
   std::ofstream(Path("bad.png"), std::ios::binary) << "\x89PNG\r\n\x1a\n broken";
   CImageView v(&host);
   ui.ExpectOpenDialog({true, Path("good.png"), 1, true});
-  v.Dispatch(4000);
+  v.Dispatch(CommandId::OpenImage);
   ASSERT_TRUE(v.filePresent);
   const std::string title = v.frameTitle, info = v.fileInfo.text;
   v.otherLayer().dim(2, 2, 0x17);
@@ -502,10 +499,10 @@ TEST_F(ImageFileTest, AFailedOpenChangesNothingSoTheTrashTakesTheWindowsFile) {
     LiveSettings().file.noFloatBuffersOnRead = noFloat;
     ui.ExpectOpenDialog({true, Path("bad.png"), 1, true});
     ui.ExpectMessage("Load image failed:\n3 - The file is damaged or not an image.");
-    v.Dispatch(4000);
+    v.Dispatch(CommandId::OpenImage);
     ui.ExpectOpenDialog({true, Path("gone.png"), 1, true});
     ui.ExpectMessage("File Doesn't Exist");
-    v.Dispatch(4000);
+    v.Dispatch(CommandId::OpenImage);
     const std::string what = noFloat ? "without float buffers" : "with float buffers";
     EXPECT_EQ(v.filePath, Path("good.png")) << what;
     EXPECT_EQ(v.frameTitle, title) << what;
@@ -516,7 +513,7 @@ TEST_F(ImageFileTest, AFailedOpenChangesNothingSoTheTrashTakesTheWindowsFile) {
   }
   fs::create_directory(home / "trash");
   ui.trashFolder = (home / "trash").string();
-  v.Dispatch(4033);
+  v.Dispatch(CommandId::MoveToRecycleBin);
   EXPECT_TRUE(fs::exists(home / "trash" / "good.png"));
   EXPECT_TRUE(fs::exists(Path("bad.png")));
 }
@@ -538,7 +535,7 @@ TEST_F(ImageFileTest, PipesFoldersAndDevicesAreNeverOpened) {
   names.push_back("/dev/null");
   for (const std::string& name : names) {
     ui.ExpectMessage("Not a Regular File");
-    EXPECT_TRUE(v.OpenImageFile(name, 0, false)) << name;
+    EXPECT_TRUE(OpenImageFile(v, name, 0, false)) << name;
     EXPECT_EQ(ui.messages.back().caption, name);
     EXPECT_TRUE(Untouched(v, 4, 3)) << name;
   }
@@ -562,7 +559,10 @@ TEST_F(ImageFileTest, PipesFoldersAndDevicesAreNeverOpened) {
   const struct {
     int id;
     const char* name;
-  } slots[] = {{4258, "ZEP3.FDIB"}, {4113, "ZEP1.FDIB"}, {4187, "ZEP1.FDIB"}, {4186, "ZEP2.FDIB"}};
+  } slots[] = {{int(CommandId::RecallZep3Fdib), "ZEP3.FDIB"},
+               {int(CommandId::RecallZep1Fdib), "ZEP1.FDIB"},
+               {int(CommandId::AddZep1Fdib), "ZEP1.FDIB"},
+               {int(CommandId::SubtractZep2Fdib), "ZEP2.FDIB"}};
   for (const auto& slot : slots) {
     ui.ExpectMessage(std::string(slot.name) + " is not a regular file.");
     v.Dispatch(slot.id);
@@ -595,7 +595,7 @@ TEST_F(ImageFileTest, TheWholeImageMustFitTheMemoryBeforeAnythingIsDecoded) {
   for (const auto& c : cases) {
     platform.memory.availPhys = c.available;
     ui.ExpectMessage("Out of Memory");
-    EXPECT_TRUE(v.OpenImageFile(Path(c.name), 0, false)) << c.name;
+    EXPECT_TRUE(OpenImageFile(v, Path(c.name), 0, false)) << c.name;
     EXPECT_TRUE(Untouched(v, 4, 3)) << c.name;
     EXPECT_EQ(v.filePath, "") << c.name;
   }
@@ -603,14 +603,14 @@ TEST_F(ImageFileTest, TheWholeImageMustFitTheMemoryBeforeAnythingIsDecoded) {
   platform.memory.availPhys = 30'000'000;
   for (const auto& c : cases) {
     CImageView w(&host);
-    EXPECT_FALSE(w.OpenImageFile(Path(c.name), 0, false)) << c.name;
+    EXPECT_FALSE(OpenImageFile(w, Path(c.name), 0, false)) << c.name;
     EXPECT_EQ(w.currentLayer().width, 1000) << c.name;
     EXPECT_EQ(w.currentBitmap().width(), 1000) << c.name;
   }
   // The general library is told what the float image will take: three planes of floats.
   CImageView w(&host);
   std::ofstream(Path("x.gif")) << "gif";
-  EXPECT_FALSE(w.OpenImageFile(Path("x.gif"), 0, false));
+  EXPECT_FALSE(OpenImageFile(w, Path("x.gif"), 0, false));
   EXPECT_EQ(imaging.floatBytes.back(), 12u);
 }
 
@@ -618,10 +618,10 @@ TEST_F(ImageFileTest, FitsFilesGoByThreeExtensionsInAnyCase) {
   CImageView v(&host);
   Fill(v, 4, 3);
   for (const char* name : {"a.fits", "b.FTS", "c.Fits", "d.fit"}) {
-    EXPECT_FALSE(v.SaveImageFile(Path(name), 0)) << name;
+    EXPECT_FALSE(SaveImageFile(v, Path(name), 0)) << name;
     EXPECT_EQ(ReadBytes(Path(name)).substr(0, 6), "SIMPLE") << name;
     CImageView w(&host);
-    EXPECT_FALSE(w.OpenImageFile(Path(name), 0, false)) << name;
+    EXPECT_FALSE(OpenImageFile(w, Path(name), 0, false)) << name;
     EXPECT_TRUE(Untouched(w, 4, 3)) << name;
     EXPECT_NE(w.fileInfo.text.find("FITS file"), std::string::npos) << name;
   }
@@ -629,7 +629,7 @@ TEST_F(ImageFileTest, FitsFilesGoByThreeExtensionsInAnyCase) {
   EXPECT_TRUE(imaging.saves.empty());
   LiveSettings().file.noFloatBuffersOnRead = 1;
   ui.ExpectMessage("Can't read FIT without floating point buffers.");
-  EXPECT_TRUE(v.OpenImageFile(Path("a.fits"), 0, false));
+  EXPECT_TRUE(OpenImageFile(v, Path("a.fits"), 0, false));
 }
 
 TEST_F(ImageFileTest, SaveAsKeepsTheCaseOfTheWindowFilesExtension) {
@@ -646,11 +646,11 @@ TEST_F(ImageFileTest, SaveAsKeepsTheCaseOfTheWindowFilesExtension) {
   };
   CImageView v(&host);
   ui.ExpectOpenDialog({true, Path("name.png"), 2, true});
-  v.Dispatch(4000);
+  v.Dispatch(CommandId::OpenImage);
   v.currentLayer().plane[0].fill(77.0f);
   // The dialog proposes the window's name with the filter's extension.
   ui.ExpectSaveDialog({true, Path("name.PNG"), 2, true});
-  v.Dispatch(4001);
+  v.Dispatch(CommandId::SaveImageAs);
   fpbuffer back;
   ImageFileInfo info;
   LoadPng(back, Path("name.png"), info);
@@ -658,16 +658,16 @@ TEST_F(ImageFileTest, SaveAsKeepsTheCaseOfTheWindowFilesExtension) {
 
   // A name typed without an extension gets the filter's, in the case the file has.
   ui.ExpectOpenDialog({true, Path("shot.PNG"), 2, true});
-  v.Dispatch(4000);
+  v.Dispatch(CommandId::OpenImage);
   ui.ExpectSaveDialog({true, Path("shot"), 2, false});
-  v.Dispatch(4001);
+  v.Dispatch(CommandId::SaveImageAs);
   EXPECT_EQ(pngs(), (std::vector<std::string>{"name.png", "shot.PNG"}));
 
   // Another extension, or another name, is written as given.
   ui.ExpectSaveDialog({true, Path("shot.Fdib"), 7, true});
-  v.Dispatch(4001);
+  v.Dispatch(CommandId::SaveImageAs);
   ui.ExpectSaveDialog({true, Path("other.PNG"), 2, true});
-  v.Dispatch(4001);
+  v.Dispatch(CommandId::SaveImageAs);
   EXPECT_EQ(pngs(), (std::vector<std::string>{"name.png", "other.PNG", "shot.Fdib", "shot.PNG"}));
   EXPECT_EQ(KeepExtensionCase("/a/b.PNG", "/c/b.png"), "/a/b.PNG");  // another folder
   EXPECT_EQ(KeepExtensionCase("/a/b.PNG", ""), "/a/b.PNG");

@@ -245,7 +245,7 @@ const Row kRows[] = {
     {"capacity", 1784, I, 1, {32}},
     {"stepCount", 1788, I, 1, {0}},
     {"stepNames", 1792, T, 32, {}, "NoOp", 50},
-    {"stepIds", 3392, I, 32, {4020}},
+    {"stepIds", 3392, I, 32, {int(CommandId::NoOp)}},
     {"stepIsF3", 3520, B, 32, {0}},
     {"stepShift", 3552, B, 32, {0}},
     {"stepCtrl", 3584, B, 32, {0}},

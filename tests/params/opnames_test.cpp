@@ -5,35 +5,37 @@
 #include <cstring>
 #include <string>
 
+#include "params/commandids.h"
+
 TEST(OperationNameTest, KnownAndUnknownIds) {
   const struct {
     uint32_t id;
     const char* name;
   } cases[] = {
-      {4000, "Open"},
-      {4016, "X"},
-      {4017, "="},
-      {4052, "Add/Sub Layers"},
-      {4095, "RollBottomRight"},
-      {4112, "Store 1"},
-      {4121, "RunProg"},
-      {4185, "-ZEP.FDIB"},
-      {4188, "+ZEP2.FDIB"},
-      {4209, "MaskEnlargement"},
-      {4238, "DestroyContrast"},
-      {4270, "Recall 9"},
-      {4306, "PoissonSharp"},
+      {int(CommandId::OpenImage), "Open"},
+      {int(CommandId::ExchangeLayers), "X"},
+      {int(CommandId::TopLayerEqualsBottomLayer), "="},
+      {int(CommandId::AddSubtractLayers), "Add/Sub Layers"},
+      {int(CommandId::RollBottomRight), "RollBottomRight"},
+      {int(CommandId::StoreZep1Fdib), "Store 1"},
+      {int(CommandId::RunProgram), "RunProg"},
+      {int(CommandId::SubtractZep1Fdib), "-ZEP.FDIB"},
+      {int(CommandId::AddZep2Fdib), "+ZEP2.FDIB"},
+      {int(CommandId::MaskEnlargementForTschumperle), "MaskEnlargement"},
+      {int(CommandId::DestroyBrightnessContrastTemplate), "DestroyContrast"},
+      {int(CommandId::RecallZep9Fdib), "Recall 9"},
+      {int(CommandId::PoissonSharpener), "PoissonSharp"},
       // No name: the empty list entry, F2 and F3 themselves, Delete Last Step, the
       // 1-pixel rolls, ids outside the menu.
       {0, "NoOp"},
-      {4020, "NoOp"},
-      {4018, "NoOp"},
-      {4019, "NoOp"},
-      {4123, "NoOp"},
-      {4079, "NoOp"},
-      {4082, "NoOp"},
+      {int(CommandId::NoOp), "NoOp"},
+      {int(CommandId::F2ProgrammedOperation), "NoOp"},
+      {int(CommandId::F3ProgrammedOperation), "NoOp"},
+      {int(CommandId::DeleteLastStep), "NoOp"},
+      {int(CommandId::RollLeft), "NoOp"},
+      {int(CommandId::RollDown), "NoOp"},
       {3999, "NoOp"},
-      {4307, "NoOp"},
+      {int(CommandId::PoissonSharpener) + 1, "NoOp"},
       {0xFFFFFFFF, "NoOp"},
   };
   for (const auto& c : cases) EXPECT_STREQ(OperationName(c.id), c.name) << c.id;
@@ -52,5 +54,5 @@ TEST(OperationNameTest, EveryNameFitsAStepName) {
   // The name with its longest suffix and terminator fits a program slot's 50 bytes.
   EXPECT_LE(longest + std::strlen(" (Shift+F2)") + 1, 50u);
   // Callers keep the pointer.
-  EXPECT_EQ(OperationName(4006), OperationName(4006));
+  EXPECT_EQ(OperationName(int(CommandId::Lanczos)), OperationName(int(CommandId::Lanczos)));
 }

@@ -33,9 +33,9 @@ class ProgramFileTest : public ZepTest {
 TEST_F(ProgramFileTest, AProgramRoundTripsThroughItsFileByteForByte) {
   program->stepCount = 2;
   std::strcpy(program->stepNames[0], "Lanczos (F2)");
-  program->stepIds[0] = 4006;
+  program->stepIds[0] = int(CommandId::Lanczos);
   std::strcpy(program->stepNames[1], "Gamma (Ctl+F3)");
-  program->stepIds[1] = 4069;
+  program->stepIds[1] = int(CommandId::GammaAdjustment);
   program->stepIsF3[1] = 1;
   program->stepCtrl[1] = 1;
   std::memcpy(program->steps[0].bytes, &DefaultSettings().resize, sizeof(ResizeParams));
@@ -62,7 +62,7 @@ TEST_F(ProgramFileTest, TheResetLeavesSnapshotsAndNameTailsAlone) {
   for (int i = 0; i < RecordedProgram::kSlots; ++i) {
     EXPECT_STREQ(program->stepNames[i], "NoOp");
     EXPECT_EQ(static_cast<unsigned char>(program->stepNames[i][5]), 0xEE);
-    EXPECT_EQ(program->stepIds[i], 4020);
+    EXPECT_EQ(program->stepIds[i], CommandId::NoOp);
     EXPECT_EQ(program->stepIsF3[i] | program->stepShift[i] | program->stepCtrl[i], 0);
     EXPECT_EQ(program->steps[i].bytes[0], 0xEE);
     EXPECT_EQ(program->steps[i].bytes[463], 0xEE);
@@ -75,9 +75,9 @@ TEST_F(ProgramFileTest, BadBookkeepingInAFileFallsBackToDefaults) {
   hostile.stepCount = 1000;
   std::memset(hostile.stepNames[2], 'N', RecordedProgram::kNameSize);
   hostile.stepShift[5] = 9;
-  hostile.stepIds[0] = 4006;
-  hostile.stepIds[1] = 4018;  // F2 as a step would press itself
-  hostile.stepIds[2] = 4117;
+  hostile.stepIds[0] = int(CommandId::Lanczos);
+  hostile.stepIds[1] = int(CommandId::F2ProgrammedOperation);  // F2 as a step would press itself
+  hostile.stepIds[2] = int(CommandId::CtrlF3);
   std::memset(hostile.steps[0].bytes, 0x11, sizeof(StepParams));
   WriteFile(BytesOf(hostile));
 

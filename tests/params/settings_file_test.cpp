@@ -93,7 +93,7 @@ TEST_F(SettingsFileTest, AnotherVersionResetsAndRewritesKeepingTheReservedWord) 
 TEST_F(SettingsFileTest, AResetKeepsTheReservedWordThroughShutDown) {
   live->reserved = 77;
   live->resize.tileHeight = 200;
-  live->operationList[0] = 4006;
+  live->operationList[0] = int(CommandId::Lanczos);
   live->program.stepCount = 2;
   live->ResetToDefaults();
   SaveSettingsAtShutDown(*live);
@@ -139,22 +139,27 @@ TEST_F(SettingsFileTest, OutOfRangeFieldsOfAFileTakeTheirDefaults) {
   hostile.autoQuery = 7;
   hostile.program.stepIsF3[31] = 2;
   // F2/F3 as a listed operation or a step would send themselves without end.
-  const int32_t f2f3[] = {4018, 4019, 4114, 4115, 4116, 4117};
+  const int32_t f2f3[] = {int(CommandId::F2ProgrammedOperation),
+                          int(CommandId::F3ProgrammedOperation),
+                          int(CommandId::ShiftF2),
+                          int(CommandId::CtrlF2),
+                          int(CommandId::ShiftF3),
+                          int(CommandId::CtrlF3)};
   for (int i = 0; i < 6; ++i) hostile.operationList[5 + i] = f2f3[i];
-  hostile.program.stepIds[2] = 4019;
+  hostile.program.stepIds[2] = int(CommandId::F3ProgrammedOperation);
   std::memcpy(hostile.file.batchExtension, "../x", 5);
   // Valid values that must survive.
   hostile.file.jpegQuality = 10;
-  hostile.operationList[3] = 4006;
-  hostile.program.stepIds[1] = 4005;
+  hostile.operationList[3] = int(CommandId::Lanczos);
+  hostile.program.stepIds[1] = int(CommandId::XinLi);
   hostile.stack.stackLevelParams[0] = 16;
   WriteFile(BytesOf(hostile));
 
   LoadSettingsAtStartUp(*live);
   Settings expected = DefaultSettings();
   expected.file.jpegQuality = 10;
-  expected.operationList[3] = 4006;
-  expected.program.stepIds[1] = 4005;
+  expected.operationList[3] = int(CommandId::Lanczos);
+  expected.program.stepIds[1] = int(CommandId::XinLi);
   expected.stack.stackLevelParams[0] = 16;
   EXPECT_EQ(BytesOf(*live), BytesOf(expected));
 

@@ -81,7 +81,7 @@ TEST_F(ImageWidgetTest, ScreenshotsShowTheDisplayBitmap) {
   const int grey = LiveSettings().backgroundGreyLevel;
   EXPECT_EQ(qGreen(shot.pixel(0, 0)), grey);
 
-  frame.sendCommand(4028);  // F6: sized to fit
+  frame.sendCommand(CommandId::SizedToFitScreen);  // F6: sized to fit
   ASSERT_TRUE(v.fitToWindow);
   const QImage fitted = widget->grab().toImage().convertToFormat(QImage::Format_RGB888);
   fitted.save(QStringLiteral("imagewindow-fitted.png"));
@@ -105,7 +105,7 @@ TEST_F(ImageWidgetTest, HistogramWindowShowsWithoutTakingTheFocus) {
   for (int c = 0; c < 3; ++c) v.currentLayer().plane[c].fill(255.0f);
   v.currentBitmap() = DisplayBitmap(8, 8);
   EXPECT_FALSE(frame.histogram().isVisible());
-  frame.sendCommand(4099);  // F8
+  frame.sendCommand(CommandId::Histogram);  // F8
   EXPECT_TRUE(frame.histogram().isVisible());
   EXPECT_FALSE(frame.histogram().isActiveWindow());
   const QImage shot = frame.histogram().grab().toImage();
@@ -113,7 +113,7 @@ TEST_F(ImageWidgetTest, HistogramWindowShowsWithoutTakingTheFocus) {
   // Three curves on one line along the bottom, the blue one drawn last.
   EXPECT_EQ(shot.pixel(100, Dialog3::kClientHeight - 1), qRgb(0, 0, 255));
   EXPECT_EQ(shot.pixel(100, 100), qRgb(0, 0, 0));
-  frame.sendCommand(4099);
+  frame.sendCommand(CommandId::Histogram);
   EXPECT_FALSE(frame.histogram().isVisible());
 }
 
@@ -125,11 +125,11 @@ TEST_F(ImageWidgetTest, FullScreenHidesMenuAndStatusBarAndPutsThemBack) {
   QMdiSubWindow* child = frame.client().activeSubWindow();
   ASSERT_NE(child, nullptr);
   const Qt::WindowFlags childFlags = child->windowFlags();
-  frame.sendCommand(4027);  // F5
+  frame.sendCommand(CommandId::FullScreen);  // F5
   EXPECT_FALSE(frame.menuBar()->isVisible());
   EXPECT_FALSE(frame.statusBar()->isVisible());
   EXPECT_TRUE(child->windowFlags() & Qt::FramelessWindowHint);
-  frame.sendCommand(4027);
+  frame.sendCommand(CommandId::FullScreen);
   EXPECT_TRUE(frame.menuBar()->isVisible());
   EXPECT_TRUE(frame.statusBar()->isVisible());
   EXPECT_EQ(child->windowFlags(), childFlags);
@@ -174,10 +174,10 @@ TEST_F(ImageWidgetTest, MouseAndKeyEventsReachTheView) {
   key(QEvent::KeyPress, Qt::Key_Left);
   EXPECT_EQ(v.panX, -LiveSettings().scrollAmount);
 
-  frame.sendCommand(4064);  // paint mode shows the brush
+  frame.sendCommand(CommandId::Paint);  // paint mode shows the brush
   ASSERT_TRUE(v.paintMode);
   EXPECT_EQ(widget->cursor().shape(), Qt::BitmapCursor);
-  frame.sendCommand(4064);
+  frame.sendCommand(CommandId::Paint);
   EXPECT_EQ(widget->cursor().shape(), Qt::ArrowCursor);
   Flags() = CommandFlags();
 }

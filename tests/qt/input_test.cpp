@@ -49,21 +49,21 @@ TEST_F(InputTest, CtrlHeldOnAMenuItemSelectsTheCommandAndWithoutCtrlItRuns) {
   // clicked: Conditional Operations only becomes the F2/F3 operation.
   QTest::keyPress(image, Qt::Key_Control, Qt::ControlModifier);
   ASSERT_TRUE(Flags().CtrlHeld);
-  Choose(11, 4070, Qt::ControlModifier);
+  Choose(11, int(CommandId::ConditionalOperations), Qt::ControlModifier);
   EXPECT_EQ(LiveSettings().conditional, 1);
-  EXPECT_EQ(v.f2OperationId, 4070);
+  EXPECT_EQ(v.f2OperationId, CommandId::ConditionalOperations);
   EXPECT_EQ(frame.menuAt(17)->title(), "TogCond");
   QTest::keyRelease(image, Qt::Key_Control, Qt::NoModifier);
 
   // Ctrl pressed only while the menu is open counts as well.
   LiveSettings().operationList[0] = 0;
   v.SelectListEntry(1);
-  Choose(11, 4070, Qt::ControlModifier);
+  Choose(11, int(CommandId::ConditionalOperations), Qt::ControlModifier);
   EXPECT_EQ(LiveSettings().conditional, 1);
-  EXPECT_EQ(v.f2OperationId, 4070);
+  EXPECT_EQ(v.f2OperationId, CommandId::ConditionalOperations);
 
   // Without Ctrl the command runs.
-  Choose(11, 4070, Qt::NoModifier);
+  Choose(11, int(CommandId::ConditionalOperations), Qt::NoModifier);
   EXPECT_EQ(LiveSettings().conditional, 0);
   EXPECT_FALSE(Flags().CtrlHeld);
 }
@@ -78,25 +78,25 @@ TEST_F(InputTest, SwitchingWindowsMakesTheListsCurrentEntryTheF2Operation) {
   QTest::mouseClick(first, Qt::LeftButton, Qt::NoModifier, QPoint(5, 5));
   ASSERT_EQ(frame.activeImage(), first);
   QTest::keyPress(first, Qt::Key_Control, Qt::ControlModifier);
-  Choose(11, 4070, Qt::ControlModifier);
+  Choose(11, int(CommandId::ConditionalOperations), Qt::ControlModifier);
   QTest::keyRelease(first, Qt::Key_Control, Qt::NoModifier);
-  ASSERT_EQ(first->view().f2OperationId, 4070);
-  EXPECT_NE(second->view().f2OperationId, 4070);
+  ASSERT_EQ(first->view().f2OperationId, int(CommandId::ConditionalOperations));
+  EXPECT_NE(second->view().f2OperationId, int(CommandId::ConditionalOperations));
 
   // A click on the other window makes it active: its F2 and the caption follow the list.
   QTest::mouseClick(second, Qt::LeftButton, Qt::NoModifier, QPoint(5, 5));
   EXPECT_EQ(frame.activeImage(), second);
-  EXPECT_EQ(second->view().f2OperationId, 4070);
+  EXPECT_EQ(second->view().f2OperationId, int(CommandId::ConditionalOperations));
   EXPECT_EQ(second->view().operationName, "TogCond");
   EXPECT_EQ(frame.menuAt(17)->title(), "TogCond");
 
   // So does a window activated without a click on it (the Window menu, Ctrl+Tab).
-  LiveSettings().operationList[0] = 4043;
+  LiveSettings().operationList[0] = int(CommandId::SetPropertiesToDefault);
   auto* firstFrame = qobject_cast<QMdiSubWindow*>(first->parentWidget());
   ASSERT_NE(firstFrame, nullptr);
   frame.client().setActiveSubWindow(firstFrame);
   QApplication::processEvents();
-  EXPECT_EQ(first->view().f2OperationId, 4043);
+  EXPECT_EQ(first->view().f2OperationId, int(CommandId::SetPropertiesToDefault));
   EXPECT_EQ(frame.menuAt(17)->title(), QString::fromUtf8(first->view().operationName));
 }
 
@@ -113,7 +113,7 @@ TEST_F(InputTest, AutomaticPopdownMenusOpenTheMenuUnderThePointer) {
   hover();
   EXPECT_FALSE(basic->isVisible());
   // The menu command turns the option on; then passing over the menu bar is enough.
-  frame.sendCommand(4142);
+  frame.sendCommand(CommandId::AutomaticPopdownMenus);
   ASSERT_EQ(LiveSettings().autoMenu, 1);
   hover();
   EXPECT_TRUE(basic->isVisible());

@@ -87,7 +87,7 @@ TEST_F(MainFrameTest, MenusFollowTheActiveWindow) {
   emit resize->aboutToShow();
   QAction* destroy = nullptr;
   for (QAction* a : resize->actions()) {
-    if (a->data().toInt() == 4167) destroy = a;
+    if (a->data().toInt() == CommandId::DestroyFloatingPointBuffers) destroy = a;
   }
   ASSERT_NE(destroy, nullptr);
   EXPECT_FALSE(destroy->isEnabled());  // nothing to destroy in an empty window
@@ -100,7 +100,7 @@ TEST_F(MainFrameTest, MenusFollowTheActiveWindow) {
   EXPECT_EQ(v.currentLayer().n, 0);
   EXPECT_FALSE(v.currentBitmap().empty());
   EXPECT_EQ(frame.menuAt(13)->title(), "AutoQ( On)");
-  frame.sendCommand(4042);  // Ctrl+Q
+  frame.sendCommand(CommandId::AutomaticQueryOfProperties);  // Ctrl+Q
   EXPECT_EQ(frame.menuAt(13)->title(), "AutoQ(Off)");
 }
 
@@ -171,7 +171,7 @@ TEST_F(MainFrameTest, QOpensThePropertiesDialogAndATimerPressesOk) {
       dialog->pressOk();
     }
   });
-  frame.sendCommand(4041);
+  frame.sendCommand(CommandId::Properties);
   SetUi(previous);
   EXPECT_TRUE(seen);
   LiveSettings().conditional = 0;

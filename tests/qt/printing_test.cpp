@@ -73,7 +73,7 @@ TEST_F(PrintingTest, PdfRenderedByAnotherToolShowsThePictureAtItsPlacement) {
       {
         PdfUi pdfUi(pdf);
         FlagScope f2(Flags().F2Active, true);  // no dialogs: the last page setup
-        v.Dispatch(4119);
+        v.Dispatch(CommandId::PrintImage);
       }
       const PrintPlacement at = PlaceOnPage(page, 60, 20, true, centred);
       ASSERT_EQ((std::array{at.x0, at.y0, at.width, at.height}),

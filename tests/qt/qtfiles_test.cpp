@@ -32,9 +32,6 @@ class QtFilesTest : public ZepTest {
  protected:
   void SetUp() override {
     ZepTest::SetUp();
-    LiveSettings().SetDefaults();
-    Flags() = CommandFlags();
-    RegisterFileCommands();
     previous_ = SetImaging(&imaging_);
   }
   void TearDown() override {
@@ -105,20 +102,20 @@ TEST_F(QtFilesTest, BmpOfTwentyFourAndThirtyTwoBitsLoadsAndPaletteIsRefused) {
   ASSERT_TRUE(Picture(QImage::Format_Indexed8).save(QString::fromStdString(Path("palette.bmp"))));
 
   CImageView v(&host);
-  ASSERT_FALSE(v.OpenImageFile(Path("rgb.bmp"), 0, false));
+  ASSERT_FALSE(OpenImageFile(v, Path("rgb.bmp"), 0, false));
   EXPECT_TRUE(Holds(v, rgb));
   EXPECT_EQ(v.currentBitmap().width(), 7);
-  ASSERT_FALSE(v.OpenImageFile(Path("deep.bmp"), 0, false));
+  ASSERT_FALSE(OpenImageFile(v, Path("deep.bmp"), 0, false));
   EXPECT_TRUE(Holds(v, other));  // the fourth byte dropped, the colours as they were
 
   ui.ExpectMessage("This .bmp subformat is not supported!");
-  EXPECT_TRUE(v.OpenImageFile(Path("palette.bmp"), 0, false));
+  EXPECT_TRUE(OpenImageFile(v, Path("palette.bmp"), 0, false));
   EXPECT_TRUE(Holds(v, other));  // the window keeps its image
 
   // Saved through the library and read back: the same pixels.
-  ASSERT_FALSE(v.SaveImageFile(Path("again.bmp"), 0));
+  ASSERT_FALSE(SaveImageFile(v, Path("again.bmp"), 0));
   CImageView w(&host);
-  ASSERT_FALSE(w.OpenImageFile(Path("again.bmp"), 0, false));
+  ASSERT_FALSE(OpenImageFile(w, Path("again.bmp"), 0, false));
   EXPECT_TRUE(Holds(w, other));
 }
 
@@ -126,26 +123,26 @@ TEST_F(QtFilesTest, OtherFormatsLoadThroughQtReaders) {
   const QImage rgb = Picture(QImage::Format_RGB888);
   ASSERT_TRUE(rgb.save(QString::fromStdString(Path("p.ppm"))));
   CImageView v(&host);
-  ASSERT_FALSE(v.OpenImageFile(Path("p.ppm"), 0, false));
+  ASSERT_FALSE(OpenImageFile(v, Path("p.ppm"), 0, false));
   EXPECT_TRUE(Holds(v, rgb));
 
   if (QImageWriter::supportedImageFormats().contains("webp")) {
     QImageWriter writer(QString::fromStdString(Path("p.webp")));
     writer.setQuality(100);  // lossless
     ASSERT_TRUE(writer.write(rgb));
-    ASSERT_FALSE(v.OpenImageFile(Path("p.webp"), 0, false));
+    ASSERT_FALSE(OpenImageFile(v, Path("p.webp"), 0, false));
     EXPECT_TRUE(Holds(v, rgb));
   }
   if (fs::exists("/usr/bin/convert")) {
     // Qt writes no GIF; the picture has few enough colours to pass through one unchanged.
     ASSERT_EQ(std::system(("/usr/bin/convert " + Path("p.ppm") + " " + Path("p.gif")).c_str()), 0);
-    ASSERT_FALSE(v.OpenImageFile(Path("p.gif"), 0, false));
+    ASSERT_FALSE(OpenImageFile(v, Path("p.gif"), 0, false));
     EXPECT_TRUE(Holds(v, rgb));
   }
   // An unknown or empty file is refused with the library's code and text.
   std::ofstream(Path("nothing.xyz")) << "not an image";
   ui.ExpectMessage("Load image failed:\n2 - The format of the file is not supported.");
-  EXPECT_TRUE(v.OpenImageFile(Path("nothing.xyz"), 0, false));
+  EXPECT_TRUE(OpenImageFile(v, Path("nothing.xyz"), 0, false));
   EXPECT_TRUE(Holds(v, rgb));
 }
 
@@ -161,7 +158,7 @@ TEST_F(QtFilesTest, PngSuiteCorruptFilesThroughTheWindow) {
     const std::string name = entry.path().filename().string();
     if (name[0] != 'x') continue;
     ui.ExpectMessageStartingWith("Load image failed:\n");
-    EXPECT_TRUE(v.OpenImageFile(entry.path().string(), 0, false)) << name;
+    EXPECT_TRUE(OpenImageFile(v, entry.path().string(), 0, false)) << name;
     ASSERT_EQ(v.currentLayer().width, 2) << name;
     EXPECT_EQ(v.currentLayer().plane[0].x[0], 42.0f) << name;
     EXPECT_EQ(v.currentBitmap().width(), 2) << name;
@@ -176,13 +173,13 @@ TEST_F(QtFilesTest, TruncatedJpegChangesNothing) {
   CImageView v(&host);
   const QImage small = Picture(QImage::Format_RGB888);
   ASSERT_TRUE(small.save(QString::fromStdString(Path("small.ppm"))));
-  ASSERT_FALSE(v.OpenImageFile(Path("small.ppm"), 0, false));
+  ASSERT_FALSE(OpenImageFile(v, Path("small.ppm"), 0, false));
   ui.ExpectMessageStartingWith("Load image failed:\n");
-  EXPECT_TRUE(v.OpenImageFile(Path("cut.jpg"), 0, false));
+  EXPECT_TRUE(OpenImageFile(v, Path("cut.jpg"), 0, false));
   EXPECT_TRUE(Holds(v, small));
   // The whole file under a name the own reader does not take is Qt's, and complete.
   fs::copy_file(Path("whole.jpg"), Path("whole.jpeg"));
-  ASSERT_FALSE(v.OpenImageFile(Path("whole.jpeg"), 0, false));
+  ASSERT_FALSE(OpenImageFile(v, Path("whole.jpeg"), 0, false));
   EXPECT_EQ(v.currentLayer().width, 64);
 }
 
@@ -285,23 +282,23 @@ TEST_F(QtFilesTest, PixelDataMissingFromTheFileIsNeverShown) {
   ASSERT_TRUE(WriteTestTiff(Path("planes.tiff"), 2, 1, 16, 3, true));
 
   CImageView v(&host);
-  ASSERT_FALSE(v.OpenImageFile(Path("whole.bmp"), 0, false));
+  ASSERT_FALSE(OpenImageFile(v, Path("whole.bmp"), 0, false));
   const std::string title = v.frameTitle;
   for (const char* name : {"cut.bmp", "offset.bmp", "topdown.bmp", "deep.bmp"}) {
     ui.ExpectMessage(
         "Load image failed:\n8 - The file ends before the image data its header "
         "declares.");
-    EXPECT_TRUE(v.OpenImageFile(Path(name), 0, false)) << name;
+    EXPECT_TRUE(OpenImageFile(v, Path(name), 0, false)) << name;
     EXPECT_TRUE(Holds(v, rgb)) << name;
     EXPECT_EQ(v.currentBitmap().width(), 7) << name;
     EXPECT_EQ(v.frameTitle, title) << name;
   }
   ui.ExpectMessage("Load image failed:\n2 - The format of the file is not supported.");
-  EXPECT_TRUE(v.OpenImageFile(Path("planes.tiff"), 0, false));
+  EXPECT_TRUE(OpenImageFile(v, Path("planes.tiff"), 0, false));
   EXPECT_TRUE(Holds(v, rgb));
   // The same file under the own reader's name is read, every plane.
   fs::copy_file(Path("planes.tiff"), Path("planes.tif"));
-  ASSERT_FALSE(v.OpenImageFile(Path("planes.tif"), 0, false));
+  ASSERT_FALSE(OpenImageFile(v, Path("planes.tif"), 0, false));
   EXPECT_EQ(v.currentLayer().plane[2].x[1], FromWordSample(uint16_t(TestTiffSample(1, 0, 2))));
 }
 
@@ -314,18 +311,18 @@ TEST_F(QtFilesTest, TheWholePictureMustFitTheMemoryBeforeQtDecodesIt) {
   const QImage rgb = Picture(QImage::Format_RGB888);
   ASSERT_TRUE(rgb.save(QString::fromStdString(Path("small.bmp"))));
   CImageView v(&host);
-  ASSERT_FALSE(v.OpenImageFile(Path("small.bmp"), 0, false));
+  ASSERT_FALSE(OpenImageFile(v, Path("small.bmp"), 0, false));
   platform.memory.availPhys = 8'000'000;
   for (uint8_t noFloat : {0, 1}) {
     LiveSettings().file.noFloatBuffersOnRead = noFloat;
     ui.ExpectMessage("Out of Memory");
-    EXPECT_TRUE(v.OpenImageFile(Path("big.bmp"), 0, false));
+    EXPECT_TRUE(OpenImageFile(v, Path("big.bmp"), 0, false));
     EXPECT_EQ(v.currentBitmap().width(), 7);
     LiveSettings().file.noFloatBuffersOnRead = 0;
     EXPECT_TRUE(Holds(v, rgb));
   }
   platform.memory.availPhys = 30'000'000;
-  ASSERT_FALSE(v.OpenImageFile(Path("big.bmp"), 0, false));
+  ASSERT_FALSE(OpenImageFile(v, Path("big.bmp"), 0, false));
   EXPECT_EQ(v.currentLayer().plane[2].x[999999], 30.0f);
 }
 

@@ -132,7 +132,7 @@ TEST_F(QtUiTest, PrintToFileChooserIsSilentWhenCancelledAndCompletesABareName) {
   FlagScope f2(Flags().F2Active, true);  // the last page setup, no dialogs before the chooser
 
   OnFileDialog([](QFileDialog& dialog) { dialog.reject(); });
-  v.Dispatch(4119);
+  v.Dispatch(CommandId::PrintImage);
   EXPECT_TRUE(seen);
   EXPECT_TRUE(desktop.messages.empty()) << desktop.messages.front();
   EXPECT_TRUE(desktop.sounds.empty());
@@ -147,7 +147,7 @@ TEST_F(QtUiTest, PrintToFileChooserIsSilentWhenCancelledAndCompletesABareName) {
     QMetaObject::invokeMethod(&dialog, "accept");
   });
   Flags().F2Active = true;
-  v.Dispatch(4119);
+  v.Dispatch(CommandId::PrintImage);
   EXPECT_TRUE(seen);
   EXPECT_TRUE(desktop.messages.empty()) << desktop.messages.front();
   EXPECT_TRUE(QFile::exists(folder + QStringLiteral("/sheet.pdf")));

@@ -12,8 +12,6 @@ class ShownFrameTest : public ZepTest {
  protected:
   void SetUp() override {
     ZepTest::SetUp();
-    LiveSettings().SetDefaults();
-    Flags() = CommandFlags();
     frame.resize(1000, 700);
     frame.show();
     frame.OnFileNew();
@@ -22,7 +20,6 @@ class ShownFrameTest : public ZepTest {
   }
   void TearDown() override {
     while (QWidget* popup = QApplication::activePopupWidget()) popup->close();
-    Flags() = CommandFlags();
     ZepTest::TearDown();
   }
 

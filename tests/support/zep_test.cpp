@@ -6,6 +6,9 @@
 #include <fstream>
 #include <sstream>
 
+#include "app/imageview.h"
+#include "ops/operations.h"
+#include "params/settings.h"
 #include "platform/programdir.h"
 
 namespace fs = std::filesystem;
@@ -20,10 +23,15 @@ void ZepTest::SetUp() {
   home = fs::temp_directory_path() / name;
   fs::remove_all(home);
   ASSERT_TRUE(InitProgramDirectory(home));
+  // Every test starts from the defaults, with no key held and every command bound.
+  LiveSettings().SetDefaults();
+  Flags() = CommandFlags();
+  RegisterOperations();
 }
 
 void ZepTest::TearDown() {
   ui.VerifyAllAnswered();
+  Flags() = CommandFlags();
   ShutDownProgramDirectory();
   std::error_code ec;
   fs::remove_all(home, ec);

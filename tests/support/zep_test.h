@@ -1,6 +1,7 @@
 #pragma once
-// The base fixture of tests that touch the seam: a scripted Ui, a fake platform and an
-// empty program directory of the test's own.
+// The base fixture of tests that touch the seam: a scripted Ui, a fake platform, an empty
+// program directory of the test's own, the default settings, no command flags, and every
+// command built so far bound to its handler.
 #include <gtest/gtest.h>
 
 #include <filesystem>

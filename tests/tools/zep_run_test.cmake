@@ -10,9 +10,9 @@ file(WRITE ${WORK}/basic.zep "# a first script
 new
 poke 19520 i32 77
 poke 2 u8 0
-command 4042
+command AutomaticQueryOfProperties
 status
-command 4158
+command CurrentMemoryStatus
 quit
 ")
 execute_process(COMMAND ${ZEP_RUN} --home ${WORK}/home ${WORK}/basic.zep
@@ -78,9 +78,10 @@ endif()
 expect_stop(unwritable "new\nopen ${TESTDATA}/pngsuite/basn2c08.png\nsave ${WORK}/no/such/dir/x.png\n"
             "^line 3: ${WORK}/no/such/dir/x.png: Problem Opening File!\n$")
 expect_stop(bad "new\nfrobnicate\n" "line 2: unknown statement frobnicate")
+expect_stop(unnamed "new\ncommand Lanczso\n" "line 2: no command is called Lanczso")
 expect_stop(poke "poke 19543 i32 1\n" "line 1: poke past the end")
 # A file dialog the script did not answer stops the run.
-expect_stop(unanswered "new\ncommand 4000\n" "line 2: the open dialog has no file answer")
+expect_stop(unanswered "new\ncommand OpenImage\n" "line 2: the open dialog has no file answer")
 
 # Files: open a PNG, save it as JPEG, FDIB and BMP, open each again; the titles give the
 # sizes in KB. A file that cannot be read leaves the title as it was.
@@ -96,7 +97,7 @@ open ${WORK}/out.fdib
 open ${WORK}/out.bmp
 status
 open ${WORK}/million.dat
-command 4003
+command FileInformation
 quit
 ")
 # The file that is no image fails its line; --keep-going runs on to the end and still
@@ -136,16 +137,16 @@ endif()
 file(WRITE ${WORK}/record.zep "new
 open ${TESTDATA}/pngsuite/basn2c08.png
 poke 2 u8 0
-command 4120
+command RecordProgram
 ctrl
-command 4007
+command Bilinear
 f2
 ctrl
-command 4006
+command Lanczos
 f2
-command 4120
+command RecordProgram
 answer file ${WORK}/two.ZEP
-command 4129
+command SaveProgram
 save ${WORK}/recorded.png
 quit
 ")
@@ -153,8 +154,8 @@ file(WRITE ${WORK}/replay.zep "new
 open ${TESTDATA}/pngsuite/basn2c08.png
 poke 2 u8 0
 answer file ${WORK}/two.ZEP
-command 4130
-command 4121
+command LoadProgram
+command RunProgram
 save ${WORK}/replayed.png
 quit
 ")
@@ -186,11 +187,11 @@ save ${WORK}/batch/b.png
 save ${WORK}/batch/c.png
 poke 149 str .0
 answer files ${WORK}/batch/a.png ${WORK}/batch/b.png ${WORK}/batch/c.png
-command 4026
+command BatchOperation
 status
 poke 149 str
 answer files ${WORK}/batch/a.0.PNG ${WORK}/batch/b.0.PNG
-command 4026
+command BatchOperation
 quit
 ")
 # The refused second batch is the script's one failure.
@@ -322,10 +323,10 @@ save ${WORK}/anim/a.png
 save ${WORK}/anim/b.png
 save ${WORK}/anim/c.png
 answer files ${WORK}/anim/a.png ${WORK}/anim/b.png ${WORK}/anim/c.png
-command 4029
+command SequentialLoad
 escape after 6
-command 4221
-command 4003
+command AnimateSequence
+command FileInformation
 status
 ")
 execute_process(COMMAND ${ZEP_RUN} --home ${WORK}/home ${WORK}/anim.zep
@@ -369,5 +370,37 @@ if(NOT rc EQUAL 0 OR NOT check EQUAL 0)
   message(FATAL_ERROR "printed page (${rc}, ${check}): ${err}")
 endif()
 # Without a file for it, a print fails: there is no printer.
-expect_stop(noprinter "new\nopen ${WORK}/quadrants.png\ncommand 4119\n"
+expect_stop(noprinter "new\nopen ${WORK}/quadrants.png\ncommand PrintImage\n"
             "^line 3: the print has no file answer\n$")
+
+# --list-commands: a line for every command of the program, six tab-separated fields,
+# those with a handler marked built.
+execute_process(COMMAND ${ZEP_RUN} --list-commands RESULT_VARIABLE rc OUTPUT_VARIABLE out)
+if(NOT rc EQUAL 0)
+  message(FATAL_ERROR "--list-commands: ${rc}")
+endif()
+file(READ ${COMMAND_IDS} header)
+string(REGEX MATCHALL "X\\([A-Za-z0-9]+, [0-9]+\\)" ids "${header}")
+list(LENGTH ids expected)
+string(REGEX REPLACE "\n$" "" out "${out}")
+string(REPLACE "\n" ";" lines "${out}")
+list(LENGTH lines count)
+if(NOT count EQUAL expected)
+  message(FATAL_ERROR "--list-commands lists ${count} commands, the table has ${expected}")
+endif()
+foreach(line IN LISTS lines)
+  if(NOT line MATCHES "^[0-9]+\t[A-Za-z0-9]+\t[^\t]*\t[^\t]*\t[^\t]*\t(built|not built)$")
+    message(FATAL_ERROR "--list-commands: malformed line '${line}'")
+  endif()
+endforeach()
+# The numbers come from the header, the one place they are written.
+foreach(row "Lanczos\tResize\tLanczos\t\tbuilt" "XinLi\tResize\tXin Li\t\tnot built"
+            "StoreZep1Fdib\t&File/Scratch Files\tStore ZEP1.FDIB\tShift+1\tbuilt"
+            "Exit\t&File\tE&xit\tShift+Esc\tbuilt")
+  string(REGEX MATCH "^[A-Za-z0-9]+" name "${row}")
+  string(REGEX MATCH "X\\(${name}, ([0-9]+)\\)" found "${header}")
+  list(FIND lines "${CMAKE_MATCH_1}\t${row}" at)
+  if(at EQUAL -1)
+    message(FATAL_ERROR "--list-commands lacks '${row}'")
+  endif()
+endforeach()

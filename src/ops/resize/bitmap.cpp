@@ -88,17 +88,17 @@ bool ReplaceBitmap(
   return true;
 }
 
-bool CImageView::ResizeBitmap(const ResizeKernel& kernel, bool antialias, double sx, double sy,
-                              double dx, double dy) {
-  const int w = currentBitmap().width(), h = currentBitmap().height();
+bool ResizeBitmap(CImageView& v, const ResizeKernel& kernel, bool antialias, double sx, double sy,
+                  double dx, double dy) {
+  const int w = v.currentBitmap().width(), h = v.currentBitmap().height();
   matrix kx, ky;
   kernel.build(ky, h, sy, float(dy), antialias);
   kernel.build(kx, w, sx, float(dx), antialias);
-  return ReplaceBitmap(*this, kx.ny, ky.ny, [&](rgbbuffer& target, const rgbbuffer& source) {
+  return ReplaceBitmap(v, kx.ny, ky.ny, [&](rgbbuffer& target, const rgbbuffer& source) {
     return target.resample(source, kx, ky, true, true);
   });
 }
 
-bool CImageView::ResizeBitmapLanczos3(double sx, double sy, double dx, double dy) {
-  return ResizeBitmap({ResizeKernel::Lanczos, 3}, true, sx, sy, dx, dy);
+bool ResizeBitmapLanczos3(CImageView& v, double sx, double sy, double dx, double dy) {
+  return ResizeBitmap(v, {ResizeKernel::Lanczos, 3}, true, sx, sy, dx, dy);
 }

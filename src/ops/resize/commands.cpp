@@ -2,7 +2,6 @@
 // flow they share (pages, size dialog, Ctrl, F2/F3 and program replay, the float path and
 // the path for a layer without float image).
 #include <cstdint>
-#include <initializer_list>
 
 #include "app/imageview.h"
 #include "ops/resize/resize.h"
@@ -39,13 +38,12 @@ bool TargetAcceptable(CImageView& v, double sx, double sy) {
 // The menu path's pages and then the dialogs (by default the size dialog alone; false:
 // cancelled), or the replay copy under F2/F3; then Ctrl, the target size and its check.
 // True when the resize runs.
-bool PrepareResize(CImageView& v, int id, std::initializer_list<int> pages,
-                   const std::function<bool()>& dialogs = nullptr) {
+bool PrepareResize(CImageView& v, int id, const std::function<bool()>& dialogs = nullptr) {
   ResizeParams& p = Params();
-  const bool go = v.PrepareOperation(
-      id, pages, &p, sizeof p, [&v, &dialogs] { return dialogs ? dialogs() : !v.AskTargetSize(); });
+  const bool go =
+      v.PrepareOperation(id, [&v, &dialogs] { return dialogs ? dialogs() : !AskTargetSize(); });
   if (!go) return false;
-  v.ComputeTargetSize();
+  ComputeTargetSize(v);
   return TargetAcceptable(v, p.horizontalScaleFactor, p.verticalScaleFactor);
 }
 
@@ -85,9 +83,8 @@ void RunBitmapResize(CImageView& v, const std::function<bool()>& resize) {
   EndOfCommand();
 }
 
-void LinearResize(CImageView& v, int id, std::initializer_list<int> pages,
-                  ResizeKernel (*kernelOf)(const ResizeParams&)) {
-  if (!PrepareResize(v, id, pages)) return EndOfCommand();
+void LinearResize(CImageView& v, int id, ResizeKernel (*kernelOf)(const ResizeParams&)) {
+  if (!PrepareResize(v, id)) return EndOfCommand();
   const ResizeParams& p = Params();
   const ResizeKernel kernel = kernelOf(p);
   const double sx = p.horizontalScaleFactor, sy = p.verticalScaleFactor;
@@ -97,19 +94,19 @@ void LinearResize(CImageView& v, int id, std::initializer_list<int> pages,
     RunFloatResize(v, [&](fpbuffer& image) {
       switch (kernel.kind) {
         case ResizeKernel::Box:
-          return image.resizebox(sx, sy, dx, dy, scratch, antialias);
+          return resizebox(image, sx, sy, dx, dy, scratch, antialias);
         case ResizeKernel::Bilinear:
-          return image.resizebilinear(sx, sy, dx, dy, scratch, antialias);
+          return resizebilinear(image, sx, sy, dx, dy, scratch, antialias);
         case ResizeKernel::Bicubic:
-          return image.resizebicubic(float(kernel.parameter), sx, sy, dx, dy, scratch, antialias);
+          return resizebicubic(image, float(kernel.parameter), sx, sy, dx, dy, scratch, antialias);
         case ResizeKernel::Lanczos:
           break;
       }
-      return image.resizelanczos(int(kernel.parameter), sx, sy, dx, dy, scratch, true, antialias);
+      return resizelanczos(image, int(kernel.parameter), sx, sy, dx, dy, scratch, true, antialias);
     });
     return EndOfCommand();
   }
-  RunBitmapResize(v, [&] { return v.ResizeBitmap(kernel, antialias, sx, sy, dx, dy); });
+  RunBitmapResize(v, [&] { return ResizeBitmap(v, kernel, antialias, sx, sy, dx, dy); });
 }
 
 ResizeKernel BoxKernel(const ResizeParams&) { return {ResizeKernel::Box, 1}; }
@@ -122,15 +119,15 @@ ResizeKernel LanczosKernel(const ResizeParams& p) {
 }
 }  // namespace
 
-void CImageView::OnBoxNearestNeighbor(int id) { LinearResize(*this, id, {}, BoxKernel); }
-void CImageView::OnBilinear(int id) { LinearResize(*this, id, {}, BilinearKernel); }
-void CImageView::OnBicubic(int id) { LinearResize(*this, id, {32}, BicubicKernel); }
-void CImageView::OnLanczos(int id) { LinearResize(*this, id, {33}, LanczosKernel); }
+void OnBoxNearestNeighbor(CImageView& v, int id) { LinearResize(v, id, BoxKernel); }
+void OnBilinear(CImageView& v, int id) { LinearResize(v, id, BilinearKernel); }
+void OnBicubic(CImageView& v, int id) { LinearResize(v, id, BicubicKernel); }
+void OnLanczos(CImageView& v, int id) { LinearResize(v, id, LanczosKernel); }
 
-void CImageView::OnTriangulation(int id) {
+void OnTriangulation(CImageView& v, int id) {
   // The blur page only matters for a reduction, so it follows the size dialog.
   const ResizeParams& p = Params();
-  const bool go = PrepareResize(*this, id, {}, [this, &p] {
+  const bool go = PrepareResize(v, id, [&v, &p] {
     if (AskTargetSize()) return false;
     if (p.horizontalScaleFactor >= 1 && p.verticalScaleFactor >= 1) return true;
     return Dialog2(LiveSettings()).RunPage(34, 1, 0) == DialogResult::Ok;
@@ -138,18 +135,18 @@ void CImageView::OnTriangulation(int id) {
   if (!go) return EndOfCommand();
   const double sx = p.horizontalScaleFactor, sy = p.verticalScaleFactor;
   const double dx = p.horizontalOffset, dy = p.verticalOffset;
-  if (HasFloat()) {
-    RunFloatResize(*this, [&](fpbuffer& image) {
+  if (v.HasFloat()) {
+    RunFloatResize(v, [&](fpbuffer& image) {
       StartProgress(3.0f * float(image.height * sy));
-      return image.triangulate(p.blurAmountForReductions, image.dominantchannel(p.dominantChannel),
-                               sx, sy, dx, dy, p.useScratchDisk != 0);
+      return triangulate(image, p.blurAmountForReductions, image.dominantchannel(p.dominantChannel),
+                         sx, sy, dx, dy, p.useScratchDisk != 0);
     });
     return EndOfCommand();
   }
   // The bitmap path has no blur for reductions.
-  const int w = currentBitmap().width(), h = currentBitmap().height();
-  RunBitmapResize(*this, [&] {
-    return ReplaceBitmap(*this, ResizedLength(w, sx), ResizedLength(h, sy),
+  const int w = v.currentBitmap().width(), h = v.currentBitmap().height();
+  RunBitmapResize(v, [&] {
+    return ReplaceBitmap(v, ResizedLength(w, sx), ResizedLength(h, sy),
                          [&](rgbbuffer& target, const rgbbuffer& source) {
                            StartProgress(float(target.height));
                            return target.triangulate(source, dx, dy);
@@ -157,35 +154,22 @@ void CImageView::OnTriangulation(int id) {
   });
 }
 
-void CImageView::OnStairInterpolation(int id) {
+void OnStairInterpolation(CImageView& v, int id) {
   // The kernel's page follows the choice made on the first page.
-  if (!PrepareResize(*this, id, {35}, [this] {
+  if (!PrepareResize(v, id, [&v] {
         const int page = Params().stairUsesLanczos ? 33 : 32;
         return Dialog2(LiveSettings()).RunPage(page, 1, 0) == DialogResult::Ok && !AskTargetSize();
       })) {
     return EndOfCommand();
   }
   const ResizeParams& p = Params();
-  if (HasFloat()) {
-    RunFloatResize(*this, [&p](fpbuffer& image) {
-      return image.stair(p.lanczosOrder, p.horizontalScaleFactor, p.verticalScaleFactor,
-                         p.horizontalOffset, p.verticalOffset, p.useScratchDisk != 0,
-                         p.stairScaleIncrement, p.bicubicSharpeningFactor, p.stairUsesLanczos != 0,
-                         p.kernelExpansionForReductions != 0);
+  if (v.HasFloat()) {
+    RunFloatResize(v, [&p](fpbuffer& image) {
+      return stair(image, p.lanczosOrder, p.horizontalScaleFactor, p.verticalScaleFactor,
+                   p.horizontalOffset, p.verticalOffset, p.useScratchDisk != 0,
+                   p.stairScaleIncrement, p.bicubicSharpeningFactor, p.stairUsesLanczos != 0,
+                   p.kernelExpansionForReductions != 0);
     });
   }
   EndOfCommand();
-}
-
-void RegisterResizeCommands() {
-  // The rows keep the update handlers the command table has for these ids.
-  static const CommandEntry rows[] = {
-      {4118, &CImageView::OnBoxNearestNeighbor, nullptr},
-      {4007, &CImageView::OnBilinear, nullptr},
-      {4008, &CImageView::OnBicubic, nullptr},
-      {4006, &CImageView::OnLanczos, nullptr},
-      {4162, &CImageView::OnTriangulation, nullptr},
-      {4217, &CImageView::OnStairInterpolation, nullptr},
-  };
-  CImageView::RegisterCommands(rows);
 }

@@ -35,35 +35,36 @@ bool Resize(fpbuffer& image, const ResizeKernel& kernel, double sx, double sy, d
   if (dx == 0 && dy == 0 && sx == 1 && sy == 1) return false;
   if (kernel.kind == ResizeKernel::Lanczos && int(kernel.parameter) == 3 && sx == 1 && sy == 1 &&
       dx == -0.5 && dy == -0.5) {
-    return image.shifthalf(startProgress);  // the exact half-pixel filter; the mask stays
+    return shifthalf(image, startProgress);  // the exact half-pixel filter; the mask stays
   }
   image.mask.resample(sx, sy, dx, dy);
   matrix kx, ky;
   kernel.build(ky, image.height, sy, float(dy), antialias);
   kernel.build(kx, image.width, sx, float(dx), antialias);
-  return image.applykernels(kx, ky, scratch, startProgress);
+  return applykernels(image, kx, ky, scratch, startProgress);
 }
 }  // namespace
 
-bool fpbuffer::resizelanczos(int order, double sx, double sy, double dx, double dy, bool scratch,
-                             bool startProgress, bool antialias) {
-  return Resize(*this, {ResizeKernel::Lanczos, double(order)}, sx, sy, dx, dy, scratch,
+bool resizelanczos(fpbuffer& image, int order, double sx, double sy, double dx, double dy,
+                   bool scratch, bool startProgress, bool antialias) {
+  return Resize(image, {ResizeKernel::Lanczos, double(order)}, sx, sy, dx, dy, scratch,
                 startProgress, antialias);
 }
 
-bool fpbuffer::resizebicubic(float p, double sx, double sy, double dx, double dy, bool scratch,
-                             bool antialias) {
-  return Resize(*this, {ResizeKernel::Bicubic, double(p)}, sx, sy, dx, dy, scratch, true,
+bool resizebicubic(fpbuffer& image, float p, double sx, double sy, double dx, double dy,
+                   bool scratch, bool antialias) {
+  return Resize(image, {ResizeKernel::Bicubic, double(p)}, sx, sy, dx, dy, scratch, true,
                 antialias);
 }
 
-bool fpbuffer::resizebilinear(double sx, double sy, double dx, double dy, bool scratch,
-                              bool antialias) {
-  return Resize(*this, {ResizeKernel::Bilinear, 1}, sx, sy, dx, dy, scratch, true, antialias);
+bool resizebilinear(fpbuffer& image, double sx, double sy, double dx, double dy, bool scratch,
+                    bool antialias) {
+  return Resize(image, {ResizeKernel::Bilinear, 1}, sx, sy, dx, dy, scratch, true, antialias);
 }
 
-bool fpbuffer::resizebox(double sx, double sy, double dx, double dy, bool scratch, bool antialias) {
-  return Resize(*this, {ResizeKernel::Box, 1}, sx, sy, dx, dy, scratch, true, antialias);
+bool resizebox(fpbuffer& image, double sx, double sy, double dx, double dy, bool scratch,
+               bool antialias) {
+  return Resize(image, {ResizeKernel::Box, 1}, sx, sy, dx, dy, scratch, true, antialias);
 }
 
 bool ForEachChannel(fpbuffer& image, bool scratch, const std::function<bool(matrix&)>& work) {
@@ -96,17 +97,18 @@ bool ForEachChannel(fpbuffer& image, bool scratch, const std::function<bool(matr
   return false;
 }
 
-bool fpbuffer::applykernels(const matrix& kx, const matrix& ky, bool scratch, bool startProgress) {
-  if (!scratch) return resample(kx, ky, true, startProgress);
+bool applykernels(fpbuffer& image, const matrix& kx, const matrix& ky, bool scratch,
+                  bool startProgress) {
+  if (!scratch) return image.resample(kx, ky, true, startProgress);
   if (startProgress) StartProgress(float(kx.ny + ky.ny) * 3.0f);
-  return ForEachChannel(*this, true,
+  return ForEachChannel(image, true,
                         [&](matrix& plane) { return ResampleSeparableInPlace(plane, kx, ky); });
 }
 
-bool fpbuffer::shifthalf(bool startProgress) {
-  if (startProgress) StartProgress(float(width + height) * 3.0f);
-  for (int c = 0; c < channels; ++c) {
-    if (ShiftHalfPixel(plane[c], true, true)) return true;
+bool shifthalf(fpbuffer& image, bool startProgress) {
+  if (startProgress) StartProgress(float(image.width + image.height) * 3.0f);
+  for (int c = 0; c < image.channels; ++c) {
+    if (ShiftHalfPixel(image.plane[c], true, true)) return true;
   }
   return false;
 }

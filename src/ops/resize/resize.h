@@ -1,6 +1,6 @@
 #pragma once
-// The Resize menu: the linear kernels as one value, the start-up registration of the
-// resize commands, and the pieces the enlargement commands will share.
+// The Resize menu: its command handlers, the resampling of the float image, the linear
+// kernels as one value, and the pieces the enlargement commands will share.
 #include <cstdint>
 #include <functional>
 #include <string>
@@ -24,8 +24,52 @@ struct ResizeKernel {
   matrix& build(matrix& k, int n, double scale, float shift, bool antialias) const;
 };
 
-// Joins the resize commands' handlers to the image window's command table.
-void RegisterResizeCommands();
+// The handlers of the Resize menu (bound in bindings.cpp).
+void OnBoxNearestNeighbor(CImageView& v, int id);
+void OnBilinear(CImageView& v, int id);
+void OnBicubic(CImageView& v, int id);
+void OnLanczos(CImageView& v, int id);
+void OnTriangulation(CImageView& v, int id);
+void OnStairInterpolation(CImageView& v, int id);
+
+// The size dialog: the "Arbitrary" page with the focus on the row of the resize mode.
+// True when the user cancelled it.
+bool AskTargetSize();
+// Target size and scale factors from the resize mode and the display bitmap's size,
+// stored back into the resize parameters.
+void ComputeTargetSize(CImageView& v);
+// Replaces the display bitmap of a layer without float image by its resampling with the
+// kernel. True when it completed; on a cancel or a failure the layer keeps its bitmap.
+bool ResizeBitmap(CImageView& v, const ResizeKernel& kernel, bool antialias, double sx, double sy,
+                  double dx, double dy);
+bool ResizeBitmapLanczos3(CImageView& v, double sx, double sy, double dx, double dy);
+
+// Linear resizing of a float image by scale factors and offsets in output samples, each
+// with its own kernel. Nothing happens for a scale not above 0 or for scales 1 without
+// offsets. The mask follows the image. With scratch the channels wait in scratch files
+// while each one is resampled. True when the user cancelled: the image is then partly
+// resampled (or empty) and the caller discards it.
+bool resizelanczos(fpbuffer& image, int order, double sx, double sy, double dx, double dy,
+                   bool scratch, bool startProgress, bool antialias);
+bool resizebicubic(fpbuffer& image, float p, double sx, double sy, double dx, double dy,
+                   bool scratch, bool antialias);
+bool resizebilinear(fpbuffer& image, double sx, double sy, double dx, double dy, bool scratch,
+                    bool antialias);
+bool resizebox(fpbuffer& image, double sx, double sy, double dx, double dy, bool scratch,
+               bool antialias);
+// The core of the four: every channel resampled by the two kernel matrices.
+bool applykernels(fpbuffer& image, const matrix& kx, const matrix& ky, bool scratch,
+                  bool startProgress);
+// Every channel shifted by half a pixel in x and y (to j - 1/2). True when cancelled.
+bool shifthalf(fpbuffer& image, bool startProgress);
+// Triangulation: every channel interpolated on the triangles that the dominant channel
+// (1-3) chooses; reductions are first blurred with sigma blur / scale.
+bool triangulate(fpbuffer& image, float blur, int dominant, double sx, double sy, double dx,
+                 double dy, bool scratch);
+// Stair interpolation: equal small steps of the Lanczos or the bicubic front up to the
+// scales, then the last rows and columns repeated or dropped to the exact target size.
+bool stair(fpbuffer& image, int order, double sx, double sy, double dx, double dy, bool scratch,
+           double q, float p, bool lanczos, bool antialias);
 
 // trunc(scale x length + 0.5), the output length of every resize, saturated so that an
 // absurd scale gives a size that the checks refuse instead of an overflow.

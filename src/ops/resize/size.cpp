@@ -4,7 +4,7 @@
 #include "params/dialog2.h"
 #include "params/settings.h"
 
-bool CImageView::AskTargetSize() {
+bool AskTargetSize() {
   // The row that takes the focus: the value the mode asks of the user.
   static constexpr int kFocusRow[7] = {0, 1, 2, 3, 4, 1, 3};
   const int mode = LiveSettings().resize.precedence;
@@ -12,9 +12,9 @@ bool CImageView::AskTargetSize() {
   return Dialog2(LiveSettings()).RunPage(30, kFocusRow[mode], 0) != DialogResult::Ok;
 }
 
-void CImageView::ComputeTargetSize() {
+void ComputeTargetSize(CImageView& v) {
   ResizeParams& p = LiveSettings().resize;
-  const int w = currentBitmap().width(), h = currentBitmap().height();
+  const int w = v.currentBitmap().width(), h = v.currentBitmap().height();
   if (w == 0 || h == 0) return;
   switch (p.precedence) {
     case 1:

@@ -21,10 +21,10 @@ void RepeatEdgesTo(fpbuffer& image, int w, int h) {
   image.syncviews();
 }
 
-bool fpbuffer::stair(int order, double sx, double sy, double dx, double dy, bool scratch, double q,
-                     float p, bool lanczos, bool antialias) {
-  if (!(sx > 0) || !(sy > 0) || width == 0 || height == 0) return false;
-  const int targetW = ResizedLength(width, sx), targetH = ResizedLength(height, sy);
+bool stair(fpbuffer& image, int order, double sx, double sy, double dx, double dy, bool scratch,
+           double q, float p, bool lanczos, bool antialias) {
+  if (!(sx > 0) || !(sy > 0) || image.width == 0 || image.height == 0) return false;
+  const int targetW = ResizedLength(image.width, sx), targetH = ResizedLength(image.height, sy);
   // A settings or program file may hold an increment the page refuses; its default serves.
   if (!(q > 1.0)) q = 1.1;
   const double steps = sx < 1 && sy < 1
@@ -35,11 +35,12 @@ bool fpbuffer::stair(int order, double sx, double sy, double dx, double dy, bool
     const double ex = std::pow(sx, 1.0 / count), ey = std::pow(sy, 1.0 / count);
     for (int i = 0; i < count; ++i) {
       const double ox = i == count - 1 ? dx : 0, oy = i == count - 1 ? dy : 0;
-      const bool failed = lanczos ? resizelanczos(order, ex, ey, ox, oy, scratch, true, antialias)
-                                  : resizebicubic(p, ex, ey, ox, oy, scratch, antialias);
+      const bool failed =
+          lanczos ? resizelanczos(image, order, ex, ey, ox, oy, scratch, true, antialias)
+                  : resizebicubic(image, p, ex, ey, ox, oy, scratch, antialias);
       if (failed) return true;
     }
   }
-  RepeatEdgesTo(*this, targetW, targetH);
+  RepeatEdgesTo(image, targetW, targetH);
   return false;
 }

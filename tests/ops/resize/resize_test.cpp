@@ -16,8 +16,10 @@
 #include "support/zep_test.h"
 
 namespace {
-constexpr int kBox = 4118, kBilinear = 4007, kBicubic = 4008, kLanczos = 4006, kStair = 4217,
-              kTriangulation = 4162;
+constexpr int kBox = int(CommandId::BoxNearestNeighbor), kBilinear = int(CommandId::Bilinear),
+              kBicubic = int(CommandId::Bicubic), kLanczos = int(CommandId::Lanczos),
+              kStair = int(CommandId::StairInterpolation),
+              kTriangulation = int(CommandId::Triangulation);
 constexpr int kLinear[] = {kBox, kBilinear, kBicubic, kLanczos};
 
 // A smooth colour picture (well inside 0-255, so no byte clamps) or a constant one.
@@ -29,10 +31,7 @@ class ResizeTest : public ZepTest {
  protected:
   void SetUp() override {
     ZepTest::SetUp();
-    RegisterResizeCommands();
-    LiveSettings().SetDefaults();
     LiveSettings().autoQuery = 0;
-    Flags() = CommandFlags();
   }
   ResizeParams& P() { return LiveSettings().resize; }
 
@@ -130,7 +129,7 @@ TEST_F(ResizeTest, ResizeModesComputeTheTargetSize) {
     P().outputHeight = c.th;
     P().horizontalScaleFactor = c.sx;
     P().verticalScaleFactor = c.sy;
-    v.ComputeTargetSize();
+    ComputeTargetSize(v);
     EXPECT_EQ(P().outputWidth, c.wantW);
     EXPECT_EQ(P().outputHeight, c.wantH);
     EXPECT_DOUBLE_EQ(P().horizontalScaleFactor, c.wantSx);
@@ -149,10 +148,10 @@ TEST_F(ResizeTest, SizeDialogFocusesTheRowOfTheMode) {
       EXPECT_EQ(d.FocusRow(), focus[mode]);
       return DialogResult::Cancel;
     });
-    EXPECT_TRUE(v.AskTargetSize());
+    EXPECT_TRUE(AskTargetSize());
   }
   P().precedence = 9;  // no dialog at all
-  EXPECT_FALSE(v.AskTargetSize());
+  EXPECT_FALSE(AskTargetSize());
 }
 
 TEST_F(ResizeTest, ConstantImageStaysConstant) {
@@ -390,12 +389,12 @@ TEST_F(ResizeTest, LanczosHalfPixelShiftAndIdentity) {
   for (int c = 0; c < 3; ++c) ShiftHalfPixel(expected.plane[c], true, true);
   // Scales 1 without offsets: nothing at all.
   fpbuffer same(v.currentLayer());
-  EXPECT_FALSE(same.resizelanczos(3, 1, 1, 0, 0, false, true, true));
-  EXPECT_FALSE(same.resizebox(0, 1, 0, 0, false, true));  // a scale of 0 does nothing
+  EXPECT_FALSE(resizelanczos(same, 3, 1, 1, 0, 0, false, true, true));
+  EXPECT_FALSE(resizebox(same, 0, 1, 0, 0, false, true));  // a scale of 0 does nothing
   for (int c = 0; c < 3; ++c)
     EXPECT_EQ(0, std::memcmp(same.plane[c].x, v.currentLayer().plane[c].x, 16 * 9 * 4));
   // Lanczos-3 with offsets -0.5 is exactly the half-pixel filter; the mask stays put.
-  EXPECT_FALSE(v.currentLayer().resizelanczos(3, 1, 1, -0.5, -0.5, false, true, true));
+  EXPECT_FALSE(resizelanczos(v.currentLayer(), 3, 1, 1, -0.5, -0.5, false, true, true));
   for (int c = 0; c < 3; ++c)
     EXPECT_EQ(0, std::memcmp(expected.plane[c].x, v.currentLayer().plane[c].x, 16 * 9 * 4));
   EXPECT_TRUE(v.currentLayer().mask.get(3, 4));
@@ -405,7 +404,7 @@ TEST_F(ResizeTest, StairRepeatsTheLastRowAndColumnWhenNoStepIsNeeded) {
   // 1.02 with increment 1.1 makes no step: 50 x 40 becomes 51 x 41 by repetition.
   MakeFloat(v, 50, 40, Smooth);
   fpbuffer before(v.currentLayer());
-  EXPECT_FALSE(v.currentLayer().stair(3, 1.02, 1.02, 0, 0, false, 1.1, -0.5f, true, true));
+  EXPECT_FALSE(stair(v.currentLayer(), 3, 1.02, 1.02, 0, 0, false, 1.1, -0.5f, true, true));
   const matrix& p = v.currentLayer().plane[1];
   ASSERT_EQ(p.nx, 51);
   ASSERT_EQ(p.ny, 41);
@@ -426,7 +425,7 @@ TEST_F(ResizeTest, StairReachesTheTargetInSteps) {
     SCOPED_TRACE(c.sx);
     fpbuffer f(33, 21, 0x17);
     for (int ch = 0; ch < 3; ++ch) f.plane[ch].fill(77.0f);
-    EXPECT_FALSE(f.stair(3, c.sx, c.sy, 0, 0, false, 1.1, -0.5f, c.lanczos, true));
+    EXPECT_FALSE(stair(f, 3, c.sx, c.sy, 0, 0, false, 1.1, -0.5f, c.lanczos, true));
     EXPECT_EQ(f.width, ResizedLength(33, c.sx));
     EXPECT_EQ(f.height, ResizedLength(21, c.sy));
     float lo, hi;
@@ -465,7 +464,7 @@ TEST_F(ResizeTest, TriangulationBlursReductionsByBlurOverScale) {
     const matrix source = expected.plane[c];
     ResampleTriangulation(expected.plane[c], source, diagonals, 0.5, 0.5, 0, 0);
   }
-  EXPECT_FALSE(f.triangulate(0.5f, 2, 0.5, 0.5, 0, 0, false));
+  EXPECT_FALSE(triangulate(f, 0.5f, 2, 0.5, 0.5, 0, 0, false));
   for (int c = 0; c < 3; ++c) {
     ASSERT_EQ(f.plane[c].n, 300);
     EXPECT_EQ(0, std::memcmp(f.plane[c].x, expected.plane[c].x, 300 * sizeof(float)));

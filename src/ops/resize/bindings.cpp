@@ -1,0 +1,19 @@
+// The Resize menu's binding table. The rows keep the update handlers of their
+// descriptors' enable rules.
+#include "app/imageview.h"
+#include "ops/resize/resize.h"
+
+namespace ops::resize {
+void Bind() {
+  using Id = CommandId;
+  static const CommandEntry rows[] = {
+      {Id::BoxNearestNeighbor, OnBoxNearestNeighbor, nullptr},
+      {Id::Bilinear, OnBilinear, nullptr},
+      {Id::Bicubic, OnBicubic, nullptr},
+      {Id::Lanczos, OnLanczos, nullptr},
+      {Id::Triangulation, OnTriangulation, nullptr},
+      {Id::StairInterpolation, OnStairInterpolation, nullptr},
+  };
+  CImageView::RegisterCommands(rows);
+}
+}  // namespace ops::resize
