@@ -14,14 +14,13 @@
 #include "numeric/resample.h"
 #include "numeric/triangulate.h"
 #include "ops/resize/resize.h"
+#include "params/commands.h"
 #include "params/settings.h"
 #include "platform/parallel.h"
 #include "platform/progress.h"
 #include "support/zep_test.h"
 
 namespace {
-constexpr int kBox = 4118, kBilinear = 4007, kBicubic = 4008, kLanczos = 4006, kStair = 4217,
-              kTriangulation = 4162;
 
 // A busy picture: every block sees other values, and no two rows are alike.
 float Busy(int c, int x, int y) {
@@ -104,17 +103,17 @@ std::vector<Operation> Operations() {
   for (double scale : {0.43, 2.3}) {
     ops.push_back({"lanczos3", [scale](Size s) {
                      fpbuffer f = MakeImage(s);
-                     f.resizelanczos(3, scale, 1 / scale, 0.25, 0, false, true, true);
+                     resizelanczos(f, 3, scale, 1 / scale, 0.25, 0, false, true, true);
                      return Bytes(f);
                    }});
     ops.push_back({"bicubic", [scale](Size s) {
                      fpbuffer f = MakeImage(s);
-                     f.resizebicubic(-0.5f, scale, scale, 0, 0, false, true);
+                     resizebicubic(f, -0.5f, scale, scale, 0, 0, false, true);
                      return Bytes(f);
                    }});
     ops.push_back({"bilinear", [scale](Size s) {
                      fpbuffer f = MakeImage(s);
-                     f.resizebilinear(scale, 1 / scale, 0, 0, false, true);
+                     resizebilinear(f, scale, 1 / scale, 0, 0, false, true);
                      return Bytes(f);
                    }});
     ops.push_back({"separable subtracting", [scale](Size s) {
@@ -128,12 +127,12 @@ std::vector<Operation> Operations() {
                    }});
     ops.push_back({"stair", [scale](Size s) {
                      fpbuffer f = MakeImage(s);
-                     f.stair(3, scale, scale, 0, 0, false, 1.2, -0.5f, true, true);
+                     stair(f, 3, scale, scale, 0, 0, false, 1.2, -0.5f, true, true);
                      return Bytes(f);
                    }});
     ops.push_back({"triangulation", [scale](Size s) {
                      fpbuffer f = MakeImage(s);
-                     f.triangulate(0.5f, 2, scale, 1 / scale, 0.1, 0, false);
+                     triangulate(f, 0.5f, 2, scale, 1 / scale, 0.1, 0, false);
                      return Bytes(f);
                    }});
     ops.push_back({"bitmap resample", [scale](Size s) {
@@ -227,10 +226,7 @@ class ThreadCountTest : public ZepTest {
  protected:
   void SetUp() override {
     ZepTest::SetUp();
-    RegisterResizeCommands();
-    LiveSettings().SetDefaults();
     LiveSettings().autoQuery = 0;
-    Flags() = CommandFlags();
   }
   void TearDown() override {
     SetParallelThreads(0);
@@ -259,9 +255,12 @@ TEST_F(ThreadCountTest, EveryParallelOperationGivesTheSameBytesWithAnyThreadCoun
 // counted by the scripted Ui, and a cancel at the first tick that keeps the image.
 TEST_F(ThreadCountTest, ResizeCommandsTickAlikeAndKeepTheImageOnCancel) {
   for (bool hasFloat : {true, false}) {
-    for (int id : {kBox, kBilinear, kBicubic, kLanczos, kStair, kTriangulation}) {
-      if (id == kStair && !hasFloat) continue;
-      SCOPED_TRACE(testing::Message() << "command " << id << " float " << hasFloat);
+    for (CommandId id :
+         {CommandId::BoxNearestNeighbor, CommandId::Bilinear, CommandId::Bicubic,
+          CommandId::Lanczos, CommandId::StairInterpolation, CommandId::Triangulation}) {
+      if (id == CommandId::StairInterpolation && !hasFloat) continue;
+      SCOPED_TRACE(testing::Message()
+                   << "command " << CommandIdName(int(id)) << " float " << hasFloat);
       LiveSettings().resize.precedence = 6;
       LiveSettings().resize.horizontalScaleFactor = 1.9;
       LiveSettings().resize.verticalScaleFactor = 0.55;
