@@ -104,14 +104,13 @@ bool SavesNothing(const CImageView& v) {
   return count > 0 && prints(program.stepIds[count - 1]);
 }
 
-// The properties page of a batch's output format; 0 for none.
+// The properties page of a batch's output format; 0 for none. Only the extension as the
+// table spells it (upper case) asks for the page: a batch to "jpg" never has.
 int FormatPage(const std::string& extension) {
-  if (extension == "PNG") return 2;
-  if (extension == "JPG") return 3;
-  if (extension == "FIT" || extension == "FITS" || extension == "FTS") return 4;
-  if (extension == "TIF") return 6;
-  if (extension == "IFS") return 120;
-  return 0;
+  const std::string dotted = "." + extension;
+  const ImageFormat& row = FindImageFormat(dotted);
+  const std::vector<std::string>& spelled = row.extensions;
+  return std::find(spelled.begin(), spelled.end(), dotted) != spelled.end() ? row.optionsPage : 0;
 }
 
 bool SameFile(const std::string& a, const std::string& b) {

@@ -31,17 +31,7 @@
 namespace fs = std::filesystem;
 using V = CImageView;
 
-const char* const kFilterWithFloat =
-    "PNG, JPG, TIF, BMP, FIT, FDIB, IFS|*.PNG;*.JPG;*.TIF;*.BMP;*.FIT;*.FDIB;*.IFS;*.fit;*.fdib;"
-    "*.ifs|PNG|*.PNG|JPG|*.JPG|TIF|*.TIF|BMP|*.BMP|FIT|*.FIT|FDIB|*.FDIB|IFS|*.IFS|";
-const char* const kFilterWithoutFloat =
-    "PNG, JPG, TIF, BMP, IFS|*.PNG;*.JPG;*.TIF;*.BMP;*.IFS;*.ifs;|PNG|*.PNG|JPG|*.JPG|TIF|*.TIF|"
-    "BMP|*.BMP|IFS|*.IFS|";
-
 namespace {
-// The dialogs have always been handed at most this much of a filter string.
-constexpr size_t kFilterLimit = 170;
-
 const MessageStyle kOk{};
 
 std::string Upper(std::string s) {
@@ -134,35 +124,13 @@ bool RefuseIrregularSlot(const std::string& name) {
   Message(name + " is not a regular file.", "Problem reading!");
   return true;
 }
-
-// A picture read by a 24-bit path, waiting to become the window's image.
-struct LoadedBitmap {
-  DisplayBitmap bitmap;
-  fpbuffer layer;  // empty when float images are off
-};
 }  // namespace
-
-bool IsFitsExtension(const std::string& extension) {
-  const std::string ext = Upper(extension);
-  return ext == ".FIT" || ext == ".FITS" || ext == ".FTS";
-}
 
 std::string KeepExtensionCase(const std::string& proposed, const std::string& current) {
   const fs::path a(proposed), b(current);
   const std::string ext = a.extension().string();
   if (ext.empty() || a.parent_path() != b.parent_path() || a.stem() != b.stem()) return proposed;
   return Upper(ext) == Upper(b.extension().string()) ? current : proposed;
-}
-
-std::string DialogFilter(bool withFloat) {
-  return std::string(withFloat ? kFilterWithFloat : kFilterWithoutFloat).substr(0, kFilterLimit);
-}
-
-const char* DefaultSaveExtension(int filterIndex, bool withFloat) {
-  static const char* const kLong[] = {"png", "png", "jpg", "tif", "bmp", "fit", "fdib", "ifs"};
-  static const char* const kShort[] = {"png", "png", "jpg", "tif", "bmp", "ifs"};
-  if (withFloat) return filterIndex >= 1 && filterIndex <= 8 ? kLong[filterIndex - 1] : "png";
-  return filterIndex >= 1 && filterIndex <= 6 ? kShort[filterIndex - 1] : "png";
 }
 
 std::string DeleteFilesByPattern(const std::string& pattern) {
@@ -181,47 +149,18 @@ std::string DeleteFilesByPattern(const std::string& pattern) {
 
 // --- Opening ---
 
-namespace {
-class Opener {
- public:
-  Opener(CImageView& v, const std::string& path, int mode, bool sound)
-      : v_(v), path_(path), mode_(mode), sound_(sound) {}
+bool ImageOpener::NoFloat() const { return LiveSettings().file.noFloatBuffersOnRead != 0; }
 
-  bool Run();
+int ImageOpener::FloatPlanes() const {
+  return NoFloat() ? 0 : FloatChannels(v_.currentLayer().code);
+}
 
- private:
-  bool NoFloat() const { return LiveSettings().file.noFloatBuffersOnRead != 0; }
-  // The planes of the float image the picture becomes; 0 with float images off.
-  int FloatPlanes() const { return NoFloat() ? 0 : FloatChannels(v_.currentLayer().code); }
-  bool FloatEnding();
-  bool Jpeg();
-  bool Platform();
-  // The window takes the picture over and shows it; the pans go back to the corner when the
-  // size differs from the float image the window had.
-  bool Commit(LoadedBitmap& loaded);
-  // Builds the float image of a picture; false, with the window untouched, when memory
-  // does not allow it.
-  bool MakeFloat(LoadedBitmap& loaded);
-  // Only a file that has been read changes the window: its path, its title, the record of
-  // the file and, with float images off on read, the float images that are let go.
-  void Adopt();
-  bool OutOfMemory() {
-    ShowMessage(kOutOfMemoryText);
-    return true;
-  }
+bool ImageOpener::OutOfMemory() {
+  ShowMessage(kOutOfMemoryText);
+  return true;
+}
 
-  CImageView& v_;
-  std::string path_;
-  int mode_;
-  bool sound_;
-  int oldWidth_ = 0, oldHeight_ = 0;
-  std::string ext_;
-  std::string title_;
-  ImageFileInfo info_;
-  bool described_ = false;  // info_ holds what a reader learnt about the file
-};
-
-bool Opener::Run() {
+bool ImageOpener::Run() {
   oldWidth_ = v_.currentLayer().width;
   oldHeight_ = v_.currentLayer().height;
   ext_ = Extension(path_);
@@ -236,82 +175,15 @@ bool Opener::Run() {
   std::fclose(probe);
   title_ = length < 1000000 ? Format("%s  ( %.3f KB )", path_.c_str(), double(length) * 0.001)
                             : Format("%s  ( %.3f MB )", path_.c_str(), double(length) * 1e-6);
-
-  const std::string ext = Upper(ext_);
   try {
-    if (ext == ".PNG") {
-      if (NoFloat()) return Platform();
-      {
-        ProcessTimer timer(v_.startClock, nullptr);
-        LoadPng(v_.currentLayer(), path_, info_);
-      }
-      described_ = true;
-      if (info_.message && std::strcmp(info_.message, kOutOfMemoryText) == 0) return OutOfMemory();
-      if (info_.message) return Platform();
-      return FloatEnding();
-    }
-    if (IsFitsExtension(ext)) {
-      if (NoFloat()) {
-        ShowMessage("Can't read FIT without floating point buffers.");
-        return true;
-      }
-      const char* text;
-      {
-        ProcessTimer timer(v_.startClock, nullptr);
-        text = ReadFits(v_.currentLayer(), path_, info_);
-      }
-      described_ = true;
-      if (text && std::strcmp(text, kOutOfMemoryText) == 0) return OutOfMemory();
-      if (text) {
-        Message(text, "ERROR");
-        return true;
-      }
-      return FloatEnding();
-    }
-    if (ext == ".FDIB") {
-      if (NoFloat()) {
-        ShowMessage("Can't read FDIB without floating point buffers.");
-        return true;
-      }
-      const CSpaceCode before = v_.currentLayer().code;
-      bool failed;
-      {
-        ProcessTimer timer(v_.startClock, nullptr);
-        failed = v_.currentLayer().read(path_, false);
-      }
-      if (failed) {
-        Message("Problem reading FDIB file", "ERROR");
-        return true;
-      }
-      FollowLoadedSpace(v_, before);
-      return FloatEnding();
-    }
-    if (ext == ".TIF") {
-      if (NoFloat()) return Platform();
-      int result;
-      {
-        ProcessTimer timer(v_.startClock, nullptr);
-        result = ReadTiffFloat(v_.currentLayer(), path_);
-      }
-      if (result == kTiffOutOfMemory) return OutOfMemory();
-      if (result == kTiffDeclined) return Platform();
-      return FloatEnding();
-    }
-    if (ext == ".IFS") {
-      // The IFS codec is not part of this program yet.
-      (void)mode_;
-      ShowMessage("This IFS subformat is not supported!");
-      return true;
-    }
-    if (ext == ".JPG") return Jpeg();
-    return Platform();
+    return FindImageFormat(ext_).open(*this);
   } catch (const std::bad_alloc&) {
     // The allocation that failed has said so; the readers changed nothing.
     return true;
   }
 }
 
-void Opener::Adopt() {
+void ImageOpener::Adopt() {
   if (NoFloat()) {
     for (fpbuffer& layer : v_.layers) layer.clear(true);
     if (v_.host && v_.host->HistogramVisible()) v_.host->HideHistogram();
@@ -322,7 +194,7 @@ void Opener::Adopt() {
   if (v_.host) v_.host->SetFrameTitle(v_.frameTitle);
 }
 
-bool Opener::FloatEnding() {
+bool ImageOpener::FloatEnding() {
   Adopt();
   const fpbuffer& layer = v_.currentLayer();
   if (layer.width != oldWidth_ || layer.height != oldHeight_) v_.panX = v_.panY = 0;
@@ -330,7 +202,7 @@ bool Opener::FloatEnding() {
   return false;
 }
 
-bool Opener::MakeFloat(LoadedBitmap& loaded) {
+bool ImageOpener::MakeFloat(LoadedBitmap& loaded) {
   if (NoFloat()) return true;
   try {
     loaded.layer.dim(loaded.bitmap.width(), loaded.bitmap.height(), v_.currentLayer().code);
@@ -341,7 +213,7 @@ bool Opener::MakeFloat(LoadedBitmap& loaded) {
   return true;
 }
 
-bool Opener::Commit(LoadedBitmap& loaded) {
+bool ImageOpener::Commit(LoadedBitmap& loaded) {
   Adopt();
   v_.currentBitmap() = std::move(loaded.bitmap);
   if (!NoFloat()) {
@@ -356,34 +228,7 @@ bool Opener::Commit(LoadedBitmap& loaded) {
   return false;
 }
 
-bool Opener::Jpeg() {
-  LoadedBitmap loaded;
-  {
-    ProcessTimer timer(v_.startClock, nullptr);
-    uint64_t decodeBytes = 0;
-    described_ = true;
-    if (ReadJpegInfo(path_, info_, &decodeBytes)) return Platform();
-    if (info_.channels < 1 || info_.channels > 3) {
-      Message(info_.text, "This particular subformat of JPEG is not supported!");
-      return true;
-    }
-    // The decoder's buffers, the bitmap and the float image, checked once together.
-    if (!MemoryAllows(decodeBytes +
-                      PictureBytes(uint64_t(info_.width), uint64_t(info_.height), FloatPlanes()))) {
-      return OutOfMemory();
-    }
-    try {
-      loaded.bitmap = DisplayBitmap(info_.width, info_.height);
-    } catch (const std::bad_alloc&) {
-      return OutOfMemory();
-    }
-    if (ReadJpeg(path_, loaded.bitmap.toprow(), info_.width, info_.height)) return Platform();
-    if (!MakeFloat(loaded)) return true;
-  }
-  return Commit(loaded);
-}
-
-bool Opener::Platform() {
+bool ImageOpener::ViaLibrary() {
   LoadedBitmap loaded;
   {
     ProcessTimer timer(v_.startClock, nullptr);
@@ -399,9 +244,9 @@ bool Opener::Platform() {
       return true;
     }
     loaded.bitmap = std::move(result.bitmap);
-    // The own JPEG road failed, but the record still describes the file.
-    if (Upper(ext_) == ".JPG") {
-      ReadJpegInfo(path_, info_);
+    // A format whose own reader gave way still describes the file.
+    if (const auto describe = FindImageFormat(ext_).describe) {
+      describe(path_, info_);
       described_ = true;
     }
     if (!MakeFloat(loaded)) return true;
@@ -410,10 +255,111 @@ bool Opener::Platform() {
   sound_ = true;
   return Commit(loaded);
 }
-}  // namespace
+
+bool OpenLibraryFile(ImageOpener& o) { return o.ViaLibrary(); }
+
+bool OpenPngFile(ImageOpener& o) {
+  if (o.NoFloat()) return o.ViaLibrary();
+  {
+    ProcessTimer timer(o.view().startClock, nullptr);
+    LoadPng(o.view().currentLayer(), o.path(), o.info());
+  }
+  o.Described();
+  const char* message = o.info().message;
+  if (message && std::strcmp(message, kOutOfMemoryText) == 0) return o.OutOfMemory();
+  if (message) return o.ViaLibrary();
+  return o.FloatEnding();
+}
+
+bool OpenFitsFile(ImageOpener& o) {
+  if (o.NoFloat()) {
+    ShowMessage("Can't read FIT without floating point buffers.");
+    return true;
+  }
+  const char* text;
+  {
+    ProcessTimer timer(o.view().startClock, nullptr);
+    text = ReadFits(o.view().currentLayer(), o.path(), o.info());
+  }
+  o.Described();
+  if (text && std::strcmp(text, kOutOfMemoryText) == 0) return o.OutOfMemory();
+  if (text) {
+    Message(text, "ERROR");
+    return true;
+  }
+  return o.FloatEnding();
+}
+
+bool OpenFdibFile(ImageOpener& o) {
+  if (o.NoFloat()) {
+    ShowMessage("Can't read FDIB without floating point buffers.");
+    return true;
+  }
+  CImageView& v = o.view();
+  const CSpaceCode before = v.currentLayer().code;
+  bool failed;
+  {
+    ProcessTimer timer(v.startClock, nullptr);
+    failed = v.currentLayer().read(o.path(), false);
+  }
+  if (failed) {
+    Message("Problem reading FDIB file", "ERROR");
+    return true;
+  }
+  FollowLoadedSpace(v, before);
+  return o.FloatEnding();
+}
+
+bool OpenTiffFile(ImageOpener& o) {
+  if (o.NoFloat()) return o.ViaLibrary();
+  int result;
+  {
+    ProcessTimer timer(o.view().startClock, nullptr);
+    result = ReadTiffFloat(o.view().currentLayer(), o.path());
+  }
+  if (result == kTiffOutOfMemory) return o.OutOfMemory();
+  if (result == kTiffDeclined) return o.ViaLibrary();
+  return o.FloatEnding();
+}
+
+bool OpenIfsFile(ImageOpener&) {
+  ShowMessage("This IFS subformat is not supported!");
+  return true;
+}
+
+bool OpenJpegFile(ImageOpener& o) {
+  CImageView& v = o.view();
+  ImageFileInfo& info = o.info();
+  LoadedBitmap loaded;
+  {
+    ProcessTimer timer(v.startClock, nullptr);
+    uint64_t decodeBytes = 0;
+    o.Described();
+    if (ReadJpegInfo(o.path(), info, &decodeBytes)) return o.ViaLibrary();
+    if (info.channels < 1 || info.channels > 3) {
+      Message(info.text, "This particular subformat of JPEG is not supported!");
+      return true;
+    }
+    // The decoder's buffers, the bitmap and the float image, checked once together.
+    if (!MemoryAllows(decodeBytes +
+                      PictureBytes(uint64_t(info.width), uint64_t(info.height), o.FloatPlanes()))) {
+      return o.OutOfMemory();
+    }
+    try {
+      loaded.bitmap = DisplayBitmap(info.width, info.height);
+    } catch (const std::bad_alloc&) {
+      return o.OutOfMemory();
+    }
+    if (ReadJpeg(o.path(), loaded.bitmap.toprow(), info.width, info.height)) return o.ViaLibrary();
+    if (!o.MakeFloat(loaded)) return true;
+  }
+  return o.Commit(loaded);
+}
+
+void DescribeJpeg(const std::string& path, ImageFileInfo& info) { ReadJpegInfo(path, info); }
 
 bool OpenImageFile(CImageView& v, const std::string& path, int mode, bool sound) {
-  return Opener(v, path, mode, sound).Run();
+  return ImageOpener(v, path, mode, sound).Run();
 }
 
 bool OpenByPath(CImageView& v, const std::string& path, int mode, bool sound) {
@@ -427,8 +373,15 @@ bool PageOk(int page, int mode) {
   return Dialog2(LiveSettings()).RunPage(page, 1, mode) == DialogResult::Ok;
 }
 
-// Saves the display bitmap through the general library.
-bool SavePlatform(CImageView& v, const std::string& path) {
+// A format that keeps the float image cannot be written from the bitmap alone.
+bool RefuseWithoutFloat(CImageView& v, const char* text) {
+  if (v.HasFloat()) return false;
+  ShowMessage(text);
+  return true;
+}
+}  // namespace
+
+bool SaveLibraryFile(CImageView& v, const std::string& path, int) {
   uint32_t code;
   {
     ProcessTimer timer(v.startClock, nullptr);
@@ -439,92 +392,84 @@ bool SavePlatform(CImageView& v, const std::string& path) {
     ShowMessage(Format("Save image failed:\n%x - %s", code, ImagingErrorText(code)));
     return true;
   }
-  v.ReportCompletion(true);
   return false;
 }
-}  // namespace
+
+bool SavePngFile(CImageView& v, const std::string& path, int mode) {
+  if (!v.HasFloat()) return SaveLibraryFile(v, path, mode);
+  if (!PageOk(kPngOptionsPage, mode)) return true;
+  const FileParams& p = LiveSettings().file;
+  const char* error;
+  {
+    ProcessTimer timer(v.startClock, nullptr);
+    error = WritePng(v.currentLayer(), path, p.pngBitDepth, p.pngCompressionLevel);
+  }
+  if (error) Message(error, path);
+  return error != nullptr;
+}
+
+bool SaveJpegFile(CImageView& v, const std::string& path, int mode) {
+  if (!PageOk(kJpegOptionsPage, mode)) return true;
+  const FileParams& p = LiveSettings().file;
+  bool failed;
+  {
+    ProcessTimer timer(v.startClock, nullptr);
+    const DisplayBitmap& b = v.currentBitmap();
+    failed = b.empty() ||
+             WriteJpeg(path, b.toprow(), b.width(), b.height(), p.jpegQuality, p.jpegColorSpace);
+  }
+  if (failed) ShowMessage("Problem Writing JPG File");
+  return failed;
+}
+
+bool SaveFitsFile(CImageView& v, const std::string& path, int mode) {
+  if (RefuseWithoutFloat(v, "FIT not supported without floating point buffer.")) return true;
+  if (!PageOk(kFitsOptionsPage, mode)) return true;
+  const FileParams& p = LiveSettings().file;
+  // The writer replaces an existing file only once the new one is complete.
+  const char* error;
+  {
+    ProcessTimer timer(v.startClock, nullptr);
+    error = WriteFits(v.currentLayer(), path, p.fitsBitDepth, p.fitsCompression);
+  }
+  if (error) Message(error, "ERROR");
+  return error != nullptr;
+}
+
+bool SaveFdibFile(CImageView& v, const std::string& path, int) {
+  if (RefuseWithoutFloat(v, "FDIB not supported without floating point buffer.")) return true;
+  bool failed;
+  {
+    ProcessTimer timer(v.startClock, nullptr);
+    failed = v.currentLayer().write(path, false);
+  }
+  if (failed) Message("Problem writing FDIB file.", "ERROR");
+  return failed;
+}
+
+bool SaveTiffFile(CImageView& v, const std::string& path, int mode) {
+  if (!v.HasFloat()) return SaveLibraryFile(v, path, mode);
+  if (!PageOk(kTiffOptionsPage, mode)) return true;
+  const FileParams& p = LiveSettings().file;
+  if (p.tiffBitDepth == 8) return SaveLibraryFile(v, path, mode);
+  const char* error;
+  {
+    ProcessTimer timer(v.startClock, nullptr);
+    error = WriteTiffFloat(v.currentLayer(), path, p.tiffBitDepth == 32);
+  }
+  // A failed write is said, like every other writer's.
+  if (error) Message(error, path);
+  return error != nullptr;
+}
+
+bool SaveIfsFile(CImageView& v, const std::string&, int) {
+  if (RefuseWithoutFloat(v, "IFS not supported without floating point buffer.")) return true;
+  ShowMessage("This IFS subformat is not supported!");
+  return true;
+}
 
 bool SaveImageFile(CImageView& v, const std::string& path, int mode) {
-  const FileParams& p = LiveSettings().file;
-  const std::string ext = Upper(Extension(path));
-  const bool hasFloat = v.HasFloat();
-  const char* error = nullptr;
-  if (ext == ".PNG") {
-    if (!hasFloat) return SavePlatform(v, path);
-    if (!PageOk(2, mode)) return true;
-    {
-      ProcessTimer timer(v.startClock, nullptr);
-      error = WritePng(v.currentLayer(), path, p.pngBitDepth, p.pngCompressionLevel);
-    }
-    if (error) {
-      Message(error, path);
-      return true;
-    }
-  } else if (ext == ".JPG") {
-    if (!PageOk(3, mode)) return true;
-    bool failed;
-    {
-      ProcessTimer timer(v.startClock, nullptr);
-      const DisplayBitmap& b = v.currentBitmap();
-      failed = b.empty() ||
-               WriteJpeg(path, b.toprow(), b.width(), b.height(), p.jpegQuality, p.jpegColorSpace);
-    }
-    if (failed) {
-      ShowMessage("Problem Writing JPG File");
-      return true;
-    }
-  } else if (IsFitsExtension(ext)) {
-    if (!hasFloat) {
-      ShowMessage("FIT not supported without floating point buffer.");
-      return true;
-    }
-    if (!PageOk(4, mode)) return true;
-    // The writer replaces an existing file only once the new one is complete.
-    {
-      ProcessTimer timer(v.startClock, nullptr);
-      error = WriteFits(v.currentLayer(), path, p.fitsBitDepth, p.fitsCompression);
-    }
-    if (error) {
-      Message(error, "ERROR");
-      return true;
-    }
-  } else if (ext == ".FDIB") {
-    if (!hasFloat) {
-      ShowMessage("FDIB not supported without floating point buffer.");
-      return true;
-    }
-    bool failed;
-    {
-      ProcessTimer timer(v.startClock, nullptr);
-      failed = v.currentLayer().write(path, false);
-    }
-    if (failed) {
-      Message("Problem writing FDIB file.", "ERROR");
-      return true;
-    }
-  } else if (ext == ".TIF") {
-    if (!hasFloat) return SavePlatform(v, path);
-    if (!PageOk(6, mode)) return true;
-    if (p.tiffBitDepth == 8) return SavePlatform(v, path);
-    {
-      ProcessTimer timer(v.startClock, nullptr);
-      error = WriteTiffFloat(v.currentLayer(), path, p.tiffBitDepth == 32);
-    }
-    // A failed write is said, like every other writer's.
-    if (error) {
-      Message(error, path);
-      return true;
-    }
-  } else if (ext == ".IFS") {
-    if (!hasFloat) {
-      ShowMessage("IFS not supported without floating point buffer.");
-      return true;
-    }
-    ShowMessage("This IFS subformat is not supported!");
-    return true;
-  } else {
-    return SavePlatform(v, path);
-  }
+  if (FindImageFormat(Extension(path)).save(v, path, mode)) return true;
   v.ReportCompletion(true);
   return false;
 }

@@ -3,22 +3,9 @@
 // commands. The command table learns the handlers from RegisterFileCommands.
 #include <string>
 
+#include "fileio/formats.h"
+
 class CImageView;
-
-// The filter strings of the file dialogs, with and without float images.
-extern const char* const kFilterWithFloat;
-extern const char* const kFilterWithoutFloat;
-
-// The filter handed to a file dialog: the list with or without float images, cut to the
-// length the dialogs have always been given.
-std::string DialogFilter(bool withFloat);
-
-// The extension Save Image As gives a name typed without one: by the 1-based filter index
-// of the list that was shown.
-const char* DefaultSaveExtension(int filterIndex, bool withFloat);
-
-// Whether an extension (with its dot, any case) names a FITS file: ".fit", ".fits", ".fts".
-bool IsFitsExtension(const std::string& extension);
 
 // The name Save Image As writes. A file dialog may propose the window's file with its
 // extension in another case ("name.PNG" for "name.png"), which on Linux would make a second
@@ -33,6 +20,30 @@ bool OpenImageFile(CImageView& v, const std::string& path, int mode, bool sound)
 bool OpenByPath(CImageView& v, const std::string& path, int mode, bool sound);
 // Saves the current layer, the writer chosen by the extension; true on failure or cancel.
 bool SaveImageFile(CImageView& v, const std::string& path, int mode);
+
+// The properties pages of the formats' options.
+inline constexpr int kPngOptionsPage = 2;
+inline constexpr int kJpegOptionsPage = 3;
+inline constexpr int kFitsOptionsPage = 4;
+inline constexpr int kTiffOptionsPage = 6;
+inline constexpr int kIfsOptionsPage = 120;
+
+// The readers, writers and describer of the formats of formats.cpp's table.
+bool OpenPngFile(ImageOpener& o);
+bool OpenJpegFile(ImageOpener& o);
+bool OpenTiffFile(ImageOpener& o);
+bool OpenFitsFile(ImageOpener& o);
+bool OpenFdibFile(ImageOpener& o);
+bool OpenIfsFile(ImageOpener& o);
+bool OpenLibraryFile(ImageOpener& o);
+bool SavePngFile(CImageView& v, const std::string& path, int mode);
+bool SaveJpegFile(CImageView& v, const std::string& path, int mode);
+bool SaveTiffFile(CImageView& v, const std::string& path, int mode);
+bool SaveFitsFile(CImageView& v, const std::string& path, int mode);
+bool SaveFdibFile(CImageView& v, const std::string& path, int mode);
+bool SaveIfsFile(CImageView& v, const std::string& path, int mode);
+bool SaveLibraryFile(CImageView& v, const std::string& path, int mode);
+void DescribeJpeg(const std::string& path, ImageFileInfo& info);
 
 // The handlers of the File menu and the scratch slots (bound in bindings.cpp).
 void OnOpenImage(CImageView& v, int id);

@@ -7,6 +7,7 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <cctype>
 #include <cstring>
 #include <filesystem>
 #include <fstream>
@@ -14,6 +15,7 @@
 #include "app/fake_host.h"
 #include "app/imageview.h"
 #include "fileio/fits.h"
+#include "fileio/formats.h"
 #include "fileio/imaging.h"
 #include "fileio/jpeg.h"
 #include "fileio/png.h"
@@ -358,6 +360,105 @@ TEST_F(ImageFileTest, OpenAndSaveDialogs) {
   ui.ExpectOpenDialog({});
   EXPECT_TRUE(v.Dispatch(CommandId::OpenImage));
   EXPECT_EQ(ui.fileDialogs.back().filter, kFilterWithoutFloat);
+}
+
+// The dialogs' filter strings are literal data: they must list the table's dialog rows, in
+// the table's order, each by its name and its pattern, and the entry of all formats must
+// hold every listed pattern.
+TEST(ImageFormatTable, TheDialogFiltersListTheTableRows) {
+  for (const bool withFloat : {true, false}) {
+    SCOPED_TRACE(withFloat);
+    std::vector<std::string> parts;
+    std::string part;
+    for (const char c : std::string(withFloat ? kFilterWithFloat : kFilterWithoutFloat)) {
+      if (c != '|') {
+        part += c;
+        continue;
+      }
+      parts.push_back(part);
+      part.clear();
+    }
+    EXPECT_TRUE(part.empty());  // the string ends with its separator
+    const std::vector<const ImageFormat*> rows = DialogFormats(withFloat);
+    ASSERT_EQ(parts.size(), 2 * (rows.size() + 1));
+    std::string names;
+    for (size_t k = 0; k < rows.size(); ++k) {
+      const ImageFormat& row = *rows[k];
+      std::string pattern = std::string("*.") + row.saveExtension;
+      for (char& c : pattern) c = char(std::toupper(static_cast<unsigned char>(c)));
+      EXPECT_EQ(parts[2 + 2 * k], row.name);
+      EXPECT_EQ(parts[3 + 2 * k], pattern);
+      EXPECT_NE(parts[1].find(pattern + ";"), std::string::npos) << pattern;
+      EXPECT_EQ(&FindImageFormat(pattern.substr(1)), &row);
+      names += (k ? ", " : "") + std::string(row.name);
+    }
+    EXPECT_EQ(parts[0], names);
+  }
+  // The short list's extra ';' closes its patterns: an empty pattern the dialogs skip.
+  EXPECT_NE(std::string(kFilterWithoutFloat).find("*.ifs;|"), std::string::npos);
+  EXPECT_EQ(DialogFilter(true), std::string(kFilterWithFloat).substr(0, 170));
+  EXPECT_EQ(DialogFilter(false), kFilterWithoutFloat);
+}
+
+TEST(ImageFormatTable, ExtensionsFindTheirRowsAndEveryOtherOneTheLibrary) {
+  const ImageFormat& library = FindImageFormat(".gif");
+  EXPECT_EQ(library.open, OpenLibraryFile);
+  EXPECT_TRUE(library.extensions.empty());
+  for (const char* other : {"", ".", ".jpeg", ".tiff", ".png.bak", ".FITZ"}) {
+    EXPECT_EQ(&FindImageFormat(other), &library) << other;
+  }
+  EXPECT_EQ(FindImageFormat(".Fts").open, OpenFitsFile);
+  EXPECT_EQ(FindImageFormat(".jpg").describe, DescribeJpeg);
+  EXPECT_EQ(FindImageFormat(".BMP").open, OpenLibraryFile);  // listed, read by the library
+  EXPECT_EQ(FindImageFormat(".ifs").optionsPage, kIfsOptionsPage);
+}
+
+namespace {
+// A codec registered from outside: it records its calls and reads a 2 x 2 image.
+std::vector<std::string> registeredCalls;
+bool OpenRegistered(ImageOpener& o) {
+  registeredCalls.push_back("open " + o.extension());
+  o.view().currentLayer().dim(2, 2, 0x17);
+  return o.FloatEnding();
+}
+bool SaveRegistered(CImageView&, const std::string& path, int mode) {
+  registeredCalls.push_back("save " + path.substr(path.size() - 4) + " " + std::to_string(mode));
+  return false;
+}
+}  // namespace
+
+TEST_F(ImageFileTest, ARegisteredFormatTakesItsExtensionsInPlaceOfTheDefaultRow) {
+  const ImageFormat saved = FindImageFormat(".ifs");
+  ImageFormat row = saved;
+  row.open = OpenRegistered;
+  row.save = SaveRegistered;
+  RegisterImageFormat(row);
+  ImageFormat extra = row;
+  extra.name = "Extra";
+  extra.extensions = {".XTR"};
+  extra.saveExtension = nullptr;  // not in the dialogs
+  RegisterImageFormat(extra);
+  WriteSizedFile(Path("a.IFS"), 10);
+  WriteSizedFile(Path("b.xtr"), 10);
+  CImageView v(&host);
+  const bool openedIfs = OpenImageFile(v, Path("a.IFS"), 0, false);
+  const bool openedExtra = OpenImageFile(v, Path("b.xtr"), 0, false);
+  const bool savedIfs = SaveImageFile(v, Path("c.ifs"), -1);
+  const std::vector<const ImageFormat*> listed = DialogFormats(true);
+  const ImageFormat& library = FindImageFormat(".gif");
+  RegisterImageFormat(saved);  // the rest of the tests see the default row again
+
+  EXPECT_FALSE(openedIfs);
+  EXPECT_FALSE(openedExtra);
+  EXPECT_FALSE(savedIfs);
+  EXPECT_EQ(registeredCalls, (std::vector<std::string>{"open .IFS", "open .xtr", "save .ifs -1"}));
+  EXPECT_EQ(v.filePath, Path("b.xtr"));
+  EXPECT_EQ(v.currentLayer().width, 2);
+  EXPECT_EQ(listed.size(), 7u);  // the dialogs keep their rows and order
+  EXPECT_STREQ(listed.back()->name, "IFS");
+  EXPECT_TRUE(library.extensions.empty());  // the library stays last
+  EXPECT_TRUE(imaging.loads.empty());
+  EXPECT_TRUE(imaging.saves.empty());
 }
 
 TEST_F(ImageFileTest, MoveToRecycleBinNeverDeletes) {
