@@ -81,8 +81,8 @@ constexpr size_t kChunkBytes = size_t(4) << 20;
 // of the library skips nothing: everything that owns memory lives in the caller. Fills
 // loaded (dimensioned in code) with the picture. Returns null or the complaint.
 const char* DecodePng(std::FILE* file, ReadState& s, ImageFileInfo& info, CSpaceCode code,
-                      fpbuffer& loaded, std::vector<png_byte>& pixels,
-                      std::vector<png_bytep>& rows, bool& interlaced, bool& headerRead) {
+                      fpbuffer& loaded, std::vector<png_byte>& pixels, std::vector<png_bytep>& rows,
+                      bool& interlaced, bool& headerRead) {
   s.png = png_create_read_struct(PNG_LIBPNG_VER_STRING, nullptr, QuietError, Quiet);
   if (!s.png) return "Problem with PNG Pointer!";
   s.info = png_create_info_struct(s.png);
@@ -168,8 +168,8 @@ void LoadPng(fpbuffer& image, const std::string& path, ImageFileInfo& info) {
   bool headerRead = false;
   {
     ReadState state;
-    problem = DecodePng(file, state, info, image.code, loaded, pixels, rows, interlaced,
-                        headerRead);
+    problem =
+        DecodePng(file, state, info, image.code, loaded, pixels, rows, interlaced, headerRead);
   }
   std::fclose(file);
   if (headerRead) {

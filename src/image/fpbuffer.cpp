@@ -298,8 +298,8 @@ bool fpbuffer::resample(const matrix& kx, const matrix& ky, bool countProgress,
   return false;
 }
 
-bool fpbuffer::resampleinto(fpbuffer& out, const matrix& kx, const matrix& ky,
-                            bool countProgress, bool startProgress) const {
+bool fpbuffer::resampleinto(fpbuffer& out, const matrix& kx, const matrix& ky, bool countProgress,
+                            bool startProgress) const {
   if (startProgress) StartProgress(float(kx.ny + ky.ny) * 3.0f);
   ProgressCountingScope counting(countProgress);
   out.clear(false);

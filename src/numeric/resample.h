@@ -41,5 +41,4 @@ matrix& ResampleSeparable(matrix& out, const matrix& input, const matrix& kx, co
 bool ResampleSeparableInPlace(matrix& plane, const matrix& kx, const matrix& ky);
 // The same from input into out, the input left as it is; a cancel leaves out partly
 // written.
-bool ResampleSeparableTicking(matrix& out, const matrix& input, const matrix& kx,
-                              const matrix& ky);
+bool ResampleSeparableTicking(matrix& out, const matrix& input, const matrix& kx, const matrix& ky);

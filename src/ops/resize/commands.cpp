@@ -93,19 +93,24 @@ void LinearResize(CImageView& v, int id, ResizeKernel (*kernelOf)(const ResizePa
   const double dx = p.horizontalOffset, dy = p.verticalOffset;
   const bool scratch = p.useScratchDisk != 0, antialias = p.kernelExpansionForReductions != 0;
   if (v.HasFloat()) {
-    RunFloatResize(v, [&](fpbuffer& image) {
-      switch (kernel.kind) {
-        case ResizeKernel::Box:
-          return resizebox(image, sx, sy, dx, dy, scratch, antialias);
-        case ResizeKernel::Bilinear:
-          return resizebilinear(image, sx, sy, dx, dy, scratch, antialias);
-        case ResizeKernel::Bicubic:
-          return resizebicubic(image, float(kernel.parameter), sx, sy, dx, dy, scratch, antialias);
-        case ResizeKernel::Lanczos:
-          break;
-      }
-      return resizelanczos(image, int(kernel.parameter), sx, sy, dx, dy, scratch, true, antialias);
-    }, ResizeKeepsImage(kernel, sx, sy, dx, dy, scratch));
+    RunFloatResize(
+        v,
+        [&](fpbuffer& image) {
+          switch (kernel.kind) {
+            case ResizeKernel::Box:
+              return resizebox(image, sx, sy, dx, dy, scratch, antialias);
+            case ResizeKernel::Bilinear:
+              return resizebilinear(image, sx, sy, dx, dy, scratch, antialias);
+            case ResizeKernel::Bicubic:
+              return resizebicubic(image, float(kernel.parameter), sx, sy, dx, dy, scratch,
+                                   antialias);
+            case ResizeKernel::Lanczos:
+              break;
+          }
+          return resizelanczos(image, int(kernel.parameter), sx, sy, dx, dy, scratch, true,
+                               antialias);
+        },
+        ResizeKeepsImage(kernel, sx, sy, dx, dy, scratch));
     return EndOfCommand();
   }
   RunBitmapResize(v, [&] { return ResizeBitmap(v, kernel, antialias, sx, sy, dx, dy); });

@@ -30,8 +30,8 @@ int32_t ResizedLength(int length, double scale) {
 
 namespace {
 bool IsHalfShift(const ResizeKernel& kernel, double sx, double sy, double dx, double dy) {
-  return kernel.kind == ResizeKernel::Lanczos && int(kernel.parameter) == 3 && sx == 1 &&
-         sy == 1 && dx == -0.5 && dy == -0.5;
+  return kernel.kind == ResizeKernel::Lanczos && int(kernel.parameter) == 3 && sx == 1 && sy == 1 &&
+         dx == -0.5 && dy == -0.5;
 }
 
 bool Resize(fpbuffer& image, const ResizeKernel& kernel, double sx, double sy, double dx, double dy,
