@@ -6,6 +6,7 @@
 #include <csetjmp>
 #include <cstdio>
 #include <cstring>
+#include <memory>
 #include <vector>
 
 #include "fileio/picturememory.h"
@@ -159,6 +160,8 @@ void LoadPng(fpbuffer& image, const std::string& path, ImageFileInfo& info) {
     info.message = "Problem Opening File!";
     return;
   }
+  // Closed however the reading ends, an allocation that fails included.
+  const std::unique_ptr<std::FILE, int (*)(std::FILE*)> closer(file, std::fclose);
   bool interlaced = false;
   // Everything that owns memory lives outside the decoder, which libpng may leave by longjmp.
   fpbuffer loaded;
@@ -171,7 +174,6 @@ void LoadPng(fpbuffer& image, const std::string& path, ImageFileInfo& info) {
     problem =
         DecodePng(file, state, info, image.code, loaded, pixels, rows, interlaced, headerRead);
   }
-  std::fclose(file);
   if (headerRead) {
     info.text = Format(
         "\nUsed %s to load file.\nWidth = %d, Height = %d\nNumber of Channels = %d, Bits per "
