@@ -1,9 +1,11 @@
 // zep-run: runs a script of commands headlessly through the image windows' dispatcher,
 // the same road the menus take.
 //
-//   zep-run [--home DIR] [--keep-going] SCRIPT
+//   zep-run [--home DIR] [--keep-going] [--threads N] SCRIPT
 //   zep-run --list-commands
 //
+// --threads N runs the heavy loops on N threads (1 to 1024; 1 runs them on the calling
+// thread alone), over ZEP_THREADS and the hardware's count.
 // --list-commands prints every command of the program, a line each, tab-separated: id,
 // name, menu path, caption, accelerator, and "built" or "not built".
 //
@@ -67,6 +69,7 @@
 #include "params/fields.h"
 #include "params/pages.h"
 #include "params/settings.h"
+#include "platform/parallel.h"
 #include "platform/platform.h"
 #include "platform/programdir.h"
 #include "platform/ui.h"
@@ -587,7 +590,7 @@ void ListCommands() {
 
 int main(int argc, char** argv) {
   const char* usage =
-      "usage: zep-run [--home DIR] [--keep-going] SCRIPT\n"
+      "usage: zep-run [--home DIR] [--keep-going] [--threads N] SCRIPT\n"
       "       zep-run --list-commands\n";
   if (argc == 2 && std::string(argv[1]) == "--list-commands") {
     RegisterOperations();
@@ -602,6 +605,13 @@ int main(int argc, char** argv) {
       home = argv[++i];
     } else if (arg == "--keep-going") {
       options.keepGoing = true;
+    } else if (arg == "--threads" && i + 1 < argc) {
+      const int threads = ParseThreadCount(argv[++i]);
+      if (threads == 0) {
+        std::cerr << "bad thread count " << argv[i] << "\n" << usage;
+        return 2;
+      }
+      SetParallelThreads(threads);
     } else if (scriptPath.empty()) {
       scriptPath = arg;
     } else {

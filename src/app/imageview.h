@@ -102,8 +102,10 @@ class CImageView {
   bool PrepareOperation(int id, const std::function<bool()>& dialogs = nullptr, int row = 1);
   // Steps 4 onwards of RunFloatOperation: the timed algorithm on the current layer's float
   // image, with the recovery and the refresh. With monitor the process timer may put the
-  // monitor to sleep (the long enlargements).
-  bool RunOnFloat(const std::function<void(fpbuffer&)>& algorithm, bool monitor = true);
+  // monitor to sleep (the long enlargements). With keepsImage the algorithm itself leaves
+  // the image as it was whenever it does not complete, and no copy of it is kept.
+  bool RunOnFloat(const std::function<void(fpbuffer&)>& algorithm, bool monitor = true,
+                  bool keepsImage = false);
 
   // --- Refresh ---
 

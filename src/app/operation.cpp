@@ -13,12 +13,13 @@
 
 namespace {
 // The image of the current layer as it was before a command, kept in memory when there is
-// room for a copy, else in a scratch file; without either the command runs unguarded.
+// room for a copy, else in a scratch file; without either the command runs unguarded. A
+// command that keeps the image itself when it does not complete needs neither.
 class LayerSnapshot {
  public:
-  explicit LayerSnapshot(fpbuffer& layer) : layer_(layer) {
+  LayerSnapshot(fpbuffer& layer, bool keptByCommand) : layer_(layer), kept_(keptByCommand) {
     const uint64_t bytes = uint64_t(layer.n) * 4 * uint64_t(layer.channels);
-    if (layer.n == 0) return;
+    if (layer.n == 0 || kept_) return;
     try {
       if (MemoryAllows(2 * bytes)) {
         copy_.emplace(layer);
@@ -35,6 +36,7 @@ class LayerSnapshot {
   }
   // Puts the image back; false when there was nothing to put back.
   bool restore() {
+    if (kept_) return true;
     if (copy_) {
       layer_.swapwith(*copy_);
       return true;
@@ -46,6 +48,7 @@ class LayerSnapshot {
  private:
   static constexpr const char* kFile = "before.fdib";
   fpbuffer& layer_;
+  bool kept_;
   std::optional<fpbuffer> copy_;
   bool inFile_ = false;
 };
@@ -99,14 +102,15 @@ bool CImageView::RunFloatOperation(int id, const std::function<void(fpbuffer&)>&
   return RunOnFloat(algorithm);
 }
 
-bool CImageView::RunOnFloat(const std::function<void(fpbuffer&)>& algorithm, bool monitor) {
+bool CImageView::RunOnFloat(const std::function<void(fpbuffer&)>& algorithm, bool monitor,
+                            bool keepsImage) {
   bool completed = false;
   bool outOfMemory = false;
   {
     ProcessTimer timer(startClock, monitor ? this : nullptr);
     std::optional<LayerSnapshot> before;
     try {
-      before.emplace(currentLayer());
+      before.emplace(currentLayer(), keepsImage);
       algorithm(currentLayer());
       completed = true;
     } catch (const Cancelled&) {

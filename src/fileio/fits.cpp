@@ -19,6 +19,7 @@
 #include "fileio/rgbpixel.h"
 #include "platform/childprocess.h"
 #include "platform/format.h"
+#include "platform/parallel.h"
 #include "platform/platform.h"
 #include "platform/programdir.h"
 #include "platform/regularfile.h"
@@ -873,16 +874,22 @@ int CompressionAlgorithm(int compression) {
 // so such images are refused before a file is made.
 bool PlioCanHold(const fpbuffer& image, int type) {
   if (type != BYTE_IMG && type != SHORT_IMG && type != LONG_IMG) return false;
-  for (size_t k = 0; k < size_t(image.n); ++k) {
-    fpixel c = GetRgb(image, k);
-    Convert(c, type);
-    for (float v : {c.x, c.y, c.z}) {
-      if (!(std::floor(double(v) + 0.5) >= 0.0) || std::floor(double(v) + 0.5) > 16777215.0) {
-        return false;
+  // One flag a block, so that the blocks run on the threads.
+  const int64_t block = BlockFor(32);
+  std::vector<char> holds(size_t((image.n + block - 1) / block), 1);
+  ParallelBlocks(image.n, block, [&](int64_t k0, int64_t k1) {
+    for (int64_t k = k0; k < k1; ++k) {
+      fpixel c = GetRgb(image, size_t(k));
+      Convert(c, type);
+      for (float v : {c.x, c.y, c.z}) {
+        if (!(std::floor(double(v) + 0.5) >= 0.0) || std::floor(double(v) + 0.5) > 16777215.0) {
+          holds[size_t(k0 / block)] = 0;
+          return;
+        }
       }
     }
-  }
-  return true;
+  });
+  return std::find(holds.begin(), holds.end(), 0) == holds.end();
 }
 }  // namespace
 

@@ -9,6 +9,7 @@
 #include "fileio/imaging.h"
 #include "fileio/picturememory.h"
 #include "fileio/rgbpixel.h"
+#include "platform/parallel.h"
 #include "platform/platform.h"
 #include "platform/programdir.h"
 #include "platform/regularfile.h"
@@ -90,7 +91,8 @@ int ReadTiffFloat(fpbuffer& image, const std::string& path) {
   }
   const int w = int(width), h = int(length);
   fpbuffer loaded;
-  loaded.dim(w, h, image.code);
+  // Every value is read from the file before the image is taken over.
+  loaded.dimunset(w, h, image.code);
   std::vector<uint8_t> line(lineBytes);
   // Scanlines in file order, so that a compressed strip is decoded once; the file's first
   // scanline is the top of the picture, the planes' row 0 the bottom.
@@ -120,9 +122,12 @@ int ReadTiffFloat(fpbuffer& image, const std::string& path) {
     }
   }
   if (loaded.channels != 3 || !loaded.isidentity()) {
-    for (size_t k = 0; k < size_t(loaded.n); ++k) {
-      PutRgb(loaded, k, fpixel(loaded.plane[0].x[k], loaded.plane[1].x[k], loaded.plane[2].x[k]));
-    }
+    ParallelBlocks(loaded.n, BlockFor(32), [&](int64_t k0, int64_t k1) {
+      for (int64_t k = k0; k < k1; ++k) {
+        PutRgb(loaded, size_t(k),
+               fpixel(loaded.plane[0].x[k], loaded.plane[1].x[k], loaded.plane[2].x[k]));
+      }
+    });
   }
   image.swapwith(loaded);
   return kTiffRead;

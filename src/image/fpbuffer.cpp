@@ -69,6 +69,11 @@ fpbuffer& fpbuffer::clear(bool keepCode) {
 
 fpbuffer& fpbuffer::dim(int w, int h, CSpaceCode c) {
   if (w == width && h == height && c == code && n == int64_t(w) * h && channels > 0) return *this;
+  return dimunset(w, h, c).zero();
+}
+
+fpbuffer& fpbuffer::dimunset(int w, int h, CSpaceCode c) {
+  if (w == width && h == height && c == code && n == int64_t(w) * h && channels > 0) return *this;
   clear(false);
   setcode(c);
   for (int i = 0; i < channels; ++i) plane[i].dim(w, h);
@@ -78,13 +83,12 @@ fpbuffer& fpbuffer::dim(int w, int h, CSpaceCode c) {
     n = 0;
     return *this;
   }
-  syncviews();
-  return zero();
+  return syncviews();
 }
 
 fpbuffer& fpbuffer::copy(const fpbuffer& src) {
   if (&src == this) return *this;
-  dim(src.width, src.height, src.code);
+  dimunset(src.width, src.height, src.code);
   for (int i = 0; i < channels; ++i) plane[i] = src.plane[i];
   syncviews();
   if (src.mask.present()) {
@@ -291,6 +295,19 @@ bool fpbuffer::resample(const matrix& kx, const matrix& ky, bool countProgress,
     if (ResampleSeparableInPlace(plane[c], kx, ky)) return counting.cancel();
   }
   syncviews();
+  return false;
+}
+
+bool fpbuffer::resampleinto(fpbuffer& out, const matrix& kx, const matrix& ky, bool countProgress,
+                            bool startProgress) const {
+  if (startProgress) StartProgress(float(kx.ny + ky.ny) * 3.0f);
+  ProgressCountingScope counting(countProgress);
+  out.clear(false);
+  out.setcode(code);
+  for (int c = 0; c < channels; ++c) {
+    if (ResampleSeparableTicking(out.plane[c], plane[c], kx, ky)) return counting.cancel();
+  }
+  out.syncviews();
   return false;
 }
 

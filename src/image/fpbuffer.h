@@ -37,6 +37,9 @@ class fpbuffer {
   // Re-dimensions; unless size and code are all unchanged the values become 0 and the
   // mask is emptied.
   fpbuffer& dim(int w, int h, CSpaceCode c);
+  // The same without clearing the values: for a caller that writes every one of them
+  // before anything reads the image (clearing a fresh block costs as much as filling it).
+  fpbuffer& dimunset(int w, int h, CSpaceCode c);
   // dim to src, then its planes, and its mask when it has one.
   fpbuffer& copy(const fpbuffer& src);
   // Empties the image; with keepCode the colour space stays for a later dim.
@@ -61,6 +64,10 @@ class fpbuffer {
   // Every plane resampled in place. True when the user cancelled: the image is then partly
   // resampled and the caller discards it.
   bool resample(const matrix& kx, const matrix& ky, bool countProgress, bool startProgress);
+  // out = this image resampled the same way, with the same ticks, without its mask; this
+  // image is left as it is. True when the user cancelled (out is then partly written).
+  bool resampleinto(fpbuffer& out, const matrix& kx, const matrix& ky, bool countProgress,
+                    bool startProgress) const;
   fpbuffer& scale(float c);
   fpbuffer& add(const fpbuffer& other);
   // Takes the size from plane 0 and re-attaches the views, after callers re-dimensioned

@@ -1,27 +1,47 @@
 #pragma once
 // Sums over planes in double, formed block by block: fixed blocks of kSumBlock elements,
-// each summed on its own, the block sums added in order. The blocks are the units a
-// parallel loop can hand out, so a total never depends on the number of threads. Blocks go
-// by elements rather than rows because the solvers also sum planes laid out as one row.
+// each summed on its own, the block sums added in order. The blocks run on the parallel
+// helper and are combined in block order afterwards, so a total never depends on the
+// number of threads. Blocks go by elements rather than rows because the solvers also sum
+// planes laid out as one row.
 #include <algorithm>
 #include <cstddef>
+#include <cstdint>
+#include <vector>
+
+#include "platform/parallel.h"
 
 constexpr size_t kSumBlock = 16384;
 
-// The sum of term(i) for i in [0, count).
+// The sum of term(i) for i in [b0, b1).
+template <class Term>
+double BlockSumOne(size_t b0, size_t b1, Term& term) {
+  // Eight partial sums so that the additions do not wait on one another.
+  double s[8] = {};
+  size_t i = b0;
+  for (; i + 8 <= b1; i += 8) {
+    for (size_t k = 0; k < 8; ++k) s[k] += term(i + k);
+  }
+  for (; i < b1; ++i) s[0] += term(i);
+  return ((s[0] + s[1]) + (s[2] + s[3])) + ((s[4] + s[5]) + (s[6] + s[7]));
+}
+
+// The sum of term(i) for i in [0, count); term is called from several threads at once.
 template <class Term>
 double BlockSum(size_t count, Term term) {
   double total = 0.0;
-  for (size_t b0 = 0; b0 < count; b0 += kSumBlock) {
-    const size_t b1 = std::min(count, b0 + kSumBlock);
-    // Eight partial sums so that the additions do not wait on one another.
-    double s[8] = {};
-    size_t i = b0;
-    for (; i + 8 <= b1; i += 8) {
-      for (size_t k = 0; k < 8; ++k) s[k] += term(i + k);
-    }
-    for (; i < b1; ++i) s[0] += term(i);
-    total += ((s[0] + s[1]) + (s[2] + s[3])) + ((s[4] + s[5]) + (s[6] + s[7]));
+  if (count <= kSumBlock) {
+    if (count > 0) total += BlockSumOne(0, count, term);
+    return total;
   }
+  const size_t blocks = (count + kSumBlock - 1) / kSumBlock;
+  std::vector<double> sums(blocks);
+  ParallelBlocks(int64_t(blocks), 1, [&](int64_t begin, int64_t end) {
+    for (int64_t b = begin; b < end; ++b) {
+      const size_t b0 = size_t(b) * kSumBlock;
+      sums[size_t(b)] = BlockSumOne(b0, std::min(count, b0 + kSumBlock), term);
+    }
+  });
+  for (const double s : sums) total += s;
   return total;
 }

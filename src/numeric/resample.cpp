@@ -240,3 +240,8 @@ matrix& ResampleSeparable(matrix& out, const matrix& input, const matrix& kx, co
 bool ResampleSeparableInPlace(matrix& plane, const matrix& kx, const matrix& ky) {
   return Resample(plane, plane, kx, ky, false, true);
 }
+
+bool ResampleSeparableTicking(matrix& out, const matrix& input, const matrix& kx,
+                              const matrix& ky) {
+  return Resample(out, input, kx, ky, false, true);
+}

@@ -39,3 +39,6 @@ matrix& ResampleSeparable(matrix& out, const matrix& input, const matrix& kx, co
 // during the first pass the plane is untouched; during the second it already has the new
 // size and only the rows done hold results, so the caller discards it.
 bool ResampleSeparableInPlace(matrix& plane, const matrix& kx, const matrix& ky);
+// The same from input into out, the input left as it is; a cancel leaves out partly
+// written.
+bool ResampleSeparableTicking(matrix& out, const matrix& input, const matrix& kx, const matrix& ky);

@@ -404,3 +404,43 @@ foreach(row "Lanczos\tResize\tLanczos\t\tbuilt" "XinLi\tResize\tXin Li\t\tnot bu
     message(FATAL_ERROR "--list-commands lacks '${row}'")
   endif()
 endforeach()
+
+# --threads N: a Lanczos enlargement saved as PNG and FITS is the same file with 1 and 8
+# threads; a count that is not a whole number from 1 to 1024 is a usage error.
+foreach(threads 1 8)
+  file(WRITE ${WORK}/threads${threads}.zep "new
+poke 2 u8 0
+poke 784 i32 3
+poke 752 f64 7.3
+open ${TESTDATA}/pngsuite/basn2c16.png
+command Lanczos
+save ${WORK}/threads${threads}.png
+save ${WORK}/threads${threads}.fits
+quit
+")
+  execute_process(COMMAND ${ZEP_RUN} --threads ${threads} --home ${WORK}/home
+                          ${WORK}/threads${threads}.zep
+                  RESULT_VARIABLE rc OUTPUT_VARIABLE out ERROR_VARIABLE err)
+  if(NOT rc EQUAL 0)
+    message(FATAL_ERROR "--threads ${threads}: ${rc} ${out} ${err}")
+  endif()
+endforeach()
+foreach(ext png fits)
+  file(SHA256 ${WORK}/threads1.${ext} one)
+  file(SHA256 ${WORK}/threads8.${ext} eight)
+  if(NOT one STREQUAL eight)
+    message(FATAL_ERROR "--threads 1 and 8 wrote different ${ext} files")
+  endif()
+endforeach()
+foreach(bad 0 -2 1025 two 3x "")
+  execute_process(COMMAND ${ZEP_RUN} --threads "${bad}" ${WORK}/threads1.zep
+                  RESULT_VARIABLE rc OUTPUT_VARIABLE out ERROR_VARIABLE err)
+  if(NOT rc EQUAL 2 OR NOT err MATCHES "usage: zep-run")
+    message(FATAL_ERROR "--threads '${bad}': ${rc} ${err}")
+  endif()
+endforeach()
+execute_process(COMMAND ${ZEP_RUN} ${WORK}/threads1.zep --threads
+                RESULT_VARIABLE rc ERROR_VARIABLE err)
+if(NOT rc EQUAL 2 OR NOT err MATCHES "usage: zep-run")
+  message(FATAL_ERROR "--threads without a count: ${rc} ${err}")
+endif()

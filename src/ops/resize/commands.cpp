@@ -48,14 +48,16 @@ bool PrepareResize(CImageView& v, int id, const std::function<bool()>& dialogs =
 }
 
 // The float path: the bitmap goes first so that it never coexists with the resampled
-// copy; a cancelled or failed front leaves the image as it was.
-void RunFloatResize(CImageView& v, const std::function<bool(fpbuffer&)>& front) {
+// copy; a cancelled or failed front leaves the image as it was (by itself when
+// keepsImage, else from the copy the operation keeps).
+void RunFloatResize(CImageView& v, const std::function<bool(fpbuffer&)>& front,
+                    bool keepsImage = false) {
   v.RunOnFloat(
       [&](fpbuffer& image) {
         v.DestroyDisplayDib();
         if (front(image)) throw Cancelled{};
       },
-      false);
+      false, keepsImage);
 }
 
 void EndOfCommand() {
@@ -91,19 +93,24 @@ void LinearResize(CImageView& v, int id, ResizeKernel (*kernelOf)(const ResizePa
   const double dx = p.horizontalOffset, dy = p.verticalOffset;
   const bool scratch = p.useScratchDisk != 0, antialias = p.kernelExpansionForReductions != 0;
   if (v.HasFloat()) {
-    RunFloatResize(v, [&](fpbuffer& image) {
-      switch (kernel.kind) {
-        case ResizeKernel::Box:
-          return resizebox(image, sx, sy, dx, dy, scratch, antialias);
-        case ResizeKernel::Bilinear:
-          return resizebilinear(image, sx, sy, dx, dy, scratch, antialias);
-        case ResizeKernel::Bicubic:
-          return resizebicubic(image, float(kernel.parameter), sx, sy, dx, dy, scratch, antialias);
-        case ResizeKernel::Lanczos:
-          break;
-      }
-      return resizelanczos(image, int(kernel.parameter), sx, sy, dx, dy, scratch, true, antialias);
-    });
+    RunFloatResize(
+        v,
+        [&](fpbuffer& image) {
+          switch (kernel.kind) {
+            case ResizeKernel::Box:
+              return resizebox(image, sx, sy, dx, dy, scratch, antialias);
+            case ResizeKernel::Bilinear:
+              return resizebilinear(image, sx, sy, dx, dy, scratch, antialias);
+            case ResizeKernel::Bicubic:
+              return resizebicubic(image, float(kernel.parameter), sx, sy, dx, dy, scratch,
+                                   antialias);
+            case ResizeKernel::Lanczos:
+              break;
+          }
+          return resizelanczos(image, int(kernel.parameter), sx, sy, dx, dy, scratch, true,
+                               antialias);
+        },
+        ResizeKeepsImage(kernel, sx, sy, dx, dy, scratch));
     return EndOfCommand();
   }
   RunBitmapResize(v, [&] { return ResizeBitmap(v, kernel, antialias, sx, sy, dx, dy); });

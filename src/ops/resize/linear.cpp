@@ -29,21 +29,40 @@ int32_t ResizedLength(int length, double scale) {
 }
 
 namespace {
+bool IsHalfShift(const ResizeKernel& kernel, double sx, double sy, double dx, double dy) {
+  return kernel.kind == ResizeKernel::Lanczos && int(kernel.parameter) == 3 && sx == 1 && sy == 1 &&
+         dx == -0.5 && dy == -0.5;
+}
+
 bool Resize(fpbuffer& image, const ResizeKernel& kernel, double sx, double sy, double dx, double dy,
             bool scratch, bool startProgress, bool antialias) {
   if (!(sx > 0) || !(sy > 0)) return false;
   if (dx == 0 && dy == 0 && sx == 1 && sy == 1) return false;
-  if (kernel.kind == ResizeKernel::Lanczos && int(kernel.parameter) == 3 && sx == 1 && sy == 1 &&
-      dx == -0.5 && dy == -0.5) {
+  if (IsHalfShift(kernel, sx, sy, dx, dy)) {
     return shifthalf(image, startProgress);  // the exact half-pixel filter; the mask stays
   }
-  image.mask.resample(sx, sy, dx, dy);
   matrix kx, ky;
   kernel.build(ky, image.height, sy, float(dy), antialias);
   kernel.build(kx, image.width, sx, float(dx), antialias);
-  return applykernels(image, kx, ky, scratch, startProgress);
+  if (scratch) {
+    image.mask.resample(sx, sy, dx, dy);
+    return applykernels(image, kx, ky, scratch, startProgress);
+  }
+  // The new image is made aside and swapped in once complete, so that a cancel or a
+  // failure leaves the image as it was and nobody needs a copy of it.
+  fpbuffer resized;
+  if (image.resampleinto(resized, kx, ky, true, startProgress)) return true;
+  resized.mask = image.mask;
+  resized.mask.resample(sx, sy, dx, dy);
+  image.swapwith(resized);
+  return false;
 }
 }  // namespace
+
+bool ResizeKeepsImage(const ResizeKernel& kernel, double sx, double sy, double dx, double dy,
+                      bool scratch) {
+  return !scratch && !IsHalfShift(kernel, sx, sy, dx, dy);
+}
 
 bool resizelanczos(fpbuffer& image, int order, double sx, double sy, double dx, double dy,
                    bool scratch, bool startProgress, bool antialias) {

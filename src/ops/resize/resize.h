@@ -57,6 +57,10 @@ bool resizebilinear(fpbuffer& image, double sx, double sy, double dx, double dy,
                     bool antialias);
 bool resizebox(fpbuffer& image, double sx, double sy, double dx, double dy, bool scratch,
                bool antialias);
+// Whether the four leave the image as it was when cancelled or failing (they then work
+// aside): not with scratch, nor for the half-pixel shift, which work in place.
+bool ResizeKeepsImage(const ResizeKernel& kernel, double sx, double sy, double dx, double dy,
+                      bool scratch);
 // The core of the four: every channel resampled by the two kernel matrices.
 bool applykernels(fpbuffer& image, const matrix& kx, const matrix& ky, bool scratch,
                   bool startProgress);

@@ -2,13 +2,20 @@
 // and the same cancel behaviour with any number of threads.
 #include <cmath>
 #include <cstring>
+#include <filesystem>
+#include <fstream>
 #include <functional>
+#include <iterator>
 #include <string>
 #include <vector>
 
 #include "app/fake_host.h"
 #include "app/imageview.h"
 #include "app/paint.h"
+#include "fileio/fits.h"
+#include "fileio/png.h"
+#include "fileio/test_tiff.h"
+#include "fileio/tiff.h"
 #include "image/fpbuffer.h"
 #include "image/rgbbuffer.h"
 #include "numeric/resample.h"
@@ -21,6 +28,9 @@
 #include "support/zep_test.h"
 
 namespace {
+
+// The folder of the running test, for the file rows.
+std::filesystem::path work;
 
 // A busy picture: every block sees other values, and no two rows are alike.
 float Busy(int c, int x, int y) {
@@ -98,8 +108,86 @@ std::string ScaledForDisplay(Size s, int code, int outW, int outH) {
   return Bytes(out);
 }
 
+std::string FileBytes(const std::filesystem::path& path) {
+  std::ifstream in(path, std::ios::binary);
+  return std::string(std::istreambuf_iterator<char>(in), {});
+}
+
+// A file written from the image and read back into an image of the same space: the
+// file's bytes and the image read.
+std::string ThroughFile(Size s, CSpaceCode code, const char* name,
+                        const std::function<bool(const fpbuffer&, const std::string&)>& write,
+                        const std::function<bool(fpbuffer&, const std::string&)>& read) {
+  const std::string path = (work / name).string();
+  const fpbuffer image = MakeImage(s, code);
+  if (!write(image, path)) return "not written";
+  fpbuffer back(1, 1, code);
+  if (!read(back, path)) return "not read";
+  return FileBytes(path) + Bytes(back);
+}
+
+// A plane of many sum blocks and a few elements more.
+matrix LongPlane(Size s) {
+  matrix m(s.w * s.h * 3 + 16387, 1);
+  for (int k = 0; k < m.n; ++k) m.x[k] = Busy(k % 3, k, k / 7) - 100.0f;
+  return m;
+}
+
+std::string Doubles(std::initializer_list<double> v) {
+  std::string b;
+  for (double d : v) b.append(reinterpret_cast<const char*>(&d), sizeof d);
+  return b;
+}
+
 std::vector<Operation> Operations() {
   std::vector<Operation> ops;
+  ops.push_back({"block sums", [](Size s) {
+                   const matrix a = LongPlane(s), b = LongPlane({s.h, s.w + 1});
+                   matrix c(b.n, 1);
+                   for (int k = 0; k < c.n; ++k) c.x[k] = b.x[b.n - 1 - k];
+                   return Doubles({a.sum(), a.sumsq(), matrix::dot(a, c)});
+                 }});
+  ops.push_back({"conjugate gradients", [](Size s) {
+                   const fpbuffer f = MakeImage(s);
+                   matrix d1, d2;
+                   f.plane[0].diagdiff(d1, d2, false);
+                   matrix x(f.plane[1]);
+                   x.poissoncg(6, d1, d2);
+                   return Bytes(x);
+                 }});
+  for (CSpaceCode code : {cspace::kDefault, cspace::kLAB | 7u, cspace::kCMYK | 15u}) {
+    for (int bits : {8, 16}) {
+      ops.push_back({"PNG written and read", [code, bits](Size s) {
+                       return ThroughFile(
+                           s, code, "t.png",
+                           [&](const fpbuffer& f, const std::string& p) {
+                             return WritePng(f, p, bits, 6) == nullptr;
+                           },
+                           [](fpbuffer& f, const std::string& p) {
+                             ImageFileInfo info;
+                             LoadPng(f, p, info);
+                             return info.message == nullptr;
+                           });
+                     }});
+    }
+    ops.push_back({"FITS written and read", [code](Size s) {
+                     return ThroughFile(
+                         s, code, "t.fits",
+                         [](const fpbuffer& f, const std::string& p) {
+                           return WriteFits(f, p, -32, 0) == nullptr;
+                         },
+                         [](fpbuffer& f, const std::string& p) {
+                           ImageFileInfo info;
+                           return ReadFits(f, p, info) == nullptr;
+                         });
+                   }});
+    ops.push_back({"TIFF of separate planes read", [code](Size s) {
+                     const std::filesystem::path path = work / "planes.tif";
+                     if (!WriteTestTiff(path, s.w, s.h, 16, 3, true)) return std::string("no file");
+                     fpbuffer f(1, 1, code);
+                     return ReadTiffFloat(f, path.string()) == kTiffRead ? Bytes(f) : "not read";
+                   }});
+  }
   for (double scale : {0.43, 2.3}) {
     ops.push_back({"lanczos3", [scale](Size s) {
                      fpbuffer f = MakeImage(s);
@@ -227,6 +315,7 @@ class ThreadCountTest : public ZepTest {
   void SetUp() override {
     ZepTest::SetUp();
     LiveSettings().autoQuery = 0;
+    work = home;
   }
   void TearDown() override {
     SetParallelThreads(0);
