@@ -895,6 +895,11 @@ bool PlioCanHold(const fpbuffer& image, int type) {
 
 const char* WriteFits(const fpbuffer& image, const std::string& path, int type, int compression) {
   if (image.n == 0 || image.channels == 0) return Report("There is no image to write!");
+  // The library's PLIO coder reads past its tile buffer on 16-bit samples (an 8 x 8 image
+  // is enough), so those are refused rather than written from memory that is not ours.
+  if (CompressionAlgorithm(compression) == PLIO_1 && type == SHORT_IMG) {
+    return Report("PLIO compression needs 8-bit or 32-bit integer samples!");
+  }
   if (CompressionAlgorithm(compression) == PLIO_1 && !PlioCanHold(image, type)) {
     return Report("PLIO compression needs integer samples from 0 to 16777215!");
   }
@@ -933,9 +938,21 @@ const char* WriteFits(const fpbuffer& image, const std::string& path, int type, 
       fits_close_file(file, &closeStatus);
       return false;
     }
+    if (algorithm) {
+      // Compressed images go a whole plane at a time, so that every tile is coded once.
+      std::vector<float> values(size_t(width) * size_t(height));
+      for (int p = 0; p < 3 && status == 0; ++p) {
+        for (size_t k = 0; k < values.size(); ++k) {
+          fpixel c = GetRgb(image, k);
+          Convert(c, type);
+          values[k] = p == 0 ? c.x : p == 1 ? c.y : c.z;
+        }
+        WriteRow(file, type, LONGLONG(p) * LONGLONG(values.size()) + 1, values, status);
+      }
+    }
     std::vector<float> rows[3];
     for (auto& r : rows) r.resize(size_t(width));
-    for (int y = 0; y < height && status == 0; ++y) {
+    for (int y = 0; y < height && status == 0 && !algorithm; ++y) {
       const size_t k0 = size_t(y) * size_t(width);
       for (int x = 0; x < width; ++x) {
         fpixel c = GetRgb(image, k0 + size_t(x));
