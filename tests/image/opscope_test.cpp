@@ -1,0 +1,87 @@
+#include "image/opscope.h"
+
+#include "numeric/bitmask.h"
+#include "support/zep_test.h"
+
+namespace {
+struct ScopeCase {
+  const char* name;
+  bool cond;
+  bool imageMask;  // the image has a mask of its own: pixels 0 and 1
+  bool selection;  // the window has a selection: pixels 1 and 2
+  ScopeRule rule;
+  unsigned channels;        // processed channels as bits
+  unsigned pixels;          // processed pixels 0-3 as bits
+  unsigned selectionAfter;  // the window's selection afterwards (when it had one)
+};
+}  // namespace
+
+using OperationScopeTest = ZepTest;
+
+// A 2x2 RGB image whose channel 1 is hidden (code word: RGB with bits 0 and 2).
+TEST_F(OperationScopeTest, CondMaskAndSelectionTable) {
+  const ScopeRule plain{};
+  const ScopeRule visible{ScopeChannels::Visible, false};
+  const ScopeRule channelsOnly{ScopeChannels::ByCond, false};
+  const ScopeRule neither{ScopeChannels::All, false};
+  const ScopeCase cases[] = {
+      {"off, nothing", false, false, false, plain, 0xF, 0xF, 0},
+      {"off, mask ignored", false, true, false, plain, 0xF, 0xF, 0},
+      {"off, selection", false, true, true, plain, 0xF, 0x6, 0x6},
+      {"on, nothing", true, false, false, plain, 0x5, 0xF, 0},
+      {"on, mask alone", true, true, false, plain, 0x5, 0x3, 0},
+      {"on, selection alone", true, false, true, plain, 0x5, 0x6, 0x6},
+      {"on, both: intersected in place", true, true, true, plain, 0x5, 0x2, 0x2},
+      {"visible whatever Cond, no mask", false, true, true, visible, 0x5, 0xF, 0x6},
+      {"channel rule only", true, true, true, channelsOnly, 0x5, 0xF, 0x6},
+      {"neither rule", true, true, true, neither, 0xF, 0xF, 0x6},
+  };
+  for (const ScopeCase& c : cases) {
+    SCOPED_TRACE(c.name);
+    fpbuffer image(2, 2, cspace::kRGB | 0x5);
+    if (c.imageMask) {
+      image.mask.dim(2, 2);
+      image.mask.setbit(0, true);
+      image.mask.setbit(1, true);
+    }
+    bitmask selection;
+    if (c.selection) {
+      selection.dim(2, 2);
+      selection.setbit(1, true);
+      selection.setbit(2, true);
+    }
+    OperationScope scope(image, &selection, c.cond, c.rule);
+    unsigned channels = 0, pixels = 0;
+    for (int i = 0; i < 4; ++i) channels |= unsigned(scope.processes(i)) << i;
+    for (int k = 0; k < 4; ++k) pixels |= unsigned(scope.selected(k)) << k;
+    // An RGB image has three channels: bit 3 never counts.
+    EXPECT_EQ(channels, c.channels & 0x7u);
+    EXPECT_EQ(pixels, c.pixels);
+    EXPECT_EQ(scope.mask() == nullptr, c.pixels == 0xF);
+    if (c.selection) {
+      unsigned after = 0;
+      for (int k = 0; k < 4; ++k) after |= unsigned(selection.getbit(k)) << k;
+      EXPECT_EQ(after, c.selectionAfter);
+    }
+    // The image's own mask never changes.
+    if (c.imageMask) {
+      EXPECT_TRUE(image.mask.getbit(0));
+      EXPECT_TRUE(image.mask.getbit(1));
+    }
+  }
+}
+
+// A selection of another size is not read (it would index past its words).
+TEST_F(OperationScopeTest, SelectionOfAnotherSizeCountsAsNone) {
+  fpbuffer image(4, 3, cspace::kRGB | 0x7);
+  bitmask selection;
+  selection.dim(2, 2);
+  selection.setbit(0, true);
+  OperationScope scope(image, &selection, false);
+  EXPECT_EQ(scope.mask(), nullptr);
+  EXPECT_TRUE(scope.selected(11));
+  OperationScope none(image, nullptr, true);
+  EXPECT_EQ(none.mask(), nullptr);
+  EXPECT_TRUE(none.processes(2));
+  EXPECT_FALSE(none.processes(3));
+}
