@@ -160,7 +160,7 @@ std::vector<Operation> Operations() {
                    const std::filesystem::path path = work / "tall.png";
                    const fpbuffer f = MakeImage({s.w, s.h * 64});
                    return WritePng(f, path.string(), 8, 6) == nullptr ? FileBytes(path)
-                                                                       : "not written";
+                                                                      : "not written";
                  }});
   for (CSpaceCode code : {cspace::kDefault, cspace::kLAB | 7u, cspace::kCMYK | 15u}) {
     for (int bits : {8, 16}) {
