@@ -155,6 +155,13 @@ std::vector<Operation> Operations() {
                    x.poissoncg(6, d1, d2);
                    return Bytes(x);
                  }});
+  // A file of many deflate pieces and more than one band of rows.
+  ops.push_back({"PNG of many pieces", [](Size s) {
+                   const std::filesystem::path path = work / "tall.png";
+                   const fpbuffer f = MakeImage({s.w, s.h * 64});
+                   return WritePng(f, path.string(), 8, 6) == nullptr ? FileBytes(path)
+                                                                      : "not written";
+                 }});
   for (CSpaceCode code : {cspace::kDefault, cspace::kLAB | 7u, cspace::kCMYK | 15u}) {
     for (int bits : {8, 16}) {
       ops.push_back({"PNG written and read", [code, bits](Size s) {
