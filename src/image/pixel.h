@@ -4,6 +4,8 @@
 #include <cmath>
 #include <cstdint>
 
+#include "numeric/clamp.h"
+
 struct bytepixel;
 
 struct fpixel {
@@ -106,14 +108,7 @@ struct wordpixel {
 };
 static_assert(sizeof(wordpixel) == 6);
 
-// The one place where an image value becomes an integer sample: NaN gives 0, values
-// outside [lo, hi] give the nearer end, and the rest are truncated. Callers add 0.5 first
-// where they round.
-inline int64_t ClampToInteger(double v, int64_t lo, int64_t hi) {
-  if (!(v >= static_cast<double>(lo))) return (v != v) ? 0 : lo;  // NaN: 0
-  if (v >= static_cast<double>(hi)) return hi;
-  return static_cast<int64_t>(v);
-}
+// An image value as a display byte, by the one clamping rule (numeric/clamp.h).
 inline uint8_t ClampToByte(float v) { return static_cast<uint8_t>(ClampToInteger(v, 0, 255)); }
 
 // The byte rule on one colour, written without branches so that row loops vectorise.

@@ -33,6 +33,8 @@ class bitmask {
   bitmask& free();
 
   bool present() const { return words != 0; }
+  // Whether the mask has storage and the shape w x h.
+  bool covers(int w, int h) const { return present() && width == w && height == h; }
   bool getbit(int k) const { return (bits[k >> 5] >> (k & 31)) & 1u; }
   void setbit(int k, bool on) {
     const uint32_t bit = 1u << (k & 31);
@@ -69,6 +71,11 @@ class bitmask {
   // per step along the longer axis; nothing when the points coincide. Pixels outside the
   // mask are skipped, so a line may run past its edges.
   bitmask& line(int x0, int y0, int x1, int y1, bool on);
+
+  // The stencil of the motion blur: a square of odd side holding a line of the given
+  // length and angle (degrees) through its centre cell, symmetric about it; a line too
+  // short to leave the centre is the centre cell alone. Returns the number of set cells.
+  int motionline(float length, float angle);
 
   // The number of set pixels and their bounding box (all zero when none is set).
   void bounds(int& count, int& x, int& y, int& w, int& h) const;

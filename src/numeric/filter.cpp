@@ -317,6 +317,13 @@ matrix& matrix::atrous(const matrix& input, int level) {
   return *this;
 }
 
+int GaussianLength(float sigma, float k) {
+  if (!(sigma > 0.0f) || !std::isfinite(sigma)) return 3;
+  const double want = std::trunc(2.0 * double(k) * sigma + 0.5);
+  const int m = static_cast<int>(std::clamp(want, 3.0, double(1 << 30)));
+  return m % 2 == 0 ? m + 1 : m;
+}
+
 matrix& matrix::gaussian(float sigma, float k) {
   if (!(sigma > 0.0f) || !std::isfinite(sigma)) {
     // No width: the identity, not a kernel of NaN.
@@ -325,9 +332,7 @@ matrix& matrix::gaussian(float sigma, float k) {
     x[1] = 1.0f;
     return *this;
   }
-  const double want = std::trunc(2.0 * double(k) * sigma + 0.5);
-  int m = static_cast<int>(std::clamp(want, 3.0, double(1 << 30)));
-  if (m % 2 == 0) ++m;
+  const int m = GaussianLength(sigma, k);
   dim(m, 1);
   double s = 0.0;
   for (int i = 0; i < m; ++i) {

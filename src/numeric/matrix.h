@@ -114,13 +114,32 @@ class matrix : public planebase<float, matrix> {
   matrix& isophotesmooth(int iterations, float coefficient, int modulus, int offset, int mode,
                          const bitmask* mask);
 
-  // Gaussian blur in place along rows (x) or columns (y), the kernel reaching 3 sigma; the
-  // taps beyond the ends are dropped and the rest renormalised. Sigma <= 0 does nothing.
-  matrix& gaussblurx(double sigma);
-  matrix& gaussblury(double sigma);
+  // Gaussian blur in place (gaussblur.cpp) with the kernel gaussian(sigma, 3) of L taps,
+  // f = L/2: one pass along rows (x) or columns (y); sigma <= 0 (or NaN) does nothing.
+  // Samples f .. N-f-2 of a line of N take the plain sum. With flag 0 the first f and the
+  // last f+1 samples take the taps that fall inside the line, renormalised (on a line not
+  // longer than L, every sample); with flag 1 they keep their values.
+  matrix& gaussblurx(float sigma, int flag);
+  matrix& gaussblury(float sigma, int flag);
+  // Columns by sy, then rows by sx. Without a mask, flag 0 (borders renormalised). With a
+  // mask, a tile around its bounding box is cut with whole-sample mirroring, blurred with
+  // flag 1, and written back into the mask's pixels alone; an empty mask changes nothing.
+  matrix& gaussblur(float sx, float sy, const bitmask* mask);
+  matrix& gaussbluri(int sigma, const bitmask* mask);
+  // The mean over the motion stencil (bitmask::motionline) centred on each pixel, read from
+  // a half-sample mirrored copy. With a mask only its pixels change; with maskedInput too
+  // the mean takes only the stencil cells inside the image whose mask bit is set.
+  matrix& motionblur(float length, float angle, const bitmask* mask, bool maskedInput);
+  // The mean over a disc (cmatrix::disk) of radius trunc(|radius| + 0.5) per pixel, read
+  // from a half-sample mirrored copy; a NaN radius counts as 0 and one beyond the larger
+  // side as that side. The radius plane has this plane's shape. With a mask only its
+  // pixels change, each the mean of the disc cells inside the image whose bit is set.
+  matrix& gradientlensblur(const matrix& radius, const bitmask* mask);
 
   // Kernel generators.
-  matrix& gaussian(float sigma, float k);  // normalised, odd length about 2 k sigma
+  // Normalised, of length GaussianLength(sigma, k); the identity of 3 taps for a sigma not
+  // above 0 or not finite.
+  matrix& gaussian(float sigma, float k);
   matrix& diffkernel(int order);           // finite differences of order 1 to 8
 
   // This plane = src enlarged by k on every side, the border by half-sample reflection.
@@ -241,6 +260,10 @@ class matrix : public planebase<float, matrix> {
   matrix& waveletmatch(const matrix& reference, int levels, bool lad);
   matrix& matchlevels(const matrix& reference, float percentile, float increment);
 };
+
+// max(3, trunc(2 k sigma + 0.5)), plus 1 when even (at most 2^30 + 1): the taps of
+// matrix::gaussian.
+int GaussianLength(float sigma, float k);
 
 // a - b, element by element, in a new plane of a's shape.
 matrix MatrixDifference(const matrix& a, const matrix& b);

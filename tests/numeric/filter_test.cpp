@@ -370,7 +370,7 @@ TEST_F(FilterTest, GaussianBlurRenormalisesAtTheEnds) {
   matrix line(15, 1);
   line.fill(0.0f);
   line.x[7] = 1.0f;
-  line.gaussblurx(1.0);
+  line.gaussblurx(1.0f, 0);
   double sum = 0;
   for (int k = -3; k <= 3; ++k) sum += std::exp(-0.5 * k * k);
   for (int k = -4; k <= 4; ++k) {
@@ -381,12 +381,12 @@ TEST_F(FilterTest, GaussianBlurRenormalisesAtTheEnds) {
   // axes; a sigma of 0 changes nothing.
   for (const auto& [w, h] : kShapes) {
     matrix m = Constant(w, h, 42.0f);
-    m.gaussblurx(2.5).gaussblury(1.7).gaussblurx(0.0);
+    m.gaussblurx(2.5f, 0).gaussblury(1.7f, 0).gaussblurx(0.0f, 0);
     for (int i = 0; i < m.n; ++i) EXPECT_NEAR(m.x[i], 42.0f, 1e-4) << w << "x" << h;
   }
   matrix ramp(5, 4);
   ramp.ramp(1.0f, 2.0f);
   const matrix before = ramp;
-  ramp.gaussblury(0.0).gaussblurx(-1.0);
+  ramp.gaussblury(0.0f, 0).gaussblurx(-1.0f, 0);
   EXPECT_EQ(0, std::memcmp(ramp.x, before.x, sizeof(float) * 20));
 }

@@ -1,10 +1,16 @@
 // The Blur/Sharpen menu's binding table. The rows keep the update handlers of their
 // descriptors' enable rules.
 #include "app/imageview.h"
+#include "ops/filters/blur.h"
 
 namespace ops::filters {
 void Bind() {
-  // The filter commands join this table as they are built; until then none is bound
-  // and their menu items stay greyed.
+  using Id = CommandId;
+  static const CommandEntry rows[] = {
+      // Gaussian and motion blur (blur.cpp)
+      {Id::GaussianBlur, OnGaussianBlur, nullptr},
+      {Id::MotionBlur, OnMotionBlur, nullptr},
+  };
+  CImageView::RegisterCommands(rows);
 }
 }  // namespace ops::filters

@@ -12,8 +12,8 @@ bool triangulate(fpbuffer& image, float blur, int dominant, double sx, double sy
   }
   image.mask.resample(sx, sy, dx, dy);
   for (int c = 0; c < image.channels; ++c) {
-    if (sx < 1 && blur > 0) image.plane[c].gaussblurx(blur / sx);
-    if (sy < 1 && blur > 0) image.plane[c].gaussblury(blur / sy);
+    if (sx < 1 && blur > 0) image.plane[c].gaussblurx(float(blur / sx), 0);
+    if (sy < 1 && blur > 0) image.plane[c].gaussblury(float(blur / sy), 0);
   }
   bitmask diagonals;
   ChooseTriangleDiagonals(diagonals, image.plane[dominant - 1]);

@@ -458,7 +458,7 @@ TEST_F(ResizeTest, TriangulationBlursReductionsByBlurOverScale) {
       for (int x = 0; x < 40; ++x) f.plane[c].z[y][x] = Smooth(c, 3 * x, 2 * y);
   fpbuffer expected(f);
   bitmask diagonals;
-  for (int c = 0; c < 3; ++c) expected.plane[c].gaussblurx(1.0).gaussblury(1.0);
+  for (int c = 0; c < 3; ++c) expected.plane[c].gaussblurx(1.0f, 0).gaussblury(1.0f, 0);
   ChooseTriangleDiagonals(diagonals, expected.plane[1]);
   for (int c = 0; c < 3; ++c) {
     const matrix source = expected.plane[c];

@@ -282,7 +282,7 @@ std::vector<Operation> Operations() {
   ops.push_back({"gaussian blur", [](Size s) {
                    return OnPlane(s, [](matrix& o, const matrix& i) {
                      o = i;
-                     o.gaussblurx(2.5).gaussblury(1.5);
+                     o.gaussblurx(2.5f, 0).gaussblury(1.5f, 0);
                    });
                  }});
   ops.push_back({"isophote smoothing", [](Size s) {

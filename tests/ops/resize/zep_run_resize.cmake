@@ -2,14 +2,8 @@
 # the interior with an independent tool's Lanczos reduction of the same file.
 # Prints SKIP (the test counts as skipped) while zep-run cannot open and save files or
 # the peer is missing.
-file(REMOVE_RECURSE ${WORK})
-file(MAKE_DIRECTORY ${WORK}/home)
-find_program(CONVERT convert)
-find_program(COMPARE compare)
-if(NOT CONVERT OR NOT COMPARE)
-  message("SKIP: the peer tools (convert, compare) are not installed")
-  return()
-endif()
+include(${CMAKE_CURRENT_LIST_DIR}/../../support/peer_compare.cmake)
+zep_peer_start()
 
 file(WRITE ${WORK}/probe.zep "new\nopen ${WORK}/none.png\n")
 execute_process(COMMAND ${ZEP_RUN} --home ${WORK}/home ${WORK}/probe.zep
@@ -28,32 +22,14 @@ endif()
 
 set(IN ${WORK}/in.png)
 set(OUT ${WORK}/out.png)
-configure_file(${SCRIPT} ${WORK}/half.zep @ONLY)
-execute_process(COMMAND ${ZEP_RUN} --home ${WORK}/home ${WORK}/half.zep
-                RESULT_VARIABLE rc OUTPUT_VARIABLE out ERROR_VARIABLE err)
-if(NOT rc EQUAL 0)
-  message(FATAL_ERROR "the resize script failed (${rc}): ${out} ${err}")
-endif()
+zep_run_configured(${SCRIPT} half)
 
 execute_process(COMMAND ${CONVERT} ${WORK}/in.png -filter Lanczos -resize 50% -depth 8
                         PNG24:${WORK}/peer.png RESULT_VARIABLE rc)
-# 301 x 203 at 50% is 151 x 102 on both sides; the interior leaves 8 pixels at each edge.
-foreach(name out peer)
-  execute_process(COMMAND ${CONVERT} ${WORK}/${name}.png -crop 135x86+8+8 +repage
-                          PNG24:${WORK}/${name}-inner.png RESULT_VARIABLE rc)
-  if(NOT rc EQUAL 0)
-    message(FATAL_ERROR "could not crop ${name}.png")
-  endif()
-endforeach()
 execute_process(COMMAND ${CONVERT} ${WORK}/out.png -format "%w %h" info:
                 OUTPUT_VARIABLE size)
 if(NOT size STREQUAL "151 102")
   message(FATAL_ERROR "zep-run wrote ${size}, not 151 x 102")
 endif()
-execute_process(COMMAND ${COMPARE} -metric PSNR ${WORK}/out-inner.png ${WORK}/peer-inner.png
-                        null: ERROR_VARIABLE psnr)
-string(REGEX MATCH "^[0-9.]+|^inf" value "${psnr}")
-message("PSNR against the peer: ${psnr}")
-if(NOT value STREQUAL "inf" AND value LESS 40)
-  message(FATAL_ERROR "PSNR ${psnr} below 40 dB")
-endif()
+# 301 x 203 at 50% is 151 x 102 on both sides; the interior leaves 8 pixels at each edge.
+zep_expect_psnr(${WORK} out peer 135x86+8+8 40)
