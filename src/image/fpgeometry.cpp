@@ -4,6 +4,7 @@
 
 #include "image/fpbuffer.h"
 #include "numeric/warp.h"
+#include "platform/parallel.h"
 #include "platform/progress.h"
 
 fpbuffer& fpbuffer::rotate90() {
@@ -69,15 +70,26 @@ fpbuffer& fpbuffer::warp(const matrix& forward, const matrix& inverse, bool pers
       out.WarpSimilarity6Tap(in, record, table, marks, true);
     }
   };
+  // The element-wise steps of a pass run on the parallel helper too, so that the warps are
+  // not left waiting on one thread.
+  const auto each = [this](const auto& f) {
+    ParallelBlocks(n, BlockFor(1), [&f](int64_t k0, int64_t k1) {
+      for (int64_t k = k0; k < k1; ++k) f(k);
+    });
+  };
   matrix before, back, residual;
   for (int c = 0; c < channels; ++c) {
     before = plane[c];
     run(plane[c], before, forward, c == 2 && mask.present() ? &mask : nullptr);
+    float* v = plane[c].x;
     for (int i = 0; i < iterations; ++i) {
       run(back, plane[c], inverse, nullptr);
-      residual = MatrixDifference(before, back);
+      residual.dim(width, height);
+      each([&](int64_t k) {
+        residual.x[k] = static_cast<float>(double(before.x[k]) - double(back.x[k]));
+      });
       run(back, residual, forward, nullptr);
-      plane[c].axpy(0.5f, back);
+      each([&](int64_t k) { v[k] = static_cast<float>(v[k] + 0.5 * double(back.x[k])); });
     }
   }
   return *this;

@@ -45,7 +45,10 @@ void OnCrop(CImageView& v, int id) {
   if (f.F2Active || f.F3Active) {
     f.F2Active = f.F3Active = false;
     // A rectangle kept from a larger image does not fit this one.
-    if (x < 0 || y < 0 || x >= layer.width || y >= layer.height) return EndOfCommand();
+    const auto inside = [&layer](Point p) {
+      return p.x >= 0 && p.y >= 0 && p.x < layer.width && p.y < layer.height;
+    };
+    if (!inside(v.dragStart) || !inside(v.dragEnd)) return EndOfCommand();
   } else {
     matrix values(4, 1);
     values.x[0] = float(x);

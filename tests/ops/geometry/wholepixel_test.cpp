@@ -1,6 +1,7 @@
 // Crop, flips, the quarter turn, rolls, one-point registration and Create Blank Image,
 // through the dispatcher of a real window.
 #include <functional>
+#include <utility>
 #include <vector>
 
 #include "geometry_fixture.h"
@@ -237,11 +238,21 @@ TEST_F(GeometryTest, CropUnderF2UsesTheRectangleAndSkipsOneThatLeavesTheImage) {
   F2(CommandId::Crop);
   EXPECT_EQ(v.currentLayer().width, 10);
   EXPECT_EQ(v.currentLayer().plane[0].z[0][0], Tag(0, 2, 3));
-  // The same corners on the 10 x 10 result lie outside it: nothing happens.
+  // A corner outside the 10 x 10 result, either of them: nothing happens.
   const std::string before = Bytes(v.currentLayer());
-  v.dragStart = {12, 3};
+  for (const Point corner : {Point{12, 3}, Point{-1, 0}}) {
+    v.dragStart = {1, 1};
+    v.dragEnd = corner;
+    v.Dispatch(CommandId::F2ProgrammedOperation);
+    EXPECT_EQ(Bytes(v.currentLayer()), before);
+    std::swap(v.dragStart, v.dragEnd);
+    v.Dispatch(CommandId::F2ProgrammedOperation);
+    EXPECT_EQ(Bytes(v.currentLayer()), before);
+  }
+  v.dragStart = {1, 1};  // inside: cropped
+  v.dragEnd = {4, 5};
   v.Dispatch(CommandId::F2ProgrammedOperation);
-  EXPECT_EQ(Bytes(v.currentLayer()), before);
+  EXPECT_EQ(v.currentLayer().width, 4);
 }
 
 TEST_F(GeometryTest, TheRightButtonDragCropsThroughTheSameCrop) {

@@ -242,3 +242,38 @@ TEST_F(LayersTest, TheCoresCheckSizesAndChannelCounts) {
   }
   EXPECT_EQ(a.plane[0].sum(), 12.0);
 }
+
+// Every two-layer command on the smallest pictures, from the menu and by F2 and F3: the
+// sanitizers watch every index.
+TEST_F(LayersTest, TinyPicturesGoThroughEveryCommand) {
+  const CommandId ids[] = {CommandId::CreateSecondLayer,
+                           CommandId::ExchangeLayers,
+                           CommandId::TopLayerEqualsBottomLayer,
+                           CommandId::AddSubtractLayers,
+                           CommandId::InterpolateExtrapolateLayers,
+                           CommandId::Minimum,
+                           CommandId::Maximum,
+                           CommandId::MatchCanvasSizes,
+                           CommandId::TilingTopIntoBottom,
+                           CommandId::ToggleNormalView};
+  struct Size {
+    int w, h;
+  };
+  for (const Size s : {Size{1, 1}, Size{1, 5}, Size{5, 1}, Size{2, 2}}) {
+    for (const CommandId id : ids) {
+      SCOPED_TRACE(testing::Message() << int(id) << " " << s.w << "x" << s.h);
+      Make(0, s.w, s.h, 1);
+      Make(1, s.h, s.w, 2);  // of the other orientation, then of the same size
+      for (int round = 0; round < 2; ++round) {
+        v.current = 0;
+        v.Dispatch(id);
+        Send(id);
+        Send(id, true);
+        Make(1, s.w, s.h, 2);
+      }
+      for (const fpbuffer& f : v.layers)
+        for (int c = 0; c < f.channels; ++c)
+          for (int k = 0; k < f.n; ++k) ASSERT_TRUE(std::isfinite(f.plane[c].x[k]));
+    }
+  }
+}
