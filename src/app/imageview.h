@@ -373,6 +373,12 @@ double ApplyModifierInversePower(float x);
 // memory runs out it says so and returns false.
 bool SizeBitmap(DisplayBitmap& bitmap, int width, int height);
 
+// Crops the current layer to the w x h block whose lower-left pixel is (left, bottom), and
+// the other layer with it when cropping two layers is set and both have one size; the pan
+// offsets go to 0 and the window is refreshed. A failure leaves both layers as they were.
+// The Crop command and the right-button drag both crop here.
+void CropLayers(CImageView& v, int left, int bottom, int w, int h);
+
 // The elapsed-time text: "%.2f secs, %.2f mins., %.2f hrs., %.2f days".
 std::string ElapsedText(int64_t milliseconds);
 

@@ -343,6 +343,28 @@ void V::OnMouseMove(Point p) {
   if (host) host->Invalidate();
 }
 
+void CropLayers(CImageView& v, int left, int bottom, int w, int h) {
+  fpbuffer& other = v.otherLayer();
+  const bool both = v.cropBothLayers && other.n > 0 && other.width == v.currentLayer().width &&
+                    other.height == v.currentLayer().height;
+  fpbuffer croppedOther;
+  v.panX = v.panY = 0;
+  const bool completed = v.RunOnFloat(
+      [&](fpbuffer& layer) {
+        // The other layer is cropped into a copy first, so that a failure leaves both
+        // layers as they were.
+        if (both) croppedOther.copy(other).crop(left, bottom, w, h);
+        layer.crop(left, bottom, w, h);
+      },
+      false);
+  if (!completed || !both) return;
+  other.swapwith(croppedOther);
+  DisplayBitmap& bitmap = v.otherBitmap();
+  if (!SizeBitmap(bitmap, other.width, other.height)) return;
+  other.todib(bitmap.toprow());
+  if (v.host) v.host->Invalidate();
+}
+
 namespace {
 // The painted region given to the window's F2 (right button) or F3 (middle button)
 // operation.
@@ -382,27 +404,7 @@ void RunRegionOperation(CImageView& v, bool middle) {
 void CropToDrag(CImageView& v) {
   const int w = std::abs(v.dragEnd.x - v.dragStart.x) + 1;
   const int h = std::abs(v.dragEnd.y - v.dragStart.y) + 1;
-  const int left = std::min(v.dragStart.x, v.dragEnd.x);
-  const int bottom = std::min(v.dragStart.y, v.dragEnd.y);
-  fpbuffer& other = v.otherLayer();
-  const bool both = v.cropBothLayers && other.n > 0 && other.width == v.currentLayer().width &&
-                    other.height == v.currentLayer().height;
-  fpbuffer croppedOther;
-  v.panX = v.panY = 0;
-  const bool completed = v.RunOnFloat(
-      [&](fpbuffer& layer) {
-        // The other layer is cropped into a copy first, so that a failure leaves both
-        // layers as they were.
-        if (both) croppedOther.copy(other).crop(left, bottom, w, h);
-        layer.crop(left, bottom, w, h);
-      },
-      false);
-  if (!completed || !both) return;
-  other.swapwith(croppedOther);
-  DisplayBitmap& bitmap = v.otherBitmap();
-  if (!SizeBitmap(bitmap, other.width, other.height)) return;
-  other.todib(bitmap.toprow());
-  if (v.host) v.host->Invalidate();
+  CropLayers(v, std::min(v.dragStart.x, v.dragEnd.x), std::min(v.dragStart.y, v.dragEnd.y), w, h);
 }
 }  // namespace
 

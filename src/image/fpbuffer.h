@@ -97,6 +97,53 @@ class fpbuffer {
   // or, when memory runs out, it stays as it was.
   fpbuffer& crop(int x, int y, int w, int h);
 
+  // Whole-pixel geometry (fpgeometry.cpp): every channel plane and the mask move
+  // together; an empty image stays as it is. rotate90 turns a quarter counter-clockwise
+  // as displayed (the bottom edge becomes the right edge). rotate90 and roll make their
+  // new planes before giving up the old, so running out of memory leaves the image as it
+  // was. roll shifts circularly: positive dx towards higher
+  // columns, positive dy towards higher rows; a distance of 0 or at least the width
+  // (height) leaves that direction alone.
+  fpbuffer& rotate90();
+  fpbuffer& hflip();
+  fpbuffer& vflip();
+  fpbuffer& roll(int dx, int dy);
+  // Sub-pixel warps of every channel (fpgeometry.cpp). Each channel is sampled through the
+  // forward record with the 1000-entry Lanczos-3 table, then `iterations` back-projection
+  // passes move it towards an exact inverse: R = S - warp(channel, inverse), channel +=
+  // 0.5 warp(R, forward), S being the channel before. Channel 2 marks the mask (when the
+  // image has one) where its stencils left the picture: a similarity clears the mask first,
+  // a homography adds to it. The progress bar counts one tick per row of every warp; a
+  // cancel throws Cancelled with the image part-way.
+  fpbuffer& warp(const matrix& forward, const matrix& inverse, bool perspective, int iterations);
+  // Turns by angle degrees counter-clockwise as displayed about the centre, then moves by
+  // (dx, dy); with inverse, the exact inverse of that.
+  fpbuffer& rotate(float angle, float dx, float dy, bool inverse, int iterations);
+  // An RGB colour (0-255) in this image's colour space; the fourth component is 0 for a
+  // three-channel space.
+  fpixel4 colourfromrgb(float r, float g, float b) const;
+
+  // Two-layer combinations (fplayers.cpp): v, this image's value, and w, the other's at
+  // the same pixel, over the channels and pixels of the operation scope of the selection
+  // and Cond. Nothing happens when the other image differs in width, height or channel
+  // count.
+  fpbuffer& copyfrom(const fpbuffer& other, bitmask* selection, bool cond);  // v = w
+  // v + c w (c = 1 adds, c = -1 subtracts).
+  fpbuffer& addscaledlayer(float c, const fpbuffer& other, bitmask* selection, bool cond);
+  // t w + (1 - t) v, with 1 - t rounded to float first.
+  fpbuffer& blendlayer(float t, const fpbuffer& other, bitmask* selection, bool cond);
+  fpbuffer& minlayer(const fpbuffer& other, bitmask* selection, bool cond);
+  fpbuffer& maxlayer(const fpbuffer& other, bitmask* selection, bool cond);
+  // Copies the source's channels into this image with the source's top-left pixel x0
+  // columns from the left and y0 rows from the top; what falls outside is cut off, and
+  // nothing happens when (x0, y0) lies outside this image.
+  fpbuffer& paste(int x0, int y0, const fpbuffer& source);
+  // Brings both images to the larger width and height: each one of another size keeps its
+  // pixels at their columns and rows (and its mask bits) and the new pixels take the RGB
+  // colour converted into a's colour space. An empty image counts as 0 x 0; two empty ones
+  // stay empty. Both planes are made before either image changes.
+  static void matchcanvas(fpbuffer& a, fpbuffer& b, float r, float g, float blue);
+
   bool empty() const { return n == 0; }
   // Exchanges two images whole (planes, mask, code), without copying pixels.
   void swapwith(fpbuffer& other) noexcept;

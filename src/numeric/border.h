@@ -29,6 +29,20 @@ inline int ReflectHalf(int64_t i, int size) {
   return static_cast<int>(i < size ? i : period - 1 - i);
 }
 
+// One reflection about the edge sample, as the warps read their stencils: index -k reads
+// k and index size-1+k reads size-1-k; an index still outside after that one reflection
+// reads the far edge sample (size-1 below the line, 0 above it). Callers limit far
+// positions first, so the index arithmetic cannot overflow.
+inline int ReflectOnce(int64_t i, int size) {
+  if (i >= 0 && i < size) return static_cast<int>(i);
+  if (i < 0) {
+    i = -i;
+    return static_cast<int>(i < size ? i : size - 1);
+  }
+  i = 2 * int64_t(size) - 2 - i;
+  return static_cast<int>(i >= 0 ? i : 0);
+}
+
 // The taps of a window that take part under the dropped-taps rule: taps w[lo..hi) of a
 // window of `count` taps over the samples first+j of a line of `length` samples, and the
 // divisor of their weighted sum (1 when nothing is dropped or the kept weights do not sum

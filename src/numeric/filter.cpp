@@ -8,6 +8,7 @@
 #include <algorithm>
 #include <cassert>
 #include <cmath>
+#include <cstdlib>
 #include <cstring>
 #include <utility>
 #include <vector>
@@ -387,15 +388,35 @@ matrix& matrix::extend(const matrix& src) {
   return *this;
 }
 
+matrix& matrix::rollfrom(const matrix& src, int dx, int dy) {
+  assert(&src != this);
+  dim(src.nx, src.ny);
+  if (n == 0) return *this;
+  const int w = nx, h = ny;
+  // A distance of 0 or of at least the length leaves that direction alone.
+  const int sx = (dx != 0 && std::abs(int64_t(dx)) < w) ? (dx > 0 ? dx : w + dx) : 0;
+  const int sy = (dy != 0 && std::abs(int64_t(dy)) < h) ? (dy > 0 ? dy : h + dy) : 0;
+  // Output row y takes input row y - sy, in two copies.
+  const size_t head = sizeof(float) * size_t(sx), tail = sizeof(float) * size_t(w - sx);
+  ParallelBlocks(h, BlockFor(w), [&](int64_t y0, int64_t y1) {
+    for (int64_t y = y0; y < y1; ++y) {
+      const float* in = src.z[(y - sy + h) % h];
+      std::memcpy(z[y] + sx, in, tail);
+      std::memcpy(z[y], in + (w - sx), head);
+    }
+  });
+  return *this;
+}
+
 matrix& matrix::shift(int dx, int dy) {
   if (n == 0) return *this;
-  if (dx != 0 && std::abs(int64_t(dx)) < nx) {
-    const int left = dx > 0 ? nx - dx : -dx;  // the element that comes to column 0
-    for (int y = 0; y < ny; ++y) std::rotate(z[y], z[y] + left, z[y] + nx);
-  }
-  if (dy != 0 && std::abs(int64_t(dy)) < ny) {
-    const int64_t bottom = dy > 0 ? ny - dy : -dy;  // the row that comes to row 0
-    std::rotate(x, x + bottom * nx, x + n);
+  matrix out;
+  out.rollfrom(*this, dx, dy);
+  // A view keeps its borrowed block; an owned plane takes the new one.
+  if (isview()) {
+    std::memcpy(x, out.x, sizeof(float) * size_t(n));
+  } else {
+    moveassign(out);
   }
   return *this;
 }

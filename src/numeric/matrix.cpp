@@ -1,6 +1,7 @@
 #include "numeric/matrix.h"
 
 #include <algorithm>
+#include <cassert>
 #include <cmath>
 #include <cstdlib>
 #include <cstring>
@@ -12,6 +13,7 @@
 #include "numeric/blocksum.h"
 #include "platform/errors.h"
 #include "platform/messages.h"
+#include "platform/parallel.h"
 #include "platform/platform.h"
 
 void ReportPlaneAllocationFailure(const std::string& message, bool element) {
@@ -253,19 +255,42 @@ matrix& matrix::crop(int x0, int y0, int w, int h) {
 }
 
 matrix& matrix::fliph() {
-  for (int j = 0; j < ny; ++j) std::reverse(z[j], z[j] + nx);
+  ParallelBlocks(ny, BlockFor(nx), [this](int64_t j0, int64_t j1) {
+    for (int64_t j = j0; j < j1; ++j) std::reverse(z[j], z[j] + nx);
+  });
   return *this;
 }
 
 matrix& matrix::flipv() {
-  if (ny < 2) return *this;
-  std::vector<float> row(static_cast<size_t>(nx));
-  for (int j = 0; j < ny - 1 - j; ++j) {
-    const size_t bytes = sizeof(float) * static_cast<size_t>(nx);
-    std::memcpy(row.data(), z[j], bytes);
-    std::memcpy(z[j], z[ny - 1 - j], bytes);
-    std::memcpy(z[ny - 1 - j], row.data(), bytes);
-  }
+  // Row j trades places with row ny-1-j; a block holds the lower rows of its pairs.
+  const size_t bytes = sizeof(float) * static_cast<size_t>(nx);
+  ParallelBlocks(ny / 2, BlockFor(2 * int64_t(nx)), [this, bytes](int64_t j0, int64_t j1) {
+    std::vector<float> row(static_cast<size_t>(nx));
+    for (int64_t j = j0; j < j1; ++j) {
+      std::memcpy(row.data(), z[j], bytes);
+      std::memcpy(z[j], z[ny - 1 - j], bytes);
+      std::memcpy(z[ny - 1 - j], row.data(), bytes);
+    }
+  });
+  return *this;
+}
+
+matrix& matrix::rotate90from(const matrix& src) {
+  assert(&src != this);
+  dim(src.ny, src.nx);
+  const int h = src.ny;
+  // Bands of output rows: each reads a short run of every source row, so the writes of a
+  // band stay within a few cache lines per row.
+  constexpr int64_t kBand = 32;
+  ParallelBlocks((int64_t(ny) + kBand - 1) / kBand, BlockFor(kBand * h),
+                 [&src, h, this](int64_t b0, int64_t b1) {
+                   const int k0 = int(b0 * kBand), k1 = int(std::min<int64_t>(b1 * kBand, ny));
+                   for (int r = 0; r < h; ++r) {
+                     const float* in = src.z[r];
+                     const int col = h - 1 - r;
+                     for (int k = k0; k < k1; ++k) z[k][col] = in[k];
+                   }
+                 });
   return *this;
 }
 

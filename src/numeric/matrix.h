@@ -9,6 +9,7 @@
 
 class bitmask;
 class matrixarray;
+class weighttable6;
 
 class matrix : public planebase<float, matrix> {
  public:
@@ -73,6 +74,9 @@ class matrix : public planebase<float, matrix> {
   matrix& crop(int x0, int y0, int w, int h);
   matrix& fliph();
   matrix& flipv();
+  // This plane (not src) = src turned a quarter counter-clockwise as displayed, row 0
+  // being the bottom: src.ny x src.nx, element (src.ny-1-r, k) = src element (k, r).
+  matrix& rotate90from(const matrix& src);
   matrix& setdiag(float v);
   matrix& swapcols(int i, int j);
   matrix& outer(const matrix& a, const matrix& b);
@@ -147,8 +151,26 @@ class matrix : public planebase<float, matrix> {
   // Copies the overlapping part of src; the rest of this plane is filled from src by
   // whole-sample reflection.
   matrix& extend(const matrix& src);
-  // Circular shift by dx columns and dy rows (positive towards larger indices).
+  // Circular shift by dx columns and dy rows (positive towards larger indices); a
+  // distance of 0 or at least the width (height) leaves that direction alone. An owned
+  // plane receives a new block.
   matrix& shift(int dx, int dy);
+  // This plane (not src) = src shifted the same way.
+  matrix& rollfrom(const matrix& src, int dx, int dy);
+
+  // Warps (warp.h): this plane = source sampled at the positions of a similarity or
+  // homography record, with the 6 x 6 table weights or 4 x 4 Catmull-Rom weights (a =
+  // -0.5). The similarity warps dimension this plane to the source and, given marks,
+  // dimension them to it cleared; the perspective warp keeps this plane's size (it does
+  // nothing unless the record has 8 values) and adds its marks to those already set. A
+  // marked pixel's stencil left the source. With ticks, one progress tick per output row,
+  // and a cancel throws Cancelled. Source must not be this plane.
+  matrix& WarpSimilarity6Tap(const matrix& source, const matrix& record, const weighttable6& table,
+                             bitmask* marks = nullptr, bool ticks = false);
+  matrix& WarpPerspective6Tap(const matrix& source, const matrix& record, const weighttable6& table,
+                              bitmask* marks = nullptr, bool ticks = false);
+  matrix& WarpSimilarityBicubic(const matrix& source, const matrix& record,
+                                bitmask* marks = nullptr);
 
   // Sorting and selection, NaN last (sort.h).
   matrix& sort();

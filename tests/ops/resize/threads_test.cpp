@@ -20,6 +20,7 @@
 #include "image/rgbbuffer.h"
 #include "numeric/resample.h"
 #include "numeric/triangulate.h"
+#include "numeric/warp.h"
 #include "ops/resize/resize.h"
 #include "params/commands.h"
 #include "params/settings.h"
@@ -147,6 +148,30 @@ std::vector<Operation> Operations() {
                    for (int k = 0; k < c.n; ++k) c.x[k] = b.x[b.n - 1 - k];
                    return Doubles({a.sum(), a.sumsq(), matrix::dot(a, c)});
                  }});
+  ops.push_back({"whole-pixel geometry with the mask", [](Size s) {
+                   fpbuffer f = MakeImage(s);
+                   f.clearmask();
+                   for (int k = 0; k < f.n; k += 3) f.mask.setbit(k, true);
+                   f.rotate90().vflip().hflip().roll(3, -2).rotate90();
+                   return Bytes(f) + std::string(reinterpret_cast<const char*>(f.mask.bits),
+                                                 size_t(f.mask.words) * 4);
+                 }});
+  ops.push_back(
+      {"warps with their marks", [](Size s) {
+         fpbuffer f = MakeImage(s);
+         f.clearmask();
+         f.rotate(23, 0.5f, -1.25f, false, 2);
+         weighttable6 table;
+         table.lanczos3(1000);
+         HomographyParams h(8, 1);
+         const float values[8] = {1.01f, 0.04f, -2, -0.02f, 0.98f, 1, 1e-3f, -2e-3f};
+         std::copy(values, values + 8, h.x);
+         matrix p(f.width, f.height), b;
+         p.WarpPerspective6Tap(f.plane[0], h, table, &f.mask);
+         b.WarpSimilarityBicubic(f.plane[1], RotateShiftTransform(1, 2, 0.3f, 0, 0), &f.mask);
+         return Bytes(f) + Bytes(p) + Bytes(b) +
+                std::string(reinterpret_cast<const char*>(f.mask.bits), size_t(f.mask.words) * 4);
+       }});
   ops.push_back({"conjugate gradients", [](Size s) {
                    const fpbuffer f = MakeImage(s);
                    matrix d1, d2;
