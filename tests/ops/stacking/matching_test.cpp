@@ -289,3 +289,112 @@ TEST_F(MatchTest, LevelsMatchOfAGammaCurveBesideHistogramMatching) {
   EXPECT_LT(ours, 0.5 * straight);
   std::printf("RMSE: levels %.4f, match_histograms %.4f, LS2 %.4f\n", ours, peer, straight);
 }
+
+TEST_F(MatchTest, CtrlSelectsAndThePageOpensOnTheCommandsRow) {
+  struct Case {
+    Id id;
+    int row;
+  };
+  const Case cases[] = {{Id::LsMatch2, 2},
+                        {Id::LsMatch1, 2},
+                        {Id::LadMatch1, 2},
+                        {Id::WaveletMatch, 11},
+                        {Id::MatchLevels, 7}};
+  HalfOfReference(v, 5, 4);
+  const fpbuffer before(v.layers[0]);
+  LiveSettings().autoQuery = 1;
+  for (const Case& c : cases) {
+    SCOPED_TRACE(int(c.id));
+    ui.ExpectProperties([&c](Dialog2& d) {
+      EXPECT_EQ(d.CurrentPage(), 64);
+      EXPECT_EQ(d.FocusRow(), c.row);
+      return DialogResult::Ok;
+    });
+    Flags().CtrlHeld = true;
+    v.Dispatch(c.id);
+    EXPECT_EQ(v.f2OperationId, int(c.id));
+    EXPECT_EQ(Rmse(v.layers[0].plane[0], before.plane[0]), 0.0);
+  }
+}
+
+// A program recorded with its own LayerParams plays them back, all 18 words, whatever
+// the settings of the moment.
+TEST_F(MatchTest, ARecordedProgramReplaysTheLayerSettings) {
+  static_assert(sizeof(LayerParams) == 18 * 4);
+  LayerParams recorded = LiveSettings().layer;
+  recorded.layerCoefficient = 0.3f;
+  recorded.canvasRed = 10;
+  recorded.canvasGreen = 20;
+  recorded.canvasBlue = 30;
+  recorded.minimumForInclusion = 30;
+  recorded.maximumForInclusion = 150;
+  recorded.bottomLayerWeight = 0.7f;
+  recorded.onlyMaskInput = 1;
+  recorded.waveletLevels = 2;
+  recorded.waveletMatchLad = 1;
+  recorded.levelsPercentile = 20;
+  recorded.levelsIncrement = 10;
+  recorded.cloningIterations = 25;
+  recorded.cloningMode = 3;
+  recorded.outsideWeight = 0.1f;
+  recorded.insideWeight = 0.01f;
+  recorded.usePyramid = 1;
+  const Id steps[] = {Id::LsMatch1, Id::MatchLevels, Id::WaveletMatch};
+
+  // A current layer that no single gain maps onto the reference.
+  auto draw = [this](CImageView& w) {
+    HalfOfReference(w, 12, 10);
+    for (int c = 0; c < 3; ++c) {
+      for (int k = 0; k < w.layers[0].n; ++k) {
+        w.layers[0].plane[c].x[k] = std::sqrt(w.layers[0].plane[c].x[k]) * 8.0f;
+      }
+    }
+  };
+  auto bytes = [](const fpbuffer& f) {
+    std::string b;
+    for (int c = 0; c < 3; ++c)
+      b.append(reinterpret_cast<const char*>(f.plane[c].x), size_t(f.n) * sizeof(float));
+    return b;
+  };
+  CImageView direct(&host);
+  draw(direct);
+  LiveSettings().layer = recorded;
+  for (Id id : steps) {
+    Flags().F2Active = true;
+    direct.Dispatch(id);
+  }
+  LiveSettings().layer.SetDefaults();
+
+  CImageView recording(&host);
+  draw(recording);
+  recording.Dispatch(Id::RecordProgram);
+  LiveSettings().layer = recorded;
+  for (Id id : steps) {
+    Flags().CtrlHeld = true;
+    recording.Dispatch(id);  // selects
+    recording.Dispatch(Id::F2ProgrammedOperation);
+  }
+  ui.ExpectProperties(TypeAndOk(101));
+  recording.Dispatch(Id::RecordProgram);
+  const Settings& s = LiveSettings();
+  ASSERT_EQ(s.program.stepCount, 3);
+  for (int k = 0; k < 3; ++k) {
+    EXPECT_EQ(std::memcmp(s.program.steps[k].bytes, &recorded, sizeof recorded), 0) << k;
+  }
+  EXPECT_EQ(bytes(recording.layers[0]), bytes(direct.layers[0]));
+
+  CImageView played(&host);
+  draw(played);
+  LiveSettings().layer.SetDefaults();
+  played.Dispatch(Id::RunProgram);
+  EXPECT_EQ(bytes(played.layers[0]), bytes(direct.layers[0]));
+
+  // The defaults would have given another picture.
+  CImageView defaults(&host);
+  draw(defaults);
+  for (Id id : steps) {
+    Flags().F2Active = true;
+    defaults.Dispatch(id);
+  }
+  EXPECT_NE(bytes(defaults.layers[0]), bytes(direct.layers[0]));
+}
