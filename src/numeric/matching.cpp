@@ -196,22 +196,31 @@ matrix& matrix::matchlevels(const matrix& reference, float percentile, float inc
   int windows = 1;
   for (int64_t reach = size; reach < n; reach += step) ++windows;
 
-  const matrix before(*this);
+  // The pairs in rank order, so that every window reads and sums a run of neighbours
+  // rather than pixels scattered over the plane.
+  std::vector<float> xs(x, x + n);
   std::vector<int> order(size_t(n), 0);
-  IndexSort(order.data(), before.x, n);
+  for (int k = 0; k < n; ++k) order[size_t(k)] = k;
+  SortFloatKeys(xs.data(), order.data(), n);
+  std::vector<float> ys(size_t(n), 0.0f);
+  for (int i = 0; i < n; ++i) ys[size_t(i)] = reference.x[order[size_t(i)]];
   std::vector<double> sums(size_t(n), 0.0);
-  std::vector<int> counts(size_t(n), 0);
   for (int t = 0; t < windows; ++t) {
-    const int* first = order.data() + int64_t(t) * step;
-    const int length = std::min<int64_t>(size, n - int64_t(t) * step);
+    const int64_t first = int64_t(t) * step;
+    const int length = int(std::min<int64_t>(size, n - first));
+    const float* wx = xs.data() + first;
+    const float* wy = ys.data() + first;
     const Line line = FitLine(
-        size_t(length), [&](size_t i) { return before.x[first[i]]; },
-        [&](size_t i) { return reference.x[first[i]]; }, [](size_t) { return true; });
-    for (int i = 0; i < length; ++i) {
-      sums[first[i]] += Apply(line, before.x[first[i]]);
-      ++counts[first[i]];
-    }
+        size_t(length), [&](size_t i) { return wx[i]; }, [&](size_t i) { return wy[i]; },
+        [](size_t) { return true; });
+    double* sum = sums.data() + first;
+    for (int i = 0; i < length; ++i) sum[i] += Apply(line, wx[i]);
   }
-  for (int k = 0; k < n; ++k) x[k] = float(sums[k] / counts[k]);
+  // Rank r lies in the windows t with t step <= r < t step + size.
+  for (int r = 0; r < n; ++r) {
+    const int last = std::min(r / step, windows - 1);
+    const int first = r >= size ? (r - size) / step + 1 : 0;
+    x[order[size_t(r)]] = float(sums[size_t(r)] / (last - first + 1));
+  }
   return *this;
 }
