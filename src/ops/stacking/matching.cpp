@@ -1,6 +1,7 @@
 // Matching the current layer to the other layer of the window: least-squares and
 // least-absolute-deviation gains, the wavelet match and the levels match.
 #include <algorithm>
+#include <functional>
 
 #include "app/imageview.h"
 #include "image/opscope.h"
@@ -72,11 +73,17 @@ namespace {
 const LayerParams& Params() { return LiveSettings().layer; }
 bool Cond() { return LiveSettings().conditional != 0; }
 
+// The common pattern with the page opened on the command's row; the timer leaves the
+// monitor alone.
+void RunMatch(CImageView& v, int id, const std::function<void(fpbuffer&)>& match, int row) {
+  if (v.PrepareOperation(id, nullptr, row)) v.RunOnFloat(match, false);
+}
+
 // The one-parameter matches report their gains in the pixel-information pane.
 template <class Match>
 void MatchWithGains(CImageView& v, int id, Match match) {
-  v.RunFloatOperation(
-      id,
+  RunMatch(
+      v, id,
       [&](fpbuffer& image) {
         const LayerParams& p = Params();
         const std::array<float, 3> g = match(image, v.otherLayer(), p.minimumForInclusion,
@@ -88,8 +95,8 @@ void MatchWithGains(CImageView& v, int id, Match match) {
 }  // namespace
 
 void OnLsMatch2(CImageView& v, int id) {
-  v.RunFloatOperation(
-      id,
+  RunMatch(
+      v, id,
       [&](fpbuffer& image) {
         const LayerParams& p = Params();
         ops::stacking::lsmatch2(image, v.otherLayer(), p.minimumForInclusion, p.maximumForInclusion,
@@ -103,8 +110,8 @@ void OnLsMatch1(CImageView& v, int id) { MatchWithGains(v, id, ops::stacking::ls
 void OnLadMatch1(CImageView& v, int id) { MatchWithGains(v, id, ops::stacking::ladmatch1); }
 
 void OnWaveletMatch(CImageView& v, int id) {
-  v.RunFloatOperation(
-      id,
+  RunMatch(
+      v, id,
       [&](fpbuffer& image) {
         const fpbuffer& reference = v.otherLayer();
         const LayerParams& p = Params();
@@ -117,8 +124,8 @@ void OnWaveletMatch(CImageView& v, int id) {
 }
 
 void OnMatchLevels(CImageView& v, int id) {
-  v.RunFloatOperation(
-      id,
+  RunMatch(
+      v, id,
       [&](fpbuffer& image) {
         const LayerParams& p = Params();
         ops::stacking::matchlevels(image, v.otherLayer(), p.levelsPercentile, p.levelsIncrement,

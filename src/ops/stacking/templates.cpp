@@ -15,7 +15,7 @@ void OnCreateBrightnessContrastTemplate(CImageView& v, int) {
   const bool existed = TemplateExists(v);
   const int requested = LiveSettings().stack.contrastTemplateLevels;
   // Made aside and taken whole, so a template that cannot be made leaves the old one; the
-  // image itself is only read.
+  // image itself is only read. Like every timer here, it leaves the monitor alone.
   const bool completed = v.RunOnFloat(
       [&](fpbuffer& image) {
         std::array<matrix, 3> levels;
@@ -58,13 +58,15 @@ void OnAdjustment(CImageView& v, int id) {
     return;
   }
   if (!v.HasFloat() || !TemplateExists(v)) return;
-  v.RunOnFloat([&v](fpbuffer& image) {
-    const OperationScope scope(image, nullptr, LiveSettings().conditional != 0,
-                               {ScopeChannels::ByCond, false});
-    for (int c = 0; c < 3; ++c) {
-      if (!scope.processes(c)) continue;
-      image.plane[c].bcadjust(v.brightnessTemplate[size_t(c)], v.brightnessMean[size_t(c)],
-                              v.brightnessRms[size_t(c)]);
-    }
-  });
+  v.RunOnFloat(
+      [&v](fpbuffer& image) {
+        const OperationScope scope(image, nullptr, LiveSettings().conditional != 0,
+                                   {ScopeChannels::ByCond, false});
+        for (int c = 0; c < 3; ++c) {
+          if (!scope.processes(c)) continue;
+          image.plane[c].bcadjust(v.brightnessTemplate[size_t(c)], v.brightnessMean[size_t(c)],
+                                  v.brightnessRms[size_t(c)]);
+        }
+      },
+      false);
 }
