@@ -7,6 +7,8 @@
 
 #include "app/fake_host.h"
 #include "app/imageview.h"
+#include "fileio/png.h"
+#include "image/fileinfo.h"
 #include "params/opnames.h"
 #include "params/settings.h"
 #include "support/dialog_scripts.h"
@@ -183,4 +185,40 @@ TEST_F(TemplateTest, ARecordedAdjustmentPlaysWithTheSettingsOfPlayback) {
   EXPECT_LT(MaxDifference(v.currentLayer().plane[0], reference.plane[0]), 2e-3f);
   for (int c = 1; c < 3; ++c)
     EXPECT_EQ(v.currentLayer().plane[c].x[7], 2.0f * reference.plane[c].x[7]);
+}
+
+// A batch imposes the template on every file under F2 and, asked to, destroys it at the
+// end: two copies of the picture at half its levels come back to the picture.
+TEST_F(TemplateTest, ABatchImposesTheTemplateOnEveryFile) {
+  Draw(v, 1.0f);
+  for (int c = 0; c < 3; ++c) {  // whole levels, as a PNG holds them
+    for (int k = 0; k < v.currentLayer().n; ++k) {
+      v.currentLayer().plane[c].x[k] = std::round(v.currentLayer().plane[c].x[k]);
+    }
+  }
+  v.Dispatch(Id::CreateBrightnessContrastTemplate);
+  const fpbuffer reference(v.currentLayer());
+  std::vector<std::string> inputs;
+  for (const char* name : {"a.png", "b.png"}) {
+    fpbuffer half(reference);
+    for (int c = 0; c < 3; ++c) half.plane[c].mulscalar(0.5f);
+    inputs.push_back((home / name).string());
+    ASSERT_EQ(WritePng(half, inputs.back(), 8, 6), nullptr);
+  }
+  Settings& s = LiveSettings();
+  std::memcpy(s.file.batchSuffix, ".0", 3);
+  std::memcpy(s.file.batchExtension, "PNG", 4);
+  s.file.destroyContrastTemplateAtEnd = 1;
+  v.Dispatch(Id::Adjustment);  // the F2 operation
+  ui.ExpectOpenFilesDialog({true, inputs});
+  v.Dispatch(Id::BatchOperation);
+  EXPECT_FALSE(HasTemplate());
+  for (const char* name : {"a.0.PNG", "b.0.PNG"}) {
+    SCOPED_TRACE(name);
+    fpbuffer out;
+    ImageFileInfo info;
+    LoadPng(out, (home / name).string(), info);
+    ASSERT_EQ(out.n, reference.n);
+    for (int c = 0; c < 3; ++c) EXPECT_LE(MaxDifference(out.plane[c], reference.plane[c]), 2.0f);
+  }
 }
