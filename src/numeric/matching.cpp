@@ -67,10 +67,18 @@ uint32_t RankKey(float v) {
   return (b & 0x80000000u) ? ~b : (b | 0x80000000u);
 }
 
-// order = the pixels 0 .. n-1 by ascending value, equal values in pixel order: a radix
-// sort of the keys in three passes, which a plane of many millions needs far less time for
-// than comparisons.
-void RankOrder(const float* values, int n, std::vector<int>& order) {
+// The value of a key (a NaN for the NaN key).
+float KeyValue(uint32_t key) {
+  const uint32_t b = (key & 0x80000000u) ? (key & 0x7FFFFFFFu) : ~key;
+  float v;
+  std::memcpy(&v, &b, sizeof v);
+  return v;
+}
+
+// order = the pixels 0 .. n-1 by ascending value, equal values in pixel order, and sorted =
+// the values in that order: a radix sort of the keys in three passes, which a plane of
+// many millions needs far less time for than comparisons.
+void RankOrder(const float* values, int n, std::vector<int>& order, std::vector<float>& sorted) {
   std::vector<uint32_t> keys(static_cast<size_t>(n)), keys2(static_cast<size_t>(n));
   std::vector<int> order2(static_cast<size_t>(n));
   order.resize(size_t(n));
@@ -92,6 +100,8 @@ void RankOrder(const float* values, int n, std::vector<int>& order) {
     keys.swap(keys2);
     order.swap(order2);
   }
+  sorted.resize(size_t(n));
+  for (int i = 0; i < n; ++i) sorted[size_t(i)] = KeyValue(keys[size_t(i)]);
 }
 
 // The one-parameter matches: the gain of the included pairs by `gain`, applied as lsmatch2
@@ -236,12 +246,10 @@ matrix& matrix::matchlevels(const matrix& reference, float percentile, float inc
   // The pairs in rank order, so that every window reads and sums a run of neighbours
   // rather than pixels scattered over the plane.
   std::vector<int> order;
-  RankOrder(x, n, order);
-  std::vector<float> xs(static_cast<size_t>(n)), ys(static_cast<size_t>(n));
-  for (int i = 0; i < n; ++i) {
-    xs[size_t(i)] = x[order[size_t(i)]];
-    ys[size_t(i)] = reference.x[order[size_t(i)]];
-  }
+  std::vector<float> xs;
+  RankOrder(x, n, order, xs);
+  std::vector<float> ys(static_cast<size_t>(n));
+  for (int i = 0; i < n; ++i) ys[size_t(i)] = reference.x[order[size_t(i)]];
   std::vector<double> sums(size_t(n), 0.0);
   for (int t = 0; t < windows; ++t) {
     const int64_t first = int64_t(t) * step;
