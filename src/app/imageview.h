@@ -181,7 +181,10 @@ class CImageView {
   // memory), for callers that send a command and must know how it went (batches).
   bool operationFailed = false;
   matrixarray alignmentTemplate;
+  // The brightness/contrast template: per channel the level RMS values, and the mean and
+  // RMS of the residual, meaningful while brightnessTemplate[0] has elements.
   std::array<matrix, 3> brightnessTemplate;
+  std::array<float, 3> brightnessMean{}, brightnessRms{};
   bool curveEditorOpen = false;
   bool hasNoiseProfile = false;
 

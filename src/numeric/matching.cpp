@@ -4,6 +4,8 @@
 
 #include <algorithm>
 #include <cmath>
+#include <cstdint>
+#include <cstring>
 #include <vector>
 
 #include "numeric/bitmask.h"
@@ -56,6 +58,51 @@ bool Corrected(int k, const bitmask* mask, bool allPixels) {
 }
 
 const bitmask* InForce(const bitmask* mask) { return mask && mask->present() ? mask : nullptr; }
+
+// An unsigned key that orders as the float does: NaN after everything, -0 before +0.
+uint32_t RankKey(float v) {
+  if (v != v) return 0xFFFFFFFFu;
+  uint32_t b;
+  std::memcpy(&b, &v, sizeof b);
+  return (b & 0x80000000u) ? ~b : (b | 0x80000000u);
+}
+
+// The value of a key (a NaN for the NaN key).
+float KeyValue(uint32_t key) {
+  const uint32_t b = (key & 0x80000000u) ? (key & 0x7FFFFFFFu) : ~key;
+  float v;
+  std::memcpy(&v, &b, sizeof v);
+  return v;
+}
+
+// order = the pixels 0 .. n-1 by ascending value, equal values in pixel order, and sorted =
+// the values in that order: a radix sort of the keys in three passes, which a plane of
+// many millions needs far less time for than comparisons.
+void RankOrder(const float* values, int n, std::vector<int>& order, std::vector<float>& sorted) {
+  std::vector<uint32_t> keys(static_cast<size_t>(n)), keys2(static_cast<size_t>(n));
+  std::vector<int> order2(static_cast<size_t>(n));
+  order.resize(size_t(n));
+  for (int i = 0; i < n; ++i) {
+    keys[size_t(i)] = RankKey(values[i]);
+    order[size_t(i)] = i;
+  }
+  for (const int shift : {0, 11, 22}) {
+    const uint32_t mask = shift == 22 ? 0x3FFu : 0x7FFu;
+    std::vector<int64_t> start(size_t(mask) + 2, 0);
+    for (int i = 0; i < n; ++i) ++start[((keys[size_t(i)] >> shift) & mask) + 1];
+    if (start[((keys[0] >> shift) & mask) + 1] == n) continue;  // one digit for all
+    for (size_t d = 1; d < start.size(); ++d) start[d] += start[d - 1];
+    for (int i = 0; i < n; ++i) {
+      const int64_t to = start[(keys[size_t(i)] >> shift) & mask]++;
+      keys2[size_t(to)] = keys[size_t(i)];
+      order2[size_t(to)] = order[size_t(i)];
+    }
+    keys.swap(keys2);
+    order.swap(order2);
+  }
+  sorted.resize(size_t(n));
+  for (int i = 0; i < n; ++i) sorted[size_t(i)] = KeyValue(keys[size_t(i)]);
+}
 
 // The one-parameter matches: the gain of the included pairs by `gain`, applied as lsmatch2
 // applies its line.
@@ -196,22 +243,30 @@ matrix& matrix::matchlevels(const matrix& reference, float percentile, float inc
   int windows = 1;
   for (int64_t reach = size; reach < n; reach += step) ++windows;
 
-  const matrix before(*this);
-  std::vector<int> order(size_t(n), 0);
-  IndexSort(order.data(), before.x, n);
+  // The pairs in rank order, so that every window reads and sums a run of neighbours
+  // rather than pixels scattered over the plane.
+  std::vector<int> order;
+  std::vector<float> xs;
+  RankOrder(x, n, order, xs);
+  std::vector<float> ys(static_cast<size_t>(n));
+  for (int i = 0; i < n; ++i) ys[size_t(i)] = reference.x[order[size_t(i)]];
   std::vector<double> sums(size_t(n), 0.0);
-  std::vector<int> counts(size_t(n), 0);
   for (int t = 0; t < windows; ++t) {
-    const int* first = order.data() + int64_t(t) * step;
-    const int length = std::min<int64_t>(size, n - int64_t(t) * step);
+    const int64_t first = int64_t(t) * step;
+    const int length = int(std::min<int64_t>(size, n - first));
+    const float* wx = xs.data() + first;
+    const float* wy = ys.data() + first;
     const Line line = FitLine(
-        size_t(length), [&](size_t i) { return before.x[first[i]]; },
-        [&](size_t i) { return reference.x[first[i]]; }, [](size_t) { return true; });
-    for (int i = 0; i < length; ++i) {
-      sums[first[i]] += Apply(line, before.x[first[i]]);
-      ++counts[first[i]];
-    }
+        size_t(length), [&](size_t i) { return wx[i]; }, [&](size_t i) { return wy[i]; },
+        [](size_t) { return true; });
+    double* sum = sums.data() + first;
+    for (int i = 0; i < length; ++i) sum[i] += Apply(line, wx[i]);
   }
-  for (int k = 0; k < n; ++k) x[k] = float(sums[k] / counts[k]);
+  // Rank r lies in the windows t with t step <= r < t step + size.
+  for (int r = 0; r < n; ++r) {
+    const int last = std::min(r / step, windows - 1);
+    const int first = r >= size ? (r - size) / step + 1 : 0;
+    x[order[size_t(r)]] = float(sums[size_t(r)] / (last - first + 1));
+  }
   return *this;
 }

@@ -101,16 +101,19 @@ matrix& matrix::apply(double (*f)(double)) {
   return *this;
 }
 
+// The two steps of the gradient solvers, element by element on the parallel helper.
 matrix& matrix::scaleadd(float a, const matrix& y) {
-  const size_t count = Count(*this);
-  for (size_t i = 0; i < count; ++i) x[i] = static_cast<float>(double(a) * x[i] + y.x[i]);
+  ParallelBlocks(int64_t(Count(*this)), BlockFor(1), [&](int64_t i0, int64_t i1) {
+    for (int64_t i = i0; i < i1; ++i) x[i] = static_cast<float>(double(a) * x[i] + y.x[i]);
+  });
   return *this;
 }
 
 matrix& matrix::axpy(float a, const matrix& y) {
   if (a == 0.0f) return *this;  // bit for bit unchanged, NaN and all
-  const size_t count = Count(*this);
-  for (size_t i = 0; i < count; ++i) x[i] = static_cast<float>(x[i] + double(a) * y.x[i]);
+  ParallelBlocks(int64_t(Count(*this)), BlockFor(1), [&](int64_t i0, int64_t i1) {
+    for (int64_t i = i0; i < i1; ++i) x[i] = static_cast<float>(x[i] + double(a) * y.x[i]);
+  });
   return *this;
 }
 

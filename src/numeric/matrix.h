@@ -281,11 +281,23 @@ class matrix : public planebase<float, matrix> {
   matrix& addall(const matrixarray& levels);
   matrix& waveletmatch(const matrix& reference, int levels, bool lad);
   matrix& matchlevels(const matrix& reference, float percentile, float increment);
+
+  // Brightness/contrast templates (bctemplate.cpp). bctemplate records this plane's
+  // statistics without changing it: the mean and RMS of its a-trous residual and the RMS
+  // of each detail level (levels becomes L x 1; the requested count when 0 < requested <=
+  // the automatic one, else the automatic one). bcadjust imposes them in place; a flat
+  // residual or level stays flat.
+  const matrix& bctemplate(matrix& levels, float& mean, float& rms, int requested) const;
+  matrix& bcadjust(const matrix& levels, float mean, float rms);
 };
 
 // max(3, trunc(2 k sigma + 0.5)), plus 1 when even (at most 2^30 + 1): the taps of
 // matrix::gaussian.
 int GaussianLength(float sigma, float k);
+
+// The automatic level count of a brightness/contrast template of a w x h plane: one more
+// than the halvings of the shorter side while it exceeds 15.
+int TemplateLevelCount(int w, int h);
 
 // a - b, element by element, in a new plane of a's shape.
 matrix MatrixDifference(const matrix& a, const matrix& b);

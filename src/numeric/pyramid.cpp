@@ -5,6 +5,7 @@
 #include <vector>
 
 #include "numeric/border.h"
+#include "platform/parallel.h"
 
 namespace {
 // One output sample of a 1-D pass: up to four weighted input samples.
@@ -73,6 +74,14 @@ TapTable ExpansionTaps(int b, int n) {
   return table;
 }
 
+// body(y0, y1) over rows [0, rows) on the parallel helper, in blocks of rows of `width`
+// samples each. Every row of these passes writes only rows of its own, so the bytes do not
+// depend on the thread count.
+void ForRows(int rows, int width, const BlockBody& body) {
+  if (rows <= 0) return;
+  ParallelBlocks(rows, BlockFor(std::max(width, 1)), body);
+}
+
 void Put(float& target, float value, int mode) {
   if (mode == 1) {
     target += value;
@@ -88,16 +97,18 @@ void PassH(const TapTable& table, const matrix& src, matrix& dst, int mode) {
   const int rows = std::min(src.ny, dst.ny);
   const int outs = std::min(int(table.size()), dst.nx);
   if (src.n == 0 || dst.n == 0) return;
-  for (int y = 0; y < rows; ++y) {
-    const float* s = src.z[y];
-    float* d = dst.z[y];
-    for (int k = 0; k < outs; ++k) {
-      const Taps& t = table[k];
-      float v = 0.0f;
-      for (int j = 0; j < t.count; ++j) v += t.weight[j] * s[t.index[j]];
-      Put(d[k], v, mode);
+  ForRows(rows, outs * 3, [&](int64_t y0, int64_t y1) {
+    for (int64_t y = y0; y < y1; ++y) {
+      const float* s = src.z[y];
+      float* d = dst.z[y];
+      for (int k = 0; k < outs; ++k) {
+        const Taps& t = table[size_t(k)];
+        float v = 0.0f;
+        for (int j = 0; j < t.count; ++j) v += t.weight[j] * s[t.index[j]];
+        Put(d[k], v, mode);
+      }
     }
-  }
+  });
 }
 
 // The same down the columns, for the first `cols` columns; whole rows at a time.
@@ -105,18 +116,20 @@ void PassV(const TapTable& table, const matrix& src, matrix& dst, int mode, int 
   cols = std::min({cols, src.nx, dst.nx});
   const int outs = std::min(int(table.size()), dst.ny);
   if (src.n == 0 || dst.n == 0 || cols <= 0) return;
-  std::vector<float> v(size_t(cols), 0.0f);
-  for (int k = 0; k < outs; ++k) {
-    const Taps& t = table[k];
-    std::fill(v.begin(), v.end(), 0.0f);
-    for (int j = 0; j < t.count; ++j) {
-      const float w = t.weight[j];
-      const float* s = src.z[t.index[j]];
-      for (int i = 0; i < cols; ++i) v[i] += w * s[i];
+  ForRows(outs, cols * 3, [&](int64_t k0, int64_t k1) {
+    std::vector<float> v(size_t(cols), 0.0f);
+    for (int64_t k = k0; k < k1; ++k) {
+      const Taps& t = table[size_t(k)];
+      std::fill(v.begin(), v.end(), 0.0f);
+      for (int j = 0; j < t.count; ++j) {
+        const float w = t.weight[j];
+        const float* s = src.z[t.index[j]];
+        for (int i = 0; i < cols; ++i) v[size_t(i)] += w * s[i];
+      }
+      float* d = dst.z[k];
+      for (int i = 0; i < cols; ++i) Put(d[i], v[size_t(i)], mode);
     }
-    float* d = dst.z[k];
-    for (int i = 0; i < cols; ++i) Put(d[i], v[i], mode);
-  }
+  });
 }
 
 // The transposes: every reduced value spread back onto its taps, added into dst.
@@ -124,14 +137,16 @@ void PassHT(const TapTable& table, const matrix& reduced, matrix& dst) {
   const int rows = std::min(reduced.ny, dst.ny);
   const int outs = std::min(int(table.size()), reduced.nx);
   if (reduced.n == 0 || dst.n == 0) return;
-  for (int y = 0; y < rows; ++y) {
-    const float* r = reduced.z[y];
-    float* d = dst.z[y];
-    for (int k = 0; k < outs; ++k) {
-      const Taps& t = table[k];
-      for (int j = 0; j < t.count; ++j) d[t.index[j]] += t.weight[j] * r[k];
+  ForRows(rows, outs * 3, [&](int64_t y0, int64_t y1) {
+    for (int64_t y = y0; y < y1; ++y) {
+      const float* r = reduced.z[y];
+      float* d = dst.z[y];
+      for (int k = 0; k < outs; ++k) {
+        const Taps& t = table[size_t(k)];
+        for (int j = 0; j < t.count; ++j) d[t.index[j]] += t.weight[j] * r[k];
+      }
     }
-  }
+  });
 }
 
 void PassVT(const TapTable& table, const matrix& reduced, matrix& dst) {
@@ -289,14 +304,18 @@ const matrix& matrix::forwarddiff(matrix& gx, matrix& gy, bool planar) const {
   const int h = n > 0 ? ny : 0;
   ShapeDifference(gx, w - 1, h, planar);
   ShapeDifference(gy, w, h - 1, planar);
-  for (int y = 0; y < h && w > 1; ++y) {
-    float* g = gx.x + int64_t(y) * (w - 1);
-    for (int i = 0; i + 1 < w; ++i) g[i] = z[y][i + 1] - z[y][i];
-  }
-  for (int y = 0; y + 1 < h; ++y) {
-    float* g = gy.x + int64_t(y) * w;
-    for (int i = 0; i < w; ++i) g[i] = z[y + 1][i] - z[y][i];
-  }
+  ForRows(h, 2 * w, [&](int64_t y0, int64_t y1) {
+    for (int64_t y = y0; y < y1; ++y) {
+      if (w > 1) {
+        float* g = gx.x + y * (w - 1);
+        for (int i = 0; i + 1 < w; ++i) g[i] = z[y][i + 1] - z[y][i];
+      }
+      if (y + 1 < h) {
+        float* g = gy.x + y * w;
+        for (int i = 0; i < w; ++i) g[i] = z[y + 1][i] - z[y][i];
+      }
+    }
+  });
   return *this;
 }
 
@@ -329,14 +348,17 @@ const matrix& matrix::diagdiff(matrix& d1, matrix& d2, bool planar) const {
   const int h = n > 0 ? ny : 0;
   ShapeDifference(d1, w - 1, h - 1, planar);
   ShapeDifference(d2, w - 1, h - 1, planar);
-  for (int y = 0; y + 1 < h && w > 1; ++y) {
-    float* a = d1.x + int64_t(y) * (w - 1);
-    float* b = d2.x + int64_t(y) * (w - 1);
-    for (int i = 0; i + 1 < w; ++i) {
-      a[i] = z[y + 1][i + 1] - z[y][i];
-      b[i] = z[y][i + 1] - z[y + 1][i];
+  if (w < 2) return *this;
+  ForRows(h - 1, 2 * w, [&](int64_t y0, int64_t y1) {
+    for (int64_t y = y0; y < y1; ++y) {
+      float* a = d1.x + y * (w - 1);
+      float* b = d2.x + y * (w - 1);
+      for (int i = 0; i + 1 < w; ++i) {
+        a[i] = z[y + 1][i + 1] - z[y][i];
+        b[i] = z[y][i + 1] - z[y + 1][i];
+      }
     }
-  }
+  });
   return *this;
 }
 

@@ -175,6 +175,52 @@ TEST(MatchingTest, LevelsMatchWindows) {
   EXPECT_EQ(Values(other), (std::vector<float>{1, 2, 3}));
 }
 
+// The ranks follow the values across signs and binary exponents (and a NaN ranks last):
+// the same windows as above, each fitting the rank against the value.
+TEST(MatchingTest, LevelsMatchRanksSignedValuesOfEveryScale) {
+  const int n = 100;
+  auto value = [](int rank) { return std::ldexp(double(rank - 50), std::abs(rank - 50) / 8); };
+  matrix current(n, 1), reference(n, 1);
+  for (int k = 0; k < n; ++k) {
+    const int rank = (k * 37) % n;
+    current.x[k] = float(value(rank));
+    reference.x[k] = float(rank);
+  }
+  matrix matched(current);
+  matched.matchlevels(reference, 10.0f, 5.0f);
+  auto line = [&](int s, int r) {
+    double mx = 0, my = 0;
+    for (int i = s; i < s + 10; ++i) {
+      mx += value(i) / 10.0;
+      my += i / 10.0;
+    }
+    double sxy = 0, sxx = 0;
+    for (int i = s; i < s + 10; ++i) {
+      sxy += (value(i) - mx) * (i - my);
+      sxx += (value(i) - mx) * (value(i) - mx);
+    }
+    return sxy / sxx * value(r) + (my - mx * sxy / sxx);
+  };
+  for (int k = 0; k < n; ++k) {
+    const int r = (k * 37) % n;
+    double sum = 0;
+    int windows = 0;
+    for (int t = 0; t <= 90; t += 5) {
+      if (r >= t && r < t + 10) {
+        sum += line(t, r);
+        ++windows;
+      }
+    }
+    EXPECT_NEAR(matched.x[k], sum / windows, 1e-3 * (1 + std::fabs(sum / windows))) << r;
+  }
+  // A NaN pixel ranks after every number: the others keep their order among themselves.
+  matrix withNan = Row({3, std::numeric_limits<float>::quiet_NaN(), -1, 2});
+  withNan.matchlevels(Row({30, 99, -10, 20}), 25.0f, 25.0f);
+  EXPECT_EQ(withNan.x[0], 30.0f);
+  EXPECT_EQ(withNan.x[2], -10.0f);
+  EXPECT_EQ(withNan.x[3], 20.0f);
+}
+
 TEST(MatchingTest, WaveletMatchLevelCounts) {
   const matrix reference = Noise(256, 256, 2);
   matrix current = Noise(256, 256, 3);

@@ -18,6 +18,8 @@
 #include "fileio/tiff.h"
 #include "image/fpbuffer.h"
 #include "image/rgbbuffer.h"
+#include "numeric/matrixarray.h"
+#include "numeric/pyramid.h"
 #include "numeric/resample.h"
 #include "numeric/triangulate.h"
 #include "numeric/warp.h"
@@ -186,6 +188,37 @@ std::vector<Operation> Operations() {
                    const fpbuffer f = MakeImage({s.w, s.h * 64});
                    return WritePng(f, path.string(), 8, 6) == nullptr ? FileBytes(path)
                                                                       : "not written";
+                 }});
+  for (bool diagonal : {false, true}) {
+    ops.push_back({"pyramid conjugate gradients", [diagonal](Size s) {
+                     const fpbuffer f = MakeImage(s);
+                     matrixarray gauss, g1, g2;
+                     f.plane[0].gradpyramid(gauss, g1, g2, 4, diagonal);
+                     matrix x(f.plane[1]);
+                     x.pyramidcg(6, g1, g2, 4, diagonal);
+                     return Bytes(x);
+                   }});
+    ops.push_back({"multiresolution conjugate gradients", [diagonal](Size s) {
+                     const fpbuffer f = MakeImage(s);
+                     matrixarray levels, g1, g2;
+                     MultiresolutionGradients(f.plane[0], 3, levels, g1, g2, diagonal);
+                     matrix x(f.plane[1]);
+                     x.multiresolutioncg(6, g1, g2, diagonal);
+                     return Bytes(x);
+                   }});
+  }
+  ops.push_back({"levels match", [](Size s) {
+                   fpbuffer f = MakeImage(s);
+                   f.plane[0].matchlevels(f.plane[2], 5.0f, 2.5f);
+                   return Bytes(f);
+                 }});
+  ops.push_back({"brightness/contrast template", [](Size s) {
+                   fpbuffer f = MakeImage(s);
+                   matrix levels;
+                   float mean = 0, rms = 0;
+                   f.plane[2].bctemplate(levels, mean, rms, 0);
+                   f.plane[0].bcadjust(levels, mean, rms);
+                   return Bytes(f) + Bytes(levels);
                  }});
   for (CSpaceCode code : {cspace::kDefault, cspace::kLAB | 7u, cspace::kCMYK | 15u}) {
     for (int bits : {8, 16}) {
