@@ -222,6 +222,36 @@ class matrix : public planebase<float, matrix> {
   matrix& SplitLuminance(matrix& r, matrix& g, matrix& b, float eps);
   const matrix& MergeLuminance(matrix& r, matrix& g, matrix& b, double gamma) const;
 
+  // Point operations (pointops.cpp), one pass over the elements; with a mask only the
+  // elements whose bit is set change.
+  matrix& affine(float a, float b, const bitmask* mask = nullptr);  // a*v + b
+  matrix& fill(float c, const bitmask* mask);
+  matrix& reflect(float u, const bitmask* mask = nullptr);  // u - v
+  matrix& clipnegative();                                   // max(v, 0); NaN stays
+  // v > 0 becomes hi*(v/hi)^p, v < 0 lo*(v/lo)^p when lo < 0 and -hi*(-v/hi)^p otherwise;
+  // 0 and NaN stay. Powers in double.
+  matrix& gamma(double p, float lo, float hi, const bitmask* mask = nullptr);
+  // The ramp through a at (x0, y0) and b at (x1, y1), constant across the line between
+  // them and unclamped beyond; nothing when the points (nearly) coincide.
+  matrix& gradient(float a, int x0, int y0, float b, int x1, int y1, const bitmask* mask = nullptr);
+  // This plane = the order values of source's elements: the k-th smallest of n (k from 0)
+  // gets (k + 0.5)/n, and a run of equal elements shares the median of its order values.
+  // Elements are ranked by a total order: -0 equals +0, every NaN comes last and they tie.
+  matrix& ranktransform(const matrix& source);
+  // Each element becomes lo + (hi - lo) times its order value.
+  matrix& equalize(float lo, float hi);
+  // The smallest and largest finite element (of those whose bit is set, with a mask);
+  // lo > hi when there is none.
+  void finiteminmax(float& lo, float& hi, const bitmask* mask = nullptr) const;
+  // The mean of the elements whose bit is set (of all without a mask); 0 when none.
+  float maskedmean(const bitmask* mask) const;
+  // Absolute differences against another plane of this size: the average (AAE), the root
+  // mean square (RMSE) and the largest (MAE, -1 for no element).
+  struct DiffStats {
+    double aae, rmse, mae;
+  };
+  DiffStats diffstats(const matrix& other) const;
+
   // Layer matching (matching.cpp): this plane's values x against a reference y.
   // The least-squares line y = gain x + offset; with apply, x := gain x + offset.
   matrix& lsfit(const matrix& y, double& gain, double& offset, bool apply);
