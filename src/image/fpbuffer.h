@@ -136,6 +136,21 @@ class fpbuffer {
   fpbuffer& addcolor(float x, const Colour& c, bitmask* selection, bool cond);
   fpbuffer& blendcolor(float g, const Colour& c, bitmask* selection, bool cond);
 
+  // The local window filters on the channels of this image (fpfilters.cpp). average3x3
+  // smooths the visible channels, whatever Cond, without a mask; the others take the
+  // channels and pixels of OperationScope (a selection may be reduced to the image mask in
+  // place) and run their passes on each channel.
+  fpbuffer& average3x3();
+  fpbuffer& lensblur(int passes, int r, bool maskedInput, bitmask* selection, bool cond);
+  // Without gaussian a disc median of radius trunc(radius + 0.5), at least 1; with it the
+  // median weighted by the outer product of the Gaussian of that sigma (6 sigma wide).
+  fpbuffer& median(int passes, float radius, bool maskedInput, bitmask* selection, bool cond,
+                   bool gaussian);
+  fpbuffer& wmmr(int passes, int r, bool maskedInput, bitmask* selection, bool cond);
+  // distribution: 1 Cauchy, 2 Laplace, 4 Uniform, any other the Gaussian (0 "None" too).
+  fpbuffer& bilateral(float spread, int passes, int size, int distribution, bitmask* selection,
+                      bool cond, bool useMedian);
+
   bool empty() const { return n == 0; }
   // Exchanges two images whole (planes, mask, code), without copying pixels.
   void swapwith(fpbuffer& other) noexcept;

@@ -131,6 +131,45 @@ class matrix : public planebase<float, matrix> {
   // Circular shift by dx columns and dy rows (positive towards larger indices).
   matrix& shift(int dx, int dy);
 
+  // Windows of a plane (windows.cpp). extract fills this pre-dimensioned window: sample
+  // (c, r) is the source sample (x0 + c, y0 + r), reflected on the whole sample when it lies
+  // outside (folding again when it lies further out than one reflection reaches).
+  // pasteinner writes the window less `left`/`right` columns and `top`/`bottom` rows into
+  // this plane with its first kept sample at (x0, y0); samples falling outside this plane
+  // are skipped, and with a mask of this plane's size only set pixels are written.
+  matrix& extract(const matrix& source, int x0, int y0);
+  matrix& pasteinner(int x0, int y0, const matrix& window, const bitmask* mask, int left, int right,
+                     int top, int bottom);
+
+  // Local window filters (localfilters.cpp), one pass in place. A mask that is absent or
+  // not of this plane's size counts as none; with one only its set pixels change. The disc
+  // filters read a copy padded with the edge sample repeated; with a mask and maskedInput
+  // their window keeps only the cells inside the plane whose bit is set (the centre always).
+  matrix& discmean(int r, const bitmask* mask, bool maskedInput);
+  matrix& discmedian(int r, const bitmask* mask, bool maskedInput);
+  matrix& discwmmr(int r, const bitmask* mask, bool maskedInput);
+  // Square window of the weights' width, each pixel the WeightedMedian of its window. With
+  // a mask and maskedInput the positions outside the plane are dropped and the other
+  // weights renormalised.
+  matrix& weightedmedianfilter(const matrix& weights, const bitmask* mask, bool maskedInput);
+  // This = input, then every interior sample along rows (x) or columns (y) becomes the mean
+  // of its three neighbours on that axis; the end samples keep the input's value.
+  matrix& smooth3x(const matrix& input);
+  matrix& smooth3y(const matrix& input);
+  // `passes` passes of the range-weighted mean (or weighted median) over a size x size
+  // square; the first size/2 rows and columns and the last size/2 + 1 keep their values.
+  // Nothing happens without a weight function.
+  matrix& bilateral(float spread, int passes, int size, double (*weight)(float),
+                    const bitmask* mask);
+  matrix& bilateralmedian(float spread, int passes, int size, double (*weight)(float),
+                          const bitmask* mask);
+  // Weighted majority with minimum range of the n elements: sorts them in place.
+  float wmmr();
+  // The median or WMMR value of the elements whose bit is set (all without a mask),
+  // computed on a copy; 0 when nothing is selected.
+  float maskedmedian(const bitmask* mask) const;
+  float maskedwmmr(const bitmask* mask) const;
+
   // Sorting and selection, NaN last (sort.h).
   matrix& sort();
   float select(int k);  // the element of rank k; reorders the elements
@@ -271,6 +310,11 @@ class matrix : public planebase<float, matrix> {
   matrix& waveletmatch(const matrix& reference, int levels, bool lad);
   matrix& matchlevels(const matrix& reference, float percentile, float increment);
 };
+
+// The value at which the weights, added in the order of ascending values, first exceed
+// one half (the largest value when they never do); with one or two values the first unless
+// the second weighs at least as much. Weights and values have the same element count.
+float WeightedMedian(const matrix& weights, const matrix& values);
 
 // a - b, element by element, in a new plane of a's shape.
 matrix MatrixDifference(const matrix& a, const matrix& b);

@@ -21,6 +21,8 @@ void OnRotateChannels(CImageView& v, int id);
 // The colour queue and the colour commands (colour.cpp).
 void OnQueueEntry(CImageView& v, int id);
 void OnEnterAverageColor(CImageView& v, int id);
+void OnEnterMedianColor(CImageView& v, int id);
+void OnEnterWmmrColor(CImageView& v, int id);
 void OnSetImageToColor(CImageView& v, int id);
 void OnAddSubtractColor(CImageView& v, int id);
 void OnInterpolateExtrapolateColor(CImageView& v, int id);

@@ -29,6 +29,8 @@ void Bind() {
       {Id::PointColor4, OnQueueEntry, nullptr},
       {Id::PointColor5, OnQueueEntry, nullptr},
       {Id::EnterAverageColor, OnEnterAverageColor, nullptr},
+      {Id::EnterMedianColor, OnEnterMedianColor, nullptr},
+      {Id::EnterWmmrColor, OnEnterWmmrColor, nullptr},
       {Id::SetImageToColor, OnSetImageToColor, nullptr},
       {Id::AddSubtractColor, OnAddSubtractColor, nullptr},
       {Id::InterpolateExtrapolateColor, OnInterpolateExtrapolateColor, nullptr},
@@ -41,6 +43,7 @@ void Bind() {
       {Id::Gradient, OnGradient, nullptr},
       {Id::ClipNegativeValuesToZero, OnClipNegativeValuesToZero, nullptr},
       {Id::HistogramEqualization, OnHistogramEqualization, nullptr},
+      {Id::ScaleAndShiftTo0255, OnScaleAndShift, nullptr},
       {Id::DifferenceStatistics, OnDifferenceStatistics, nullptr},
   };
   CImageView::RegisterCommands(rows);

@@ -157,6 +157,8 @@ void EnterColour(CImageView& v, int id, ColourOfScope colourOf) {
 }
 
 void OnEnterAverageColor(CImageView& v, int id) { EnterColour(v, id, &fpbuffer::meancolor); }
+void OnEnterMedianColor(CImageView& v, int id) { EnterColour(v, id, &fpbuffer::mediancolor); }
+void OnEnterWmmrColor(CImageView& v, int id) { EnterColour(v, id, &fpbuffer::wmmrcolor); }
 
 void OnSetImageToColor(CImageView& v, int id) {
   const fpbuffer::Colour c = v.currentColour;

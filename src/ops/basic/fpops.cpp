@@ -1,6 +1,8 @@
 // The point and colour operations of the float image: every processed channel of the
 // operation scope goes through one plane operation of its own.
+#include <algorithm>
 #include <cmath>
+#include <limits>
 
 #include "image/colorspace.h"
 #include "image/fpbuffer.h"
@@ -134,6 +136,52 @@ fpbuffer::Colour fpbuffer::meancolor(bitmask* selection, bool cond) {
   EachChannel(*this, selection, cond, {},
               [&](int i, matrix& p, const bitmask* m) { c[size_t(i)] = p.maskedmean(m); });
   return c;
+}
+
+fpbuffer::Colour fpbuffer::mediancolor(bitmask* selection, bool cond) {
+  Colour c{};
+  EachChannel(*this, selection, cond, {},
+              [&](int i, matrix& p, const bitmask* m) { c[size_t(i)] = p.maskedmedian(m); });
+  return c;
+}
+
+fpbuffer::Colour fpbuffer::wmmrcolor(bitmask* selection, bool cond) {
+  Colour c{};
+  EachChannel(*this, selection, cond, {},
+              [&](int i, matrix& p, const bitmask* m) { c[size_t(i)] = p.maskedwmmr(m); });
+  return c;
+}
+
+fpbuffer& fpbuffer::scaleshift(int radius) {
+  if (n == 0) return *this;
+  const CSpaceCode remembered = code;
+  convert(cspace::kRGB);
+  const bitmask* only =
+      mask.present() && mask.width == width && mask.height == height ? &mask : nullptr;
+  // The extremes over every channel, from a copy smoothed once, whole, when asked.
+  float lo = std::numeric_limits<float>::infinity(), hi = -lo;
+  auto extremes = [&](const fpbuffer& image) {
+    for (int c = 0; c < image.channels; ++c) {
+      float l, h;
+      image.plane[c].finiteminmax(l, h, only);
+      lo = std::min(lo, l);
+      hi = std::max(hi, h);
+    }
+  };
+  if (radius != 0) {
+    fpbuffer smoothed(*this);
+    smoothed.median(1, float(radius), false, nullptr, false, false);
+    extremes(smoothed);
+  } else {
+    extremes(*this);
+  }
+  // Without two different finite values, or with a span a float cannot scale, there is
+  // nothing to stretch (255/0 would fill the image with NaN).
+  const float scale = lo < hi ? 255.0f / (hi - lo) : 0.0f;
+  if (std::isfinite(scale) && scale > 0) {
+    for (int c = 0; c < channels; ++c) plane[c].affine(1.0f, -lo, only).affine(scale, 0.0f, only);
+  }
+  return convert(remembered);
 }
 
 fpbuffer& fpbuffer::fillcolor(const Colour& c, bitmask* selection, bool cond) {

@@ -109,6 +109,11 @@ void OnHistogramEqualization(CImageView& v, int id) {
   v.RunFloatOperation(id, [](fpbuffer& image) { image.equalize(Cond()); });
 }
 
+void OnScaleAndShift(CImageView& v, int id) {
+  v.RunFloatOperation(id,
+                      [](fpbuffer& image) { image.scaleshift(Params().outlierSmoothingRadius); });
+}
+
 void OnDifferenceStatistics(CImageView& v, int id) {
   if (!v.PrepareOperation(id)) return;
   const fpbuffer& a = v.currentLayer();

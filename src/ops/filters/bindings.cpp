@@ -1,10 +1,18 @@
 // The Blur/Sharpen menu's binding table. The rows keep the update handlers of their
 // descriptors' enable rules.
 #include "app/imageview.h"
+#include "ops/filters/local.h"
 
 namespace ops::filters {
 void Bind() {
-  // The filter commands join this table as they are built; until then none is bound
-  // and their menu items stay greyed.
+  using Id = CommandId;
+  static const CommandEntry rows[] = {
+      {Id::Fast3x3Average, OnFastAverage, nullptr},
+      {Id::LensBlur, OnLensBlur, nullptr},
+      {Id::Median, OnMedian, nullptr},
+      {Id::WeightedMajorityWithMinimumRange, OnWeightedMajority, nullptr},
+      {Id::BilateralFilter, OnBilateralFilter, nullptr},
+  };
+  CImageView::RegisterCommands(rows);
 }
 }  // namespace ops::filters

@@ -137,6 +137,21 @@ TEST_F(ColourTest, EnterColoursAndTheQueue) {
   v.Dispatch(Id::EnterAverageColor);
   ExpectColour(v.currentColour, {0, 0, 0, 0}, 0);
 
+  // Median and WMMR over a selection whose intersection with the image mask is empty.
+  LiveSettings().conditional = 1;
+  v.currentLayer().mask.dim(4, 1);
+  v.currentLayer().mask.setbit(0, true);
+  v.selection.setbit(3, true);
+  v.Dispatch(Id::EnterMedianColor);
+  ExpectColour(v.currentColour, {0, 0, 0, 0}, 0);
+  v.selection.free();
+  v.currentLayer().mask.free();
+  v.Dispatch(Id::EnterMedianColor);
+  ExpectColour(v.currentColour, {15, 0, 17, 0}, 0);
+  Make(5, 1, 0x17, [](int, int k) { return std::vector<float>{1, 2, 3, 50, 60}[size_t(k)]; });
+  v.Dispatch(Id::EnterWmmrColor);
+  EXPECT_EQ(v.currentColour[0], 2);
+
   // The sixth push drops the oldest entry.
   for (int k = 0; k < 6; ++k) v.PushColorQueue(k, 0, float(k), 0, 0, 0);
   EXPECT_EQ(v.queuePoints[4].x, 1);

@@ -349,6 +349,49 @@ TEST_F(PointTest, DifferenceStatisticsText) {
   EXPECT_EQ(ui.messages.size(), 2u);
 }
 
+TEST_F(PointTest, ScaleAndShift) {
+  const float inf = std::numeric_limits<float>::infinity();
+  // 10..110 becomes 0..255; infinities and NaN do not count and stay.
+  Make(3, 2, 0x17, [&](int c, int k) {
+    const float values[] = {10, 60, 110, 35, inf, std::nanf("")};
+    return c == 1 ? 50.0f : values[k];
+  });
+  v.Dispatch(Id::ScaleAndShiftTo0255);
+  EXPECT_FLOAT_EQ(At(0, 0), 0);
+  EXPECT_FLOAT_EQ(At(0, 1), 127.5f);
+  EXPECT_FLOAT_EQ(At(0, 2), 255);
+  EXPECT_FLOAT_EQ(At(1, 0), 102);
+  EXPECT_EQ(At(0, 4), inf);
+  EXPECT_TRUE(std::isnan(At(0, 5)));
+
+  // A constant image, and one without a finite value, stay as they are.
+  for (const float value : {7.0f, inf}) {
+    Make(2, 2, 0x17, [&](int, int) { return value; });
+    v.Dispatch(Id::ScaleAndShiftTo0255);
+    EXPECT_EQ(Channel(2), std::vector<float>(4, value));
+  }
+
+  // With an image mask the extremes and the change are the mask's pixels'; the space
+  // comes back, visible bits included.
+  Make(3, 1, 0x15, [](int, int k) { return float(20 * k + 20); });
+  v.currentLayer().mask.dim(3, 1);
+  v.currentLayer().mask.setbit(0, true);
+  v.currentLayer().mask.setbit(1, true);
+  v.Dispatch(Id::ScaleAndShiftTo0255);
+  EXPECT_EQ(Channel(0), (std::vector<float>{0, 255, 60}));
+  EXPECT_EQ(v.currentLayer().code, 0x15u);
+  v.currentLayer().mask.free();
+
+  // With a radius the extremes come from a median-smoothed copy: a lone spike does not
+  // set them, and the image itself is not smoothed.
+  LiveSettings().basic.outlierSmoothingRadius = 1;
+  Make(5, 5, 0x17, [](int, int k) { return k == 12 ? 1000.0f : float(k % 5) * 10 + 10; });
+  Press(Id::ScaleAndShiftTo0255, Id::F2ProgrammedOperation);
+  EXPECT_FLOAT_EQ(At(0, 0), 0);
+  EXPECT_FLOAT_EQ(At(0, 4), 255);
+  EXPECT_FLOAT_EQ(At(0, 12), (1000.0f - 10) * 255 / 40);
+}
+
 // A recorded program replays the steps with the values they were recorded with.
 TEST_F(PointTest, RecordedProgramReplays) {
   auto draw = [&] { Make(4, 2, 0x17, [](int c, int k) { return 20.0f * float(k) + float(c); }); };
