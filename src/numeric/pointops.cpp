@@ -5,6 +5,7 @@
 #include <cmath>
 #include <cstring>
 #include <limits>
+#include <new>
 #include <vector>
 
 #include "numeric/bitmask.h"
@@ -48,15 +49,33 @@ inline uint32_t OrderKey(float v) {
   return (u & 0x80000000u) ? ~u : (u | 0x80000000u);
 }
 
+// An uninitialised block of words, in the plane allocator's huge pages where it offers
+// them: clearing it first, and taking its pages one fault at a time, cost more than the
+// sort that fills it.
+class Words {
+ public:
+  explicit Words(int64_t n)
+      : p_(static_cast<uint64_t*>(AllocatePlaneBlock(uint64_t(std::max<int64_t>(n, 1)) * 8))) {
+    if (p_ == nullptr) throw std::bad_alloc();
+  }
+  ~Words() { FreePlaneBlock(p_); }
+  Words(const Words&) = delete;
+  Words& operator=(const Words&) = delete;
+  uint64_t& operator[](size_t i) { return p_[i]; }
+  void swap(Words& other) noexcept { std::swap(p_, other.p_); }
+
+ private:
+  uint64_t* p_;
+};
+
 // Stable LSD radix sort of items by their upper 32 bits, 11 bits a pass. The blocks of a
 // pass keep their order in every bucket, so the result is the same on any thread count.
-void RadixSortUpper(std::vector<uint64_t>& items) {
-  const int64_t n = int64_t(items.size());
+void RadixSortUpper(Words& items, int64_t n) {
   constexpr int kBits = 11;
   constexpr int kBuckets = 1 << kBits;
   constexpr int64_t kBlock = 1 << 16;
   const int64_t blocks = (n + kBlock - 1) / kBlock;
-  std::vector<uint64_t> other(items.size());
+  Words other(n);
   std::vector<uint32_t> counts(size_t(blocks) * kBuckets);
   for (int shift = 32; shift < 64; shift += kBits) {
     std::fill(counts.begin(), counts.end(), 0u);
@@ -102,23 +121,58 @@ void RadixSortUpper(std::vector<uint64_t>& items) {
 void RankInto(const matrix& source, float* out, double base, double range) {
   const int64_t n = source.n;
   if (n <= 0) return;
-  std::vector<uint64_t> items(static_cast<size_t>(n));
+  Words items(n);
   const float* x = source.x;
   ParallelBlocks(n, BlockFor(1), [&](int64_t b, int64_t e) {
     for (int64_t i = b; i < e; ++i)
       items[size_t(i)] = (uint64_t(OrderKey(x[i])) << 32) | uint64_t(i);
   });
-  RadixSortUpper(items);
+  RadixSortUpper(items, n);
   const double twiceN = 2.0 * double(n);
   auto key = [&](int64_t k) { return uint32_t(items[size_t(k)] >> 32); };
+  // The end of the run of equal keys that holds k, and its start, found by galloping
+  // and then halving, so that a long run costs a block only the logarithm of its length.
+  auto runEnd = [&](int64_t k) {
+    const uint32_t value = key(k);
+    int64_t lo = k + 1, hi = k + 1, step = 1;  // every key before lo equals value
+    while (hi < n && key(hi) == value) {
+      lo = hi + 1;
+      hi = std::min(n, hi + step);
+      step *= 2;
+    }
+    while (lo < hi) {
+      const int64_t mid = lo + (hi - lo) / 2;
+      if (key(mid) == value) {
+        lo = mid + 1;
+      } else {
+        hi = mid;
+      }
+    }
+    return lo;
+  };
+  auto runStart = [&](int64_t k) {
+    const uint32_t value = key(k);
+    int64_t lo = k, hi = k, step = 1;  // every key from hi on (to k) equals value
+    while (lo > 0 && key(lo - 1) == value) {
+      hi = lo - 1;
+      lo = std::max<int64_t>(0, lo - 1 - step);
+      step *= 2;
+    }
+    while (lo < hi) {
+      const int64_t mid = lo + (hi - lo) / 2;
+      if (key(mid) == value) {
+        hi = mid;
+      } else {
+        lo = mid + 1;
+      }
+    }
+    return lo;
+  };
   // The run [a, b) of equal keys holds order values (a + 0.5)/n .. (b - 0.5)/n, whose
   // median is (a + b)/(2n).
   ParallelBlocks(n, BlockFor(4), [&](int64_t b0, int64_t b1) {
-    int64_t a = b0;
-    while (a > 0 && key(a - 1) == key(b0)) --a;
-    while (a < b1) {
-      int64_t b = a + 1;
-      while (b < n && key(b) == key(a)) ++b;
+    for (int64_t a = runStart(b0); a < b1;) {
+      const int64_t b = runEnd(a);
       const float value = float(base + range * (double(a + b) / twiceN));
       for (int64_t k = std::max(a, b0); k < std::min(b, b1); ++k) {
         out[uint32_t(items[size_t(k)])] = value;

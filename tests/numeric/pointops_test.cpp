@@ -142,6 +142,19 @@ TEST(PointOps, RankTransformMatchesAverageRanks) {
       << "the source stays as it was";
 }
 
+// Runs far longer than the blocks the ranks are written in: every element of a run gets
+// its median order value, wherever the blocks cut the run.
+TEST(PointOps, LongRunsAcrossBlocks) {
+  const int n = 700 * 400, values = 5, run = n / values;
+  matrix m(700, 400);
+  for (int k = 0; k < n; ++k) m.x[k] = float(values - 1 - k % values);
+  m.equalize(0, 1);
+  for (int k = 0; k < n; ++k) {
+    const int a = (values - 1 - k % values) * run;
+    ASSERT_FLOAT_EQ(m.x[k], float(double(2 * a + run) / (2.0 * n))) << k;
+  }
+}
+
 TEST(PointOps, DiffStatsAndMaskedMean) {
   matrix a = Row({1, 2, 3, 4});
   matrix b = Row({1, 4, 0, 4});
