@@ -8,18 +8,7 @@
 #   bench/resize_road.sh ZEP-RUN [WORK-DIR]
 set -euo pipefail
 here=$(cd "$(dirname "$0")" && pwd)
-zep_run=$(realpath "$1")
-work=${2:-$(mktemp -d)}
-mkdir -p "$work/home"
-# Absolute, so that the paths written into the script still hold after the cd below.
-work=$(realpath "$work")
-cd "$work"
-
-if [ ! -f in.png ]; then
-  # A busy picture: plasma enlarged, with fine noise so that the encoder has work too.
-  convert -size 1500x1000 -seed 3 plasma:green-purple -resize 6000x4000! \
-    -attenuate 0.3 +noise Gaussian -depth 8 PNG24:in.png
-fi
+. "$here/road_input.sh"
 
 # The same script as the end-to-end test.
 sed -e "s|@IN@|$work/in.png|" -e "s|@OUT@|$work/zep.png|" \

@@ -228,6 +228,10 @@ class CImageView {
   void PushClickHistory(Point p);
   // The colour queue: entries 0-3 move down one place, entry 4 drops, the new one is 0.
   void PushColorQueue(int column, int row, float c0, float c1, float c2, float c3);
+  // The current colour and the five queue colours into RGB, or out of it, through the
+  // current layer's conversions (a colour-space change goes through RGB); the points stay.
+  void QueueColorsToRgb();
+  void QueueColorsFromRgb();
   // Sets the selection bits of the brush disk under a window point (nothing without a
   // selection, that is outside a paint drag).
   void PaintDisk(Point p);

@@ -229,6 +229,55 @@ void V::PushColorQueue(int column, int row, float c0, float c1, float c2, float 
   queueColours[0] = {c0, c1, c2, c3};
 }
 
+namespace {
+// Every colour of the memory: the current one and the five of the queue.
+template <class F>
+void EachMemoryColour(CImageView& v, F f) {
+  f(v.currentColour);
+  for (auto& c : v.queueColours) f(c);
+}
+
+// The channel count of the layer's space, also when the layer holds no pixels.
+int SpaceChannels(const fpbuffer& layer) {
+  const ColourSpace* s = FindColourSpace(layer.code);
+  return s ? s->channels : 0;
+}
+}  // namespace
+
+namespace {
+// Three-channel spaces convert the first three components; the fourth stays.
+void ConvertMemoryColours(CImageView& v, Convert3Fn f) {
+  EachMemoryColour(v, [f](std::array<float, 4>& c) {
+    const fpixel q = f(fpixel(c[0], c[1], c[2]));
+    c[0] = q.x, c[1] = q.y, c[2] = q.z;
+  });
+}
+}  // namespace
+
+void V::QueueColorsToRgb() {
+  const fpbuffer& layer = currentLayer();
+  if (SpaceChannels(layer) == 3 && layer.torgb && !layer.isidentity()) {
+    ConvertMemoryColours(*this, layer.torgb);
+  } else if (SpaceChannels(layer) == 4 && layer.torgb4) {
+    EachMemoryColour(*this, [&](std::array<float, 4>& c) {
+      const fpixel q = layer.torgb4(fpixel4(c[0], c[1], c[2], c[3]));
+      c[0] = q.x, c[1] = q.y, c[2] = q.z;
+    });
+  }
+}
+
+void V::QueueColorsFromRgb() {
+  const fpbuffer& layer = currentLayer();
+  if (SpaceChannels(layer) == 3 && layer.fromrgb && !layer.isidentity()) {
+    ConvertMemoryColours(*this, layer.fromrgb);
+  } else if (SpaceChannels(layer) == 4 && layer.fromrgb4) {
+    EachMemoryColour(*this, [&](std::array<float, 4>& c) {
+      const fpixel4 q = layer.fromrgb4(fpixel(c[0], c[1], c[2]));
+      c = {q.x, q.y, q.z, q.w};
+    });
+  }
+}
+
 // --- Buttons ---
 
 namespace {

@@ -2,6 +2,7 @@
 // `fpbuffer`: the floating-point colour image of one layer. Three or four channel planes
 // in one colour space, the conversion callbacks of that space, the image's own mask, and
 // four views that always borrow the planes' current blocks.
+#include <array>
 #include <cstdint>
 #include <string>
 
@@ -143,6 +144,59 @@ class fpbuffer {
   // colour converted into a's colour space. An empty image counts as 0 x 0; two empty ones
   // stay empty. Both planes are made before either image changes.
   static void matchcanvas(fpbuffer& a, fpbuffer& b, float r, float g, float blue);
+
+  // Point and colour operations on the channels and pixels of the operation scope
+  // (image/opscope.h) that the selection and Cond give. Built in ops/basic, the lowest
+  // operation library, which every family that calls them links.
+  using Colour = std::array<float, 4>;
+  // v + x*(hi - lo) of the channel's nominal range.
+  fpbuffer& addconstant(float x, bitmask* selection, bool cond);
+  fpbuffer& multiply(float m, bitmask* selection, bool cond);
+  // The power p anchored at the channel's range (matrix::gamma).
+  fpbuffer& gamma(double p, bitmask* selection, bool cond);
+  // Moves the minimum by x of the range and keeps the maximum (in CMY and Log CMY keeps 0
+  // and scales). A factor that comes out infinite changes nothing.
+  fpbuffer& changeminimum(float x, bitmask* selection, bool cond);
+  fpbuffer& fill(float value, bitmask* selection, bool cond);
+  // hi - v of the channel's range.
+  fpbuffer& negative(bitmask* selection, bool cond);
+  // The ramp from colour c0 at point p0 to c1 at p1; nothing when the points coincide.
+  fpbuffer& gradient(const Colour& c0, int x0, int y0, const Colour& c1, int x1, int y1,
+                     bitmask* selection, bool cond);
+  // Negatives become 0 in the channels Cond gives (every pixel).
+  fpbuffer& clipnegative(bool cond);
+  // Histogram equalisation of the channels Cond gives (every pixel), onto the channels'
+  // ranges; one progress tick per channel, and a cancel there throws Cancelled.
+  fpbuffer& equalize(bool cond);
+  // Stretches every channel (the pixels of the image's own mask when it has one) so that
+  // the extremes over all channels, in RGB, become 0 and 255, from a copy smoothed by a
+  // disc median of the radius when it is not 0. Only finite values count; without two
+  // different ones nothing is stretched. The colour space comes back afterwards.
+  fpbuffer& scaleshift(int radius);
+  // The mean, median or WMMR value of each processed channel over the scope's pixels;
+  // 0 for a channel not processed or when no pixel is selected.
+  Colour meancolor(bitmask* selection, bool cond);
+  Colour mediancolor(bitmask* selection, bool cond);
+  Colour wmmrcolor(bitmask* selection, bool cond);
+  // Per processed channel i: v = c[i], v = v + x*c[i], v = (1 - g)*v + g*c[i].
+  fpbuffer& fillcolor(const Colour& c, bitmask* selection, bool cond);
+  fpbuffer& addcolor(float x, const Colour& c, bitmask* selection, bool cond);
+  fpbuffer& blendcolor(float g, const Colour& c, bitmask* selection, bool cond);
+
+  // The local window filters on the channels of this image (fpfilters.cpp). average3x3
+  // smooths the visible channels, whatever Cond, without a mask; the others take the
+  // channels and pixels of OperationScope (a selection may be reduced to the image mask in
+  // place) and run their passes on each channel.
+  fpbuffer& average3x3();
+  fpbuffer& lensblur(int passes, int r, bool maskedInput, bitmask* selection, bool cond);
+  // Without gaussian a disc median of radius trunc(radius + 0.5), at least 1; with it the
+  // median weighted by the outer product of the Gaussian of that sigma (6 sigma wide).
+  fpbuffer& median(int passes, float radius, bool maskedInput, bitmask* selection, bool cond,
+                   bool gaussian);
+  fpbuffer& wmmr(int passes, int r, bool maskedInput, bitmask* selection, bool cond);
+  // distribution: 1 Cauchy, 2 Laplace, 4 Uniform, any other the Gaussian (0 "None" too).
+  fpbuffer& bilateral(float spread, int passes, int size, int distribution, bitmask* selection,
+                      bool cond, bool useMedian);
 
   bool empty() const { return n == 0; }
   // Exchanges two images whole (planes, mask, code), without copying pixels.

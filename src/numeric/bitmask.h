@@ -47,6 +47,10 @@ class bitmask {
   bool get(int xp, int yp) const { return getbit(xp + yp * width); }
   void set(int xp, int yp, bool on) { setbit(xp + yp * width, on); }
 
+  // Fills this pre-dimensioned window from the source: bit (c + r*width) is the source bit
+  // at (x0 + c, y0 + r), reflected as matrix::extract reflects.
+  bitmask& extract(const bitmask& source, int x0, int y0);
+
   // Clears the bits past n in the last word.
   void cleartail();
 

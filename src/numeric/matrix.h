@@ -172,6 +172,45 @@ class matrix : public planebase<float, matrix> {
   matrix& WarpSimilarityBicubic(const matrix& source, const matrix& record,
                                 bitmask* marks = nullptr);
 
+  // Windows of a plane (windows.cpp). extract fills this pre-dimensioned window: sample
+  // (c, r) is the source sample (x0 + c, y0 + r), reflected on the whole sample when it lies
+  // outside (folding again when it lies further out than one reflection reaches).
+  // pasteinner writes the window less `left`/`right` columns and `top`/`bottom` rows into
+  // this plane with its first kept sample at (x0, y0); samples falling outside this plane
+  // are skipped, and with a mask of this plane's size only set pixels are written.
+  matrix& extract(const matrix& source, int x0, int y0);
+  matrix& pasteinner(int x0, int y0, const matrix& window, const bitmask* mask, int left, int right,
+                     int top, int bottom);
+
+  // Local window filters (localfilters.cpp), one pass in place. A mask that is absent or
+  // not of this plane's size counts as none; with one only its set pixels change. The disc
+  // filters read a copy padded with the edge sample repeated; with a mask and maskedInput
+  // their window keeps only the cells inside the plane whose bit is set (the centre always).
+  matrix& discmean(int r, const bitmask* mask, bool maskedInput);
+  matrix& discmedian(int r, const bitmask* mask, bool maskedInput);
+  matrix& discwmmr(int r, const bitmask* mask, bool maskedInput);
+  // Square window of the weights' width, each pixel the WeightedMedian of its window. With
+  // a mask and maskedInput the positions outside the plane are dropped and the other
+  // weights renormalised.
+  matrix& weightedmedianfilter(const matrix& weights, const bitmask* mask, bool maskedInput);
+  // This = input, then every interior sample along rows (x) or columns (y) becomes the mean
+  // of its three neighbours on that axis; the end samples keep the input's value.
+  matrix& smooth3x(const matrix& input);
+  matrix& smooth3y(const matrix& input);
+  // `passes` passes of the range-weighted mean (or weighted median) over a size x size
+  // square; the first size/2 rows and columns and the last size/2 + 1 keep their values.
+  // Nothing happens without a weight function.
+  matrix& bilateral(float spread, int passes, int size, double (*weight)(float),
+                    const bitmask* mask);
+  matrix& bilateralmedian(float spread, int passes, int size, double (*weight)(float),
+                          const bitmask* mask);
+  // Weighted majority with minimum range of the n elements: sorts them in place.
+  float wmmr();
+  // The median or WMMR value of the elements whose bit is set (all without a mask),
+  // computed on a copy; 0 when nothing is selected.
+  float maskedmedian(const bitmask* mask) const;
+  float maskedwmmr(const bitmask* mask) const;
+
   // Sorting and selection, NaN last (sort.h).
   matrix& sort();
   float select(int k);  // the element of rank k; reorders the elements
@@ -263,6 +302,36 @@ class matrix : public planebase<float, matrix> {
   matrix& SplitLuminance(matrix& r, matrix& g, matrix& b, float eps);
   const matrix& MergeLuminance(matrix& r, matrix& g, matrix& b, double gamma) const;
 
+  // Point operations (pointops.cpp), one pass over the elements; with a mask only the
+  // elements whose bit is set change.
+  matrix& affine(float a, float b, const bitmask* mask = nullptr);  // a*v + b
+  matrix& fill(float c, const bitmask* mask);
+  matrix& reflect(float u, const bitmask* mask = nullptr);  // u - v
+  matrix& clipnegative();                                   // max(v, 0); NaN stays
+  // v > 0 becomes hi*(v/hi)^p, v < 0 lo*(v/lo)^p when lo < 0 and -hi*(-v/hi)^p otherwise;
+  // 0 and NaN stay. Powers in double.
+  matrix& gamma(double p, float lo, float hi, const bitmask* mask = nullptr);
+  // The ramp through a at (x0, y0) and b at (x1, y1), constant across the line between
+  // them and unclamped beyond; nothing when the points (nearly) coincide.
+  matrix& gradient(float a, int x0, int y0, float b, int x1, int y1, const bitmask* mask = nullptr);
+  // This plane = the order values of source's elements: the k-th smallest of n (k from 0)
+  // gets (k + 0.5)/n, and a run of equal elements shares the median of its order values.
+  // Elements are ranked by a total order: -0 equals +0, every NaN comes last and they tie.
+  matrix& ranktransform(const matrix& source);
+  // Each element becomes lo + (hi - lo) times its order value.
+  matrix& equalize(float lo, float hi);
+  // The smallest and largest finite element (of those whose bit is set, with a mask);
+  // lo > hi when there is none.
+  void finiteminmax(float& lo, float& hi, const bitmask* mask = nullptr) const;
+  // The mean of the elements whose bit is set (of all without a mask); 0 when none.
+  float maskedmean(const bitmask* mask) const;
+  // Absolute differences against another plane of this size: the average (AAE), the root
+  // mean square (RMSE) and the largest (MAE, -1 for no element).
+  struct DiffStats {
+    double aae, rmse, mae;
+  };
+  DiffStats diffstats(const matrix& other) const;
+
   // Layer matching (matching.cpp): this plane's values x against a reference y.
   // The least-squares line y = gain x + offset; with apply, x := gain x + offset.
   matrix& lsfit(const matrix& y, double& gain, double& offset, bool apply);
@@ -298,6 +367,11 @@ int GaussianLength(float sigma, float k);
 // The automatic level count of a brightness/contrast template of a w x h plane: one more
 // than the halvings of the shorter side while it exceeds 15.
 int TemplateLevelCount(int w, int h);
+
+// The value at which the weights, added in the order of ascending values, first exceed
+// one half (the largest value when they never do); with one or two values the first unless
+// the second weighs at least as much. Weights and values have the same element count.
+float WeightedMedian(const matrix& weights, const matrix& values);
 
 // a - b, element by element, in a new plane of a's shape.
 matrix MatrixDifference(const matrix& a, const matrix& b);

@@ -36,25 +36,30 @@ matrix& matrix::sort() {
   return *this;
 }
 
-float matrix::select(int k) {
+float SelectFloats(float* values, int n, int k) {
   if (n <= 0) return 0.0f;
   k = std::clamp(k, 0, n - 1);
   // NaN ranks last: once moved to the end, the numbers are selected with plain <.
   const int count = sortdetail::NaNToEnd(
-      n, [this](int i) { return std::isnan(x[i]); },
-      [this](int i, int j) { std::swap(x[i], x[j]); });
-  if (k >= count) return x[k];
-  std::nth_element(x, x + k, x + count);
-  return x[k];
+      n, [values](int i) { return std::isnan(values[i]); },
+      [values](int i, int j) { std::swap(values[i], values[j]); });
+  if (k >= count) return values[k];
+  std::nth_element(values, values + k, values + count);
+  return values[k];
 }
 
-float matrix::median() {
+float MedianFloats(float* values, int n) {
   if (n <= 0) return 0.0f;
-  const float upper = select(n / 2);
+  const float upper = SelectFloats(values, n, n / 2);
   if (n % 2) return upper;
   // After the selection every element before rank n/2 is no larger, so rank n/2 - 1 is
   // the largest of them.
-  const float lower = *std::max_element(
-      x, x + n / 2, [](float a, float b) { return a < b || (std::isnan(b) && !std::isnan(a)); });
+  const float lower = *std::max_element(values, values + n / 2, [](float a, float b) {
+    return a < b || (std::isnan(b) && !std::isnan(a));
+  });
   return static_cast<float>((double(lower) + upper) * 0.5);
 }
+
+float matrix::select(int k) { return SelectFloats(x, n, k); }
+
+float matrix::median() { return MedianFloats(x, n); }

@@ -113,5 +113,11 @@ void SortFloatKeys(float* keys, Companion* companions, int n) {
 // The same with int keys and float companions.
 void SortIntKeys(int32_t* keys, float* companions, int n);
 
+// The element of rank k (clamped to 0 .. n-1) of n floats, reordering them; 0 when n is 0.
+float SelectFloats(float* values, int n, int k);
+// The middle element of n floats (the mean of the two middle ones for even n), reordering
+// them; 0 when n is 0.
+float MedianFloats(float* values, int n);
+
 // Fills index with 0 .. n-1 and orders it so that keys[index[i]] ascend; keys unchanged.
 void IndexSort(int* index, const float* keys, int n);

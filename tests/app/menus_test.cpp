@@ -85,11 +85,11 @@ TEST_F(MenusTest, AnUnbuiltCommandIsGreyedAndSendingItDoesNothing) {
   v.currentLayer().dim(3, 3, 0x17);
   v.currentLayer().plane[0].fill(7.0f);
   v.currentBitmap() = DisplayBitmap(3, 3);
-  const int clear = static_cast<int>(CommandId::Clear);
-  ASSERT_EQ(CImageView::FindCommand(clear)->handler, nullptr);
-  EXPECT_TRUE(v.QueryCommand(clear).enabled);  // its rule holds: the layer has float data
-  EXPECT_FALSE(v.QueryMenuItem(clear).enabled);
-  EXPECT_FALSE(v.Dispatch(clear));  // left to the frame, which has nothing for it
+  const int unbuilt = static_cast<int>(CommandId::TschumperleInpainting);
+  ASSERT_EQ(CImageView::FindCommand(unbuilt)->handler, nullptr);
+  EXPECT_TRUE(v.QueryCommand(unbuilt).enabled);  // its rule holds: the layer has float data
+  EXPECT_FALSE(v.QueryMenuItem(unbuilt).enabled);
+  EXPECT_FALSE(v.Dispatch(unbuilt));  // left to the frame, which has nothing for it
   EXPECT_EQ(v.currentLayer().plane[0].x[0], 7.0f);
   // A built command keeps its update handler's verdict and its check mark.
   const CommandState histogram = v.QueryMenuItem(static_cast<int>(CommandId::Histogram));

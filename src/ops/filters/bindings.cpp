@@ -2,6 +2,7 @@
 // descriptors' enable rules.
 #include "app/imageview.h"
 #include "ops/filters/blur.h"
+#include "ops/filters/local.h"
 
 namespace ops::filters {
 void Bind() {
@@ -10,6 +11,11 @@ void Bind() {
       // Gaussian and motion blur (blur.cpp)
       {Id::GaussianBlur, OnGaussianBlur, nullptr},
       {Id::MotionBlur, OnMotionBlur, nullptr},
+      {Id::Fast3x3Average, OnFastAverage, nullptr},
+      {Id::LensBlur, OnLensBlur, nullptr},
+      {Id::Median, OnMedian, nullptr},
+      {Id::WeightedMajorityWithMinimumRange, OnWeightedMajority, nullptr},
+      {Id::BilateralFilter, OnBilateralFilter, nullptr},
   };
   CImageView::RegisterCommands(rows);
 }

@@ -1,0 +1,313 @@
+// Point operations on planes: each element changes by a rule on its own value (or its
+// position), one pass over the elements on the parallel helper; and the rank transform,
+// which orders the elements by a radix sort of their keys.
+#include <algorithm>
+#include <cmath>
+#include <cstring>
+#include <limits>
+#include <new>
+#include <vector>
+
+#include "numeric/bitmask.h"
+#include "numeric/blocksum.h"
+#include "numeric/matrix.h"
+#include "platform/parallel.h"
+
+namespace {
+// The number of leading elements a mask can speak for: a mask smaller than the plane
+// leaves the elements beyond it alone rather than reading past its words.
+int64_t MaskedCount(const matrix& m, const bitmask* mask) {
+  const int64_t bits = int64_t(mask->width) * int64_t(mask->height);
+  return std::min<int64_t>(m.n, std::max<int64_t>(bits, 0));
+}
+
+// Element i becomes f(element i, i) for every element, or for those whose bit is set.
+template <class F>
+void EachElement(matrix& m, const bitmask* mask, F f) {
+  float* x = m.x;
+  if (m.n <= 0) return;
+  if (mask == nullptr || !mask->present()) {
+    ParallelBlocks(m.n, BlockFor(1), [&](int64_t b, int64_t e) {
+      for (int64_t i = b; i < e; ++i) x[i] = f(x[i], i);
+    });
+    return;
+  }
+  ParallelBlocks(MaskedCount(m, mask), BlockFor(1), [&](int64_t b, int64_t e) {
+    for (int64_t i = b; i < e; ++i) {
+      if (mask->getbit(int(i))) x[i] = f(x[i], i);
+    }
+  });
+}
+
+// The key of a float in the order of values, as an unsigned word: negatives below
+// positives, -0 the same as +0, and every NaN one value above infinity.
+inline uint32_t OrderKey(float v) {
+  if (v != v) return 0xFFFFFFFFu;
+  if (v == 0.0f) v = 0.0f;
+  uint32_t u;
+  std::memcpy(&u, &v, 4);
+  return (u & 0x80000000u) ? ~u : (u | 0x80000000u);
+}
+
+// An uninitialised block of words, in the plane allocator's huge pages where it offers
+// them: clearing it first, and taking its pages one fault at a time, cost more than the
+// sort that fills it.
+class Words {
+ public:
+  explicit Words(int64_t n)
+      : p_(static_cast<uint64_t*>(AllocatePlaneBlock(uint64_t(std::max<int64_t>(n, 1)) * 8))) {
+    if (p_ == nullptr) throw std::bad_alloc();
+  }
+  ~Words() { FreePlaneBlock(p_); }
+  Words(const Words&) = delete;
+  Words& operator=(const Words&) = delete;
+  uint64_t& operator[](size_t i) { return p_[i]; }
+  void swap(Words& other) noexcept { std::swap(p_, other.p_); }
+
+ private:
+  uint64_t* p_;
+};
+
+// Stable LSD radix sort of items by their upper 32 bits, 11 bits a pass. The blocks of a
+// pass keep their order in every bucket, so the result is the same on any thread count.
+void RadixSortUpper(Words& items, int64_t n) {
+  constexpr int kBits = 11;
+  constexpr int kBuckets = 1 << kBits;
+  constexpr int64_t kBlock = 1 << 16;
+  const int64_t blocks = (n + kBlock - 1) / kBlock;
+  Words other(n);
+  std::vector<uint32_t> counts(size_t(blocks) * kBuckets);
+  for (int shift = 32; shift < 64; shift += kBits) {
+    std::fill(counts.begin(), counts.end(), 0u);
+    ParallelBlocks(blocks, 1, [&](int64_t b0, int64_t b1) {
+      for (int64_t b = b0; b < b1; ++b) {
+        uint32_t* c = &counts[size_t(b) * kBuckets];
+        const int64_t end = std::min(n, (b + 1) * kBlock);
+        for (int64_t i = b * kBlock; i < end; ++i)
+          ++c[(items[size_t(i)] >> shift) & (kBuckets - 1)];
+      }
+    });
+    // Offsets by bucket, then by block within a bucket; a pass whose digit is the same
+    // everywhere moves nothing and is skipped.
+    uint64_t run = 0;
+    bool single = false;
+    for (int v = 0; v < kBuckets; ++v) {
+      uint64_t inBucket = 0;
+      for (int64_t b = 0; b < blocks; ++b) {
+        uint32_t& c = counts[size_t(b) * kBuckets + size_t(v)];
+        const uint32_t here = c;
+        c = uint32_t(run);
+        run += here;
+        inBucket += here;
+      }
+      if (inBucket == uint64_t(n)) single = true;
+    }
+    if (single) continue;
+    ParallelBlocks(blocks, 1, [&](int64_t b0, int64_t b1) {
+      for (int64_t b = b0; b < b1; ++b) {
+        uint32_t* c = &counts[size_t(b) * kBuckets];
+        const int64_t end = std::min(n, (b + 1) * kBlock);
+        for (int64_t i = b * kBlock; i < end; ++i) {
+          const uint64_t item = items[size_t(i)];
+          other[c[(item >> shift) & (kBuckets - 1)]++] = item;
+        }
+      }
+    });
+    items.swap(other);
+  }
+}
+
+// out[k] = base + range * (order value of source element k).
+void RankInto(const matrix& source, float* out, double base, double range) {
+  const int64_t n = source.n;
+  if (n <= 0) return;
+  Words items(n);
+  const float* x = source.x;
+  ParallelBlocks(n, BlockFor(1), [&](int64_t b, int64_t e) {
+    for (int64_t i = b; i < e; ++i)
+      items[size_t(i)] = (uint64_t(OrderKey(x[i])) << 32) | uint64_t(i);
+  });
+  RadixSortUpper(items, n);
+  const double twiceN = 2.0 * double(n);
+  auto key = [&](int64_t k) { return uint32_t(items[size_t(k)] >> 32); };
+  // The end of the run of equal keys that holds k, and its start, found by galloping
+  // and then halving, so that a long run costs a block only the logarithm of its length.
+  auto runEnd = [&](int64_t k) {
+    const uint32_t value = key(k);
+    int64_t lo = k + 1, hi = k + 1, step = 1;  // every key before lo equals value
+    while (hi < n && key(hi) == value) {
+      lo = hi + 1;
+      hi = std::min(n, hi + step);
+      step *= 2;
+    }
+    while (lo < hi) {
+      const int64_t mid = lo + (hi - lo) / 2;
+      if (key(mid) == value) {
+        lo = mid + 1;
+      } else {
+        hi = mid;
+      }
+    }
+    return lo;
+  };
+  auto runStart = [&](int64_t k) {
+    const uint32_t value = key(k);
+    int64_t lo = k, hi = k, step = 1;  // every key from hi on (to k) equals value
+    while (lo > 0 && key(lo - 1) == value) {
+      hi = lo - 1;
+      lo = std::max<int64_t>(0, lo - 1 - step);
+      step *= 2;
+    }
+    while (lo < hi) {
+      const int64_t mid = lo + (hi - lo) / 2;
+      if (key(mid) == value) {
+        hi = mid;
+      } else {
+        lo = mid + 1;
+      }
+    }
+    return lo;
+  };
+  // The run [a, b) of equal keys holds order values (a + 0.5)/n .. (b - 0.5)/n, whose
+  // median is (a + b)/(2n).
+  ParallelBlocks(n, BlockFor(4), [&](int64_t b0, int64_t b1) {
+    for (int64_t a = runStart(b0); a < b1;) {
+      const int64_t b = runEnd(a);
+      const float value = float(base + range * (double(a + b) / twiceN));
+      for (int64_t k = std::max(a, b0); k < std::min(b, b1); ++k) {
+        out[uint32_t(items[size_t(k)])] = value;
+      }
+      a = b;
+    }
+  });
+}
+}  // namespace
+
+matrix& matrix::affine(float a, float b, const bitmask* mask) {
+  EachElement(*this, mask, [a, b](float v, int64_t) { return a * v + b; });
+  return *this;
+}
+
+matrix& matrix::fill(float c, const bitmask* mask) {
+  if (mask == nullptr || !mask->present()) return fill(c);
+  EachElement(*this, mask, [c](float, int64_t) { return c; });
+  return *this;
+}
+
+matrix& matrix::reflect(float u, const bitmask* mask) {
+  EachElement(*this, mask, [u](float v, int64_t) { return u - v; });
+  return *this;
+}
+
+matrix& matrix::clipnegative() {
+  EachElement(*this, nullptr, [](float v, int64_t) { return v < 0.0f ? 0.0f : v; });
+  return *this;
+}
+
+matrix& matrix::gamma(double p, float lo, float hi, const bitmask* mask) {
+  const double l = lo, h = hi;
+  EachElement(*this, mask, [p, l, h](float v, int64_t) {
+    if (v > 0.0f) return float(h * std::pow(double(v) / h, p));
+    if (v < 0.0f) {
+      if (l < 0.0) return float(l * std::pow(double(v) / l, p));
+      return float(-h * std::pow(double(v) / -h, p));
+    }
+    return v;  // 0 and NaN
+  });
+  return *this;
+}
+
+matrix& matrix::gradient(float a, int x0, int y0, float b, int x1, int y1, const bitmask* mask) {
+  const double dx = double(x1) - x0, dy = double(y1) - y0;
+  const double l2 = dx * dx + dy * dy;
+  if (std::sqrt(l2) < 0.00001 || nx <= 0) return *this;
+  const double from = a, step = double(b) - double(a);
+  const int64_t w = nx;
+  EachElement(*this, mask, [=](float, int64_t i) {
+    const double x = double(i % w) - x0, y = double(i / w) - y0;
+    return float(from + step * ((x * dx + y * dy) / l2));
+  });
+  return *this;
+}
+
+matrix& matrix::ranktransform(const matrix& source) {
+  if (this != &source && (nx != source.nx || ny != source.ny)) dim(source.nx, source.ny);
+  RankInto(source, x, 0.0, 1.0);
+  return *this;
+}
+
+matrix& matrix::equalize(float lo, float hi) {
+  RankInto(*this, x, lo, double(hi) - double(lo));
+  return *this;
+}
+
+float matrix::maskedmean(const bitmask* mask) const {
+  if (n <= 0) return 0.0f;
+  const float* v = x;
+  if (mask == nullptr || !mask->present()) {
+    return float(BlockSum(size_t(n), [v](size_t i) { return double(v[i]); }) / double(n));
+  }
+  const size_t count = size_t(MaskedCount(*this, mask));
+  const double sum =
+      BlockSum(count, [v, mask](size_t i) { return mask->getbit(int(i)) ? double(v[i]) : 0.0; });
+  const double selected =
+      BlockSum(count, [mask](size_t i) { return mask->getbit(int(i)) ? 1.0 : 0.0; });
+  return selected > 0 ? float(sum / selected) : 0.0f;
+}
+
+void matrix::finiteminmax(float& lo, float& hi, const bitmask* mask) const {
+  const bool masked = mask != nullptr && mask->present();
+  const int64_t count = masked ? MaskedCount(*this, mask) : int64_t(std::max(n, 0));
+  const int64_t block = BlockFor(1);
+  const int64_t blocks = (count + block - 1) / block;
+  const float inf = std::numeric_limits<float>::infinity();
+  std::vector<float> los(size_t(blocks), inf), his(size_t(blocks), -inf);
+  ParallelBlocks(blocks, 1, [&](int64_t b0, int64_t b1) {
+    for (int64_t k = b0; k < b1; ++k) {
+      float l = inf, h = -inf;
+      for (int64_t i = k * block; i < std::min(count, (k + 1) * block); ++i) {
+        const float v = x[i];
+        if (!std::isfinite(v) || (masked && !mask->getbit(int(i)))) continue;
+        l = std::min(l, v);
+        h = std::max(h, v);
+      }
+      los[size_t(k)] = l;
+      his[size_t(k)] = h;
+    }
+  });
+  lo = inf;
+  hi = -inf;
+  for (int64_t k = 0; k < blocks; ++k) {
+    lo = std::min(lo, los[size_t(k)]);
+    hi = std::max(hi, his[size_t(k)]);
+  }
+}
+
+matrix::DiffStats matrix::diffstats(const matrix& other) const {
+  const int64_t count = std::min(n, other.n);
+  const float* a = x;
+  const float* b = other.x;
+  auto d = [a, b](size_t i) { return double(std::fabs(a[i] - b[i])); };
+  const double sum = BlockSum(size_t(std::max<int64_t>(count, 0)), d);
+  const double sumsq =
+      BlockSum(size_t(std::max<int64_t>(count, 0)), [&d](size_t i) { return d(i) * d(i); });
+  // The largest difference, block by block and then over the blocks in order.
+  const int64_t block = BlockFor(1);
+  const int64_t blocks = count > 0 ? (count + block - 1) / block : 0;
+  std::vector<float> largest(size_t(blocks), -1.0f);
+  ParallelBlocks(blocks, 1, [&](int64_t b0, int64_t b1) {
+    for (int64_t k = b0; k < b1; ++k) {
+      float m = -1.0f;
+      for (int64_t i = k * block; i < std::min(count, (k + 1) * block); ++i) {
+        const float v = std::fabs(a[i] - b[i]);
+        if (v > m) m = v;
+      }
+      largest[size_t(k)] = m;
+    }
+  });
+  float mae = -1.0f;
+  for (const float m : largest) mae = std::max(mae, m);
+  // 1/n as the single-precision factor the figures have always been scaled by.
+  const float inverse = 1.0f / float(n > 0 ? n : 1);
+  return {sum * inverse, std::sqrt(sumsq * inverse), mae};
+}

@@ -1,0 +1,10 @@
+#pragma once
+// The local window filters of the Blur/Sharpen menu: Fast 3x3 Average, Lens Blur, Median,
+// Weighted Majority with Minimum Range and Bilateral Filter.
+class CImageView;
+
+void OnFastAverage(CImageView& v, int id);
+void OnLensBlur(CImageView& v, int id);
+void OnMedian(CImageView& v, int id);
+void OnWeightedMajority(CImageView& v, int id);
+void OnBilateralFilter(CImageView& v, int id);
