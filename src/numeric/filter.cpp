@@ -116,11 +116,8 @@ void RowPassAdjoint(const Taps& unfolded, const matrix& in, matrix& out) {
   });
 }
 
-// For each output row, the input rows and weights that feed it.
-using Sources = std::vector<std::vector<std::pair<int, float>>>;
-
-Sources ColumnSources(const Taps& taps, int h, bool adjoint) {
-  Sources sources(static_cast<size_t>(h));
+RowSources ColumnSources(const Taps& taps, int h, bool adjoint) {
+  RowSources sources(static_cast<size_t>(h));
   for (int y = 0; y < h; ++y) {
     for (const Tap& t : taps) {
       const int r = ReflectWhole(y + t.offset, h);
@@ -134,21 +131,6 @@ Sources ColumnSources(const Taps& taps, int h, bool adjoint) {
   return sources;
 }
 
-// out (already shaped like in, not in itself) = or += the weighted sums of input rows.
-void ColumnPass(const Sources& sources, const matrix& in, matrix& out, bool add) {
-  assert(&in != &out);
-  size_t most = 1;
-  for (const auto& s : sources) most = std::max(most, s.size());
-  ParallelBlocks(in.ny, BlockFor(int64_t(in.nx) * int64_t(most)), [&](int64_t y0, int64_t y1) {
-    Lines lines;
-    for (int64_t y = y0; y < y1; ++y) {
-      lines.clear();
-      for (const auto& [r, w] : sources[size_t(y)]) lines.push(in.z[r], w);
-      lines.apply(in.nx, {nullptr, out.z[y], add});
-    }
-  });
-}
-
 void ColumnPassInto(const Taps& taps, const matrix& in, matrix& out, bool adjoint, bool add) {
   if (&in == &out) {
     const matrix copy(in);
@@ -156,7 +138,7 @@ void ColumnPassInto(const Taps& taps, const matrix& in, matrix& out, bool adjoin
     return;
   }
   if (in.n == 0) return;
-  ColumnPass(ColumnSources(taps, in.ny, adjoint), in, out, add);
+  SumSourceRows(ColumnSources(taps, in.ny, adjoint), in.z, out.z, in.nx, add);
 }
 
 bool SameShape(const matrix& a, const matrix& b) { return a.nx == b.nx && a.ny == b.ny; }
