@@ -63,9 +63,9 @@ void PadRow(const float* row, int w, int64_t before, float* pad, int64_t size) {
   for (int64_t p = hi; p < size; ++p) pad[p] = row[ReflectWhole(p - before, w)];
 }
 
-// out = the rows of in correlated with the taps. out is dimensioned like in and may be in:
-// each row is padded aside before it is overwritten.
-void RowPass(const Taps& unfolded, const matrix& in, matrix& out) {
+// out = (or += with add) the rows of in correlated with the taps. out is dimensioned like in
+// and may be in: each row is padded aside before it is overwritten.
+void RowPass(const Taps& unfolded, const matrix& in, matrix& out, bool add = false) {
   out.dim(in.nx, in.ny);
   const int w = in.nx;
   if (in.n == 0) return;
@@ -78,7 +78,7 @@ void RowPass(const Taps& unfolded, const matrix& in, matrix& out) {
     for (const Tap& t : taps) lines.push(pad.data() + before + t.offset, t.w);
     for (int64_t y = y0; y < y1; ++y) {
       PadRow(in.z[y], w, before, pad.data(), size);
-      lines.apply(w, {nullptr, out.z[y], false});
+      lines.apply(w, {nullptr, out.z[y], add});
     }
   });
 }
@@ -152,6 +152,13 @@ matrix& matrix::correlatex(const matrix& kernel, const matrix& input) {
 matrix& matrix::correlatey(const matrix& kernel, const matrix& input) {
   if (&input != this) dim(input.nx, input.ny);
   ColumnPassInto(KernelTaps(kernel), input, *this, false, false);
+  return *this;
+}
+
+matrix& matrix::correlatexadd(const matrix& kernel, const matrix& input) {
+  assert(SameShape(*this, input));
+  if (!SameShape(*this, input)) return *this;
+  RowPass(KernelTaps(kernel), input, *this, true);
   return *this;
 }
 

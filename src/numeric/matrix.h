@@ -97,6 +97,8 @@ class matrix : public planebase<float, matrix> {
   matrix& scattery(const matrix& kernel, const matrix& input);
   // Zeroes this plane, then scatterx: the adjoint of correlatex applied to the input.
   matrix& correlatexadj(const matrix& kernel, const matrix& input);
+  // this += correlatex of the input, which has this plane's shape.
+  matrix& correlatexadd(const matrix& kernel, const matrix& input);
   // Separable correlation, rows then columns; a one-tap kernel is the identity, whatever
   // its value.
   matrix& correlatexy(const matrix& kx, const matrix& ky, const matrix& input);
@@ -230,8 +232,6 @@ class matrix : public planebase<float, matrix> {
   // Degradation building blocks (psf.cpp, decimate.cpp). Every border folds by whole-sample
   // reflection, so no plane is too small for a kernel and every adjoint is the exact
   // transpose of its forward pass.
-  // this += the correlation of the input along rows (same shape).
-  matrix& correlatexadd(const matrix& kernel, const matrix& input);
   // Zeroes this plane, then adds the adjoint of correlatey applied to the input.
   matrix& correlateyadj(const matrix& kernel, const matrix& input);
   // The mean over the disc of radius r (cells within r + 0.5 of the centre) about every

@@ -51,25 +51,27 @@ matrix SquareKernel(const DiscSplit& d) {
   return k;
 }
 
-// out = the sum over the ring cells of input(m(y + dy), m(x + dx)) / v.
+// out = the sum over the ring cells of input(m(y + dy), m(x + dx)) / v. Each block pads the
+// rows it reads, r before and r after its own, by reflection.
 void RingForward(const DiscSplit& d, int r, const matrix& in, matrix& out) {
   const int w = in.nx, h = in.ny;
   const int64_t padw = int64_t(w) + 2 * r;
-  // Every row padded once by reflection, r samples either side.
-  std::vector<float> padded(static_cast<size_t>(padw * h));
-  ParallelBlocks(h, BlockFor(padw), [&](int64_t y0, int64_t y1) {
-    for (int64_t y = y0; y < y1; ++y) {
-      float* row = padded.data() + y * padw;
-      for (int64_t p = 0; p < padw; ++p) row[p] = in.z[y][ReflectWhole(p - r, w)];
-    }
-  });
   const double weight = 1.0 / d.cells;
   ParallelBlocks(h, BlockFor(int64_t(w) * int64_t(d.ring.size())), [&](int64_t y0, int64_t y1) {
+    const int64_t rows = y1 - y0 + 2 * r;
+    std::vector<float> padded(static_cast<size_t>(rows * padw));
+    for (int64_t t = 0; t < rows; ++t) {
+      const float* src = in.z[ReflectWhole(y0 - r + t, h)];
+      float* row = padded.data() + t * padw;
+      for (int64_t p = 0; p < r; ++p) row[p] = src[ReflectWhole(p - r, w)];
+      std::copy(src, src + w, row + r);
+      for (int64_t p = r + w; p < padw; ++p) row[p] = src[ReflectWhole(p - r, w)];
+    }
     Lines lines;
     for (int64_t y = y0; y < y1; ++y) {
       lines.clear();
       for (const auto& [dy, dx] : d.ring) {
-        lines.push(padded.data() + ReflectWhole(y + dy, h) * padw + r + dx, weight);
+        lines.push(padded.data() + (y - y0 + r + dy) * padw + r + dx, weight);
       }
       lines.apply(w, {nullptr, out.z[y], false});
     }
@@ -82,14 +84,26 @@ void RingForward(const DiscSplit& d, int r, const matrix& in, matrix& out) {
 void RingAdjoint(const DiscSplit& d, int r, const matrix& in, matrix& out) {
   const int w = in.nx, h = in.ny;
   const int64_t zw = int64_t(w) + 4 * r, padw = int64_t(w) + 2 * r;
-  std::vector<float> zeroed(static_cast<size_t>(zw * h), 0.0f);
-  for (int y = 0; y < h; ++y) std::copy(in.z[y], in.z[y] + w, zeroed.data() + y * zw + 2 * r);
   // The padded rows that fold onto each row, in a fixed order.
   std::vector<std::vector<int>> sources(static_cast<size_t>(h));
   for (int py = -r; py < h + r; ++py) sources[size_t(ReflectWhole(py, h))].push_back(py);
   const double weight = 1.0 / d.cells;
-  const int64_t cost = padw * int64_t(d.ring.size()) * (1 + 2 * int64_t(r) / std::max(h, 1));
+  // A row gathers (h + 2r) / h padded rows on average.
+  const int64_t cost = padw * int64_t(d.ring.size()) * (h + 2 * int64_t(r)) / h;
   ParallelBlocks(h, BlockFor(cost), [&](int64_t y0, int64_t y1) {
+    // The input rows the block reads, with 2r zeros either side of each.
+    int lo = h, hi = -1;
+    for (int64_t y = y0; y < y1; ++y) {
+      for (const int py : sources[size_t(y)]) {
+        lo = std::min(lo, std::max(0, py - r));
+        hi = std::max(hi, std::min(h - 1, py + r));
+      }
+    }
+    const int64_t rows = std::max(0, hi - lo + 1);
+    std::vector<float> zeroed(static_cast<size_t>(rows * zw), 0.0f);
+    for (int64_t t = 0; t < rows; ++t) {
+      std::copy(in.z[lo + t], in.z[lo + t] + w, zeroed.data() + t * zw + 2 * r);
+    }
     std::vector<double> padded(static_cast<size_t>(padw)), acc(static_cast<size_t>(w));
     Lines lines;
     for (int64_t y = y0; y < y1; ++y) {
@@ -98,7 +112,7 @@ void RingAdjoint(const DiscSplit& d, int r, const matrix& in, matrix& out) {
         lines.clear();
         for (const auto& [dy, dx] : d.ring) {
           const int src = py - dy;
-          if (src >= 0 && src < h) lines.push(zeroed.data() + src * zw + r - dx, weight);
+          if (src >= 0 && src < h) lines.push(zeroed.data() + (src - lo) * zw + r - dx, weight);
         }
         if (lines.line.empty()) continue;
         lines.apply(int(padw), {padded.data(), nullptr, false});
@@ -110,12 +124,6 @@ void RingAdjoint(const DiscSplit& d, int r, const matrix& in, matrix& out) {
   });
 }
 }  // namespace
-
-matrix& matrix::correlatexadd(const matrix& kernel, const matrix& input) {
-  matrix rows;
-  rows.correlatex(kernel, input);
-  return add(rows);
-}
 
 matrix& matrix::correlateyadj(const matrix& kernel, const matrix& input) {
   if (&input == this) {

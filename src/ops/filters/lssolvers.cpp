@@ -38,10 +38,13 @@ void Axpy(matrix& y, float a, const matrix& p) {
               [&](size_t i) { y.x[i] = static_cast<float>(y.x[i] + double(a) * p.x[i]); });
 }
 
-// p = beta p + g.
-void ScaleAdd(matrix& p, float beta, const matrix& g) {
-  EachElement(Count(p),
-              [&](size_t i) { p.x[i] = static_cast<float>(double(beta) * p.x[i] + g.x[i]); });
+// x += alpha p, then p = beta p + g, in one pass over p.
+void StepAndTurn(matrix& x, float alpha, matrix& p, float beta, const matrix& g) {
+  EachElement(Count(p), [&](size_t i) {
+    const double v = p.x[i];
+    x.x[i] = static_cast<float>(x.x[i] + double(alpha) * v);
+    p.x[i] = static_cast<float>(double(beta) * v + g.x[i]);
+  });
 }
 
 double SumSq(const matrix& m) { return m.sumsq(); }
@@ -84,13 +87,15 @@ void Iterate(matrix& x, Work& w, double gamma, LinearOp At, LinearOp A,
     }
     if (!(denominator > 0.0)) break;  // no step: p lies in the null space of every operator
     const float alpha = static_cast<float>(gamma / denominator);
-    Axpy(x, alpha, w.p);
     Axpy(w.s, -alpha, w.q);
     for (int k = 0; k < K; ++k) Axpy(w.rk[k], -alpha, w.qk[k]);
     const double next = Gradient(w, At, adjoints);
-    if (next == 0.0) break;  // exact: a further ratio would be 0 / 0
-    if (i >= minIterations && std::sqrt(next / count) <= tolerance) break;
-    ScaleAdd(w.p, static_cast<float>(next / gamma), w.g);
+    // Exact (a further ratio would be 0 / 0), or small enough.
+    if (next == 0.0 || (i >= minIterations && std::sqrt(next / count) <= tolerance)) {
+      Axpy(x, alpha, w.p);
+      break;
+    }
+    StepAndTurn(x, alpha, w.p, static_cast<float>(next / gamma), w.g);
     gamma = next;
   }
   ShowIteration(i < maxIterations ? i : maxIterations);
