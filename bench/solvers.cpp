@@ -9,6 +9,7 @@
 #include <chrono>
 #include <cmath>
 
+#include "noise.h"
 #include "numeric/cvector.h"
 #include "ops/filters/degradation.h"
 #include "ops/filters/regularizers.h"
@@ -23,15 +24,7 @@ namespace {
 constexpr int kWidth = 4000, kHeight = 3000;
 
 const matrix& Image() {
-  static const matrix image = [] {
-    matrix m(kWidth, kHeight);
-    uint32_t seed = 12345;
-    for (int k = 0; k < m.n; ++k) {
-      seed = seed * 1664525u + 1013904223u;
-      m.x[k] = float(seed >> 8) * (255.0f / float(1 << 24));
-    }
-    return m;
-  }();
+  static const matrix image = NoisePlane(kWidth, kHeight);
   return image;
 }
 
