@@ -47,8 +47,6 @@ void StepAndTurn(matrix& x, float alpha, matrix& p, float beta, const matrix& g)
   });
 }
 
-double SumSq(const matrix& m) { return m.sumsq(); }
-
 // The work planes of one conjugate-gradient solve, kept across the solves of a LAD run.
 struct Work {
   matrix s, q, g, p;
@@ -59,7 +57,7 @@ struct Work {
 double Gradient(Work& w, LinearOp At, const LinearOpList& adjoints) {
   At(w.g, w.s);
   for (size_t k = 0; k < adjoints.size(); ++k) adjoints[k](w.g, w.rk[int(k)]);
-  return SumSq(w.g);
+  return w.g.sumsq();
 }
 
 void ShowIteration(int i) { SetStatusText(Format("%d", i), kIterationPane); }
@@ -78,12 +76,12 @@ void Iterate(matrix& x, Work& w, double gamma, LinearOp At, LinearOp A,
     if (i % 10 == 0) StepProgressOrThrow();
     A(w.q, w.p);
     for (int k = 0; k < K; ++k) forwards[size_t(k)](w.qk[k], w.p);
-    double denominator = weights ? w.q.weightsq(*weights) : SumSq(w.q);
+    double denominator = weights ? w.q.weightsq(*weights) : w.q.sumsq();
     for (int k = 0; k < K; ++k) {
       if (w.rk[k].nx != w.qk[k].nx || w.rk[k].ny != w.qk[k].ny) {
         w.rk[k].dim(w.qk[k].nx, w.qk[k].ny).zero();
       }
-      denominator += regWeights ? w.qk[k].weightsq((*regWeights)[k]) : SumSq(w.qk[k]);
+      denominator += regWeights ? w.qk[k].weightsq((*regWeights)[k]) : w.qk[k].sumsq();
     }
     if (!(denominator > 0.0)) break;  // no step: p lies in the null space of every operator
     const float alpha = static_cast<float>(gamma / denominator);
@@ -119,7 +117,7 @@ bool Cgls(matrix& x, Work& w, const matrix& b, LinearOp At, LinearOp A,
   w.s.assign(b);
   for (int k = 0; k < K; ++k) w.rk[k].free();  // zero residuals, dimensioned when first used
   At(w.g, w.s);
-  const double gamma = SumSq(w.g);
+  const double gamma = w.g.sumsq();
   if (gamma == 0.0) return true;
   w.p.assign(w.g);
   Iterate(x, w, gamma, At, A, adjoints, forwards, nullptr, nullptr, maxIterations, tolerance,
