@@ -61,8 +61,10 @@ void DecimateRows(const Geometry& g, const matrix& kernel, const matrix& in, mat
     }
     for (int64_t y = y0; y < y1; ++y) {
       const float* row = in.z[y];
-      for (int64_t p = 0; p < g.len; ++p) {
-        phases[size_t((p % f) * g.phase + p / f)] = row[ReflectWhole(p - g.off, W)];
+      for (int ph = 0; ph < f; ++ph) {
+        float* phase = phases.data() + ph * g.phase;
+        for (int64_t q = 0, p = ph; p < g.len; ++q, p += f)
+          phase[q] = row[ReflectWhole(p - g.off, W)];
       }
       lines.apply(w, {nullptr, t.z[y], false});
     }
@@ -89,8 +91,11 @@ void DecimateRowsAdjoint(const Geometry& g, const matrix& kernel, const matrix& 
         lines[size_t(p)].apply(int(g.phase), {phases.data() + p * g.phase, nullptr, false});
       }
       std::fill(acc.begin(), acc.end(), 0.0);
-      for (int64_t q = 0; q < g.len; ++q) {
-        acc[size_t(ReflectWhole(q - g.off, W))] += phases[size_t((q % f) * g.phase + q / f)];
+      for (int ph = 0; ph < f; ++ph) {
+        const double* phase = phases.data() + ph * g.phase;
+        for (int64_t q = 0, p = ph; p < g.len; ++q, p += f) {
+          acc[size_t(ReflectWhole(p - g.off, W))] += phase[q];
+        }
       }
       float* row = out.z[y];
       for (int x = 0; x < W; ++x) row[x] = static_cast<float>(acc[size_t(x)]);
