@@ -85,7 +85,7 @@ void RowPass(const Taps& unfolded, const matrix& in, matrix& out, bool add = fal
 
 // out += the adjoint of RowPass applied to in: every input sample is spread over the
 // padded positions its taps read, and the padding is folded back by the same reflection.
-void RowPassAdjoint(const Taps& unfolded, const matrix& in, matrix& out) {
+void RowPassAdjoint(const Taps& unfolded, const matrix& in, matrix& out, bool add = true) {
   const int w = in.nx;
   if (in.n == 0) return;
   const Taps taps = FoldTaps(unfolded, w);
@@ -111,7 +111,11 @@ void RowPassAdjoint(const Taps& unfolded, const matrix& in, matrix& out) {
         acc[ReflectWhole(p - before, w)] += pad[size_t(p)];
       }
       float* row = out.z[y];
-      for (int x = 0; x < w; ++x) row[x] = static_cast<float>(row[x] + acc[x]);
+      if (add) {
+        for (int x = 0; x < w; ++x) row[x] = static_cast<float>(row[x] + acc[x]);
+      } else {
+        for (int x = 0; x < w; ++x) row[x] = static_cast<float>(acc[x]);
+      }
     }
   });
 }
@@ -181,8 +185,16 @@ matrix& matrix::correlatexadj(const matrix& kernel, const matrix& input) {
     const matrix copy(input);
     return correlatexadj(kernel, copy);
   }
-  dim(input.nx, input.ny).zero();
-  return scatterx(kernel, input);
+  dim(input.nx, input.ny);
+  RowPassAdjoint(KernelTaps(kernel), input, *this, false);
+  return *this;
+}
+
+matrix& matrix::correlateyadj(const matrix& kernel, const matrix& input) {
+  if (&input != this) dim(input.nx, input.ny);
+  // Every output row is written: a row that no tap reaches gets zeros.
+  ColumnPassInto(KernelTaps(kernel), input, *this, true, false);
+  return *this;
 }
 
 matrix& matrix::correlatexy(const matrix& kx, const matrix& ky, const matrix& input) {

@@ -95,8 +95,10 @@ class matrix : public planebase<float, matrix> {
   // Add the adjoints (transposes) of correlatex and correlatey into this plane.
   matrix& scatterx(const matrix& kernel, const matrix& input);
   matrix& scattery(const matrix& kernel, const matrix& input);
-  // Zeroes this plane, then scatterx: the adjoint of correlatex applied to the input.
+  // The adjoint of correlatex applied to the input (what scatterx adds to a zero plane).
   matrix& correlatexadj(const matrix& kernel, const matrix& input);
+  // The adjoint of correlatey applied to the input (what scattery adds to a zero plane).
+  matrix& correlateyadj(const matrix& kernel, const matrix& input);
   // this += correlatex of the input, which has this plane's shape.
   matrix& correlatexadd(const matrix& kernel, const matrix& input);
   // Separable correlation, rows then columns; a one-tap kernel is the identity, whatever
@@ -232,8 +234,6 @@ class matrix : public planebase<float, matrix> {
   // Degradation building blocks (psf.cpp, decimate.cpp). Every border folds by whole-sample
   // reflection, so no plane is too small for a kernel and every adjoint is the exact
   // transpose of its forward pass.
-  // Zeroes this plane, then adds the adjoint of correlatey applied to the input.
-  matrix& correlateyadj(const matrix& kernel, const matrix& input);
   // The mean over the disc of radius r (cells within r + 0.5 of the centre) about every
   // pixel; this plane has the input's shape. discpsfadj adds the transpose, setdiscpsfadj
   // zeroes first.

@@ -125,15 +125,6 @@ void RingAdjoint(const DiscSplit& d, int r, const matrix& in, matrix& out) {
 }
 }  // namespace
 
-matrix& matrix::correlateyadj(const matrix& kernel, const matrix& input) {
-  if (&input == this) {
-    const matrix copy(input);
-    return correlateyadj(kernel, copy);
-  }
-  dim(input.nx, input.ny).zero();
-  return scattery(kernel, input);
-}
-
 matrix& matrix::discpsf(int r, const matrix& input) {
   if (&input == this) {
     const matrix copy(input);
