@@ -10,6 +10,7 @@
 #include <cstring>
 #include <vector>
 
+#include "noise.h"
 #include "numeric/matrix.h"
 #include "numeric/sort.h"
 #include "threads.h"
@@ -23,15 +24,7 @@ namespace {
 constexpr int kSide = 4096;
 
 const matrix& Image() {
-  static const matrix image = [] {
-    matrix m(kSide, kSide);
-    uint32_t seed = 12345;
-    for (int k = 0; k < m.n; ++k) {
-      seed = seed * 1664525u + 1013904223u;
-      m.x[k] = float(seed >> 8) * (255.0f / float(1 << 24));
-    }
-    return m;
-  }();
+  static const matrix image = NoisePlane(kSide, kSide);
   return image;
 }
 

@@ -64,9 +64,9 @@ void PadRow(const float* row, int w, int64_t before, float* pad, int64_t size) {
   for (int64_t p = hi; p < size; ++p) pad[p] = row[ReflectWhole(p - before, w)];
 }
 
-// out = the rows of in correlated with the taps. out is dimensioned like in and may be in:
-// each row is padded aside before it is overwritten.
-void RowPass(const Taps& unfolded, const matrix& in, matrix& out) {
+// out = (or += with add) the rows of in correlated with the taps. out is dimensioned like in
+// and may be in: each row is padded aside before it is overwritten.
+void RowPass(const Taps& unfolded, const matrix& in, matrix& out, bool add = false) {
   out.dim(in.nx, in.ny);
   const int w = in.nx;
   if (in.n == 0) return;
@@ -79,14 +79,14 @@ void RowPass(const Taps& unfolded, const matrix& in, matrix& out) {
     for (const Tap& t : taps) lines.push(pad.data() + before + t.offset, t.w);
     for (int64_t y = y0; y < y1; ++y) {
       PadRow(in.z[y], w, before, pad.data(), size);
-      lines.apply(w, {nullptr, out.z[y], false});
+      lines.apply(w, {nullptr, out.z[y], add});
     }
   });
 }
 
 // out += the adjoint of RowPass applied to in: every input sample is spread over the
 // padded positions its taps read, and the padding is folded back by the same reflection.
-void RowPassAdjoint(const Taps& unfolded, const matrix& in, matrix& out) {
+void RowPassAdjoint(const Taps& unfolded, const matrix& in, matrix& out, bool add = true) {
   const int w = in.nx;
   if (in.n == 0) return;
   const Taps taps = FoldTaps(unfolded, w);
@@ -112,16 +112,17 @@ void RowPassAdjoint(const Taps& unfolded, const matrix& in, matrix& out) {
         acc[ReflectWhole(p - before, w)] += pad[size_t(p)];
       }
       float* row = out.z[y];
-      for (int x = 0; x < w; ++x) row[x] = static_cast<float>(row[x] + acc[x]);
+      if (add) {
+        for (int x = 0; x < w; ++x) row[x] = static_cast<float>(row[x] + acc[x]);
+      } else {
+        for (int x = 0; x < w; ++x) row[x] = static_cast<float>(acc[x]);
+      }
     }
   });
 }
 
-// For each output row, the input rows and weights that feed it.
-using Sources = std::vector<std::vector<std::pair<int, float>>>;
-
-Sources ColumnSources(const Taps& taps, int h, bool adjoint) {
-  Sources sources(static_cast<size_t>(h));
+RowSources ColumnSources(const Taps& taps, int h, bool adjoint) {
+  RowSources sources(static_cast<size_t>(h));
   for (int y = 0; y < h; ++y) {
     for (const Tap& t : taps) {
       const int r = ReflectWhole(y + t.offset, h);
@@ -135,21 +136,6 @@ Sources ColumnSources(const Taps& taps, int h, bool adjoint) {
   return sources;
 }
 
-// out (already shaped like in, not in itself) = or += the weighted sums of input rows.
-void ColumnPass(const Sources& sources, const matrix& in, matrix& out, bool add) {
-  assert(&in != &out);
-  size_t most = 1;
-  for (const auto& s : sources) most = std::max(most, s.size());
-  ParallelBlocks(in.ny, BlockFor(int64_t(in.nx) * int64_t(most)), [&](int64_t y0, int64_t y1) {
-    Lines lines;
-    for (int64_t y = y0; y < y1; ++y) {
-      lines.clear();
-      for (const auto& [r, w] : sources[size_t(y)]) lines.push(in.z[r], w);
-      lines.apply(in.nx, {nullptr, out.z[y], add});
-    }
-  });
-}
-
 void ColumnPassInto(const Taps& taps, const matrix& in, matrix& out, bool adjoint, bool add) {
   if (&in == &out) {
     const matrix copy(in);
@@ -157,7 +143,7 @@ void ColumnPassInto(const Taps& taps, const matrix& in, matrix& out, bool adjoin
     return;
   }
   if (in.n == 0) return;
-  ColumnPass(ColumnSources(taps, in.ny, adjoint), in, out, add);
+  SumSourceRows(ColumnSources(taps, in.ny, adjoint), in.z, out.z, in.nx, add);
 }
 
 bool SameShape(const matrix& a, const matrix& b) { return a.nx == b.nx && a.ny == b.ny; }
@@ -171,6 +157,13 @@ matrix& matrix::correlatex(const matrix& kernel, const matrix& input) {
 matrix& matrix::correlatey(const matrix& kernel, const matrix& input) {
   if (&input != this) dim(input.nx, input.ny);
   ColumnPassInto(KernelTaps(kernel), input, *this, false, false);
+  return *this;
+}
+
+matrix& matrix::correlatexadd(const matrix& kernel, const matrix& input) {
+  assert(SameShape(*this, input));
+  if (!SameShape(*this, input)) return *this;
+  RowPass(KernelTaps(kernel), input, *this, true);
   return *this;
 }
 
@@ -193,8 +186,16 @@ matrix& matrix::correlatexadj(const matrix& kernel, const matrix& input) {
     const matrix copy(input);
     return correlatexadj(kernel, copy);
   }
-  dim(input.nx, input.ny).zero();
-  return scatterx(kernel, input);
+  dim(input.nx, input.ny);
+  RowPassAdjoint(KernelTaps(kernel), input, *this, false);
+  return *this;
+}
+
+matrix& matrix::correlateyadj(const matrix& kernel, const matrix& input) {
+  if (&input != this) dim(input.nx, input.ny);
+  // Every output row is written: a row that no tap reaches gets zeros.
+  ColumnPassInto(KernelTaps(kernel), input, *this, true, false);
+  return *this;
 }
 
 matrix& matrix::correlatexy(const matrix& kx, const matrix& ky, const matrix& input) {

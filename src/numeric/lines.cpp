@@ -2,6 +2,8 @@
 
 #include <algorithm>
 
+#include "platform/parallel.h"
+
 #if defined(__x86_64__)
 #include <immintrin.h>
 #endif
@@ -86,4 +88,19 @@ void WeightedLines(const float* const* line, const double* weight, size_t count,
   if (avx2) return WeightedLinesAvx2(line, weight, count, n, sink);
 #endif
   WeightedLinesPortable(line, weight, count, n, sink);
+}
+
+void SumSourceRows(const RowSources& sources, const float* const* in, float* const* out, int width,
+                   bool add) {
+  size_t most = 1;
+  for (const auto& s : sources) most = std::max(most, s.size());
+  ParallelBlocks(int64_t(sources.size()), BlockFor(int64_t(width) * int64_t(most)),
+                 [&](int64_t y0, int64_t y1) {
+                   Lines lines;
+                   for (int64_t y = y0; y < y1; ++y) {
+                     lines.clear();
+                     for (const auto& [r, w] : sources[size_t(y)]) lines.push(in[r], w);
+                     lines.apply(width, {nullptr, out[y], add});
+                   }
+                 });
 }

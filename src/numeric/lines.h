@@ -2,6 +2,7 @@
 // The inner loop of the filters and resamplers: weighted sums of float lines, in double,
 // with an AVX2 path chosen at run time.
 #include <cstddef>
+#include <utility>
 #include <vector>
 
 // Where the sums of WeightedLines go: a double line, or a float line set or added to.
@@ -32,3 +33,11 @@ struct Lines {
     WeightedLines(line.data(), weight.data(), line.size(), n, sink);
   }
 };
+
+// For each output row, the input rows and weights that feed it, in the order they are added.
+using RowSources = std::vector<std::vector<std::pair<int, float>>>;
+
+// Output row y (width floats) = the weighted sum of the input rows listed for y, or that
+// sum added to it; the rows run in parallel blocks.
+void SumSourceRows(const RowSources& sources, const float* const* in, float* const* out, int width,
+                   bool add);

@@ -4,12 +4,22 @@
 // store row 0 at the bottom of the picture.
 #include <cstdint>
 #include <string>
+#include <vector>
 
 #include "numeric/plane.h"
 
 class bitmask;
+class matrix;
 class matrixarray;
 class weighttable6;
+
+template <class T>
+class cvectorlist;
+
+// A linear operator of the restoration solvers: writes out from in and returns out. Its
+// parameters come from process-wide slots filled before a solve.
+using LinearOp = matrix& (*)(matrix& out, const matrix& in);
+using LinearOpList = std::vector<LinearOp>;
 
 class matrix : public planebase<float, matrix> {
  public:
@@ -90,8 +100,12 @@ class matrix : public planebase<float, matrix> {
   // Add the adjoints (transposes) of correlatex and correlatey into this plane.
   matrix& scatterx(const matrix& kernel, const matrix& input);
   matrix& scattery(const matrix& kernel, const matrix& input);
-  // Zeroes this plane, then scatterx: the adjoint of correlatex applied to the input.
+  // The adjoint of correlatex applied to the input (what scatterx adds to a zero plane).
   matrix& correlatexadj(const matrix& kernel, const matrix& input);
+  // The adjoint of correlatey applied to the input (what scattery adds to a zero plane).
+  matrix& correlateyadj(const matrix& kernel, const matrix& input);
+  // this += correlatex of the input, which has this plane's shape.
+  matrix& correlatexadd(const matrix& kernel, const matrix& input);
   // Separable correlation, rows then columns; a one-tap kernel is the identity, whatever
   // its value.
   matrix& correlatexy(const matrix& kx, const matrix& ky, const matrix& input);
@@ -297,6 +311,87 @@ class matrix : public planebase<float, matrix> {
                     bool diagonal);
   matrix& multiresolutioncg(int iterations, const matrixarray& gx, const matrixarray& gy,
                             bool diagonal);
+
+  // Degradation building blocks (psf.cpp, decimate.cpp). Every border folds by whole-sample
+  // reflection, so no plane is too small for a kernel and every adjoint is the exact
+  // transpose of its forward pass.
+  // The mean over the disc of radius r (cells within r + 0.5 of the centre) about every
+  // pixel; this plane has the input's shape. discpsfadj adds the transpose, setdiscpsfadj
+  // zeroes first.
+  matrix& discpsf(int r, const matrix& input);
+  matrix& discpsfadj(int r, const matrix& input);
+  matrix& setdiscpsfadj(int r, const matrix& input);
+  // Kernel decimation by f of a W x H input into this w x h plane: output j reads input
+  // j f - (n - f)/2 ... + n - 1 through the kernel's n taps, rows then columns. f of 0 is
+  // W / w. decimateadj writes the transpose into this W x H plane.
+  matrix& decimate(const matrix& input, const matrix& kernel, int f = 0);
+  matrix& decimateadj(const matrix& input, const matrix& kernel, int f = 0);
+  // Decimation kernels for the factor f, scaled to sum 1; called on any matrix, which
+  // becomes the n x 1 kernel.
+  matrix& lanczosdecimationkernel(int a, int f);
+  matrix& cubicdecimationkernel(float a, int f);
+  matrix& triangledecimationkernel(int f);
+
+  // Difference regularizers (regularize.cpp). A forward operator dimensions this plane to
+  // the stencil's valid region of the input (empty where the stencil does not fit) and
+  // writes w times the difference; its adjoint adds the transpose of a residual plane into
+  // this plane, which has the image's size and already holds a partial sum.
+  matrix& slopex(const matrix& in, float w);
+  matrix& slopey(const matrix& in, float w);
+  matrix& slopediag(const matrix& in, float w);
+  matrix& slopeanti(const matrix& in, float w);
+  matrix& curvx(const matrix& in, float w);
+  matrix& curvy(const matrix& in, float w);
+  matrix& curvdiag(const matrix& in, float w);
+  matrix& curvanti(const matrix& in, float w);
+  matrix& order3x(const matrix& in, float w);
+  matrix& order3y(const matrix& in, float w);
+  matrix& order3diag(const matrix& in, float w);
+  matrix& order3anti(const matrix& in, float w);
+  matrix& crossslope(const matrix& in, float w);
+  matrix& crossslopediag(const matrix& in, float w);
+  matrix& slopexadj(const matrix& r, float w);
+  matrix& slopeyadj(const matrix& r, float w);
+  matrix& slopediagadj(const matrix& r, float w);
+  matrix& slopeantiadj(const matrix& r, float w);
+  matrix& curvxadj(const matrix& r, float w);
+  matrix& curvyadj(const matrix& r, float w);
+  matrix& curvdiagadj(const matrix& r, float w);
+  matrix& curvantiadj(const matrix& r, float w);
+  matrix& order3xadj(const matrix& r, float w);
+  matrix& order3yadj(const matrix& r, float w);
+  matrix& order3diagadj(const matrix& r, float w);
+  matrix& order3antiadj(const matrix& r, float w);
+  matrix& crossslopeadj(const matrix& r, float w);
+  matrix& crossslopediagadj(const matrix& r, float w);
+
+  // Element-wise terms of the least-absolute-deviation solver (ladterms.cpp), all planes
+  // of this plane's size. ladweights: this = z^2 u^2 / (z^2 + u^2); ladgapterm: this =
+  // (z - u) this / (z^2 + u^2); ladmaxratio: F = max(F, every max(-this/z, this/u));
+  // weightsq: this *= w and returns the sum of w t^2 over the values t before; scaleweighted:
+  // this = s w this.
+  matrix& ladweights(const matrix& z, const matrix& u);
+  matrix& ladgapterm(const matrix& z, const matrix& u);
+  matrix& ladmaxratio(float* F, const matrix& z, const matrix& u);
+  double weightsq(const matrix& w);
+  matrix& scaleweighted(float s, const matrix& w);
+
+  // Least squares and least absolute deviations of A x against b with the regularizers
+  // L_k, called on the estimate x, which the caller has dimensioned (ops/filters,
+  // lssolvers.cpp, beside the operators they run with). cgls starts from 0 and returns
+  // true, x left 0, when A^T b is 0; sizes receives each regularizer output's width (list
+  // 0) and height (list 1). weightedcgls starts from x. lad starts from the LS solution and
+  // returns the best iterate, its L1 objective in *l1.
+  bool cgls(const matrix& b, LinearOp At, LinearOp A, const LinearOpList& adjoints,
+            const LinearOpList& forwards, cvectorlist<int32_t>& sizes, int maxIterations,
+            float tolerance, int minIterations);
+  matrix& weightedcgls(const matrix& b, LinearOp At, const matrix& w, LinearOp A,
+                       const LinearOpList& adjoints, const matrixarray& wk,
+                       const LinearOpList& forwards, int maxIterations, float tolerance,
+                       int minIterations);
+  matrix& lad(const matrix& b, LinearOp At, LinearOp A, const LinearOpList& adjoints,
+              const LinearOpList& forwards, float* l1, int lsMaxIterations, float lsTolerance,
+              float ladTolerance, int ladMaxIterations, int lsMinIterations, bool memorySaving);
 
   // Luminance and colour ratios (luminance.cpp); this plane is the luminance.
   matrix& SplitLuminance(matrix& r, matrix& g, matrix& b, float eps);

@@ -1,0 +1,84 @@
+#include "ops/filters/regularizers.h"
+
+namespace {
+RegularizerWeights weights;
+
+using Operator = matrix& (matrix::*)(const matrix&, float);
+
+// One operator with one weight slot, read at every call.
+template <float RegularizerWeights::*Weight, Operator Op>
+matrix& Entry(matrix& out, const matrix& in) {
+  return (out.*Op)(in, weights.*Weight);
+}
+
+struct Row {
+  float RegularizerWeights::*weight;
+  struct Pair {
+    LinearOp forward = nullptr;
+    LinearOp adjoint = nullptr;
+  } entries[2];  // a row of one operator leaves the second empty
+};
+
+using W = RegularizerWeights;
+using M = matrix;
+
+#define ZEP_ENTRY(slot, op) \
+  { &Entry<&W::slot, &M::op>, &Entry<&W::slot, &M::op##adj> }
+
+const Row kDifferenceRows[] = {
+    {&W::slopes, {ZEP_ENTRY(slopes, slopex), ZEP_ENTRY(slopes, slopey)}},
+    {&W::slopesDiagonal,
+     {ZEP_ENTRY(slopesDiagonal, slopediag), ZEP_ENTRY(slopesDiagonal, slopeanti)}},
+    {&W::curvatures, {ZEP_ENTRY(curvatures, curvx), ZEP_ENTRY(curvatures, curvy)}},
+    {&W::curvaturesDiagonal,
+     {ZEP_ENTRY(curvaturesDiagonal, curvdiag), ZEP_ENTRY(curvaturesDiagonal, curvanti)}},
+    {&W::order3, {ZEP_ENTRY(order3, order3x), ZEP_ENTRY(order3, order3y)}},
+    {&W::order3Diagonal,
+     {ZEP_ENTRY(order3Diagonal, order3diag), ZEP_ENTRY(order3Diagonal, order3anti)}},
+    {&W::crossSlopes, {ZEP_ENTRY(crossSlopes, crossslope)}},
+    {&W::crossSlopesDiagonal, {ZEP_ENTRY(crossSlopesDiagonal, crossslopediag)}},
+};
+
+const Row kAxisOnlyRows[] = {
+    {&W::slopesHorizontal, {ZEP_ENTRY(slopesHorizontal, slopex)}},
+    {&W::curvesHorizontal, {ZEP_ENTRY(curvesHorizontal, curvx)}},
+    {&W::order3Horizontal, {ZEP_ENTRY(order3Horizontal, order3x)}},
+    {&W::slopesVertical, {ZEP_ENTRY(slopesVertical, slopey)}},
+    {&W::curvesVertical, {ZEP_ENTRY(curvesVertical, curvy)}},
+    {&W::order3Vertical, {ZEP_ENTRY(order3Vertical, order3y)}},
+};
+
+template <size_t N>
+void Append(const Row (&rows)[N], LinearOpList& forwards, LinearOpList& adjoints) {
+  for (const Row& row : rows) {
+    if (!(weights.*row.weight > 0.0f)) continue;
+    for (const Row::Pair& pair : row.entries) {
+      if (!pair.forward) continue;
+      forwards.push_back(pair.forward);
+      adjoints.push_back(pair.adjoint);
+    }
+  }
+}
+}  // namespace
+
+RegularizerWeights& CurrentRegularizerWeights() { return weights; }
+
+void SetHorizontalOnlyWeights(float slopes, float curves, float order3) {
+  weights.slopesHorizontal = slopes;
+  weights.curvesHorizontal = curves;
+  weights.order3Horizontal = order3;
+}
+
+void SetVerticalOnlyWeights(float slopes, float curves, float order3) {
+  weights.slopesVertical = slopes;
+  weights.curvesVertical = curves;
+  weights.order3Vertical = order3;
+}
+
+void AppendDifferenceRegularizers(LinearOpList& forwards, LinearOpList& adjoints) {
+  Append(kDifferenceRows, forwards, adjoints);
+}
+
+void AppendAxisOnlyRegularizers(LinearOpList& forwards, LinearOpList& adjoints) {
+  Append(kAxisOnlyRows, forwards, adjoints);
+}

@@ -1,0 +1,33 @@
+#pragma once
+// The weight slots of the plain difference regularizers and the operator lists built from
+// them. Each entry is a LinearOp that runs one matrix operator with one slot; an adjoint
+// entry adds into a gradient plane of the image's size.
+#include "numeric/matrix.h"
+
+struct RegularizerWeights {
+  float slopes = 0.01f;  // "Slopes, Horizontal and Vertical"
+  float slopesDiagonal = 0.01f;
+  float curvatures = 0.0f;
+  float curvaturesDiagonal = 0.0f;
+  float order3 = 0.0f;
+  float order3Diagonal = 0.0f;
+  float crossSlopes = 0.0f;
+  float crossSlopesDiagonal = 0.0f;
+  float slopesHorizontal = 0.0f;  // the horizontal-only and vertical-only rows
+  float curvesHorizontal = 0.0f;
+  float order3Horizontal = 0.0f;
+  float slopesVertical = 0.0f;
+  float curvesVertical = 0.0f;
+  float order3Vertical = 0.0f;
+};
+
+RegularizerWeights& CurrentRegularizerWeights();
+void SetHorizontalOnlyWeights(float slopes, float curves, float order3);
+void SetVerticalOnlyWeights(float slopes, float curves, float order3);
+
+// Append the entries of the rows whose weight is above 0: the eight rows of slopes,
+// curvatures, third differences and cross slopes (two entries for each of the first six),
+// and separately the six horizontal-only and vertical-only rows, which the lists take
+// after the data-dependent ones.
+void AppendDifferenceRegularizers(LinearOpList& forwards, LinearOpList& adjoints);
+void AppendAxisOnlyRegularizers(LinearOpList& forwards, LinearOpList& adjoints);
