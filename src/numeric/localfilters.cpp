@@ -5,6 +5,7 @@
 #include <algorithm>
 #include <cstdint>
 #include <cstring>
+#include <memory>
 #include <utility>
 #include <vector>
 
@@ -245,16 +246,17 @@ void DiscPass(matrix& plane, int r, const bitmask* mask, bool maskedInput, Stati
     }
     return;
   }
-  // Blocks of at least 4r rows keep the copied neighbour rows below half the plane.
-  const int64_t block = std::max<int64_t>(BlockFor(int64_t(nx) * disc.cells), 4 * r);
+  // Blocks of at least 32 rows, and 4r, keep the copied neighbour rows a small part of the
+  // plane.
+  const int64_t block = std::max<int64_t>({BlockFor(int64_t(nx) * disc.cells), 4 * r, 32});
   const int64_t blocks = (ny + block - 1) / block;
   // The r rows on either side of each block, as they are before the pass.
   const size_t rowFloats = size_t(nx), haloFloats = 2 * size_t(r) * rowFloats;
-  std::vector<float> halo(size_t(blocks) * haloFloats);
+  const std::unique_ptr<float[]> halo(new float[size_t(blocks) * haloFloats]);
   auto haloRow = [&](int64_t b, int s) -> float* {
     const int64_t b0 = b * block;
     const size_t k = s < b0 ? size_t(s - (b0 - r)) : size_t(r) + size_t(s - (b0 + block));
-    return halo.data() + size_t(b) * haloFloats + k * rowFloats;
+    return halo.get() + size_t(b) * haloFloats + k * rowFloats;
   };
   ParallelBlocks(blocks, 1, [&](int64_t c0, int64_t c1) {
     for (int64_t b = c0; b < c1; ++b) {
