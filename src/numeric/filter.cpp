@@ -372,10 +372,17 @@ matrix& matrix::mirrorpad(const matrix& src, int k) {
   dim(src.nx + 2 * k, src.ny + 2 * k);
   if (n == 0) return *this;
   if (src.n == 0) return zero();
-  for (int y = 0; y < ny; ++y) {
-    const float* row = src.z[ReflectHalf(int64_t(y) - k, src.ny)];
-    for (int i = 0; i < nx; ++i) z[y][i] = row[ReflectHalf(int64_t(i) - k, src.nx)];
-  }
+  // The middle of each row is a plain copy; only the margins are reflected sample by sample.
+  const int left = std::min(k, nx), middle = std::min(src.nx, nx - left);
+  ParallelBlocks(ny, BlockFor(nx), [&](int64_t y0, int64_t y1) {
+    for (int64_t y = y0; y < y1; ++y) {
+      const float* row = src.z[ReflectHalf(y - k, src.ny)];
+      float* out = z[y];
+      for (int i = 0; i < left; ++i) out[i] = row[ReflectHalf(int64_t(i) - k, src.nx)];
+      std::memcpy(out + left, row, sizeof(float) * size_t(middle));
+      for (int i = left + middle; i < nx; ++i) out[i] = row[ReflectHalf(int64_t(i) - k, src.nx)];
+    }
+  });
   return *this;
 }
 

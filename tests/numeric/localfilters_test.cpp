@@ -370,3 +370,39 @@ TEST_F(LocalFiltersTest, OneAndEightThreadsGiveTheSameBytes) {
     }
   }
 }
+
+TEST_F(LocalFiltersTest, DiscFiltersAcrossManyRowBlocksMatchAPlainEvaluation) {
+  // Wide enough that the rows go out in several blocks, each sliding its own window.
+  const int w = 2000, h = 41;
+  const matrix input = Picture(w, h, 12);
+  auto half = [](int i, int n) { return i < 0 ? -1 - i : i >= n ? 2 * n - 1 - i : i; };
+  for (const int r : {1, 2, 3}) {
+    for (const int stat : {0, 1, 2}) {
+      SCOPED_TRACE("r" + std::to_string(r) + " statistic " + std::to_string(stat));
+      matrix mine(input);
+      if (stat == 0) mine.discmean(r, nullptr, false);
+      if (stat == 1) mine.discmedian(r, nullptr, false);
+      if (stat == 2) mine.discwmmr(r, nullptr, false);
+      for (int y = 0; y < h; ++y) {
+        for (int x = 0; x < w; ++x) {
+          std::vector<float> cells;
+          double sum = 0;
+          for (int dy = -r; dy <= r; ++dy) {
+            for (int dx = -r; dx <= r; ++dx) {
+              if (std::sqrt(float(dx * dx + dy * dy)) > r + 0.5f) continue;
+              cells.push_back(input.at(half(x + dx, w), half(y + dy, h)));
+              sum += cells.back();
+            }
+          }
+          std::sort(cells.begin(), cells.end());
+          const float median = cells[cells.size() / 2];
+          matrix sorted = Plane(int(cells.size()), 1, cells);
+          const float expected = stat == 0   ? float(sum / double(cells.size()))
+                                 : stat == 1 ? median
+                                             : sorted.wmmr();
+          ASSERT_EQ(mine.at(x, y), expected) << x << "," << y;
+        }
+      }
+    }
+  }
+}

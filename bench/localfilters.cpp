@@ -1,0 +1,137 @@
+// The local window filters on a 4000 x 3000 float RGB picture beside OpenCV: Lens Blur
+// radius 1 and 3 against filter2D with the same normalised disc, Median radius 1 against
+// medianBlur(3), the bilateral filter (window 11, Gaussian) against bilateralFilter with
+// d 11. Each pair runs with one thread and with all of them (OpenCV with as many), best of
+// a few runs, and the line ends with the ratio ours / OpenCV's.
+#include <algorithm>
+#include <chrono>
+#include <cmath>
+#include <cstdio>
+#include <functional>
+#include <string>
+
+#include "image/fpbuffer.h"
+#include "platform/parallel.h"
+#include "threads.h"
+
+#ifdef ZEP_HAVE_OPENCV
+#include <opencv2/core.hpp>
+#include <opencv2/imgproc.hpp>
+#endif
+
+namespace {
+constexpr int kW = 4000, kH = 3000;
+
+const fpbuffer& Picture() {
+  static const fpbuffer image = [] {
+    fpbuffer f(kW, kH, 0x17);
+    uint32_t seed = 12345;
+    for (int c = 0; c < 3; ++c) {
+      for (int k = 0; k < f.n; ++k) {
+        seed = seed * 1664525u + 1013904223u;
+        const int x = k % kW, y = k / kW;
+        // Smooth areas with some noise: ranges the bilateral weights see in photographs.
+        f.plane[c].x[k] = 128.0f + 80.0f * std::sin(0.01f * x + c) * std::cos(0.013f * y) +
+                          float(seed >> 8) * (8.0f / float(1 << 24));
+      }
+    }
+    return f;
+  }();
+  return image;
+}
+
+// The best wall time of `runs` runs of work, in milliseconds; prepare runs untimed first.
+double Best(int runs, const std::function<void()>& prepare, const std::function<void()>& work) {
+  double best = 1e300;
+  for (int r = 0; r < runs; ++r) {
+    prepare();
+    const auto t0 = std::chrono::steady_clock::now();
+    work();
+    const auto t1 = std::chrono::steady_clock::now();
+    best = std::min(best, std::chrono::duration<double, std::milli>(t1 - t0).count());
+  }
+  return best;
+}
+
+void Line(const char* name, int threads, double ours, const char* peer, double theirs) {
+  if (theirs > 0) {
+    std::printf("%-26s threads %2d  ZEP %9.1f ms   %-22s %9.1f ms   ratio %5.2f\n", name, threads,
+                ours, peer, theirs, ours / theirs);
+  } else {
+    std::printf("%-26s threads %2d  ZEP %9.1f ms\n", name, threads, ours);
+  }
+}
+
+#ifdef ZEP_HAVE_OPENCV
+cv::Mat Interleaved() {
+  cv::Mat m(kH, kW, CV_32FC3);
+  for (int y = 0; y < kH; ++y) {
+    float* row = m.ptr<float>(y);
+    for (int x = 0; x < kW; ++x) {
+      for (int c = 0; c < 3; ++c) row[3 * x + c] = Picture().plane[c].z[y][x];
+    }
+  }
+  return m;
+}
+
+cv::Mat Disc(int r) {
+  cv::Mat k(2 * r + 1, 2 * r + 1, CV_32F);
+  float cells = 0;
+  for (int j = -r; j <= r; ++j) {
+    for (int i = -r; i <= r; ++i) {
+      const bool in = std::sqrt(float(i * i + j * j)) <= r + 0.5f;
+      k.at<float>(j + r, i + r) = in ? 1.0f : 0.0f;
+      cells += in;
+    }
+  }
+  return k / cells;
+}
+#endif
+}  // namespace
+
+int main() {
+  const int all = AllThreads();
+  const int runs = 3;
+  fpbuffer work;
+  const auto reset = [&] { work.copy(Picture()); };
+#ifdef ZEP_HAVE_OPENCV
+  const cv::Mat src = Interleaved();
+  cv::Mat dst;
+#endif
+  std::printf("%d x %d float RGB, best of %d runs\n", kW, kH, runs);
+  for (const int threads : {1, all}) {
+    SetParallelThreads(threads);
+    double theirs = 0;
+    for (const int r : {1, 3}) {
+      const double ours =
+          Best(runs, reset, [&] { work.lensblur(1, r, false, nullptr, false); });
+#ifdef ZEP_HAVE_OPENCV
+      cv::setNumThreads(threads);
+      const cv::Mat disc = Disc(r);
+      theirs = Best(runs, [] {}, [&] {
+        cv::filter2D(src, dst, CV_32F, disc, cv::Point(-1, -1), 0, cv::BORDER_REFLECT);
+      });
+#endif
+      Line(("Lens Blur r" + std::to_string(r)).c_str(), threads, ours, "filter2D (disc)", theirs);
+    }
+    {
+      const double ours =
+          Best(runs, reset, [&] { work.median(1, 1.0f, false, nullptr, false, false); });
+#ifdef ZEP_HAVE_OPENCV
+      theirs = Best(runs, [] {}, [&] { cv::medianBlur(src, dst, 3); });
+#endif
+      Line("Median r1", threads, ours, "medianBlur(3)", theirs);
+    }
+    {
+      const double ours = Best(1, reset, [&] {
+        work.bilateral(25.0f, 1, 11, 3, nullptr, false, false);
+      });
+#ifdef ZEP_HAVE_OPENCV
+      theirs = Best(1, [] {}, [&] { cv::bilateralFilter(src, dst, 11, 25.0, 5.0); });
+#endif
+      Line("Bilateral 11 Gaussian", threads, ours, "bilateralFilter d 11", theirs);
+    }
+  }
+  SetParallelThreads(0);
+  return 0;
+}
