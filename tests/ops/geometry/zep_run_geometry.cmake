@@ -1,14 +1,8 @@
 # Whole-pixel geometry, layers and rotation headlessly through zep-run, file to file,
 # beside ImageMagick: each command's PNG must equal the peer's byte for byte in its
 # pixels. Prints SKIP (the test counts as skipped) when the peer tools are missing.
-file(REMOVE_RECURSE ${WORK})
-file(MAKE_DIRECTORY ${WORK}/home)
-find_program(CONVERT convert)
-find_program(COMPARE compare)
-if(NOT CONVERT OR NOT COMPARE)
-  message("SKIP: the peer tools (convert, compare) are not installed")
-  return()
-endif()
+include(${CMAKE_CURRENT_LIST_DIR}/../../support/peer_compare.cmake)
+zep_peer_start()
 
 # A busy 8-bit picture of odd size, the same every run, and a square one.
 execute_process(COMMAND ${CONVERT} -size 37x23 -seed 3 plasma:red-blue -depth 8

@@ -2,14 +2,8 @@
 # the brightness and contrast back to the picture, through PNG files on both sides.
 # Prints SKIP (the test counts as skipped) when the tools that make the pictures are
 # missing.
-file(REMOVE_RECURSE ${WORK})
-file(MAKE_DIRECTORY ${WORK}/home)
-find_program(CONVERT convert)
-find_program(COMPARE compare)
-if(NOT CONVERT OR NOT COMPARE)
-  message("SKIP: the picture tools (convert, compare) are not installed")
-  return()
-endif()
+include(${CMAKE_CURRENT_LIST_DIR}/../../support/peer_compare.cmake)
+zep_peer_start()
 
 execute_process(COMMAND ${CONVERT} -size 157x113 -seed 11 plasma:orange-navy -blur 0x1
                         -depth 8 PNG24:${WORK}/reference.png RESULT_VARIABLE rc)
@@ -25,12 +19,7 @@ endif()
 set(REFERENCE ${WORK}/reference.png)
 set(DARKER ${WORK}/darker.png)
 set(OUT ${WORK}/out.png)
-configure_file(${SCRIPT} ${WORK}/series.zep @ONLY)
-execute_process(COMMAND ${ZEP_RUN} --home ${WORK}/home ${WORK}/series.zep
-                RESULT_VARIABLE rc OUTPUT_VARIABLE out ERROR_VARIABLE err)
-if(NOT rc EQUAL 0)
-  message(FATAL_ERROR "the template script failed (${rc}): ${out} ${err}")
-endif()
+zep_run_configured(${SCRIPT} series)
 
 foreach(name darker out)
   execute_process(COMMAND ${COMPARE} -metric PSNR ${WORK}/${name}.png ${WORK}/reference.png
