@@ -250,3 +250,49 @@ TEST_F(MasksTest, CombinationsWithTheOtherLayerAndTheSelection) {
   EXPECT_EQ(SetBits(), (std::vector<int>{1}));
   v.selection.free();
 }
+
+TEST_F(MasksTest, PaintDragsMaskAndUnmaskThePaintedPixels) {
+  const int w = 16, h = 12;
+  Blank(w, h);
+  v.Paint(w, h);  // the window shows the image at its size
+  const auto at = [&](int x, int y) { return Point{x, h - 1 - y}; };
+  LiveSettings().mask.cursorRadius = 1;
+  // The painted pixels: five overlapping 3 x 3 disks from (5, 6) to (9, 6).
+  std::vector<int> painted;
+  for (int y = 5; y <= 7; ++y) {
+    for (int x = 4; x <= 10; ++x) painted.push_back(x + y * w);
+  }
+  const auto drag = [&](bool middle) {
+    v.paintMode = true;
+    if (middle) {
+      v.OnMiddleButtonDown(at(5, 6));
+    } else {
+      v.OnRightButtonDown(at(5, 6));
+    }
+    for (int x = 6; x <= 9; ++x) v.OnMouseMove(at(x, 6));
+    if (middle) {
+      v.OnMiddleButtonUp(at(9, 6));
+    } else {
+      v.OnRightButtonUp(at(9, 6));
+    }
+    EXPECT_FALSE(v.selection.present());
+  };
+  v.SelectOperation(Id::ClearSetMask, false);
+  drag(false);
+  EXPECT_EQ(SetBits(), painted);
+  v.Dispatch(F2);  // every bit set
+  drag(true);
+  EXPECT_EQ(SetBits().size(), size_t(w * h) - painted.size());
+  for (int k : painted) EXPECT_FALSE(Mask().getbit(k)) << "the middle button unmasks " << k;
+
+  // Or from a drag adds the other layer's bits under the painted pixels alone.
+  Mask().free();
+  Mask().dim(w, h);
+  v.layers[1].dim(w, h, 0x17);
+  v.bitmaps[1] = DisplayBitmap(w, h);
+  v.layers[1].mask.dim(w, h);
+  v.layers[1].mask.invert();
+  v.SelectOperation(Id::MaskOr, false);
+  drag(false);
+  EXPECT_EQ(SetBits(), painted);
+}
