@@ -75,6 +75,13 @@ class fpbuffer {
   // planes directly.
   fpbuffer& syncviews();
   fpbuffer& clearmask();
+  // Mask building (fpmasks.cpp); both make the image mask present first.
+  // ORs into the mask the pixels within tolerance t of colour c over the visible channels,
+  // each channel weighted by the inverse of its nominal range (norm as bitmask::bycolor2).
+  fpbuffer& maskbycolor(const fpixel4& c, float t, int norm);
+  // Clears the mask and marks the gradient edges (type 0 Sobel, 1 Prewitt; other types
+  // mark nothing) of every channel, or with cond only of the visible ones.
+  fpbuffer& edgemask(float t, bool cond, int type);
   void ranges(fpixel4& lo, fpixel4& hi) const;
   // The histogram curves of channels 1 to 3 (and 4 of a four-channel image) over the
   // space's nominal ranges, scaled together so that the highest bin is 255. When no value

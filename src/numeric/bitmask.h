@@ -76,6 +76,33 @@ class bitmask {
   // mask are skipped, so a line may run past its edges.
   bitmask& line(int x0, int y0, int x1, int y1, bool on);
 
+  // Mask building (bitmaskops.cpp). Bits are only ever added (or, for the fill, the
+  // drawings and the bars, given the value); the planes have the mask's size.
+  //
+  // ORs in every pixel with |v - c| <= t/w (every pixel when w is negative).
+  bitmask& bycolor1(const matrix& p, float c, float w, float t);
+  // ORs in the pixels whose weighted distances d_i = w_i |v_i - c_i| over the m planes
+  // pass the norm: 0 max d_i <= t, 1 sum d_i <= m t, 2 sum d_i^2 <= m t^2; any other
+  // norm adds nothing.
+  bitmask& bycolor2(const matrix& a, float ca, float wa, const matrix& b, float cb, float wb,
+                    float t, int norm);
+  bitmask& bycolor3(const matrix* const planes[3], const float c[3], const float w[3], float t,
+                    int norm);
+  bitmask& bycolor4(const matrix* const planes[4], const float c[4], const float w[4], float t,
+                    int norm);
+  // 4-connected fill from (x, y) with the value: nothing when the seed is outside or
+  // already holds the value.
+  bitmask& floodfill(int x, int y, bool value);
+  // Sets whole rows (columns) in bands of `count` every `period` starting at `start`;
+  // rows count from the top edge unless fromBottom. Nothing when count or period is not
+  // positive.
+  bitmask& rowbars(int count, int period, int start, bool fromBottom);
+  bitmask& columnbars(int count, int period, int start);
+  // The outline of the ellipse whose major axis runs from (x1, y1) to (x2, y2) and which
+  // passes through (x3, y3); nothing when the third point does not give a semi-minor axis
+  // (on the axis line, or not strictly between the perpendiculars through its ends).
+  bitmask& ellipse(int x1, int y1, int x2, int y2, int x3, int y3, bool value);
+
   // The stencil of the motion blur: a square of odd side holding a line of the given
   // length and angle (degrees) through its centre cell, symmetric about it; a line too
   // short to leave the centre is the centre cell alone. Returns the number of set cells.

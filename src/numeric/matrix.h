@@ -139,6 +139,12 @@ class matrix : public planebase<float, matrix> {
   // longer than L, every sample); with flag 1 they keep their values.
   matrix& gaussblurx(float sigma, int flag);
   matrix& gaussblury(float sigma, int flag);
+  // Gradient edges from the 3x3 Sobel (weights 1, 2, 1) or Prewitt (1, 1, 1) stencils.
+  // With a mask of the plane's size: sets the bit of every interior pixel whose squared
+  // gradient reaches (4t)^2 (Sobel) or (3t)^2 (Prewitt); border pixels are never marked.
+  // Without one: the plane becomes the gradient magnitude inside and 0 on the border.
+  matrix& sobel(float t, bitmask* mask);
+  matrix& prewitt(float t, bitmask* mask);
   // Columns by sy, then rows by sx. Without a mask, flag 0 (borders renormalised). With a
   // mask, a tile around its bounding box is cut with whole-sample mirroring, blurred with
   // flag 1, and written back into the mask's pixels alone; an empty mask changes nothing.
