@@ -338,6 +338,24 @@ class matrix : public planebase<float, matrix> {
   matrix& cubicdecimationkernel(float a, int f);
   matrix& triangledecimationkernel(int f);
 
+  // Structure tensors (tensor.cpp). eig2x2 is called on a 2 x 2 tensor [[a, c], [c', b]]
+  // (c' is not read) and overwrites its rows with the unit eigenvectors, row 0 for the
+  // smaller eigenvalue and row 1 for the larger; with c not 0 both have a positive x
+  // component, with c = 0 they are the axis vectors and a >= b makes (1, 0) the major one.
+  matrix& eig2x2(float* smaller, float* larger);
+  // The structure tensor of this plane into xx, xy, yy: products of half-pixel-centred
+  // differences (the last row and column 0), smoothed by a Gaussian of sigma (none for
+  // sigma <= 0), then enlarged by scale with the shift when scale > 1. Runs with progress
+  // suspended and cannot be cancelled.
+  const matrix& structuretensor(matrix& xx, matrix& xy, matrix& yy, float sigma, float scale,
+                                float shift) const;
+  // This field = the eigenvectors of the tensors xx, xy, yy, one column per pixel: mode 0
+  // four rows (major, then minor), 1 the major, 2 the minor; any other mode leaves the
+  // field alone. With release the three planes are emptied afterwards in every mode.
+  matrix& eigenfield(matrix& xx, matrix& xy, matrix& yy, int mode, bool release);
+  // This field = the major eigenvectors of the input's structure tensor (shift 0).
+  matrix& tensordirections(const matrix& input, float scale, float sigma);
+
   // Difference regularizers (regularize.cpp). A forward operator dimensions this plane to
   // the stencil's valid region of the input (empty where the stencil does not fit) and
   // writes w times the difference; its adjoint adds the transpose of a residual plane into
@@ -370,6 +388,35 @@ class matrix : public planebase<float, matrix> {
   matrix& order3antiadj(const matrix& r, float w);
   matrix& crossslopeadj(const matrix& r, float w);
   matrix& crossslopediagadj(const matrix& r, float w);
+
+  // Data-dependent regularizers (regularize.cpp): per output element a mask bit picks one
+  // of two stencils of the same extent, the bit of the stencil block's upper-left pixel for
+  // the slopes and of its centre for the curvatures. Max takes the horizontal (main
+  // diagonal) stencil where the bit is set, Min the vertical (anti-diagonal) one. A mask
+  // not of the input's size reads as all clear. Sizes and adjoints as above.
+  matrix& ddslopemax(const matrix& in, const bitmask& mask, float w);
+  matrix& ddslopemin(const matrix& in, const bitmask& mask, float w);
+  matrix& ddslopediagmax(const matrix& in, const bitmask& mask, float w);
+  matrix& ddslopediagmin(const matrix& in, const bitmask& mask, float w);
+  matrix& ddcurvmax(const matrix& in, const bitmask& mask, float w);
+  matrix& ddcurvmin(const matrix& in, const bitmask& mask, float w);
+  matrix& ddcurvdiagmax(const matrix& in, const bitmask& mask, float w);
+  matrix& ddcurvdiagmin(const matrix& in, const bitmask& mask, float w);
+  matrix& ddslopemaxadj(const matrix& r, const bitmask& mask, float w);
+  matrix& ddslopeminadj(const matrix& r, const bitmask& mask, float w);
+  matrix& ddslopediagmaxadj(const matrix& r, const bitmask& mask, float w);
+  matrix& ddslopediagminadj(const matrix& r, const bitmask& mask, float w);
+  matrix& ddcurvmaxadj(const matrix& r, const bitmask& mask, float w);
+  matrix& ddcurvminadj(const matrix& r, const bitmask& mask, float w);
+  matrix& ddcurvdiagmaxadj(const matrix& r, const bitmask& mask, float w);
+  matrix& ddcurvdiagminadj(const matrix& r, const bitmask& mask, float w);
+  // This map = |horizontal| - |vertical| first (mode 0) or second (mode 1) differences of
+  // the input (main diagonal against anti-diagonal for diagpreference), 0 where the stencil
+  // does not fit, box-smoothed 3 x 3; at a scale other than 1 enlarged by the triangle
+  // kernel to round(scale n), slope maps on the half-pixel grid. A scale not above 0 counts
+  // as 1; any mode but 1 is a slope map.
+  matrix& hvpreference(const matrix& input, float scale, int mode);
+  matrix& diagpreference(const matrix& input, float scale, int mode);
 
   // Element-wise terms of the least-absolute-deviation solver (ladterms.cpp), all planes
   // of this plane's size. ladweights: this = z^2 u^2 / (z^2 + u^2); ladgapterm: this =

@@ -6,8 +6,11 @@
 #include <cmath>
 #include <vector>
 
+#include "numeric/bitmask.h"
 #include "numeric/lines.h"
 #include "numeric/matrix.h"
+#include "numeric/resample.h"
+#include "numeric/shift.h"
 #include "platform/parallel.h"
 
 namespace {
@@ -117,6 +120,124 @@ matrix& Adjoint(const Stencil& st, const matrix& r, float w, matrix& out) {
   });
   return out;
 }
+
+// The data-dependent pairs: the stencil a set bit takes, the one a clear bit takes, and the
+// offset of the pixel whose bit an output element reads from the element itself (the
+// upper-left of a 2 x 2 block, the centre of a 3 x 3 one).
+struct Choice {
+  const Stencil& set;
+  const Stencil& clear;
+  int offset;
+  int cols() const { return std::max(set.cols(), clear.cols()); }
+  int rows() const { return std::max(set.rows(), clear.rows()); }
+};
+
+const Stencil kDiagRise{kRoot2, {{1, 0, 1}, {0, 1, -1}}};  // I(i+1, j) - I(i, j+1)
+
+const Choice kDdSlopeMax{kSlopeX, kSlopeY, 0};
+const Choice kDdSlopeMin{kSlopeY, kSlopeX, 0};
+const Choice kDdSlopeDiagMax{kSlopeDiag, kDiagRise, 0};
+const Choice kDdSlopeDiagMin{kDiagRise, kSlopeDiag, 0};
+const Stencil kCurvRow{1, {{1, 0, 1}, {1, 1, -2}, {1, 2, 1}}};
+const Stencil kCurvCol{1, {{0, 1, 1}, {1, 1, -2}, {2, 1, 1}}};
+const Choice kDdCurvMax{kCurvRow, kCurvCol, 1};
+const Choice kDdCurvMin{kCurvCol, kCurvRow, 1};
+const Choice kDdCurvDiagMax{kCurvDiag, kCurvAnti, 1};
+const Choice kDdCurvDiagMin{kCurvAnti, kCurvDiag, 1};
+
+matrix& ForwardChosen(const Choice& ch, const matrix& input, const bitmask& mask, float w,
+                      matrix& out) {
+  if (&input == &out) {
+    const matrix copy(input);
+    return ForwardChosen(ch, copy, mask, w, out);
+  }
+  const int rnx = std::max(0, input.nx - ch.cols()), rny = std::max(0, input.ny - ch.rows());
+  out.dim(rnx, rny);
+  if (out.n == 0) return out;
+  const bool useMask = mask.covers(input.nx, input.ny);
+  const double s[2] = {ch.clear.scale(w), ch.set.scale(w)};
+  ParallelBlocks(rny, BlockFor(4 * int64_t(rnx)), [&](int64_t y0, int64_t y1) {
+    for (int64_t y = y0; y < y1; ++y) {
+      for (int x = 0; x < rnx; ++x) {
+        const bool bit = useMask && mask.get(x + ch.offset, int(y) + ch.offset);
+        double sum = 0.0;
+        for (const Term& t : (bit ? ch.set : ch.clear).terms)
+          sum += t.c * input.z[y + t.a][x + t.b];
+        out.z[y][x] = static_cast<float>(s[bit] * sum);
+      }
+    }
+  });
+  return out;
+}
+
+// out += the transpose, gathered: out(y, x) takes s c r(y - a, x - b) over the terms of the
+// stencil that the residual element's bit chose.
+matrix& AdjointChosen(const Choice& ch, const matrix& r, const bitmask& mask, float w,
+                      matrix& out) {
+  if (&r == &out) {
+    const matrix copy(r);
+    return AdjointChosen(ch, copy, mask, w, out);
+  }
+  if (r.n == 0) return out;
+  const int ex = ch.cols(), ey = ch.rows();
+  if (out.nx != r.nx + ex || out.ny != r.ny + ey) out.dim(r.nx + ex, r.ny + ey).zero();
+  const bool useMask = mask.covers(out.nx, out.ny);
+  const double s[2] = {ch.clear.scale(w), ch.set.scale(w)};
+  ParallelBlocks(out.ny, BlockFor(8 * int64_t(out.nx)), [&](int64_t y0, int64_t y1) {
+    for (int64_t y = y0; y < y1; ++y) {
+      float* row = out.z[y];
+      for (int x = 0; x < out.nx; ++x) {
+        double sum = 0.0;
+        for (int pick = 0; pick < 2; ++pick) {
+          for (const Term& t : (pick ? ch.set : ch.clear).terms) {
+            const int ry = int(y) - t.a, rx = x - t.b;
+            if (ry < 0 || ry >= r.ny || rx < 0 || rx >= r.nx) continue;
+            const bool bit = useMask && mask.get(rx + ch.offset, ry + ch.offset);
+            if (int(bit) == pick) sum += s[pick] * t.c * r.z[ry][rx];
+          }
+        }
+        row[x] = static_cast<float>(row[x] + sum);
+      }
+    }
+  });
+  return out;
+}
+
+// |first stencil| - |second stencil| at every pixel where both fit, the stencils given as
+// terms relative to the pixel (row, column, coefficient); 0 elsewhere. Then the 3 x 3 box
+// and, at another scale, the enlargement.
+matrix& Preference(matrix& map, const matrix& input, float scale, bool curvature,
+                   const std::vector<Term>& first, const std::vector<Term>& second) {
+  if (&map == &input) {
+    const matrix copy(input);
+    return Preference(map, copy, scale, curvature, first, second);
+  }
+  const int nx = input.nx, ny = input.ny;
+  map.dim(nx, ny).zero();
+  if (map.n == 0) return map;
+  const int lo = curvature ? 1 : 0, hiX = nx - 1, hiY = ny - 1;
+  ParallelBlocks(ny, BlockFor(8 * int64_t(nx)), [&](int64_t y0, int64_t y1) {
+    for (int64_t i = std::max<int64_t>(y0, lo); i < std::min<int64_t>(y1, hiY); ++i) {
+      for (int j = lo; j < hiX; ++j) {
+        double a = 0.0, b = 0.0;
+        for (const Term& t : first) a += t.c * input.z[i + t.a][j + t.b];
+        for (const Term& t : second) b += t.c * input.z[i + t.a][j + t.b];
+        map.z[i][j] = static_cast<float>(std::abs(a) - std::abs(b));
+      }
+    }
+  });
+  matrix rows;
+  rows.smooth3y(map);
+  map.smooth3x(rows);
+  if (scale == 1 || !(scale > 0)) return map;
+  if (!curvature) ShiftHalfPixelReverseNoCancel(map, true, true);
+  matrix kx, ky;
+  BuildBilinearKernelForScale(kx, nx, scale, 0, true);
+  BuildBilinearKernelForScale(ky, ny, scale, 0, true);
+  ResampleSeparable(map, map, kx, ky);
+  if (!curvature) ShiftHalfPixelNoCancel(map, true, true);
+  return map;
+}
 }  // namespace
 
 #define ZEP_REGULARIZER(name, stencil)                                                       \
@@ -137,3 +258,37 @@ ZEP_REGULARIZER(order3diag, kOrder3Diag)
 ZEP_REGULARIZER(order3anti, kOrder3Anti)
 ZEP_REGULARIZER(crossslope, kCross)
 ZEP_REGULARIZER(crossslopediag, kCrossDiag)
+
+#define ZEP_DD_REGULARIZER(name, choice)                                     \
+  matrix& matrix::name(const matrix& in, const bitmask& mask, float w) {     \
+    return ForwardChosen(choice, in, mask, w, *this);                        \
+  }                                                                          \
+  matrix& matrix::name##adj(const matrix& r, const bitmask& mask, float w) { \
+    return AdjointChosen(choice, r, mask, w, *this);                         \
+  }
+
+ZEP_DD_REGULARIZER(ddslopemax, kDdSlopeMax)
+ZEP_DD_REGULARIZER(ddslopemin, kDdSlopeMin)
+ZEP_DD_REGULARIZER(ddslopediagmax, kDdSlopeDiagMax)
+ZEP_DD_REGULARIZER(ddslopediagmin, kDdSlopeDiagMin)
+ZEP_DD_REGULARIZER(ddcurvmax, kDdCurvMax)
+ZEP_DD_REGULARIZER(ddcurvmin, kDdCurvMin)
+ZEP_DD_REGULARIZER(ddcurvdiagmax, kDdCurvDiagMax)
+ZEP_DD_REGULARIZER(ddcurvdiagmin, kDdCurvDiagMin)
+
+// Terms relative to the pixel (i, j) itself.
+matrix& matrix::hvpreference(const matrix& input, float scale, int mode) {
+  if (mode == 1) {
+    return Preference(*this, input, scale, true, {{0, -1, 1}, {0, 0, -2}, {0, 1, 1}},
+                      {{-1, 0, 1}, {0, 0, -2}, {1, 0, 1}});
+  }
+  return Preference(*this, input, scale, false, {{0, 0, 1}, {0, 1, -1}}, {{0, 0, 1}, {1, 0, -1}});
+}
+
+matrix& matrix::diagpreference(const matrix& input, float scale, int mode) {
+  if (mode == 1) {
+    return Preference(*this, input, scale, true, {{-1, -1, 1}, {0, 0, -2}, {1, 1, 1}},
+                      {{1, -1, 1}, {0, 0, -2}, {-1, 1, 1}});
+  }
+  return Preference(*this, input, scale, false, {{0, 0, 1}, {1, 1, -1}}, {{0, 1, 1}, {1, 0, -1}});
+}

@@ -26,7 +26,7 @@ bitmask& ChooseTriangleDiagonals(bitmask& mask, const matrix& plane) {
 }
 
 bool ResampleTriangulation(matrix& out, const matrix& input, const bitmask& diagonals, double sx,
-                           double sy, double dx, double dy) {
+                           double sy, double dx, double dy, bool cancellable) {
   const int w = input.nx, h = input.ny;
   const auto count = [](double v) {
     return v > 0 ? static_cast<int>(std::min(v, double(INT32_MAX))) : 0;
@@ -36,7 +36,7 @@ bool ResampleTriangulation(matrix& out, const matrix& input, const bitmask& diag
   const double gx = 1 / sx, ox = (gx - 1) / 2 + gx * dx;
   const double gy = 1 / sy, oy = (gy - 1) / 2 + gy * dy;
   const bool useMask = diagonals.width == w && diagonals.height == h && diagonals.present();
-  return ParallelBlocksTicking(out.ny, BlockFor(8 * int64_t(out.nx)), [&](int64_t i0, int64_t i1) {
+  const BlockBody rows = [&](int64_t i0, int64_t i1) {
     for (int64_t i = i0; i < i1; ++i) {
       const Cell cy = FindCell(oy + gy * double(i), h);
       const float* lower = input.z[cy.first];
@@ -57,5 +57,9 @@ bool ResampleTriangulation(matrix& out, const matrix& input, const bitmask& diag
         row[j] = static_cast<float>(v);
       }
     }
-  });
+  };
+  const int64_t block = BlockFor(8 * int64_t(out.nx));
+  if (cancellable) return ParallelBlocksTicking(out.ny, block, rows);
+  ParallelBlocks(out.ny, block, rows);
+  return false;
 }

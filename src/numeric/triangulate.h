@@ -53,5 +53,6 @@ bitmask& ChooseTriangleDiagonals(bitmask& mask, const matrix& plane);
 // chooses; out becomes trunc(w sx + 0.5) x trunc(h sy + 0.5). Positions beyond the sample
 // grid extrapolate the nearest cell's triangle. Ticks StepProgress per output row; true
 // when cancelled, out then partly written. A mask of another size counts as all clear.
+// Not cancellable, it neither ticks nor polls and always completes.
 bool ResampleTriangulation(matrix& out, const matrix& input, const bitmask& diagonals, double sx,
-                           double sy, double dx, double dy);
+                           double sy, double dx, double dy, bool cancellable = true);

@@ -80,3 +80,21 @@ inline ::testing::AssertionResult CheckAdjoint(const ForwardOp& forward, const A
   }
   return ::testing::AssertionSuccess();
 }
+
+// The same for an operator-list entry pair (a forward LinearOp and the adjoint that adds
+// into a gradient plane of the image's size), the residual's size taken from the entry.
+inline ::testing::AssertionResult CheckEntryAdjoint(LinearOp forward, LinearOp adjoint,
+                                                    PlaneSize inSize) {
+  matrix probe;
+  forward(probe, matrix(inSize.first, inSize.second).fill(0.0f));
+  return CheckAdjoint(
+      [&](const matrix& u) {
+        matrix o;
+        return PlaneStack{forward(o, u)};
+      },
+      [&](const PlaneStack& v) {
+        matrix o = matrix(inSize.first, inSize.second).fill(0.0f);
+        return adjoint(o, v[0]);
+      },
+      inSize, {{probe.nx, probe.ny}});
+}

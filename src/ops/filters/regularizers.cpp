@@ -2,6 +2,8 @@
 
 namespace {
 RegularizerWeights weights;
+RegularizerMaps maps;
+const bitmask kNoMask;
 
 using Operator = matrix& (matrix::*)(const matrix&, float);
 
@@ -9,6 +11,15 @@ using Operator = matrix& (matrix::*)(const matrix&, float);
 template <float RegularizerWeights::*Weight, Operator Op>
 matrix& Entry(matrix& out, const matrix& in) {
   return (out.*Op)(in, weights.*Weight);
+}
+
+using MaskedOperator = matrix& (matrix::*)(const matrix&, const bitmask&, float);
+
+template <float RegularizerWeights::*Weight, const bitmask* RegularizerMaps::*Map,
+          MaskedOperator Op>
+matrix& MaskedEntry(matrix& out, const matrix& in) {
+  const bitmask* mask = maps.*Map;
+  return (out.*Op)(in, mask ? *mask : kNoMask, weights.*Weight);
 }
 
 struct Row {
@@ -39,6 +50,23 @@ const Row kDifferenceRows[] = {
     {&W::crossSlopesDiagonal, {ZEP_ENTRY(crossSlopesDiagonal, crossslopediag)}},
 };
 
+#define ZEP_MASKED_ENTRY(slot, map, op)                            \
+  {                                                                \
+    &MaskedEntry<&W::slot, &RegularizerMaps::map, &M::op>,         \
+        &MaskedEntry<&W::slot, &RegularizerMaps::map, &M::op##adj> \
+  }
+
+const Row kDataDependentRows[] = {
+    {&W::ddSlopesHvMin, {ZEP_MASKED_ENTRY(ddSlopesHvMin, hvSlope, ddslopemin)}},
+    {&W::ddSlopesHvMax, {ZEP_MASKED_ENTRY(ddSlopesHvMax, hvSlope, ddslopemax)}},
+    {&W::ddCurvesHvMin, {ZEP_MASKED_ENTRY(ddCurvesHvMin, hvCurvature, ddcurvmin)}},
+    {&W::ddCurvesHvMax, {ZEP_MASKED_ENTRY(ddCurvesHvMax, hvCurvature, ddcurvmax)}},
+    {&W::ddSlopesDiagMin, {ZEP_MASKED_ENTRY(ddSlopesDiagMin, diagSlope, ddslopediagmin)}},
+    {&W::ddSlopesDiagMax, {ZEP_MASKED_ENTRY(ddSlopesDiagMax, diagSlope, ddslopediagmax)}},
+    {&W::ddCurvesDiagMin, {ZEP_MASKED_ENTRY(ddCurvesDiagMin, diagCurvature, ddcurvdiagmin)}},
+    {&W::ddCurvesDiagMax, {ZEP_MASKED_ENTRY(ddCurvesDiagMax, diagCurvature, ddcurvdiagmax)}},
+};
+
 const Row kAxisOnlyRows[] = {
     {&W::slopesHorizontal, {ZEP_ENTRY(slopesHorizontal, slopex)}},
     {&W::curvesHorizontal, {ZEP_ENTRY(curvesHorizontal, curvx)}},
@@ -62,6 +90,7 @@ void Append(const Row (&rows)[N], LinearOpList& forwards, LinearOpList& adjoints
 }  // namespace
 
 RegularizerWeights& CurrentRegularizerWeights() { return weights; }
+RegularizerMaps& CurrentRegularizerMaps() { return maps; }
 
 void SetHorizontalOnlyWeights(float slopes, float curves, float order3) {
   weights.slopesHorizontal = slopes;
@@ -77,6 +106,10 @@ void SetVerticalOnlyWeights(float slopes, float curves, float order3) {
 
 void AppendDifferenceRegularizers(LinearOpList& forwards, LinearOpList& adjoints) {
   Append(kDifferenceRows, forwards, adjoints);
+}
+
+void AppendDataDependentRegularizers(LinearOpList& forwards, LinearOpList& adjoints) {
+  Append(kDataDependentRows, forwards, adjoints);
 }
 
 void AppendAxisOnlyRegularizers(LinearOpList& forwards, LinearOpList& adjoints) {

@@ -2,6 +2,7 @@
 // The weight slots of the plain difference regularizers and the operator lists built from
 // them. Each entry is a LinearOp that runs one matrix operator with one slot; an adjoint
 // entry adds into a gradient plane of the image's size.
+#include "numeric/bitmask.h"
 #include "numeric/matrix.h"
 
 struct RegularizerWeights {
@@ -19,9 +20,27 @@ struct RegularizerWeights {
   float slopesVertical = 0.0f;
   float curvesVertical = 0.0f;
   float order3Vertical = 0.0f;
+  float ddSlopesHvMin = 0.0f;  // the data-dependent rows
+  float ddSlopesHvMax = 0.0f;
+  float ddCurvesHvMin = 0.0f;
+  float ddCurvesHvMax = 0.0f;
+  float ddSlopesDiagMin = 0.0f;
+  float ddSlopesDiagMax = 0.0f;
+  float ddCurvesDiagMin = 0.0f;
+  float ddCurvesDiagMax = 0.0f;
+};
+
+// The masks the data-dependent entries read, owned by the deconvolution, which sets them
+// for each channel before its solve. An absent mask reads as all clear.
+struct RegularizerMaps {
+  const bitmask* hvSlope = nullptr;
+  const bitmask* hvCurvature = nullptr;
+  const bitmask* diagSlope = nullptr;
+  const bitmask* diagCurvature = nullptr;
 };
 
 RegularizerWeights& CurrentRegularizerWeights();
+RegularizerMaps& CurrentRegularizerMaps();
 void SetHorizontalOnlyWeights(float slopes, float curves, float order3);
 void SetVerticalOnlyWeights(float slopes, float curves, float order3);
 
@@ -30,4 +49,7 @@ void SetVerticalOnlyWeights(float slopes, float curves, float order3);
 // and separately the six horizontal-only and vertical-only rows, which the lists take
 // after the data-dependent ones.
 void AppendDifferenceRegularizers(LinearOpList& forwards, LinearOpList& adjoints);
+// The eight data-dependent rows, one entry each: HV slopes Min, Max, HV curvatures Min, Max,
+// then the same on the diagonals.
+void AppendDataDependentRegularizers(LinearOpList& forwards, LinearOpList& adjoints);
 void AppendAxisOnlyRegularizers(LinearOpList& forwards, LinearOpList& adjoints);
