@@ -142,6 +142,10 @@ class fpbuffer {
   fpbuffer& blendlayer(float t, const fpbuffer& other, bitmask* selection, bool cond);
   fpbuffer& minlayer(const fpbuffer& other, bitmask* selection, bool cond);
   fpbuffer& maxlayer(const fpbuffer& other, bitmask* selection, bool cond);
+  // Each processed channel i becomes its disc mean of per-pixel radius |w| of channel i
+  // (matrix::gradientlensblur), over the scope's pixels; another size or channel count,
+  // an empty other image included, changes nothing.
+  fpbuffer& gradientlensblur(const fpbuffer& other, bitmask* selection, bool cond);
   // Copies the source's channels into this image with the source's top-left pixel x0
   // columns from the left and y0 rows from the top; what falls outside is cut off, and
   // nothing happens when (x0, y0) lies outside this image.

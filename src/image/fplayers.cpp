@@ -61,6 +61,17 @@ fpbuffer& fpbuffer::maxlayer(const fpbuffer& other, bitmask* selection, bool con
   return *this;
 }
 
+fpbuffer& fpbuffer::gradientlensblur(const fpbuffer& other, bitmask* selection, bool cond) {
+  if (n == 0 || other.width != width || other.height != height || other.channels != channels) {
+    return *this;
+  }
+  const OperationScope scope(*this, selection, cond);
+  for (int c = 0; c < channels; ++c) {
+    if (scope.processes(c)) plane[c].gradientlensblur(other.plane[c], scope.mask());
+  }
+  return *this;
+}
+
 fpbuffer& fpbuffer::paste(int x0, int y0, const fpbuffer& source) {
   if (x0 < 0 || x0 >= width || y0 < 0 || y0 >= height || source.n == 0) return *this;
   const int c = std::min(source.width, width - x0), r = std::min(source.height, height - y0);

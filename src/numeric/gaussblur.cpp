@@ -6,7 +6,6 @@
 #include <vector>
 
 #include "numeric/bitmask.h"
-#include "numeric/border.h"
 #include "numeric/kernels.h"
 #include "numeric/lines.h"
 #include "numeric/matrix.h"
@@ -136,17 +135,9 @@ matrix& matrix::gaussblur(float sx, float sy, const bitmask* mask) {
   // fx columns and fy rows before the box, fx + 1 and fy + 1 after it: flag 1 then computes
   // exactly the box.
   matrix tile(bw + 2 * fx + 1, bh + 2 * fy + 1);
-  for (int r = 0; r < tile.ny; ++r) {
-    const float* src = z[ReflectWhole(int64_t(by) - fy + r, ny)];
-    for (int c = 0; c < tile.nx; ++c) tile.z[r][c] = src[ReflectWhole(int64_t(bx) - fx + c, nx)];
-  }
+  tile.extract(*this, bx - fx, by - fy);
   tile.gaussblury(sy, 1).gaussblurx(sx, 1);
-  for (int r = 0; r < bh; ++r) {
-    for (int c = 0; c < bw; ++c) {
-      if (mask->get(bx + c, by + r)) z[by + r][bx + c] = tile.z[fy + r][fx + c];
-    }
-  }
-  return *this;
+  return pasteinner(bx, by, tile, mask, fx, fx + 1, fy, fy + 1);
 }
 
 matrix& matrix::gaussbluri(int sigma, const bitmask* mask) {

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <utility>
 #include <vector>
 
 #include "numeric/border.h"
@@ -153,15 +154,22 @@ void PassVT(const TapTable& table, const matrix& reduced, matrix& dst) {
   const int cols = std::min(reduced.nx, dst.nx);
   const int outs = std::min(int(table.size()), reduced.ny);
   if (reduced.n == 0 || dst.n == 0) return;
+  // Gathered per row of dst, the taps in the order a scatter over k would add them: each
+  // row is then one block's own, and every sum is formed in the same order.
+  std::vector<std::vector<std::pair<int, float>>> into(size_t(dst.ny));
   for (int k = 0; k < outs; ++k) {
-    const Taps& t = table[k];
-    const float* r = reduced.z[k];
-    for (int j = 0; j < t.count; ++j) {
-      const float w = t.weight[j];
-      float* d = dst.z[t.index[j]];
-      for (int i = 0; i < cols; ++i) d[i] += w * r[i];
-    }
+    const Taps& t = table[size_t(k)];
+    for (int j = 0; j < t.count; ++j) into[size_t(t.index[j])].emplace_back(k, t.weight[j]);
   }
+  ForRows(dst.ny, cols * 3, [&](int64_t y0, int64_t y1) {
+    for (int64_t y = y0; y < y1; ++y) {
+      float* d = dst.z[y];
+      for (const auto& [k, w] : into[size_t(y)]) {
+        const float* r = reduced.z[k];
+        for (int i = 0; i < cols; ++i) d[i] += w * r[i];
+      }
+    }
+  });
 }
 
 // out = source reduced along its rows (or down its columns) by a tap table of its length.
@@ -322,24 +330,31 @@ const matrix& matrix::forwarddiff(matrix& gx, matrix& gy, bool planar) const {
 matrix& matrix::forwarddiffT(const matrix& gx, const matrix& gy) {
   if (n == 0) return *this;
   const int w = nx, h = ny;
-  if (gx.n == (w - 1) * h && w > 1) {
-    for (int y = 0; y < h; ++y) {
-      const float* g = gx.x + int64_t(y) * (w - 1);
-      for (int i = 0; i + 1 < w; ++i) {
-        z[y][i + 1] += g[i];
-        z[y][i] -= g[i];
+  const bool across = gx.n == (w - 1) * h && w > 1;
+  const bool down = gy.n == w * (h - 1) && h > 1;
+  // Each row gathers what lands on it, its own differences first, then those of the rows
+  // above and below, in the order a scatter row by row would add them.
+  ForRows(h, 4 * w, [&](int64_t y0, int64_t y1) {
+    for (int64_t y = y0; y < y1; ++y) {
+      float* d = z[y];
+      if (across) {
+        const float* g = gx.x + y * (w - 1);
+        for (int i = 0; i + 1 < w; ++i) {
+          d[i + 1] += g[i];
+          d[i] -= g[i];
+        }
+      }
+      if (!down) continue;
+      if (y > 0) {
+        const float* above = gy.x + (y - 1) * w;
+        for (int i = 0; i < w; ++i) d[i] += above[i];
+      }
+      if (y + 1 < h) {
+        const float* g = gy.x + y * w;
+        for (int i = 0; i < w; ++i) d[i] -= g[i];
       }
     }
-  }
-  if (gy.n == w * (h - 1) && h > 1) {
-    for (int y = 0; y + 1 < h; ++y) {
-      const float* g = gy.x + int64_t(y) * w;
-      for (int i = 0; i < w; ++i) {
-        z[y + 1][i] += g[i];
-        z[y][i] -= g[i];
-      }
-    }
-  }
+  });
   return *this;
 }
 
@@ -366,16 +381,29 @@ matrix& matrix::diagdiffT(const matrix& d1, const matrix& d2) {
   if (n == 0) return *this;
   const int w = nx, h = ny;
   if (w < 2 || h < 2 || d1.n != (w - 1) * (h - 1) || d2.n != d1.n) return *this;
-  for (int y = 0; y + 1 < h; ++y) {
-    const float* a = d1.x + int64_t(y) * (w - 1);
-    const float* b = d2.x + int64_t(y) * (w - 1);
-    for (int i = 0; i + 1 < w; ++i) {
-      z[y + 1][i + 1] += a[i];
-      z[y][i] -= a[i];
-      z[y][i + 1] += b[i];
-      z[y + 1][i] -= b[i];
+  // Pixel (x, y) gathers +d1 and -d2 of difference row y - 1, then +d2 and -d1 of row y, in
+  // the order a scatter over the difference rows would add them.
+  ForRows(h, 4 * w, [&](int64_t y0, int64_t y1) {
+    for (int64_t y = y0; y < y1; ++y) {
+      float* d = z[y];
+      if (y > 0) {
+        const float* a = d1.x + (y - 1) * (w - 1);
+        const float* b = d2.x + (y - 1) * (w - 1);
+        for (int i = 0; i < w; ++i) {
+          if (i > 0) d[i] += a[i - 1];
+          if (i + 1 < w) d[i] -= b[i];
+        }
+      }
+      if (y + 1 < h) {
+        const float* a = d1.x + y * (w - 1);
+        const float* b = d2.x + y * (w - 1);
+        for (int i = 0; i < w; ++i) {
+          if (i > 0) d[i] += b[i - 1];
+          if (i + 1 < w) d[i] -= a[i];
+        }
+      }
     }
-  }
+  });
   return *this;
 }
 

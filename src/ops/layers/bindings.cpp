@@ -1,5 +1,4 @@
-// The Layer menu's two-layer operations (Gradient Lens Blur waits for its blur). The rows
-// keep the update handlers of their
+// The Layer menu's two-layer operations. The rows keep the update handlers of their
 // descriptors' enable rules.
 #include "app/imageview.h"
 #include "ops/layers/layers.h"
@@ -16,6 +15,7 @@ void Bind() {
       {Id::Minimum, OnMinimumMaximum, nullptr},
       {Id::Maximum, OnMinimumMaximum, nullptr},
       {Id::MatchCanvasSizes, OnMatchCanvasSizes, nullptr},
+      {Id::GradientLensBlur, OnGradientLensBlur, nullptr},
       {Id::TilingTopIntoBottom, OnTilingTopIntoBottom, nullptr},
       {Id::ToggleNormalView, OnToggleNormalView, nullptr},
   };

@@ -176,6 +176,15 @@ void OnMinimumMaximum(CImageView& v, int id) {
   EndOfCommand();
 }
 
+void OnGradientLensBlur(CImageView& v, int id) {
+  if (CtrlSelected(v, id)) return;
+  const fpbuffer& other = v.otherLayer();
+  // The radii are read pixel for pixel: an empty or another-sized other layer gives none.
+  if (other.n == 0 || !SameSize(v.currentLayer(), other)) return EndOfCommand();
+  v.RunOnFloat([&](fpbuffer& l) { l.gradientlensblur(other, &v.selection, Cond()); });
+  EndOfCommand();
+}
+
 void OnMatchCanvasSizes(CImageView& v, int id) {
   if (!v.PrepareOperation(id)) return EndOfCommand();
   const LayerParams& p = LiveSettings().layer;

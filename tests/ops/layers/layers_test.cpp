@@ -230,6 +230,119 @@ TEST_F(LayersTest, ToggleNormalViewTwiceRestoresTheView) {
   EXPECT_TRUE(v.normalView);
 }
 
+// Layer 0 holds a curved picture a blur changes everywhere; layer 1's channel c holds the
+// constant radius radii[c].
+void MakeLensPair(CImageView& v, int w, int h, const float (&radii)[3]) {
+  for (int k = 0; k < 2; ++k) {
+    v.layers[size_t(k)].dim(w, h, 0x17);
+    v.bitmaps[size_t(k)] = DisplayBitmap(w, h);
+  }
+  for (int c = 0; c < 3; ++c) {
+    for (int y = 0; y < h; ++y)
+      for (int x = 0; x < w; ++x)
+        v.layers[0].plane[c].z[y][x] = float(x * x + 3 * y * y + 50 * c + (x * y) % 7);
+    v.layers[1].plane[c].fill(radii[c]);
+  }
+}
+
+TEST_F(LayersTest, GradientLensBlurReadsChannelIOfTheOtherLayerAsRadii) {
+  MakeLensPair(v, 9, 7, {0, 0.5f, 1.4f});
+  fpbuffer original(v.layers[0]);
+  v.Dispatch(CommandId::GradientLensBlur);  // from the menu: no page, it runs
+  matrix lens1(original.plane[1]);
+  lens1.discmean(1, nullptr, false);
+  matrix direct2(original.plane[2]);
+  direct2.gradientlensblur(v.layers[1].plane[2], nullptr);
+  for (int k = 0; k < original.n; ++k) {
+    ASSERT_EQ(v.layers[0].plane[0].x[k], original.plane[0].x[k]) << k;  // radius 0
+    ASSERT_NEAR(v.layers[0].plane[1].x[k], lens1.x[k], 1e-4) << k;      // 0.5: the disc of 1
+    ASSERT_EQ(v.layers[0].plane[2].x[k], direct2.x[k]) << k;
+  }
+  EXPECT_NE(v.layers[0].plane[2].z[3][4], original.plane[2].z[3][4]);
+
+  // With Cond on and a painted block only the block changes, its pixels averaged over the
+  // painted neighbours alone: a single painted pixel would stay as it is.
+  MakeLensPair(v, 9, 7, {1, 1, 1});
+  const fpbuffer before(v.layers[0]);
+  LiveSettings().conditional = 1;
+  v.selection.dim(9, 7);
+  for (int y = 2; y <= 4; ++y)
+    for (int x = 3; x <= 5; ++x) v.selection.set(x, y, true);
+  v.Dispatch(CommandId::GradientLensBlur);
+  for (int c = 0; c < 3; ++c) {
+    const matrix& now = v.layers[0].plane[c];
+    double block = 0;  // the disc of radius 1 is the whole 3 x 3 block
+    for (int y = 2; y <= 4; ++y)
+      for (int x = 3; x <= 5; ++x) block += before.plane[c].z[y][x];
+    EXPECT_NEAR(now.z[3][4], block / 9, 1e-4) << c;
+    EXPECT_NE(now.z[3][4], before.plane[c].z[3][4]) << c;
+    for (int y = 0; y < 7; ++y) {
+      for (int x = 0; x < 9; ++x) {
+        if (x >= 3 && x <= 5 && y >= 2 && y <= 4) continue;
+        ASSERT_EQ(now.z[y][x], before.plane[c].z[y][x]);
+      }
+    }
+  }
+}
+
+TEST_F(LayersTest, GradientLensBlurWithoutUsableRadiiChangesNothing) {
+  struct Case {
+    const char* what;
+    void (*spoil)(fpbuffer& other);
+  };
+  const Case cases[] = {
+      {"other layer empty", [](fpbuffer& o) { o.clear(true); }},
+      {"radius plane 0",
+       [](fpbuffer& o) {
+         o.plane[0].fill(0);
+         o.plane[1].fill(0.49f);  // rounds to 0
+       }},
+      {"other of another size",
+       [](fpbuffer& o) {
+         o.dim(9, 8, 0x17);
+         o.plane[0].fill(2);
+       }},
+      {"other of four channels", [](fpbuffer& o) { o.convert(cspace::kCMYK | 0xF); }},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    MakeLensPair(v, 9, 7, {2, 2, 0});
+    c.spoil(v.layers[1]);
+    if (v.layers[1].channels == 3) v.layers[1].plane[2].fill(0);
+    const std::string before = Bytes(v.layers[0]);
+    v.Dispatch(CommandId::GradientLensBlur);
+    Send(CommandId::GradientLensBlur);
+    EXPECT_EQ(Bytes(v.layers[0]), before);
+  }
+}
+
+TEST_F(LayersTest, GradientLensBlurRunsByF2AndF3AndFromARecordedProgram) {
+  MakeLensPair(v, 8, 6, {1, 2, 3});
+  v.Dispatch(CommandId::GradientLensBlur);
+  const std::string once = Bytes(v.layers[0]);
+  // Ctrl from the menu only selects it.
+  MakeLensPair(v, 8, 6, {1, 2, 3});
+  const std::string fresh = Bytes(v.layers[0]);
+  Flags().CtrlHeld = true;
+  v.Dispatch(CommandId::GradientLensBlur);
+  EXPECT_EQ(v.f2OperationId, int(CommandId::GradientLensBlur));
+  EXPECT_EQ(Bytes(v.layers[0]), fresh);
+  for (const bool f3 : {false, true}) {
+    MakeLensPair(v, 8, 6, {1, 2, 3});
+    Send(CommandId::GradientLensBlur, f3);
+    EXPECT_EQ(Bytes(v.layers[0]), once) << f3;
+  }
+  MakeLensPair(v, 8, 6, {1, 2, 3});
+  v.Dispatch(CommandId::RecordProgram);
+  Send(CommandId::GradientLensBlur);
+  ui.ExpectProperties(TypeAndOk(101));
+  v.Dispatch(CommandId::RecordProgram);
+  ASSERT_EQ(LiveSettings().program.stepCount, 1);
+  MakeLensPair(v, 8, 6, {1, 2, 3});
+  v.Dispatch(CommandId::RunProgram);
+  EXPECT_EQ(Bytes(v.layers[0]), once);
+}
+
 // The combinations' cores refuse another size or channel count themselves.
 TEST_F(LayersTest, TheCoresCheckSizesAndChannelCounts) {
   fpbuffer a(4, 3, 0x17), b(3, 4, 0x17), cmyk(4, 3, cspace::kCMYK | 0xF);
@@ -254,6 +367,7 @@ TEST_F(LayersTest, TinyPicturesGoThroughEveryCommand) {
                            CommandId::Minimum,
                            CommandId::Maximum,
                            CommandId::MatchCanvasSizes,
+                           CommandId::GradientLensBlur,
                            CommandId::TilingTopIntoBottom,
                            CommandId::ToggleNormalView};
   struct Size {
