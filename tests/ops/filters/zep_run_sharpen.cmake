@@ -34,7 +34,7 @@ function(sharpen COMMAND SIZE RADIUS WINDOW)
   endif()
 endfunction()
 
-foreach(RADIUS 1)
+foreach(RADIUS 1 2 3)
   sharpen(UnsharpMask ${RADIUS} ${RADIUS} 3)
 endforeach()
 foreach(WINDOW 3 5 7)
