@@ -209,6 +209,14 @@ class fpbuffer {
   fpbuffer& bilateral(float spread, int passes, int size, int distribution, bitmask* selection,
                       bool cond, bool useMedian);
 
+  // The sharpeners (fpsharpen.cpp), on the channels and pixels of OperationScope. unsharp
+  // runs matrix::unsharp on each processed channel with the thresholds taken as fractions
+  // of the channel's nominal range; xsharpen runs `iterations` passes of matrix::xsharpen.
+  fpbuffer& unsharp(Smoother smoother, int radius, UnsharpResponseFn response, float amount,
+                    float t1, float t2, float t3, bitmask* selection, bool cond);
+  fpbuffer& xsharpen(int w, float threshold, float amount, int iterations, bitmask* selection,
+                     bool cond);
+
   bool empty() const { return n == 0; }
   // Exchanges two images whole (planes, mask, code), without copying pixels.
   void swapwith(fpbuffer& other) noexcept;

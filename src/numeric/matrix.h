@@ -21,6 +21,11 @@ class cvectorlist;
 using LinearOp = matrix& (*)(matrix& out, const matrix& in);
 using LinearOpList = std::vector<LinearOp>;
 
+// Replaces the plane in place by its smoothed version: (plane, radius, mask or none, flag).
+using Smoother = void (*)(matrix& plane, int radius, const bitmask* mask, bool flag);
+// The change an unsharp pass adds to a pixel of detail d.
+using UnsharpResponseFn = float (*)(float d, float amount, float t1, float t2, float t3);
+
 class matrix : public planebase<float, matrix> {
  public:
   static constexpr const char* kName = "matrix";
@@ -201,6 +206,34 @@ class matrix : public planebase<float, matrix> {
   matrix& extract(const matrix& source, int x0, int y0);
   matrix& pasteinner(int x0, int y0, const matrix& window, const bitmask* mask, int left, int right,
                      int top, int bottom);
+
+  // Sharpening and the Mexican hat (sharpen.cpp). unsharp smooths a copy with the
+  // smoother (radius, mask, flag 0), then adds response(d, amount, t1, t2, t3) to every
+  // pixel (those of the mask alone, when one of this plane's size is given), d being the
+  // value less the smoothed value, or the smoothed value itself for the LoG smoother.
+  matrix& unsharp(Smoother smoother, int radius, UnsharpResponseFn response, float amount, float t1,
+                  float t2, float t3, const bitmask* mask);
+  // One pass over the w x w windows of a copy, the last full window of each axis left out
+  // (the last w/2 + 1 rows and columns keep their values): a centre at least
+  // `threshold` from both extremes of its window moves by `amount` towards the nearer one,
+  // the maximum on a tie. A width below 1 changes nothing.
+  matrix& xsharpen(int w, float threshold, float amount, const bitmask* mask);
+  // The smoother of the LoG mode: logfilter with sigma = radius (the flag is not used).
+  matrix& logresponse(int radius, const bitmask* mask, bool flag);
+  // In place, the Mexican-hat response (gain 1, zero mean); with a mask of this plane's
+  // size only its pixels change, from a tile around its bounding box.
+  matrix& logfilter(float sigma, const bitmask* mask);
+  // This = the Mexican-hat response of the input: columns by h then rows by g, plus
+  // columns by g then rows by h, both kernels scaled by sqrt(gain) when gain is not 1.
+  // Borders fold. A sigma that is not a positive finite number gives a response of 0.
+  matrix& mexicanhat(float sigma, const matrix& input, float gain, bool zeroMean);
+  // Sets (never clears) the mask bits of the zero crossings of this plane's Mexican-hat
+  // response whose strength exceeds the threshold; nothing without a mask of this plane's
+  // size. The plane is not changed.
+  void edgemask(float sigma, float threshold, bitmask* mask, bool zeroMean) const;
+  // On a response plane: sets the bit of every interior sample where a pair of opposite
+  // neighbours changes sign by more than the threshold (diagonals weighted 0.707106781373095).
+  void zerocrossings(bitmask& mask, float threshold) const;
 
   // Local window filters (localfilters.cpp), one pass in place. A mask that is absent or
   // not of this plane's size counts as none; with one only its set pixels change. The disc
@@ -530,3 +563,14 @@ void SolveLinear(matrix& result, const matrix& b, const matrix& a);
 // The numbered name forms of the scratch files.
 std::string NumberedName(const std::string& prefix, int number, const std::string& extension);
 std::string ArrayElementName(const std::string& prefix, int arrayNumber, int element);
+
+// The five smoothers of the unsharp "Mode": 0 Gaussian (sigma = radius), 1 disc median,
+// 2 disc WMMR, 3 disc mean, 4 the Mexican hat (logresponse); any other mode is 0.
+Smoother UnsharpSmoother(int mode);
+// With m = |d|: below t1 the pixel goes to (amount above 1) or towards the smoothed value,
+// from t2 up to below t3 the detail is amplified by amount, otherwise nothing changes.
+float UnsharpResponse(float d, float amount, float t1, float t2, float t3);
+// The 1-D Gaussian g (sum 1) and Mexican hat h of sigma, so that g(x)h(y) + h(x)g(y) has
+// an L1 norm of 1 and, with zeroMean, a sum of 0; GaussianLength(sigma, 3) taps. work
+// receives that 2-D kernel. Without a positive finite sigma h is 0.
+void MexicanHatKernels(float sigma, matrix& g, matrix& h, bool zeroMean, matrix& work);

@@ -3,6 +3,7 @@
 #include "app/imageview.h"
 #include "ops/filters/blur.h"
 #include "ops/filters/local.h"
+#include "ops/filters/sharpen.h"
 
 namespace ops::filters {
 void Bind() {
@@ -16,6 +17,9 @@ void Bind() {
       {Id::Median, OnMedian, nullptr},
       {Id::WeightedMajorityWithMinimumRange, OnWeightedMajority, nullptr},
       {Id::BilateralFilter, OnBilateralFilter, nullptr},
+      // Sharpeners (sharpen.cpp)
+      {Id::UnsharpMask, OnUnsharpMask, nullptr},
+      {Id::Xsharpen, OnXsharpen, nullptr},
   };
   CImageView::RegisterCommands(rows);
 }

@@ -1,5 +1,5 @@
-// The local window filters as the user reaches them: the drivers on a colour image, and
-// the five commands through the dispatcher of a real image window.
+// The local window filters and the sharpeners as the user reaches them: the drivers on a
+// colour image, and the commands through the dispatcher of a real image window.
 #include <cmath>
 #include <cstring>
 #include <functional>
@@ -70,6 +70,17 @@ const std::vector<Command>& Commands() {
        [](fpbuffer& f, bitmask* s, bool cond) {
          f.bilateral(P().bilateralSpreadFactor, P().bilateralIterations, P().bilateralWindowSize,
                      P().bilateralDistribution, s, cond, P().bilateralUseMedian);
+       }},
+      {CommandId::UnsharpMask, 58, "USM",
+       [](fpbuffer& f, bitmask* s, bool cond) {
+         f.unsharp(UnsharpSmoother(P().unsharpMode), P().unsharpRadius, UnsharpResponse,
+                   P().unsharpAmount, P().unsharpBlurThreshold, P().unsharpNoOpThreshold,
+                   P().unsharpSharpeningThreshold, s, cond);
+       }},
+      {CommandId::Xsharpen, 105, "Xsharpen",
+       [](fpbuffer& f, bitmask* s, bool cond) {
+         f.xsharpen(P().xsharpenWindowSize, P().xsharpenThreshold, P().xsharpenAmount,
+                    P().xsharpenIterations, s, cond);
        }},
   };
   return commands;
@@ -185,6 +196,8 @@ TEST_F(LocalFilterCommandTest, ARecordedStepKeepsTheBlockAndReplaysIt) {
     P().medianRadius = 2.4f;
     P().wmmrRadius = 2;
     P().bilateralUseMedian = 1;
+    P().unsharpMode = 2;
+    P().xsharpenIterations = 2;
     const BlurParams recorded = P();
     v.Dispatch(CommandId::RecordProgram);
     v.SelectOperation(c.id, false);
@@ -244,31 +257,37 @@ TEST_F(LocalFilterCommandTest, FastAverageSpreadsAnImpulseOverTheVisibleChannels
 }
 
 TEST_F(LocalFilterCommandTest, CondChoosesChannelsAndTheImageMaskNarrowsTheSelection) {
-  const Command& lens = Commands()[1];
   const fpbuffer before = Picture(kW, kH, cspace::kRGB | 0x3);  // channel 2 hidden
-  for (const bool cond : {false, true}) {
-    SCOPED_TRACE(cond ? "Cond on" : "Cond off");
-    fpbuffer f = before;
-    f.mask.dim(kW, kH);
-    for (int k = 0; k < f.n; k += 2) f.mask.setbit(k, true);
-    bitmask selection(kW, kH);
-    for (int k = 0; k < f.n; k += 3) selection.setbit(k, true);
-    P().lensBlurMaskedInput = 0;
-    lens.driver(f, &selection, cond);
-    for (int k = 0; k < f.n; ++k) {
-      const bool picked = k % 3 == 0 && (!cond || k % 2 == 0);
-      EXPECT_EQ(selection.getbit(k), picked) << k;  // reduced in place under Cond
-      for (int c = 0; c < 3; ++c) {
-        const bool touched = picked && (!cond || c != 2);
-        if (!touched) {
-          EXPECT_EQ(f.plane[c].x[k], before.plane[c].x[k]) << c << ":" << k;
+  P().lensBlurMaskedInput = 0;
+  for (const Command& command : Commands()) {
+    if (command.id == CommandId::Fast3x3Average || command.id == CommandId::Median ||
+        command.id == CommandId::WeightedMajorityWithMinimumRange ||
+        command.id == CommandId::BilateralFilter) {
+      continue;  // the same scope as Lens Blur
+    }
+    for (const bool cond : {false, true}) {
+      SCOPED_TRACE(testing::Message() << command.name << (cond ? " Cond on" : " Cond off"));
+      fpbuffer f = before;
+      f.mask.dim(kW, kH);
+      for (int k = 0; k < f.n; k += 2) f.mask.setbit(k, true);
+      bitmask selection(kW, kH);
+      for (int k = 0; k < f.n; k += 3) selection.setbit(k, true);
+      command.driver(f, &selection, cond);
+      for (int k = 0; k < f.n; ++k) {
+        const bool picked = k % 3 == 0 && (!cond || k % 2 == 0);
+        EXPECT_EQ(selection.getbit(k), picked) << k;  // reduced in place under Cond
+        for (int c = 0; c < 3; ++c) {
+          const bool touched = picked && (!cond || c != 2);
+          if (!touched) {
+            EXPECT_EQ(f.plane[c].x[k], before.plane[c].x[k]) << c << ":" << k;
+          }
         }
       }
-    }
-    if (cond) {
-      EXPECT_EQ(Channel(f, 2), Channel(before, 2));
-    } else {
-      EXPECT_NE(Channel(f, 2), Channel(before, 2));  // Cond off filters every channel
+      if (cond) {
+        EXPECT_EQ(Channel(f, 2), Channel(before, 2));
+      } else {
+        EXPECT_NE(Channel(f, 2), Channel(before, 2));  // Cond off filters every channel
+      }
     }
   }
 }

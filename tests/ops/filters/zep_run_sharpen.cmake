@@ -1,0 +1,42 @@
+# Unsharp Mask (Gaussian mode) and Xsharpen headlessly, file to file, beside scipy.ndimage
+# on the same picture. Prints SKIP (the test counts as skipped) when python3 lacks numpy,
+# scipy or PIL.
+file(REMOVE_RECURSE ${WORK})
+file(MAKE_DIRECTORY ${WORK}/home)
+set(PYTHON /usr/bin/python3)
+execute_process(COMMAND ${PYTHON} -c "import numpy, scipy.ndimage, PIL" RESULT_VARIABLE rc
+                OUTPUT_QUIET ERROR_QUIET)
+if(NOT rc EQUAL 0)
+  message("SKIP: python3 with numpy, scipy and PIL is not installed")
+  return()
+endif()
+
+set(IN ${WORK}/in.png)
+execute_process(COMMAND ${PYTHON} ${CHECK} make ${IN} RESULT_VARIABLE rc)
+if(NOT rc EQUAL 0)
+  message(FATAL_ERROR "could not make the input picture")
+endif()
+
+# RADIUS is the unsharp radius, WINDOW the Xsharpen window; SIZE the one the check uses.
+function(sharpen COMMAND SIZE RADIUS WINDOW)
+  set(OUT ${WORK}/${COMMAND}${SIZE}.png)
+  configure_file(${SCRIPT} ${WORK}/${COMMAND}${SIZE}.zep @ONLY)
+  execute_process(COMMAND ${ZEP_RUN} --home ${WORK}/home ${WORK}/${COMMAND}${SIZE}.zep
+                  RESULT_VARIABLE rc OUTPUT_VARIABLE out ERROR_VARIABLE err)
+  if(NOT rc EQUAL 0)
+    message(FATAL_ERROR "${COMMAND} ${SIZE} failed (${rc}): ${out} ${err}")
+  endif()
+  execute_process(COMMAND ${PYTHON} ${CHECK} compare ${IN} ${OUT} ${COMMAND} ${SIZE}
+                  RESULT_VARIABLE rc OUTPUT_VARIABLE out ERROR_VARIABLE err)
+  message("${COMMAND} ${SIZE}: ${out}")
+  if(NOT rc EQUAL 0)
+    message(FATAL_ERROR "${COMMAND} ${SIZE} differs from the reference: ${out} ${err}")
+  endif()
+endfunction()
+
+foreach(RADIUS 1 2 3)
+  sharpen(UnsharpMask ${RADIUS} ${RADIUS} 3)
+endforeach()
+foreach(WINDOW 3 5 7)
+  sharpen(Xsharpen ${WINDOW} 1 ${WINDOW})
+endforeach()
