@@ -16,6 +16,7 @@ void Bind() {
       {Id::Median, OnMedian, nullptr},
       {Id::WeightedMajorityWithMinimumRange, OnWeightedMajority, nullptr},
       {Id::BilateralFilter, OnBilateralFilter, nullptr},
+      {Id::NlMeans, OnNlMeans, nullptr},
   };
   CImageView::RegisterCommands(rows);
 }
