@@ -109,7 +109,7 @@ void FilterRows(const NlmSetup& s, int y0, int y1) {
         Cell running;
         Cell* a = &along[size_t(r - (y0 - c)) * size_t(nx)];
         for (int p = 0; p < width + 2 * c; ++p) {
-          // Padded column ca + p - c + c of the row r + c.
+          // Padded column ca + p of padded row r + c, beside its candidate.
           Cell d;
           for (int k = 0; k < s.planes; ++k) {
             const float* ref = s.padded[k]->z[r + c];
