@@ -208,6 +208,13 @@ class fpbuffer {
   // distribution: 1 Cauchy, 2 Laplace, 4 Uniform, any other the Gaussian (0 "None" too).
   fpbuffer& bilateral(float spread, int passes, int size, int distribution, bitmask* selection,
                       bool cond, bool useMedian);
+  // Non-local means (fpnlmeans.cpp) with the search radius b and the patch radius c:
+  // distribution 1 Cauchy, 2 Laplace, 4 Uniform, any other the Gaussian. Combined, one
+  // weight per candidate from channels 0-2, which are all written; otherwise each channel
+  // Cond gives on its own. Starts the progress bar and ticks once per row (and channel);
+  // throws the radii message when the image is smaller than a search or patch window.
+  fpbuffer& nlmeans(float h, int b, int c, bool median, int distribution, bool combined, bool cond,
+                    bool modification);
 
   // The sharpeners (fpsharpen.cpp), on the channels and pixels of OperationScope. unsharp
   // runs matrix::unsharp on each processed channel with the thresholds taken as fractions

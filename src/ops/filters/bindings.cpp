@@ -20,6 +20,7 @@ void Bind() {
       // Sharpeners (sharpen.cpp)
       {Id::UnsharpMask, OnUnsharpMask, nullptr},
       {Id::Xsharpen, OnXsharpen, nullptr},
+      {Id::NlMeans, OnNlMeans, nullptr},
   };
   CImageView::RegisterCommands(rows);
 }

@@ -50,3 +50,15 @@ void OnBilateralFilter(CImageView& v, int id) {
                     p.bilateralDistribution, Selection(v), Cond(), p.bilateralUseMedian != 0);
   });
 }
+
+void OnNlMeans(CImageView& v, int id) {
+  v.RunFloatOperation(
+      id,
+      [](fpbuffer& image) {
+        const BlurParams& p = Params();
+        image.nlmeans(p.nlMeansThreshold, p.nlMeansSearchRadius, p.nlMeansWindowRadius,
+                      p.nlMeansUseMedian != 0, p.nlMeansDistribution,
+                      p.nlMeansCombinedChannels != 0, Cond(), p.nlMeansUseModification != 0);
+      },
+      3);
+}

@@ -1,5 +1,5 @@
-// The local window filters and the sharpeners as the user reaches them: the drivers on a
-// colour image, and the commands through the dispatcher of a real image window.
+// The local window filters, the sharpeners and NL Means as the user reaches them: the
+// drivers on a colour image, and the commands through the dispatcher of a real image window.
 #include <cmath>
 #include <cstring>
 #include <functional>
@@ -82,6 +82,12 @@ const std::vector<Command>& Commands() {
          f.xsharpen(P().xsharpenWindowSize, P().xsharpenThreshold, P().xsharpenAmount,
                     P().xsharpenIterations, s, cond);
        }},
+      {CommandId::NlMeans, 142, "NL Means",
+       [](fpbuffer& f, bitmask*, bool cond) {
+         f.nlmeans(P().nlMeansThreshold, P().nlMeansSearchRadius, P().nlMeansWindowRadius,
+                   P().nlMeansUseMedian, P().nlMeansDistribution, P().nlMeansCombinedChannels, cond,
+                   P().nlMeansUseModification);
+       }},
   };
   return commands;
 }
@@ -93,6 +99,8 @@ class LocalFilterCommandTest : public ZepTest {
     LiveSettings().autoQuery = 0;
     P().bilateralSpreadFactor = 40.0f;  // wide enough that every filtered pixel moves
     P().bilateralWindowSize = 5;
+    P().nlMeansSearchRadius = 4;  // the default 20 is too wide for the picture
+    P().nlMeansThreshold = 20.0f;
     Load(v, Picture(kW, kH));
   }
   static void Load(CImageView& w, const fpbuffer& image) {
@@ -174,6 +182,11 @@ TEST_F(LocalFilterCommandTest, ARightButtonRegionChangesOnlyThePaintedPixels) {
     }
     const fpbuffer whole = Expected(c);
     const fpbuffer before = Picture(kW, kH);
+    if (c.id == CommandId::NlMeans) {
+      ExpectImage(v.currentLayer(), before);  // not a region operation: the drag does nothing
+      v.paintMode = false;
+      continue;
+    }
     int changed = 0;
     for (int ch = 0; ch < 3; ++ch) {
       for (int k = 0; k < kW * kH; ++k) {
@@ -198,6 +211,8 @@ TEST_F(LocalFilterCommandTest, ARecordedStepKeepsTheBlockAndReplaysIt) {
     P().bilateralUseMedian = 1;
     P().unsharpMode = 2;
     P().xsharpenIterations = 2;
+    P().nlMeansSearchRadius = 3;
+    P().nlMeansUseMedian = 1;
     const BlurParams recorded = P();
     v.Dispatch(CommandId::RecordProgram);
     v.SelectOperation(c.id, false);
@@ -325,4 +340,28 @@ TEST_F(LocalFilterCommandTest, AFilterThatCannotGetItsMemoryKeepsTheImage) {
   v.Dispatch(CommandId::Median);
   ExpectImage(v.currentLayer(), Picture(kW, kH));
   EXPECT_TRUE(v.operationFailed);
+}
+
+TEST_F(LocalFilterCommandTest, NlMeansRefusesAWindowWiderThanThePictureAndACancelKeepsIt) {
+  const fpbuffer square = Picture(30, 30);
+  Load(v, square);
+  Flags().F2Active = true;
+  P().nlMeansSearchRadius = 20;  // 41 candidates a side
+  ui.ExpectMessage("Search and window radii must be smaller than half image dimensions.");
+  v.Dispatch(CommandId::NlMeans);
+  ui.VerifyAllAnswered();
+  ExpectImage(v.currentLayer(), square);
+
+  P().nlMeansSearchRadius = 14;  // 29 a side fits
+  Flags().F2Active = true;
+  platform.CancelAtPoll(1);
+  v.Dispatch(CommandId::NlMeans);
+  ExpectImage(v.currentLayer(), square);
+  EXPECT_TRUE(v.operationFailed);
+
+  platform.CancelAtPoll(0);
+  Flags().F2Active = true;
+  v.Dispatch(CommandId::NlMeans);
+  EXPECT_FALSE(v.operationFailed);
+  EXPECT_NE(Channel(v.currentLayer(), 0), Channel(square, 0));
 }
