@@ -42,3 +42,23 @@ function(zep_run_configured script name)
     message(FATAL_ERROR "the ${name} script failed (${rc}): ${out} ${err}")
   endif()
 endfunction()
+
+# Empties ${WORK} (keeping ${WORK}/home), sets PYTHON, and has ${CHECK} make the input
+# picture ${IN} (${WORK}/in.png); without numpy, scipy and PIL prints SKIP and ends the
+# script.
+macro(zep_scipy_start)
+  file(REMOVE_RECURSE ${WORK})
+  file(MAKE_DIRECTORY ${WORK}/home)
+  set(PYTHON /usr/bin/python3)
+  execute_process(COMMAND ${PYTHON} -c "import numpy, scipy.ndimage, PIL" RESULT_VARIABLE rc
+                  OUTPUT_QUIET ERROR_QUIET)
+  if(NOT rc EQUAL 0)
+    message("SKIP: python3 with numpy, scipy and PIL is not installed")
+    return()
+  endif()
+  set(IN ${WORK}/in.png)
+  execute_process(COMMAND ${PYTHON} ${CHECK} make ${IN} RESULT_VARIABLE rc)
+  if(NOT rc EQUAL 0)
+    message(FATAL_ERROR "could not make the input picture")
+  endif()
+endmacro()

@@ -1,21 +1,8 @@
 # Unsharp Mask (Gaussian mode) and Xsharpen headlessly, file to file, beside scipy.ndimage
 # on the same picture. Prints SKIP (the test counts as skipped) when python3 lacks numpy,
 # scipy or PIL.
-file(REMOVE_RECURSE ${WORK})
-file(MAKE_DIRECTORY ${WORK}/home)
-set(PYTHON /usr/bin/python3)
-execute_process(COMMAND ${PYTHON} -c "import numpy, scipy.ndimage, PIL" RESULT_VARIABLE rc
-                OUTPUT_QUIET ERROR_QUIET)
-if(NOT rc EQUAL 0)
-  message("SKIP: python3 with numpy, scipy and PIL is not installed")
-  return()
-endif()
-
-set(IN ${WORK}/in.png)
-execute_process(COMMAND ${PYTHON} ${CHECK} make ${IN} RESULT_VARIABLE rc)
-if(NOT rc EQUAL 0)
-  message(FATAL_ERROR "could not make the input picture")
-endif()
+include(${CMAKE_CURRENT_LIST_DIR}/../../support/peer_compare.cmake)
+zep_scipy_start()
 
 # RADIUS is the unsharp radius, WINDOW the Xsharpen window; SIZE the one the check uses.
 function(sharpen COMMAND SIZE RADIUS WINDOW)
