@@ -132,6 +132,9 @@ void CImageView::SendProgrammedOperation(bool inverse) {
               std::min(name.size(), size_t(RecordedProgram::kNameSize - 1)));
   // The snapshot is taken from the block now, so a step whose command turns out to be
   // disabled never replays an earlier recording's bytes; the handler writes the same.
+  // Bytes outside the snapshot are cleared so a slot reused by a shorter step saves no
+  // leftovers of an earlier recording into the program file.
+  std::memset(program.steps[i].bytes, 0, sizeof program.steps[i].bytes);
   if (const StepSnapshotRange* range = StepSnapshotOf(id)) {
     const uint8_t* record = reinterpret_cast<const uint8_t*>(&s);
     std::memcpy(program.steps[i].bytes + range->begin, record + range->blockOffset + range->begin,

@@ -224,6 +224,19 @@ TEST_F(F2F3Test, StepsTakeTheirSnapshotAtThePress) {
   EXPECT_EQ(std::memcmp(&recorded, &s.resize, sizeof recorded), 0);
 }
 
+TEST_F(F2F3Test, ASlotReusedByAShorterStepKeepsNothingOfTheEarlierRecording) {
+  Settings& s = LiveSettings();
+  std::memset(s.program.steps[0].bytes, 0xA5, sizeof s.program.steps[0].bytes);
+  v.Dispatch(CommandId::RecordProgram);
+  // Automatic Query keeps no settings in its step: the whole slot must read as zeros, or
+  // a saved program would carry the earlier recording's bytes.
+  v.SelectOperation(CommandId::AutomaticQueryOfProperties, true);
+  v.Dispatch(CommandId::F2ProgrammedOperation);
+  ASSERT_EQ(s.program.stepCount, 1);
+  const auto& bytes = s.program.steps[0].bytes;
+  EXPECT_TRUE(std::all_of(std::begin(bytes), std::end(bytes), [](uint8_t b) { return b == 0; }));
+}
+
 TEST_F(F2F3Test, ProgramCommandsInsideAProgramAreSkipped) {
   RecordedProgram& p = LiveSettings().program;
   p.stepCount = 3;
