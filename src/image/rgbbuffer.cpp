@@ -1,5 +1,6 @@
 #include "image/rgbbuffer.h"
 
+#include <algorithm>
 #include <cmath>
 #include <cstdio>
 #include <cstdlib>
@@ -29,7 +30,12 @@ uint8_t* NewBlock(int w, int h, int64_t& size) {
 DisplayBitmap::DisplayBitmap(int width, int height) {
   int64_t size = 0;
   bits_.reset(NewBlock(width, height, size));
-  if (size > 0) std::memset(bits_.get(), 0, size_t(size));
+  // Cleared on every core: the first touch of a fresh block of tens of megabytes is a
+  // page fault every few kilobytes, which one thread would take one after another.
+  uint8_t* bits = bits_.get();
+  ParallelBlocks(size, int64_t{1} << 20, [bits, size](int64_t begin, int64_t end) {
+    std::memset(bits + begin, 0, size_t(std::min(end, size) - begin));
+  });
   width_ = bits_ ? width : 0;
   height_ = bits_ ? height : 0;
 }

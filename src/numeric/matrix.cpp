@@ -5,8 +5,10 @@
 #include <cmath>
 #include <cstdlib>
 #include <cstring>
+#include <mutex>
 #include <vector>
 
+#include <malloc.h>
 #include <sys/mman.h>
 
 #include "numeric/bitmask.h"
@@ -25,28 +27,166 @@ void ReportPlaneAllocationFailure(const std::string& message, bool element) {
   throw OutOfMemory();
 }
 
+#if defined(__SANITIZE_ADDRESS__)
+#define ZEP_ASAN 1
+#elif defined(__has_feature)
+#if __has_feature(address_sanitizer)
+#define ZEP_ASAN 1
+#endif
+#endif
+#ifdef ZEP_ASAN
+#include <sanitizer/asan_interface.h>
+#endif
+
 namespace {
 constexpr uint64_t kHugePage = uint64_t{1} << 21;
 constexpr uint64_t kHugeBlock = uint64_t{16} << 20;
+
+// Large planes come and go many times in one command: every temporary of a filter, every
+// pass of a solver, every stage of a resize. A block returned to the system comes back as
+// fresh pages the kernel clears on first touch, which costs as much as a pass over the
+// plane, so a few freed blocks are kept and handed out again to a request of about their
+// size. The cache is bounded and is emptied before an allocation would be refused.
+class LargeBlockCache {
+ public:
+  static LargeBlockCache& Instance() {
+    // Never destroyed: a plane freed while the process exits still finds it.
+    static LargeBlockCache* cache = new LargeBlockCache;
+    return *cache;
+  }
+
+  // A kept block of at least `bytes` and at most a quarter more, or null.
+  void* Take(uint64_t bytes) {
+    std::lock_guard<std::mutex> lock(mutex_);
+    size_t best = blocks_.size();
+    for (size_t i = 0; i < blocks_.size(); ++i) {
+      const uint64_t c = blocks_[i].capacity;
+      if (c >= bytes && c - bytes <= bytes / 4 &&
+          (best == blocks_.size() || c < blocks_[best].capacity)) {
+        best = i;
+      }
+    }
+    if (best == blocks_.size()) return nullptr;
+    const Block b = blocks_[best];
+    Unpoison(b);
+    blocks_.erase(blocks_.begin() + static_cast<std::ptrdiff_t>(best));
+    kept_ -= b.capacity;
+    live_.push_back(b);
+    return b.p;
+  }
+
+  void Register(void* p, uint64_t capacity) {
+    std::lock_guard<std::mutex> lock(mutex_);
+    live_.push_back({p, capacity});
+  }
+
+  // True when `p` was a large block; it is then kept or freed here.
+  bool Give(void* p) {
+    std::vector<void*> release;
+    {
+      std::lock_guard<std::mutex> lock(mutex_);
+      auto it = std::find_if(live_.begin(), live_.end(), [p](const Block& b) { return b.p == p; });
+      if (it == live_.end()) return false;
+      const Block b = *it;
+      live_.erase(it);
+      if (b.capacity > kMaxKept) {
+        release.push_back(b.p);
+      } else {
+        Poison(b);
+        blocks_.push_back(b);
+        kept_ += b.capacity;
+        // The oldest go first when the cache holds too many or too much.
+        while (blocks_.size() > kMaxBlocks || kept_ > kMaxKept) {
+          Unpoison(blocks_.front());
+          release.push_back(blocks_.front().p);
+          kept_ -= blocks_.front().capacity;
+          blocks_.erase(blocks_.begin());
+        }
+      }
+    }
+    for (void* r : release) std::free(r);
+    return true;
+  }
+
+  // Gives every kept block back to the system; true when there was any.
+  bool Flush() {
+    std::vector<Block> release;
+    {
+      std::lock_guard<std::mutex> lock(mutex_);
+      release.swap(blocks_);
+      for (const Block& b : release) Unpoison(b);
+      kept_ = 0;
+    }
+    for (const Block& b : release) std::free(b.p);
+    return !release.empty();
+  }
+
+ private:
+  struct Block {
+    void* p;
+    uint64_t capacity;
+  };
+  // Under the address sanitizer a kept block is marked unusable, so a plane read or
+  // written after it was freed is still reported.
+  static void Poison([[maybe_unused]] const Block& b) {
+#ifdef ZEP_ASAN
+    ASAN_POISON_MEMORY_REGION(b.p, b.capacity);
+#endif
+  }
+  static void Unpoison([[maybe_unused]] const Block& b) {
+#ifdef ZEP_ASAN
+    ASAN_UNPOISON_MEMORY_REGION(b.p, b.capacity);
+#endif
+  }
+
+  static constexpr size_t kMaxBlocks = 8;
+  static constexpr uint64_t kMaxKept = uint64_t{1} << 30;
+
+  std::mutex mutex_;
+  std::vector<Block> blocks_;  // freed, oldest first
+  std::vector<Block> live_;    // handed out
+  uint64_t kept_ = 0;
+};
 }  // namespace
 
 void* AllocatePlaneBlock(uint64_t bytes) {
-  if (!MemoryAllows(bytes)) return nullptr;
   // Aligned for vector loads; aligned_alloc wants a multiple of the alignment.
   const uint64_t rounded = (bytes + 63) & ~uint64_t{63};
-  if (rounded < kHugeBlock) return std::aligned_alloc(64, static_cast<size_t>(rounded));
+  if (rounded < kHugeBlock) {
+    if (!MemoryAllows(bytes)) return nullptr;
+    return std::aligned_alloc(64, static_cast<size_t>(rounded));
+  }
+  LargeBlockCache& cache = LargeBlockCache::Instance();
+  // The memory check comes first also for a kept block, so a request is refused or granted
+  // the same way whether or not an earlier plane left a block behind.
+  if (!MemoryAllows(bytes) && !(cache.Flush() && MemoryAllows(bytes))) return nullptr;
+  const uint64_t whole = (bytes + kHugePage - 1) & ~(kHugePage - 1);
+  if (void* kept = cache.Take(whole)) {
+#ifndef NDEBUG
+    // A reused block holds an earlier plane's values: debug builds fill it with NaN so
+    // code that counts on fresh memory reading as zeros shows up in tests.
+    std::memset(kept, 0xFF, static_cast<size_t>(whole));
+#endif
+    return kept;
+  }
   // Large planes in huge pages where the system offers them: the first touch of a fresh
   // plane of hundreds of megabytes otherwise costs a page fault every 4 KB, and those faults
   // queue behind one another when all threads write at once.
-  const uint64_t whole = (bytes + kHugePage - 1) & ~(kHugePage - 1);
   void* block = std::aligned_alloc(kHugePage, static_cast<size_t>(whole));
+  if (!block && cache.Flush()) block = std::aligned_alloc(kHugePage, static_cast<size_t>(whole));
+  if (!block) return nullptr;
 #ifdef MADV_HUGEPAGE
-  if (block) madvise(block, static_cast<size_t>(whole), MADV_HUGEPAGE);
+  madvise(block, static_cast<size_t>(whole), MADV_HUGEPAGE);
 #endif
+  cache.Register(block, whole);
   return block;
 }
 
-void FreePlaneBlock(void* block) { std::free(block); }
+void FreePlaneBlock(void* block) {
+  if (!block) return;
+  if (malloc_usable_size(block) >= kHugeBlock && LargeBlockCache::Instance().Give(block)) return;
+  std::free(block);
+}
 
 namespace {
 size_t Count(const matrix& m) { return m.n > 0 ? static_cast<size_t>(m.n) : 0; }
