@@ -53,8 +53,8 @@ TEST_F(GeometryTest, EveryPixelAndItsMaskBitLandWhereTheCommandPutsThem) {
     int w, h;
   };
   for (const Move& m : Moves()) {
-    for (const Size s :
-         {Size{1, 1}, Size{1, 7}, Size{7, 1}, Size{2, 2}, Size{13, 11}, Size{4, 2}}) {
+    for (const Size s : {Size{1, 1}, Size{1, 7}, Size{7, 1}, Size{2, 2}, Size{13, 11}, Size{4, 2},
+                         Size{131, 70}, Size{35, 133}}) {  // past the turn's tiles, with remainders
       for (int threads : {1, 8}) {
         SetParallelThreads(threads);
         SCOPED_TRACE(testing::Message() << CommandIdName(int(m.id)) << " " << s.w << "x" << s.h
