@@ -81,6 +81,22 @@ struct Cell {
 };
 
 // Filters the rows [y0, y1) of the output planes.
+// The same sums when no sample is NaN or infinite: the additions are those of Cell, without
+// the tests that keep such values apart.
+struct FiniteCell {
+  double sum = 0.0;
+  void add(double v, int sign) { sum += sign * v; }
+  void add(const FiniteCell& o, int sign) { sum += sign * o.sum; }
+  double value() const { return sum; }
+};
+
+bool AllFinite(const matrix& m) {
+  bool finite = true;
+  for (int32_t k = 0; k < m.n; ++k) finite &= std::isfinite(m.x[k]);
+  return finite;
+}
+
+template <class Sum>
 void FilterRows(const NlmSetup& s, int y0, int y1) {
   const int nx = s.nx, c = s.c, m = s.m, b = s.b, t = 2 * c + 1;
   const int rows = y1 - y0;
@@ -89,7 +105,8 @@ void FilterRows(const NlmSetup& s, int y0, int y1) {
   std::vector<float> total(pixels, 0.0f), sums(s.median ? 0 : pixels * size_t(s.planes), 0.0f);
   std::vector<float> weights(s.median ? pixels * candidates : 0);
   // Band of rows y0 - c .. y1 - 1 + c, each summed along its patch rows.
-  std::vector<Cell> along(size_t(rows + 2 * c) * size_t(nx)), line(size_t(nx + 2 * c));
+  std::vector<Sum> along(size_t(rows + 2 * c) * size_t(nx)), line(size_t(nx + 2 * c));
+  std::vector<Sum> down(static_cast<size_t>(nx));
   std::vector<int> columns(size_t(8 * b + 2));
   for (int dx = -2 * b; dx <= 2 * b; ++dx) {
     Run(dx, 0, nx, b, m, nx, columns[size_t(2 * (dx + 2 * b))],
@@ -106,11 +123,11 @@ void FilterRows(const NlmSetup& s, int y0, int y1) {
       // Along the rows: the sum over the t columns of the patch row, for the rows
       // ra - c .. rb - 1 + c and the columns ca .. cb - 1.
       for (int r = ra - c; r < rb + c; ++r) {
-        Cell running;
-        Cell* a = &along[size_t(r - (y0 - c)) * size_t(nx)];
+        Sum running;
+        Sum* a = &along[size_t(r - (y0 - c)) * size_t(nx)];
         for (int p = 0; p < width + 2 * c; ++p) {
           // Padded column ca + p of padded row r + c, beside its candidate.
-          Cell d;
+          Sum d;
           for (int k = 0; k < s.planes; ++k) {
             const float* ref = s.padded[k]->z[r + c];
             const float* cand = s.padded[k]->z[r + dy + c];
@@ -123,20 +140,27 @@ void FilterRows(const NlmSetup& s, int y0, int y1) {
           if (p >= t - 1) a[ca + p - (t - 1)] = running;
         }
       }
-      // Down the columns: the patch sums of the rows ra .. rb - 1.
+      // Down the columns: the patch sums of the rows ra .. rb - 1, a row at a time so the
+      // loops run along memory; each column adds and drops the same terms in the same order
+      // as a column at a time would.
       const bool self = dy == 0 && dx == 0;
-      for (int x = ca; x < cb; ++x) {
-        Cell running;
-        for (int r = ra - c; r < rb + c; ++r) {
-          running.add(along[size_t(r - (y0 - c)) * size_t(nx) + size_t(x)], 1);
-          if (r - (ra - c) >= t)
-            running.add(along[size_t(r - t - (y0 - c)) * size_t(nx) + size_t(x)], -1);
-          if (r - (ra - c) < t - 1) continue;
-          const int y = r - c;
-          const float arg = static_cast<float>(running.value() * double(s.q));
+      std::fill(down.begin(), down.begin() + width, Sum{});
+      for (int r = ra - c; r < rb + c; ++r) {
+        const Sum* in = &along[size_t(r - (y0 - c)) * size_t(nx)];
+        const Sum* out =
+            r - (ra - c) >= t ? &along[size_t(r - t - (y0 - c)) * size_t(nx)] : nullptr;
+        for (int x = ca; x < cb; ++x) {
+          down[size_t(x - ca)].add(in[x], 1);
+          if (out) down[size_t(x - ca)].add(out[x], -1);
+        }
+        if (r - (ra - c) < t - 1) continue;
+        const int y = r - c;
+        const size_t rowStart = size_t(y - y0) * size_t(nx);
+        for (int x = ca; x < cb; ++x) {
+          const float arg = static_cast<float>(down[size_t(x - ca)].value() * double(s.q));
           float w = static_cast<float>(s.weight(arg));
           if (self && s.modification) w *= 1e-8f;
-          const size_t pix = size_t(y - y0) * size_t(nx) + size_t(x);
+          const size_t pix = rowStart + size_t(x);
           if (s.median) {
             const int i = dy - (WindowStart(y, b, m, s.ny) - y);
             const int j = dx - (WindowStart(x, b, m, nx) - x);
@@ -202,8 +226,15 @@ void FilterPlanes(NlmSetup s, matrix* const* planes, int count) {
   // cut to some four million weights.
   const int64_t perRow = int64_t(s.nx) * s.m * s.m;
   const int64_t band = s.median ? std::max<int64_t>(1, 4'000'000 / perRow) : 16;
-  if (ParallelBlocksTicking(s.ny, band,
-                            [&](int64_t y0, int64_t y1) { FilterRows(s, int(y0), int(y1)); })) {
+  bool finite = true;
+  for (int k = 0; k < count; ++k) finite &= AllFinite(padded[size_t(k)]);
+  if (ParallelBlocksTicking(s.ny, band, [&](int64_t y0, int64_t y1) {
+        if (finite) {
+          FilterRows<FiniteCell>(s, int(y0), int(y1));
+        } else {
+          FilterRows<Cell>(s, int(y0), int(y1));
+        }
+      })) {
     throw Cancelled{};
   }
 }
