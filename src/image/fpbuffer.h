@@ -5,6 +5,8 @@
 #include <array>
 #include <cstdint>
 #include <string>
+#include <utility>
+#include <vector>
 
 #include "image/colorspace.h"
 #include "image/pixel.h"
@@ -223,6 +225,26 @@ class fpbuffer {
                     float t1, float t2, float t3, bitmask* selection, bool cond);
   fpbuffer& xsharpen(int w, float threshold, float amount, int iterations, bitmask* selection,
                      bool cond);
+  // Periodic smoothing: `iterations` passes of matrix::neighbourhood with the first count
+  // offsets on the channels Cond gives (every pixel). function: 1 WMMR, 2 WMMR-average,
+  // 3 mean, any other the median.
+  fpbuffer& periodicsmooth(const int32_t* dx, const int32_t* dy, int count, int function,
+                           int iterations, bool cond);
+  // matrix::poissonsharpen on each channel Cond gives (every pixel), after starting the
+  // progress bar with iterations x channels ticks; nothing for no iterations.
+  fpbuffer& poissonsharpen(int iterations, float amount, float scale, bool cond);
+  // Jensen edge enhancement (fpjensen.cpp) with the fit window 2w - 1, the acceptance a,
+  // the edge threshold b, the blur k, the dominant channel (1-3, 0 the colour space's),
+  // robust (shortest-half) or mean side values. jensenedgescore: the edge candidates of
+  // the dominant channel replace the mask (the selection, or under Cond the image mask),
+  // and every candidate's accepted model is blended into the w x w block around it; with
+  // defringing (YCbCr, YCbCr2 or YUV only, else a message) only channels 2 and 3 change.
+  // jensenedges: the core once, or once per strip of JensenStrips with a mask of the
+  // strip's rows in place of the selection.
+  fpbuffer& jensenedges(float a, float b, float k, int w, int dominant, bool robust,
+                        bitmask* selection, bool cond, int segments, bool defringing);
+  fpbuffer& jensenedgescore(float a, float b, float k, int w, int dominant, bool robust,
+                            bitmask* selection, bool cond, bool defringing);
 
   bool empty() const { return n == 0; }
   // Exchanges two images whole (planes, mask, code), without copying pixels.
@@ -238,6 +260,11 @@ class fpbuffer {
   static void removeseries(const std::string& stem, int last);
   bool isidentity() const { return fromrgb == &fpixel::copy; }
 };
+
+// The strips [first, end) of rows that Jensen edge enhancement runs its core on: the
+// whole height for segments up to 1, else strips of max(1, height/segments) rows from the
+// bottom, the last one shorter when they do not divide the height.
+std::vector<std::pair<int, int>> JensenStrips(int height, int segments);
 
 // Bytes of padding after each row of a 24-bit bitmap of this width.
 inline int GetRowPadding24(int width) { return (4 - (3 * width) % 4) % 4; }

@@ -31,12 +31,14 @@ class OperationScope {
   bool processes(int i) const { return i >= 0 && i < channels_ && ((bits_ >> i) & 1u); }
   // The pixel mask, or nullptr when every pixel is processed.
   const bitmask* mask() const { return mask_; }
+  // The same mask (the selection or the image's own) for an operation that rewrites it.
+  bitmask* target() const { return mask_; }
   // Whether pixel k (column + row x width) is processed.
   bool selected(int64_t k) const;
   int channels() const { return channels_; }
 
  private:
-  const bitmask* mask_ = nullptr;
+  bitmask* mask_ = nullptr;
   unsigned bits_ = 0;
   int channels_ = 0;
 };

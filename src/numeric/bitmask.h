@@ -108,6 +108,12 @@ class bitmask {
   // short to leave the centre is the centre cell alone. Returns the number of set cells.
   int motionline(float length, float angle);
 
+  // The edge candidates of the Jensen model (jensenedge.cpp): sized to the plane and
+  // cleared, then every interior pixel set whose 3x3 Prewitt differences and sum S give
+  // gx^2 + gy^2 >= (4 threshold)^2 S^2; with restrict and a mask of the plane's size only
+  // the pixels set before are tested, and a threshold of 0 or less leaves it unchanged.
+  bitmask& edgedetect(const matrix& plane, float threshold, bool restrict);
+
   // The number of set pixels and their bounding box (all zero when none is set).
   void bounds(int& count, int& x, int& y, int& w, int& h) const;
   // The linear indices of the set pixels, ascending; an empty mask leaves v untouched.

@@ -246,6 +246,12 @@ class matrix : public planebase<float, matrix> {
   // a mask and maskedInput the positions outside the plane are dropped and the other
   // weights renormalised.
   matrix& weightedmedianfilter(const matrix& weights, const bitmask* mask, bool maskedInput);
+  // `repeats` passes in which every pixel (j, i) becomes function(v) of the values
+  // v_k = plane(j + dx[k], i + dy[k]), k < count, of the plane as it was before the pass,
+  // gathered into a count x 1 matrix the function may reorder. Positions outside the
+  // plane fold back by whole-sample reflection, again and again for offsets beyond it.
+  matrix& neighbourhood(const int32_t* dx, const int32_t* dy, int count,
+                        float (*function)(matrix& values), int repeats);
   // This = input, then every interior sample along rows (x) or columns (y) becomes the mean
   // of its three neighbours on that axis; the end samples keep the input's value.
   matrix& smooth3x(const matrix& input);
@@ -259,6 +265,17 @@ class matrix : public planebase<float, matrix> {
                           const bitmask* mask);
   // Weighted majority with minimum range of the n elements: sorts them in place.
   float wmmr();
+  // The WMMR-average of the n elements (ShortHalfMeanSorted): sorts them in place.
+  float shorthmean();
+  // The mean of the n elements, summed in double; 0 for an empty plane.
+  float mean() const;
+  // The robust centre of the first count elements (ShortestHalfSorted), which it sorts in
+  // place; 0 for none (jensenedge.cpp).
+  float shortesthalf(int count);
+  // An n x n moment kernel of the Jensen edge model (jensenedge.cpp): with c = (n-1)/2
+  // and t = atan2(c - row, c - column), type 1-4 cos t, sin t, cos 2t or sin 2t over
+  // 1.7724539, any other 1/sqrt(2 pi); 0 at the centre; then scaled by 1 / (sum of squares).
+  matrix& momentkernel(int size, int type);
   // The median or WMMR value of the elements whose bit is set (all without a mask),
   // computed on a copy; 0 when nothing is selected.
   float maskedmedian(const bitmask* mask) const;
@@ -350,6 +367,11 @@ class matrix : public planebase<float, matrix> {
                     bool diagonal);
   matrix& multiresolutioncg(int iterations, const matrixarray& gx, const matrixarray& gy,
                             bool diagonal);
+  // Gradient-domain sharpening (sharpen.cpp): the diagonal differences of every level of
+  // the Gaussian pyramid (size limit 4) scaled by PoissonLevelGain, then the plane whose
+  // pyramid differences fit them best by `iterations` steps of pyramidcg from this plane.
+  // A cancel (the solver's tick) leaves the plane as it was.
+  matrix& poissonsharpen(int iterations, float amount, float scale);
 
   // Degradation building blocks (psf.cpp, decimate.cpp). Every border folds by whole-sample
   // reflection, so no plane is too small for a kernel and every adjoint is the exact
@@ -574,3 +596,6 @@ float UnsharpResponse(float d, float amount, float t1, float t2, float t3);
 // an L1 norm of 1 and, with zeroMean, a sum of 0; GaussianLength(sigma, 3) taps. work
 // receives that 2-D kernel. Without a positive finite sigma h is 0.
 void MexicanHatKernels(float sigma, matrix& g, matrix& h, bool zeroMean, matrix& work);
+// The Poisson sharpener's gain of pyramid level i: amount at level 0; above it
+// scale * (the gain below) + 1 in single precision when scale > 0, else 1.
+float PoissonLevelGain(float amount, float scale, int level);

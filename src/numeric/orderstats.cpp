@@ -8,23 +8,47 @@
 #include "numeric/matrix.h"
 #include "numeric/sort.h"
 
-float WmmrSorted(const float* values, int m) {
-  if (m <= 0) return 0.0f;
-  int length = m / 2;
-  if (length % 2 == 0) ++length;
-  const int half = length / 2;
-  // The window ending at the largest value is never a candidate, and of equal ranges the
-  // last window wins: filters and stored results depend on both.
+int SmallestRangeStart(const float* values, int m, int length, bool lastWins) {
   float best = 1e32f;
   int start = 0;
   for (int j = 0; j + length < m; ++j) {
     const float range = values[j + length - 1] - values[j];
-    if (range <= best) {
+    if (range < best || (lastWins && range == best)) {
       best = range;
       start = j;
     }
   }
-  return values[start + half];
+  return start;
+}
+
+float WmmrSorted(const float* values, int m) {
+  if (m <= 0) return 0.0f;
+  int length = m / 2;
+  if (length % 2 == 0) ++length;
+  // The window ending at the largest value is never a candidate, and of equal ranges the
+  // last window wins: filters and stored results depend on both.
+  return values[SmallestRangeStart(values, m, length, true) + length / 2];
+}
+
+float ShortHalfMeanSorted(const float* values, int m) {
+  if (m <= 0) return 0.0f;
+  const int length = (m + 1) / 2;
+  return MeanOf(values + SmallestRangeStart(values, m, length, false), length);
+}
+
+float ShortestHalfSorted(const float* values, int m) {
+  if (m <= 0) return 0.0f;
+  const int length = (m + 1) / 2;
+  const float* window = values + SmallestRangeStart(values, m, length, false);
+  if (length % 2) return window[length / 2];
+  return float((double(window[length / 2 - 1]) + window[length / 2]) * 0.5);
+}
+
+float MeanOf(const float* values, int m) {
+  if (m <= 0) return 0.0f;
+  double sum = 0.0;
+  for (int k = 0; k < m; ++k) sum += values[k];
+  return float(sum / m);
 }
 
 float WeightedMedianOf(const float* weights, const float* values, int m, int* index) {
@@ -50,6 +74,13 @@ float matrix::wmmr() {
   sort();
   return WmmrSorted(x, n);
 }
+
+float matrix::shorthmean() {
+  sort();
+  return ShortHalfMeanSorted(x, n);
+}
+
+float matrix::mean() const { return MeanOf(x, n); }
 
 namespace {
 // The elements whose bit is set (all without a fitting mask), in a new array.

@@ -1,10 +1,11 @@
 // Unsharp masking, Xsharpen and the Mexican-hat (negative Laplacian of Gaussian) filter
-// with its zero-crossing edge marks.
+// with its zero-crossing edge marks; the Poisson sharpener in the gradient domain.
 #include <algorithm>
 #include <cmath>
 
 #include "numeric/bitmask.h"
 #include "numeric/matrix.h"
+#include "numeric/matrixarray.h"
 #include "platform/parallel.h"
 
 namespace {
@@ -198,4 +199,27 @@ void matrix::zerocrossings(bitmask& mask, float threshold) const {
       if (strength > threshold) mask.set(c, y, true);
     }
   }
+}
+
+float PoissonLevelGain(float amount, float scale, int level) {
+  float g = amount;
+  for (int i = 1; i <= level; ++i) g = scale > 0 ? scale * g + 1.0f : 1.0f;
+  return g;
+}
+
+matrix& matrix::poissonsharpen(int iterations, float amount, float scale) {
+  if (iterations <= 0 || n == 0) return *this;
+  constexpr int kLimit = 4;
+  matrixarray gauss, d1, d2;
+  gradpyramid(gauss, d1, d2, kLimit, true);
+  gauss = matrixarray();
+  for (int i = 0; i < std::min(d1.n, d2.n); ++i) {
+    const float g = PoissonLevelGain(amount, scale, i);
+    d1[i].mulscalar(g);
+    d2[i].mulscalar(g);
+  }
+  // The solver starts from this plane and writes it only at its end.
+  matrix u(*this);
+  u.pyramidcg(iterations, d1, d2, kLimit, true);
+  return assign(u);
 }

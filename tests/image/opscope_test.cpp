@@ -35,9 +35,12 @@ TEST_F(OperationScopeTest, CondMaskAndSelectionTable) {
       {"visible whatever Cond, no mask", false, true, true, visible, 0x5, 0xF, 0x6},
       {"channel rule only", true, true, true, channelsOnly, 0x5, 0xF, 0x6},
       {"neither rule", true, true, true, neither, 0xF, 0xF, 0x6},
-      // Clip Negative and Equalization: the channel rule alone.
+      // Clip Negative, Equalization, Periodic Smoothing and the Poisson Sharpener: the
+      // channel rule alone.
       {"clip/equalize, Cond off", false, true, true, channelsOnly, 0xF, 0xF, 0x6},
       {"clip/equalize, Cond on, no selection", true, true, false, channelsOnly, 0x5, 0xF, 0},
+      {"periodic/poisson, Cond off, selection alone", false, false, true, channelsOnly, 0xF, 0xF,
+       0x6},
       // Scale and Shift: neither rule.
       {"scale and shift, Cond off", false, true, false, neither, 0xF, 0xF, 0},
   };

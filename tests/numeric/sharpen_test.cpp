@@ -1,4 +1,5 @@
-// Unsharp masking, Xsharpen and the Mexican-hat filter with its zero-crossing edges.
+// Unsharp masking, Xsharpen, the Mexican-hat filter with its zero-crossing edges and the
+// Poisson sharpener.
 #include <cmath>
 #include <functional>
 #include <iterator>
@@ -8,7 +9,9 @@
 #include "numeric/bitmask.h"
 #include "numeric/matrix.h"
 #include "numeric/test_planes.h"
+#include "platform/errors.h"
 #include "platform/parallel.h"
+#include "platform/progress.h"
 #include "support/zep_test.h"
 
 namespace {
@@ -295,6 +298,7 @@ TEST_F(SharpenTest, OneAndEightThreadsGiveTheSameBytes) {
       [](matrix& m) { m.unsharp(UnsharpSmoother(0), 3, UnsharpResponse, 1, 0, 0, 255, nullptr); },
       [&](matrix& m) { m.unsharp(UnsharpSmoother(4), 2, UnsharpResponse, 1, 0, 0, 255, &mask); },
       [](matrix& m) { m.logfilter(2.5f, nullptr); },
+      [](matrix& m) { m.poissonsharpen(4, 2, 0.25f); },
   };
   for (size_t i = 0; i < std::size(runs); ++i) {
     matrix one(input), eight(input);
@@ -305,4 +309,65 @@ TEST_F(SharpenTest, OneAndEightThreadsGiveTheSameBytes) {
     SetParallelThreads(0);
     EXPECT_EQ(Values(one), Values(eight)) << i;
   }
+}
+
+TEST_F(SharpenTest, PoissonLevelGains) {
+  const struct {
+    float amount, scale;
+    std::vector<float> gains;
+  } cases[] = {
+      {2, 0.5f, {2, 2, 2, 2}},                  // 2 x 0.5 + 1 = 2 at every level
+      {2, 0.25f, {2, 1.5f, 1.375f, 1.34375f}},  // towards 1 / (1 - 0.25)
+      {3, 0, {3, 1, 1}},                        // no scale: only the finest level
+      {3, -1, {3, 1, 1}},
+  };
+  for (const auto& c : cases) {
+    for (int i = 0; i < int(c.gains.size()); ++i) {
+      EXPECT_EQ(PoissonLevelGain(c.amount, c.scale, i), c.gains[i]) << c.amount << " " << c.scale;
+    }
+  }
+}
+
+TEST_F(SharpenTest, PoissonWithoutGainOrOnAConstantChangesNothing) {
+  const matrix noise = Scaled(Noise(23, 18, 3), 120, 60);
+  const std::pair<matrix, float> cases[] = {{noise, 1.0f}, {Constant(23, 18, 77), 3.0f}};
+  for (const auto& [input, amount] : cases) {
+    matrix m(input);
+    StartProgress(10);
+    m.poissonsharpen(10, amount, 0);
+    EXPECT_EQ(Values(m), Values(input)) << amount;
+  }
+}
+
+// Sum of the squared differences of horizontal and vertical neighbours.
+static double GradientEnergy(const matrix& m) {
+  double e = 0;
+  for (int y = 0; y < m.ny; ++y) {
+    for (int x = 0; x < m.nx; ++x) {
+      if (x + 1 < m.nx) e += std::pow(double(m.z[y][x + 1]) - m.z[y][x], 2);
+      if (y + 1 < m.ny) e += std::pow(double(m.z[y + 1][x]) - m.z[y][x], 2);
+    }
+  }
+  return e;
+}
+
+TEST_F(SharpenTest, PoissonSteepensASoftEdgeMoreForALargerAmountAndACancelKeepsThePlane) {
+  matrix soft = Step(32, 24, 16, 60, 180);
+  soft.gaussbluri(2, nullptr);
+  const double before = GradientEnergy(soft);
+  double last = before;
+  for (const float amount : {1.5f, 2.0f, 3.0f}) {
+    matrix m(soft);
+    StartProgress(30);
+    m.poissonsharpen(30, amount, 0.25f);
+    const double energy = GradientEnergy(m);
+    EXPECT_GT(energy, last * 1.05) << amount;
+    last = energy;
+  }
+
+  matrix cancelled(soft);
+  StartProgress(30);
+  platform.CancelAtPoll(3);
+  EXPECT_THROW(cancelled.poissonsharpen(30, 2, 0.25f), Cancelled);
+  EXPECT_EQ(Values(cancelled), Values(soft));
 }

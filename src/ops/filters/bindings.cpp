@@ -21,6 +21,9 @@ void Bind() {
       {Id::UnsharpMask, OnUnsharpMask, nullptr},
       {Id::Xsharpen, OnXsharpen, nullptr},
       {Id::NlMeans, OnNlMeans, nullptr},
+      {Id::JensenEdgeEnhancement, OnJensenEdgeEnhancement, nullptr},
+      {Id::PoissonSharpener, OnPoissonSharpener, nullptr},
+      {Id::PeriodicSmoothing, OnPeriodicSmoothing, nullptr},
   };
   CImageView::RegisterCommands(rows);
 }

@@ -4,10 +4,15 @@
 sharpen_check.py make IN.png
 sharpen_check.py compare IN.png OUT.png UnsharpMask RADIUS
 sharpen_check.py compare IN.png OUT.png Xsharpen WINDOW
+sharpen_check.py compare IN.png OUT.png PeriodicSmoothing FUNCTION
+sharpen_check.py compare IN.png OUT.png PoissonSharpener 0
 Unsharp Mask (Gaussian mode, default thresholds) is checked in the interior against x + (x - g*x),
 g the normalised Gaussian of sigma RADIUS over trunc(6 RADIUS + 0.5) taps made odd, through
 scipy.ndimage.correlate1d. Xsharpen (threshold 12, amount 0.75) is checked against window
-extremes from scipy.ndimage maximum_filter/minimum_filter. OUT is accepted when no byte
+extremes from scipy.ndimage maximum_filter/minimum_filter. Periodic Smoothing (a honeycomb of
+radius 3, median for FUNCTION 0, mean for 3) is checked against numpy's median and mean of the
+shifted copies of the picture reflected at its edges. The Poisson Sharpener (amount 1, scale 0)
+must give the picture back. OUT is accepted when no byte
 differs by more than one level (the float result is rounded to bytes on saving). Pixels
 where the reference leaves 0-255 in any channel are not compared: the byte conversion scales
 such a pixel as a whole, where the reference clips each channel.
@@ -48,18 +53,38 @@ def xsharpen(a, w):
     return np.where(move, a * 0.25 + 0.75 * target, a), w
 
 
+# The honeycomb of radius 3 as (column, row) offsets, rows counted upwards.
+HONEYCOMB = [(0, 0), (3, 0), (2, 3), (-2, 3), (-3, 0), (-2, -3), (2, -3)]
+
+
+def periodic(a, function):
+    h, w = a.shape
+    p = np.pad(a, 3, mode="reflect")  # whole-sample: the edge sample is not repeated
+    # Array rows run downwards, the program's upwards.
+    stack = np.stack([p[3 - dy:3 - dy + h, 3 + dx:3 + dx + w] for dx, dy in HONEYCOMB])
+    return (np.median(stack, axis=0) if function == 0 else stack.mean(axis=0)), 0
+
+
+def unchanged(a, size):
+    return a, 0
+
+
 def compare(src, out, command, size):
     a = np.asarray(Image.open(src).convert("RGB"), dtype=np.float64)
     z = np.asarray(Image.open(out).convert("RGB"), dtype=np.float64)
     want = np.empty_like(a)
+    reference = {"UnsharpMask": usm, "Xsharpen": xsharpen, "PeriodicSmoothing": periodic,
+                 "PoissonSharpener": unchanged}[command]
     for c in range(3):
-        want[:, :, c], margin = (usm if command == "UnsharpMask" else xsharpen)(a[:, :, c], size)
-    inner = (slice(margin, -margin), slice(margin, -margin))
+        want[:, :, c], margin = reference(a[:, :, c], size)
+    inner = (slice(margin, a.shape[0] - margin), slice(margin, a.shape[1] - margin))
     inside = ((want >= 0) & (want <= 255)).all(axis=2)[inner]
     worst = np.abs(np.round(want) - z)[inner][inside].max()
     changed = np.count_nonzero(z[inner] != a[inner])
     print("largest difference %g levels over %d pixels inside the range, %d samples changed"
           % (worst, np.count_nonzero(inside), changed))
+    if command == "PoissonSharpener":
+        return 0 if worst == 0 else 1
     return 0 if worst <= 1 and changed > 0 and np.count_nonzero(inside) > inside.size // 8 else 1
 
 
