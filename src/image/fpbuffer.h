@@ -79,9 +79,10 @@ class fpbuffer {
   // ORs into the mask the pixels within tolerance t of colour c over the visible channels,
   // each channel weighted by the inverse of its nominal range (norm as bitmask::bycolor2).
   fpbuffer& maskbycolor(const fpixel4& c, float t, int norm);
-  // Clears the mask and marks the gradient edges (type 0 Sobel, 1 Prewitt; other types
-  // mark nothing) of every channel, or with cond only of the visible ones.
-  fpbuffer& edgemask(float t, bool cond, int type);
+  // Clears the mask and marks the edges (type 0 Sobel, 1 Prewitt, 2 zero crossings of the
+  // Laplacian of Gaussian of the given sigma; other types mark nothing) of every channel,
+  // or with cond only of the visible ones.
+  fpbuffer& edgemask(float t, bool cond, int type, float sigma, bool zeroMean);
   void ranges(fpixel4& lo, fpixel4& hi) const;
   // The histogram curves of channels 1 to 3 (and 4 of a four-channel image) over the
   // space's nominal ranges, scaled together so that the highest bin is 255. When no value
