@@ -11,6 +11,7 @@
 #include "numeric/bitmask.h"
 #include "numeric/matrix.h"
 
+class dmatrix;
 class rgbbuffer;
 
 class fpbuffer {
@@ -166,6 +167,12 @@ class fpbuffer {
   fpbuffer& multiply(float m, bitmask* selection, bool cond);
   // The power p anchored at the channel's range (matrix::gamma).
   fpbuffer& gamma(double p, bitmask* selection, bool cond);
+  // A tone curve of [0, 1] (a lookup table, or f with parameter c; nothing without f) on
+  // every processed channel over its range; with hdr, and only without a selection, on
+  // the luminance of the image scaled to [0, 255] in RGB, the colour ratios raised to s.
+  fpbuffer& applycurve(const dmatrix& table, bitmask* selection, bool cond, bool hdr, double s);
+  fpbuffer& applytonecurve(ToneCurveFn f, double c, bitmask* selection, bool cond, bool hdr,
+                           double s);
   // Moves the minimum by x of the range and keeps the maximum (in CMY and Log CMY keeps 0
   // and scales). A factor that comes out infinite changes nothing.
   fpbuffer& changeminimum(float x, bitmask* selection, bool cond);
