@@ -124,7 +124,9 @@ void OnApplyCurve(CImageView& v, int id) {
     if (Dialog2(LiveSettings()).RunPage(79, 1, 0) == DialogResult::Ok) v.SelectOperation(id, true);
     return;
   }
-  if (!v.PrepareOperation(id)) return;
+  // Without pixels (the editor open, say) there is nothing to apply, and the refresh
+  // would size the shown bitmap to nothing.
+  if (!v.HasFloat() || !v.PrepareOperation(id)) return;
   const BasicParams& p = Params();
   const bool forward = f.F2Active;
   // The inverse runs on the channels alone, with the colour ratios kept.

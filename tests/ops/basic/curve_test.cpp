@@ -170,6 +170,8 @@ TEST_F(CurveTest, AConstrainedDragThatWouldMakeTheCurveFallIsUndone) {
   EXPECT_FALSE(AnyPixel(Rgb(p.nonIncreasingCurveColor)));
   Drag(50, 50, {55});
   EXPECT_FLOAT_EQ(p.curveValues[2], 0.55f);
+  Press(Id::ApplyCurve, F2);  // nothing to apply while the image is parked
+  EXPECT_EQ(v.currentBitmap().width(), 101);
   v.Dispatch(Id::CustomCurve);
   EXPECT_FALSE(v.curveEditor.open());
 }
