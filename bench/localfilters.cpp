@@ -15,6 +15,8 @@
 #include <string>
 
 #include "image/fpbuffer.h"
+#include "peerline.h"
+#include "picture.h"
 #include "platform/parallel.h"
 #include "threads.h"
 
@@ -27,43 +29,8 @@ namespace {
 constexpr int kW = 4000, kH = 3000;
 
 const fpbuffer& Picture() {
-  static const fpbuffer image = [] {
-    fpbuffer f(kW, kH, 0x17);
-    uint32_t seed = 12345;
-    for (int c = 0; c < 3; ++c) {
-      for (int k = 0; k < f.n; ++k) {
-        seed = seed * 1664525u + 1013904223u;
-        const int x = k % kW, y = k / kW;
-        // Smooth areas with some noise: ranges the bilateral weights see in photographs.
-        f.plane[c].x[k] = 128.0f + 80.0f * std::sin(0.01f * x + c) * std::cos(0.013f * y) +
-                          float(seed >> 8) * (8.0f / float(1 << 24));
-      }
-    }
-    return f;
-  }();
+  static const fpbuffer image = SmoothNoisyPicture(kW, kH);
   return image;
-}
-
-// The best wall time of `runs` runs of work, in milliseconds; prepare runs untimed first.
-double Best(int runs, const std::function<void()>& prepare, const std::function<void()>& work) {
-  double best = 1e300;
-  for (int r = 0; r < runs; ++r) {
-    prepare();
-    const auto t0 = std::chrono::steady_clock::now();
-    work();
-    const auto t1 = std::chrono::steady_clock::now();
-    best = std::min(best, std::chrono::duration<double, std::milli>(t1 - t0).count());
-  }
-  return best;
-}
-
-void Line(const char* name, int threads, double ours, const char* peer, double theirs) {
-  if (theirs > 0) {
-    std::printf("%-26s threads %2d  ZEP %9.1f ms   %-22s %9.1f ms   ratio %5.2f\n", name, threads,
-                ours, peer, theirs, ours / theirs);
-  } else {
-    std::printf("%-26s threads %2d  ZEP %9.1f ms\n", name, threads, ours);
-  }
 }
 
 #ifdef ZEP_HAVE_OPENCV
@@ -107,14 +74,13 @@ int main() {
     SetParallelThreads(threads);
     double theirs = 0;
     for (const int r : {1, 3}) {
-      const double ours =
-          Best(runs, reset, [&] { work.lensblur(1, r, false, nullptr, false); });
+      const double ours = Best(runs, reset, [&] { work.lensblur(1, r, false, nullptr, false); });
 #ifdef ZEP_HAVE_OPENCV
       cv::setNumThreads(threads);
       const cv::Mat disc = Disc(r);
-      theirs = Best(runs, [] {}, [&] {
-        cv::filter2D(src, dst, CV_32F, disc, cv::Point(-1, -1), 0, cv::BORDER_REFLECT);
-      });
+      theirs = Best(
+          runs, [] {},
+          [&] { cv::filter2D(src, dst, CV_32F, disc, cv::Point(-1, -1), 0, cv::BORDER_REFLECT); });
 #endif
       Line(("Lens Blur r" + std::to_string(r)).c_str(), threads, ours, "filter2D (disc)", theirs);
     }
@@ -122,16 +88,17 @@ int main() {
       const double ours =
           Best(runs, reset, [&] { work.median(1, 1.0f, false, nullptr, false, false); });
 #ifdef ZEP_HAVE_OPENCV
-      theirs = Best(runs, [] {}, [&] { cv::medianBlur(src, dst, 3); });
+      theirs = Best(
+          runs, [] {}, [&] { cv::medianBlur(src, dst, 3); });
 #endif
       Line("Median r1", threads, ours, "medianBlur(3)", theirs);
     }
     {
-      const double ours = Best(1, reset, [&] {
-        work.bilateral(25.0f, 1, 11, 3, nullptr, false, false);
-      });
+      const double ours =
+          Best(1, reset, [&] { work.bilateral(25.0f, 1, 11, 3, nullptr, false, false); });
 #ifdef ZEP_HAVE_OPENCV
-      theirs = Best(1, [] {}, [&] { cv::bilateralFilter(src, dst, 11, 25.0, 5.0); });
+      theirs = Best(
+          1, [] {}, [&] { cv::bilateralFilter(src, dst, 11, 25.0, 5.0); });
 #endif
       Line("Bilateral 11 Gaussian", threads, ours, "bilateralFilter d 11", theirs);
     }

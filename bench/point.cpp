@@ -8,6 +8,7 @@
 #include <map>
 
 #include "image/fpbuffer.h"
+#include "numeric/dmatrix.h"
 #include "platform/parallel.h"
 #include "threads.h"
 
@@ -117,5 +118,19 @@ static void BM_HistogramEqualization(benchmark::State& state) {
   Run(state, [](fpbuffer& f, int64_t) { f.equalize(false); });
 }
 POINT_BENCH(BM_HistogramEqualization);
+
+// A 601-sample table of x^2 and its inverse in turn.
+static void BM_ApplyCurve(benchmark::State& state) {
+  static const dmatrix square = [] {
+    dmatrix t(601, 1);
+    for (int i = 0; i < t.n; ++i) t.x[i] = (i / 600.0) * (i / 600.0);
+    return t;
+  }();
+  static const dmatrix root = dmatrix().inverse(square);
+  Run(state, [](fpbuffer& f, int64_t i) {
+    f.applycurve(i % 2 ? root : square, nullptr, false, false, 1);
+  });
+}
+POINT_BENCH(BM_ApplyCurve);
 
 BENCHMARK_MAIN();

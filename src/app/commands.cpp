@@ -428,7 +428,7 @@ void V::OnUpdateBrightnessTemplate(CommandState& s, int) { s.Enable(brightnessTe
 void V::OnUpdateAvoidanceRegions(CommandState& s, int) {
   s.Enable(HasFloat() && (currentLayer().code & ~0xFu) == 0x10);
 }
-void V::OnUpdateCustomCurve(CommandState& s, int) { s.Check(curveEditorOpen); }
+void V::OnUpdateCustomCurve(CommandState& s, int) { s.Check(curveEditor.open()); }
 
 void V::OnUpdateOption(CommandState& s, int id) {
   const Settings& st = LiveSettings();

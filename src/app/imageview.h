@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "app/commandstate.h"
+#include "app/curveeditor.h"
 #include "app/flags.h"
 #include "app/viewhost.h"
 #include "image/fileinfo.h"
@@ -185,7 +186,8 @@ class CImageView {
   // RMS of the residual, meaningful while brightnessTemplate[0] has elements.
   std::array<matrix, 3> brightnessTemplate;
   std::array<float, 3> brightnessMean{}, brightnessRms{};
-  bool curveEditorOpen = false;
+  // The custom-curve editor; open, it holds the image of the layer it shows on.
+  CurveEditor curveEditor;
   bool hasNoiseProfile = false;
 
   // Menu-bar captions.
@@ -208,6 +210,12 @@ class CImageView {
   void WindowToImage(Point& p) const;
   // The window pixel that shows an image pixel (image y counted from the bottom row).
   Point ImageToWindow(Point p) const;
+  // Redraws the curve editor into its layer's display bitmap; the fitted curve's smallest
+  // step when it must rise everywhere, else 1.
+  float DrawCurveEditor();
+  // A left-button drag at a window point moves the nearest control point's value, unless
+  // the curve would then fall below the editor's threshold.
+  void DragCurveHandle(Point p);
   int32_t clientWidth = 0, clientHeight = 0;  // of the last paint
   DisplayBitmap paintBitmap;                  // the picture of the last paint
   bool bandDrawn = false;  // the paint bitmap holds a rubber band to dragPreviousEndWindow

@@ -198,7 +198,7 @@ void V::OnHomeKey(int) {
 }
 
 void V::OnEnterKey(int) {
-  if (curveEditorOpen) {
+  if (curveEditor.open()) {
     Dispatch(CommandId::CustomCurve);
     return;
   }
@@ -380,6 +380,11 @@ void V::OnMouseMove(Point p) {
     if (!selection.present()) return;  // outside a drag nothing is painted
     PaintDisk(p);
     if (host) host->Invalidate();
+    return;
+  }
+  // The graph is under the pointer only while its layer is the current one.
+  if (curveEditor.open() && f.LeftButtonDown && current == curveEditor.layer) {
+    DragCurveHandle(p);
     return;
   }
   if (!f.RightButtonDown) return;

@@ -13,6 +13,7 @@
 #include "numeric/bitmask.h"
 #include "numeric/matrix.h"
 
+class dmatrix;
 class rgbbuffer;
 
 class fpbuffer {
@@ -81,9 +82,10 @@ class fpbuffer {
   // ORs into the mask the pixels within tolerance t of colour c over the visible channels,
   // each channel weighted by the inverse of its nominal range (norm as bitmask::bycolor2).
   fpbuffer& maskbycolor(const fpixel4& c, float t, int norm);
-  // Clears the mask and marks the gradient edges (type 0 Sobel, 1 Prewitt; other types
-  // mark nothing) of every channel, or with cond only of the visible ones.
-  fpbuffer& edgemask(float t, bool cond, int type);
+  // Clears the mask and marks the edges (type 0 Sobel, 1 Prewitt, 2 zero crossings of the
+  // Laplacian of Gaussian of the given sigma; other types mark nothing) of every channel,
+  // or with cond only of the visible ones.
+  fpbuffer& edgemask(float t, bool cond, int type, float sigma, bool zeroMean);
   void ranges(fpixel4& lo, fpixel4& hi) const;
   // The histogram curves of channels 1 to 3 (and 4 of a four-channel image) over the
   // space's nominal ranges, scaled together so that the highest bin is 255. When no value
@@ -167,6 +169,12 @@ class fpbuffer {
   fpbuffer& multiply(float m, bitmask* selection, bool cond);
   // The power p anchored at the channel's range (matrix::gamma).
   fpbuffer& gamma(double p, bitmask* selection, bool cond);
+  // A tone curve of [0, 1] (a lookup table, or f with parameter c; nothing without f) on
+  // every processed channel over its range; with hdr, and only without a selection, on
+  // the luminance of the image scaled to [0, 255] in RGB, the colour ratios raised to s.
+  fpbuffer& applycurve(const dmatrix& table, bitmask* selection, bool cond, bool hdr, double s);
+  fpbuffer& applytonecurve(ToneCurveFn f, double c, bitmask* selection, bool cond, bool hdr,
+                           double s);
   // Moves the minimum by x of the range and keeps the maximum (in CMY and Log CMY keeps 0
   // and scales). A factor that comes out infinite changes nothing.
   fpbuffer& changeminimum(float x, bitmask* selection, bool cond);

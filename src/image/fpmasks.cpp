@@ -1,4 +1,6 @@
 // The image mask built from the image: by colour and by gradient edges.
+#include <utility>
+
 #include "image/fpbuffer.h"
 
 namespace {
@@ -44,18 +46,23 @@ fpbuffer& fpbuffer::maskbycolor(const fpixel4& c, float t, int norm) {
   return *this;
 }
 
-fpbuffer& fpbuffer::edgemask(float t, bool cond, int type) {
+fpbuffer& fpbuffer::edgemask(float t, bool cond, int type, float sigma, bool zeroMean) {
   if (n == 0) return *this;
-  // Always into a cleared mask: without one the gradient would overwrite the planes.
-  clearmask();
-  if (type != 0 && type != 1) return *this;
-  for (int i = 0; i < channels && i < 4; ++i) {
-    if (cond && !((code >> i) & 1u)) continue;
-    if (type == 0) {
-      plane[i].sobel(t, &mask);
-    } else {
-      plane[i].prewitt(t, &mask);
+  // The marks go into a fresh mask that replaces the old one at the end, so a failure keeps
+  // the old mask; with a mask as target the gradients never overwrite the planes.
+  bitmask marks(width, height);
+  if (type == 0 || type == 1 || type == 2) {
+    for (int i = 0; i < channels && i < 4; ++i) {
+      if (cond && !((code >> i) & 1u)) continue;
+      if (type == 0) {
+        plane[i].sobel(t, &marks);
+      } else if (type == 1) {
+        plane[i].prewitt(t, &marks);
+      } else {
+        plane[i].edgemask(sigma, t, &marks, zeroMean);
+      }
     }
   }
+  mask = std::move(marks);
   return *this;
 }

@@ -110,6 +110,32 @@ rgbbuffer& rgbbuffer::fill(uint32_t colour) {
   return *this;
 }
 
+rgbbuffer& rgbbuffer::line(int x0, int y0, int x1, int y1, uint32_t colour) {
+  const int dx = x1 - x0, dy = y1 - y0;
+  if (dx == 0 && dy == 0) return *this;
+  const bytepixel c{uint8_t(colour & 0xFF), uint8_t((colour >> 8) & 0xFF),
+                    uint8_t((colour >> 16) & 0xFF)};
+  const auto put = [&](int i, int j) {
+    if (i >= 0 && i < width && j >= 0 && j < height) at(i, j) = c;
+  };
+  // One point per step along the longer axis; the other coordinate is the exact line's
+  // plus 0.5, truncated.
+  if (std::abs(dx) >= std::abs(dy)) {
+    const int step = dx > 0 ? 1 : -1;
+    for (int i = x0;; i += step) {
+      put(i, int(double(y0) + double(dy) * double(i - x0) / double(dx) + 0.5));
+      if (i == x1) break;
+    }
+  } else {
+    const int step = dy > 0 ? 1 : -1;
+    for (int j = y0;; j += step) {
+      put(int(double(x0) + double(dx) * double(j - y0) / double(dy) + 0.5), j);
+      if (j == y1) break;
+    }
+  }
+  return *this;
+}
+
 rgbbuffer& rgbbuffer::write(const std::string& name) {
   const bool ok = WriteFileReplacing(ScratchPath(name), [this](std::FILE* f) {
     for (int j = 0; j < height; ++j) {

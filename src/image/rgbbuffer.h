@@ -72,6 +72,9 @@ class rgbbuffer {
   rgbbuffer& absdiff(const rgbbuffer& other);
   // Every pixel becomes colour: blue bits 0-7, green 8-15, red 16-23.
   rgbbuffer& fill(uint32_t colour);
+  // A line of one colour from (x0, y0) to (x1, y1), both ends included; nothing for equal
+  // ends, and points outside the buffer are skipped.
+  rgbbuffer& line(int x0, int y0, int x1, int y1, uint32_t colour);
   // The raw scratch file: rows from the bottom, padding as in memory, no header.
   rgbbuffer& write(const std::string& name);
   // Reads the raw scratch file into this already sized buffer; a missing or short file

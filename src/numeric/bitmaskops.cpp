@@ -1,5 +1,6 @@
 // Building masks from planes (by colour, by gradient edges), flood fill, bars and ellipses.
 #include <algorithm>
+#include <bit>
 #include <cmath>
 #include <cstdint>
 #include <vector>
@@ -126,42 +127,83 @@ bitmask& bitmask::bycolor4(const matrix* const planes[4], const float c[4], cons
   return *this;
 }
 
-bitmask& bitmask::floodfill(int x, int y, bool value) {
-  if (n == 0 || x < 0 || y < 0 || x >= width || y >= height) return *this;
-  if (get(x, y) == value) return *this;
-  // Each pixel enters the queue once, when it takes the value, so n entries suffice; the
-  // queue is made before any bit changes.
-  std::vector<int32_t> queue(static_cast<size_t>(n));
-  size_t head = 0, tail = 0;
-  const auto visit = [&](int k) {
-    if (getbit(k) == value) return;
-    setbit(k, value);
-    queue[tail++] = k;
-  };
-  visit(x + y * width);
-  while (head < tail) {
-    const int k = queue[head++];
-    const int px = k % width;
-    if (px > 0) visit(k - 1);
-    if (px < width - 1) visit(k + 1);
-    if (k >= width) visit(k - width);
-    if (k < n - width) visit(k + width);
-  }
-  return *this;
-}
-
 namespace {
-// Sets the bits [k0, k1).
-void SetRange(bitmask& m, int64_t k0, int64_t k1) {
+// Gives the bits [k0, k1) the value, a word at a time.
+void SetRange(bitmask& m, int64_t k0, int64_t k1, bool value = true) {
   for (int64_t k = k0; k < k1;) {
     const int64_t word = k >> 5, bit = k & 31;
     const int64_t take = std::min<int64_t>(32 - bit, k1 - k);
     const uint32_t ones = take == 32 ? ~0u : ((1u << take) - 1u) << bit;
-    m.bits[word] |= ones;
+    if (value) {
+      m.bits[word] |= ones;
+    } else {
+      m.bits[word] &= ~ones;
+    }
     k += take;
   }
 }
+
+// The word of bits that are 1 where the pixel equals value.
+inline uint32_t Matching(const bitmask& m, int64_t word, bool value) {
+  return value ? m.bits[word] : ~m.bits[word];
+}
+
+// The first index in [k, end) whose bit equals value, or end.
+int64_t FirstFrom(const bitmask& m, int64_t k, int64_t end, bool value) {
+  while (k < end) {
+    const uint32_t w = Matching(m, k >> 5, value) >> (k & 31);
+    if (w != 0) return std::min<int64_t>(end, k + std::countr_zero(w));
+    k = (k | 31) + 1;
+  }
+  return end;
+}
+
+// The last index in [begin, k] whose bit equals value, or begin - 1.
+int64_t LastUpTo(const bitmask& m, int64_t begin, int64_t k, bool value) {
+  while (k >= begin) {
+    const uint32_t w = Matching(m, k >> 5, value) << (31 - int(k & 31));
+    if (w != 0) return std::max<int64_t>(begin - 1, k - std::countl_zero(w));
+    k = (k & ~int64_t(31)) - 1;
+  }
+  return begin - 1;
+}
 }  // namespace
+
+bitmask& bitmask::floodfill(int x, int y, bool value) {
+  if (n == 0 || x < 0 || y < 0 || x >= width || y >= height) return *this;
+  if (get(x, y) == value) return *this;
+  // Scanline fill: a popped point grows into the whole run of its row that differs from
+  // value, the run takes the value a word at a time, and each run of the rows above and
+  // below that touches it is pushed as one point. The pixels reached are those of a
+  // 4-connected fill.
+  std::vector<int32_t> stack;
+  stack.reserve(1024);
+  stack.push_back(x);
+  stack.push_back(y);
+  while (!stack.empty()) {
+    const int py = stack.back();
+    stack.pop_back();
+    const int px = stack.back();
+    stack.pop_back();
+    const int64_t row = int64_t(py) * width;
+    if (getbit(int(row + px)) == value) continue;
+    const int64_t left = LastUpTo(*this, row, row + px, value) + 1;
+    const int64_t right = FirstFrom(*this, row + px, row + width, value);
+    SetRange(*this, left, right, value);
+    for (const int ny : {py - 1, py + 1}) {
+      if (ny < 0 || ny >= height) continue;
+      const int64_t shift = (int64_t(ny) - py) * width;
+      for (int64_t k = left + shift, end = right + shift; k < end;) {
+        k = FirstFrom(*this, k, end, !value);
+        if (k >= end) break;
+        stack.push_back(int32_t(k - shift - row));
+        stack.push_back(ny);
+        k = FirstFrom(*this, k, end, value);
+      }
+    }
+  }
+  return *this;
+}
 
 bitmask& bitmask::rowbars(int count, int period, int start, bool fromBottom) {
   if (count <= 0 || period <= 0 || n == 0) return *this;

@@ -7,8 +7,10 @@
 #include <vector>
 
 #include "numeric/plane.h"
+#include "numeric/tonecurves.h"
 
 class bitmask;
+class dmatrix;
 class matrix;
 class matrixarray;
 class weighttable6;
@@ -169,7 +171,7 @@ class matrix : public planebase<float, matrix> {
   // Normalised, of length GaussianLength(sigma, k); the identity of 3 taps for a sigma not
   // above 0 or not finite.
   matrix& gaussian(float sigma, float k);
-  matrix& diffkernel(int order);           // finite differences of order 1 to 8
+  matrix& diffkernel(int order);  // finite differences of order 1 to 8
 
   // This plane = src enlarged by k on every side, the border by half-sample reflection.
   matrix& mirrorpad(const matrix& src, int k);
@@ -514,6 +516,11 @@ class matrix : public planebase<float, matrix> {
   // v > 0 becomes hi*(v/hi)^p, v < 0 lo*(v/lo)^p when lo < 0 and -hi*(-v/hi)^p otherwise;
   // 0 and NaN stay. Powers in double.
   matrix& gamma(double p, float lo, float hi, const bitmask* mask = nullptr);
+  // The same shape with a tone curve of [0, 1]: a table looked up linearly (nothing when
+  // empty), or f(x, c) (nothing without a function).
+  matrix& applycurve(const dmatrix& table, float lo, float hi, const bitmask* mask = nullptr);
+  matrix& applytonecurve(ToneCurveFn f, double c, float lo, float hi,
+                         const bitmask* mask = nullptr);
   // The ramp through a at (x0, y0) and b at (x1, y1), constant across the line between
   // them and unclamped beyond; nothing when the points (nearly) coincide.
   matrix& gradient(float a, int x0, int y0, float b, int x1, int y1, const bitmask* mask = nullptr);

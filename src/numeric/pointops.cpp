@@ -10,6 +10,7 @@
 
 #include "numeric/bitmask.h"
 #include "numeric/blocksum.h"
+#include "numeric/dmatrix.h"
 #include "numeric/matrix.h"
 #include "platform/parallel.h"
 
@@ -204,16 +205,34 @@ matrix& matrix::clipnegative() {
   return *this;
 }
 
-matrix& matrix::gamma(double p, float lo, float hi, const bitmask* mask) {
+// Element v > 0 becomes hi*f(v/hi) and v < 0 becomes s*f(v/s), s being lo when lo < 0
+// and -hi otherwise, so a curve of [0, 1] serves the channel's range and mirrors below 0;
+// 0 and NaN stay. In double.
+template <class F>
+void ThroughRange(matrix& m, float lo, float hi, const bitmask* mask, F f) {
   const double l = lo, h = hi;
-  EachElement(*this, mask, [p, l, h](float v, int64_t) {
-    if (v > 0.0f) return float(h * std::pow(double(v) / h, p));
-    if (v < 0.0f) {
-      if (l < 0.0) return float(l * std::pow(double(v) / l, p));
-      return float(-h * std::pow(double(v) / -h, p));
-    }
-    return v;  // 0 and NaN
+  const double s = l < 0.0 ? l : -h;
+  EachElement(m, mask, [&f, h, s](float v, int64_t) {
+    if (v > 0.0f) return float(h * f(double(v) / h));
+    if (v < 0.0f) return float(s * f(double(v) / s));
+    return v;
   });
+}
+
+matrix& matrix::gamma(double p, float lo, float hi, const bitmask* mask) {
+  ThroughRange(*this, lo, hi, mask, [p](double t) { return std::pow(t, p); });
+  return *this;
+}
+
+matrix& matrix::applycurve(const dmatrix& table, float lo, float hi, const bitmask* mask) {
+  if (table.n <= 0) return *this;
+  ThroughRange(*this, lo, hi, mask, [&table](double t) { return table.lookup(t); });
+  return *this;
+}
+
+matrix& matrix::applytonecurve(ToneCurveFn f, double c, float lo, float hi, const bitmask* mask) {
+  if (f == nullptr) return *this;
+  ThroughRange(*this, lo, hi, mask, [f, c](double t) { return f(t, c); });
   return *this;
 }
 

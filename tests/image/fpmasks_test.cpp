@@ -47,7 +47,7 @@ TEST_F(FpMasksTest, EdgeMaskClearsFirstAndCondChoosesTheChannels) {
     f.code = c.code;
     f.clearmask();
     f.mask.setbit(0, true);  // the old bits go
-    f.edgemask(20, c.cond, c.type);
+    f.edgemask(20, c.cond, c.type, 1, true);
     EXPECT_EQ(SetBits(f.mask), c.bits);
   }
   // The planes are left alone.

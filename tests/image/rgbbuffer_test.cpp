@@ -2,6 +2,7 @@
 
 #include <cstring>
 #include <filesystem>
+#include <string>
 
 #include "platform/errors.h"
 #include "platform/programdir.h"
@@ -75,4 +76,42 @@ TEST_F(RgbbufferTest, BlendAndDifference) {
   a.absdiff(b);
   EXPECT_EQ(a.at(0, 0).b, 15);
   EXPECT_EQ(a.at(0, 0).r, 5);
+}
+
+TEST_F(RgbbufferTest, LinesStepAlongTheLongerAxisAndSkipWhatFallsOutside) {
+  const uint32_t red = 0xFF0000;
+  const auto drawn = [&](int x0, int y0, int x1, int y1) {
+    rgbbuffer b(6, 5);
+    b.fill(0);
+    b.line(x0, y0, x1, y1, red);
+    std::string rows;  // top row first, '#' where the line is
+    for (int j = b.height - 1; j >= 0; --j) {
+      for (int i = 0; i < b.width; ++i) rows += b.at(i, j).r == 255 ? '#' : '.';
+      rows += '/';
+    }
+    return rows;
+  };
+  struct Case {
+    const char* name;
+    int x0, y0, x1, y1;
+    const char* rows;
+  };
+  const Case cases[] = {
+      // y = 0.4 x: 0, 0.4, 0.8, 1.2, 1.6, 2 plus 0.5, truncated.
+      {"shallow", 0, 0, 5, 2, "....../....../....##/..##../##..../"},
+      {"steep, drawn downwards", 1, 4, 2, 0, ".#..../.#..../..#.../..#.../..#.../"},
+      {"backwards", 4, 1, 1, 1, "....../....../....../.####./....../"},
+      {"ends outside", -3, 2, 8, 2, "....../....../######/....../....../"},
+      {"equal ends", 2, 2, 2, 2, "....../....../....../....../....../"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    EXPECT_EQ(drawn(c.x0, c.y0, c.x1, c.y1), c.rows);
+  }
+  rgbbuffer b(2, 1);
+  b.fill(0);
+  b.line(0, 0, 1, 0, 0x123456);
+  EXPECT_EQ(b.at(1, 0).r, 0x12);
+  EXPECT_EQ(b.at(1, 0).g, 0x34);
+  EXPECT_EQ(b.at(1, 0).b, 0x56);
 }

@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "numeric/bitmask.h"
+#include "numeric/dmatrix.h"
 #include "numeric/matrix.h"
 #include "platform/parallel.h"
 #include "test_planes.h"
@@ -69,6 +70,41 @@ TEST(PointOps, GammaAnchorsAtTheRange) {
   }
   matrix nan = Row({std::nanf("")});
   EXPECT_TRUE(std::isnan(nan.gamma(2, 0, 255).x[0]));
+}
+
+TEST(PointOps, CurvesActOverTheRangeAndMirrorBelowZero) {
+  // The table samples x^2 at 0, 0.5 and 1: between samples it is linear.
+  dmatrix table(3, 1);
+  table.x[0] = 0;
+  table.x[1] = 0.25;
+  table.x[2] = 1;
+  const auto square = [](double x) { return x * x; };
+  struct Case {
+    float v, lo, hi;
+    double tabled, toned;  // through the table, through x^2
+  };
+  const Case cases[] = {
+      {127.5f, 0, 255, 255 * 0.25, 63.75},
+      {191.25f, 0, 255, 255 * 0.625, 255 * square(0.75)},
+      {-10, 0, 255, -255 * (10 / 127.5 * 0.25), -255 * square(10 / 255.0)},
+      {-32, -128, 127, -128 * (0.25 * 0.5), -128 * square(0.25)},
+      {300, 0, 255, 255, 255 * square(300 / 255.0)},  // beyond the table: its last value
+      {0, 0, 255, 0, 0},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.v);
+    matrix a = Row({c.v}), b = Row({c.v});
+    a.applycurve(table, c.lo, c.hi);
+    b.applytonecurve(ToneCurve(2, false), 2, c.lo, c.hi);
+    EXPECT_NEAR(a.x[0], c.tabled, 1e-4);
+    EXPECT_NEAR(b.x[0], c.toned, 1e-4);
+  }
+  // Without a curve nothing changes; NaN stays.
+  matrix m = Row({127.5f, std::nanf("")});
+  m.applycurve(dmatrix(), 0, 255).applytonecurve(nullptr, 2, 0, 255);
+  EXPECT_EQ(m.x[0], 127.5f);
+  m.applytonecurve(ToneCurve(2, false), 2, 0, 255);
+  EXPECT_TRUE(std::isnan(m.x[1]));
 }
 
 TEST(PointOps, MaskedPathsChangeOnlySetBits) {

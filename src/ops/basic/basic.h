@@ -38,3 +38,6 @@ void OnClipNegativeValuesToZero(CImageView& v, int id);
 void OnHistogramEqualization(CImageView& v, int id);
 void OnScaleAndShift(CImageView& v, int id);
 void OnDifferenceStatistics(CImageView& v, int id);
+// The custom curve (curve.cpp): the editor opens and closes; the curve applies under F2/F3.
+void OnCustomCurve(CImageView& v, int id);
+void OnApplyCurve(CImageView& v, int id);

@@ -45,6 +45,8 @@ void Bind() {
       {Id::HistogramEqualization, OnHistogramEqualization, nullptr},
       {Id::ScaleAndShiftTo0255, OnScaleAndShift, nullptr},
       {Id::DifferenceStatistics, OnDifferenceStatistics, nullptr},
+      {Id::CustomCurve, OnCustomCurve, nullptr},
+      {Id::ApplyCurve, OnApplyCurve, nullptr},
   };
   CImageView::RegisterCommands(rows);
 }

@@ -7,6 +7,7 @@
 #include "image/colorspace.h"
 #include "image/fpbuffer.h"
 #include "image/opscope.h"
+#include "numeric/dmatrix.h"
 #include "numeric/matrix.h"
 #include "platform/progress.h"
 
@@ -199,5 +200,52 @@ fpbuffer& fpbuffer::addcolor(float x, const Colour& c, bitmask* selection, bool 
 fpbuffer& fpbuffer::blendcolor(float g, const Colour& c, bitmask* selection, bool cond) {
   EachChannel(*this, selection, cond, {},
               [&](int i, matrix& p, const bitmask* m) { p.affine(1.0f - g, g * c[size_t(i)], m); });
+  return *this;
+}
+
+namespace {
+// The shape both curve applications share. With hdr and no selection: the image in RGB
+// scaled to [0, 255], its luminance through the curve and the colour ratios raised to
+// s; with hdr and a selection nothing. Without hdr every processed channel goes through
+// the curve over its range. Curve(plane, lo, hi, mask) applies the curve.
+template <class Curve>
+void ThroughCurve(fpbuffer& image, bitmask* selection, bool cond, bool hdr, double s, Curve curve) {
+  if (image.n == 0) return;
+  if (!hdr) {
+    EachChannel(image, selection, cond, {}, [&](int i, matrix& p, const bitmask* m) {
+      float lo, hi;
+      Range(image, i, lo, hi);
+      curve(p, lo, hi, m);
+    });
+    return;
+  }
+  if (selection != nullptr && selection->present()) return;
+  const CSpaceCode code = image.code;
+  image.convert(0x10);
+  image.scaleshift(0);
+  if (image.channels >= 3) {
+    matrix l;
+    l.SplitLuminance(image.plane[0], image.plane[1], image.plane[2], 0.0001f);
+    curve(l, 0.0f, 255.0f, nullptr);
+    l.MergeLuminance(image.plane[0], image.plane[1], image.plane[2], s);
+  }
+  image.convert(code);
+}
+}  // namespace
+
+fpbuffer& fpbuffer::applycurve(const dmatrix& table, bitmask* selection, bool cond, bool hdr,
+                               double s) {
+  ThroughCurve(
+      *this, selection, cond, hdr, s,
+      [&](matrix& p, float lo, float hi, const bitmask* m) { p.applycurve(table, lo, hi, m); });
+  return *this;
+}
+
+fpbuffer& fpbuffer::applytonecurve(ToneCurveFn f, double c, bitmask* selection, bool cond, bool hdr,
+                                   double s) {
+  if (f == nullptr) return *this;
+  ThroughCurve(
+      *this, selection, cond, hdr, s,
+      [&](matrix& p, float lo, float hi, const bitmask* m) { p.applytonecurve(f, c, lo, hi, m); });
   return *this;
 }

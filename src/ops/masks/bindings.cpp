@@ -14,6 +14,7 @@ void Bind() {
       {Id::SmoothMask, OnSmoothMask, nullptr},
       {Id::ClearSetMask, OnClearSetMask, nullptr},
       {Id::MaskByColor, OnMaskByColor, nullptr},
+      {Id::MaskByEdgeDetection, OnMaskByEdgeDetection, nullptr},
       {Id::FloodFill, OnFloodFill, nullptr},
       {Id::DrawBarPattern, OnDrawBarPattern, nullptr},
       {Id::DrawLine, OnDrawLine, nullptr},

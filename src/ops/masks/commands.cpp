@@ -35,6 +35,15 @@ bool SelectedFromMenu(CImageView& v, int id) {
   return true;
 }
 
+// The menu path of the commands whose page decides: Ctrl is ignored, and the command
+// becomes the F2/F3 operation when the page ends with OK. True when it was that path.
+bool PageSelects(CImageView& v, int id, int page) {
+  if (Repeated()) return false;
+  Flags().CtrlHeld = false;
+  if (Dialog2(LiveSettings()).RunPage(page, 1, 0) == DialogResult::Ok) v.SelectOperation(id, true);
+  return true;
+}
+
 // The mask as "Create Mask" makes it when a drawing command finds none.
 void CreateIfMissing(CImageView& v, fpbuffer& layer) {
   if (layer.mask.covers(layer.width, layer.height)) return;
@@ -133,11 +142,7 @@ void OnMaskByColor(CImageView& v, int id) {
   ShowUnmaskedUnlessShowing(v);
   const CommandFlags& f = Flags();
   MaskParams& p = LiveSettings().mask;
-  if (!Repeated()) {
-    Flags().CtrlHeld = false;
-    if (Dialog2(LiveSettings()).RunPage(71, 1, 0) == DialogResult::Ok) v.SelectOperation(id, true);
-    return;
-  }
+  if (PageSelects(v, id, 71)) return;
   if (!v.HasFloat()) return;
   fpbuffer& layer = v.currentLayer();
   if (f.F2Active) {
@@ -159,6 +164,30 @@ void OnMaskByColor(CImageView& v, int id) {
       image.maskbycolor(fpixel4(c[0], c[1], c[2], c[3]), p.colorTolerance, p.colorNorm);
     }
   });
+}
+
+void OnMaskByEdgeDetection(CImageView& v, int id) {
+  ShowUnmaskedUnlessShowing(v);
+  MaskParams& p = LiveSettings().mask;
+  if (PageSelects(v, id, 72)) return;
+  if (!v.HasFloat()) return;
+  // F3's clearing of the old marks is left to the marking itself, which replaces the mask
+  // only once the new one is complete.
+  if (Flags().F2Active) {
+    p.edgeTolerance -= p.edgeToleranceIncrement;
+  } else {
+    p.edgeTolerance += p.edgeToleranceIncrement;
+  }
+  EnsureMask(v.currentLayer());
+  if (!v.PrepareOperation(id)) return;
+  v.maskCaption = "Mask( On)";
+  const bool cond = LiveSettings().conditional != 0;
+  v.RunOnFloat(
+      [&](fpbuffer& image) {
+        image.edgemask(p.edgeTolerance, cond, p.edgeDetectionType, p.logStandardDeviation,
+                       p.zeroNormalization != 0);
+      },
+      true, true);
 }
 
 void OnFloodFill(CImageView& v, int id) {

@@ -14,6 +14,7 @@ void OnMaskEdgeToBorder(CImageView& v, int id);
 void OnSmoothMask(CImageView& v, int id);
 void OnClearSetMask(CImageView& v, int id);
 void OnMaskByColor(CImageView& v, int id);
+void OnMaskByEdgeDetection(CImageView& v, int id);
 void OnFloodFill(CImageView& v, int id);
 void OnDrawBarPattern(CImageView& v, int id);
 void OnDrawLine(CImageView& v, int id);

@@ -142,6 +142,103 @@ TEST_F(MasksTest, TenMaskByColorPressesRecordOneStepReplayedWithTheToleranceReac
   EXPECT_EQ(SetBits(), recorded);
 }
 
+TEST_F(MasksTest, MaskByEdgeDetectionWalksTheToleranceDownWithF2AndMarksAfresh) {
+  // Red rises by 10 a column: every interior pixel has a Sobel gradient of exactly 80 and
+  // a Prewitt one of 60.
+  Make(5, 4, 0x17, [](int c, int k) { return c == 0 ? 10.0f * float(k % 5) : 0.0f; });
+  const std::vector<int> interior = {6, 7, 8, 11, 12, 13};
+  MaskParams& p = LiveSettings().mask;
+  p.edgeToleranceIncrement = 1;
+  v.showUnmaskedArea = false;
+  Flags().CtrlHeld = true;
+  v.Dispatch(Id::MaskByEdgeDetection);  // the page passes without automatic query
+  EXPECT_FALSE(Flags().CtrlHeld);
+  EXPECT_EQ(v.f2OperationId, int(Id::MaskByEdgeDetection));
+  EXPECT_TRUE(v.showUnmaskedArea);
+  EXPECT_FALSE(Mask().present());
+
+  struct Case {
+    const char* name;
+    Id key;
+    float before;  // F2 lowers it by 1, F3 raises it by 1
+    int type;
+    CSpaceCode code;
+    bool cond;
+    std::vector<int> marked;
+  };
+  const Case cases[] = {
+      {"Sobel at 20 marks 80", F2, 21, 0, 0x17, true, interior},
+      {"Sobel at 20.25 does not", F3, 19.25f, 0, 0x17, true, {}},
+      {"Prewitt at 20 marks 60", F2, 21, 1, 0x17, true, interior},
+      {"Prewitt at 20.25 does not", F3, 19.25f, 1, 0x17, true, {}},
+      {"Cond on leaves hidden red out", F2, 21, 0, 0x16, true, {}},
+      {"Cond off takes every channel", F2, 21, 0, 0x16, false, interior},
+      {"an unknown type marks nothing", F2, 21, 7, 0x17, true, {}},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    v.currentLayer().code = c.code;
+    LiveSettings().conditional = c.cond;
+    p.edgeDetectionType = c.type;
+    p.edgeTolerance = c.before;
+    Mask().free();
+    v.Dispatch(c.key);
+    EXPECT_FLOAT_EQ(p.edgeTolerance, c.key == F2 ? c.before - 1 : c.before + 1);
+    ASSERT_TRUE(Mask().covers(5, 4));
+    EXPECT_STREQ(v.maskCaption, "Mask( On)");
+    EXPECT_EQ(SetBits(), c.marked);
+    Mask().set(0, 0, true);  // an old bit the next marking drops
+  }
+  EXPECT_EQ(v.currentLayer().plane[0].x[3], 30.0f) << "the image is left alone";
+}
+
+TEST_F(MasksTest, MaskByEdgeDetectionLoGMarksTheZeroCrossingOfAStep) {
+  // A step of 100 between columns 7 and 8 in every channel.
+  Make(16, 6, 0x17, [](int, int k) { return k % 16 >= 8 ? 100.0f : 0.0f; });
+  std::vector<int> step;
+  for (int y = 1; y < 5; ++y) step.insert(step.end(), {7 + 16 * y, 8 + 16 * y});
+  MaskParams& p = LiveSettings().mask;
+  p.edgeDetectionType = 2;
+  p.logStandardDeviation = 1;
+  p.edgeToleranceIncrement = 1;
+  for (const bool zeroMean : {true, false}) {
+    SCOPED_TRACE(zeroMean ? "zero mean" : "plain");
+    p.zeroNormalization = zeroMean;
+    p.edgeTolerance = 2;
+    Press(Id::MaskByEdgeDetection, F2);
+    EXPECT_EQ(SetBits(), step);
+    p.edgeTolerance = 1e6f;
+    v.Dispatch(F3);  // far above any response: the old marks go and none come
+    EXPECT_TRUE(SetBits().empty());
+  }
+}
+
+TEST_F(MasksTest, MaskByEdgeDetectionPressesRecordOneStepReplayedWithTheToleranceReached) {
+  // Column steps of 1, 2, .., 7 between neighbours: Sobel gives 4 (2x + 1) at column x,
+  // so tolerance t marks the columns with 2x + 1 >= t.
+  std::vector<float> row = {0};
+  for (int i = 1; i < 8; ++i) row.push_back(row.back() + float(i));
+  Make(8, 3, 0x17, [&](int, int k) { return row[size_t(k % 8)]; });
+  MaskParams& p = LiveSettings().mask;
+  p.edgeDetectionType = 0;
+  p.edgeTolerance = 13;
+  p.edgeToleranceIncrement = 1;
+  Flags().Recording = true;
+  LiveSettings().program.stepCount = 0;
+  v.SelectOperation(Id::MaskByEdgeDetection, true);
+  for (int i = 0; i < 6; ++i) v.Dispatch(F2);
+  Flags().Recording = false;
+  EXPECT_EQ(LiveSettings().program.stepCount, 1);
+  EXPECT_FLOAT_EQ(p.edgeTolerance, 7);
+  const std::vector<int> recorded = SetBits();
+  EXPECT_EQ(recorded, (std::vector<int>{11, 12, 13, 14}));
+
+  p.edgeTolerance = 13;  // would mark column 6 alone
+  Mask().free();
+  v.Dispatch(Id::RunProgram);
+  EXPECT_EQ(SetBits(), recorded);
+}
+
 TEST_F(MasksTest, FloodFillFromTheNewestQueuePoint) {
   Blank(6, 3);
   v.Dispatch(Id::FloodFill);

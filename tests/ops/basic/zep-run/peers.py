@@ -1,10 +1,11 @@
-"""zep-run's colour and point commands beside independent tools.
+"""zep-run's colour, point, curve and mask commands beside independent tools.
 
   peers.py ZEP_RUN SCRIPTS_DIR WORK_DIR
 
-Runs the two zep-run scripts on one picture and compares what they wrote with
-ImageMagick (Negative, Add, Multiply, Gamma), scipy's ranks (equalisation) and Python's
-colorsys and the BT.601 formulas (HSV, YCbCr). Exits 77 (skipped) when a peer is missing.
+Runs the zep-run scripts on one picture and compares what they wrote with ImageMagick
+(Negative, Add, Multiply, Gamma), scipy's ranks (equalisation), Python's colorsys and the
+BT.601 formulas (HSV, YCbCr), numpy's formulas of the custom curve, and scipy's Sobel
+filter and connected components for the masks. Exits 77 (skipped) when a peer is missing.
 """
 import colorsys
 import os
@@ -16,6 +17,7 @@ import sys
 try:
     import numpy as np
     from PIL import Image
+    from scipy import ndimage
     from scipy.stats import rankdata
 except ImportError as e:
     print(f"SKIP: {e}")
@@ -60,7 +62,7 @@ run(convert, "-size", "97x61", "-seed", "7", "plasma:red-blue", "-blur", "0x1",
     "+level", "0,86%", "-depth", "8", "PNG24:" + os.path.join(work, "in.png"))
 picture = png("in.png")
 
-for script in ("point", "colour"):
+for script in ("point", "colour", "curve", "masks"):
     text = open(os.path.join(scripts, script + ".zep.in")).read().replace("@DIR@", work)
     path = os.path.join(work, script + ".zep")
     open(path, "w").write(text)
@@ -123,5 +125,58 @@ check(code == 0x17 and largest <= 1e-3, f"RGB -> HSV -> YCbCr -> RGB within 1e-3
 mean, _ = fdib("mean.fdib")
 largest = np.abs(mean - rgb.reshape(-1, 3).mean(axis=0)).max()
 check(largest <= 1e-3, f"Enter Average Color then Set Image to Color fills the mean ({largest})")
+
+editor = png("curve-editor.png")
+check(editor.shape[:2] == (601, 601), f"the curve editor shows a 601 x 601 graph {editor.shape}")
+curve, _ = fdib("curve.fdib")
+largest = np.abs(curve - 255.0 * (rgb / 255.0) ** 2).max()
+check(largest <= 1e-3, f"ApplyCurve with X^2 gives 255 (v/255)^2 ({largest})")
+back, _ = fdib("curve-back.fdib")
+largest = np.abs(back - rgb).max()
+check(largest <= 1e-3, f"ApplyCurve F3 gives the picture back ({largest})")
+fitted, _ = fdib("curve-fitted.fdib")
+largest = np.abs(fitted - rgb).max()
+check(largest <= 1e-3, f"the curve fitted through a line leaves the picture alone ({largest})")
+
+
+def masked(name, mask):
+    """Whether the saved picture is zero where mask is set and the picture elsewhere."""
+    saved, _ = fdib(name)
+    expected = np.where(mask[:, :, None], 0.0, rgb)
+    return np.abs(saved - expected).max()
+
+
+mean = rgb.reshape(-1, 3).mean(axis=0)
+distance = (np.abs(rgb - mean) / 255.0).max(axis=2)
+near = distance <= 0.1
+saved, _ = fdib("mask-colour.fdib")
+disagree = (np.abs(saved - np.where(near[:, :, None], 0.0, rgb)).max(axis=2) > 0) & (
+    np.abs(distance - 0.1) > 1e-5)
+check(near.any() and not near.all() and not disagree.any(),
+      f"Mask by Color marks the pixels within 0.1 of the mean in Linf ({near.sum()} pixels)")
+
+
+def sobel_edges(t):
+    """Interior pixels whose Sobel magnitude in some channel reaches 4t (scipy)."""
+    edges = np.zeros(picture.shape[:2], bool)
+    for c in range(3):
+        gx = ndimage.sobel(rgb[:, :, c], axis=1)
+        gy = ndimage.sobel(rgb[:, :, c], axis=0)
+        edges |= gx * gx + gy * gy >= (4.0 * t) ** 2
+    edges[0, :] = edges[-1, :] = edges[:, 0] = edges[:, -1] = False
+    return edges
+
+
+edges = sobel_edges(20)
+largest = masked("mask-edges.fdib", edges)
+check(edges.any() and largest == 0,
+      f"Mask by Edge Detection is scipy's Sobel magnitude from 80 inside ({edges.sum()} pixels)")
+
+dense = sobel_edges(12)
+labels, _ = ndimage.label(~dense)  # 4-connected
+flood = dense | (labels == labels[-1, 0])
+largest = masked("mask-flood.fdib", flood)
+check(dense.sum() < flood.sum() < flood.size and largest == 0,
+      f"the flood fill adds the bottom-left pixel's component of scipy's label ({flood.sum()})")
 
 sys.exit(1 if failures else 0)

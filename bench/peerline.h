@@ -1,0 +1,30 @@
+#pragma once
+// The timing and the report line of the benchmarks that run beside a peer tool in one
+// program: the best of a few runs, and ours, theirs and the ratio on one line.
+#include <algorithm>
+#include <chrono>
+#include <cstdio>
+#include <functional>
+
+// The best wall time of `runs` runs of work, in milliseconds; prepare runs untimed first.
+inline double Best(int runs, const std::function<void()>& prepare,
+                   const std::function<void()>& work) {
+  double best = 1e300;
+  for (int r = 0; r < runs; ++r) {
+    prepare();
+    const auto t0 = std::chrono::steady_clock::now();
+    work();
+    const auto t1 = std::chrono::steady_clock::now();
+    best = std::min(best, std::chrono::duration<double, std::milli>(t1 - t0).count());
+  }
+  return best;
+}
+
+inline void Line(const char* name, int threads, double ours, const char* peer, double theirs) {
+  if (theirs > 0) {
+    std::printf("%-26s threads %2d  ZEP %9.1f ms   %-22s %9.1f ms   ratio %5.2f\n", name, threads,
+                ours, peer, theirs, ours / theirs);
+  } else {
+    std::printf("%-26s threads %2d  ZEP %9.1f ms\n", name, threads, ours);
+  }
+}
