@@ -224,6 +224,17 @@ class fpbuffer {
   fpbuffer& xsharpen(int w, float threshold, float amount, int iterations, bitmask* selection,
                      bool cond);
 
+  // Diffusion inpainting of channels 0-2 (fpinpaint.cpp) over the selection intersected
+  // with the image mask (whatever Cond), or whichever of them exists; nothing without
+  // either or on an image smaller than 3 x 3. With initialize the region is first filled
+  // (matrix::inpaintinit); then `iterations` steps of size step, the structure tensor of
+  // the dominant channel (1-3, 4 all three) smoothed by sigma and renewed every
+  // `interval` steps, axis differences in mode 1, diagonal ones in mode 2. Border pixels
+  // change only in the initial fill; a fourth channel is left alone.
+  fpbuffer& tschumperleinpaint(int iterations, float sigma, float step, bitmask* selection,
+                               int dominant, int interval, int mode, bool initialize,
+                               float parameter, float tolerance);
+
   bool empty() const { return n == 0; }
   // Exchanges two images whole (planes, mask, code), without copying pixels.
   void swapwith(fpbuffer& other) noexcept;

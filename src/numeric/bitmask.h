@@ -108,6 +108,11 @@ class bitmask {
   // short to leave the centre is the centre cell alone. Returns the number of set cells.
   int motionline(float length, float angle);
 
+  // Dimensions the mask to w x h and masks every pixel except the lattice (d + i s,
+  // d + j s), d = s/2 for an odd spacing and the offset for an even one; lattice points
+  // outside the mask are skipped (inpaint.cpp).
+  bitmask& gridmask(int s, int w, int h, int offset);
+
   // The number of set pixels and their bounding box (all zero when none is set).
   void bounds(int& count, int& x, int& y, int& w, int& h) const;
   // The linear indices of the set pixels, ascending; an empty mask leaves v untouched.

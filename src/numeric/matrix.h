@@ -371,6 +371,15 @@ class matrix : public planebase<float, matrix> {
   matrix& cubicdecimationkernel(float a, int f);
   matrix& triangledecimationkernel(int f);
 
+  // The initial fill of diffusion inpainting (inpaint.cpp), on the pixels of a region of
+  // this plane's size (another size changes nothing). fillmasked gives the region's
+  // pixels, pass by pass from its edge inward, the mean of their known neighbours (border
+  // pixels never change); inpaintinit then repeats 3 x 3 averaging of the region's pixels,
+  // mirrored at the plane's edges, until no pixel moves by more than the tolerance or
+  // after 10000 sweeps.
+  matrix& fillmasked(const bitmask& region);
+  matrix& inpaintinit(const bitmask& region, float tolerance);
+
   // Structure tensors (tensor.cpp). eig2x2 is called on a 2 x 2 tensor [[a, c], [c', b]]
   // (c' is not read) and overwrites its rows with the unit eigenvectors, row 0 for the
   // smaller eigenvalue and row 1 for the larger; with c not 0 both have a positive x
