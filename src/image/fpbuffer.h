@@ -250,6 +250,16 @@ class fpbuffer {
   bool isidentity() const { return fromrgb == &fpixel::copy; }
 };
 
+// Seamless cloning (fpclone.cpp) of the source into the destination over the selection
+// intersected with the destination's image mask (whatever Cond), or whichever exists;
+// nothing without either or for a source of another size. Mode 0 copies the source's
+// differences, 1 keeps the destination's where stronger, 2 only across the region's
+// edge; 3 and 4 are 0 and 2 with the source's level scaled to the surroundings. Every
+// channel both images have is solved, a least-squares fit of `iterations` conjugate-
+// gradient steps holding the outer ring with weight a and the boundary pairs with w.
+void SeamlessClone(fpbuffer& destination, const fpbuffer& source, int iterations, float a,
+                   float w, int mode, bitmask* selection);
+
 // Bytes of padding after each row of a 24-bit bitmap of this width.
 inline int GetRowPadding24(int width) { return (4 - (3 * width) % 4) % 4; }
 inline int64_t GetRowStride24(int width) { return 3 * int64_t(width) + GetRowPadding24(width); }

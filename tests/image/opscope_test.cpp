@@ -41,7 +41,8 @@ TEST_F(OperationScopeTest, CondMaskAndSelectionTable) {
       {"clip/equalize, Cond on, no selection", true, true, false, channelsOnly, 0x5, 0xF, 0},
       // Scale and Shift: neither rule.
       {"scale and shift, Cond off", false, true, false, neither, 0xF, 0xF, 0},
-      // Diffusion inpainting: the image mask whatever Cond, every channel.
+      // Diffusion inpainting and seamless cloning: the image mask whatever Cond, every
+      // channel.
       {"inpaint, Cond off, both", false, true, true, inpaint, 0xF, 0x2, 0x2},
       {"inpaint, Cond off, mask alone", false, true, false, inpaint, 0xF, 0x3, 0},
       {"inpaint, Cond on, selection alone", true, false, true, inpaint, 0xF, 0x6, 0x6},

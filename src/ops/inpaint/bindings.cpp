@@ -1,5 +1,5 @@
-// The binding table of the inpainting commands. The rows keep the update handlers of their
-// descriptors' enable rules.
+// The binding table of the inpainting and cloning commands. The rows keep the update handlers of
+// their descriptors' enable rules.
 #include "app/imageview.h"
 #include "ops/inpaint/inpaint.h"
 
@@ -9,6 +9,7 @@ void Bind() {
   static const CommandEntry rows[] = {
       {Id::TschumperleInpainting, OnTschumperleInpainting, nullptr},
       {Id::MaskEnlargementForTschumperle, OnMaskEnlargementForTschumperle, nullptr},
+      {Id::SeamlessCloning, OnSeamlessCloning, nullptr},
   };
   CImageView::RegisterCommands(rows);
 }

@@ -1,5 +1,5 @@
 #pragma once
-// The handlers of the inpainting commands of the Paint menu.
+// The handlers of the inpainting commands of the Paint menu and of seamless cloning.
 
 class CImageView;
 
@@ -9,3 +9,4 @@ void Bind();
 
 void OnTschumperleInpainting(CImageView& v, int id);
 void OnMaskEnlargementForTschumperle(CImageView& v, int id);
+void OnSeamlessCloning(CImageView& v, int id);

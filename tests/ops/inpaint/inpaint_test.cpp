@@ -74,3 +74,27 @@ TEST_F(InpaintCommandTest, MaskEnlargementMasksAllButTheLattice) {
   EXPECT_EQ(set, 1);
   EXPECT_TRUE(Mask().get(2, 2));
 }
+
+TEST_F(InpaintCommandTest, SeamlessCloningFromTheOtherLayer) {
+  Flat(8, 8, 10.0f);
+  fpbuffer& other = v.otherLayer();
+  other.dim(8, 8, 0x17);
+  for (int c = 0; c < 3; ++c) other.plane[c].fill(90.0f + c);
+  v.otherBitmap() = DisplayBitmap(8, 8);
+  LiveSettings().layer.cloningIterations = 0;
+  LiveSettings().layer.cloningMode = 0;
+  // From the menu the page decides and the command becomes current.
+  ui.ExpectProperties(TypeAndOk(82));
+  LiveSettings().autoQuery = 1;
+  v.Dispatch(Id::SeamlessCloning);
+  EXPECT_EQ(v.operationName, "Blended=");
+  EXPECT_EQ(v.currentLayer().plane[0].z[3][3], 10.0f);
+  LiveSettings().autoQuery = 0;
+  // F3 clones as F2 does, over the selection of a drag.
+  v.selection.dim(8, 8);
+  v.selection.set(3, 3, true);
+  v.Dispatch(F3);
+  EXPECT_EQ(v.currentLayer().plane[0].z[3][3], 90.0f);
+  EXPECT_EQ(v.currentLayer().plane[2].z[3][3], 92.0f);
+  EXPECT_EQ(v.currentLayer().plane[0].z[3][4], 10.0f);
+}
