@@ -254,6 +254,17 @@ class fpbuffer {
   fpbuffer& jensenedgescore(float a, float b, float k, int w, int dominant, bool robust,
                             bitmask* selection, bool cond, bool defringing);
 
+  // Diffusion inpainting of channels 0-2 (fpinpaint.cpp) over the selection intersected
+  // with the image mask (whatever Cond), or whichever of them exists; nothing without
+  // either or on an image smaller than 3 x 3. With initialize the region is first filled
+  // (matrix::inpaintinit); then `iterations` steps of size step, the structure tensor of
+  // the dominant channel (1-3, 4 all three) smoothed by sigma and renewed every
+  // `interval` steps, axis differences in mode 1, diagonal ones in mode 2. Border pixels
+  // change only in the initial fill; a fourth channel is left alone.
+  fpbuffer& tschumperleinpaint(int iterations, float sigma, float step, bitmask* selection,
+                               int dominant, int interval, int mode, bool initialize,
+                               float parameter, float tolerance);
+
   bool empty() const { return n == 0; }
   // Exchanges two images whole (planes, mask, code), without copying pixels.
   void swapwith(fpbuffer& other) noexcept;
@@ -273,6 +284,16 @@ class fpbuffer {
 // whole height for segments up to 1, else strips of max(1, height/segments) rows from the
 // bottom, the last one shorter when they do not divide the height.
 std::vector<std::pair<int, int>> JensenStrips(int height, int segments);
+
+// Seamless cloning (fpclone.cpp) of the source into the destination over the selection
+// intersected with the destination's image mask (whatever Cond), or whichever exists;
+// nothing without either or for a source of another size. Mode 0 copies the source's
+// differences, 1 keeps the destination's where stronger, 2 only across the region's
+// edge; 3 and 4 are 0 and 2 with the source's level scaled to the surroundings. Every
+// channel both images have is solved, a least-squares fit of `iterations` conjugate-
+// gradient steps holding the outer ring with weight a and the boundary pairs with w.
+void SeamlessClone(fpbuffer& destination, const fpbuffer& source, int iterations, float a,
+                   float w, int mode, bitmask* selection);
 
 // Bytes of padding after each row of a 24-bit bitmap of this width.
 inline int GetRowPadding24(int width) { return (4 - (3 * width) % 4) % 4; }

@@ -17,11 +17,14 @@ struct ScopeRule {
   ScopeChannels channels = ScopeChannels::ByCond;
   // Off: every pixel, whatever the selection, the image mask and Cond.
   bool pixels = true;
+  // On: the image mask narrows the pixels (as Cond on would) whatever Cond.
+  bool maskWhateverCond = false;
 };
 
 class OperationScope {
  public:
-  // With Cond on, the rule's pixels on and an image mask present, a selection is
+  // With Cond on (or the rule's maskWhateverCond), the rule's pixels on and an image mask
+  // present, a selection is
   // intersected with the image mask in place (the window keeps the intersection), and
   // without a selection the image mask itself is used. A selection with no storage, or
   // not of the image's size, counts as none.

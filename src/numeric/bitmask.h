@@ -114,6 +114,21 @@ class bitmask {
   // the pixels set before are tested, and a threshold of 0 or less leaves it unchanged.
   bitmask& edgedetect(const matrix& plane, float threshold, bool restrict);
 
+  // Dimensions the mask to w x h and masks every pixel except the lattice (d + i s,
+  // d + j s), d = s/2 for an odd spacing and the offset for an even one; lattice points
+  // outside the mask are skipped (inpaint.cpp).
+  bitmask& gridmask(int s, int w, int h, int offset);
+
+  // Lists of a region (listops.cpp), ascending. ringlist: with inside the set pixels with
+  // a clear neighbour among their eight, else the clear pixels with a set one (neighbour
+  // coordinates clamped to the mask). pairlists: the base pixels b (x <= width-2,
+  // y <= height-2) whose pair b, b+1 (b, b+width) is set at both ends, or at exactly one.
+  const bitmask& ringlist(cvector<int>& list, bool inside) const;
+  const bitmask& pairlists(cvector<int>& innerh, cvector<int>& innerv, cvector<int>& boundh,
+                           cvector<int>& boundv) const;
+  // Sets the bits of the listed indices; nothing on a mask without storage.
+  bitmask& setlist(const cvector<int>& l);
+
   // The number of set pixels and their bounding box (all zero when none is set).
   void bounds(int& count, int& x, int& y, int& w, int& h) const;
   // The linear indices of the set pixels, ascending; an empty mask leaves v untouched.

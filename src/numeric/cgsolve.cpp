@@ -3,6 +3,8 @@
 #include <algorithm>
 #include <vector>
 
+#include "numeric/bitmask.h"
+#include "numeric/cvector.h"
 #include "numeric/matrixarray.h"
 #include "numeric/pyramid.h"
 #include "platform/errors.h"
@@ -17,13 +19,32 @@ void SubtractFrom(const matrixarray& b, matrixarray& r) {
   }
 }
 
+// The unknowns are every element of the plane, with a progress tick per iteration.
+struct WholePlane {
+  static constexpr bool kTicks = true;
+  double sumsq(const matrix& s) const { return s.sumsq(); }
+  void start(matrix& p, const matrix& s) const { p.assign(s); }
+  void axpy(matrix& x, float a, const matrix& p) const { x.axpy(a, p); }
+  void xpay(matrix& p, float b, const matrix& s) const { p.scaleadd(b, s); }
+};
+
+// The unknowns are the listed elements alone; the direction is 0 elsewhere.
+struct Listed {
+  static constexpr bool kTicks = false;
+  const cvector<int>& v;
+  double sumsq(const matrix& s) const { return s.listsumsq(v); }
+  void start(matrix& p, const matrix& s) const { p.dim(s.nx, s.ny).zero().listcopy(v, s); }
+  void axpy(matrix& x, float a, const matrix& p) const { x.listaxpy(v, a, p); }
+  void xpay(matrix& p, float b, const matrix& s) const { p.listxpay(v, b, s); }
+};
+
 // forward(x, q1, q2) sets q = A x; adjoint(r1, r2, s) sets s = A^T r. With stopEarly the
 // loop ends when the step's denominator is not positive (before the update) or when the
 // previous gamma was 0 (after the new residual, the direction left as it was); without
 // it those cases take gamma itself as the step and gamma_new as beta and carry on.
-template <class Forward, class Adjoint>
+template <class Forward, class Adjoint, class Space = WholePlane>
 void ConjugateGradients(matrix& x, const matrixarray& b1, const matrixarray& b2, int iterations,
-                        bool stopEarly, Forward forward, Adjoint adjoint) {
+                        bool stopEarly, Forward forward, Adjoint adjoint, const Space& space = {}) {
   if (iterations <= 0) return;
   matrixarray r1, r2, q1, q2;
   matrix s, p;
@@ -31,10 +52,10 @@ void ConjugateGradients(matrix& x, const matrixarray& b1, const matrixarray& b2,
   SubtractFrom(b1, r1);
   SubtractFrom(b2, r2);
   adjoint(r1, r2, s);
-  double gamma = s.sumsq();
-  p.assign(s);
+  double gamma = space.sumsq(s);
+  space.start(p, s);
   for (int it = 0; it < iterations; ++it) {
-    StepProgressOrThrow();
+    if constexpr (Space::kTicks) StepProgressOrThrow();
     forward(p, q1, q2);
     const double denom = q1.energy() + q2.energy();
     float alpha;
@@ -44,11 +65,11 @@ void ConjugateGradients(matrix& x, const matrixarray& b1, const matrixarray& b2,
       if (stopEarly) break;
       alpha = float(gamma);
     }
-    x.axpy(alpha, p);
+    space.axpy(x, alpha, p);
     r1.axpy(-alpha, q1);
     r2.axpy(-alpha, q2);
     adjoint(r1, r2, s);
-    const double gammaNew = s.sumsq();
+    const double gammaNew = space.sumsq(s);
     float beta;
     if (gamma != 0.0) {
       beta = float(gammaNew / gamma);
@@ -56,7 +77,7 @@ void ConjugateGradients(matrix& x, const matrixarray& b1, const matrixarray& b2,
       if (stopEarly) break;
       beta = float(gammaNew);
     }
-    p.scaleadd(beta, s);
+    space.xpay(p, beta, s);
     gamma = gammaNew;
   }
 }
@@ -80,6 +101,52 @@ matrix& matrix::poissoncg(int iterations, const matrix& d1, const matrix& d2) {
       [this](const matrixarray& r1, const matrixarray& r2, matrix& s) {
         s.dim(nx, ny).zero().diagdiffT(r1[0], r2[0]);
       });
+  return *this;
+}
+
+matrix& matrix::poissoncg(int iterations, float a, const cvector<int>& ring, const matrix& e,
+                          const cvector<int>& innerh, const matrix& gih, const cvector<int>& innerv,
+                          const matrix& giv, float w, const cvector<int>& boundh, const matrix& gbh,
+                          const cvector<int>& boundv, const matrix& gbv) {
+  if (iterations <= 0) return *this;
+  // The unknowns: the ring and the base pixels of every pair.
+  bitmask marks(nx, ny);
+  marks.setlist(ring).setlist(innerh).setlist(innerv).setlist(boundh).setlist(boundv);
+  cvector<int> unknowns, touched;
+  marks.indices(unknowns);
+  // The gradient is also written at the far pixels of the pairs (a pixel of the last
+  // column or the top row need not be an unknown); all of them are cleared before it.
+  for (const cvector<int>* l : {&innerh, &boundh}) {
+    for (int k = 0; k < l->n; ++k) marks.setbit(l->x[k] + 1, true);
+  }
+  for (const cvector<int>* l : {&innerv, &boundv}) {
+    for (int k = 0; k < l->n; ++k) marks.setbit(l->x[k] + nx, true);
+  }
+  marks.indices(touched);
+  marks.free();
+  // b = (a e, the inner targets; w times the boundary targets).
+  matrixarray b1(3), b2(2);
+  b1[0].assign(e).mulscalar(a);
+  b1[1] = gih;
+  b1[2] = giv;
+  b2[0].assign(gbh).mulscalar(w);
+  b2[1].assign(gbv).mulscalar(w);
+  const int width = nx, height = ny;
+  ConjugateGradients(
+      *this, b1, b2, iterations, true,
+      [&](const matrix& u, matrixarray& q1, matrixarray& q2) {
+        q1.resize(3);
+        q2.resize(2);
+        u.listgather(a, ring, q1[0]).listdiffx(innerh, q1[1], 1.0f).listdiffy(innerv, q1[2], 1.0f);
+        u.listdiffx(boundh, q2[0], w).listdiffy(boundv, q2[1], w);
+      },
+      [&](const matrixarray& r1, const matrixarray& r2, matrix& t) {
+        if (t.nx != width || t.ny != height) t.dim(width, height).zero();
+        t.listzero(touched).listscatteradd(a, ring, r1[0]);
+        t.listdiffxadj(innerh, r1[1], 1.0f).listdiffyadj(innerv, r1[2], 1.0f);
+        t.listdiffxadj(boundh, r2[0], w).listdiffyadj(boundv, r2[1], w);
+      },
+      Listed{unknowns});
   return *this;
 }
 

@@ -17,6 +17,8 @@ class weighttable6;
 
 template <class T>
 class cvectorlist;
+template <class T>
+class cvector;
 
 // A linear operator of the restoration solvers: writes out from in and returns out. Its
 // parameters come from process-wide slots filled before a solve.
@@ -365,6 +367,14 @@ class matrix : public planebase<float, matrix> {
   // targets; pyramidcg target pyramids; multiresolutioncg one target pair per level of
   // the renormalising reduction.
   matrix& poissoncg(int iterations, const matrix& d1, const matrix& d2);
+  // The seamless-cloning solve: least squares of a^2 |x_O - e|^2 plus the squared misfits
+  // of the differences over the inner pairs to their targets, plus w^2 those over the
+  // boundary pairs, for the pixels of the outer ring O and the pairs' base pixels, every
+  // other pixel fixed. No progress and no cancel.
+  matrix& poissoncg(int iterations, float a, const cvector<int>& ring, const matrix& e,
+                    const cvector<int>& innerh, const matrix& gih, const cvector<int>& innerv,
+                    const matrix& giv, float w, const cvector<int>& boundh, const matrix& gbh,
+                    const cvector<int>& boundv, const matrix& gbv);
   matrix& pyramidcg(int iterations, const matrixarray& g1, const matrixarray& g2, int limit,
                     bool diagonal);
   matrix& multiresolutioncg(int iterations, const matrixarray& gx, const matrixarray& gy,
@@ -394,6 +404,34 @@ class matrix : public planebase<float, matrix> {
   matrix& lanczosdecimationkernel(int a, int f);
   matrix& cubicdecimationkernel(float a, int f);
   matrix& triangledecimationkernel(int f);
+
+  // The initial fill of diffusion inpainting (inpaint.cpp), on the pixels of a region of
+  // this plane's size (another size changes nothing). fillmasked gives the region's
+  // pixels, pass by pass from its edge inward, the mean of their known neighbours (border
+  // pixels never change); inpaintinit then repeats 3 x 3 averaging of the region's pixels,
+  // mirrored at the plane's edges, until no pixel moves by more than the tolerance or
+  // after 10000 sweeps.
+  matrix& fillmasked(const bitmask& region);
+  matrix& inpaintinit(const bitmask& region, float tolerance);
+
+  // Index lists (listops.cpp): k runs over the positions of a list L of pixel indices of
+  // this plane. diffx/diffy: out_k = c (x[L_k + 1 (or + width)] - x[L_k]); their adj forms
+  // add c g_k at the far pixel and subtract it at L_k; gather: out_k = c x[L_k];
+  // scatteradd: x[L_k] += c g_k. The out vectors become single rows of L's length.
+  const matrix& listdiffx(const cvector<int>& l, matrix& out, float c) const;
+  const matrix& listdiffy(const cvector<int>& l, matrix& out, float c) const;
+  matrix& listdiffxadj(const cvector<int>& l, const matrix& g, float c);
+  matrix& listdiffyadj(const cvector<int>& l, const matrix& g, float c);
+  const matrix& listgather(float c, const cvector<int>& l, matrix& out) const;
+  matrix& listscatteradd(float c, const cvector<int>& l, const matrix& g);
+  // At the indices of L: x := 0, x := y, x += c y, x := c x + y, and the sum of x^2.
+  matrix& listzero(const cvector<int>& l);
+  matrix& listcopy(const cvector<int>& l, const matrix& y);
+  matrix& listaxpy(const cvector<int>& l, float c, const matrix& y);
+  matrix& listxpay(const cvector<int>& l, float c, const matrix& y);
+  double listsumsq(const cvector<int>& l) const;
+  // Element by element, x_k := y_k where |x_k| < |y_k|.
+  matrix& keeplarger(const matrix& y);
 
   // Structure tensors (tensor.cpp). eig2x2 is called on a 2 x 2 tensor [[a, c], [c', b]]
   // (c' is not read) and overwrites its rows with the unit eigenvectors, row 0 for the

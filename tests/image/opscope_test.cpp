@@ -24,6 +24,7 @@ TEST_F(OperationScopeTest, CondMaskAndSelectionTable) {
   const ScopeRule visible{ScopeChannels::Visible, false};
   const ScopeRule channelsOnly{ScopeChannels::ByCond, false};
   const ScopeRule neither{ScopeChannels::All, false};
+  const ScopeRule inpaint{ScopeChannels::All, true, true};
   const ScopeCase cases[] = {
       {"off, nothing", false, false, false, plain, 0xF, 0xF, 0},
       {"off, mask ignored", false, true, false, plain, 0xF, 0xF, 0},
@@ -43,6 +44,12 @@ TEST_F(OperationScopeTest, CondMaskAndSelectionTable) {
        0x6},
       // Scale and Shift: neither rule.
       {"scale and shift, Cond off", false, true, false, neither, 0xF, 0xF, 0},
+      // Diffusion inpainting and seamless cloning: the image mask whatever Cond, every
+      // channel.
+      {"inpaint, Cond off, both", false, true, true, inpaint, 0xF, 0x2, 0x2},
+      {"inpaint, Cond off, mask alone", false, true, false, inpaint, 0xF, 0x3, 0},
+      {"inpaint, Cond on, selection alone", true, false, true, inpaint, 0xF, 0x6, 0x6},
+      {"inpaint, neither", false, false, false, inpaint, 0xF, 0xF, 0},
   };
   for (const ScopeCase& c : cases) {
     SCOPED_TRACE(c.name);

@@ -1,0 +1,12 @@
+#pragma once
+// The handlers of the inpainting commands of the Paint menu and of seamless cloning.
+
+class CImageView;
+
+namespace ops::inpaint {
+void Bind();
+}
+
+void OnTschumperleInpainting(CImageView& v, int id);
+void OnMaskEnlargementForTschumperle(CImageView& v, int id);
+void OnSeamlessCloning(CImageView& v, int id);

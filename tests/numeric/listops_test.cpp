@@ -1,0 +1,191 @@
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <vector>
+
+#include "numeric/bitmask.h"
+#include "numeric/cvector.h"
+#include "numeric/matrix.h"
+
+namespace {
+std::vector<int> Items(const cvector<int>& l) { return std::vector<int>(l.x, l.x + l.n); }
+
+cvector<int> ListOf(const std::vector<int>& v) {
+  cvector<int> l(int(v.size()));
+  for (size_t i = 0; i < v.size(); ++i) l.x[i] = v[i];
+  return l;
+}
+
+// A 5 x 4 mask holding (1, 1), (2, 1) and (4, 3), the last on two borders:
+//   row 3: . . . . X
+//   row 1: . X X . .
+bitmask Fixture() {
+  bitmask m(5, 4);
+  m.set(1, 1, true);
+  m.set(2, 1, true);
+  m.set(4, 3, true);
+  return m;
+}
+}  // namespace
+
+TEST(ListOps, RingsAndPairsOfARegion) {
+  const bitmask m = Fixture();
+  cvector<int> outer, inner, ih, iv, bh, bv;
+  m.ringlist(outer, false).ringlist(inner, true).pairlists(ih, iv, bh, bv);
+  // Around the pair: columns 0-3 of rows 0-2; around (4, 3): (3, 2), (4, 2), (3, 3).
+  EXPECT_EQ(Items(outer), (std::vector<int>{0, 1, 2, 3, 5, 8, 10, 11, 12, 13, 14, 18}));
+  EXPECT_EQ(Items(inner), (std::vector<int>{6, 7, 19}));
+  // Base pixels have x <= 3 and y <= 2: (4, 3) is no base pixel.
+  EXPECT_EQ(Items(ih), (std::vector<int>{6}));
+  EXPECT_TRUE(Items(iv).empty());
+  EXPECT_EQ(Items(bh), (std::vector<int>{5, 7}));
+  EXPECT_EQ(Items(bv), (std::vector<int>{1, 2, 6, 7}));  // not (4, 2): x is past 3
+  bitmask marks(5, 4);
+  marks.setlist(inner);
+  for (int k = 0; k < 20; ++k) EXPECT_EQ(marks.getbit(k), k == 6 || k == 7 || k == 19);
+  // A mask without storage lists nothing.
+  bitmask none;
+  none.ringlist(outer, true).pairlists(ih, iv, bh, bv);
+  EXPECT_EQ(outer.n + ih.n + iv.n + bh.n + bv.n, 0);
+}
+
+// Every list difference has its scatter as the exact transpose, and the element-wise
+// list operations touch the listed pixels alone.
+TEST(ListOps, DifferencesAndTheirAdjointsAgree) {
+  matrix x(4, 3), y(4, 3);
+  for (int k = 0; k < 12; ++k) {
+    x.x[k] = std::sin(1.3f * k) * 10;
+    y.x[k] = std::cos(0.7f * k) * 5;
+  }
+  const cvector<int> l = ListOf({0, 1, 5, 6});  // pairs share pixels 1 and 6
+  matrix g(4, 1);
+  for (int k = 0; k < 4; ++k) g.x[k] = float(k) - 1.5f;
+  for (bool vertical : {false, true}) {
+    matrix out;
+    vertical ? x.listdiffy(l, out, 2.0f) : x.listdiffx(l, out, 2.0f);
+    double lhs = 0.0;
+    for (int k = 0; k < 4; ++k) lhs += double(out.x[k]) * g.x[k];
+    matrix t(4, 3);
+    t.zero();
+    vertical ? t.listdiffyadj(l, g, 2.0f) : t.listdiffxadj(l, g, 2.0f);
+    double rhs = 0.0;
+    for (int k = 0; k < 12; ++k) rhs += double(t.x[k]) * x.x[k];
+    EXPECT_NEAR(lhs, rhs, 1e-3);
+  }
+  matrix z = x;
+  z.listaxpy(l, 2.0f, y).listxpay(ListOf({2}), 3.0f, y).listzero(ListOf({11}));
+  for (int k = 0; k < 12; ++k) {
+    float want = x.x[k];
+    if (k == 0 || k == 1 || k == 5 || k == 6) want = x.x[k] + 2.0f * y.x[k];
+    if (k == 2) want = 3.0f * x.x[k] + y.x[k];
+    if (k == 11) want = 0.0f;
+    EXPECT_FLOAT_EQ(z.x[k], want) << k;
+  }
+  EXPECT_NEAR(x.listsumsq(l),
+              double(x.x[0]) * x.x[0] + double(x.x[1]) * x.x[1] + double(x.x[5]) * x.x[5] +
+                  double(x.x[6]) * x.x[6],
+              1e-3);
+  matrix a(3, 1), b(3, 1);
+  a.x[0] = 1, a.x[1] = -4, a.x[2] = 2;
+  b.x[0] = -3, b.x[1] = 3, b.x[2] = -2;  // a tie keeps a's value
+  a.keeplarger(b);
+  EXPECT_EQ(a.x[0], -3.0f);
+  EXPECT_EQ(a.x[1], -4.0f);
+  EXPECT_EQ(a.x[2], 2.0f);
+}
+
+// The solve against a direct one: the normal equations of E(x) over the unknowns, formed
+// densely and solved by Gaussian elimination in double.
+TEST(ListOps, PoissonSolveReachesTheLeastSquaresMinimiser) {
+  const int w = 9, h = 8;
+  bitmask region(w, h);
+  for (int y = 2; y <= 5; ++y)
+    for (int x = 3; x <= 8; ++x) region.set(x, y, (x + y) % 7 != 0);  // touches the right edge
+  matrix start(w, h);
+  for (int k = 0; k < w * h; ++k) start.x[k] = 40.0f + 30.0f * std::sin(0.37f * k);
+  cvector<int> outer, ih, iv, bh, bv;
+  region.ringlist(outer, false).pairlists(ih, iv, bh, bv);
+  matrix e, gih, giv, gbh, gbv;
+  start.listgather(1.0f, outer, e);
+  const auto targets = [](const cvector<int>& l, matrix& g, float phase) {
+    g.dim(l.n, 1);
+    for (int k = 0; k < l.n; ++k) g.x[k] = 5.0f * std::cos(phase + 0.9f * k);
+  };
+  targets(ih, gih, 0.1f);
+  targets(iv, giv, 0.7f);
+  targets(bh, gbh, 1.3f);
+  targets(bv, gbv, 2.1f);
+  const float a = 2.0f, wb = 3.0f;
+
+  // Rows of A (over all pixels) and b, then the normal equations restricted to V.
+  std::vector<std::vector<double>> rows;
+  std::vector<double> rhs;
+  const auto pairRows = [&](const cvector<int>& l, const matrix& g, int step, double weight) {
+    for (int k = 0; k < l.n; ++k) {
+      std::vector<double> r(size_t(w * h), 0.0);
+      r[size_t(l.x[k] + step)] = weight;
+      r[size_t(l.x[k])] = -weight;
+      rows.push_back(r);
+      rhs.push_back(weight * g.x[k]);
+    }
+  };
+  for (int k = 0; k < outer.n; ++k) {
+    std::vector<double> r(size_t(w * h), 0.0);
+    r[size_t(outer.x[k])] = a;
+    rows.push_back(r);
+    rhs.push_back(a * e.x[k]);
+  }
+  pairRows(ih, gih, 1, 1.0);
+  pairRows(iv, giv, w, 1.0);
+  pairRows(bh, gbh, 1, wb);
+  pairRows(bv, gbv, w, wb);
+  bitmask vm(w, h);
+  vm.setlist(outer).setlist(ih).setlist(iv).setlist(bh).setlist(bv);
+  cvector<int> v;
+  vm.indices(v);
+  const int m = v.n;
+  // Fixed pixels move to the right-hand side.
+  std::vector<double> fixedPart(rhs.size(), 0.0);
+  for (size_t i = 0; i < rows.size(); ++i) {
+    for (int k = 0; k < w * h; ++k) {
+      if (!vm.getbit(k)) fixedPart[i] += rows[i][size_t(k)] * start.x[k];
+    }
+  }
+  std::vector<std::vector<double>> n(size_t(m), std::vector<double>(size_t(m) + 1, 0.0));
+  for (size_t i = 0; i < rows.size(); ++i) {
+    for (int p = 0; p < m; ++p) {
+      const double ap = rows[i][size_t(v.x[p])];
+      if (ap == 0.0) continue;
+      for (int q = 0; q < m; ++q) n[size_t(p)][size_t(q)] += ap * rows[i][size_t(v.x[q])];
+      n[size_t(p)][size_t(m)] += ap * (rhs[i] - fixedPart[i]);
+    }
+  }
+  for (int c = 0; c < m; ++c) {
+    int pivot = c;
+    for (int r = c + 1; r < m; ++r)
+      if (std::fabs(n[size_t(r)][size_t(c)]) > std::fabs(n[size_t(pivot)][size_t(c)])) pivot = r;
+    std::swap(n[size_t(c)], n[size_t(pivot)]);
+    for (int r = 0; r < m; ++r) {
+      if (r == c) continue;
+      const double f = n[size_t(r)][size_t(c)] / n[size_t(c)][size_t(c)];
+      for (int q = c; q <= m; ++q) n[size_t(r)][size_t(q)] -= f * n[size_t(c)][size_t(q)];
+    }
+  }
+
+  matrix x = start;
+  x.poissoncg(400, a, outer, e, ih, gih, iv, giv, wb, bh, gbh, bv, gbv);
+  for (int p = 0; p < m; ++p) {
+    EXPECT_NEAR(x.x[v.x[p]], n[size_t(p)][size_t(m)] / n[size_t(p)][size_t(p)], 0.01) << v.x[p];
+  }
+  // Region pixels of the last column are no base pixels: they keep their start values.
+  for (int y = 0; y < h; ++y) {
+    const int k = y * w + w - 1;
+    if (!vm.getbit(k)) {
+      EXPECT_EQ(x.x[k], start.x[k]) << k;
+    }
+  }
+  // No iterations, no change.
+  matrix still = start;
+  still.poissoncg(0, a, outer, e, ih, gih, iv, giv, wb, bh, gbh, bv, gbv);
+  for (int k = 0; k < w * h; ++k) ASSERT_EQ(still.x[k], start.x[k]);
+}
