@@ -2,6 +2,7 @@
 // descriptors' enable rules.
 #include "app/imageview.h"
 #include "ops/filters/blur.h"
+#include "ops/filters/deconv.h"
 #include "ops/filters/local.h"
 #include "ops/filters/sharpen.h"
 
@@ -21,6 +22,8 @@ void Bind() {
       {Id::UnsharpMask, OnUnsharpMask, nullptr},
       {Id::Xsharpen, OnXsharpen, nullptr},
       {Id::NlMeans, OnNlMeans, nullptr},
+      // Regularized deconvolution (deconv.cpp)
+      {Id::RegularizedDeconvolution, OnRegularizedDeconvolution, nullptr},
   };
   CImageView::RegisterCommands(rows);
 }
