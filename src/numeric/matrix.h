@@ -513,6 +513,43 @@ class matrix : public planebase<float, matrix> {
   matrix& hvpreference(const matrix& input, float scale, int mode);
   matrix& diagpreference(const matrix& input, float scale, int mode);
 
+  // Direction-field regularizers (directional.cpp): the output has the input's size; pixel
+  // (i, j) takes differences to its neighbours (mirrored without repeating the edge, a
+  // one-sample line folding onto itself) weighted by the unit vector (u, v) of the field's
+  // column i nx + j. A field of another pixel count reads as (1, 0) everywhere. The adjoints
+  // add the transpose into this plane of the input's size.
+  matrix& dirslopemin(const matrix& in, const matrix& field, float w);
+  matrix& dirslopemax(const matrix& in, const matrix& field, float w);
+  matrix& dirslope2min(const matrix& in, const matrix& field, float w);
+  matrix& dirslope2max(const matrix& in, const matrix& field, float w);
+  matrix& dircurvmin(const matrix& in, const matrix& field, float w);
+  matrix& dircurvmax(const matrix& in, const matrix& field, float w);
+  matrix& dircurv2min(const matrix& in, const matrix& field, float w);
+  matrix& dircurv2max(const matrix& in, const matrix& field, float w);
+  matrix& dirslopeminadj(const matrix& r, const matrix& field, float w);
+  matrix& dirslopemaxadj(const matrix& r, const matrix& field, float w);
+  matrix& dirslope2minadj(const matrix& r, const matrix& field, float w);
+  matrix& dirslope2maxadj(const matrix& r, const matrix& field, float w);
+  matrix& dircurvminadj(const matrix& r, const matrix& field, float w);
+  matrix& dircurvmaxadj(const matrix& r, const matrix& field, float w);
+  matrix& dircurv2minadj(const matrix& r, const matrix& field, float w);
+  matrix& dircurv2maxadj(const matrix& r, const matrix& field, float w);
+  // Gradient tensors of this plane into a, c, b (nx x ny): per 2 x 2 cell the products of
+  // its two diagonal differences (diagtensor) or of its mean row and mean column
+  // differences (hvtensor), the last row and column 0; mode 1 shifts them by half a pixel
+  // onto the pixels; a scale above 1 enlarges them by Lanczos-3 (shifted by half an output
+  // sample in mode 0) and multiplies sigma; then a Gaussian blur of sigma (none for 0).
+  // Progress suspended, no cancel.
+  const matrix& diagtensor(matrix& a, matrix& c, matrix& b, float sigma, float scale,
+                           int mode) const;
+  const matrix& hvtensor(matrix& a, matrix& c, matrix& b, float sigma, float scale, int mode) const;
+  // This field = the major eigenvectors of [[a, c], [c, b]], one column per pixel; the
+  // tensors are kept.
+  matrix& majoreigenfield(matrix& a, matrix& c, matrix& b);
+  // This field = majoreigenfield of the input's diagtensor or hvtensor.
+  matrix& diagfield(const matrix& input, float scale, float sigma, int mode);
+  matrix& hvfield(const matrix& input, float scale, float sigma, int mode);
+
   // Element-wise terms of the least-absolute-deviation solver (ladterms.cpp), all planes
   // of this plane's size. ladweights: this = z^2 u^2 / (z^2 + u^2); ladgapterm: this =
   // (z - u) this / (z^2 + u^2); ladmaxratio: F = max(F, every max(-this/z, this/u));

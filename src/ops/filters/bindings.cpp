@@ -2,6 +2,7 @@
 // descriptors' enable rules.
 #include "app/imageview.h"
 #include "ops/filters/blur.h"
+#include "ops/filters/deconv.h"
 #include "ops/filters/local.h"
 #include "ops/filters/sharpen.h"
 
@@ -24,6 +25,8 @@ void Bind() {
       {Id::JensenEdgeEnhancement, OnJensenEdgeEnhancement, nullptr},
       {Id::PoissonSharpener, OnPoissonSharpener, nullptr},
       {Id::PeriodicSmoothing, OnPeriodicSmoothing, nullptr},
+      // Regularized deconvolution (deconv.cpp)
+      {Id::RegularizedDeconvolution, OnRegularizedDeconvolution, nullptr},
   };
   CImageView::RegisterCommands(rows);
 }

@@ -4,6 +4,7 @@ namespace {
 RegularizerWeights weights;
 RegularizerMaps maps;
 const bitmask kNoMask;
+const matrix kNoField;
 
 using Operator = matrix& (matrix::*)(const matrix&, float);
 
@@ -20,6 +21,15 @@ template <float RegularizerWeights::*Weight, const bitmask* RegularizerMaps::*Ma
 matrix& MaskedEntry(matrix& out, const matrix& in) {
   const bitmask* mask = maps.*Map;
   return (out.*Op)(in, mask ? *mask : kNoMask, weights.*Weight);
+}
+
+using FieldOperator = matrix& (matrix::*)(const matrix&, const matrix&, float);
+
+template <float RegularizerWeights::*Weight, const matrix* RegularizerMaps::*Field,
+          FieldOperator Op>
+matrix& FieldEntry(matrix& out, const matrix& in) {
+  const matrix* field = maps.*Field;
+  return (out.*Op)(in, field ? *field : kNoField, weights.*Weight);
 }
 
 struct Row {
@@ -67,6 +77,23 @@ const Row kDataDependentRows[] = {
     {&W::ddCurvesDiagMax, {ZEP_MASKED_ENTRY(ddCurvesDiagMax, diagCurvature, ddcurvdiagmax)}},
 };
 
+#define ZEP_FIELD_ENTRY(slot, field, op)                            \
+  {                                                                 \
+    &FieldEntry<&W::slot, &RegularizerMaps::field, &M::op>,         \
+        &FieldEntry<&W::slot, &RegularizerMaps::field, &M::op##adj> \
+  }
+
+const Row kDirectionFieldRows[] = {
+    {&W::dirCurvesMin, {ZEP_FIELD_ENTRY(dirCurvesMin, diagCurvatureField, dircurvmin)}},
+    {&W::dirCurvesMax, {ZEP_FIELD_ENTRY(dirCurvesMax, diagCurvatureField, dircurvmax)}},
+    {&W::dirSlopesMin, {ZEP_FIELD_ENTRY(dirSlopesMin, diagSlopeField, dirslopemin)}},
+    {&W::dirSlopesMax, {ZEP_FIELD_ENTRY(dirSlopesMax, diagSlopeField, dirslopemax)}},
+    {&W::dirCurves2Min, {ZEP_FIELD_ENTRY(dirCurves2Min, hvCurvatureField, dircurv2min)}},
+    {&W::dirCurves2Max, {ZEP_FIELD_ENTRY(dirCurves2Max, hvCurvatureField, dircurv2max)}},
+    {&W::dirSlopes2Min, {ZEP_FIELD_ENTRY(dirSlopes2Min, hvSlopeField, dirslope2min)}},
+    {&W::dirSlopes2Max, {ZEP_FIELD_ENTRY(dirSlopes2Max, hvSlopeField, dirslope2max)}},
+};
+
 const Row kAxisOnlyRows[] = {
     {&W::slopesHorizontal, {ZEP_ENTRY(slopesHorizontal, slopex)}},
     {&W::curvesHorizontal, {ZEP_ENTRY(curvesHorizontal, curvx)}},
@@ -112,6 +139,17 @@ void AppendDataDependentRegularizers(LinearOpList& forwards, LinearOpList& adjoi
   Append(kDataDependentRows, forwards, adjoints);
 }
 
+void AppendDirectionFieldRegularizers(LinearOpList& forwards, LinearOpList& adjoints) {
+  Append(kDirectionFieldRows, forwards, adjoints);
+}
+
 void AppendAxisOnlyRegularizers(LinearOpList& forwards, LinearOpList& adjoints) {
   Append(kAxisOnlyRows, forwards, adjoints);
+}
+
+void AppendRegularizers(LinearOpList& forwards, LinearOpList& adjoints) {
+  AppendDifferenceRegularizers(forwards, adjoints);
+  AppendDataDependentRegularizers(forwards, adjoints);
+  AppendDirectionFieldRegularizers(forwards, adjoints);
+  AppendAxisOnlyRegularizers(forwards, adjoints);
 }

@@ -28,15 +28,28 @@ struct RegularizerWeights {
   float ddSlopesDiagMax = 0.0f;
   float ddCurvesDiagMin = 0.0f;
   float ddCurvesDiagMax = 0.0f;
+  float dirCurvesMin = 0.0f;  // the direction-field rows
+  float dirCurvesMax = 0.0f;
+  float dirSlopesMin = 0.0f;
+  float dirSlopesMax = 0.0f;
+  float dirCurves2Min = 0.0f;
+  float dirCurves2Max = 0.0f;
+  float dirSlopes2Min = 0.0f;
+  float dirSlopes2Max = 0.0f;
 };
 
-// The masks the data-dependent entries read, owned by the deconvolution, which sets them
-// for each channel before its solve. An absent mask reads as all clear.
+// The masks the data-dependent entries read and the direction fields of the direction-field
+// entries, owned by the deconvolution, which sets them for each channel before its solve.
+// An absent mask reads as all clear, an absent field as (1, 0).
 struct RegularizerMaps {
   const bitmask* hvSlope = nullptr;
   const bitmask* hvCurvature = nullptr;
   const bitmask* diagSlope = nullptr;
   const bitmask* diagCurvature = nullptr;
+  const matrix* diagSlopeField = nullptr;
+  const matrix* diagCurvatureField = nullptr;
+  const matrix* hvSlopeField = nullptr;
+  const matrix* hvCurvatureField = nullptr;
 };
 
 RegularizerWeights& CurrentRegularizerWeights();
@@ -52,4 +65,10 @@ void AppendDifferenceRegularizers(LinearOpList& forwards, LinearOpList& adjoints
 // The eight data-dependent rows, one entry each: HV slopes Min, Max, HV curvatures Min, Max,
 // then the same on the diagonals.
 void AppendDataDependentRegularizers(LinearOpList& forwards, LinearOpList& adjoints);
+// The eight direction-field rows, one entry each: diagonal curvatures Min, Max, diagonal
+// slopes Min, Max, then row/column curvatures Min, Max and slopes Min, Max.
+void AppendDirectionFieldRegularizers(LinearOpList& forwards, LinearOpList& adjoints);
 void AppendAxisOnlyRegularizers(LinearOpList& forwards, LinearOpList& adjoints);
+// All four groups in the order of the deconvolution's lists: the plain rows, the
+// data-dependent ones, the direction-field ones, then the horizontal- and vertical-only.
+void AppendRegularizers(LinearOpList& forwards, LinearOpList& adjoints);
