@@ -160,14 +160,18 @@ const matrix& matrix::ddldirections(cvector<uint8_t>& map, int order) const {
 
 matrix& matrix::ddlfilldiagonal(const matrix& source, const cvector<uint8_t>& map, int order) {
   const int W = source.nx, H = source.ny;
-  dim(2 * W, 2 * H);
+  dim(SaturatedLength(2 * int64_t(W)), SaturatedLength(2 * int64_t(H)));
   if (n == 0) return *this;
-  zero();
-  ParallelBlocks(H, BlockFor(int64_t(W) * 2), [&](int64_t i0, int64_t i1) {
+  // The source on the even positions, 0 everywhere else, in one pass over the plane.
+  ParallelBlocks(H, BlockFor(int64_t(W) * 4), [&](int64_t i0, int64_t i1) {
     for (int64_t i = i0; i < i1; ++i) {
       float* out = z[2 * i];
       const float* in = source.z[i];
-      for (int j = 0; j < W; ++j) out[2 * j] = in[j];
+      for (int j = 0; j < W; ++j) {
+        out[2 * j] = in[j];
+        out[2 * j + 1] = 0.0f;
+      }
+      std::fill(z[2 * i + 1], z[2 * i + 1] + nx, 0.0f);
     }
   });
   const Taps t = TapsOf(order);
@@ -278,8 +282,8 @@ matrix& matrix::DdlEnlarge(matrix& source, int order, int passes, bool rotate, b
     // A reused map that does not fit this plane is decided again rather than read past.
     if (map.n != n || n == 0) ddldirections(map, order);
     {
-      const matrix copy = *this;
-      ddlfilldiagonal(copy, map, order);
+      const matrix before = std::move(*this);
+      ddlfilldiagonal(before, map, order);
     }
     ddlfillhv(map, order);
     if (releaseMaps) map.free();

@@ -14,9 +14,6 @@
 
 namespace {
 
-// A length that does not fit is saturated, so that dim refuses it with its message.
-int Saturated(int64_t length) { return int(std::min<int64_t>(length, INT32_MAX)); }
-
 // The corner a block pixel (w, v) takes: 0 TL, 1 TR, 2 BL, 3 BR.
 int Corner(int cls, int w, int v, int e, double h) {
   switch (cls) {
@@ -102,7 +99,7 @@ matrix& matrix::bsplineprefilter() {
 
 matrix& matrix::mbsfill(const matrix& coefficients, const cvector<uint8_t>& classes, int c) {
   const int W = coefficients.nx, H = coefficients.ny;
-  dim(Saturated(int64_t(c) * W), Saturated(int64_t(c) * H));
+  dim(SaturatedLength(int64_t(c) * W), SaturatedLength(int64_t(c) * H));
   if (n == 0 || c < 1) return *this;
   const int e = c / 2;
   const double h = c / 2.0;
@@ -150,16 +147,18 @@ matrix& matrix::boxblur(int a, int passes) {
   for (int pass = 0; pass < passes; ++pass) {
     // Along rows: one running sum per row.
     if (ParallelBlocksTicking(ny, BlockFor(int64_t(nx) * 3), [&](int64_t r0, int64_t r1) {
-          std::vector<float> line(static_cast<size_t>(nx));
+          // The row with its mirrored ends, so that the running sum reads it directly.
+          std::vector<float> line(static_cast<size_t>(nx) + 2 * size_t(half) + 1);
+          float* mid = line.data() + half;
           for (int64_t r = r0; r < r1; ++r) {
             float* s = z[r];
-            std::copy_n(s, nx, line.data());
+            for (int k = -half; k <= nx + half; ++k) mid[k] = s[ReflectWhole(k, nx)];
             double sum = 0.0;
-            for (int k = -half; k <= half; ++k) sum += line[size_t(ReflectWhole(k, nx))];
+            for (int k = -half; k <= half; ++k) sum += mid[k];
             for (int i = 0; i < nx; ++i) {
               s[i] = float(sum / a);
-              sum += line[size_t(ReflectWhole(int64_t(i) + half + 1, nx))];
-              sum -= line[size_t(ReflectWhole(int64_t(i) - half, nx))];
+              sum += mid[i + half + 1];
+              sum -= mid[i - half];
             }
           }
         })) {
