@@ -16,6 +16,8 @@ class matrixarray;
 class weighttable6;
 
 template <class T>
+class cvector;
+template <class T>
 class cvectorlist;
 template <class T>
 class cvector;
@@ -451,6 +453,49 @@ class matrix : public planebase<float, matrix> {
   // This field = the major eigenvectors of the input's structure tensor (shift 0).
   matrix& tensordirections(const matrix& input, float scale, float sigma);
 
+  // Modified B-spline enlargement by an odd factor c (mbs.cpp). mbsclassify writes one
+  // class byte per 2 x 2 cell (cell (k, l) at k (W - 1) + l of a vector of W H bytes, the
+  // rest 0): 1 + 2 when the main-diagonal gradient is not below the anti-diagonal one, + 1
+  // when the horizontal one is not above the vertical one, from the gradients smoothed by
+  // 3-tap means. bsplineprefilter turns the samples into cubic B-spline coefficients (rows,
+  // then columns). mbsfill makes this c W x c H: the border bands take the nearest
+  // coefficient, every cell's c x c block one of its corners by its class (a class
+  // vector too short for the cells reads as class 0); one tick per cell row, a cancel
+  // throws. boxblur runs `passes` moving averages of width a along rows, then columns,
+  // ends mirrored on the whole sample; nothing when a side is shorter than a. One tick per
+  // row and per column; a cancel throws.
+  const matrix& mbsclassify(cvector<uint8_t>& classes) const;
+  matrix& bsplineprefilter();
+  matrix& mbsfill(const matrix& coefficients, const cvector<uint8_t>& classes, int c);
+  matrix& boxblur(int a, int passes);
+
+  // Data-dependent Lanczos doubling (ddl.cpp). A direction map holds one byte per source
+  // pixel (i, j) at i W + j: bit 0 the anti-diagonal for the diagonal midpoint, bit 2 the
+  // vertical line for the horizontal midpoint, bit 4 the horizontal line for the vertical
+  // midpoint; the fills test the masks 0x03, 0x0C and 0x30 (the decisions write 0 to
+  // the other bits). Orders 0 to 5 interpolate, -2 to -5 clamp to the chosen pair, -1 is
+  // order 1; any other order leaves the midpoints 0. Every read past an edge reflects on
+  // the whole sample, on the source grid for the decisions and on the doubled grid for
+  // the fills. ddldirections decides the map from this plane (progress suspended, no
+  // ticks).
+  const matrix& ddldirections(cvector<uint8_t>& map, int order) const;
+  // This = 2W x 2H, the source (another plane) on the even positions and the diagonal
+  // midpoints filled. One tick per source row; a cancel throws Cancelled.
+  matrix& ddlfilldiagonal(const matrix& source, const cvector<uint8_t>& map, int order);
+  // Fills the horizontal and vertical midpoints of this doubled plane in place; ticks as
+  // the diagonal fill.
+  matrix& ddlfillhv(const cvector<uint8_t>& map, int order);
+  // This = the source enlarged by 2^passes. Negate uses -order. A list of exactly `passes`
+  // maps is reused (an entry that does not fit its pass is decided again), otherwise the
+  // list is remade and filled. Rotate turns the plane by 180 degrees after the first
+  // doubling and back at the end; recentre then shifts it by half an output sample, so
+  // the output grid is centred on the source's. With scratch the working plane waits in
+  // "temp1.mat" between doublings and the source in "temp2.mat" (emptied meanwhile and
+  // restored, also when the call throws). releaseMaps frees each map after its doubling.
+  // Zero passes give a plain copy.
+  matrix& DdlEnlarge(matrix& source, int order, int passes, bool rotate, bool recentre,
+                     bool scratch, bool negate, cvectorlist<uint8_t>& maps, bool releaseMaps);
+
   // Difference regularizers (regularize.cpp). A forward operator dimensions this plane to
   // the stencil's valid region of the input (empty where the stencil does not fit) and
   // writes w times the difference; its adjoint adds the transpose of a residual plane into
@@ -663,6 +708,23 @@ matrix MatrixDifference(const matrix& a, const matrix& b);
 
 // X with X A = B, on copies: A and B are unchanged. Throws "Singular Matrix".
 void SolveLinear(matrix& result, const matrix& b, const matrix& a);
+
+// Scratch files that no path outlives, cancels and exceptions included: every name given
+// is deleted when the object ends.
+class ScratchFiles {
+ public:
+  explicit ScratchFiles(std::vector<std::string> names) : names_(std::move(names)) {}
+  ~ScratchFiles() {
+    for (const std::string& name : names_) matrix::remove(name);
+  }
+  ScratchFiles(const ScratchFiles&) = delete;
+  ScratchFiles& operator=(const ScratchFiles&) = delete;
+  const std::string& operator[](size_t k) const { return names_[k]; }
+  size_t size() const { return names_.size(); }
+
+ private:
+  std::vector<std::string> names_;
+};
 
 // The numbered name forms of the scratch files.
 std::string NumberedName(const std::string& prefix, int number, const std::string& extension);

@@ -18,6 +18,12 @@
 // element: the x block (memory report with the size); otherwise a plain message box.
 [[noreturn]] void ReportPlaneAllocationFailure(const std::string& message, bool element);
 
+// A length for dim that does not fit in 32 bits becomes the largest one, which dim then
+// refuses with its message instead of wrapping to a wrong size.
+inline int32_t SaturatedLength(int64_t length) {
+  return static_cast<int32_t>(length > INT32_MAX ? INT32_MAX : length);
+}
+
 // Allocates a zero-offset, 64-byte aligned block of bytes, or returns nullptr when the
 // request is refused (also when the memory available is smaller).
 void* AllocatePlaneBlock(uint64_t bytes);

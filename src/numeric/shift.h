@@ -11,12 +11,13 @@
 bool ShiftHalfPixel(matrix& plane, bool x, bool y);
 // The value at j + 1/2: the same taps on x[j-2] .. x[j+3].
 bool ShiftHalfPixelReverse(matrix& plane, bool x, bool y);
-// The same two without ticks or cancel.
+// The same two without ticks or cancel, the lines in blocks on the parallel helper.
 matrix& ShiftHalfPixelNoCancel(matrix& plane, bool x, bool y);
 matrix& ShiftHalfPixelReverseNoCancel(matrix& plane, bool x, bool y);
 // Per axis +1 samples at j - 1/2, -1 at j + 1/2 and 0 leaves the axis alone; any other
 // value on either axis leaves the plane unchanged.
 matrix& ShiftHalfPixelSigned(matrix& plane, int dx, int dy);
 // The value at j - 1/4: the Lanczos-3 kernel at -2.75 .. 2.25 on x[j-3] .. x[j+2],
-// normalised to sum 1. Ticks StepProgressOrThrow per row and column (a cancel throws).
+// normalised to sum 1. Ticks once per row and per column, the lines in blocks on the
+// parallel helper; a cancel throws Cancelled.
 matrix& ShiftQuarterPixel(matrix& plane, bool x, bool y);

@@ -86,31 +86,70 @@ bool resizebox(fpbuffer& image, double sx, double sy, double dx, double dy, bool
   return Resize(image, {ResizeKernel::Box, 1}, sx, sy, dx, dy, scratch, true, antialias);
 }
 
+ChannelPlan ChannelsInTurn(int count) {
+  ChannelPlan plan;
+  for (int c = 0; c < count; ++c) {
+    plan.order.push_back(c);
+    plan.files.push_back(Format("temp%d.mat", c + 1));
+  }
+  return plan;
+}
+
+ChannelPlan DominantFirst(int dominant, int count) {
+  ChannelPlan plan;
+  switch (dominant) {
+    case 2:
+      plan.order = {1, 0, 2};
+      break;
+    case 3:
+      plan.order = {2, 1, 0};
+      break;
+    default:
+      plan.order = {0, 1, 2};
+  }
+  std::erase_if(plan.order, [count](int c) { return c >= count; });
+  for (int c = 3; c < count; ++c) plan.order.push_back(c);
+  for (size_t k = 0; k < plan.order.size(); ++k)
+    plan.files.push_back(Format("temp%d0.mat", int(k) + 1));
+  return plan;
+}
+
 bool ForEachChannel(fpbuffer& image, bool scratch, const std::function<bool(matrix&)>& work) {
+  return ForEachChannel(image, scratch, ChannelsInTurn(image.channels), work);
+}
+
+bool ForEachChannel(fpbuffer& image, bool scratch, const ChannelPlan& plan,
+                    const std::function<bool(matrix&)>& work) {
   if (!scratch) {
-    for (int c = 0; c < image.channels; ++c) {
-      if (work(image.plane[c])) return true;
+    try {
+      for (int c : plan.order) {
+        if (work(image.plane[c])) return true;
+      }
+    } catch (...) {
+      // The planes may differ in size by now; an empty image is the one consistent state.
+      image.clear(true);
+      throw;
     }
     image.syncviews();
     return false;
   }
   const CSpaceCode kept = image.code;
-  const int count = image.channels;
+  const size_t count = plan.order.size();
   bitmask keptMask = std::move(image.mask);
-  ChannelFiles files(count);
-  for (int c = 0; c < count; ++c) image.plane[c].write(ChannelFiles::name(c + 1));
+  const ScratchFiles files(plan.files);
+  for (size_t k = 0; k < count; ++k) image.plane[plan.order[k]].write(files[k]);
   image.clear(true);
   int w = 0, h = 0;
-  for (int c = 0; c < count; ++c) {
+  for (size_t k = 0; k < count; ++k) {
     matrix plane;
-    plane.read(ChannelFiles::name(c + 1));
+    plane.read(files[k]);
     if (work(plane)) return true;
-    plane.write(ChannelFiles::name(c + 1));
+    plane.write(files[k]);
     w = plane.nx;
     h = plane.ny;
   }
   image.dim(w, h, kept);
-  for (int c = 0; c < count; ++c) image.plane[c].read(ChannelFiles::name(c + 1), true);
+  for (size_t k = 0; k < count; ++k) image.plane[plan.order[k]].read(files[k], true);
   image.syncviews();
   image.mask = std::move(keptMask);
   return false;

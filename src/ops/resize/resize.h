@@ -4,8 +4,10 @@
 #include <cstdint>
 #include <functional>
 #include <string>
+#include <vector>
 
 #include "image/fpbuffer.h"
+#include "numeric/cvector.h"
 #include "numeric/matrix.h"
 #include "platform/format.h"
 
@@ -83,27 +85,48 @@ int32_t ResizedLength(int length, double scale);
 // last row and then the last column, surplus ones are dropped. The mask follows.
 void RepeatEdgesTo(fpbuffer& image, int w, int h);
 
-// The channel files "temp1.mat", "temp2.mat", ... of the scratch-disk paths; whatever
-// happens, none outlives the object.
-class ChannelFiles {
- public:
-  explicit ChannelFiles(int count) : count_(count) {}
-  ~ChannelFiles() {
-    for (int c = 1; c <= count_; ++c) matrix::remove(name(c));
-  }
-  ChannelFiles(const ChannelFiles&) = delete;
-  ChannelFiles& operator=(const ChannelFiles&) = delete;
-  static std::string name(int c) { return Format("temp%d.mat", c); }
-
- private:
-  int count_;
+// The channels of a loop in the order they are worked on, each with the scratch file it
+// waits in: channel order[k] (from 0) in files[k].
+struct ChannelPlan {
+  std::vector<int> order;
+  std::vector<std::string> files;
 };
+// Channels 1, 2, ... in turn, in "temp1.mat", "temp2.mat", ...
+ChannelPlan ChannelsInTurn(int count);
+// The dominant channel (1-3) first, then the others as the enlargement cores take them
+// (1, 2, 3 / 2, 1, 3 / 3, 2, 1; a fourth last), in "temp10.mat", "temp20.mat", ...
+ChannelPlan DominantFirst(int dominant, int count);
 
-// Runs work on every channel plane of the image in turn (work returns true when the user
-// cancelled, which ends the loop and returns true). With scratch the planes wait in the
-// channel files and the image is empty meanwhile (and stays empty after a cancel); at the
-// end the image takes the planes' new size. The mask is kept as it is.
+// Runs work on every channel plane of the image in the plan's order (work returns true
+// when the user cancelled, which ends the loop and returns true). With scratch the planes
+// wait in the plan's files and the image is empty meanwhile (and stays empty after a
+// cancel); an exception from work or the files leaves the image empty, with or without
+// scratch. No file outlives the call. At the end the image takes the
+// planes' new size. The mask is kept as it is.
+bool ForEachChannel(fpbuffer& image, bool scratch, const ChannelPlan& plan,
+                    const std::function<bool(matrix&)>& work);
 bool ForEachChannel(fpbuffer& image, bool scratch, const std::function<bool(matrix&)>& work);
+
+// Data-dependent Lanczos enlargement by 2^passes of every channel, the dominant channel
+// (resolved from the setting) first: it decides the direction maps, which the other
+// channels reuse (DdlEnlarge with the flags given; the maps are freed after the last
+// channel when drop is set). With scratch the channels wait in scratch files. A cancel
+// throws Cancelled.
+fpbuffer& ddl(fpbuffer& image, int dominantSetting, int order, int passes, bool rotate, bool centre,
+              bool scratch, bool halo, bytemaps& maps, bool drop);
+// Every channel shifted by a quarter pixel in x and y (to j - 1/4); a cancel throws.
+fpbuffer& shiftquarter(fpbuffer& image);
+// Modified B-spline enlargement by an odd factor s above 2 (anything else, or a dominant
+// channel outside 1-3, changes nothing): the dominant channel's cells decide the block
+// splits of every channel. The mask follows. A cancel throws Cancelled.
+fpbuffer& mbs(fpbuffer& image, int dominantSetting, int s, bool scratch);
+// Enlargement by (sx, sy) in at least five triangulation steps of about q each in YCbCr,
+// the last with the offsets, then an unsharp mask of the luminance of amount 1.2 s and
+// sigmas (sx, sy) x the halo width factor, and the last rows and columns repeated or
+// dropped to the exact size. A scale below 1 changes nothing. True when cancelled (the
+// image is then partly enlarged, in YCbCr).
+bool pyramidsim(fpbuffer& image, double sx, double sy, double dx, double dy, bool scratch, double q,
+                float sharpness, float haloWidth);
 
 // Replaces the display bitmap of a window's current layer by one of w x h that
 // resample(target, source) fills from the old pixels; the old bitmap is parked in

@@ -253,6 +253,25 @@ std::vector<Operation> Operations() {
                      return ReadTiffFloat(f, path.string()) == kTiffRead ? Bytes(f) : "not read";
                    }});
   }
+  ops.push_back({"half- and quarter-pixel shifts", [](Size s) {
+                   fpbuffer f = MakeImage(s);
+                   shifthalf(f, false);
+                   shiftquarter(f);
+                   return Bytes(f);
+                 }});
+  for (int order : {1, -3, 5}) {
+    ops.push_back({"data-dependent Lanczos doubling", [order](Size s) {
+                     fpbuffer f = MakeImage(s);
+                     bytemaps maps;
+                     ddl(f, 0, order, 2, true, true, false, false, maps, true);
+                     return Bytes(f);
+                   }});
+  }
+  ops.push_back({"modified B-spline", [](Size s) {
+                   fpbuffer f = MakeImage(s);
+                   mbs(f, 0, 3, false);
+                   return Bytes(f);
+                 }});
   for (double scale : {0.43, 2.3}) {
     ops.push_back({"lanczos3", [scale](Size s) {
                      fpbuffer f = MakeImage(s);

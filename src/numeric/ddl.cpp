@@ -1,0 +1,324 @@
+// Data-dependent Lanczos doubling: each new sample of a doubled plane is interpolated
+// along the direction in which the source varies least there.
+#include <algorithm>
+#include <array>
+#include <cmath>
+#include <cstdlib>
+#include <vector>
+
+#include "numeric/border.h"
+#include "numeric/cvector.h"
+#include "numeric/kernels.h"
+#include "numeric/matrix.h"
+#include "numeric/shift.h"
+#include "platform/errors.h"
+#include "platform/parallel.h"
+#include "platform/progress.h"
+
+namespace {
+
+constexpr uint8_t kAntiDiagonal = 0x01;
+constexpr uint8_t kHorizontalAlongV = 0x04;
+constexpr uint8_t kVerticalAlongH = 0x10;
+
+// The widest tap set reaches 9 samples of the doubled grid from the new sample.
+constexpr int kPad = 9;
+
+// The taps of an order: pair k (from 0) at distance 2k + 1 on the doubled grid weighs w[k].
+struct Taps {
+  int order = 0;
+  int pairs = 0;  // 0: the order fills nothing
+  std::array<double, 5> w{};
+};
+
+Taps TapsOf(int order) {
+  Taps t;
+  t.order = order;
+  if (order < -5 || order > 5) return t;
+  const int a = std::abs(order);
+  if (a == 1) {
+    t.pairs = 1;
+    t.w[0] = 0.5;
+    return t;
+  }
+  // Order 0 takes the order-2 pair (9/16, -1/16) on the four nearest samples.
+  const int n = a == 0 ? 2 : a;
+  double s = 0.0;
+  for (int m = 1; m <= n; ++m) s += KernelLanczos(m - 0.5, n);
+  s *= 2.0;
+  for (int k = 1; k <= n; ++k) t.w[size_t(k - 1)] = KernelLanczos(k - 0.5, n) / s;
+  t.pairs = a == 0 ? 1 : n;
+  return t;
+}
+
+// The new sample from its chosen pairs, chosen(k, a, b) giving pair k's samples, and the
+// perpendicular pair at distance 1 for order 0.
+template <class Chosen, class Other>
+inline float Interpolate(const Taps& t, Chosen chosen, Other other) {
+  float a1, b1;
+  chosen(0, a1, b1);
+  if (t.order == 0) {
+    float p, q;
+    other(p, q);
+    return float(t.w[0] * (double(a1) + b1) + t.w[1] * (double(p) + q));
+  }
+  double sum = t.w[0] * (double(a1) + b1);
+  for (int k = 1; k < t.pairs; ++k) {
+    float a, b;
+    chosen(k, a, b);
+    sum += t.w[size_t(k)] * (double(a) + b);
+  }
+  float v = float(sum);
+  if (t.order < -1) v = std::clamp(v, std::min(a1, b1), std::max(a1, b1));
+  return v;
+}
+
+// Reflected indices of a line of `length` samples for offsets -pad .. length + pad - 1.
+std::vector<int> ReflectedIndices(int length, int pad) {
+  std::vector<int> idx(size_t(length) + 2 * size_t(pad));
+  for (int k = -pad; k < length + pad; ++k) idx[size_t(k + pad)] = ReflectWhole(k, length);
+  return idx;
+}
+
+void BlurBothWays(matrix& m) { m.gaussblury(1.0f, 0).gaussblurx(1.0f, 0); }
+
+// Runs the fill of every source row, one tick each; a cancel throws.
+void FillRows(int rows, int64_t rowCost, const BlockBody& body) {
+  if (ParallelBlocksTicking(rows, BlockFor(rowCost), body)) throw Cancelled{};
+}
+
+}  // namespace
+
+const matrix& matrix::ddldirections(cvector<uint8_t>& map, int order) const {
+  ProgressCountingScope quiet(false);
+  const int W = nx, H = ny;
+  map.dim(n);
+  if (n == 0) return *this;
+  const bool fourPoint = std::abs(order) >= 2;
+  const std::vector<int> cols = ReflectedIndices(W, 2), rows = ReflectedIndices(H, 2);
+  auto col = [&](int j) { return cols[size_t(j + 2)]; };
+  auto row = [&](int i) { return z[rows[size_t(i + 2)]]; };
+  matrix d(W, H), eh(W, H), ev(W, H);
+  const int64_t block = BlockFor(int64_t(W) * 24);
+
+  ParallelBlocks(H, block, [&](int64_t i0, int64_t i1) {
+    for (int i = int(i0); i < int(i1); ++i) {
+      const float *um = row(i - 1), *u0 = row(i), *u1 = row(i + 1), *u2 = row(i + 2);
+      for (int j = 0; j < W; ++j) {
+        const int jm = col(j - 1), j0 = j, j1 = col(j + 1), j2 = col(j + 2);
+        double a, b, h, v;
+        if (fourPoint) {
+          a = double(um[jm]) - u2[j2] - 3.0 * (double(u0[j0]) - u1[j1]);
+          b = double(u2[jm]) - um[j2] - 3.0 * (double(u1[j0]) - u0[j1]);
+          h = double(u0[jm]) - u0[j2] - 3.0 * (double(u0[j0]) - u0[j1]);
+          v = double(um[j0]) - u2[j0] - 3.0 * (double(u0[j0]) - u1[j0]);
+        } else {
+          a = double(u0[j0]) - u1[j1];
+          b = double(u0[j1]) - u1[j0];
+          h = double(u0[j0]) - u0[j1];
+          v = double(u0[j0]) - u1[j0];
+        }
+        d.z[i][j] = float(a * a - b * b);
+        eh.z[i][j] = float(h * h);
+        ev.z[i][j] = float(v * v);
+      }
+    }
+  });
+  BlurBothWays(d);
+  BlurBothWays(eh);
+  BlurBothWays(ev);
+
+  // Equal diagonal energies keep the main diagonal.
+  ParallelBlocks(n, BlockFor(2), [&](int64_t k0, int64_t k1) {
+    for (int64_t k = k0; k < k1; ++k) {
+      map.x[k] = d.x[k] > 0 ? kAntiDiagonal : 0;
+    }
+  });
+
+  // The shifted copy of one energy against the other energy at the next pixel (reflected);
+  // strict, so equal energies keep the line along the midpoint's own axis. d serves as the
+  // shifted copy.
+  auto decide = [&](const matrix& shifted, const matrix& energy, uint8_t bit) {
+    ParallelBlocks(H, BlockFor(int64_t(W) * 2), [&](int64_t i0, int64_t i1) {
+      for (int i = int(i0); i < int(i1); ++i) {
+        const float* s = shifted.z[rows[size_t(i + 3)]];
+        uint8_t* m = map.x + int64_t(i) * W;
+        for (int j = 0; j < W; ++j) {
+          if (s[cols[size_t(j + 3)]] < energy.z[i][j]) m[j] |= bit;
+        }
+      }
+    });
+  };
+  d.assign(ev);
+  ShiftHalfPixelNoCancel(d, true, true);
+  decide(d, eh, kHorizontalAlongV);
+  d.assign(eh);
+  ShiftHalfPixelNoCancel(d, true, true);
+  decide(d, ev, kVerticalAlongH);
+  return *this;
+}
+
+matrix& matrix::ddlfilldiagonal(const matrix& source, const cvector<uint8_t>& map, int order) {
+  const int W = source.nx, H = source.ny;
+  dim(SaturatedLength(2 * int64_t(W)), SaturatedLength(2 * int64_t(H)));
+  if (n == 0) return *this;
+  // The source on the even positions, 0 everywhere else, in one pass over the plane.
+  ParallelBlocks(H, BlockFor(int64_t(W) * 4), [&](int64_t i0, int64_t i1) {
+    for (int64_t i = i0; i < i1; ++i) {
+      float* out = z[2 * i];
+      const float* in = source.z[i];
+      for (int j = 0; j < W; ++j) {
+        out[2 * j] = in[j];
+        out[2 * j + 1] = 0.0f;
+      }
+      std::fill(z[2 * i + 1], z[2 * i + 1] + nx, 0.0f);
+    }
+  });
+  const Taps t = TapsOf(order);
+  if (t.pairs == 0) {
+    FillRows(H, 1, [](int64_t, int64_t) {});
+    return *this;
+  }
+  const std::vector<int> cols = ReflectedIndices(nx, kPad), rows = ReflectedIndices(ny, kPad);
+  FillRows(H, int64_t(W) * t.pairs * 4, [&](int64_t i0, int64_t i1) {
+    for (int i = int(i0); i < int(i1); ++i) {
+      const int r = 2 * i + 1;
+      // Rows r - d and r + d for d = 2k + 1.
+      std::array<const float*, 5> above{}, below{};
+      for (int k = 0; k < 5; ++k) {
+        above[size_t(k)] = z[rows[size_t(r - (2 * k + 1) + kPad)]];
+        below[size_t(k)] = z[rows[size_t(r + (2 * k + 1) + kPad)]];
+      }
+      const int* cx = cols.data() + kPad;
+      float* out = z[r];
+      for (int j = 0; j < W; ++j) {
+        const int c = 2 * j + 1;
+        const bool anti = (map.x[int64_t(i) * W + j] & 0x03) != 0;
+        auto mainPair = [&](int k, float& a, float& b) {
+          const int d = 2 * k + 1;
+          a = above[size_t(k)][cx[c - d]];
+          b = below[size_t(k)][cx[c + d]];
+        };
+        auto antiPair = [&](int k, float& a, float& b) {
+          const int d = 2 * k + 1;
+          a = above[size_t(k)][cx[c + d]];
+          b = below[size_t(k)][cx[c - d]];
+        };
+        out[c] = anti ? Interpolate(t, antiPair, [&](float& a, float& b) { mainPair(0, a, b); })
+                      : Interpolate(t, mainPair, [&](float& a, float& b) { antiPair(0, a, b); });
+      }
+    }
+  });
+  return *this;
+}
+
+matrix& matrix::ddlfillhv(const cvector<uint8_t>& map, int order) {
+  const int W = nx / 2, H = ny / 2;
+  const Taps t = TapsOf(order);
+  if (t.pairs == 0 || W == 0 || H == 0) {
+    FillRows(H, 1, [](int64_t, int64_t) {});
+    return *this;
+  }
+  const std::vector<int> cols = ReflectedIndices(nx, kPad), rows = ReflectedIndices(ny, kPad);
+  const int* cx = cols.data() + kPad;
+  const int* ry = rows.data() + kPad;
+  FillRows(H, int64_t(W) * t.pairs * 8, [&](int64_t i0, int64_t i1) {
+    for (int i = int(i0); i < int(i1); ++i) {
+      const int re = 2 * i, ro = 2 * i + 1;
+      float* even = z[re];
+      float* odd = z[ro];
+      const uint8_t* m = map.x + int64_t(i) * W;
+      for (int j = 0; j < W; ++j) {
+        // Horizontal midpoint (re, c) between two source samples of its row.
+        const int c = 2 * j + 1;
+        auto alongRow = [&](int k, float& a, float& b) {
+          const int d = 2 * k + 1;
+          a = even[cx[c - d]];
+          b = even[cx[c + d]];
+        };
+        auto alongCol = [&](int k, float& a, float& b) {
+          const int d = 2 * k + 1;
+          a = z[ry[re - d]][c];
+          b = z[ry[re + d]][c];
+        };
+        even[c] = (m[j] & 0x0C) != 0
+                      ? Interpolate(t, alongCol, [&](float& a, float& b) { alongRow(0, a, b); })
+                      : Interpolate(t, alongRow, [&](float& a, float& b) { alongCol(0, a, b); });
+        // Vertical midpoint (ro, 2j) between two source samples of its column.
+        const int e = 2 * j;
+        auto downCol = [&](int k, float& a, float& b) {
+          const int d = 2 * k + 1;
+          a = z[ry[ro - d]][e];
+          b = z[ry[ro + d]][e];
+        };
+        auto acrossRow = [&](int k, float& a, float& b) {
+          const int d = 2 * k + 1;
+          a = odd[cx[e - d]];
+          b = odd[cx[e + d]];
+        };
+        odd[e] = (m[j] & 0x30) != 0
+                     ? Interpolate(t, acrossRow, [&](float& a, float& b) { downCol(0, a, b); })
+                     : Interpolate(t, downCol, [&](float& a, float& b) { acrossRow(0, a, b); });
+      }
+    }
+  });
+  return *this;
+}
+
+matrix& matrix::DdlEnlarge(matrix& source, int order, int passes, bool rotate, bool recentre,
+                           bool scratch, bool negate, cvectorlist<uint8_t>& maps,
+                           bool releaseMaps) {
+  if (&source == this) {
+    matrix copy = source;
+    return DdlEnlarge(copy, order, passes, rotate, recentre, scratch, negate, maps, releaseMaps);
+  }
+  if (negate) order = -order;
+  passes = std::max(passes, 0);
+  if (maps.n != passes || !maps.row) maps.dim(0, passes);
+
+  auto doubling = [&](int p) {
+    if (rotate && p == 1) fliph().flipv();
+    cvector<uint8_t>& map = maps[p];
+    // A reused map that does not fit this plane is decided again rather than read past.
+    if (map.n != n || n == 0) ddldirections(map, order);
+    {
+      const matrix before = std::move(*this);
+      ddlfilldiagonal(before, map, order);
+    }
+    ddlfillhv(map, order);
+    if (releaseMaps) map.free();
+  };
+
+  if (!scratch) {
+    assign(source);
+    for (int p = 0; p < passes; ++p) doubling(p);
+  } else {
+    const ScratchFiles files({"temp1.mat", "temp2.mat"});
+    source.write(files[0]).write(files[1]).free();
+    try {
+      free();
+      for (int p = 0; p < passes; ++p) {
+        read(files[0]);
+        doubling(p);
+        write(files[0]).free();
+      }
+      read(files[0]);
+      source.read(files[1]);
+    } catch (...) {
+      // The caller's plane comes back whatever failed; its file is the only copy.
+      if (source.empty()) {
+        try {
+          source.read(files[1]);
+        } catch (...) {
+        }
+      }
+      throw;
+    }
+  }
+  if (passes == 0) return *this;
+  if (rotate && passes >= 2) fliph().flipv();
+  // Runs to the end without polling: a cancel is seen by the next poll of the caller, so
+  // a plane is never returned half shifted.
+  if (recentre) ShiftHalfPixelNoCancel(*this, true, true);
+  return *this;
+}

@@ -1,0 +1,21 @@
+// Modified B-spline enlargement of the float image: one class map from the dominant
+// channel serves every channel.
+#include "ops/resize/resize.h"
+
+fpbuffer& mbs(fpbuffer& image, int dominantSetting, int s, bool scratch) {
+  if (s <= 2 || s % 2 == 0) return image;
+  // Checked before the mask is resampled, so that a refusal leaves mask and image of one
+  // size.
+  const int d = image.dominantchannel(dominantSetting);
+  if (d < 1 || d > 3 || d > image.channels) return image;
+  image.mask.resample(s, s, 0, 0);
+  cvector<uint8_t> classes;
+  image.plane[d - 1].mbsclassify(classes);
+  for (int c = 0; c < image.channels; ++c) image.plane[c].bsplineprefilter();
+  ForEachChannel(image, scratch, [&](matrix& plane) {
+    const matrix coefficients = std::move(plane);
+    plane.mbsfill(coefficients, classes, s).boxblur(s, 3);
+    return false;
+  });
+  return image;
+}

@@ -1,0 +1,191 @@
+#include <cmath>
+#include <vector>
+
+#include "numeric/border.h"
+#include "numeric/cvector.h"
+#include "numeric/matrix.h"
+#include "platform/errors.h"
+#include "platform/progress.h"
+#include "support/zep_test.h"
+#include "test_planes.h"
+
+using MbsTest = ZepTest;
+
+namespace {
+
+matrix Enlarge(const matrix& source, int c) {
+  cvector<uint8_t> classes;
+  source.mbsclassify(classes);
+  matrix coefficients = source;
+  coefficients.bsplineprefilter();
+  matrix out;
+  return out.mbsfill(coefficients, classes, c).boxblur(c, 3);
+}
+
+// The class table read literally: the corner value of block pixel (w, v).
+float TableCorner(int cls, int w, int v, int c, float tl, float tr, float bl, float br) {
+  const int e = c / 2;
+  const double h = c / 2.0;
+  switch (cls) {
+    case 0:
+      if (w <= e) return v > e ? tr : tl;
+      return v > e ? br : bl;
+    case 1:
+      if (v < h) return w - v > h ? bl : tl;
+      return v - w > h ? tr : br;
+    case 2:
+      if (w < h) return v - w > h ? tr : tl;
+      return w - v > h ? bl : br;
+    case 3:
+      if (v < h) return w + v > h ? bl : tl;
+      return w + v > 3 * h ? br : tr;
+    default:
+      if (w < h) return w + v > h ? tr : tl;
+      return w + v > 3 * h ? br : bl;
+  }
+}
+
+}  // namespace
+
+TEST_F(MbsTest, ConstantsStayConstant) {
+  // Short lines too: their initial sums fold the line as often as they need.
+  for (auto [w, h] : {std::pair{12, 9}, std::pair{1, 6}, std::pair{3, 3}, std::pair{5, 2}}) {
+    matrix source(w, h);
+    source.fill(100.0f);
+    for (int c : {3, 5}) {
+      StartProgress(1000);
+      const matrix out = Enlarge(source, c);
+      ASSERT_EQ(out.nx, c * w);
+      ASSERT_EQ(out.ny, c * h);
+      for (int k = 0; k < out.n; ++k) ASSERT_NEAR(out.x[k], 100.0f, 1e-3) << w << " " << c;
+    }
+  }
+}
+
+TEST_F(MbsTest, BlocksFollowTheClassTable) {
+  // One cell with four distinct corners; the bands are written first, so every block
+  // pixel shows the corner its class gives.
+  matrix coefficients(2, 2);
+  const float tl = 1, tr = 2, bl = 3, br = 4;
+  coefficients.z[0][0] = tl;
+  coefficients.z[0][1] = tr;
+  coefficients.z[1][0] = bl;
+  coefficients.z[1][1] = br;
+  cvector<uint8_t> classes(4);
+  for (int c : {3, 5, 7}) {
+    for (int cls = 0; cls <= 4; ++cls) {
+      classes.x[0] = uint8_t(cls);
+      matrix out;
+      out.mbsfill(coefficients, classes, c);
+      const int e = c / 2;
+      for (int w = 0; w < c; ++w) {
+        for (int v = 0; v < c; ++v) {
+          ASSERT_EQ(out.z[e + w][e + v], TableCorner(cls, w, v, c, tl, tr, bl, br))
+              << c << " class " << cls << " at " << w << "," << v;
+        }
+      }
+      if (c == 3 && cls == 1) {
+        EXPECT_EQ(out.z[1 + 2][1 + 0], bl);
+        EXPECT_EQ(out.z[1 + 0][1 + 2], tr);
+      }
+    }
+  }
+}
+
+TEST_F(MbsTest, ClassesFollowTheEdgeDirection) {
+  // A step across the columns: horizontal gradient only and tied diagonals, class 1 + 2.
+  // Its transpose: vertical gradient only, 1 + 2 + 1. A step along the main diagonal: the
+  // anti-diagonal gradient wins and the axial ones tie, 1 + 1.
+  matrix cols(8, 8), rows(8, 8), diag(8, 8);
+  for (int r = 0; r < 8; ++r) {
+    for (int c = 0; c < 8; ++c) {
+      cols.z[r][c] = c < 4 ? 0.0f : 50.0f;
+      rows.z[r][c] = r < 4 ? 0.0f : 50.0f;
+      diag.z[r][c] = c > r ? 50.0f : 0.0f;
+    }
+  }
+  cvector<uint8_t> classes;
+  cols.mbsclassify(classes);
+  ASSERT_EQ(classes.n, 64);
+  EXPECT_EQ(classes.x[3 * 7 + 3], 3);
+  rows.mbsclassify(classes);
+  EXPECT_EQ(classes.x[3 * 7 + 3], 4);
+  diag.mbsclassify(classes);
+  EXPECT_EQ(classes.x[3 * 7 + 3], 2);
+  for (int k = 49; k < 64; ++k) EXPECT_EQ(classes.x[k], 0);
+}
+
+TEST_F(MbsTest, WidthOneFillsOnlyTheBands) {
+  const matrix source = Noise(1, 4, 3);
+  cvector<uint8_t> classes;
+  source.mbsclassify(classes);
+  matrix out;
+  StartProgress(100);
+  out.mbsfill(source, classes, 3);
+  ASSERT_EQ(out.nx, 3);
+  ASSERT_EQ(out.ny, 12);
+  for (int y = 0; y < 12; ++y) {
+    for (int x = 0; x < 3; ++x) ASSERT_EQ(out.z[y][x], source.z[y / 3][0]);
+  }
+}
+
+TEST_F(MbsTest, BoxBlurIsAMirroredMovingAverageAndSkipsSmallPlanes) {
+  const matrix source = Noise(9, 7, 4);
+  matrix out = source;
+  StartProgress(100);
+  out.boxblur(5, 1);
+  matrix rows(9, 7), expected(9, 7);
+  for (int r = 0; r < 7; ++r) {
+    for (int c = 0; c < 9; ++c) {
+      double s = 0;
+      for (int k = -2; k <= 2; ++k) s += source.z[r][ReflectWhole(c + k, 9)];
+      rows.z[r][c] = float(s / 5);
+    }
+  }
+  for (int r = 0; r < 7; ++r) {
+    for (int c = 0; c < 9; ++c) {
+      double s = 0;
+      for (int k = -2; k <= 2; ++k) s += rows.z[ReflectWhole(r + k, 7)][c];
+      ASSERT_NEAR(out.z[r][c], s / 5, 1e-6) << r << " " << c;
+    }
+  }
+  for (auto [w, h] : {std::pair{4, 2}, std::pair{2, 9}}) {
+    matrix small = Noise(w, h, 5);
+    const std::vector<float> before = Values(small);
+    small.boxblur(3, 3);
+    EXPECT_EQ(Values(small), before);
+  }
+}
+
+TEST_F(MbsTest, PrefilterInvertsTheCubicBSpline) {
+  const matrix source = Noise(30, 25, 6);
+  matrix coefficients = source;
+  coefficients.bsplineprefilter();
+  for (int r = 1; r < 24; ++r) {
+    for (int c = 1; c < 29; ++c) {
+      double s = 0;
+      for (int dr = -1; dr <= 1; ++dr) {
+        for (int dc = -1; dc <= 1; ++dc) {
+          s += (dr == 0 ? 4 : 1) * (dc == 0 ? 4 : 1) * double(coefficients.z[r + dr][c + dc]);
+        }
+      }
+      ASSERT_NEAR(s / 36, source.z[r][c], 1e-5) << r << " " << c;
+    }
+  }
+}
+
+TEST_F(MbsTest, FillAndBlurTickAndACancelThrows) {
+  const matrix source = Noise(6, 5, 1);
+  cvector<uint8_t> classes;
+  source.mbsclassify(classes);
+  StartProgress(1000);
+  const int before = Progress().count;
+  matrix out;
+  out.mbsfill(source, classes, 3);
+  EXPECT_EQ(Progress().count - before, 4);  // one per cell row
+  out.boxblur(3, 2);
+  EXPECT_EQ(Progress().count - before, 4 + 2 * (15 + 18));
+  platform.CancelAtPoll(1);
+  EXPECT_THROW(out.boxblur(3, 1), Cancelled);
+  EXPECT_THROW(out.mbsfill(source, classes, 3), Cancelled);
+}

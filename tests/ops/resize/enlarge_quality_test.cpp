@@ -1,0 +1,133 @@
+// Enlargement quality: pictures reduced by box area average and enlarged back by every
+// method of the harness, PSNR and edge-PSNR on luma against the recorded baseline.
+//
+// To record the baseline again (only on purpose, after a change meant to alter the
+// figures): ZEP_RECORD_ENLARGE_BASELINE=1 ctest -R EnlargeQuality
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <map>
+#include <sstream>
+
+#include "enlarge_harness.h"
+#include "fileio/png.h"
+#include "support/zep_test.h"
+
+using namespace enlarge;
+
+namespace {
+
+constexpr double kTolerance = 0.05;  // dB
+
+struct Picture {
+  std::string name;
+  fpbuffer image;
+};
+
+// The 96 x 96 centre of a photo of skimage's data folder; a photo that is missing or
+// unreadable fails the test.
+fpbuffer PhotoCrop(const std::string& file) {
+  const std::string path = std::string(ZEP_SKIMAGE_DATA) + "/" + file;
+  fpbuffer photo(1, 1, 0x17);
+  ImageFileInfo info;
+  LoadPng(photo, path, info);
+  EXPECT_EQ(info.message, nullptr) << path << ": " << info.text;
+  EXPECT_GE(photo.width, 96) << path;
+  EXPECT_GE(photo.height, 96) << path;
+  if (photo.width < 96 || photo.height < 96) return fpbuffer(96, 96, 0x17);
+  photo.crop((photo.width - 96) / 2, (photo.height - 96) / 2, 96, 96);
+  return photo;
+}
+
+std::vector<Picture> Pictures() {
+  std::vector<Picture> p;
+  p.push_back({"zone-plate", Grey(ZonePlate(96))});
+  p.push_back({"slanted-edge", Grey(SlantedEdge(96, 96, 5.0))});
+  p.push_back({"checkerboard", Grey(Checkerboard(96, 12))});
+  p.push_back({"blobs", Grey(Blobs(96, 96, {{30.3, 40.6}, {62.8, 57.1}, {47.5, 20.2}}, 3.0))});
+  for (const char* photo : {"astronaut", "coffee", "chelsea"}) {
+    p.push_back({photo, PhotoCrop(std::string(photo) + ".png")});
+  }
+  return p;
+}
+
+using Key = std::string;  // "picture method factor"
+
+std::map<Key, Quality> ReadBaseline(const std::string& path) {
+  std::map<Key, Quality> rows;
+  std::ifstream in(path);
+  std::string line;
+  while (std::getline(in, line)) {
+    if (line.empty() || line[0] == '#') continue;
+    std::istringstream s(line);
+    s.imbue(std::locale::classic());
+    std::string picture, method;
+    int f = 0;
+    Quality q{};
+    if (s >> picture >> method >> f >> q.psnr >> q.edgePsnr) {
+      rows[picture + " " + method + " " + std::to_string(f)] = q;
+    }
+  }
+  return rows;
+}
+
+}  // namespace
+
+using EnlargeQualityTest = ZepTest;
+
+TEST_F(EnlargeQualityTest, EveryMethodKeepsItsRecordedFigures) {
+  std::map<Key, Quality> measured;
+  std::vector<Key> order;
+  for (const Picture& p : Pictures()) {
+    for (const Method& m : Methods()) {
+      for (int f : m.factors) {
+        const fpbuffer small = BoxReduce(p.image, f);
+        const fpbuffer big = Enlarged(m, small, f);
+        ASSERT_EQ(big.width, p.image.width) << m.name << " " << f;
+        ASSERT_EQ(big.height, p.image.height) << m.name << " " << f;
+        const Key key = p.name + " " + m.name + " " + std::to_string(f);
+        measured[key] = Measure(big, p.image, f);
+        order.push_back(key);
+      }
+    }
+  }
+
+  if (std::getenv("ZEP_RECORD_ENLARGE_BASELINE")) {
+    std::ofstream out(ZEP_ENLARGE_BASELINE);
+    out.imbue(std::locale::classic());
+    out << "# picture method factor psnr edge-psnr (dB, luma, 2f border left out)\n";
+    out.setf(std::ios::fixed);
+    out.precision(3);
+    for (const Key& key : order) {
+      out << key << " " << measured[key].psnr << " " << measured[key].edgePsnr << "\n";
+    }
+    ASSERT_TRUE(out.good());
+    GTEST_SKIP() << "baseline recorded in " << ZEP_ENLARGE_BASELINE;
+  }
+
+  const std::map<Key, Quality> baseline = ReadBaseline(ZEP_ENLARGE_BASELINE);
+  for (const Key& key : order) {
+    const auto it = baseline.find(key);
+    if (it == baseline.end()) {
+      ADD_FAILURE() << key << " is not in the baseline";
+      continue;
+    }
+    EXPECT_NEAR(measured[key].psnr, it->second.psnr, kTolerance) << key << " PSNR";
+    EXPECT_NEAR(measured[key].edgePsnr, it->second.edgePsnr, kTolerance) << key << " edge PSNR";
+  }
+
+  // Data-dependent Lanczos of order 3 keeps edges at least as well as bicubic: on the
+  // slanted edge, and on average over the photos.
+  for (int f : {2, 4}) {
+    const std::string fs = " " + std::to_string(f);
+    EXPECT_GE(measured["slanted-edge ddl3" + fs].edgePsnr,
+              measured["slanted-edge bicubic" + fs].edgePsnr)
+        << f;
+    double ddl = 0, bicubic = 0;
+    for (const char* photo : {"astronaut", "coffee", "chelsea"}) {
+      ddl += measured[photo + std::string(" ddl3") + fs].edgePsnr;
+      bicubic += measured[photo + std::string(" bicubic") + fs].edgePsnr;
+    }
+    EXPECT_GE(ddl, bicubic) << f;
+  }
+}
