@@ -17,6 +17,8 @@ struct ScopeRule {
   ScopeChannels channels = ScopeChannels::ByCond;
   // Off: every pixel, whatever the selection, the image mask and Cond.
   bool pixels = true;
+  // Off: the selection alone limits the pixels; the image mask is not read, whatever Cond.
+  bool imageMask = true;
 };
 
 class OperationScope {

@@ -24,6 +24,7 @@ TEST_F(OperationScopeTest, CondMaskAndSelectionTable) {
   const ScopeRule visible{ScopeChannels::Visible, false};
   const ScopeRule channelsOnly{ScopeChannels::ByCond, false};
   const ScopeRule neither{ScopeChannels::All, false};
+  const ScopeRule selectionOnly{ScopeChannels::ByCond, true, false};
   const ScopeCase cases[] = {
       {"off, nothing", false, false, false, plain, 0xF, 0xF, 0},
       {"off, mask ignored", false, true, false, plain, 0xF, 0xF, 0},
@@ -40,6 +41,12 @@ TEST_F(OperationScopeTest, CondMaskAndSelectionTable) {
       {"clip/equalize, Cond on, no selection", true, true, false, channelsOnly, 0x5, 0xF, 0},
       // Scale and Shift: neither rule.
       {"scale and shift, Cond off", false, true, false, neither, 0xF, 0xF, 0},
+      // Hysteresis Smoothing: the channel rule alone, as "channel rule only".
+      {"hysteresis, Cond on", true, true, true, channelsOnly, 0x5, 0xF, 0x6},
+      // Fast Bilateral Approximation: the selection alone limits the pixels.
+      {"fast bilateral, Cond on, both", true, true, true, selectionOnly, 0x5, 0x6, 0x6},
+      {"fast bilateral, Cond on, mask alone", true, true, false, selectionOnly, 0x5, 0xF, 0},
+      {"fast bilateral, Cond off", false, true, true, selectionOnly, 0xF, 0x6, 0x6},
   };
   for (const ScopeCase& c : cases) {
     SCOPED_TRACE(c.name);

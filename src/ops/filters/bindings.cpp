@@ -4,6 +4,7 @@
 #include "ops/filters/blur.h"
 #include "ops/filters/local.h"
 #include "ops/filters/sharpen.h"
+#include "ops/filters/smoothing.h"
 
 namespace ops::filters {
 void Bind() {
@@ -21,6 +22,9 @@ void Bind() {
       {Id::UnsharpMask, OnUnsharpMask, nullptr},
       {Id::Xsharpen, OnXsharpen, nullptr},
       {Id::NlMeans, OnNlMeans, nullptr},
+      // Scan-path smoothing (smoothing.cpp)
+      {Id::HysteresisSmoothing, OnHysteresisSmoothing, nullptr},
+      {Id::FastBilateralApproximation, OnFastBilateralApproximation, nullptr},
   };
   CImageView::RegisterCommands(rows);
 }
