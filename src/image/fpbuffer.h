@@ -15,6 +15,7 @@
 
 class dmatrix;
 class rgbbuffer;
+struct NoiseProfile;
 
 class fpbuffer {
  public:
@@ -225,6 +226,36 @@ class fpbuffer {
   // throws the radii message when the image is smaller than a search or patch window.
   fpbuffer& nlmeans(float h, int b, int c, bool median, int distribution, bool combined, bool cond,
                     bool modification);
+
+  // Smoothing along the scan paths (fpsmoothing.cpp). The colour forms read channels 0-2
+  // as one vector and write all three (a fourth channel is left alone); with a mask of the
+  // image's size they work on a tile around its bounding box and change only its pixels.
+  // hysteresiscolour: count passes of the colour backlash of tolerance d along the four
+  // paths, each channel then matched to its mean and contrast before the pass.
+  // bilateralcolour: count passes of the colour bilateral mean, the paths averaged.
+  fpbuffer& hysteresiscolour(int count, float d, const bitmask* mask);
+  fpbuffer& bilateralcolour(int count, float s, int r, const bitmask* mask);
+  // count passes merging the four colour backlash results in each channel's Laplacian
+  // pyramid (smallest detail kept, coarsest level averaged), then with halo > 0 that many
+  // conjugate-gradient iterations towards the smallest gradients; starts the progress bar
+  // for count x halo x 3 ticks.
+  fpbuffer& hysteresismultiscale(int count, float d, int halo);
+  // The drivers of the commands: iterations 0 does nothing; combine takes the colour form,
+  // otherwise each channel Cond gives runs on its own. hysteresis takes no selection;
+  // hysteresissmooth (the multi-scale form) leaves the stretch to [0, 255] of the per
+  // channel form to its caller; fastbilateral is limited by the selection alone (the
+  // image's own mask is not read) and, combined, writes channels 0-2 whatever Cond.
+  fpbuffer& hysteresis(float d, int iterations, bool combine, bool cond, const bitmask* mask);
+  fpbuffer& hysteresissmooth(float d, int iterations, int halo, bool combine, bool cond);
+  fpbuffer& fastbilateral(float s, int r, int iterations, bool combine, bool cond,
+                          bitmask* selection);
+
+  // Fast noise removal (fpdenoise.cpp): the channels 0-2 whose visible bit the profile's
+  // code word sets are split into the profile's a-trous levels, each level soft-thresholded
+  // by its factor (and rescaled by the channel's autosharpen mode) and added back, in the
+  // profile's colour space; the image returns to its own afterwards. Nothing for a level
+  // count outside 1 to 10.
+  fpbuffer& fastnoiseremoval(const NoiseProfile& profile);
 
   // The sharpeners (fpsharpen.cpp), on the channels and pixels of OperationScope. unsharp
   // runs matrix::unsharp on each processed channel with the thresholds taken as fractions

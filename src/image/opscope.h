@@ -19,14 +19,15 @@ struct ScopeRule {
   bool pixels = true;
   // On: the image mask narrows the pixels (as Cond on would) whatever Cond.
   bool maskWhateverCond = false;
+  // Off: the selection alone limits the pixels; the image mask is not read, whatever Cond.
+  bool imageMask = true;
 };
 
 class OperationScope {
  public:
-  // With Cond on (or the rule's maskWhateverCond), the rule's pixels on and an image mask
-  // present, a selection is
-  // intersected with the image mask in place (the window keeps the intersection), and
-  // without a selection the image mask itself is used. A selection with no storage, or
+  // With Cond on (or the rule's maskWhateverCond), the rule's pixels and imageMask on and
+  // an image mask present, a selection is intersected with the image mask in place (the
+  // window keeps the intersection), and without a selection the image mask itself is used. A selection with no storage, or
   // not of the image's size, counts as none.
   OperationScope(fpbuffer& image, bitmask* selection, bool cond, ScopeRule rule = {});
 

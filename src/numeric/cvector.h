@@ -17,6 +17,10 @@
 // Shows the position a scatter along a scan path found outside the planes.
 void ReportScanPositionOutside(int column, int row);
 
+// The colour scan filters of cvector (scanfilters.cpp) on n triples of floats.
+void ColourHysteresis1d(float* triples, int n, float t);
+void ColourBilateral1d(const float* triples, float* out, int n, float s, int r);
+
 template <class T>
 class cvector {
  public:
@@ -115,6 +119,28 @@ class cvector {
   }
   {
     return alongscan(p0, p1, p2, type, [](float& to, float v) { to += v; });
+  }
+
+  // Colour scan filters. hysteresis1d: a centre trailing each triple at distance at most
+  // t sqrt(3)/2, run forwards and then backwards, the two centres added (twice their mean).
+  // bilateral1d: output = this, positions 2r .. n-2r-1 then the mean of their 4r + 1
+  // neighbours weighted by a Gaussian of sigma r and exp(-|c - h|^2 / (6 s^2)).
+  cvector& hysteresis1d(float t) requires requires(T p) {
+    p.x, p.y, p.z;
+  }
+  {
+    static_assert(sizeof(T) == 3 * sizeof(float) && std::is_standard_layout_v<T>);
+    if (n > 0) ColourHysteresis1d(&x[0].x, n, t);
+    return *this;
+  }
+  const cvector& bilateral1d(float s, int r, cvector& output) const requires requires(T p) {
+    p.x, p.y, p.z;
+  }
+  {
+    static_assert(sizeof(T) == 3 * sizeof(float) && std::is_standard_layout_v<T>);
+    output.dim(n);
+    if (n > 0) ColourBilateral1d(&x[0].x, &output.x[0].x, n, s, r);
+    return *this;
   }
 
  private:

@@ -302,6 +302,46 @@ class matrix : public planebase<float, matrix> {
   const matrix& scatterscan(matrix& plane, unsigned type) const;
   const matrix& addscan(matrix& plane, unsigned type) const;
 
+  // Edge-preserving smoothing along the scan paths (scanfilters.cpp), on sequences and
+  // planes. hysteresis1d: a backlash of play d run backwards and then forwards over a copy,
+  // each adding its band's low + high, so the sequence becomes 4 times the mean of the two
+  // band centres. bilateral1d: positions 2r .. n-2r-1 become the mean of their 4r + 1
+  // neighbours weighted by a Gaussian of sigma r and exp(-((c - h) / (sqrt 2 s))^2); the
+  // ends, and a sequence with no full window, keep their values.
+  matrix& hysteresis1d(float d);
+  matrix& bilateral1d(float s, int r);
+  // The four paths combined into this plane. hysteresis4 sums them, then matches the mean
+  // and least-squares contrast of the input, from which it subtracts its mean;
+  // bilateral4 averages them.
+  matrix& hysteresis4(matrix& input, float d);
+  matrix& bilateral4(const matrix& input, float s, int r);
+  // count passes, each from the result of the one before. With a mask of this plane's size
+  // only its pixels change, from a tile around its bounding box (the bilateral tile has r
+  // mirrored samples before the box and r + 1 after it); an empty mask changes nothing.
+  matrix& hysteresisrepeat(int count, float d, const bitmask* mask);
+  matrix& bilateralrepeat(int count, float s, int r, const bitmask* mask);
+  // The four directional results (each 4 times its band centres) into out; their Laplacian
+  // pyramids and that of 4 x input merged by keeping the smallest detail and averaging the
+  // coarsest level; this = the collapsed merge / 4.
+  matrix& hysteresismultiscale(const matrix& input, float d, matrix (&out)[4]);
+  // hysteresismultiscale, then with halo > 0 halo conjugate-gradient iterations towards the
+  // smallest of the input's and the directions' diagonal differences: flag 0 on the plane
+  // itself, 1 on gradient pyramids.
+  matrix& hysteresispass(const matrix& input, float d, int halo, int flag);
+  matrix& hysteresissmooth(int count, float d, int halo, int flag);
+  // Element by element the value of smallest magnitude, this plane's own winning ties.
+  matrix& minabs(const matrix& other);
+  matrix& minabs5(const matrix& a, const matrix& b, const matrix& c, const matrix& d);
+
+  // Wavelet shrinkage (noiseshrink.cpp). windowrms: the RMS over the w x h rectangle from
+  // column x, row y (the part inside the plane; 0 when none is). noiseprofile: this factor
+  // vector = L x 1, element i the windowrms of level i; unchanged when the array is empty
+  // or its first level has no elements. softthreshold: sign(v) max(|v| - t, 0); nothing
+  // for t = 0.
+  float windowrms(int x, int y, int w, int h) const;
+  matrix& noiseprofile(const matrixarray& levels, int x, int y, int w, int h);
+  matrix& softthreshold(float t);
+
   // Number text (numbertext.h): fills this pre-dimensioned plane from a comma-separated
   // list; parselist dimensions it to (terms/k) x k first. Throw the invalid-entry text.
   matrix& parse(const std::string& text);
@@ -702,6 +742,11 @@ int TemplateLevelCount(int w, int h);
 // one half (the largest value when they never do); with one or two values the first unless
 // the second weighs at least as much. Weights and values have the same element count.
 float WeightedMedian(const matrix& weights, const matrix& values);
+
+// Matches result to the input's mean and contrast: both lose their means (the input is
+// changed) and result = g result + input mean, g the least-squares gain of result onto the
+// input (1 when result is flat).
+matrix& RescaleToInput(matrix& result, matrix& input);
 
 // a - b, element by element, in a new plane of a's shape.
 matrix MatrixDifference(const matrix& a, const matrix& b);

@@ -83,6 +83,17 @@ class matrixarray {
   // Every level = the transpose of the differences applied to g1, g2 (sized from them).
   matrixarray& gradientsT(const matrixarray& g1, const matrixarray& g2, bool diagonal);
   matrixarray& keeplargergradients(matrixarray& a2, const matrixarray& b1, const matrixarray& b2);
+  matrixarray& keepsmallergradients(matrixarray& a2, const matrixarray& b1, const matrixarray& b2);
+  // Over the first `levels` levels (scanfilters.cpp), matrix::minabs and matrix::minabs5.
+  matrixarray& minabs(const matrixarray& other, int levels);
+  matrixarray& minabs5(const matrixarray& a, const matrixarray& b, const matrixarray& c,
+                       const matrixarray& d, int levels);
+
+  // On detail levels (noiseshrink.cpp): each level soft-thresholded by its factor; mode 1
+  // then scales it by the least-squares gain and mode 2 by the least-absolute gain that maps
+  // it back onto the level as it was. A factor count other than the level count shows "1",
+  // an empty first level "2", and nothing changes.
+  matrixarray& noisethreshold(const matrix& factors, int mode);
 
   // Element files "%s%d.%d.mat" (prefix, array number, element index).
   matrixarray& write(const std::string& prefix, int number);

@@ -500,6 +500,14 @@ matrixarray& matrixarray::keeplargergradients(matrixarray& a2, const matrixarray
   return *this;
 }
 
+matrixarray& matrixarray::keepsmallergradients(matrixarray& a2, const matrixarray& b1,
+                                               const matrixarray& b2) {
+  for (int i = 0; i < std::min({n, a2.n, b1.n, b2.n}); ++i) {
+    KeepSmallerGradients(m[i], a2[i], b1[i], b2[i]);
+  }
+  return *this;
+}
+
 void PyramidGradientsT(matrix& plane, matrixarray& scratch, const matrixarray& g1,
                        const matrixarray& g2, bool diagonal) {
   scratch.gradientsT(g1, g2, diagonal);

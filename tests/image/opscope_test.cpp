@@ -25,6 +25,7 @@ TEST_F(OperationScopeTest, CondMaskAndSelectionTable) {
   const ScopeRule channelsOnly{ScopeChannels::ByCond, false};
   const ScopeRule neither{ScopeChannels::All, false};
   const ScopeRule inpaint{ScopeChannels::All, true, true};
+  const ScopeRule selectionOnly{ScopeChannels::ByCond, true, false, false};
   const ScopeCase cases[] = {
       {"off, nothing", false, false, false, plain, 0xF, 0xF, 0},
       {"off, mask ignored", false, true, false, plain, 0xF, 0xF, 0},
@@ -50,6 +51,12 @@ TEST_F(OperationScopeTest, CondMaskAndSelectionTable) {
       {"inpaint, Cond off, mask alone", false, true, false, inpaint, 0xF, 0x3, 0},
       {"inpaint, Cond on, selection alone", true, false, true, inpaint, 0xF, 0x6, 0x6},
       {"inpaint, neither", false, false, false, inpaint, 0xF, 0xF, 0},
+      // Hysteresis Smoothing: the channel rule alone, as "channel rule only".
+      {"hysteresis, Cond on", true, true, true, channelsOnly, 0x5, 0xF, 0x6},
+      // Fast Bilateral Approximation: the selection alone limits the pixels.
+      {"fast bilateral, Cond on, both", true, true, true, selectionOnly, 0x5, 0x6, 0x6},
+      {"fast bilateral, Cond on, mask alone", true, true, false, selectionOnly, 0x5, 0xF, 0},
+      {"fast bilateral, Cond off", false, true, true, selectionOnly, 0xF, 0x6, 0x6},
   };
   for (const ScopeCase& c : cases) {
     SCOPED_TRACE(c.name);

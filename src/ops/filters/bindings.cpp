@@ -5,6 +5,7 @@
 #include "ops/filters/deconv.h"
 #include "ops/filters/local.h"
 #include "ops/filters/sharpen.h"
+#include "ops/filters/smoothing.h"
 
 namespace ops::filters {
 void Bind() {
@@ -27,6 +28,9 @@ void Bind() {
       {Id::PeriodicSmoothing, OnPeriodicSmoothing, nullptr},
       // Regularized deconvolution (deconv.cpp)
       {Id::RegularizedDeconvolution, OnRegularizedDeconvolution, nullptr},
+      // Scan-path smoothing (smoothing.cpp)
+      {Id::HysteresisSmoothing, OnHysteresisSmoothing, nullptr},
+      {Id::FastBilateralApproximation, OnFastBilateralApproximation, nullptr},
   };
   CImageView::RegisterCommands(rows);
 }
