@@ -16,7 +16,7 @@ OperationScope::OperationScope(fpbuffer& image, bitmask* selection, bool cond, S
   bits_ = visibleOnly ? (image.code & cspace::kVisibleBits) : 0xFu;
   if (!rule.pixels) return;
   bitmask* chosen = FitsImage(selection, image) ? selection : nullptr;
-  if (cond && FitsImage(&image.mask, image)) {
+  if ((cond || rule.imageMaskAlways) && FitsImage(&image.mask, image)) {
     if (chosen)
       chosen->andwith(image.mask);
     else

@@ -17,14 +17,16 @@ struct ScopeRule {
   ScopeChannels channels = ScopeChannels::ByCond;
   // Off: every pixel, whatever the selection, the image mask and Cond.
   bool pixels = true;
+  // The image mask is taken (ANDed into the selection, or used as it) whatever Cond.
+  bool imageMaskAlways = false;
 };
 
 class OperationScope {
  public:
-  // With Cond on, the rule's pixels on and an image mask present, a selection is
-  // intersected with the image mask in place (the window keeps the intersection), and
-  // without a selection the image mask itself is used. A selection with no storage, or
-  // not of the image's size, counts as none.
+  // With Cond on (or the rule's imageMaskAlways), the rule's pixels on and an image mask
+  // present, a selection is intersected with the image mask in place (the window keeps the
+  // intersection), and without a selection the image mask itself is used. A selection with no
+  // storage, or not of the image's size, counts as none.
   OperationScope(fpbuffer& image, bitmask* selection, bool cond, ScopeRule rule = {});
 
   // Whether channel i (below the image's channel count) is processed.

@@ -3,6 +3,7 @@
 #include "app/imageview.h"
 #include "ops/filters/blur.h"
 #include "ops/filters/local.h"
+#include "ops/filters/pde.h"
 #include "ops/filters/sharpen.h"
 
 namespace ops::filters {
@@ -21,6 +22,10 @@ void Bind() {
       {Id::UnsharpMask, OnUnsharpMask, nullptr},
       {Id::Xsharpen, OnXsharpen, nullptr},
       {Id::NlMeans, OnNlMeans, nullptr},
+      // Orientation-steered filters (pde.cpp)
+      {Id::ShockFilter, OnShockFilter, nullptr},
+      {Id::TschumperleRegularization, OnTschumperleRegularization, nullptr},
+      {Id::IsophoteSmoothing, OnIsophoteSmoothing, nullptr},
   };
   CImageView::RegisterCommands(rows);
 }
