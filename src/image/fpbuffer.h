@@ -296,6 +296,32 @@ class fpbuffer {
                                int dominant, int interval, int mode, bool initialize,
                                float parameter, float tolerance);
 
+  // The orientation-steered filters (fppde.cpp). shockfilter: with Cond on the visible
+  // channels, else all; the image mask is always ANDed into the selection (in place) or
+  // used as it. Without a selection each channel takes `iterations` shock updates, the
+  // direction field rebuilt from its current values before each; with one, a window of the
+  // selection's bounding box plus a margin of about 3 sigma is cut (reflected beyond the
+  // image), filtered with the window's borders as its own, and its selected pixels written
+  // back. Nothing for no iterations or an image narrower or lower than 3 pixels.
+  fpbuffer& shockfilter(int iterations, float sigma, float edgeFactor, float step,
+                        bitmask* selection, bool cond);
+  // Tschumperle regularization (fptschumperle.cpp) of channels 0-2, invisible ones too,
+  // never a fourth; the image mask always ANDed into the selection or used as it. Every
+  // `recalculationInterval` iterations (below 1 counts as 1) the colour structure tensor of
+  // mode 1 (rows and columns) or any other mode (the diagonals) is smoothed by sigma and
+  // turned into the diffusion tensor; every iteration adds trace(T H) to each channel, H
+  // its Hessian in the same frame. With a selection the work covers its bounding box grown
+  // by an odd margin of about 4 sigma, clipped to the image, and only selected pixels
+  // change; neighbours are reflected at the image's borders. Nothing for no iterations or
+  // an image narrower or lower than 3 pixels.
+  fpbuffer& tschumperle(int iterations, float sigma, float blurStep, float edgeStep,
+                        float blurParameter, float edgeParameter, int mode,
+                        int recalculationInterval, bitmask* selection);
+  // Isophote smoothing (fppde.cpp): matrix::isophotesmooth on the channels and pixels of
+  // OperationScope.
+  fpbuffer& isophote(int iterations, float coefficient, int modulus, int offset, int mode,
+                     bitmask* selection, bool cond);
+
   bool empty() const { return n == 0; }
   // Exchanges two images whole (planes, mask, code), without copying pixels.
   void swapwith(fpbuffer& other) noexcept;

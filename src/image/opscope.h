@@ -27,8 +27,8 @@ class OperationScope {
  public:
   // With Cond on (or the rule's maskWhateverCond), the rule's pixels and imageMask on and
   // an image mask present, a selection is intersected with the image mask in place (the
-  // window keeps the intersection), and without a selection the image mask itself is used. A selection with no storage, or
-  // not of the image's size, counts as none.
+  // window keeps the intersection), and without a selection the image mask itself is used.
+  // A selection with no storage, or not of the image's size, counts as none.
   OperationScope(fpbuffer& image, bitmask* selection, bool cond, ScopeRule rule = {});
 
   // Whether channel i (below the image's channel count) is processed.

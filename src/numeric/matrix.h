@@ -536,6 +536,20 @@ class matrix : public planebase<float, matrix> {
   matrix& DdlEnlarge(matrix& source, int order, int passes, bool rotate, bool recentre,
                      bool scratch, bool negate, cvectorlist<uint8_t>& maps, bool releaseMaps);
 
+  // The shock filter (shock.cpp). Derivatives take neighbours reflected on the edge sample:
+  // g = central differences, Ivv the second derivative along the field's vector (across the
+  // edge), Iww along the edge. shockupdate moves this plane, whose values the copy holds,
+  // by one explicit step: -step x (2/pi) atan(edgeFactor x Ivv) x G, or -/+ step x G by the
+  // sign of Ivv when the edge factor is not above 0; G is |g.v|, or |g| with a mask, whose
+  // set pixels alone change. A step not above 0 changes nothing. shockstep makes this plane
+  // the increment of the input's size: the same shock term with G = |g| and the gain as
+  // step (none for a gain not above 0), plus alongWeight x Iww and acrossWeight x Ivv for
+  // the weights above 0. The field holds one column (vx, vy) per pixel.
+  matrix& shockupdate(const matrix& copy, const matrix& field, float edgeFactor, float step,
+                      const bitmask* mask);
+  matrix& shockstep(const matrix& input, const matrix& field, float edgeFactor, float gain,
+                    float alongWeight, float acrossWeight);
+
   // Difference regularizers (regularize.cpp). A forward operator dimensions this plane to
   // the stencil's valid region of the input (empty where the stencil does not fit) and
   // writes w times the difference; its adjoint adds the transpose of a residual plane into

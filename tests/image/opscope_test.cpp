@@ -26,6 +26,8 @@ TEST_F(OperationScopeTest, CondMaskAndSelectionTable) {
   const ScopeRule neither{ScopeChannels::All, false};
   const ScopeRule inpaint{ScopeChannels::All, true, true};
   const ScopeRule selectionOnly{ScopeChannels::ByCond, true, false, false};
+  const ScopeRule shock{ScopeChannels::ByCond, true, true};
+  const ScopeRule tschumperle{ScopeChannels::All, true, true};
   const ScopeCase cases[] = {
       {"off, nothing", false, false, false, plain, 0xF, 0xF, 0},
       {"off, mask ignored", false, true, false, plain, 0xF, 0xF, 0},
@@ -57,6 +59,16 @@ TEST_F(OperationScopeTest, CondMaskAndSelectionTable) {
       {"fast bilateral, Cond on, both", true, true, true, selectionOnly, 0x5, 0x6, 0x6},
       {"fast bilateral, Cond on, mask alone", true, true, false, selectionOnly, 0x5, 0xF, 0},
       {"fast bilateral, Cond off", false, true, true, selectionOnly, 0xF, 0x6, 0x6},
+      // Shock Filter: the image mask whatever Cond, the channels by Cond.
+      {"shock, Cond off, both", false, true, true, shock, 0xF, 0x2, 0x2},
+      {"shock, Cond off, mask alone", false, true, false, shock, 0xF, 0x3, 0},
+      {"shock, Cond on, both", true, true, true, shock, 0x5, 0x2, 0x2},
+      // Tschumperle Regularization: the image mask and every channel whatever Cond.
+      {"tschumperle, Cond off, both", false, true, true, tschumperle, 0xF, 0x2, 0x2},
+      {"tschumperle, Cond on, mask alone", true, true, false, tschumperle, 0xF, 0x3, 0},
+      // Isophote Smoothing: the plain rule.
+      {"isophote, Cond off, both", false, true, true, plain, 0xF, 0x6, 0x6},
+      {"isophote, Cond on, both", true, true, true, plain, 0x5, 0x2, 0x2},
   };
   for (const ScopeCase& c : cases) {
     SCOPED_TRACE(c.name);

@@ -4,6 +4,7 @@
 #include "ops/filters/blur.h"
 #include "ops/filters/deconv.h"
 #include "ops/filters/local.h"
+#include "ops/filters/pde.h"
 #include "ops/filters/sharpen.h"
 #include "ops/filters/smoothing.h"
 
@@ -31,6 +32,10 @@ void Bind() {
       // Scan-path smoothing (smoothing.cpp)
       {Id::HysteresisSmoothing, OnHysteresisSmoothing, nullptr},
       {Id::FastBilateralApproximation, OnFastBilateralApproximation, nullptr},
+      // Orientation-steered filters (pde.cpp)
+      {Id::ShockFilter, OnShockFilter, nullptr},
+      {Id::TschumperleRegularization, OnTschumperleRegularization, nullptr},
+      {Id::IsophoteSmoothing, OnIsophoteSmoothing, nullptr},
   };
   CImageView::RegisterCommands(rows);
 }

@@ -368,6 +368,35 @@ std::vector<Operation> Operations() {
                      o.isophotesmooth(3, 0.2f, 0, 0, 0, nullptr);
                    });
                  }});
+  ops.push_back({"shock step", [](Size s) {
+                   return OnPlane(s, [](matrix& o, const matrix& i) {
+                     matrix field;
+                     field.tensordirections(i, 1, 1.5f);
+                     o.shockstep(i, field, 0.2f, 0.3f, 0.1f, 0.1f);
+                   });
+                 }});
+  for (bool selected : {false, true}) {
+    ops.push_back({"shock filter", [selected](Size s) {
+                     fpbuffer f = MakeImage(s);
+                     bitmask selection;
+                     selection.dim(s.w, s.h);
+                     for (int k = 0; k < f.n; k += 3) selection.setbit(k, true);
+                     f.shockfilter(2, 1.5f, 0.1f, 0.2f, selected ? &selection : nullptr, false);
+                     return Bytes(f);
+                   }});
+  }
+  for (int mode : {1, 2}) {
+    ops.push_back({"tschumperle regularization", [mode](Size s) {
+                     // Mode 2 on every third pixel.
+                     fpbuffer f = MakeImage(s);
+                     bitmask selection;
+                     selection.dim(s.w, s.h);
+                     for (int k = 0; k < f.n; k += 3) selection.setbit(k, true);
+                     f.tschumperle(3, 2, 0.5f, 0.5f, 1, 1, mode, 2,
+                                   mode == 2 ? &selection : nullptr);
+                     return Bytes(f);
+                   }});
+  }
   ops.push_back({"plane triangulation", [](Size s) {
                    return OnPlane(s, [](matrix& o, const matrix& i) {
                      bitmask d;

@@ -1,0 +1,90 @@
+// The orientation-steered filters on float RGB pictures of 4000 x 3000 and 1000 x 1000:
+// Tschumperle Regularization at its defaults (70 iterations), the Shock Filter at its
+// defaults, Isophote Smoothing 8 iterations, each with one thread and with all of them.
+// The smoothers run on a smooth picture with Gaussian noise of sigma 20 and print the PSNR
+// against the clean picture before and after. No peer tool is built in: the lines give our
+// figures alone.
+#include <chrono>
+#include <cmath>
+#include <cstdio>
+#include <cstdlib>
+#include <functional>
+#include <random>
+#include <string_view>
+#include <utility>
+
+#include "image/fpbuffer.h"
+#include "platform/parallel.h"
+#include "threads.h"
+
+namespace {
+fpbuffer Clean(int w, int h) {
+  fpbuffer f(w, h, 0x17);
+  for (int c = 0; c < 3; ++c) {
+    for (int k = 0; k < f.n; ++k) {
+      const int x = k % w, y = k / w;
+      // Soft shading with sharp-edged discs: edges for the filters to keep.
+      const float dx = float(x % 200 - 100), dy = float(y % 160 - 80);
+      const float disc = dx * dx + dy * dy < 2500 ? 70.0f : 0.0f;
+      f.plane[c].x[k] = 90.0f + 40.0f * std::sin(0.004f * x + c) * std::cos(0.005f * y) + disc;
+    }
+  }
+  return f;
+}
+
+fpbuffer Noisy(const fpbuffer& clean) {
+  fpbuffer f(clean);
+  std::mt19937 random(20);
+  std::normal_distribution<float> noise(0.0f, 20.0f);
+  for (int c = 0; c < 3; ++c)
+    for (int k = 0; k < f.n; ++k) f.plane[c].x[k] += noise(random);
+  return f;
+}
+
+double Psnr(const fpbuffer& a, const fpbuffer& b) {
+  double sum = 0;
+  for (int c = 0; c < 3; ++c) {
+    for (int k = 0; k < a.n; ++k) {
+      const double d = double(a.plane[c].x[k]) - b.plane[c].x[k];
+      sum += d * d;
+    }
+  }
+  return 10 * std::log10(255.0 * 255.0 / (sum / (3.0 * a.n)));
+}
+
+double Timed(const std::function<void()>& work) {
+  const auto t0 = std::chrono::steady_clock::now();
+  work();
+  return std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - t0).count();
+}
+
+void Run(int w, int h, int threads) {
+  SetParallelThreads(threads);
+  const fpbuffer clean = Clean(w, h);
+  const fpbuffer noisy = Noisy(clean);
+  const double before = Psnr(clean, noisy);
+  fpbuffer f(noisy);
+  double ms = Timed([&f] { f.tschumperle(70, 5, 0.5f, 0.5f, 1, 1, 1, 1, nullptr); });
+  std::printf("%4dx%-4d threads %2d  Tschumperle (70 it.) %10.1f ms  PSNR %5.2f -> %5.2f dB\n", w,
+              h, threads, ms, before, Psnr(clean, f));
+  f = noisy;
+  ms = Timed([&f] { f.isophote(8, 0.2f, 0, 0, 0, nullptr, false); });
+  std::printf("%4dx%-4d threads %2d  Isophote (8 it.)     %10.1f ms  PSNR %5.2f -> %5.2f dB\n", w,
+              h, threads, ms, before, Psnr(clean, f));
+  f = clean;
+  ms = Timed([&f] { f.shockfilter(5, 1, 0.1f, 0.1f, nullptr, false); });
+  std::printf("%4dx%-4d threads %2d  Shock Filter (5 it.) %10.1f ms\n", w, h, threads, ms);
+}
+}  // namespace
+
+int main(int argc, char** argv) {
+  // "--small" runs the 1000 x 1000 picture alone.
+  const bool small = argc > 1 && std::string_view(argv[1]) == "--small";
+  const int all = AllThreads();
+  for (const auto [w, h] : {std::pair{1000, 1000}, std::pair{4000, 3000}}) {
+    if (small && w > 1000) break;
+    for (int threads : {1, all}) Run(w, h, threads);
+  }
+  SetParallelThreads(0);
+  return 0;
+}

@@ -1,0 +1,203 @@
+// Tschumperle regularization of a colour image: the diffusion it adds, its recalculation
+// interval, and the pixels and channels it touches.
+#include <cmath>
+#include <string>
+
+#include "image/colorspace.h"
+#include "image/fpbuffer.h"
+#include "numeric/bitmask.h"
+#include "numeric/test_planes.h"
+#include "support/zep_test.h"
+
+namespace {
+using TschumperleTest = ZepTest;
+
+struct Params {
+  int iterations = 1;
+  float sigma = 1, blurStep = 0.5f, edgeStep = 0.5f, blurParameter = 1, edgeParameter = 1;
+  int mode = 1, interval = 1;
+};
+
+fpbuffer Regularized(const fpbuffer& in, const Params& p, bitmask* selection = nullptr) {
+  fpbuffer f(in);
+  if (in.mask.present()) f.mask = in.mask;
+  f.tschumperle(p.iterations, p.sigma, p.blurStep, p.edgeStep, p.blurParameter, p.edgeParameter,
+                p.mode, p.interval, selection);
+  return f;
+}
+
+// Every channel its own noise of the given amplitude about the level.
+fpbuffer Noisy(int w, int h, float amplitude, float level = 100,
+               CSpaceCode code = cspace::kDefault) {
+  fpbuffer f(w, h, code);
+  for (int c = 0; c < f.channels; ++c) {
+    const matrix noise = Noise(w, h, 11 + c);
+    for (int k = 0; k < f.n; ++k) f.plane[c].x[k] = level + amplitude * noise.x[k];
+  }
+  return f;
+}
+
+std::string Bytes(const fpbuffer& f) {
+  std::string b;
+  for (int c = 0; c < f.channels; ++c)
+    b.append(reinterpret_cast<const char*>(f.plane[c].x), size_t(f.n) * sizeof(float));
+  return b;
+}
+}  // namespace
+
+TEST_F(TschumperleTest, ConstantImagesAndZeroStepsChangeNothing) {
+  fpbuffer flat(9, 8, cspace::kDefault);
+  for (int c = 0; c < 3; ++c) flat.plane[c].fill(37.5f);
+  const fpbuffer noisy = Noisy(9, 8, 30);
+  bitmask some;
+  some.dim(9, 8);
+  for (int k = 0; k < 72; k += 5) some.setbit(k, true);
+  for (int mode : {1, 2}) {
+    for (bool masked : {false, true}) {
+      SCOPED_TRACE(mode * 10 + masked);
+      Params p;
+      p.iterations = 3;
+      p.mode = mode;
+      bitmask selection = some;
+      EXPECT_EQ(Bytes(Regularized(flat, p, masked ? &selection : nullptr)), Bytes(flat));
+      p.blurStep = p.edgeStep = 0;
+      EXPECT_EQ(Bytes(Regularized(noisy, p, masked ? &selection : nullptr)), Bytes(noisy));
+    }
+  }
+}
+
+TEST_F(TschumperleTest, OnAFlatPictureTheTensorIsIsotropic) {
+  // With s near 0 both coefficients are 0.1: T = 0.1 I, and one iteration adds 0.1 times
+  // the five-point Laplacian (mode 1) or its diagonal form (mode 2), neighbours reflected.
+  const fpbuffer in = Noisy(10, 7, 1e-3f, 0);
+  for (int mode : {1, 2}) {
+    SCOPED_TRACE(mode);
+    Params p;
+    p.blurStep = p.edgeStep = 0.1f;
+    p.mode = mode;
+    const fpbuffer out = Regularized(in, p);
+    for (int c = 0; c < 3; ++c) {
+      const matrix& q = in.plane[c];
+      const auto at = [&q](int k, int j) {
+        const auto fold = [](int i, int n) { return i < 0 ? -i : i >= n ? 2 * n - 2 - i : i; };
+        return double(q.z[fold(j, q.ny)][fold(k, q.nx)]);
+      };
+      for (int j = 0; j < q.ny; ++j) {
+        for (int k = 0; k < q.nx; ++k) {
+          const double centre = at(k, j);
+          const double laplacian =
+              mode == 1
+                  ? at(k - 1, j) + at(k + 1, j) + at(k, j - 1) + at(k, j + 1) - 4 * centre
+                  : (at(k - 1, j - 1) + at(k + 1, j + 1) + at(k - 1, j + 1) + at(k + 1, j - 1)) /
+                            2 -
+                        2 * centre;
+          const double added = double(out.plane[c].z[j][k]) - centre;
+          EXPECT_NEAR(added, 0.1 * laplacian, 1e-4 * std::fabs(0.1 * laplacian) + 1e-11)
+              << c << " " << k << "," << j;
+        }
+      }
+    }
+  }
+}
+
+TEST_F(TschumperleTest, ALinearRampBendsOnlyAtTheImageBorder) {
+  fpbuffer ramp(12, 9, cspace::kDefault);
+  for (int c = 0; c < 3; ++c)
+    for (int j = 0; j < 9; ++j)
+      for (int k = 0; k < 12; ++k) ramp.plane[c].z[j][k] = float(2 * k + 3 * j + 10 * c);
+  for (int mode : {1, 2}) {
+    SCOPED_TRACE(mode);
+    Params p;
+    p.mode = mode;
+    const fpbuffer out = Regularized(ramp, p);
+    int sides[4] = {};  // left, right, bottom, top rows and columns that changed
+    for (int j = 0; j < 9; ++j) {
+      for (int k = 0; k < 12; ++k) {
+        const bool same = out.plane[0].z[j][k] == ramp.plane[0].z[j][k];
+        if (k > 0 && k < 11 && j > 0 && j < 8) {
+          EXPECT_TRUE(same) << k << "," << j;
+        }
+        sides[0] += k == 0 && !same;
+        sides[1] += k == 11 && !same;
+        sides[2] += j == 0 && !same;
+        sides[3] += j == 8 && !same;
+      }
+    }
+    for (int side : sides) EXPECT_GT(side, 0);
+  }
+}
+
+TEST_F(TschumperleTest, TheTensorIsRebuiltEveryIntervalOnly) {
+  const fpbuffer in = Noisy(14, 11, 40);
+  Params p;
+  p.iterations = 3;
+  const auto with = [&](int interval) {
+    Params q = p;
+    q.interval = interval;
+    return Bytes(Regularized(in, q));
+  };
+  // Built once at the first iteration whenever the interval reaches past the last one.
+  EXPECT_EQ(with(3), with(100));
+  EXPECT_NE(with(1), with(100));
+  EXPECT_NE(with(2), with(100));
+  // An interval below 1, from an edited file, counts as 1.
+  EXPECT_EQ(with(0), with(1));
+  EXPECT_EQ(with(-4), with(1));
+}
+
+TEST_F(TschumperleTest, ASelectionChangesItsPixelsSteeredByTheirNeighbours) {
+  // 12 x 10 under sigma 1 (margin 5): the working rectangle is the whole image, so one
+  // iteration gives the selected pixels exactly what the whole-image run gives them. With
+  // sigma 0 the rectangle of a selection in the corner sees no smoothing across its edge,
+  // so there too they agree with the whole image.
+  struct Case {
+    const char* name;
+    int x0, y0, x1, y1;  // the selected box, inclusive
+    float sigma;
+  };
+  const fpbuffer in = Noisy(12, 10, 40);
+  for (const Case c : {Case{"middle", 5, 4, 6, 5, 1}, Case{"corner", 0, 0, 1, 2, 0},
+                       Case{"far corner", 9, 8, 11, 9, 0}}) {
+    SCOPED_TRACE(c.name);
+    for (int mode : {1, 2}) {
+      Params p;
+      p.sigma = c.sigma;
+      p.mode = mode;
+      const fpbuffer whole = Regularized(in, p);
+      bitmask selection;
+      selection.dim(12, 10);
+      for (int y = c.y0; y <= c.y1; ++y)
+        for (int x = c.x0; x <= c.x1; ++x) selection.set(x, y, true);
+      const fpbuffer part = Regularized(in, p, &selection);
+      for (int ch = 0; ch < 3; ++ch) {
+        for (int k = 0; k < in.n; ++k) {
+          const float want = selection.getbit(k) ? whole.plane[ch].x[k] : in.plane[ch].x[k];
+          EXPECT_EQ(part.plane[ch].x[k], want) << ch << " " << k;
+        }
+      }
+    }
+  }
+}
+
+TEST_F(TschumperleTest, TheImageMaskAlwaysAppliesAndOnlyTheColourChannelsChange) {
+  // Four channels, the second and the fourth hidden: channels 0-2 change, never 3.
+  const fpbuffer in = Noisy(10, 8, 40, 100, cspace::kCMYK | 0x5);
+  ASSERT_EQ(in.channels, 4);
+  const fpbuffer out = Regularized(in, Params{});
+  for (int c = 0; c < 4; ++c) {
+    EXPECT_EQ(Values(out.plane[c]) == Values(in.plane[c]), c == 3) << c;
+  }
+  // The image mask is taken without any Cond, and ANDed into the selection in place.
+  fpbuffer masked(in);
+  masked.mask.dim(10, 8);
+  for (int x = 2; x < 8; ++x) masked.mask.set(x, 4, true);
+  bitmask selection;
+  selection.dim(10, 8);
+  for (int x = 0; x < 5; ++x) selection.set(x, 4, true);
+  const fpbuffer result = Regularized(masked, Params{}, &selection);
+  for (int k = 0; k < in.n; ++k) {
+    const bool both = k / 10 == 4 && k % 10 >= 2 && k % 10 < 5;
+    EXPECT_EQ(selection.getbit(k), both) << k;
+    EXPECT_EQ(result.plane[0].x[k] != in.plane[0].x[k], both) << k;
+  }
+}
