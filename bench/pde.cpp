@@ -81,7 +81,7 @@ int main(int argc, char** argv) {
   // "--small" runs the 1000 x 1000 picture alone.
   const bool small = argc > 1 && std::string_view(argv[1]) == "--small";
   const int all = AllThreads();
-  for (const auto [w, h] : {std::pair{1000, 1000}, std::pair{4000, 3000}}) {
+  for (const auto& [w, h] : {std::pair{1000, 1000}, std::pair{4000, 3000}}) {
     if (small && w > 1000) break;
     for (int threads : {1, all}) Run(w, h, threads);
   }
