@@ -18,6 +18,7 @@
 #include "image/fpbuffer.h"
 #include "numeric/cvector.h"
 #include "ops/resize/resize.h"
+#include "picture.h"
 #include "platform/progress.h"
 #include "threads.h"
 
@@ -30,19 +31,7 @@ namespace {
 constexpr int kSide = 1000;
 
 const fpbuffer& Picture() {
-  static const fpbuffer image = [] {
-    fpbuffer f(kSide, kSide, 0x17);
-    uint32_t seed = 777;
-    for (int c = 0; c < 3; ++c) {
-      for (int k = 0; k < f.n; ++k) {
-        seed = seed * 1664525u + 1013904223u;
-        const int x = k % kSide, y = k / kSide;
-        f.plane[c].x[k] = 128.0f + 80.0f * std::sin(0.02f * x + c) * std::cos(0.017f * y) +
-                          float(seed >> 8) * (8.0f / float(1 << 24));
-      }
-    }
-    return f;
-  }();
+  static const fpbuffer image = SmoothNoisyPicture(kSide, kSide, 0.02f, 0.017f, 777);
   return image;
 }
 
