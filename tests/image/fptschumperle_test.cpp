@@ -201,3 +201,32 @@ TEST_F(TschumperleTest, TheImageMaskAlwaysAppliesAndOnlyTheColourChannelsChange)
     EXPECT_EQ(result.plane[0].x[k] != in.plane[0].x[k], both) << k;
   }
 }
+
+TEST_F(TschumperleTest, AStraightEdgeAtAnyOrientationBarelyMoves) {
+  // The diffusion runs along the edge, where a straight edge does not change, whatever its
+  // direction: a cross term of the wrong sign would diffuse diagonal edges across in mode 1
+  // (and axis edges in mode 2, whose frame is diagonal) and move them by 0.3 or more here.
+  const int n = 31;
+  for (int mode : {1, 2}) {
+    for (int kind : {0, 1, 2}) {  // vertical, falling diagonal, rising diagonal
+      SCOPED_TRACE(testing::Message() << "mode " << mode << " edge " << kind);
+      fpbuffer f(n, n, cspace::kDefault);
+      for (int c = 0; c < 3; ++c) {
+        for (int y = 0; y < n; ++y) {
+          for (int x = 0; x < n; ++x) {
+            const int u = kind == 0 ? x - 15 : kind == 1 ? x - y : x + y - 30;
+            f.plane[c].z[y][x] = 100.0f + 50.0f * std::tanh(float(u) / 2.0f);
+          }
+        }
+      }
+      Params p;
+      p.mode = mode;
+      const fpbuffer g = Regularized(f, p);
+      for (int y = 5; y < n - 5; ++y) {
+        for (int x = 5; x < n - 5; ++x) {
+          ASSERT_LT(std::fabs(g.plane[0].z[y][x] - f.plane[0].z[y][x]), 0.15f) << x << "," << y;
+        }
+      }
+    }
+  }
+}
