@@ -1,6 +1,7 @@
 // Gaussian Blur and Motion Blur of the image window: the common operation pattern on the
 // current layer, with the painted selection when there is one.
 #include "ops/filters/blur.h"
+#include "ops/filters/selection.h"
 
 #include "app/imageview.h"
 #include "image/opscope.h"
@@ -9,7 +10,6 @@
 
 namespace {
 BlurParams& Params() { return LiveSettings().blur; }
-bitmask* PaintedSelection(CImageView& v) { return v.selection.present() ? &v.selection : nullptr; }
 bool Cond() { return LiveSettings().conditional != 0; }
 }  // namespace
 

@@ -2,14 +2,13 @@
 // RunFloatOperation, then the filter on the current layer with the window's painted
 // selection (when it has one) and the Cond flag.
 #include "ops/filters/local.h"
+#include "ops/filters/selection.h"
 
 #include "app/imageview.h"
 #include "params/settings.h"
 
 namespace {
 BlurParams& Params() { return LiveSettings().blur; }
-
-bitmask* Selection(CImageView& v) { return v.selection.present() ? &v.selection : nullptr; }
 
 bool Cond() { return LiveSettings().conditional != 0; }
 }  // namespace
@@ -23,23 +22,23 @@ void OnFastAverage(CImageView& v, int id) {
 void OnLensBlur(CImageView& v, int id) {
   v.RunFloatOperation(id, [&v](fpbuffer& image) {
     const BlurParams& p = Params();
-    image.lensblur(p.lensBlurIterations, p.lensBlurRadius, p.lensBlurMaskedInput != 0, Selection(v),
-                   Cond());
+    image.lensblur(p.lensBlurIterations, p.lensBlurRadius, p.lensBlurMaskedInput != 0,
+                   PaintedSelection(v), Cond());
   });
 }
 
 void OnMedian(CImageView& v, int id) {
   v.RunFloatOperation(id, [&v](fpbuffer& image) {
     const BlurParams& p = Params();
-    image.median(p.medianIterations, p.medianRadius, p.medianMaskedInput != 0, Selection(v), Cond(),
-                 p.medianGaussianWeighted != 0);
+    image.median(p.medianIterations, p.medianRadius, p.medianMaskedInput != 0, PaintedSelection(v),
+                 Cond(), p.medianGaussianWeighted != 0);
   });
 }
 
 void OnWeightedMajority(CImageView& v, int id) {
   v.RunFloatOperation(id, [&v](fpbuffer& image) {
     const BlurParams& p = Params();
-    image.wmmr(p.wmmrIterations, p.wmmrRadius, p.wmmrMaskedInput != 0, Selection(v), Cond());
+    image.wmmr(p.wmmrIterations, p.wmmrRadius, p.wmmrMaskedInput != 0, PaintedSelection(v), Cond());
   });
 }
 
@@ -47,7 +46,8 @@ void OnBilateralFilter(CImageView& v, int id) {
   v.RunFloatOperation(id, [&v](fpbuffer& image) {
     const BlurParams& p = Params();
     image.bilateral(p.bilateralSpreadFactor, p.bilateralIterations, p.bilateralWindowSize,
-                    p.bilateralDistribution, Selection(v), Cond(), p.bilateralUseMedian != 0);
+                    p.bilateralDistribution, PaintedSelection(v), Cond(),
+                    p.bilateralUseMedian != 0);
   });
 }
 

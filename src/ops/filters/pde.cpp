@@ -2,14 +2,13 @@
 // through RunFloatOperation, then the driver on the current layer with the painted
 // selection (when it has storage) and the Cond flag. No message, no progress, no cancel.
 #include "ops/filters/pde.h"
+#include "ops/filters/selection.h"
 
 #include "app/flags.h"
 #include "app/imageview.h"
 #include "params/settings.h"
 
 namespace {
-bitmask* PaintedSelection(CImageView& v) { return v.selection.present() ? &v.selection : nullptr; }
-
 // F3 of these commands has no inverse to replay: it is the menu call, page and all, and a
 // program step recorded with it neither keeps nor restores the settings.
 class F3AsMenuCall {

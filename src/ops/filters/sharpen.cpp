@@ -3,22 +3,19 @@
 // Unsharp Mask, Xsharpen and Jensen, the painted selection (when it has storage). Only the Poisson
 // Sharpener ticks and can be cancelled; a cancel keeps the image the window had.
 #include "ops/filters/sharpen.h"
+#include "ops/filters/selection.h"
 
 #include <algorithm>
 
 #include "app/imageview.h"
 #include "params/settings.h"
 
-namespace {
-bitmask* Selection(CImageView& v) { return v.selection.present() ? &v.selection : nullptr; }
-}  // namespace
-
 void OnUnsharpMask(CImageView& v, int id) {
   v.RunFloatOperation(id, [&v](fpbuffer& image) {
     const BlurParams& p = LiveSettings().blur;
     image.unsharp(UnsharpSmoother(p.unsharpMode), p.unsharpRadius, UnsharpResponse, p.unsharpAmount,
                   p.unsharpBlurThreshold, p.unsharpNoOpThreshold, p.unsharpSharpeningThreshold,
-                  Selection(v), LiveSettings().conditional != 0);
+                  PaintedSelection(v), LiveSettings().conditional != 0);
   });
 }
 
@@ -26,7 +23,7 @@ void OnXsharpen(CImageView& v, int id) {
   v.RunFloatOperation(id, [&v](fpbuffer& image) {
     const BlurParams& p = LiveSettings().blur;
     image.xsharpen(p.xsharpenWindowSize, p.xsharpenThreshold, p.xsharpenAmount,
-                   p.xsharpenIterations, Selection(v), LiveSettings().conditional != 0);
+                   p.xsharpenIterations, PaintedSelection(v), LiveSettings().conditional != 0);
   });
 }
 
@@ -37,7 +34,7 @@ void OnJensenEdgeEnhancement(CImageView& v, int id) {
     for (int i = 0; i < p.jensenEdgeIterations; ++i) {
       image.jensenedges(p.jensenEdgeParameter1, p.jensenEdgeParameter2, p.jensenEdgeBlurring,
                         p.jensenEdgeWindowSize, p.jensenEdgeDominantChannel, p.jensenEdgeMode != 0,
-                        Selection(v), LiveSettings().conditional != 0, p.jensenEdgeSegments,
+                        PaintedSelection(v), LiveSettings().conditional != 0, p.jensenEdgeSegments,
                         p.jensenEdgeDefringing != 0);
     }
   });

@@ -1,13 +1,13 @@
 // The scan-path smoothers of the image window: the pages, F2/F3, Ctrl and programs through
 // RunFloatOperation, then the smoother on the current layer.
 #include "ops/filters/smoothing.h"
+#include "ops/filters/selection.h"
 
 #include "app/imageview.h"
 #include "params/settings.h"
 
 namespace {
 BlurParams& Params() { return LiveSettings().blur; }
-bitmask* PaintedSelection(CImageView& v) { return v.selection.present() ? &v.selection : nullptr; }
 bool Cond() { return LiveSettings().conditional != 0; }
 }  // namespace
 
