@@ -422,7 +422,7 @@ void V::OnUpdateCreateNoiseProfile(CommandState& s, int) {
            std::abs(dragEnd.y - dragStart.y) >= 50);
 }
 
-void V::OnUpdateNoiseProfile(CommandState& s, int) { s.Enable(HasFloat() && hasNoiseProfile); }
+void V::OnUpdateNoiseProfile(CommandState& s, int) { s.Enable(HasFloat() && noiseProfile.present()); }
 void V::OnUpdateAlignmentTemplate(CommandState& s, int) { s.Enable(alignmentTemplate.n > 0); }
 void V::OnUpdateBrightnessTemplate(CommandState& s, int) { s.Enable(brightnessTemplate[0].n > 0); }
 void V::OnUpdateAvoidanceRegions(CommandState& s, int) {

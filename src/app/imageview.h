@@ -16,6 +16,7 @@
 #include "app/viewhost.h"
 #include "image/fileinfo.h"
 #include "image/fpbuffer.h"
+#include "image/noiseprofile.h"
 #include "image/rgbbuffer.h"
 #include "numeric/bitmask.h"
 #include "numeric/matrixarray.h"
@@ -188,7 +189,8 @@ class CImageView {
   std::array<float, 3> brightnessMean{}, brightnessRms{};
   // The custom-curve editor; open, it holds the image of the layer it shows on.
   CurveEditor curveEditor;
-  bool hasNoiseProfile = false;
+  // The measured noise Fast Noise Removal thresholds by; it outlives image changes.
+  NoiseProfile noiseProfile;
 
   // Menu-bar captions.
   const char* layerCaption = "Layer(Off)";

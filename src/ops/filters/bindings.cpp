@@ -4,6 +4,7 @@
 #include "ops/filters/blur.h"
 #include "ops/filters/deconv.h"
 #include "ops/filters/local.h"
+#include "ops/filters/noise.h"
 #include "ops/filters/pde.h"
 #include "ops/filters/sharpen.h"
 #include "ops/filters/smoothing.h"
@@ -32,6 +33,11 @@ void Bind() {
       // Scan-path smoothing (smoothing.cpp)
       {Id::HysteresisSmoothing, OnHysteresisSmoothing, nullptr},
       {Id::FastBilateralApproximation, OnFastBilateralApproximation, nullptr},
+      // Noise profiles and Fast Noise Removal (noise.cpp)
+      {Id::CreateNoiseProfile, OnCreateNoiseProfile, nullptr},
+      {Id::FastNoiseRemoval, OnFastNoiseRemoval, nullptr},
+      {Id::SaveNoiseProfile, OnSaveNoiseProfile, nullptr},
+      {Id::LoadNoiseProfile, OnLoadNoiseProfile, nullptr},
       // Orientation-steered filters (pde.cpp)
       {Id::ShockFilter, OnShockFilter, nullptr},
       {Id::TschumperleRegularization, OnTschumperleRegularization, nullptr},
