@@ -189,6 +189,9 @@ class CImageView {
   // The custom-curve editor; open, it holds the image of the layer it shows on.
   CurveEditor curveEditor;
   bool hasNoiseProfile = false;
+  // The image as it was before seam-carving marks were painted into its pixel values;
+  // the carving uses it while it has the layer's size.
+  fpbuffer seamUnmarked;
 
   // Menu-bar captions.
   const char* layerCaption = "Layer(Off)";
