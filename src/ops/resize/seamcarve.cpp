@@ -181,7 +181,7 @@ class Carver {
     energy_.read(kEnergyFile, true).gatherindex(energy_, map_, width_, height_);
     region_.gatherindex(region_, map_, width_, height_);
     for (int c = 0; c < Channels() && blending(); ++c) {
-      matrixarray d;
+      matrixarray d(4);
       d.read(kDiffPrefix[c], 0, true);
       for (int k = 0; k < 4; ++k) d[k].gatherindex(d[k], map_, width_, height_);
       d.write(kDiffPrefix[c], 0);
@@ -285,7 +285,7 @@ class Carver {
     for (int c = 0; c < Channels(); ++c) {
       matrixarray& d = diffs[size_t(c)];
       if (carried) {
-        d.read(kDiffPrefix[c], 0, true);
+        d.resize(4).read(kDiffPrefix[c], 0, true);
       } else {
         image_.plane[c].neighbourdiffs(d, job_.diagonal);
       }
