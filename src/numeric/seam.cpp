@@ -141,8 +141,7 @@ SeamIndexMap& SeamIndexMap::removevertical(const cvector<int32_t>& seam, int& wi
   return *this;
 }
 
-SeamIndexMap& SeamIndexMap::removehorizontal(const cvector<int32_t>& seam, int width,
-                                             int& height) {
+SeamIndexMap& SeamIndexMap::removehorizontal(const cvector<int32_t>& seam, int width, int& height) {
   if (height <= 0) return *this;
   int m = 0;
   for (int j = 0; j < width; ++j) m = std::max(m, int(seam[j]));
@@ -262,8 +261,7 @@ bitmask& bitmask::gatherindex(const bitmask& source, const SeamIndexMap& map, in
 
 const matrix& matrix::neighbourdiffs(matrixarray& d, bool diagonal) const {
   d.dim(4, nx, ny);
-  ForEachNeighbour(nx, ny, diagonal,
-                   [&](int k, int64_t p, int64_t q) { d[k].x[p] = x[q] - x[p]; });
+  ForEachNeighbour(nx, ny, diagonal, [&](int k, int64_t p, int64_t q) { d[k].x[p] = x[q] - x[p]; });
   return *this;
 }
 

@@ -58,7 +58,8 @@ TEST(SeamSearch, ConstantEnergyTakesColumnZeroAgainAndAgain) {
     map.removevertical(seam, w, h);
   }
   EXPECT_EQ(w, 3);
-  for (int i = 0; i < h; ++i) EXPECT_EQ(Row(map, i, w), (std::vector<int>{6 * i + 3, 6 * i + 4, 6 * i + 5}));
+  for (int i = 0; i < h; ++i)
+    EXPECT_EQ(Row(map, i, w), (std::vector<int>{6 * i + 3, 6 * i + 4, 6 * i + 5}));
   // The horizontal search alike takes row 0 of every column.
   e.horizontalseam(seam, map, w, h);
   for (int j = 0; j < w; ++j) EXPECT_EQ(seam[j], 0);
@@ -163,7 +164,7 @@ TEST(SeamIndexMap, WidenAndHeightenRepeatTheFirstSeams) {
   struct Case {
     bool vertical;
     int w0, h0, a;
-    int seams;       // recorded: min(a, ceil(size / 2))
+    int seams;      // recorded: min(a, ceil(size / 2))
     int twiceUpTo;  // seams 1..twiceUpTo are inserted twice
   };
   const Case cases[] = {
@@ -239,9 +240,9 @@ TEST(SeamGather, PlanesAndMasksThroughTheMap) {
   map.removevertical(seam, w, h);
   m.gatherindex(m, map, w, h);  // the source may be the plane itself
   ASSERT_EQ(m.nx, 3);
-  EXPECT_EQ(Values(m), (std::vector<float>{before.x[0], before.x[2], before.x[3], before.x[4],
-                                           before.x[5], before.x[7], before.x[8], before.x[9],
-                                           before.x[10]}));
+  EXPECT_EQ(Values(m),
+            (std::vector<float>{before.x[0], before.x[2], before.x[3], before.x[4], before.x[5],
+                                before.x[7], before.x[8], before.x[9], before.x[10]}));
   bitmask b(4, 3);
   b.setbit(2, true);
   b.setbit(11, true);
@@ -260,8 +261,8 @@ TEST(SeamGather, PlanesAndMasksThroughTheMap) {
 // <D x, y> = <x, D^T y> with the reflected borders, on lines of one pixel too.
 TEST(NeighbourDiffs, AdjointIdentityAtTheBorders) {
   for (bool diagonal : {false, true}) {
-    for (PlaneSize size : {PlaneSize{1, 1}, PlaneSize{1, 5}, PlaneSize{6, 1}, PlaneSize{2, 2},
-                           PlaneSize{7, 5}}) {
+    for (PlaneSize size :
+         {PlaneSize{1, 1}, PlaneSize{1, 5}, PlaneSize{6, 1}, PlaneSize{2, 2}, PlaneSize{7, 5}}) {
       SCOPED_TRACE(std::to_string(size.first) + "x" + std::to_string(size.second) +
                    (diagonal ? " diagonal" : " axis"));
       EXPECT_TRUE(CheckAdjoint(
@@ -299,8 +300,8 @@ TEST(NeighbourDiffs, AxisAndDiagonalNeighbours) {
   // Pixel (0, 0): below-right (1, 1), above-right (1, 1 reflected), above-left (1, 1),
   // below-left (1, 1).
   for (int k = 0; k < 4; ++k) EXPECT_EQ(d[k].at(0, 0), 11.0f);
-  EXPECT_EQ(d[0].at(1, 0), 11.0f);   // (2, 1)
-  EXPECT_EQ(d[3].at(1, 0), 9.0f);    // (0, 1)
+  EXPECT_EQ(d[0].at(1, 0), 11.0f);  // (2, 1)
+  EXPECT_EQ(d[3].at(1, 0), 9.0f);   // (0, 1)
 }
 
 TEST(GradientCg, OwnDifferencesChangeNothing) {

@@ -107,8 +107,7 @@ float PixelEnergy(int t, int i, int j, int w, int h, Read read) {
 // seam's position along each line, the lines being rows (vertical seams) or columns.
 template <bool kVertical>
 void UpdateAroundSeam(const fpbuffer& image, matrix& energy, const SeamIndexMap& map,
-                      const cvector<int32_t>& seam, const bitmask& region, int w, int h,
-                      int type) {
+                      const cvector<int32_t>& seam, const bitmask& region, int w, int h, int type) {
   const bool guarded = region.present();
   const auto read = [&](int c, int i, int j) { return image.plane[c].x[map[i].x[j]]; };
   const int lines = kVertical ? h : w, length = kVertical ? w : h;

@@ -105,7 +105,7 @@ TEST_F(SeamTest, TargetBounds) {
     bool accepted;
   };
   const Case cases[] = {
-      {801, 2, 398, 2, false}, {801, 2, 399, 2, true},  {801, 2, 1602, 2, true},
+      {801, 2, 398, 2, false},  {801, 2, 399, 2, true}, {801, 2, 1602, 2, true},
       {801, 2, 1603, 2, false}, {3, 5, 3, 1, true},     {3, 5, 3, 11, false},
       {1, 1, 0, 1, false},      {1, 1, 2, 2, true},     {1, 3, 1, 0, false},
   };
@@ -114,7 +114,8 @@ TEST_F(SeamTest, TargetBounds) {
                  "x" + std::to_string(c.th));
     Fill(v, c.w, c.h, Texture);
     const std::vector<float> before = Plane(v.currentLayer(), 0);
-    if (!c.accepted) ui.ExpectMessage("Width and height must be between half and twice that of original.");
+    if (!c.accepted)
+      ui.ExpectMessage("Width and height must be between half and twice that of original.");
     Carve(v, c.tw, c.th);
     ui.VerifyAllAnswered();
     const fpbuffer& after = v.currentLayer();
@@ -274,9 +275,8 @@ TEST_F(SeamTest, ResizesInEveryDirection) {
     bool diagonal;
   };
   const Case cases[] = {
-      {10, 9, 0, 0, false},  {23, 12, 3, 0, false}, {16, 20, 4, 0, false},
-      {20, 8, 7, 15, false}, {11, 17, 6, 15, true}, {25, 18, 11, 15, true},
-      {9, 7, 2, 10, true},
+      {10, 9, 0, 0, false},  {23, 12, 3, 0, false},  {16, 20, 4, 0, false}, {20, 8, 7, 15, false},
+      {11, 17, 6, 15, true}, {25, 18, 11, 15, true}, {9, 7, 2, 10, true},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(std::to_string(c.tw) + "x" + std::to_string(c.th) + " type " +
@@ -315,13 +315,15 @@ TEST_F(SeamTest, ResizesInEveryDirection) {
 
 // Each energy type against a direct evaluation in its own colour space.
 TEST_F(SeamTest, EnergyTypesAgainstBruteForce) {
-  const CSpaceCode spaces[12] = {0x20000, 0x10, 0x20000, 0x10, 0x20000, 0x10,
+  const CSpaceCode spaces[12] = {0x20000,  0x10,    0x20000,  0x10,    0x20000,  0x10,
                                  0x400000, 0x40000, 0x400000, 0x40000, 0x400000, 0x40000};
   fpbuffer rgb(7, 5, cspace::kRGB | 7);
   for (int c = 0; c < 3; ++c) {
     for (int k = 0; k < rgb.n; ++k) rgb.plane[c].x[k] = Texture(c, k % 7, k / 7);
   }
-  const auto reflect = [](int i, int n) { return n == 1 ? 0 : i < 0 ? -i : i >= n ? 2 * n - 2 - i : i; };
+  const auto reflect = [](int i, int n) {
+    return n == 1 ? 0 : i < 0 ? -i : i >= n ? 2 * n - 2 - i : i;
+  };
   for (int type = 0; type < 12; ++type) {
     SCOPED_TRACE(type);
     EXPECT_EQ(SeamEnergySpace(type), spaces[type]);
