@@ -5,6 +5,7 @@
 #include <algorithm>
 #include <array>
 #include <cstring>
+#include <memory>
 #include <utility>
 #include <vector>
 
@@ -12,6 +13,7 @@
 #include "numeric/border.h"
 #include "numeric/matrix.h"
 #include "numeric/matrixarray.h"
+#include "numeric/vectorclones.h"
 
 namespace {
 // The step bytes of the search: straight, toward the lower index (-1 as a byte), toward
@@ -20,33 +22,45 @@ constexpr uint8_t kStraight = 0, kLower = 255, kHigher = 1;
 
 int StepOf(uint8_t s) { return s == kLower ? -1 : s; }
 
-// One line of the search: cur[j] = e(j) + the least of prev[j], prev[j-1], prev[j+1],
-// straight preferred on ties, then the lower index. Only two lines of cumulative energies
-// are ever kept, in double so that long paths of large energies still compare exactly as
-// a double copy of the whole plane would.
-template <class Energy>
-void SearchLine(const double* prev, double* cur, uint8_t* steps, int count, Energy e) {
-  for (int j = 0; j < count; ++j) {
-    double c = prev[j];
-    uint8_t s = kStraight;
-    if (j > 0 && prev[j - 1] < c) {
-      c = prev[j - 1];
-      s = kLower;
-    }
-    if (j + 1 < count && prev[j + 1] < c) {
-      c = prev[j + 1];
-      s = kHigher;
-    }
-    cur[j] = double(e(j)) + c;
-    steps[j] = s;
+// The interior of one line of the search, 0 < j < count - 1: cur[j] = e[j] + the least of
+// prev[j], prev[j-1], prev[j+1], straight preferred on ties, then the lower index. Written
+// without branches, which random energies would mispredict half the time.
+ZEP_VECTOR_CLONES void SearchInterior(const double* prev, const double* e, double* cur,
+                                      uint8_t* steps, int count) {
+  for (int j = 1; j < count - 1; ++j) {
+    const double a = prev[j - 1], b = prev[j], c = prev[j + 1];
+    const bool lower = a < b;
+    const double m = lower ? a : b;
+    const bool higher = c < m;
+    cur[j] = e[j] + (higher ? c : m);
+    steps[j] = higher ? kHigher : (lower ? kLower : kStraight);
   }
 }
 
+// One line of the search. Only two lines of cumulative energies are ever kept, in double
+// so that long paths of large energies still compare exactly as a double copy of the
+// whole plane would.
+void SearchLine(const double* prev, const double* e, double* cur, uint8_t* steps, int count) {
+  if (count == 1) {
+    cur[0] = e[0] + prev[0];
+    steps[0] = kStraight;
+    return;
+  }
+  const bool first = prev[1] < prev[0];
+  cur[0] = e[0] + (first ? prev[1] : prev[0]);
+  steps[0] = first ? kHigher : kStraight;
+  SearchInterior(prev, e, cur, steps, count);
+  const int l = count - 1;
+  const bool last = prev[l - 1] < prev[l];
+  cur[l] = e[l] + (last ? prev[l - 1] : prev[l]);
+  steps[l] = last ? kLower : kStraight;
+}
+
 // The first position of the least cumulative energy.
-int FirstLeast(const std::vector<double>& m, int count) {
+int FirstLeast(const double* m, int count) {
   int best = 0;
   for (int j = 1; j < count; ++j) {
-    if (m[size_t(j)] < m[size_t(best)]) best = j;
+    if (m[j] < m[best]) best = j;
   }
   return best;
 }
@@ -83,20 +97,22 @@ const matrix& matrix::verticalseam(cvector<int32_t>& seam, const SeamIndexMap& m
                                    int height) const {
   if (width <= 0 || height <= 0) return *this;
   seam.dim(height);
-  std::vector<double> prev(static_cast<size_t>(width)), cur(static_cast<size_t>(width));
-  std::vector<uint8_t> steps(size_t(width) * size_t(height));
+  const size_t w = size_t(width);
+  std::vector<double> lines(3 * w);
+  double *prev = lines.data(), *cur = prev + w, *e = cur + w;
+  const auto steps = std::make_unique_for_overwrite<uint8_t[]>(w * size_t(height));
   const int32_t* r = map[0].x;
-  for (int j = 0; j < width; ++j) prev[size_t(j)] = x[r[j]];
+  for (int j = 0; j < width; ++j) prev[j] = x[r[j]];
   for (int i = 1; i < height; ++i) {
     r = map[i].x;
-    SearchLine(prev.data(), cur.data(), &steps[size_t(i) * size_t(width)], width,
-               [&](int j) { return x[r[j]]; });
-    prev.swap(cur);
+    for (int j = 0; j < width; ++j) e[j] = x[r[j]];
+    SearchLine(prev, e, cur, &steps[size_t(i) * w], width);
+    std::swap(prev, cur);
   }
   seam[height - 1] = FirstLeast(prev, width);
   for (int i = height - 2; i >= 0; --i) {
     const int j = seam[i + 1];
-    seam[i] = j + StepOf(steps[size_t(i + 1) * size_t(width) + size_t(j)]);
+    seam[i] = j + StepOf(steps[size_t(i + 1) * w + size_t(j)]);
   }
   return *this;
 }
@@ -105,18 +121,20 @@ const matrix& matrix::horizontalseam(cvector<int32_t>& seam, const SeamIndexMap&
                                      int height) const {
   if (width <= 0 || height <= 0) return *this;
   seam.dim(width);
-  std::vector<double> prev(static_cast<size_t>(height)), cur(static_cast<size_t>(height));
-  std::vector<uint8_t> steps(size_t(width) * size_t(height));
-  for (int i = 0; i < height; ++i) prev[size_t(i)] = x[map[i].x[0]];
+  const size_t h = size_t(height);
+  std::vector<double> lines(3 * h);
+  double *prev = lines.data(), *cur = prev + h, *e = cur + h;
+  const auto steps = std::make_unique_for_overwrite<uint8_t[]>(h * size_t(width));
+  for (int i = 0; i < height; ++i) prev[i] = x[map[i].x[0]];
   for (int j = 1; j < width; ++j) {
-    SearchLine(prev.data(), cur.data(), &steps[size_t(j) * size_t(height)], height,
-               [&](int i) { return x[map[i].x[j]]; });
-    prev.swap(cur);
+    for (int i = 0; i < height; ++i) e[i] = x[map[i].x[j]];
+    SearchLine(prev, e, cur, &steps[size_t(j) * h], height);
+    std::swap(prev, cur);
   }
   seam[width - 1] = FirstLeast(prev, height);
   for (int j = width - 2; j >= 0; --j) {
     const int i = seam[j + 1];
-    seam[j] = i + StepOf(steps[size_t(j + 1) * size_t(height) + size_t(i)]);
+    seam[j] = i + StepOf(steps[size_t(j + 1) * h + size_t(i)]);
   }
   return *this;
 }
