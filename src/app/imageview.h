@@ -191,6 +191,9 @@ class CImageView {
   CurveEditor curveEditor;
   // The measured noise Fast Noise Removal thresholds by; it outlives image changes.
   NoiseProfile noiseProfile;
+  // The image as it was before seam-carving marks were painted into its pixel values;
+  // the carving uses it while it has the layer's size.
+  fpbuffer seamUnmarked;
 
   // Menu-bar captions.
   const char* layerCaption = "Layer(Off)";

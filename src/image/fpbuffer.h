@@ -322,6 +322,36 @@ class fpbuffer {
   fpbuffer& isophote(int iterations, float coefficient, int modulus, int offset, int mode,
                      bitmask* selection, bool cond);
 
+  // Seam carving (ops/resize/seamcarve.cpp). The marks of the regions seams avoid or
+  // pass through live in the pixel values until the carving: markavoidance sets channels
+  // 2 and 3 of the operation scope's pixels (Cond, image mask, selection) to -1e16,
+  // markremoval channels 1 and 3. With no selection at all they fill channel 2 (1) with
+  // -1e-16 and channel 3 with -1e16 instead, which clears those marks.
+  fpbuffer& markavoidance(bitmask* selection, bool cond);
+  fpbuffer& markremoval(bitmask* selection, bool cond);
+  // Content-aware resizing to w x h (each between half the size less 1 and twice it, and
+  // at least 1, else the bounds message is thrown as a TextException): seams of least
+  // energy removed, or the first ones found repeated, marked pixels given the avoidance or
+  // removal energy. The image carved is the unmarked copy when one of this size is given
+  // (the copy is then emptied); marks without it throw the missing-image message. Energy
+  // types 0-11 (6-11: the energies of 0-5 in YCbCr2 or Log RGB); with update the energy
+  // around each seam is computed again; iterations above 0 rebuild each channel from its
+  // carried neighbour differences, diagonal ones with diagonal, the marked pixels held
+  // with weight. The image is left as it was when this throws.
+  fpbuffer& seamcarve(fpbuffer* unmarked, int w, int h, float avoidance, float removal, int type,
+                      bool update, int iterations, bool diagonal, float weight);
+  // The energy of types 0-5 of this image as it stands, into a plane of its size.
+  const fpbuffer& seamenergy(matrix& energy, int type) const;
+  // The energies of the pixels now in the four columns (rows) from 2 before to 1 after
+  // each pixel of the seam just removed, their neighbours read through the map of the
+  // current width x height; pixels of the region (when it has storage) keep theirs.
+  const fpbuffer& updateseamenergyv(matrix& energy, const SeamIndexMap& map,
+                                    const cvector<int32_t>& seam, const bitmask& region,
+                                    int width, int height, int type) const;
+  const fpbuffer& updateseamenergyh(matrix& energy, const SeamIndexMap& map,
+                                    const cvector<int32_t>& seam, const bitmask& region,
+                                    int width, int height, int type) const;
+
   bool empty() const { return n == 0; }
   // Exchanges two images whole (planes, mask, code), without copying pixels.
   void swapwith(fpbuffer& other) noexcept;

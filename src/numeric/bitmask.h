@@ -6,6 +6,7 @@
 #include <cstdint>
 
 class matrix;
+class SeamIndexMap;
 template <class T>
 class cvector;
 
@@ -135,6 +136,9 @@ class bitmask {
   void indices(cvector<int>& v) const;
   // Dimensions the mask to the plane and sets exactly the bits of elements above 0.
   bitmask& positive(const matrix& plane);
+  // Nothing on a mask without storage; otherwise this = the width x height mask whose bit
+  // (i, j) is the source's bit at the seam map's entry (the source may be this mask).
+  bitmask& gatherindex(const bitmask& source, const SeamIndexMap& map, int width, int height);
   // Rescales the mask by sx, sy with shifts dx, dy (in output pixels): Lanczos-3 with
   // antialiasing on the mask as a plane of 1 and 0, set where the result exceeds 0.5.
   bitmask& resample(double sx, double sy, double dx, double dy);

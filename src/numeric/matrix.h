@@ -13,6 +13,7 @@ class bitmask;
 class dmatrix;
 class matrix;
 class matrixarray;
+class SeamIndexMap;
 class weighttable6;
 
 template <class T>
@@ -742,6 +743,30 @@ class matrix : public planebase<float, matrix> {
   // residual or level stays flat.
   const matrix& bctemplate(matrix& levels, float& mean, float& rms, int requested) const;
   matrix& bcadjust(const matrix& levels, float mean, float rms);
+
+  // Seams (seam.cpp), this plane being the energy of the uncarved source, read through the
+  // index map of the current width x height image. verticalseam: the connected path of
+  // least summed energy from the bottom row to the top, one column per row (straight
+  // steps win ties, then the lower column). horizontalseam: one row per column.
+  const matrix& verticalseam(cvector<int32_t>& seam, const SeamIndexMap& map, int width,
+                             int height) const;
+  const matrix& horizontalseam(cvector<int32_t>& seam, const SeamIndexMap& map, int width,
+                               int height) const;
+  // This = the width x height plane whose element (i, j) is the source's element at the
+  // map's entry; the source may be this plane.
+  matrix& gatherindex(const matrix& source, const SeamIndexMap& map, int width, int height);
+  // The four neighbour differences into d (4 planes of this size): with diagonal off
+  // right, below, left, above minus the centre; on: below-right, above-right, above-left,
+  // below-left. "Below" is the next row index. Neighbours outside are reflected without
+  // repeating the edge sample. neighbourdiffsadj adds the exact transpose of d into this.
+  const matrix& neighbourdiffs(matrixarray& d, bool diagonal) const;
+  matrix& neighbourdiffsadj(const matrixarray& d, bool diagonal);
+  // Rebuilds this plane so that its neighbour differences approach the four targets, the
+  // set pixels of the mask (when it has storage and w is not 0) held near their start
+  // values with weight w: at most `iterations` conjugate-gradient steps on the normal
+  // equations. No progress.
+  matrix& gradientcg(int iterations, const matrixarray& targets, bool diagonal,
+                     const bitmask* mask, float w);
 };
 
 // max(3, trunc(2 k sigma + 0.5)), plus 1 when even (at most 2^30 + 1): the taps of

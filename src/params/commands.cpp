@@ -240,7 +240,7 @@ constexpr CommandDescriptor kTable[] = {
     Row(Id::ReopenIfs, Resize, "Reopen IFS").Name("ReOpenIfs").Keeps(Whole<IfsParams>())
         .CtrlSelects().Enable(E::ReopenIfs),
     Row(Id::SeamCarving, Resize, "Seam Carving").Name("SeamCarve").Keeps(Whole<ResizeParams>())
-        .CtrlSelects().Enable(E::NeedsFloat),
+        .Pages(81).CtrlSelects().Enable(E::NeedsFloat),
     Row(Id::DrawAvoidanceRemovalRegions, Resize, "Set F2/F3 to Draw Avoidance/Removal Regions")
         .Name("Avoid/Remove").Enable(E::AvoidanceRegions),
     Row(Id::CreateFloatingPointBuffer, Resize, "Create Floating Point Buffer").Key("Ctrl+Y")

@@ -28,6 +28,7 @@ TEST_F(OperationScopeTest, CondMaskAndSelectionTable) {
   const ScopeRule selectionOnly{ScopeChannels::ByCond, true, false, false};
   const ScopeRule shock{ScopeChannels::ByCond, true, true};
   const ScopeRule tschumperle{ScopeChannels::All, true, true};
+  const ScopeRule seamMarks{ScopeChannels::All, true};
   const ScopeCase cases[] = {
       {"off, nothing", false, false, false, plain, 0xF, 0xF, 0},
       {"off, mask ignored", false, true, false, plain, 0xF, 0xF, 0},
@@ -69,6 +70,10 @@ TEST_F(OperationScopeTest, CondMaskAndSelectionTable) {
       // Isophote Smoothing: the plain rule.
       {"isophote, Cond off, both", false, true, true, plain, 0xF, 0x6, 0x6},
       {"isophote, Cond on, both", true, true, true, plain, 0x5, 0x2, 0x2},
+      // Seam-carving marks: the plain pixels, every channel.
+      {"seam marks, Cond off, both", false, true, true, seamMarks, 0xF, 0x6, 0x6},
+      {"seam marks, Cond on, mask alone", true, true, false, seamMarks, 0xF, 0x3, 0},
+      {"seam marks, Cond on, both", true, true, true, seamMarks, 0xF, 0x2, 0x2},
   };
   for (const ScopeCase& c : cases) {
     SCOPED_TRACE(c.name);

@@ -2,6 +2,7 @@
 // descriptors' enable rules.
 #include "app/imageview.h"
 #include "ops/resize/resize.h"
+#include "ops/resize/seamcarve.h"
 
 namespace ops::resize {
 void Bind() {
@@ -13,6 +14,8 @@ void Bind() {
       {Id::Lanczos, OnLanczos, nullptr},
       {Id::Triangulation, OnTriangulation, nullptr},
       {Id::StairInterpolation, OnStairInterpolation, nullptr},
+      {Id::DrawAvoidanceRemovalRegions, OnDrawSeamRegions, nullptr},
+      {Id::SeamCarving, OnSeamCarving, nullptr},
   };
   CImageView::RegisterCommands(rows);
 }

@@ -1,5 +1,6 @@
 // Every loop that runs on the parallel helper gives the same bytes, the same progress ticks
 // and the same cancel behaviour with any number of threads.
+#include <algorithm>
 #include <cmath>
 #include <cstring>
 #include <filesystem>
@@ -418,6 +419,16 @@ std::vector<Operation> Operations() {
                      fpbuffer back(s.w, s.h, code);
                      if (b.width()) back.fromdib(b.toprow());
                      return Bytes(b) + Bytes(back);
+                   }});
+  }
+  for (int type : {0, 3, 10}) {
+    ops.push_back({"seam energy and carving", [type](Size s) {
+                     fpbuffer f = MakeImage(s);
+                     matrix e;
+                     f.seamenergy(e, type % 6);
+                     f.seamcarve(nullptr, std::max(1, s.w * 3 / 4), s.h + 1, 1e16f, -1000.0f, type,
+                                 true, 0, false, 0.0f);
+                     return Bytes(e) + Bytes(f);
                    }});
   }
   return ops;
