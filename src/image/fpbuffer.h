@@ -321,6 +321,12 @@ class fpbuffer {
   // OperationScope.
   fpbuffer& isophote(int iterations, float coefficient, int modulus, int offset, int mode,
                      bitmask* selection, bool cond);
+  // Presharpening (ops/resize/presharpen.cpp): the channels that the Cond rule picks
+  // (cond as activeOnly) correlated with the kernel of a reduction model (0-4) and a
+  // scale (2-9) from the "Kernels" file, blended with the identity by the amount. A model
+  // or scale out of range, or a missing or damaged file, shows its message and changes
+  // nothing.
+  fpbuffer& presharpen(int model, int scale, float amount, bool activeOnly);
 
   bool empty() const { return n == 0; }
   // Exchanges two images whole (planes, mask, code), without copying pixels.

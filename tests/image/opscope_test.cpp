@@ -69,6 +69,9 @@ TEST_F(OperationScopeTest, CondMaskAndSelectionTable) {
       // Isophote Smoothing: the plain rule.
       {"isophote, Cond off, both", false, true, true, plain, 0xF, 0x6, 0x6},
       {"isophote, Cond on, both", true, true, true, plain, 0x5, 0x2, 0x2},
+      // Presharpen: the channel rule alone; no mask or selection is read.
+      {"presharpen, Cond on, both", true, true, true, channelsOnly, 0x5, 0xF, 0x6},
+      {"presharpen, Cond off, mask alone", false, true, false, channelsOnly, 0xF, 0xF, 0},
   };
   for (const ScopeCase& c : cases) {
     SCOPED_TRACE(c.name);

@@ -13,6 +13,7 @@ void Bind() {
       {Id::Lanczos, OnLanczos, nullptr},
       {Id::Triangulation, OnTriangulation, nullptr},
       {Id::StairInterpolation, OnStairInterpolation, nullptr},
+      {Id::Presharpen, OnPresharpen, nullptr},
   };
   CImageView::RegisterCommands(rows);
 }
