@@ -19,9 +19,9 @@ from scipy import ndimage
 
 def make(path):
     y, x = np.mgrid[0:41, 0:53]
-    r = 128 + 50 * np.sin(x * 0.37) * np.cos(y * 0.23)
-    g = 128 + 40 * np.tanh((x - 26) * 0.3)
-    b = 110 + 30 * np.cos((x + y) * 0.19)
+    r = 128 + 40 * np.sin(x * 1.3) * np.cos(y * 0.9)
+    g = np.where((x // 3 + y // 3) % 2 == 0, 100, 160)
+    b = 128 + 35 * np.cos((x + 2 * y) * 1.1)
     rgb = np.dstack([r, g, b]).clip(0, 255).astype(np.uint8)
     Image.fromarray(rgb).save(path)
 
