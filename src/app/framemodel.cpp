@@ -11,6 +11,7 @@
 #include "platform/format.h"
 #include "platform/messages.h"
 #include "platform/platform.h"
+#include "platform/programdir.h"
 
 namespace {
 const char* const kLegalNotice =
@@ -31,16 +32,12 @@ int64_t LargestSquareBitmap(uint64_t availableBytes) {
 }
 
 std::string HomePageUrl() {
-  // Installed: ../share/zep/README.md beside the executable; in the build tree the
-  // checkout's README.
+  // The README ships beside the program like the kernel file (and is gathered into the
+  // build tree's data folder); without it the page is the executable's folder.
+  const std::filesystem::path readme = ShippedFile("README.md");
+  if (!readme.empty()) return "file://" + std::filesystem::weakly_canonical(readme).string();
   std::error_code ec;
   const std::filesystem::path exe = std::filesystem::read_symlink("/proc/self/exe", ec);
-  for (const char* rel : {"../share/zep/README.md", "../../../README.md", "../../README.md"}) {
-    const std::filesystem::path p = exe.parent_path() / rel;
-    if (!ec && std::filesystem::exists(p)) {
-      return "file://" + std::filesystem::weakly_canonical(p).string();
-    }
-  }
   return "file://" + std::filesystem::weakly_canonical(exe.parent_path()).string();
 }
 

@@ -321,6 +321,12 @@ class fpbuffer {
   // OperationScope.
   fpbuffer& isophote(int iterations, float coefficient, int modulus, int offset, int mode,
                      bitmask* selection, bool cond);
+  // Presharpening (ops/resize/presharpen.cpp): the channels that the Cond rule picks
+  // (cond as activeOnly) correlated with the kernel of a reduction model (0-4) and a
+  // scale (2-9) from the "Kernels" file, blended with the identity by the amount. A model
+  // or scale out of range, or a missing or damaged file, shows its message and changes
+  // nothing.
+  fpbuffer& presharpen(int model, int scale, float amount, bool activeOnly);
 
   // Seam carving (ops/resize/seamcarve.cpp). The marks of the regions seams avoid or
   // pass through live in the pixel values until the carving: markavoidance sets channels

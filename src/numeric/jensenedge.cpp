@@ -3,7 +3,9 @@
 #include "numeric/jensenedge.h"
 
 #include <cmath>
+#include <cstdint>
 #include <cstring>
+#include <vector>
 
 #include "numeric/bitmask.h"
 #include "numeric/matrix.h"
@@ -120,4 +122,105 @@ bitmask& bitmask::edgedetect(const matrix& plane, float threshold, bool restrict
     }
   }
   return *this;
+}
+
+struct EdgeWindowFit::Work {
+  const matrix& dominant;
+  const matrix* colours[3];
+  int n;
+  float accept;
+  bool robust, rejectEmpty;
+  float rho, centre;
+  matrix kernels[4];
+  std::vector<float> window;
+  std::vector<uint8_t> sides;
+  matrix lists[2];
+};
+
+EdgeWindowFit::EdgeWindowFit(const matrix& dominant, const matrix* const colours[3], int n,
+                             float accept, bool robust, bool rejectEmptySide)
+    : work_(new Work{dominant, {colours[0], colours[1], colours[2]}, n, accept, robust,
+                     rejectEmptySide, MeanDistanceFromCentre(n), float(n - 1) / 2, {}, {}, {}, {}}) {
+  for (int q = 0; q < 4; ++q) work_->kernels[q].momentkernel(n, q + 1);
+  const size_t cells = size_t(n) * n;
+  work_->window.resize(cells);
+  work_->sides.resize(cells);
+  if (robust) {
+    for (auto& list : work_->lists) list = matrix(n * n, 1);
+  }
+}
+
+EdgeWindowFit::~EdgeWindowFit() { delete work_; }
+
+bool EdgeWindowFit::Fit(int top, int left, EdgeModel& m) {
+  Work& w = *work_;
+  const int n = w.n, cells = n * n;
+  for (int rr = 0; rr < n; ++rr) {
+    const float* row = w.dominant.z[top + rr] + left;
+    std::copy(row, row + n, w.window.data() + size_t(rr) * n);
+  }
+  float moments[4];
+  EdgeMoments(w.window.data(), n, w.kernels, moments);
+  const float m1 = moments[0], m2 = moments[1];
+  if (m1 == 0 && m2 == 0) return false;
+  const float theta = std::atan2(m2, m1);
+  m.r = EdgeLineOffset(w.rho, theta, m1, m2, moments[2], moments[3]);
+  m.s = std::sin(theta);
+  m.c = std::cos(theta);
+
+  double total = 0, sum[2] = {0, 0};
+  int count[2] = {0, 0};
+  for (int rr = 0; rr < n; ++rr) {
+    for (int cc = 0; cc < n; ++cc) {
+      const int v = rr * n + cc;
+      const int side =
+          SideOfLine(float(cc) - w.centre, float(rr) - w.centre, m.r, m.s, m.c) > 0 ? 1 : 0;
+      w.sides[v] = uint8_t(side);
+      total += w.window[v];
+      sum[side] += w.window[v];
+      ++count[side];
+    }
+  }
+  // A side without cells has no robust value, and its mean of 0 would paint black.
+  if ((w.robust || w.rejectEmpty) && (count[0] == 0 || count[1] == 0)) return false;
+  const double mean = total / cells;
+  const double sideMean[2] = {count[0] ? sum[0] / count[0] : 0.0,
+                              count[1] ? sum[1] / count[1] : 0.0};
+  double spread = 0, residual = 0;
+  for (int v = 0; v < cells; ++v) {
+    spread += (w.window[v] - mean) * (w.window[v] - mean);
+    const double e = w.window[v] - sideMean[w.sides[v]];
+    residual += e * e;
+  }
+  if (spread * w.accept * w.accept < residual) return false;
+
+  // Side 0 is -1 (minus), side 1 is +1 (plus).
+  for (int q = 0; q < 3; ++q) {
+    const matrix* p = w.colours[q];
+    if (!p) {
+      m.plus[q] = m.minus[q] = 0;
+      continue;
+    }
+    if (w.robust) {
+      int filled[2] = {0, 0};
+      for (int rr = 0; rr < n; ++rr) {
+        const float* row = p->z[top + rr] + left;
+        for (int cc = 0; cc < n; ++cc) {
+          const int side = w.sides[rr * n + cc];
+          w.lists[side].x[filled[side]++] = row[cc];
+        }
+      }
+      m.minus[q] = w.lists[0].shortesthalf(filled[0]);
+      m.plus[q] = w.lists[1].shortesthalf(filled[1]);
+    } else {
+      double s[2] = {0, 0};
+      for (int rr = 0; rr < n; ++rr) {
+        const float* row = p->z[top + rr] + left;
+        for (int cc = 0; cc < n; ++cc) s[w.sides[rr * n + cc]] += row[cc];
+      }
+      m.minus[q] = count[0] ? float(s[0] / count[0]) : 0.0f;
+      m.plus[q] = count[1] ? float(s[1] / count[1]) : 0.0f;
+    }
+  }
+  return true;
 }

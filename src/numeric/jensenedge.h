@@ -33,3 +33,34 @@ inline int SideOfLine(float x, float y, float r, float s, float c) {
 // k = 0 that side gets it all, and a point on the line half each.
 void BlendJensenEdge(float* cell0, float* cell1, float* cell2, float x, float y, float r, float s,
                      float c, const float plus[3], const float minus[3], float k, float weight);
+
+// One window's fitted edge: the line (r, s, c) as for SideOfLine, and the values of up to
+// three planes on its -1 side (minus) and +1 side (plus).
+struct EdgeModel {
+  float r, s, c;
+  float plus[3], minus[3];
+};
+
+// The fit of n x n windows (odd or even n) of a dominant plane: moments, angle, line
+// offset, the sides of the cells (coordinates from the window's centre, half-integers
+// for even n), the accept test (the residual about the side means at most accept^2
+// times the spread about the mean) and the side values of each colour plane, the
+// shortest-half estimate with robust, else the mean. A side without cells rejects the
+// window with robust or rejectEmptySide; otherwise its mean is 0. Holds its own scratch
+// space: one object per thread.
+class EdgeWindowFit {
+ public:
+  // colours: the planes whose side values are wanted; a null plane gives 0.
+  EdgeWindowFit(const matrix& dominant, const matrix* const colours[3], int n, float accept,
+                bool robust, bool rejectEmptySide);
+  ~EdgeWindowFit();
+  EdgeWindowFit(const EdgeWindowFit&) = delete;
+  EdgeWindowFit& operator=(const EdgeWindowFit&) = delete;
+
+  // The model of the window whose first row is top and first column left, or false.
+  bool Fit(int top, int left, EdgeModel& m);
+
+ private:
+  struct Work;
+  Work* work_;
+};

@@ -767,6 +767,28 @@ class matrix : public planebase<float, matrix> {
   // equations. No progress.
   matrix& gradientcg(int iterations, const matrixarray& targets, bool diagonal,
                      const bitmask* mask, float w);
+  // Back-projection of enlargements (dejaggy.cpp, ops/resize/backproject.cpp). dejaggy
+  // subtracts amount x (estimate - mean of its 8 neighbours) from every pixel of this
+  // correction plane (the estimate's size) off the outermost rows and columns; nothing for
+  // amount 0 or fewer than 3 rows. BackProject refines this estimate, an enlargement of the
+  // input by a power of two, so that its reduction by the mode's kernel matches the input:
+  // the residual enlarged by DdlEnlarge (order), scaled by its least-squares gain and added
+  // while the residual's RMS falls (a step that does not lower it is not taken), up to
+  // iterations1 times with the first-pass reduction mode1, then optional shock-filter
+  // sharpening, then up to iterations2 times with the second-pass mode2. A mode outside its
+  // table, or an estimate that is not a power-of-two enlargement of the input, skips its
+  // pass.
+  matrix& dejaggy(float amount, const matrix& estimate);
+  matrix& BackProject(const matrix& input, float exitTolerance, bool scratch, int mode1, int order,
+                      int iterations1, float regularization, int sharpenIterations,
+                      float sharpenAmount, float edgeRejection, int mode2, int iterations2);
+
+  // Presharpening kernels (presharpen.cpp). LoadKernel makes this plane the 21 x 21 kernel
+  // of a reduction model (0-4) and scale (2-9) from a checked kernel table
+  // (ReadKernelTable); presharpen makes this plane the input correlated with a kernel
+  // blended with the identity by the amount (the kernel as it is at amount 1).
+  matrix& LoadKernel(const matrix& table, int model, int scale);
+  matrix& presharpen(const matrix& input, const matrix& kernel, float amount);
 };
 
 // max(3, trunc(2 k sigma + 0.5)), plus 1 when even (at most 2^30 + 1): the taps of

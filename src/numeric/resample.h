@@ -42,3 +42,12 @@ bool ResampleSeparableInPlace(matrix& plane, const matrix& kx, const matrix& ky)
 // The same from input into out, the input left as it is; a cancel leaves out partly
 // written.
 bool ResampleSeparableTicking(matrix& out, const matrix& input, const matrix& kx, const matrix& ky);
+
+// The reductions of back-projection by an integer ratio, from n inputs to n / ratio outputs
+// (the for-scale builders, no shift, antialiased). First pass: mode 0 box, 1 bilinear, 2
+// the cubic with parameter +0.5, 3 Lanczos-2, 4 Lanczos-3. Second pass: 0 box, 1 bilinear,
+// 2 Lanczos-2, 3 Lanczos-3, 4 Lanczos-5, 5 Lanczos-15. ReductionKernelId names the kernel
+// a mode selects (equal ids build equal kernels), -1 outside the table; the builder then
+// returns false and leaves k alone.
+int ReductionKernelId(int mode, bool secondPass);
+bool BuildReductionKernel(matrix& k, int mode, bool secondPass, int n, int ratio);

@@ -46,6 +46,9 @@ constexpr Choice kAnimationModes[] = {{"Forward", 0}, {"Backward", 1}, {"Forward
 constexpr Choice kResizeChannels[] = {{"X", 1}, {"Y", 2}, {"Z", 3}, {"Automatic", 0}};
 constexpr Choice kKernels[] = {
     {"Box", 0}, {"Bilinear", 1}, {"Bicubic", 2}, {"Lanczos2", 3}, {"Lanczos3", 4}};
+// The second back-projection pass reads codes 2 to 4 as wider kernels.
+constexpr Choice kSecondPassKernels[] = {
+    {"Box", 0}, {"Bilinear", 1}, {"Lanczos2", 2}, {"Lanczos3", 3}, {"Lanczos5", 4}};
 constexpr Choice kReductions[] = {{"Bicubic(0)", -3},    {"Bicubic(-1)", -2}, {"Bicubic(-0.5)", -1},
                                   {"Bicubic(-1.5)", -4}, {"Bicubic(-2)", -5}, {"Box", 0},
                                   {"Bilinear", 1},       {"Lanczos2", 2},     {"Lanczos3", 3},
@@ -112,6 +115,7 @@ constexpr ChoiceList kFitsDepthList = MakeChoices(kFitsDepths);
 constexpr ChoiceList kAnimationModeList = MakeChoices(kAnimationModes);
 constexpr ChoiceList kResizeChannelList = MakeChoices(kResizeChannels);
 constexpr ChoiceList kKernelList = MakeChoices(kKernels);
+constexpr ChoiceList kSecondPassKernelList = MakeChoices(kSecondPassKernels);
 constexpr ChoiceList kReductionList = MakeChoices(kReductions);
 constexpr ChoiceList kEnlargementList = MakeChoices(kEnlargements);
 constexpr ChoiceList kShortcutList = MakeChoices(kShortcuts);
@@ -295,7 +299,7 @@ constexpr Field kFields[] = {
     NUM(resize, edgeSharpeningAmount, AtLeast(0)),
     NUM(resize, edgeRejection, AtLeast(0)),
     NUM(resize, bpIterationsSecondPass, AtLeast(0)),
-    NUM(resize, backprojectionModeSecondPass, OneOf(kKernelList)),
+    NUM(resize, backprojectionModeSecondPass, OneOf(kSecondPassKernelList)),
     NUM(resize, shortcut, OneOf(kShortcutList)),
     NUM(resize, presharpenReductionModel, OneOf(kKernelList)),
     NUM(resize, presharpenScaleFactor, Between(2, 9)),

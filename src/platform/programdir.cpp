@@ -256,3 +256,19 @@ bool WriteFileReplacing(const fs::path& target, const std::function<bool(std::FI
     return ok;
   });
 }
+
+std::filesystem::path ShippedFile(const std::string& name) {
+  std::vector<std::filesystem::path> folders;
+  if (!ProgramDirectory().empty()) folders.push_back(ProgramDirectory());
+  std::error_code ec;
+  const std::filesystem::path exe = std::filesystem::read_symlink("/proc/self/exe", ec);
+  if (!ec) folders.push_back(exe.parent_path() / "../share/zep");
+#ifdef ZEP_BUILD_DATA_DIR
+  folders.emplace_back(ZEP_BUILD_DATA_DIR);
+#endif
+  for (const std::filesystem::path& folder : folders) {
+    const std::filesystem::path p = folder / name;
+    if (std::filesystem::is_regular_file(p, ec)) return p;
+  }
+  return {};
+}

@@ -57,3 +57,8 @@ bool WriteFileReplacing(const std::filesystem::path& target,
 // removed on failure.
 bool WritePathReplacing(const std::filesystem::path& target,
                         const std::function<bool(const std::filesystem::path& temp)>& writer);
+
+// A file shipped with the program: looked up in the program directory, then in the
+// installed data folder beside the executable (../share/zep/), then in the build tree's
+// data folder. Empty when none holds it.
+std::filesystem::path ShippedFile(const std::string& name);

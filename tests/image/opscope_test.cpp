@@ -74,6 +74,9 @@ TEST_F(OperationScopeTest, CondMaskAndSelectionTable) {
       {"seam marks, Cond off, both", false, true, true, seamMarks, 0xF, 0x6, 0x6},
       {"seam marks, Cond on, mask alone", true, true, false, seamMarks, 0xF, 0x3, 0},
       {"seam marks, Cond on, both", true, true, true, seamMarks, 0xF, 0x2, 0x2},
+      // Presharpen: the channel rule alone; no mask or selection is read.
+      {"presharpen, Cond on, both", true, true, true, channelsOnly, 0x5, 0xF, 0x6},
+      {"presharpen, Cond off, mask alone", false, true, false, channelsOnly, 0xF, 0xF, 0},
   };
   for (const ScopeCase& c : cases) {
     SCOPED_TRACE(c.name);

@@ -16,6 +16,7 @@ void Bind() {
       {Id::StairInterpolation, OnStairInterpolation, nullptr},
       {Id::DrawAvoidanceRemovalRegions, OnDrawSeamRegions, nullptr},
       {Id::SeamCarving, OnSeamCarving, nullptr},
+      {Id::Presharpen, OnPresharpen, nullptr},
   };
   CImageView::RegisterCommands(rows);
 }

@@ -33,6 +33,8 @@ void OnBicubic(CImageView& v, int id);
 void OnLanczos(CImageView& v, int id);
 void OnTriangulation(CImageView& v, int id);
 void OnStairInterpolation(CImageView& v, int id);
+// Presharpen (no menu entry): fpbuffer::presharpen with the page-37 settings and Cond.
+void OnPresharpen(CImageView& v, int id);
 
 // The size dialog: the "Arbitrary" page with the focus on the row of the resize mode.
 // True when the user cancelled it.
@@ -135,3 +137,74 @@ bool pyramidsim(fpbuffer& image, double sx, double sy, double dx, double dy, boo
 // other than a bitmap that cannot be created reach the caller.
 bool ReplaceBitmap(CImageView& view, int w, int h,
                    const std::function<bool(rgbbuffer& target, const rgbbuffer& source)>& resample);
+
+// Jensen enlargement (jensen.cpp). The edge model's settings: accept ratio, edge-test
+// threshold, blur (steepness of the transition; 0 a hard edge), window length L, the
+// dominant channel (1-3, resolved) and the robust side values.
+struct JensenModel {
+  float accept = 0.45f, threshold = 0.04f, blur = 10;
+  int window = 5;
+  int dominant = 1;
+  bool robust = true;
+};
+// ((L + 1) / 2)^2: how many windows cover a pixel of the doubled grid at most.
+float OverlapDivisor(int L);
+// Turns every channel and the mask by 180 degrees.
+void TurnHalf(fpbuffer& image);
+// out = the doubled edge-model accumulation of the input (0 where no model painted; the
+// input's pixel (i, j) at (2i, 2j)), counts = how many windows painted each output pixel;
+// with an input mask, out's mask marks the painted pixels. Windows with an empty side are
+// rejected; inputs of at most L - 1 pixels in a direction have none.
+fpbuffer& jensen2x(fpbuffer& out, bytemaps& counts, const fpbuffer& input, float a, float t,
+                   float k, int L, int dominant, bool robust);
+// Where a count c is not 0: image = (1 - c / D) image + J, in channels 1 to 3; J's mask
+// (when it has one) becomes the image's. The file form reads J from an FDIB scratch file,
+// removes it, and on a file that does not hold J shows "Problem Opening Temp File" and
+// leaves the image as the partner made it.
+fpbuffer& blendjensen(fpbuffer& image, const bytemaps& counts, const fpbuffer& J, int L);
+fpbuffer& blendjensenfile(fpbuffer& image, const bytemaps& counts, const std::string& name,
+                          int L);
+// One Jensen pass: the edge model of the image, partner() doubling the image in place,
+// and the blend (through "temp2.fdib" with scratch, which never outlives the pass).
+void JensenPass(fpbuffer& image, const JensenModel& model, bool scratch,
+                const std::function<void()>& partner);
+// Jensen with one data-dependent Lanczos doubling as partner, per pass; with rotate the
+// second pass works on the image turned by 180 degrees, turned back at the end. The mask
+// ends inverted: it marks the pixels no edge model painted in the last pass.
+fpbuffer& jddl(fpbuffer& image, int passes, int dominantSetting, int order, bool rotate,
+               const JensenModel& edges, bool scratch, bool halo);
+
+// Back-projection settings of the back-projected cores (BackProject's arguments, the
+// first-pass mode being also the presharpening kernel's reduction model).
+struct BackProjection {
+  float exitTolerance = 0;
+  int mode1 = 0, order = 3, iterations1 = 0;
+  float regularization = 0;
+  int sharpenIterations = 0;
+  float sharpenAmount = 0, edgeRejection = 0;
+  int mode2 = 0, iterations2 = 0;
+  float presharpenAmount = 0;
+};
+// Whether presharpening runs: an amount not 0 and a scale 2^passes the kernel table
+// covers (at most 9).
+bool PresharpenApplies(float amount, int passes);
+// The presharpening kernel of the model for 2^passes from the loaded table, or, without
+// one, from the "Kernels" file, whose problem is then shown. Empty when presharpening
+// does not apply or the file cannot serve.
+matrix& PresharpenKernel(matrix& kernel, const matrix* table, int model, int passes,
+                         float amount);
+// Back-projected DDL: every channel (the dominant first, whose doubling decisions the
+// others reuse unless they are presharpened on their own) enlarged by 2^passes with
+// DdlEnlarge onto the centred grid, then back-projected against its source. With a
+// shortcut (1 YCbCr, 2 YCbCr2) the image works in that space, only the luminance is
+// presharpened and refined, and the image returns to its entry space. The table is the
+// loaded kernel file (null: read here when needed). With scratch the planes wait in
+// "temp10.mat", "temp20.mat", "temp30.mat". The mask follows the image.
+fpbuffer& bpddl(fpbuffer& image, int dominantSetting, const BackProjection& bp, bool scratch,
+                int shortcut, int ddlOrder, int passes, bool halo, const matrix* table);
+// Back-projected Jensen-DDL: per pass, the Jensen edge model of the image shifted by a
+// quarter pixel, one pass of bpddl, and the blend (through "temp01.fdib" with scratch);
+// the mask ends inverted as in jddl.
+fpbuffer& bpjddl(fpbuffer& image, int dominantSetting, const JensenModel& edges,
+                 const BackProjection& bp, bool scratch, int shortcut, int ddlOrder, int passes,
+                 bool halo, const matrix* table);

@@ -202,6 +202,30 @@ void OldDdl(fpbuffer& image, int f) {
   ddl(image, 0, std::abs(kOrder), Doublings(f), true, true, false, kOrder < 0, maps, true);
 }
 
+// Jensen-DDL with the turn between its passes, brought onto the centred grid as the
+// commands' final adjustment does.
+inline void Jddl(fpbuffer& image, int f) {
+  jddl(image, Doublings(f), 0, 3, true, JensenModel{}, false, false);
+  shifthalf(image, false);
+}
+
+// The back-projected cores with a first-pass reduction model (0 box, 4 Lanczos-3) and five
+// iterations.
+inline BackProjection Refine(int mode) {
+  BackProjection bp;
+  bp.mode1 = mode;
+  bp.iterations1 = 5;
+  return bp;
+}
+template <int kMode>
+void Bpddl(fpbuffer& image, int f) {
+  bpddl(image, 0, Refine(kMode), false, 0, 3, Doublings(f), false, nullptr);
+}
+template <int kMode>
+void Bpjddl(fpbuffer& image, int f) {
+  bpjddl(image, 0, JensenModel{}, Refine(kMode), false, 0, 3, Doublings(f), false, nullptr);
+}
+
 inline const std::vector<Method>& Methods() {
   static const std::vector<Method> methods = {
       {"bicubic",
@@ -214,6 +238,11 @@ inline const std::vector<Method>& Methods() {
       {"ddl3", {2, 4}, OldDdl<3>},
       {"ddl-3", {2, 4}, OldDdl<-3>},
       {"mbs", {3}, [](fpbuffer& image, int f) { mbs(image, 0, f, false); }},
+      {"jddl", {2, 4}, Jddl},
+      {"bpddl-box", {2, 4}, Bpddl<0>},
+      {"bpddl-lanczos3", {2, 4}, Bpddl<4>},
+      {"bpjddl-box", {2, 4}, Bpjddl<0>},
+      {"bpjddl-lanczos3", {2, 4}, Bpjddl<4>},
   };
   return methods;
 }

@@ -268,6 +268,21 @@ std::vector<Operation> Operations() {
                      return Bytes(f);
                    }});
   }
+  ops.push_back({"Jensen edge model and Jensen-DDL", [](Size s) {
+                   fpbuffer f = MakeImage(s), J;
+                   bytemaps counts;
+                   jensen2x(J, counts, f, 0.45f, 0.04f, 10, 5, 1, true);
+                   jddl(f, 1, 0, 3, true, JensenModel{}, false, false);
+                   return Bytes(J) + Bytes(f);
+                 }});
+  ops.push_back({"back-projection", [](Size s) {
+                   fpbuffer f = MakeImage(s);
+                   BackProjection bp;
+                   bp.mode1 = 4;
+                   bp.iterations1 = 2;
+                   bpddl(f, 0, bp, false, 0, 3, 1, false, nullptr);
+                   return Bytes(f);
+                 }});
   ops.push_back({"modified B-spline", [](Size s) {
                    fpbuffer f = MakeImage(s);
                    mbs(f, 0, 3, false);
