@@ -116,29 +116,29 @@ matrixarray& matrixarray::reducepyramid(const matrix& base, int levels, const ma
 
 // --- Costs ---
 
-float matrix::maskedmse(const bitmask* exclude, const matrix& reference) const {
-  if (reference.n != n || (exclude != nullptr && exclude->n != n)) return kNoScore;
+namespace {
+// The mean of term(candidate, reference) over the pixels not excluded; no score when
+// there is none or the planes do not match.
+template <class Term>
+float MaskedMean(const matrix& a, const bitmask* exclude, const matrix& reference, Term term) {
+  if (reference.n != a.n || (exclude != nullptr && exclude->n != a.n)) return kNoScore;
   double s = 0.0;
   int64_t count = 0;
-  for (int k = 0; k < n; ++k) {
+  for (int k = 0; k < a.n; ++k) {
     if (Excluded(exclude, k)) continue;
-    const double d = double(x[k]) - double(reference.x[k]);
-    s += d * d;
+    s += term(double(a.x[k]) - double(reference.x[k]));
     ++count;
   }
   return count == 0 ? kNoScore : float(s / double(count));
 }
+}  // namespace
+
+float matrix::maskedmse(const bitmask* exclude, const matrix& reference) const {
+  return MaskedMean(*this, exclude, reference, [](double d) { return d * d; });
+}
 
 float matrix::maskedmad(const bitmask* exclude, const matrix& reference) const {
-  if (reference.n != n || (exclude != nullptr && exclude->n != n)) return kNoScore;
-  double s = 0.0;
-  int64_t count = 0;
-  for (int k = 0; k < n; ++k) {
-    if (Excluded(exclude, k)) continue;
-    s += std::fabs(double(x[k]) - double(reference.x[k]));
-    ++count;
-  }
-  return count == 0 ? kNoScore : float(s / double(count));
+  return MaskedMean(*this, exclude, reference, [](double d) { return std::fabs(d); });
 }
 
 float matrix::maskedmedianad(const bitmask* exclude, const matrix& reference) const {

@@ -12,6 +12,7 @@
 #include "params/settings.h"
 #include "platform/format.h"
 #include "platform/messages.h"
+#include "platform/progress.h"
 
 namespace ops::stacking {
 
@@ -96,6 +97,8 @@ void ApplyShift(fpbuffer& image, ShiftEstimate s, int passes) {
 BlockFields EstimateBlockFields(const matrix* const* planes, const matrix* const* references, int count,
                                 int block, int radius, float smoothing) {
   const BlockGrid grid(references[0]->nx, references[0]->ny, block);
+  // One tick per block in the search and again in the refinement.
+  StartProgress(2.0f * float(grid.nbx) * float(grid.nby));
   BlockFields f;
   BlockIntegerSearch(planes, references, count, radius, grid, f);
   BlockActivity(references, count, grid, f.activity);
@@ -175,6 +178,26 @@ fpbuffer& fpbuffer::alignblocklayers(const fpbuffer& reference, int block, int r
 
 // --- Commands ---
 
+void ops::stacking::DestroyTemplateCommand(CImageView& v, int id, const std::function<void()>& destroy) {
+  CommandFlags& f = Flags();
+  if (f.CtrlHeld && !f.F2Active && !f.F3Active) {
+    v.SelectOperation(id, true);
+    return;
+  }
+  {
+    ProcessTimer timer(v.startClock, nullptr);
+    destroy();
+  }
+  if (v.HasFloat()) {
+    v.RefreshDisplay(true);
+    return;
+  }
+  // A layer with a bitmap alone keeps it: rendering an empty float image would replace it.
+  f.F2Active = f.F3Active = f.CtrlHeld = false;
+  v.ReportCompletion(true);
+  v.UpdateStatus();
+}
+
 bool ops::stacking::AlignSetF2OrRun(CImageView& v, int id, int page) {
   const CommandFlags& f = Flags();
   if (!f.F2Active && !f.F3Active) {
@@ -209,23 +232,7 @@ void OnCreateAlignmentTemplate(CImageView& v, int) {
 }
 
 void OnDestroyAlignmentTemplate(CImageView& v, int id) {
-  CommandFlags& f = Flags();
-  if (f.CtrlHeld && !f.F2Active && !f.F3Active) {
-    v.SelectOperation(id, true);
-    return;
-  }
-  {
-    ProcessTimer timer(v.startClock, nullptr);
-    v.alignmentTemplate.free();
-  }
-  if (v.HasFloat()) {
-    v.RefreshDisplay(true);
-    return;
-  }
-  // A layer with a bitmap alone keeps it: rendering an empty float image would replace it.
-  f.F2Active = f.F3Active = f.CtrlHeld = false;
-  v.ReportCompletion(true);
-  v.UpdateStatus();
+  DestroyTemplateCommand(v, id, [&v] { v.alignmentTemplate.free(); });
 }
 
 void OnFastTranslational(CImageView& v, int id) {

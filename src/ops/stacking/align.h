@@ -85,6 +85,10 @@ void ApplyTwoPoints(fpbuffer& image, TwoPointEstimate p, int passes);
 // command becomes the F2/F3 operation (false); under F2 or F3 true when the current layer
 // has a float image to align.
 bool AlignSetF2OrRun(CImageView& v, int id, int page);
+// The Destroy Template pattern: with Ctrl held (and not under F2/F3) the command only
+// becomes the F2/F3 operation; otherwise destroy() runs timed and the window refreshes
+// (a layer holding a bitmap alone keeps it).
+void DestroyTemplateCommand(CImageView& v, int id, const std::function<void()>& destroy);
 }  // namespace ops::stacking
 
 // Stacking > alignment template and the F2 alignment modes; Layer > block alignment.

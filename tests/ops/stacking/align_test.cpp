@@ -682,3 +682,24 @@ TEST_F(AlignTest, OneThreadAndAllGiveTheSameBytes) {
   EXPECT_EQ(a.points.y2, b.points.y2);
   for (int c = 0; c < 3; ++c) EXPECT_TRUE(SameBits(a.warped.plane[c], b.warped.plane[c]));
 }
+
+// Block alignment and Align2Pt poll the cancel key; a cancel keeps the image and the
+// template.
+TEST_F(AlignCommandTest, ACancelKeepsTheImageAndTheTemplate) {
+  Show(Picture(64, 48));
+  v.Dispatch(Id::CreateAlignmentTemplate);
+  const matrixarray templ(v.alignmentTemplate);
+  const fpbuffer moved = Picture(64, 48, 1.5, -0.5);
+  for (Id id : {Id::BlockAlign, Id::Align2Pt}) {
+    SCOPED_TRACE(int(id));
+    Show(moved);
+    v.Dispatch(id);
+    ASSERT_EQ(v.f2OperationId, int(id));
+    platform.CancelAtPoll(3);
+    PressF2();
+    platform.CancelAtPoll(0);
+    for (int c = 0; c < 3; ++c) EXPECT_TRUE(SameBits(v.currentLayer().plane[c], moved.plane[c]));
+    ASSERT_EQ(v.alignmentTemplate.n, templ.n);
+    for (int k = 0; k < templ.n; ++k) EXPECT_TRUE(SameBits(v.alignmentTemplate[k], templ[k]));
+  }
+}
