@@ -14,6 +14,7 @@
 #include "numeric/matrix.h"
 
 class dmatrix;
+class matrixarray;
 class rgbbuffer;
 struct NoiseProfile;
 
@@ -371,6 +372,20 @@ class fpbuffer {
   static void removefile(const std::string& name);
   static void removeseries(const std::string& stem, int last);
   bool isidentity() const { return fromrgb == &fpixel::copy; }
+
+  // Registration in place (ops/stacking/align.cpp): nothing with an empty template; a
+  // reference of another size shows "Improper dimensions!" and changes nothing. Channels
+  // 0-2 move, a fourth stays; the mask, when present, gains the marks of the warp.
+  fpbuffer& alignfast(const matrixarray& templ, float precision, int passes);
+  fpbuffer& alignblock(const matrixarray& templ, int block, int radius, float smoothing,
+                       int passes);
+  fpbuffer& alignblocklayers(const fpbuffer& reference, int block, int radius, float smoothing,
+                             int passes);
+  // Rotation and shift, or a similarity fixed by two points (ops/stacking/align2pt.cpp).
+  fpbuffer& alignrotation(const matrixarray& templ, float angleRange, float angleStep, bool extra,
+                          int errorMode, int passes);
+  fpbuffer& alignsimilarity(const matrixarray& templ, bool extra, int errorMode, float minScale,
+                            float maxScale, int passes);
 };
 
 // The strips [first, end) of rows that Jensen edge enhancement runs its core on: the

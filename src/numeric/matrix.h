@@ -789,6 +789,36 @@ class matrix : public planebase<float, matrix> {
   // blended with the identity by the amount (the kernel as it is at amount 1).
   matrix& LoadKernel(const matrix& table, int model, int scale);
   matrix& presharpen(const matrix& input, const matrix& kernel, float amount);
+  // Registration (align.cpp). downsample: this = input reduced by the factor with the
+  // kernel, rows then columns, sample i of a line from input factor*i - (K - factor)/2
+  // onwards, whole-sample mirrored; sums in double.
+  matrix& downsample(const matrix& input, const matrix& kernel, int factor);
+  // Differences from a reference over the pixels whose bit in `exclude` is clear (all
+  // without one): mean square, mean absolute and median absolute. Sums in double. With
+  // no pixel left, or planes of different counts, there is no score: +infinity, which
+  // never beats a real one.
+  float maskedmse(const bitmask* exclude, const matrix& reference) const;
+  float maskedmad(const bitmask* exclude, const matrix& reference) const;
+  float maskedmedianad(const bitmask* exclude, const matrix& reference) const;
+  // This = input shifted by s along rows (x) or columns (y), out(i) = in(i - s), with the
+  // six Lanczos-3 taps; given marks (dimensioned to the input when they are not), sets
+  // the bits of the samples whose stencil left the line.
+  matrix& shiftx(const matrix& input, float s, bitmask* marks);
+  matrix& shifty(const matrix& input, float s, bitmask* marks);
+  // This plane shifted by (sx + o_i, sy + o_j) for the 3 x 3 offset pairs (rows first,
+  // `exclude` plus the shifts' marks left out) against the reference by maskedmad; the
+  // first strictly smaller cost than best replaces it and the pair. reset starts best at
+  // 1e16.
+  const matrix& refineshift(const matrix& offsets, const matrix& reference, float& sx, float& sy,
+                            float& best, const bitmask* exclude, bool reset) const;
+  // This = input sampled at (x - dx, y - dy) with the 6 x 6 table weights where the
+  // fields cover the plane (a copy elsewhere); given marks, sets those whose stencil left.
+  matrix& warpfield(const matrix& input, const matrix& dx, const matrix& dy,
+                    const weighttable6& table, bitmask* marks);
+  // A block field smoothed by the activity-weighted median over a Gaussian window of
+  // sigma (gaussian(sigma, 3) taps, edge blocks repeated); sigma <= 0 leaves it, and a
+  // window without activity takes its plain median.
+  matrix& smoothfield(const matrix& activity, float sigma);
 };
 
 // max(3, trunc(2 k sigma + 0.5)), plus 1 when even (at most 2^30 + 1): the taps of

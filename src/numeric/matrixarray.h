@@ -7,6 +7,8 @@
 
 #include "numeric/matrix.h"
 
+class fpbuffer;
+
 class matrixarray {
  public:
   int32_t n = 0;
@@ -99,4 +101,14 @@ class matrixarray {
   matrixarray& write(const std::string& prefix, int number);
   matrixarray& read(const std::string& prefix, int number, bool removeAfter = false);
   matrixarray& remove(const std::string& prefix, int number);
+
+  // Alignment pyramids (numeric/align.cpp, ops/stacking/align.cpp). reducepyramid: base
+  // at level 0, each further level the one before reduced by 2 with the kernel.
+  matrixarray& reducepyramid(const matrix& base, int levels, const matrix& kernel);
+  // The luminance pyramid of an image (channel 0 of YCbCr, else 0.299 R + 0.587 G +
+  // 0.114 B of an RGB copy); levels 0 picks the count from the size.
+  matrixarray& alignpyramid(const fpbuffer& image, int levels);
+  // The whole-pixel shift (dx, dy) with this pyramid(x + dx, y + dy) nearest the template
+  // by mean square, coarse to fine; (0, 0) when the level counts differ.
+  const matrixarray& shiftsearch(const matrixarray& templ, int& dx, int& dy) const;
 };

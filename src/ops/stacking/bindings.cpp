@@ -1,6 +1,7 @@
 // The binding table of layer matching (Layer menu) and the brightness/contrast templates
 // (Stacking menu). The rows keep the update handlers of their descriptors' enable rules.
 #include "app/imageview.h"
+#include "ops/stacking/align.h"
 #include "ops/stacking/stacking.h"
 
 namespace ops::stacking {
@@ -15,6 +16,13 @@ void Bind() {
       {Id::CreateBrightnessContrastTemplate, OnCreateBrightnessContrastTemplate, nullptr},
       {Id::DestroyBrightnessContrastTemplate, OnDestroyBrightnessContrastTemplate, nullptr},
       {Id::Adjustment, OnAdjustment, nullptr},
+      // Alignment (align.cpp)
+      {Id::CreateAlignmentTemplate, OnCreateAlignmentTemplate, nullptr},
+      {Id::DestroyAlignmentTemplate, OnDestroyAlignmentTemplate, nullptr},
+      {Id::FastTranslational, OnFastTranslational, nullptr},
+      {Id::BlockAlign, OnBlockAlign, nullptr},
+      {Id::BlockAlignLayers, OnBlockAlignLayers, nullptr},
+      {Id::Align2Pt, OnAlign2Pt, nullptr},
   };
   CImageView::RegisterCommands(rows);
 }

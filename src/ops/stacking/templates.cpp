@@ -2,6 +2,7 @@
 // the images that follow.
 #include "app/imageview.h"
 #include "image/opscope.h"
+#include "ops/stacking/align.h"
 #include "ops/stacking/stacking.h"
 #include "params/dialog2.h"
 #include "params/settings.h"
@@ -32,23 +33,9 @@ void OnCreateBrightnessContrastTemplate(CImageView& v, int) {
 }
 
 void OnDestroyBrightnessContrastTemplate(CImageView& v, int id) {
-  CommandFlags& f = Flags();
-  if (f.CtrlHeld && !f.F2Active && !f.F3Active) {
-    v.SelectOperation(id, true);
-    return;
-  }
-  {
-    ProcessTimer timer(v.startClock, nullptr);
+  ops::stacking::DestroyTemplateCommand(v, id, [&v] {
     for (matrix& levels : v.brightnessTemplate) levels = matrix();
-  }
-  if (v.HasFloat()) {
-    v.RefreshDisplay(true);
-    return;
-  }
-  // A layer with a bitmap alone keeps it: rendering an empty float image would replace it.
-  f.F2Active = f.F3Active = f.CtrlHeld = false;
-  v.ReportCompletion(true);
-  v.UpdateStatus();
+  });
 }
 
 void OnAdjustment(CImageView& v, int id) {

@@ -19,6 +19,7 @@
 #include "fileio/tiff.h"
 #include "image/fpbuffer.h"
 #include "image/rgbbuffer.h"
+#include "numeric/align.h"
 #include "numeric/matrixarray.h"
 #include "numeric/pyramid.h"
 #include "numeric/resample.h"
@@ -254,6 +255,39 @@ std::vector<Operation> Operations() {
                      return ReadTiffFloat(f, path.string()) == kTiffRead ? Bytes(f) : "not read";
                    }});
   }
+  ops.push_back({"alignment reduction, six-tap shifts and field warp", [](Size s) {
+                   const fpbuffer f = MakeImage(s);
+                   matrix k, half, across, both, dx(s.w, s.h), dy(s.w, s.h), warped;
+                   half.downsample(f.plane[1], AlignHalvingKernel(k), 2);
+                   bitmask marks;
+                   across.shiftx(f.plane[1], 1.3f, &marks);
+                   both.shifty(across, -0.7f, &marks);
+                   for (int q = 0; q < dx.n; ++q) {
+                     dx.x[q] = 2.5f * std::sin(0.05f * float(q));
+                     dy.x[q] = -1.5f * std::cos(0.03f * float(q));
+                   }
+                   weighttable6 table;
+                   table.lanczos3(1000);
+                   bitmask fieldMarks;
+                   warped.warpfield(f.plane[0], dx, dy, table, &fieldMarks);
+                   std::string bits;
+                   for (int q = 0; q < marks.n; ++q) bits += char('0' + marks.getbit(q) + 2 * fieldMarks.getbit(q));
+                   return Bytes(half) + Bytes(both) + Bytes(warped) + bits;
+                 }});
+  ops.push_back({"block alignment fields", [](Size s) {
+                   const fpbuffer f = MakeImage(s), g = MakeImage({s.h, s.w});
+                   matrix other(f.plane[2]);
+                   for (int q = 0; q < other.n; ++q) other.x[q] = g.plane[0].x[q];
+                   const matrix* planes[1] = {&f.plane[0]};
+                   const matrix* refs[1] = {&other};
+                   const BlockGrid grid(s.w, s.h, 16);
+                   BlockFields b;
+                   BlockIntegerSearch(planes, refs, 1, 2, grid, b);
+                   BlockActivity(refs, 1, grid, b.activity);
+                   b.dx.smoothfield(b.activity, 1.0f);
+                   BlockRefine(planes, refs, 1, 2, grid, b);
+                   return Bytes(b.dx) + Bytes(b.dy) + Bytes(b.cost) + Bytes(b.activity);
+                 }});
   ops.push_back({"half- and quarter-pixel shifts", [](Size s) {
                    fpbuffer f = MakeImage(s);
                    shifthalf(f, false);

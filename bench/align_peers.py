@@ -1,0 +1,86 @@
+#!/usr/bin/env python3
+"""Peer estimates for bench_align on raw little-endian float32 planes (loading not timed).
+
+  align_peers.py shift W H TEMPLATE IMAGE     cv2.phaseCorrelate, then findTransformECC
+                                               (MOTION_TRANSLATION); prints per method
+                                               "name dx dy seconds", the shift that maps
+                                               the template onto the image
+  align_peers.py rotate W H TEMPLATE IMAGE     findTransformECC (MOTION_EUCLIDEAN); prints
+                                               "ecc theta dx dy seconds" (theta in radians,
+                                               about the origin) or "ecc failed seconds"
+  align_peers.py flow W H TEMPLATE IMAGE OUT   DISOpticalFlow MEDIUM on 8-bit copies; writes
+                                               the flow (x plane, then y plane) to OUT and
+                                               prints "dis seconds"
+  align_peers.py warp W H IMAGE                warpAffine LANCZOS4 of a turn by 10 degrees;
+                                               prints "warp seconds"
+"""
+import sys
+import time
+
+import cv2
+import numpy as np
+
+
+def load(name, w, h):
+    return np.fromfile(name, dtype="<f4", count=w * h).reshape(h, w)
+
+
+def shift(w, h, t, i):
+    a, b = load(t, w, h), load(i, w, h)
+    start = time.perf_counter()
+    (dx, dy), _ = cv2.phaseCorrelate(a, b)
+    print(f"phaseCorrelate {dx:.6f} {dy:.6f} {time.perf_counter() - start:.6f}")
+    warp = np.eye(2, 3, dtype=np.float32)
+    start = time.perf_counter()
+    try:
+        _, warp = cv2.findTransformECC(a, b, warp, cv2.MOTION_TRANSLATION,
+                                       (cv2.TERM_CRITERIA_EPS | cv2.TERM_CRITERIA_COUNT, 100, 1e-5),
+                                       None, 5)
+        print(f"eccTranslation {warp[0, 2]:.6f} {warp[1, 2]:.6f} {time.perf_counter() - start:.6f}")
+    except cv2.error:
+        print(f"eccTranslation failed {time.perf_counter() - start:.6f}")
+
+
+def rotate(w, h, t, i):
+    a, b = load(t, w, h), load(i, w, h)
+    warp = np.eye(2, 3, dtype=np.float32)
+    start = time.perf_counter()
+    try:
+        _, warp = cv2.findTransformECC(a, b, warp, cv2.MOTION_EUCLIDEAN,
+                                       (cv2.TERM_CRITERIA_EPS | cv2.TERM_CRITERIA_COUNT, 200, 1e-6),
+                                       None, 5)
+        theta = float(np.arctan2(warp[1, 0], warp[0, 0]))
+        print(f"ecc {theta:.8f} {warp[0, 2]:.6f} {warp[1, 2]:.6f} {time.perf_counter() - start:.6f}")
+    except cv2.error:
+        print(f"ecc failed {time.perf_counter() - start:.6f}")
+
+
+def flow(w, h, t, i, out):
+    a = np.clip(load(t, w, h), 0, 255).astype(np.uint8)
+    b = np.clip(load(i, w, h), 0, 255).astype(np.uint8)
+    dis = cv2.DISOpticalFlow_create(cv2.DISOPTICAL_FLOW_PRESET_MEDIUM)
+    start = time.perf_counter()
+    f = dis.calc(a, b, None)
+    seconds = time.perf_counter() - start
+    np.ascontiguousarray(np.stack([f[:, :, 0], f[:, :, 1]])).astype("<f4").tofile(out)
+    print(f"dis {seconds:.6f}")
+
+
+def warp(w, h, i):
+    a = load(i, w, h)
+    m = cv2.getRotationMatrix2D(((w - 1) / 2, (h - 1) / 2), 10, 1)
+    start = time.perf_counter()
+    cv2.warpAffine(a, m, (w, h), flags=cv2.INTER_LANCZOS4, borderMode=cv2.BORDER_REFLECT)
+    print(f"warp {time.perf_counter() - start:.6f}")
+
+
+if __name__ == "__main__":
+    mode, w, h = sys.argv[1], int(sys.argv[2]), int(sys.argv[3])
+    if mode == "shift":
+        shift(w, h, sys.argv[4], sys.argv[5])
+    elif mode == "rotate":
+        rotate(w, h, sys.argv[4], sys.argv[5])
+    elif mode == "flow":
+        flow(w, h, sys.argv[4], sys.argv[5], sys.argv[6])
+    elif mode == "warp":
+        warp(w, h, sys.argv[4])
