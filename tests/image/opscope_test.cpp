@@ -69,6 +69,11 @@ TEST_F(OperationScopeTest, CondMaskAndSelectionTable) {
       // Isophote Smoothing: the plain rule.
       {"isophote, Cond off, both", false, true, true, plain, 0xF, 0x6, 0x6},
       {"isophote, Cond on, both", true, true, true, plain, 0x5, 0x2, 0x2},
+      // Combine Sharpest Features: the channel rule alone, whole channels.
+      {"combine sharpest, Cond on", true, true, true, channelsOnly, 0x5, 0xF, 0x6},
+      {"combine sharpest, Cond off", false, true, true, channelsOnly, 0xF, 0xF, 0x6},
+      // The tone maps: every channel and pixel (their stretches read the image mask alone).
+      {"tone maps, Cond on", true, true, true, neither, 0xF, 0xF, 0x6},
   };
   for (const ScopeCase& c : cases) {
     SCOPED_TRACE(c.name);

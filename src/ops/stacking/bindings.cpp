@@ -2,6 +2,8 @@
 // (Stacking menu). The rows keep the update handlers of their descriptors' enable rules.
 #include "app/imageview.h"
 #include "ops/stacking/stacking.h"
+#include "ops/stacking/sharpest.h"
+#include "ops/stacking/tonemap.h"
 
 namespace ops::stacking {
 void Bind() {
@@ -15,6 +17,9 @@ void Bind() {
       {Id::CreateBrightnessContrastTemplate, OnCreateBrightnessContrastTemplate, nullptr},
       {Id::DestroyBrightnessContrastTemplate, OnDestroyBrightnessContrastTemplate, nullptr},
       {Id::Adjustment, OnAdjustment, nullptr},
+      {Id::ToneMap1, OnToneMap1, nullptr},
+      {Id::ToneMap2, OnToneMap2, nullptr},
+      {Id::CombineSharpestFeatures, OnCombineSharpestFeatures, nullptr},
   };
   CImageView::RegisterCommands(rows);
 }
