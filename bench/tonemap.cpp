@@ -38,7 +38,8 @@ fpbuffer Scene(int w, int h) {
     for (int x = 0; x < w; ++x) {
       seed = seed * 1664525u + 1013904223u;
       const double u = double(x) / w, v = double(y) / h;
-      double l = v > 0.6 ? 3000 * (1 + v) : 5 + 40 * (0.5 + 0.5 * std::sin(u * 60) * std::cos(v * 45));
+      double l =
+          v > 0.6 ? 3000 * (1 + v) : 5 + 40 * (0.5 + 0.5 * std::sin(u * 60) * std::cos(v * 45));
       if (std::hypot(u - 0.7, v - 0.8) < 0.05) l = 1e5;
       if (u < 0.3 && v < 0.5) l *= 0.05;
       l *= 1 + 0.04 * (double(seed >> 8) / 16777216.0 - 0.5);
@@ -74,7 +75,7 @@ bool Have(const char* program) {
 // Seconds of a shell pipe, or -1 when it fails.
 double TimePipe(const std::string& pipe) {
   const auto start = std::chrono::steady_clock::now();
-  const int rc = std::system(pipe.c_str());
+  const int rc = std::system((pipe + " 2>/dev/null").c_str());
   const double s = Since(start);
   return rc == 0 ? s : -1;
 }
@@ -139,15 +140,17 @@ int main(int argc, char** argv) {
     std::printf("could not write %s\n", in.c_str());
     return 1;
   }
-  const double io = TimePipe("pfsin " + in + " | pfsout " + out);
+  const double io = TimePipe("pfsin " + in + " 2>/dev/null | pfsout " + out);
   const struct {
     const char* name;
     const char* op;
     int ours;
-  } peers[] = {{"pfstmo_fattal02", "pfstmo_fattal02", 1}, {"pfstmo_durand02", "pfstmo_durand02", 0}};
+  } peers[] = {{"pfstmo_fattal02", "pfstmo_fattal02", 1},
+               {"pfstmo_durand02", "pfstmo_durand02", 0}};
   std::printf("pfsin | pfsout alone: %.3f s\n", io);
   for (const auto& peer : peers) {
-    const double s = TimePipe("pfsin " + in + " | " + peer.op + " | pfsout " + out);
+    const double s =
+        TimePipe("pfsin " + in + " 2>/dev/null | " + peer.op + " 2>/dev/null | pfsout " + out);
     std::printf("%-24s %9.3f s   ratio to ours: 1 thread %.3f, %d threads %.3f\n", peer.name, s,
                 s / ours[peer.ours][0], threads[1], s / ours[peer.ours][1]);
   }

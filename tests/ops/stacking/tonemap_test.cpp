@@ -125,8 +125,8 @@ TEST_F(ToneMapTest, CompressionKeepsItsDenominatorPositive) {
     std::vector<double> want(4);
     double largest = 0;
     for (int i = 0; i < 4; ++i) {
-      const double detail = std::max(a * double(s.x[i]) * std::log(double(s.x[i]) / l.x[i]),
-                                     -double(l.x[i]));
+      const double detail =
+          std::max(a * double(s.x[i]) * std::log(double(s.x[i]) / l.x[i]), -double(l.x[i]));
       if (a <= 2.7182818) {
         EXPECT_GT(detail, -double(l.x[i])) << a;
       }
@@ -251,6 +251,22 @@ TEST_F(ToneMapTest, TheSameBytesOnOneThreadAndOnMany) {
       const matrix& b = results[1][i].plane[c];
       ASSERT_EQ(a.n, b.n);
       EXPECT_EQ(std::memcmp(a.x, b.x, sizeof(float) * size_t(a.n)), 0) << i << " " << c;
+    }
+  }
+}
+
+TEST_F(ToneMapTest, TinyImagesComeOutFinite) {
+  for (const auto [w, h] : {std::pair{1, 1}, std::pair{1, 7}, std::pair{7, 1}, std::pair{2, 2}}) {
+    SCOPED_TRACE(testing::Message() << w << "x" << h);
+    fpbuffer scene = Scene(48, 40);
+    scene.crop(2, 10, w, h);
+    fpbuffer one = scene, two = scene, three = scene;
+    one.tonemap1(0.025f, 0.5f, 2, 1, 0.5f, 5, 3);
+    two.tonemap2(5, 0, 0.5f, true, 8, 0.5, true, true, 3);
+    three.combinesharpest(scene, 5, true, false);
+    for (const fpbuffer* f : {&one, &two, &three}) {
+      EXPECT_EQ(f->width, w);
+      EXPECT_TRUE(AllFinite(*f));
     }
   }
 }
