@@ -256,7 +256,7 @@ TEST_F(ToneMapTest, TheSameBytesOnOneThreadAndOnMany) {
 }
 
 TEST_F(ToneMapTest, TinyImagesComeOutFinite) {
-  for (const auto [w, h] : {std::pair{1, 1}, std::pair{1, 7}, std::pair{7, 1}, std::pair{2, 2}}) {
+  for (const auto& [w, h] : {std::pair{1, 1}, std::pair{1, 7}, std::pair{7, 1}, std::pair{2, 2}}) {
     SCOPED_TRACE(testing::Message() << w << "x" << h);
     fpbuffer scene = Scene(48, 40);
     scene.crop(2, 10, w, h);
