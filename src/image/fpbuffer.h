@@ -359,6 +359,24 @@ class fpbuffer {
                                     const cvector<int32_t>& seam, const bitmask& region,
                                     int width, int height, int type) const;
 
+  // The tone maps (ops/stacking, tonemap.cpp): the image in RGB stretched to [0, 255], its
+  // luminance compressed, the colour ratios raised to the saturation and put back, the
+  // result stretched to [0, 255] from extremes smoothed by the outlier radius and returned
+  // to its colour space. Tone Map 1 divides the luminance by its hysteresis-smoothed local
+  // level (ticks: hysteresis x halo iterations); Tone Map 2 rebuilds the log luminance
+  // from compressed gradients of `levels` levels (0 automatic) by `iterations` ticking
+  // conjugate-gradient steps, preset being a tone curve number. A cancel throws Cancelled
+  // with the image part-way.
+  fpbuffer& tonemap1(float k, float saturation, float sharpener, int hysteresisIterations,
+                     float hysteresisTolerance, int haloIterations, int outlierRadius);
+  fpbuffer& tonemap2(int iterations, int levels, float saturation, bool equalize, int preset,
+                     double c, bool diagonal, bool magnitudes, int outlierRadius);
+  // Combine Sharpest Features (ops/stacking, sharpest.cpp): each channel Cond gives that
+  // both images have (planes of one size) is rebuilt from the stronger, pixel by pixel, of
+  // its own and the other's diagonal differences, by `iterations` ticking conjugate-
+  // gradient steps on one level or on gradient pyramids. The other image is not changed.
+  fpbuffer& combinesharpest(const fpbuffer& other, int iterations, bool usePyramid, bool cond);
+
   bool empty() const { return n == 0; }
   // Exchanges two images whole (planes, mask, code), without copying pixels.
   void swapwith(fpbuffer& other) noexcept;

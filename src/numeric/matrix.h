@@ -681,6 +681,14 @@ class matrix : public planebase<float, matrix> {
   // Luminance and colour ratios (luminance.cpp); this plane is the luminance.
   matrix& SplitLuminance(matrix& r, matrix& g, matrix& b, float eps);
   const matrix& MergeLuminance(matrix& r, matrix& g, matrix& b, double gamma) const;
+  // Tone Map 1's compression of this luminance by its adaptation plane s (tonemap.cpp):
+  // with k = 0, L - a s ln(s/L); otherwise L / (a s ln(s/L) + L + k mean(L)), the detail
+  // term held at -L or above, then scaled so that the largest value is 255.
+  matrix& compressluminance(const matrix& s, float k, float sharpener);
+  // The signed rank transform: magnitudes ranked in [0, 1] (ties share the lower middle
+  // position, one value gives 1), signs restored; types 1, 2, 3 then match the largest,
+  // the median or the sum of the magnitudes as they were.
+  matrix& rankequalize(int type);
 
   // Point operations (pointops.cpp), one pass over the elements; with a mask only the
   // elements whose bit is set change.

@@ -85,7 +85,7 @@ TEST_F(MenusTest, AnUnbuiltCommandIsGreyedAndSendingItDoesNothing) {
   v.currentLayer().dim(3, 3, 0x17);
   v.currentLayer().plane[0].fill(7.0f);
   v.currentBitmap() = DisplayBitmap(3, 3);
-  const int unbuilt = static_cast<int>(CommandId::ToneMap1);
+  const int unbuilt = static_cast<int>(CommandId::LoadNoiseProfile);
   ASSERT_EQ(CImageView::FindCommand(unbuilt)->handler, nullptr);
   EXPECT_TRUE(v.QueryCommand(unbuilt).enabled);  // its rule holds: the layer has float data
   EXPECT_FALSE(v.QueryMenuItem(unbuilt).enabled);

@@ -77,6 +77,11 @@ TEST_F(OperationScopeTest, CondMaskAndSelectionTable) {
       // Presharpen: the channel rule alone; no mask or selection is read.
       {"presharpen, Cond on, both", true, true, true, channelsOnly, 0x5, 0xF, 0x6},
       {"presharpen, Cond off, mask alone", false, true, false, channelsOnly, 0xF, 0xF, 0},
+      // Combine Sharpest Features: the channel rule alone, whole channels.
+      {"combine sharpest, Cond on", true, true, true, channelsOnly, 0x5, 0xF, 0x6},
+      {"combine sharpest, Cond off", false, true, true, channelsOnly, 0xF, 0xF, 0x6},
+      // The tone maps: every channel and pixel (their stretches read the image mask alone).
+      {"tone maps, Cond on", true, true, true, neither, 0xF, 0xF, 0x6},
   };
   for (const ScopeCase& c : cases) {
     SCOPED_TRACE(c.name);

@@ -3,6 +3,8 @@
 #include "app/imageview.h"
 #include "ops/stacking/align.h"
 #include "ops/stacking/stacking.h"
+#include "ops/stacking/sharpest.h"
+#include "ops/stacking/tonemap.h"
 
 namespace ops::stacking {
 void Bind() {
@@ -23,6 +25,9 @@ void Bind() {
       {Id::BlockAlign, OnBlockAlign, nullptr},
       {Id::BlockAlignLayers, OnBlockAlignLayers, nullptr},
       {Id::Align2Pt, OnAlign2Pt, nullptr},
+      {Id::ToneMap1, OnToneMap1, nullptr},
+      {Id::ToneMap2, OnToneMap2, nullptr},
+      {Id::CombineSharpestFeatures, OnCombineSharpestFeatures, nullptr},
   };
   CImageView::RegisterCommands(rows);
 }
