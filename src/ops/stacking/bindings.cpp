@@ -1,6 +1,7 @@
 // The binding table of layer matching (Layer menu) and the brightness/contrast templates
 // (Stacking menu). The rows keep the update handlers of their descriptors' enable rules.
 #include "app/imageview.h"
+#include "ops/stacking/stack.h"
 #include "ops/stacking/stacking.h"
 
 namespace ops::stacking {
@@ -15,6 +16,7 @@ void Bind() {
       {Id::CreateBrightnessContrastTemplate, OnCreateBrightnessContrastTemplate, nullptr},
       {Id::DestroyBrightnessContrastTemplate, OnDestroyBrightnessContrastTemplate, nullptr},
       {Id::Adjustment, OnAdjustment, nullptr},
+      {Id::Stacking, OnStacking, nullptr},
   };
   CImageView::RegisterCommands(rows);
 }
