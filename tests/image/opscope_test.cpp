@@ -69,6 +69,8 @@ TEST_F(OperationScopeTest, CondMaskAndSelectionTable) {
       // Isophote Smoothing: the plain rule.
       {"isophote, Cond off, both", false, true, true, plain, 0xF, 0x6, 0x6},
       {"isophote, Cond on, both", true, true, true, plain, 0x5, 0x2, 0x2},
+      // Stacking: channels 0-2 of every pixel whatever Cond, the selection and the mask.
+      {"stacking, Cond on, both", true, true, true, neither, 0xF, 0xF, 0x6},
   };
   for (const ScopeCase& c : cases) {
     SCOPED_TRACE(c.name);
