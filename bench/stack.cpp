@@ -74,7 +74,7 @@ std::vector<std::string> WritePpm(const std::vector<fpbuffer>& frames, const fs:
   std::vector<std::string> names;
   for (size_t f = 0; f < frames.size(); ++f) {
     const fpbuffer& image = frames[f];
-    const std::string name = (dir / ("f" + std::to_string(f) + ".ppm")).string();
+    const std::string name = (dir / (std::string("f") + std::to_string(f) + ".ppm")).string();
     std::ofstream out(name, std::ios::binary);
     out << "P6\n" << image.width << " " << image.height << "\n255\n";
     std::vector<unsigned char> row(size_t(3) * size_t(image.width));
@@ -123,10 +123,15 @@ void RunJob(const Job& j, const fs::path& dir) {
           m == 1 ? ops::stacking::kStackMedian : ops::stacking::kStackMultivariateMedian;
       ops::stacking::StackScratch scratch;
       fpbuffer out(j.width, j.height, cspace::kDefault);
-      ours[t][m] = Seconds([&] {
+      const double written = Seconds([&] {
         for (int f = 0; f < j.frames; ++f) scratch.WriteRaw(frames[size_t(f)], f);
+      });
+      const double combined = Seconds([&] {
         ops::stacking::CombineRawFiles(out, scratch.files(), mode, 200, uint64_t(256) << 20);
       });
+      ours[t][m] = written + combined;
+      std::printf("threads %2d  %s: raw files written %.3f s, combined %.3f s\n", threads,
+                  m == 1 ? "Median" : "Multivariate Median", written, combined);
     }
     std::printf(
         "threads %2d  Average %8.3f s   Median %8.3f s   Multivariate Median %8.3f s "
@@ -140,13 +145,13 @@ void RunJob(const Job& j, const fs::path& dir) {
   std::vector<char> block(bytes, 1);
   const double disk = Seconds([&] {
     for (int f = 0; f < j.frames; ++f) {
-      const fs::path p = dir / ("disk" + std::to_string(f));
+      const fs::path p = dir / (std::string("disk") + std::to_string(f));
       std::FILE* out = std::fopen(p.c_str(), "wb");
       std::fwrite(block.data(), 1, bytes, out);
       std::fclose(out);
     }
     for (int f = 0; f < j.frames; ++f) {
-      const fs::path p = dir / ("disk" + std::to_string(f));
+      const fs::path p = dir / (std::string("disk") + std::to_string(f));
       std::FILE* in = std::fopen(p.c_str(), "rb");
       if (std::fread(block.data(), 1, bytes, in) != bytes) std::printf("short read\n");
       std::fclose(in);
@@ -203,7 +208,7 @@ void Merge(const fs::path& dir) {
     }
     scratch.WriteRaw(frame, e);
     // The same frame as 8-bit grey for the peer, rows as stored.
-    std::ofstream out(dir / ("e" + std::to_string(e) + ".u8"), std::ios::binary);
+    std::ofstream out(dir / (std::string("e") + std::to_string(e) + ".u8"), std::ios::binary);
     for (size_t k = 0; k < radiance.size(); ++k) out.put(char((unsigned char)frame.plane[0].x[k]));
   }
   for (int threads : {1, [] {
@@ -226,8 +231,9 @@ void Merge(const fs::path& dir) {
 }  // namespace
 
 int main(int argc, char** argv) {
+  std::setvbuf(stdout, nullptr, _IOLBF, 0);  // the peers print between our lines
   const fs::path dir =
-      fs::temp_directory_path() / ("zep-bench-stack-" + std::to_string(::getpid()));
+      fs::temp_directory_path() / (std::string("zep-bench-stack-") + std::to_string(::getpid()));
   fs::create_directories(dir);
   InitProgramDirectory(dir / "home");
   std::vector<Job> jobs;
