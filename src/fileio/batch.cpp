@@ -63,35 +63,6 @@ class CancelWatch : public Platform {
   Platform* previous_;  // null when the system platform was the one in use
 };
 
-// Shows the open dialog for several files and returns the paths in processing order;
-// nothing when the user cancelled or picked fewer than two files (said in a message) or
-// more names than "Maximum Characters" holds.
-std::optional<std::vector<std::string>> PickFiles() {
-  const FileParams& p = LiveSettings().file;
-  FileDialogRequest request;
-  request.filter = DialogFilter(p.noFloatBuffersOnRead == 0);
-  const FileListAnswer answer = GetUi().OpenFilesDialog(request);
-  if (!answer.ok) return std::nullopt;
-  if (answer.paths.size() < 2) {
-    ShowMessage("At least two files must be selected.");
-    return std::nullopt;
-  }
-  // The names have always been collected in a buffer of that many characters: the folder
-  // and every name, each ended by a NUL, and one NUL more.
-  size_t characters = fs::path(answer.paths.front()).parent_path().string().size() + 2;
-  for (const std::string& path : answer.paths) {
-    characters += fs::path(path).filename().string().size() + 1;
-  }
-  if (characters > size_t(std::max(p.maximumCharacters, 0))) {
-    ShowMessage(
-        Format("The names of the %d files picked need more than %d characters. "
-               "Pick fewer files or raise \"Maximum Characters\".",
-               int(answer.paths.size()), p.maximumCharacters));
-    return std::nullopt;
-  }
-  return ProcessingOrder(answer.paths);
-}
-
 // Whether the F2 operation prints or tiles, which makes a batch that saves nothing.
 bool SavesNothing(const CImageView& v) {
   auto prints = [](int id) {
@@ -120,6 +91,32 @@ bool SameFile(const std::string& a, const std::string& b) {
 }
 }  // namespace
 
+std::optional<std::vector<std::string>> PickFiles(const std::string& filter) {
+  const FileParams& p = LiveSettings().file;
+  FileDialogRequest request;
+  request.filter = filter;
+  const FileListAnswer answer = GetUi().OpenFilesDialog(request);
+  if (!answer.ok) return std::nullopt;
+  if (answer.paths.size() < 2) {
+    ShowMessage("At least two files must be selected.");
+    return std::nullopt;
+  }
+  // The names have always been collected in a buffer of that many characters: the folder
+  // and every name, each ended by a NUL, and one NUL more.
+  size_t characters = fs::path(answer.paths.front()).parent_path().string().size() + 2;
+  for (const std::string& path : answer.paths) {
+    characters += fs::path(path).filename().string().size() + 1;
+  }
+  if (characters > size_t(std::max(p.maximumCharacters, 0))) {
+    ShowMessage(
+        Format("The names of the %d files picked need more than %d characters. "
+               "Pick fewer files or raise \"Maximum Characters\".",
+               int(answer.paths.size()), p.maximumCharacters));
+    return std::nullopt;
+  }
+  return ProcessingOrder(answer.paths);
+}
+
 std::vector<std::string> ProcessingOrder(std::vector<std::string> picked) {
   if (picked.size() > 1) std::rotate(picked.begin(), picked.begin() + 1, picked.end());
   return picked;
@@ -140,7 +137,8 @@ void OnBatchOperation(CImageView& v, int) {
     const int page = FormatPage(Text(s.file.batchExtension, sizeof s.file.batchExtension));
     if (page && Dialog2(s).RunPage(page, 1, 0) != DialogResult::Ok) return;
   }
-  const std::optional<std::vector<std::string>> files = PickFiles();
+  const std::optional<std::vector<std::string>> files =
+      PickFiles(DialogFilter(s.file.noFloatBuffersOnRead == 0));
   if (!files) return;
   const int count = int(files->size());
 
@@ -213,7 +211,8 @@ void OnSequentialLoad(CImageView& v, int) {
     v.sequence.clear();
     v.sequenceIndex = -1;
     if (Dialog2(LiveSettings()).RunPage(5, 6, 0) != DialogResult::Ok) return;
-    std::optional<std::vector<std::string>> files = PickFiles();
+    std::optional<std::vector<std::string>> files =
+        PickFiles(DialogFilter(LiveSettings().file.noFloatBuffersOnRead == 0));
     if (!files) return;
     v.sequence = std::move(*files);
   }

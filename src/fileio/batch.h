@@ -1,12 +1,18 @@
 #pragma once
 // Batch Operation, Sequential Load and Animate Sequence: commands that work through a list
 // of files picked together in one open dialog.
+#include <optional>
 #include <string>
 #include <vector>
 
 // The order a picked list is worked through: the dialog's order with its first name moved
 // to the end (a, b, c becomes b, c, a), the order users of the program have always got.
 std::vector<std::string> ProcessingOrder(std::vector<std::string> picked);
+
+// Shows the open dialog for several files with the filter given and returns the paths in
+// processing order; nothing when the user cancelled or picked fewer than two files (said
+// in a message) or more names than "Maximum Characters" holds.
+std::optional<std::vector<std::string>> PickFiles(const std::string& filter);
 
 // The name a batch saves an input under: the input itself when overwriting, else the
 // input's folder and name without its extension, the suffix, a dot and the extension.

@@ -404,6 +404,21 @@ class fpbuffer {
                           int errorMode, int passes);
   fpbuffer& alignsimilarity(const matrixarray& templ, bool extra, int errorMode, float minScale,
                             float maxScale, int passes);
+  // Raw float colour files of stacking (ops/stacking): int32 width and height, then
+  // channels 0-2 of every pixel as float triplets, row 0 first, little-endian; the colour
+  // space is not stored. writefrgb returns true when the file was not written whole.
+  bool writefrgb(const std::string& path) const;
+  // Reads a raw file of width x height into this image, dimensioned with code; true when
+  // the file is missing, short or of another size, which leaves the image as it was.
+  bool readfrgb(const std::string& path, CSpaceCode code, int width, int height);
+  // The exposure merge of stacking over raw files of this image's size: fills this image,
+  // keeping its size and code (with noise reduction the result is left in Log RGB for the
+  // caller to convert back). Returns the index of a file that could not be read, which
+  // ends the merge, else -1.
+  int mergeexposures(const std::vector<std::string>& paths, float k, bool noiseReduction);
+  // This image = the darker exposure blended into the brighter one brought to its scale
+  // (the brighter one's channel 0 is scaled in place, so callers pass a copy).
+  fpbuffer& blendexposure(const fpbuffer& darker, fpbuffer& brighter, float k);
 };
 
 // The strips [first, end) of rows that Jensen edge enhancement runs its core on: the

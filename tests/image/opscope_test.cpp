@@ -82,6 +82,8 @@ TEST_F(OperationScopeTest, CondMaskAndSelectionTable) {
       {"combine sharpest, Cond off", false, true, true, channelsOnly, 0xF, 0xF, 0x6},
       // The tone maps: every channel and pixel (their stretches read the image mask alone).
       {"tone maps, Cond on", true, true, true, neither, 0xF, 0xF, 0x6},
+      // Stacking: channels 0-2 of every pixel whatever Cond, the selection and the mask.
+      {"stacking, Cond on, both", true, true, true, neither, 0xF, 0xF, 0x6},
   };
   for (const ScopeCase& c : cases) {
     SCOPED_TRACE(c.name);

@@ -2,6 +2,7 @@
 // (Stacking menu). The rows keep the update handlers of their descriptors' enable rules.
 #include "app/imageview.h"
 #include "ops/stacking/align.h"
+#include "ops/stacking/stack.h"
 #include "ops/stacking/stacking.h"
 #include "ops/stacking/sharpest.h"
 #include "ops/stacking/tonemap.h"
@@ -28,6 +29,7 @@ void Bind() {
       {Id::ToneMap1, OnToneMap1, nullptr},
       {Id::ToneMap2, OnToneMap2, nullptr},
       {Id::CombineSharpestFeatures, OnCombineSharpestFeatures, nullptr},
+      {Id::Stacking, OnStacking, nullptr},
   };
   CImageView::RegisterCommands(rows);
 }

@@ -26,6 +26,7 @@
 #include "numeric/triangulate.h"
 #include "numeric/warp.h"
 #include "ops/resize/resize.h"
+#include "ops/stacking/stack.h"
 #include "params/commands.h"
 #include "params/settings.h"
 #include "platform/parallel.h"
@@ -222,6 +223,23 @@ std::vector<Operation> Operations() {
                    f.plane[0].bcadjust(levels, mean, rms);
                    return Bytes(f) + Bytes(levels);
                  }});
+  for (int mode : {1, 2, 3}) {
+    ops.push_back({"stack combination", [mode](Size s) {
+                     ops::stacking::StackScratch scratch;
+                     for (int k = 0; k < 5; ++k) {
+                       fpbuffer f = MakeImage(s);
+                       for (int c = 0; c < 3; ++c) {
+                         for (int i = 0; i < f.n; ++i) f.plane[c].x[i] += float(7 * k * (i % 3));
+                       }
+                       if (scratch.WriteRaw(f, k)) return std::string("not written");
+                     }
+                     fpbuffer out = MakeImage(s);
+                     // Three rows a block, so tall images take many blocks.
+                     ops::stacking::CombineRawFiles(out, scratch.files(), mode, 200,
+                                                    12 * uint64_t(s.w) * 5 * 3);
+                     return Bytes(out);
+                   }});
+  }
   for (CSpaceCode code : {cspace::kDefault, cspace::kLAB | 7u, cspace::kCMYK | 15u}) {
     for (int bits : {8, 16}) {
       ops.push_back({"PNG written and read", [code, bits](Size s) {

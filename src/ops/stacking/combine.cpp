@@ -1,0 +1,145 @@
+// The robust per-pixel combiners of stacking.
+#include "ops/stacking/combine.h"
+
+#include <algorithm>
+#include <cmath>
+#include <compare>
+
+#include "numeric/orderstats.h"
+#include "numeric/sort.h"
+
+namespace {
+// Lexicographic order of colours, total on floats so that NaN samples cannot break the sort.
+bool Before(const fpixel& a, const fpixel& b) {
+  if (const auto o = std::strong_order(a.x, b.x); o != 0) return o < 0;
+  if (const auto o = std::strong_order(a.y, b.y); o != 0) return o < 0;
+  return std::strong_order(a.z, b.z) < 0;
+}
+
+bool Close(const fpixel& a, const fpixel& b) {
+  constexpr float kTolerance = 1e-6f;
+  return std::fabs(a.x - b.x) <= kTolerance && std::fabs(a.y - b.y) <= kTolerance &&
+         std::fabs(a.z - b.z) <= kTolerance;
+}
+
+float Norm(float x, float y, float z) { return std::sqrt(x * x + y * y + z * z); }
+
+// Channel c of every sample into the value buffer.
+float* Channel(std::span<const fpixel> samples, int c, CombineBuffers& b) {
+  b.values.resize(samples.size());
+  for (size_t k = 0; k < samples.size(); ++k) {
+    const fpixel& p = samples[k];
+    b.values[k] = c == 0 ? p.x : c == 1 ? p.y : p.z;
+  }
+  return b.values.data();
+}
+}  // namespace
+
+fpixel CombineMedian(std::span<const fpixel> samples, CombineBuffers& b) {
+  const int n = int(samples.size());
+  float out[3];
+  for (int c = 0; c < 3; ++c) out[c] = MedianFloats(Channel(samples, c, b), n);
+  return {out[0], out[1], out[2]};
+}
+
+fpixel CombineWmmr(std::span<const fpixel> samples, CombineBuffers& b) {
+  const int n = int(samples.size());
+  if (n == 0) return {};
+  float out[3];
+  for (int c = 0; c < 3; ++c) {
+    float* v = Channel(samples, c, b);
+    SortFloats(v, n);
+    out[c] = WmmrSorted(v, n);
+  }
+  return {out[0], out[1], out[2]};
+}
+
+void MergeColourSamples(std::vector<fpixel>& samples, std::vector<int32_t>& counts) {
+  counts.clear();
+  if (samples.empty()) return;
+  std::sort(samples.begin(), samples.end(), Before);
+  size_t kept = 0;
+  int32_t run = 1;
+  for (size_t k = 1; k < samples.size(); ++k) {
+    if (Close(samples[k], samples[kept])) {
+      ++run;
+      continue;
+    }
+    counts.push_back(run);
+    samples[++kept] = samples[k];
+    run = 1;
+  }
+  counts.push_back(run);
+  samples.resize(kept + 1);
+}
+
+fpixel WeiszfeldStep(float x, float y, float z, std::span<const fpixel> distinct,
+                     std::span<const int32_t> counts, float* step) {
+  // A point next to a sample that stands for several is moved onto it, where the pull of
+  // the others decides whether it stays.
+  for (size_t j = 0; j < distinct.size(); ++j) {
+    if (counts[j] == 1) continue;
+    const fpixel& u = distinct[j];
+    if (Norm(x - u.x, y - u.y, z - u.z) <= 0.0001f) {
+      x = u.x;
+      y = u.y;
+      z = u.z;
+      break;
+    }
+  }
+  float s = 0, px = 0, py = 0, pz = 0, rx = 0, ry = 0, rz = 0, m = 1e16f;
+  float w0 = 0;
+  bool coincident = false;
+  for (size_t j = 0; j < distinct.size(); ++j) {
+    const fpixel& u = distinct[j];
+    const float d = Norm(u.x - x, u.y - y, u.z - z);
+    if (d <= 0.00001f) {
+      w0 = float(counts[j]);
+      coincident = true;
+      continue;
+    }
+    const float f = float(counts[j]) / d;
+    s += f;
+    px += f * u.x;
+    py += f * u.y;
+    pz += f * u.z;
+    rx += f * (u.x - x);
+    ry += f * (u.y - y);
+    rz += f * (u.z - z);
+    m = std::min(m, d);
+  }
+  const float r = Norm(rx, ry, rz);
+  const float pull = coincident ? r - w0 : r;
+  *step = pull;
+  if (pull <= 0.0001f) return {x, y, z};
+  if (coincident) {
+    float t = std::min(m / 2, pull / (4 * s));
+    if (!(t > 0)) t = 0;
+    const float a = t / r;
+    return {x + a * rx, y + a * ry, z + a * rz};
+  }
+  return {px / s, py / s, pz / s};
+}
+
+fpixel CombineMultivariateMedian(std::span<const fpixel> samples, int iterations,
+                                 CombineBuffers& b) {
+  if (samples.empty()) return {};
+  b.distinct.assign(samples.begin(), samples.end());
+  MergeColourSamples(b.distinct, b.counts);
+  if (b.distinct.size() == 1) return b.distinct[0];
+  float sx = 0, sy = 0, sz = 0;
+  for (size_t j = 0; j < b.distinct.size(); ++j) {
+    const float c = float(b.counts[j]);
+    sx += c * b.distinct[j].x;
+    sy += c * b.distinct[j].y;
+    sz += c * b.distinct[j].z;
+  }
+  const float count = float(samples.size());
+  fpixel p(sx / count, sy / count, sz / count);
+  for (int i = 0; i < iterations; ++i) {
+    float step;
+    p = WeiszfeldStep(p.x, p.y, p.z, b.distinct, b.counts, &step);
+    if (step < 0.0001f) break;
+  }
+  return p;
+}

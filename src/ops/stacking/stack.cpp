@@ -1,0 +1,304 @@
+// Stacking > Stacking (Regular and Modified): the file selection, the load loop that every
+// mode shares, "Average", the row driver of the per-pixel combiners and the ending.
+#include "ops/stacking/stack.h"
+
+#include <algorithm>
+#include <cstring>
+#include <optional>
+#include <span>
+
+#include "app/imageview.h"
+#include "fileio/batch.h"
+#include "fileio/imagefile.h"
+#include "ops/stacking/combine.h"
+#include "params/dialog2.h"
+#include "params/settings.h"
+#include "platform/errors.h"
+#include "platform/format.h"
+#include "platform/messages.h"
+#include "platform/parallel.h"
+#include "platform/platform.h"
+#include "platform/progress.h"
+#include "platform/ui.h"
+
+namespace ops::stacking {
+namespace {
+// The raw files' rows the per-pixel modes hold at once, over all files.
+constexpr uint64_t kRowBudget = uint64_t(256) << 20;
+
+// Shows a file's problem with its path as caption and ends the run.
+[[noreturn]] void Abort(const char* text, const std::string& path) {
+  GetUi().MessageBox(text, path, MessageStyle{});
+  throw Cancelled{};
+}
+
+bool RawMode(int mode) {
+  return mode == kStackMedian || mode == kStackWmmr || mode == kStackMultivariateMedian ||
+         mode == kStackExtendedDynamicRange;
+}
+
+bool Built(int mode) { return mode == kStackAverage || RawMode(mode); }
+
+const char* ModeName(int mode) {
+  static const char* const names[] = {"Average",        "Median",
+                                      "WMMR",           "Multivariate Median",
+                                      "Extended DOF",   "Extended Dynamic Range",
+                                      "Pyramid Fusion", "Extended DOF 2",
+                                      "Extended DOF 3"};
+  return mode >= 0 && mode < 9 ? names[mode] : "?";
+}
+
+// The page a mode asks for after "Stack Images" (page, focus row); 0 for none.
+std::pair<int, int> ModePage(int mode) {
+  switch (mode) {
+    case kStackPyramidFusion:
+      return {61, 1};
+    case kStackExtendedDof2:
+      return {80, 3};
+    case kStackExtendedDof3:
+      return {83, 1};
+    default:
+      return {0, 0};
+  }
+}
+
+// Whether the mode's status text follows its per-image step.
+bool StatusAfter(int mode) { return mode == kStackAverage || mode == kStackExtendedDof; }
+}  // namespace
+
+std::string StackStatusText(int mode, int k, int total, int skipped) {
+  const char* text = StatusAfter(mode)            ? "Processed %d of %d"
+                     : mode == kStackExtendedDof3 ? "Processing %d of %d"
+                                                  : "Writing Temporary File %d of %d";
+  std::string s = Format(text, k + 1, total);
+  if (skipped > 0) s += Format(" (%d skipped)", skipped);
+  return s;
+}
+
+void CombineRawFiles(fpbuffer& image, const std::vector<std::string>& files, int mode,
+                     int iterations, uint64_t budget) {
+  const int count = int(files.size());
+  const int w = image.width, h = image.height;
+  if (count == 0 || image.n == 0 || image.channels < 3) return;
+  const uint64_t rowBytes = 12 * uint64_t(w) * uint64_t(count);
+  const int blockRows = int(std::clamp<uint64_t>(budget / rowBytes, 1, uint64_t(h)));
+  const size_t fileBlock = size_t(3) * size_t(w) * size_t(blockRows);
+  std::vector<float> rows(fileBlock * size_t(count));
+  StartProgress(float(h));
+  FrgbReader reader;
+  for (int y0 = 0; y0 < h; y0 += blockRows) {
+    const int r = std::min(blockRows, h - y0);
+    // Each file is open only while its rows are read, so any number of files works.
+    for (int k = 0; k < count; ++k) {
+      const std::string& path = files[size_t(k)];
+      if (!reader.open(path, w, h) || !reader.read(y0, r, &rows[fileBlock * size_t(k)])) {
+        Abort(kStackReadProblem, path);
+      }
+      reader.close();
+    }
+    const bool cancelled = ParallelBlocksTicking(r, 1, [&](int64_t begin, int64_t end) {
+      thread_local CombineBuffers buffers;
+      thread_local std::vector<fpixel> samples;
+      samples.resize(size_t(count));
+      for (int64_t j = begin; j < end; ++j) {
+        const size_t rowStart = size_t(j) * 3 * size_t(w);
+        const size_t out = size_t(y0 + j) * size_t(w);
+        for (int x = 0; x < w; ++x) {
+          for (int k = 0; k < count; ++k) {
+            const float* p = &rows[fileBlock * size_t(k) + rowStart + 3 * size_t(x)];
+            samples[size_t(k)] = fpixel(p[0], p[1], p[2]);
+          }
+          const std::span<const fpixel> list(samples);
+          const fpixel c = mode == kStackMedian ? CombineMedian(list, buffers)
+                           : mode == kStackWmmr
+                               ? CombineWmmr(list, buffers)
+                               : CombineMultivariateMedian(list, iterations, buffers);
+          image.plane[0].x[out + size_t(x)] = c.x;
+          image.plane[1].x[out + size_t(x)] = c.y;
+          image.plane[2].x[out + size_t(x)] = c.z;
+        }
+      }
+    });
+    if (cancelled) throw Cancelled{};
+  }
+}
+}  // namespace ops::stacking
+
+using namespace ops::stacking;
+
+namespace {
+// What the load loop keeps for the ending.
+struct StackRun {
+  int accepted = 0;
+  int skipped = 0;
+  std::string skippedList;
+};
+
+// The window state a run changes besides the float image, put back when it ends early.
+struct WindowBefore {
+  explicit WindowBefore(CImageView& v)
+      : hadFloat(v.HasFloat()),
+        code(v.currentLayer().code),
+        filePath(v.filePath),
+        frameTitle(v.frameTitle),
+        fileInfo(v.fileInfo),
+        panX(v.panX),
+        panY(v.panY) {
+    // The float image itself comes back through RunOnFloat; a window without one keeps its
+    // bitmap here.
+    const DisplayBitmap& shown = v.currentBitmap();
+    if (!hadFloat && !shown.empty()) {
+      bitmap = DisplayBitmap(shown.width(), shown.height());
+      std::memcpy(bitmap.data(), shown.data(), size_t(shown.bytes()));
+    }
+  }
+  void Restore(CImageView& v) {
+    v.filePath = filePath;
+    v.frameTitle = frameTitle;
+    v.fileInfo = fileInfo;
+    v.panX = panX;
+    v.panY = panY;
+    if (!hadFloat) {
+      v.currentLayer().clear(false);
+      v.currentLayer().setcode(code);
+      v.currentBitmap() = std::move(bitmap);
+    }
+    if (v.host) {
+      v.host->SetFrameTitle(v.frameTitle);
+      v.host->Invalidate();
+    }
+    v.UpdateStatus();
+  }
+  bool hadFloat;
+  CSpaceCode code;
+  std::string filePath, frameTitle;
+  ImageFileInfo fileInfo;
+  int32_t panX, panY;
+  DisplayBitmap bitmap;
+};
+
+// The steps of the built modes.
+StackSteps AverageSteps(fpbuffer& sum) {
+  return {[&sum](fpbuffer& image) { sum.copy(image); },
+          [&sum](fpbuffer& image, int) { sum.add(image); },
+          [&sum](fpbuffer& image, int n) {
+            sum.scale(float(1.0 / n));
+            image.swapwith(sum);
+            sum.clear();
+          }};
+}
+
+StackSteps RawSteps(CImageView& v, StackScratch& scratch, int mode, CSpaceCode remembered) {
+  auto write = [&scratch](fpbuffer& image, int k) {
+    if (scratch.WriteRaw(image, k)) Abort(kStackWriteProblem, StackScratch::RawPath(k));
+  };
+  return {[write](fpbuffer& image) { write(image, 0); }, write,
+          [&v, &scratch, mode, remembered](fpbuffer& image, int n) {
+            const StackParams& p = LiveSettings().stack;
+            const std::vector<std::string>& files = scratch.files();
+            if (mode == kStackExtendedDynamicRange) {
+              const int failed = image.mergeexposures(files, p.hdrParameter1, p.hdrNoiseReduction);
+              if (failed >= 0) Abort(kStackReadProblem, files[size_t(failed)]);
+              image.convert(remembered);
+            } else {
+              v.pixelInfoText = Format("Now Processing %d Temporary Files", n);
+              v.UpdateStatus();
+              CombineRawFiles(image, files, mode, p.multivariateMedianIterations, kRowBudget);
+            }
+            v.pixelInfoText = Format("Completed Processing %d Files", n);
+            v.UpdateStatus();
+          }};
+}
+
+// The load loop: every file in processing order into the current layer, the first one's
+// size the stack size, files of another size skipped, each accepted image handed to the
+// mode's steps; then the final step.
+void LoadAndCombine(CImageView& v, const std::vector<std::string>& files, int mode,
+                    CSpaceCode runCode, const StackSteps& steps, StackRun& run) {
+  int total = int(files.size());
+  int width = 0, height = 0;
+  for (size_t i = 0; i < files.size(); ++i) {
+    const std::string& path = files[i];
+    if (OpenImageFile(v, path, i == 0 ? 0 : -1, false)) Abort(kStackReadProblem, path);
+    if (v.host) v.host->Invalidate();
+    fpbuffer& image = v.currentLayer();
+    // A file that brings its own colour space (FDIB) joins the others in the run's space.
+    if (image.code != runCode) image.convert(runCode);
+    if (run.accepted == 0) {
+      width = image.width;
+      height = image.height;
+    }
+    if (image.width != width || image.height != height) {
+      ++run.skipped;
+      run.skippedList += "\n" + path;
+      --total;
+      image.dim(width, height, image.code);
+    } else {
+      const int k = run.accepted;
+      auto status = [&] {
+        v.pixelInfoText = StackStatusText(mode, k, total, run.skipped);
+        v.UpdateStatus();
+      };
+      if (!StatusAfter(mode)) status();
+      if (k == 0) {
+        steps.first(image);
+      } else {
+        steps.further(image, k);
+      }
+      ++run.accepted;
+      if (StatusAfter(mode)) status();
+    }
+    if (GetPlatform().CancelRequested()) throw Cancelled{};
+  }
+  steps.final(v.currentLayer(), run.accepted);
+}
+}  // namespace
+
+void OnStacking(CImageView& v, int id) {
+  Settings& s = LiveSettings();
+  auto unavailable = [&s] {
+    const int mode = s.stack.stackMode;
+    if (Built(mode)) return false;
+    ShowMessage(Format("The stacking mode \"%s\" is not available yet.", ModeName(mode)));
+    return true;
+  };
+  bool refused = false;
+  const bool run = v.PrepareOperation(id, [&] {
+    if ((refused = unavailable())) return false;
+    const auto [page, row] = ModePage(s.stack.stackMode);
+    return page == 0 || Dialog2(s).RunPage(page, row, 0) == DialogResult::Ok;
+  });
+  if (!run || refused || unavailable()) return;
+  const std::optional<std::vector<std::string>> files = PickFiles(kStackFilter);
+  if (!files) return;
+
+  const int mode = s.stack.stackMode;
+  StackScratch scratch;
+  StackRun state;
+  WindowBefore before(v);
+  const bool completed = v.RunOnFloat(
+      [&](fpbuffer& layer) {
+        const int64_t start = v.startClock;
+        const CSpaceCode remembered = layer.code;
+        CSpaceCode runCode = remembered;
+        if (mode == kStackExtendedDynamicRange) {
+          const CSpaceCode hdr = CSpaceCode(s.stack.hdrColorSpace);
+          runCode =
+              (FindColourSpace(hdr) ? hdr : cspace::kYCbCr) | (remembered & cspace::kVisibleBits);
+          layer.convert(runCode);
+        }
+        fpbuffer sum;
+        const StackSteps steps =
+            mode == kStackAverage ? AverageSteps(sum) : RawSteps(v, scratch, mode, remembered);
+        LoadAndCombine(v, *files, mode, runCode, steps, state);
+        v.startClock = start;
+      },
+      false);
+  if (!completed) before.Restore(v);
+  if (state.skipped > 0) {
+    ShowMessage(Format("These %d files were skipped because their image dimensions did not match "
+                       "those of the first file loaded:\n",
+                       state.skipped) +
+                state.skippedList);
+  }
+}

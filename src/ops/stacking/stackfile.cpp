@@ -1,0 +1,113 @@
+// Raw float colour files of stacking ("temp<k>.frgb") and the run's scratch guard.
+#include <bit>
+#include <cstring>
+#include <filesystem>
+#include <system_error>
+
+#include "ops/stacking/stack.h"
+#include "platform/format.h"
+#include "platform/platform.h"
+#include "platform/programdir.h"
+#include "platform/regularfile.h"
+
+static_assert(std::endian::native == std::endian::little,
+              "raw float colour files are little-endian and written from memory");
+
+namespace fs = std::filesystem;
+
+namespace ops::stacking {
+namespace {
+constexpr int64_t kHeaderBytes = 8;
+// Rows written or read per pass: some 4 MB of triplets.
+int ChunkRows(int width) {
+  return int(std::max<int64_t>(1, (int64_t(1) << 20) / std::max(width, 1)));
+}
+}  // namespace
+
+StackScratch::~StackScratch() {
+  std::error_code ec;
+  for (const std::string& path : files_) fs::remove(path, ec);
+}
+
+std::string StackScratch::RawPath(int k) { return ScratchPath(Format("temp%d.frgb", k)).string(); }
+
+bool StackScratch::WriteRaw(const fpbuffer& image, int k) {
+  std::string path = RawPath(k);
+  if (image.writefrgb(path)) return true;
+  files_.push_back(std::move(path));
+  return false;
+}
+
+bool FrgbReader::open(const std::string& path, int width, int height) {
+  file_.reset(OpenRegularFile(path));
+  width_ = width;
+  height_ = height;
+  if (!file_) return false;
+  int32_t header[2];
+  std::error_code ec;
+  const uint64_t length = fs::file_size(path, ec);
+  if (ec || std::fread(header, sizeof header, 1, file_.get()) != 1 || header[0] != width ||
+      header[1] != height ||
+      length != uint64_t(kHeaderBytes + 12 * int64_t(width) * int64_t(height))) {
+    file_.reset();
+    return false;
+  }
+  return true;
+}
+
+bool FrgbReader::read(int firstRow, int rows, float* out) {
+  if (!file_ || firstRow < 0 || rows < 0 || firstRow + rows > height_) return false;
+  const int64_t rowFloats = 3 * int64_t(width_);
+  if (std::fseek(file_.get(), long(kHeaderBytes + 4 * rowFloats * firstRow), SEEK_SET) != 0) {
+    return false;
+  }
+  const size_t count = size_t(rowFloats * rows);
+  return std::fread(out, sizeof(float), count, file_.get()) == count;
+}
+}  // namespace ops::stacking
+
+bool fpbuffer::writefrgb(const std::string& path) const {
+  if (channels < 3) return true;
+  return !WriteFileReplacing(path, [this](std::FILE* f) {
+    const int32_t header[2] = {width, height};
+    if (std::fwrite(header, sizeof header, 1, f) != 1) return false;
+    const int chunk = ops::stacking::ChunkRows(width);
+    std::vector<float> buffer(size_t(3) * size_t(width) * size_t(std::min(chunk, height)));
+    for (int y0 = 0; y0 < height; y0 += chunk) {
+      const int rows = std::min(chunk, height - y0);
+      const size_t first = size_t(y0) * size_t(width), count = size_t(rows) * size_t(width);
+      for (size_t k = 0; k < count; ++k) {
+        buffer[3 * k] = plane[0].x[first + k];
+        buffer[3 * k + 1] = plane[1].x[first + k];
+        buffer[3 * k + 2] = plane[2].x[first + k];
+      }
+      if (std::fwrite(buffer.data(), sizeof(float), 3 * count, f) != 3 * count) return false;
+    }
+    return true;
+  });
+}
+
+bool fpbuffer::readfrgb(const std::string& path, CSpaceCode c, int w, int h) {
+  ops::stacking::FrgbReader file;
+  if (!file.open(path, w, h)) return true;
+  if (!MemoryAllows(uint64_t(w) * uint64_t(h) * 4 * 4)) return true;
+  // Read aside, so that a short read leaves this image as it was.
+  fpbuffer image;
+  image.dimunset(w, h, c);
+  const int chunk = ops::stacking::ChunkRows(w);
+  std::vector<float> buffer(size_t(3) * size_t(w) * size_t(std::min(chunk, h)));
+  for (int y0 = 0; y0 < h; y0 += chunk) {
+    const int rows = std::min(chunk, h - y0);
+    if (!file.read(y0, rows, buffer.data())) return true;
+    const size_t first = size_t(y0) * size_t(w), count = size_t(rows) * size_t(w);
+    for (size_t k = 0; k < count; ++k) {
+      image.plane[0].x[first + k] = buffer[3 * k];
+      image.plane[1].x[first + k] = buffer[3 * k + 1];
+      image.plane[2].x[first + k] = buffer[3 * k + 2];
+    }
+  }
+  // A four-channel space keeps a fourth plane the file does not hold.
+  if (image.channels == 4) std::memset(image.plane[3].x, 0, sizeof(float) * size_t(image.n));
+  swapwith(image);
+  return false;
+}

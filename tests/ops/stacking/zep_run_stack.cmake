@@ -1,0 +1,26 @@
+# Stacking headlessly through zep-run: five PNG frames picked in the dialog for several
+# files, stacked by their median and saved, checked against numpy's median. Prints SKIP
+# (the test counts as skipped) without numpy and PIL.
+file(REMOVE_RECURSE ${WORK})
+file(MAKE_DIRECTORY ${WORK}/home)
+set(PYTHON /usr/bin/python3)
+execute_process(COMMAND ${PYTHON} -c "import numpy, PIL" RESULT_VARIABLE rc OUTPUT_QUIET
+                ERROR_QUIET)
+if(NOT rc EQUAL 0)
+  message("SKIP: python3 with numpy and PIL is not installed")
+  return()
+endif()
+execute_process(COMMAND ${PYTHON} ${CHECK} make ${WORK} RESULT_VARIABLE rc)
+if(NOT rc EQUAL 0)
+  message(FATAL_ERROR "could not make the frames")
+endif()
+foreach(i 1 2 3 4 5)
+  set(F${i} ${WORK}/f${i}.png)
+endforeach()
+set(OUT ${WORK}/out.png)
+include(${CMAKE_CURRENT_LIST_DIR}/../../support/peer_compare.cmake)
+zep_run_configured(${SCRIPT} stack)
+execute_process(COMMAND ${PYTHON} ${CHECK} check ${WORK} RESULT_VARIABLE rc)
+if(NOT rc EQUAL 0)
+  message(FATAL_ERROR "the stacked median does not match numpy's")
+endif()
