@@ -16,6 +16,8 @@
 class dmatrix;
 class rgbbuffer;
 struct NoiseProfile;
+struct IfsPlaneParams;
+struct IfsDecoding;
 
 class fpbuffer {
  public:
@@ -335,6 +337,17 @@ class fpbuffer {
   static void removefile(const std::string& name);
   static void removeseries(const std::string& stem, int last);
   bool isidentity() const { return fromrgb == &fpixel::copy; }
+
+  // Fractal IFS files and enlargement (ops/resize/ifsimage.cpp, types in ops/resize/ifs.h).
+  // writeifs codes a YCbCr copy of this image into the file; readifs replaces the image by
+  // the file decoded at the scale, in the colour space the image had, and throws the
+  // reading text for a refused file before it changes anything; ifsenlarge codes and
+  // decodes in memory. A cancel throws Cancelled.
+  void writeifs(const std::string& path, const std::array<IfsPlaneParams, 4>& planes,
+                int smoothing) const;
+  fpbuffer& readifs(const std::string& path, const IfsDecoding& decoding);
+  fpbuffer& ifsenlarge(const std::array<IfsPlaneParams, 4>& planes, int smoothing,
+                       const IfsDecoding& decoding);
 };
 
 // The strips [first, end) of rows that Jensen edge enhancement runs its core on: the

@@ -1,6 +1,7 @@
 // The Resize menu's binding table. The rows keep the update handlers of their
 // descriptors' enable rules.
 #include "app/imageview.h"
+#include "ops/resize/ifs.h"
 #include "ops/resize/resize.h"
 
 namespace ops::resize {
@@ -13,7 +14,10 @@ void Bind() {
       {Id::Lanczos, OnLanczos, nullptr},
       {Id::Triangulation, OnTriangulation, nullptr},
       {Id::StairInterpolation, OnStairInterpolation, nullptr},
+      {Id::IteratedFunctionSystems, OnIteratedFunctionSystems, nullptr},
+      {Id::ReopenIfs, OnReopenIfs, nullptr},
   };
   CImageView::RegisterCommands(rows);
+  RegisterIfsFormat();
 }
 }  // namespace ops::resize

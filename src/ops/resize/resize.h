@@ -135,3 +135,7 @@ bool pyramidsim(fpbuffer& image, double sx, double sy, double dx, double dy, boo
 // other than a bitmap that cannot be created reach the caller.
 bool ReplaceBitmap(CImageView& view, int w, int h,
                    const std::function<bool(rgbbuffer& target, const rgbbuffer& source)>& resample);
+// The same with the scratch flag given (a command with a flag of its own).
+bool ReplaceBitmap(CImageView& view, int w, int h,
+                   const std::function<bool(rgbbuffer& target, const rgbbuffer& source)>& resample,
+                   bool scratch);
