@@ -38,6 +38,13 @@ struct IfsDecoding {
 IfsPlaneSet IfsPlanesOf(const IfsParams& p);
 IfsDecoding IfsDecodingOf(const IfsParams& p);
 
+// The candidate windows of a search pass: for the range keys in the order visited
+// (ascending, 1e36 for a flat block), the pool positions [lo, hi) of the ascending pool
+// keys k[0..n) that the window of half-width p2 x the key range admits. The positions only
+// move forward from range to range; a flat block gets an empty window.
+void IfsSearchWindows(const float* k, int n, const float* keys, int count, float p2, int* lo,
+                      int* hi);
+
 // One set of codes: per range block scale, offset, isometry code and domain index.
 struct IfsCodes {
   std::vector<float> scale, offset;

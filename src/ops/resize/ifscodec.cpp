@@ -155,34 +155,10 @@ void Search(const ifscoding& c, const matrix& e, const Pool& pool, float p2, Ifs
   std::vector<int> order(static_cast<size_t>(N));
   IndexSort(order.data(), keyR.data(), N);
 
-  // The candidate windows. In key order their ends never move back, so the two forward
-  // positions of a sequential walk are found here by binary search, and the ranges can
-  // then be matched in any order with the same result.
+  std::vector<float> visited(static_cast<size_t>(N));
+  for (int pos = 0; pos < N; ++pos) visited[size_t(pos)] = keyR[size_t(order[size_t(pos)])];
   std::vector<int> lo(static_cast<size_t>(N), 0), hi(static_cast<size_t>(N), 0);
-  if (pool.n > 0) {
-    const float* k = pool.sorted.data();
-    const float minKey = k[0], maxKey = k[pool.n - 1];
-    const float W = p2 * (maxKey - minKey);
-    int l = 0, h = 0;
-    for (int pos = 0; pos < N; ++pos) {
-      const float K = keyR[size_t(order[size_t(pos)])];
-      if (!(K < kFlat)) continue;
-      float low, up;
-      if (K <= minKey + W) {
-        low = minKey, up = minKey + 2 * W;
-      } else if (K > maxKey - W) {
-        low = maxKey - 2 * W, up = maxKey;
-      } else {
-        low = K - W, up = K + W;
-      }
-      const int atLow = int(std::partition_point(k, k + pool.n, [&](float x) { return x < low; }) - k);
-      if (std::max(l, atLow) < pool.n) l = std::max(l, atLow);
-      const int above = int(std::partition_point(k, k + pool.n, [&](float x) { return !(x > up); }) - k);
-      h = std::max({h, l, above});
-      lo[size_t(pos)] = l;
-      hi[size_t(pos)] = h;
-    }
-  }
+  IfsSearchWindows(pool.sorted.data(), pool.n, visited.data(), N, p2, lo.data(), hi.data());
 
   const std::vector<int> tables = IsometryTables(r);
   const double maxMultiplier = c.maxMultiplier;
@@ -275,6 +251,36 @@ void AddRolledBack(matrix& acc, const matrix& plane, int d) {
   });
 }
 }  // namespace
+
+void IfsSearchWindows(const float* k, int n, const float* keys, int count, float p2, int* lo,
+                      int* hi) {
+  // In key order the window ends never move back, so the two forward positions of a
+  // sequential walk are found by binary search, and the ranges can then be matched in any
+  // order with the same result.
+  for (int pos = 0; pos < count; ++pos) lo[pos] = hi[pos] = 0;
+  if (n <= 0) return;
+  const float minKey = k[0], maxKey = k[n - 1];
+  const float W = p2 * (maxKey - minKey);
+  int l = 0, h = 0;
+  for (int pos = 0; pos < count; ++pos) {
+    const float K = keys[pos];
+    if (!(K < kFlat)) continue;  // a flat block keeps its mean
+    float low, up;
+    if (K <= minKey + W) {
+      low = minKey, up = minKey + 2 * W;
+    } else if (K > maxKey - W) {
+      low = maxKey - 2 * W, up = maxKey;
+    } else {
+      low = K - W, up = K + W;
+    }
+    const int atLow = int(std::partition_point(k, k + n, [&](float x) { return x < low; }) - k);
+    if (std::max(l, atLow) < n) l = std::max(l, atLow);
+    const int above = int(std::partition_point(k, k + n, [&](float x) { return !(x > up); }) - k);
+    h = std::max({h, l, above});
+    lo[pos] = l;
+    hi[pos] = h;
+  }
+}
 
 IfsPlaneSet IfsPlanesOf(const IfsParams& p) {
   auto one = [](int32_t r, int32_t l, int32_t q, float p1, float p2, float m) {

@@ -1,5 +1,7 @@
 // The fractal plane codec and the .IFS file: block geometry, the mean codes, the search's
 // pairing of isometries, the file's layout and the reader's refusals.
+#include <algorithm>
+#include <array>
 #include <cmath>
 #include <cstring>
 #include <filesystem>
@@ -305,4 +307,41 @@ TEST(IfsCodec, PlaneSmallerThanADomainGetsMeanCodesAndDecodes) {
   p.decode(out, 2, 2);
   EXPECT_EQ(out.nx, 16);
   for (int k = 0; k < out.n; ++k) ASSERT_TRUE(std::isfinite(out.x[k]));
+}
+
+TEST(IfsCodec, SearchWindowsMatchTheForwardWalk) {
+  // The windows found by binary search are those of the walk that moves two positions
+  // forward from range to range, key by key.
+  std::mt19937 gen(5);
+  std::uniform_real_distribution<float> u(0, 3);
+  for (int trial = 0; trial < 40; ++trial) {
+    const int n = 1 + trial % 13, count = 30;
+    std::vector<float> pool(static_cast<size_t>(n)), keys(static_cast<size_t>(count));
+    for (float& k : pool) k = trial % 5 == 0 ? 1.0f : u(gen);  // ties too
+    for (float& k : keys) k = u(gen) * 1.2f - 0.3f;
+    std::sort(pool.begin(), pool.end());
+    std::sort(keys.begin(), keys.end());
+    for (int f = 0; f < trial % 4; ++f) keys[size_t(count - 1 - f)] = 1e36f;
+    const float p2 = std::array<float, 4>{0.01f, 0.1f, 0.3f, 0.5f}[size_t(trial % 4)];
+    std::vector<int> lo(static_cast<size_t>(count)), hi(static_cast<size_t>(count));
+    IfsSearchWindows(pool.data(), n, keys.data(), count, p2, lo.data(), hi.data());
+    const float minKey = pool[0], maxKey = pool[size_t(n - 1)], W = p2 * (maxKey - minKey);
+    int l = 0, h = 0;
+    for (int pos = 0; pos < count; ++pos) {
+      const float K = keys[size_t(pos)];
+      if (K == 1e36f) {
+        EXPECT_GE(lo[size_t(pos)], hi[size_t(pos)]);
+        continue;
+      }
+      const float low = K <= minKey + W ? minKey : K > maxKey - W ? maxKey - 2 * W : K - W;
+      const float up = K <= minKey + W ? minKey + 2 * W : K > maxKey - W ? maxKey : K + W;
+      int p = l;
+      while (p < n && pool[size_t(p)] < low) ++p;
+      if (p < n) l = p;
+      h = std::max(h, l);
+      while (h < n && !(pool[size_t(h)] > up)) ++h;
+      ASSERT_EQ(lo[size_t(pos)], l) << trial << " " << pos;
+      ASSERT_EQ(hi[size_t(pos)], h) << trial << " " << pos;
+    }
+  }
 }
