@@ -131,6 +131,21 @@ std::vector<int> IsometryTables(int r) {
   return t;
 }
 
+// Σ a·b in double, in four interleaved partial sums added in a fixed order, so that the
+// compiler may keep them in vector registers.
+inline double Dot(const float* a, const float* b, int n) {
+  double s0 = 0, s1 = 0, s2 = 0, s3 = 0;
+  int q = 0;
+  for (; q + 4 <= n; q += 4) {
+    s0 += double(a[q]) * b[q];
+    s1 += double(a[q + 1]) * b[q + 1];
+    s2 += double(a[q + 2]) * b[q + 2];
+    s3 += double(a[q + 3]) * b[q + 3];
+  }
+  for (; q < n; ++q) s0 += double(a[q]) * b[q];
+  return (s0 + s1) + (s2 + s3);
+}
+
 // One search pass: every range block of the plane e gets the best code the pool offers
 // within its key window, or its mean.
 void Search(const ifscoding& c, const matrix& e, const Pool& pool, float p2, IfsCodes& out) {
@@ -163,7 +178,7 @@ void Search(const ifscoding& c, const matrix& e, const Pool& pool, float p2, Ifs
   const std::vector<int> tables = IsometryTables(r);
   const double maxMultiplier = c.maxMultiplier;
   TickingLoop(N, BlockFor(int64_t(rr) * 64), [&](int64_t p0, int64_t p1) {
-    std::vector<float> block(static_cast<size_t>(rr));
+    std::vector<float> block(static_cast<size_t>(rr)), copies(static_cast<size_t>(8 * rr));
     for (int64_t pos = p0; pos < p1; ++pos) {
       const int i = order[size_t(pos)];
       out.scale[size_t(i)] = 0;
@@ -174,21 +189,23 @@ void Search(const ifscoding& c, const matrix& e, const Pool& pool, float p2, Ifs
       const int bx = (i % c.rx) * r, by = (i / c.rx) * r;
       for (int y = 0; y < r; ++y)
         for (int x = 0; x < r; ++x) block[size_t(y * r + x)] = e.z[by + y][bx + x];
+      // Code t pairs the domain with the range turned by t's inverse, so that the decoder
+      // applying t to the domain reproduces the range; the eight turned copies are made
+      // once per range, not per candidate.
+      for (int t = 0; t < 8; ++t) {
+        const int* perm = tables.data() + size_t(InverseIsometry(t) * rr);
+        for (int q = 0; q < rr; ++q) copies[size_t(t * rr + q)] = block[size_t(perm[q])];
+      }
       double best = 1e37;
       for (int p = lo[size_t(pos)]; p < hi[size_t(pos)]; ++p) {
         const int j = pool.order[size_t(p)];
         const float G = pool.g[size_t(j)];
         if (std::fabs(G) <= 0.001f) continue;
         const float* v = pool.v.data() + size_t(j) * size_t(rr);
-        // Code j pairs the domain with the range turned by j's inverse, so that the decoder
-        // applying j to the domain reproduces the range.
         float s = 0;
         int code = 0;
         for (int t = 0; t < 8; ++t) {
-          const int* perm = tables.data() + size_t(InverseIsometry(t) * rr);
-          double dot = 0;
-          for (int q = 0; q < rr; ++q) dot += double(block[size_t(perm[q])]) * v[q];
-          const float st = float(dot);
+          const float st = float(Dot(copies.data() + size_t(t * rr), v, rr));
           if (t == 0 || std::fabs(st) > std::fabs(s)) s = st, code = t;
         }
         const double error = double(ssR[size_t(i)]) - double(G) * s * s;
