@@ -1,6 +1,6 @@
 // libFuzzer targets for the file readers: the input bytes become a file that the reader
 // opens by name, as it would a user's file. Built as fuzz_fits, fuzz_tiff, fuzz_png,
-// fuzz_jpeg, fuzz_fdib or fuzz_bmp.
+// fuzz_jpeg, fuzz_fdib, fuzz_bmp or fuzz_ifs.
 #include <unistd.h>
 
 #include <cstdint>
@@ -14,6 +14,10 @@
 #include "fileio/png.h"
 #include "fileio/tiff.h"
 #include "image/rgbbuffer.h"
+#if defined(FUZZ_IFS)
+#include "ops/resize/ifs.h"
+#include "platform/errors.h"
+#endif
 #include "platform/platform.h"
 #include "platform/programdir.h"
 
@@ -77,6 +81,14 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   if (!image.empty()) {
     fpbuffer sum(image);
     sum.addstored(InputPath(), false);
+  }
+#elif defined(FUZZ_IFS)
+  // The reader checks everything first: a refused file leaves the image as it was, and
+  // one it accepts decodes within what it promised.
+  try {
+    image.readifs(InputPath(), IfsDecoding{2, 2, {0, 0, 0, 0}, false});
+  } catch (const TextException&) {
+    CheckUntouched(true, image);
   }
 #elif defined(FUZZ_BMP)
   // The check made before the general library decodes a BMP.

@@ -17,6 +17,8 @@ class dmatrix;
 class matrixarray;
 class rgbbuffer;
 struct NoiseProfile;
+struct IfsPlaneParams;
+struct IfsDecoding;
 
 class fpbuffer {
  public:
@@ -419,6 +421,16 @@ class fpbuffer {
   // This image = the darker exposure blended into the brighter one brought to its scale
   // (the brighter one's channel 0 is scaled in place, so callers pass a copy).
   fpbuffer& blendexposure(const fpbuffer& darker, fpbuffer& brighter, float k);
+  // Fractal IFS files and enlargement (ops/resize/ifsimage.cpp, types in ops/resize/ifs.h).
+  // writeifs codes a YCbCr copy of this image into the file; readifs replaces the image by
+  // the file decoded at the scale, in the colour space the image had, and throws the
+  // reading text for a refused file before it changes anything; ifsenlarge codes and
+  // decodes in memory. A cancel throws Cancelled.
+  void writeifs(const std::string& path, const std::array<IfsPlaneParams, 4>& planes,
+                int smoothing) const;
+  fpbuffer& readifs(const std::string& path, const IfsDecoding& decoding);
+  fpbuffer& ifsenlarge(const std::array<IfsPlaneParams, 4>& planes, int smoothing,
+                       const IfsDecoding& decoding);
 };
 
 // The strips [first, end) of rows that Jensen edge enhancement runs its core on: the

@@ -827,6 +827,23 @@ class matrix : public planebase<float, matrix> {
   // sigma (gaussian(sigma, 3) taps, edge blocks repeated); sigma <= 0 leaves it, and a
   // window without activity takes its plain median.
   matrix& smoothfield(const matrix& activity, float sigma);
+  // Blocks of the fractal (IFS) codec (ifsblocks.cpp). scaleoffset: x = a x + b.
+  // maxneighbourdiff: the largest |difference| of two horizontal, vertical or diagonal
+  // neighbours (0 for one sample). smooth3wx/smooth3wy: this = src with every interior
+  // sample along rows (columns) (a prev + b centre + c next) / (a + b + c); the end
+  // columns (rows) stay copies. isometry: this = the isometry `code` (0-7, IfsIsometry) of
+  // src; any other code zeroes this plane at its size. reduce2/reduce3: this = src with
+  // every 2 x 2 (3 x 3) cell replaced by its mean. cellmeans: this = the mean of the q x q
+  // cell whose first sample is at every position where one fits (q 3, else 2), computed
+  // as reduce2/reduce3 compute theirs, so a reduced block can be read from it.
+  matrix& scaleoffset(float a, float b);
+  float maxneighbourdiff() const;
+  matrix& smooth3wx(const matrix& src, float a, float b, float c);
+  matrix& smooth3wy(const matrix& src, float a, float b, float c);
+  matrix& isometry(const matrix& src, int code);
+  matrix& reduce2(const matrix& src);
+  matrix& reduce3(const matrix& src);
+  matrix& cellmeans(const matrix& src, int q);
 };
 
 // max(3, trunc(2 k sigma + 0.5)), plus 1 when even (at most 2^30 + 1): the taps of

@@ -162,8 +162,9 @@ TEST_F(ImageFileTest, FailedOpensLeaveTheWindowAsItWas) {
   ui.ExpectMessage("Problem reading FDIB file");
   EXPECT_TRUE(OpenImageFile(v, Path("broken.fdib"), 0, false));
   EXPECT_EQ(ui.messages.back().caption, "ERROR");
-  ui.ExpectMessage("This IFS subformat is not supported!");
+  ui.ExpectMessage("Problem reading IFS file");
   EXPECT_TRUE(OpenImageFile(v, Path("a.IFS"), 0, false));
+  EXPECT_EQ(ui.messages.back().caption, "ERROR");
 
   // A depth other than 24 or 32 bits is refused, named by the extension as written.
   imaging.loadCode = kImagingOk;

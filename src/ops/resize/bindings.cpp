@@ -1,6 +1,7 @@
 // The Resize menu's binding table. The rows keep the update handlers of their
 // descriptors' enable rules.
 #include "app/imageview.h"
+#include "ops/resize/ifs.h"
 #include "ops/resize/resize.h"
 #include "ops/resize/seamcarve.h"
 
@@ -17,7 +18,10 @@ void Bind() {
       {Id::DrawAvoidanceRemovalRegions, OnDrawSeamRegions, nullptr},
       {Id::SeamCarving, OnSeamCarving, nullptr},
       {Id::Presharpen, OnPresharpen, nullptr},
+      {Id::IteratedFunctionSystems, OnIteratedFunctionSystems, nullptr},
+      {Id::ReopenIfs, OnReopenIfs, nullptr},
   };
   CImageView::RegisterCommands(rows);
+  RegisterIfsFormat();
 }
 }  // namespace ops::resize

@@ -30,7 +30,13 @@ struct ParkedFile {
 bool ReplaceBitmap(
     CImageView& view, int newW, int newH,
     const std::function<bool(rgbbuffer& target, const rgbbuffer& source)>& resample) {
-  const bool scratch = LiveSettings().resize.useScratchDisk != 0;
+  return ReplaceBitmap(view, newW, newH, resample, LiveSettings().resize.useScratchDisk != 0);
+}
+
+bool ReplaceBitmap(
+    CImageView& view, int newW, int newH,
+    const std::function<bool(rgbbuffer& target, const rgbbuffer& source)>& resample,
+    bool scratch) {
   DisplayBitmap& bitmap = view.currentBitmap();
   const int w = bitmap.width(), h = bitmap.height();
 

@@ -208,3 +208,7 @@ fpbuffer& bpddl(fpbuffer& image, int dominantSetting, const BackProjection& bp, 
 fpbuffer& bpjddl(fpbuffer& image, int dominantSetting, const JensenModel& edges,
                  const BackProjection& bp, bool scratch, int shortcut, int ddlOrder, int passes,
                  bool halo, const matrix* table);
+// The same with the scratch flag given (a command with a flag of its own).
+bool ReplaceBitmap(CImageView& view, int w, int h,
+                   const std::function<bool(rgbbuffer& target, const rgbbuffer& source)>& resample,
+                   bool scratch);

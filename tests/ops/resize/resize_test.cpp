@@ -100,9 +100,9 @@ TEST_F(ResizeTest, TheBoundCommandsAreResizeMenuItems) {
     ASSERT_NE(d, nullptr) << id;
     if (d->menu == Menu::Resize && CImageView::FindCommand(id)->handler) ++bound;
   }
-  // The linear four, Triangulation and Stair Interpolation, with the two buffer commands,
-  // and the two of seam carving.
-  EXPECT_EQ(bound, 10);
+  // The linear four, Triangulation and Stair Interpolation, the two buffer commands, the
+  // two of seam carving, and the IFS enlargement with Reopen IFS.
+  EXPECT_EQ(bound, 12);
 }
 
 TEST_F(ResizeTest, ResizeModesComputeTheTargetSize) {

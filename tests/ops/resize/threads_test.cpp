@@ -25,6 +25,7 @@
 #include "numeric/resample.h"
 #include "numeric/triangulate.h"
 #include "numeric/warp.h"
+#include "ops/resize/ifs.h"
 #include "ops/resize/resize.h"
 #include "ops/stacking/stack.h"
 #include "params/commands.h"
@@ -498,6 +499,12 @@ std::vector<Operation> Operations() {
                      return Bytes(e) + Bytes(f);
                    }});
   }
+  ops.push_back({"IFS coding and decoding", [](Size s) {
+                   fpbuffer f = MakeImage(s);
+                   const IfsPlaneParams y{3, 1, 2, 0.1f, 0.05f, 2}, c{2, 0, 3, 0.2f, 0.1f, 1.3f};
+                   f.ifsenlarge({y, y, c, c}, 1, IfsDecoding{2, 3, {1, 0, 1, 0}, false});
+                   return Bytes(f);
+                 }});
   return ops;
 }
 
