@@ -15,35 +15,20 @@ struct Shape {
 };
 
 bool ShapeOf(int type, Shape& s) {
-  switch (type) {
-    case 0:
-      s = {KernelBox, 2.0, 1};  // 1 on (-1, 1): every tap of the box
-      return true;
-    case 1:
-      s = {KernelTriangle, 1.0, 2};
-      return true;
-    case -1:
-      s = {KernelCubic, -0.5, 4};
-      return true;
-    case -2:
-      s = {KernelCubic, -1.0, 4};
-      return true;
-    case -3:
-      s = {KernelCubic, 0.0, 4};
-      return true;
-    case -4:
-      s = {KernelCubic, -1.5, 4};
-      return true;
-    case -5:
-      s = {KernelCubic, -2.0, 4};
-      return true;
-    default:
-      if (type < 2 || type > 64) return false;
-      s = {KernelLanczos, double(type), 2 * int64_t(type)};
-      return true;
+  static constexpr double kCubic[] = {-0.5, -1.0, 0.0, -1.5, -2.0};  // types -1 to -5
+  if (type == 0) {
+    s = {KernelBox, 2.0, 1};  // 1 on [-1, 1): every tap of the box
+  } else if (type == 1) {
+    s = {KernelTriangle, 1.0, 2};
+  } else if (type >= -5 && type <= -1) {
+    s = {KernelCubic, kCubic[-type - 1], 4};
+  } else if (type >= 2 && type <= 64) {
+    s = {KernelLanczos, double(type), 2 * int64_t(type)};
+  } else {
+    return false;
   }
+  return true;
 }
-
 }  // namespace
 
 matrix& NormaliseSum(matrix& k) {

@@ -1,5 +1,6 @@
 #include <cmath>
 
+#include "downscale_measures.h"
 #include "numeric/matrix.h"
 #include "platform/progress.h"
 #include "support/zep_test.h"
@@ -14,19 +15,6 @@ matrix Reduced(const matrix& big, int a) {
   matrix k, small(big.nx / a, big.ny / a);
   k.DownscaleKernel(a, kReduction, 0, 0);
   return small.decimate(big, k, a);
-}
-
-double InteriorRms(const matrix& a, const matrix& b, int border) {
-  double s = 0;
-  int count = 0;
-  for (int y = border; y < a.ny - border; ++y) {
-    for (int x = border; x < a.nx - border; ++x) {
-      const double d = double(a.z[y][x]) - b.z[y][x];
-      s += d * d;
-      ++count;
-    }
-  }
-  return std::sqrt(s / count);
 }
 
 // A hard edge with some noise on it, 0-255.
@@ -64,9 +52,9 @@ TEST_F(SuperRezTest, WithoutSmoothingItOnlyReprojects) {
   // most of what is left.
   matrix thrice = start;
   thrice.superrez(y, cache2, 2, kReduction, kBase, 0.0f, 20.0f, 0.0f, 3, 3, 0, 0);
-  const double before = InteriorRms(Reduced(start, 2), y, 10);
-  const double after1 = InteriorRms(Reduced(once, 2), y, 10);
-  const double after3 = InteriorRms(Reduced(thrice, 2), y, 10);
+  const double before = ReductionRms(start, y, 2, kReduction, 10);
+  const double after1 = ReductionRms(once, y, 2, kReduction, 10);
+  const double after3 = ReductionRms(thrice, y, 2, kReduction, 10);
   EXPECT_GT(before, 10.0);
   EXPECT_LT(after1, 0.05 * before);
   EXPECT_LT(after3, 0.25 * after1);
@@ -84,7 +72,7 @@ TEST_F(SuperRezTest, SmoothingStepsKeepTheReductionAndConstants) {
       matrix refined = plain;
       refined.superrez(y, cache, a, kReduction, kBase, 0.2f, 20.0f, 0.1f, 4, type, 0, 0);
       EXPECT_GT(refined.diffstats(plain).mae, 0.5) << a << " " << type;
-      EXPECT_LT(InteriorRms(Reduced(refined, a), y, 10), 0.5) << a << " " << type;
+      EXPECT_LT(ReductionRms(refined, y, a, kReduction, 10), 0.5) << a << " " << type;
     }
   }
 

@@ -21,7 +21,7 @@ fpbuffer& fpbuffer::newddl(int k, int reductionMethod, int baseMethod, int order
   bytemaps shared;
   int done = 0;
   ForEachChannel(*this, true, DominantFirst(1, channels), [&](matrix& plane) {
-    const matrix source = std::move(plane);
+    matrix source = std::move(plane);
     if (refine && (done++ == 0 || !space)) {
       plane.NewDdlChannel(source, k, reductionMethod, baseMethod, order, radius, amount,
                           backProjections, params.edgeSharpeningParam1, params.edgeSharpeningParam2,
@@ -29,8 +29,7 @@ fpbuffer& fpbuffer::newddl(int k, int reductionMethod, int baseMethod, int order
                           presharpen);
     } else {
       // A list already holding k maps is used as it stands.
-      plane.DdlEnlarge(const_cast<matrix&>(source), order, k, true, true, false, false, shared,
-                       false);
+      plane.DdlEnlarge(source, order, k, true, true, false, false, shared, false);
     }
     return false;
   });

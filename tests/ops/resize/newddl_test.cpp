@@ -2,21 +2,12 @@
 #include <cmath>
 
 #include "numeric/cvector.h"
+#include "numeric/downscale_measures.h"
 #include "platform/errors.h"
 #include "pseudoinverse_fixture.h"
 
 using NewDdlTest = PseudoInverseFixture;
 using namespace enlarge;
-
-namespace {
-double ReductionRms(const matrix& big, const matrix& low, int f, int reduction) {
-  matrix k, back(low.nx, low.ny);
-  k.DownscaleKernel(f, reduction, 0, 0);
-  back.decimate(big, k, f);
-  back.sub(low);
-  return std::sqrt(back.sumsq() / back.n);
-}
-}  // namespace
 
 TEST_F(NewDdlTest, ShortcutWithoutRefinementDoublesTheChromaWithTheLuminanceMaps) {
   const fpbuffer source = Colour(20, 16);
@@ -63,7 +54,7 @@ TEST_F(NewDdlTest, BackProjectionRoundsBringTheReductionCloser) {
       StartProgress(1e9f);
       big.NewDdlChannel(low, k, 0, 5, 3, 0, 0, rounds, 0.2f, 20, 0, 0, 2, false);
       ASSERT_EQ(big.nx, 64);
-      const double rms = ReductionRms(big, low, f, 0);
+      const double rms = ReductionRms(big, low, f, 0, 0);
       EXPECT_LT(rms, previous) << k << " " << rounds;
       previous = rms;
     }

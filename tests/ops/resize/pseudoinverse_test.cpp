@@ -1,31 +1,12 @@
 // The pseudo-inverse enlargement of the float image and the test reduction.
 #include <cmath>
 
+#include "numeric/downscale_measures.h"
 #include "platform/errors.h"
 #include "pseudoinverse_fixture.h"
 
 using PseudoInverseTest = PseudoInverseFixture;
 using namespace enlarge;
-
-namespace {
-// RMS of the channel's reduction by a against the low-resolution channel, a border of 4
-// low samples left out.
-double ReductionRms(const matrix& big, const matrix& low, int a, int reduction) {
-  matrix k, back(low.nx, low.ny);
-  k.DownscaleKernel(a, reduction, 0, 0);
-  back.decimate(big, k, a);
-  double s = 0;
-  int count = 0;
-  for (int y = 4; y < low.ny - 4; ++y) {
-    for (int x = 4; x < low.nx - 4; ++x) {
-      const double d = double(back.z[y][x]) - low.z[y][x];
-      s += d * d;
-      ++count;
-    }
-  }
-  return std::sqrt(s / count);
-}
-}  // namespace
 
 TEST_F(PseudoInverseTest, EveryChannelReducesBackAndTheMaskAndSpaceComeBack) {
   const fpbuffer source = Colour(72, 64);
@@ -47,7 +28,7 @@ TEST_F(PseudoInverseTest, EveryChannelReducesBackAndTheMaskAndSpaceComeBack) {
       EXPECT_EQ(ScratchFiles(), 0);
       if (shortcut == 0) {
         for (int c = 0; c < 3; ++c) {
-          EXPECT_LT(ReductionRms(image.plane[c], source.plane[c], a, 3), 0.5) << a << " " << c;
+          EXPECT_LT(ReductionRms(image.plane[c], source.plane[c], a, 3, 4), 0.5) << a << " " << c;
         }
       }
     }
