@@ -1,11 +1,12 @@
 // The enlargement cores on a 1000 x 1000 picture beside OpenCV's cv::resize to the same
 // sizes: data-dependent Lanczos order 3 by 2 and by 4 of one plane against INTER_LANCZOS4
 // and INTER_CUBIC, the colour driver by 2 on RGB, modified B-spline by 3 on RGB against
-// INTER_CUBIC. Each runs with one thread and with all of them (OpenCV with as many); the
-// table at the end gives the best times and the ratio ours / OpenCV's (below 1 we are
-// faster). Beside them the Jensen-DDL doubling and back-projected DDL by 4 (five iterations)
-// of a 500 x 500 picture, and one back-projection iteration beside the data-dependent
-// enlargement of its residual, which it contains.
+// INTER_CUBIC, the pseudo-inverse by 4 (and the cost of one Super Rez iteration) and New
+// DDL by 4 against INTER_LANCZOS4. Each runs with one thread and with all of them (OpenCV
+// with as many); the table at the end gives the best times and the ratio ours / OpenCV's
+// (below 1 we are faster). Beside them the Jensen-DDL doubling and back-projected DDL by 4
+// (five iterations) of a 500 x 500 picture, and one back-projection iteration beside the
+// data-dependent enlargement of its residual, which it contains.
 #include <benchmark/benchmark.h>
 
 #include <algorithm>
@@ -31,6 +32,7 @@
 
 namespace {
 constexpr int kSide = 1000, kQuarter = 500;
+constexpr int kSuperRezRounds = 2;
 
 const fpbuffer& Picture() {
   static const fpbuffer image = SmoothNoisyPicture(kSide, kSide, 0.02f, 0.017f, 777);
@@ -115,6 +117,24 @@ std::vector<Job> Jobs() {
                     StartProgress(1e9f);
                     out.DdlEnlarge(in, 3, 2, true, true, false, false, maps, true);
                   }});
+  // The pseudo-inverse by 4 of one plane with the page's kernels (Lanczos-3 reduction,
+  // Lanczos-5 base), without and with two rounds of Super Rez, and New DDL by 4 with the
+  // presharpening of its defaults and two rounds of Super Rez.
+  for (int rounds : {0, kSuperRezRounds}) {
+    jobs.push_back(
+        {"PINV x4" + std::string(rounds ? " SR" + std::to_string(rounds) : ""), [rounds] {
+           const matrix& low = Picture().plane[1];
+           matrix cache;
+           StartProgress(1e9f);
+           out.pseudoinverseenlarge(low, 4, 3, 5, cache, false, 0, 0, false);
+           out.superrez(low, cache, 4, 3, 5, 0.2f, 20, 0.1f, rounds, 2, 0, 0);
+         }});
+  }
+  jobs.push_back({"NewDDL x4 SR" + std::to_string(kSuperRezRounds), [] {
+                    StartProgress(1e9f);
+                    out.NewDdlChannel(Picture().plane[1], 2, 3, 5, 3, 0, 0, 0, 0.2f, 20, 0,
+                                      kSuperRezRounds, 2, true);
+                  }});
 #ifdef ZEP_HAVE_OPENCV
   static cv::Mat dst;
   auto plane = [] {
@@ -189,6 +209,15 @@ int main(int argc, char** argv) {
   Compare("DDL3 RGB x2", "OpenCV lanczos4 RGB x2");
   Compare("MBS RGB x3", "OpenCV cubic RGB x3");
   Compare("BP iteration x4", "DDL3 residual x4");
+  Compare("PINV x4", "OpenCV lanczos4 x4");
+  Compare("NewDDL x4 SR2", "OpenCV lanczos4 x4");
+  const std::string sr = "PINV x4 SR" + std::to_string(kSuperRezRounds);
+  for (const auto& [threads, ms] : best[sr]) {
+    if (best["PINV x4"].count(threads)) {
+      std::printf("Super Rez x4    threads %2d  %8.1f ms per iteration\n", threads,
+                  (ms - best["PINV x4"][threads]) / kSuperRezRounds);
+    }
+  }
   for (const char* job : {"DDL3 x2", "DDL3 RGB x2", "MBS RGB x3", "JDDL RGB x2", "BPDDL RGB x4"}) {
     if (best[job].count(1) && best[job].count(all)) {
       std::printf("%-14s speed-up on %d threads %5.2f\n", job, all, best[job][1] / best[job][all]);

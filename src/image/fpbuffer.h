@@ -19,6 +19,7 @@ class rgbbuffer;
 struct NoiseProfile;
 struct IfsPlaneParams;
 struct IfsDecoding;
+struct PostProcessParams;
 
 class fpbuffer {
  public:
@@ -378,6 +379,27 @@ class fpbuffer {
   // its own and the other's diagonal differences, by `iterations` ticking conjugate-
   // gradient steps on one level or on gradient pyramids. The other image is not changed.
   fpbuffer& combinesharpest(const fpbuffer& other, int iterations, bool usePyramid, bool cond);
+
+  // Integer-factor enlargements (ops/resize). Every channel waits in "temp10.mat",
+  // "temp20.mat", ... while one is worked on (none is left behind); the mask is resampled by
+  // the factor with shift 0. A shortcut (1 YCbCr, 2 YCbCr2) converts for the work and back,
+  // and only the luminance is refined. A factor, order or kernel type outside the lists, and
+  // a singular prefilter model ("Singular Matrix"), throw before anything changes; a later
+  // failure or cancel throws with the image emptied.
+  // pseudoinverseenlarge: each channel by a with the pseudo-inverse of the reduction, then
+  // "Super Rez" with the given fields.
+  fpbuffer& pseudoinverseenlarge(int a, int reductionType, int baseType, int shortcut, float radius,
+                                 float amount, const PostProcessParams& superRes);
+  // Every channel reduced by a with DownscaleKernel; a size that a does not divide shows
+  // "The dimensions of the test image must be exactly divisible by the scale factor" and
+  // changes nothing.
+  fpbuffer& reducetest(int a, int reductionType, float radius, float amount);
+  // New DDL by 2^k: NewDdlChannel on every channel, or with neither back-projection nor
+  // presharpening (and for the chrominance of a shortcut) DdlEnlarge with one shared list
+  // of direction maps.
+  fpbuffer& newddl(int k, int reductionMethod, int baseMethod, int order, int shortcut,
+                   float radius, float amount, int backProjections, const PostProcessParams& params,
+                   bool presharpen);
 
   bool empty() const { return n == 0; }
   // Exchanges two images whole (planes, mask, code), without copying pixels.

@@ -844,6 +844,50 @@ class matrix : public planebase<float, matrix> {
   matrix& reduce2(const matrix& src);
   matrix& reduce3(const matrix& src);
   matrix& cellmeans(const matrix& src, int q);
+  // Integer-factor reduction and the pseudo-inverse enlargement (downscale.cpp,
+  // pseudoinverse.cpp, superrez.cpp). Kernel types: 0 box, 1 triangle, -1 to -5 the Keys
+  // cubic of -0.5, -1, 0, -1.5, -2, 2 to 64 Lanczos of that order.
+  // DownscaleKernel: this n x 1 kernel = the type sampled at offsets of 1/a from the centre
+  // (between the middle taps for even a), a taps for the box, 2a (+1 when a is odd) for the
+  // triangle, 4a (+1) for the cubics, 2ab (+1) for Lanczos b; scaled to sum 1. With radius >
+  // 0 convolved with the Gaussian of sigma radius a, or with amount != 0 with (1 + amount)
+  // identity - amount Gaussian. Another type, or a below 1, gives the empty kernel.
+  matrix& DownscaleKernel(int a, int type, float radius, float amount);
+  // This (N columns, a N rows) = the transpose of the reduction by a with the kernel: column
+  // i holds the taps at rows i a - (len - a)/2 + k, rows outside dropped, nothing renormalised.
+  matrix& decimationmatrix(const matrix& kernel, int a, int N);
+  // this[i][j] = sum over k of B[k][i] A[k][j]; dimensioned to B.nx rows of A.nx.
+  matrix& transposeproduct(const matrix& A, const matrix& B);
+  // This kernel = the symmetric low-resolution prefilter g with which the base enlargement
+  // followed by the reduction gives back the input, solved on a 99-sample model, its tails
+  // below 2e-5 cut and scaled to sum 1. A singular model throws "Singular Matrix".
+  matrix& pseudoinversekernel(int a, int reductionType, int baseType, float radius, float amount);
+  // This plane correlated with the cached prefilter (built when the cache is empty) along rows
+  // and columns, borders mirrored; left alone when the kernel is not shorter than both sides.
+  matrix& pseudoinverseprefilter(int a, int reductionType, int baseType, matrix& cache,
+                                 float radius, float amount);
+  // This (a w x a h) = the separable base enlargement with shift 0 of the prefiltered low
+  // plane; with subtract it is subtracted from the present values. Three progress ticks;
+  // a base type without an enlargement (-4, -5, unknown) throws kUnknownBaseMessage.
+  matrix& pseudoinverseenlarge(const matrix& low, int a, int reductionType, int baseType,
+                               matrix& cache, bool subtract, float radius, float amount,
+                               bool skipPrefilter);
+  // "Super Rez" on this enlargement of low (a times its size): per iteration one tick, the
+  // edge-stopping diffusion (weight type 1-4, another is off) and the diagonal curvature
+  // step, then the re-projection X -= pseudoinverseenlarge(reduce(X) - low), which brings X's
+  // reduction back close to low. Row blocks run on the parallel helper. Nothing for no
+  // iterations, or when this plane is not a times low's size.
+  matrix& superrez(const matrix& low, matrix& cache, int a, int reductionType, int baseType,
+                   float step, float gradientScale, float jaggy, int iterations, int weightType,
+                   float radius, float amount);
+  // The New DDL enlargement of one plane by 2^k (newddl.cpp): DdlEnlarge with the turn and
+  // the recentring, of the source or (presharpen) of its prefiltered copy, then the given
+  // back-projection rounds against the reduction and "Super Rez" (only when one of the two
+  // is on).
+  matrix& NewDdlChannel(const matrix& source, int k, int reductionMethod, int baseMethod, int order,
+                        float radius, float amount, int backProjections, float edgeParam1,
+                        float edgeParam2, float jaggy, int superResIterations, int edgeType,
+                        bool presharpen);
 };
 
 // max(3, trunc(2 k sigma + 0.5)), plus 1 when even (at most 2^30 + 1): the taps of
@@ -904,3 +948,14 @@ void MexicanHatKernels(float sigma, matrix& g, matrix& h, bool zeroMean, matrix&
 // The Poisson sharpener's gain of pyramid level i: amount at level 0; above it
 // scale * (the gain below) + 1 in single precision when scale > 0, else 1.
 float PoissonLevelGain(float amount, float scale, int level);
+
+// Kernel types of the reduction list (-5 to 5) and of the base enlargement list (-3 to 5,
+// 7, 15), and the refusal of one outside them.
+bool IsReductionType(int type);
+bool IsBaseType(int type);
+inline constexpr const char* kUnknownReductionMessage = "Unknown reduction method";
+inline constexpr const char* kUnknownBaseMessage = "Unknown base enlargement method";
+// Scales a kernel's elements to sum 1 (unless the sum is 0 or not finite).
+matrix& NormaliseSum(matrix& k);
+// a b, saturated at the largest int so that an absurd size reaches the allocation's refusal.
+int SaturatedProduct(int a, int b);

@@ -212,3 +212,11 @@ fpbuffer& bpjddl(fpbuffer& image, int dominantSetting, const JensenModel& edges,
 bool ReplaceBitmap(CImageView& view, int w, int h,
                    const std::function<bool(rgbbuffer& target, const rgbbuffer& source)>& resample,
                    bool scratch);
+// The checks of the pseudo-inverse family's arguments, made before anything changes: a
+// factor below 1 or a kernel type outside the reduction or base list throws its message.
+void CheckEnlargementKernels(int factor, int reductionType, int baseType);
+inline constexpr const char* kFactorMessage = "The scale factor must be at least 1";
+inline constexpr const char* kDoublingsMessage = "The number of doublings must be 0 to 30";
+inline constexpr const char* kOrderMessage = "The DDL order must be 0 to 5";
+// The colour space of an enlargement shortcut: 1 YCbCr, 2 YCbCr2, any other none (0).
+CSpaceCode ShortcutSpace(int shortcut);

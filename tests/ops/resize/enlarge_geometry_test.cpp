@@ -41,3 +41,17 @@ TEST_F(EnlargeGeometryTest, MbsIsCentred) {
     EXPECT_NEAR(Back(y, f), sy, 0.05) << f;
   }
 }
+
+TEST_F(EnlargeGeometryTest, PseudoInverseAndNewDdlAreCentred) {
+  const fpbuffer blob = Grey(Blobs(40, 36, {{20.3, 17.7}}, 1.5));
+  const auto [sx, sy] = Centroid(blob.plane[0]);
+  for (const Method& m : Methods()) {
+    if (m.name != "newddl" && m.name != "pinv-lanczos3") continue;
+    for (int f : m.factors) {
+      const fpbuffer image = Enlarged(m, blob, f);
+      const auto [x, y] = Centroid(image.plane[0]);
+      EXPECT_NEAR(Back(x, f), sx, 0.05) << m.name << " " << f;
+      EXPECT_NEAR(Back(y, f), sy, 0.05) << m.name << " " << f;
+    }
+  }
+}

@@ -11,6 +11,7 @@
 #include "numeric/cvector.h"
 #include "numeric/matrix.h"
 #include "ops/resize/resize.h"
+#include "params/blocks.h"
 #include "platform/progress.h"
 
 namespace enlarge {
@@ -243,6 +244,23 @@ inline const std::vector<Method>& Methods() {
       {"bpddl-lanczos3", {2, 4}, Bpddl<4>},
       {"bpjddl-box", {2, 4}, Bpjddl<0>},
       {"bpjddl-lanczos3", {2, 4}, Bpjddl<4>},
+      // New DDL with the page's defaults; the pseudo-inverse with its page's Super Rez,
+      // reducing by the box that made the input (matched) or by Lanczos-3 (mismatched).
+      {"newddl",
+       {2, 4},
+       [](fpbuffer& image, int f) {
+         image.newddl(Doublings(f), 3, 5, 3, 1, 0, 0, 0, {6, 20, 0.2f, 20, 0, 2}, true);
+       }},
+      {"pinv-box",
+       {2, 3, 4},
+       [](fpbuffer& image, int f) {
+         image.pseudoinverseenlarge(f, 0, 3, 0, 0, 0, {6, 20, 0.2f, 20, 0.1f, 2});
+       }},
+      {"pinv-lanczos3",
+       {2, 3, 4},
+       [](fpbuffer& image, int f) {
+         image.pseudoinverseenlarge(f, 3, 3, 0, 0, 0, {6, 20, 0.2f, 20, 0.1f, 2});
+       }},
   };
   return methods;
 }

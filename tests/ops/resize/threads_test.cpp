@@ -341,6 +341,16 @@ std::vector<Operation> Operations() {
                    mbs(f, 0, 3, false);
                    return Bytes(f);
                  }});
+  ops.push_back({"pseudo-inverse with Super Rez", [](Size s) {
+                   fpbuffer f = MakeImage(s);
+                   f.pseudoinverseenlarge(2, 3, 5, 0, 0, 0, {6, 2, 0.2f, 20, 0.1f, 2});
+                   return Bytes(f);
+                 }});
+  ops.push_back({"New DDL with back-projection", [](Size s) {
+                   fpbuffer f = MakeImage(s);
+                   f.newddl(1, 3, 5, 3, 1, 0, 0, 1, {6, 2, 0.2f, 20, 0.1f, 2}, true);
+                   return Bytes(f);
+                 }});
   for (double scale : {0.43, 2.3}) {
     ops.push_back({"lanczos3", [scale](Size s) {
                      fpbuffer f = MakeImage(s);
