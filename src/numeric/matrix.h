@@ -742,6 +742,11 @@ class matrix : public planebase<float, matrix> {
   // residual or level stays flat.
   const matrix& bctemplate(matrix& levels, float& mean, float& rms, int requested) const;
   matrix& bcadjust(const matrix& levels, float mean, float rms);
+
+  // The training weights of the Xin Li models (xinli.cpp), on a plane already dimensioned
+  // n x n: element (i, j) = d^-p, d the distance from ((n-1)/2, (n-1)/2), in single
+  // precision, then scaled so that the elements average 1.
+  matrix& radialweights(float p);
 };
 
 // max(3, trunc(2 k sigma + 0.5)), plus 1 when even (at most 2^30 + 1): the taps of

@@ -202,6 +202,14 @@ void OldDdl(fpbuffer& image, int f) {
   ddl(image, 0, std::abs(kOrder), Doublings(f), true, true, false, kOrder < 0, maps, true);
 }
 
+// Both Xin Li models with their default settings and the turn, then the half-pixel shift
+// that puts their grid on the centred one, as the command does.
+template <bool kTwelve>
+void XinLi(fpbuffer& image, int f) {
+  image.xinli(1, 8, 0, 0, 0, Doublings(f), true, 1.5f, kTwelve);
+  resizelanczos(image, 3, 1, 1, -0.5, -0.5, false, false, false);
+}
+
 inline const std::vector<Method>& Methods() {
   static const std::vector<Method> methods = {
       {"bicubic",
@@ -214,6 +222,8 @@ inline const std::vector<Method>& Methods() {
       {"ddl3", {2, 4}, OldDdl<3>},
       {"ddl-3", {2, 4}, OldDdl<-3>},
       {"mbs", {3}, [](fpbuffer& image, int f) { mbs(image, 0, f, false); }},
+      {"xinli", {2, 4}, XinLi<false>},
+      {"xinli12", {2, 4}, XinLi<true>},
   };
   return methods;
 }
