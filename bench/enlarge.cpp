@@ -1,7 +1,8 @@
 // The enlargement cores on a 1000 x 1000 picture beside OpenCV's cv::resize to the same
 // sizes: data-dependent Lanczos order 3 by 2 and by 4 of one plane against INTER_LANCZOS4
 // and INTER_CUBIC, the colour driver by 2 on RGB, modified B-spline by 3 on RGB against
-// INTER_CUBIC. Each runs with one thread and with all of them (OpenCV with as many); the
+// INTER_CUBIC; the Xin Li models from 500 x 500 to 1000 x 1000 on RGB against
+// INTER_LANCZOS4. Each runs with one thread and with all of them (OpenCV with as many); the
 // table at the end gives the best times and the ratio ours / OpenCV's (below 1 we are
 // faster).
 #include <benchmark/benchmark.h>
@@ -32,6 +33,13 @@ constexpr int kSide = 1000;
 
 const fpbuffer& Picture() {
   static const fpbuffer image = SmoothNoisyPicture(kSide, kSide, 0.02f, 0.017f, 777);
+  return image;
+}
+
+// 0.25 MP, the input of the Xin Li jobs.
+constexpr int kQuarterSide = 500;
+const fpbuffer& QuarterPicture() {
+  static const fpbuffer image = SmoothNoisyPicture(kQuarterSide, kQuarterSide, 0.04f, 0.034f, 777);
   return image;
 }
 
@@ -80,6 +88,21 @@ std::vector<Job> Jobs() {
                     StartProgress(1e9f);
                     mbs(image, 0, 3, false);
                   }});
+  // Xin Li from 0.25 MP to 1 MP on RGB with the default settings: the twelve-coefficient
+  // model with its training sums built whole per target and incrementally, and the classic
+  // model.
+  for (bool incremental : {false, true}) {
+    jobs.push_back({incremental ? "XinLi12 RGB x2" : "XinLi12 direct RGB x2", [incremental] {
+                      fpbuffer image = QuarterPicture();
+                      StartProgress(1e9f);
+                      image.XinLiEnlarge(1, 8, 0, 0, 0, 1, false, 1.5f, incremental);
+                    }});
+  }
+  jobs.push_back({"XinLi classic RGB x2", [] {
+                    fpbuffer image = QuarterPicture();
+                    StartProgress(1e9f);
+                    image.xinlipasses(1, 8, 0, 0, 0, 1, false);
+                  }});
 #ifdef ZEP_HAVE_OPENCV
   static cv::Mat dst;
   auto plane = [] {
@@ -106,6 +129,20 @@ std::vector<Job> Jobs() {
   jobs.push_back(
       {"OpenCV lanczos4 RGB x2",
        [] { cv::resize(colour, dst, cv::Size(kSide * 2, kSide * 2), 0, 0, cv::INTER_LANCZOS4); }});
+  static const cv::Mat quarter = [] {
+    std::vector<cv::Mat> planes;
+    for (int c = 0; c < 3; ++c) {
+      planes.emplace_back(kQuarterSide, kQuarterSide, CV_32F,
+                          const_cast<float*>(QuarterPicture().plane[c].x));
+    }
+    cv::Mat m;
+    cv::merge(planes, m);
+    return m;
+  }();
+  jobs.push_back({"OpenCV lanczos4 RGB 0.25 MP x2", [] {
+                    cv::resize(quarter, dst, cv::Size(2 * kQuarterSide, 2 * kQuarterSide), 0, 0,
+                               cv::INTER_LANCZOS4);
+                  }});
   jobs.push_back({"OpenCV cubic RGB x3", [] {
                     cv::resize(colour, dst, cv::Size(kSide * 3, kSide * 3), 0, 0, cv::INTER_CUBIC);
                   }});
@@ -153,7 +190,19 @@ int main(int argc, char** argv) {
   Compare("DDL3 x4", "OpenCV cubic x4");
   Compare("DDL3 RGB x2", "OpenCV lanczos4 RGB x2");
   Compare("MBS RGB x3", "OpenCV cubic RGB x3");
-  for (const char* job : {"DDL3 x2", "DDL3 RGB x2", "MBS RGB x3"}) {
+  std::printf("\nXin Li, %d x %d to %d x %d RGB\n", kQuarterSide, kQuarterSide, 2 * kQuarterSide,
+              2 * kQuarterSide);
+  for (const char* job : {"XinLi12 direct RGB x2", "XinLi12 RGB x2", "XinLi classic RGB x2"}) {
+    Compare(job, "OpenCV lanczos4 RGB 0.25 MP x2");
+  }
+  for (const auto& [threads, ms] : best["XinLi12 RGB x2"]) {
+    if (best["XinLi12 direct RGB x2"].count(threads)) {
+      std::printf("XinLi12 direct / incremental, threads %2d: %5.2f\n", threads,
+                  best["XinLi12 direct RGB x2"][threads] / ms);
+    }
+  }
+  for (const char* job :
+       {"DDL3 x2", "DDL3 RGB x2", "MBS RGB x3", "XinLi12 RGB x2", "XinLi classic RGB x2"}) {
     if (best[job].count(1) && best[job].count(all)) {
       std::printf("%-14s speed-up on %d threads %5.2f\n", job, all, best[job][1] / best[job][all]);
     }

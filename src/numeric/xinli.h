@@ -18,21 +18,23 @@ namespace xinli {
 // positions not yet written and put a taper weight at distance 0.
 int EvenWindow(int window);
 
-// Cholesky factor of the symmetric a (its upper triangle is read) into its lower triangle.
-// False when a pivot is not positive and finite: no finite fit exists (a flat window without
-// a prior, or a value that is not a number), and the caller keeps its prior prediction.
+// Cholesky factor of the symmetric a (its upper triangle is read) into its lower triangle,
+// the diagonal holding the reciprocals of the pivots' square roots, so that the solves
+// multiply instead of divide. False when a pivot is not positive and finite: no finite fit
+// exists (a flat window without a prior, or a value that is not a number), and the caller
+// keeps its prior prediction.
 template <class T, int N>
 bool CholeskyFactor(T (&a)[N][N]) {
   for (int j = 0; j < N; ++j) {
     T d = a[j][j];
     for (int k = 0; k < j; ++k) d -= a[j][k] * a[j][k];
     if (!(d > 0) || !std::isfinite(d)) return false;
-    const T p = std::sqrt(d);
-    a[j][j] = p;
+    const T r = 1 / std::sqrt(d);
+    a[j][j] = r;
     for (int i = j + 1; i < N; ++i) {
       T s = a[j][i];
       for (int k = 0; k < j; ++k) s -= a[i][k] * a[j][k];
-      a[i][j] = s / p;
+      a[i][j] = s * r;
     }
   }
   return true;
@@ -44,12 +46,12 @@ void CholeskySolve(const T (&l)[N][N], T (&b)[N]) {
   for (int i = 0; i < N; ++i) {
     T s = b[i];
     for (int k = 0; k < i; ++k) s -= l[i][k] * b[k];
-    b[i] = s / l[i][i];
+    b[i] = s * l[i][i];
   }
   for (int i = N - 1; i >= 0; --i) {
     T s = b[i];
     for (int k = i + 1; k < N; ++k) s -= l[k][i] * b[k];
-    b[i] = s / l[i][i];
+    b[i] = s * l[i][i];
   }
 }
 

@@ -47,19 +47,15 @@ struct StepContext {
 // The training position (m, k) relative to the target: a lattice of spacing 2 for the
 // diagonal step, the same turned by 45 degrees for the axial ones.
 inline void Training(Kind kind, int m, int k, int n, int& dr, int& dc) {
-  switch (kind) {
-    case Kind::Diagonal:
-      dr = 2 * m - (n - 1);
-      dc = 2 * k - (n - 1);
-      break;
-    case Kind::Vertical:
-      dr = k - m;
-      dc = k + m - (n - 1);
-      break;
-    case Kind::Horizontal:
-      dr = k + m - (n - 1);
-      dc = k - m;
-      break;
+  if (kind == Kind::Diagonal) {
+    dr = 2 * m - (n - 1);
+    dc = 2 * k - (n - 1);
+  } else if (kind == Kind::Vertical) {
+    dr = k - m;
+    dc = k + m - (n - 1);
+  } else {
+    dr = k + m - (n - 1);
+    dc = k - m;
   }
 }
 
