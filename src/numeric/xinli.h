@@ -162,14 +162,12 @@ constexpr int SumIndex(int i, int j) { return i * 13 - i * (i - 1) / 2 + (j - i)
 
 // s += sign (x, y)(x, y)^T, packed.
 inline void AddProducts(double* s, const double* x, double y, double sign) {
-  double v[13];
-  for (int i = 0; i < 12; ++i) v[i] = sign * x[i];
-  v[12] = sign * y;
   const double u[13] = {x[0], x[1], x[2], x[3],  x[4],  x[5], x[6],
                         x[7], x[8], x[9], x[10], x[11], y};
-  int k = 0;
   for (int i = 0; i < 13; ++i) {
-    for (int j = i; j < 13; ++j) s[k++] += v[i] * u[j];
+    const double v = sign * u[i];
+    double* row = s + SumIndex(i, i);
+    for (int j = i; j < 13; ++j) row[j - i] += v * u[j];
   }
 }
 

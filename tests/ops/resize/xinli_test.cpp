@@ -10,6 +10,7 @@
 #include "numeric/triangulate.h"
 #include "numeric/xinli.h"
 #include "ops/resize/resize.h"
+#include "platform/errors.h"
 #include "platform/progress.h"
 #include "support/zep_test.h"
 
@@ -331,4 +332,20 @@ TEST_F(XinLiTest, RadialWeightsAverageOne) {
   // Distances sqrt(0.5) at the centre and sqrt(4.5) at the corners: a ratio of 9 by d^-2.
   EXPECT_NEAR(w.z[1][1] / w.z[0][0], 9.0f, 1e-4f);
   EXPECT_FLOAT_EQ(w.z[1][2], w.z[2][1]);
+}
+
+TEST_F(XinLiTest, TicksOncePerRowOfEveryPhaseAndACancelThrows) {
+  // 24 x 20 doubled twice: the classic passes tick every input row of their three phases,
+  // 3 x 20 x (1 + 2); the twelve-coefficient ones every row of targets, 3 x (20 - 10) +
+  // 3 x (40 - 10) with L = 5.
+  const fpbuffer source = Picture(24, 20);
+  Params p;
+  p.passes = 2;
+  for (auto [twelve, ticks] : {std::pair{false, 180}, std::pair{true, 120}}) {
+    Enlarged(source, twelve, p);
+    EXPECT_EQ(Progress().count, ticks) << twelve;
+    platform.CancelAtPoll(1);
+    EXPECT_THROW(Enlarged(source, twelve, p), Cancelled) << twelve;
+    platform.CancelAtPoll(0);
+  }
 }
