@@ -453,6 +453,32 @@ class fpbuffer {
   fpbuffer& readifs(const std::string& path, const IfsDecoding& decoding);
   fpbuffer& ifsenlarge(const std::array<IfsPlaneParams, 4>& planes, int smoothing,
                        const IfsDecoding& decoding);
+  // Xin Li enlargement by 2^passes (ops/resize/xinli*.cpp): each 2x pass fits, on the
+  // dominant channel (the setting, 0 the colour space's), the weights of the neighbours of
+  // every new sample to a training window around it and applies them to every channel.
+  // The window is taken by xinli::EvenWindow; lambda = (bias window / 4)^2 pulls the fits
+  // towards their prior. With rotate the second pass works on the image turned by 180
+  // degrees, which is turned back after the last pass when there are at least two. The
+  // mask is kept and resampled by 2^passes at the end. A dominant channel the image lacks
+  // changes nothing. Progress ticks once per row of every phase; a cancel throws Cancelled
+  // and leaves the image part-way, at the size of its pass, without its mask.
+  // xinli runs XinLiEnlarge with variant set, else xinlipasses.
+  fpbuffer& xinli(float bias, int window, float taper, float normalization, int dominant,
+                  int passes, bool rotate, float antialias, bool variant);
+  // The classic model of four neighbours, triangulation as its prior.
+  fpbuffer& xinlipasses(float bias, int window, float taper, float normalization, int dominant,
+                        int passes, bool rotate);
+  // One classic pass: this image becomes the 2x enlargement of the input, which is left
+  // empty (turned by 180 degrees first with rotateInput).
+  fpbuffer& xinlipass(fpbuffer& input, float bias, int window, float taper, float normalization,
+                      int dominant, bool rotateInput);
+  // The twelve-coefficient model on a Lanczos-15 doubling, its statistics read from the
+  // dominant channel blurred by sigma. With taper 0 the training sums are built
+  // incrementally along each row unless incremental is false (the direct form).
+  fpbuffer& XinLiEnlarge(float bias, int window, float taper, float normWeight, int dominantChannel,
+                         int passes, bool alternate, float sigma, bool incremental = true);
+  fpbuffer& XinLiStep12(fpbuffer& input, float bias, int window, float taper, float normWeight,
+                        int dominantChannel, float sigma, bool turnInput, bool incremental = true);
 };
 
 // The strips [first, end) of rows that Jensen edge enhancement runs its core on: the

@@ -888,6 +888,10 @@ class matrix : public planebase<float, matrix> {
                         float radius, float amount, int backProjections, float edgeParam1,
                         float edgeParam2, float jaggy, int superResIterations, int edgeType,
                         bool presharpen);
+  // The training weights of the Xin Li models (xinli.cpp), on a plane already dimensioned
+  // n x n: element (i, j) = d^-p, d the distance from ((n-1)/2, (n-1)/2), in single
+  // precision, then scaled so that the elements average 1.
+  matrix& radialweights(float p);
 };
 
 // max(3, trunc(2 k sigma + 0.5)), plus 1 when even (at most 2^30 + 1): the taps of

@@ -55,3 +55,20 @@ TEST_F(EnlargeGeometryTest, PseudoInverseAndNewDdlAreCentred) {
     }
   }
 }
+
+TEST_F(EnlargeGeometryTest, XinLiSitsHalfAnOutputSampleOffTheCentredGrid) {
+  // Input sample i lands on 2^k i: half an output sample before the centred grid's place.
+  const fpbuffer blob = Grey(Blobs(40, 36, {{20.3, 17.7}}, 1.5));
+  const auto [sx, sy] = Centroid(blob.plane[0]);
+  for (bool twelve : {false, true}) {
+    for (int k = 1; k <= 2; ++k) {
+      const int f = 1 << k;
+      fpbuffer image = blob;
+      StartProgress(1e9f);
+      image.xinli(1, 8, 0, 0, 0, k, true, 1.5f, twelve);
+      const auto [x, y] = Centroid(image.plane[0]);
+      EXPECT_NEAR(Back(x, f), sx - 0.5 / f, 0.02) << twelve << " " << k;
+      EXPECT_NEAR(Back(y, f), sy - 0.5 / f, 0.02) << twelve << " " << k;
+    }
+  }
+}

@@ -227,6 +227,14 @@ void Bpjddl(fpbuffer& image, int f) {
   bpjddl(image, 0, JensenModel{}, Refine(kMode), false, 0, 3, Doublings(f), false, nullptr);
 }
 
+// Both Xin Li models with their default settings and the turn, then the half-pixel shift
+// that puts their grid on the centred one, as the command does.
+template <bool kTwelve>
+void XinLi(fpbuffer& image, int f) {
+  image.xinli(1, 8, 0, 0, 0, Doublings(f), true, 1.5f, kTwelve);
+  resizelanczos(image, 3, 1, 1, -0.5, -0.5, false, false, false);
+}
+
 inline const std::vector<Method>& Methods() {
   static const std::vector<Method> methods = {
       {"bicubic",
@@ -261,6 +269,8 @@ inline const std::vector<Method>& Methods() {
        [](fpbuffer& image, int f) {
          image.pseudoinverseenlarge(f, 3, 3, 0, 0, 0, {6, 20, 0.2f, 20, 0.1f, 2});
        }},
+      {"xinli", {2, 4}, XinLi<false>},
+      {"xinli12", {2, 4}, XinLi<true>},
   };
   return methods;
 }

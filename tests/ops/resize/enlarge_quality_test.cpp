@@ -190,4 +190,20 @@ TEST_F(EnlargeQualityTest, MatchedBackProjectionReproducesTheInput) {
     const double count = double(pictures.size());
     EXPECT_GE(pinv / count, lanczos / count + 0.5) << f;
   }
+
+  // Both Xin Li models keep edges at least as well as bicubic, the same two ways.
+  for (const char* xinli : {" xinli", " xinli12"}) {
+    for (int f : {2, 4}) {
+      const std::string fs = " " + std::to_string(f);
+      EXPECT_GE(measured["slanted-edge" + std::string(xinli) + fs].edgePsnr,
+                measured["slanted-edge bicubic" + fs].edgePsnr)
+          << xinli << f;
+      double ours = 0, bicubic = 0;
+      for (const char* photo : {"astronaut", "coffee", "chelsea"}) {
+        ours += measured[photo + std::string(xinli) + fs].edgePsnr;
+        bicubic += measured[photo + std::string(" bicubic") + fs].edgePsnr;
+      }
+      EXPECT_GE(ours, bicubic) << xinli << f;
+    }
+  }
 }

@@ -515,6 +515,18 @@ std::vector<Operation> Operations() {
                    f.ifsenlarge({y, y, c, c}, 1, IfsDecoding{2, 3, {1, 0, 1, 0}, false});
                    return Bytes(f);
                  }});
+  ops.push_back({"Xin Li classic", [](Size s) {
+                   fpbuffer f = MakeImage(s);
+                   f.xinlipasses(1, 8, 0.5f, 3, 0, 1, false);
+                   return Bytes(f);
+                 }});
+  for (bool incremental : {true, false}) {
+    ops.push_back({"Xin Li twelve-coefficient", [incremental](Size s) {
+                     fpbuffer f = MakeImage(s);
+                     f.XinLiEnlarge(1, 4, 0, 0, 0, 1, false, 1.5f, incremental);
+                     return Bytes(f);
+                   }});
+  }
   return ops;
 }
 
