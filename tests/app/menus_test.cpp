@@ -85,9 +85,15 @@ TEST_F(MenusTest, AnUnbuiltCommandIsGreyedAndSendingItDoesNothing) {
   v.currentLayer().dim(3, 3, 0x17);
   v.currentLayer().plane[0].fill(7.0f);
   v.currentBitmap() = DisplayBitmap(3, 3);
-  const int unbuilt = static_cast<int>(CommandId::LoadNoiseProfile);
-  ASSERT_EQ(CImageView::FindCommand(unbuilt)->handler, nullptr);
-  EXPECT_TRUE(v.QueryCommand(unbuilt).enabled);  // its rule holds: the layer has float data
+  // Any command without a handler whose own enable rule holds for a float layer.
+  int unbuilt = 0;
+  for (int id : CImageView::CommandIds()) {
+    if (CImageView::FindCommand(id)->handler == nullptr && v.QueryCommand(id).enabled) {
+      unbuilt = id;
+      break;
+    }
+  }
+  if (unbuilt == 0) GTEST_SKIP() << "every command is built";
   EXPECT_FALSE(v.QueryMenuItem(unbuilt).enabled);
   EXPECT_FALSE(v.Dispatch(unbuilt));  // left to the frame, which has nothing for it
   EXPECT_EQ(v.currentLayer().plane[0].x[0], 7.0f);

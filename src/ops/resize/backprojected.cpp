@@ -38,11 +38,6 @@ matrix& PresharpenKernel(matrix& kernel, const matrix* table, int model, int pas
 }
 
 namespace {
-// The shortcut's colour space, or 0 for none.
-CSpaceCode ShortcutSpace(int shortcut) {
-  return shortcut == 1 ? cspace::kYCbCr : shortcut == 2 ? cspace::kYCbCr2 : 0;
-}
-
 // The Jensen pass's edge model of BpjddlEnlarge works on a copy shifted by a quarter pixel,
 // so that its doubling grid meets the centred grid of the back-projected partner.
 void ShiftedEdgeModel(fpbuffer& J, bytemaps& counts, fpbuffer& image, const JensenModel& m,

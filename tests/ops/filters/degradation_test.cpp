@@ -202,7 +202,7 @@ TEST_F(DegradationTest, BlursAgreeWithScipyMirrorCorrelation) {
     GTEST_SKIP() << "python3-scipy missing";
   }
   const std::filesystem::path script =
-      std::filesystem::path(__FILE__).parent_path() / "psf_oracle.py";
+      std::filesystem::path(ZEP_SOURCE_DIR) / "tests/ops/filters/psf_oracle.py";
   const int nx = 37, ny = 23;
   const matrix plane = Filled(nx, ny, Busy);
   const std::filesystem::path in = home / "plane.raw", out = home / "oracle.raw";

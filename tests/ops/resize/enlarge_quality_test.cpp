@@ -158,25 +158,6 @@ TEST_F(EnlargeQualityTest, EveryMethodKeepsItsRecordedFigures) {
               measured["slanted-edge bicubic" + fs].edgePsnr)
         << f;
   }
-}
-
-TEST_F(EnlargeQualityTest, MatchedBackProjectionReproducesTheInput) {
-  // Enlarged and reduced again by the same box, the result gives back the input to within
-  // half a level.
-  for (const Picture& p : Pictures()) {
-    for (int f : {2, 4}) {
-      const fpbuffer small = BoxReduce(p.image, f);
-      fpbuffer big = small;
-      StartProgress(1e9f);
-      bpddl(big, 0, Refine(0), false, 0, 3, Doublings(f), false, nullptr);
-      const fpbuffer again = BoxReduce(big, f);
-      for (int c = 0; c < 3; ++c) {
-        matrix d = again.plane[c];
-        d.sub(small.plane[c]);
-        EXPECT_LT(std::sqrt(d.sumsq() / d.n), 0.5) << p.name << " " << f << " " << c;
-      }
-    }
-  }
 
   // The pseudo-inverse matched to the degradation beats Lanczos-3 by half a decibel, on
   // average over the pictures.
@@ -204,6 +185,25 @@ TEST_F(EnlargeQualityTest, MatchedBackProjectionReproducesTheInput) {
         bicubic += measured[photo + std::string(" bicubic") + fs].edgePsnr;
       }
       EXPECT_GE(ours, bicubic) << xinli << f;
+    }
+  }
+}
+
+TEST_F(EnlargeQualityTest, MatchedBackProjectionReproducesTheInput) {
+  // Enlarged and reduced again by the same box, the result gives back the input to within
+  // half a level.
+  for (const Picture& p : Pictures()) {
+    for (int f : {2, 4}) {
+      const fpbuffer small = BoxReduce(p.image, f);
+      fpbuffer big = small;
+      StartProgress(1e9f);
+      bpddl(big, 0, Refine(0), false, 0, 3, Doublings(f), false, nullptr);
+      const fpbuffer again = BoxReduce(big, f);
+      for (int c = 0; c < 3; ++c) {
+        matrix d = again.plane[c];
+        d.sub(small.plane[c]);
+        EXPECT_LT(std::sqrt(d.sumsq() / d.n), 0.5) << p.name << " " << f << " " << c;
+      }
     }
   }
 }
