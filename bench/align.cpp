@@ -171,7 +171,7 @@ void Blocks(double maxMp) {
     BlockFieldToPixels(dx, f.dx, grid);
     BlockFieldToPixels(dy, f.dy, grid);
     // Ours samples the image at x - d(x) to match T(x): -d = U(x - d), by fixed point.
-    double ours = 0, peer = 0;
+    double ours = 0;
     int64_t count = 0;
     for (int y = 32; y < h - 32; y += 3)
       for (int x = 32; x < w - 32; x += 3) {
