@@ -33,9 +33,28 @@ namespace {
 constexpr double kPi = 3.14159265358979;
 std::filesystem::path dir;
 
+// Smooth value noise at three scales (5, 17 and 61 pixels): texture in every direction and
+// at every pyramid level. A sum of a few sinusoids will not do: at the coarse levels only
+// the lowest one survives, a stripe pattern along which every search slides.
+double Lattice(int i, int j, uint32_t salt) {
+  uint32_t h = uint32_t(i) * 73856093u ^ uint32_t(j) * 19349663u ^ salt;
+  h ^= h >> 13;
+  h *= 0x5bd1e995u;
+  h ^= h >> 15;
+  return double(h & 0xFFFF) / 65535.0 - 0.5;
+}
+double ValueNoise(double x, double y, double cell, uint32_t salt) {
+  const double u = x / cell, v = y / cell;
+  const int i = int(std::floor(u)), j = int(std::floor(v));
+  const double fu = u - i, fv = v - j;
+  const double su = fu * fu * (3 - 2 * fu), sv = fv * fv * (3 - 2 * fv);
+  const double a = Lattice(i, j, salt), b = Lattice(i + 1, j, salt);
+  const double c = Lattice(i, j + 1, salt), d = Lattice(i + 1, j + 1, salt);
+  return (a * (1 - su) + b * su) * (1 - sv) + (c * (1 - su) + d * su) * sv;
+}
 double Texture(double x, double y) {
-  return 120.0 + 30.0 * std::sin(0.31 * x + 0.17 * y) + 25.0 * std::cos(0.13 * x - 0.29 * y + 0.5) +
-         18.0 * std::sin(0.07 * x + 0.05 * y) + 12.0 * std::cos(0.43 * x + 0.37 * y - 1.0);
+  return 120.0 + 80.0 * ValueNoise(x, y, 5.0, 1) + 80.0 * ValueNoise(x, y, 17.0, 2) +
+         80.0 * ValueNoise(x, y, 61.0, 3);
 }
 
 // A YCbCr image whose luminance is the texture at map(x, y); the chroma planes are flat.
@@ -242,7 +261,8 @@ void Rotation() {
         eccSec = d;
       }
     }
-    std::printf("%6.0f %11.5f %11.2f | %11.5f %11.2f\n", deg, std::fabs(r.theta - th) * 180 / kPi, sec, ecc, eccSec);
+    // The estimate is the turn that brings the image back onto the template: -th.
+    std::printf("%6.0f %11.5f %11.2f | %11.5f %11.2f\n", deg, std::fabs(r.theta + th) * 180 / kPi, sec, ecc, eccSec);
   }
   // The six-tap warp of the application beside warpAffine LANCZOS4.
   fpbuffer image(reference);
