@@ -30,14 +30,6 @@ constexpr float kNoScore = std::numeric_limits<float>::infinity();
 inline bool Excluded(const bitmask* m, int k) { return m != nullptr && m->getbit(k); }
 }  // namespace
 
-matrix& AlignHalvingKernel(matrix& k) {
-  k.dim(12, 1);
-  double sum = 0.0;
-  for (int t = -6; t < 6; ++t) sum += Lanczos3((t + 0.5) / 2.0);
-  for (int t = -6; t < 6; ++t) k.x[t + 6] = float(Lanczos3((t + 0.5) / 2.0) / sum);
-  return k;
-}
-
 int AlignLevelCount(int w, int h) {
   int f = std::min(w, h), levels = 1;
   while (f > 16) {

@@ -5,10 +5,6 @@
 #include "numeric/matrix.h"
 #include "numeric/warp.h"
 
-// The 12 Lanczos-3 taps of a 2:1 reduction, at (t + 0.5) / 2 for t = -6 .. 5, normalised
-// to sum 1. A private stand-in for the general integer-factor reduction kernel.
-matrix& AlignHalvingKernel(matrix& k);
-
 // The automatic level count of an alignment pyramid: with f the shorter side, one level
 // plus one for every halving while f > 16.
 int AlignLevelCount(int w, int h);

@@ -148,7 +148,7 @@ using namespace ops::stacking;
 matrixarray& matrixarray::alignpyramid(const fpbuffer& image, int levels) {
   const int count = levels > 0 ? levels : AlignLevelCount(image.width, image.height);
   matrix kernel;
-  AlignHalvingKernel(kernel);
+  kernel.DownscaleKernel(2, 3, 0.0f, 0.0f);  // Lanczos-3 halving
   return reducepyramid(AlignLuminance(image), count, kernel);
 }
 

@@ -277,7 +277,7 @@ std::vector<Operation> Operations() {
   ops.push_back({"alignment reduction, six-tap shifts and field warp", [](Size s) {
                    const fpbuffer f = MakeImage(s);
                    matrix k, half, across, both, dx(s.w, s.h), dy(s.w, s.h), warped;
-                   half.downsample(f.plane[1], AlignHalvingKernel(k), 2);
+                   half.downsample(f.plane[1], k.DownscaleKernel(2, 3, 0.0f, 0.0f), 2);
                    bitmask marks;
                    across.shiftx(f.plane[1], 1.3f, &marks);
                    both.shifty(across, -0.7f, &marks);
