@@ -37,6 +37,9 @@
 //   save FILE                Save Image As with FILE picked in its dialog
 //   print FILE               Print Image into the PDF file FILE
 //   status                   prints the six status panes
+//   timing                   prints the wall time of the last command, F2 or F3 and the
+//                            longest stretch of it without a cancel poll (how long a
+//                            user waits for Escape to be seen), in seconds
 //   quit                     the shut-down: writes "zep.ini" and ends
 // Every dialog and message box is printed with its caption; one without a queued answer
 // is answered OK. A statement fails when it cannot run, when an open, save or print
@@ -44,7 +47,9 @@
 // than what was asked to be seen (a failure or a warning). A failure ends the run with
 // status 1, the line number and the message; with --keep-going the run goes on and ends
 // with status 1. After a failure the rest of its statement has its dialogs cancelled.
+#include <algorithm>
 #include <charconv>
+#include <chrono>
 #include <cstdio>
 #include <cstring>
 #include <deque>
@@ -215,11 +220,32 @@ class RunnerUi : public Ui {
 // The cancel poll of a script: Escape is found when the script said so, never otherwise.
 class RunnerPlatform : public SystemPlatform {
  public:
+  using Clock = std::chrono::steady_clock;
   bool CancelRequested() override {
+    Mark();
     if (pollsBeforeEscape < 0) return false;
     return pollsBeforeEscape-- == 0;
   }
+  // Starts timing a command: its start counts as a poll.
+  void StartTiming() {
+    start = last = Clock::now();
+    longestGap = 0;
+  }
+  // Ends it: the stretch after the last poll counts too.
+  void EndTiming() {
+    Mark();
+    elapsed = std::chrono::duration<double>(last - start).count();
+  }
   int64_t pollsBeforeEscape = -1;  // -1: no Escape to come
+  double elapsed = 0, longestGap = 0;
+
+ private:
+  void Mark() {
+    const Clock::time_point now = Clock::now();
+    longestGap = std::max(longestGap, std::chrono::duration<double>(now - last).count());
+    last = now;
+  }
+  Clock::time_point start = Clock::now(), last = start;
 };
 
 class QuietHost : public ViewHost {
@@ -472,7 +498,9 @@ int Run(std::istream& script, RunnerUi& ui, RunnerPlatform& platform, const Opti
         FlagScope c(Flags().CtrlHeld, ctrl || Flags().CtrlHeld);
         FlagScope s(Flags().ShiftHeld, shift || Flags().ShiftHeld);
         ctrl = shift = false;
+        platform.StartTiming();
         Send(frame, id);
+        platform.EndTiming();
       } else if (word == "f2" || word == "f3") {
         // F2/F3, or their Ctrl and Shift variants when the key is held.
         const bool inverse = word == "f3";
@@ -481,7 +509,9 @@ int Run(std::istream& script, RunnerUi& ui, RunnerPlatform& platform, const Opti
                       : shift ? (inverse ? Id::ShiftF3 : Id::ShiftF2)
                               : (inverse ? Id::F3ProgrammedOperation : Id::F2ProgrammedOperation);
         ctrl = shift = false;
+        platform.StartTiming();
         Send(frame, int(id));
+        platform.EndTiming();
       } else if (word == "open") {
         RunnerUi::Answer a;
         a.kind = RunnerUi::Answer::File;
@@ -554,6 +584,9 @@ int Run(std::istream& script, RunnerUi& ui, RunnerPlatform& platform, const Opti
         ui.answers.push_back(a);
       } else if (word == "status") {
         for (int i = 0; i < 6; ++i) std::cout << "pane " << i << ": " << ui.panes[i] << "\n";
+      } else if (word == "timing") {
+        std::cout << "time " << platform.elapsed << " s, longest poll gap "
+                  << platform.longestGap << " s\n";
       } else if (word == "quit") {
         frame.views.clear();
         SaveSettingsAtShutDown(LiveSettings());

@@ -11,6 +11,7 @@ new
 poke 19520 i32 77
 poke 2 u8 0
 command AutomaticQueryOfProperties
+timing
 status
 command CurrentMemoryStatus
 quit
@@ -26,6 +27,13 @@ foreach(expected "pane 0: Dimensions" "pane 5: Elapsed Time" "[message: Memory S
     message(FATAL_ERROR "missing '${expected}' in: ${out}")
   endif()
 endforeach()
+# The command's time, and the poll gap that cannot exceed it.
+if(NOT out MATCHES "time ([0-9.e-]+) s, longest poll gap ([0-9.e-]+) s")
+  message(FATAL_ERROR "no timing line in: ${out}")
+endif()
+if(CMAKE_MATCH_2 GREATER CMAKE_MATCH_1)
+  message(FATAL_ERROR "poll gap ${CMAKE_MATCH_2} above the time ${CMAKE_MATCH_1}")
+endif()
 file(SIZE ${WORK}/home/zep.ini size)
 if(NOT size EQUAL 19544)
   message(FATAL_ERROR "zep.ini is ${size} bytes")
