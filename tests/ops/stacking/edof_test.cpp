@@ -221,6 +221,7 @@ TEST_F(EdofTest, ModesAgainstTheirDefinitions) {
   const float mixed[8] = {2, kInfinity, 1, 3};
   const float infinite[8] = {kInfinity, kInfinity, kInfinity, kInfinity, kInfinity};
   const float sixteen[8] = {16, 16, 16};
+  const float small[8] = {0.05f, 0.5f, 0.05f};
   const auto same = [](const std::vector<fpbuffer>& s) { return s[0]; };
   const auto edges = [] {
     std::vector<fpbuffer> s;
@@ -265,6 +266,10 @@ TEST_F(EdofTest, ModesAgainstTheirDefinitions) {
       {"mode 4, an exponent out of range is Infinity", 4,
        [](StackParams& p) { std::fill_n(p.stackLevelParams, 8, 17.0f); }, [] { return Series(); },
        [&](const std::vector<fpbuffer>& s) { return PowerMeans(s, 3, infinite); }, 1e-3},
+      // The mean's root 1/p lies above 16 here and is taken all the same.
+      {"mode 4, a small exponent", 4,
+       [&](StackParams& p) { std::copy_n(small, 8, p.stackLevelParams); }, [] { return Series(); },
+       [&](const std::vector<fpbuffer>& s) { return PowerMeans(s, 3, small); }, 1e-3},
       {"mode 7, the residual is the average", 7, [](StackParams&) {},
        [] {
          const fpbuffer a = Series()[0];
