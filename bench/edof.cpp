@@ -26,6 +26,7 @@
 #include "ops/stacking/edof.h"
 #include "params/settings.h"
 #include "peerline.h"
+#include "platform/format.h"
 #include "platform/parallel.h"
 #include "platform/programdir.h"
 
@@ -93,7 +94,7 @@ void RunJob(const Job& j, const fs::path& dir) {
         "--depth=16 --output=" +
         (dir / "enfused.tif").string();
     for (int s = 0; s < j.slices; ++s) {
-      const std::string path = (dir / ("s" + std::to_string(s) + ".tif")).string();
+      const std::string path = (dir / Format("s%d.tif", s)).string();
       if (WriteTiffFloat(slices[size_t(s)], path, false) != nullptr) return;
       command += " " + path;
     }
@@ -141,10 +142,8 @@ void RunJob(const Job& j, const fs::path& dir) {
             steps.final(image, j.slices);
           });
       Line(names[m], ParallelThreads(), ms, "enfuse --hard-mask", enfuseMs);
-      std::printf("%-26s PSNR to the scene %.2f dB%s\n", "", Psnr(image, truth),
-                  enfuseMs > 0
-                      ? ("   enfuse " + std::to_string(enfusePsnr).substr(0, 5) + " dB").c_str()
-                      : "");
+      const std::string peer = enfuseMs > 0 ? Format("   enfuse %.2f dB", enfusePsnr) : "";
+      std::printf("%-26s PSNR to the scene %.2f dB%s\n", "", Psnr(image, truth), peer.c_str());
     }
   }
   SetParallelThreads(0);

@@ -393,6 +393,7 @@ TEST_F(EdofTest, PagesF2F3AndPrograms) {
   ui.ExpectProperties(TypeAndOk(65));
   ui.ExpectProperties(TypeAndOk(83));
   const fpbuffer want = Stack(images);
+  EXPECT_EQ(v.pixelInfoText, "Finished");
   LiveSettings().autoQuery = 0;
   EXPECT_GT(MaxDifference(want, Mean(images)), 1.0);
   for (bool* key : {&Flags().F2Active, &Flags().F3Active}) {

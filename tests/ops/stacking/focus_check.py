@@ -1,18 +1,36 @@
 """A focus series for the focus-stacking script and the check of its result.
 
-make DIR: truth.tif, a textured float RGB scene, and s1.tif .. s4.tif, four slices each
-sharp in one vertical band and Gaussian-blurred (scipy.ndimage) the more the farther the
-band lies from its focus.
-check DIR: DIR/out.tif must beat every slice and their plain average by 3 dB PSNR against
+make DIR: truth.png, a textured 8-bit RGB scene, and f1.png .. f5.png, five slices each
+sharp in one vertical band and Gaussian-blurred the more the farther the band lies from
+its focus.
+check DIR: DIR/out.png must beat every slice and their plain average by 3 dB PSNR against
 the truth.
 """
 import sys
 
 import numpy as np
-import tifffile
-from scipy import ndimage
+from PIL import Image
 
-SLICES = 4
+SLICES = 5
+
+
+def blur(a, sigma):
+    """Separable Gaussian blur of an H x W x 3 array, edge samples repeated."""
+    if sigma == 0:
+        return a
+    r = int(np.ceil(3 * sigma))
+    k = np.exp(-0.5 * (np.arange(-r, r + 1) / sigma) ** 2)
+    k /= k.sum()
+    for axis in (0, 1):
+        pad = [(r, r) if i == axis else (0, 0) for i in range(3)]
+        p = np.pad(a, pad, mode="edge")
+        n = a.shape[axis]
+        a = sum(w * np.take(p, range(i, i + n), axis=axis) for i, w in enumerate(k))
+    return a
+
+
+def load(path):
+    return np.asarray(Image.open(path).convert("RGB"), np.float64)
 
 
 def psnr(a, b):
@@ -21,27 +39,26 @@ def psnr(a, b):
 
 def make(d):
     rng = np.random.default_rng(5)
-    h, w = 72, 104
+    h, w = 60, 100
     y, x = np.mgrid[0:h, 0:w]
     truth = np.stack([128 + 50 * np.sin(0.3 * x + 0.2 * y + c) + rng.uniform(-40, 40, (h, w))
                       for c in range(3)], -1)
-    tifffile.imwrite(f"{d}/truth.tif", truth.astype(np.float32), photometric="rgb")
+    truth = np.clip(np.rint(truth), 0, 255)
+    Image.fromarray(truth.astype(np.uint8)).save(f"{d}/truth.png")
     depth = x * SLICES // w
+    blurred = [blur(truth, 1.3 * dist) for dist in range(SLICES)]
     for s in range(SLICES):
         out = np.zeros_like(truth)
         for dist in range(SLICES):
-            sigma = 1.3 * dist
-            blurred = np.stack([ndimage.gaussian_filter(truth[..., c], sigma, mode="nearest")
-                                for c in range(3)], -1) if sigma > 0 else truth
             where = np.abs(depth - s) == dist
-            out[where] = blurred[where]
-        tifffile.imwrite(f"{d}/s{s + 1}.tif", out.astype(np.float32), photometric="rgb")
+            out[where] = blurred[dist][where]
+        Image.fromarray(np.clip(np.rint(out), 0, 255).astype(np.uint8)).save(f"{d}/f{s + 1}.png")
 
 
 def check(d):
-    truth = tifffile.imread(f"{d}/truth.tif").astype(np.float64)
-    slices = [tifffile.imread(f"{d}/s{s + 1}.tif").astype(np.float64) for s in range(SLICES)]
-    got = tifffile.imread(f"{d}/out.tif").astype(np.float64)[..., :3]
+    truth = load(f"{d}/truth.png")
+    slices = [load(f"{d}/f{s + 1}.png") for s in range(SLICES)]
+    got = load(f"{d}/out.png")
     if got.shape != truth.shape:
         sys.exit(f"size {got.shape} against {truth.shape}")
     inputs = [psnr(s, truth) for s in slices] + [psnr(np.mean(slices, 0), truth)]
