@@ -11,6 +11,7 @@
 #include "fileio/batch.h"
 #include "fileio/imagefile.h"
 #include "ops/stacking/combine.h"
+#include "ops/stacking/edof.h"
 #include "params/dialog2.h"
 #include "params/settings.h"
 #include "platform/errors.h"
@@ -37,7 +38,7 @@ bool RawMode(int mode) {
          mode == kStackExtendedDynamicRange;
 }
 
-bool Built(int mode) { return mode == kStackAverage || RawMode(mode); }
+bool Built(int mode) { return mode == kStackAverage || RawMode(mode) || ExtendedDofMode(mode); }
 
 const char* ModeName(int mode) {
   static const char* const names[] = {"Average",        "Median",
@@ -288,8 +289,9 @@ void OnStacking(CImageView& v, int id) {
           layer.convert(runCode);
         }
         fpbuffer sum;
-        const StackSteps steps =
-            mode == kStackAverage ? AverageSteps(sum) : RawSteps(v, scratch, mode, remembered);
+        const StackSteps steps = mode == kStackAverage   ? AverageSteps(sum)
+                                 : ExtendedDofMode(mode) ? ExtendedDofSteps(v, mode)
+                                                         : RawSteps(v, scratch, mode, remembered);
         LoadAndCombine(v, *files, mode, runCode, steps, state);
         v.startClock = start;
       },

@@ -27,6 +27,7 @@
 #include "numeric/warp.h"
 #include "ops/resize/ifs.h"
 #include "ops/resize/resize.h"
+#include "ops/stacking/edof.h"
 #include "ops/stacking/stack.h"
 #include "params/commands.h"
 #include "params/settings.h"
@@ -238,6 +239,27 @@ std::vector<Operation> Operations() {
                      // Three rows a block, so tall images take many blocks.
                      ops::stacking::CombineRawFiles(out, scratch.files(), mode, 200,
                                                     12 * uint64_t(s.w) * 5 * 3);
+                     return Bytes(out);
+                   }});
+  }
+  for (int mode : {4, 7, 8}) {
+    ops.push_back({"focus stacking", [mode](Size s) {
+                     StackParams& p = LiveSettings().stack;
+                     p.SetDefaults();
+                     p.stackLevelParams[0] = 3;
+                     p.edof2Tolerance2 = 4;
+                     p.edof3PoissonIterations = 4;
+                     CImageView v;
+                     const ops::stacking::StackSteps steps =
+                         ops::stacking::ExtendedDofSteps(v, mode);
+                     fpbuffer out = MakeImage(s), other = MakeImage(s);
+                     for (int c = 0; c < 3; ++c) {
+                       for (int i = 0; i < out.n; ++i)
+                         other.plane[c].x[i] = out.plane[c].x[out.n - 1 - i];
+                     }
+                     steps.first(out);
+                     steps.further(other, 1);
+                     steps.final(out, 2);
                      return Bytes(out);
                    }});
   }

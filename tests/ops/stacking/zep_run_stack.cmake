@@ -1,6 +1,7 @@
-# Stacking headlessly through zep-run: five PNG frames picked in the dialog for several
-# files, stacked by their median and saved, checked against numpy's median. Prints SKIP
-# (the test counts as skipped) without numpy and PIL.
+# Stacking headlessly through zep-run: five PNG frames made by CHECK picked in the dialog
+# for several files, stacked by the SCRIPT's mode and saved, then checked by CHECK (the
+# median against numpy's, a focus series against its truth). Prints SKIP (the test counts
+# as skipped) without numpy and PIL.
 file(REMOVE_RECURSE ${WORK})
 file(MAKE_DIRECTORY ${WORK}/home)
 set(PYTHON /usr/bin/python3)
@@ -22,5 +23,5 @@ include(${CMAKE_CURRENT_LIST_DIR}/../../support/peer_compare.cmake)
 zep_run_configured(${SCRIPT} stack)
 execute_process(COMMAND ${PYTHON} ${CHECK} check ${WORK} RESULT_VARIABLE rc)
 if(NOT rc EQUAL 0)
-  message(FATAL_ERROR "the stacked median does not match numpy's")
+  message(FATAL_ERROR "the stacked image fails its check")
 endif()
