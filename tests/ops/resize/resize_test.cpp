@@ -8,6 +8,7 @@
 #include "app/imageview.h"
 #include "numeric/shift.h"
 #include "numeric/triangulate.h"
+#include "ops/resize/enlarge.h"
 #include "ops/resize/resize.h"
 #include "params/commands.h"
 #include "params/settings.h"
@@ -101,8 +102,8 @@ TEST_F(ResizeTest, TheBoundCommandsAreResizeMenuItems) {
     if (d->menu == Menu::Resize && CImageView::FindCommand(id)->handler) ++bound;
   }
   // The linear four, Triangulation and Stair Interpolation, the two buffer commands, the
-  // two of seam carving, and the IFS enlargement with Reopen IFS.
-  EXPECT_EQ(bound, 12);
+  // two of seam carving, the IFS enlargement with Reopen IFS, and the table's enlargements.
+  EXPECT_EQ(bound, 12 + int(EnlargeCommands().size()));
 }
 
 TEST_F(ResizeTest, ResizeModesComputeTheTargetSize) {
