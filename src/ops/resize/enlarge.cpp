@@ -129,8 +129,10 @@ bool SettingAcceptable(const EnlargeCommand& c, int setting) {
 bool SizesAcceptable(CImageView& v, const EnlargePlan& plan, bool floatPath) {
   const int w = v.currentBitmap().width(), h = v.currentBitmap().height();
   const int64_t fw = int64_t(w) * plan.factor, fh = int64_t(h) * plan.factor;
-  const int64_t tw = plan.adjust ? ResizedLength(int(std::min<int64_t>(fw, INT32_MAX)), plan.rx) : fw;
-  const int64_t th = plan.adjust ? ResizedLength(int(std::min<int64_t>(fh, INT32_MAX)), plan.ry) : fh;
+  const int64_t tw =
+      plan.adjust ? ResizedLength(int(std::min<int64_t>(fw, INT32_MAX)), plan.rx) : fw;
+  const int64_t th =
+      plan.adjust ? ResizedLength(int(std::min<int64_t>(fh, INT32_MAX)), plan.ry) : fh;
   const bool fits = fw <= INT32_MAX && fh <= INT32_MAX && uint64_t(fw) * uint64_t(fh) <= INT32_MAX;
   const uint64_t mid = fits ? uint64_t(fw) * uint64_t(fh) : 0, out = uint64_t(tw) * uint64_t(th);
   const uint64_t dibMid = DibBytes(fw, fh), dibOut = DibBytes(tw, th);
@@ -255,7 +257,8 @@ void OnEnlarge(CImageView& v, int id) {
   const bool centre = p.centerToHalfPixel != 0 || setting == 0;
   matrix table;
   EnlargeRun run{plan, q, centre, nullptr};
-  if (!floatPath && c.presharpens && PresharpenApplies(q.presharpenAmount, std::max(plan.passes, 1))) {
+  if (!floatPath && c.presharpens &&
+      PresharpenApplies(q.presharpenAmount, std::max(plan.passes, 1))) {
     const std::string problem = ReadKernelTable(table);
     if (problem.empty()) {
       run.kernels = &table;

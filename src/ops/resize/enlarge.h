@@ -64,10 +64,10 @@ struct EnlargeCommand {
   FactorRule factor;
   OffsetRule offsets;
   int (*setting)(const ResizeParams& p);  // the pass setting; null: none (always automatic)
-  bool centres;                            // takes the centring flag as its turn flag
-  bool monitor;                            // the process timer may sleep the monitor
-  bool tileFirst;                          // the tile page precedes the pages, else follows
-  bool scratchAdjust;                      // the float adjustment always uses the scratch disk
+  bool centres;                           // takes the centring flag as its turn flag
+  bool monitor;                           // the process timer may sleep the monitor
+  bool tileFirst;                         // the tile page precedes the pages, else follows
+  bool scratchAdjust;                     // the float adjustment always uses the scratch disk
   // The core on a float image (whole layer or one tile); a cancel throws Cancelled.
   void (*core)(fpbuffer& image, const EnlargeRun& run);
   // The core's progress ticks on a w x h source (a tile's size on the strip path).

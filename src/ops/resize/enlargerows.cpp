@@ -47,9 +47,7 @@ BackProjection Refinement(const ResizeParams& p) {
 }
 
 // Rows worked over all doublings: h (2^n - 1) for a source of h rows.
-double DoubledRows(int h, const EnlargePlan& plan) {
-  return double(h) * (double(plan.factor) - 1);
-}
+double DoubledRows(int h, const EnlargePlan& plan) { return double(h) * (double(plan.factor) - 1); }
 
 // --- cores ---
 
@@ -81,9 +79,9 @@ void NewDdlCore(fpbuffer& image, const EnlargeRun& r) {
                      p.ddlInverseSharpeningAmount);
     return;
   }
-  image.newddl(r.plan.passes, p.ddlReductionMethod, p.ddlBaseEnlargement, p.ddlOrder,
-               p.ddlShortcut, p.ddlInverseSharpeningRadius, p.ddlInverseSharpeningAmount,
-               p.ddlBackProjIters, p.ddlPost, p.ddlPresharpen != 0);
+  image.newddl(r.plan.passes, p.ddlReductionMethod, p.ddlBaseEnlargement, p.ddlOrder, p.ddlShortcut,
+               p.ddlInverseSharpeningRadius, p.ddlInverseSharpeningAmount, p.ddlBackProjIters,
+               p.ddlPost, p.ddlPresharpen != 0);
 }
 
 void BpddlCore(fpbuffer& image, const EnlargeRun& r) {
@@ -124,9 +122,9 @@ void PyramidCore(fpbuffer& image, const EnlargeRun& r) {
   const bool cancelled =
       r.tile ? pyramidsim(image, a, a, 0, 0, p.useScratchDisk != 0, p.pyramidScaleIncrement,
                           p.pyramidSharpness, PyramidHalo(p))
-             : pyramidsim(image, p.horizontalScaleFactor, p.verticalScaleFactor,
-                          p.horizontalOffset, p.verticalOffset, p.useScratchDisk != 0,
-                          p.pyramidScaleIncrement, p.pyramidSharpness, p.haloWidthFactor);
+             : pyramidsim(image, p.horizontalScaleFactor, p.verticalScaleFactor, p.horizontalOffset,
+                          p.verticalOffset, p.useScratchDisk != 0, p.pyramidScaleIncrement,
+                          p.pyramidSharpness, p.haloWidthFactor);
   if (cancelled) throw Cancelled{};
 }
 
@@ -155,7 +153,8 @@ double BpddlTicks(int, int h, const EnlargeRun& r) {
 // six for the back-projection of the first pass and two thirds as many for each later one.
 double BpjddlTicks(int, int h, const EnlargeRun& r) {
   double ticks = 0, bp = 6;
-  for (int k = 0; k < r.plan.passes; ++k, bp *= 2.0 / 3) ticks += std::ldexp(double(h), k) * (6 + bp);
+  for (int k = 0; k < r.plan.passes; ++k, bp *= 2.0 / 3)
+    ticks += std::ldexp(double(h), k) * (6 + bp);
   return ticks;
 }
 // Per channel: a tick per row of cells, then three box-blur passes over the rows and the
@@ -234,24 +233,110 @@ constexpr OffsetRule kGiven = OffsetRule::Given, kHalf = OffsetRule::HalfShift;
 const EnlargeCommand kRows[] = {
     // id, factor, offsets, setting, centres, monitor, tile first, scratch adjust, core,
     // ticks, strips {margin, tile code}, exact on float, presharpens
-    {Id::XinLi, kDoubling, kHalf, Iterations, true, true, true, false, XinLiCore, XinLiTicks,
+    {Id::XinLi,
+     kDoubling,
+     kHalf,
+     Iterations,
+     true,
+     true,
+     true,
+     false,
+     XinLiCore,
+     XinLiTicks,
      {XinLiMargin}},
-    {Id::JensenDdl, kDoubling, kHalf, Iterations, true, false, true, false, JddlCore, DdlTicks,
+    {Id::JensenDdl,
+     kDoubling,
+     kHalf,
+     Iterations,
+     true,
+     false,
+     true,
+     false,
+     JddlCore,
+     DdlTicks,
      {JddlMargin}},
-    {Id::OldDataDependentLanczos, kDoubling, kHalf, Iterations, true, false, true, false,
-     OldDdlCore, DdlTicks, {OldDdlMargin}},
-    {Id::NewDataDependentLanczos, kDoubling, kGiven, NewDdlIterations, false, false, true, false,
-     NewDdlCore, DdlTicks, {NewDdlMargin}},
-    {Id::BackprojectedDdl, kDoubling, kGiven, Iterations, false, true, true, false, BpddlCore,
-     BpddlTicks, {BpddlMargin}, false, true},
-    {Id::BackprojectedJddl, kDoubling, kGiven, Iterations, false, true, true, false, BpjddlCore,
-     BpjddlTicks, {BpjddlMargin}, false, true},
-    {Id::ModifiedBSpline, FactorRule::OddInteger, kGiven, MbsFactor, false, false, true, false,
-     MbsCore, MbsTicks, {MbsMargin}},
-    {Id::PseudoInverseEnlargement, FactorRule::Integer, kGiven, PseudoInverseFactor, false, false,
-     true, true, PseudoInverseCore, PseudoInverseTicks, {PseudoInverseMargin}},
-    {Id::PyramidSimulation, FactorRule::Pyramid, kGiven, nullptr, false, false, false, false,
-     PyramidCore, PyramidTicks, {PyramidMargin, cspace::kYCbCr | 7}, true},
+    {Id::OldDataDependentLanczos,
+     kDoubling,
+     kHalf,
+     Iterations,
+     true,
+     false,
+     true,
+     false,
+     OldDdlCore,
+     DdlTicks,
+     {OldDdlMargin}},
+    {Id::NewDataDependentLanczos,
+     kDoubling,
+     kGiven,
+     NewDdlIterations,
+     false,
+     false,
+     true,
+     false,
+     NewDdlCore,
+     DdlTicks,
+     {NewDdlMargin}},
+    {Id::BackprojectedDdl,
+     kDoubling,
+     kGiven,
+     Iterations,
+     false,
+     true,
+     true,
+     false,
+     BpddlCore,
+     BpddlTicks,
+     {BpddlMargin},
+     false,
+     true},
+    {Id::BackprojectedJddl,
+     kDoubling,
+     kGiven,
+     Iterations,
+     false,
+     true,
+     true,
+     false,
+     BpjddlCore,
+     BpjddlTicks,
+     {BpjddlMargin},
+     false,
+     true},
+    {Id::ModifiedBSpline,
+     FactorRule::OddInteger,
+     kGiven,
+     MbsFactor,
+     false,
+     false,
+     true,
+     false,
+     MbsCore,
+     MbsTicks,
+     {MbsMargin}},
+    {Id::PseudoInverseEnlargement,
+     FactorRule::Integer,
+     kGiven,
+     PseudoInverseFactor,
+     false,
+     false,
+     true,
+     true,
+     PseudoInverseCore,
+     PseudoInverseTicks,
+     {PseudoInverseMargin}},
+    {Id::PyramidSimulation,
+     FactorRule::Pyramid,
+     kGiven,
+     nullptr,
+     false,
+     false,
+     false,
+     false,
+     PyramidCore,
+     PyramidTicks,
+     {PyramidMargin, cspace::kYCbCr | 7},
+     true},
 };
 }  // namespace
 

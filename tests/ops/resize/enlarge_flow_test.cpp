@@ -37,8 +37,8 @@ TEST(EnlargePlanTest, FactorsAndAdjustments) {
   const auto G = OffsetRule::Given, S = OffsetRule::HalfShift, O = OffsetRule::HalfOnly;
   const double r1 = 1000.0 / 1200, r2 = 500.0 / 800;
   const PlanCase cases[] = {
-      {"Xin Li 300x200 to 1000x500", D, S, 0, 300, 200, 1000, 500, 0, 0, 0.25, -0.5, 2, 4, true,
-       r1, r2, 0.25 - r1 / 2, -0.5 - r2 / 2},
+      {"Xin Li 300x200 to 1000x500", D, S, 0, 300, 200, 1000, 500, 0, 0, 0.25, -0.5, 2, 4, true, r1,
+       r2, 0.25 - r1 / 2, -0.5 - r2 / 2},
       {"exact 2^n, given offsets: nothing follows", D, G, 0, 300, 200, 1200, 800, 4, 4, 0, 0, 2, 4,
        false, 1, 1, 0, 0},
       {"exact 2^n, half shift alone", D, S, 0, 300, 200, 1200, 800, 4, 4, 0, 0, 2, 4, true, 1, 1,
@@ -63,15 +63,15 @@ TEST(EnlargePlanTest, FactorsAndAdjustments) {
        true, 3.5 / 4, 5.0 / 4, 0, 0},
       {"Pyramid 2.5 -> 3", FactorRule::Pyramid, G, 0, 30, 20, 75, 50, 2.5, 2.5, 0.2, 0, 0, 3, true,
        2.5 / 3, 2.5 / 3, 0.2, 0},
-      {"given 2 doublings: x4 whatever the size", D, S, 2, 300, 200, 100, 100, 0.3, 0.3, 1, 1, 2,
-       4, false, 1, 1, 0, 0},
-      {"given factor 3", FactorRule::Integer, G, 3, 30, 20, 1, 1, 0.1, 0.1, 0, 0, 0, 3, false, 1,
-       1, 0, 0},
+      {"given 2 doublings: x4 whatever the size", D, S, 2, 300, 200, 100, 100, 0.3, 0.3, 1, 1, 2, 4,
+       false, 1, 1, 0, 0},
+      {"given factor 3", FactorRule::Integer, G, 3, 30, 20, 1, 1, 0.1, 0.1, 0, 0, 0, 3, false, 1, 1,
+       0, 0},
   };
   for (const PlanCase& c : cases) {
     SCOPED_TRACE(c.name);
-    const EnlargePlan p =
-        PlanEnlargement(c.factor, c.offsets, c.setting, c.w, c.h, c.tw, c.th, c.sx, c.sy, c.dx, c.dy);
+    const EnlargePlan p = PlanEnlargement(c.factor, c.offsets, c.setting, c.w, c.h, c.tw, c.th,
+                                          c.sx, c.sy, c.dx, c.dy);
     EXPECT_EQ(p.automatic, c.setting == 0);
     if (c.factor == FactorRule::Doubling) {
       EXPECT_EQ(p.passes, c.passes);
@@ -327,30 +327,37 @@ TEST_F(EnlargeFlowTest, AutomaticCentroidsStayOnTheSourceBlob) {
 TEST_F(EnlargeFlowTest, StripsMatchTheFloatPath) {
   P().tileHeight = 16;
   for (const EnlargeCommand& c : EnlargeCommands()) {
-    SCOPED_TRACE(int(c.id));
-    CImageView a(&host), b(&host);
-    Make(a, 20, 40, true, Detail);
-    Make(b, 20, 40, false, Detail);
-    if (c.setting) Setting(c.id, SmallSetting(c));
-    Scale(2);
-    a.Dispatch(c.id);
-    b.Dispatch(c.id);
-    const DisplayBitmap &x = a.currentBitmap(), &y = b.currentBitmap();
-    ASSERT_EQ(x.width(), y.width());
-    ASSERT_EQ(x.height(), y.height());
-    int worst = 0;
-    double sum = 0;
-    for (int64_t i = 0; i < x.bytes(); ++i) {
-      worst = std::max(worst, std::abs(x.data()[i] - y.data()[i]));
-      sum += std::abs(x.data()[i] - y.data()[i]);
+    for (int larger : {0, 1}) {
+      if (larger && !c.setting) continue;
+      SCOPED_TRACE(testing::Message() << int(c.id) << " larger " << larger);
+      CImageView a(&host), b(&host);
+      Make(a, 20, 40, true, Detail);
+      Make(b, 20, 40, false, Detail);
+      // One doubling or a factor of 3; then two doublings or a factor of 5.
+      const bool doubling = c.factor == FactorRule::Doubling;
+      if (c.setting) Setting(c.id, SmallSetting(c) + (doubling ? larger : 2 * larger));
+      Scale(2);
+      a.Dispatch(c.id);
+      b.Dispatch(c.id);
+      const DisplayBitmap &x = a.currentBitmap(), &y = b.currentBitmap();
+      ASSERT_EQ(x.width(), y.width());
+      ASSERT_EQ(x.height(), y.height());
+      int worst = 0;
+      double sum = 0;
+      for (int64_t i = 0; i < x.bytes(); ++i) {
+        worst = std::max(worst, std::abs(x.data()[i] - y.data()[i]));
+        sum += std::abs(x.data()[i] - y.data()[i]);
+      }
+      if (c.id != Id::PyramidSimulation) {
+        // Two back-projected Jensen passes differ near a seam by up to 7 levels whatever the
+        // margin: their edge model depends on the whole of what it is given.
+        EXPECT_LE(worst, c.id == Id::BackprojectedJddl && larger ? 8 : 2);
+        continue;
+      }
+      // The pyramid's many small steps sample a tile on other intermediate grids than the
+      // whole picture: close on the whole, not sample for sample.
+      EXPECT_LE(sum / double(x.bytes()), 2.0);
     }
-    if (c.id != Id::PyramidSimulation) {
-      EXPECT_LE(worst, 2);
-      continue;
-    }
-    // The pyramid's many small steps sample a tile on other intermediate grids than the
-    // whole picture: close on the whole, not sample for sample.
-    EXPECT_LE(sum / double(x.bytes()), 2.0);
   }
 }
 
@@ -417,11 +424,11 @@ TEST_F(EnlargeFlowTest, StripLoopEdges) {
   rgbbuffer source(7, 5);
   for (int j = 0; j < 5; ++j)
     for (int i = 0; i < 7; ++i) {
-        bytepixel& q = source.at(i, j);
-        q.b = uint8_t(40 * j);
-        q.g = uint8_t(30 * i);
-        q.r = 99;
-      }
+      bytepixel& q = source.at(i, j);
+      q.b = uint8_t(40 * j);
+      q.g = uint8_t(30 * i);
+      q.r = 99;
+    }
   // The destination has sentinel rows above the enlarged picture.
   for (int strip : {64, 2}) {
     SCOPED_TRACE(strip);
