@@ -230,7 +230,8 @@ void OnEnlarge(CImageView& v, int id) {
       SizeAcceptable(0, 0, 0, false);
       return EndOfCommand();
     }
-    plan = PlanEnlargement(c.factor, c.offsets, setting, w, h, p.outputWidth, p.outputHeight,
+    const OffsetRule offsets = c.offsetsFor ? c.offsetsFor(p) : c.offsets;
+    plan = PlanEnlargement(c.factor, offsets, setting, w, h, p.outputWidth, p.outputHeight,
                            p.horizontalScaleFactor, p.verticalScaleFactor, p.horizontalOffset,
                            p.verticalOffset);
   } else {

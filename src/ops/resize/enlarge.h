@@ -77,6 +77,8 @@ struct EnlargeCommand {
   bool exactOnFloat = false;
   // Presharpens with the kernel file's table: the strip path reads it once for all strips.
   bool presharpens = false;
+  // An offset rule that depends on the settings (null: offsets above).
+  OffsetRule (*offsetsFor)(const ResizeParams& p) = nullptr;
 };
 
 // The rows of the commands built so far.

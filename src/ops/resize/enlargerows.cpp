@@ -71,12 +71,19 @@ void OldDdlCore(fpbuffer& image, const EnlargeRun& r) {
       p.oldDdlHaloSuppression != 0, maps, true);
 }
 
+// The test reduction of a page's reduction model (on: its flag): it only reduces, so the
+// strips always enlarge. True when it ran instead of the enlargement.
+bool TestReduction(fpbuffer& image, const EnlargeRun& r, bool on, int type, float radius,
+                   float amount) {
+  if (!on || r.tile) return false;
+  image.reducetest(r.plan.factor, type, radius, amount);
+  return true;
+}
+
 void NewDdlCore(fpbuffer& image, const EnlargeRun& r) {
   const ResizeParams& p = r.p;
-  // The test reduction only reduces; the strips always enlarge.
-  if (p.ddlTestReductionParams && !r.tile) {
-    image.reducetest(r.plan.factor, p.ddlReductionMethod, p.ddlInverseSharpeningRadius,
-                     p.ddlInverseSharpeningAmount);
+  if (TestReduction(image, r, p.ddlTestReductionParams, p.ddlReductionMethod,
+                    p.ddlInverseSharpeningRadius, p.ddlInverseSharpeningAmount)) {
     return;
   }
   image.newddl(r.plan.passes, p.ddlReductionMethod, p.ddlBaseEnlargement, p.ddlOrder, p.ddlShortcut,
@@ -102,9 +109,8 @@ void MbsCore(fpbuffer& image, const EnlargeRun& r) {
 
 void PseudoInverseCore(fpbuffer& image, const EnlargeRun& r) {
   const ResizeParams& p = r.p;
-  if (p.pseudoInverseTestReductionParams && !r.tile) {
-    image.reducetest(r.plan.factor, p.pseudoInverseReduction, p.pseudoInverseSharpeningRadius,
-                     p.pseudoInverseSharpeningAmount);
+  if (TestReduction(image, r, p.pseudoInverseTestReductionParams, p.pseudoInverseReduction,
+                    p.pseudoInverseSharpeningRadius, p.pseudoInverseSharpeningAmount)) {
     return;
   }
   image.pseudoinverseenlarge(r.plan.factor, p.pseudoInverseReduction,

@@ -3,12 +3,14 @@
 // path beside the float path.
 #include <algorithm>
 #include <cmath>
+#include <cstring>
 #include <filesystem>
 #include <fstream>
 #include <vector>
 
 #include "app/fake_host.h"
 #include "app/imageview.h"
+#include "bitmap_checks.h"
 #include "image/rgbbuffer.h"
 #include "ops/resize/enlarge.h"
 #include "params/commands.h"
@@ -164,15 +166,8 @@ class EnlargeFlowTest : public ZepTest {
         P().numberOfIterations = value;
     }
   }
-  static std::vector<uint8_t> Bytes(const DisplayBitmap& b) {
-    return std::vector<uint8_t>(b.data(), b.data() + b.bytes());
-  }
-  static bool ScratchEmpty() {
-    for (const auto& e : std::filesystem::directory_iterator(ScratchDirectory())) {
-      if (e.path().filename() != kScratchMarker) return false;
-    }
-    return true;
-  }
+  static std::vector<uint8_t> Bytes(const DisplayBitmap& b) { return BitmapBytes(b); }
+  static bool ScratchEmpty() { return ScratchFolderEmpty(); }
   // The pass setting that enlarges by a small factor: one doubling, or 3.
   static int SmallSetting(const EnlargeCommand& c) {
     return c.factor == FactorRule::Doubling ? 1 : 3;
@@ -250,6 +245,25 @@ TEST_F(EnlargeFlowTest, F2AndF3RunWithoutDialogsAndCtrlOnlySelects) {
   ui.ExpectProperties(CancelOn(20));
   v.Dispatch(Id::XinLi);
   EXPECT_EQ(v.currentBitmap().width(), 40);
+}
+
+TEST_F(EnlargeFlowTest, AProgramReplaysItsStepsSettings) {
+  RecordedProgram& program = LiveSettings().program;
+  ResizeParams first = P(), second = P();
+  first.numberOfIterations = 1;
+  second.mbsScaleFactor = 3;
+  program.stepCount = 2;
+  program.stepIds[0] = int(Id::JensenDdl);
+  program.stepIds[1] = int(Id::ModifiedBSpline);
+  std::memcpy(program.steps[0].bytes, &first, sizeof first);
+  std::memcpy(program.steps[1].bytes, &second, sizeof second);
+  P().numberOfIterations = 3;  // the snapshots win over the live settings
+  P().mbsScaleFactor = 7;
+  CImageView v(&host);
+  Make(v, 12, 10, true, Detail);
+  v.Dispatch(Id::RunProgram);
+  EXPECT_EQ(v.currentBitmap().width(), 72);
+  EXPECT_EQ(v.currentLayer().height, 60);
 }
 
 TEST_F(EnlargeFlowTest, CancelAtTheFirstTickOfEachPhaseKeepsTheImage) {

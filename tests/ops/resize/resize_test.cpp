@@ -15,6 +15,7 @@
 #include "platform/programdir.h"
 #include "support/dialog_scripts.h"
 #include "support/zep_test.h"
+#include "bitmap_checks.h"
 
 namespace {
 constexpr int kBox = int(CommandId::BoxNearestNeighbor), kBilinear = int(CommandId::Bilinear),
@@ -58,16 +59,8 @@ class ResizeTest : public ZepTest {
     P().horizontalOffset = dx;
     P().verticalOffset = dy;
   }
-  static std::vector<uint8_t> Bytes(const DisplayBitmap& b) {
-    return std::vector<uint8_t>(b.data(), b.data() + b.bytes());
-  }
-  // Nothing but the folder's marker.
-  static bool ScratchEmpty() {
-    for (const auto& e : std::filesystem::directory_iterator(ScratchDirectory())) {
-      if (e.path().filename() != kScratchMarker) return false;
-    }
-    return true;
-  }
+  static std::vector<uint8_t> Bytes(const DisplayBitmap& b) { return BitmapBytes(b); }
+  static bool ScratchEmpty() { return ScratchFolderEmpty(); }
 
   FakeHost host;
   CImageView v{&host};
