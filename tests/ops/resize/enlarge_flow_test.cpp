@@ -269,8 +269,12 @@ TEST_F(EnlargeFlowTest, AProgramReplaysItsStepsSettings) {
 TEST_F(EnlargeFlowTest, CancelAtTheFirstTickOfEachPhaseKeepsTheImage) {
   P().tileHeight = 8;
   for (const EnlargeCommand& c : EnlargeCommands()) {
-    for (bool withFloat : {true, false}) {
-      SCOPED_TRACE(testing::Message() << int(c.id) << " float " << withFloat);
+    for (int run = 0; run < 4; ++run) {
+      // Both paths, with and without the scratch disk (parked bitmap, channel files).
+      const bool withFloat = run < 2;
+      P().useScratchDisk = uint8_t(run % 2);
+      SCOPED_TRACE(testing::Message() << int(c.id) << " float " << withFloat << " scratch "
+                                      << run % 2);
       // Polls of the core (or the strips) alone: the same factor without adjustment; then
       // an automatic run that adjusts after it.
       const bool doubling = c.factor == FactorRule::Doubling;
