@@ -273,8 +273,8 @@ TEST_F(EnlargeFlowTest, CancelAtTheFirstTickOfEachPhaseKeepsTheImage) {
       // Both paths, with and without the scratch disk (parked bitmap, channel files).
       const bool withFloat = run < 2;
       P().useScratchDisk = uint8_t(run % 2);
-      SCOPED_TRACE(testing::Message() << int(c.id) << " float " << withFloat << " scratch "
-                                      << run % 2);
+      SCOPED_TRACE(testing::Message()
+                   << int(c.id) << " float " << withFloat << " scratch " << run % 2);
       // Polls of the core (or the strips) alone: the same factor without adjustment; then
       // an automatic run that adjusts after it.
       const bool doubling = c.factor == FactorRule::Doubling;
@@ -309,36 +309,65 @@ TEST_F(EnlargeFlowTest, CancelAtTheFirstTickOfEachPhaseKeepsTheImage) {
   }
 }
 
+namespace {
+// The centroid of channel 1 above the blob's floor of 20.
+std::pair<double, double> BlobCentroid(const matrix& g) {
+  double s = 0, sx = 0, sy = 0;
+  for (int y = 0; y < g.ny; ++y) {
+    for (int x = 0; x < g.nx; ++x) {
+      const double w = std::max(0.0, double(g.z[y][x]) - 20);
+      s += w;
+      sx += w * x;
+      sy += w * y;
+    }
+  }
+  return {sx / s, sy / s};
+}
+
+// A grey blob off the pixel grid at (13.3, 10.6) on a floor of 20.
+float Blob(int, int x, int y) {
+  const double dx = x - 13.3, dy = y - 10.6;
+  return float(20 + 200 * std::exp(-(dx * dx + dy * dy) / (2 * 2.5 * 2.5)));
+}
+}  // namespace
+
 TEST_F(EnlargeFlowTest, AutomaticCentroidsStayOnTheSourceBlob) {
-  // A grey blob off the pixel grid; automatic runs land on the centred grid.
   const double cx = 13.3, cy = 10.6;
-  float (*draw)(int, int, int) = [](int, int x, int y) {
-    const double dx = x - 13.3, dy = y - 10.6;
-    return float(20 + 200 * std::exp(-(dx * dx + dy * dy) / (2 * 2.5 * 2.5)));
-  };
   for (const EnlargeCommand& c : EnlargeCommands()) {
     for (int f : {2, 3, 4}) {
       SCOPED_TRACE(testing::Message() << int(c.id) << " f " << f);
       CImageView v(&host);
-      Make(v, 28, 22, true, draw);
+      Make(v, 28, 22, true, Blob);
       if (c.setting) Setting(c.id, 0);
       Scale(f);
       v.Dispatch(c.id);
       ASSERT_EQ(v.currentLayer().width, 28 * f);
-      // The centroid of the blob above its floor, mapped back to source pixels.
-      const matrix& g = v.currentLayer().plane[1];
-      double s = 0, sx = 0, sy = 0;
-      for (int y = 0; y < g.ny; ++y) {
-        for (int x = 0; x < g.nx; ++x) {
-          const double w = std::max(0.0, double(g.z[y][x]) - 20);
-          s += w;
-          sx += w * x;
-          sy += w * y;
-        }
-      }
-      EXPECT_NEAR((sx / s + 0.5) / f - 0.5, cx, 0.05);
-      EXPECT_NEAR((sy / s + 0.5) / f - 0.5, cy, 0.05);
+      // Mapped back to source pixels on the centred grid.
+      const auto [x, y] = BlobCentroid(v.currentLayer().plane[1]);
+      EXPECT_NEAR((x + 0.5) / f - 0.5, cx, 0.05);
+      EXPECT_NEAR((y + 0.5) / f - 0.5, cy, 0.05);
     }
+  }
+}
+
+// A given pass count has no adjustment: the doublings that start their grid at the first
+// sample put source pixel i at 2i, the others keep the centred grid.
+TEST_F(EnlargeFlowTest, GivenPassCountsKeepTheirDocumentedGrids) {
+  const double cx = 13.3, cy = 10.6;
+  for (const EnlargeCommand& c : EnlargeCommands()) {
+    if (!c.setting) continue;
+    SCOPED_TRACE(int(c.id));
+    CImageView v(&host);
+    Make(v, 28, 22, true, Blob);
+    const bool doubling = c.factor == FactorRule::Doubling;
+    Setting(c.id, doubling ? 1 : 3);
+    v.Dispatch(c.id);
+    const int f = doubling ? 2 : 3;
+    ASSERT_EQ(v.currentLayer().width, 28 * f);
+    const auto [x, y] = BlobCentroid(v.currentLayer().plane[1]);
+    const double shift = c.offsets == OffsetRule::Given ? 0.5 * (f - 1) : 0;
+    EXPECT_NEAR(x, f * cx + shift, 0.1);
+    EXPECT_NEAR(y, f * cy + shift, 0.1);
   }
 }
 
