@@ -402,7 +402,8 @@ foreach(line IN LISTS lines)
   endif()
 endforeach()
 # The numbers come from the header, the one place they are written.
-foreach(row "Lanczos\tResize\tLanczos\t\tbuilt" "XinLi\tResize\tXin Li\t\tnot built"
+# NoOp, the empty step, never has a handler.
+foreach(row "Lanczos\tResize\tLanczos\t\tbuilt" "NoOp\t\tNoOp\t\tnot built"
             "StoreZep1Fdib\t&File/Scratch Files\tStore ZEP1.FDIB\tShift+1\tbuilt"
             "Exit\t&File\tE&xit\tShift+Esc\tbuilt")
   string(REGEX MATCH "^[A-Za-z0-9]+" name "${row}")

@@ -1,6 +1,7 @@
 // The Resize menu's binding table. The rows keep the update handlers of their
 // descriptors' enable rules.
 #include "app/imageview.h"
+#include "ops/resize/enlarge.h"
 #include "ops/resize/ifs.h"
 #include "ops/resize/resize.h"
 #include "ops/resize/seamcarve.h"
@@ -23,5 +24,10 @@ void Bind() {
   };
   CImageView::RegisterCommands(rows);
   RegisterIfsFormat();
+  // The enlargements run from their table.
+  for (const EnlargeCommand& c : EnlargeCommands()) {
+    const CommandEntry row[] = {{c.id, OnEnlarge, nullptr}};
+    CImageView::RegisterCommands(row);
+  }
 }
 }  // namespace ops::resize

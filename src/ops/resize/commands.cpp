@@ -1,6 +1,7 @@
 // The resize commands of the image window: the linear four, Stair Interpolation, and the
 // flow they share (pages, size dialog, Ctrl, F2/F3 and program replay, the float path and
 // the path for a layer without float image).
+#include <algorithm>
 #include <cstdint>
 
 #include "app/imageview.h"
@@ -13,27 +14,57 @@
 #include "platform/platform.h"
 #include "platform/progress.h"
 
-namespace {
-ResizeParams& Params() { return LiveSettings().resize; }
-
-// A scale not above 0 (only a settings or program file can hold one), a size of 0 pixels
-// or one beyond what memory or the image formats hold is refused before anything is
-// released.
-bool TargetAcceptable(CImageView& v, double sx, double sy) {
-  const int w = v.currentBitmap().width(), h = v.currentBitmap().height();
-  const int32_t tw = ResizedLength(w, sx), th = ResizedLength(h, sy);
-  const uint64_t pixels = uint64_t(tw) * uint64_t(th);
-  const uint64_t floatBytes = v.HasFloat() ? pixels * 4 * uint64_t(v.currentLayer().channels) : 0;
-  const bool fits = pixels <= INT32_MAX && GetDibBytes24(tw, th) <= INT32_MAX &&
-                    MemoryAllows(uint64_t(GetDibBytes24(tw, th)) + floatBytes);
-  if (sx > 0 && sy > 0 && tw > 0 && th > 0 && fits) return true;
+bool SizeAcceptable(int64_t tw, int64_t th, uint64_t bytes, bool valid) {
+  const bool fits = tw > 0 && th > 0 && uint64_t(tw) * uint64_t(th) <= INT32_MAX &&
+                    DibBytes(tw, th) <= INT32_MAX && MemoryAllows(bytes);
+  if (valid && fits) return true;
   ShowMessage(
       Format("Cannot resize to %d x %d pixels!\n\nThe scale factors must be above 0 "
              "and the new image at least 1 x 1 pixels and within the memory "
              "available.\n\nThe image is unchanged.",
-             tw, th));
+             int(std::clamp<int64_t>(tw, 0, INT32_MAX)), int(std::clamp<int64_t>(th, 0, INT32_MAX))));
   return false;
 }
+
+// A scale not above 0 (only a settings or program file can hold one), a size of 0 pixels
+// or one beyond what memory or the image formats hold is refused before anything is
+// released.
+static bool TargetAcceptable(CImageView& v, double sx, double sy) {
+  const int w = v.currentBitmap().width(), h = v.currentBitmap().height();
+  const int32_t tw = ResizedLength(w, sx), th = ResizedLength(h, sy);
+  const uint64_t pixels = uint64_t(tw) * uint64_t(th);
+  const uint64_t floatBytes = v.HasFloat() ? pixels * 4 * uint64_t(v.currentLayer().channels) : 0;
+  return SizeAcceptable(tw, th, DibBytes(tw, th) + floatBytes, sx > 0 && sy > 0);
+}
+
+void EndOfCommand() {
+  CommandFlags& f = Flags();
+  f.F2Active = f.F3Active = f.CtrlHeld = false;
+}
+
+// The path without float image: the resize of the bitmap under the process timer; memory
+// and file failures are reported, and after those or a cancel the layer keeps its bitmap.
+void RunBitmapResize(CImageView& v, const std::function<bool()>& resize, bool monitor) {
+  bool completed = false;
+  {
+    ProcessTimer timer(v.startClock, monitor ? &v : nullptr);
+    try {
+      completed = resize();
+    } catch (const Cancelled&) {
+    } catch (const std::bad_alloc&) {
+      ShowMessage("Out of Memory");
+    } catch (const TextException& e) {
+      ShowMessage(e.text());
+    }
+  }
+  if (completed) v.ReportCompletion(true);
+  if (v.host) v.host->Invalidate();
+  v.UpdateStatus();
+  EndOfCommand();
+}
+
+namespace {
+ResizeParams& Params() { return LiveSettings().resize; }
 
 // The menu path's pages and then the dialogs (by default the size dialog alone; false:
 // cancelled), or the replay copy under F2/F3; then Ctrl, the target size and its check.
@@ -58,31 +89,6 @@ void RunFloatResize(CImageView& v, const std::function<bool(fpbuffer&)>& front,
         if (front(image)) throw Cancelled{};
       },
       false, keepsImage);
-}
-
-void EndOfCommand() {
-  CommandFlags& f = Flags();
-  f.F2Active = f.F3Active = f.CtrlHeld = false;
-}
-
-// The path without float image: the resize of the bitmap under the process timer; memory
-// and file failures are reported and the layer keeps its bitmap.
-void RunBitmapResize(CImageView& v, const std::function<bool()>& resize) {
-  bool completed = false;
-  {
-    ProcessTimer timer(v.startClock, nullptr);
-    try {
-      completed = resize();
-    } catch (const std::bad_alloc&) {
-      ShowMessage("Out of Memory");
-    } catch (const TextException& e) {
-      ShowMessage(e.text());
-    }
-  }
-  if (completed) v.ReportCompletion(true);
-  if (v.host) v.host->Invalidate();
-  v.UpdateStatus();
-  EndOfCommand();
 }
 
 void LinearResize(CImageView& v, int id, ResizeKernel (*kernelOf)(const ResizeParams&)) {

@@ -220,3 +220,18 @@ inline constexpr const char* kDoublingsMessage = "The number of doublings must b
 inline constexpr const char* kOrderMessage = "The DDL order must be 0 to 5";
 // The colour space of an enlargement shortcut: 1 YCbCr, 2 YCbCr2, any other none (0).
 CSpaceCode ShortcutSpace(int shortcut);
+
+// The bytes of a 24-bit bitmap of w x h pixels, in 64 bits whatever the size.
+inline uint64_t DibBytes(int64_t w, int64_t h) {
+  return w > 0 && h > 0 ? uint64_t((3 * w + 3) / 4 * 4) * uint64_t(h) : 0;
+}
+// The refusal of a new size of tw x th pixels that is not valid, not at least 1 x 1, beyond
+// what the image formats hold, or whose bytes exceed the memory available: the message,
+// and false. True when the resize may run.
+bool SizeAcceptable(int64_t tw, int64_t th, uint64_t bytes, bool valid);
+// Clears F2Active, F3Active and CtrlHeld at the end of a resize command.
+void EndOfCommand();
+// The path without float image: resize() under the process timer (with the window when
+// monitor); a cancel, memory and file failures leave the layer its bitmap, the failures
+// with their message; completion (resize() true) is reported.
+void RunBitmapResize(CImageView& v, const std::function<bool()>& resize, bool monitor = false);

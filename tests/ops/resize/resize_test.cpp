@@ -8,12 +8,14 @@
 #include "app/imageview.h"
 #include "numeric/shift.h"
 #include "numeric/triangulate.h"
+#include "ops/resize/enlarge.h"
 #include "ops/resize/resize.h"
 #include "params/commands.h"
 #include "params/settings.h"
 #include "platform/programdir.h"
 #include "support/dialog_scripts.h"
 #include "support/zep_test.h"
+#include "bitmap_checks.h"
 
 namespace {
 constexpr int kBox = int(CommandId::BoxNearestNeighbor), kBilinear = int(CommandId::Bilinear),
@@ -57,16 +59,8 @@ class ResizeTest : public ZepTest {
     P().horizontalOffset = dx;
     P().verticalOffset = dy;
   }
-  static std::vector<uint8_t> Bytes(const DisplayBitmap& b) {
-    return std::vector<uint8_t>(b.data(), b.data() + b.bytes());
-  }
-  // Nothing but the folder's marker.
-  static bool ScratchEmpty() {
-    for (const auto& e : std::filesystem::directory_iterator(ScratchDirectory())) {
-      if (e.path().filename() != kScratchMarker) return false;
-    }
-    return true;
-  }
+  static std::vector<uint8_t> Bytes(const DisplayBitmap& b) { return BitmapBytes(b); }
+  static bool ScratchEmpty() { return ScratchFolderEmpty(); }
 
   FakeHost host;
   CImageView v{&host};
@@ -101,8 +95,8 @@ TEST_F(ResizeTest, TheBoundCommandsAreResizeMenuItems) {
     if (d->menu == Menu::Resize && CImageView::FindCommand(id)->handler) ++bound;
   }
   // The linear four, Triangulation and Stair Interpolation, the two buffer commands, the
-  // two of seam carving, and the IFS enlargement with Reopen IFS.
-  EXPECT_EQ(bound, 12);
+  // two of seam carving, the IFS enlargement with Reopen IFS, and the table's enlargements.
+  EXPECT_EQ(bound, 12 + int(EnlargeCommands().size()));
 }
 
 TEST_F(ResizeTest, ResizeModesComputeTheTargetSize) {
