@@ -12,8 +12,8 @@
 #include <chrono>
 #include <cmath>
 #include <cstdio>
-#include <functional>
 #include <cstring>
+#include <functional>
 #include <string>
 
 #include <strings.h>
