@@ -60,7 +60,12 @@ void SeamlessClone(fpbuffer& destination, const fpbuffer& source, int iterations
     d.poissoncg(iterations, a, outer, e, ih, gih, iv, giv, w, bh, gbh, bv, gbv);
   };
   // The channels are solved side by side, each writing only its own plane; a channel's
-  // steps are too short to share out, so each solve runs on one thread.
+  // steps are too short to share out, so each solve runs on one thread. A solve holds two
+  // working planes of the image's size, so on very large images the channels take turns.
+  if (int64_t(destination.n) > (int64_t(1) << 24)) {
+    for (int c = 0; c < channels; ++c) cloneChannel(c);
+    return;
+  }
   ParallelBlocks(channels, 1, [&](int64_t c0, int64_t c1) {
     for (int64_t c = c0; c < c1; ++c) cloneChannel(int(c));
   });

@@ -181,11 +181,12 @@ void XsharpenStrip(const float* const* rows, float* const* out, int nx, int w, i
 matrix& matrix::xsharpen(int w, float threshold, float amount, const bitmask* mask) {
   if (w < 1 || nx <= w || ny <= w) return *this;
   mask = Covering(mask, *this);
-  // Strips of rows of some 128 thousand samples, several windows high. A strip reads the
-  // rows of its windows before it writes its centres; the rows next to a strip boundary
-  // are read by one strip and written by the other, so those are read from copies.
+  // Strips of rows of some 128 thousand samples, at least two windows high (a strip holds
+  // the extremes of its rows and the w - 1 below them). A strip reads the rows of its
+  // windows before it writes its centres; the rows next to a strip boundary are read by
+  // one strip and written by the other, so those are read from copies.
   const int windows = ny - w;
-  const int64_t block = std::max<int64_t>(4 * int64_t(w), (int64_t(1) << 17) / nx);
+  const int64_t block = std::max<int64_t>(2 * int64_t(w), (int64_t(1) << 17) / nx);
   std::vector<const float*> rows(z, z + ny);
   std::vector<int> shared;
   for (int64_t b = block; b < windows; b += block) {
