@@ -6,13 +6,17 @@
 // same square (its extremes). Each pair runs with one thread and with all of them (OpenCV
 // with as many), best of a few runs, and the line ends with the ratio ours / OpenCV's.
 // Jensen Edge Enhancement (window 5), the Poisson Sharpener (50 iterations) and Periodic
-// Smoothing (honeycomb of radius 10, median) have no peer and are reported alone.
+// Smoothing (honeycomb of radius 10, median) have no peer and are reported alone. An
+// argument ("xsharpen", "unsharp", ...) runs only the lines whose name starts with it.
 #include <algorithm>
 #include <chrono>
 #include <cmath>
 #include <cstdio>
+#include <cstring>
 #include <functional>
 #include <string>
+
+#include <strings.h>
 
 #include "image/fpbuffer.h"
 #include "peerline.h"
@@ -58,9 +62,16 @@ cv::Mat Disc(int r) {
   return k / cells;
 }
 #endif
+
+// Whether the line of this name runs: all of them without an argument.
+const char* gOnly = nullptr;
+bool Runs(const std::string& name) {
+  return gOnly == nullptr || strncasecmp(name.c_str(), gOnly, std::strlen(gOnly)) == 0;
+}
 }  // namespace
 
-int main() {
+int main(int argc, char** argv) {
+  if (argc > 1) gOnly = argv[1];
   const int all = AllThreads();
   const int runs = 3;
   fpbuffer work;
@@ -74,6 +85,7 @@ int main() {
     SetParallelThreads(threads);
     double theirs = 0;
     for (const int r : {1, 3}) {
+      if (!Runs("Lens Blur")) break;
       const double ours = Best(runs, reset, [&] { work.lensblur(1, r, false, nullptr, false); });
 #ifdef ZEP_HAVE_OPENCV
       cv::setNumThreads(threads);
@@ -84,7 +96,7 @@ int main() {
 #endif
       Line(("Lens Blur r" + std::to_string(r)).c_str(), threads, ours, "filter2D (disc)", theirs);
     }
-    {
+    if (Runs("Median")) {
       const double ours =
           Best(runs, reset, [&] { work.median(1, 1.0f, false, nullptr, false, false); });
 #ifdef ZEP_HAVE_OPENCV
@@ -93,7 +105,7 @@ int main() {
 #endif
       Line("Median r1", threads, ours, "medianBlur(3)", theirs);
     }
-    {
+    if (Runs("Bilateral")) {
       const double ours =
           Best(1, reset, [&] { work.bilateral(25.0f, 1, 11, 3, nullptr, false, false); });
 #ifdef ZEP_HAVE_OPENCV
@@ -102,7 +114,7 @@ int main() {
 #endif
       Line("Bilateral 11 Gaussian", threads, ours, "bilateralFilter d 11", theirs);
     }
-    for (int r = 1; r <= 5; ++r) {
+    for (int r = 1; r <= 5 && Runs("Unsharp"); ++r) {
       const double ours = Best(runs, reset, [&] {
         work.unsharp(UnsharpSmoother(0), r, UnsharpResponse, 1, 0, 0, 1, nullptr, false);
       });
@@ -119,7 +131,7 @@ int main() {
       Line(("Unsharp Gaussian r" + std::to_string(r)).c_str(), threads, ours,
            "GaussianBlur+addWeighted", theirs);
     }
-    for (int w = 3; w <= 9; w += 2) {
+    for (int w = 3; w <= 9 && Runs("Xsharpen"); w += 2) {
       const double ours =
           Best(runs, reset, [&] { work.xsharpen(w, 5.0f, 0.5f, 1, nullptr, false); });
 #ifdef ZEP_HAVE_OPENCV
@@ -134,13 +146,17 @@ int main() {
 #endif
       Line(("Xsharpen w" + std::to_string(w)).c_str(), threads, ours, "erode+dilate", theirs);
     }
-    Line("Jensen w5", threads,
-         Best(1, reset,
-              [&] { work.jensenedges(0.6f, 0, 10, 5, 0, true, nullptr, false, 1, false); }),
-         "", 0);
-    Line("Poisson 50 iterations", threads,
-         Best(1, reset, [&] { work.poissonsharpen(50, 2, 0, false); }), "", 0);
-    {
+    if (Runs("Jensen")) {
+      Line("Jensen w5", threads,
+           Best(1, reset,
+                [&] { work.jensenedges(0.6f, 0, 10, 5, 0, true, nullptr, false, 1, false); }),
+           "", 0);
+    }
+    if (Runs("Poisson")) {
+      Line("Poisson 50 iterations", threads,
+           Best(1, reset, [&] { work.poissonsharpen(50, 2, 0, false); }), "", 0);
+    }
+    if (Runs("Periodic")) {
       const int32_t dx[] = {0, 10, 5, -5, -10, -5, 5}, dy[] = {0, 0, 9, 9, 0, -9, -9};
       Line("Periodic honeycomb r10", threads,
            Best(1, reset, [&] { work.periodicsmooth(dx, dy, 7, 0, 1, false); }), "", 0);

@@ -6,6 +6,7 @@
 #include "image/fpbuffer.h"
 #include "image/opscope.h"
 #include "numeric/cvector.h"
+#include "platform/parallel.h"
 
 void SeamlessClone(fpbuffer& destination, const fpbuffer& source, int iterations, float a, float w,
                    int mode, bitmask* selection) {
@@ -23,8 +24,8 @@ void SeamlessClone(fpbuffer& destination, const fpbuffer& source, int iterations
   const bool compensate = mode == 3 || mode == 4;
   const bool mixAll = mode == 1, mixBoundary = mode == 2 || mode == 4;
   const int channels = std::min(destination.channels, source.channels);
-  matrix e, gih, giv, gbh, gbv, own, listed;
-  for (int c = 0; c < channels; ++c) {
+  const auto cloneChannel = [&](int c) {
+    matrix e, gih, giv, gbh, gbv, own, listed;
     matrix& d = destination.plane[c];
     const matrix& s = source.plane[c];
     d.listgather(1.0f, outer, e);
@@ -57,5 +58,15 @@ void SeamlessClone(fpbuffer& destination, const fpbuffer& source, int iterations
     s.listgather(factor, pixels, listed);
     for (int k = 0; k < pixels.n; ++k) d.x[pixels.x[k]] = listed.x[k];
     d.poissoncg(iterations, a, outer, e, ih, gih, iv, giv, w, bh, gbh, bv, gbv);
+  };
+  // The channels are solved side by side, each writing only its own plane; a channel's
+  // steps are too short to share out, so each solve runs on one thread. A solve holds two
+  // working planes of the image's size, so on very large images the channels take turns.
+  if (int64_t(destination.n) > (int64_t(1) << 24)) {
+    for (int c = 0; c < channels; ++c) cloneChannel(c);
+    return;
   }
+  ParallelBlocks(channels, 1, [&](int64_t c0, int64_t c1) {
+    for (int64_t c = c0; c < c1; ++c) cloneChannel(int(c));
+  });
 }

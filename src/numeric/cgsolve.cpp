@@ -5,6 +5,7 @@
 
 #include "numeric/bitmask.h"
 #include "numeric/cvector.h"
+#include "numeric/listruns.h"
 #include "numeric/matrixarray.h"
 #include "numeric/pyramid.h"
 #include "platform/errors.h"
@@ -32,10 +33,14 @@ struct WholePlane {
 struct Listed {
   static constexpr bool kTicks = false;
   const cvector<int>& v;
+  const ListRuns& runs;  // of v
   double sumsq(const matrix& s) const { return s.listsumsq(v); }
-  void start(matrix& p, const matrix& s) const { p.dim(s.nx, s.ny).zero().listcopy(v, s); }
-  void axpy(matrix& x, float a, const matrix& p) const { x.listaxpy(v, a, p); }
-  void xpay(matrix& p, float b, const matrix& s) const { p.listxpay(v, b, s); }
+  void start(matrix& p, const matrix& s) const {
+    p.dim(s.nx, s.ny).zero();
+    listruns::Copy(p, runs, s);
+  }
+  void axpy(matrix& x, float a, const matrix& p) const { listruns::Axpy(x, runs, a, p); }
+  void xpay(matrix& p, float b, const matrix& s) const { listruns::Xpay(p, runs, b, s); }
 };
 
 // forward(x, q1, q2) sets q = A x; adjoint(r1, r2, s) sets s = A^T r. With stopEarly the
@@ -132,21 +137,31 @@ matrix& matrix::poissoncg(int iterations, float a, const cvector<int>& ring, con
   b2[0].assign(gbh).mulscalar(w);
   b2[1].assign(gbv).mulscalar(w);
   const int width = nx, height = ny;
+  // The lists as runs, made once for all the iterations.
+  const ListRuns ringRuns(ring), ihRuns(innerh), ivRuns(innerv), bhRuns(boundh), bvRuns(boundv),
+      touchedRuns(touched), unknownRuns(unknowns);
+  using namespace listruns;
   ConjugateGradients(
       *this, b1, b2, iterations, true,
       [&](const matrix& u, matrixarray& q1, matrixarray& q2) {
         q1.resize(3);
         q2.resize(2);
-        u.listgather(a, ring, q1[0]).listdiffx(innerh, q1[1], 1.0f).listdiffy(innerv, q1[2], 1.0f);
-        u.listdiffx(boundh, q2[0], w).listdiffy(boundv, q2[1], w);
+        Gather(u, a, ringRuns, q1[0]);
+        Diff(u, ihRuns, 1, q1[1], 1.0f);
+        Diff(u, ivRuns, width, q1[2], 1.0f);
+        Diff(u, bhRuns, 1, q2[0], w);
+        Diff(u, bvRuns, width, q2[1], w);
       },
       [&](const matrixarray& r1, const matrixarray& r2, matrix& t) {
         if (t.nx != width || t.ny != height) t.dim(width, height).zero();
-        t.listzero(touched).listscatteradd(a, ring, r1[0]);
-        t.listdiffxadj(innerh, r1[1], 1.0f).listdiffyadj(innerv, r1[2], 1.0f);
-        t.listdiffxadj(boundh, r2[0], w).listdiffyadj(boundv, r2[1], w);
+        Zero(t, touchedRuns);
+        ScatterAdd(t, a, ringRuns, r1[0]);
+        DiffAdjoint(t, ihRuns, 1, r1[1], 1.0f);
+        DiffAdjoint(t, ivRuns, width, r1[2], 1.0f);
+        DiffAdjoint(t, bhRuns, 1, r2[0], w);
+        DiffAdjoint(t, bvRuns, width, r2[1], w);
       },
-      Listed{unknowns});
+      Listed{unknowns, unknownRuns});
   return *this;
 }
 

@@ -2,10 +2,12 @@
 // with its zero-crossing edge marks; the Poisson sharpener in the gradient domain.
 #include <algorithm>
 #include <cmath>
+#include <vector>
 
 #include "numeric/bitmask.h"
 #include "numeric/matrix.h"
 #include "numeric/matrixarray.h"
+#include "numeric/vectorclones.h"
 #include "platform/parallel.h"
 
 namespace {
@@ -65,33 +67,142 @@ matrix& matrix::unsharp(Smoother smoother, int radius, UnsharpResponseFn respons
   return *this;
 }
 
+namespace xsharpenrows {
+// The window extremes are formed from pieces: every merge keeps its left (earlier) operand
+// on a tie, so the extreme of a window is its first extreme sample in reading order, as a
+// scan of the window would find it, signed zeros included. Samples are clamped to +-1e10
+// first, the scan's starting values, which also drops NaN (it never wins a comparison).
+constexpr float kHuge = 1e10f;
+
+// hi[j] = the larger of a[j] and b[j], lo[j] the smaller, both clamped.
+ZEP_VECTOR_CLONES void ClampedPairs(const float* a, const float* b, float* __restrict hi,
+                                    float* __restrict lo, int count) {
+  for (int j = 0; j < count; ++j) {
+    hi[j] = std::max(std::max(-kHuge, a[j]), std::max(-kHuge, b[j]));
+    lo[j] = std::min(std::min(kHuge, a[j]), std::min(kHuge, b[j]));
+  }
+}
+
+// hi[j] = max(ha[j], hb[j]), lo[j] = min(la[j], lb[j]) into other rows.
+ZEP_VECTOR_CLONES void Merge(const float* ha, const float* hb, const float* la, const float* lb,
+                             float* __restrict hi, float* __restrict lo, int count) {
+  for (int j = 0; j < count; ++j) {
+    hi[j] = std::max(ha[j], hb[j]);
+    lo[j] = std::min(la[j], lb[j]);
+  }
+}
+
+// The same in place: hi[j] = max(hi[j], hb[j]), lo[j] = min(lo[j], lb[j]).
+ZEP_VECTOR_CLONES void MergeInto(float* hi, float* lo, const float* hb, const float* lb,
+                                 int count) {
+  for (int j = 0; j < count; ++j) {
+    hi[j] = std::max(hi[j], hb[j]);
+    lo[j] = std::min(lo[j], lb[j]);
+  }
+}
+
+// The sharpening of one row's visited pixels from the extremes of the two halves of their
+// windows (ha|la above hb|lb in reading order): a pixel far enough from both moves towards
+// the nearer, the maximum on a tie.
+ZEP_VECTOR_CLONES void SharpenRow(const float* ha, const float* hb, const float* la,
+                                  const float* lb, float* row, int count, float threshold,
+                                  float amount, float keep) {
+  for (int j = 0; j < count; ++j) {
+    const float hi = std::max(ha[j], hb[j]), lo = std::min(la[j], lb[j]);
+    const float v = row[j];
+    const float target = hi - v > v - lo ? lo : hi;
+    const float moved = v * keep + amount * target;
+    row[j] = hi - v >= threshold && v - lo >= threshold ? moved : v;
+  }
+}
+}  // namespace xsharpenrows
+
+namespace {
+// The extremes of the w samples from every column j < count of the row x of length nx,
+// by doubling runs: runs of 2, 4, ... samples, then two overlapping runs make the window.
+// a and b are scratch rows of 2 nx.
+void RowExtremes(const float* x, int nx, int w, int count, float* hi, float* lo, float* a,
+                 float* b) {
+  using namespace xsharpenrows;
+  if (w == 1) {
+    ClampedPairs(x, x, hi, lo, count);
+    return;
+  }
+  int len = nx - 2, p = 2;  // the last column is never read
+  ClampedPairs(x, x + 1, a, a + nx, len);
+  for (; 2 * p <= w; p *= 2) {
+    Merge(a, a + p, a + nx, a + nx + p, b, b + nx, len - p);
+    len -= p;
+    std::swap(a, b);
+  }
+  Merge(a, a + (w - p), a + nx, a + nx + (w - p), hi, lo, count);
+}
+
+// Xsharpen of the windows starting at rows [i0, i1): the rows' horizontal extremes, merged
+// down the columns by doubling in place, then the pass over the windows' centres.
+void XsharpenStrip(const float* const* rows, float* const* out, int nx, int w, int64_t i0,
+                   int64_t i1, float threshold, float amount, const bitmask* mask) {
+  using namespace xsharpenrows;
+  const int count = nx - w, half = w / 2;
+  const int nrows = int(i1 - i0) + w - 1;
+  std::vector<float> hi(size_t(nrows) * count), lo(size_t(nrows) * count), scratch(4 * size_t(nx));
+  const auto hrow = [&](int r) { return hi.data() + size_t(r) * count; };
+  const auto lrow = [&](int r) { return lo.data() + size_t(r) * count; };
+  for (int r = 0; r < nrows; ++r) {
+    RowExtremes(rows[i0 + r], nx, w, count, hrow(r), lrow(r), scratch.data(),
+                scratch.data() + 2 * nx);
+  }
+  int live = nrows, p = 1;
+  for (; 2 * p <= w; p *= 2) {
+    for (int r = 0; r + p < live; ++r) MergeInto(hrow(r), lrow(r), hrow(r + p), lrow(r + p), count);
+    live -= p;
+  }
+  const float keep = 1.0f - amount;
+  for (int64_t i = i0; i < i1; ++i) {
+    const int r = int(i - i0), cy = int(i) + half;
+    float* row = out[cy] + half;
+    if (mask == nullptr) {
+      SharpenRow(hrow(r), hrow(r + w - p), lrow(r), lrow(r + w - p), row, count, threshold, amount,
+                 keep);
+      continue;
+    }
+    // Masked: the whole row computed aside, only the masked pixels taken.
+    float* moved = scratch.data();
+    std::copy(row, row + count, moved);
+    SharpenRow(hrow(r), hrow(r + w - p), lrow(r), lrow(r + w - p), moved, count, threshold, amount,
+               keep);
+    for (int j = 0; j < count; ++j) {
+      if (mask->get(j + half, cy)) row[j] = moved[j];
+    }
+  }
+}
+}  // namespace
+
 matrix& matrix::xsharpen(int w, float threshold, float amount, const bitmask* mask) {
   if (w < 1 || nx <= w || ny <= w) return *this;
   mask = Covering(mask, *this);
-  const matrix copy(*this);
-  const int half = w / 2;
-  const float keep = 1.0f - amount;
-  ParallelBlocks(ny - w, BlockFor(int64_t(nx) * w * w), [&](int64_t i0, int64_t i1) {
-    for (int64_t i = i0; i < i1; ++i) {
-      const int cy = int(i) + half;
-      for (int j = 0; j + w < nx; ++j) {
-        const int cx = j + half;
-        if (mask != nullptr && !mask->get(cx, cy)) continue;
-        float hi = -1e10f, lo = 1e10f;
-        for (int r = 0; r < w; ++r) {
-          const float* src = copy.z[i + r] + j;
-          for (int c = 0; c < w; ++c) {
-            hi = std::max(hi, src[c]);
-            lo = std::min(lo, src[c]);
-          }
-        }
-        const float v = copy.z[cy][cx];
-        if (hi - v >= threshold && v - lo >= threshold) {
-          const float target = hi - v > v - lo ? lo : hi;
-          z[cy][cx] = v * keep + amount * target;
-        }
-      }
+  // Strips of rows of some 128 thousand samples, at least two windows high (a strip holds
+  // the extremes of its rows and the w - 1 below them). A strip reads the rows of its
+  // windows before it writes its centres; the rows next to a strip boundary are read by
+  // one strip and written by the other, so those are read from copies.
+  const int windows = ny - w;
+  const int64_t block = std::max<int64_t>(2 * int64_t(w), (int64_t(1) << 17) / nx);
+  std::vector<const float*> rows(z, z + ny);
+  std::vector<int> shared;
+  for (int64_t b = block; b < windows; b += block) {
+    for (int64_t y = std::max<int64_t>(b, shared.empty() ? 0 : shared.back() + 1);
+         y < std::min<int64_t>(b + w - 1, ny); ++y) {
+      shared.push_back(int(y));
     }
+  }
+  std::vector<float> copies(shared.size() * size_t(nx));
+  for (size_t k = 0; k < shared.size(); ++k) {
+    float* copy = copies.data() + k * size_t(nx);
+    std::copy(z[shared[k]], z[shared[k]] + nx, copy);
+    rows[size_t(shared[k])] = copy;
+  }
+  ParallelBlocks(windows, block, [&](int64_t i0, int64_t i1) {
+    XsharpenStrip(rows.data(), z, nx, w, i0, i1, threshold, amount, mask);
   });
   return *this;
 }

@@ -1,6 +1,9 @@
 // Unsharp masking, Xsharpen, the Mexican-hat filter with its zero-crossing edges and the
 // Poisson sharpener.
+#include <algorithm>
 #include <cmath>
+#include <cstdint>
+#include <cstring>
 #include <functional>
 #include <iterator>
 #include <utility>
@@ -285,6 +288,66 @@ TEST_F(SharpenTest, XsharpenLeavesTheBorderAndOneMoreRowAndColumn) {
     matrix m(input);
     m.xsharpen(w, 1e-3f, 1, nullptr);
     EXPECT_EQ(Values(m), Values(input)) << w;
+  }
+}
+
+namespace {
+// Xsharpen as a plain scan of every window: the extremes are the first found in reading
+// order, starting from -+1e10, so NaN never wins and of two zeros the earlier counts.
+matrix ScannedXsharpen(const matrix& in, int w, float threshold, float amount,
+                       const bitmask* mask) {
+  matrix out(in);
+  const int half = w / 2;
+  for (int i = 0; i + w < in.ny; ++i) {
+    for (int j = 0; j + w < in.nx; ++j) {
+      const int cx = j + half, cy = i + half;
+      if (mask != nullptr && !mask->get(cx, cy)) continue;
+      float hi = -1e10f, lo = 1e10f;
+      for (int r = 0; r < w; ++r) {
+        for (int c = 0; c < w; ++c) {
+          hi = std::max(hi, in.z[i + r][j + c]);
+          lo = std::min(lo, in.z[i + r][j + c]);
+        }
+      }
+      const float v = in.z[cy][cx];
+      if (hi - v >= threshold && v - lo >= threshold) {
+        out.z[cy][cx] = v * (1.0f - amount) + amount * (hi - v > v - lo ? lo : hi);
+      }
+    }
+  }
+  return out;
+}
+
+std::vector<uint32_t> Bits(const matrix& m) {
+  std::vector<uint32_t> bits(size_t(m.n));
+  std::memcpy(bits.data(), m.x, bits.size() * sizeof(float));
+  return bits;
+}
+}  // namespace
+
+TEST_F(SharpenTest, XsharpenEqualsAScanOfEveryWindow) {
+  // Few levels, so ties are everywhere, with both zeros, NaN, infinities and values past
+  // the scan's starting extremes; the wide plane is cut into several strips.
+  const float specials[] = {0.0f, -0.0f, NAN, INFINITY, -INFINITY, 3e10f, -3e10f, -2.0f};
+  for (const auto& [nx, ny] : {std::pair{7, 5}, {10, 11}, {33, 21}, {2049, 141}}) {
+    matrix input = Noise(nx, ny, uint32_t(nx * ny));
+    for (int k = 0; k < input.n; ++k) {
+      const float v = std::round(input.x[k] * 3.0f);
+      input.x[k] = k % 7 == 3 ? specials[(k / 7) % 8] : v;
+    }
+    bitmask mask(nx, ny);
+    for (int k = 0; k < mask.n; k += 3) mask.setbit(k, true);
+    for (const int w : {1, 3, 5, 7, 9}) {
+      for (const bool masked : {false, true}) {
+        for (const float amount : {1.0f, 0.5f}) {
+          const bitmask* m = masked ? &mask : nullptr;
+          matrix ours(input);
+          ours.xsharpen(w, 0.5f, amount, m);
+          EXPECT_EQ(Bits(ours), Bits(ScannedXsharpen(input, w, 0.5f, amount, m)))
+              << nx << "x" << ny << " w " << w << " masked " << masked << " amount " << amount;
+        }
+      }
+    }
   }
 }
 
