@@ -80,7 +80,9 @@ std::vector<int> ReflectedIndices(int length, int pad) {
   return idx;
 }
 
-void BlurBothWays(matrix& m) { m.gaussblury(1.0f, 0).gaussblurx(1.0f, 0); }
+// The energies' blur, and the rows a band of the decisions covers.
+constexpr float kBlurSigma = 1.0f;
+constexpr int kBand = 64;
 
 // Runs the fill of every source row, one tick each; a cancel throws.
 void FillRows(int rows, int64_t rowCost, const BlockBody& body) {
@@ -95,66 +97,89 @@ const matrix& matrix::ddldirections(cvector<uint8_t>& map, int order) const {
   map.dim(n);
   if (n == 0) return *this;
   const bool fourPoint = std::abs(order) >= 2;
-  const std::vector<int> cols = ReflectedIndices(W, 2), rows = ReflectedIndices(H, 2);
-  auto col = [&](int j) { return cols[size_t(j + 2)]; };
-  auto row = [&](int i) { return z[rows[size_t(i + 2)]]; };
-  matrix d(W, H), eh(W, H), ev(W, H);
-  const int64_t block = BlockFor(int64_t(W) * 24);
+  const std::vector<int> cols = ReflectedIndices(W, 3), rows = ReflectedIndices(H, 3);
+  const int f = GaussianLength(kBlurSigma, 3.0f) / 2;
 
-  ParallelBlocks(H, block, [&](int64_t i0, int64_t i1) {
-    for (int i = int(i0); i < int(i1); ++i) {
-      const float *um = row(i - 1), *u0 = row(i), *u1 = row(i + 1), *u2 = row(i + 2);
-      for (int j = 0; j < W; ++j) {
-        const int jm = col(j - 1), j0 = j, j1 = col(j + 1), j2 = col(j + 2);
-        double a, b, h, v;
-        if (fourPoint) {
-          a = double(um[jm]) - u2[j2] - 3.0 * (double(u0[j0]) - u1[j1]);
-          b = double(u2[jm]) - um[j2] - 3.0 * (double(u1[j0]) - u0[j1]);
-          h = double(u0[jm]) - u0[j2] - 3.0 * (double(u0[j0]) - u0[j1]);
-          v = double(um[j0]) - u2[j0] - 3.0 * (double(u0[j0]) - u1[j0]);
-        } else {
-          a = double(u0[j0]) - u1[j1];
-          b = double(u0[j1]) - u1[j0];
-          h = double(u0[j0]) - u0[j1];
-          v = double(u0[j0]) - u1[j0];
-        }
-        d.z[i][j] = float(a * a - b * b);
-        eh.z[i][j] = float(h * h);
-        ev.z[i][j] = float(v * v);
-      }
-    }
-  });
-  BlurBothWays(d);
-  BlurBothWays(eh);
-  BlurBothWays(ev);
-
-  // Equal diagonal energies keep the main diagonal.
-  ParallelBlocks(n, BlockFor(2), [&](int64_t k0, int64_t k1) {
+  // The plane runs in bands of rows, each through buffers of a few rows instead of three
+  // whole energy planes: a band takes the rows around it that its blurs and shifts read,
+  // so every row it keeps is computed exactly as in the whole plane (rows a blur or shift
+  // would see only near a band's cut are never kept).
+  const int64_t bands = (int64_t(H) + kBand - 1) / kBand;
+  ParallelBlocks(bands, BlockFor(int64_t(W) * kBand * 60), [&](int64_t k0, int64_t k1) {
+    std::vector<float> store;
     for (int64_t k = k0; k < k1; ++k) {
-      map.x[k] = d.x[k] > 0 ? kAntiDiagonal : 0;
-    }
-  });
-
-  // The shifted copy of one energy against the other energy at the next pixel (reflected);
-  // strict, so equal energies keep the line along the midpoint's own axis. d serves as the
-  // shifted copy.
-  auto decide = [&](const matrix& shifted, const matrix& energy, uint8_t bit) {
-    ParallelBlocks(H, BlockFor(int64_t(W) * 2), [&](int64_t i0, int64_t i1) {
-      for (int i = int(i0); i < int(i1); ++i) {
-        const float* s = shifted.z[rows[size_t(i + 3)]];
-        uint8_t* m = map.x + int64_t(i) * W;
+      const int r0 = int(k * kBand), r1 = std::min(H, r0 + kBand);
+      // Rows of the shifted energies the decisions read (one below, reflected).
+      int s0 = H, s1 = 0;
+      for (int i = r0; i < r1; ++i) {
+        s0 = std::min(s0, rows[size_t(i + 4)]);
+        s1 = std::max(s1, rows[size_t(i + 4)] + 1);
+      }
+      // Blurred rows: the shift reads 3 above and 2 below; raw rows: the blur's reach
+      // above, and one more below, where a blur takes its last f + 1 rows as edge rows.
+      const int b0 = std::max(0, std::min(s0 - 3, r0)), b1 = std::min(H, std::max(s1 + 2, r1));
+      const int a0 = std::max(0, b0 - f), a1 = std::min(H, b1 + f + 1);
+      const size_t rawRows = size_t(a1 - a0), keptRows = size_t(b1 - b0);
+      store.resize(size_t(W) * (3 * rawRows + keptRows));
+      matrix d(store.data(), W, a1 - a0), eh(store.data() + size_t(W) * rawRows, W, a1 - a0),
+          ev(store.data() + 2 * size_t(W) * rawRows, W, a1 - a0);
+      for (int i = a0; i < a1; ++i) {
+        const float *um = z[rows[size_t(i + 2)]], *u0 = z[i], *u1 = z[rows[size_t(i + 4)]],
+                    *u2 = z[rows[size_t(i + 5)]];
+        float *dd = d.z[i - a0], *hh = eh.z[i - a0], *vv = ev.z[i - a0];
         for (int j = 0; j < W; ++j) {
-          if (s[cols[size_t(j + 3)]] < energy.z[i][j]) m[j] |= bit;
+          const int jm = cols[size_t(j + 2)], j0 = j, j1 = cols[size_t(j + 4)],
+                    j2 = cols[size_t(j + 5)];
+          double a, b, h, v;
+          if (fourPoint) {
+            a = double(um[jm]) - u2[j2] - 3.0 * (double(u0[j0]) - u1[j1]);
+            b = double(u2[jm]) - um[j2] - 3.0 * (double(u1[j0]) - u0[j1]);
+            h = double(u0[jm]) - u0[j2] - 3.0 * (double(u0[j0]) - u0[j1]);
+            v = double(um[j0]) - u2[j0] - 3.0 * (double(u0[j0]) - u1[j0]);
+          } else {
+            a = double(u0[j0]) - u1[j1];
+            b = double(u0[j1]) - u1[j0];
+            h = double(u0[j0]) - u0[j1];
+            v = double(u0[j0]) - u1[j0];
+          }
+          dd[j] = float(a * a - b * b);
+          hh[j] = float(h * h);
+          vv[j] = float(v * v);
         }
       }
-    });
-  };
-  d.assign(ev);
-  ShiftHalfPixelNoCancel(d, true, true);
-  decide(d, eh, kHorizontalAlongV);
-  d.assign(eh);
-  ShiftHalfPixelNoCancel(d, true, true);
-  decide(d, ev, kVerticalAlongH);
+      // The kept rows of each blurred plane, as views.
+      auto kept = [&](matrix& m) {
+        m.gaussblury(kBlurSigma, 0);
+        return matrix(m.z[b0 - a0], W, b1 - b0);
+      };
+      matrix dk = kept(d), hk = kept(eh), vk = kept(ev);
+      for (matrix* m : {&dk, &hk, &vk}) m->gaussblurx(kBlurSigma, 0);
+
+      // Equal diagonal energies keep the main diagonal.
+      for (int i = r0; i < r1; ++i) {
+        const float* di = dk.z[i - b0];
+        uint8_t* m = map.x + int64_t(i) * W;
+        for (int j = 0; j < W; ++j) m[j] = di[j] > 0 ? kAntiDiagonal : 0;
+      }
+      // The shifted copy of one energy against the other energy at the next pixel
+      // (reflected); strict, so equal energies keep the line along the midpoint's own axis.
+      matrix shifted(store.data() + 3 * size_t(W) * rawRows, W, b1 - b0);
+      auto decide = [&](const matrix& from, const matrix& energy, uint8_t bit) {
+        std::copy(from.x, from.x + from.n, shifted.x);
+        ShiftHalfPixelNoCancel(shifted, true, true);
+        for (int i = r0; i < r1; ++i) {
+          const float* sh = shifted.z[rows[size_t(i + 4)] - b0];
+          const float* e = energy.z[i - b0];
+          uint8_t* m = map.x + int64_t(i) * W;
+          for (int j = 0; j < W; ++j) {
+            if (sh[cols[size_t(j + 4)]] < e[j]) m[j] |= bit;
+          }
+        }
+      };
+      decide(vk, hk, kHorizontalAlongV);
+      decide(hk, vk, kVerticalAlongH);
+    }
+  });
   return *this;
 }
 
@@ -276,12 +301,16 @@ matrix& matrix::DdlEnlarge(matrix& source, int order, int passes, bool rotate, b
   passes = std::max(passes, 0);
   if (maps.n != passes || !maps.row) maps.dim(0, passes);
 
-  auto doubling = [&](int p) {
+  // One doubling of `from`, which is this plane or (in memory, first pass) the source, read
+  // in place instead of copied first; a plane of the doubled shape keeps its block.
+  auto doubling = [&](int p, const matrix& from) {
     if (rotate && p == 1) fliph().flipv();
     cvector<uint8_t>& map = maps[p];
     // A reused map that does not fit this plane is decided again rather than read past.
-    if (map.n != n || n == 0) ddldirections(map, order);
-    {
+    if (map.n != from.n || from.n == 0) from.ddldirections(map, order);
+    if (&from != this) {
+      ddlfilldiagonal(from, map, order);
+    } else {
       const matrix before = std::move(*this);
       ddlfilldiagonal(before, map, order);
     }
@@ -290,8 +319,8 @@ matrix& matrix::DdlEnlarge(matrix& source, int order, int passes, bool rotate, b
   };
 
   if (!scratch) {
-    assign(source);
-    for (int p = 0; p < passes; ++p) doubling(p);
+    if (passes == 0) assign(source);
+    for (int p = 0; p < passes; ++p) doubling(p, p == 0 ? source : *this);
   } else {
     const ScratchFiles files({"temp1.mat", "temp2.mat"});
     source.write(files[0]).write(files[1]).free();
@@ -299,7 +328,7 @@ matrix& matrix::DdlEnlarge(matrix& source, int order, int passes, bool rotate, b
       free();
       for (int p = 0; p < passes; ++p) {
         read(files[0]);
-        doubling(p);
+        doubling(p, *this);
         write(files[0]).free();
       }
       read(files[0]);
