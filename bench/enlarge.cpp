@@ -279,9 +279,8 @@ int main(int argc, char** argv) {
                   best["XinLi12 direct RGB x2"][threads] / ms);
     }
   }
-  for (const char* job :
-       {"DDL3 x2", "DDL3 RGB x2", "MBS RGB x3", "JDDL RGB x2", "BPDDL RGB x4", "XinLi12 RGB x2",
-        "XinLi classic RGB x2"}) {
+  for (const char* job : {"DDL3 x2", "DDL3 RGB x2", "MBS RGB x3", "JDDL RGB x2", "BPDDL RGB x4",
+                          "XinLi12 RGB x2", "XinLi classic RGB x2"}) {
     if (best[job].count(1) && best[job].count(all)) {
       std::printf("%-14s speed-up on %d threads %5.2f\n", job, all, best[job][1] / best[job][all]);
     }

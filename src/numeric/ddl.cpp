@@ -11,6 +11,7 @@
 #include "numeric/kernels.h"
 #include "numeric/matrix.h"
 #include "numeric/shift.h"
+#include "numeric/vectorclones.h"
 #include "platform/errors.h"
 #include "platform/parallel.h"
 #include "platform/progress.h"
@@ -72,6 +73,53 @@ inline float Interpolate(const Taps& t, Chosen chosen, Other other) {
   if (t.order < -1) v = std::clamp(v, std::min(a1, b1), std::max(a1, b1));
   return v;
 }
+
+// Interpolate over a run of n new samples at once: pair k of sample x is (a[k][x], b[k][x])
+// with weight w[k], the first pair bounding the result when `clamp`. The terms come in
+// Interpolate's order, so each sample gets the bits Interpolate gives it; order 0 passes
+// its chosen and its perpendicular pair as two pairs.
+ZEP_VECTOR_CLONES void InterpolateRun(const double* w, int pairs, bool clamp, const float* const* a,
+                                      const float* const* b, int n, double* acc, float* out) {
+  const float *a0 = a[0], *b0 = b[0];
+  for (int x = 0; x < n; ++x) acc[x] = w[0] * (double(a0[x]) + b0[x]);
+  for (int k = 1; k < pairs; ++k) {
+    const float *ak = a[k], *bk = b[k];
+    const double wk = w[k];
+    for (int x = 0; x < n; ++x) acc[x] += wk * (double(ak[x]) + bk[x]);
+  }
+  if (clamp) {
+    for (int x = 0; x < n; ++x) {
+      out[x] = std::clamp(float(acc[x]), std::min(a0[x], b0[x]), std::max(a0[x], b0[x]));
+    }
+  } else {
+    for (int x = 0; x < n; ++x) out[x] = float(acc[x]);
+  }
+}
+
+// The two candidates of a run of midpoints, the line along one direction and along the
+// other, each from its own pairs; a map bit picks one per sample.
+struct Candidates {
+  std::array<const float*, 5> a1{}, b1{}, a2{}, b2{};
+  std::vector<double> acc;
+  std::vector<float> first, second;
+  void Run(const Taps& t, int n) {
+    acc.resize(size_t(n));
+    first.resize(size_t(n));
+    second.resize(size_t(n));
+    const bool clamp = t.order < -1;
+    if (t.order == 0) {
+      // Order 0: the chosen nearest pair and the perpendicular one.
+      const std::array<const float*, 2> fa{a1[0], a2[0]}, fb{b1[0], b2[0]};
+      const std::array<const float*, 2> sa{a2[0], a1[0]}, sb{b2[0], b1[0]};
+      const double w[2] = {t.w[0], t.w[1]};
+      InterpolateRun(w, 2, false, fa.data(), fb.data(), n, acc.data(), first.data());
+      InterpolateRun(w, 2, false, sa.data(), sb.data(), n, acc.data(), second.data());
+      return;
+    }
+    InterpolateRun(t.w.data(), t.pairs, clamp, a1.data(), b1.data(), n, acc.data(), first.data());
+    InterpolateRun(t.w.data(), t.pairs, clamp, a2.data(), b2.data(), n, acc.data(), second.data());
+  }
+};
 
 // Reflected indices of a line of `length` samples for offsets -pad .. length + pad - 1.
 std::vector<int> ReflectedIndices(int length, int pad) {
@@ -205,7 +253,11 @@ matrix& matrix::ddlfilldiagonal(const matrix& source, const cvector<uint8_t>& ma
     return *this;
   }
   const std::vector<int> cols = ReflectedIndices(nx, kPad), rows = ReflectedIndices(ny, kPad);
+  // Columns whose pairs all lie inside the row run as vectors; the few at the ends read
+  // through the reflected indices.
+  const int jlo = t.pairs - 1, jhi = std::max(jlo, W - t.pairs);
   FillRows(H, int64_t(W) * t.pairs * 4, [&](int64_t i0, int64_t i1) {
+    Candidates run;
     for (int i = int(i0); i < int(i1); ++i) {
       const int r = 2 * i + 1;
       // Rows r - d and r + d for d = 2k + 1.
@@ -216,9 +268,10 @@ matrix& matrix::ddlfilldiagonal(const matrix& source, const cvector<uint8_t>& ma
       }
       const int* cx = cols.data() + kPad;
       float* out = z[r];
-      for (int j = 0; j < W; ++j) {
+      const uint8_t* m = map.x + int64_t(i) * W;
+      auto at = [&](int j) {
         const int c = 2 * j + 1;
-        const bool anti = (map.x[int64_t(i) * W + j] & 0x03) != 0;
+        const bool anti = (m[j] & 0x03) != 0;
         auto mainPair = [&](int k, float& a, float& b) {
           const int d = 2 * k + 1;
           a = above[size_t(k)][cx[c - d]];
@@ -231,6 +284,23 @@ matrix& matrix::ddlfilldiagonal(const matrix& source, const cvector<uint8_t>& ma
         };
         out[c] = anti ? Interpolate(t, antiPair, [&](float& a, float& b) { mainPair(0, a, b); })
                       : Interpolate(t, mainPair, [&](float& a, float& b) { antiPair(0, a, b); });
+      };
+      for (int j = 0; j < std::min(jlo, W); ++j) at(j);
+      for (int j = jhi; j < W; ++j) at(j);
+      if (jhi <= jlo) continue;
+      // The even rows of the doubled plane are source rows.
+      for (int k = 0; k < t.pairs; ++k) {
+        const float* up = source.z[rows[size_t(r - (2 * k + 1) + kPad)] / 2];
+        const float* down = source.z[rows[size_t(r + (2 * k + 1) + kPad)] / 2];
+        run.a1[size_t(k)] = up + (jlo - k);
+        run.b1[size_t(k)] = down + (jlo + k + 1);
+        run.a2[size_t(k)] = up + (jlo + k + 1);
+        run.b2[size_t(k)] = down + (jlo - k);
+      }
+      run.Run(t, jhi - jlo);
+      for (int j = jlo; j < jhi; ++j) {
+        const size_t x = size_t(j - jlo);
+        out[2 * j + 1] = (m[j] & 0x03) != 0 ? run.second[x] : run.first[x];
       }
     }
   });
@@ -247,13 +317,40 @@ matrix& matrix::ddlfillhv(const cvector<uint8_t>& map, int order) {
   const std::vector<int> cols = ReflectedIndices(nx, kPad), rows = ReflectedIndices(ny, kPad);
   const int* cx = cols.data() + kPad;
   const int* ry = rows.data() + kPad;
+  // Columns whose pairs all lie inside the rows run as vectors, from the rows they read
+  // with every other sample gathered: source samples on the even rows, diagonal midpoints
+  // on the odd ones. The few columns at the ends read through the reflected indices.
+  const int P = t.pairs, jlo = P, jhi = std::max(P, W - P);
   FillRows(H, int64_t(W) * t.pairs * 8, [&](int64_t i0, int64_t i1) {
+    Candidates run;
+    std::vector<float> gathered;
+    int lo = ny, hi = -1;
+    for (int i = int(i0); i < int(i1); ++i) {
+      for (int k = 0; k < P; ++k) {
+        const int d = 2 * k + 1;
+        for (int r : {ry[2 * i - d], ry[2 * i + d], ry[2 * i + 1 - d], ry[2 * i + 1 + d]}) {
+          lo = std::min(lo, r);
+          hi = std::max(hi, r);
+        }
+      }
+      lo = std::min(lo, 2 * i);
+      hi = std::max(hi, 2 * i + 1);
+    }
+    if (jhi > jlo) {
+      gathered.resize(size_t(hi - lo + 1) * size_t(W));
+      for (int r = lo; r <= hi; ++r) {
+        const float* from = z[r] + (r % 2);
+        float* to = gathered.data() + size_t(r - lo) * size_t(W);
+        for (int j = 0; j < W; ++j) to[j] = from[2 * j];
+      }
+    }
+    auto line = [&](int r) { return gathered.data() + size_t(r - lo) * size_t(W); };
     for (int i = int(i0); i < int(i1); ++i) {
       const int re = 2 * i, ro = 2 * i + 1;
       float* even = z[re];
       float* odd = z[ro];
       const uint8_t* m = map.x + int64_t(i) * W;
-      for (int j = 0; j < W; ++j) {
+      auto at = [&](int j) {
         // Horizontal midpoint (re, c) between two source samples of its row.
         const int c = 2 * j + 1;
         auto alongRow = [&](int k, float& a, float& b) {
@@ -284,6 +381,36 @@ matrix& matrix::ddlfillhv(const cvector<uint8_t>& map, int order) {
         odd[e] = (m[j] & 0x30) != 0
                      ? Interpolate(t, acrossRow, [&](float& a, float& b) { downCol(0, a, b); })
                      : Interpolate(t, downCol, [&](float& a, float& b) { acrossRow(0, a, b); });
+      };
+      for (int j = 0; j < std::min(jlo, W); ++j) at(j);
+      for (int j = jhi; j < W; ++j) at(j);
+      if (jhi <= jlo) continue;
+      const int count = jhi - jlo;
+      // Horizontal midpoints: along the row, or along the column through diagonal midpoints.
+      for (int k = 0; k < P; ++k) {
+        const int d = 2 * k + 1;
+        run.a1[size_t(k)] = line(re) + (jlo - k);
+        run.b1[size_t(k)] = line(re) + (jlo + k + 1);
+        run.a2[size_t(k)] = line(ry[re - d]) + jlo;
+        run.b2[size_t(k)] = line(ry[re + d]) + jlo;
+      }
+      run.Run(t, count);
+      for (int j = jlo; j < jhi; ++j) {
+        const size_t x = size_t(j - jlo);
+        even[2 * j + 1] = (m[j] & 0x0C) != 0 ? run.second[x] : run.first[x];
+      }
+      // Vertical midpoints: down the column, or across the row through diagonal midpoints.
+      for (int k = 0; k < P; ++k) {
+        const int d = 2 * k + 1;
+        run.a1[size_t(k)] = line(ry[ro - d]) + jlo;
+        run.b1[size_t(k)] = line(ry[ro + d]) + jlo;
+        run.a2[size_t(k)] = line(ro) + (jlo - k - 1);
+        run.b2[size_t(k)] = line(ro) + (jlo + k);
+      }
+      run.Run(t, count);
+      for (int j = jlo; j < jhi; ++j) {
+        const size_t x = size_t(j - jlo);
+        odd[2 * j] = (m[j] & 0x30) != 0 ? run.second[x] : run.first[x];
       }
     }
   });

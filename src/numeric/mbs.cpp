@@ -224,8 +224,11 @@ class RepeatedBox {
 class RowRing {
  public:
   RowRing(const RepeatedBox& box, int width)
-      : box_(box), width_(width), slots_(box.taps()),
-        data_(size_t(slots_) * size_t(width)), lines_(size_t(slots_)) {}
+      : box_(box),
+        width_(width),
+        slots_(box.taps()),
+        data_(size_t(slots_) * size_t(width)),
+        lines_(size_t(slots_)) {}
 
   // Makes rows up to y + reach (at most the last) present, load(k, slot) writing row k.
   template <class Load>
