@@ -121,6 +121,42 @@ struct Candidates {
   }
 };
 
+// The diagonal difference d and the axial energies at one pixel from the rows above (um),
+// its own (u0) and the two below, at columns jm, j0, j1, j2 (left, own, right, next).
+inline void Energies(const float* um, const float* u0, const float* u1, const float* u2, int jm,
+                     int j0, int j1, int j2, bool fourPoint, float& d, float& eh, float& ev) {
+  double a, b, h, v;
+  if (fourPoint) {
+    a = double(um[jm]) - u2[j2] - 3.0 * (double(u0[j0]) - u1[j1]);
+    b = double(u2[jm]) - um[j2] - 3.0 * (double(u1[j0]) - u0[j1]);
+    h = double(u0[jm]) - u0[j2] - 3.0 * (double(u0[j0]) - u0[j1]);
+    v = double(um[j0]) - u2[j0] - 3.0 * (double(u0[j0]) - u1[j0]);
+  } else {
+    a = double(u0[j0]) - u1[j1];
+    b = double(u0[j1]) - u1[j0];
+    h = double(u0[j0]) - u0[j1];
+    v = double(u0[j0]) - u1[j0];
+  }
+  d = float(a * a - b * b);
+  eh = float(h * h);
+  ev = float(v * v);
+}
+
+// Energies for the columns [from, to), whose neighbours all lie inside the row.
+ZEP_VECTOR_CLONES void EnergiesRun(const float* um, const float* u0, const float* u1,
+                                   const float* u2, int from, int to, bool fourPoint, float* d,
+                                   float* eh, float* ev) {
+  for (int j = from; j < to; ++j) {
+    Energies(um, u0, u1, u2, j - 1, j, j + 1, j + 2, fourPoint, d[j], eh[j], ev[j]);
+  }
+}
+
+// m[j] gets `bit` where shifted[j] < energy[j], for j in [0, n).
+ZEP_VECTOR_CLONES void DecideRun(const float* shifted, const float* energy, uint8_t* m, uint8_t bit,
+                                 int n) {
+  for (int j = 0; j < n; ++j) m[j] |= shifted[j] < energy[j] ? bit : uint8_t(0);
+}
+
 // Reflected indices of a line of `length` samples for offsets -pad .. length + pad - 1.
 std::vector<int> ReflectedIndices(int length, int pad) {
   std::vector<int> idx(size_t(length) + 2 * size_t(pad));
@@ -175,25 +211,17 @@ const matrix& matrix::ddldirections(cvector<uint8_t>& map, int order) const {
         const float *um = z[rows[size_t(i + 2)]], *u0 = z[i], *u1 = z[rows[size_t(i + 4)]],
                     *u2 = z[rows[size_t(i + 5)]];
         float *dd = d.z[i - a0], *hh = eh.z[i - a0], *vv = ev.z[i - a0];
-        for (int j = 0; j < W; ++j) {
-          const int jm = cols[size_t(j + 2)], j0 = j, j1 = cols[size_t(j + 4)],
-                    j2 = cols[size_t(j + 5)];
-          double a, b, h, v;
-          if (fourPoint) {
-            a = double(um[jm]) - u2[j2] - 3.0 * (double(u0[j0]) - u1[j1]);
-            b = double(u2[jm]) - um[j2] - 3.0 * (double(u1[j0]) - u0[j1]);
-            h = double(u0[jm]) - u0[j2] - 3.0 * (double(u0[j0]) - u0[j1]);
-            v = double(um[j0]) - u2[j0] - 3.0 * (double(u0[j0]) - u1[j0]);
-          } else {
-            a = double(u0[j0]) - u1[j1];
-            b = double(u0[j1]) - u1[j0];
-            h = double(u0[j0]) - u0[j1];
-            v = double(u0[j0]) - u1[j0];
+        // Columns 1 .. W - 3 read no reflected neighbour; the ends go through the table.
+        const int inner0 = std::min(1, W), inner1 = std::max(inner0, W - 2);
+        auto ends = [&](int from, int to) {
+          for (int j = from; j < to; ++j) {
+            Energies(um, u0, u1, u2, cols[size_t(j + 2)], j, cols[size_t(j + 4)],
+                     cols[size_t(j + 5)], fourPoint, dd[j], hh[j], vv[j]);
           }
-          dd[j] = float(a * a - b * b);
-          hh[j] = float(h * h);
-          vv[j] = float(v * v);
-        }
+        };
+        ends(0, inner0);
+        EnergiesRun(um, u0, u1, u2, inner0, inner1, fourPoint, dd, hh, vv);
+        ends(inner1, W);
       }
       // The kept rows of each blurred plane, as views.
       auto kept = [&](matrix& m) {
@@ -219,9 +247,9 @@ const matrix& matrix::ddldirections(cvector<uint8_t>& map, int order) const {
           const float* sh = shifted.z[rows[size_t(i + 4)] - b0];
           const float* e = energy.z[i - b0];
           uint8_t* m = map.x + int64_t(i) * W;
-          for (int j = 0; j < W; ++j) {
-            if (sh[cols[size_t(j + 4)]] < e[j]) m[j] |= bit;
-          }
+          // The neighbour of every column but the last lies inside the row.
+          DecideRun(sh + 1, e, m, bit, W - 1);
+          if (sh[cols[size_t(W - 1 + 4)]] < e[W - 1]) m[W - 1] |= bit;
         }
       };
       decide(vk, hk, kHorizontalAlongV);

@@ -9,6 +9,7 @@
 #include "numeric/border.h"
 #include "numeric/cvector.h"
 #include "numeric/matrix.h"
+#include "numeric/mbs.h"
 #include "numeric/vectorclones.h"
 #include "platform/errors.h"
 #include "platform/parallel.h"
@@ -230,6 +231,9 @@ class RowRing {
         data_(size_t(slots_) * size_t(width)),
         lines_(size_t(slots_)) {}
 
+  // A ring for the outputs from row y on starts with the first row they read.
+  void StartAt(int y) { next_ = std::max(0, y - box_.reach()); }
+
   // Makes rows up to y + reach (at most the last) present, load(k, slot) writing row k.
   template <class Load>
   void Advance(int y, int rows, const Load& load) {
@@ -354,4 +358,40 @@ matrix& matrix::boxblur(int a, int passes) {
     throw Cancelled{};
   }
   return *this;
+}
+
+matrix& MbsFillBlur(matrix& out, const matrix& coefficients, const cvector<uint8_t>& classes,
+                    int c) {
+  constexpr int kPasses = 3;
+  const int W = coefficients.nx, H = coefficients.ny;
+  if (c < 1 || std::min(W, H) < 1) return out.mbsfill(coefficients, classes, c).boxblur(c, kPasses);
+  out.dim(SaturatedLength(int64_t(c) * W), SaturatedLength(int64_t(c) * H));
+  if (out.n == 0) return out;
+  const int nx = out.nx, ny = out.ny;
+  // The fill's rows go straight through the row pass into the ring of the column pass, so
+  // the filled plane is never written: each output row gets the bits of the two steps.
+  const BlockFill fill(coefficients, classes, c);
+  const RepeatedBox box(c, kPasses);
+  const int R = box.reach();
+  const int64_t ticks = std::max(H - 1, 0) + int64_t(kPasses) * (int64_t(nx) + ny);
+  // A block reads 2 R rows past its own, so blocks take many rows.
+  const int64_t block = std::max<int64_t>(BlockFor(int64_t(nx) * box.taps() * 3), 16 * int64_t(R));
+  if (ParallelBlocksTicking(
+          ny, block,
+          [&](int64_t y0, int64_t y1) {
+            std::vector<float> line(size_t(nx) + 2 * size_t(R));
+            RowRing ring(box, nx);
+            ring.StartAt(int(y0));
+            for (int64_t y = y0; y < y1; ++y) {
+              ring.Advance(int(y), ny, [&](int k, float* slot) {
+                fill.Row(k, line.data() + R);
+                box.Row(line.data(), nx, slot);
+              });
+              ring.Column(int(y), ny, out.z[y]);
+            }
+          },
+          ticks)) {
+    throw Cancelled{};
+  }
+  return out;
 }
