@@ -265,24 +265,40 @@ const matrix& matrix::mbsclassify(cvector<uint8_t>& classes) const {
   std::fill(classes.x, classes.x + classes.n, uint8_t(0));
   const int cw = nx - 1, ch = ny - 1;
   if (cw < 1 || ch < 1) return *this;
-  matrix gh(cw, ch), gv(cw, ch), gd(cw, ch), ga(cw, ch);
-  ParallelBlocks(ch, BlockFor(int64_t(cw) * 8), [&](int64_t k0, int64_t k1) {
-    for (int64_t k = k0; k < k1; ++k) {
-      const float *top = z[k], *bottom = z[k + 1];
-      for (int l = 0; l < cw; ++l) {
-        const float tl = top[l], tr = top[l + 1], bl = bottom[l], br = bottom[l + 1];
-        gh.z[k][l] = std::fabs((tr - tl) + (br - bl)) * 0.5f;
-        gv.z[k][l] = std::fabs((bl - tl) + (br - tr)) * 0.5f;
-        gd.z[k][l] = std::fabs(br - tl) * 0.7071f;
-        ga.z[k][l] = std::fabs(tr - bl) * 0.7071f;
+  // Bands of cell rows, each with the cell row above and below that the vertical means
+  // read: the rows a band keeps are smoothed exactly as in whole gradient planes, which
+  // are never made.
+  constexpr int kBand = 64;
+  const int64_t bands = (int64_t(ch) + kBand - 1) / kBand;
+  ParallelBlocks(bands, BlockFor(int64_t(cw) * kBand * 20), [&](int64_t b0, int64_t b1) {
+    std::vector<float> store;
+    matrix across;
+    for (int64_t b = b0; b < b1; ++b) {
+      const int k0 = int(b * kBand), k1 = std::min(ch, k0 + kBand);
+      const int g0 = std::max(0, k0 - 1), g1 = std::min(ch, k1 + 1), rows = g1 - g0;
+      store.resize(4 * size_t(rows) * size_t(cw));
+      matrix gh(store.data(), cw, rows), gv(store.data() + size_t(rows) * cw, cw, rows),
+          gd(store.data() + 2 * size_t(rows) * cw, cw, rows),
+          ga(store.data() + 3 * size_t(rows) * cw, cw, rows);
+      for (int k = g0; k < g1; ++k) {
+        const float *top = z[k], *bottom = z[k + 1];
+        float *h = gh.z[k - g0], *v = gv.z[k - g0], *d = gd.z[k - g0], *a = ga.z[k - g0];
+        for (int l = 0; l < cw; ++l) {
+          const float tl = top[l], tr = top[l + 1], bl = bottom[l], br = bottom[l + 1];
+          h[l] = std::fabs((tr - tl) + (br - bl)) * 0.5f;
+          v[l] = std::fabs((bl - tl) + (br - tr)) * 0.5f;
+          d[l] = std::fabs(br - tl) * 0.7071f;
+          a[l] = std::fabs(tr - bl) * 0.7071f;
+        }
       }
-    }
-  });
-  matrix across;
-  for (matrix* g : {&gh, &gv, &gd, &ga}) g->smooth3x(across.smooth3y(*g));
-  ParallelBlocks(int64_t(cw) * ch, BlockFor(4), [&](int64_t i0, int64_t i1) {
-    for (int64_t i = i0; i < i1; ++i) {
-      classes.x[i] = uint8_t(1 + (gd.x[i] >= ga.x[i] ? 2 : 0) + (gh.x[i] <= gv.x[i] ? 1 : 0));
+      for (matrix* g : {&gh, &gv, &gd, &ga}) g->smooth3x(across.smooth3y(*g));
+      for (int k = k0; k < k1; ++k) {
+        const float *h = gh.z[k - g0], *v = gv.z[k - g0], *d = gd.z[k - g0], *a = ga.z[k - g0];
+        uint8_t* out = classes.x + int64_t(k) * cw;
+        for (int l = 0; l < cw; ++l) {
+          out[l] = uint8_t(1 + (d[l] >= a[l] ? 2 : 0) + (h[l] <= v[l] ? 1 : 0));
+        }
+      }
     }
   });
   return *this;
