@@ -11,6 +11,7 @@
 #include "numeric/kernels.h"
 #include "numeric/matrix.h"
 #include "numeric/shift.h"
+#include "numeric/vectorclones.h"
 #include "platform/errors.h"
 #include "platform/parallel.h"
 #include "platform/progress.h"
@@ -73,6 +74,89 @@ inline float Interpolate(const Taps& t, Chosen chosen, Other other) {
   return v;
 }
 
+// Interpolate over a run of n new samples at once: pair k of sample x is (a[k][x], b[k][x])
+// with weight w[k], the first pair bounding the result when `clamp`. The terms come in
+// Interpolate's order, so each sample gets the bits Interpolate gives it; order 0 passes
+// its chosen and its perpendicular pair as two pairs.
+ZEP_VECTOR_CLONES void InterpolateRun(const double* w, int pairs, bool clamp, const float* const* a,
+                                      const float* const* b, int n, double* acc, float* out) {
+  const float *a0 = a[0], *b0 = b[0];
+  for (int x = 0; x < n; ++x) acc[x] = w[0] * (double(a0[x]) + b0[x]);
+  for (int k = 1; k < pairs; ++k) {
+    const float *ak = a[k], *bk = b[k];
+    const double wk = w[k];
+    for (int x = 0; x < n; ++x) acc[x] += wk * (double(ak[x]) + bk[x]);
+  }
+  if (clamp) {
+    for (int x = 0; x < n; ++x) {
+      out[x] = std::clamp(float(acc[x]), std::min(a0[x], b0[x]), std::max(a0[x], b0[x]));
+    }
+  } else {
+    for (int x = 0; x < n; ++x) out[x] = float(acc[x]);
+  }
+}
+
+// The two candidates of a run of midpoints, the line along one direction and along the
+// other, each from its own pairs; a map bit picks one per sample.
+struct Candidates {
+  std::array<const float*, 5> a1{}, b1{}, a2{}, b2{};
+  std::vector<double> acc;
+  std::vector<float> first, second;
+  void Run(const Taps& t, int n) {
+    acc.resize(size_t(n));
+    first.resize(size_t(n));
+    second.resize(size_t(n));
+    const bool clamp = t.order < -1;
+    if (t.order == 0) {
+      // Order 0: the chosen nearest pair and the perpendicular one.
+      const std::array<const float*, 2> fa{a1[0], a2[0]}, fb{b1[0], b2[0]};
+      const std::array<const float*, 2> sa{a2[0], a1[0]}, sb{b2[0], b1[0]};
+      const double w[2] = {t.w[0], t.w[1]};
+      InterpolateRun(w, 2, false, fa.data(), fb.data(), n, acc.data(), first.data());
+      InterpolateRun(w, 2, false, sa.data(), sb.data(), n, acc.data(), second.data());
+      return;
+    }
+    InterpolateRun(t.w.data(), t.pairs, clamp, a1.data(), b1.data(), n, acc.data(), first.data());
+    InterpolateRun(t.w.data(), t.pairs, clamp, a2.data(), b2.data(), n, acc.data(), second.data());
+  }
+};
+
+// The diagonal difference d and the axial energies at one pixel from the rows above (um),
+// its own (u0) and the two below, at columns jm, j0, j1, j2 (left, own, right, next).
+inline void Energies(const float* um, const float* u0, const float* u1, const float* u2, int jm,
+                     int j0, int j1, int j2, bool fourPoint, float& d, float& eh, float& ev) {
+  double a, b, h, v;
+  if (fourPoint) {
+    a = double(um[jm]) - u2[j2] - 3.0 * (double(u0[j0]) - u1[j1]);
+    b = double(u2[jm]) - um[j2] - 3.0 * (double(u1[j0]) - u0[j1]);
+    h = double(u0[jm]) - u0[j2] - 3.0 * (double(u0[j0]) - u0[j1]);
+    v = double(um[j0]) - u2[j0] - 3.0 * (double(u0[j0]) - u1[j0]);
+  } else {
+    a = double(u0[j0]) - u1[j1];
+    b = double(u0[j1]) - u1[j0];
+    h = double(u0[j0]) - u0[j1];
+    v = double(u0[j0]) - u1[j0];
+  }
+  d = float(a * a - b * b);
+  eh = float(h * h);
+  ev = float(v * v);
+}
+
+// Energies for the columns [from, to), whose neighbours all lie inside the row.
+ZEP_VECTOR_CLONES void EnergiesRun(const float* um, const float* u0, const float* u1,
+                                   const float* u2, int from, int to, bool fourPoint, float* d,
+                                   float* eh, float* ev) {
+  for (int j = from; j < to; ++j) {
+    Energies(um, u0, u1, u2, j - 1, j, j + 1, j + 2, fourPoint, d[j], eh[j], ev[j]);
+  }
+}
+
+// m[j] gets `bit` where shifted[j] < energy[j], for j in [0, n).
+ZEP_VECTOR_CLONES void DecideRun(const float* shifted, const float* energy, uint8_t* m, uint8_t bit,
+                                 int n) {
+  for (int j = 0; j < n; ++j) m[j] |= shifted[j] < energy[j] ? bit : uint8_t(0);
+}
+
 // Reflected indices of a line of `length` samples for offsets -pad .. length + pad - 1.
 std::vector<int> ReflectedIndices(int length, int pad) {
   std::vector<int> idx(size_t(length) + 2 * size_t(pad));
@@ -80,7 +164,9 @@ std::vector<int> ReflectedIndices(int length, int pad) {
   return idx;
 }
 
-void BlurBothWays(matrix& m) { m.gaussblury(1.0f, 0).gaussblurx(1.0f, 0); }
+// The energies' blur, and the rows a band of the decisions covers.
+constexpr float kBlurSigma = 1.0f;
+constexpr int kBand = 64;
 
 // Runs the fill of every source row, one tick each; a cancel throws.
 void FillRows(int rows, int64_t rowCost, const BlockBody& body) {
@@ -95,66 +181,81 @@ const matrix& matrix::ddldirections(cvector<uint8_t>& map, int order) const {
   map.dim(n);
   if (n == 0) return *this;
   const bool fourPoint = std::abs(order) >= 2;
-  const std::vector<int> cols = ReflectedIndices(W, 2), rows = ReflectedIndices(H, 2);
-  auto col = [&](int j) { return cols[size_t(j + 2)]; };
-  auto row = [&](int i) { return z[rows[size_t(i + 2)]]; };
-  matrix d(W, H), eh(W, H), ev(W, H);
-  const int64_t block = BlockFor(int64_t(W) * 24);
+  const std::vector<int> cols = ReflectedIndices(W, 3), rows = ReflectedIndices(H, 3);
+  const int f = GaussianLength(kBlurSigma, 3.0f) / 2;
 
-  ParallelBlocks(H, block, [&](int64_t i0, int64_t i1) {
-    for (int i = int(i0); i < int(i1); ++i) {
-      const float *um = row(i - 1), *u0 = row(i), *u1 = row(i + 1), *u2 = row(i + 2);
-      for (int j = 0; j < W; ++j) {
-        const int jm = col(j - 1), j0 = j, j1 = col(j + 1), j2 = col(j + 2);
-        double a, b, h, v;
-        if (fourPoint) {
-          a = double(um[jm]) - u2[j2] - 3.0 * (double(u0[j0]) - u1[j1]);
-          b = double(u2[jm]) - um[j2] - 3.0 * (double(u1[j0]) - u0[j1]);
-          h = double(u0[jm]) - u0[j2] - 3.0 * (double(u0[j0]) - u0[j1]);
-          v = double(um[j0]) - u2[j0] - 3.0 * (double(u0[j0]) - u1[j0]);
-        } else {
-          a = double(u0[j0]) - u1[j1];
-          b = double(u0[j1]) - u1[j0];
-          h = double(u0[j0]) - u0[j1];
-          v = double(u0[j0]) - u1[j0];
-        }
-        d.z[i][j] = float(a * a - b * b);
-        eh.z[i][j] = float(h * h);
-        ev.z[i][j] = float(v * v);
-      }
-    }
-  });
-  BlurBothWays(d);
-  BlurBothWays(eh);
-  BlurBothWays(ev);
-
-  // Equal diagonal energies keep the main diagonal.
-  ParallelBlocks(n, BlockFor(2), [&](int64_t k0, int64_t k1) {
+  // The plane runs in bands of rows, each through buffers of a few rows instead of three
+  // whole energy planes: a band takes the rows around it that its blurs and shifts read,
+  // so every row it keeps is computed exactly as in the whole plane (rows a blur or shift
+  // would see only near a band's cut are never kept).
+  const int64_t bands = (int64_t(H) + kBand - 1) / kBand;
+  ParallelBlocks(bands, BlockFor(int64_t(W) * kBand * 60), [&](int64_t k0, int64_t k1) {
+    std::vector<float> store;
     for (int64_t k = k0; k < k1; ++k) {
-      map.x[k] = d.x[k] > 0 ? kAntiDiagonal : 0;
+      const int r0 = int(k * kBand), r1 = std::min(H, r0 + kBand);
+      // Rows of the shifted energies the decisions read (one below, reflected).
+      int s0 = H, s1 = 0;
+      for (int i = r0; i < r1; ++i) {
+        s0 = std::min(s0, rows[size_t(i + 4)]);
+        s1 = std::max(s1, rows[size_t(i + 4)] + 1);
+      }
+      // Blurred rows: the shift reads 3 above and 2 below; raw rows: the blur's reach
+      // above, and one more below, where a blur takes its last f + 1 rows as edge rows.
+      const int b0 = std::max(0, std::min(s0 - 3, r0)), b1 = std::min(H, std::max(s1 + 2, r1));
+      const int a0 = std::max(0, b0 - f), a1 = std::min(H, b1 + f + 1);
+      const size_t rawRows = size_t(a1 - a0), keptRows = size_t(b1 - b0);
+      store.resize(size_t(W) * (3 * rawRows + keptRows));
+      matrix d(store.data(), W, a1 - a0), eh(store.data() + size_t(W) * rawRows, W, a1 - a0),
+          ev(store.data() + 2 * size_t(W) * rawRows, W, a1 - a0);
+      for (int i = a0; i < a1; ++i) {
+        const float *um = z[rows[size_t(i + 2)]], *u0 = z[i], *u1 = z[rows[size_t(i + 4)]],
+                    *u2 = z[rows[size_t(i + 5)]];
+        float *dd = d.z[i - a0], *hh = eh.z[i - a0], *vv = ev.z[i - a0];
+        // Columns 1 .. W - 3 read no reflected neighbour; the ends go through the table.
+        const int inner0 = std::min(1, W), inner1 = std::max(inner0, W - 2);
+        auto ends = [&](int from, int to) {
+          for (int j = from; j < to; ++j) {
+            Energies(um, u0, u1, u2, cols[size_t(j + 2)], j, cols[size_t(j + 4)],
+                     cols[size_t(j + 5)], fourPoint, dd[j], hh[j], vv[j]);
+          }
+        };
+        ends(0, inner0);
+        EnergiesRun(um, u0, u1, u2, inner0, inner1, fourPoint, dd, hh, vv);
+        ends(inner1, W);
+      }
+      // The kept rows of each blurred plane, as views.
+      auto kept = [&](matrix& m) {
+        m.gaussblury(kBlurSigma, 0);
+        return matrix(m.z[b0 - a0], W, b1 - b0);
+      };
+      matrix dk = kept(d), hk = kept(eh), vk = kept(ev);
+      for (matrix* m : {&dk, &hk, &vk}) m->gaussblurx(kBlurSigma, 0);
+
+      // Equal diagonal energies keep the main diagonal.
+      for (int i = r0; i < r1; ++i) {
+        const float* di = dk.z[i - b0];
+        uint8_t* m = map.x + int64_t(i) * W;
+        for (int j = 0; j < W; ++j) m[j] = di[j] > 0 ? kAntiDiagonal : 0;
+      }
+      // The shifted copy of one energy against the other energy at the next pixel
+      // (reflected); strict, so equal energies keep the line along the midpoint's own axis.
+      matrix shifted(store.data() + 3 * size_t(W) * rawRows, W, b1 - b0);
+      auto decide = [&](const matrix& from, const matrix& energy, uint8_t bit) {
+        std::copy(from.x, from.x + from.n, shifted.x);
+        ShiftHalfPixelNoCancel(shifted, true, true);
+        for (int i = r0; i < r1; ++i) {
+          const float* sh = shifted.z[rows[size_t(i + 4)] - b0];
+          const float* e = energy.z[i - b0];
+          uint8_t* m = map.x + int64_t(i) * W;
+          // The neighbour of every column but the last lies inside the row.
+          DecideRun(sh + 1, e, m, bit, W - 1);
+          if (sh[cols[size_t(W - 1 + 4)]] < e[W - 1]) m[W - 1] |= bit;
+        }
+      };
+      decide(vk, hk, kHorizontalAlongV);
+      decide(hk, vk, kVerticalAlongH);
     }
   });
-
-  // The shifted copy of one energy against the other energy at the next pixel (reflected);
-  // strict, so equal energies keep the line along the midpoint's own axis. d serves as the
-  // shifted copy.
-  auto decide = [&](const matrix& shifted, const matrix& energy, uint8_t bit) {
-    ParallelBlocks(H, BlockFor(int64_t(W) * 2), [&](int64_t i0, int64_t i1) {
-      for (int i = int(i0); i < int(i1); ++i) {
-        const float* s = shifted.z[rows[size_t(i + 3)]];
-        uint8_t* m = map.x + int64_t(i) * W;
-        for (int j = 0; j < W; ++j) {
-          if (s[cols[size_t(j + 3)]] < energy.z[i][j]) m[j] |= bit;
-        }
-      }
-    });
-  };
-  d.assign(ev);
-  ShiftHalfPixelNoCancel(d, true, true);
-  decide(d, eh, kHorizontalAlongV);
-  d.assign(eh);
-  ShiftHalfPixelNoCancel(d, true, true);
-  decide(d, ev, kVerticalAlongH);
   return *this;
 }
 
@@ -180,7 +281,11 @@ matrix& matrix::ddlfilldiagonal(const matrix& source, const cvector<uint8_t>& ma
     return *this;
   }
   const std::vector<int> cols = ReflectedIndices(nx, kPad), rows = ReflectedIndices(ny, kPad);
+  // Columns whose pairs all lie inside the row run as vectors; the few at the ends read
+  // through the reflected indices.
+  const int jlo = t.pairs - 1, jhi = std::max(jlo, W - t.pairs);
   FillRows(H, int64_t(W) * t.pairs * 4, [&](int64_t i0, int64_t i1) {
+    Candidates run;
     for (int i = int(i0); i < int(i1); ++i) {
       const int r = 2 * i + 1;
       // Rows r - d and r + d for d = 2k + 1.
@@ -191,9 +296,10 @@ matrix& matrix::ddlfilldiagonal(const matrix& source, const cvector<uint8_t>& ma
       }
       const int* cx = cols.data() + kPad;
       float* out = z[r];
-      for (int j = 0; j < W; ++j) {
+      const uint8_t* m = map.x + int64_t(i) * W;
+      auto at = [&](int j) {
         const int c = 2 * j + 1;
-        const bool anti = (map.x[int64_t(i) * W + j] & 0x03) != 0;
+        const bool anti = (m[j] & 0x03) != 0;
         auto mainPair = [&](int k, float& a, float& b) {
           const int d = 2 * k + 1;
           a = above[size_t(k)][cx[c - d]];
@@ -206,6 +312,23 @@ matrix& matrix::ddlfilldiagonal(const matrix& source, const cvector<uint8_t>& ma
         };
         out[c] = anti ? Interpolate(t, antiPair, [&](float& a, float& b) { mainPair(0, a, b); })
                       : Interpolate(t, mainPair, [&](float& a, float& b) { antiPair(0, a, b); });
+      };
+      for (int j = 0; j < std::min(jlo, W); ++j) at(j);
+      for (int j = jhi; j < W; ++j) at(j);
+      if (jhi <= jlo) continue;
+      // The even rows of the doubled plane are source rows.
+      for (int k = 0; k < t.pairs; ++k) {
+        const float* up = source.z[rows[size_t(r - (2 * k + 1) + kPad)] / 2];
+        const float* down = source.z[rows[size_t(r + (2 * k + 1) + kPad)] / 2];
+        run.a1[size_t(k)] = up + (jlo - k);
+        run.b1[size_t(k)] = down + (jlo + k + 1);
+        run.a2[size_t(k)] = up + (jlo + k + 1);
+        run.b2[size_t(k)] = down + (jlo - k);
+      }
+      run.Run(t, jhi - jlo);
+      for (int j = jlo; j < jhi; ++j) {
+        const size_t x = size_t(j - jlo);
+        out[2 * j + 1] = (m[j] & 0x03) != 0 ? run.second[x] : run.first[x];
       }
     }
   });
@@ -222,13 +345,40 @@ matrix& matrix::ddlfillhv(const cvector<uint8_t>& map, int order) {
   const std::vector<int> cols = ReflectedIndices(nx, kPad), rows = ReflectedIndices(ny, kPad);
   const int* cx = cols.data() + kPad;
   const int* ry = rows.data() + kPad;
+  // Columns whose pairs all lie inside the rows run as vectors, from the rows they read
+  // with every other sample gathered: source samples on the even rows, diagonal midpoints
+  // on the odd ones. The few columns at the ends read through the reflected indices.
+  const int P = t.pairs, jlo = P, jhi = std::max(P, W - P);
   FillRows(H, int64_t(W) * t.pairs * 8, [&](int64_t i0, int64_t i1) {
+    Candidates run;
+    std::vector<float> gathered;
+    int lo = ny, hi = -1;
+    for (int i = int(i0); i < int(i1); ++i) {
+      for (int k = 0; k < P; ++k) {
+        const int d = 2 * k + 1;
+        for (int r : {ry[2 * i - d], ry[2 * i + d], ry[2 * i + 1 - d], ry[2 * i + 1 + d]}) {
+          lo = std::min(lo, r);
+          hi = std::max(hi, r);
+        }
+      }
+      lo = std::min(lo, 2 * i);
+      hi = std::max(hi, 2 * i + 1);
+    }
+    if (jhi > jlo) {
+      gathered.resize(size_t(hi - lo + 1) * size_t(W));
+      for (int r = lo; r <= hi; ++r) {
+        const float* from = z[r] + (r % 2);
+        float* to = gathered.data() + size_t(r - lo) * size_t(W);
+        for (int j = 0; j < W; ++j) to[j] = from[2 * j];
+      }
+    }
+    auto line = [&](int r) { return gathered.data() + size_t(r - lo) * size_t(W); };
     for (int i = int(i0); i < int(i1); ++i) {
       const int re = 2 * i, ro = 2 * i + 1;
       float* even = z[re];
       float* odd = z[ro];
       const uint8_t* m = map.x + int64_t(i) * W;
-      for (int j = 0; j < W; ++j) {
+      auto at = [&](int j) {
         // Horizontal midpoint (re, c) between two source samples of its row.
         const int c = 2 * j + 1;
         auto alongRow = [&](int k, float& a, float& b) {
@@ -259,6 +409,36 @@ matrix& matrix::ddlfillhv(const cvector<uint8_t>& map, int order) {
         odd[e] = (m[j] & 0x30) != 0
                      ? Interpolate(t, acrossRow, [&](float& a, float& b) { downCol(0, a, b); })
                      : Interpolate(t, downCol, [&](float& a, float& b) { acrossRow(0, a, b); });
+      };
+      for (int j = 0; j < std::min(jlo, W); ++j) at(j);
+      for (int j = jhi; j < W; ++j) at(j);
+      if (jhi <= jlo) continue;
+      const int count = jhi - jlo;
+      // Horizontal midpoints: along the row, or along the column through diagonal midpoints.
+      for (int k = 0; k < P; ++k) {
+        const int d = 2 * k + 1;
+        run.a1[size_t(k)] = line(re) + (jlo - k);
+        run.b1[size_t(k)] = line(re) + (jlo + k + 1);
+        run.a2[size_t(k)] = line(ry[re - d]) + jlo;
+        run.b2[size_t(k)] = line(ry[re + d]) + jlo;
+      }
+      run.Run(t, count);
+      for (int j = jlo; j < jhi; ++j) {
+        const size_t x = size_t(j - jlo);
+        even[2 * j + 1] = (m[j] & 0x0C) != 0 ? run.second[x] : run.first[x];
+      }
+      // Vertical midpoints: down the column, or across the row through diagonal midpoints.
+      for (int k = 0; k < P; ++k) {
+        const int d = 2 * k + 1;
+        run.a1[size_t(k)] = line(ry[ro - d]) + jlo;
+        run.b1[size_t(k)] = line(ry[ro + d]) + jlo;
+        run.a2[size_t(k)] = line(ro) + (jlo - k - 1);
+        run.b2[size_t(k)] = line(ro) + (jlo + k);
+      }
+      run.Run(t, count);
+      for (int j = jlo; j < jhi; ++j) {
+        const size_t x = size_t(j - jlo);
+        odd[2 * j] = (m[j] & 0x30) != 0 ? run.second[x] : run.first[x];
       }
     }
   });
@@ -276,12 +456,16 @@ matrix& matrix::DdlEnlarge(matrix& source, int order, int passes, bool rotate, b
   passes = std::max(passes, 0);
   if (maps.n != passes || !maps.row) maps.dim(0, passes);
 
-  auto doubling = [&](int p) {
+  // One doubling of `from`, which is this plane or (in memory, first pass) the source, read
+  // in place instead of copied first; a plane of the doubled shape keeps its block.
+  auto doubling = [&](int p, const matrix& from) {
     if (rotate && p == 1) fliph().flipv();
     cvector<uint8_t>& map = maps[p];
     // A reused map that does not fit this plane is decided again rather than read past.
-    if (map.n != n || n == 0) ddldirections(map, order);
-    {
+    if (map.n != from.n || from.n == 0) from.ddldirections(map, order);
+    if (&from != this) {
+      ddlfilldiagonal(from, map, order);
+    } else {
       const matrix before = std::move(*this);
       ddlfilldiagonal(before, map, order);
     }
@@ -290,8 +474,8 @@ matrix& matrix::DdlEnlarge(matrix& source, int order, int passes, bool rotate, b
   };
 
   if (!scratch) {
-    assign(source);
-    for (int p = 0; p < passes; ++p) doubling(p);
+    if (passes == 0) assign(source);
+    for (int p = 0; p < passes; ++p) doubling(p, p == 0 ? source : *this);
   } else {
     const ScratchFiles files({"temp1.mat", "temp2.mat"});
     source.write(files[0]).write(files[1]).free();
@@ -299,7 +483,7 @@ matrix& matrix::DdlEnlarge(matrix& source, int order, int passes, bool rotate, b
       free();
       for (int p = 0; p < passes; ++p) {
         read(files[0]);
-        doubling(p);
+        doubling(p, *this);
         write(files[0]).free();
       }
       read(files[0]);

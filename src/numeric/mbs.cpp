@@ -3,11 +3,14 @@
 #include <algorithm>
 #include <cmath>
 #include <cstdint>
+#include <cstring>
 #include <vector>
 
 #include "numeric/border.h"
 #include "numeric/cvector.h"
 #include "numeric/matrix.h"
+#include "numeric/mbs.h"
+#include "numeric/vectorclones.h"
 #include "platform/errors.h"
 #include "platform/parallel.h"
 #include "platform/progress.h"
@@ -54,6 +57,207 @@ void PrefilterLine(float* s, int64_t stride, int n, std::vector<double>& p) {
   }
 }
 
+// PrefilterLine for the columns [c0, c0 + width) of a plane at once: p holds ny rows of
+// width causal sums, q one row of anticausal ones.
+ZEP_VECTOR_CLONES void PrefilterColumns(matrix& m, int c0, int width, double* p, double* q) {
+  constexpr int kHorizon = 10;
+  const double z = std::sqrt(3.0) - 2.0;
+  const double gain = -6.0 * z / (1.0 - z * z);
+  const int n = m.ny;
+  for (int j = 0; j < width; ++j) p[j] = q[j] = 0.0;
+  double zk = 1.0;
+  for (int k = 0; k < kHorizon; ++k) {
+    const float* a = m.z[ReflectWhole(k, n)] + c0;
+    const float* b = m.z[ReflectWhole(int64_t(n) - 1 - k, n)] + c0;
+    for (int j = 0; j < width; ++j) {
+      p[j] += zk * a[j];
+      q[j] += zk * b[j];
+    }
+    zk *= z;
+  }
+  for (int k = 1; k < n; ++k) {
+    const float* s = m.z[k] + c0;
+    const double* before = p + size_t(k - 1) * width;
+    double* now = p + size_t(k) * width;
+    for (int j = 0; j < width; ++j) now[j] = s[j] + z * before[j];
+  }
+  for (int k = n - 1; k >= 0; --k) {
+    float* s = m.z[k] + c0;
+    const double* pk = p + size_t(k) * width;
+    if (k < n - 1) {
+      for (int j = 0; j < width; ++j) q[j] = s[j] + z * q[j];
+    }
+    for (int j = 0; j < width; ++j) s[j] = float(gain * (pk[j] + q[j] - double(s[j])));
+  }
+}
+
+// The fill of mbsfill one output row at a time: every row the nearest coefficient first
+// (the bands), then the blocks where they reach, each pixel the corner its class gives.
+class BlockFill {
+ public:
+  BlockFill(const matrix& coefficients, const cvector<uint8_t>& classes, int c)
+      : co_(coefficients), c_(c), e_(c / 2), cw_(coefficients.nx - 1), ch_(coefficients.ny - 1) {
+    if (cw_ >= 1 && ch_ >= 1 && classes.n >= int64_t(cw_) * ch_) classes_ = classes.x;
+    // The corner of every (class, w, v), so that a block row is a lookup per pixel.
+    pattern_.resize(size_t(5) * c * c);
+    const double h = c / 2.0;
+    for (int cls = 0; cls <= 4; ++cls) {
+      for (int w = 0; w < c; ++w) {
+        for (int v = 0; v < c; ++v) {
+          pattern_[(size_t(cls) * c + w) * c + v] = uint8_t(Corner(cls, w, v, e_, h));
+        }
+      }
+    }
+  }
+
+  // Output row y (c W samples).
+  void Row(int y, float* out) const {
+    const int c = c_, W = co_.nx;
+    const float* in = co_.z[y / c];
+    for (int j = 0; j < W; ++j) std::fill(out + int64_t(j) * c, out + int64_t(j + 1) * c, in[j]);
+    const int64_t yy = int64_t(y) - e_;
+    if (cw_ < 1 || ch_ < 1 || yy < 0 || yy >= int64_t(c) * ch_) return;
+    const int k = int(yy / c), w = int(yy - int64_t(k) * c);
+    const float *top = co_.z[k], *bottom = co_.z[k + 1];
+    const uint8_t* cls = classes_ ? classes_ + int64_t(k) * cw_ : nullptr;
+    float* block = out + e_;
+    for (int l = 0; l < cw_; ++l, block += c) {
+      const float corners[4] = {top[l], top[l + 1], bottom[l], bottom[l + 1]};
+      const uint8_t* p = pattern_.data() + (size_t(cls ? cls[l] : 0) * c + w) * c;
+      for (int v = 0; v < c; ++v) block[v] = corners[p[v]];
+    }
+  }
+
+ private:
+  const matrix& co_;
+  const uint8_t* classes_ = nullptr;
+  int c_, e_, cw_, ch_;
+  std::vector<uint8_t> pattern_;
+};
+
+// Eight floats for the vector loops; the baseline build splits them in halves.
+using Floats8 = float __attribute__((vector_size(32)));
+inline void Load8(Floats8& v, const float* p) { std::memcpy(&v, p, sizeof v); }
+
+// out[i] = the sum over t of w[t] line[t][i], in float, the terms added in list order:
+// a sample's value does not depend on where its line was cut. Blocks of 32 outputs keep
+// their sums in registers over all the lines.
+ZEP_VECTOR_CLONES void WeightedFloatLines(const float* const* line, const float* w, int count,
+                                          int n, float* out) {
+  constexpr int kBlock = 32;
+  int i0 = 0;
+  for (; i0 + kBlock <= n; i0 += kBlock) {
+    const float* l = line[0] + i0;
+    Floats8 a0, a1, a2, a3, v0, v1, v2, v3;
+    Load8(a0, l);
+    Load8(a1, l + 8);
+    Load8(a2, l + 16);
+    Load8(a3, l + 24);
+    a0 *= w[0];
+    a1 *= w[0];
+    a2 *= w[0];
+    a3 *= w[0];
+    for (int t = 1; t < count; ++t) {
+      l = line[t] + i0;
+      Load8(v0, l);
+      Load8(v1, l + 8);
+      Load8(v2, l + 16);
+      Load8(v3, l + 24);
+      const float wt = w[t];
+      a0 += v0 * wt;
+      a1 += v1 * wt;
+      a2 += v2 * wt;
+      a3 += v3 * wt;
+    }
+    std::memcpy(out + i0, &a0, sizeof a0);
+    std::memcpy(out + i0 + 8, &a1, sizeof a1);
+    std::memcpy(out + i0 + 16, &a2, sizeof a2);
+    std::memcpy(out + i0 + 24, &a3, sizeof a3);
+  }
+  for (int i = i0; i < n; ++i) {
+    float acc = line[0][i] * w[0];
+    for (int t = 1; t < count; ++t) acc += line[t][i] * w[t];
+    out[i] = acc;
+  }
+}
+
+// `passes` moving averages of width a (a/2 samples either side, over a) as one kernel:
+// the passes are convolutions that commute with the mirroring of the ends, so the
+// repeated average is the one kernel of their convolved taps on the mirrored line, and
+// one pass each way replaces 2 passes passes.
+class RepeatedBox {
+ public:
+  RepeatedBox(int a, int passes) {
+    const int half = a / 2;
+    std::vector<double> k{1.0};
+    for (int p = 0; p < passes; ++p) {
+      std::vector<double> next(k.size() + 2 * size_t(half), 0.0);
+      for (size_t i = 0; i < k.size(); ++i) {
+        for (int j = 0; j <= 2 * half; ++j) next[i + size_t(j)] += k[i];
+      }
+      k.swap(next);
+    }
+    const double total = std::pow(double(a), passes);
+    for (double v : k) w_.push_back(float(v / total));
+  }
+  int taps() const { return int(w_.size()); }
+  int reach() const { return taps() / 2; }
+  const float* weights() const { return w_.data(); }
+
+  // out = the kernel along a line of n samples held at line + reach(), whose ends this
+  // fills by mirroring on the end samples.
+  void Row(float* line, int n, float* out) const {
+    const int R = reach();
+    float* mid = line + R;
+    for (int k = -R; k < 0; ++k) mid[k] = mid[ReflectWhole(k, n)];
+    for (int k = n; k < n + R; ++k) mid[k] = mid[ReflectWhole(k, n)];
+    std::vector<const float*> lines(w_.size());
+    for (size_t t = 0; t < w_.size(); ++t) lines[t] = line + t;
+    WeightedFloatLines(lines.data(), w_.data(), taps(), n, out);
+  }
+
+ private:
+  std::vector<float> w_;
+};
+
+// The rows a column pass of the kernel reads, 2 reach + 1 of them kept in slots by row
+// index; a row read past an end is its mirror inside the plane, always among the kept.
+class RowRing {
+ public:
+  RowRing(const RepeatedBox& box, int width)
+      : box_(box),
+        width_(width),
+        slots_(box.taps()),
+        data_(size_t(slots_) * size_t(width)),
+        lines_(size_t(slots_)) {}
+
+  // A ring for the outputs from row y on starts with the first row they read.
+  void StartAt(int y) { next_ = std::max(0, y - box_.reach()); }
+
+  // Makes rows up to y + reach (at most the last) present, load(k, slot) writing row k.
+  template <class Load>
+  void Advance(int y, int rows, const Load& load) {
+    const int last = int(std::min<int64_t>(int64_t(y) + box_.reach(), rows - 1));
+    for (; next_ <= last; ++next_) load(next_, Slot(next_));
+  }
+
+  // Output row y of the column pass.
+  void Column(int y, int rows, float* out) {
+    for (int t = 0; t < slots_; ++t) {
+      lines_[size_t(t)] = Slot(ReflectWhole(int64_t(y) + t - box_.reach(), rows));
+    }
+    WeightedFloatLines(lines_.data(), box_.weights(), slots_, width_, out);
+  }
+
+ private:
+  float* Slot(int k) { return data_.data() + size_t(k % slots_) * size_t(width_); }
+
+  const RepeatedBox& box_;
+  int width_, slots_, next_ = 0;
+  std::vector<float> data_;
+  std::vector<const float*> lines_;
+};
+
 }  // namespace
 
 const matrix& matrix::mbsclassify(cvector<uint8_t>& classes) const {
@@ -61,24 +265,40 @@ const matrix& matrix::mbsclassify(cvector<uint8_t>& classes) const {
   std::fill(classes.x, classes.x + classes.n, uint8_t(0));
   const int cw = nx - 1, ch = ny - 1;
   if (cw < 1 || ch < 1) return *this;
-  matrix gh(cw, ch), gv(cw, ch), gd(cw, ch), ga(cw, ch);
-  ParallelBlocks(ch, BlockFor(int64_t(cw) * 8), [&](int64_t k0, int64_t k1) {
-    for (int64_t k = k0; k < k1; ++k) {
-      const float *top = z[k], *bottom = z[k + 1];
-      for (int l = 0; l < cw; ++l) {
-        const float tl = top[l], tr = top[l + 1], bl = bottom[l], br = bottom[l + 1];
-        gh.z[k][l] = std::fabs((tr - tl) + (br - bl)) * 0.5f;
-        gv.z[k][l] = std::fabs((bl - tl) + (br - tr)) * 0.5f;
-        gd.z[k][l] = std::fabs(br - tl) * 0.7071f;
-        ga.z[k][l] = std::fabs(tr - bl) * 0.7071f;
+  // Bands of cell rows, each with the cell row above and below that the vertical means
+  // read: the rows a band keeps are smoothed exactly as in whole gradient planes, which
+  // are never made.
+  constexpr int kBand = 64;
+  const int64_t bands = (int64_t(ch) + kBand - 1) / kBand;
+  ParallelBlocks(bands, BlockFor(int64_t(cw) * kBand * 20), [&](int64_t b0, int64_t b1) {
+    std::vector<float> store;
+    matrix across;
+    for (int64_t b = b0; b < b1; ++b) {
+      const int k0 = int(b * kBand), k1 = std::min(ch, k0 + kBand);
+      const int g0 = std::max(0, k0 - 1), g1 = std::min(ch, k1 + 1), rows = g1 - g0;
+      store.resize(4 * size_t(rows) * size_t(cw));
+      matrix gh(store.data(), cw, rows), gv(store.data() + size_t(rows) * cw, cw, rows),
+          gd(store.data() + 2 * size_t(rows) * cw, cw, rows),
+          ga(store.data() + 3 * size_t(rows) * cw, cw, rows);
+      for (int k = g0; k < g1; ++k) {
+        const float *top = z[k], *bottom = z[k + 1];
+        float *h = gh.z[k - g0], *v = gv.z[k - g0], *d = gd.z[k - g0], *a = ga.z[k - g0];
+        for (int l = 0; l < cw; ++l) {
+          const float tl = top[l], tr = top[l + 1], bl = bottom[l], br = bottom[l + 1];
+          h[l] = std::fabs((tr - tl) + (br - bl)) * 0.5f;
+          v[l] = std::fabs((bl - tl) + (br - tr)) * 0.5f;
+          d[l] = std::fabs(br - tl) * 0.7071f;
+          a[l] = std::fabs(tr - bl) * 0.7071f;
+        }
       }
-    }
-  });
-  matrix across;
-  for (matrix* g : {&gh, &gv, &gd, &ga}) g->smooth3x(across.smooth3y(*g));
-  ParallelBlocks(int64_t(cw) * ch, BlockFor(4), [&](int64_t i0, int64_t i1) {
-    for (int64_t i = i0; i < i1; ++i) {
-      classes.x[i] = uint8_t(1 + (gd.x[i] >= ga.x[i] ? 2 : 0) + (gh.x[i] <= gv.x[i] ? 1 : 0));
+      for (matrix* g : {&gh, &gv, &gd, &ga}) g->smooth3x(across.smooth3y(*g));
+      for (int k = k0; k < k1; ++k) {
+        const float *h = gh.z[k - g0], *v = gv.z[k - g0], *d = gd.z[k - g0], *a = ga.z[k - g0];
+        uint8_t* out = classes.x + int64_t(k) * cw;
+        for (int l = 0; l < cw; ++l) {
+          out[l] = uint8_t(1 + (d[l] >= a[l] ? 2 : 0) + (h[l] <= v[l] ? 1 : 0));
+        }
+      }
     }
   });
   return *this;
@@ -90,9 +310,11 @@ matrix& matrix::bsplineprefilter() {
     std::vector<double> p;
     for (int64_t r = r0; r < r1; ++r) PrefilterLine(z[r], 1, nx, p);
   });
+  // The columns of a strip side by side, so that every step of the recursion reads and
+  // writes along a row; each column sees exactly the operations of PrefilterLine.
   ParallelBlocks(nx, BlockFor(int64_t(ny) * 12), [&](int64_t c0, int64_t c1) {
-    std::vector<double> p;
-    for (int64_t c = c0; c < c1; ++c) PrefilterLine(x + c, nx, ny, p);
+    std::vector<double> p(size_t(c1 - c0) * size_t(ny)), q(size_t(c1 - c0));
+    PrefilterColumns(*this, int(c0), int(c1 - c0), p.data(), q.data());
   });
   return *this;
 }
@@ -101,93 +323,91 @@ matrix& matrix::mbsfill(const matrix& coefficients, const cvector<uint8_t>& clas
   const int W = coefficients.nx, H = coefficients.ny;
   dim(SaturatedLength(int64_t(c) * W), SaturatedLength(int64_t(c) * H));
   if (n == 0 || c < 1) return *this;
-  const int e = c / 2;
-  const double h = c / 2.0;
-  const int cw = W - 1, ch = H - 1;
-
-  // Border bands: the top and bottom c rows and the left and right c columns of the rows
-  // between take the nearest input sample; the blocks below cover everything else.
-  ParallelBlocks(ny, BlockFor(int64_t(nx)), [&](int64_t y0, int64_t y1) {
-    for (int64_t y = y0; y < y1; ++y) {
-      const float* in = coefficients.z[y / c];
-      float* out = z[y];
-      const bool band = y < c || y >= int64_t(ny) - c;
-      for (int x = 0; x < nx; ++x) {
-        if (band || x < c || x >= nx - c) out[x] = in[x / c];
-      }
-    }
-  });
-  if (cw < 1 || ch < 1) {
-    for (int k = 0; k < std::max(ch, 0); ++k) StepProgressOrThrow();
-    return *this;
-  }
-  const bool classified = classes.n >= int64_t(cw) * ch;
-  if (ParallelBlocksTicking(ch, BlockFor(int64_t(cw) * c * c), [&](int64_t k0, int64_t k1) {
-        for (int64_t k = k0; k < k1; ++k) {
-          const float *top = coefficients.z[k], *bottom = coefficients.z[k + 1];
-          for (int w = 0; w < c; ++w) {
-            float* out = z[k * c + e + w] + e;
-            for (int l = 0; l < cw; ++l) {
-              const float corners[4] = {top[l], top[l + 1], bottom[l], bottom[l + 1]};
-              const int cls = classified ? classes.x[k * cw + l] : 0;
-              float* block = out + int64_t(l) * c;
-              for (int v = 0; v < c; ++v) block[v] = corners[Corner(cls, w, v, e, h)];
-            }
-          }
-        }
-      })) {
+  const BlockFill fill(coefficients, classes, c);
+  if (ParallelBlocksTicking(
+          ny, BlockFor(int64_t(nx) * 2),
+          [&](int64_t y0, int64_t y1) {
+            for (int64_t y = y0; y < y1; ++y) fill.Row(int(y), z[y]);
+          },
+          std::max(H - 1, 0))) {
     throw Cancelled{};
   }
   return *this;
 }
 
 matrix& matrix::boxblur(int a, int passes) {
-  if (a < 1 || std::min(nx, ny) < a) return *this;
-  const int half = a / 2;
-  for (int pass = 0; pass < passes; ++pass) {
-    // Along rows: one running sum per row.
-    if (ParallelBlocksTicking(ny, BlockFor(int64_t(nx) * 3), [&](int64_t r0, int64_t r1) {
-          // The row with its mirrored ends, so that the running sum reads it directly.
-          std::vector<float> line(static_cast<size_t>(nx) + 2 * size_t(half) + 1);
-          float* mid = line.data() + half;
-          for (int64_t r = r0; r < r1; ++r) {
-            float* s = z[r];
-            for (int k = -half; k <= nx + half; ++k) mid[k] = s[ReflectWhole(k, nx)];
-            double sum = 0.0;
-            for (int k = -half; k <= half; ++k) sum += mid[k];
-            for (int i = 0; i < nx; ++i) {
-              s[i] = float(sum / a);
-              sum += mid[i + half + 1];
-              sum -= mid[i - half];
+  if (a < 1 || std::min(nx, ny) < a || passes < 1) return *this;
+  const RepeatedBox box(a, passes);
+  const int R = box.reach();
+  // Along rows: each row through a copy with its mirrored ends.
+  if (ParallelBlocksTicking(
+          ny, BlockFor(int64_t(nx) * box.taps()),
+          [&](int64_t r0, int64_t r1) {
+            std::vector<float> line(size_t(nx) + 2 * size_t(R));
+            for (int64_t r = r0; r < r1; ++r) {
+              std::copy(z[r], z[r] + nx, line.begin() + R);
+              box.Row(line.data(), nx, z[r]);
             }
-          }
-        })) {
-      throw Cancelled{};
-    }
-    // Along columns: a strip of columns at a time, the running sums side by side.
-    if (ParallelBlocksTicking(nx, BlockFor(int64_t(ny) * 3), [&](int64_t c0, int64_t c1) {
-          const int width = int(c1 - c0);
-          std::vector<float> strip(size_t(width) * ny);
-          std::vector<double> sum(static_cast<size_t>(width));
-          for (int r = 0; r < ny; ++r)
-            std::copy_n(z[r] + c0, width, strip.data() + size_t(r) * width);
-          auto row = [&](int64_t r) { return strip.data() + size_t(ReflectWhole(r, ny)) * width; };
-          for (int k = -half; k <= half; ++k) {
-            const float* in = row(k);
-            for (int j = 0; j < width; ++j) sum[size_t(j)] += in[j];
-          }
-          for (int r = 0; r < ny; ++r) {
-            float* out = z[r] + c0;
-            const float *enter = row(int64_t(r) + half + 1), *leave = row(int64_t(r) - half);
-            for (int j = 0; j < width; ++j) {
-              out[j] = float(sum[size_t(j)] / a);
-              sum[size_t(j)] += enter[j];
-              sum[size_t(j)] -= leave[j];
+          },
+          int64_t(passes) * ny)) {
+    throw Cancelled{};
+  }
+  // Along columns: strips of kStrip columns, each strip's rows kept in a ring until the
+  // last output that reads them is written. One tick per column.
+  constexpr int kStrip = 256;
+  const int64_t strips = (int64_t(nx) + kStrip - 1) / kStrip;
+  if (ParallelBlocksTicking(
+          strips, BlockFor(int64_t(kStrip) * ny * box.taps()),
+          [&](int64_t s0, int64_t s1) {
+            for (int64_t s = s0; s < s1; ++s) {
+              const int c0 = int(s * kStrip), width = std::min(kStrip, nx - c0);
+              RowRing ring(box, width);
+              for (int r = 0; r < ny; ++r) {
+                ring.Advance(r, ny, [&](int k, float* slot) {
+                  std::copy(z[k] + c0, z[k] + c0 + width, slot);
+                });
+                ring.Column(r, ny, z[r] + c0);
+              }
             }
-          }
-        })) {
-      throw Cancelled{};
-    }
+          },
+          int64_t(passes) * nx)) {
+    throw Cancelled{};
   }
   return *this;
+}
+
+matrix& MbsFillBlur(matrix& out, const matrix& coefficients, const cvector<uint8_t>& classes,
+                    int c) {
+  constexpr int kPasses = 3;
+  const int W = coefficients.nx, H = coefficients.ny;
+  if (c < 1 || std::min(W, H) < 1) return out.mbsfill(coefficients, classes, c).boxblur(c, kPasses);
+  out.dim(SaturatedLength(int64_t(c) * W), SaturatedLength(int64_t(c) * H));
+  if (out.n == 0) return out;
+  const int nx = out.nx, ny = out.ny;
+  // The fill's rows go straight through the row pass into the ring of the column pass, so
+  // the filled plane is never written: each output row gets the bits of the two steps.
+  const BlockFill fill(coefficients, classes, c);
+  const RepeatedBox box(c, kPasses);
+  const int R = box.reach();
+  const int64_t ticks = std::max(H - 1, 0) + int64_t(kPasses) * (int64_t(nx) + ny);
+  // A block reads 2 R rows past its own, so blocks take many rows.
+  const int64_t block = std::max<int64_t>(BlockFor(int64_t(nx) * box.taps() * 3), 16 * int64_t(R));
+  if (ParallelBlocksTicking(
+          ny, block,
+          [&](int64_t y0, int64_t y1) {
+            std::vector<float> line(size_t(nx) + 2 * size_t(R));
+            RowRing ring(box, nx);
+            ring.StartAt(int(y0));
+            for (int64_t y = y0; y < y1; ++y) {
+              ring.Advance(int(y), ny, [&](int k, float* slot) {
+                fill.Row(k, line.data() + R);
+                box.Row(line.data(), nx, slot);
+              });
+              ring.Column(int(y), ny, out.z[y]);
+            }
+          },
+          ticks)) {
+    throw Cancelled{};
+  }
+  return out;
 }

@@ -1,5 +1,6 @@
 // Modified B-spline enlargement of the float image: one class map from the dominant
 // channel serves every channel.
+#include "numeric/mbs.h"
 #include "ops/resize/resize.h"
 
 fpbuffer& mbs(fpbuffer& image, int dominantSetting, int s, bool scratch) {
@@ -14,7 +15,7 @@ fpbuffer& mbs(fpbuffer& image, int dominantSetting, int s, bool scratch) {
   for (int c = 0; c < image.channels; ++c) image.plane[c].bsplineprefilter();
   ForEachChannel(image, scratch, [&](matrix& plane) {
     const matrix coefficients = std::move(plane);
-    plane.mbsfill(coefficients, classes, s).boxblur(s, 3);
+    MbsFillBlur(plane, coefficients, classes, s);
     return false;
   });
   return image;

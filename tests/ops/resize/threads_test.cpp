@@ -363,6 +363,11 @@ std::vector<Operation> Operations() {
                    mbs(f, 0, 3, false);
                    return Bytes(f);
                  }});
+  ops.push_back({"repeated moving averages", [](Size s) {
+                   fpbuffer f = MakeImage(s);
+                   f.plane[1].boxblur(5, 3);
+                   return Bytes(f.plane[1]);
+                 }});
   ops.push_back({"pseudo-inverse with Super Rez", [](Size s) {
                    fpbuffer f = MakeImage(s);
                    f.pseudoinverseenlarge(2, 3, 5, 0, 0, 0, {6, 2, 0.2f, 20, 0.1f, 2});
