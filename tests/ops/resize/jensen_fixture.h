@@ -1,0 +1,41 @@
+#pragma once
+// What the Jensen and back-projected core tests share: plane values, a colour image from a
+// plane, image comparison and the empty scratch folder.
+#include <filesystem>
+#include <vector>
+
+#include "image/colorspace.h"
+#include "image/fpbuffer.h"
+#include "numeric/matrix.h"
+#include "platform/programdir.h"
+#include "support/zep_test.h"
+
+namespace jensentest {
+
+inline std::vector<float> Values(const matrix& m) { return {m.x, m.x + m.n}; }
+
+// Three channels of the plane, 10 apart.
+inline fpbuffer Rgb(const matrix& m) {
+  fpbuffer f(m.nx, m.ny, cspace::kRGB | 0x7);
+  for (int c = 0; c < 3; ++c) {
+    f.plane[c] = m;
+    f.plane[c].addscalar(float(10 * c));
+  }
+  return f;
+}
+
+inline void ExpectSame(const fpbuffer& a, const fpbuffer& b, const char* what) {
+  ASSERT_EQ(a.width, b.width) << what;
+  ASSERT_EQ(a.height, b.height) << what;
+  for (int c = 0; c < 3; ++c) EXPECT_EQ(Values(a.plane[c]), Values(b.plane[c])) << what << c;
+}
+
+// Nothing but the folder's marker.
+inline bool ScratchEmpty() {
+  for (const auto& entry : std::filesystem::directory_iterator(ScratchDirectory())) {
+    if (entry.path().filename() != kScratchMarker) return false;
+  }
+  return true;
+}
+
+}  // namespace jensentest
