@@ -153,15 +153,12 @@ TEST_F(EnlargeQualityTest, EveryMethodKeepsItsRecordedFigures) {
                 measured["slanted-edge lanczos3" + fs].psnr + 0.5)
           << core << f;
     }
-    EXPECT_GE(measured["slanted-edge jddl" + fs].edgePsnr,
-              measured["slanted-edge bicubic" + fs].edgePsnr)
-        << f;
-    EXPECT_GE(measured["slanted-edge bpjddl-box" + fs].edgePsnr,
-              measured["slanted-edge bicubic" + fs].edgePsnr)
-        << f;
-    EXPECT_GE(measured["slanted-edge jxl" + fs].edgePsnr,
-              measured["slanted-edge bicubic" + fs].edgePsnr)
-        << f;
+    for (const char* jensen : {" jddl", " bpjddl-box", " jxl"}) {
+      EXPECT_GE(measured["slanted-edge" + std::string(jensen) + fs].edgePsnr,
+                measured["slanted-edge bicubic" + fs].edgePsnr)
+          << jensen << f;
+    }
+    // Jensen-Xin Li keeps the edge at least as well as its Xin Li partner alone.
     EXPECT_GE(measured["slanted-edge jxl" + fs].edgePsnr,
               measured["slanted-edge xinli" + fs].edgePsnr)
         << f;

@@ -6,6 +6,8 @@
 
 #include "image/colorspace.h"
 #include "image/fpbuffer.h"
+#include "numeric/bitmask.h"
+#include "numeric/cvector.h"
 #include "numeric/matrix.h"
 #include "platform/programdir.h"
 #include "support/zep_test.h"
@@ -36,6 +38,22 @@ inline bool ScratchEmpty() {
     if (entry.path().filename() != kScratchMarker) return false;
   }
   return true;
+}
+
+// How a mask compares with the coverage counts of an edge-model pass: the pixels painted,
+// and the pixels whose mark is not "no window painted here" (none after the final inversion).
+struct Marks {
+  int painted = 0, wrong = 0;
+};
+inline Marks CompareWithPaint(const bitmask& mask, const bytemaps& counts) {
+  Marks m;
+  for (int y = 0; y < counts.n; ++y) {
+    for (int x = 0; x < counts[y].n; ++x) {
+      m.wrong += mask.get(x, y) != (counts[y][x] == 0);
+      m.painted += counts[y][x] != 0;
+    }
+  }
+  return m;
 }
 
 }  // namespace jensentest
