@@ -9,6 +9,7 @@
 #include "numeric/bitmask.h"
 #include "numeric/cvector.h"
 #include "numeric/matrix.h"
+#include "ops/resize/resize.h"
 #include "platform/programdir.h"
 #include "support/zep_test.h"
 
@@ -38,6 +39,15 @@ inline bool ScratchEmpty() {
     if (entry.path().filename() != kScratchMarker) return false;
   }
   return true;
+}
+
+// Back-projection with a first-pass mode and iterations, and a presharpening amount.
+inline BackProjection Refining(int mode, int iterations, float presharpen) {
+  BackProjection bp;
+  bp.mode1 = mode;
+  bp.iterations1 = iterations;
+  bp.presharpenAmount = presharpen;
+  return bp;
 }
 
 // How a mask compares with the coverage counts of an edge-model pass: the pixels painted,

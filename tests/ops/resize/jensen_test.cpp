@@ -222,14 +222,6 @@ TEST_F(JensenTest, ASlantedStepComesOutSharperThanBicubic) {
             enlarge::Psnr(partner.plane[0], truth, 4, &edges));
 }
 
-BackProjection Refining(int mode, int iterations, float presharpen) {
-  BackProjection bp;
-  bp.mode1 = mode;
-  bp.iterations1 = iterations;
-  bp.presharpenAmount = presharpen;
-  return bp;
-}
-
 TEST_F(JensenTest, SixteenTimesSkipsPresharpening) {
   const fpbuffer small = enlarge::Grey(enlarge::SlantedEdge(12, 10, 10.0));
   fpbuffer plain = small, sharpened = small;

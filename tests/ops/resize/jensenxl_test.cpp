@@ -85,14 +85,6 @@ TEST_F(JensenXinLiTest, EachVariantBlendsTheEdgeModelIntoItsOwnXinLiDoubling) {
   EXPECT_NE(Values(results[0].plane[0]), Values(results[1].plane[0]));
 }
 
-BackProjection Refining(int mode, int iterations, float presharpen) {
-  BackProjection bp;
-  bp.mode1 = mode;
-  bp.iterations1 = iterations;
-  bp.presharpenAmount = presharpen;
-  return bp;
-}
-
 TEST_F(JensenXinLiTest, TheShortcutDoublesTheChromaByTheLuminanceFits) {
   fpbuffer small(14, 12, cspace::kRGB | 0x7);
   for (int c = 0; c < 3; ++c) small.plane[c] = enlarge::SlantedEdge(14, 12, 15.0 + 20 * c);
