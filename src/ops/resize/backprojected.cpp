@@ -112,6 +112,7 @@ fpbuffer& bpddl(fpbuffer& image, int dominantSetting, const BackProjection& bp, 
 fpbuffer& BackProjectedJensen(fpbuffer& image, int dominantSetting, const JensenModel& edges,
                               const BackProjection& bp, bool scratch, int shortcut, int passes,
                               const matrix* table, const BackProjectedPartner& partner) {
+  if (passes < 1) return image;
   const EnlargementSpace work(image, shortcut, dominantSetting);
   JensenModel model = edges;
   model.dominant = work.dominant;

@@ -205,6 +205,7 @@ void JensenPass(fpbuffer& image, const JensenModel& model, bool scratch,
 
 fpbuffer& JensenPasses(fpbuffer& image, int passes, bool rotate, const JensenModel& model,
                        bool scratch, const std::function<void()>& partner) {
+  if (passes < 1) return image;
   for (int i = 0; i < passes; ++i) {
     if (rotate && i == 1) TurnHalf(image);
     JensenPass(image, model, scratch, partner);

@@ -176,6 +176,7 @@ void JensenPass(fpbuffer& image, const JensenModel& model, bool scratch,
 // Jensen passes with a partner doubling: with rotate the second pass works on the image
 // turned by 180 degrees, turned back at the end. The mask ends inverted: it marks the
 // pixels no edge model painted in the last pass. The model's dominant channel is resolved.
+// No passes change nothing.
 fpbuffer& JensenPasses(fpbuffer& image, int passes, bool rotate, const JensenModel& model,
                        bool scratch, const std::function<void()>& partner);
 // Jensen with one data-dependent Lanczos doubling as partner, per pass; with rotate the
@@ -260,7 +261,7 @@ matrix& RefineAgainst(matrix& plane, const matrix& source, const BackProjection&
 // image shifted by a quarter pixel, partner(dominant, settings, kernels) doubling the image
 // by one pass of its back-projected core, and the blend (through "temp01.fdib" with
 // scratch); the mask ends inverted as in jddl. The kernel table is read once (its problem
-// shown once, presharpening then off).
+// shown once, presharpening then off). No passes change nothing.
 using BackProjectedPartner =
     std::function<void(int dominant, const BackProjection& step, const matrix* kernels)>;
 fpbuffer& BackProjectedJensen(fpbuffer& image, int dominantSetting, const JensenModel& edges,

@@ -188,4 +188,23 @@ TEST_F(JensenXinLiTest, TinyImagesDoubleWithoutLeavingTheirPlanes) {
   }
 }
 
+TEST_F(JensenXinLiTest, NoPassesChangeNothing) {
+  fpbuffer small(10, 8, cspace::kRGB | 0x7);
+  for (int c = 0; c < 3; ++c) small.plane[c] = enlarge::SlantedEdge(10, 8, 10.0 + 15 * c);
+  small.mask.dim(10, 8);
+  small.mask.set(3, 4, true);
+  for (int core = 0; core < 4; ++core) {
+    fpbuffer image;
+    image = small;
+    StartProgress(1e9f);
+    if (core == 0) jensenxinli(image, 0, 0, XinLiModel{}, true, JensenModel{}, false);
+    if (core == 1) jddl(image, 0, 0, 3, true, JensenModel{}, false, false);
+    if (core == 2) bpxl(image, 0, Refining(4, 2, 1), false, 1, XinLiModel{}, 0, nullptr);
+    if (core == 3) bpjxl(image, 0, JensenModel{}, Refining(4, 2, 1), false, 1, XinLiModel{}, 0, nullptr);
+    ExpectSame(image, small, "no passes");
+    ASSERT_TRUE(image.mask.present()) << core;
+    for (int k = 0; k < small.n; ++k) ASSERT_EQ(image.mask.getbit(k), small.mask.getbit(k)) << core;
+  }
+}
+
 }  // namespace
