@@ -6,8 +6,9 @@
 // against INTER_LANCZOS4. Each runs with one thread and with all of them (OpenCV with as
 // many); the table at the end gives the best times and the ratio ours / OpenCV's (below 1
 // we are faster). Beside them the Jensen-DDL doubling and back-projected DDL by 4 (five
-// iterations) of a 500 x 500 picture, and one back-projection iteration beside the
-// data-dependent enlargement of its residual, which it contains.
+// iterations) of a 500 x 500 picture, Jensen-Xin Li by 2 and back-projected (Jensen-)Xin Li
+// by 4 of the same, and one back-projection iteration beside the data-dependent
+// enlargement of its residual, which it contains.
 #include <benchmark/benchmark.h>
 
 #include <algorithm>
@@ -120,6 +121,26 @@ std::vector<Job> Jobs() {
                     StartProgress(1e9f);
                     bpddl(image, 0, bp, false, 1, 3, 2, false, nullptr);
                   }});
+  // Jensen-Xin Li by 2, and the back-projected Xin Li cores by 4 with the same refinement.
+  jobs.push_back({"JXL RGB x2", [] {
+                    fpbuffer image = QuarterPicture();
+                    StartProgress(1e9f);
+                    jensenxinli(image, 1, 0, XinLiModel{}, true, JensenModel{}, false);
+                  }});
+  for (bool jensen : {false, true}) {
+    jobs.push_back({jensen ? "BPJXL RGB x4" : "BPXL RGB x4", [jensen] {
+                      fpbuffer image = QuarterPicture();
+                      BackProjection bp;
+                      bp.mode1 = 4;
+                      bp.iterations1 = 5;
+                      StartProgress(1e9f);
+                      if (jensen) {
+                        bpjxl(image, 0, JensenModel{}, bp, false, 1, XinLiModel{}, 2, nullptr);
+                      } else {
+                        bpxl(image, 0, bp, false, 1, XinLiModel{}, 2, nullptr);
+                      }
+                    }});
+  }
   // One back-projection iteration against the enlargement of its residual alone.
   static matrix estimate = [] {
     matrix in = QuarterPicture().plane[1], x;
@@ -270,7 +291,8 @@ int main(int argc, char** argv) {
   }
   std::printf("\nXin Li, %d x %d to %d x %d RGB\n", kQuarterSide, kQuarterSide, 2 * kQuarterSide,
               2 * kQuarterSide);
-  for (const char* job : {"XinLi12 direct RGB x2", "XinLi12 RGB x2", "XinLi classic RGB x2"}) {
+  for (const char* job :
+       {"XinLi12 direct RGB x2", "XinLi12 RGB x2", "XinLi classic RGB x2", "JXL RGB x2"}) {
     Compare(job, "OpenCV lanczos4 RGB 0.25 MP x2");
   }
   for (const auto& [threads, ms] : best["XinLi12 RGB x2"]) {
@@ -279,8 +301,9 @@ int main(int argc, char** argv) {
                   best["XinLi12 direct RGB x2"][threads] / ms);
     }
   }
-  for (const char* job : {"DDL3 x2", "DDL3 RGB x2", "MBS RGB x3", "JDDL RGB x2", "BPDDL RGB x4",
-                          "XinLi12 RGB x2", "XinLi classic RGB x2"}) {
+  for (const char* job :
+       {"DDL3 x2", "DDL3 RGB x2", "MBS RGB x3", "JDDL RGB x2", "BPDDL RGB x4", "XinLi12 RGB x2",
+        "XinLi classic RGB x2", "JXL RGB x2", "BPXL RGB x4", "BPJXL RGB x4"}) {
     if (best[job].count(1) && best[job].count(all)) {
       std::printf("%-14s speed-up on %d threads %5.2f\n", job, all, best[job][1] / best[job][all]);
     }

@@ -84,6 +84,9 @@ TEST_F(OperationScopeTest, CondMaskAndSelectionTable) {
       {"tone maps, Cond on", true, true, true, neither, 0xF, 0xF, 0x6},
       // Stacking: channels 0-2 of every pixel whatever Cond, the selection and the mask.
       {"stacking, Cond on, both", true, true, true, neither, 0xF, 0xF, 0x6},
+      // Jensen-Xin Li and the back-projected Xin Li cores: every channel of every pixel
+      // whatever Cond; the image mask is resampled with the image, not read.
+      {"jensen-xin li enlargements, Cond on, both", true, true, true, neither, 0xF, 0xF, 0x6},
   };
   for (const ScopeCase& c : cases) {
     SCOPED_TRACE(c.name);

@@ -44,7 +44,9 @@ void ShiftedEdgeModel(fpbuffer& J, bytemaps& counts, fpbuffer& image, const Jens
                       bool scratch) {
   const ProgressCountingScope quiet(false);
   if (!scratch) {
-    fpbuffer shifted = image;
+    // Assigned, not copy-constructed: the mask comes along, so that J marks what it paints.
+    fpbuffer shifted;
+    shifted = image;
     shiftquarter(shifted);
     jensen2x(J, counts, shifted, m.accept, m.threshold, m.blur, m.window, m.dominant, m.robust);
     return;
@@ -58,25 +60,40 @@ void ShiftedEdgeModel(fpbuffer& J, bytemaps& counts, fpbuffer& image, const Jens
 }
 }  // namespace
 
+EnlargementSpace::EnlargementSpace(fpbuffer& image, int shortcut, int dominantSetting)
+    : entry(image.code), space(ShortcutSpace(shortcut)) {
+  if (space) image.convert(space);
+  dominant = space ? 1 : image.dominantchannel(dominantSetting);
+}
+
+fpbuffer& EnlargementSpace::back(fpbuffer& image) const {
+  if (space) image.convert(entry);
+  return image;
+}
+
+matrix& RefineAgainst(matrix& plane, const matrix& source, const BackProjection& bp,
+                      bool scratch) {
+  return plane.BackProject(source, bp.exitTolerance, scratch, bp.mode1, bp.order, bp.iterations1,
+                           bp.regularization, bp.sharpenIterations, bp.sharpenAmount,
+                           bp.edgeRejection, bp.mode2, bp.iterations2);
+}
+
 fpbuffer& bpddl(fpbuffer& image, int dominantSetting, const BackProjection& bp, bool scratch,
                 int shortcut, int ddlOrder, int passes, bool halo, const matrix* table) {
-  const CSpaceCode entry = image.code;
-  const CSpaceCode space = ShortcutSpace(shortcut);
-  if (space) image.convert(space);
-  const int dominant = space ? 1 : image.dominantchannel(dominantSetting);
+  const EnlargementSpace work(image, shortcut, dominantSetting);
   matrix kernel;
   PresharpenKernel(kernel, table, bp.mode1, passes, bp.presharpenAmount);
   const bool sharpen = !kernel.empty();
   const int factor = 1 << std::max(passes, 0);
 
-  const ChannelPlan plan = DominantFirst(dominant, image.channels);
+  const ChannelPlan plan = DominantFirst(work.dominant, image.channels);
   bytemaps maps;
   size_t k = 0;
   ForEachChannel(image, scratch, plan, [&](matrix& plane) {
     const bool first = k == 0, last = ++k == plan.order.size();
     matrix source = std::move(plane);
     // With a shortcut only the luminance is presharpened and back-projected.
-    const bool refine = first || !space;
+    const bool refine = first || !work.space;
     const bool own = refine && sharpen;
     matrix input;
     if (own) input.presharpen(source, kernel, bp.presharpenAmount);
@@ -85,26 +102,20 @@ fpbuffer& bpddl(fpbuffer& image, int dominantSetting, const BackProjection& bp, 
     const bool release = last || (!first && own);
     plane.DdlEnlarge(from, ddlOrder, passes, true, true, scratch, halo, maps,
                      release);
-    if (refine) {
-      plane.BackProject(source, bp.exitTolerance, scratch, bp.mode1, bp.order, bp.iterations1,
-                        bp.regularization, bp.sharpenIterations, bp.sharpenAmount,
-                        bp.edgeRejection, bp.mode2, bp.iterations2);
-    }
+    if (refine) RefineAgainst(plane, source, bp, scratch);
     return false;
   });
   if (image.mask.present() && factor > 1) image.mask.resample(factor, factor, 0, 0);
-  if (space) image.convert(entry);
-  return image;
+  return work.back(image);
 }
 
-fpbuffer& bpjddl(fpbuffer& image, int dominantSetting, const JensenModel& edges,
-                 const BackProjection& bp, bool scratch, int shortcut, int ddlOrder, int passes,
-                 bool halo, const matrix* table) {
-  const CSpaceCode entry = image.code;
-  const CSpaceCode space = ShortcutSpace(shortcut);
-  if (space) image.convert(space);
+fpbuffer& BackProjectedJensen(fpbuffer& image, int dominantSetting, const JensenModel& edges,
+                              const BackProjection& bp, bool scratch, int shortcut, int passes,
+                              const matrix* table, const BackProjectedPartner& partner) {
+  if (passes < 1) return image;
+  const EnlargementSpace work(image, shortcut, dominantSetting);
   JensenModel model = edges;
-  model.dominant = space ? 1 : image.dominantchannel(dominantSetting);
+  model.dominant = work.dominant;
   // One reading of the kernel file for every pass.
   matrix read;
   if (!table && PresharpenApplies(bp.presharpenAmount, 1)) {
@@ -118,22 +129,19 @@ fpbuffer& bpjddl(fpbuffer& image, int dominantSetting, const JensenModel& edges,
     bytemaps counts;
     fpbuffer J;
     ShiftedEdgeModel(J, counts, image, model, scratch);
-    auto partner = [&] {
-      bpddl(image, model.dominant, step, scratch, shortcut, ddlOrder, 1, halo, kernels);
-    };
-    if (!scratch) {
-      partner();
-      blendjensen(image, counts, J, model.window);
-      continue;
-    }
-    const char* const name = "temp01.fdib";
-    const ScratchFiles guard({name});
-    J.write(name, true);
-    J.clear(false);
-    partner();
-    blendjensenfile(image, counts, name, model.window);
+    BlendAfterPartner(image, counts, J, model.window, scratch, "temp01.fdib",
+                      [&] { partner(model.dominant, step, kernels); });
   }
   if (image.mask.present()) image.mask.invert();
-  if (space) image.convert(entry);
-  return image;
+  return work.back(image);
+}
+
+fpbuffer& bpjddl(fpbuffer& image, int dominantSetting, const JensenModel& edges,
+                 const BackProjection& bp, bool scratch, int shortcut, int ddlOrder, int passes,
+                 bool halo, const matrix* table) {
+  return BackProjectedJensen(
+      image, dominantSetting, edges, bp, scratch, shortcut, passes, table,
+      [&](int dominant, const BackProjection& step, const matrix* kernels) {
+        bpddl(image, dominant, step, scratch, shortcut, ddlOrder, 1, halo, kernels);
+      });
 }

@@ -179,39 +179,49 @@ fpbuffer& blendjensenfile(fpbuffer& image, const bytemaps& counts, const std::st
   return image;
 }
 
+void BlendAfterPartner(fpbuffer& image, const bytemaps& counts, fpbuffer& J, int L, bool scratch,
+                       const char* name, const std::function<void()>& partner) {
+  if (!scratch) {
+    partner();
+    blendjensen(image, counts, J, L);
+    return;
+  }
+  const ScratchFiles guard({name});
+  // A failed write is seen by the blend, which then keeps the partner's result.
+  J.write(name, true);
+  J.clear(false);
+  partner();
+  blendjensenfile(image, counts, name, L);
+}
+
 void JensenPass(fpbuffer& image, const JensenModel& model, bool scratch,
                 const std::function<void()>& partner) {
   bytemaps counts;
   fpbuffer J;
   jensen2x(J, counts, image, model.accept, model.threshold, model.blur, model.window,
            model.dominant, model.robust);
-  if (!scratch) {
-    partner();
-    blendjensen(image, counts, J, model.window);
-    return;
+  BlendAfterPartner(image, counts, J, model.window, scratch, "temp2.fdib", partner);
+}
+
+fpbuffer& JensenPasses(fpbuffer& image, int passes, bool rotate, const JensenModel& model,
+                       bool scratch, const std::function<void()>& partner) {
+  if (passes < 1) return image;
+  for (int i = 0; i < passes; ++i) {
+    if (rotate && i == 1) TurnHalf(image);
+    JensenPass(image, model, scratch, partner);
   }
-  const char* const name = "temp2.fdib";
-  const ScratchFiles guard({name});
-  // A failed write is seen by the blend, which then keeps the partner's result.
-  J.write(name, true);
-  J.clear(false);
-  partner();
-  blendjensenfile(image, counts, name, model.window);
+  if (rotate && passes > 1) TurnHalf(image);
+  // The mask marks what no edge model painted in the last pass.
+  if (image.mask.present()) image.mask.invert();
+  return image;
 }
 
 fpbuffer& jddl(fpbuffer& image, int passes, int dominantSetting, int order, bool rotate,
                const JensenModel& edges, bool scratch, bool halo) {
   JensenModel model = edges;
   model.dominant = image.dominantchannel(dominantSetting);
-  for (int i = 0; i < passes; ++i) {
-    if (rotate && i == 1) TurnHalf(image);
-    JensenPass(image, model, scratch, [&] {
-      bytemaps maps;
-      ddl(image, model.dominant, order, 1, false, false, scratch, halo, maps, true);
-    });
-  }
-  if (rotate && passes > 1) TurnHalf(image);
-  // The mask marks what no edge model painted in the last pass.
-  if (image.mask.present()) image.mask.invert();
-  return image;
+  return JensenPasses(image, passes, rotate, model, scratch, [&] {
+    bytemaps maps;
+    ddl(image, model.dominant, order, 1, false, false, scratch, halo, maps, true);
+  });
 }

@@ -164,15 +164,41 @@ fpbuffer& jensen2x(fpbuffer& out, bytemaps& counts, const fpbuffer& input, float
 fpbuffer& blendjensen(fpbuffer& image, const bytemaps& counts, const fpbuffer& J, int L);
 fpbuffer& blendjensenfile(fpbuffer& image, const bytemaps& counts, const std::string& name,
                           int L);
+// partner() doubling the image in place, then J blended in with the counts; with scratch J
+// waits in the named FDIB scratch file (and is freed) while the partner runs, the file never
+// outliving the call.
+void BlendAfterPartner(fpbuffer& image, const bytemaps& counts, fpbuffer& J, int L, bool scratch,
+                       const char* name, const std::function<void()>& partner);
 // One Jensen pass: the edge model of the image, partner() doubling the image in place,
 // and the blend (through "temp2.fdib" with scratch, which never outlives the pass).
 void JensenPass(fpbuffer& image, const JensenModel& model, bool scratch,
                 const std::function<void()>& partner);
+// Jensen passes with a partner doubling: with rotate the second pass works on the image
+// turned by 180 degrees, turned back at the end. The mask ends inverted: it marks the
+// pixels no edge model painted in the last pass. The model's dominant channel is resolved.
+// No passes change nothing.
+fpbuffer& JensenPasses(fpbuffer& image, int passes, bool rotate, const JensenModel& model,
+                       bool scratch, const std::function<void()>& partner);
 // Jensen with one data-dependent Lanczos doubling as partner, per pass; with rotate the
 // second pass works on the image turned by 180 degrees, turned back at the end. The mask
 // ends inverted: it marks the pixels no edge model painted in the last pass.
 fpbuffer& jddl(fpbuffer& image, int passes, int dominantSetting, int order, bool rotate,
                const JensenModel& edges, bool scratch, bool halo);
+
+// The Xin Li settings of the combined cores: bias, window, taper, normalization weight, and
+// the twelve-coefficient model (with its antialias sigma) in place of the classic one.
+struct XinLiModel {
+  float bias = 1;
+  int window = 8;
+  float taper = 0, normalization = 0;
+  bool twelve = false;
+  float antialias = 1.5f;
+};
+// Jensen-Xin Li by 2^passes: per pass the Jensen edge model and one Xin Li doubling (input
+// pixel (i, j) at (2i, 2j)), blended; rotate and the mask as in jddl. The dominant channel
+// (the setting resolved, the nearest one the image has) drives both.
+fpbuffer& jensenxinli(fpbuffer& image, int passes, int dominantSetting, const XinLiModel& xl,
+                      bool rotate, const JensenModel& edges, bool scratch);
 
 // Back-projection settings of the back-projected cores (BackProject's arguments, the
 // first-pass mode being also the presharpening kernel's reduction model).
@@ -208,6 +234,39 @@ fpbuffer& bpddl(fpbuffer& image, int dominantSetting, const BackProjection& bp, 
 fpbuffer& bpjddl(fpbuffer& image, int dominantSetting, const JensenModel& edges,
                  const BackProjection& bp, bool scratch, int shortcut, int ddlOrder, int passes,
                  bool halo, const matrix* table);
+// Back-projected Xin Li: the source planes kept (with scratch in "temp10.mat", ...),
+// presharpened, the image enlarged by 2^passes with Xin Li (the given model, the turn) and
+// shifted by half a pixel onto the centred grid, then every plane back-projected against
+// its source (with scratch the enlarged planes wait in "temp100.mat", ... meanwhile). The
+// shortcut, the table and the mask as in bpddl; no passes change nothing.
+fpbuffer& bpxl(fpbuffer& image, int dominantSetting, const BackProjection& bp, bool scratch,
+               int shortcut, const XinLiModel& xl, int passes, const matrix* table);
+// Back-projected Jensen-Xin Li: bpjddl with one pass of bpxl as the partner.
+fpbuffer& bpjxl(fpbuffer& image, int dominantSetting, const JensenModel& edges,
+                const BackProjection& bp, bool scratch, int shortcut, const XinLiModel& xl,
+                int passes, const matrix* table);
+
+// The colour space the back-projected cores work in: with a shortcut the image is
+// converted to it and the luminance (channel 1) is dominant, else the setting resolved;
+// back() returns the image to its entry space.
+struct EnlargementSpace {
+  EnlargementSpace(fpbuffer& image, int shortcut, int dominantSetting);
+  fpbuffer& back(fpbuffer& image) const;
+  CSpaceCode entry, space;
+  int dominant;
+};
+// BackProject of the plane against its source with the settings.
+matrix& RefineAgainst(matrix& plane, const matrix& source, const BackProjection& bp, bool scratch);
+// The back-projected Jensen cores: in the shortcut's space, per pass the edge model of the
+// image shifted by a quarter pixel, partner(dominant, settings, kernels) doubling the image
+// by one pass of its back-projected core, and the blend (through "temp01.fdib" with
+// scratch); the mask ends inverted as in jddl. The kernel table is read once (its problem
+// shown once, presharpening then off). No passes change nothing.
+using BackProjectedPartner =
+    std::function<void(int dominant, const BackProjection& step, const matrix* kernels)>;
+fpbuffer& BackProjectedJensen(fpbuffer& image, int dominantSetting, const JensenModel& edges,
+                              const BackProjection& bp, bool scratch, int shortcut, int passes,
+                              const matrix* table, const BackProjectedPartner& partner);
 // The same with the scratch flag given (a command with a flag of its own).
 bool ReplaceBitmap(CImageView& view, int w, int h,
                    const std::function<bool(rgbbuffer& target, const rgbbuffer& source)>& resample,

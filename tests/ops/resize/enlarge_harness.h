@@ -235,6 +235,21 @@ void XinLi(fpbuffer& image, int f) {
   resizelanczos(image, 3, 1, 1, -0.5, -0.5, false, false, false);
 }
 
+// Jensen-Xin Li with the turn, onto the centred grid as Jensen-DDL; the back-projected Xin
+// Li cores as the DDL ones.
+inline void Jxl(fpbuffer& image, int f) {
+  jensenxinli(image, Doublings(f), 0, XinLiModel{}, true, JensenModel{}, false);
+  shifthalf(image, false);
+}
+template <int kMode>
+void Bpxl(fpbuffer& image, int f) {
+  bpxl(image, 0, Refine(kMode), false, 0, XinLiModel{}, Doublings(f), nullptr);
+}
+template <int kMode>
+void Bpjxl(fpbuffer& image, int f) {
+  bpjxl(image, 0, JensenModel{}, Refine(kMode), false, 0, XinLiModel{}, Doublings(f), nullptr);
+}
+
 inline const std::vector<Method>& Methods() {
   static const std::vector<Method> methods = {
       {"bicubic",
@@ -271,6 +286,11 @@ inline const std::vector<Method>& Methods() {
        }},
       {"xinli", {2, 4}, XinLi<false>},
       {"xinli12", {2, 4}, XinLi<true>},
+      {"jxl", {2, 4}, Jxl},
+      {"bpxl-box", {2, 4}, Bpxl<0>},
+      {"bpxl-lanczos3", {2, 4}, Bpxl<4>},
+      {"bpjxl-box", {2, 4}, Bpjxl<0>},
+      {"bpjxl-lanczos3", {2, 4}, Bpjxl<4>},
   };
   return methods;
 }

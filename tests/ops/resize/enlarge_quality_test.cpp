@@ -142,20 +142,25 @@ TEST_F(EnlargeQualityTest, EveryMethodKeepsItsRecordedFigures) {
     // Back-projection with the reduction that made the input gains at least half a
     // decibel over Lanczos-3, on the slanted edge and on average over the photos; the
     // Jensen model sharpens the slanted edge beyond bicubic.
-    double bp = 0, lanczos = 0;
-    for (const char* photo : {"astronaut", "coffee", "chelsea"}) {
-      bp += measured[photo + std::string(" bpddl-box") + fs].psnr / 3;
-      lanczos += measured[photo + std::string(" lanczos3") + fs].psnr / 3;
+    for (const char* core : {" bpddl-box", " bpxl-box"}) {
+      double bp = 0, lanczos = 0;
+      for (const char* photo : {"astronaut", "coffee", "chelsea"}) {
+        bp += measured[photo + std::string(core) + fs].psnr / 3;
+        lanczos += measured[photo + std::string(" lanczos3") + fs].psnr / 3;
+      }
+      EXPECT_GE(bp, lanczos + 0.5) << core << f;
+      EXPECT_GE(measured["slanted-edge" + std::string(core) + fs].psnr,
+                measured["slanted-edge lanczos3" + fs].psnr + 0.5)
+          << core << f;
     }
-    EXPECT_GE(bp, lanczos + 0.5) << f;
-    EXPECT_GE(measured["slanted-edge bpddl-box" + fs].psnr,
-              measured["slanted-edge lanczos3" + fs].psnr + 0.5)
-        << f;
-    EXPECT_GE(measured["slanted-edge jddl" + fs].edgePsnr,
-              measured["slanted-edge bicubic" + fs].edgePsnr)
-        << f;
-    EXPECT_GE(measured["slanted-edge bpjddl-box" + fs].edgePsnr,
-              measured["slanted-edge bicubic" + fs].edgePsnr)
+    for (const char* jensen : {" jddl", " bpjddl-box", " jxl"}) {
+      EXPECT_GE(measured["slanted-edge" + std::string(jensen) + fs].edgePsnr,
+                measured["slanted-edge bicubic" + fs].edgePsnr)
+          << jensen << f;
+    }
+    // Jensen-Xin Li keeps the edge at least as well as its Xin Li partner alone.
+    EXPECT_GE(measured["slanted-edge jxl" + fs].edgePsnr,
+              measured["slanted-edge xinli" + fs].edgePsnr)
         << f;
   }
 
@@ -195,14 +200,20 @@ TEST_F(EnlargeQualityTest, MatchedBackProjectionReproducesTheInput) {
   for (const Picture& p : Pictures()) {
     for (int f : {2, 4}) {
       const fpbuffer small = BoxReduce(p.image, f);
-      fpbuffer big = small;
-      StartProgress(1e9f);
-      bpddl(big, 0, Refine(0), false, 0, 3, Doublings(f), false, nullptr);
-      const fpbuffer again = BoxReduce(big, f);
-      for (int c = 0; c < 3; ++c) {
-        matrix d = again.plane[c];
-        d.sub(small.plane[c]);
-        EXPECT_LT(std::sqrt(d.sumsq() / d.n), 0.5) << p.name << " " << f << " " << c;
+      for (bool xinli : {false, true}) {
+        fpbuffer big = small;
+        StartProgress(1e9f);
+        if (xinli) {
+          bpxl(big, 0, Refine(0), false, 0, XinLiModel{}, Doublings(f), nullptr);
+        } else {
+          bpddl(big, 0, Refine(0), false, 0, 3, Doublings(f), false, nullptr);
+        }
+        const fpbuffer again = BoxReduce(big, f);
+        for (int c = 0; c < 3; ++c) {
+          matrix d = again.plane[c];
+          d.sub(small.plane[c]);
+          EXPECT_LT(std::sqrt(d.sumsq() / d.n), 0.5) << p.name << " " << f << " " << xinli << c;
+        }
       }
     }
   }

@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "enlarge_harness.h"
+#include "jensen_fixture.h"
 #include "image/colorspace.h"
 #include "image/fpbuffer.h"
 #include "numeric/bitmask.h"
@@ -20,30 +21,7 @@
 
 namespace {
 
-std::vector<float> Values(const matrix& m) { return {m.x, m.x + m.n}; }
-
-fpbuffer Rgb(const matrix& m) {
-  fpbuffer f(m.nx, m.ny, cspace::kRGB | 0x7);
-  for (int c = 0; c < 3; ++c) {
-    f.plane[c] = m;
-    f.plane[c].addscalar(float(10 * c));
-  }
-  return f;
-}
-
-void ExpectSame(const fpbuffer& a, const fpbuffer& b, const char* what) {
-  ASSERT_EQ(a.width, b.width) << what;
-  ASSERT_EQ(a.height, b.height) << what;
-  for (int c = 0; c < 3; ++c) EXPECT_EQ(Values(a.plane[c]), Values(b.plane[c])) << what << c;
-}
-
-// Nothing but the folder's marker.
-bool ScratchEmpty() {
-  for (const auto& entry : std::filesystem::directory_iterator(ScratchDirectory())) {
-    if (entry.path().filename() != kScratchMarker) return false;
-  }
-  return true;
-}
+using namespace jensentest;
 
 using JensenTest = ZepTest;
 
@@ -189,14 +167,10 @@ TEST_F(JensenTest, JddlThroughTheFileEqualsInMemoryAndInvertsTheMask) {
   bytemaps counts;
   jensen2x(J, counts, marked, 0.45f, 0.04f, 10, 5, small.dominantchannel(0), true);
   jddl(marked, 1, 0, 3, true, JensenModel{}, false, false);
-  int painted = 0;
-  for (int y = 0; y < 32; ++y) {
-    for (int x = 0; x < 36; ++x) {
-      ASSERT_EQ(marked.mask.get(x, y), counts[y][x] == 0) << x << ", " << y;
-      painted += counts[y][x] != 0;
-    }
-  }
-  EXPECT_GT(painted, 0);
+  ASSERT_EQ(counts.n, 32);
+  const Marks marks = CompareWithPaint(marked.mask, counts);
+  EXPECT_EQ(marks.wrong, 0);
+  EXPECT_GT(marks.painted, 0);
 }
 
 TEST_F(JensenTest, ABlendFileThatDoesNotFitIsReportedAndRemoved) {
@@ -248,14 +222,6 @@ TEST_F(JensenTest, ASlantedStepComesOutSharperThanBicubic) {
             enlarge::Psnr(partner.plane[0], truth, 4, &edges));
 }
 
-BackProjection Refining(int mode, int iterations, float presharpen) {
-  BackProjection bp;
-  bp.mode1 = mode;
-  bp.iterations1 = iterations;
-  bp.presharpenAmount = presharpen;
-  return bp;
-}
-
 TEST_F(JensenTest, SixteenTimesSkipsPresharpening) {
   const fpbuffer small = enlarge::Grey(enlarge::SlantedEdge(12, 10, 10.0));
   fpbuffer plain = small, sharpened = small;
@@ -297,7 +263,9 @@ TEST_F(JensenTest, TheShortcutDoublesTheChromaByTheLuminanceDecisions) {
 
 TEST_F(JensenTest, EveryCoreLeavesNoFileAndReturnsTheEntrySpace) {
   const fpbuffer small = enlarge::Grey(enlarge::SlantedEdge(16, 14, 12.0));
-  for (int core = 0; core < 3; ++core) {
+  XinLiModel twelve;
+  twelve.twelve = true;
+  for (int core = 0; core < 7; ++core) {
     for (bool scratch : {false, true}) {
       for (int shortcut : {0, 1, 2}) {
         SCOPED_TRACE(testing::Message() << core << " " << scratch << " " << shortcut);
@@ -307,6 +275,10 @@ TEST_F(JensenTest, EveryCoreLeavesNoFileAndReturnsTheEntrySpace) {
         if (core == 0) jddl(image, 2, 0, 3, true, JensenModel{}, scratch, false);
         if (core == 1) bpddl(image, 0, bp, scratch, shortcut, 3, 2, false, nullptr);
         if (core == 2) bpjddl(image, 0, JensenModel{}, bp, scratch, shortcut, 3, 2, false, nullptr);
+        if (core == 3) jensenxinli(image, 2, 0, XinLiModel{}, true, JensenModel{}, scratch);
+        if (core == 4) jensenxinli(image, 2, 0, twelve, true, JensenModel{}, scratch);
+        if (core == 5) bpxl(image, 0, bp, scratch, shortcut, twelve, 2, nullptr);
+        if (core == 6) bpjxl(image, 0, JensenModel{}, bp, scratch, shortcut, XinLiModel{}, 2, nullptr);
         EXPECT_EQ(image.code, small.code);
         EXPECT_EQ(image.width, 64);
         EXPECT_EQ(image.height, 56);
@@ -316,18 +288,24 @@ TEST_F(JensenTest, EveryCoreLeavesNoFileAndReturnsTheEntrySpace) {
   }
 }
 
-TEST_F(JensenTest, BackProjectedDdlIsCentred) {
+TEST_F(JensenTest, BackProjectedCoresAreCentred) {
   const std::vector<std::pair<double, double>> centres = {{9.3, 12.6}, {22.8, 17.1}};
-  for (int f : {2, 4}) {
-    const matrix small = enlarge::Blobs(32, 28, centres, 1.6);
-    fpbuffer image = enlarge::Grey(small);
-    StartProgress(1e9f);
-    bpddl(image, 0, Refining(4, 5, 1), false, 0, 3, f == 2 ? 1 : 2, false, nullptr);
-    const auto [sx, sy] = enlarge::Centroid(small);
-    const auto [bx, by] = enlarge::Centroid(image.plane[0]);
-    // Source pixel x covers f x .. f x + f - 1 of the enlargement.
-    EXPECT_NEAR((bx - (f - 1) / 2.0) / f, sx, 0.05) << f;
-    EXPECT_NEAR((by - (f - 1) / 2.0) / f, sy, 0.05) << f;
+  for (int core = 0; core < 3; ++core) {
+    for (int f : {2, 4}) {
+      const matrix small = enlarge::Blobs(32, 28, centres, 1.6);
+      fpbuffer image = enlarge::Grey(small);
+      StartProgress(1e9f);
+      const int passes = f == 2 ? 1 : 2;
+      const BackProjection bp = Refining(4, 5, 1);
+      if (core == 0) bpddl(image, 0, bp, false, 0, 3, passes, false, nullptr);
+      if (core == 1) bpxl(image, 0, bp, false, 0, XinLiModel{}, passes, nullptr);
+      if (core == 2) bpjxl(image, 0, JensenModel{}, bp, false, 0, XinLiModel{}, passes, nullptr);
+      const auto [sx, sy] = enlarge::Centroid(small);
+      const auto [bx, by] = enlarge::Centroid(image.plane[0]);
+      // Source pixel x covers f x .. f x + f - 1 of the enlargement.
+      EXPECT_NEAR((bx - (f - 1) / 2.0) / f, sx, 0.05) << core << " " << f;
+      EXPECT_NEAR((by - (f - 1) / 2.0) / f, sy, 0.05) << core << " " << f;
+    }
   }
 }
 

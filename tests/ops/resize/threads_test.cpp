@@ -358,6 +358,20 @@ std::vector<Operation> Operations() {
                    bpddl(f, 0, bp, false, 0, 3, 1, false, nullptr);
                    return Bytes(f);
                  }});
+  for (bool twelve : {false, true}) {
+    ops.push_back({"Jensen-Xin Li and the back-projected Xin Li cores", [twelve](Size s) {
+                     XinLiModel xl;
+                     xl.twelve = twelve;
+                     BackProjection bp;
+                     bp.mode1 = 4;
+                     bp.iterations1 = 2;
+                     fpbuffer f = MakeImage(s), g = f, h = f;
+                     jensenxinli(f, 1, 0, xl, true, JensenModel{}, false);
+                     bpxl(g, 0, bp, false, 1, xl, 1, nullptr);
+                     bpjxl(h, 0, JensenModel{}, bp, false, 0, xl, 1, nullptr);
+                     return Bytes(f) + Bytes(g) + Bytes(h);
+                   }});
+  }
   ops.push_back({"modified B-spline", [](Size s) {
                    fpbuffer f = MakeImage(s);
                    mbs(f, 0, 3, false);
