@@ -84,6 +84,9 @@ TEST_F(OperationScopeTest, CondMaskAndSelectionTable) {
       {"tone maps, Cond on", true, true, true, neither, 0xF, 0xF, 0x6},
       // Stacking: channels 0-2 of every pixel whatever Cond, the selection and the mask.
       {"stacking, Cond on, both", true, true, true, neither, 0xF, 0xF, 0x6},
+      // Texture inpainting's fill: the plain rule.
+      {"texture fill, Cond on, both", true, true, true, plain, 0x5, 0x2, 0x2},
+      {"texture fill, Cond off, mask alone", false, true, false, plain, 0xF, 0xF, 0},
   };
   for (const ScopeCase& c : cases) {
     SCOPED_TRACE(c.name);
