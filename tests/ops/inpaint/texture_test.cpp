@@ -149,19 +149,15 @@ TEST(TextureModel, DegenerateShapes) {
 }
 
 // The coefficients are the least-squares solution of the block equations with the prior
-// rows 1e-6 c_k = 1e-6/d, as numpy solves it.
+// rows 1e-6 c_k = 1e-6/d, as numpy solves it: a small neighbourhood, and the default 15 x 15
+// one, whose 224 predictors need the factor kept in double precision.
 TEST_F(TextureTest, CoefficientsAgreeWithNumpy) {
   if (std::system("/usr/bin/python3 -c 'import numpy' 2>/dev/null") != 0) {
     GTEST_SKIP() << "python3-numpy is not installed";
   }
-  const int W = 41, H = 33, w = 5, h = 4, d = w * h - 1;
-  const matrix sample = Plane(W, H, Busy);
-  const std::string in = (home / "sample.f32").string(), out = (home / "lstsq.f64").string();
-  std::ofstream(in, std::ios::binary)
-      .write(reinterpret_cast<const char*>(sample.x), std::streamsize(sample.n * 4));
   const std::string script =
       "import numpy as np, sys\n"
-      "W, H, w, h = 41, 33, 5, 4\n"
+      "W, H, w, h = (int(a) for a in sys.argv[3:7])\n"
       "d = w * h - 1\n"
       "t = np.fromfile(sys.argv[1], np.float32).astype(np.float64).reshape(H, W)\n"
       "rows, rhs = [], []\n"
@@ -174,25 +170,38 @@ TEST_F(TextureTest, CoefficientsAgreeWithNumpy) {
       "c = np.linalg.lstsq(A, y, rcond=None)[0]\n"
       "c.tofile(sys.argv[2])\n";
   std::ofstream(home / "lstsq.py") << script;
-  ASSERT_EQ(std::system(("/usr/bin/python3 '" + (home / "lstsq.py").string() + "' '" + in +
-                         "' '" + out + "'")
-                            .c_str()),
-            0);
-  std::vector<double> want(d);
-  std::ifstream(out, std::ios::binary)
-      .read(reinterpret_cast<char*>(want.data()), std::streamsize(d * 8));
-  matrix c, r;
-  sample.texturemodel(c, r, w, h);
-  ASSERT_EQ(c.n, d);
-  double largest = 0.0;
-  for (double value : want) largest = std::max(largest, std::fabs(value));
-  for (int k = 0; k < d; ++k) EXPECT_NEAR(c.x[k], want[size_t(k)], 1e-4 * largest) << k;
-  // Every residual is the misfit of its block under those coefficients.
-  for (int y = 1; y < H - h; ++y) {
-    for (int x = 1; x < W - w; ++x) {
-      double predicted = 0.0;
-      for (int k = 1; k <= d; ++k) predicted += want[size_t(k - 1)] * sample.z[y + k / w][x + k % w];
-      EXPECT_NEAR(r.z[y][x], sample.z[y][x] - predicted, 1e-2) << x << "," << y;
+  struct Case {
+    int W, H, w, h;
+  };
+  for (const Case& s : {Case{41, 33, 5, 4}, Case{60, 52, 15, 15}}) {
+    SCOPED_TRACE(s.w);
+    const int d = s.w * s.h - 1;
+    const matrix sample = Plane(s.W, s.H, Busy);
+    const std::string in = (home / "sample.f32").string(), out = (home / "lstsq.f64").string();
+    std::ofstream(in, std::ios::binary)
+        .write(reinterpret_cast<const char*>(sample.x), std::streamsize(sample.n * 4));
+    const std::string command = "/usr/bin/python3 '" + (home / "lstsq.py").string() + "' '" +
+                                in + "' '" + out + "' " + std::to_string(s.W) + " " +
+                                std::to_string(s.H) + " " + std::to_string(s.w) + " " +
+                                std::to_string(s.h);
+    ASSERT_EQ(std::system(command.c_str()), 0) << command;
+    std::vector<double> want(size_t(d), 0.0);
+    std::ifstream(out, std::ios::binary)
+        .read(reinterpret_cast<char*>(want.data()), std::streamsize(d * 8));
+    matrix c, r;
+    sample.texturemodel(c, r, s.w, s.h);
+    ASSERT_EQ(c.n, d);
+    double largest = 0.0;
+    for (double value : want) largest = std::max(largest, std::fabs(value));
+    for (int k = 0; k < d; ++k) ASSERT_NEAR(c.x[k], want[size_t(k)], 1e-4 * largest) << k;
+    // Every residual is the misfit of its block under those coefficients.
+    for (int y = 1; y < s.H - s.h; ++y) {
+      for (int x = 1; x < s.W - s.w; ++x) {
+        double predicted = 0.0;
+        for (int k = 1; k <= d; ++k)
+          predicted += want[size_t(k - 1)] * sample.z[y + k / s.w][x + k % s.w];
+        ASSERT_NEAR(r.z[y][x], sample.z[y][x] - predicted, 1e-2) << x << "," << y;
+      }
     }
   }
 }
@@ -274,7 +283,8 @@ TEST_F(TextureTest, TheSampleIsClippedAndMustExceedTheNeighbourhood) {
 }
 
 // F2 without a selection and with Cond off synthesises every pixel but row 0 and column 0
-// of channels 0-2; a fourth channel is kept. The same generator state gives the same bytes.
+// of channels 0-2; a fourth channel is kept. The same generator state gives the same bytes,
+// by F2 or by F3.
 TEST_F(TextureTest, F2FillsTheWholeImageButRowAndColumnZero) {
   Picture(11, 9, cspace::kCMYK | 0xF);
   ASSERT_EQ(v.currentLayer().channels, 4);
@@ -294,9 +304,10 @@ TEST_F(TextureTest, F2FillsTheWholeImageButRowAndColumnZero) {
     }
   }
   const std::string first = Bytes(after);
+  // F3 fills as F2 does.
   GlobalRandom() = start;
   v.currentLayer() = before;
-  v.Dispatch(F2);
+  v.Dispatch(Id::F3ProgrammedOperation);
   EXPECT_EQ(Bytes(v.currentLayer()), first);
 }
 
