@@ -95,7 +95,8 @@ void TextureFitAndFill(double& fit, double& fill) {
   matrix sample(128, 128), plane(512, 512);
   for (int y = 0; y < 128; ++y)
     for (int x = 0; x < 128; ++x)
-      sample.z[y][x] = 100.0f + 40.0f * std::sin(0.9f * x + 0.4f * y) + 30.0f * float(RandomUniform());
+      sample.z[y][x] =
+          100.0f + 40.0f * std::sin(0.9f * x + 0.4f * y) + 30.0f * float(RandomUniform());
   for (int k = 0; k < plane.n; ++k) plane.x[k] = sample.x[k % sample.n];
   bitmask region(512, 512);
   for (int y = 192; y < 320; ++y)
@@ -105,13 +106,15 @@ void TextureFitAndFill(double& fit, double& fill) {
   for (int r = 0; r < 3; ++r) {
     auto t0 = std::chrono::steady_clock::now();
     sample.texturemodel(coefficients, residuals, 15, 15);
-    fit = std::min(fit, std::chrono::duration<double, std::milli>(
-                            std::chrono::steady_clock::now() - t0).count());
+    fit = std::min(
+        fit,
+        std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - t0).count());
     matrix target(plane);
     t0 = std::chrono::steady_clock::now();
     target.texturefill(coefficients, residuals, &region, 15, 15);
-    fill = std::min(fill, std::chrono::duration<double, std::milli>(
-                              std::chrono::steady_clock::now() - t0).count());
+    fill = std::min(
+        fill,
+        std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - t0).count());
   }
 }
 

@@ -30,10 +30,10 @@ bool AllHeld(const std::array<matrix, 6>& model) {
 }
 }  // namespace
 
-fpbuffer& fpbuffer::recordtexture(std::array<matrix, 6>& model, int x0, int y0, int W, int H,
-                                  int w, int h) {
-  if (x0 < 0 || y0 < 0 || W < 1 || H < 1 || x0 + int64_t(W) > width ||
-      y0 + int64_t(H) > height || channels < 3) {
+fpbuffer& fpbuffer::recordtexture(std::array<matrix, 6>& model, int x0, int y0, int W, int H, int w,
+                                  int h) {
+  if (x0 < 0 || y0 < 0 || W < 1 || H < 1 || x0 + int64_t(W) > width || y0 + int64_t(H) > height ||
+      channels < 3) {
     return *this;
   }
   std::array<matrix, 6> fitted;

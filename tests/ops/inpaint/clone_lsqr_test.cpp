@@ -91,7 +91,8 @@ float Dest(int x, int y) { return 90.0f + 30.0f * std::sin(0.5f * x) + 2.0f * y;
 float Source(int x, int y) { return 40.0f + 25.0f * std::cos(0.7f * x + 0.3f * y) + 0.5f * x * y; }
 
 void Write(const std::filesystem::path& path, const void* data, size_t bytes) {
-  std::ofstream(path, std::ios::binary).write(static_cast<const char*>(data), std::streamsize(bytes));
+  std::ofstream(path, std::ios::binary)
+      .write(static_cast<const char*>(data), std::streamsize(bytes));
 }
 
 using CloneLsqrTest = ZepTest;
@@ -110,8 +111,7 @@ TEST_F(CloneLsqrTest, EnoughIterationsReachTheLsqrMinimiser) {
   };
   const Case cases[] = {
       // A disc in the middle: every channel of the solve, normal mode.
-      {"disc, mode 0", 0,
-       [](int x, int y) { return (x - 7) * (x - 7) + (y - 6) * (y - 6) <= 12; }},
+      {"disc, mode 0", 0, [](int x, int y) { return (x - 7) * (x - 7) + (y - 6) * (y - 6) <= 12; }},
       // Against the right and top edges: R pixels there are no base pixels.
       {"corner, mode 4", 4, [](int x, int y) { return x >= 10 && y >= 7; }},
       {"band, mode 1", 1, [](int x, int y) { return y >= 4 && y <= 8 && x >= 2 && x <= 12; }},
@@ -136,8 +136,8 @@ TEST_F(CloneLsqrTest, EnoughIterationsReachTheLsqrMinimiser) {
     Write(home / "r.u8", region.data(), region.size());
     SeamlessClone(d, s, 3000, 2.0f, 3.0f, c.mode, nullptr);
     const std::string command = "/usr/bin/python3 '" + (home / "oracle.py").string() + "' '" +
-                                home.string() + "' " + std::to_string(W) + " " +
-                                std::to_string(H) + " " + std::to_string(c.mode) + " 2 3";
+                                home.string() + "' " + std::to_string(W) + " " + std::to_string(H) +
+                                " " + std::to_string(c.mode) + " 2 3";
     ASSERT_EQ(std::system(command.c_str()), 0) << command;
     std::vector<float> want(size_t(W) * H);
     std::ifstream(home / "lsqr.f32", std::ios::binary)

@@ -180,8 +180,8 @@ TEST_F(TextureTest, CoefficientsAgreeWithNumpy) {
     const std::string in = (home / "sample.f32").string(), out = (home / "lstsq.f64").string();
     std::ofstream(in, std::ios::binary)
         .write(reinterpret_cast<const char*>(sample.x), std::streamsize(sample.n * 4));
-    const std::string command = "/usr/bin/python3 '" + (home / "lstsq.py").string() + "' '" +
-                                in + "' '" + out + "' " + std::to_string(s.W) + " " +
+    const std::string command = "/usr/bin/python3 '" + (home / "lstsq.py").string() + "' '" + in +
+                                "' '" + out + "' " + std::to_string(s.W) + " " +
                                 std::to_string(s.H) + " " + std::to_string(s.w) + " " +
                                 std::to_string(s.h);
     ASSERT_EQ(std::system(command.c_str()), 0) << command;
@@ -265,10 +265,10 @@ TEST_F(TextureTest, TheSampleIsClippedAndMustExceedTheNeighbourhood) {
     Point a, b;
   };
   const Case refused[] = {
-      {{0, 0}, {3, 5}},     // 4 wide: not larger than a width of 4
-      {{0, 2}, {9, 5}},     // 4 high
-      {{8, 7}, {30, 20}},   // 4 x 3 inside the image
-      {{20, 20}, {25, 25}}, // wholly outside
+      {{0, 0}, {3, 5}},      // 4 wide: not larger than a width of 4
+      {{0, 2}, {9, 5}},      // 4 high
+      {{8, 7}, {30, 20}},    // 4 x 3 inside the image
+      {{20, 20}, {25, 25}},  // wholly outside
   };
   P().autoregressiveWidth = 4;
   P().autoregressiveHeight = 4;
@@ -439,7 +439,8 @@ TEST_F(TextureTest, TinyImagesAndBorderRegions) {
     const fpbuffer before(v.currentLayer());
     Press(Id::TextureInpainting, F2);
     EXPECT_FALSE(v.operationFailed);
-    for (int c = 0; c < 3; ++c) EXPECT_EQ(v.currentLayer().plane[c].z[0][0], before.plane[c].z[0][0]);
+    for (int c = 0; c < 3; ++c)
+      EXPECT_EQ(v.currentLayer().plane[c].z[0][0], before.plane[c].z[0][0]);
   }
   // One region per border of a 7 x 6 image: the right column, the top row, the left
   // column and the bottom row; only pixels off row 0 and column 0 change.
