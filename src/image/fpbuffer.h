@@ -300,6 +300,16 @@ class fpbuffer {
                                int dominant, int interval, int mode, bool initialize,
                                float parameter, float tolerance);
 
+  // Texture inpainting (src/ops/inpaint/texture.cpp); model holds coefficients 0-2, then
+  // residuals 0-2. recordtexture fits channels 0-2 (whatever the visible channels) on the
+  // W x H rectangle from column x0, row y0, which lies inside the image; the model changes
+  // only when all three fits are done. texturefill fills channels 0-2 under the operation
+  // scope (Cond, the image mask, the selection); nothing unless all six hold data.
+  fpbuffer& recordtexture(std::array<matrix, 6>& model, int x0, int y0, int W, int H, int w,
+                          int h);
+  fpbuffer& texturefill(const std::array<matrix, 6>& model, int w, int h, bitmask* selection,
+                        bool cond);
+
   // The orientation-steered filters (fppde.cpp). shockfilter: with Cond on the visible
   // channels, else all; the image mask is always ANDed into the selection (in place) or
   // used as it. Without a selection each channel takes `iterations` shock updates, the

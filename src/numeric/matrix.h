@@ -892,6 +892,19 @@ class matrix : public planebase<float, matrix> {
   // n x n: element (i, j) = d^-p, d the distance from ((n-1)/2, (n-1)/2), in single
   // precision, then scaled so that the elements average 1.
   matrix& radialweights(float p);
+
+  // Texture inpainting (texture.cpp). texturemodel on this W x H sample fits the causal
+  // predictor of a pixel (x, y) from the other d = w h - 1 pixels (x + i, y + j) of its
+  // w x h block, row by row, by least squares with the prior rows 1e-6 c_k = 1e-6/d, over
+  // the block origins 1 <= x < W - w, 1 <= y < H - h: coefficients becomes d x 1, residuals
+  // (W - w) x (H - h) holding the misfit of every origin (0 elsewhere). A sample not larger
+  // than the block leaves both empty. texturefill replaces the pixels of the region (every
+  // pixel without one) but row 0 and column 0, from the top right in reverse scan order, by
+  // the prediction from their neighbourhood (reflected past the right and top edges) plus a
+  // residual drawn at random; nothing when the coefficient count is not w h - 1.
+  const matrix& texturemodel(matrix& coefficients, matrix& residuals, int w, int h) const;
+  matrix& texturefill(const matrix& coefficients, const matrix& residuals, const bitmask* region,
+                      int w, int h);
 };
 
 // max(3, trunc(2 k sigma + 0.5)), plus 1 when even (at most 2^30 + 1): the taps of

@@ -400,7 +400,7 @@ constexpr CommandDescriptor kTable[] = {
     Row(Id::DecreaseCursorRadius, Paint, "Decrease Cursor Radius").Key("Num+-")
         .Enable(E::CursorRadius),
     Row(Id::RecordTexture, Paint, "Record Texture").Name("Record Texture")
-        .Keeps(Whole<InpaintParams>()).Enable(E::RecordTexture),
+        .Keeps(Whole<InpaintParams>()).Pages(76).Enable(E::RecordTexture),
     Row(Id::TextureInpainting, Paint, "Set F2 for Texture Inpainting").Name("Paint Texture")
         .Keeps(Whole<InpaintParams>()).Enable(E::TextureInpainting),
     Row(Id::TschumperleInpainting, Paint, "Set F2 for Tschumperle Inpainting").Name("Tschumperle")

@@ -87,6 +87,9 @@ TEST_F(OperationScopeTest, CondMaskAndSelectionTable) {
       // Jensen-Xin Li and the back-projected Xin Li cores: every channel of every pixel
       // whatever Cond; the image mask is resampled with the image, not read.
       {"jensen-xin li enlargements, Cond on, both", true, true, true, neither, 0xF, 0xF, 0x6},
+      // Texture inpainting's fill: the plain rule.
+      {"texture fill, Cond on, both", true, true, true, plain, 0x5, 0x2, 0x2},
+      {"texture fill, Cond off, mask alone", false, true, false, plain, 0xF, 0xF, 0},
   };
   for (const ScopeCase& c : cases) {
     SCOPED_TRACE(c.name);

@@ -10,6 +10,8 @@ void Bind() {
       {Id::TschumperleInpainting, OnTschumperleInpainting, nullptr},
       {Id::MaskEnlargementForTschumperle, OnMaskEnlargementForTschumperle, nullptr},
       {Id::SeamlessCloning, OnSeamlessCloning, nullptr},
+      {Id::RecordTexture, OnRecordTexture, nullptr},
+      {Id::TextureInpainting, OnTextureInpainting, nullptr},
   };
   CImageView::RegisterCommands(rows);
 }

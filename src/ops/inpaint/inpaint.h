@@ -10,3 +10,5 @@ void Bind();
 void OnTschumperleInpainting(CImageView& v, int id);
 void OnMaskEnlargementForTschumperle(CImageView& v, int id);
 void OnSeamlessCloning(CImageView& v, int id);
+void OnRecordTexture(CImageView& v, int id);
+void OnTextureInpainting(CImageView& v, int id);

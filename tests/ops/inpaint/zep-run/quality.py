@@ -8,8 +8,6 @@ Navier-Stokes method (a broken implementation rather than the method), or when a
 outside the holes changed. Exits 77 (skipped) when a peer is missing.
 """
 import os
-import shutil
-import subprocess
 import sys
 
 try:
@@ -21,20 +19,12 @@ except ImportError as e:
     print(f"SKIP: {e}")
     sys.exit(77)
 
-zep_run, script, work = sys.argv[1:4]
-shutil.rmtree(work, ignore_errors=True)
-os.makedirs(os.path.join(work, "home"))
+sys.dont_write_bytecode = True  # no cache files in the source tree
+from lattice import clean, pictures, run  # noqa: E402
 
-h, w = 96, 128
-y, x = np.mgrid[0:h, 0:w].astype(np.float64)
-truth = np.stack([128 + 60 * np.sin(x / 9 + c) * np.cos(y / 13) + 30 * np.sin((x + y) / 17)
-                  for c in range(3)], axis=-1)
-truth = np.clip(np.rint(truth), 0, 255).astype(np.uint8)
-# The holes the script masks: columns and rows 12-19 of every 32, from the top left.
-band = (np.arange(128) % 32 >= 12) & (np.arange(128) % 32 < 20)
-hole = band[:h, None] & band[None, :w]
-damaged = truth.copy()
-damaged[hole] = 0
+zep_run, script, work = sys.argv[1:4]
+clean(work)
+truth, hole, damaged = pictures()
 Image.fromarray(damaged).save(os.path.join(work, "in.png"))
 
 
@@ -56,15 +46,8 @@ for name, image in peers.items():
 failures = []
 for mode in (1, 2):
     out = os.path.join(work, f"out{mode}.png")
-    text = open(script).read().replace("@IN@", os.path.join(work, "in.png"))
-    text = text.replace("@OUT@", out).replace("@MODE@", str(mode))
-    zep = os.path.join(work, f"inpaint{mode}.zep")
-    open(zep, "w").write(text)
-    run = subprocess.run([zep_run, "--home", os.path.join(work, "home"), zep],
-                         capture_output=True, text=True)
-    if run.returncode != 0:
-        print(run.stdout, run.stderr)
-        sys.exit(1)
+    run(zep_run, script, work, f"inpaint{mode}",
+        {"IN": os.path.join(work, "in.png"), "OUT": out, "MODE": str(mode)})
     ours = np.asarray(Image.open(out).convert("RGB"))
     q = psnr(ours)
     print(f"ours, mode {mode}: {q:.2f} dB")
