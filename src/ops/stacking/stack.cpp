@@ -11,6 +11,7 @@
 #include "fileio/batch.h"
 #include "fileio/imagefile.h"
 #include "ops/stacking/combine.h"
+#include "ops/stacking/fusion.h"
 #include "params/dialog2.h"
 #include "params/settings.h"
 #include "platform/errors.h"
@@ -37,7 +38,9 @@ bool RawMode(int mode) {
          mode == kStackExtendedDynamicRange;
 }
 
-bool Built(int mode) { return mode == kStackAverage || RawMode(mode); }
+bool Built(int mode) {
+  return mode == kStackAverage || mode == kStackPyramidFusion || RawMode(mode);
+}
 
 const char* ModeName(int mode) {
   static const char* const names[] = {"Average",        "Median",
@@ -287,9 +290,16 @@ void OnStacking(CImageView& v, int id) {
               (FindColourSpace(hdr) ? hdr : cspace::kYCbCr) | (remembered & cspace::kVisibleBits);
           layer.convert(runCode);
         }
+        if (mode == kStackPyramidFusion) {
+          // The weights read colours in RGB: every file arrives in it.
+          runCode = cspace::kRGB | (remembered & cspace::kVisibleBits);
+          layer.convert(runCode);
+        }
         fpbuffer sum;
-        const StackSteps steps =
-            mode == kStackAverage ? AverageSteps(sum) : RawSteps(v, scratch, mode, remembered);
+        const StackSteps steps = mode == kStackAverage ? AverageSteps(sum)
+                                 : mode == kStackPyramidFusion
+                                     ? FusionSteps(v, remembered)
+                                     : RawSteps(v, scratch, mode, remembered);
         LoadAndCombine(v, *files, mode, runCode, steps, state);
         v.startClock = start;
       },
