@@ -1,0 +1,26 @@
+# Exposure fusion headlessly through zep-run: three grey exposures picked in the dialog
+# for several files, fused and saved, checked against OpenCV's MergeMertens with the same
+# weights. Prints SKIP (the test counts as skipped) without numpy and python3-opencv.
+file(REMOVE_RECURSE ${WORK})
+file(MAKE_DIRECTORY ${WORK}/home)
+set(PYTHON /usr/bin/python3)
+execute_process(COMMAND ${PYTHON} -c "import numpy, cv2" RESULT_VARIABLE rc OUTPUT_QUIET
+                ERROR_QUIET)
+if(NOT rc EQUAL 0)
+  message("SKIP: python3 with numpy and cv2 is not installed")
+  return()
+endif()
+execute_process(COMMAND ${PYTHON} ${CHECK} make ${WORK} RESULT_VARIABLE rc)
+if(NOT rc EQUAL 0)
+  message(FATAL_ERROR "could not make the exposures")
+endif()
+foreach(i 1 2 3)
+  set(F${i} ${WORK}/e${i}.png)
+endforeach()
+set(OUT ${WORK}/out.png)
+include(${CMAKE_CURRENT_LIST_DIR}/../../support/peer_compare.cmake)
+zep_run_configured(${SCRIPT} fusion)
+execute_process(COMMAND ${PYTHON} ${CHECK} check ${WORK} RESULT_VARIABLE rc)
+if(NOT rc EQUAL 0)
+  message(FATAL_ERROR "the fusion is not near MergeMertens")
+endif()
