@@ -276,7 +276,8 @@ void ExposureFusion::combine(fpbuffer& image) {
       blendedG1.sharpenlevels(sharpening_);
       blendedG2.sharpenlevels(sharpening_);
     }
-    image.convert(cspace::kYCbCr2 | (image.code & cspace::kVisibleBits));
+    const CSpaceCode blendCode = image.code;
+    image.convert(cspace::kYCbCr2 | (blendCode & cspace::kVisibleBits));
     StartProgress(float(iterations_));
     matrix& y = image.plane[0];
     const matrix before(y);
@@ -287,6 +288,7 @@ void ExposureFusion::combine(fpbuffer& image) {
     }
     double gain = 1, offset = 0;
     y.lsfit(before, gain, offset, true);
+    image.convert(blendCode);
   }
   show("Finished", -1);
 }

@@ -47,8 +47,9 @@ class ExposureFusion {
                  Status status);
   // The next accepted image (channels 0-2 in RGB; parked, not changed).
   void add(fpbuffer& image);
-  // The blend of the images added so far into image, which has their size and is in RGB.
-  // A cancel during the gradient pass ends that pass only: the result is whole.
+  // The blend of the images added so far into image, which has their size and is in RGB
+  // (and stays in it). A cancel during the gradient pass ends that pass only: the result
+  // is whole.
   void combine(fpbuffer& image);
   int count() const { return count_; }
 

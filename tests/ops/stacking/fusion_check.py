@@ -1,7 +1,7 @@
 """Grey exposure brackets for the fusion script and the check of its result against
 OpenCV's exposure fusion with the same weights.
 
-make DIR: three 8-bit grey exposures e1.png .. e3.png of one scene, and DIR/peer.npy, the
+make DIR: five 8-bit grey exposures f1.png .. f5.png of one scene, and DIR/peer.npy, the
     fusion of OpenCV's MergeMertens with contrast and saturation weights 0 and the
     exposure weight 1, on the 0-255 scale.
 check DIR: DIR/out.png must reach 30 dB PSNR against it. On grey pictures the two weigh
@@ -23,10 +23,10 @@ def make(d):
     log2 += 0.5 * np.cos(x * 1.3 - y * 0.7)
     radiance = 2.0 ** log2
     frames = []
-    for i, stops in enumerate((-2, 0, 2)):
+    for i, stops in enumerate((-2, -1, 0, 1, 2)):
         v = np.clip(np.rint(255 * (radiance * 2.0 ** stops / 4.0) ** (1 / 2.2)), 0, 255)
         frame = np.repeat(v.astype(np.uint8)[:, :, None], 3, axis=2)
-        cv2.imwrite(f"{d}/e{i + 1}.png", frame)
+        cv2.imwrite(f"{d}/f{i + 1}.png", frame)
         frames.append(frame)
     fused = cv2.createMergeMertens(0, 0, 1).process(frames)
     np.save(f"{d}/peer.npy", fused * 255.0)
