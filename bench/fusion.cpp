@@ -70,17 +70,6 @@ FusionWeightParams PeerWeights() {
   return p;
 }
 
-fpbuffer Fuse(const std::vector<fpbuffer>& frames, const FusionWeightParams& p) {
-  ops::stacking::ExposureFusion run(p, 0, 1.0f, nullptr);
-  fpbuffer image;
-  for (const fpbuffer& f : frames) {
-    image = f;
-    run.add(image);
-  }
-  run.combine(image);
-  return image;
-}
-
 double Peer(const std::string& command) {
   return Seconds([&] {
     if (std::system(command.c_str()) != 0) std::printf("peer failed: %s\n", command.c_str());
@@ -141,8 +130,10 @@ int main(int argc, char** argv) {
   fpbuffer result;
   for (int t = 0; t < 2; ++t) {
     SetParallelThreads(t == 0 ? 1 : all);
-    matched[t] = Seconds([&] { result = Fuse(frames, PeerWeights()); });
-    defaults[t] = Seconds([&] { Fuse(frames, FusionWeightParams{}); });
+    matched[t] =
+        Seconds([&] { result = ops::stacking::FuseFrames(frames, PeerWeights(), 0, 1.0f); });
+    defaults[t] =
+        Seconds([&] { ops::stacking::FuseFrames(frames, FusionWeightParams{}, 0, 1.0f); });
     road[t] = Seconds([&] {
       std::vector<fpbuffer> loaded(static_cast<size_t>(count));
       for (int e = 0; e < count; ++e) {
@@ -150,7 +141,7 @@ int main(int argc, char** argv) {
         loaded[size_t(e)].setcode(cspace::kDefault);
         LoadPng(loaded[size_t(e)], files[size_t(e)], info);
       }
-      const fpbuffer fused = Fuse(loaded, PeerWeights());
+      const fpbuffer fused = ops::stacking::FuseFrames(loaded, PeerWeights(), 0, 1.0f);
       WritePng(fused, (dir / "ours.png").string(), 8, 1);
     });
   }

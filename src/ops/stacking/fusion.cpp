@@ -293,6 +293,18 @@ void ExposureFusion::combine(fpbuffer& image) {
   show("Finished", -1);
 }
 
+fpbuffer FuseFrames(const std::vector<fpbuffer>& frames, const FusionWeightParams& weights,
+                    int poissonIterations, float sharpening) {
+  ExposureFusion run(weights, poissonIterations, sharpening, nullptr);
+  fpbuffer image;
+  for (const fpbuffer& f : frames) {
+    image = f;
+    run.add(image);
+  }
+  run.combine(image);
+  return image;
+}
+
 StackSteps FusionSteps(CImageView& v, CSpaceCode remembered) {
   StackParams& p = LiveSettings().stack;
   if (p.fusionCoefA == 0 && p.fusionCoefB == 0 && p.fusionCoefC == 0 && p.fusionCoefD == 0) {

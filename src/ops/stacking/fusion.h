@@ -6,6 +6,7 @@
 #include <deque>
 #include <functional>
 #include <string>
+#include <vector>
 
 #include "image/fpbuffer.h"
 #include "ops/stacking/stack.h"
@@ -64,6 +65,11 @@ class ExposureFusion {
   matrix runningMax_;
   std::deque<ScratchFiles> files_;
 };
+
+// One run over frames held in memory, each given to the run as the load loop would hand
+// it over; the blend in RGB.
+fpbuffer FuseFrames(const std::vector<fpbuffer>& frames, const FusionWeightParams& weights,
+                    int poissonIterations, float sharpening);
 
 // The load loop's steps of the mode for a window; remembered is the colour space the
 // result returns to. Coefficients A, B, C, D all 0 make A 1 in the settings first.

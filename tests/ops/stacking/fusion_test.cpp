@@ -59,19 +59,6 @@ bool AllFinite(const fpbuffer& f) {
   return true;
 }
 
-// One run of the fusion over the frames, as the load loop feeds it.
-fpbuffer Fuse(const std::vector<fpbuffer>& frames, const FusionWeightParams& p, int iterations,
-              float sharpening) {
-  ops::stacking::ExposureFusion run(p, iterations, sharpening, nullptr);
-  fpbuffer image;
-  for (const fpbuffer& f : frames) {
-    image = f;
-    run.add(image);
-  }
-  run.combine(image);
-  return image;
-}
-
 std::string Bytes(const fpbuffer& f) {
   std::string b = std::to_string(f.width) + "x" + std::to_string(f.height);
   for (int c = 0; c < f.channels; ++c)
@@ -221,7 +208,7 @@ TEST(FusionRun, ThreadCountDoesNotChangeTheResult) {
     SetParallelThreads(threads);
     for (int mode = 0; mode < 3; ++mode) {
       p.contrastMode = mode;
-      const fpbuffer image = Fuse(frames, p, 4, 2.0f);
+      const fpbuffer image = ops::stacking::FuseFrames(frames, p, 4, 2.0f);
       ASSERT_TRUE(AllFinite(image));
       results[threads == 1 ? 0 : 1] += Bytes(image);
     }
@@ -236,8 +223,8 @@ TEST(FusionRun, ARepeatedPictureComesBack) {
   const fpbuffer picture = BusyImage(37, 29, 5);
   for (const int iterations : {0, 30}) {
     SCOPED_TRACE(iterations);
-    const fpbuffer image =
-        Fuse({picture, picture, picture}, FusionWeightParams{}, iterations, 1.0f);
+    const fpbuffer image = ops::stacking::FuseFrames({picture, picture, picture},
+                                                     FusionWeightParams{}, iterations, 1.0f);
     for (int c = 0; c < 3; ++c) {
       for (int k = 0; k < image.n; ++k)
         ASSERT_NEAR(image.plane[c].x[k], picture.plane[c].x[k], 2e-3f) << c << " " << k;
@@ -248,8 +235,8 @@ TEST(FusionRun, ARepeatedPictureComesBack) {
 TEST(FusionRun, TinyImagesComeOutFinite) {
   for (const auto& [w, h] : {std::pair{1, 1}, std::pair{1, 6}, std::pair{6, 1}, std::pair{2, 2}}) {
     SCOPED_TRACE(testing::Message() << w << "x" << h);
-    const fpbuffer image =
-        Fuse({BusyImage(w, h, 0, 0.5f), BusyImage(w, h, 1, 1.5f)}, FusionWeightParams{}, 5, 2.0f);
+    const fpbuffer image = ops::stacking::FuseFrames(
+        {BusyImage(w, h, 0, 0.5f), BusyImage(w, h, 1, 1.5f)}, FusionWeightParams{}, 5, 2.0f);
     EXPECT_EQ(image.width, w);
     EXPECT_EQ(image.height, h);
     EXPECT_TRUE(AllFinite(image));
