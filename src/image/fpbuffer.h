@@ -20,6 +20,7 @@ struct NoiseProfile;
 struct IfsPlaneParams;
 struct IfsDecoding;
 struct PostProcessParams;
+struct FusionWeightParams;
 
 class fpbuffer {
  public:
@@ -389,6 +390,15 @@ class fpbuffer {
   // its own and the other's diagonal differences, by `iterations` ticking conjugate-
   // gradient steps on one level or on gradient pyramids. The other image is not changed.
   fpbuffer& combinesharpest(const fpbuffer& other, int iterations, bool usePyramid, bool cond);
+  // Exposure fusion (ops/stacking, fusion.cpp), on channels 0-2 in RGB. localcontrast:
+  // k = the contrast of every pixel against its 8 neighbours (mirrored borders) averaged
+  // over the channels, by mode: 1 the distance to their mean, 2 their RMS difference, any
+  // other the largest difference; with wc < 0 runningMax (made and zeroed when empty)
+  // keeps the largest k of all calls. fusionweight: w = the pixels' weights from the
+  // contrast plane k, added into sum (both made, sum zeroed, when empty).
+  const fpbuffer& localcontrast(matrix& k, matrix& runningMax, float wc, int mode) const;
+  const fpbuffer& fusionweight(matrix& w, matrix& sum, const matrix& k,
+                               const FusionWeightParams& p) const;
 
   // Integer-factor enlargements (ops/resize). Every channel waits in "temp10.mat",
   // "temp20.mat", ... while one is worked on (none is left behind); the mask is resampled by

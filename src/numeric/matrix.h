@@ -403,6 +403,10 @@ class matrix : public planebase<float, matrix> {
   matrix& pyramidT(const matrixarray& levels);
   matrix& magnitude(const matrix& a, const matrix& b);  // sqrt(a^2 + b^2)
   float maxabs() const;                                 // 0 for an empty plane
+  // Exposure fusion (fusion.cpp). maxindicator: 1 where t >= |m - this| (t > 0) or where
+  // this == m (t <= 0), else 0. divideby: this /= s where s != 0, whereZero where s is 0.
+  matrix& maxindicator(const matrix& m, float t);
+  matrix& divideby(const matrix& s, float whereZero);
 
   // Gradient-domain solvers (cgsolve.cpp): least squares by conjugate gradients on the
   // normal equations from this plane as the start; one progress tick per iteration, a

@@ -86,6 +86,11 @@ class matrixarray {
   matrixarray& gradientsT(const matrixarray& g1, const matrixarray& g2, bool diagonal);
   matrixarray& keeplargergradients(matrixarray& a2, const matrixarray& b1, const matrixarray& b2);
   matrixarray& keepsmallergradients(matrixarray& a2, const matrixarray& b1, const matrixarray& b2);
+  // Exposure fusion (fusion.cpp). sharpenlevels: nothing for s = 1, else level 0 times s and
+  // each coarser level times (the finer level's factor + 1) / 2. weightgradients: this
+  // array's levels are the weights of g1, g2 level by level (WeightGradients).
+  matrixarray& sharpenlevels(float s);
+  const matrixarray& weightgradients(matrixarray& g1, matrixarray& g2, bool diagonal) const;
   // Over the first `levels` levels (scanfilters.cpp), matrix::minabs and matrix::minabs5.
   matrixarray& minabs(const matrixarray& other, int levels);
   matrixarray& minabs5(const matrixarray& a, const matrixarray& b, const matrixarray& c,

@@ -35,6 +35,11 @@ void MultiresolutionGradientsT(matrix& plane, matrixarray& scratch, const matrix
 void KeepLargerGradients(matrix& a1, matrix& a2, const matrix& b1, const matrix& b2);
 void KeepSmallerGradients(matrix& a1, matrix& a2, const matrix& b1, const matrix& b2);
 
+// Gradients weighed by the plane w of their level: diagonal differences by the mean of the
+// four pixels of their cell, forward ones by the mean of the two pixels they join. Planes
+// of another size than w's differences are left alone.
+void WeightGradients(const matrix& w, matrix& g1, matrix& g2, bool diagonal);
+
 // Where the old magnitude is > 0, g1 and g2 are scaled by new / old.
 void RescaleGradients(const matrix& oldMagnitude, const matrix& newMagnitude, matrix& g1,
                       matrix& g2);

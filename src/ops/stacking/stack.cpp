@@ -12,6 +12,7 @@
 #include "fileio/imagefile.h"
 #include "ops/stacking/combine.h"
 #include "ops/stacking/edof.h"
+#include "ops/stacking/fusion.h"
 #include "params/dialog2.h"
 #include "params/settings.h"
 #include "platform/errors.h"
@@ -38,15 +39,10 @@ bool RawMode(int mode) {
          mode == kStackExtendedDynamicRange;
 }
 
-bool Built(int mode) { return mode == kStackAverage || RawMode(mode) || ExtendedDofMode(mode); }
-
-const char* ModeName(int mode) {
-  static const char* const names[] = {"Average",        "Median",
-                                      "WMMR",           "Multivariate Median",
-                                      "Extended DOF",   "Extended Dynamic Range",
-                                      "Pyramid Fusion", "Extended DOF 2",
-                                      "Extended DOF 3"};
-  return mode >= 0 && mode < 9 ? names[mode] : "?";
+// Every mode of the list runs; only a record edited by hand can hold another number.
+bool KnownMode(int mode) {
+  return mode == kStackAverage || mode == kStackPyramidFusion || RawMode(mode) ||
+         ExtendedDofMode(mode);
 }
 
 // The page a mode asks for after "Stack Images" (page, focus row); 0 for none.
@@ -259,8 +255,8 @@ void OnStacking(CImageView& v, int id) {
   Settings& s = LiveSettings();
   auto unavailable = [&s] {
     const int mode = s.stack.stackMode;
-    if (Built(mode)) return false;
-    ShowMessage(Format("The stacking mode \"%s\" is not available yet.", ModeName(mode)));
+    if (KnownMode(mode)) return false;
+    ShowMessage(Format("The stacking mode %d is not one of the list.", mode));
     return true;
   };
   bool refused = false;
@@ -288,9 +284,15 @@ void OnStacking(CImageView& v, int id) {
               (FindColourSpace(hdr) ? hdr : cspace::kYCbCr) | (remembered & cspace::kVisibleBits);
           layer.convert(runCode);
         }
+        if (mode == kStackPyramidFusion) {
+          // The weights read colours in RGB: every file arrives in it.
+          runCode = cspace::kRGB | (remembered & cspace::kVisibleBits);
+          layer.convert(runCode);
+        }
         fpbuffer sum;
-        const StackSteps steps = mode == kStackAverage   ? AverageSteps(sum)
-                                 : ExtendedDofMode(mode) ? ExtendedDofSteps(v, mode)
+        const StackSteps steps = mode == kStackAverage         ? AverageSteps(sum)
+                                 : mode == kStackPyramidFusion ? FusionSteps(v, remembered)
+                                 : ExtendedDofMode(mode)       ? ExtendedDofSteps(v, mode)
                                                          : RawSteps(v, scratch, mode, remembered);
         LoadAndCombine(v, *files, mode, runCode, steps, state);
         v.startClock = start;
