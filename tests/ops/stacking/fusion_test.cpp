@@ -197,8 +197,12 @@ TEST(FusionWeights, TermsAndCoefficients) {
   EXPECT_FLOAT_EQ(sum.x[0], 2 * w1.x[0]);
 }
 
+// The run parks its planes in the scratch folder: each test has a folder of its own, so that
+// tests running side by side do not read each other's files.
+class FusionRun : public ZepTest {};
+
 // The same bytes with one thread and with five, every loop of the run included.
-TEST(FusionRun, ThreadCountDoesNotChangeTheResult) {
+TEST_F(FusionRun, ThreadCountDoesNotChangeTheResult) {
   const std::vector<fpbuffer> frames = {BusyImage(67, 41, 1, 0.5f), BusyImage(67, 41, 2),
                                         BusyImage(67, 41, 3, 2.0f)};
   FusionWeightParams p;
@@ -219,7 +223,7 @@ TEST(FusionRun, ThreadCountDoesNotChangeTheResult) {
 
 // One picture given three times is that picture again, by the blend and by the gradient
 // pass, whose targets are then its own luminance's gradients.
-TEST(FusionRun, ARepeatedPictureComesBack) {
+TEST_F(FusionRun, ARepeatedPictureComesBack) {
   const fpbuffer picture = BusyImage(37, 29, 5);
   for (const int iterations : {0, 30}) {
     SCOPED_TRACE(iterations);
@@ -232,7 +236,7 @@ TEST(FusionRun, ARepeatedPictureComesBack) {
   }
 }
 
-TEST(FusionRun, TinyImagesComeOutFinite) {
+TEST_F(FusionRun, TinyImagesComeOutFinite) {
   for (const auto& [w, h] : {std::pair{1, 1}, std::pair{1, 6}, std::pair{6, 1}, std::pair{2, 2}}) {
     SCOPED_TRACE(testing::Message() << w << "x" << h);
     const fpbuffer image = ops::stacking::FuseFrames(
