@@ -2,6 +2,7 @@
 // the fills, and the conjugate-gradient fit.
 #include <algorithm>
 #include <cmath>
+#include <functional>
 #include <string>
 #include <utility>
 #include <vector>
@@ -105,30 +106,33 @@ TEST_F(WindowlessTest, EveryOperatorIsTheTransposeOfItsForwardForm) {
           packed, {{W, H}}, 1e-4))
           << "model, axial " << axial << ", K " << K;
     }
-    EXPECT_TRUE(CheckAdjoint(
-        [&](const matrix& u) {
-          matrix o;
-          return PlaneStack{o.priorforward(0.7f, Split(u, K))};
-        },
-        [&](const PlaneStack& v) {
-          WindowlessWeights g = Zeros(K, W, H);
-          v[0].prioradjoint(0.7f, g);
-          return Pack(g);
-        },
-        packed, {{W * H, K}}, 1e-4))
-        << "prior rows, K " << K;
-    EXPECT_TRUE(CheckAdjoint(
-        [&](const matrix& u) {
-          matrix o;
-          return PlaneStack{o.sumforward(1.3f, Split(u, K))};
-        },
-        [&](const PlaneStack& v) {
-          WindowlessWeights g = Zeros(K, W, H);
-          v[0].sumadjoint(1.3f, g);
-          return Pack(g);
-        },
-        packed, {{W, H}}, 1e-4))
-        << "sum, K " << K;
+    // The prior rows and the sum-to-one rows, both pixel by pixel.
+    struct Pointwise {
+      const char* name;
+      std::function<void(matrix&, const WindowlessWeights&)> forward;
+      std::function<void(const matrix&, WindowlessWeights&)> adjoint;
+      PlaneSize out;
+    } pointwise[] = {
+        {"prior rows", [](matrix& o, const WindowlessWeights& w) { o.priorforward(0.7f, w); },
+         [](const matrix& v, WindowlessWeights& g) { v.prioradjoint(0.7f, g); }, {W * H, K}},
+        {"sum", [](matrix& o, const WindowlessWeights& w) { o.sumforward(1.3f, w); },
+         [](const matrix& v, WindowlessWeights& g) { v.sumadjoint(1.3f, g); }, {W, H}},
+    };
+    for (const Pointwise& op : pointwise) {
+      EXPECT_TRUE(CheckAdjoint(
+          [&](const matrix& u) {
+            matrix o;
+            op.forward(o, Split(u, K));
+            return PlaneStack{o};
+          },
+          [&](const PlaneStack& v) {
+            WindowlessWeights g = Zeros(K, W, H);
+            op.adjoint(v[0], g);
+            return Pack(g);
+          },
+          packed, {op.out}, 1e-4))
+          << op.name << ", K " << K;
+    }
     // The list forms, every edge class alone and a mixed map.
     for (int e = -1; e <= 8; ++e) {
       const Map edges = Classes(W * H, e);

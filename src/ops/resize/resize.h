@@ -220,3 +220,6 @@ inline constexpr const char* kDoublingsMessage = "The number of doublings must b
 inline constexpr const char* kOrderMessage = "The DDL order must be 0 to 5";
 // The colour space of an enlargement shortcut: 1 YCbCr, 2 YCbCr2, any other none (0).
 CSpaceCode ShortcutSpace(int shortcut);
+// "Super Rez" (matrix::superrez) of an enlargement of low by a with the fields of params.
+matrix& SuperRez(matrix& plane, const matrix& low, matrix& cache, int a, int reductionType,
+                 int baseType, const PostProcessParams& params, float radius, float amount);

@@ -103,9 +103,7 @@ fpbuffer& fpbuffer::windowless(float a, float b, float c, float d, int iteration
     plane.windowlessenlarge(a, b, c, d, iterations, clamp, k, true, priorStart, sixteen);
     plane.windowlessbackproject(low, backProjections, reductionMethod, baseMethod, radius, amount,
                                 k, sixteen);
-    plane.superrez(low, cache, f, reductionMethod, baseMethod, params.edgeSharpeningParam1,
-                   params.edgeSharpeningParam2, params.jaggyRemoval, params.superRezIters,
-                   params.edgeSharpening, radius, amount);
+    SuperRez(plane, low, cache, f, reductionMethod, baseMethod, params, radius, amount);
     return false;
   });
   if (space) convert(entry);
