@@ -21,13 +21,12 @@ namespace windowless {
 
 // Offsets (row, column) on the doubled grid from the predicted sample: the inner four
 // clockwise from the top left, then the outer ring clockwise from its top-left corner.
-const Offset kDiagonal[16] = {{-1, -1}, {-1, 1}, {1, 1},   {1, -1}, {-3, -3}, {-3, -1},
-                              {-3, 1},  {-3, 3}, {-1, 3},  {1, 3},  {3, 3},   {3, 1},
-                              {3, -1},  {3, -3}, {1, -3},  {-1, -3}};
+const Offset kDiagonal[16] = {{-1, -1}, {-1, 1}, {1, 1},  {1, -1}, {-3, -3}, {-3, -1},
+                              {-3, 1},  {-3, 3}, {-1, 3}, {1, 3},  {3, 3},   {3, 1},
+                              {3, -1},  {3, -3}, {1, -3}, {-1, -3}};
 // The diagonal stencil turned by 45 degrees.
-const Offset kAxial[16] = {{0, -1}, {-1, 0}, {0, 1},  {1, 0},  {0, -3}, {-1, -2},
-                           {-2, -1}, {-3, 0}, {-2, 1}, {-1, 2}, {0, 3},  {1, 2},
-                           {2, 1},  {3, 0},  {2, -1}, {1, -2}};
+const Offset kAxial[16] = {{0, -1}, {-1, 0}, {0, 1}, {1, 0}, {0, -3}, {-1, -2}, {-2, -1}, {-3, 0},
+                           {-2, 1}, {-1, 2}, {0, 3}, {1, 2}, {2, 1},  {3, 0},   {2, -1},  {1, -2}};
 
 void Prior(int cls, bool sixteen, float* out) {
   if (cls < 0 || cls > 2) cls = 0;
@@ -97,8 +96,10 @@ struct Lookup {
   Lookup(const Offset* stencil, int K, int W, int H, int NX, int NY, int baseRow, int baseCol)
       : column(size_t(K) * W), row(size_t(K) * H) {
     for (int k = 0; k < K; ++k) {
-      for (int c = 0; c < W; ++c) column[size_t(k) * W + c] = ReflectWhole(2 * c + baseCol + stencil[k].dx, NX);
-      for (int r = 0; r < H; ++r) row[size_t(k) * H + r] = ReflectWhole(2 * r + baseRow + stencil[k].dy, NY);
+      for (int c = 0; c < W; ++c)
+        column[size_t(k) * W + c] = ReflectWhole(2 * c + baseCol + stencil[k].dx, NX);
+      for (int r = 0; r < H; ++r)
+        row[size_t(k) * H + r] = ReflectWhole(2 * r + baseRow + stencil[k].dy, NY);
     }
   }
 };
@@ -293,8 +294,9 @@ const matrix& matrix::edgeclasses(cvector<uint8_t>& edges) const {
       const float sy = u[c] + d[c] - 2 * cc;
       const float sm = (u[c - 1] + d[c + 1]) / 2 - cc;
       const float sa = (u[c + 1] + d[c - 1]) / 2 - cc;
-      const float e[9] = {(sx + sy + sm + sa) / 4, sx, sy, sm, sa,
-                          (sx + sm) / 2, (sx + sa) / 2, (sm + sy) / 2, (sa + sy) / 2};
+      const float e[9] = {
+          (sx + sy + sm + sa) / 4, sx,           sy, sm, sa, (sx + sm) / 2, (sx + sa) / 2,
+          (sm + sy) / 2,           (sa + sy) / 2};
       for (int k = 0; k < 9; ++k) m[k].z[r][c] = std::fabs(e[k]);
     }
   });
@@ -482,6 +484,7 @@ matrixarray& matrixarray::laplacianadj(const matrixarray& input, float a, bool z
 
 matrixarray& matrixarray::stenciladj(const matrixarray& input, float a,
                                      const cvector<uint8_t>& edges, bool zeroFirst) {
-  for (int k = 0; k < n && k < input.n; ++k) m[k].classstenciladjoint(input[k], a, edges, zeroFirst);
+  for (int k = 0; k < n && k < input.n; ++k)
+    m[k].classstenciladjoint(input[k], a, edges, zeroFirst);
   return *this;
 }

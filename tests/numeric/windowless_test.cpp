@@ -113,10 +113,14 @@ TEST_F(WindowlessTest, EveryOperatorIsTheTransposeOfItsForwardForm) {
       std::function<void(const matrix&, WindowlessWeights&)> adjoint;
       PlaneSize out;
     } pointwise[] = {
-        {"prior rows", [](matrix& o, const WindowlessWeights& w) { o.priorforward(0.7f, w); },
-         [](const matrix& v, WindowlessWeights& g) { v.prioradjoint(0.7f, g); }, {W * H, K}},
-        {"sum", [](matrix& o, const WindowlessWeights& w) { o.sumforward(1.3f, w); },
-         [](const matrix& v, WindowlessWeights& g) { v.sumadjoint(1.3f, g); }, {W, H}},
+        {"prior rows",
+         [](matrix& o, const WindowlessWeights& w) { o.priorforward(0.7f, w); },
+         [](const matrix& v, WindowlessWeights& g) { v.prioradjoint(0.7f, g); },
+         {W * H, K}},
+        {"sum",
+         [](matrix& o, const WindowlessWeights& w) { o.sumforward(1.3f, w); },
+         [](const matrix& v, WindowlessWeights& g) { v.sumadjoint(1.3f, g); },
+         {W, H}},
     };
     for (const Pointwise& op : pointwise) {
       EXPECT_TRUE(CheckAdjoint(
@@ -316,7 +320,8 @@ TEST_F(WindowlessTest, FewIterationsKeepTheStartAndMoreRunOneLessWithOneInterimR
   EXPECT_EQ(StatusLines(ui, "D:  50    r = "), 1);
   EXPECT_EQ(StatusLines(ui, "D:  99    r = "), 1);
   int interim = 0;
-  for (const auto& [pane, text] : ui.paneHistory) interim += text.find(",   s = ") != std::string::npos;
+  for (const auto& [pane, text] : ui.paneHistory)
+    interim += text.find(",   s = ") != std::string::npos;
   EXPECT_EQ(interim, 1);
 }
 
@@ -346,8 +351,8 @@ TEST_F(WindowlessTest, TheObjectiveNeverRisesWithMoreIterations) {
           const double J = Objective(y, X, w, p[0], classes, p[1], p[2], p[3], edges, axial);
           if (iterations == 1) first = J;
           // Rounding alone once the fit has reached (nearly) zero.
-          EXPECT_LE(J, previous + std::max(previous * 1e-5, first * 1e-7)) << iterations << " axial " << axial << " K16 "
-                                              << sixteen << " a " << p[0];
+          EXPECT_LE(J, previous + std::max(previous * 1e-5, first * 1e-7))
+              << iterations << " axial " << axial << " K16 " << sixteen << " a " << p[0];
           previous = J;
         }
       }

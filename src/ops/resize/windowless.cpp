@@ -22,7 +22,8 @@ namespace {
 
 // w 2^p, saturated.
 int64_t Doubled(int w, int p) {
-  return std::min<int64_t>(int64_t(w) << std::min(p, 31), std::numeric_limits<int32_t>::max() + int64_t(1));
+  return std::min<int64_t>(int64_t(w) << std::min(p, 31),
+                           std::numeric_limits<int32_t>::max() + int64_t(1));
 }
 
 }  // namespace
@@ -94,9 +95,11 @@ fpbuffer& fpbuffer::windowless(float a, float b, float c, float d, int iteration
   int done = 0;
   ForEachChannel(*this, true, DominantFirst(1, channels), [&](matrix& plane) {
     if (done++ > 0 && space) {
-      // The chrominance follows the luminance's weights, and its grid.
+      // The chrominance follows the luminance's weights, and its grid: back-projection and
+      // "Super Rez" centre the luminance, so the chrominance is centred with it.
       plane.windowlessreapply(clamp, k, sixteen);
-      if (backProjections > 0) ShiftHalfPixelNoCancel(plane, true, true);
+      if (backProjections > 0 || params.superRezIters > 0)
+        ShiftHalfPixelNoCancel(plane, true, true);
       return false;
     }
     const matrix low(plane);

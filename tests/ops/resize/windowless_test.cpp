@@ -114,6 +114,21 @@ TEST_F(WindowlessDriverTest, ResultLiesHalfAnOutputSampleOffUnlessRefined) {
       EXPECT_NEAR((y - (f - 1) / 2.0) / f, cy + off, 0.05) << k << " " << t.bp << "/" << t.superRez;
     }
   }
+  // Through a shortcut the chrominance, which only takes the luminance's weights, lands on
+  // the luminance's grid: a red blob stays where it was in every channel.
+  fpbuffer red = Grey(Blobs(28, 22, {{cx, cy}}, 2.5));
+  red.plane[1].fill(0.0f);
+  red.plane[2].fill(0.0f);
+  for (const Case& t : cases) {
+    fpbuffer image;
+    image.copy(red);
+    StartProgress(1e9f);
+    Windowless(image, 12, 1, 1, true, t.bp, SuperRez(t.superRez, 0.1f, 20, 0, 2));
+    const auto [x, y] = Centroid(image.plane[0]);
+    const double off = t.centred ? 0 : -0.25;
+    EXPECT_NEAR((x - 0.5) / 2, cx + off, 0.05) << t.bp << "/" << t.superRez;
+    EXPECT_NEAR((y - 0.5) / 2, cy + off, 0.05) << t.bp << "/" << t.superRez;
+  }
 }
 
 TEST_F(WindowlessDriverTest, TheTickCountIsKnownBeforehand) {
