@@ -74,6 +74,16 @@ double Objective(const matrix& y, const matrix& X, const WindowlessWeights& w, f
   return J;
 }
 
+// A random source plane with its Lanczos-3 estimate and its edge classes.
+struct Source {
+  matrix y, X;
+  Map edges;
+  Source(int w, int h, uint32_t seed) : y(Random(w, h, seed)) {
+    X.lanczos3double(y);
+    y.edgeclasses(edges);
+  }
+};
+
 int StatusLines(const ScriptedUi& ui, const std::string& prefix) {
   int n = 0;
   for (const auto& [pane, text] : ui.paneHistory) n += pane == 4 && text.rfind(prefix, 0) == 0;
@@ -285,12 +295,9 @@ TEST_F(WindowlessTest, ClampedFillsStayWithinTheirInnerFour) {
 }
 
 TEST_F(WindowlessTest, FewIterationsKeepTheStartAndMoreRunOneLessWithOneInterimReport) {
-  const int W = 12, H = 10;
-  const matrix y = Random(W, H, 5);
-  matrix X;
-  X.lanczos3double(y);
-  Map edges;
-  y.edgeclasses(edges);
+  const Source source(12, 10, 5);
+  const matrix &y = source.y, &X = source.X;
+  const Map& edges = source.edges;
   for (bool prior : {false, true}) {
     for (int iterations : {0, 1}) {
       WindowlessWeights w, start;
@@ -326,12 +333,9 @@ TEST_F(WindowlessTest, FewIterationsKeepTheStartAndMoreRunOneLessWithOneInterimR
 }
 
 TEST_F(WindowlessTest, TheObjectiveNeverRisesWithMoreIterations) {
-  const int W = 10, H = 9;
-  const matrix y = Random(W, H, 9);
-  matrix X;
-  X.lanczos3double(y);
-  Map edges;
-  y.edgeclasses(edges);
+  const Source source(10, 9, 9);
+  const matrix &y = source.y, &X = source.X;
+  const Map& edges = source.edges;
   // All terms, and the model term alone (negative weights leave theirs out).
   const float weights[2][4] = {{0.3f, 1.0f, 0.5f, 2.0f}, {0, -1, 0, -2}};
   for (const auto& p : weights) {
