@@ -74,6 +74,15 @@ double Objective(const matrix& y, const matrix& X, const WindowlessWeights& w, f
   return J;
 }
 
+// The class map and prior weights of either model.
+void Priors(const matrix& y, WindowlessWeights& w, Map& classes, bool sixteen, bool axial) {
+  if (axial) {
+    y.hvweights(w, classes, true, sixteen);
+  } else {
+    y.diagweights(w, classes, true, sixteen);
+  }
+}
+
 // A random source plane with its Lanczos-3 estimate and its edge classes.
 struct Source {
   matrix y, X;
@@ -194,11 +203,7 @@ TEST_F(WindowlessTest, AConstantPlaneHasNoDirectionAndItsPriorsReproduceIt) {
     for (bool axial : {false, true}) {
       WindowlessWeights w;
       Map classes;
-      if (axial) {
-        y.hvweights(w, classes, true, sixteen);
-      } else {
-        y.diagweights(w, classes, true, sixteen);
-      }
+      Priors(y, w, classes, sixteen, axial);
       ASSERT_EQ(w.n, sixteen ? 16 : 4);
       for (int i = 0; i < W * H; ++i) ASSERT_EQ(classes[i], 0);
       matrix r;
@@ -345,11 +350,7 @@ TEST_F(WindowlessTest, TheObjectiveNeverRisesWithMoreIterations) {
         for (int iterations = 1; iterations <= 30; iterations += 3) {
           WindowlessWeights w;
           Map classes;
-          if (axial) {
-            y.hvweights(w, classes, true, sixteen);
-          } else {
-            y.diagweights(w, classes, true, sixteen);
-          }
+          Priors(y, w, classes, sixteen, axial);
           StartProgress(1e6f);
           y.fitweights(X, w, p[0], classes, p[1], p[2], p[3], edges, iterations, axial, sixteen);
           const double J = Objective(y, X, w, p[0], classes, p[1], p[2], p[3], edges, axial);
