@@ -420,6 +420,16 @@ class fpbuffer {
   fpbuffer& newddl(int k, int reductionMethod, int baseMethod, int order, int shortcut,
                    float radius, float amount, int backProjections, const PostProcessParams& params,
                    bool presharpen);
+  // Windowless Xin Li by 2^k (ops/resize/windowless.cpp): each channel doubled k times
+  // by matrix::windowlessenlarge with the weights a (smoothness), b (prior), c (sum to one)
+  // and d (directional), then backProjections rounds of matrix::windowlessbackproject,
+  // which centre it, and "Super Rez" with params; with a shortcut the chrominance takes the
+  // luminance's weights through matrix::windowlessreapply. A fit that does not fit in
+  // memory is refused as an allocation before anything changes.
+  fpbuffer& windowless(float a, float b, float c, float d, int iterations, bool clamp,
+                       int shortcut, int k, bool priorStart, bool sixteen, int backProjections,
+                       int reductionMethod, int baseMethod, float radius, float amount,
+                       const PostProcessParams& params);
 
   bool empty() const { return n == 0; }
   // Exchanges two images whole (planes, mask, code), without copying pixels.

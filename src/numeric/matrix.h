@@ -25,6 +25,9 @@ class cvector;
 
 // A linear operator of the restoration solvers: writes out from in and returns out. Its
 // parameters come from process-wide slots filled before a solve.
+// The weight planes of the windowless Xin Li models.
+using WindowlessWeights = matrixarray;
+
 using LinearOp = matrix& (*)(matrix& out, const matrix& in);
 using LinearOpList = std::vector<LinearOp>;
 
@@ -909,6 +912,77 @@ class matrix : public planebase<float, matrix> {
   const matrix& texturemodel(matrix& coefficients, matrix& residuals, int w, int h) const;
   matrix& texturefill(const matrix& coefficients, const matrix& residuals, const bitmask* region,
                       int w, int h);
+  // Windowless Xin Li (windowless.cpp, windowlessfit.cpp). A doubled plane X (2W x 2H)
+  // holds source sample (c, r) at (2c, 2r); reads past its edges reflect on the whole
+  // sample. Weight lists hold 16 or 4 planes of W x H, one weight per stencil offset and
+  // source pixel; class maps one byte per source pixel at r W + c. The regularisers map a
+  // plane to its (W-2) x (H-2) interior; every adjoint is the transpose of its forward
+  // operator, sums of squares are in double. Rows run in blocks on the parallel helper.
+  // diagweights/hvweights: on the source plane, the direction classes of the diagonal or
+  // axial model (0 none, 1 main diagonal or horizontal, 2 the other); with makePrior the
+  // list is made 16 or 4 planes holding each pixel's class prior.
+  const matrix& diagweights(WindowlessWeights& w, cvector<uint8_t>& classes, bool makePrior,
+                            bool sixteen) const;
+  const matrix& hvweights(WindowlessWeights& w, cvector<uint8_t>& classes, bool makePrior,
+                          bool sixteen) const;
+  // The nine-class map of the direction along which the source plane bends least.
+  const matrix& edgeclasses(cvector<uint8_t>& edges) const;
+  // This (W x H) = the model of X with the weights; the adjoints, members of X, add
+  // r times X at offset k into plane k (made K zero planes first with create).
+  matrix& diagmodel(const matrix& X, const WindowlessWeights& w);
+  matrix& hvmodel(const matrix& X, const WindowlessWeights& w);
+  const matrix& diagmodeladjoint(const matrix& r, WindowlessWeights& w, bool create,
+                                 bool sixteen) const;
+  const matrix& hvmodeladjoint(const matrix& r, WindowlessWeights& w, bool create,
+                               bool sixteen) const;
+  // Prior rows (W H columns, one row per plane): a (prior - w), a w, and its adjoint.
+  matrix& priorresidual(float a, const cvector<uint8_t>& classes, const WindowlessWeights& w);
+  matrix& priorforward(float a, const WindowlessWeights& w);
+  const matrix& prioradjoint(float a, WindowlessWeights& w) const;
+  // Sum-to-one rows (W x H): a (1 - sum w), a sum w, and its adjoint.
+  matrix& sumresidual(float a, const WindowlessWeights& w);
+  matrix& sumforward(float a, const WindowlessWeights& w);
+  const matrix& sumadjoint(float a, WindowlessWeights& w) const;
+  // a (8 centre - the 8 neighbours) on the interior, its energy and its adjoint (this
+  // W x H; zeroFirst dimensions and zeroes it first, otherwise it adds).
+  matrix& laplacian8(const matrix& p, float a);
+  double laplacian8energy(const matrix& p, float a);
+  matrix& laplacian8adjoint(const matrix& q, float a, bool zeroFirst);
+  // a times the stencil of each interior pixel's edge class, its energy and its adjoint.
+  matrix& classstencil(const matrix& p, float a, const cvector<uint8_t>& edges);
+  double classstencilenergy(const matrix& p, float a, const cvector<uint8_t>& edges);
+  matrix& classstenciladjoint(const matrix& q, float a, const cvector<uint8_t>& edges,
+                              bool zeroFirst);
+  // The fills of the midpoints of this doubled plane from weights moved half a sample
+  // forward; with clamp a value stays within its four inner neighbours. No ticks.
+  matrix& filldiagonal(const WindowlessWeights& w, bool clamp);
+  matrix& fillhorizontal(const WindowlessWeights& w, bool clamp);
+  matrix& fillvertical(const WindowlessWeights& w, bool clamp);
+  // This = 2W x 2H zeros with y on the even grid; this = y doubled by Lanczos-3 with
+  // y(c, r) at (2c, 2r).
+  matrix& spread2(const matrix& y);
+  matrix& lanczos3double(const matrix& y);
+  // On the source plane y: fits w to predict y from X by conjugate gradients on the
+  // regularised least squares (terms whose weight is not above 0 left out), at most
+  // iterations - 1 steps, one tick each, ending early when the curvature is not positive
+  // and finite; reports to status pane 4. An empty w starts at 0.
+  const matrix& fitweights(const matrix& X, WindowlessWeights& w, float a,
+                           const cvector<uint8_t>& classes, float b, float c, float d,
+                           const cvector<uint8_t>& edges, int iterations, bool axial,
+                           bool sixteen) const;
+  // Enlarges this plane by 2^k: per doubling the axial and the diagonal fit against the
+  // Lanczos-3 estimate and the fills; the weights wait in "hv%d.%d.mat" and (keepFiles)
+  // "d%d.%d.mat". A plane side below 3 is doubled by Lanczos-3 alone. The result lies
+  // half an output sample off the centred grid.
+  matrix& windowlessenlarge(float a, float b, float c, float d, int iterations, bool clamp, int k,
+                            bool keepFiles, bool priorStart, bool sixteen);
+  // The same doublings with the stored weights of doublings 0 .. k-1.
+  matrix& windowlessreapply(bool clamp, int k, bool sixteen);
+  // Recentres this enlargement of y by half an output sample and corrects it by
+  // `iterations` back-projections of its reduction's error through the stored weights;
+  // nothing for no iterations. The base method is not used.
+  matrix& windowlessbackproject(const matrix& y, int iterations, int reductionMethod,
+                                int baseMethod, float radius, float amount, int k, bool sixteen);
 };
 
 // max(3, trunc(2 k sigma + 0.5)), plus 1 when even (at most 2^30 + 1): the taps of

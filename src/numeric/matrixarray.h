@@ -116,4 +116,16 @@ class matrixarray {
   // The whole-pixel shift (dx, dy) with this pyramid(x + dx, y + dy) nearest the template
   // by mean square, coarse to fine; (0, 0) when the level counts differ.
   const matrixarray& shiftsearch(const matrixarray& templ, int& dx, int& dy) const;
+
+  // Windowless Xin Li regularisers over lists (windowless.cpp): element k of this = the
+  // matrix operation on element k of the source; the norm forms return the single-precision
+  // total of the energies; the adjoints add (or, with zeroFirst, write) into element k the
+  // transpose applied to input element k.
+  matrixarray& laplacian(const matrixarray& source, float a);
+  float laplaciannorm(const matrixarray& source, float a);
+  matrixarray& stencil(const matrixarray& source, float a, const cvector<uint8_t>& edges);
+  float stencilnorm(const matrixarray& source, float a, const cvector<uint8_t>& edges);
+  matrixarray& laplacianadj(const matrixarray& input, float a, bool zeroFirst);
+  matrixarray& stenciladj(const matrixarray& input, float a, const cvector<uint8_t>& edges,
+                          bool zeroFirst);
 };

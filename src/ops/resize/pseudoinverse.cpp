@@ -17,6 +17,13 @@ CSpaceCode ShortcutSpace(int shortcut) {
   return shortcut == 1 ? cspace::kYCbCr : shortcut == 2 ? cspace::kYCbCr2 : 0;
 }
 
+matrix& SuperRez(matrix& plane, const matrix& low, matrix& cache, int a, int reductionType,
+                 int baseType, const PostProcessParams& params, float radius, float amount) {
+  return plane.superrez(low, cache, a, reductionType, baseType, params.edgeSharpeningParam1,
+                        params.edgeSharpeningParam2, params.jaggyRemoval, params.superRezIters,
+                        params.edgeSharpening, radius, amount);
+}
+
 fpbuffer& fpbuffer::pseudoinverseenlarge(int a, int reductionType, int baseType, int shortcut,
                                          float radius, float amount,
                                          const PostProcessParams& superRes) {
@@ -35,9 +42,7 @@ fpbuffer& fpbuffer::pseudoinverseenlarge(int a, int reductionType, int baseType,
                                false);
     // With a shortcut only the luminance is refined.
     if (done++ == 0 || !space) {
-      plane.superrez(low, cache, a, reductionType, baseType, superRes.edgeSharpeningParam1,
-                     superRes.edgeSharpeningParam2, superRes.jaggyRemoval, superRes.superRezIters,
-                     superRes.edgeSharpening, radius, amount);
+      SuperRez(plane, low, cache, a, reductionType, baseType, superRes, radius, amount);
     }
     return false;
   });

@@ -294,3 +294,6 @@ void EndOfCommand();
 // monitor); a cancel, memory and file failures leave the layer its bitmap, the failures
 // with their message; completion (resize() true) is reported.
 void RunBitmapResize(CImageView& v, const std::function<bool()>& resize, bool monitor = false);
+// "Super Rez" (matrix::superrez) of an enlargement of low by a with the fields of params.
+matrix& SuperRez(matrix& plane, const matrix& low, matrix& cache, int a, int reductionType,
+                 int baseType, const PostProcessParams& params, float radius, float amount);

@@ -392,6 +392,12 @@ std::vector<Operation> Operations() {
                    f.newddl(1, 3, 5, 3, 1, 0, 0, 1, {6, 2, 0.2f, 20, 0.1f, 2}, true);
                    return Bytes(f);
                  }});
+  ops.push_back({"Windowless Xin Li with back-projection", [](Size s) {
+                   fpbuffer f = MakeImage(s);
+                   f.windowless(0.2f, 1, 0.1f, 20, 6, true, 1, 1, true, true, 1, 3, 7, 0, 0,
+                                {6, 2, 0.1f, 20, 0, 2});
+                   return Bytes(f);
+                 }});
   for (double scale : {0.43, 2.3}) {
     ops.push_back({"lanczos3", [scale](Size s) {
                      fpbuffer f = MakeImage(s);
