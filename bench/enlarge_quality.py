@@ -11,7 +11,8 @@ OpenCV's INTER_CUBIC and INTER_LANCZOS4. Measured on BT.601 luma without a 2f bo
 PSNR, SSIM, edge-PSNR (the harness's edge mask: the truth's Sobel magnitude in its top
 10 %, grown by a pixel); on the slanted edge also the overshoot and the RMS error within
 1.5 pixels of the edge line. Matched back-projection and pseudo-inverse (the reduction
-model that made the input) also give RMS(reduce(X) - LR).
+model that made the input) also give RMS(reduce(X) - LR) where the method reaches f
+exactly, over the input pixels whose reduction reads no clipped output sample.
 
 Speed: every command from 1 MP to 4 MP, the linear-cost ones also from 4 MP to 16 MP, at
 one thread and at every thread, with OpenCV's Lanczos-4 on the same job as the unit;
@@ -241,6 +242,29 @@ def measure(result, truth, f, name):
     return m
 
 
+def reaches_exactly(command, f):
+    """Whether the command's automatic run is f x with no final resampling: the doubling
+    commands only at powers of two."""
+    return command == "PseudoInverseEnlargement" or f & (f - 1) == 0
+
+
+def reduce_rms(out, lr, f, how):
+    """RMS(reduce(X) - LR) over the input pixels whose reduction reads no output sample at
+    0 or 255: where the saved PNG clipped the result, its reduction cannot match, whatever
+    the method did (the float result is not what the file holds)."""
+    back = reduce(out, f, how)
+    h, w = lr.shape[:2]
+    clipped = ((out == 0) | (out == 255)).any(axis=2)
+    blocks = clipped[:h * f, :w * f].reshape(h, f, w, f).any(axis=(1, 3)).astype(np.uint8)
+    if how != "box":  # the Lanczos-3 reduction reads three input pixels further
+        blocks = cv2.dilate(blocks, np.ones((7, 7), np.uint8))
+    keep = blocks == 0
+    if not keep.any():
+        return float("nan")
+    d = (back - lr.astype(np.float64))[keep]
+    return float(np.sqrt(np.mean(d * d)))
+
+
 # ---------------------------------------------------------------- the enlargers
 
 class Zep:
@@ -356,9 +380,8 @@ def quality(zep, args):
             raise RuntimeError(f"{label} on {name} x{f}: {out.shape} instead of {img.shape}")
         m = measure(out, img, f, name)
         m["time"] = t
-        if kind == "zep" and what[4]:
-            back = reduce(out, f, how)
-            m["reduce_rms"] = float(np.sqrt(np.mean((back - lr.astype(np.float64)) ** 2)))
+        if kind == "zep" and what[4] and reaches_exactly(what[1], f):
+            m["reduce_rms"] = reduce_rms(out, lr, f, how)
         if leftover:
             m["leftover"] = leftover
         return (label, name, how, f), m
@@ -416,7 +439,8 @@ def report_quality(results, labels, pics, factors, methods):
             ours = mean_of(results, "lanczos3", how, f, names, "psnr")
             im = mean_of(results, "im-lanczos", how, f, names, "psnr")
             if not math.isnan(im):
-                met = abs(ours - im) <= 0.3
+                # Our Lanczos-3 must not lose to ImageMagick's; being ahead is no fault.
+                met = ours >= im - 0.3
                 ok &= met
                 print(f"gate {how} x{f}: our Lanczos-3 {ours:.2f} dB, ImageMagick's {im:.2f} dB:"
                       f" {'met' if met else 'MISSED'}")
@@ -437,12 +461,18 @@ def report_quality(results, labels, pics, factors, methods):
                           f", PSNR {p:.2f}/{bp:.2f} against bicubic: {'met' if met else 'missed'}")
                 if matched:
                     lp = mean_of(results, "lanczos3", how, f, names, "psnr")
-                    rms = max((results[(label, n, how, f)].get("reduce_rms", float("nan"))
-                               for n in names if (label, n, how, f) in results),
-                              default=float("nan"))
-                    met = p >= lp + 0.5 and rms < 0.5
+                    rmss = [results[(label, n, how, f)]["reduce_rms"] for n in names
+                            if "reduce_rms" in results.get((label, n, how, f), {})]
+                    rmss = [r for r in rmss if not math.isnan(r)]
+                    if not rmss:
+                        print(f"goal {label} {how} x{f}: {p:.2f} dB against Lanczos-3 {lp:.2f}"
+                              f" + 0.5 (no exact reduction at this factor)")
+                        continue
+                    worst = max(rmss)
+                    met = p >= lp + 0.5 and worst < 0.5
                     print(f"goal {label} {how} x{f}: {p:.2f} dB against Lanczos-3 {lp:.2f} + 0.5,"
-                          f" worst RMS(reduce(X) - LR) {rms:.3f}: {'met' if met else 'missed'}")
+                          f" RMS(reduce(X) - LR) mean {sum(rmss) / len(rmss):.3f} worst "
+                          f"{worst:.3f}: {'met' if met else 'missed'}")
     print("gate", "met" if ok else "MISSED")
 
 
