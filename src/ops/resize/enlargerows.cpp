@@ -155,13 +155,12 @@ void WindowlessCore(fpbuffer& image, const EnlargeRun& r) {
                     p.windowlessInverseSharpeningRadius, p.windowlessInverseSharpeningAmount)) {
     return;
   }
-  image.windowless(p.laplacianNondirectional, p.identityWeight, p.normalization,
-                   p.laplacianDirectional, p.cgIterations, p.windowlessHaloSuppression != 0,
-                   p.windowlessShortcut, r.plan.passes, p.startingEstimate != 0,
-                   p.windowless16Parameters != 0, p.windowlessBackProjIters,
-                   p.windowlessReductionMethod, p.windowlessBaseEnlargement,
-                   p.windowlessInverseSharpeningRadius, p.windowlessInverseSharpeningAmount,
-                   p.windowlessPost);
+  image.windowless(
+      p.laplacianNondirectional, p.identityWeight, p.normalization, p.laplacianDirectional,
+      p.cgIterations, p.windowlessHaloSuppression != 0, p.windowlessShortcut, r.plan.passes,
+      p.startingEstimate != 0, p.windowless16Parameters != 0, p.windowlessBackProjIters,
+      p.windowlessReductionMethod, p.windowlessBaseEnlargement, p.windowlessInverseSharpeningRadius,
+      p.windowlessInverseSharpeningAmount, p.windowlessPost);
 }
 
 bool WindowlessFitsIn(int w, int h, const EnlargeRun& r) {
