@@ -268,7 +268,17 @@ void OnEnlarge(CImageView& v, int id) {
       q.presharpenAmount = 0;
     }
   }
+  run.tile = !floatPath;
+  if (c.fits) {
+    // On the whole image, or on the tallest tile the strips make.
+    const int margin = std::max(c.strips.margin(q, plan), 0);
+    const int rows =
+        floatPath ? h : std::min<int64_t>(h, std::max(q.tileHeight, 1) + 2 * int64_t(margin));
+    if (!c.fits(w, rows, run)) {
+      SizeAcceptable(int64_t(w) * plan.factor, int64_t(h) * plan.factor, 0, false);
+      return EndOfCommand();
+    }
+  }
   if (floatPath) return FloatPath(v, c, run);
-  run.tile = true;
   StripPath(v, c, run);
 }

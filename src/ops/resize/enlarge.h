@@ -79,6 +79,9 @@ struct EnlargeCommand {
   bool presharpens = false;
   // An offset rule that depends on the settings (null: offsets above).
   OffsetRule (*offsetsFor)(const ResizeParams& p) = nullptr;
+  // Whether the core's own working memory for a w x h source fits (null: the sizes alone
+  // decide); checked before anything is released.
+  bool (*fits)(int w, int h, const EnlargeRun& run) = nullptr;
 };
 
 // The rows of the commands built so far.

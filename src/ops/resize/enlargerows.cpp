@@ -7,6 +7,7 @@
 #include "numeric/xinli.h"
 #include "ops/resize/enlarge.h"
 #include "ops/resize/resize.h"
+#include "ops/resize/windowless.h"
 #include "platform/errors.h"
 
 namespace {
@@ -16,6 +17,7 @@ int Iterations(const ResizeParams& p) { return p.numberOfIterations; }
 int NewDdlIterations(const ResizeParams& p) { return p.ddlSizeIters; }
 int MbsFactor(const ResizeParams& p) { return p.mbsScaleFactor; }
 int PseudoInverseFactor(const ResizeParams& p) { return p.integerEnlargementScale; }
+int WindowlessIterations(const ResizeParams& p) { return p.windowlessSizeIters; }
 
 // Scratch files only for the whole layer; a tile is small.
 bool Scratch(const EnlargeRun& r) { return !r.tile && r.p.useScratchDisk != 0; }
@@ -28,6 +30,17 @@ JensenModel Edges(const ResizeParams& p) {
   m.window = p.jensenWindowSize;
   m.robust = p.specialMode != 0;
   return m;
+}
+
+XinLiModel XinLiValues(const ResizeParams& p) {
+  XinLiModel xl;
+  xl.bias = p.xinLiBias;
+  xl.window = std::abs(p.xinLiWindowSize);
+  xl.taper = p.taperedWindowWeight;
+  xl.normalization = p.normalizationWeight;
+  xl.twelve = p.zhaoModified12thOrder != 0;
+  xl.antialias = p.zhaoAntialiasParameter;
+  return xl;
 }
 
 BackProjection Refinement(const ResizeParams& p) {
@@ -56,6 +69,11 @@ void XinLiCore(fpbuffer& image, const EnlargeRun& r) {
   image.xinli(p.xinLiBias, std::abs(p.xinLiWindowSize), p.taperedWindowWeight,
               p.normalizationWeight, p.dominantChannel, r.plan.passes, r.centre,
               p.zhaoAntialiasParameter, p.zhaoModified12thOrder != 0);
+}
+
+void JxlCore(fpbuffer& image, const EnlargeRun& r) {
+  jensenxinli(image, r.plan.passes, r.p.dominantChannel, XinLiValues(r.p), r.centre, Edges(r.p),
+              Scratch(r));
 }
 
 void JddlCore(fpbuffer& image, const EnlargeRun& r) {
@@ -103,6 +121,18 @@ void BpjddlCore(fpbuffer& image, const EnlargeRun& r) {
          r.plan.passes, p.oldDdlHaloSuppression != 0, r.kernels);
 }
 
+void BpxlCore(fpbuffer& image, const EnlargeRun& r) {
+  const ResizeParams& p = r.p;
+  bpxl(image, p.dominantChannel, Refinement(p), Scratch(r), p.shortcut, XinLiValues(p),
+       r.plan.passes, r.kernels);
+}
+
+void BpjxlCore(fpbuffer& image, const EnlargeRun& r) {
+  const ResizeParams& p = r.p;
+  bpjxl(image, p.dominantChannel, Edges(p), Refinement(p), Scratch(r), p.shortcut, XinLiValues(p),
+        r.plan.passes, r.kernels);
+}
+
 void MbsCore(fpbuffer& image, const EnlargeRun& r) {
   mbs(image, r.p.dominantChannel, r.plan.factor, Scratch(r));
 }
@@ -117,6 +147,33 @@ void PseudoInverseCore(fpbuffer& image, const EnlargeRun& r) {
                              p.pseudoInverseBaseEnlargement, p.pseudoInverseShortcut,
                              p.pseudoInverseSharpeningRadius, p.pseudoInverseSharpeningAmount,
                              p.pseudoInversePost);
+}
+
+void WindowlessCore(fpbuffer& image, const EnlargeRun& r) {
+  const ResizeParams& p = r.p;
+  if (TestReduction(image, r, p.windowlessTestReductionParams, p.windowlessReductionMethod,
+                    p.windowlessInverseSharpeningRadius, p.windowlessInverseSharpeningAmount)) {
+    return;
+  }
+  image.windowless(
+      p.laplacianNondirectional, p.identityWeight, p.normalization, p.laplacianDirectional,
+      p.cgIterations, p.windowlessHaloSuppression != 0, p.windowlessShortcut, r.plan.passes,
+      p.startingEstimate != 0, p.windowless16Parameters != 0, p.windowlessBackProjIters,
+      p.windowlessReductionMethod, p.windowlessBaseEnlargement, p.windowlessInverseSharpeningRadius,
+      p.windowlessInverseSharpeningAmount, p.windowlessPost);
+}
+
+bool WindowlessFitsIn(int w, int h, const EnlargeRun& r) {
+  if (!r.tile && r.p.windowlessTestReductionParams) return true;
+  return WindowlessFits(w, h, r.plan.passes, r.p.windowless16Parameters != 0);
+}
+
+// Back-projection and "Super Rez" reduce the result back onto the source, which centres
+// it; otherwise the doubled grid starts at the first sample.
+OffsetRule WindowlessOffsets(const ResizeParams& p) {
+  return p.windowlessBackProjIters != 0 || p.windowlessPost.superRezIters != 0
+             ? OffsetRule::Given
+             : OffsetRule::HalfShift;
 }
 
 // The halo width a tile passes on: none without sharpening.
@@ -147,6 +204,22 @@ double XinLiTicks(int w, int h, const EnlargeRun& r) {
     if (pw > 2 * border && ph > 2 * border) ticks += 3 * (ph - 2 * border);
   }
   return ticks;
+}
+// The Xin Li doublings of a back-projected core, then its back-projection as in bpddl.
+double BpxlTicks(int w, int h, const EnlargeRun& r) {
+  return XinLiTicks(w, h, r) + 3.0 * h * r.plan.factor * r.plan.passes;
+}
+// As bpjddl's, with three ticks a row for a Xin Li doubling.
+double BpjxlTicks(int, int h, const EnlargeRun& r) {
+  double ticks = 0, bp = 6;
+  for (int k = 0; k < r.plan.passes; ++k, bp *= 2.0 / 3)
+    ticks += std::ldexp(double(h), k) * (3 + bp);
+  return ticks;
+}
+double WindowlessTicksOf(int w, int h, const EnlargeRun& r) {
+  const ResizeParams& p = r.p;
+  return double(WindowlessTicks(w, h, 3, p.cgIterations, p.windowlessShortcut, r.plan.passes,
+                                p.windowlessPost.superRezIters));
 }
 // Two fills of every row per doubling and channel.
 double DdlTicks(int, int h, const EnlargeRun& r) { return 6 * DoubledRows(h, r.plan); }
@@ -209,9 +282,19 @@ int BackProjectionMargin(int m, const ResizeParams& p) {
   return m;
 }
 
-int XinLiMargin(const ResizeParams& p, const EnlargePlan&) {
-  return std::max(std::abs(p.xinLiWindowSize), 4);
+int XinLiReach(const ResizeParams& p) { return std::max(std::abs(p.xinLiWindowSize), 4); }
+int XinLiMargin(const ResizeParams& p, const EnlargePlan&) { return XinLiReach(p); }
+// The later doublings of the Jensen-Xin Li cores work on what the first made of its
+// margin rows: from the second one on, the margin reaches twice as far.
+int LaterDoublings(int m, const EnlargePlan& plan) { return plan.passes > 1 ? 2 * m : m; }
+int JxlMargin(const ResizeParams& p, const EnlargePlan& plan) {
+  return LaterDoublings(std::max(JensenMargin(p.jensenWindowSize), XinLiReach(p)), plan);
 }
+int BpxlMargin(const ResizeParams& p, const EnlargePlan& plan) {
+  return LaterDoublings(BackProjectionMargin(XinLiReach(p), p), plan);
+}
+// The fit is global: 20 source rows whatever the doublings.
+int WindowlessMargin(const ResizeParams&, const EnlargePlan&) { return 20; }
 int OldDdlMargin(const ResizeParams& p, const EnlargePlan&) { return 2 * std::abs(p.oldDdlOrder); }
 int JddlMargin(const ResizeParams& p, const EnlargePlan&) {
   return std::max(JensenMargin(p.jensenWindowSize), 2 * std::abs(p.oldDdlOrder));
@@ -242,6 +325,8 @@ const EnlargeCommand kRows[] = {
     // with scratch, core, ticks, strips {margin, tile code}, exact on float, presharpens
     {Id::XinLi, kDoubling, kHalf, Iterations, true, true, true, false,
      XinLiCore, XinLiTicks, {XinLiMargin}},
+    {Id::JensenXinLi, kDoubling, OffsetRule::HalfOnly, Iterations, true, true, true, false,
+     JxlCore, XinLiTicks, {JxlMargin}},
     {Id::JensenDdl, kDoubling, kHalf, Iterations, true, false, true, false,
      JddlCore, DdlTicks, {JddlMargin}},
     {Id::OldDataDependentLanczos, kDoubling, kHalf, Iterations, true, false, true, false,
@@ -252,12 +337,19 @@ const EnlargeCommand kRows[] = {
      BpddlCore, BpddlTicks, {BpddlMargin}, false, true},
     {Id::BackprojectedJddl, kDoubling, kGiven, Iterations, false, true, true, false,
      BpjddlCore, BpjddlTicks, {BpjddlMargin}, false, true},
+    {Id::BackprojectedXinLi, kDoubling, kGiven, Iterations, false, true, true, false,
+     BpxlCore, BpxlTicks, {BpxlMargin}, false, true},
+    {Id::BackprojectedJensenXinLi, kDoubling, kGiven, Iterations, false, false, true, false,
+     BpjxlCore, BpjxlTicks, {BpxlMargin}, false, true},
     {Id::ModifiedBSpline, FactorRule::OddInteger, kGiven, MbsFactor, false, false, true, false,
      MbsCore, MbsTicks, {MbsMargin}},
     {Id::PseudoInverseEnlargement, FactorRule::Integer, kGiven, PseudoInverseFactor, false, false,
      true, true, PseudoInverseCore, PseudoInverseTicks, {PseudoInverseMargin}},
     {Id::PyramidSimulation, FactorRule::Pyramid, kGiven, nullptr, false, false, false, false,
      PyramidCore, PyramidTicks, {PyramidMargin, cspace::kYCbCr | 7}, true},
+    {Id::WindowlessXinLi, kDoubling, kHalf, WindowlessIterations, false, false, true, true,
+     WindowlessCore, WindowlessTicksOf, {WindowlessMargin}, false, false, WindowlessOffsets,
+     WindowlessFitsIn},
 };
 // clang-format on
 }  // namespace

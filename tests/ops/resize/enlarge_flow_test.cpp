@@ -110,6 +110,23 @@ TEST(EnlargePlanTest, StripMargins) {
   EXPECT_EQ(margin(Id::NewDataDependentLanczos), 0);
   p.ddlOrder = 1;
   EXPECT_EQ(margin(Id::NewDataDependentLanczos), 2);
+  // Jensen-Xin Li: the Jensen window's margin, the Xin Li window, at least 4; from the
+  // second doubling on twice that.
+  p.jensenWindowSize = 3;
+  p.xinLiWindowSize = -2;
+  EXPECT_EQ(margin(Id::JensenXinLi), 4);
+  p.jensenWindowSize = 7;
+  EXPECT_EQ(margin(Id::JensenXinLi), 9);
+  EnlargePlan twice;
+  twice.passes = 2;
+  EXPECT_EQ(FindEnlargeCommand(int(Id::JensenXinLi))->strips.margin(p, twice), 18);
+  // Back-projected Xin Li: the Xin Li reach, then the back-projection's (presharpening on).
+  EXPECT_EQ(margin(Id::BackprojectedXinLi), 11);
+  p.presharpenAmount = 0;
+  p.bpIterationsFirstPass = 5;
+  p.backprojectionModeFirstPass = 4;
+  EXPECT_EQ(margin(Id::BackprojectedJensenXinLi), 6);
+  EXPECT_EQ(margin(Id::WindowlessXinLi), 20);
   // Jensen windows: the odd table, and even lengths 3 ceil(L/2).
   const int windows[][2] = {{3, 3}, {5, 6}, {7, 9}, {9, 12}, {11, 15}, {4, 6}, {6, 9}, {10, 15}};
   for (const auto& [L, m] : windows) EXPECT_EQ(JensenMargin(L), m) << L;
@@ -129,6 +146,7 @@ class EnlargeFlowTest : public ZepTest {
     // Small work for every core: few Super Rez and back-projection rounds.
     P().ddlPost.superRezIters = 2;
     P().pseudoInversePost.superRezIters = 2;
+    P().cgIterations = 8;
   }
   static ResizeParams& P() { return LiveSettings().resize; }
 
@@ -161,6 +179,9 @@ class EnlargeFlowTest : public ZepTest {
         break;
       case Id::PseudoInverseEnlargement:
         P().integerEnlargementScale = value;
+        break;
+      case Id::WindowlessXinLi:
+        P().windowlessSizeIters = value;
         break;
       default:
         P().numberOfIterations = value;
@@ -350,6 +371,29 @@ TEST_F(EnlargeFlowTest, AutomaticCentroidsStayOnTheSourceBlob) {
   }
 }
 
+// Back-projection and "Super Rez" centre the windowless enlargement themselves: the given
+// offsets stay, without either the half shift does it.
+TEST_F(EnlargeFlowTest, WindowlessCentroidsWithAndWithoutReprojection) {
+  const double cx = 13.3, cy = 10.6;
+  const int runs[][2] = {{0, 0}, {0, 20}, {2, 0}};
+  for (const auto& [backProjections, superRez] : runs) {
+    for (int f : {2, 4}) {
+      SCOPED_TRACE(testing::Message() << backProjections << "/" << superRez << " f " << f);
+      CImageView v(&host);
+      Make(v, 28, 22, true, Blob);
+      P().windowlessSizeIters = 0;
+      P().windowlessBackProjIters = backProjections;
+      P().windowlessPost.superRezIters = superRez;
+      Scale(f);
+      v.Dispatch(Id::WindowlessXinLi);
+      ASSERT_EQ(v.currentLayer().width, 28 * f);
+      const auto [x, y] = BlobCentroid(v.currentLayer().plane[1]);
+      EXPECT_NEAR((x + 0.5) / f - 0.5, cx, 0.05);
+      EXPECT_NEAR((y + 0.5) / f - 0.5, cy, 0.05);
+    }
+  }
+}
+
 // A given pass count has no adjustment: the doublings that start their grid at the first
 // sample put source pixel i at 2i, the others keep the centred grid.
 TEST_F(EnlargeFlowTest, GivenPassCountsKeepTheirDocumentedGrids) {
@@ -373,6 +417,8 @@ TEST_F(EnlargeFlowTest, GivenPassCountsKeepTheirDocumentedGrids) {
 
 TEST_F(EnlargeFlowTest, StripsMatchTheFloatPath) {
   P().tileHeight = 16;
+  // A windowless fit far from converged still depends on the whole tile it is given.
+  P().cgIterations = 30;
   for (const EnlargeCommand& c : EnlargeCommands()) {
     for (int larger : {0, 1}) {
       if (larger && !c.setting) continue;
@@ -398,7 +444,9 @@ TEST_F(EnlargeFlowTest, StripsMatchTheFloatPath) {
       if (c.id != Id::PyramidSimulation) {
         // Two back-projected Jensen passes differ near a seam by up to 7 levels whatever the
         // margin: their edge model depends on the whole of what it is given.
-        EXPECT_LE(worst, c.id == Id::BackprojectedJddl && larger ? 8 : 2);
+        const bool jensenBackProjected =
+            c.id == Id::BackprojectedJddl || c.id == Id::BackprojectedJensenXinLi;
+        EXPECT_LE(worst, jensenBackProjected && larger ? 8 : 2);
         continue;
       }
       // The pyramid's many small steps sample a tile on other intermediate grids than the
@@ -457,6 +505,29 @@ TEST_F(EnlargeFlowTest, SizesBeyondMemoryOrInt32AreRefusedFirst) {
   v.Dispatch(Id::BackprojectedDdl);
   EXPECT_EQ(Bytes(v.currentBitmap()), before);
   EXPECT_EQ(v.currentLayer().width, 40);
+}
+
+// Windowless Xin Li by a given k = 2 on a bitmap is four times larger, whatever the size
+// dialog says; a fit beyond the memory available is refused before anything changes.
+TEST_F(EnlargeFlowTest, WindowlessGivenFactorAndMemoryRefusal) {
+  CImageView v(&host);
+  Make(v, 12, 10, false, Detail);
+  P().windowlessSizeIters = 2;
+  Scale(3);
+  v.Dispatch(Id::WindowlessXinLi);
+  EXPECT_EQ(v.currentBitmap().width(), 48);
+  EXPECT_EQ(v.currentBitmap().height(), 40);
+
+  CImageView w(&host);
+  Make(w, 60, 40, true, Detail);
+  const std::vector<uint8_t> before = Bytes(w.currentBitmap());
+  P().windowlessSizeIters = 1;
+  platform.memory.availPhys = 1 << 20;  // the image fits, the fit's lists do not
+  ui.ExpectMessageStartingWith("Cannot resize to 120 x 80");
+  w.Dispatch(Id::WindowlessXinLi);
+  EXPECT_EQ(Bytes(w.currentBitmap()), before);
+  EXPECT_EQ(w.currentLayer().width, 60);
+  EXPECT_TRUE(w.elapsedText.empty());
 }
 }  // namespace
 
