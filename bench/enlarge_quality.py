@@ -20,7 +20,7 @@ methods over 60 s are flagged, and the longest stretch without a cancel poll is 
 (zep-run's `timing`).
 
   bench/enlarge_quality.py ZEP-RUN [--work DIR] [--quick] [--no-speed] [--no-quality]
-                           [--crop N] [--jobs N]
+                           [--crop N] [--jobs N] [--only LABEL,...]
 Commands zep-run lists as not built are skipped and named.
 """
 import argparse
@@ -57,6 +57,7 @@ BASE_SETTINGS = [
     ("useScratchDisk", "False"),
     ("numberOfIterations", "0"),
     ("ddlSizeIters", "0"),
+    ("windowlessSizeIters", "0"),
     ("mbsScaleFactor", "0"),
     ("integerEnlargementScale", "0"),
     ("lanczosOrder", "3"),
@@ -541,10 +542,18 @@ def main():
     ap.add_argument("--no-quality", action="store_true")
     ap.add_argument("--crop", type=int, default=288, help="largest side of a ground truth")
     ap.add_argument("--jobs", type=int, default=os.cpu_count() or 1)
+    ap.add_argument("--only", default="", help="our methods to run, by label (bicubic, "
+                    "lanczos3, xinli, ...); the references bicubic and lanczos3 always run")
     args = ap.parse_args()
     args.work = args.work or tempfile.mkdtemp(prefix="zep-enlarge-")
     args.crop = max(48, args.crop)
     zep = Zep(os.path.abspath(args.zep_run), args.work)
+    if args.only:
+        wanted = set(args.only.split(",")) | OUR_REFERENCE
+        unknown = wanted - {m[0] for m in METHODS}
+        if unknown:
+            ap.error("unknown methods: " + ", ".join(sorted(unknown)))
+        METHODS[:] = [m for m in METHODS if m[0] in wanted]
     if not args.no_quality:
         quality(zep, args)
     if not args.no_speed:
