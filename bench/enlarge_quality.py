@@ -63,11 +63,12 @@ BASE_SETTINGS = [
     ("lanczosOrder", "3"),
 ]
 
-# label, command, extra settings (a callable of the reduction that made the input),
+# label, command, extra settings (a callable of the reduction that made the input and the
+# factor),
 # whether the method is edge-directed (judged against our bicubic), whether it is
 # matched to the reduction (judged against our Lanczos-3 + 0.5 dB), linear cost.
 def _matched(member, names):
-    return lambda reduction: [(member, names[reduction])]
+    return lambda reduction, f: [(member, names[reduction])]
 
 BP_MODES = {"box": "Box", "lanczos3": "Lanczos3"}
 METHODS = [
@@ -92,6 +93,10 @@ METHODS = [
      True, True),
     ("pyramid", "PyramidSimulation", None, False, False, False),
     ("windowless", "WindowlessXinLi", _matched("windowlessReductionMethod", BP_MODES), True,
+     False, False),
+    # Fractal decoding at the integer scale, without its warning box.
+    ("ifs", "IteratedFunctionSystems",
+     lambda reduction, f: [("ifsScaleFactor", str(f)), ("ifsWarningMessage", "False")], False,
      False, False),
 ]
 OUR_REFERENCE = {"bicubic", "lanczos3"}
@@ -370,7 +375,7 @@ def quality(zep, args):
         label = what[0] if kind == "zep" else what
         dst = os.path.join(args.work, "out", f"{name}-{how}-{f}-{label}.png")
         if kind == "zep":
-            extra = what[2](how) if what[2] else None
+            extra = what[2](how, f) if what[2] else None
             t, gap, leftover = zep.enlarge(src, dst, what[1], f, extra, 1,
                                            f"{label}-{name}-{how}-{f}")
         else:
@@ -512,7 +517,7 @@ def speed(zep, args):
             for threads in (1, all_threads):
                 try:
                     t, gap, _ = zep.enlarge(src, os.path.join(d, f"{label}.png"), command, 2,
-                                            extra("box") if extra else None, threads,
+                                            extra("box", 2) if extra else None, threads,
                                             f"speed-{label}")
                 except (RuntimeError, subprocess.TimeoutExpired) as e:
                     print(f"{label:<14} FAILED {e}")
