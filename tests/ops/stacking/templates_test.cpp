@@ -166,8 +166,8 @@ TEST_F(TemplateTest, ARecordedAdjustmentPlaysWithTheSettingsOfPlayback) {
   const fpbuffer reference(v.currentLayer());
   Settings& s = LiveSettings();
   v.Dispatch(Id::RecordProgram);
-  const std::vector<uint8_t> untouched(s.program.steps[0].bytes,
-                                       s.program.steps[0].bytes + sizeof(StepParams));
+  // No settings, and no leftovers of an earlier recording in the slot either.
+  const std::vector<uint8_t> nothing(sizeof(StepParams), 0);
   v.Dispatch(Id::Adjustment);
   Draw(v, 2.0f);
   PressF2();  // recorded with Cond off: every channel
@@ -177,7 +177,7 @@ TEST_F(TemplateTest, ARecordedAdjustmentPlaysWithTheSettingsOfPlayback) {
   EXPECT_EQ(s.program.stepIds[0], int(Id::Adjustment));
   EXPECT_EQ(
       std::vector<uint8_t>(s.program.steps[0].bytes, s.program.steps[0].bytes + sizeof(StepParams)),
-      untouched);
+      nothing);
 
   Draw(v, 2.0f, 24, 20, cspace::kRGB | 1);
   s.conditional = 1;
