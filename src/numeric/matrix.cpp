@@ -9,6 +9,9 @@
 #include <vector>
 
 #include <malloc.h>
+#ifdef __SSE2__
+#include <xmmintrin.h>
+#endif
 #include <sys/mman.h>
 
 #include "numeric/bitmask.h"
@@ -397,9 +400,31 @@ matrix& matrix::crop(int x0, int y0, int w, int h) {
   return *this;
 }
 
+namespace {
+// std::reverse swaps one float at a time; four at a time, with the next row's lines asked for
+// while this one is reversed (a row reversed in place runs two short streams, one of them
+// backwards, that the processor's own prefetching barely follows), the flip keeps up with
+// a copy of the plane.
+void ReverseFloats(float* p, int n, [[maybe_unused]] const float* next) {
+  int i = 0, j = n;
+#ifdef __SSE2__
+  for (; j - i >= 8; i += 4, j -= 4) {
+    if (next && i % 16 == 0) {
+      _mm_prefetch(reinterpret_cast<const char*>(next + 2 * i), _MM_HINT_T0);
+      _mm_prefetch(reinterpret_cast<const char*>(next + 2 * i + 16), _MM_HINT_T0);
+    }
+    const __m128 a = _mm_loadu_ps(p + i), b = _mm_loadu_ps(p + j - 4);
+    _mm_storeu_ps(p + i, _mm_shuffle_ps(b, b, _MM_SHUFFLE(0, 1, 2, 3)));
+    _mm_storeu_ps(p + j - 4, _mm_shuffle_ps(a, a, _MM_SHUFFLE(0, 1, 2, 3)));
+  }
+#endif
+  std::reverse(p + i, p + j);
+}
+}  // namespace
+
 matrix& matrix::fliph() {
   ParallelBlocks(ny, BlockFor(nx), [this](int64_t j0, int64_t j1) {
-    for (int64_t j = j0; j < j1; ++j) std::reverse(z[j], z[j] + nx);
+    for (int64_t j = j0; j < j1; ++j) ReverseFloats(z[j], nx, j + 1 < j1 ? z[j + 1] : nullptr);
   });
   return *this;
 }

@@ -4,6 +4,7 @@
 #include <cstdint>
 
 #include "numeric/matrix.h"
+#include "numeric/streaming.h"
 #include "platform/parallel.h"
 
 #if defined(__x86_64__) && (defined(__GNUC__) || defined(__clang__))
@@ -19,11 +20,6 @@ namespace {
 // between the neighbouring column groups that share them. Short runs (tiles of 32 or 128
 // rows) left the memory writing a few lines per page and ran at twice the time of a copy.
 constexpr int kStrip = 1024, kCols = 32;
-
-// A plane at least this large is written with streaming stores, which go round the caches:
-// the destination is then not read in before it is overwritten (a third of the memory
-// traffic otherwise), and a plane this size would not stay in the caches anyway.
-constexpr int64_t kStreamBytes = int64_t{16} << 20;
 
 // Output element (k, h - 1 - r) is source element (r, k); h is the source's row count.
 struct Turn {
@@ -168,11 +164,7 @@ matrix& matrix::rotate90from(const matrix& src) {
       const int r0 = int(b / columns) * kStrip, k0 = int(b % columns) * kCols;
       kernel(t, r0, std::min(r0 + kStrip, h), k0, std::min(k0 + kCols, w));
     }
-#ifdef ZEP_TURN_X86
-    // Streamed values are weakly ordered: they are made visible before the block is
-    // reported done and another thread reads the plane.
-    if (streams) _mm_sfence();
-#endif
+    if (streams) StreamFence();
   });
   return *this;
 }

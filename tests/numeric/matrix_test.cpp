@@ -1,6 +1,7 @@
 #include "numeric/matrix.h"
 
 #include <cmath>
+#include <cstdlib>
 #include <cstring>
 #include <limits>
 
@@ -308,6 +309,33 @@ TEST_F(MatrixTest, QuarterTurnPutsEveryValueInPlace) {
       ASSERT_EQ(turned.nx, s.h);
       ASSERT_EQ(turned.ny, s.w);
       EXPECT_TRUE(BitsEqual(turned, expected));
+    }
+  }
+  SetParallelThreads(0);
+}
+
+// The roll, also on planes large enough for streaming stores, with rows whose ends share
+// cache lines with their neighbours; a distance of at least the length moves nothing.
+TEST_F(MatrixTest, RollPutsEveryValueInPlace) {
+  struct Case {
+    int w, h, dx, dy;
+  };
+  for (const Case c : {Case{13, 11, 3, -2}, Case{13, 11, -13, 11}, Case{2047, 2049, 5, -7},
+                       Case{2047, 2049, -2046, 1}, Case{2048, 2048, 16, 0}}) {
+    const matrix a = Filled(c.w, c.h);
+    const auto along = [](int d, int len) { return std::abs(d) < len ? (d + len) % len : 0; };
+    const int sx = along(c.dx, c.w), sy = along(c.dy, c.h);
+    matrix expected(c.w, c.h);
+    for (int y = 0; y < c.h; ++y) {
+      for (int x = 0; x < c.w; ++x) expected.z[(y + sy) % c.h][(x + sx) % c.w] = a.z[y][x];
+    }
+    for (int threads : {1, 8}) {
+      SCOPED_TRACE(testing::Message() << c.w << "x" << c.h << " by " << c.dx << ", " << c.dy
+                                      << " threads " << threads);
+      SetParallelThreads(threads);
+      matrix rolled;
+      rolled.rollfrom(a, c.dx, c.dy);
+      EXPECT_TRUE(BitsEqual(rolled, expected));
     }
   }
   SetParallelThreads(0);
