@@ -109,9 +109,13 @@ BENCHMARK(BM_Memcpy)->Apply(OneAndAllThreads)->Unit(benchmark::kMillisecond)->Us
 
 namespace {
 template <class F>
-void WholePixel(benchmark::State& state, F f) {
+void WholePixel(benchmark::State& state, F f, bool masked = false) {
   const BenchThreads threads(state, 0);
   fpbuffer work(Image());
+  if (masked) {
+    work.clearmask();
+    for (int k = 0; k < work.n; k += 3) work.mask.setbit(k, true);
+  }
   f(work);
   for (auto _ : state) {
     f(work);
@@ -135,6 +139,13 @@ static void BM_Rotate90(benchmark::State& state) {
   WholePixel(state, [](fpbuffer& f) { f.rotate90(); });
 }
 BENCHMARK(BM_Rotate90)->Apply(OneAndAllThreads)->Unit(benchmark::kMillisecond)->UseRealTime();
+
+// The same with an image mask, which turns with the pixels.
+static void BM_Rotate90Masked(benchmark::State& state) {
+  WholePixel(
+      state, [](fpbuffer& f) { f.rotate90(); }, true);
+}
+BENCHMARK(BM_Rotate90Masked)->Apply(OneAndAllThreads)->Unit(benchmark::kMillisecond)->UseRealTime();
 
 static void BM_Roll(benchmark::State& state) {
   WholePixel(state, [](fpbuffer& f) { f.roll(10, -10); });

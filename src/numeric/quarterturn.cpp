@@ -35,6 +35,7 @@ void TurnScalar(const Turn& t, int r0, int r1, int k0, int k1) {
   }
 }
 
+#ifdef ZEP_TURN_X86
 // The rows and columns of a tile that the vector blocks of side `side` leave over.
 void TurnRemainders(const Turn& t, int r0, int r1, int k0, int k1, int side) {
   const int kv = k0 + (k1 - k0) / side * side, rv = r0 + (r1 - r0) / side * side;
@@ -42,7 +43,6 @@ void TurnRemainders(const Turn& t, int r0, int r1, int k0, int k1, int side) {
   TurnScalar(t, r0, r1, kv, k1);
 }
 
-#ifdef ZEP_TURN_X86
 // Four by four: the source rows are loaded last first, so the transposed registers hold the
 // output rows in their order.
 template <bool kStream>
@@ -116,9 +116,6 @@ bool HasAvx2() {
   static const bool avx2 = __builtin_cpu_supports("avx2");
   return avx2;
 }
-#endif
-
-using TileKernel = void (*)(const Turn&, int, int, int, int);
 
 // Streaming stores need aligned addresses: every output row and every block start (tiles
 // begin at multiples of 8 source rows) is aligned when the plane is and its rows are a
@@ -128,17 +125,19 @@ bool Streams(const matrix& out, int h, int side) {
   return int64_t(out.n) * int64_t(sizeof(float)) >= kStreamBytes && h % side == 0 &&
          start % (sizeof(float) * size_t(side)) == 0;
 }
+#endif
 
-TileKernel ChooseKernel([[maybe_unused]] const matrix& out, [[maybe_unused]] int h,
-                        bool& streams) {
+using TileKernel = void (*)(const Turn&, int, int, int, int);
+
+TileKernel ChooseKernel([[maybe_unused]] const matrix& out, [[maybe_unused]] int h, bool& streams) {
   streams = false;
 #ifdef ZEP_TURN_X86
   if (HasAvx2() && Streams(out, h, 8)) {
     streams = true;
     return TurnAvx2<true>;
   }
-  // Rows a multiple of 4 long but not of 8: streaming four-wide beats eight-wide stores
-  // through the caches.
+  // Without AVX2, or with rows a multiple of 4 long but not of 8: streaming four wide beats
+  // storing eight wide through the caches.
   if (Streams(out, h, 4)) {
     streams = true;
     return TurnSse<true>;
