@@ -1,5 +1,6 @@
 // Geometry of the float image: quarter turn, flips, rolls and the sub-pixel warps.
 #include <algorithm>
+#include <cstdint>
 #include <utility>
 
 #include "image/fpbuffer.h"
@@ -15,9 +16,25 @@ fpbuffer& fpbuffer::rotate90() {
   bitmask m;
   if (mask.present()) {
     m.dim(height, width);
-    for (int r = 0; r < height; ++r) {
-      for (int k = 0; k < width; ++k) m.set(height - 1 - r, k, mask.get(k, r));
-    }
+    // Output pixel (p, k) is source pixel (k, height-1-p). Blocks of whole output words, so
+    // no two blocks write one word; each word gathers its 32 bits, walking down a source
+    // column whose words the neighbouring output rows read again from the cache.
+    const int64_t total = int64_t(width) * height;
+    ParallelBlocks(m.words, BlockFor(32), [&](int64_t q0, int64_t q1) {
+      for (int64_t q = q0; q < q1; ++q) {
+        const int64_t first = q * 32, last = std::min(first + 32, total);
+        int k = int(first / height), p = int(first % height);
+        uint32_t word = 0;
+        for (int64_t i = first; i < last; ++i) {
+          if (mask.get(k, height - 1 - p)) word |= uint32_t{1} << (i - first);
+          if (++p == height) {
+            p = 0;
+            ++k;
+          }
+        }
+        m.bits[q] = word;
+      }
+    });
   }
   for (int c = 0; c < channels; ++c) plane[c] = std::move(turned[c]);
   if (mask.present()) mask = std::move(m);

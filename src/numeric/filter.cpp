@@ -17,6 +17,7 @@
 #include "numeric/kernels.h"
 #include "numeric/lines.h"
 #include "numeric/matrix.h"
+#include "numeric/streaming.h"
 #include "platform/parallel.h"
 
 namespace {
@@ -405,13 +406,20 @@ matrix& matrix::rollfrom(const matrix& src, int dx, int dy) {
   const int sx = (dx != 0 && std::abs(int64_t(dx)) < w) ? (dx > 0 ? dx : w + dx) : 0;
   const int sy = (dy != 0 && std::abs(int64_t(dy)) < h) ? (dy > 0 ? dy : h + dy) : 0;
   // Output row y takes input row y - sy, in two copies.
-  const size_t head = sizeof(float) * size_t(sx), tail = sizeof(float) * size_t(w - sx);
+  const size_t head = size_t(sx), tail = size_t(w - sx);
+  const bool streams = int64_t(n) * int64_t(sizeof(float)) >= kStreamBytes;
   ParallelBlocks(h, BlockFor(w), [&](int64_t y0, int64_t y1) {
     for (int64_t y = y0; y < y1; ++y) {
       const float* in = src.z[(y - sy + h) % h];
-      std::memcpy(z[y] + sx, in, tail);
-      std::memcpy(z[y], in + (w - sx), head);
+      if (streams) {
+        StreamFloats(z[y] + sx, in, tail);
+        StreamFloats(z[y], in + (w - sx), head);
+      } else {
+        std::memcpy(z[y] + sx, in, sizeof(float) * tail);
+        std::memcpy(z[y], in + (w - sx), sizeof(float) * head);
+      }
     }
+    if (streams) StreamFence();
   });
   return *this;
 }

@@ -3,6 +3,7 @@
 #include <cstring>
 
 #include "image/rgbbuffer.h"
+#include "platform/parallel.h"
 #include "support/zep_test.h"
 
 namespace {
@@ -172,4 +173,35 @@ TEST_F(FpbufferTest, CropKeepsTheBlockAndItsMaskAndStaysInside) {
   fpbuffer none;
   none.crop(0, 0, 2, 2);
   EXPECT_EQ(none.n, 0);
+}
+
+// The mask turns with its pixels on a picture whose mask spans several blocks of the
+// parallel loop and ends in a partial word, with one thread and with several.
+TEST_F(FpbufferTest, QuarterTurnCarriesEveryMaskBit) {
+  const int w = 1031, h = 517;
+  fpbuffer f(w, h, 0x17);
+  f.clearmask();
+  const auto on = [](int x, int y) {
+    return (((uint32_t(x) * 2654435761u) ^ (uint32_t(y) * 2246822519u)) >> 31) != 0;
+  };
+  for (int y = 0; y < h; ++y) {
+    for (int x = 0; x < w; ++x) f.mask.set(x, y, on(x, y));
+  }
+  for (int threads : {1, 8}) {
+    SCOPED_TRACE(threads);
+    SetParallelThreads(threads);
+    fpbuffer t;
+    t = f;
+    t.rotate90();
+    ASSERT_EQ(t.mask.width, h);
+    ASSERT_EQ(t.mask.height, w);
+    int wrong = 0;
+    for (int y = 0; y < h; ++y) {
+      for (int x = 0; x < w; ++x) wrong += t.mask.get(h - 1 - y, x) != on(x, y);
+    }
+    EXPECT_EQ(wrong, 0);
+    EXPECT_EQ(t.mask.words, f.mask.words);
+    EXPECT_EQ(t.mask.bits[t.mask.words - 1] >> ((w * h) % 32), 0u);  // nothing past the end
+  }
+  SetParallelThreads(0);
 }

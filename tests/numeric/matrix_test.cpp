@@ -1,11 +1,13 @@
 #include "numeric/matrix.h"
 
 #include <cmath>
+#include <cstdlib>
 #include <cstring>
 #include <limits>
 
 #include "numeric/bitmask.h"
 #include "platform/errors.h"
+#include "platform/parallel.h"
 #include "support/zep_test.h"
 
 namespace {
@@ -283,6 +285,60 @@ TEST_F(MatrixTest, RowsColumnsAndRegions) {
   matrix diff = MatrixDifference(v, u);
   EXPECT_EQ(diff.nx, 2);
   EXPECT_EQ(diff.x[1], 9.0f);
+}
+
+// Every value lands where the turn puts it: tiny planes, tiles with leftover rows and
+// columns, and planes large enough for streaming stores with rows a multiple of 8, of 4
+// only, and odd; with one thread and with several.
+TEST_F(MatrixTest, QuarterTurnPutsEveryValueInPlace) {
+  struct Size {
+    int w, h;
+  };
+  for (const Size s : {Size{1, 1}, Size{1, 9}, Size{9, 1}, Size{13, 11}, Size{37, 1030},
+                       Size{2051, 2048}, Size{2049, 2052}, Size{2047, 2049}}) {
+    const matrix a = Filled(s.w, s.h);  // distinct values, exact in floats
+    matrix expected(s.h, s.w);
+    for (int r = 0; r < s.h; ++r) {
+      for (int k = 0; k < s.w; ++k) expected.z[k][s.h - 1 - r] = a.z[r][k];
+    }
+    for (int threads : {1, 8}) {
+      SCOPED_TRACE(testing::Message() << s.w << "x" << s.h << " threads " << threads);
+      SetParallelThreads(threads);
+      matrix turned(3, 5);  // a plane of another shape is replaced
+      turned.rotate90from(a);
+      ASSERT_EQ(turned.nx, s.h);
+      ASSERT_EQ(turned.ny, s.w);
+      EXPECT_TRUE(BitsEqual(turned, expected));
+    }
+  }
+  SetParallelThreads(0);
+}
+
+// The roll, also on planes large enough for streaming stores, with rows whose ends share
+// cache lines with their neighbours; a distance of at least the length moves nothing.
+TEST_F(MatrixTest, RollPutsEveryValueInPlace) {
+  struct Case {
+    int w, h, dx, dy;
+  };
+  for (const Case c : {Case{13, 11, 3, -2}, Case{13, 11, -13, 11}, Case{2047, 2049, 5, -7},
+                       Case{2047, 2049, -2046, 1}, Case{2048, 2048, 16, 0}}) {
+    const matrix a = Filled(c.w, c.h);
+    const auto along = [](int d, int len) { return std::abs(d) < len ? (d + len) % len : 0; };
+    const int sx = along(c.dx, c.w), sy = along(c.dy, c.h);
+    matrix expected(c.w, c.h);
+    for (int y = 0; y < c.h; ++y) {
+      for (int x = 0; x < c.w; ++x) expected.z[(y + sy) % c.h][(x + sx) % c.w] = a.z[y][x];
+    }
+    for (int threads : {1, 8}) {
+      SCOPED_TRACE(testing::Message() << c.w << "x" << c.h << " by " << c.dx << ", " << c.dy
+                                      << " threads " << threads);
+      SetParallelThreads(threads);
+      matrix rolled;
+      rolled.rollfrom(a, c.dx, c.dy);
+      EXPECT_TRUE(BitsEqual(rolled, expected));
+    }
+  }
+  SetParallelThreads(0);
 }
 
 TEST_F(MatrixTest, CropOutsideThePlaneIsCaughtOrClipped) {
