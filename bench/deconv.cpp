@@ -118,7 +118,7 @@ struct Solver {
 float BestWeight(const matrix& clean, const matrix& b) {
   float best = 0.01f;
   double bestPsnr = -1.0;
-  for (float weight : {0.001f, 0.003f, 0.01f, 0.03f, 0.1f}) {
+  for (float weight : {0.003f, 0.01f, 0.03f, 0.05f, 0.1f, 0.2f, 0.4f}) {
     const double p = Psnr(Solver(weight).Ls(b, 40), clean);
     std::printf("  weight %-6g 40 it.: PSNR %.2f dB\n", double(weight), p);
     if (p > bestPsnr) bestPsnr = p, best = weight;

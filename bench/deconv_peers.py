@@ -103,4 +103,5 @@ def main(bench, work, large):
 if __name__ == "__main__":
     args = [a for a in sys.argv[1:] if a != "--large"]
     work = args[1] if len(args) > 1 else tempfile.mkdtemp()
+    os.makedirs(work, exist_ok=True)
     main(args[0], work, "--large" in sys.argv)

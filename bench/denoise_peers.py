@@ -72,9 +72,6 @@ def peers(sigma, all_threads, work):
     try:
         from skimage import restoration
 
-        def channel(kw):
-            return kw  # channel_axis is taken by scikit-image 0.19 and later
-
         def sk_nlm(img, h):
             return 255 * restoration.denoise_nl_means(
                 img / 255.0, h=h / 255.0, sigma=sigma / 255.0, fast_mode=True, patch_size=7,
@@ -151,4 +148,5 @@ def main(bench_dir, size, work):
 if __name__ == "__main__":
     size = sys.argv[2] if len(sys.argv) > 2 else "4000x3000"
     work = sys.argv[3] if len(sys.argv) > 3 else tempfile.mkdtemp()
+    os.makedirs(work, exist_ok=True)
     main(sys.argv[1], size, work)

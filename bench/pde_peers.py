@@ -114,4 +114,5 @@ def main(bench, work, small):
 if __name__ == "__main__":
     args = [a for a in sys.argv[1:] if a != "--small"]
     work = args[1] if len(args) > 1 else tempfile.mkdtemp()
+    os.makedirs(work, exist_ok=True)
     main(args[0], work, "--small" in sys.argv)
