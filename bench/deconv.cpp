@@ -11,13 +11,13 @@
 #include <cmath>
 #include <cstdint>
 #include <cstdio>
-#include <fstream>
 #include <functional>
 #include <random>
 #include <string>
 #include <string_view>
 #include <vector>
 
+#include "files.h"
 #include "numeric/cvector.h"
 #include "ops/filters/degradation.h"
 #include "ops/filters/regularizers.h"
@@ -65,23 +65,6 @@ double Psnr(const matrix& a, const matrix& b) {
     }
   }
   return 10.0 * std::log10(255.0 * 255.0 / (se / double(count)));
-}
-
-// A float32 .npy file of the plane, rows from the bottom up as they are stored.
-void WriteNpy(const matrix& m, const std::string& path, bool row = false) {
-  std::string header = "{'descr': '<f4', 'fortran_order': False, 'shape': (" +
-                       (row ? std::to_string(m.n) + ",)" :
-                              std::to_string(m.ny) + ", " + std::to_string(m.nx) + ")") +
-                       ", }";
-  while ((10 + header.size() + 1) % 64 != 0) header += ' ';
-  header += '\n';
-  std::ofstream out(path, std::ios::binary);
-  const uint16_t length = uint16_t(header.size());
-  out.write("\x93NUMPY\x01\x00", 8);
-  out.write(reinterpret_cast<const char*>(&length), 2);
-  out << header;
-  out.write(reinterpret_cast<const char*>(m.x), std::streamsize(sizeof(float) * size_t(m.n)));
-  if (!out) std::fprintf(stderr, "cannot write %s\n", path.c_str());
 }
 
 double Ms(const std::function<void()>& work) {

@@ -9,12 +9,12 @@
 #include <algorithm>
 #include <chrono>
 #include <cstdio>
-#include <fstream>
 #include <functional>
 #include <string>
 #include <string_view>
 #include <vector>
 
+#include "files.h"
 #include "image/fpbuffer.h"
 #include "image/noiseprofile.h"
 #include "noise.h"
@@ -58,26 +58,6 @@ double Ms(const std::function<void()>& work) {
   return std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - t0).count();
 }
 
-// height x width x 3 float32, the rows from the bottom up as they are stored.
-void WriteNpy(const fpbuffer& f, const std::string& path) {
-  std::string header = "{'descr': '<f4', 'fortran_order': False, 'shape': (" +
-                       std::to_string(f.height) + ", " + std::to_string(f.width) + ", 3), }";
-  while ((10 + header.size() + 1) % 64 != 0) header += ' ';
-  header += '\n';
-  std::ofstream out(path, std::ios::binary);
-  const uint16_t length = uint16_t(header.size());
-  out.write("\x93NUMPY\x01\x00", 8);
-  out.write(reinterpret_cast<const char*>(&length), 2);
-  out << header;
-  std::vector<float> row(3 * size_t(f.width));
-  for (int y = 0; y < f.height; ++y) {
-    for (int x = 0; x < f.width; ++x) {
-      for (int c = 0; c < 3; ++c) row[3 * size_t(x) + c] = f.plane[c].z[y][x];
-    }
-    out.write(reinterpret_cast<const char*>(row.data()), std::streamsize(row.size() * 4));
-  }
-  if (!out) std::fprintf(stderr, "cannot write %s\n", path.c_str());
-}
 }  // namespace
 
 int main(int argc, char** argv) {

@@ -9,14 +9,13 @@
 #include <cmath>
 #include <cstdio>
 #include <cstdlib>
-#include <fstream>
 #include <string>
 #include <functional>
 #include <random>
 #include <string_view>
 #include <utility>
-#include <vector>
 
+#include "files.h"
 #include "image/fpbuffer.h"
 #include "platform/parallel.h"
 #include "threads.h"
@@ -54,21 +53,6 @@ double Psnr(const fpbuffer& a, const fpbuffer& b) {
     }
   }
   return 10 * std::log10(255.0 * 255.0 / (sum / (3.0 * a.n)));
-}
-
-// A PFM file: the header, then the rows from the bottom up, RGB interleaved, little-endian
-// floats (our row 0 is the bottom row, as PFM's first).
-void WritePfm(const fpbuffer& f, const std::string& path) {
-  std::ofstream out(path, std::ios::binary);
-  out << "PF\n" << f.width << " " << f.height << "\n-1.0\n";
-  std::vector<float> row(3 * size_t(f.width));
-  for (int y = 0; y < f.height; ++y) {
-    for (int x = 0; x < f.width; ++x) {
-      for (int c = 0; c < 3; ++c) row[3 * size_t(x) + c] = f.plane[c].z[y][x];
-    }
-    out.write(reinterpret_cast<const char*>(row.data()), std::streamsize(row.size() * 4));
-  }
-  if (!out) std::fprintf(stderr, "cannot write %s\n", path.c_str());
 }
 
 double Timed(const std::function<void()>& work) {

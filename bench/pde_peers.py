@@ -21,6 +21,8 @@ import time
 
 import numpy as np
 
+from blur_peers import best
+
 AMPLITUDES = (40, 80, 160, 320, 640, 1280, 2560)
 LINE = re.compile(r"(\d+)x(\d+)\s+threads\s+(\d+)\s+(Tschumperle|Isophote|Shock Filter) \((\d+) it\.\)"
                   r"\s+([\d.]+) ms(?:\s+PSNR\s+([\d.]+) -> ([\d.]+) dB)?")
@@ -40,20 +42,11 @@ def psnr(a, b):
     return 10 * math.log10(255.0 ** 2 / np.mean((a.astype(np.float64) - b) ** 2))
 
 
-def best(run, repeat=2):
-    t = math.inf
-    for _ in range(repeat):
-        start = time.perf_counter()
-        run()
-        t = min(t, time.perf_counter() - start)
-    return t
-
-
 def gmic_time(gmic, args, threads, load):
     env = dict(os.environ, OMP_NUM_THREADS=str(threads))
     run = lambda: subprocess.run([gmic, "-v", "-"] + args + ["rm"], check=True, env=env,
                                  capture_output=True)
-    return (best(run) - load) * 1000
+    return (best(run, 2) - load) * 1000
 
 
 def main(bench, work, small):
@@ -91,7 +84,7 @@ def main(bench, work, small):
         for threads in (1, all_threads):
             env = dict(os.environ, OMP_NUM_THREADS=str(threads))
             load = best(lambda: subprocess.run([gmic, "-v", "-", noisy, "rm"], check=True,
-                                               env=env, capture_output=True))
+                                               env=env, capture_output=True), 2)
             smooth = gmic_time(gmic, [noisy, "smooth", str(amplitude)], threads, load)
             sharpen = gmic_time(gmic, [cleanfile, "sharpen", "300,1"], threads, load)
             tsch = rows.get((w, h, threads, "Tschumperle"), [])

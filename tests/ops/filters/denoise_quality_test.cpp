@@ -98,24 +98,33 @@ struct Case {
   std::function<void(CImageView&, float)> set;
 };
 
+// Hysteresis with Artifact Reduction off, per channel or combined.
+std::function<void(CImageView&, float)> Hysteresis(bool combine) {
+  return [combine](CImageView&, float sigma) {
+    P().hysteresisArtifactReduction = 0;
+    P().hysteresisCombineChannels = combine ? 1 : 0;
+    P().hysteresisIterations = 1;
+    P().hysteresisTolerance = 3.0f * sigma;
+  };
+}
+
+// NL Means on the combined channels, the weighted mean or median.
+std::function<void(CImageView&, float)> NlMeans(bool median) {
+  return [median](CImageView&, float sigma) {
+    P().nlMeansSearchRadius = 7;
+    P().nlMeansWindowRadius = 2;
+    P().nlMeansThreshold = 0.5f * sigma;
+    P().nlMeansCombinedChannels = 1;
+    P().nlMeansUseMedian = median ? 1 : 0;
+  };
+}
+
 const std::vector<Case>& Cases() {
   static const std::vector<Case> cases = {
       {"fast-noise-removal", CommandId::FastNoiseRemoval,
        [](CImageView& v, float) { v.noiseProfile = Measured(v.currentLayer()); }},
-      {"hysteresis", CommandId::HysteresisSmoothing,
-       [](CImageView&, float sigma) {
-         P().hysteresisArtifactReduction = 0;
-         P().hysteresisCombineChannels = 0;
-         P().hysteresisIterations = 1;
-         P().hysteresisTolerance = 3.0f * sigma;
-       }},
-      {"hysteresis-combined", CommandId::HysteresisSmoothing,
-       [](CImageView&, float sigma) {
-         P().hysteresisArtifactReduction = 0;
-         P().hysteresisCombineChannels = 1;
-         P().hysteresisIterations = 1;
-         P().hysteresisTolerance = 3.0f * sigma;
-       }},
+      {"hysteresis", CommandId::HysteresisSmoothing, Hysteresis(false)},
+      {"hysteresis-combined", CommandId::HysteresisSmoothing, Hysteresis(true)},
       {"fast-bilateral", CommandId::FastBilateralApproximation,
        [](CImageView&, float sigma) {
          P().fastBilateralCombineChannels = 0;
@@ -123,22 +132,8 @@ const std::vector<Case>& Cases() {
          P().fastBilateralIterations = 1;
          P().fastBilateralRangeStdDev = 2.0f * sigma;
        }},
-      {"nl-means", CommandId::NlMeans,
-       [](CImageView&, float sigma) {
-         P().nlMeansSearchRadius = 7;
-         P().nlMeansWindowRadius = 2;
-         P().nlMeansThreshold = 0.5f * sigma;
-         P().nlMeansCombinedChannels = 1;
-         P().nlMeansUseMedian = 0;
-       }},
-      {"nl-means-median", CommandId::NlMeans,
-       [](CImageView&, float sigma) {
-         P().nlMeansSearchRadius = 7;
-         P().nlMeansWindowRadius = 2;
-         P().nlMeansThreshold = 0.5f * sigma;
-         P().nlMeansCombinedChannels = 1;
-         P().nlMeansUseMedian = 1;
-       }},
+      {"nl-means", CommandId::NlMeans, NlMeans(false)},
+      {"nl-means-median", CommandId::NlMeans, NlMeans(true)},
   };
   return cases;
 }
