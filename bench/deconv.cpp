@@ -84,8 +84,7 @@ struct Solver {
   matrix Ls(const matrix& b, int iterations) const {
     matrix x(b.nx, b.ny);
     intmaps sizes;
-    x.cgls(b, PsfGaussianAdj, PsfGaussian, adjoints, forwards, sizes, iterations, 0.0f,
-           iterations);
+    x.cgls(b, PsfGaussianAdj, PsfGaussian, adjoints, forwards, sizes, iterations, 0.0f, iterations);
     return x;
   }
   matrix Lad(const matrix& b, int lsIterations, int ladIterations) const {
@@ -150,9 +149,9 @@ int main(int argc, char** argv) {
           for (int lad : {3, 10}) {
             matrix x;
             const double ms = Ms([&] { x = solver.Lad(b, 20, lad); });
-            std::printf("%s noise %.0f threads %2d  LAD weight %g 20 x %d it. %10.1f ms  PSNR %.2f dB\n",
-                        size.c_str(), double(noise), threads, double(weights[s]), lad, ms,
-                        Psnr(x, clean));
+            std::printf(
+                "%s noise %.0f threads %2d  LAD weight %g 20 x %d it. %10.1f ms  PSNR %.2f dB\n",
+                size.c_str(), double(noise), threads, double(weights[s]), lad, ms, Psnr(x, clean));
           }
         }
         std::fflush(stdout);

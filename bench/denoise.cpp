@@ -83,7 +83,8 @@ int main(int argc, char** argv) {
     const fpbuffer tuneNoisy = CropPicture(noisy, 400, 300);
     const NoiseProfile measured = Profile(sigma);
     const std::vector<Method> methods = {
-        {"Fast Noise Removal", {0.5f, 0.75f, 1.0f, 1.5f, 2.0f, 3.0f},
+        {"Fast Noise Removal",
+         {0.5f, 0.75f, 1.0f, 1.5f, 2.0f, 3.0f},
          [&measured](fpbuffer& f, float scale) {
            NoiseProfile p = measured;
            for (auto& channel : p.factors) {
@@ -91,11 +92,13 @@ int main(int argc, char** argv) {
            }
            f.fastnoiseremoval(p);
          }},
-        {"Fast Bilateral r 20", {0.5f, 1.0f, 2.0f, 3.0f, 4.0f, 6.0f},
+        {"Fast Bilateral r 20",
+         {0.5f, 1.0f, 2.0f, 3.0f, 4.0f, 6.0f},
          [sigma](fpbuffer& f, float scale) {
            f.fastbilateral(scale * sigma, 20, 1, false, false, nullptr);
          }},
-        {"Fast Bilateral r 20 comb.", {0.5f, 1.0f, 2.0f, 3.0f, 4.0f, 6.0f},
+        {"Fast Bilateral r 20 comb.",
+         {0.5f, 1.0f, 2.0f, 3.0f, 4.0f, 6.0f},
          [sigma](fpbuffer& f, float scale) {
            f.fastbilateral(scale * sigma, 20, 1, true, false, nullptr);
          }},
@@ -115,8 +118,8 @@ int main(int argc, char** argv) {
         SetParallelThreads(threads);
         fpbuffer f(noisy);
         const double ms = Ms([&] { m.run(f, best); });
-        std::printf("sigma %2.0f threads %2d  %-26s x%-5g %10.1f ms  PSNR %.2f dB\n",
-                    double(sigma), threads, m.name, double(best), ms, PicturePsnr(f, clean));
+        std::printf("sigma %2.0f threads %2d  %-26s x%-5g %10.1f ms  PSNR %.2f dB\n", double(sigma),
+                    threads, m.name, double(best), ms, PicturePsnr(f, clean));
         std::fflush(stdout);
       }
       SetParallelThreads(0);

@@ -1,17 +1,17 @@
 // The orientation-steered filters on float RGB pictures of 4000 x 3000 and 1000 x 1000:
-// Tschumperle Regularization at its defaults (70 iterations, and 10, 20, 35), the Shock Filter at its
-// defaults, Isophote Smoothing 8 iterations, each with one thread and with all of them.
-// The smoothers run on a smooth picture with Gaussian noise of sigma 20 and print the PSNR
-// against the clean picture before and after. With "--pfm DIR" the clean and the noisy
-// pictures of each size are also written there as PFM files ("clean-WxH.pfm",
-// "noisy-WxH.pfm"), for bench/pde_peers.py to run G'MIC on the same input.
+// Tschumperle Regularization at its defaults (70 iterations, and 10, 20, 35), the Shock Filter at
+// its defaults, Isophote Smoothing 8 iterations, each with one thread and with all of them. The
+// smoothers run on a smooth picture with Gaussian noise of sigma 20 and print the PSNR against the
+// clean picture before and after. With "--pfm DIR" the clean and the noisy pictures of each size
+// are also written there as PFM files ("clean-WxH.pfm", "noisy-WxH.pfm"), for bench/pde_peers.py to
+// run G'MIC on the same input.
 #include <chrono>
 #include <cmath>
 #include <cstdio>
 #include <cstdlib>
-#include <string>
 #include <functional>
 #include <random>
+#include <string>
 #include <string_view>
 #include <utility>
 
@@ -75,10 +75,9 @@ void Run(int w, int h, int threads, const char* pfm) {
   fpbuffer f;
   for (int iterations : {10, 20, 35, 70}) {
     f = noisy;
-    const double ms =
-        Timed([&] { f.tschumperle(iterations, 5, 0.5f, 0.5f, 1, 1, 1, 1, nullptr); });
-    std::printf("%4dx%-4d threads %2d  Tschumperle (%d it.) %10.1f ms  PSNR %5.2f -> %5.2f dB\n",
-                w, h, threads, iterations, ms, before, Psnr(clean, f));
+    const double ms = Timed([&] { f.tschumperle(iterations, 5, 0.5f, 0.5f, 1, 1, 1, 1, nullptr); });
+    std::printf("%4dx%-4d threads %2d  Tschumperle (%d it.) %10.1f ms  PSNR %5.2f -> %5.2f dB\n", w,
+                h, threads, iterations, ms, before, Psnr(clean, f));
   }
   f = noisy;
   double ms = Timed([&f] { f.isophote(8, 0.2f, 0, 0, 0, nullptr, false); });

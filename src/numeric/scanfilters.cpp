@@ -206,8 +206,8 @@ void ColourBilateral1d(const float* v, float* out, int n, float s, int r) {
   ParallelBlocks(int64_t(n) - 4 * r, BlockFor(3 * taps), [&](int64_t b, int64_t e) {
     for (int64_t p = b; p < e; p += kBilateralChunk) {
       const int m = int(std::min<int64_t>(kBilateralChunk, e - p));
-      ColourBilateralChunk(channel[0] + p, channel[1] + p, channel[2] + p, out + 3 * (p + 2 * r),
-                           m, w.data(), taps, r, scale);
+      ColourBilateralChunk(channel[0] + p, channel[1] + p, channel[2] + p, out + 3 * (p + 2 * r), m,
+                           w.data(), taps, r, scale);
     }
   });
 }

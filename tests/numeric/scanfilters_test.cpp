@@ -272,8 +272,7 @@ TEST(ScanFilters, SameResultOnOneThreadAndOnEight) {
 namespace {
 // The bilateral means in double with std::exp, the plain weighted mean of the samples: the
 // definition the single-precision chunks must stay close to.
-float ReferenceBilateral(const float* h, const float* c, int channels, int r, double scale,
-                         int q) {
+float ReferenceBilateral(const float* h, const float* c, int channels, int r, double scale, int q) {
   double num = 0.0, den = 0.0;
   for (int j = 0; j <= 4 * r; ++j) {
     const double t = double(j - 2 * r) / r;
@@ -315,9 +314,8 @@ TEST(ScanFilters, BilateralMeansStayWithinATenThousandthOfTheDoubleDefinition) {
         ASSERT_NEAR(grey.x[centre], want, 1e-4 * std::max(1.0f, std::fabs(want))) << p;
         const float got[3] = {out[centre].x, out[centre].y, out[centre].z};
         for (int q = 0; q < 3; ++q) {
-          const float colour = ReferenceBilateral(triples.data() + 3 * p,
-                                                  triples.data() + 3 * centre, 3, r,
-                                                  1.0 / (6.0 * s * s), q);
+          const float colour = ReferenceBilateral(
+              triples.data() + 3 * p, triples.data() + 3 * centre, 3, r, 1.0 / (6.0 * s * s), q);
           ASSERT_NEAR(got[q], colour, 1e-4 * std::max(1.0f, std::fabs(colour))) << p << " " << q;
         }
       }
