@@ -14,6 +14,7 @@
 #include <vector>
 
 #include "image/fpbuffer.h"
+#include "noise.h"
 #include "platform/parallel.h"
 #include "threads.h"
 
@@ -24,56 +25,6 @@
 
 namespace {
 constexpr int kSearch = 10, kPatch = 3;  // radii: OpenCV's 21 and 7 windows
-
-// Smooth shading, a few hard edges and fine texture: what a denoiser must keep.
-fpbuffer Clean(int w, int h) {
-  fpbuffer f(w, h, 0x17);
-  for (int c = 0; c < 3; ++c) {
-    for (int y = 0; y < h; ++y) {
-      for (int x = 0; x < w; ++x) {
-        float v = 128.0f + 70.0f * std::sin(0.004f * x + c) * std::cos(0.005f * y);
-        if (((x / 97) + (y / 83)) % 2 == 0) v += 40.0f;
-        v += 12.0f * std::sin(0.35f * x + 0.2f * y);
-        f.plane[c].z[y][x] = std::clamp(v, 0.0f, 255.0f);
-      }
-    }
-  }
-  return f;
-}
-
-// The clean picture with noise added, rounded to 8 bits as the peer takes it.
-fpbuffer Noisy(const fpbuffer& clean, float sigma) {
-  fpbuffer f(clean);
-  std::mt19937 gen(2024);
-  std::normal_distribution<float> noise(0.0f, sigma);
-  for (int c = 0; c < 3; ++c) {
-    for (int k = 0; k < f.n; ++k) {
-      f.plane[c].x[k] = std::clamp(std::round(f.plane[c].x[k] + noise(gen)), 0.0f, 255.0f);
-    }
-  }
-  return f;
-}
-
-double Psnr(const fpbuffer& a, const fpbuffer& b) {
-  double se = 0.0;
-  for (int c = 0; c < 3; ++c) {
-    for (int k = 0; k < a.n; ++k) {
-      const double d = double(std::clamp(a.plane[c].x[k], 0.0f, 255.0f)) - b.plane[c].x[k];
-      se += d * d;
-    }
-  }
-  return 10.0 * std::log10(255.0 * 255.0 / (se / (3.0 * a.n)));
-}
-
-fpbuffer Crop(const fpbuffer& f, int w, int h) {
-  fpbuffer out(w, h, 0x17);
-  for (int c = 0; c < 3; ++c) {
-    for (int y = 0; y < h; ++y) {
-      for (int x = 0; x < w; ++x) out.plane[c].z[y][x] = f.plane[c].z[y][x];
-    }
-  }
-  return out;
-}
 
 double Ms(const std::function<void()>& work) {
   const auto t0 = std::chrono::steady_clock::now();
@@ -123,7 +74,7 @@ float BestStrength(const fpbuffer& clean, const fpbuffer& noisy, float sigma,
   float best = sigma;
   double bestPsnr = -1.0;
   for (float factor : {0.2f, 0.3f, 0.4f, 0.6f, 0.8f, 1.0f, 1.25f, 1.5f}) {
-    const double p = Psnr(method(noisy, sigma * factor), clean);
+    const double p = PicturePsnr(method(noisy, sigma * factor), clean);
     if (p > bestPsnr) bestPsnr = p, best = sigma * factor;
   }
   return best;
@@ -140,14 +91,14 @@ int main(int argc, char** argv) {
     return 2;
   }
   const int all = AllThreads();
-  const fpbuffer clean = Clean(w, h);
-  const fpbuffer tuneClean = Crop(clean, std::min(w, 400), std::min(h, 300));
+  const fpbuffer clean = CleanPicture(w, h);
+  const fpbuffer tuneClean = CropPicture(clean, std::min(w, 400), std::min(h, 300));
   std::printf("NL Means %dx%d RGB, search %d x %d, patch %d x %d\n", w, h, 2 * kSearch + 1,
               2 * kSearch + 1, 2 * kPatch + 1, 2 * kPatch + 1);
   for (float sigma : {10.0f, 20.0f}) {
-    const fpbuffer noisy = Noisy(clean, sigma);
-    const fpbuffer tuneNoisy = Crop(noisy, tuneClean.width, tuneClean.height);
-    std::printf("sigma %.0f: noisy PSNR %.2f dB\n", sigma, Psnr(noisy, clean));
+    const fpbuffer noisy = NoisyPicture(clean, sigma);
+    const fpbuffer tuneNoisy = CropPicture(noisy, tuneClean.width, tuneClean.height);
+    std::printf("sigma %.0f: noisy PSNR %.2f dB\n", sigma, PicturePsnr(noisy, clean));
     const float ours = BestStrength(tuneClean, tuneNoisy, sigma, Ours);
 #ifdef ZEP_HAVE_OPENCV_PHOTO
     const float theirs = BestStrength(tuneClean, tuneNoisy, sigma, Peer);
@@ -157,7 +108,7 @@ int main(int argc, char** argv) {
       fpbuffer result;
       const double t = Ms([&] { result = Ours(noisy, ours); });
       std::printf("  threads %2d  ZEP h %5.1f %10.1f ms  PSNR %.2f dB", threads, ours, t,
-                  Psnr(result, clean));
+                  PicturePsnr(result, clean));
 #ifdef ZEP_HAVE_OPENCV_PHOTO
       cv::setNumThreads(threads);
       const cv::Mat in = ToMat(noisy);
@@ -167,7 +118,7 @@ int main(int argc, char** argv) {
       });
       const fpbuffer peer = FromMat(out);
       std::printf("   OpenCV h %5.1f %10.1f ms  PSNR %.2f dB   ratio %5.2f", theirs, tp,
-                  Psnr(peer, clean), t / tp);
+                  PicturePsnr(peer, clean), t / tp);
 #endif
       std::printf("\n");
     }

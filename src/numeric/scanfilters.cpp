@@ -13,9 +13,11 @@
 
 #include "numeric/bitmask.h"
 #include "numeric/cvector.h"
+#include "numeric/fastexp.h"
 #include "numeric/matching.h"
 #include "numeric/matrixarray.h"
 #include "numeric/pyramid.h"
+#include "numeric/vectorclones.h"
 #include "platform/parallel.h"
 
 namespace {
@@ -48,6 +50,65 @@ std::vector<float> SpatialTaps(int r) {
     w[size_t(j)] = float(std::exp(-t * t / 2.0));
   }
   return w;
+}
+
+// The bilateral mean runs over chunks of outputs: the taps in the outer loop and the outputs
+// in the inner one, so that each output adds its taps in order whatever the chunking (and
+// the thread count) while the inner loop vectorises. Weights and sums are single precision
+// with the fast exponential, its argument held at -60 or above so that a far tap weighs
+// nothing beside the centre's 1 yet stays a normal number (denormals are slow). The mean
+// is formed as the centre plus the weighted mean of the differences, equal in exact
+// arithmetic, so that a constant stays exactly constant and a step beyond the range keeps
+// its levels.
+constexpr int kBilateralChunk = 256;
+constexpr float kWeightExponentFloor = -60.0f;
+
+// Outputs out[0 .. m - 1] with the windows v[i .. i + 4r], centres v[i + 2r].
+ZEP_VECTOR_CLONES
+void BilateralChunk(const float* v, float* out, int m, const float* w, int taps, int r,
+                    float scale) {
+  float num[kBilateralChunk], den[kBilateralChunk];
+  const float* c = v + 2 * r;
+  for (int i = 0; i < m; ++i) num[i] = den[i] = 0.0f;
+  for (int j = 0; j < taps; ++j) {
+    const float* h = v + j;
+    const float wj = w[j];
+    for (int i = 0; i < m; ++i) {
+      const float d = h[i] - c[i];
+      const float weight = wj * ExpNegative(std::max(-(d * d) * scale, kWeightExponentFloor));
+      num[i] += weight * d;
+      den[i] += weight;
+    }
+  }
+  for (int i = 0; i < m; ++i) out[i] = c[i] + num[i] / den[i];
+}
+
+// The same for three channels weighed together; out holds the interleaved triples.
+ZEP_VECTOR_CLONES
+void ColourBilateralChunk(const float* v0, const float* v1, const float* v2, float* out, int m,
+                          const float* w, int taps, int r, float scale) {
+  float num0[kBilateralChunk], num1[kBilateralChunk], num2[kBilateralChunk];
+  float den[kBilateralChunk];
+  const float *c0 = v0 + 2 * r, *c1 = v1 + 2 * r, *c2 = v2 + 2 * r;
+  for (int i = 0; i < m; ++i) num0[i] = num1[i] = num2[i] = den[i] = 0.0f;
+  for (int j = 0; j < taps; ++j) {
+    const float *h0 = v0 + j, *h1 = v1 + j, *h2 = v2 + j;
+    const float wj = w[j];
+    for (int i = 0; i < m; ++i) {
+      const float d0 = h0[i] - c0[i], d1 = h1[i] - c1[i], d2 = h2[i] - c2[i];
+      const float dist = d0 * d0 + d1 * d1 + d2 * d2;
+      const float weight = wj * ExpNegative(std::max(-dist * scale, kWeightExponentFloor));
+      num0[i] += weight * d0;
+      num1[i] += weight * d1;
+      num2[i] += weight * d2;
+      den[i] += weight;
+    }
+  }
+  for (int i = 0; i < m; ++i) {
+    out[3 * i] = c0[i] + num0[i] / den[i];
+    out[3 * i + 1] = c1[i] + num1[i] / den[i];
+    out[3 * i + 2] = c2[i] + num2[i] / den[i];
+  }
 }
 
 // Sequences too short for one full window, or radii that could not index one, are left
@@ -95,21 +156,13 @@ matrix& matrix::bilateral1d(float s, int r) {
   if (!BilateralFits(n, r)) return *this;
   const std::vector<float> w = SpatialTaps(r);
   const std::vector<float> copy(x, x + n);
-  const double scale = 1.0 / (2.0 * double(s) * s);
+  const float scale = float(1.0 / (2.0 * double(s) * s));
   const int taps = 4 * r + 1;
   const int64_t count = int64_t(n) - 4 * r;
   ParallelBlocks(count, BlockFor(taps), [&](int64_t b, int64_t e) {
-    for (int64_t p = b; p < e; ++p) {
-      const float* h = copy.data() + p;
-      const float c = h[2 * r];
-      double num = 0.0, den = 0.0;
-      for (int j = 0; j < taps; ++j) {
-        const double t = double(c) - h[j];
-        const float weight = float(w[size_t(j)] * std::exp(-t * t * scale));
-        num += double(weight) * h[j];
-        den += weight;
-      }
-      x[p + 2 * r] = den != 0.0 ? float(num / den) : 0.0f;
+    for (int64_t p = b; p < e; p += kBilateralChunk) {
+      const int m = int(std::min<int64_t>(kBilateralChunk, e - p));
+      BilateralChunk(copy.data() + p, x + p + 2 * r, m, w.data(), taps, r, scale);
     }
   });
   return *this;
@@ -142,25 +195,19 @@ void ColourBilateral1d(const float* v, float* out, int n, float s, int r) {
   std::copy(v, v + 3 * size_t(std::max(n, 0)), out);
   if (!BilateralFits(n, r)) return;
   const std::vector<float> w = SpatialTaps(r);
-  const double scale = 1.0 / (6.0 * double(s) * s);
+  // The channels apart, so that the chunks read them as rows.
+  std::vector<float> planes(3 * size_t(n));
+  float* const channel[3] = {planes.data(), planes.data() + n, planes.data() + 2 * size_t(n)};
+  for (int p = 0; p < n; ++p) {
+    for (int q = 0; q < 3; ++q) channel[q][p] = v[3 * size_t(p) + q];
+  }
+  const float scale = float(1.0 / (6.0 * double(s) * s));
   const int taps = 4 * r + 1;
   ParallelBlocks(int64_t(n) - 4 * r, BlockFor(3 * taps), [&](int64_t b, int64_t e) {
-    for (int64_t p = b; p < e; ++p) {
-      const float* h = v + 3 * p;
-      const float* c = h + 6 * r;
-      double num[3] = {0.0, 0.0, 0.0}, den = 0.0;
-      for (int j = 0; j < taps; ++j, h += 3) {
-        double dist = 0.0;
-        for (int q = 0; q < 3; ++q) {
-          const double t = double(c[q]) - h[q];
-          dist += t * t;
-        }
-        const float weight = float(w[size_t(j)] * std::exp(-dist * scale));
-        for (int q = 0; q < 3; ++q) num[q] += double(weight) * h[q];
-        den += weight;
-      }
-      float* o = out + 3 * (p + 2 * r);
-      for (int q = 0; q < 3; ++q) o[q] = den != 0.0 ? float(num[q] / den) : 0.0f;
+    for (int64_t p = b; p < e; p += kBilateralChunk) {
+      const int m = int(std::min<int64_t>(kBilateralChunk, e - p));
+      ColourBilateralChunk(channel[0] + p, channel[1] + p, channel[2] + p, out + 3 * (p + 2 * r), m,
+                           w.data(), taps, r, scale);
     }
   });
 }

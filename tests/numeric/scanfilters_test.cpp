@@ -268,3 +268,57 @@ TEST(ScanFilters, SameResultOnOneThreadAndOnEight) {
   SetParallelThreads(0);
   for (int i = 0; i < 3; ++i) EXPECT_EQ(results[0][i], results[1][i]) << i;
 }
+
+namespace {
+// The bilateral means in double with std::exp, the plain weighted mean of the samples: the
+// definition the single-precision chunks must stay close to.
+float ReferenceBilateral(const float* h, const float* c, int channels, int r, double scale, int q) {
+  double num = 0.0, den = 0.0;
+  for (int j = 0; j <= 4 * r; ++j) {
+    const double t = double(j - 2 * r) / r;
+    double dist = 0.0;
+    for (int k = 0; k < channels; ++k) {
+      const double d = double(c[k]) - h[channels * j + k];
+      dist += d * d;
+    }
+    const float weight = float(std::exp(-t * t / 2.0) * std::exp(-dist * scale));
+    num += double(weight) * h[channels * j + q];
+    den += weight;
+  }
+  return float(num / den);
+}
+}  // namespace
+
+TEST(ScanFilters, BilateralMeansStayWithinATenThousandthOfTheDoubleDefinition) {
+  for (const int r : {1, 3, 20}) {
+    for (const float s : {0.4f, 5.0f, 20.0f, 60.0f}) {
+      SCOPED_TRACE(testing::Message() << "r " << r << " s " << s);
+      // Noise on a few levels and steps, on the 0-255 scale.
+      matrix a = Noise(600, 1, 21), b = Noise(600, 1, 22), c = Noise(600, 1, 23);
+      for (int k = 0; k < a.n; ++k) {
+        const float step = (k / 50) % 2 == 0 ? 40.0f : 160.0f;
+        a.x[k] = step + 20.0f * a.x[k];
+        b.x[k] = 0.5f * step + 10.0f * b.x[k];
+        c.x[k] = 255.0f - step + 5.0f * c.x[k];
+      }
+      const int taps = 4 * r + 1;
+      matrix grey(a);
+      grey.bilateral1d(s, r);
+      cvector<Triple> seq, out;
+      seq.gatherscan(a, b, c, 0).bilateral1d(s, r, out);
+      std::vector<float> triples;
+      for (int k = 0; k < a.n; ++k) triples.insert(triples.end(), {a.x[k], b.x[k], c.x[k]});
+      for (int p = 0; p + taps <= a.n; ++p) {
+        const int centre = p + 2 * r;
+        const float want = ReferenceBilateral(a.x + p, a.x + centre, 1, r, 1.0 / (2.0 * s * s), 0);
+        ASSERT_NEAR(grey.x[centre], want, 1e-4 * std::max(1.0f, std::fabs(want))) << p;
+        const float got[3] = {out[centre].x, out[centre].y, out[centre].z};
+        for (int q = 0; q < 3; ++q) {
+          const float colour = ReferenceBilateral(
+              triples.data() + 3 * p, triples.data() + 3 * centre, 3, r, 1.0 / (6.0 * s * s), q);
+          ASSERT_NEAR(got[q], colour, 1e-4 * std::max(1.0f, std::fabs(colour))) << p << " " << q;
+        }
+      }
+    }
+  }
+}
