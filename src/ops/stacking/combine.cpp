@@ -97,6 +97,18 @@ ZEP_VECTOR_CLONES void MedianColumns(const MedianNetwork& net, float* values, si
   for (int i = 0; i < lanes; ++i) out[i] = float((double(lower[i]) + upper[i]) * 0.5);
 }
 
+ZEP_VECTOR_CLONES void SplitTriplets(const float* __restrict triplets, int n,
+                                     float* __restrict c0, float* __restrict c1,
+                                     float* __restrict c2, float* __restrict check) {
+  for (int i = 0; i < n; ++i) {
+    const float a = triplets[3 * i], b = triplets[3 * i + 1], c = triplets[3 * i + 2];
+    c0[i] = a;
+    c1[i] = b;
+    c2[i] = c;
+    check[i] += (a - a) + (b - b) + (c - c);
+  }
+}
+
 fpixel CombineWmmr(std::span<const fpixel> samples, CombineBuffers& b) {
   const int n = int(samples.size());
   if (n == 0) return {};

@@ -35,6 +35,9 @@ struct MedianNetwork {
 // which the compare-exchanges do not keep).
 void MedianColumns(const MedianNetwork& net, float* values, size_t stride, int lanes,
                    float* out);
+// Splits n colour triplets into three columns, and adds v - v of each value to check[i]
+// (0 while every value of pixel i is finite, NaN after an infinity or NaN).
+void SplitTriplets(const float* triplets, int n, float* c0, float* c1, float* c2, float* check);
 // Each channel on its own: the weighted majority with minimum range of the samples.
 fpixel CombineWmmr(std::span<const fpixel> samples, CombineBuffers& b);
 // The colour that minimises the sum of Euclidean distances to the samples (the geometric

@@ -25,8 +25,6 @@
 
 namespace ops::stacking {
 namespace {
-// The raw files' rows the per-pixel modes hold at once, over all files.
-constexpr uint64_t kRowBudget = uint64_t(256) << 20;
 
 // Shows a file's problem with its path as caption and ends the run.
 [[noreturn]] void Abort(const char* text, const std::string& path) {
@@ -94,16 +92,8 @@ void MedianRow(const float* rows, size_t fileBlock, size_t rowStart, int count, 
     std::fill(check.begin(), check.begin() + lanes, 0.0f);
     for (int k = 0; k < count; ++k) {
       const float* src = rows + fileBlock * size_t(k) + rowStart + 3 * size_t(x0);
-      float* a = c0 + size_t(k) * size_t(tile);
-      float* b = c1 + size_t(k) * size_t(tile);
-      float* c = c2 + size_t(k) * size_t(tile);
-      for (int i = 0; i < lanes; ++i) {
-        a[i] = src[3 * i];
-        b[i] = src[3 * i + 1];
-        c[i] = src[3 * i + 2];
-        // v - v is 0 for every finite v and NaN otherwise.
-        check[size_t(i)] += (a[i] - a[i]) + (b[i] - b[i]) + (c[i] - c[i]);
-      }
+      const size_t at = size_t(k) * size_t(tile);
+      SplitTriplets(src, lanes, c0 + at, c1 + at, c2 + at, check.data());
     }
     MedianColumns(net, c0, size_t(tile), lanes, image.plane[0].x + out + size_t(x0));
     MedianColumns(net, c1, size_t(tile), lanes, image.plane[1].x + out + size_t(x0));
@@ -133,7 +123,9 @@ void CombineRawFiles(fpbuffer& image, const std::vector<std::string>& files, int
   const uint64_t rowBytes = 12 * uint64_t(w) * uint64_t(count);
   const int blockRows = int(std::clamp<uint64_t>(budget / rowBytes, 1, uint64_t(h)));
   const size_t fileBlock = size_t(3) * size_t(w) * size_t(blockRows);
-  std::vector<float> rows(fileBlock * size_t(count));
+  // Filled by the reads before it is used: not cleared first.
+  const std::unique_ptr<float[]> block(new float[fileBlock * size_t(count)]);
+  float* const rows = block.get();
   const std::optional<MedianNetwork> network =
       mode == kStackMedian ? std::optional<MedianNetwork>(count) : std::nullopt;
   StartProgress(float(h));
@@ -156,7 +148,7 @@ void CombineRawFiles(fpbuffer& image, const std::vector<std::string>& files, int
         const size_t rowStart = size_t(j) * 3 * size_t(w);
         const size_t out = size_t(y0 + j) * size_t(w);
         if (network) {
-          MedianRow(rows.data(), fileBlock, rowStart, count, w, *network, image, out, buffers);
+          MedianRow(rows, fileBlock, rowStart, count, w, *network, image, out, buffers);
           continue;
         }
         for (int x = 0; x < w; ++x) {
@@ -257,7 +249,7 @@ StackSteps RawSteps(CImageView& v, StackScratch& scratch, int mode, CSpaceCode r
             } else {
               v.pixelInfoText = Format("Now Processing %d Temporary Files", n);
               v.UpdateStatus();
-              CombineRawFiles(image, files, mode, p.multivariateMedianIterations, kRowBudget);
+              CombineRawFiles(image, files, mode, p.multivariateMedianIterations, StackRowBudget(int(files.size())));
             }
             v.pixelInfoText = Format("Completed Processing %d Files", n);
             v.UpdateStatus();
