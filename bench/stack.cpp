@@ -17,7 +17,7 @@
 //   and the error of each against the true radiance.
 // Every job runs with one thread and with all of them.
 //
-//   bench_stack [--no-peers] [--no-multivariate] [FRAMES WIDTH HEIGHT]...
+//   bench_stack [--no-peers] [--no-multivariate] [--no-merge] [FRAMES WIDTH HEIGHT]...
 //       (default: 16 of 6000 x 4000 and 200 of 1000 x 1000)
 // A peer that is not installed is named with its package and its column skipped.
 #include <algorithm>
@@ -116,7 +116,7 @@ bool Have(const char* tool, const char* package) {
 }
 
 struct Options {
-  bool peers = true, multivariate = true;
+  bool peers = true, multivariate = true, merge = true;
 };
 
 // The median of the frames as the command runs it: raw files written, then combined.
@@ -248,7 +248,7 @@ void RunJob(const Job& j, const fs::path& dir, const Options& options) {
       if (m == 2 && !options.multivariate) continue;
       for (int t = 0; t < 2; ++t) {
         const double theirs =
-            Peer("OMP_NUM_THREADS=" + std::to_string(t == 0 ? 1 : all) +
+            Peer("OMP_WAIT_POLICY=PASSIVE OMP_NUM_THREADS=" + std::to_string(t == 0 ? 1 : all) +
                  " hugin_stacker --mode=" + modes[m] + " --output=" + (dir / "peer.tif").string() +
                  " " + list + " > /dev/null");
         line(m, t, (std::string("hugin_stacker ") + modes[m]).c_str(), theirs);
@@ -262,7 +262,7 @@ void RunJob(const Job& j, const fs::path& dir, const Options& options) {
     const double converted = Siril(framesDir, "convert seq -out=" + sequence.string() + "\n");
     std::printf("siril-cli: the frames converted to its FITS sequence in %.3f s (not counted)\n",
                 converted);
-    const char* stacks[] = {"rej n 0 0", "med", "rej w 3 3"};
+    const char* stacks[] = {"rej n", "med", "rej w 3 3"};
     const char* labels[] = {"siril mean", "siril median", "siril winsorized"};
     for (int m = 0; m < 3; ++m) {
       if (m == 2 && !options.multivariate) continue;
@@ -340,6 +340,8 @@ int main(int argc, char** argv) {
     const std::string a = argv[i];
     if (a == "--no-peers") {
       options.peers = false;
+    } else if (a == "--no-merge") {
+      options.merge = false;
     } else if (a == "--no-multivariate") {
       options.multivariate = false;
     } else {
@@ -352,7 +354,7 @@ int main(int argc, char** argv) {
   }
   if (jobs.empty()) jobs = {{16, 6000, 4000}, {200, 1000, 1000}};
   for (const Job& j : jobs) RunJob(j, dir, options);
-  if (options.peers) Merge(dir);
+  if (options.peers && options.merge) Merge(dir);
   ShutDownProgramDirectory();
   fs::remove_all(dir);
 }
