@@ -130,7 +130,8 @@ std::pair<double, double> Median(const Job& j, const std::vector<fpbuffer>& fram
     }
   });
   const double combined = Seconds([&] {
-    ops::stacking::CombineRawFiles(out, scratch.files(), mode, 200, ops::stacking::StackRowBudget(j.frames));
+    ops::stacking::CombineRawFiles(out, scratch.files(), mode, 200,
+                                   ops::stacking::StackRowBudget(mode, j.frames));
   });
   return {written, combined};
 }
@@ -202,8 +203,7 @@ void RunJob(const Job& j, const fs::path& dir, const Options& options) {
       ours[t][1] = std::min(ours[t][1], written + combined);
     }
     if (options.multivariate) {
-      const auto [written, combined] =
-          Median(j, frames, ops::stacking::kStackMultivariateMedian);
+      const auto [written, combined] = Median(j, frames, ops::stacking::kStackMultivariateMedian);
       ours[t][2] = written + combined;
       std::printf("threads %2d  Multivariate Median: raw files written %.3f s, combined %.3f s\n",
                   threads, written, combined);
@@ -233,10 +233,9 @@ void RunJob(const Job& j, const fs::path& dir, const Options& options) {
   if (Have("convert", "imagemagick")) {
     for (int m = 0; m < 2; ++m) {
       for (int t = 0; t < 2; ++t) {
-        const double theirs =
-            Peer("MAGICK_THREAD_LIMIT=" + std::to_string(t == 0 ? 1 : all) + " convert " + list +
-                 "-evaluate-sequence " + (m == 0 ? "mean " : "median ") +
-                 (dir / "peer.miff").string());
+        const double theirs = Peer("MAGICK_THREAD_LIMIT=" + std::to_string(t == 0 ? 1 : all) +
+                                   " convert " + list + "-evaluate-sequence " +
+                                   (m == 0 ? "mean " : "median ") + (dir / "peer.miff").string());
         line(m, t, m == 0 ? "convert mean" : "convert median", theirs);
       }
     }
@@ -267,10 +266,9 @@ void RunJob(const Job& j, const fs::path& dir, const Options& options) {
     for (int m = 0; m < 3; ++m) {
       if (m == 2 && !options.multivariate) continue;
       for (int t = 0; t < 2; ++t) {
-        const double theirs =
-            Siril(sequence, "setcpu " + std::to_string(t == 0 ? 1 : all) + "\nstack seq " +
-                                stacks[m] + " -nonorm -out=" + (sequence / "result").string() +
-                                "\n");
+        const double theirs = Siril(
+            sequence, "setcpu " + std::to_string(t == 0 ? 1 : all) + "\nstack seq " + stacks[m] +
+                          " -nonorm -out=" + (sequence / "result").string() + "\n");
         line(m, t, labels[m], theirs);
       }
     }

@@ -97,9 +97,9 @@ ZEP_VECTOR_CLONES void MedianColumns(const MedianNetwork& net, float* values, si
   for (int i = 0; i < lanes; ++i) out[i] = float((double(lower[i]) + upper[i]) * 0.5);
 }
 
-ZEP_VECTOR_CLONES void SplitTriplets(const float* __restrict triplets, int n,
-                                     float* __restrict c0, float* __restrict c1,
-                                     float* __restrict c2, float* __restrict check) {
+ZEP_VECTOR_CLONES void SplitTriplets(const float* __restrict triplets, int n, float* __restrict c0,
+                                     float* __restrict c1, float* __restrict c2,
+                                     float* __restrict check) {
   for (int i = 0; i < n; ++i) {
     const float a = triplets[3 * i], b = triplets[3 * i + 1], c = triplets[3 * i + 2];
     c0[i] = a;

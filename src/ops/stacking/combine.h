@@ -33,8 +33,7 @@ struct MedianNetwork {
 // value k of column i at values[k * stride + i], reordered within each column. A column
 // holding a NaN is left to the caller (its median follows NaN's place in the total order,
 // which the compare-exchanges do not keep).
-void MedianColumns(const MedianNetwork& net, float* values, size_t stride, int lanes,
-                   float* out);
+void MedianColumns(const MedianNetwork& net, float* values, size_t stride, int lanes, float* out);
 // Splits n colour triplets into three columns, and adds v - v of each value to check[i]
 // (0 while every value of pixel i is finite, NaN after an infinity or NaN).
 void SplitTriplets(const float* triplets, int n, float* c0, float* c1, float* c2, float* check);

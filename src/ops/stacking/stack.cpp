@@ -157,8 +157,9 @@ void CombineRawFiles(fpbuffer& image, const std::vector<std::string>& files, int
             samples[size_t(k)] = fpixel(p[0], p[1], p[2]);
           }
           const std::span<const fpixel> list(samples);
-          const fpixel c = mode == kStackWmmr ? CombineWmmr(list, buffers)
-                                              : CombineMultivariateMedian(list, iterations, buffers);
+          const fpixel c = mode == kStackWmmr
+                               ? CombineWmmr(list, buffers)
+                               : CombineMultivariateMedian(list, iterations, buffers);
           image.plane[0].x[out + size_t(x)] = c.x;
           image.plane[1].x[out + size_t(x)] = c.y;
           image.plane[2].x[out + size_t(x)] = c.z;
@@ -249,7 +250,8 @@ StackSteps RawSteps(CImageView& v, StackScratch& scratch, int mode, CSpaceCode r
             } else {
               v.pixelInfoText = Format("Now Processing %d Temporary Files", n);
               v.UpdateStatus();
-              CombineRawFiles(image, files, mode, p.multivariateMedianIterations, StackRowBudget(int(files.size())));
+              CombineRawFiles(image, files, mode, p.multivariateMedianIterations,
+                              StackRowBudget(mode, int(files.size())));
             }
             v.pixelInfoText = Format("Completed Processing %d Files", n);
             v.UpdateStatus();

@@ -90,10 +90,13 @@ std::string StackStatusText(int mode, int k, int total, int skipped);
 // blocks of at most budget bytes. One progress tick per row; a cancel throws Cancelled,
 // and a file that cannot be read throws Cancelled after its message (the path
 // as caption).
-// The bytes of raw rows the command's combination holds at once for count files: a block
-// small enough to stay in the cache between its read and its use, but at least 256 KB a
-// file, so that many files are still read in long runs.
-inline uint64_t StackRowBudget(int count) {
+// The bytes of raw rows the command's combination holds at once for count files. The
+// median spends little on a pixel: its block stays small enough to be in the cache between
+// its read and its use, but at least 256 KB a file, so that many files are still read in
+// long runs. The other combiners spend far more on a pixel than its read costs: their
+// large blocks give every thread rows.
+inline uint64_t StackRowBudget(int mode, int count) {
+  if (mode != kStackMedian) return uint64_t(256) << 20;
   return std::max(uint64_t(4) << 20, uint64_t(std::max(count, 0)) << 18);
 }
 void CombineRawFiles(fpbuffer& image, const std::vector<std::string>& files, int mode,

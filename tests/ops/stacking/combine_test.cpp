@@ -404,7 +404,8 @@ TEST(StackCombiners, ColumnMedianEqualsTheOnePixelMedian) {
       }
     }
     MedianColumns(net, columns.data(), lanes, lanes, out.data());
-    for (int i = 0; i < lanes; ++i) ASSERT_EQ(out[size_t(i)], CombineMedian(pixels[size_t(i)], b).x);
+    for (int i = 0; i < lanes; ++i)
+      ASSERT_EQ(out[size_t(i)], CombineMedian(pixels[size_t(i)], b).x);
   }
 }
 
@@ -436,7 +437,8 @@ TEST_F(StackFiles, RowDriverMedianEqualsTheOnePixelMedian) {
     ops::stacking::CombineRawFiles(out, scratch.files(), 1, 200, uint64_t(1) << 30);
     for (int i = 0; i < w * h; ++i) {
       Samples s;
-      for (const fpbuffer& f : frames) s.emplace_back(f.plane[0].x[i], f.plane[1].x[i], f.plane[2].x[i]);
+      for (const fpbuffer& f : frames)
+        s.emplace_back(f.plane[0].x[i], f.plane[1].x[i], f.plane[2].x[i]);
       const fpixel want = CombineMedian(s, b);
       const float got[3] = {out.plane[0].x[i], out.plane[1].x[i], out.plane[2].x[i]};
       const float expect[3] = {want.x, want.y, want.z};
