@@ -100,10 +100,19 @@ std::vector<std::string> WritePpm(const std::vector<fpbuffer>& frames, const fs:
   return names;
 }
 
-double Peer(const std::string& command) {
-  return Seconds([&] {
-    if (std::system(command.c_str()) != 0) std::printf("peer failed: %s\n", command.c_str());
+// The peer's time, or 0 (its column left empty) when it fails; its own messages are kept
+// aside in peer.log beside its output, as a failure names every frame.
+double Peer(const std::string& command, const fs::path& dir) {
+  bool failed = false;
+  const double seconds = Seconds([&] {
+    failed = std::system((command + " > " + (dir / "peer.log").string() + " 2>&1").c_str()) != 0;
   });
+  if (!failed) return seconds;
+  std::ifstream log(dir / "peer.log");
+  std::string first;
+  std::getline(log, first);
+  std::printf("peer failed: %.60s ...: %.160s\n", command.c_str(), first.c_str());
+  return 0;
 }
 
 // Whether a peer tool is on the path; when not, says which package brings it.
@@ -164,8 +173,7 @@ double Siril(const fs::path& folder, const std::string& script) {
     std::ofstream out(folder / "run.ssf");
     out << "requires 1.0.0\n" << script << "close\n";
   }
-  return Peer("siril-cli -d " + folder.string() + " -s " + (folder / "run.ssf").string() + " > " +
-              (folder / "siril.log").string() + " 2>&1");
+  return Peer("siril-cli -d " + folder.string() + " -s " + (folder / "run.ssf").string(), folder);
 }
 
 void RunJob(const Job& j, const fs::path& dir, const Options& options) {
@@ -235,7 +243,8 @@ void RunJob(const Job& j, const fs::path& dir, const Options& options) {
       for (int t = 0; t < 2; ++t) {
         const double theirs = Peer("MAGICK_THREAD_LIMIT=" + std::to_string(t == 0 ? 1 : all) +
                                    " convert " + list + "-evaluate-sequence " +
-                                   (m == 0 ? "mean " : "median ") + (dir / "peer.miff").string());
+                                   (m == 0 ? "mean " : "median ") + (dir / "peer.miff").string(),
+                                   dir);
         line(m, t, m == 0 ? "convert mean" : "convert median", theirs);
       }
     }
@@ -249,7 +258,8 @@ void RunJob(const Job& j, const fs::path& dir, const Options& options) {
         const double theirs =
             Peer("OMP_WAIT_POLICY=PASSIVE OMP_NUM_THREADS=" + std::to_string(t == 0 ? 1 : all) +
                  " hugin_stacker --mode=" + modes[m] + " --output=" + (dir / "peer.tif").string() +
-                 " " + list + " > /dev/null");
+                 " " + list,
+                 dir);
         line(m, t, (std::string("hugin_stacker ") + modes[m]).c_str(), theirs);
       }
     }
