@@ -1,8 +1,14 @@
 // Stacking of many frames, our combiners beside peer tools in one run:
 // - "Average" and "Median" (raw scratch files written, then combined row block by row block)
-//   beside ImageMagick's `convert FRAMES -evaluate-sequence mean|median`, which decodes
-//   8-bit PPM frames (its time includes that decoding; ours starts from frames in memory,
-//   the decoding being the file readers' and not the stack's);
+//   beside ImageMagick's `convert FRAMES -evaluate-sequence mean|median`, hugin_stacker's
+//   --mode=avg|median (Debian hugin-tools) and siril-cli's `stack seq rej n|med` (Debian
+//   siril), which decode 8-bit PPM frames (their times include that decoding, siril's its
+//   own start-up too; its conversion of the frames to a FITS sequence is timed on a line of
+//   its own and left out of its stacks; ours starts from frames in memory, the decoding
+//   being the file readers' and not the stack's);
+// - "Multivariate Median" beside the robust means the peers have instead of a geometric
+//   median: hugin_stacker's sigma-clipped mean (--mode=sigma) and siril's winsorized
+//   sigma clipping (`rej w`);
 // - the median's time beside writing and reading the same bytes of raw files at the disk's
 //   sequential speed, measured in the same run;
 // - "Multivariate Median" in seconds per megapixel;
@@ -11,7 +17,9 @@
 //   and the error of each against the true radiance.
 // Every job runs with one thread and with all of them.
 //
-//   bench_stack [FRAMES WIDTH HEIGHT]...   (default: 16 of 3000 x 2000 and 200 of 1000 x 1000)
+//   bench_stack [--no-peers] [--no-multivariate] [--no-merge] [FRAMES WIDTH HEIGHT]...
+//       (default: 16 of 6000 x 4000 and 200 of 1000 x 1000)
+// A peer that is not installed is named with its package and its column skipped.
 #include <algorithm>
 #include <chrono>
 #include <cmath>
@@ -92,58 +100,57 @@ std::vector<std::string> WritePpm(const std::vector<fpbuffer>& frames, const fs:
   return names;
 }
 
-double Peer(const std::string& command) {
-  return Seconds([&] {
-    if (std::system(command.c_str()) != 0) std::printf("peer failed: %s\n", command.c_str());
+// The peer's time, or 0 (its column left empty) when it fails; its own messages are kept
+// aside in peer.log beside its output, as a failure names every frame.
+double Peer(const std::string& command, const fs::path& dir) {
+  bool failed = false;
+  const double seconds = Seconds([&] {
+    failed = std::system((command + " > " + (dir / "peer.log").string() + " 2>&1").c_str()) != 0;
   });
+  if (!failed) return seconds;
+  std::ifstream log(dir / "peer.log");
+  std::string first;
+  std::getline(log, first);
+  std::printf("peer failed: %.60s ...: %.160s\n", command.c_str(), first.c_str());
+  return 0;
 }
 
-void RunJob(const Job& j, const fs::path& dir) {
-  std::printf("\n%d frames of %d x %d (%.1f MP)\n", j.frames, j.width, j.height,
-              j.width * double(j.height) * 1e-6);
-  std::vector<fpbuffer> frames;
-  for (int f = 0; f < j.frames; ++f) frames.push_back(Frame(j, f));
-  const double mp = j.width * double(j.height) * 1e-6;
-  const int all = [] {
-    SetParallelThreads(0);
-    return ParallelThreads();
-  }();
-  double ours[2][3] = {};
-  for (int t = 0; t < 2; ++t) {
-    const int threads = t == 0 ? 1 : all;
-    SetParallelThreads(threads);
-    fpbuffer sum;
-    ours[t][0] = Seconds([&] {
-      sum.copy(frames[0]);
-      for (int f = 1; f < j.frames; ++f) sum.add(frames[size_t(f)]);
-      sum.scale(float(1.0 / j.frames));
-    });
-    for (int m = 1; m <= 2; ++m) {
-      const int mode =
-          m == 1 ? ops::stacking::kStackMedian : ops::stacking::kStackMultivariateMedian;
-      ops::stacking::StackScratch scratch;
-      fpbuffer out(j.width, j.height, cspace::kDefault);
-      const double written = Seconds([&] {
-        for (int f = 0; f < j.frames; ++f) scratch.WriteRaw(frames[size_t(f)], f);
-      });
-      const double combined = Seconds([&] {
-        ops::stacking::CombineRawFiles(out, scratch.files(), mode, 200, uint64_t(256) << 20);
-      });
-      ours[t][m] = written + combined;
-      std::printf("threads %2d  %s: raw files written %.3f s, combined %.3f s\n", threads,
-                  m == 1 ? "Median" : "Multivariate Median", written, combined);
-    }
-    std::printf(
-        "threads %2d  Average %8.3f s   Median %8.3f s   Multivariate Median %8.3f s "
-        "(%.3f s/MP)\n",
-        threads, ours[t][0], ours[t][1], ours[t][2], ours[t][2] / mp);
+// Whether a peer tool is on the path; when not, says which package brings it.
+bool Have(const char* tool, const char* package) {
+  if (std::system((std::string("command -v ") + tool + " >/dev/null 2>&1").c_str()) == 0) {
+    return true;
   }
-  SetParallelThreads(0);
+  std::printf("%s not found (Debian package %s): its column is skipped\n", tool, package);
+  return false;
+}
 
-  // The disk: the median's bytes written and read once, sequentially.
+struct Options {
+  bool peers = true, multivariate = true, merge = true;
+};
+
+// The median of the frames as the command runs it: raw files written, then combined.
+// Returns the two times.
+std::pair<double, double> Median(const Job& j, const std::vector<fpbuffer>& frames, int mode) {
+  ops::stacking::StackScratch scratch;
+  fpbuffer out(j.width, j.height, cspace::kDefault);
+  const double written = Seconds([&] {
+    for (int f = 0; f < j.frames; ++f) {
+      if (scratch.WriteRaw(frames[size_t(f)], f)) std::printf("raw file %d not written\n", f);
+    }
+  });
+  const double combined = Seconds([&] {
+    ops::stacking::CombineRawFiles(out, scratch.files(), mode, 200,
+                                   ops::stacking::StackRowBudget(mode, j.frames));
+  });
+  return {written, combined};
+}
+
+// The median's bytes written to raw files and read back once, sequentially, as fast as
+// the disk and the page cache take them.
+double Disk(const Job& j, const fs::path& dir) {
   const size_t bytes = size_t(12) * size_t(j.width) * size_t(j.height);
   std::vector<char> block(bytes, 1);
-  const double disk = Seconds([&] {
+  return Seconds([&] {
     for (int f = 0; f < j.frames; ++f) {
       const fs::path p = dir / (std::string("disk") + std::to_string(f));
       std::FILE* out = std::fopen(p.c_str(), "wb");
@@ -158,27 +165,126 @@ void RunJob(const Job& j, const fs::path& dir) {
       fs::remove(p);
     }
   });
-  std::printf(
-      "raw files written and read at the disk's speed: %.3f s; median (all threads) "
-      "over that: %.2f\n",
-      disk, ours[1][1] / disk);
+}
 
-  const std::vector<std::string> ppm = WritePpm(frames, dir);
+// siril-cli running one script in folder; its output is kept aside.
+double Siril(const fs::path& folder, const std::string& script) {
+  {
+    std::ofstream out(folder / "run.ssf");
+    out << "requires 1.0.0\n" << script << "close\n";
+  }
+  return Peer("siril-cli -d " + folder.string() + " -s " + (folder / "run.ssf").string(), folder);
+}
+
+void RunJob(const Job& j, const fs::path& dir, const Options& options) {
+  std::printf("\n%d frames of %d x %d (%.1f MP)\n", j.frames, j.width, j.height,
+              j.width * double(j.height) * 1e-6);
+  std::vector<fpbuffer> frames;
+  for (int f = 0; f < j.frames; ++f) frames.push_back(Frame(j, f));
+  const double mp = j.width * double(j.height) * 1e-6;
+  const int all = [] {
+    SetParallelThreads(0);
+    return ParallelThreads();
+  }();
+  // [threads][Average, Median, Multivariate Median]
+  double ours[2][3] = {};
+  double disk = 1e300;
+  for (int t = 0; t < 2; ++t) {
+    const int threads = t == 0 ? 1 : all;
+    SetParallelThreads(threads);
+    fpbuffer sum;
+    ours[t][0] = 1e300;
+    for (int r = 0; r < 3; ++r) {
+      ours[t][0] = std::min(ours[t][0], Seconds([&] {
+                              sum.copy(frames[0]);
+                              for (int f = 1; f < j.frames; ++f) sum.add(frames[size_t(f)]);
+                              sum.scale(float(1.0 / j.frames));
+                            }));
+    }
+    // The disk's speed is taken between the median's runs, so that both see the same load.
+    ours[t][1] = 1e300;
+    for (int r = 0; r < 2; ++r) {
+      disk = std::min(disk, Disk(j, dir));
+      const auto [written, combined] = Median(j, frames, ops::stacking::kStackMedian);
+      std::printf("threads %2d  Median: raw files written %.3f s, combined %.3f s\n", threads,
+                  written, combined);
+      ours[t][1] = std::min(ours[t][1], written + combined);
+    }
+    if (options.multivariate) {
+      const auto [written, combined] = Median(j, frames, ops::stacking::kStackMultivariateMedian);
+      ours[t][2] = written + combined;
+      std::printf("threads %2d  Multivariate Median: raw files written %.3f s, combined %.3f s\n",
+                  threads, written, combined);
+    }
+    std::printf(
+        "threads %2d  Average %8.3f s   Median %8.3f s   Multivariate Median %8.3f s "
+        "(%.3f s/MP)\n",
+        threads, ours[t][0], ours[t][1], ours[t][2], ours[t][2] / mp);
+  }
+  SetParallelThreads(0);
+  std::printf(
+      "raw files written and read at the disk's speed: %.3f s; median over that: %.2f (one "
+      "thread), %.2f (all threads)\n",
+      disk, ours[0][1] / disk, ours[1][1] / disk);
+  if (!options.peers) return;
+
+  const fs::path framesDir = dir / "frames";
+  fs::create_directories(framesDir);
+  const std::vector<std::string> ppm = WritePpm(frames, framesDir);
+  frames.clear();
   std::string list;
   for (const std::string& p : ppm) list += p + " ";
-  for (const char* op : {"mean", "median"}) {
-    const bool mean = op[1] == 'e' && op[2] == 'a';
-    for (int t = 0; t < 2; ++t) {
-      const int threads = t == 0 ? 1 : all;
-      const double theirs =
-          Peer("MAGICK_THREAD_LIMIT=" + std::to_string(threads) + " convert " + list +
-               "-evaluate-sequence " + op + " " + (dir / "peer.miff").string());
-      Line(mean ? "Average" : "Median", threads, 1000 * ours[t][mean ? 0 : 1],
-           mean ? "convert mean" : "convert median", 1000 * theirs);
+  const char* names[] = {"Average", "Median", "Multivariate Median"};
+  auto line = [&](int m, int t, const char* peer, double seconds) {
+    Line(names[m], t == 0 ? 1 : all, 1000 * ours[t][m], peer, 1000 * seconds);
+  };
+  if (Have("convert", "imagemagick")) {
+    for (int m = 0; m < 2; ++m) {
+      for (int t = 0; t < 2; ++t) {
+        const double theirs = Peer("MAGICK_THREAD_LIMIT=" + std::to_string(t == 0 ? 1 : all) +
+                                   " convert " + list + "-evaluate-sequence " +
+                                   (m == 0 ? "mean " : "median ") + (dir / "peer.miff").string(),
+                                   dir);
+        line(m, t, m == 0 ? "convert mean" : "convert median", theirs);
+      }
     }
+    fs::remove(dir / "peer.miff");
+  }
+  if (Have("hugin_stacker", "hugin-tools")) {
+    const char* modes[] = {"avg", "median", "sigma"};
+    for (int m = 0; m < 3; ++m) {
+      if (m == 2 && !options.multivariate) continue;
+      for (int t = 0; t < 2; ++t) {
+        const double theirs =
+            Peer("OMP_WAIT_POLICY=PASSIVE OMP_NUM_THREADS=" + std::to_string(t == 0 ? 1 : all) +
+                 " hugin_stacker --mode=" + modes[m] + " --output=" + (dir / "peer.tif").string() +
+                 " " + list,
+                 dir);
+        line(m, t, (std::string("hugin_stacker ") + modes[m]).c_str(), theirs);
+      }
+    }
+    fs::remove(dir / "peer.tif");
+  }
+  if (Have("siril-cli", "siril")) {
+    const fs::path sequence = dir / "siril";
+    fs::create_directories(sequence);
+    const double converted = Siril(framesDir, "convert seq -out=" + sequence.string() + "\n");
+    std::printf("siril-cli: the frames converted to its FITS sequence in %.3f s (not counted)\n",
+                converted);
+    const char* stacks[] = {"rej n", "med", "rej w 3 3"};
+    const char* labels[] = {"siril mean", "siril median", "siril winsorized"};
+    for (int m = 0; m < 3; ++m) {
+      if (m == 2 && !options.multivariate) continue;
+      for (int t = 0; t < 2; ++t) {
+        const double theirs = Siril(
+            sequence, "setcpu " + std::to_string(t == 0 ? 1 : all) + "\nstack seq " + stacks[m] +
+                          " -nonorm -out=" + (sequence / "result").string() + "\n");
+        line(m, t, labels[m], theirs);
+      }
+    }
+    fs::remove_all(sequence);
   }
   for (const std::string& p : ppm) fs::remove(p);
-  fs::remove(dir / "peer.miff");
 }
 
 // A linear bracket of a scene spanning 10^4, quantised and clipped to 8 bits: our merge
@@ -236,13 +342,27 @@ int main(int argc, char** argv) {
       fs::temp_directory_path() / (std::string("zep-bench-stack-") + std::to_string(::getpid()));
   fs::create_directories(dir);
   InitProgramDirectory(dir / "home");
-  std::vector<Job> jobs;
-  for (int i = 1; i + 2 < argc; i += 3) {
-    jobs.push_back({std::atoi(argv[i]), std::atoi(argv[i + 1]), std::atoi(argv[i + 2])});
+  Options options;
+  std::vector<int> numbers;
+  for (int i = 1; i < argc; ++i) {
+    const std::string a = argv[i];
+    if (a == "--no-peers") {
+      options.peers = false;
+    } else if (a == "--no-merge") {
+      options.merge = false;
+    } else if (a == "--no-multivariate") {
+      options.multivariate = false;
+    } else {
+      numbers.push_back(std::atoi(argv[i]));
+    }
   }
-  if (jobs.empty()) jobs = {{16, 3000, 2000}, {200, 1000, 1000}};
-  for (const Job& j : jobs) RunJob(j, dir);
-  Merge(dir);
+  std::vector<Job> jobs;
+  for (size_t i = 0; i + 2 < numbers.size(); i += 3) {
+    jobs.push_back({numbers[i], numbers[i + 1], numbers[i + 2]});
+  }
+  if (jobs.empty()) jobs = {{16, 6000, 4000}, {200, 1000, 1000}};
+  for (const Job& j : jobs) RunJob(j, dir, options);
+  if (options.peers && options.merge) Merge(dir);
   ShutDownProgramDirectory();
   fs::remove_all(dir);
 }

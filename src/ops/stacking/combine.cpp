@@ -7,6 +7,7 @@
 
 #include "numeric/orderstats.h"
 #include "numeric/sort.h"
+#include "numeric/vectorclones.h"
 
 namespace {
 // Lexicographic order of colours, total on floats so that NaN samples cannot break the sort.
@@ -40,6 +41,72 @@ fpixel CombineMedian(std::span<const fpixel> samples, CombineBuffers& b) {
   float out[3];
   for (int c = 0; c < 3; ++c) out[c] = MedianFloats(Channel(samples, c, b), n);
   return {out[0], out[1], out[2]};
+}
+
+MedianNetwork::MedianNetwork(int count) : n(std::max(count, 0)) {
+  // Batcher's odd-even merge sort, cut to n inputs: a comparator that would reach past n
+  // meets a value above every real one and exchanges nothing.
+  std::vector<std::pair<int32_t, int32_t>> all;
+  for (int p = 1; p < n; p += p) {
+    for (int k = p; k >= 1; k /= 2) {
+      for (int j = k % p; j <= n - 1 - k; j += 2 * k) {
+        for (int i = 0; i <= std::min(k - 1, n - j - k - 1); ++i) {
+          if ((i + j) / (2 * p) == (i + j + k) / (2 * p)) all.emplace_back(i + j, i + j + k);
+        }
+      }
+    }
+  }
+  // Backwards from the middle rank(s), keep only the comparators whose outputs are used.
+  std::vector<char> used(size_t(n), 0);
+  if (n > 0) {
+    used[size_t(n / 2)] = 1;
+    used[size_t((n - 1) / 2)] = 1;
+  }
+  for (size_t c = all.size(); c-- > 0;) {
+    const auto [a, b] = all[c];
+    if (!used[size_t(a)] && !used[size_t(b)]) continue;
+    used[size_t(a)] = used[size_t(b)] = 1;
+    pairs.push_back(all[c]);
+  }
+  std::reverse(pairs.begin(), pairs.end());
+}
+
+ZEP_VECTOR_CLONES void MedianColumns(const MedianNetwork& net, float* values, size_t stride,
+                                     int lanes, float* out) {
+  const int n = net.n;
+  if (n <= 0) {
+    std::fill(out, out + lanes, 0.0f);
+    return;
+  }
+  for (const auto& [a, b] : net.pairs) {
+    float* __restrict lo = values + size_t(a) * stride;
+    float* __restrict hi = values + size_t(b) * stride;
+    for (int i = 0; i < lanes; ++i) {
+      const float u = lo[i], v = hi[i];
+      lo[i] = std::min(u, v);
+      hi[i] = std::max(u, v);
+    }
+  }
+  const float* upper = values + size_t(n / 2) * stride;
+  if (n % 2) {
+    std::copy(upper, upper + lanes, out);
+    return;
+  }
+  // As MedianFloats takes the two middle values: their mean in double.
+  const float* lower = values + size_t(n / 2 - 1) * stride;
+  for (int i = 0; i < lanes; ++i) out[i] = float((double(lower[i]) + upper[i]) * 0.5);
+}
+
+ZEP_VECTOR_CLONES void SplitTriplets(const float* __restrict triplets, int n, float* __restrict c0,
+                                     float* __restrict c1, float* __restrict c2,
+                                     float* __restrict check) {
+  for (int i = 0; i < n; ++i) {
+    const float a = triplets[3 * i], b = triplets[3 * i + 1], c = triplets[3 * i + 2];
+    c0[i] = a;
+    c1[i] = b;
+    c2[i] = c;
+    check[i] += (a - a) + (b - b) + (c - c);
+  }
 }
 
 fpixel CombineWmmr(std::span<const fpixel> samples, CombineBuffers& b) {

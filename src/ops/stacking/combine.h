@@ -5,6 +5,7 @@
 // with buffers of its own that live across the pixels of its rows.
 #include <cstdint>
 #include <span>
+#include <utility>
 #include <vector>
 
 #include "image/pixel.h"
@@ -19,6 +20,23 @@ struct CombineBuffers {
 // Each channel on its own: the middle value of the samples (the mean of the two middle
 // ones for an even count).
 fpixel CombineMedian(std::span<const fpixel> samples, CombineBuffers& b);
+
+// The compare-exchanges that bring the middle rank(s) of n values into place: those of an
+// odd-even merge sort that can reach ranks (n - 1) / 2 and n / 2.
+struct MedianNetwork {
+  explicit MedianNetwork(int n);
+  int n;
+  std::vector<std::pair<int32_t, int32_t>> pairs;
+};
+
+// The medians of `lanes` columns at once, as CombineMedian takes them of one channel:
+// value k of column i at values[k * stride + i], reordered within each column. A column
+// holding a NaN is left to the caller (its median follows NaN's place in the total order,
+// which the compare-exchanges do not keep).
+void MedianColumns(const MedianNetwork& net, float* values, size_t stride, int lanes, float* out);
+// Splits n colour triplets into three columns, and adds v - v of each value to check[i]
+// (0 while every value of pixel i is finite, NaN after an infinity or NaN).
+void SplitTriplets(const float* triplets, int n, float* c0, float* c1, float* c2, float* check);
 // Each channel on its own: the weighted majority with minimum range of the samples.
 fpixel CombineWmmr(std::span<const fpixel> samples, CombineBuffers& b);
 // The colour that minimises the sum of Euclidean distances to the samples (the geometric

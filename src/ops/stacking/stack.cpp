@@ -25,8 +25,6 @@
 
 namespace ops::stacking {
 namespace {
-// The raw files' rows the per-pixel modes hold at once, over all files.
-constexpr uint64_t kRowBudget = uint64_t(256) << 20;
 
 // Shows a file's problem with its path as caption and ends the run.
 [[noreturn]] void Abort(const char* text, const std::string& path) {
@@ -72,6 +70,51 @@ std::string StackStatusText(int mode, int k, int total, int skipped) {
   return s;
 }
 
+namespace {
+// The median of one row, tile by tile: each file's triplets are split into channel
+// columns (value k of pixel i at k * tile + i) and the middle ranks brought into place
+// over whole columns at once. A pixel with a sample that is not finite takes the
+// one-pixel path, which orders NaN as the total order says.
+void MedianRow(const float* rows, size_t fileBlock, size_t rowStart, int count, int w,
+               const MedianNetwork& net, fpbuffer& image, size_t out, CombineBuffers& buffers) {
+  // Some 64 KB of columns per channel, a whole number of vectors.
+  const int tile = std::clamp((16384 / std::max(count, 1)) & ~7, 8, 1024);
+  thread_local std::vector<float> columns, check;
+  thread_local std::vector<fpixel> samples;
+  columns.resize(size_t(3) * size_t(count) * size_t(tile));
+  check.resize(size_t(tile));
+  const size_t plane = size_t(count) * size_t(tile);
+  float* const c0 = columns.data();
+  float* const c1 = c0 + plane;
+  float* const c2 = c1 + plane;
+  for (int x0 = 0; x0 < w; x0 += tile) {
+    const int lanes = std::min(tile, w - x0);
+    std::fill(check.begin(), check.begin() + lanes, 0.0f);
+    for (int k = 0; k < count; ++k) {
+      const float* src = rows + fileBlock * size_t(k) + rowStart + 3 * size_t(x0);
+      const size_t at = size_t(k) * size_t(tile);
+      SplitTriplets(src, lanes, c0 + at, c1 + at, c2 + at, check.data());
+    }
+    MedianColumns(net, c0, size_t(tile), lanes, image.plane[0].x + out + size_t(x0));
+    MedianColumns(net, c1, size_t(tile), lanes, image.plane[1].x + out + size_t(x0));
+    MedianColumns(net, c2, size_t(tile), lanes, image.plane[2].x + out + size_t(x0));
+    for (int i = 0; i < lanes; ++i) {
+      if (check[size_t(i)] == 0) continue;
+      samples.resize(size_t(count));
+      for (int k = 0; k < count; ++k) {
+        const float* p = rows + fileBlock * size_t(k) + rowStart + 3 * size_t(x0 + i);
+        samples[size_t(k)] = fpixel(p[0], p[1], p[2]);
+      }
+      const fpixel m = CombineMedian(samples, buffers);
+      const size_t at = out + size_t(x0 + i);
+      image.plane[0].x[at] = m.x;
+      image.plane[1].x[at] = m.y;
+      image.plane[2].x[at] = m.z;
+    }
+  }
+}
+}  // namespace
+
 void CombineRawFiles(fpbuffer& image, const std::vector<std::string>& files, int mode,
                      int iterations, uint64_t budget) {
   const int count = int(files.size());
@@ -80,7 +123,11 @@ void CombineRawFiles(fpbuffer& image, const std::vector<std::string>& files, int
   const uint64_t rowBytes = 12 * uint64_t(w) * uint64_t(count);
   const int blockRows = int(std::clamp<uint64_t>(budget / rowBytes, 1, uint64_t(h)));
   const size_t fileBlock = size_t(3) * size_t(w) * size_t(blockRows);
-  std::vector<float> rows(fileBlock * size_t(count));
+  // Filled by the reads before it is used: not cleared first.
+  const std::unique_ptr<float[]> block(new float[fileBlock * size_t(count)]);
+  float* const rows = block.get();
+  const std::optional<MedianNetwork> network =
+      mode == kStackMedian ? std::optional<MedianNetwork>(count) : std::nullopt;
   StartProgress(float(h));
   FrgbReader reader;
   for (int y0 = 0; y0 < h; y0 += blockRows) {
@@ -100,14 +147,17 @@ void CombineRawFiles(fpbuffer& image, const std::vector<std::string>& files, int
       for (int64_t j = begin; j < end; ++j) {
         const size_t rowStart = size_t(j) * 3 * size_t(w);
         const size_t out = size_t(y0 + j) * size_t(w);
+        if (network) {
+          MedianRow(rows, fileBlock, rowStart, count, w, *network, image, out, buffers);
+          continue;
+        }
         for (int x = 0; x < w; ++x) {
           for (int k = 0; k < count; ++k) {
             const float* p = &rows[fileBlock * size_t(k) + rowStart + 3 * size_t(x)];
             samples[size_t(k)] = fpixel(p[0], p[1], p[2]);
           }
           const std::span<const fpixel> list(samples);
-          const fpixel c = mode == kStackMedian ? CombineMedian(list, buffers)
-                           : mode == kStackWmmr
+          const fpixel c = mode == kStackWmmr
                                ? CombineWmmr(list, buffers)
                                : CombineMultivariateMedian(list, iterations, buffers);
           image.plane[0].x[out + size_t(x)] = c.x;
@@ -200,7 +250,8 @@ StackSteps RawSteps(CImageView& v, StackScratch& scratch, int mode, CSpaceCode r
             } else {
               v.pixelInfoText = Format("Now Processing %d Temporary Files", n);
               v.UpdateStatus();
-              CombineRawFiles(image, files, mode, p.multivariateMedianIterations, kRowBudget);
+              CombineRawFiles(image, files, mode, p.multivariateMedianIterations,
+                              StackRowBudget(mode, int(files.size())));
             }
             v.pixelInfoText = Format("Completed Processing %d Files", n);
             v.UpdateStatus();

@@ -3,6 +3,7 @@
 // into the current layer and combined into one float image. The load loop is common to
 // every mode; a mode plugs into it with three steps (the first accepted image, each
 // further one, the final combination).
+#include <algorithm>
 #include <cstdint>
 #include <cstdio>
 #include <functional>
@@ -89,6 +90,15 @@ std::string StackStatusText(int mode, int k, int total, int skipped);
 // blocks of at most budget bytes. One progress tick per row; a cancel throws Cancelled,
 // and a file that cannot be read throws Cancelled after its message (the path
 // as caption).
+// The bytes of raw rows the command's combination holds at once for count files. The
+// median spends little on a pixel: its block stays small enough to be in the cache between
+// its read and its use, but at least 256 KB a file, so that many files are still read in
+// long runs. The other combiners spend far more on a pixel than its read costs: their
+// large blocks give every thread rows.
+inline uint64_t StackRowBudget(int mode, int count) {
+  if (mode != kStackMedian) return uint64_t(256) << 20;
+  return std::max(uint64_t(4) << 20, uint64_t(std::max(count, 0)) << 18);
+}
 void CombineRawFiles(fpbuffer& image, const std::vector<std::string>& files, int mode,
                      int iterations, uint64_t budget);
 }  // namespace ops::stacking

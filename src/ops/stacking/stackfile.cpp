@@ -4,8 +4,12 @@
 #include <filesystem>
 #include <system_error>
 
+#include <fcntl.h>
+#include <unistd.h>
+
 #include "ops/stacking/stack.h"
 #include "platform/format.h"
+#include "platform/messages.h"
 #include "platform/platform.h"
 #include "platform/programdir.h"
 #include "platform/regularfile.h"
@@ -18,9 +22,10 @@ namespace fs = std::filesystem;
 namespace ops::stacking {
 namespace {
 constexpr int64_t kHeaderBytes = 8;
-// Rows written or read per pass: some 4 MB of triplets.
+// Rows written or read per pass: some 768 KB of triplets, a buffer that stays in the
+// cache from pass to pass.
 int ChunkRows(int width) {
-  return int(std::max<int64_t>(1, (int64_t(1) << 20) / std::max(width, 1)));
+  return int(std::max<int64_t>(1, (int64_t(1) << 16) / std::max(width, 1)));
 }
 }  // namespace
 
@@ -68,23 +73,44 @@ bool FrgbReader::read(int firstRow, int rows, float* out) {
 
 bool fpbuffer::writefrgb(const std::string& path) const {
   if (channels < 3) return true;
-  return !WriteFileReplacing(path, [this](std::FILE* f) {
-    const int32_t header[2] = {width, height};
-    if (std::fwrite(header, sizeof header, 1, f) != 1) return false;
-    const int chunk = ops::stacking::ChunkRows(width);
-    std::vector<float> buffer(size_t(3) * size_t(width) * size_t(std::min(chunk, height)));
-    for (int y0 = 0; y0 < height; y0 += chunk) {
-      const int rows = std::min(chunk, height - y0);
-      const size_t first = size_t(y0) * size_t(width), count = size_t(rows) * size_t(width);
-      for (size_t k = 0; k < count; ++k) {
-        buffer[3 * k] = plane[0].x[first + k];
-        buffer[3 * k + 1] = plane[1].x[first + k];
-        buffer[3 * k + 2] = plane[2].x[first + k];
-      }
-      if (std::fwrite(buffer.data(), sizeof(float), 3 * count, f) != 3 * count) return false;
-    }
+  // A raw file is scratch of one run in the process's own folder, read back at once and
+  // removed after: it is written in place and not synced to the disk, which would cost
+  // more than the writing itself and keep nothing anyone needs after a crash.
+  if (KindOfFile(path) == FileKind::NotRegular) {
+    ShowMessage(path + " is not a regular file; it was not replaced.");
     return true;
-  });
+  }
+  const int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC | O_NOFOLLOW, 0666);
+  if (fd < 0) return true;
+  std::FILE* f = ::fdopen(fd, "wb");
+  if (!f) {
+    ::close(fd);
+    ::unlink(path.c_str());
+    return true;
+  }
+  bool ok = true;
+  const int32_t header[2] = {width, height};
+  ok = std::fwrite(header, sizeof header, 1, f) == 1;
+  const int chunk = ops::stacking::ChunkRows(width);
+  std::vector<float> buffer(size_t(3) * size_t(width) * size_t(std::min(chunk, height)));
+  for (int y0 = 0; ok && y0 < height; y0 += chunk) {
+    const int rows = std::min(chunk, height - y0);
+    const size_t first = size_t(y0) * size_t(width), count = size_t(rows) * size_t(width);
+    const float* p0 = plane[0].x + first;
+    const float* p1 = plane[1].x + first;
+    const float* p2 = plane[2].x + first;
+    float* out = buffer.data();
+    for (size_t k = 0; k < count; ++k) {
+      out[3 * k] = p0[k];
+      out[3 * k + 1] = p1[k];
+      out[3 * k + 2] = p2[k];
+    }
+    ok = std::fwrite(out, sizeof(float), 3 * count, f) == 3 * count;
+  }
+  ok = std::fflush(f) == 0 && ok;
+  ok = std::fclose(f) == 0 && ok;
+  if (!ok) ::unlink(path.c_str());
+  return !ok;
 }
 
 bool fpbuffer::readfrgb(const std::string& path, CSpaceCode c, int w, int h) {

@@ -10,6 +10,7 @@
 #include <cstring>
 #include <filesystem>
 #include <fstream>
+#include <limits>
 #include <optional>
 #include <string>
 #include <vector>
@@ -381,4 +382,67 @@ TEST_F(StackFiles, RowDriverAgreesAcrossBlockSizesAndStopsAtACutFile) {
   EXPECT_THROW(ops::stacking::CombineRawFiles(out, files, 1, 200, 1 << 20), Cancelled);
   ASSERT_FALSE(ui.messages.empty());
   EXPECT_EQ(ui.messages.back().caption, files[3]);
+}
+
+// The column median takes the same values as the one-pixel median for every count the
+// network is cut to (ties included), odd counts being a sample and even ones the mean.
+TEST(StackCombiners, ColumnMedianEqualsTheOnePixelMedian) {
+  CombineBuffers b;
+  Random r{11};
+  for (int n : {1, 2, 3, 4, 5, 7, 8, 9, 15, 16, 17, 31, 32, 33, 64, 100, 200}) {
+    SCOPED_TRACE(n);
+    const int lanes = 37;
+    const MedianNetwork net(n);
+    std::vector<float> columns(size_t(n) * lanes), out(lanes);
+    std::vector<Samples> pixels(lanes, Samples(size_t(n)));
+    for (int k = 0; k < n; ++k) {
+      for (int i = 0; i < lanes; ++i) {
+        // Few levels in some lanes, so that ties at the middle ranks are common.
+        const float v = i % 3 ? float(255 * r.uniform()) : float(int(4 * r.uniform()) - 1);
+        columns[size_t(k) * lanes + i] = v;
+        pixels[size_t(i)][size_t(k)] = fpixel(v, 0, 0);
+      }
+    }
+    MedianColumns(net, columns.data(), lanes, lanes, out.data());
+    for (int i = 0; i < lanes; ++i)
+      ASSERT_EQ(out[size_t(i)], CombineMedian(pixels[size_t(i)], b).x);
+  }
+}
+
+// The row driver's median, columns at a time, equals the one-pixel median bit for bit,
+// also where a pixel holds NaN or an infinity, and across tiles of a wide row.
+TEST_F(StackFiles, RowDriverMedianEqualsTheOnePixelMedian) {
+  CombineBuffers b;
+  Random r{23};
+  const float nan = std::numeric_limits<float>::quiet_NaN(),
+              inf = std::numeric_limits<float>::infinity();
+  for (int n : {4, 9, 130}) {
+    SCOPED_TRACE(n);
+    const int w = 131, h = 3;  // 130 frames split the row into tiles of 120 pixels
+    ops::stacking::StackScratch scratch;
+    std::vector<fpbuffer> frames;
+    for (int k = 0; k < n; ++k) {
+      fpbuffer f(w, h, cspace::kDefault);
+      for (int c = 0; c < 3; ++c) {
+        for (int i = 0; i < f.n; ++i) f.plane[c].x[i] = float(int(20 * r.uniform()));
+      }
+      // NaN in some frames of pixel 5, an infinity in pixel 7, a NaN majority in pixel 125.
+      if (k % 3 == 0) f.plane[1].x[5] = nan;
+      if (k == 1) f.plane[2].x[7] = -inf;
+      if (k % 4 != 1) f.plane[0].x[125] = nan;
+      ASSERT_FALSE(scratch.WriteRaw(f, k));
+      frames.push_back(std::move(f));
+    }
+    fpbuffer out(w, h, cspace::kDefault);
+    ops::stacking::CombineRawFiles(out, scratch.files(), 1, 200, uint64_t(1) << 30);
+    for (int i = 0; i < w * h; ++i) {
+      Samples s;
+      for (const fpbuffer& f : frames)
+        s.emplace_back(f.plane[0].x[i], f.plane[1].x[i], f.plane[2].x[i]);
+      const fpixel want = CombineMedian(s, b);
+      const float got[3] = {out.plane[0].x[i], out.plane[1].x[i], out.plane[2].x[i]};
+      const float expect[3] = {want.x, want.y, want.z};
+      ASSERT_EQ(0, std::memcmp(got, expect, sizeof got)) << "pixel " << i;
+    }
+  }
 }
