@@ -133,23 +133,26 @@ int main(int argc, char** argv) {
         cv::filter2D(src, dst, CV_32F, disc, cv::Point(-1, -1), 0, cv::BORDER_REFLECT);
       };
 #endif
-      Pair("Lens Blur r" + std::to_string(r), threads, runs, reset,
-           [&] { work.lensblur(1, r, false, nullptr, false); }, "filter2D (disc)", peer);
+      Pair(
+          "Lens Blur r" + std::to_string(r), threads, runs, reset,
+          [&] { work.lensblur(1, r, false, nullptr, false); }, "filter2D (disc)", peer);
     }
     if (Runs("Median")) {
 #ifdef ZEP_HAVE_OPENCV
       peer = [&] { cv::medianBlur(src, dst, 3); };
 #endif
-      Pair("Median r1", threads, runs, reset,
-           [&] { work.median(1, 1.0f, false, nullptr, false, false); }, "medianBlur(3)", peer);
+      Pair(
+          "Median r1", threads, runs, reset,
+          [&] { work.median(1, 1.0f, false, nullptr, false, false); }, "medianBlur(3)", peer);
     }
     if (Runs("Bilateral")) {
 #ifdef ZEP_HAVE_OPENCV
       peer = [&] { cv::bilateralFilter(src, dst, 11, 25.0, 5.0); };
 #endif
-      Pair("Bilateral 11 Gaussian", threads, 1, reset,
-           [&] { work.bilateral(25.0f, 1, 11, 3, nullptr, false, false); }, "bilateralFilter d 11",
-           peer);
+      Pair(
+          "Bilateral 11 Gaussian", threads, 1, reset,
+          [&] { work.bilateral(25.0f, 1, 11, 3, nullptr, false, false); }, "bilateralFilter d 11",
+          peer);
     }
     for (int r = 1; r <= 5 && Runs("Unsharp"); ++r) {
       const double ours = Best(runs, reset, [&] {

@@ -96,7 +96,8 @@ ZEP_VECTOR_CLONES void Mean9(const float* a, const float* b, const float* c, flo
     const float *pa = a + x0, *pb = b + x0, *pc = c + x0;
     for (int i = 0; i < n + 2; ++i) column[i] = double(pa[i]) + double(pb[i]) + double(pc[i]);
     float* o = out + x0;
-    for (int i = 0; i < n; ++i) o[i] = float((column[i] + column[i + 1] + column[i + 2]) * (1.0 / 9.0));
+    for (int i = 0; i < n; ++i)
+      o[i] = float((column[i] + column[i + 1] + column[i + 2]) * (1.0 / 9.0));
   }
 }
 }  // namespace discrows
