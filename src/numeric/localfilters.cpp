@@ -63,22 +63,6 @@ float Evaluate(Statistic s, float* values, int m, double sum) {
   return 0.0f;
 }
 
-}  // namespace
-
-// The row loops, in both instruction sets (vectorclones.h).
-namespace discrows {
-// v[x] = the sum of the rows' samples x, for x in [0, count).
-ZEP_VECTOR_CLONES void AddRows(double* v, const float* const* rows, int nrows, int count) {
-  for (int x = 0; x < count; ++x) v[x] = double(rows[0][x]);
-  for (int j = 1; j < nrows; ++j) {
-    const float* row = rows[j];
-    for (int x = 0; x < count; ++x) v[x] += double(row[x]);
-  }
-}
-
-}  // namespace discrows
-
-namespace {
 // AddRuns for a width known when compiling: one pass, the sum kept in a register.
 template <int kWidth>
 [[gnu::always_inline]] inline void AddRunsOf(double* acc, const double* v, int count) {
@@ -88,49 +72,7 @@ template <int kWidth>
     acc[x] = s;
   }
 }
-}  // namespace
 
-namespace discrows {
-// acc[x] += v[x] + ... + v[x + width - 1], the terms added to acc[x] one by one in that
-// order whatever the width.
-ZEP_VECTOR_CLONES void AddRuns(double* acc, const double* v, int width, int count) {
-  switch (width) {
-    case 3:
-      return AddRunsOf<3>(acc, v, count);
-    case 5:
-      return AddRunsOf<5>(acc, v, count);
-    case 7:
-      return AddRunsOf<7>(acc, v, count);
-    case 9:
-      return AddRunsOf<9>(acc, v, count);
-    default:
-      break;
-  }
-  for (int t = 0; t < width; ++t) {
-    const double* w = v + t;
-    for (int x = 0; x < count; ++x) acc[x] += w[x];
-  }
-}
-
-// The mean of the nine cells around every sample of a row from the padded rows a, b, c
-// (sample x of the row at index x + 1): each column's three samples added in double, then
-// three columns. A chunk's column sums stay in the first-level cache.
-ZEP_VECTOR_CLONES void Mean9(const float* a, const float* b, const float* c, float* out,
-                             int count) {
-  constexpr int kChunk = 512;
-  double column[kChunk + 2];
-  for (int x0 = 0; x0 < count; x0 += kChunk) {
-    const int n = std::min(kChunk, count - x0);
-    const float *pa = a + x0, *pb = b + x0, *pc = c + x0;
-    for (int i = 0; i < n + 2; ++i) column[i] = double(pa[i]) + double(pb[i]) + double(pc[i]);
-    float* o = out + x0;
-    for (int i = 0; i < n; ++i)
-      o[i] = float((column[i] + column[i + 1] + column[i + 2]) * (1.0 / 9.0));
-  }
-}
-}  // namespace discrows
-
-namespace {
 // Eight floats at once: the compiler leaves the ordering network below in scalar code
 // unless it is written for vectors (the baseline build makes two halves of each).
 using Lanes = float __attribute__((vector_size(32)));
@@ -225,7 +167,55 @@ inline bool AnyNaN(const float* a, const float* b, const float* c, int n) {
 }
 }  // namespace
 
+// The row loops, in both instruction sets (vectorclones.h).
 namespace discrows {
+// v[x] = the sum of the rows' samples x, for x in [0, count).
+ZEP_VECTOR_CLONES void AddRows(double* v, const float* const* rows, int nrows, int count) {
+  for (int x = 0; x < count; ++x) v[x] = double(rows[0][x]);
+  for (int j = 1; j < nrows; ++j) {
+    const float* row = rows[j];
+    for (int x = 0; x < count; ++x) v[x] += double(row[x]);
+  }
+}
+
+// acc[x] += v[x] + ... + v[x + width - 1], the terms added to acc[x] one by one in that
+// order whatever the width.
+ZEP_VECTOR_CLONES void AddRuns(double* acc, const double* v, int width, int count) {
+  switch (width) {
+    case 3:
+      return AddRunsOf<3>(acc, v, count);
+    case 5:
+      return AddRunsOf<5>(acc, v, count);
+    case 7:
+      return AddRunsOf<7>(acc, v, count);
+    case 9:
+      return AddRunsOf<9>(acc, v, count);
+    default:
+      break;
+  }
+  for (int t = 0; t < width; ++t) {
+    const double* w = v + t;
+    for (int x = 0; x < count; ++x) acc[x] += w[x];
+  }
+}
+
+// The mean of the nine cells around every sample of a row from the padded rows a, b, c
+// (sample x of the row at index x + 1): each column's three samples added in double, then
+// three columns. A chunk's column sums stay in the first-level cache.
+ZEP_VECTOR_CLONES void Mean9(const float* a, const float* b, const float* c, float* out,
+                             int count) {
+  constexpr int kChunk = 512;
+  double column[kChunk + 2];
+  for (int x0 = 0; x0 < count; x0 += kChunk) {
+    const int n = std::min(kChunk, count - x0);
+    const float *pa = a + x0, *pb = b + x0, *pc = c + x0;
+    for (int i = 0; i < n + 2; ++i) column[i] = double(pa[i]) + double(pb[i]) + double(pc[i]);
+    float* o = out + x0;
+    for (int i = 0; i < n; ++i)
+      o[i] = float((column[i] + column[i + 1] + column[i + 2]) * (1.0 / 9.0));
+  }
+}
+
 // The median of the nine cells around every sample of a row from the padded rows a, b, c,
 // NaN counted above every number as the sort counts it. A chunk whose samples hold a NaN
 // takes the slower ordering network, the others plain minima and maxima.
