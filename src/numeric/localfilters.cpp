@@ -63,38 +63,107 @@ float Evaluate(Statistic s, float* values, int m, double sum) {
   return 0.0f;
 }
 
-// Orders a pair under the sorting rule: numbers ascending, NaN last. Written as selects
-// so that the loop around it vectorises.
-inline void Order(float& a, float& b) {
-  const bool swap = b < a || a != a;
-  const float lo = swap ? b : a, hi = swap ? a : b;
-  a = lo;
-  b = hi;
-}
-
-// The median of the nine cells around every sample of a row, NaN counted above every
-// number: the 19-exchange network that leaves the middle element in p4.
-void Median9RowNaN(const float* above, const float* centre, const float* below, float* out,
-                   int count) {
+// AddRuns for a width known when compiling: one pass, the sum kept in a register.
+template <int kWidth>
+[[gnu::always_inline]] inline void AddRunsOf(double* acc, const double* v, int count) {
   for (int x = 0; x < count; ++x) {
-    float p0 = above[x], p1 = above[x + 1], p2 = above[x + 2];
-    float p3 = centre[x], p4 = centre[x + 1], p5 = centre[x + 2];
-    float p6 = below[x], p7 = below[x + 1], p8 = below[x + 2];
-    Order(p1, p2), Order(p4, p5), Order(p7, p8);
-    Order(p0, p1), Order(p3, p4), Order(p6, p7);
-    Order(p1, p2), Order(p4, p5), Order(p7, p8);
-    Order(p0, p3), Order(p5, p8), Order(p4, p7);
-    Order(p3, p6), Order(p1, p4), Order(p2, p5);
-    Order(p4, p7), Order(p4, p2), Order(p6, p4);
-    Order(p4, p2);
-    out[x] = p4;
+    double s = acc[x];
+    for (int t = 0; t < kWidth; ++t) s += v[x + t];
+    acc[x] = s;
   }
 }
 
-bool HasNaN(const float* values, int64_t count) {
-  bool nan = false;
-  for (int64_t k = 0; k < count; ++k) nan |= values[k] != values[k];
-  return nan;
+// Eight floats at once: the compiler leaves the ordering network below in scalar code
+// unless it is written for vectors (the baseline build makes two halves of each).
+using Lanes = float __attribute__((vector_size(32)));
+constexpr int kLanes = 8;
+// The helpers below pass Lanes by value; they are internal and always inlined, so the
+// calling convention of such values never matters (the warning comes where the templates
+// are instantiated, at the end of the file, so it stays off from here on).
+#pragma GCC diagnostic ignored "-Wpsabi"
+
+template <class V>
+[[gnu::always_inline]] inline V Take(const float* p) {
+  V v;
+  std::memcpy(&v, p, sizeof v);
+  return v;
+}
+template <class V>
+[[gnu::always_inline]] inline void Put(float* p, const V& v) {
+  std::memcpy(p, &v, sizeof v);
+}
+
+// The smaller and the larger of a pair in the order of the program's sort (numbers
+// ascending, NaN last), of one float or of eight. Without NaN the plain minimum and
+// maximum do (a zero of either sign may then come out of both, equal to the other).
+template <bool kNaN, class V>
+[[gnu::always_inline]] inline V Lower(const V& p, const V& q) {
+  if constexpr (kNaN) {
+    return (q < p) | (p != p) ? q : p;
+  } else {
+    return q < p ? q : p;
+  }
+}
+template <bool kNaN, class V>
+[[gnu::always_inline]] inline V Upper(const V& p, const V& q) {
+  if constexpr (kNaN) {
+    return (q < p) | (p != p) ? p : q;
+  } else {
+    return p < q ? q : p;
+  }
+}
+template <bool kNaN, class V>
+[[gnu::always_inline]] inline V Middle(const V& p, const V& q, const V& r) {
+  return Upper<kNaN>(Lower<kNaN>(p, q), Lower<kNaN>(Upper<kNaN>(p, q), r));
+}
+
+// The three samples of column i of the rows a, b, c sorted into lo, mid, hi.
+template <bool kNaN, class V>
+[[gnu::always_inline]] inline void SortColumn(const float* a, const float* b, const float* c,
+                                              float* lo, float* mid, float* hi, int i) {
+  const V pa = Take<V>(a + i), pb = Take<V>(b + i), pc = Take<V>(c + i);
+  const V p = Lower<kNaN>(pa, pb), q = Upper<kNaN>(pa, pb);
+  const V t = Lower<kNaN>(q, pc);
+  Put(hi + i, Upper<kNaN>(q, pc));
+  Put(lo + i, Lower<kNaN>(p, t));
+  Put(mid + i, Upper<kNaN>(p, t));
+}
+
+// The median of nine from the sorted columns i, i + 1, i + 2: the middle of the largest
+// low, the middle middle and the smallest high.
+template <bool kNaN, class V>
+[[gnu::always_inline]] inline void MedianOfColumns(const float* lo, const float* mid,
+                                                   const float* hi, float* out, int i) {
+  const V low = Upper<kNaN>(Upper<kNaN>(Take<V>(lo + i), Take<V>(lo + i + 1)), Take<V>(lo + i + 2));
+  const V high =
+      Lower<kNaN>(Lower<kNaN>(Take<V>(hi + i), Take<V>(hi + i + 1)), Take<V>(hi + i + 2));
+  const V middle = Middle<kNaN>(Take<V>(mid + i), Take<V>(mid + i + 1), Take<V>(mid + i + 2));
+  Put(out + i, Middle<kNaN>(low, middle, high));
+}
+
+// The median of nine for n samples from the padded rows a, b, c, through the sorted
+// columns lo, mid, hi (n + 2 of each). The plain form is left to the compiler, which turns
+// it into vector minima and maxima.
+template <bool kNaN>
+[[gnu::always_inline]] inline void Median9Chunk(const float* a, const float* b, const float* c,
+                                                float* out, int n, float* lo, float* mid,
+                                                float* hi) {
+  int i = 0;
+  if constexpr (kNaN) {
+    for (; i + kLanes <= n + 2; i += kLanes) SortColumn<true, Lanes>(a, b, c, lo, mid, hi, i);
+  }
+  for (; i < n + 2; ++i) SortColumn<kNaN, float>(a, b, c, lo, mid, hi, i);
+  i = 0;
+  if constexpr (kNaN) {
+    for (; i + kLanes <= n; i += kLanes) MedianOfColumns<true, Lanes>(lo, mid, hi, out, i);
+  }
+  for (; i < n; ++i) MedianOfColumns<kNaN, float>(lo, mid, hi, out, i);
+}
+
+inline bool AnyNaN(const float* a, const float* b, const float* c, int n) {
+  int nan = 0;
+  for (int i = 0; i < n; ++i) nan |= (a[i] != a[i]) | (b[i] != b[i]) | (c[i] != c[i]);
+  return nan != 0;
 }
 }  // namespace
 
@@ -109,37 +178,58 @@ ZEP_VECTOR_CLONES void AddRows(double* v, const float* const* rows, int nrows, i
   }
 }
 
-// acc[x] += v[x] + ... + v[x + width - 1].
+// acc[x] += v[x] + ... + v[x + width - 1], the terms added to acc[x] one by one in that
+// order whatever the width.
 ZEP_VECTOR_CLONES void AddRuns(double* acc, const double* v, int width, int count) {
+  switch (width) {
+    case 3:
+      return AddRunsOf<3>(acc, v, count);
+    case 5:
+      return AddRunsOf<5>(acc, v, count);
+    case 7:
+      return AddRunsOf<7>(acc, v, count);
+    case 9:
+      return AddRunsOf<9>(acc, v, count);
+    default:
+      break;
+  }
   for (int t = 0; t < width; ++t) {
     const double* w = v + t;
     for (int x = 0; x < count; ++x) acc[x] += w[x];
   }
 }
 
-// The three samples of each column sorted: count columns of the rows a, b, c.
-ZEP_VECTOR_CLONES void SortColumns(const float* a, const float* b, const float* c, float* lo,
-                                   float* mid, float* hi, int count) {
-  for (int x = 0; x < count; ++x) {
-    const float p = std::min(a[x], b[x]), q = std::max(a[x], b[x]);
-    const float t = std::min(q, c[x]);
-    hi[x] = std::max(q, c[x]);
-    lo[x] = std::min(p, t);
-    mid[x] = std::max(p, t);
+// The mean of the nine cells around every sample of a row from the padded rows a, b, c
+// (sample x of the row at index x + 1): each column's three samples added in double, then
+// three columns. A chunk's column sums stay in the first-level cache.
+ZEP_VECTOR_CLONES void Mean9(const float* a, const float* b, const float* c, float* out,
+                             int count) {
+  constexpr int kChunk = 512;
+  double column[kChunk + 2];
+  for (int x0 = 0; x0 < count; x0 += kChunk) {
+    const int n = std::min(kChunk, count - x0);
+    const float *pa = a + x0, *pb = b + x0, *pc = c + x0;
+    for (int i = 0; i < n + 2; ++i) column[i] = double(pa[i]) + double(pb[i]) + double(pc[i]);
+    float* o = out + x0;
+    for (int i = 0; i < n; ++i)
+      o[i] = float((column[i] + column[i + 1] + column[i + 2]) * (1.0 / 9.0));
   }
 }
 
-// The median of nine from three sorted columns: the middle of the largest low, the middle
-// middle and the smallest high. Exact for numbers; NaN takes the other path.
-ZEP_VECTOR_CLONES void Median9FromColumns(const float* lo, const float* mid, const float* hi,
-                                          float* out, int count) {
-  auto med3 = [](float a, float b, float c) {
-    return std::max(std::min(a, b), std::min(std::max(a, b), c));
-  };
-  for (int x = 0; x < count; ++x) {
-    const float low = std::max(std::max(lo[x], lo[x + 1]), lo[x + 2]);
-    const float high = std::min(std::min(hi[x], hi[x + 1]), hi[x + 2]);
-    out[x] = med3(low, med3(mid[x], mid[x + 1], mid[x + 2]), high);
+// The median of the nine cells around every sample of a row from the padded rows a, b, c,
+// NaN counted above every number as the sort counts it. A chunk whose samples hold a NaN
+// takes the slower ordering network, the others plain minima and maxima.
+ZEP_VECTOR_CLONES void Median9(const float* a, const float* b, const float* c, float* out,
+                               int count) {
+  constexpr int kChunk = 512;
+  float lo[kChunk + 2], mid[kChunk + 2], hi[kChunk + 2];
+  for (int x0 = 0; x0 < count; x0 += kChunk) {
+    const int n = std::min(kChunk, count - x0);
+    if (AnyNaN(a + x0, b + x0, c + x0, n + 2)) {
+      Median9Chunk<true>(a + x0, b + x0, c + x0, out + x0, n, lo, mid, hi);
+    } else {
+      Median9Chunk<false>(a + x0, b + x0, c + x0, out + x0, n, lo, mid, hi);
+    }
   }
 }
 }  // namespace discrows
@@ -161,34 +251,43 @@ struct DiscRow {
   const bitmask* mask;
   bool restricted;
   Statistic stat;
-  bool nan;  // the plane holds NaN: the nine-cell median takes the ordering network
 
   void operator()(const float* const* win, int y, float* out) const {
     const int r = disc.r, nx = plane.nx, ny = plane.ny;
-    const size_t wide = size_t(nx) + 2 * size_t(r);
-    thread_local std::vector<float> values, row, lo, mid, hi;
+    thread_local std::vector<float> values, row;
     thread_local std::vector<double> sums, columns;
     thread_local std::vector<const float*> rows;
     values.resize(size_t(disc.cells));
     row.resize(size_t(nx));
-    if (!restricted && stat == Statistic::Mean) {
-      // The rows of one half-width are added first, then their runs along the row.
-      sums.assign(size_t(nx), 0.0);
-      columns.resize(wide);
-      rows.resize(size_t(2 * r + 1));
-      for (const auto& [h, members] : disc.groups) {
-        for (size_t j = 0; j < members.size(); ++j) rows[j] = win[members[j]] + r - h;
-        discrows::AddRows(columns.data(), rows.data(), int(members.size()), nx + 2 * h);
-        discrows::AddRuns(sums.data(), columns.data(), 2 * h + 1, nx);
+    if (!restricted && r == 1 && stat != Statistic::Wmmr) {
+      // The nine-cell window: straight into the plane when every sample changes.
+      float* dst = mask ? row.data() : out;
+      if (stat == Statistic::Mean) {
+        discrows::Mean9(win[0], win[1], win[2], dst, nx);
+      } else {
+        discrows::Median9(win[0], win[1], win[2], dst, nx);
       }
+      if (!mask) return;
+    } else if (!restricted && stat == Statistic::Mean) {
+      // The rows of one half-width are added first, then their runs along the row; a
+      // chunk of the row at a time, so that the sums stay in the first-level cache.
+      constexpr int kChunk = 512;
+      sums.resize(kChunk);
+      columns.resize(kChunk + 2 * size_t(r));
+      rows.resize(size_t(2 * r + 1));
       const double scale = 1.0 / disc.cells;
-      for (int x = 0; x < nx; ++x) row[size_t(x)] = float(sums[size_t(x)] * scale);
-    } else if (!restricted && stat == Statistic::Median && r == 1 && !nan) {
-      lo.resize(wide), mid.resize(wide), hi.resize(wide);
-      discrows::SortColumns(win[0], win[1], win[2], lo.data(), mid.data(), hi.data(), nx + 2);
-      discrows::Median9FromColumns(lo.data(), mid.data(), hi.data(), row.data(), nx);
-    } else if (!restricted && stat == Statistic::Median && r == 1) {
-      Median9RowNaN(win[0], win[1], win[2], row.data(), nx);
+      float* dst = mask ? row.data() : out;
+      for (int x0 = 0; x0 < nx; x0 += kChunk) {
+        const int n = std::min(kChunk, nx - x0);
+        std::fill_n(sums.data(), n, 0.0);
+        for (const auto& [h, members] : disc.groups) {
+          for (size_t j = 0; j < members.size(); ++j) rows[j] = win[members[j]] + r - h + x0;
+          discrows::AddRows(columns.data(), rows.data(), int(members.size()), n + 2 * h);
+          discrows::AddRuns(sums.data(), columns.data(), 2 * h + 1, n);
+        }
+        for (int x = 0; x < n; ++x) dst[x0 + x] = float(sums[size_t(x)] * scale);
+      }
+      if (!mask) return;
     } else {
       for (int x = 0; x < nx; ++x) {
         if (mask && !mask->get(x, y)) continue;
@@ -233,9 +332,7 @@ void DiscPass(matrix& plane, int r, const bitmask* mask, bool maskedInput, Stati
   mask = Fitting(mask, plane);
   const Disc disc(r);
   const int nx = plane.nx, ny = plane.ny, side = 2 * r + 1;
-  const DiscRow filter{plane, disc,
-                       mask,  mask && maskedInput,
-                       stat,  stat == Statistic::Median && r == 1 && HasNaN(plane.x, plane.n)};
+  const DiscRow filter{plane, disc, mask, mask && maskedInput, stat};
   std::vector<const float*> win(static_cast<size_t>(side));
   if (ny <= 2 * r) {
     matrix padded;

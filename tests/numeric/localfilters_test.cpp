@@ -218,21 +218,71 @@ TEST_F(LocalFiltersTest, MaskedInputCountsOnlyMaskedNeighboursInsideThePlane) {
 
 TEST_F(LocalFiltersTest, NineCellMedianMatchesTheGeneralPathWithNaNAndTies) {
   // Masked input with every bit set gathers the cells one by one; away from the border
-  // it sees the same nine cells as the network of the unmasked radius-1 median.
-  matrix input = Picture(13, 11, 9);
+  // it sees the same nine cells as the network of the unmasked radius-1 median. The wide
+  // plane's rows go out in chunks of 512: NaN in one chunk, at a chunk's edge (columns
+  // 510-513 are read by two chunks) and in the last column, none in the others.
   const float nan = std::numeric_limits<float>::quiet_NaN();
-  for (int k = 0; k < input.n; k += 7) input.x[k] = nan;
-  for (int k = 3; k < input.n; k += 5) input.x[k] = 10.0f;
-  for (int k = 1; k < input.n; k += 11) input.x[k] = -std::numeric_limits<float>::infinity();
-  bitmask all(13, 11);
-  for (int k = 0; k < all.n; ++k) all.setbit(k, true);
-  matrix fast(input), general(input);
-  fast.discmedian(1, nullptr, false);
-  general.discmedian(1, &all, true);
-  for (int y = 1; y < 10; ++y) {
-    for (int x = 1; x < 12; ++x) {
-      const float a = fast.at(x, y), b = general.at(x, y);
-      EXPECT_TRUE(a == b || (std::isnan(a) && std::isnan(b))) << x << "," << y;
+  const float inf = std::numeric_limits<float>::infinity();
+  struct Shape {
+    int w, h;
+    std::vector<int> nanAt;  // empty: every seventh sample
+  } shapes[] = {
+      {13, 11, {}},
+      {1300,
+       5,
+       {2 * 1300 + 700, 2 * 1300 + 703, 3 * 1300 + 511, 1 * 1300 + 1299, 3 * 1300 + 1299}}};
+  for (const Shape& s : shapes) {
+    SCOPED_TRACE(std::to_string(s.w) + "x" + std::to_string(s.h));
+    matrix input = Picture(s.w, s.h, 9);
+    for (int k = 3; k < input.n; k += 5) input.x[k] = 10.0f;
+    for (int k = 1; k < input.n; k += 11) input.x[k] = -inf;
+    for (int k = 4; k < input.n; k += 13) input.x[k] = inf;
+    for (int k = 2; k < input.n; k += 17) input.x[k] = -0.0f;
+    if (s.nanAt.empty()) {
+      for (int k = 0; k < input.n; k += 7) input.x[k] = nan;
+    }
+    for (int k : s.nanAt) input.x[k] = nan;
+    bitmask all(s.w, s.h);
+    for (int k = 0; k < all.n; ++k) all.setbit(k, true);
+    matrix fast(input), general(input);
+    fast.discmedian(1, nullptr, false);
+    general.discmedian(1, &all, true);
+    for (int y = 1; y < s.h - 1; ++y) {
+      for (int x = 1; x < s.w - 1; ++x) {
+        const float a = fast.at(x, y), b = general.at(x, y);
+        ASSERT_TRUE(a == b || (std::isnan(a) && std::isnan(b))) << x << "," << y;
+      }
+    }
+  }
+}
+
+TEST_F(LocalFiltersTest, DiscMeanAddsInDoubleOverMixedMagnitudes) {
+  // Cells of 1e8 and -1e8 cancel beside small ones: a float sum would lose the small ones
+  // whole (a float step at 1e8 is 8). These sums are exact in double.
+  const float cells[] = {1e8f, -1e8f, 3e7f, -3e7f, 0.25f, 7.5f, 100.0f / 64, -3.0f, 255.0f};
+  const int w = 37, h = 23;
+  matrix input(w, h);
+  for (int k = 0; k < input.n; ++k) input.x[k] = cells[(k * 5 + k / 7) % 9];
+  auto half = [](int i, int n) { return i < 0 ? -1 - i : i >= n ? 2 * n - 1 - i : i; };
+  for (const int r : {1, 2}) {
+    SCOPED_TRACE("r" + std::to_string(r));
+    matrix mine(input);
+    mine.discmean(r, nullptr, false);
+    for (int y = 0; y < h; ++y) {
+      for (int x = 0; x < w; ++x) {
+        double sum = 0;
+        int count = 0;
+        for (int dy = -r; dy <= r; ++dy) {
+          for (int dx = -r; dx <= r; ++dx) {
+            if (std::sqrt(float(dx * dx + dy * dy)) > r + 0.5f) continue;
+            sum += input.at(half(x + dx, w), half(y + dy, h));
+            ++count;
+          }
+        }
+        const double expected = sum / count;
+        ASSERT_NEAR(mine.at(x, y), expected, 1e-6 * std::max(1.0, std::fabs(expected)))
+            << x << "," << y;
+      }
     }
   }
 }
@@ -376,8 +426,10 @@ TEST_F(LocalFiltersTest, DiscFiltersAcrossManyRowBlocksMatchAPlainEvaluation) {
   const int w = 2000, h = 41;
   const matrix input = Picture(w, h, 12);
   auto half = [](int i, int n) { return i < 0 ? -1 - i : i >= n ? 2 * n - 1 - i : i; };
-  for (const int r : {1, 2, 3}) {
+  // The mean also at radii 4 and 5, whose widest rows (9 and 11 cells) take other loops.
+  for (const int r : {1, 2, 3, 4, 5}) {
     for (const int stat : {0, 1, 2}) {
+      if (r > 3 && stat != 0) continue;
       SCOPED_TRACE("r" + std::to_string(r) + " statistic " + std::to_string(stat));
       matrix mine(input);
       if (stat == 0) mine.discmean(r, nullptr, false);
