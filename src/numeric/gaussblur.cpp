@@ -5,6 +5,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <functional>
+#include <memory>
 #include <vector>
 
 #if defined(__x86_64__)
@@ -291,9 +292,11 @@ void GaussianBlurRows(matrix& plane, float sigma,
   // The sink may overwrite a block's rows while the neighbouring blocks still need them:
   // the f rows on each side of every boundary between blocks are kept first.
   const int64_t halo = 2 * int64_t(f);
-  std::vector<float> halos(size_t(std::max<int64_t>(0, blocks - 1) * halo) * size_t(w));
+  // The buffers are written before they are read: not cleared first.
+  const auto halos = std::make_unique_for_overwrite<float[]>(
+      size_t(std::max<int64_t>(0, blocks - 1) * halo) * size_t(w));
   const auto haloRow = [&](int64_t boundary, int64_t r) {
-    return halos.data() + size_t((boundary - 1) * halo + (r - (boundary * block - f))) * size_t(w);
+    return halos.get() + size_t((boundary - 1) * halo + (r - (boundary * block - f))) * size_t(w);
   };
   ParallelBlocks(blocks - 1, 1, [&](int64_t b0, int64_t b1) {
     for (int64_t b = b0 + 1; b <= b1; ++b) {
@@ -307,11 +310,11 @@ void GaussianBlurRows(matrix& plane, float sigma,
   constexpr int kChunk = 8, kStripColumns = 64;
   const int ringRows = kChunk + L - 1;
   ParallelBlocks(blocks, 1, [&](int64_t b0, int64_t b1) {
-    std::vector<double> ring(static_cast<size_t>(ringRows) * static_cast<size_t>(w));
-    std::vector<double> sums(static_cast<size_t>(kChunk) * static_cast<size_t>(w));
-    std::vector<float> out(static_cast<size_t>(w));
+    const auto ring = std::make_unique_for_overwrite<double[]>(size_t(ringRows) * size_t(w));
+    const auto sums = std::make_unique_for_overwrite<double[]>(size_t(kChunk) * size_t(w));
+    const auto out = std::make_unique_for_overwrite<float[]>(size_t(w));
     std::vector<const double*> lines(static_cast<size_t>(L));
-    const auto slot = [&](int64_t r) { return ring.data() + size_t(r % ringRows) * size_t(w); };
+    const auto slot = [&](int64_t r) { return ring.get() + size_t(r % ringRows) * size_t(w); };
     for (int64_t b = b0; b < b1; ++b) {
       const int64_t y0 = b * block, y1 = std::min<int64_t>(y0 + block, ny);
       const auto source = [&](int64_t r) -> const float* {
@@ -329,7 +332,7 @@ void GaussianBlurRows(matrix& plane, float sigma,
         for (int c0 = 0; c0 < w; c0 += kStripColumns) {
           const int cw = std::min(kStripColumns, w - c0);
           for (int64_t p = p0; p < p1; ++p) {
-            double* dst = sums.data() + size_t(p - p0) * size_t(w) + c0;
+            double* dst = sums.get() + size_t(p - p0) * size_t(w) + c0;
             if (Plain(k, int(p), ny)) {
               for (int j = 0; j < L; ++j) lines[size_t(j)] = slot(p - f + j) + c0;
               ColumnSums(lines.data(), k.weights.data(), L, cw, 1.0, dst);
@@ -341,8 +344,8 @@ void GaussianBlurRows(matrix& plane, float sigma,
           }
         }
         for (int64_t p = p0; p < p1; ++p) {
-          RowSums(k, sums.data() + size_t(p - p0) * size_t(w), w, out.data());
-          sink(p, out.data());
+          RowSums(k, sums.get() + size_t(p - p0) * size_t(w), w, out.get());
+          sink(p, out.get());
         }
       }
     }
