@@ -62,15 +62,9 @@ struct InsideTaps {
 // last f + 1).
 bool Plain(const PassKernel& k, int p, int n) { return p >= k.f && p <= n - k.f - 2; }
 
-// One line along a row: b holds its original samples, out receives the results.
-void RowPass(const PassKernel& k, int flag, const float* b, float* out, int n) {
-  const int plain = n - k.length();
-  if (plain > 0) {
-    std::vector<const float*> lines(size_t(k.length()));
-    for (int j = 0; j < k.length(); ++j) lines[size_t(j)] = b + j;
-    WeightedLines(lines.data(), k.weights.data(), lines.size(), plain, Sink{nullptr, out + k.f});
-  }
-  if (flag != 0) return;
+// The first f and the last f + 1 samples of a line b of n: the taps inside, renormalised.
+template <class T>
+void BorderSums(const PassKernel& k, const T* b, float* out, int n) {
   for (int p = 0; p < n; ++p) {
     if (Plain(k, p, n)) {
       p = n - k.f - 2;
@@ -81,6 +75,17 @@ void RowPass(const PassKernel& k, int flag, const float* b, float* out, int n) {
     for (int j = t.lo; j < t.hi; ++j) s += double(k.taps[size_t(j)]) * b[p - k.f + j];
     out[p] = float(s / t.weight);
   }
+}
+
+// One line along a row: b holds its original samples, out receives the results.
+void RowPass(const PassKernel& k, int flag, const float* b, float* out, int n) {
+  const int plain = n - k.length();
+  if (plain > 0) {
+    std::vector<const float*> lines(size_t(k.length()));
+    for (int j = 0; j < k.length(); ++j) lines[size_t(j)] = b + j;
+    WeightedLines(lines.data(), k.weights.data(), lines.size(), plain, Sink{nullptr, out + k.f});
+  }
+  if (flag == 0) BorderSums(k, b, out, n);
 }
 
 // Columns of a strip are this many wide: the rows the kernel meets stay in cache.
@@ -167,6 +172,11 @@ void ColumnSumsPortable(const double* const* line, const double* weight, int cou
     dst[x] = double(float(divisor == 1.0 ? s : s / divisor));
   }
 }
+
+// The column pass works on chunks of kChunk rows in strips of kStripColumns: the source rows
+// of a strip stay in the first-level cache for every row of the chunk, where a whole row at
+// a time reads the ring of L rows from further away for each row.
+constexpr int kChunk = 8, kStripColumns = 64;
 
 // out[p] for the plain samples p in [f, n - f - 1) of a line d of n samples.
 void RowSumsPortable(const double* d, const double* weight, int length, int n, float* out) {
@@ -255,16 +265,7 @@ void RowSums(const PassKernel& k, const double* d, int n, float* out) {
 #else
   RowSumsPortable(d, k.weights.data(), k.length(), n, out);
 #endif
-  for (int p = 0; p < n; ++p) {
-    if (Plain(k, p, n)) {
-      p = n - k.f - 2;
-      continue;
-    }
-    const InsideTaps t(k, p, n);
-    double s = 0.0;
-    for (int j = t.lo; j < t.hi; ++j) s += double(k.taps[size_t(j)]) * d[p - k.f + j];
-    out[p] = float(s / t.weight);
-  }
+  BorderSums(k, d, out, n);
 }
 }  // namespace
 
@@ -274,8 +275,11 @@ void GaussianBlurRows(matrix& plane, float sigma,
   const int nx = plane.nx, ny = plane.ny;
   float* const* z = plane.z;
   const int L = GaussianLength(sigma, 3.0f);
-  if (!(sigma > 0.0f) || !std::isfinite(sigma) || L >= nx || L >= ny) {
-    // Lines not longer than the kernel: the two passes on a copy.
+  // Each worker keeps a ring of the L + kChunk - 1 source rows of a chunk in double: beyond
+  // 16 MB (a sigma of some 80 on rows of 4000) a copy of the plane costs less.
+  const bool ringFits = (int64_t(L) + kChunk - 1) * nx <= (int64_t{1} << 21);
+  if (!(sigma > 0.0f) || !std::isfinite(sigma) || L >= nx || L >= ny || !ringFits) {
+    // Lines not longer than the kernel, or a very wide one: the two passes on a copy.
     matrix blurred(plane);
     blurred.gaussblur(sigma, sigma, nullptr);
     ParallelBlocks(ny, BlockFor(nx), [&](int64_t y0, int64_t y1) {
@@ -304,10 +308,6 @@ void GaussianBlurRows(matrix& plane, float sigma,
       for (int64_t r = b * block - f; r < top; ++r) std::copy(z[r], z[r] + w, haloRow(b, r));
     }
   });
-  // The column pass works on chunks of kChunk rows in strips of kStripColumns: the source
-  // rows of a strip stay in the first-level cache for every row of the chunk, where a
-  // whole row at a time reads the ring of L rows from further away for each row.
-  constexpr int kChunk = 8, kStripColumns = 64;
   const int ringRows = kChunk + L - 1;
   ParallelBlocks(blocks, 1, [&](int64_t b0, int64_t b1) {
     const auto ring = std::make_unique_for_overwrite<double[]>(size_t(ringRows) * size_t(w));
