@@ -117,21 +117,30 @@ fpbuffer& fpbuffer::jensenedgescore(float a, float b, float k, int w, int domina
           }
         }
       });
-      for (const auto& row : found) {
-        for (const FoundEdge& e : row) {
-          const EdgeModel& m = e.m;
-          for (int by = lo; by <= hi; ++by) {
-            for (int bx = lo; bx <= hi; ++bx) {
-              const int x = e.j + bx, y = e.i + by;
-              if (!mask->get(x, y)) continue;
-              const size_t q = size_t(y - boxY) * boxW + size_t(x - boxX);
-              BlendJensenEdge(&acc[0][q], &acc[1][q], &acc[2][q], float(bx), float(by), m.r, m.s,
-                              m.c, m.plus, m.minus, k, weight);
-              ++counts[q];
+      // Each block of rows gathers the models that reach its own rows, and every pixel takes
+      // them in the order of their windows (row, then column), as one thread adding the
+      // models one after the other would.
+      const int64_t yFirst = d + b0 + lo, yEnd = d + b0 + bandRows + hi;
+      ParallelBlocks(yEnd - yFirst, BlockFor(int64_t(width) * w), [&](int64_t s0, int64_t s1) {
+        for (int64_t s = s0; s < s1; ++s) {
+          const int y = int(yFirst + s);
+          for (int by = hi; by >= lo; --by) {
+            const int64_t r = y - by - d - b0;
+            if (r < 0 || r >= bandRows) continue;
+            for (const FoundEdge& e : found[size_t(r)]) {
+              const EdgeModel& m = e.m;
+              for (int bx = lo; bx <= hi; ++bx) {
+                const int x = e.j + bx;
+                if (!mask->get(x, y)) continue;
+                const size_t q = size_t(y - boxY) * boxW + size_t(x - boxX);
+                BlendJensenEdge(&acc[0][q], &acc[1][q], &acc[2][q], float(bx), float(by), m.r,
+                                m.s, m.c, m.plus, m.minus, k, weight);
+                ++counts[q];
+              }
             }
           }
         }
-      }
+      });
     }
   }
 

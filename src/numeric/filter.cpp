@@ -87,37 +87,60 @@ void RowPass(const Taps& unfolded, const matrix& in, matrix& out, bool add = fal
 
 // out += the adjoint of RowPass applied to in: every input sample is spread over the
 // padded positions its taps read, and the padding is folded back by the same reflection.
+// Spreading a sample over the positions its taps read is gathering, at each padded
+// position q, the samples whose taps read it: pad[q] = the sum over the taps of
+// w * in[q - before - offset], zero outside the row. Output x takes pad[x + before] and the
+// padded positions that fold onto it. Away from both ends nothing folds and every sample is
+// inside, so those outputs are a plain correlation of the row with the mirrored taps; only
+// the ends are gathered and folded one position at a time, in the same order of terms.
 void RowPassAdjoint(const Taps& unfolded, const matrix& in, matrix& out, bool add = true) {
   const int w = in.nx;
   if (in.n == 0) return;
   const Taps taps = FoldTaps(unfolded, w);
   const auto [before, after] = Reach(taps);
   const int64_t span = before + after;
+  // Outputs [a, b) are the plain ones: every read inside, no fold lands there.
+  int64_t a = std::max(after, before + 1), b = std::min(w - before, w - 1 - after);
+  if (before >= w || after >= w || a >= b) a = b = w;
   const int64_t cost = (w + span) * int64_t(taps.size());
   ParallelBlocks(in.ny, BlockFor(cost), [&](int64_t y0, int64_t y1) {
     std::vector<double> pad(static_cast<size_t>(w + span));
     std::vector<double> acc(static_cast<size_t>(w));
-    // Spreading a sample over the positions its taps read is gathering, at each padded
-    // position, the samples whose taps read it: a correlation with the taps mirrored over
-    // the row with zeros around it.
-    std::vector<float> zeros(static_cast<size_t>(w + 2 * span), 0.0f);
+    std::vector<float> copy(&in == &out ? static_cast<size_t>(w) : 0);
     Lines lines;
-    for (const Tap& t : taps) lines.push(zeros.data() + span - before - t.offset, t.w);
     for (int64_t y = y0; y < y1; ++y) {
-      std::copy(in.z[y], in.z[y] + w, zeros.begin() + span);
-      lines.apply(int(pad.size()), {pad.data(), nullptr, false});
-      std::fill(acc.begin(), acc.end(), 0.0);
-      for (int x = 0; x < w; ++x) acc[x] = pad[size_t(x + before)];
+      const float* row = in.z[y];
+      float* o = out.z[y];
+      if (!copy.empty()) {
+        std::copy(row, row + w, copy.begin());
+        row = copy.data();
+      }
+      if (a < b) {
+        lines.clear();
+        for (const Tap& t : taps) lines.push(row + (a - t.offset), t.w);
+        lines.apply(int(b - a), {nullptr, o + a, add});
+      }
+      const auto gather = [&](int64_t q) {
+        double sum = 0.0;
+        for (const Tap& t : taps) {
+          const int64_t i = q - before - t.offset;
+          sum += t.w * (i >= 0 && i < w ? double(row[i]) : 0.0);
+        }
+        pad[size_t(q)] = sum;
+      };
+      for (int64_t q = 0; q < a + before; ++q) gather(q);
+      for (int64_t q = b + before; q < w + span; ++q) gather(q);
+      for (int64_t x = 0; x < a; ++x) acc[size_t(x)] = pad[size_t(x + before)];
+      for (int64_t x = b; x < w; ++x) acc[size_t(x)] = pad[size_t(x + before)];
       for (int64_t p = 0; p < before; ++p) acc[ReflectWhole(p - before, w)] += pad[size_t(p)];
-      for (int64_t p = before + w; p < int64_t(pad.size()); ++p) {
+      for (int64_t p = before + w; p < w + span; ++p) {
         acc[ReflectWhole(p - before, w)] += pad[size_t(p)];
       }
-      float* row = out.z[y];
-      if (add) {
-        for (int x = 0; x < w; ++x) row[x] = static_cast<float>(row[x] + acc[x]);
-      } else {
-        for (int x = 0; x < w; ++x) row[x] = static_cast<float>(acc[x]);
-      }
+      const auto store = [&](int64_t x) {
+        o[x] = static_cast<float>(add ? o[x] + acc[size_t(x)] : acc[size_t(x)]);
+      };
+      for (int64_t x = 0; x < a; ++x) store(x);
+      for (int64_t x = b; x < w; ++x) store(x);
     }
   });
 }

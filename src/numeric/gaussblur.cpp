@@ -1,11 +1,19 @@
 // The Gaussian blur: two one-dimensional passes of the kernel gaussian(sigma, 3), and the
 // masked blur that works on a mirrored tile around the mask.
 #include <algorithm>
+#include <cmath>
 #include <cstddef>
 #include <cstdint>
+#include <functional>
+#include <memory>
 #include <vector>
 
+#if defined(__x86_64__)
+#include <immintrin.h>
+#endif
+
 #include "numeric/bitmask.h"
+#include "numeric/gaussrows.h"
 #include "numeric/kernels.h"
 #include "numeric/lines.h"
 #include "numeric/matrix.h"
@@ -54,15 +62,9 @@ struct InsideTaps {
 // last f + 1).
 bool Plain(const PassKernel& k, int p, int n) { return p >= k.f && p <= n - k.f - 2; }
 
-// One line along a row: b holds its original samples, out receives the results.
-void RowPass(const PassKernel& k, int flag, const float* b, float* out, int n) {
-  const int plain = n - k.length();
-  if (plain > 0) {
-    std::vector<const float*> lines(size_t(k.length()));
-    for (int j = 0; j < k.length(); ++j) lines[size_t(j)] = b + j;
-    WeightedLines(lines.data(), k.weights.data(), lines.size(), plain, Sink{nullptr, out + k.f});
-  }
-  if (flag != 0) return;
+// The first f and the last f + 1 samples of a line b of n: the taps inside, renormalised.
+template <class T>
+void BorderSums(const PassKernel& k, const T* b, float* out, int n) {
   for (int p = 0; p < n; ++p) {
     if (Plain(k, p, n)) {
       p = n - k.f - 2;
@@ -73,6 +75,17 @@ void RowPass(const PassKernel& k, int flag, const float* b, float* out, int n) {
     for (int j = t.lo; j < t.hi; ++j) s += double(k.taps[size_t(j)]) * b[p - k.f + j];
     out[p] = float(s / t.weight);
   }
+}
+
+// One line along a row: b holds its original samples, out receives the results.
+void RowPass(const PassKernel& k, int flag, const float* b, float* out, int n) {
+  const int plain = n - k.length();
+  if (plain > 0) {
+    std::vector<const float*> lines(size_t(k.length()));
+    for (int j = 0; j < k.length(); ++j) lines[size_t(j)] = b + j;
+    WeightedLines(lines.data(), k.weights.data(), lines.size(), plain, Sink{nullptr, out + k.f});
+  }
+  if (flag == 0) BorderSums(k, b, out, n);
 }
 
 // Columns of a strip are this many wide: the rows the kernel meets stay in cache.
@@ -142,4 +155,199 @@ matrix& matrix::gaussblur(float sx, float sy, const bitmask* mask) {
 
 matrix& matrix::gaussbluri(int sigma, const bitmask* mask) {
   return gaussblur(float(sigma), float(sigma), mask);
+}
+
+// The row-at-a-time blur: the column pass of a block of rows reads a ring of the source
+// rows converted to double once each (the column pass above converts every sample once per
+// tap), and its row goes straight into the row pass. Every sum adds the same exact products
+// (float taps times float samples fit a double) in the same order as the two passes above,
+// so the rows are the same bits.
+namespace {
+// dst[x] = double(float(sum over k of weight[k] * line[k][x])), or of that sum / divisor.
+void ColumnSumsPortable(const double* const* line, const double* weight, int count, int n,
+                        double divisor, double* dst) {
+  for (int x = 0; x < n; ++x) {
+    double s = 0.0;
+    for (int k = 0; k < count; ++k) s += weight[k] * line[k][x];
+    dst[x] = double(float(divisor == 1.0 ? s : s / divisor));
+  }
+}
+
+// The column pass works on chunks of kChunk rows in strips of kStripColumns: the source rows
+// of a strip stay in the first-level cache for every row of the chunk, where a whole row at
+// a time reads the ring of L rows from further away for each row.
+constexpr int kChunk = 8, kStripColumns = 64;
+
+// out[p] for the plain samples p in [f, n - f - 1) of a line d of n samples.
+void RowSumsPortable(const double* d, const double* weight, int length, int n, float* out) {
+  const int f = length / 2;
+  for (int p = f; p < n - f - 1; ++p) {
+    double s = 0.0;
+    for (int j = 0; j < length; ++j) s += weight[j] * d[p - f + j];
+    out[p] = float(s);
+  }
+}
+
+#if defined(__x86_64__) && (defined(__GNUC__) || defined(__clang__))
+#define ZEP_GAUSS_AVX2 1
+// 32 sums at a time in eight registers, as in WeightedLines.
+__attribute__((target("avx2,fma"))) void ColumnSumsAvx2(const double* const* line,
+                                                        const double* weight, int count, int n,
+                                                        double divisor, double* dst) {
+  constexpr int kVectors = 8, kBlock = 4 * kVectors;
+  const __m256d div = _mm256_set1_pd(divisor);
+  int x = 0;
+  for (; x + kBlock <= n; x += kBlock) {
+    __m256d s[kVectors];
+    for (__m256d& v : s) v = _mm256_setzero_pd();
+    for (int k = 0; k < count; ++k) {
+      const double* src = line[k] + x;
+      const __m256d wt = _mm256_set1_pd(weight[k]);
+      for (int v = 0; v < kVectors; ++v) {
+        s[v] = _mm256_fmadd_pd(wt, _mm256_loadu_pd(src + 4 * v), s[v]);
+      }
+    }
+    for (int v = 0; v < kVectors; ++v) {
+      const __m256d q = divisor == 1.0 ? s[v] : _mm256_div_pd(s[v], div);
+      _mm256_storeu_pd(dst + x + 4 * v, _mm256_cvtps_pd(_mm256_cvtpd_ps(q)));
+    }
+  }
+  for (; x < n; ++x) {
+    double s = 0.0;
+    for (int k = 0; k < count; ++k) s += weight[k] * line[k][x];
+    dst[x] = double(float(divisor == 1.0 ? s : s / divisor));
+  }
+}
+
+__attribute__((target("avx2,fma"))) void RowSumsAvx2(const double* d, const double* weight,
+                                                     int length, int n, float* out) {
+  constexpr int kVectors = 8, kBlock = 4 * kVectors;
+  const int f = length / 2, end = n - f - 1;
+  int p = f;
+  for (; p + kBlock <= end; p += kBlock) {
+    __m256d s[kVectors];
+    for (__m256d& v : s) v = _mm256_setzero_pd();
+    for (int j = 0; j < length; ++j) {
+      const double* src = d + (p - f + j);
+      const __m256d wt = _mm256_set1_pd(weight[j]);
+      for (int v = 0; v < kVectors; ++v) {
+        s[v] = _mm256_fmadd_pd(wt, _mm256_loadu_pd(src + 4 * v), s[v]);
+      }
+    }
+    for (int v = 0; v < kVectors; ++v) _mm_storeu_ps(out + p + 4 * v, _mm256_cvtpd_ps(s[v]));
+  }
+  for (; p < end; ++p) {
+    double s = 0.0;
+    for (int j = 0; j < length; ++j) s += weight[j] * d[p - f + j];
+    out[p] = float(s);
+  }
+}
+#endif
+
+void ColumnSums(const double* const* line, const double* weight, int count, int n,
+                double divisor, double* dst) {
+#ifdef ZEP_GAUSS_AVX2
+  static const bool avx2 = __builtin_cpu_supports("avx2") && __builtin_cpu_supports("fma");
+  if (avx2) return ColumnSumsAvx2(line, weight, count, n, divisor, dst);
+#endif
+  ColumnSumsPortable(line, weight, count, n, divisor, dst);
+}
+
+// The row pass of gaussblurx (flag 0) over a line already in double.
+void RowSums(const PassKernel& k, const double* d, int n, float* out) {
+#ifdef ZEP_GAUSS_AVX2
+  static const bool avx2 = __builtin_cpu_supports("avx2") && __builtin_cpu_supports("fma");
+  if (avx2) {
+    RowSumsAvx2(d, k.weights.data(), k.length(), n, out);
+  } else {
+    RowSumsPortable(d, k.weights.data(), k.length(), n, out);
+  }
+#else
+  RowSumsPortable(d, k.weights.data(), k.length(), n, out);
+#endif
+  BorderSums(k, d, out, n);
+}
+}  // namespace
+
+void GaussianBlurRows(matrix& plane, float sigma,
+                      const std::function<void(int64_t y, const float* row)>& sink) {
+  if (plane.n == 0) return;
+  const int nx = plane.nx, ny = plane.ny;
+  float* const* z = plane.z;
+  const int L = GaussianLength(sigma, 3.0f);
+  // Each worker keeps a ring of the L + kChunk - 1 source rows of a chunk in double: beyond
+  // 16 MB (a sigma of some 80 on rows of 4000) a copy of the plane costs less.
+  const bool ringFits = (int64_t(L) + kChunk - 1) * nx <= (int64_t{1} << 21);
+  if (!(sigma > 0.0f) || !std::isfinite(sigma) || L >= nx || L >= ny || !ringFits) {
+    // Lines not longer than the kernel, or a very wide one: the two passes on a copy.
+    matrix blurred(plane);
+    blurred.gaussblur(sigma, sigma, nullptr);
+    ParallelBlocks(ny, BlockFor(nx), [&](int64_t y0, int64_t y1) {
+      for (int64_t y = y0; y < y1; ++y) sink(y, blurred.z[y]);
+    });
+    return;
+  }
+  const PassKernel k = MakeKernel(sigma, ny);  // the whole kernel: L < nx and L < ny
+  const int f = k.f, w = nx;
+  // Blocks of at least 6 L rows keep the rows read twice (each block's first and last f
+  // and its start-up) a small part of the work.
+  const int64_t block = std::max<int64_t>(BlockFor(int64_t(w) * L * 2), 6 * int64_t(L));
+  const int64_t blocks = (ny + block - 1) / block;
+  // The sink may overwrite a block's rows while the neighbouring blocks still need them:
+  // the f rows on each side of every boundary between blocks are kept first.
+  const int64_t halo = 2 * int64_t(f);
+  // The buffers are written before they are read: not cleared first.
+  const auto halos = std::make_unique_for_overwrite<float[]>(
+      size_t(std::max<int64_t>(0, blocks - 1) * halo) * size_t(w));
+  const auto haloRow = [&](int64_t boundary, int64_t r) {
+    return halos.get() + size_t((boundary - 1) * halo + (r - (boundary * block - f))) * size_t(w);
+  };
+  ParallelBlocks(blocks - 1, 1, [&](int64_t b0, int64_t b1) {
+    for (int64_t b = b0 + 1; b <= b1; ++b) {
+      const int64_t top = std::min<int64_t>(b * block + f, ny);
+      for (int64_t r = b * block - f; r < top; ++r) std::copy(z[r], z[r] + w, haloRow(b, r));
+    }
+  });
+  const int ringRows = kChunk + L - 1;
+  ParallelBlocks(blocks, 1, [&](int64_t b0, int64_t b1) {
+    const auto ring = std::make_unique_for_overwrite<double[]>(size_t(ringRows) * size_t(w));
+    const auto sums = std::make_unique_for_overwrite<double[]>(size_t(kChunk) * size_t(w));
+    const auto out = std::make_unique_for_overwrite<float[]>(size_t(w));
+    std::vector<const double*> lines(static_cast<size_t>(L));
+    const auto slot = [&](int64_t r) { return ring.get() + size_t(r % ringRows) * size_t(w); };
+    for (int64_t b = b0; b < b1; ++b) {
+      const int64_t y0 = b * block, y1 = std::min<int64_t>(y0 + block, ny);
+      const auto source = [&](int64_t r) -> const float* {
+        if (r < y0) return haloRow(b, r);
+        if (r >= y1) return haloRow(b + 1, r);
+        return z[r];
+      };
+      int64_t next = std::max<int64_t>(0, y0 - f);
+      for (int64_t p0 = y0; p0 < y1; p0 += kChunk) {
+        const int64_t p1 = std::min<int64_t>(p0 + kChunk, y1);
+        for (; next <= std::min<int64_t>(p1 - 1 + f, ny - 1); ++next) {
+          const float* src = source(next);
+          std::copy(src, src + w, slot(next));
+        }
+        for (int c0 = 0; c0 < w; c0 += kStripColumns) {
+          const int cw = std::min(kStripColumns, w - c0);
+          for (int64_t p = p0; p < p1; ++p) {
+            double* dst = sums.get() + size_t(p - p0) * size_t(w) + c0;
+            if (Plain(k, int(p), ny)) {
+              for (int j = 0; j < L; ++j) lines[size_t(j)] = slot(p - f + j) + c0;
+              ColumnSums(lines.data(), k.weights.data(), L, cw, 1.0, dst);
+            } else {
+              const InsideTaps t(k, int(p), ny);
+              for (int j = t.lo; j < t.hi; ++j) lines[size_t(j - t.lo)] = slot(p - f + j) + c0;
+              ColumnSums(lines.data(), k.weights.data() + t.lo, t.hi - t.lo, cw, t.weight, dst);
+            }
+          }
+        }
+        for (int64_t p = p0; p < p1; ++p) {
+          RowSums(k, sums.get() + size_t(p - p0) * size_t(w), w, out.get());
+          sink(p, out.get());
+        }
+      }
+    }
+  });
 }

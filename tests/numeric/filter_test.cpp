@@ -159,6 +159,41 @@ TEST_F(FilterTest, WidePlanesMatchDirectSums) {
   }
 }
 
+// The row transpose sample by sample against the scatter of every tap through the border
+// rule, in double: rows with a plain middle and its block remainder, rows that are all
+// border, kernels odd, even, lopsided and longer than the row; set, added, and in place.
+TEST_F(FilterTest, RowTransposeMatchesTheScatterOfEveryTap) {
+  const std::vector<matrix> kernels = {Row({0.25f, 0.5f, 0.25f}), Row({1, -2, 0.5f, 3}),
+                                       Row({0, 0, 0, 0.5f, -1, 2, 0.25f}), Row({-1, 1}),
+                                       Row({0.1f, 0.2f, 0.3f, 0.4f, 0.5f, 0.6f, 0.7f, 0.8f, 0.9f})};
+  for (const matrix& k : kernels) {
+    for (const int w : {1, 2, 5, 9, 40, 77, 131}) {
+      const matrix v = Noise(w, 3, 7 + w), base = Noise(w, 3, 300 + w);
+      matrix want(w, 3);
+      want.zero();
+      for (int y = 0; y < 3; ++y) {
+        std::vector<double> row(size_t(w), 0.0);
+        for (int x = 0; x < w; ++x) {
+          for (int j = 0; j < k.n; ++j) {
+            row[size_t(ReflectWhole(x + j - k.n / 2, w))] += double(k.x[j]) * v.z[y][x];
+          }
+        }
+        for (int x = 0; x < w; ++x) want.z[y][x] = float(row[size_t(x)]);
+      }
+      matrix set, added(base), inplace(v);
+      set.correlatexadj(k, v);
+      added.scatterx(k, v);
+      inplace.scatterx(k, inplace);
+      const std::string where = std::to_string(k.n) + " taps, width " + std::to_string(w);
+      for (int i = 0; i < v.n; ++i) {
+        ASSERT_NEAR(set.x[i], want.x[i], 1e-5f) << where << " at " << i;
+        ASSERT_NEAR(added.x[i], base.x[i] + want.x[i], 1e-5f) << where << " at " << i;
+        ASSERT_NEAR(inplace.x[i], v.x[i] + want.x[i], 1e-5f) << where << " at " << i;
+      }
+    }
+  }
+}
+
 TEST_F(FilterTest, TwoDimensionalCorrelationOfAnOuterProductIsSeparable) {
   const matrix kx = Row({1, 2, -1, 0.5f}), ky = Row({0.5f, -3, 2});
   matrix k2;

@@ -83,6 +83,31 @@ TEST_F(SharpenTest, UnsharpOnEveryModeKeepsAConstantAndAmountAboveOneRestoresThe
   EXPECT_EQ(UnsharpSmoother(-1), UnsharpSmoother(0));
 }
 
+// The Gaussian mode uses each blurred row as it is made instead of smoothing a copy of the
+// plane: the same bits as the copy, over several row blocks, lines shorter than the kernel,
+// a tail of columns beyond the vector blocks and every band of the response.
+TEST_F(SharpenTest, GaussianUnsharpEqualsSmoothingACopy) {
+  const struct {
+    int w, h, radius;
+    float amount, t1, t2, t3;
+  } cases[] = {
+      {300, 200, 1, 1, 0, 0, 255},    {129, 301, 3, 1.5f, 4, 6, 30}, {37, 29, 2, 0.5f, 2, 1, 40},
+      {70, 900, 1, 2, 0, 5, 12},      {5, 40, 1, 1, 0, 0, 255},      {40, 6, 2, 1, 0, 0, 255},
+      {1, 1, 1, 1, 0, 0, 255},        {64, 64, 0, 1, 0, 0, 255},
+  };
+  for (const auto& c : cases) {
+    const matrix input = Scaled(Noise(c.w, c.h, 41), 128, 60);
+    matrix smoothed(input), expected(input), fused(input);
+    smoothed.gaussbluri(c.radius, nullptr);
+    for (int k = 0; k < expected.n; ++k) {
+      expected.x[k] += UnsharpResponse(input.x[k] - smoothed.x[k], c.amount, c.t1, c.t2, c.t3);
+    }
+    fused.unsharp(UnsharpSmoother(0), c.radius, UnsharpResponse, c.amount, c.t1, c.t2, c.t3,
+                  nullptr);
+    EXPECT_EQ(Values(fused), Values(expected)) << c.w << "x" << c.h << " r" << c.radius;
+  }
+}
+
 TEST_F(SharpenTest, UnsharpLoGAddsTheResponseAndAMaskLimitsThePixels) {
   const matrix picture = Scaled(Noise(19, 15, 5), 128, 100);
   matrix response;

@@ -488,6 +488,15 @@ std::vector<Operation> Operations() {
                      o.gaussblurx(2.5f, 0).gaussblury(1.5f, 0);
                    });
                  }});
+  ops.push_back({"unsharp gaussian", [](Size s) {
+                   return OnPlane(s, [](matrix& o, const matrix& i) {
+                     o = i;
+                     o.unsharp(UnsharpSmoother(0), 2, UnsharpResponse, 1, 0, 0, 255, nullptr);
+                   });
+                 }});
+  ops.push_back({"correlatexadj", [=](Size s) {
+                   return OnPlane(s, [&](matrix& o, const matrix& i) { o.correlatexadj(k5, i); });
+                 }});
   ops.push_back({"isophote smoothing", [](Size s) {
                    return OnPlane(s, [](matrix& o, const matrix& i) {
                      o = i;
