@@ -4,6 +4,7 @@
 #include <algorithm>
 #include <cstdlib>
 
+#include "app/flags.h"
 #include "app/imageview.h"
 #include "numeric/tonecurves.h"
 #include "params/settings.h"
@@ -81,8 +82,14 @@ float CImageView::DrawCurveEditor() {
   return result;
 }
 
+bool CImageView::CurveHandCursorShown() const {
+  return curveEditor.open() && curveEditor.onHandle && Flags().LeftButtonDown &&
+         current == curveEditor.layer;
+}
+
 void CImageView::DragCurveHandle(Point p) {
   CurveEditor& e = curveEditor;
+  e.onHandle = false;
   if (e.columns.empty()) return;
   WindowToImage(p);
   size_t j = 0;
@@ -92,6 +99,7 @@ void CImageView::DragCurveHandle(Point p) {
   if (j >= e.rows.size()) return;
   const int dy = p.y - e.rows[j];
   if (std::abs(p.x - e.columns[j]) > 15 || std::abs(dy) > 100) return;
+  e.onHandle = true;
   float& value = LiveSettings().basic.curveValues[j];
   const float old = value;
   value = std::clamp(old + float(dy) * e.dragFactor, 0.0f, 1.0f);

@@ -26,6 +26,8 @@ struct CurveEditor {
   float dragFactor = 0;            // value change per pixel of vertical drag
   float threshold = 0;             // the smallest step the curve may take upwards
   std::vector<int> columns, rows;  // the control points' pixels
+  // The last move of a left drag was within a handle's reach: the hand cursor shows.
+  bool onHandle = false;
   // The layer's image and bitmap while the editor is open.
   fpbuffer parkedImage;
   DisplayBitmap parkedBitmap;

@@ -221,6 +221,8 @@ class CImageView {
   // A left-button drag at a window point moves the nearest control point's value, unless
   // the curve would then fall below the editor's threshold.
   void DragCurveHandle(Point p);
+  // A left drag is moving a handle of the curve editor: the pointer shows a hand.
+  bool CurveHandCursorShown() const;
   int32_t clientWidth = 0, clientHeight = 0;  // of the last paint
   DisplayBitmap paintBitmap;                  // the picture of the last paint
   bool bandDrawn = false;  // the paint bitmap holds a rubber band to dragPreviousEndWindow

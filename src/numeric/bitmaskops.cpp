@@ -7,6 +7,7 @@
 
 #include "numeric/bitmask.h"
 #include "numeric/matrix.h"
+#include "numeric/vectorclones.h"
 #include "platform/parallel.h"
 
 namespace {
@@ -20,17 +21,63 @@ void ForWordBlocks(const bitmask& m, int64_t costPerPixel, Fn fn) {
                  [&](int64_t w0, int64_t w1) { fn(w0 * 32, std::min<int64_t>(w1 * 32, m.n)); });
 }
 
-// ORs in the pixels for which pass(k) holds, building each word before storing it.
-template <class Pass>
-void OrWhere(bitmask& m, int64_t cost, Pass pass) {
+// ORs in the pixels for which the test holds. fill(y, x0, x1, out) writes 1 or 0 for the
+// pixels x0..x1-1 of row y (of a plane w wide) into out; pieces of up to 1024 pixels are
+// tested row by row into a buffer, so that the tests run as plain loops over a row, and
+// then packed into words.
+template <class Fill>
+void OrWhereRows(bitmask& m, int w, int64_t cost, Fill fill) {
+  if (w <= 0) return;
   ForWordBlocks(m, cost, [&](int64_t k0, int64_t k1) {
-    for (int64_t k = k0; k < k1; k += 32) {
-      const int64_t e = std::min<int64_t>(k + 32, k1);
-      uint32_t word = 0;
-      for (int64_t i = k; i < e; ++i) word |= uint32_t(pass(i)) << (i - k);
-      m.bits[k >> 5] |= word;
+    constexpr int64_t kPiece = 1024;
+    uint8_t pass[kPiece];
+    for (int64_t c0 = k0; c0 < k1; c0 += kPiece) {
+      const int64_t c1 = std::min(k1, c0 + kPiece);
+      for (int64_t k = c0; k < c1;) {
+        const int y = int(k / w), x0 = int(k % w);
+        const int x1 = int(std::min<int64_t>(w, x0 + (c1 - k)));
+        fill(y, x0, x1, pass + (k - c0));
+        k += x1 - x0;
+      }
+      for (int64_t k = c0; k < c1; k += 32) {
+        const int count = int(std::min<int64_t>(32, c1 - k));
+        const uint8_t* b = pass + (k - c0);
+        uint32_t word = 0;
+        for (int i = 0; i < count; ++i) word |= uint32_t(b[i]) << i;
+        m.bits[k >> 5] |= word;
+      }
     }
   });
+}
+
+// The m-channel distance test of one row piece: out[i] = 1 where the weighted distance of
+// the pixel from the colour, by the norm, is within the limit.
+// The planes, colour and weights are copied into locals first: the byte stores could
+// alias anything reached through a pointer, which would keep the loop from vectorising.
+template <int M, int Norm>
+ZEP_VECTOR_CLONES void ByColorRow(const float* const p[M], const float c[M], const float w[M],
+                                  float limit, int64_t k, int count, uint8_t* out) {
+  const float* q[M];
+  float cc[M], ww[M];
+  for (int i = 0; i < M; ++i) {
+    q[i] = p[i] + k;
+    cc[i] = c[i];
+    ww[i] = w[i];
+  }
+  for (int j = 0; j < count; ++j) {
+    float acc = 0;
+    for (int i = 0; i < M; ++i) {
+      const float d = ww[i] * std::fabs(q[i][j] - cc[i]);
+      if constexpr (Norm == 0) {
+        acc = std::max(acc, d);
+      } else if constexpr (Norm == 1) {
+        acc += d;
+      } else {
+        acc += d * d;
+      }
+    }
+    out[j] = acc <= limit;
+  }
 }
 
 // The m-channel test of bycolor2 to bycolor4.
@@ -44,26 +91,22 @@ void ByColor(bitmask& mask, const matrix* const planes[M], const float c[M], con
   const float* p[M];
   for (int i = 0; i < M; ++i) p[i] = planes[i]->x;
   const float limit = norm == 0 ? t : norm == 1 ? float(M) * t : float(M) * t * t;
-  OrWhere(mask, M, [&](int64_t k) {
-    float acc = 0;
-    for (int i = 0; i < M; ++i) {
-      const float d = w[i] * std::fabs(p[i][k] - c[i]);
-      if (norm == 0) {
-        acc = std::max(acc, d);
-      } else {
-        acc += norm == 1 ? d : d * d;
-      }
+  const int width = std::max(mask.width, 1);
+  OrWhereRows(mask, width, M, [&](int y, int x0, int x1, uint8_t* out) {
+    const int64_t k = int64_t(y) * width + x0;
+    if (norm == 0) {
+      ByColorRow<M, 0>(p, c, w, limit, k, x1 - x0, out);
+    } else if (norm == 1) {
+      ByColorRow<M, 1>(p, c, w, limit, k, x1 - x0, out);
+    } else {
+      ByColorRow<M, 2>(p, c, w, limit, k, x1 - x0, out);
     }
-    return acc <= limit;
   });
 }
 
 // The squared gradient of the 3x3 stencil with side weight s (1 Prewitt, 2 Sobel) at the
-// interior pixel (x, y).
-inline float Gradient2(const matrix& p, int x, int y, float s) {
-  const float* below = p.z[y - 1];
-  const float* row = p.z[y];
-  const float* above = p.z[y + 1];
+// interior pixel x of a row, between the rows below and above it.
+inline float Gradient2(const float* below, const float* row, const float* above, int x, float s) {
   const float gx = (below[x + 1] + s * row[x + 1] + above[x + 1]) -
                    (below[x - 1] + s * row[x - 1] + above[x - 1]);
   const float gy =
@@ -71,15 +114,26 @@ inline float Gradient2(const matrix& p, int x, int y, float s) {
   return gx * gx + gy * gy;
 }
 
+// out[i] = 1 where the squared gradient at the interior pixel (x0 + i, y) reaches the limit,
+// for x0 + i < x1.
+ZEP_VECTOR_CLONES void EdgeRow(const matrix& p, int y, int x0, int x1, float s, float limit,
+                               uint8_t* out) {
+  const float* below = p.z[y - 1];
+  const float* row = p.z[y];
+  const float* above = p.z[y + 1];
+  for (int x = x0; x < x1; ++x) out[x - x0] = Gradient2(below, row, above, x, s) >= limit;
+}
+
 matrix& GradientEdges(matrix& p, float t, bitmask* mask, float side, float scale) {
   const int w = p.nx, h = p.ny;
   if (mask) {
     if (!mask->covers(w, h) || w < 3 || h < 3) return p;
     const float limit = (scale * t) * (scale * t);
-    OrWhere(*mask, 10, [&](int64_t k) {
-      const int y = int(k / w), x = int(k % w);
-      if (x < 1 || x > w - 2 || y < 1 || y > h - 2) return false;
-      return Gradient2(p, x, y, side) >= limit;
+    OrWhereRows(*mask, w, 10, [&](int y, int x0, int x1, uint8_t* out) {
+      std::fill(out, out + (x1 - x0), uint8_t(0));
+      if (y < 1 || y > h - 2) return;
+      const int from = std::max(x0, 1), to = std::min(x1, w - 1);
+      if (from < to) EdgeRow(p, y, from, to, side, limit, out + (from - x0));
     });
     return p;
   }
@@ -89,7 +143,9 @@ matrix& GradientEdges(matrix& p, float t, bitmask* mask, float side, float scale
       float* out = p.z[y];
       const bool inner = y >= 1 && y <= h - 2;
       for (int x = 0; x < w; ++x) {
-        out[x] = inner && x >= 1 && x <= w - 2 ? std::sqrt(Gradient2(copy, x, int(y), side)) : 0.0f;
+        out[x] = inner && x >= 1 && x <= w - 2
+                     ? std::sqrt(Gradient2(copy.z[y - 1], copy.z[y], copy.z[y + 1], x, side))
+                     : 0.0f;
       }
     }
   });
@@ -103,7 +159,11 @@ bitmask& bitmask::bycolor1(const matrix& p, float c, float w, float t) {
   // A negative weight admits every pixel (the threshold of a flat channel).
   const float limit = w < 0 ? 1e16f : t / w;
   const float* v = p.x;
-  OrWhere(*this, 1, [&](int64_t k) { return std::fabs(v[k] - c) <= limit; });
+  const int across = std::max(width, 1);
+  OrWhereRows(*this, across, 1, [&](int y, int x0, int x1, uint8_t* out) {
+    const float* r = v + int64_t(y) * across + x0;
+    for (int j = 0; j < x1 - x0; ++j) out[j] = std::fabs(r[j] - c) <= limit;
+  });
   return *this;
 }
 

@@ -150,9 +150,13 @@ void ImageWidget::mouseReleaseEvent(QMouseEvent* event) {
     default:
       QWidget::mouseReleaseEvent(event);
   }
+  updateCursor();  // the end of a handle drag gives the arrow back
 }
 
-void ImageWidget::mouseMoveEvent(QMouseEvent* event) { view_->OnMouseMove(At(event)); }
+void ImageWidget::mouseMoveEvent(QMouseEvent* event) {
+  view_->OnMouseMove(At(event));
+  updateCursor();  // a handle of the curve editor may have come under or left the drag
+}
 
 void ImageWidget::keyPressEvent(QKeyEvent* event) { view_->OnKeyDown(KeyOf(event)); }
 
@@ -163,10 +167,14 @@ void ImageWidget::keyReleaseEvent(QKeyEvent* event) {
 void ImageWidget::updateCursor() {
   const CImageView& v = *view_;
   if (!v.BrushCursorShown()) {
-    if (!cursorPlanes_.empty()) unsetCursor();
+    const bool hand = v.CurveHandCursorShown();
+    if (hand && !handShown_) setCursor(Qt::PointingHandCursor);
+    if (!hand && (handShown_ || !cursorPlanes_.empty())) unsetCursor();
+    handShown_ = hand;
     cursorPlanes_.clear();
     return;
   }
+  handShown_ = false;
   std::vector<uint8_t> planes(v.cursorAnd.data, v.cursorAnd.data + v.cursorAnd.bytes);
   planes.insert(planes.end(), v.cursorXor.data, v.cursorXor.data + v.cursorXor.bytes);
   planes.push_back(uint8_t(v.cursorAnd.height));

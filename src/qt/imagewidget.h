@@ -44,9 +44,11 @@ class ImageWidget : public QWidget, public ViewHost {
  private:
   CMainFrame* frame_;
   std::unique_ptr<CImageView> view_;
-  // Shows the brush while paint mode is on, the arrow otherwise.
+  // Shows the brush while paint mode is on, the hand while a drag moves a handle of the
+  // curve editor, the arrow otherwise.
   void updateCursor();
   std::vector<uint8_t> cursorPlanes_;  // the planes the brush shown was made from
+  bool handShown_ = false;
 };
 
 // The MDI child frame embedding one image window.

@@ -344,3 +344,29 @@ TEST_F(BitmaskOpsTest, MaskBuildersGiveTheSameBitsOnOneAndEightThreads) {
   };
   EXPECT_EQ(build(1), build(8));
 }
+
+// The tests run row by row into pieces and are packed into words afterwards: on a plane
+// whose rows end inside words, every bit equals the per-pixel test, for each norm and
+// channel count, and bits already set stay set.
+TEST_F(BitmaskOpsTest, ByColorRowPiecesMatchThePerPixelTest) {
+  const matrix r = Noise(301, 97, 3), g = Noise(301, 97, 4), b = Noise(301, 97, 5);
+  const matrix* const planes[3] = {&r, &g, &b};
+  const float c[3] = {0.1f, -0.2f, 0.3f}, w[3] = {1.0f, 0.5f, 2.0f}, t = 0.6f;
+  for (int norm = 0; norm <= 2; ++norm) {
+    SCOPED_TRACE(norm);
+    bitmask m(r.nx, r.ny), one(r.nx, r.ny);
+    for (int k = 0; k < m.n; k += 37) m.setbit(k, true);
+    m.bycolor3(planes, c, w, t, norm);
+    one.bycolor1(r, c[0], w[0], t);
+    const float limit = norm == 0 ? t : norm == 1 ? 3 * t : 3 * t * t;
+    for (int k = 0; k < m.n; ++k) {
+      float acc = 0;
+      for (int i = 0; i < 3; ++i) {
+        const float d = w[i] * std::fabs(planes[i]->x[k] - c[i]);
+        acc = norm == 0 ? std::max(acc, d) : acc + (norm == 1 ? d : d * d);
+      }
+      ASSERT_EQ(m.getbit(k), acc <= limit || k % 37 == 0) << k;
+      ASSERT_EQ(one.getbit(k), std::fabs(r.x[k] - c[0]) <= t / w[0]) << k;
+    }
+  }
+}

@@ -5,6 +5,7 @@
 #include <cstring>
 #include <limits>
 #include <numeric>
+#include <utility>
 #include <vector>
 
 #include "numeric/bitmask.h"
@@ -70,6 +71,144 @@ TEST(PointOps, GammaAnchorsAtTheRange) {
   }
   matrix nan = Row({std::nanf("")});
   EXPECT_TRUE(std::isnan(nan.gamma(2, 0, 255).x[0]));
+}
+
+namespace {
+// The power and the curve as the plain formulas give them, one element in double: h f(v/h)
+// above 0, s f(v/s) below with s = lo when lo < 0 and -hi otherwise; 0 and NaN stay.
+template <class F>
+float Plain(float v, float lo, float hi, F f) {
+  const double h = hi, s = lo < 0 ? double(lo) : -h;
+  if (v > 0) return float(h * f(double(v) / h));
+  if (v < 0) return float(s * f(double(v) / s));
+  return v;
+}
+
+// Floats apart in the order of values (+-0 one value); -1 when only one is NaN.
+int64_t UlpsApart(float a, float b) {
+  if (std::isnan(a) || std::isnan(b)) return std::isnan(a) && std::isnan(b) ? 0 : -1;
+  auto order = [](float v) {
+    int32_t i;
+    std::memcpy(&i, &v, 4);
+    return i < 0 ? -int64_t(i & 0x7FFFFFFF) : int64_t(i);
+  };
+  const int64_t d = order(a) - order(b);
+  return d < 0 ? -d : d;
+}
+
+// The floats of [from, to) with every stride-th bit pattern.
+std::vector<float> FloatsBetween(float from, float to, int stride) {
+  std::vector<float> v;
+  int32_t i, end;
+  std::memcpy(&i, &from, 4);
+  std::memcpy(&end, &to, 4);
+  for (; i < end; i += stride) {
+    float f;
+    std::memcpy(&f, &i, 4);
+    v.push_back(f);
+  }
+  return v;
+}
+
+// Applies op to a plane of the values and to each value alone (the loops' vector and
+// single-element forms; for long runs every 97th) and checks both against the plain
+// formula: the same bits from both forms, and at most `ulps` from the formula. Returns how many elements differ
+// from the formula at all.
+template <class Op, class F>
+int64_t CheckAgainstPlain(const std::vector<float>& values, float lo, float hi, Op op, F f,
+                          int64_t ulps) {
+  matrix all(int(values.size()), 1);
+  std::copy(values.begin(), values.end(), all.x);
+  op(all, lo, hi);
+  int64_t differ = 0, failures = 0;
+  const size_t aloneEvery = values.size() < 1000 ? 1 : 97;
+  for (size_t k = 0; k < values.size(); ++k) {
+    bool same = true;
+    if (k % aloneEvery == 0) {
+      matrix one = Row({values[k]});
+      op(one, lo, hi);
+      same = std::memcmp(&one.x[0], &all.x[k], 4) == 0;
+    }
+    const float expected = Plain(values[k], lo, hi, f);
+    const int64_t apart = UlpsApart(all.x[k], expected);
+    if ((apart < 0 || apart > ulps || !same) && ++failures <= 5) {
+      ADD_FAILURE() << values[k] << " in [" << lo << ", " << hi << "]: " << all.x[k]
+                    << (same ? "" : " (another alone)") << ", formula " << expected;
+    }
+    if (apart != 0) ++differ;
+  }
+  return differ;
+}
+}  // namespace
+
+// The power is computed without std::pow; every result stays within one float step of
+// the formula h (v/h)^p, over whole runs of floats and a sparse sweep of all of them.
+TEST(PointOps, GammaWithinOneStepOfThePowerFunction) {
+  std::vector<float> values = FloatsBetween(1.0f, 1.1f, 1);                  // near 1
+  for (float v : FloatsBetween(250.0f, 256.0f, 1)) values.push_back(v);  // near hi
+  for (float v : FloatsBetween(1e-45f, 3.4e38f, 1021)) values.push_back(v);
+  const size_t positive = values.size();
+  for (size_t k = 0; k < positive; k += 3) values.push_back(-values[k]);
+  for (const double p : {0.45, 1 / 2.2, 2.0, 2.2, 3.7, -1.5}) {
+    for (const auto& range : {std::pair{0.0f, 255.0f}, std::pair{-100.0f, 100.0f}}) {
+      SCOPED_TRACE(p);
+      const int64_t differ = CheckAgainstPlain(
+          values, range.first, range.second,
+          [p](matrix& m, float lo, float hi) { m.gamma(p, lo, hi); },
+          [p](double t) { return std::pow(t, p); }, 1);
+      // The power is far finer than a float step: only results next to a rounding tie
+      // may round the other way.
+      EXPECT_LT(differ, int64_t(values.size() / 10000)) << "of " << values.size();
+    }
+  }
+}
+
+TEST(PointOps, GammaSpecialValuesAsThePowerFunctionGivesThem) {
+  const float inf = std::numeric_limits<float>::infinity();
+  const float big = std::numeric_limits<float>::max();
+  const float tiny = std::numeric_limits<float>::denorm_min();
+  const std::vector<float> values = {0.0f, -0.0f, inf,  -inf,  std::nanf(""), tiny, -tiny,
+                                     big,  -big,  1.0f, 255.0f, -255.0f, 100.0f, 1e-30f};
+  // p = 1 and p = 0 exactly, huge powers that overflow and underflow, a power beyond the
+  // fast form's reach, and ranges that put the mirror at lo or at -hi.
+  for (const double p : {1.0, 0.0, 2.0, -1.5, 30.0, -30.0, 999.0, 5000.0}) {
+    for (const auto& range : {std::pair{0.0f, 255.0f}, std::pair{-100.0f, 100.0f},
+                              std::pair{0.0f, 1e-30f}, std::pair{-inf, inf}}) {
+      SCOPED_TRACE(testing::Message() << p << " [" << range.first << ", " << range.second << "]");
+      CheckAgainstPlain(
+          values, range.first, range.second,
+          [p](matrix& m, float lo, float hi) { m.gamma(p, lo, hi); },
+          [p](double t) { return std::pow(t, p); }, p == 1.0 || p == 0.0 ? 0 : 1);
+    }
+  }
+}
+
+// The table lookup reads the position as |v| (m - 1)/S instead of (m - 1)(v/S): the same
+// values to within a float step, mirrored below zero, the last entry from the end on.
+TEST(PointOps, CurveTableAsTheLookupGivesIt) {
+  dmatrix square(601, 1), wave(9, 1);
+  for (int i = 0; i < square.n; ++i) square.x[i] = (i / 600.0) * (i / 600.0);
+  for (int i = 0; i < wave.n; ++i) wave.x[i] = 0.2 + 0.7 * std::sin(i * 0.9);
+  const dmatrix two = [] {
+    dmatrix t(2, 1);
+    t.x[0] = 0.25;
+    t.x[1] = 0.75;
+    return t;
+  }();
+  std::vector<float> values = FloatsBetween(0.0f, 300.0f, 4093);
+  const size_t positive = values.size();
+  for (size_t k = 0; k < positive; k += 2) values.push_back(-values[k]);
+  const float inf = std::numeric_limits<float>::infinity();
+  for (const float v : {inf, -inf, std::nanf(""), -0.0f, 255.0f, 3.4e38f}) values.push_back(v);
+  for (const dmatrix* table : {&std::as_const(square), &std::as_const(wave), &two}) {
+    for (const auto& range : {std::pair{0.0f, 255.0f}, std::pair{-128.0f, 127.0f}}) {
+      SCOPED_TRACE(testing::Message() << table->n << " [" << range.first << ", " << range.second << "]");
+      CheckAgainstPlain(
+          values, range.first, range.second,
+          [table](matrix& m, float lo, float hi) { m.applycurve(*table, lo, hi); },
+          [table](double t) { return table->lookup(t); }, 1);
+    }
+  }
 }
 
 TEST(PointOps, CurvesActOverTheRangeAndMirrorBelowZero) {
@@ -219,11 +358,16 @@ TEST(PointOps, SameBytesOnOneAndEightThreads) {
     for (int k = 0; k < base.n; k += 7) base.x[k] = std::round(base.x[k] * 100.0f);
     bitmask mask(1500, 700);
     for (int k = 0; k < base.n; k += 3) mask.setbit(k, true);
-    std::vector<matrix> out(4, base);
+    dmatrix table(601, 1);
+    for (int i = 0; i < table.n; ++i) table.x[i] = std::sqrt(i / 600.0);
+    std::vector<matrix> out(7, base);
     out[0].gamma(2.2, -1, 1, &mask);
     out[1].equalize(0, 255);
     out[2].affine(0.75f, 3, nullptr);
     out[3].gradient(0, 10, 20, 255, 900, 400, nullptr);
+    out[4].gamma(0.45, -1, 1, nullptr);
+    out[5].applycurve(table, 0, 1, nullptr);
+    out[6].applycurve(table, -1, 1, &mask);
     const matrix::DiffStats d = base.diffstats(out[2]);
     out.push_back(Row({float(d.aae), float(d.rmse), float(d.mae), base.maskedmean(&mask)}));
     return out;

@@ -181,3 +181,53 @@ TEST_F(ImageWidgetTest, MouseAndKeyEventsReachTheView) {
   EXPECT_EQ(widget->cursor().shape(), Qt::ArrowCursor);
   Flags() = CommandFlags();
 }
+
+// A left drag that moves a handle of the curve editor shows the hand; away from every
+// handle, and once the button is up, the arrow is back.
+TEST_F(ImageWidgetTest, TheCurveEditorShowsAHandWhileADragMovesAHandle) {
+  LiveSettings().SetDefaults();
+  LiveSettings().autoQuery = 0;
+  Flags() = CommandFlags();
+  BasicParams& p = LiveSettings().basic;
+  p.directlyUsePresetFunction = 0;
+  p.presetFunction = 0;
+  p.lookupElements = 101;
+  p.controlPoints = 3;  // handles at columns 0, 50 and 100
+  p.curveValues[0] = 0;
+  p.curveValues[1] = 0.5f;
+  p.curveValues[2] = 1;
+  CMainFrame frame;
+  ImageWidget* widget = ShowTestWindow(frame);
+  ASSERT_NE(widget, nullptr);
+  CImageView& v = widget->view();
+  frame.sendCommand(CommandId::CustomCurve);
+  ASSERT_TRUE(v.curveEditor.fitted);
+  QApplication::processEvents();
+
+  auto send = [&](QEvent::Type type, Point image) {
+    const Point q = v.ImageToWindow(image);
+    const QPointF at(q.x, q.y);
+    QMouseEvent event(type, at, widget->mapToGlobal(at), Qt::LeftButton,
+                      type == QEvent::MouseButtonRelease ? Qt::NoButton : Qt::LeftButton,
+                      Qt::NoModifier);
+    QApplication::sendEvent(widget, &event);
+  };
+  EXPECT_EQ(widget->cursor().shape(), Qt::ArrowCursor);
+  send(QEvent::MouseButtonPress, {50, 50});
+  send(QEvent::MouseMove, {50, 55});
+  EXPECT_EQ(widget->cursor().shape(), Qt::PointingHandCursor);
+  EXPECT_FLOAT_EQ(p.curveValues[1], 0.55f);
+  send(QEvent::MouseMove, {25, 55});  // 25 columns from the nearest handle
+  EXPECT_EQ(widget->cursor().shape(), Qt::ArrowCursor);
+  EXPECT_FLOAT_EQ(p.curveValues[1], 0.55f);
+  send(QEvent::MouseMove, {52, 60});
+  EXPECT_EQ(widget->cursor().shape(), Qt::PointingHandCursor);
+  send(QEvent::MouseButtonRelease, {52, 60});
+  EXPECT_EQ(widget->cursor().shape(), Qt::ArrowCursor);
+  send(QEvent::MouseMove, {50, 60});  // no button: the arrow stays
+  EXPECT_EQ(widget->cursor().shape(), Qt::ArrowCursor);
+
+  frame.sendCommand(CommandId::CustomCurve);  // closing applies nothing without a page
+  EXPECT_FALSE(v.curveEditor.open());
+  Flags() = CommandFlags();
+}
