@@ -256,14 +256,39 @@ struct PhaseFiles {
   static std::string Name(int k) { return Format("phase%d.mat", k); }
 };
 
-// acc += plane rolled back by (-d, -d).
-void AddRolledBack(matrix& acc, const matrix& plane, int d) {
+// The decoder's planes are small (a 256 x 256 image decodes planes of a quarter of a
+// million samples), and a loop of blocks of the usual size would run on one thread; its
+// loops take blocks a sixteenth of that size, still many times the cost of starting one.
+int64_t DecodeBlock(int64_t itemCost) { return std::max<int64_t>(1, BlockFor(itemCost) / 16); }
+
+// acc += plane rolled back by (-d, -d); with first, acc = 0 + that (the sum of a plane
+// just cleared, in one pass).
+void AddRolledBack(matrix& acc, const matrix& plane, int d, bool first) {
   const int W = acc.nx, H = acc.ny;
-  ParallelBlocks(H, BlockFor(W), [&](int64_t y0, int64_t y1) {
+  const int dx = d % W, split = W - dx;
+  ParallelBlocks(H, DecodeBlock(W), [&](int64_t y0, int64_t y1) {
     for (int64_t y = y0; y < y1; ++y) {
       const float* in = plane.z[(y + d) % H];
       float* o = acc.z[y];
-      for (int x = 0; x < W; ++x) o[x] += in[(x + d) % W];
+      // Sample x reads sample (x + d) mod W: two runs, without a division per sample.
+      if (first) {
+        for (int x = 0; x < split; ++x) o[x] = 0.0f + in[x + dx];
+        for (int x = split; x < W; ++x) o[x] = 0.0f + in[x - split];
+      } else {
+        for (int x = 0; x < split; ++x) o[x] += in[x + dx];
+        for (int x = split; x < W; ++x) o[x] += in[x - split];
+      }
+    }
+  });
+}
+
+// plane = share x plane, as matrix::mulscalar computes it, on the parallel helper.
+void Scale(matrix& plane, float share) {
+  const int W = plane.nx;
+  ParallelBlocks(plane.ny, DecodeBlock(W), [&](int64_t y0, int64_t y1) {
+    for (int64_t y = y0; y < y1; ++y) {
+      float* o = plane.z[y];
+      for (int x = 0; x < W; ++x) o[x] = static_cast<float>(double(share) * o[x]);
     }
   });
 }
@@ -405,21 +430,31 @@ void ifscoding::apply(const matrix& cells, matrix& out, int s, int first, int la
         // A scale of 0 is the block's mean alone: no domain is read.
         const bool mean = sc == 0.0f || !withDomains;
         const int cx = mean ? 0 : s * (d % dx), cy = mean ? 0 : s * (d / dx);
+        // Every isometry moves the source position by fixed steps along x and y: the
+        // three corners give them, so no sample goes through the code's switch.
+        int sx0 = 0, sy0 = 0, sx1 = 0, sy1 = 0, sx2 = 0, sy2 = 0;
+        const bool mapped = !mean && IsometrySource(code, 0, 0, b, b, sx0, sy0) &&
+                            IsometrySource(code, 1, 0, b, b, sx1, sy1) &&
+                            IsometrySource(code, 0, 1, b, b, sx2, sy2);
+        const int stepX = q * (sx1 - sx0), stepRowX = q * (sy1 - sy0);
+        const int stepY = q * (sx2 - sx0), stepRowY = q * (sy2 - sy0);
         for (int y = 0; y < b; ++y) {
           float* o = out.z[by + y] + bx;
+          if (!mapped) {
+            for (int x = 0; x < b; ++x) o[x] = l == first ? of : o[x] + of;
+            continue;
+          }
+          // Column and row in the cells of sample (0, y) of the block.
+          const int col = cx + q * sx0 + y * stepY, row = cy + q * sy0 + y * stepRowY;
           for (int x = 0; x < b; ++x) {
-            int sx, sy;
-            float v = of;
-            if (!mean && IsometrySource(code, x, y, b, b, sx, sy)) {
-              v = sc * cells.z[cy + q * sy][cx + q * sx] + of;
-            }
+            const float v = sc * cells.z[row + x * stepRowX][col + x * stepX] + of;
             o[x] = l == first ? v : o[x] + v;
           }
         }
       }
     }
   };
-  const int64_t block = BlockFor(int64_t(b) * b * (last - first + 1));
+  const int64_t block = DecodeBlock(int64_t(b) * b * (last - first + 1));
   if (ticks) {
     TickingLoop(N, block, body);
   } else {
@@ -458,14 +493,13 @@ void ifsplane::decode(matrix& out, int s, int n) const {
   matrix acc(W, H), rolled, cells, result;
   const float share = float(1.0 / r);
   for (int it = 0; it < n; ++it) {
-    acc.zero();
     for (int k = 0; k < r; ++k) {
       rolled.rollfrom(out, k * s, k * s);
       cells.cellmeans(rolled, q);
       codings[size_t(k)].apply(cells, result, s, 0, L, true);
-      AddRolledBack(acc, result, k * s);
+      AddRolledBack(acc, result, k * s, k == 0);
     }
-    acc.mulscalar(share);
+    Scale(acc, share);
     std::swap(out, acc);
   }
 }
