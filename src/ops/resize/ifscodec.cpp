@@ -24,6 +24,12 @@ constexpr int64_t kMaxCount = std::numeric_limits<int32_t>::max();
 
 int64_t RoundUp(int64_t v, int64_t r) { return (v + r - 1) / r * r; }
 
+// The codec's planes are small (a 256 x 256 image decodes planes of a quarter of a million
+// samples), and a loop of blocks of the usual size would run on one or two threads, or
+// leave the search's uneven range blocks to a few; its loops take blocks a sixteenth of
+// that size, still many times the cost of starting one.
+int64_t FineBlock(int64_t itemCost) { return std::max<int64_t>(1, BlockFor(itemCost) / 16); }
+
 // Runs body over [0, count) with one tick per item; a cancel throws.
 void TickingLoop(int64_t count, int64_t block, const BlockBody& body) {
   if (ParallelBlocksTicking(count, block, body)) throw Cancelled{};
@@ -177,7 +183,7 @@ void Search(const ifscoding& c, const matrix& e, const Pool& pool, float p2, Ifs
 
   const std::vector<int> tables = IsometryTables(r);
   const double maxMultiplier = c.maxMultiplier;
-  TickingLoop(N, BlockFor(int64_t(rr) * 64), [&](int64_t p0, int64_t p1) {
+  TickingLoop(N, FineBlock(int64_t(rr) * 64), [&](int64_t p0, int64_t p1) {
     std::vector<float> block(static_cast<size_t>(rr)), copies(static_cast<size_t>(8 * rr));
     for (int64_t pos = p0; pos < p1; ++pos) {
       const int i = order[size_t(pos)];
@@ -256,17 +262,12 @@ struct PhaseFiles {
   static std::string Name(int k) { return Format("phase%d.mat", k); }
 };
 
-// The decoder's planes are small (a 256 x 256 image decodes planes of a quarter of a
-// million samples), and a loop of blocks of the usual size would run on one thread; its
-// loops take blocks a sixteenth of that size, still many times the cost of starting one.
-int64_t DecodeBlock(int64_t itemCost) { return std::max<int64_t>(1, BlockFor(itemCost) / 16); }
-
 // acc += plane rolled back by (-d, -d); with first, acc = 0 + that (the sum of a plane
 // just cleared, in one pass).
 void AddRolledBack(matrix& acc, const matrix& plane, int d, bool first) {
   const int W = acc.nx, H = acc.ny;
   const int dx = d % W, split = W - dx;
-  ParallelBlocks(H, DecodeBlock(W), [&](int64_t y0, int64_t y1) {
+  ParallelBlocks(H, FineBlock(W), [&](int64_t y0, int64_t y1) {
     for (int64_t y = y0; y < y1; ++y) {
       const float* in = plane.z[(y + d) % H];
       float* o = acc.z[y];
@@ -285,7 +286,7 @@ void AddRolledBack(matrix& acc, const matrix& plane, int d, bool first) {
 // plane = share x plane, as matrix::mulscalar computes it, on the parallel helper.
 void Scale(matrix& plane, float share) {
   const int W = plane.nx;
-  ParallelBlocks(plane.ny, DecodeBlock(W), [&](int64_t y0, int64_t y1) {
+  ParallelBlocks(plane.ny, FineBlock(W), [&](int64_t y0, int64_t y1) {
     for (int64_t y = y0; y < y1; ++y) {
       float* o = plane.z[y];
       for (int x = 0; x < W; ++x) o[x] = static_cast<float>(double(share) * o[x]);
@@ -454,7 +455,7 @@ void ifscoding::apply(const matrix& cells, matrix& out, int s, int first, int la
       }
     }
   };
-  const int64_t block = DecodeBlock(int64_t(b) * b * (last - first + 1));
+  const int64_t block = FineBlock(int64_t(b) * b * (last - first + 1));
   if (ticks) {
     TickingLoop(N, block, body);
   } else {
