@@ -20,8 +20,9 @@ matrix& matrix::smooth3wx(const matrix& src, float a, float b, float c) {
   const double sum = double(a) + b + c;
   for (int j = 0; j < ny; ++j) {
     for (int i = 1; i + 1 < nx; ++i) {
-      z[j][i] = float((a * double(src.z[j][i - 1]) + b * double(src.z[j][i]) +
-                       c * double(src.z[j][i + 1])) / sum);
+      z[j][i] = float(
+          (a * double(src.z[j][i - 1]) + b * double(src.z[j][i]) + c * double(src.z[j][i + 1])) /
+          sum);
     }
   }
   return *this;
@@ -32,8 +33,9 @@ matrix& matrix::smooth3wy(const matrix& src, float a, float b, float c) {
   const double sum = double(a) + b + c;
   for (int j = 1; j + 1 < ny; ++j) {
     for (int i = 0; i < nx; ++i) {
-      z[j][i] = float((a * double(src.z[j - 1][i]) + b * double(src.z[j][i]) +
-                       c * double(src.z[j + 1][i])) / sum);
+      z[j][i] = float(
+          (a * double(src.z[j - 1][i]) + b * double(src.z[j][i]) + c * double(src.z[j + 1][i])) /
+          sum);
     }
   }
   return *this;

@@ -65,8 +65,7 @@ constexpr std::array<uint32_t, 256> kStepWords = MakeStepWords();
 // masks; the compiler's own vectorisation of the loop above packs them through a long
 // chain of shuffles and spills, and took twice as long.
 __attribute__((target("avx2"))) void SearchInteriorAvx2(const double* prev, const double* e,
-                                                       double* cur, uint8_t* steps,
-                                                       int count) {
+                                                        double* cur, uint8_t* steps, int count) {
   int j = 1;
   for (; j + 4 <= count - 1; j += 4) {
     const __m256d a = _mm256_loadu_pd(prev + j - 1), b = _mm256_loadu_pd(prev + j),

@@ -78,9 +78,10 @@ Pool BuildPool(const ifscoding& c, const matrix& search, float p1) {
   IndexSort(byContrast.data(), first.data(), int(nd));
   int64_t contrasted = 0;
   while (contrasted < nd && first[size_t(byContrast[size_t(contrasted)])] < kFlat) ++contrasted;
-  const int64_t n = std::clamp<int64_t>(int64_t(std::trunc(double(contrasted) * double(p1))), 0,
-                                        contrasted);
-  std::vector<float> mean(static_cast<size_t>(n)), g(static_cast<size_t>(n)), key(static_cast<size_t>(n)), v(static_cast<size_t>(n) * size_t(rr));
+  const int64_t n =
+      std::clamp<int64_t>(int64_t(std::trunc(double(contrasted) * double(p1))), 0, contrasted);
+  std::vector<float> mean(static_cast<size_t>(n)), g(static_cast<size_t>(n)),
+      key(static_cast<size_t>(n)), v(static_cast<size_t>(n) * size_t(rr));
   ParallelBlocks(n, BlockFor(4 * rr), [&](int64_t j0, int64_t j1) {
     std::vector<float> dev(static_cast<size_t>(rr));
     std::vector<float*> rows(static_cast<size_t>(r));
@@ -156,7 +157,8 @@ inline double Dot(const float* a, const float* b, int n) {
 // within its key window, or its mean.
 void Search(const ifscoding& c, const matrix& e, const Pool& pool, float p2, IfsCodes& out) {
   const int r = c.r, rr = r * r, N = c.N;
-  std::vector<float> meanR(static_cast<size_t>(N)), ssR(static_cast<size_t>(N)), keyR(static_cast<size_t>(N));
+  std::vector<float> meanR(static_cast<size_t>(N)), ssR(static_cast<size_t>(N)),
+      keyR(static_cast<size_t>(N));
   ParallelBlocks(N, BlockFor(2 * rr), [&](int64_t i0, int64_t i1) {
     for (int64_t i = i0; i < i1; ++i) {
       const int bx = int(i % c.rx) * r, by = int(i / c.rx) * r;
@@ -218,7 +220,8 @@ void Search(const ifscoding& c, const matrix& e, const Pool& pool, float p2, Ifs
         if (error < best && std::fabs(double(s)) <= maxMultiplier) {
           best = error;
           out.scale[size_t(i)] = s;
-          out.offset[size_t(i)] = float(double(meanR[size_t(i)]) - double(s) * pool.mean[size_t(j)]);
+          out.offset[size_t(i)] =
+              float(double(meanR[size_t(i)]) - double(s) * pool.mean[size_t(j)]);
           out.domain[size_t(i)] = pool.domain[size_t(j)];
           out.isometry[size_t(i)] = uint8_t(code);
         }
@@ -233,8 +236,7 @@ int64_t PlaneBytes(int64_t w, int64_t h, const IfsPlaneParams& p) {
   const int64_t r = p.rangeBlock;
   const int64_t n = (RoundUp(w, r) / r) * (RoundUp(h, r) / r);
   int64_t bytes;
-  if (__builtin_mul_overflow(n, int64_t(13), &bytes) ||
-      __builtin_mul_overflow(bytes, r, &bytes) ||
+  if (__builtin_mul_overflow(n, int64_t(13), &bytes) || __builtin_mul_overflow(bytes, r, &bytes) ||
       __builtin_mul_overflow(bytes, int64_t(p.corrections) + 1, &bytes)) {
     return -1;
   }
@@ -331,17 +333,19 @@ IfsPlaneSet IfsPlanesOf(const IfsParams& p) {
   };
   return {one(p.ifsYRangeBlockSize, p.ifsYErrorCorrections, p.ifsYDomainRatio, p.ifsYParameter1,
               p.ifsYParameter2, p.ifsYMaxMultiplier),
-          one(p.ifsEyRangeBlockSize, p.ifsEyErrorCorrections, p.ifsEyDomainRatio,
-              p.ifsEyParameter1, p.ifsEyParameter2, p.ifsEyMaxMultiplier),
-          one(p.ifsCbRangeBlockSize, p.ifsCbErrorCorrections, p.ifsCbDomainRatio,
-              p.ifsCbParameter1, p.ifsCbParameter2, p.ifsCbMaxMultiplier),
-          one(p.ifsCrRangeBlockSize, p.ifsCrErrorCorrections, p.ifsCrDomainRatio,
-              p.ifsCrParameter1, p.ifsCrParameter2, p.ifsCrMaxMultiplier)};
+          one(p.ifsEyRangeBlockSize, p.ifsEyErrorCorrections, p.ifsEyDomainRatio, p.ifsEyParameter1,
+              p.ifsEyParameter2, p.ifsEyMaxMultiplier),
+          one(p.ifsCbRangeBlockSize, p.ifsCbErrorCorrections, p.ifsCbDomainRatio, p.ifsCbParameter1,
+              p.ifsCbParameter2, p.ifsCbMaxMultiplier),
+          one(p.ifsCrRangeBlockSize, p.ifsCrErrorCorrections, p.ifsCrDomainRatio, p.ifsCrParameter1,
+              p.ifsCrParameter2, p.ifsCrMaxMultiplier)};
 }
 
 IfsDecoding IfsDecodingOf(const IfsParams& p) {
-  return {std::max(1, p.ifsScaleFactor), std::max(2, p.ifsIterations),
-          {p.ifsYMode, p.ifsEyMode, p.ifsCbMode, p.ifsCrMode}, p.ifsUseScratchDisk != 0};
+  return {std::max(1, p.ifsScaleFactor),
+          std::max(2, p.ifsIterations),
+          {p.ifsYMode, p.ifsEyMode, p.ifsCbMode, p.ifsCrMode},
+          p.ifsUseScratchDisk != 0};
 }
 
 void IfsCodes::dim(int n) {
@@ -383,7 +387,8 @@ ifscoding& ifscoding::load(const matrix& plane, matrix& padded, int range, float
     }
     for (int x = w; x < pw; ++x) padded.z[y][x] = padded.z[y][w - 1];
   }
-  for (int y = h; y < ph; ++y) std::memcpy(padded.z[y], padded.z[h - 1], sizeof(float) * size_t(pw));
+  for (int y = h; y < ph; ++y)
+    std::memcpy(padded.z[y], padded.z[h - 1], sizeof(float) * size_t(pw));
   return *this;
 }
 
@@ -618,7 +623,8 @@ void ifscodec::write(const std::string& path) const {
 }
 
 const char* ifscodec::read(const std::string& path, int s) {
-  std::unique_ptr<std::FILE, int (*)(std::FILE*)> file(std::fopen(path.c_str(), "rb"), &std::fclose);
+  std::unique_ptr<std::FILE, int (*)(std::FILE*)> file(std::fopen(path.c_str(), "rb"),
+                                                       &std::fclose);
   if (!file) {
     file.release();
     return "PROBLEM OPENING FILE FOR READING!";
