@@ -10,6 +10,7 @@
 #include "numeric/cvector.h"
 #include "numeric/kernels.h"
 #include "numeric/matrix.h"
+#include "numeric/scratchpool.h"
 #include "numeric/shift.h"
 #include "numeric/vectorclones.h"
 #include "platform/errors.h"
@@ -189,8 +190,10 @@ const matrix& matrix::ddldirections(cvector<uint8_t>& map, int order) const {
   // so every row it keeps is computed exactly as in the whole plane (rows a blur or shift
   // would see only near a band's cut are never kept).
   const int64_t bands = (int64_t(H) + kBand - 1) / kBand;
+  ScratchPool<float> stores;
   ParallelBlocks(bands, BlockFor(int64_t(W) * kBand * 60), [&](int64_t k0, int64_t k1) {
-    std::vector<float> store;
+    ScratchPool<float>::Lease lease(stores);
+    std::vector<float>& store = *lease;
     for (int64_t k = k0; k < k1; ++k) {
       const int r0 = int(k * kBand), r1 = std::min(H, r0 + kBand);
       // Rows of the shifted energies the decisions read (one below, reflected).
@@ -263,19 +266,22 @@ matrix& matrix::ddlfilldiagonal(const matrix& source, const cvector<uint8_t>& ma
   const int W = source.nx, H = source.ny;
   dim(SaturatedLength(2 * int64_t(W)), SaturatedLength(2 * int64_t(H)));
   if (n == 0) return *this;
-  // The source on the even positions, 0 everywhere else, in one pass over the plane.
+  const Taps t = TapsOf(order);
+  // The source on the even positions, 0 everywhere else, in one pass over the plane. With
+  // taps, this pass and the next fill every other position, so the zeros are left out:
+  // clearing half the plane only to overwrite it cost as much as the filling itself.
+  const bool clear = t.pairs == 0;
   ParallelBlocks(H, BlockFor(int64_t(W) * 4), [&](int64_t i0, int64_t i1) {
     for (int64_t i = i0; i < i1; ++i) {
       float* out = z[2 * i];
       const float* in = source.z[i];
       for (int j = 0; j < W; ++j) {
         out[2 * j] = in[j];
-        out[2 * j + 1] = 0.0f;
+        if (clear) out[2 * j + 1] = 0.0f;
       }
-      std::fill(z[2 * i + 1], z[2 * i + 1] + nx, 0.0f);
+      if (clear) std::fill(z[2 * i + 1], z[2 * i + 1] + nx, 0.0f);
     }
   });
-  const Taps t = TapsOf(order);
   if (t.pairs == 0) {
     FillRows(H, 1, [](int64_t, int64_t) {});
     return *this;
@@ -349,9 +355,11 @@ matrix& matrix::ddlfillhv(const cvector<uint8_t>& map, int order) {
   // with every other sample gathered: source samples on the even rows, diagonal midpoints
   // on the odd ones. The few columns at the ends read through the reflected indices.
   const int P = t.pairs, jlo = P, jhi = std::max(P, W - P);
+  ScratchPool<float> lines;
   FillRows(H, int64_t(W) * t.pairs * 8, [&](int64_t i0, int64_t i1) {
     Candidates run;
-    std::vector<float> gathered;
+    ScratchPool<float>::Lease lease(lines);
+    std::vector<float>& gathered = *lease;
     int lo = ny, hi = -1;
     for (int i = int(i0); i < int(i1); ++i) {
       for (int k = 0; k < P; ++k) {

@@ -20,8 +20,9 @@ matrix& matrix::smooth3wx(const matrix& src, float a, float b, float c) {
   const double sum = double(a) + b + c;
   for (int j = 0; j < ny; ++j) {
     for (int i = 1; i + 1 < nx; ++i) {
-      z[j][i] = float((a * double(src.z[j][i - 1]) + b * double(src.z[j][i]) +
-                       c * double(src.z[j][i + 1])) / sum);
+      z[j][i] = float(
+          (a * double(src.z[j][i - 1]) + b * double(src.z[j][i]) + c * double(src.z[j][i + 1])) /
+          sum);
     }
   }
   return *this;
@@ -32,8 +33,9 @@ matrix& matrix::smooth3wy(const matrix& src, float a, float b, float c) {
   const double sum = double(a) + b + c;
   for (int j = 1; j + 1 < ny; ++j) {
     for (int i = 0; i < nx; ++i) {
-      z[j][i] = float((a * double(src.z[j - 1][i]) + b * double(src.z[j][i]) +
-                       c * double(src.z[j + 1][i])) / sum);
+      z[j][i] = float(
+          (a * double(src.z[j - 1][i]) + b * double(src.z[j][i]) + c * double(src.z[j + 1][i])) /
+          sum);
     }
   }
   return *this;
@@ -71,7 +73,10 @@ matrix& matrix::cellmeans(const matrix& src, int q) {
   if (q != 3) q = 2;
   if (src.nx < q || src.ny < q) return free();
   dim(src.nx - q + 1, src.ny - q + 1);
-  ParallelBlocks(ny, BlockFor(int64_t(nx) * q * q), [&](int64_t j0, int64_t j1) {
+  // The fractal decoder takes the cell means of small planes many times over: blocks of a
+  // sixteenth of the usual work let such a plane spread over the threads.
+  const int64_t block = std::max<int64_t>(1, BlockFor(int64_t(nx) * q * q) / 16);
+  ParallelBlocks(ny, block, [&](int64_t j0, int64_t j1) {
     for (int64_t j = j0; j < j1; ++j)
       for (int i = 0; i < nx; ++i) z[j][i] = CellMean(src.z, i, int(j), q);
   });

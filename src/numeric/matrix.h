@@ -528,7 +528,8 @@ class matrix : public planebase<float, matrix> {
   // ticks).
   const matrix& ddldirections(cvector<uint8_t>& map, int order) const;
   // This = 2W x 2H, the source (another plane) on the even positions and the diagonal
-  // midpoints filled. One tick per source row; a cancel throws Cancelled.
+  // midpoints filled; the horizontal and vertical midpoints are left for ddlfillhv (0 when
+  // the order has no taps). One tick per source row; a cancel throws Cancelled.
   matrix& ddlfilldiagonal(const matrix& source, const cvector<uint8_t>& map, int order);
   // Fills the horizontal and vertical midpoints of this doubled plane in place; ticks as
   // the diagonal fill.

@@ -7,6 +7,7 @@
 
 #include "numeric/border.h"
 #include "numeric/kernels.h"
+#include "numeric/vectorclones.h"
 #include "platform/errors.h"
 #include "platform/parallel.h"
 #include "platform/progress.h"
@@ -26,6 +27,24 @@ constexpr Taps kHalfTaps = {9.0 / 368,   -50.0 / 368, 225.0 / 368,
 // run keep their lines.
 enum class Ticks { none, perLine, blocks };
 
+// out[i] = the sum over t of taps[t] * src[t][i], in double and in the order of t, so that
+// the rows and the columns and both compiled forms give the same bits.
+ZEP_VECTOR_CLONES void WeightedSix(const float* const* src, float* out, size_t n,
+                                   const double* taps) {
+  const float *s0 = src[0], *s1 = src[1], *s2 = src[2], *s3 = src[3], *s4 = src[4], *s5 = src[5];
+  const double t0 = taps[0], t1 = taps[1], t2 = taps[2], t3 = taps[3], t4 = taps[4], t5 = taps[5];
+  for (size_t i = 0; i < n; ++i) {
+    double sum = 0.0;
+    sum += t0 * s0[i];
+    sum += t1 * s1[i];
+    sum += t2 * s2[i];
+    sum += t3 * s3[i];
+    sum += t4 * s4[i];
+    sum += t5 * s5[i];
+    out[i] = static_cast<float>(sum);
+  }
+}
+
 bool FilterLines(matrix& plane, bool alongRows, const Taps& taps, int first, Ticks ticks) {
   constexpr int kPad = 3;
   const int length = alongRows ? plane.nx : plane.ny;
@@ -34,32 +53,33 @@ bool FilterLines(matrix& plane, bool alongRows, const Taps& taps, int first, Tic
     std::vector<float> scratch(static_cast<size_t>(length) + 2 * kPad);
     for (int64_t line = l0; line < l1; ++line) {
       float* p = plane.z[line];
-      for (int k = -kPad; k < length + kPad; ++k)
-        scratch[size_t(k + kPad)] = p[ReflectHalf(k, length)];
-      for (int j = 0; j < length; ++j) {
-        const float* s = scratch.data() + j + first + kPad;
-        double sum = 0.0;
-        for (int t = 0; t < 6; ++t) sum += taps[size_t(t)] * s[t];
-        p[j] = static_cast<float>(sum);
+      std::copy(p, p + length, scratch.begin() + kPad);
+      for (int k = 1; k <= kPad; ++k) {
+        scratch[size_t(kPad - k)] = p[ReflectHalf(-k, length)];
+        scratch[size_t(kPad + length - 1 + k)] = p[ReflectHalf(length - 1 + k, length)];
       }
+      const float* s = scratch.data() + first + kPad;
+      const float* src[6] = {s, s + 1, s + 2, s + 3, s + 4, s + 5};
+      WeightedSix(src, p, size_t(length), taps.data());
     }
   };
+  // A strip of columns filters row by row in place. Output row j reads source rows
+  // j + first .. j + first + 5 (reflected at the ends), never more than three rows above
+  // it, so the original rows up to j are kept in a ring of four, and the output never
+  // overwrites a row it still reads.
   const BlockBody columns = [&](int64_t c0, int64_t c1) {
     const size_t width = size_t(c1 - c0);
-    std::vector<float> strip((static_cast<size_t>(length) + 2 * kPad) * width);
-    for (int k = -kPad; k < length + kPad; ++k) {
-      const float* from = plane.z[ReflectHalf(k, length)] + c0;
-      std::copy(from, from + width, strip.begin() + std::ptrdiff_t(size_t(k + kPad) * width));
-    }
-    std::vector<double> sum(width);
+    constexpr int kRing = kPad + 1;
+    std::vector<float> ring(kRing * width);
     for (int j = 0; j < length; ++j) {
-      std::fill(sum.begin(), sum.end(), 0.0);
-      for (int t = 0; t < 6; ++t) {
-        const float* s = strip.data() + size_t(j + first + kPad + t) * width;
-        for (size_t c = 0; c < width; ++c) sum[c] += taps[size_t(t)] * s[c];
-      }
       float* out = plane.z[j] + c0;
-      for (size_t c = 0; c < width; ++c) out[c] = static_cast<float>(sum[c]);
+      std::copy(out, out + width, ring.begin() + std::ptrdiff_t(size_t(j % kRing) * width));
+      const float* src[6];
+      for (int t = 0; t < 6; ++t) {
+        const int m = ReflectHalf(j + first + t, length);
+        src[t] = m <= j ? ring.data() + size_t(m % kRing) * width : plane.z[m] + c0;
+      }
+      WeightedSix(src, out, width, taps.data());
     }
   };
   const BlockBody& body = alongRows ? rows : columns;

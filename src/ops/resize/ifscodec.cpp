@@ -24,6 +24,12 @@ constexpr int64_t kMaxCount = std::numeric_limits<int32_t>::max();
 
 int64_t RoundUp(int64_t v, int64_t r) { return (v + r - 1) / r * r; }
 
+// The codec's planes are small (a 256 x 256 image decodes planes of a quarter of a million
+// samples), and a loop of blocks of the usual size would run on one or two threads, or
+// leave the search's uneven range blocks to a few; its loops take blocks a sixteenth of
+// that size, still many times the cost of starting one.
+int64_t FineBlock(int64_t itemCost) { return std::max<int64_t>(1, BlockFor(itemCost) / 16); }
+
 // Runs body over [0, count) with one tick per item; a cancel throws.
 void TickingLoop(int64_t count, int64_t block, const BlockBody& body) {
   if (ParallelBlocksTicking(count, block, body)) throw Cancelled{};
@@ -72,9 +78,10 @@ Pool BuildPool(const ifscoding& c, const matrix& search, float p1) {
   IndexSort(byContrast.data(), first.data(), int(nd));
   int64_t contrasted = 0;
   while (contrasted < nd && first[size_t(byContrast[size_t(contrasted)])] < kFlat) ++contrasted;
-  const int64_t n = std::clamp<int64_t>(int64_t(std::trunc(double(contrasted) * double(p1))), 0,
-                                        contrasted);
-  std::vector<float> mean(static_cast<size_t>(n)), g(static_cast<size_t>(n)), key(static_cast<size_t>(n)), v(static_cast<size_t>(n) * size_t(rr));
+  const int64_t n =
+      std::clamp<int64_t>(int64_t(std::trunc(double(contrasted) * double(p1))), 0, contrasted);
+  std::vector<float> mean(static_cast<size_t>(n)), g(static_cast<size_t>(n)),
+      key(static_cast<size_t>(n)), v(static_cast<size_t>(n) * size_t(rr));
   ParallelBlocks(n, BlockFor(4 * rr), [&](int64_t j0, int64_t j1) {
     std::vector<float> dev(static_cast<size_t>(rr));
     std::vector<float*> rows(static_cast<size_t>(r));
@@ -150,7 +157,8 @@ inline double Dot(const float* a, const float* b, int n) {
 // within its key window, or its mean.
 void Search(const ifscoding& c, const matrix& e, const Pool& pool, float p2, IfsCodes& out) {
   const int r = c.r, rr = r * r, N = c.N;
-  std::vector<float> meanR(static_cast<size_t>(N)), ssR(static_cast<size_t>(N)), keyR(static_cast<size_t>(N));
+  std::vector<float> meanR(static_cast<size_t>(N)), ssR(static_cast<size_t>(N)),
+      keyR(static_cast<size_t>(N));
   ParallelBlocks(N, BlockFor(2 * rr), [&](int64_t i0, int64_t i1) {
     for (int64_t i = i0; i < i1; ++i) {
       const int bx = int(i % c.rx) * r, by = int(i / c.rx) * r;
@@ -177,7 +185,7 @@ void Search(const ifscoding& c, const matrix& e, const Pool& pool, float p2, Ifs
 
   const std::vector<int> tables = IsometryTables(r);
   const double maxMultiplier = c.maxMultiplier;
-  TickingLoop(N, BlockFor(int64_t(rr) * 64), [&](int64_t p0, int64_t p1) {
+  TickingLoop(N, FineBlock(int64_t(rr) * 64), [&](int64_t p0, int64_t p1) {
     std::vector<float> block(static_cast<size_t>(rr)), copies(static_cast<size_t>(8 * rr));
     for (int64_t pos = p0; pos < p1; ++pos) {
       const int i = order[size_t(pos)];
@@ -212,7 +220,8 @@ void Search(const ifscoding& c, const matrix& e, const Pool& pool, float p2, Ifs
         if (error < best && std::fabs(double(s)) <= maxMultiplier) {
           best = error;
           out.scale[size_t(i)] = s;
-          out.offset[size_t(i)] = float(double(meanR[size_t(i)]) - double(s) * pool.mean[size_t(j)]);
+          out.offset[size_t(i)] =
+              float(double(meanR[size_t(i)]) - double(s) * pool.mean[size_t(j)]);
           out.domain[size_t(i)] = pool.domain[size_t(j)];
           out.isometry[size_t(i)] = uint8_t(code);
         }
@@ -227,8 +236,7 @@ int64_t PlaneBytes(int64_t w, int64_t h, const IfsPlaneParams& p) {
   const int64_t r = p.rangeBlock;
   const int64_t n = (RoundUp(w, r) / r) * (RoundUp(h, r) / r);
   int64_t bytes;
-  if (__builtin_mul_overflow(n, int64_t(13), &bytes) ||
-      __builtin_mul_overflow(bytes, r, &bytes) ||
+  if (__builtin_mul_overflow(n, int64_t(13), &bytes) || __builtin_mul_overflow(bytes, r, &bytes) ||
       __builtin_mul_overflow(bytes, int64_t(p.corrections) + 1, &bytes)) {
     return -1;
   }
@@ -256,14 +264,34 @@ struct PhaseFiles {
   static std::string Name(int k) { return Format("phase%d.mat", k); }
 };
 
-// acc += plane rolled back by (-d, -d).
-void AddRolledBack(matrix& acc, const matrix& plane, int d) {
+// acc += plane rolled back by (-d, -d); with first, acc = 0 + that (the sum of a plane
+// just cleared, in one pass).
+void AddRolledBack(matrix& acc, const matrix& plane, int d, bool first) {
   const int W = acc.nx, H = acc.ny;
-  ParallelBlocks(H, BlockFor(W), [&](int64_t y0, int64_t y1) {
+  const int dx = d % W, split = W - dx;
+  ParallelBlocks(H, FineBlock(W), [&](int64_t y0, int64_t y1) {
     for (int64_t y = y0; y < y1; ++y) {
       const float* in = plane.z[(y + d) % H];
       float* o = acc.z[y];
-      for (int x = 0; x < W; ++x) o[x] += in[(x + d) % W];
+      // Sample x reads sample (x + d) mod W: two runs, without a division per sample.
+      if (first) {
+        for (int x = 0; x < split; ++x) o[x] = 0.0f + in[x + dx];
+        for (int x = split; x < W; ++x) o[x] = 0.0f + in[x - split];
+      } else {
+        for (int x = 0; x < split; ++x) o[x] += in[x + dx];
+        for (int x = split; x < W; ++x) o[x] += in[x - split];
+      }
+    }
+  });
+}
+
+// plane = share x plane, as matrix::mulscalar computes it, on the parallel helper.
+void Scale(matrix& plane, float share) {
+  const int W = plane.nx;
+  ParallelBlocks(plane.ny, FineBlock(W), [&](int64_t y0, int64_t y1) {
+    for (int64_t y = y0; y < y1; ++y) {
+      float* o = plane.z[y];
+      for (int x = 0; x < W; ++x) o[x] = static_cast<float>(double(share) * o[x]);
     }
   });
 }
@@ -305,17 +333,19 @@ IfsPlaneSet IfsPlanesOf(const IfsParams& p) {
   };
   return {one(p.ifsYRangeBlockSize, p.ifsYErrorCorrections, p.ifsYDomainRatio, p.ifsYParameter1,
               p.ifsYParameter2, p.ifsYMaxMultiplier),
-          one(p.ifsEyRangeBlockSize, p.ifsEyErrorCorrections, p.ifsEyDomainRatio,
-              p.ifsEyParameter1, p.ifsEyParameter2, p.ifsEyMaxMultiplier),
-          one(p.ifsCbRangeBlockSize, p.ifsCbErrorCorrections, p.ifsCbDomainRatio,
-              p.ifsCbParameter1, p.ifsCbParameter2, p.ifsCbMaxMultiplier),
-          one(p.ifsCrRangeBlockSize, p.ifsCrErrorCorrections, p.ifsCrDomainRatio,
-              p.ifsCrParameter1, p.ifsCrParameter2, p.ifsCrMaxMultiplier)};
+          one(p.ifsEyRangeBlockSize, p.ifsEyErrorCorrections, p.ifsEyDomainRatio, p.ifsEyParameter1,
+              p.ifsEyParameter2, p.ifsEyMaxMultiplier),
+          one(p.ifsCbRangeBlockSize, p.ifsCbErrorCorrections, p.ifsCbDomainRatio, p.ifsCbParameter1,
+              p.ifsCbParameter2, p.ifsCbMaxMultiplier),
+          one(p.ifsCrRangeBlockSize, p.ifsCrErrorCorrections, p.ifsCrDomainRatio, p.ifsCrParameter1,
+              p.ifsCrParameter2, p.ifsCrMaxMultiplier)};
 }
 
 IfsDecoding IfsDecodingOf(const IfsParams& p) {
-  return {std::max(1, p.ifsScaleFactor), std::max(2, p.ifsIterations),
-          {p.ifsYMode, p.ifsEyMode, p.ifsCbMode, p.ifsCrMode}, p.ifsUseScratchDisk != 0};
+  return {std::max(1, p.ifsScaleFactor),
+          std::max(2, p.ifsIterations),
+          {p.ifsYMode, p.ifsEyMode, p.ifsCbMode, p.ifsCrMode},
+          p.ifsUseScratchDisk != 0};
 }
 
 void IfsCodes::dim(int n) {
@@ -357,7 +387,8 @@ ifscoding& ifscoding::load(const matrix& plane, matrix& padded, int range, float
     }
     for (int x = w; x < pw; ++x) padded.z[y][x] = padded.z[y][w - 1];
   }
-  for (int y = h; y < ph; ++y) std::memcpy(padded.z[y], padded.z[h - 1], sizeof(float) * size_t(pw));
+  for (int y = h; y < ph; ++y)
+    std::memcpy(padded.z[y], padded.z[h - 1], sizeof(float) * size_t(pw));
   return *this;
 }
 
@@ -405,21 +436,31 @@ void ifscoding::apply(const matrix& cells, matrix& out, int s, int first, int la
         // A scale of 0 is the block's mean alone: no domain is read.
         const bool mean = sc == 0.0f || !withDomains;
         const int cx = mean ? 0 : s * (d % dx), cy = mean ? 0 : s * (d / dx);
+        // Every isometry moves the source position by fixed steps along x and y: the
+        // three corners give them, so no sample goes through the code's switch.
+        int sx0 = 0, sy0 = 0, sx1 = 0, sy1 = 0, sx2 = 0, sy2 = 0;
+        const bool mapped = !mean && IsometrySource(code, 0, 0, b, b, sx0, sy0) &&
+                            IsometrySource(code, 1, 0, b, b, sx1, sy1) &&
+                            IsometrySource(code, 0, 1, b, b, sx2, sy2);
+        const int stepX = q * (sx1 - sx0), stepRowX = q * (sy1 - sy0);
+        const int stepY = q * (sx2 - sx0), stepRowY = q * (sy2 - sy0);
         for (int y = 0; y < b; ++y) {
           float* o = out.z[by + y] + bx;
+          if (!mapped) {
+            for (int x = 0; x < b; ++x) o[x] = l == first ? of : o[x] + of;
+            continue;
+          }
+          // Column and row in the cells of sample (0, y) of the block.
+          const int col = cx + q * sx0 + y * stepY, row = cy + q * sy0 + y * stepRowY;
           for (int x = 0; x < b; ++x) {
-            int sx, sy;
-            float v = of;
-            if (!mean && IsometrySource(code, x, y, b, b, sx, sy)) {
-              v = sc * cells.z[cy + q * sy][cx + q * sx] + of;
-            }
+            const float v = sc * cells.z[row + x * stepRowX][col + x * stepX] + of;
             o[x] = l == first ? v : o[x] + v;
           }
         }
       }
     }
   };
-  const int64_t block = BlockFor(int64_t(b) * b * (last - first + 1));
+  const int64_t block = FineBlock(int64_t(b) * b * (last - first + 1));
   if (ticks) {
     TickingLoop(N, block, body);
   } else {
@@ -458,14 +499,13 @@ void ifsplane::decode(matrix& out, int s, int n) const {
   matrix acc(W, H), rolled, cells, result;
   const float share = float(1.0 / r);
   for (int it = 0; it < n; ++it) {
-    acc.zero();
     for (int k = 0; k < r; ++k) {
       rolled.rollfrom(out, k * s, k * s);
       cells.cellmeans(rolled, q);
       codings[size_t(k)].apply(cells, result, s, 0, L, true);
-      AddRolledBack(acc, result, k * s);
+      AddRolledBack(acc, result, k * s, k == 0);
     }
-    acc.mulscalar(share);
+    Scale(acc, share);
     std::swap(out, acc);
   }
 }
@@ -583,7 +623,8 @@ void ifscodec::write(const std::string& path) const {
 }
 
 const char* ifscodec::read(const std::string& path, int s) {
-  std::unique_ptr<std::FILE, int (*)(std::FILE*)> file(std::fopen(path.c_str(), "rb"), &std::fclose);
+  std::unique_ptr<std::FILE, int (*)(std::FILE*)> file(std::fopen(path.c_str(), "rb"),
+                                                       &std::fclose);
   if (!file) {
     file.release();
     return "PROBLEM OPENING FILE FOR READING!";

@@ -345,3 +345,65 @@ TEST(IfsCodec, SearchWindowsMatchTheForwardWalk) {
     }
   }
 }
+
+// The decoder's passes (each phase's collage added in place, the roll back taken in two
+// runs, the isometries by fixed steps) against the decode written sample by sample: roll
+// the estimate by phase k, take its cell means, build the collage through the isometry
+// table, add it rolled back, average the phases. Bit for bit, for both domain ratios,
+// correction levels, scales and a plane whose padding wraps the rolls.
+TEST(IfsCodec, DecodeEqualsTheSampleBySampleForm) {
+  for (int q : {2, 3}) {
+    for (int s : {1, 2}) {
+      SCOPED_TRACE("ratio " + std::to_string(q) + ", scale " + std::to_string(s));
+      const matrix picture = Noise(23, 19, unsigned(40 + q * 3 + s));
+      ifsplane plane;
+      IfsPlaneParams p = Plane(3, 1, 0.5f, 0.3f);
+      p.ratio = q;
+      plane.encode(picture, p, 1);
+      matrix fast;
+      plane.decode(fast, s, 3);
+
+      const int W = plane.pw * s, H = plane.ph * s;
+      matrix out(W, H), acc(W, H), rolled, cells;
+      out.zero();
+      for (int it = 0; it < 3; ++it) {
+        acc.zero();
+        for (int k = 0; k < plane.r; ++k) {
+          const ifscoding& c = plane.codings[size_t(k)];
+          rolled.rollfrom(out, k * s, k * s);
+          cells.cellmeans(rolled, q);
+          const int b = c.r * s;
+          matrix collage(W, H);
+          for (int i = 0; i < c.N; ++i) {
+            const int bx = (i % c.rx) * b, by = (i / c.rx) * b;
+            for (int l = 0; l <= c.L; ++l) {
+              const IfsCodes& codes = c.sets[size_t(l)];
+              const float sc = codes.scale[size_t(i)], of = codes.offset[size_t(i)];
+              const int d = codes.domain[size_t(i)];
+              const bool mean = sc == 0.0f || c.domains() == 0;
+              const int cx = mean ? 0 : s * (d % c.dx), cy = mean ? 0 : s * (d / c.dx);
+              for (int y = 0; y < b; ++y) {
+                for (int x = 0; x < b; ++x) {
+                  int sx, sy;
+                  float v = of;
+                  if (!mean && IsometrySource(codes.isometry[size_t(i)], x, y, b, b, sx, sy)) {
+                    v = sc * cells.z[cy + q * sy][cx + q * sx] + of;
+                  }
+                  float& o = collage.z[by + y][bx + x];
+                  o = l == 0 ? v : o + v;
+                }
+              }
+            }
+          }
+          const int shift = k * s;
+          for (int y = 0; y < H; ++y)
+            for (int x = 0; x < W; ++x) acc.z[y][x] += collage.z[(y + shift) % H][(x + shift) % W];
+        }
+        for (int k = 0; k < acc.n; ++k) acc.x[k] = float(double(float(1.0 / plane.r)) * acc.x[k]);
+        std::swap(out, acc);
+      }
+      ASSERT_EQ(fast.n, out.n);
+      EXPECT_EQ(std::memcmp(fast.x, out.x, sizeof(float) * size_t(out.n)), 0);
+    }
+  }
+}
