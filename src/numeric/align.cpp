@@ -36,7 +36,8 @@ inline bool Excluded(const bitmask* m, int k) { return m != nullptr && m->getbit
 // so the vector forms give the same bits.
 namespace alignrows {
 // dst[q][x] = sum_k w_k src[q][x + k], six taps, for rows q < nrows.
-ZEP_VECTOR_CLONES void TapsAlong(float* const* dst, const float* const* src, const Taps6& t, int nrows, int count) {
+ZEP_VECTOR_CLONES void TapsAlong(float* const* dst, const float* const* src, const Taps6& t,
+                                 int nrows, int count) {
   const double w0 = t.w[0], w1 = t.w[1], w2 = t.w[2], w3 = t.w[3], w4 = t.w[4], w5 = t.w[5];
   for (int q = 0; q < nrows; ++q) {
     const float* __restrict in = src[q];
@@ -55,12 +56,12 @@ ZEP_VECTOR_CLONES void TapsAlong(float* const* dst, const float* const* src, con
 }
 
 // (dst + q stride)[x] = sum_k w_k rows[q + k][x], six rows, for rows q < nrows.
-ZEP_VECTOR_CLONES void TapsAcross(float* dst, int64_t stride, const float* const* rows, const Taps6& t, int nrows,
-                                  int count) {
+ZEP_VECTOR_CLONES void TapsAcross(float* dst, int64_t stride, const float* const* rows,
+                                  const Taps6& t, int nrows, int count) {
   const double w0 = t.w[0], w1 = t.w[1], w2 = t.w[2], w3 = t.w[3], w4 = t.w[4], w5 = t.w[5];
   for (int q = 0; q < nrows; ++q) {
-    const float *r0 = rows[q], *r1 = rows[q + 1], *r2 = rows[q + 2], *r3 = rows[q + 3], *r4 = rows[q + 4],
-                *r5 = rows[q + 5];
+    const float *r0 = rows[q], *r1 = rows[q + 1], *r2 = rows[q + 2], *r3 = rows[q + 3],
+                *r4 = rows[q + 4], *r5 = rows[q + 5];
     float* __restrict out = dst + q * stride;
     for (int x = 0; x < count; ++x) {
       double sum = 0.0;
@@ -76,12 +77,14 @@ ZEP_VECTOR_CLONES void TapsAcross(float* dst, int64_t stride, const float* const
 }
 
 // acc[x] += w row[x]: one tap of a column filter whose sums are kept per sample.
-ZEP_VECTOR_CLONES void AddTap(double* __restrict acc, const float* __restrict row, double w, int count) {
+ZEP_VECTOR_CLONES void AddTap(double* __restrict acc, const float* __restrict row, double w,
+                              int count) {
   for (int x = 0; x < count; ++x) acc[x] += w * row[x];
 }
 
 // acc[i] += w row[2 i]: one tap of a halving row filter.
-ZEP_VECTOR_CLONES void AddTapEven(double* __restrict acc, const float* __restrict row, double w, int count) {
+ZEP_VECTOR_CLONES void AddTapEven(double* __restrict acc, const float* __restrict row, double w,
+                                  int count) {
   for (int i = 0; i < count; ++i) acc[i] += w * row[2 * i];
 }
 
@@ -90,13 +93,20 @@ ZEP_VECTOR_CLONES void Narrow(float* __restrict dst, const double* __restrict ac
 }
 
 // sums[k] += |ref[x] - seg[x + k]| for x < width, k < count: a row of a block against the
-// candidates of a block search, each sum its own chain in x order.
+// candidates of a block search, each sum its own chain in x order. Eight chains at a time
+// stay in registers; seg holds width - 1 + count rounded up to 8 samples.
 ZEP_VECTOR_CLONES void AddAbsToEach(double* __restrict sums, const double* __restrict seg,
                                     const float* __restrict ref, int width, int count) {
-  for (int x = 0; x < width; ++x) {
-    const double t = ref[x];
-    const double* v = seg + x;
-    for (int k = 0; k < count; ++k) sums[k] += std::fabs(t - v[k]);
+  for (int k0 = 0; k0 < count; k0 += 8) {
+    const int n = std::min(8, count - k0);
+    double a[8];
+    for (int q = 0; q < 8; ++q) a[q] = q < n ? sums[k0 + q] : 0.0;
+    for (int x = 0; x < width; ++x) {
+      const double t = ref[x];
+      const double* v = seg + k0 + x;
+      for (int q = 0; q < 8; ++q) a[q] += std::fabs(t - v[q]);
+    }
+    for (int q = 0; q < n; ++q) sums[k0 + q] = a[q];
   }
 }
 }  // namespace alignrows
@@ -179,7 +189,8 @@ matrix& matrix::downsample(const matrix& input, const matrix& kernel, int factor
         continue;
       }
       double s = 0.0;
-      for (int j = 0; j < K; ++j) s += double(kernel.x[j]) * in[ReflectWhole(int64_t(factor) * i - lead + j, w)];
+      for (int j = 0; j < K; ++j)
+        s += double(kernel.x[j]) * in[ReflectWhole(int64_t(factor) * i - lead + j, w)];
       out[i] = float(s);
     }
   };
@@ -191,7 +202,8 @@ matrix& matrix::downsample(const matrix& input, const matrix& kernel, int factor
     const int64_t p0 = int64_t(factor) * begin - lead, p1 = int64_t(factor) * (end - 1) - lead + K;
     std::vector<float> rows(size_t(p1 - p0) * size_t(ow));
     std::vector<double> acc(static_cast<size_t>(ow));
-    for (int64_t q = p0; q < p1; ++q) alongRow(ReflectWhole(q, h), rows.data() + (q - p0) * ow, acc);
+    for (int64_t q = p0; q < p1; ++q)
+      alongRow(ReflectWhole(q, h), rows.data() + (q - p0) * ow, acc);
     for (int64_t i = begin; i < end; ++i) {
       std::fill(acc.begin(), acc.end(), 0.0);
       for (int j = 0; j < K; ++j) {
@@ -337,16 +349,19 @@ matrix& matrix::shifty(const matrix& input, float s, bitmask* marks) {
 
 ShiftRefiner::ShiftRefiner(const matrix* const* planes, const matrix* const* references, int count,
                            const bitmask* exclude)
-    : planes_(planes, planes + std::max(count, 0)), refs_(references, references + std::max(count, 0)) {
+    : planes_(planes, planes + std::max(count, 0)),
+      refs_(references, references + std::max(count, 0)) {
   if (count < 1) return;
   nx_ = planes[0]->nx;
   ny_ = planes[0]->ny;
   for (int c = 0; c < count; ++c) {
-    valid_.push_back(planes[c]->nx == nx_ && planes[c]->ny == ny_ && references[c]->n == planes[c]->n);
+    valid_.push_back(planes[c]->nx == nx_ && planes[c]->ny == ny_ &&
+                     references[c]->n == planes[c]->n);
   }
   // A mask of another pixel count is none; one of the same count is read by index.
   const int64_t n = int64_t(nx_) * ny_;
-  const bitmask* m = exclude != nullptr && exclude->present() && exclude->n == n ? exclude : nullptr;
+  const bitmask* m =
+      exclude != nullptr && exclude->present() && exclude->n == n ? exclude : nullptr;
   rowStart_.assign(size_t(ny_) + 1, 0);
   lo_ = nx_;
   hi_ = 0;
@@ -414,9 +429,15 @@ void AddAbsChains(double* sums, const float* const* v, const float* ref, int cou
 void AddAbs(double* sums, const float* const* v, const float* ref, int chains, int count) {
   for (int k = 0; k < chains; k += 3) {
     switch (std::min(chains - k, 3)) {
-      case 1: AddAbsChains<1>(sums + k, v + k, ref, count); break;
-      case 2: AddAbsChains<2>(sums + k, v + k, ref, count); break;
-      default: AddAbsChains<3>(sums + k, v + k, ref, count); break;
+      case 1:
+        AddAbsChains<1>(sums + k, v + k, ref, count);
+        break;
+      case 2:
+        AddAbsChains<2>(sums + k, v + k, ref, count);
+        break;
+      default:
+        AddAbsChains<3>(sums + k, v + k, ref, count);
+        break;
     }
   }
 }
@@ -438,10 +459,11 @@ RefineScratch& Scratch() {
 }
 }  // namespace
 
-void ShiftRefiner::score(int i, const float* o, int m, float bx, float by, bool scored, float* costs) const {
+void ShiftRefiner::score(int i, const float* o, int m, const Shift1D* across, const Shift1D* down,
+                         bool scored, float* costs) const {
   const int count = int(planes_.size());
-  int gx = 0;
-  const Taps6 tx = SixTapShift(bx + o[i], gx);
+  const int gx = across[i].g;
+  const Taps6& tx = across[i].t;
   int xa, xb;
   InsideTaps(nx_, gx, xa, xb);
   const int c0 = std::max(xa, lo_), c1 = std::min(xb, hi_), width = c1 - c0;
@@ -454,8 +476,7 @@ void ShiftRefiner::score(int i, const float* o, int m, float bx, float by, bool 
   std::vector<Candidate> cands;
   for (int j = 0; j < m; ++j) {
     if (scored && o[i] == 0.0f && o[j] == 0.0f) continue;
-    Candidate c{j, 0, 0, 0, {}, 0};
-    c.t = SixTapShift(by + o[j], c.g);
+    Candidate c{j, down[j].g, 0, 0, down[j].t, 0};
     InsideTaps(ny_, c.g, c.ya, c.yb);
     c.ya = std::max(c.ya, runRow0_);
     c.yb = std::min(c.yb, runRow1_);
@@ -479,12 +500,17 @@ void ShiftRefiner::score(int i, const float* o, int m, float bx, float by, bool 
   w.vals.resize(size_t(nc) * count * B * width);
   w.slotRow.assign(size_t(S), -1);
   w.sums.assign(size_t(nc) * count, 0.0);
-  auto ringRow = [&](int64_t r, int c) { return w.ring.data() + (size_t(r % S) * count + size_t(c)) * width; };
-  auto valsRow = [&](int a, int c, int q) { return w.vals.data() + ((size_t(a) * count + c) * B + q) * width; };
+  auto ringRow = [&](int64_t r, int c) {
+    return w.ring.data() + (size_t(r % S) * count + size_t(c)) * width;
+  };
+  auto valsRow = [&](int a, int c, int q) {
+    return w.vals.data() + ((size_t(a) * count + c) * B + q) * width;
+  };
   for (int yb = y0; yb < y1; yb += B) {
     const int ye = std::min(yb + B, y1);
     // The x-shifted rows this band reads that the ring does not hold yet.
-    const int64_t lo = std::max<int64_t>(0, int64_t(yb) + gmin - 2), hi = std::min<int64_t>(ny_, int64_t(ye) + gmax + 3);
+    const int64_t lo = std::max<int64_t>(0, int64_t(yb) + gmin - 2),
+                  hi = std::min<int64_t>(ny_, int64_t(ye) + gmax + 3);
     for (int c = 0; c < count; ++c) {
       if (!valid_[size_t(c)]) continue;
       w.dst.clear();
@@ -505,7 +531,8 @@ void ShiftRefiner::score(int i, const float* o, int m, float bx, float by, bool 
       for (int c = 0; c < count; ++c) {
         if (!valid_[size_t(c)]) continue;
         w.src.clear();
-        for (int64_t r = int64_t(r0) + cand.g - 2; r < int64_t(r1) + cand.g + 3; ++r) w.src.push_back(ringRow(r, c));
+        for (int64_t r = int64_t(r0) + cand.g - 2; r < int64_t(r1) + cand.g + 3; ++r)
+          w.src.push_back(ringRow(r, c));
         alignrows::TapsAcross(valsRow(a, c, r0 - yb), width, w.src.data(), cand.t, r1 - r0, width);
       }
     }
@@ -530,12 +557,14 @@ void ShiftRefiner::score(int i, const float* o, int m, float bx, float by, bool 
         w.chainSums.clear();
         for (int a : w.active) w.chainSums.push_back(w.sums[size_t(a) * count + c]);
         for (int64_t q = q0; q < q1; ++q) {
-          const int u0 = std::max(runs_[size_t(q)].first, c0), u1 = std::min(runs_[size_t(q)].second, c1);
+          const int u0 = std::max(runs_[size_t(q)].first, c0),
+                    u1 = std::min(runs_[size_t(q)].second, c1);
           w.chains.clear();
           for (int a : w.active) w.chains.push_back(valsRow(a, c, y - yb) + (u0 - c0));
           AddAbs(w.chainSums.data(), w.chains.data(), ref + u0, int(w.active.size()), u1 - u0);
         }
-        for (size_t k = 0; k < w.active.size(); ++k) w.sums[size_t(w.active[k]) * count + c] = w.chainSums[k];
+        for (size_t k = 0; k < w.active.size(); ++k)
+          w.sums[size_t(w.active[k]) * count + c] = w.chainSums[k];
       }
     }
   }
@@ -552,12 +581,19 @@ void ShiftRefiner::score(int i, const float* o, int m, float bx, float by, bool 
   }
 }
 
-void ShiftRefiner::stage(const float* o, int m, float& sx, float& sy, float& best, bool scored) const {
+void ShiftRefiner::stage(const float* o, int m, float& sx, float& sy, float& best,
+                         bool scored) const {
   if (m <= 0 || planes_.empty()) return;
   const float bx = sx, by = sy;
+  std::vector<Shift1D> across(static_cast<size_t>(m)), down(static_cast<size_t>(m));
+  for (int k = 0; k < m; ++k) {
+    across[size_t(k)].t = SixTapShift(bx + o[k], across[size_t(k)].g);
+    down[size_t(k)].t = SixTapShift(by + o[k], down[size_t(k)].g);
+  }
   std::vector<float> costs(size_t(m) * size_t(m), kNoScore);
   ParallelBlocks(m, 1, [&](int64_t begin, int64_t end) {
-    for (int64_t i = begin; i < end; ++i) score(int(i), o, m, bx, by, scored, costs.data() + i * m);
+    for (int64_t i = begin; i < end; ++i)
+      score(int(i), o, m, across.data(), down.data(), scored, costs.data() + i * m);
   });
   for (int i = 0; i < m; ++i)
     for (int j = 0; j < m; ++j) {
@@ -570,8 +606,9 @@ void ShiftRefiner::stage(const float* o, int m, float& sx, float& sy, float& bes
     }
 }
 
-const matrix& matrix::refineshift(const matrix& offsets, const matrix& reference, float& sx, float& sy,
-                                  float& best, const bitmask* exclude, bool reset) const {
+const matrix& matrix::refineshift(const matrix& offsets, const matrix& reference, float& sx,
+                                  float& sy, float& best, const bitmask* exclude,
+                                  bool reset) const {
   if (reset) best = 1e16f;
   const matrix* planes[1] = {this};
   const matrix* refs[1] = {&reference};
@@ -627,7 +664,8 @@ void ShiftScores(const matrix& p, const matrix& t, int cx0, int cy, float* out) 
     }
   }
   for (int k = 0; k < K; ++k) {
-    out[k] = x0[k] >= x1[k] || y0 >= y1 ? kNoScore : float(s[k] / (double(x1[k] - x0[k]) * double(y1 - y0)));
+    out[k] = x0[k] >= x1[k] || y0 >= y1 ? kNoScore
+                                        : float(s[k] / (double(x1[k] - x0[k]) * double(y1 - y0)));
   }
 }
 
@@ -643,9 +681,15 @@ void SearchLevel(const matrix& p, const matrix& t, int r, int& dx, int& dy) {
       for (int k = 0; k < side; k += 3) {
         const int cx = dx - r + k;
         switch (std::min(side - k, 3)) {
-          case 1: ShiftScores<1>(p, t, cx, cy, out + k); break;
-          case 2: ShiftScores<2>(p, t, cx, cy, out + k); break;
-          default: ShiftScores<3>(p, t, cx, cy, out + k); break;
+          case 1:
+            ShiftScores<1>(p, t, cx, cy, out + k);
+            break;
+          case 2:
+            ShiftScores<2>(p, t, cx, cy, out + k);
+            break;
+          default:
+            ShiftScores<3>(p, t, cx, cy, out + k);
+            break;
         }
       }
     }
@@ -680,8 +724,8 @@ const matrixarray& matrixarray::shiftsearch(const matrixarray& templ, int& dx, i
 
 // --- Warp by displacement fields ---
 
-matrix& matrix::warpfield(const matrix& input, const matrix& dx, const matrix& dy, const weighttable6& table,
-                          bitmask* marks) {
+matrix& matrix::warpfield(const matrix& input, const matrix& dx, const matrix& dy,
+                          const weighttable6& table, bitmask* marks) {
   assign(input);
   PrepareMarks(marks, input);
   if (table.count < 1) return *this;
@@ -752,8 +796,8 @@ void RunBlocksTicking(const BlockGrid& g, const std::function<void(int i, int j)
 }
 }  // namespace
 
-void BlockIntegerSearch(const matrix* const* planes, const matrix* const* references, int count, int radius,
-                        const BlockGrid& grid, BlockFields& f) {
+void BlockIntegerSearch(const matrix* const* planes, const matrix* const* references, int count,
+                        int radius, const BlockGrid& grid, BlockFields& f) {
   DimFields(f, grid);
   const int w = references[0]->nx, h = references[0]->ny, side = 2 * radius + 1;
   RunBlocksTicking(grid, [&](int i, int j) {
@@ -762,7 +806,10 @@ void BlockIntegerSearch(const matrix* const* planes, const matrix* const* refere
     const double pixels = double(bw) * double(r.y1 - r.y0) * count;
     // seg[q] is the row's sample at column x0 - radius + q (wrapped), so candidate cx reads
     // sample x - cx at seg[x - x0 + radius - cx]: its sum is sums[radius - cx].
-    std::vector<double> seg(static_cast<size_t>(bw) + 2 * static_cast<size_t>(radius)), sums(static_cast<size_t>(side));
+    // Room for AddAbsToEach's eight chains at a time past the last candidate.
+    std::vector<double> seg(static_cast<size_t>(bw) + static_cast<size_t>((side + 7) / 8 * 8));
+    std::vector<double> sums(static_cast<size_t>(side));
+    const size_t used = static_cast<size_t>(bw) + 2 * static_cast<size_t>(radius);
     const bool inside = r.x0 - radius >= 0 && r.x1 + radius <= w;
     float best = 1e16f;
     int bx = 0, by = 0;
@@ -774,9 +821,10 @@ void BlockIntegerSearch(const matrix* const* planes, const matrix* const* refere
         for (int y = r.y0; y < r.y1; ++y) {
           const float* src = p.x + int64_t(Wrap(y - cy, h)) * w;
           if (inside) {
-            for (size_t q = 0; q < seg.size(); ++q) seg[q] = double(src[int64_t(r.x0) - radius + int64_t(q)]);
+            for (size_t q = 0; q < used; ++q)
+              seg[q] = double(src[int64_t(r.x0) - radius + int64_t(q)]);
           } else {
-            for (size_t q = 0; q < seg.size(); ++q) seg[q] = double(src[Wrap(r.x0 - radius + int(q), w)]);
+            for (size_t q = 0; q < used; ++q) seg[q] = double(src[Wrap(r.x0 - radius + int(q), w)]);
           }
           alignrows::AddAbsToEach(sums.data(), seg.data(), t.x + int64_t(y) * w + r.x0, bw, side);
         }
@@ -797,14 +845,15 @@ void BlockIntegerSearch(const matrix* const* planes, const matrix* const* refere
   });
 }
 
-void BlockIntegerSearchByRolling(const matrix* const* planes, const matrix* const* references, int count,
-                                 int radius, const BlockGrid& grid, BlockFields& f) {
+void BlockIntegerSearchByRolling(const matrix* const* planes, const matrix* const* references,
+                                 int count, int radius, const BlockGrid& grid, BlockFields& f) {
   DimFields(f, grid);
   const int w = references[0]->nx, h = references[0]->ny;
   std::vector<matrix> rolled(static_cast<size_t>(count));
   for (int cy = -radius; cy <= radius; ++cy) {
     for (int cx = -radius; cx <= radius; ++cx) {
-      for (int c = 0; c < count; ++c) rolled[size_t(c)].rollfrom(*planes[c], Wrap(cx, w), Wrap(cy, h));
+      for (int c = 0; c < count; ++c)
+        rolled[size_t(c)].rollfrom(*planes[c], Wrap(cx, w), Wrap(cy, h));
       for (int i = 0; i < grid.nby; ++i) {
         for (int j = 0; j < grid.nbx; ++j) {
           const BlockRect r = Rect(grid, i, j, w, h);
@@ -826,7 +875,8 @@ void BlockIntegerSearchByRolling(const matrix* const* planes, const matrix* cons
   }
 }
 
-void BlockActivity(const matrix* const* references, int count, const BlockGrid& grid, matrix& activity) {
+void BlockActivity(const matrix* const* references, int count, const BlockGrid& grid,
+                   matrix& activity) {
   activity.dim(grid.nbx, grid.nby);
   const int w = references[0]->nx, h = references[0]->ny;
   ParallelBlocks(int64_t(grid.nbx) * grid.nby, 1, [&](int64_t begin, int64_t end) {
@@ -885,8 +935,8 @@ matrix& matrix::smoothfield(const matrix& activity, float sigma) {
   return *this;
 }
 
-void BlockRefine(const matrix* const* planes, const matrix* const* references, int count, int radius,
-                 const BlockGrid& grid, BlockFields& f) {
+void BlockRefine(const matrix* const* planes, const matrix* const* references, int count,
+                 int radius, const BlockGrid& grid, BlockFields& f) {
   const int a = radius + 3, t = grid.b + 2 * a;
   const bitmask frame = FrameMask(t, t, a, a, a, a);
   RunBlocksTicking(grid, [&](int i, int j) {

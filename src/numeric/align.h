@@ -41,7 +41,13 @@ class ShiftRefiner {
   void stage(const float* offsets, int m, float& sx, float& sy, float& best, bool scored) const;
 
  private:
-  void score(int i, const float* offsets, int m, float bx, float by, bool scored, float* costs) const;
+  // The taps of a shift along one axis and the offset of their first sample.
+  struct Shift1D {
+    Taps6 t;
+    int g = 0;
+  };
+  void score(int i, const float* offsets, int m, const Shift1D* across, const Shift1D* down,
+             bool scored, float* costs) const;
   std::vector<const matrix*> planes_, refs_;
   std::vector<bool> valid_;
   int nx_ = 0, ny_ = 0;
@@ -59,7 +65,8 @@ bitmask FrameMask(int w, int h, int left, int right, int bottom, int top);
 // The block grid of block alignment: ceil(w / b) x ceil(h / b) blocks of side b.
 struct BlockGrid {
   int nbx = 0, nby = 0, b = 0;
-  BlockGrid(int w, int h, int block) : nbx((w + block - 1) / block), nby((h + block - 1) / block), b(block) {}
+  BlockGrid(int w, int h, int block)
+      : nbx((w + block - 1) / block), nby((h + block - 1) / block), b(block) {}
 };
 
 // Block displacement fields (dx, dy per block) of a plane against a reference of its size.

@@ -211,14 +211,16 @@ TEST_F(AlignTest, WholeShiftsAreExactAndHalfShiftsUndoThemselves) {
 // The refinement stage as the plain composition it stands for: each candidate shifts the
 // whole planes along x, then y, and takes the planes' mean maskedmad over the exclusion
 // plus plane 0's marks.
-void PlainStage(const matrix* const* planes, const matrix* const* refs, int count, const bitmask* exclude,
-                const std::vector<float>& o, float& sx, float& sy, float& best) {
+void PlainStage(const matrix* const* planes, const matrix* const* refs, int count,
+                const bitmask* exclude, const std::vector<float>& o, float& sx, float& sy,
+                float& best) {
   const float bx = sx, by = sy;
   for (float oi : o) {
     bitmask acrossMarks;
     if (exclude != nullptr) acrossMarks = *exclude;
     std::vector<matrix> across(static_cast<size_t>(count));
-    for (int c = 0; c < count; ++c) across[size_t(c)].shiftx(*planes[c], bx + oi, c == 0 ? &acrossMarks : nullptr);
+    for (int c = 0; c < count; ++c)
+      across[size_t(c)].shiftx(*planes[c], bx + oi, c == 0 ? &acrossMarks : nullptr);
     for (float oj : o) {
       bitmask marks = acrossMarks;
       double cost = 0.0;
@@ -262,7 +264,8 @@ TEST_F(AlignTest, RefinementMatchesShiftedPlanes) {
     SetParallelThreads(threads);
     for (int count : {1, 3}) {
       for (const Case& c : cases) {
-        SCOPED_TRACE(::testing::Message() << threads << " threads, " << count << " planes, offsets " << c.offsets.size());
+        SCOPED_TRACE(::testing::Message() << threads << " threads, " << count << " planes, offsets "
+                                          << c.offsets.size());
         float px = c.sx, py = c.sy, pbest = 1e16f;
         PlainStage(planes, refs, count, c.exclude, c.offsets, px, py, pbest);
         const ShiftRefiner refiner(planes, refs, count, c.exclude);
@@ -452,18 +455,21 @@ TEST_F(AlignTest, IndexedBlockSearchMatchesRolledPlanes) {
   const fpbuffer reference = Picture(37, 29);
   const matrix* planes[3] = {&image.plane[0], &image.plane[1], &image.plane[2]};
   const matrix* refs[3] = {&reference.plane[0], &reference.plane[1], &reference.plane[2]};
+  // Radius 5 has more candidates per row than the search scores at once.
   for (int count : {1, 3}) {
-    const BlockGrid grid(37, 29, 8);
-    BlockFields plain, fast1, fastN;
-    BlockIntegerSearchByRolling(planes, refs, count, 3, grid, plain);
-    SetParallelThreads(1);
-    BlockIntegerSearch(planes, refs, count, 3, grid, fast1);
-    SetParallelThreads(0);
-    BlockIntegerSearch(planes, refs, count, 3, grid, fastN);
-    for (const BlockFields* f : {&fast1, &fastN}) {
-      EXPECT_TRUE(SameBits(f->dx, plain.dx));
-      EXPECT_TRUE(SameBits(f->dy, plain.dy));
-      EXPECT_TRUE(SameBits(f->cost, plain.cost));
+    for (int radius : {3, 5}) {
+      const BlockGrid grid(37, 29, 8);
+      BlockFields plain, fast1, fastN;
+      BlockIntegerSearchByRolling(planes, refs, count, radius, grid, plain);
+      SetParallelThreads(1);
+      BlockIntegerSearch(planes, refs, count, radius, grid, fast1);
+      SetParallelThreads(0);
+      BlockIntegerSearch(planes, refs, count, radius, grid, fastN);
+      for (const BlockFields* f : {&fast1, &fastN}) {
+        EXPECT_TRUE(SameBits(f->dx, plain.dx));
+        EXPECT_TRUE(SameBits(f->dy, plain.dy));
+        EXPECT_TRUE(SameBits(f->cost, plain.cost));
+      }
     }
   }
 }
