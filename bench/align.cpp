@@ -10,7 +10,10 @@
 // - the six-tap warp beside warpAffine LANCZOS4;
 // - the resized search on 4000 x 200: a coarsest search of range 8 timed and its rate
 //   applied to the pairs the full range would score.
-// Run: bench_align [max Mpixel, default 24]. Without python3-opencv the peers are skipped.
+// Times are wall clock; "cpu" columns are process CPU time (ours at one thread, the peers'
+// over all their threads), steadier on a shared machine.
+// Run: bench_align [--only translational|blocks|rotation|resized] [--no-peers]
+// [max Mpixel, default 24]. Without python3-opencv the peers are skipped.
 #include <chrono>
 #include <cmath>
 #include <cstdio>
@@ -20,6 +23,7 @@
 #include <string>
 #include <vector>
 
+#include <time.h>
 #include <unistd.h>
 
 #include "numeric/align.h"
@@ -32,6 +36,7 @@ using namespace ops::stacking;
 namespace {
 constexpr double kPi = 3.14159265358979;
 std::filesystem::path dir;
+bool peers = true;
 
 // Smooth value noise at three scales (5, 17 and 61 pixels): texture in every direction and
 // at every pyramid level. A sum of a few sinusoids will not do: at the coarse levels only
@@ -80,15 +85,24 @@ double Since(std::chrono::steady_clock::time_point t) {
   return std::chrono::duration<double>(std::chrono::steady_clock::now() - t).count();
 }
 
+double ProcessCpu() {
+  timespec t{};
+  clock_gettime(CLOCK_PROCESS_CPUTIME_ID, &t);
+  return double(t.tv_sec) + 1e-9 * double(t.tv_nsec);
+}
+
 std::string Save(const matrix& m, const std::string& name) {
   const std::filesystem::path p = dir / name;
-  std::ofstream(p, std::ios::binary).write(reinterpret_cast<const char*>(m.x), std::streamsize(m.n) * 4);
+  std::ofstream(p, std::ios::binary)
+      .write(reinterpret_cast<const char*>(m.x), std::streamsize(m.n) * 4);
   return p.string();
 }
 
 std::vector<std::string> Peer(const std::string& args) {
   std::vector<std::string> lines;
-  const std::string cmd = "/usr/bin/python3 " ZEP_BENCH_DIR "/align_peers.py " + args + " 2>/dev/null";
+  if (!peers) return lines;
+  const std::string cmd =
+      "/usr/bin/python3 " ZEP_BENCH_DIR "/align_peers.py " + args + " 2>/dev/null";
   if (FILE* f = popen(cmd.c_str(), "r")) {
     char buf[512];
     while (std::fgets(buf, sizeof buf, f)) lines.emplace_back(buf);
@@ -104,8 +118,8 @@ int AllThreads() {
 
 void Translational(double maxMp) {
   std::printf("\nTranslational estimates (precision 0.1), 3 shifts per size\n");
-  std::printf("%6s %11s %11s %11s %11s | %11s %11s %11s %11s\n", "MP", "ours err", "1 thr ms/MP", "all ms/MP",
-              "", "phase err", "ms/MP", "ECC err", "ms/MP");
+  std::printf("%6s %9s %9s %9s %9s | %9s %9s %9s | %9s %9s %9s\n", "MP", "ours err", "1thr ms/MP",
+              "cpu", "all ms/MP", "phase err", "ms/MP", "cpu", "ECC err", "ms/MP", "cpu");
   uint32_t seed = 99;
   auto rnd = [&] {
     seed = seed * 1664525u + 1013904223u;
@@ -118,7 +132,8 @@ void Translational(double maxMp) {
     matrixarray t;
     t.alignpyramid(reference, 0);
     const std::string tf = Save(reference.plane[0], "t.f32");
-    double err = 0, one = 0, all = 0, perr = 0, ptime = 0, eerr = 0, etime = 0;
+    double err = 0, one = 0, oneCpu = 0, all = 0, perr = 0, ptime = 0, pcpu = 0, eerr = 0,
+           etime = 0, ecpu = 0;
     int pcount = 0, ecount = 0;
     for (int k = 0; k < 3; ++k) {
       const double dx = rnd(), dy = rnd();
@@ -127,47 +142,57 @@ void Translational(double maxMp) {
         v -= dy;
       });
       SetParallelThreads(1);
+      const double c0 = ProcessCpu();
       auto s = std::chrono::steady_clock::now();
       ShiftEstimate e = estimatefast(image, t, 0.1f);
       one += Since(s);
+      oneCpu += ProcessCpu() - c0;
       SetParallelThreads(0);
       s = std::chrono::steady_clock::now();
       e = estimatefast(image, t, 0.1f);
       all += Since(s);
       err += std::hypot(e.sx + dx, e.sy + dy);
       const std::string imf = Save(image.plane[0], "i.f32");
-      for (const std::string& line : Peer("shift " + std::to_string(w) + " " + std::to_string(h) + " " + tf +
-                                          " " + imf)) {
+      for (const std::string& line :
+           Peer("shift " + std::to_string(w) + " " + std::to_string(h) + " " + tf + " " + imf)) {
         char name[64];
-        double a = 0, b = 0, sec = 0;
-        if (std::sscanf(line.c_str(), "%63s %lf %lf %lf", name, &a, &b, &sec) != 4) continue;
+        double a = 0, b = 0, sec = 0, cpu = 0;
+        if (std::sscanf(line.c_str(), "%63s %lf %lf %lf %lf", name, &a, &b, &sec, &cpu) != 5)
+          continue;
         if (std::string(name) == "phaseCorrelate") {
           perr += std::hypot(a - dx, b - dy);
           ptime += sec;
+          pcpu += cpu;
           ++pcount;
         } else {
           eerr += std::hypot(a - dx, b - dy);
           etime += sec;
+          ecpu += cpu;
           ++ecount;
         }
       }
     }
     auto msmp = [&](double sec, int n) { return n ? 1000.0 * sec / n / mp : NAN; };
-    std::printf("%6.0f %11.4f %11.1f %11.1f %11s | %11.4f %11.1f %11.4f %11.1f\n", mp, err / 3, msmp(one, 3),
-                msmp(all, 3), "", pcount ? perr / pcount : NAN, msmp(ptime, pcount), ecount ? eerr / ecount : NAN,
-                msmp(etime, ecount));
+    std::printf("%6.0f %9.4f %9.1f %9.1f %9.1f | %9.4f %9.1f %9.1f | %9.4f %9.1f %9.1f\n", mp,
+                err / 3, msmp(one, 3), msmp(oneCpu, 3), msmp(all, 3), pcount ? perr / pcount : NAN,
+                msmp(ptime, pcount), msmp(pcpu, pcount), ecount ? eerr / ecount : NAN,
+                msmp(etime, ecount), msmp(ecpu, ecount));
   }
 }
 
 void Blocks(double maxMp) {
   std::printf("\nBlock fields of a smooth 1-3 px displacement (block 16, radius 3, smoothing 1)\n");
-  std::printf("%6s %11s %11s %11s | %11s %11s %9s\n", "MP", "ours EPE", "1 thr ms/MP", "all ms/MP", "DIS EPE",
-              "ms/MP", "EPE ratio");
+  std::printf("%6s %9s %9s %9s %9s | %9s %9s %9s %9s\n", "MP", "ours EPE", "1thr ms/MP", "cpu",
+              "all ms/MP", "DIS EPE", "ms/MP", "cpu", "EPE ratio");
   for (double mp : {1.0, 4.0}) {
     if (mp > maxMp) break;
     const int w = int(std::sqrt(mp * 1e6 * 1.5)), h = int(mp * 1e6 / w);
-    auto U = [&](double x, double y) { return 2.0 + std::cos(2 * kPi * x / w) * std::sin(kPi * y / h); };
-    auto V = [&](double x, double y) { return 2.0 - 0.8 * std::sin(2 * kPi * y / h) * std::cos(kPi * x / w); };
+    auto U = [&](double x, double y) {
+      return 2.0 + std::cos(2 * kPi * x / w) * std::sin(kPi * y / h);
+    };
+    auto V = [&](double x, double y) {
+      return 2.0 - 0.8 * std::sin(2 * kPi * y / h) * std::cos(kPi * x / w);
+    };
     const fpbuffer reference = Draw(w, h, [](double&, double&) {});
     // image(p) = T(p - d(p)): the content moved by d.
     const fpbuffer image = Draw(w, h, [&](double& u, double& v) {
@@ -178,9 +203,10 @@ void Blocks(double maxMp) {
     matrixarray t;
     t.alignpyramid(reference, 1);
     SetParallelThreads(1);
+    const double c0 = ProcessCpu();
     auto s = std::chrono::steady_clock::now();
     BlockFields f = estimateblock(image, t, 16, 3, 1.0f);
-    const double one = Since(s);
+    const double one = Since(s), oneCpu = ProcessCpu() - c0;
     SetParallelThreads(0);
     s = std::chrono::steady_clock::now();
     f = estimateblock(image, t, 16, 3, 1.0f);
@@ -205,12 +231,13 @@ void Blocks(double maxMp) {
     ours /= double(count);
     const std::string tf = Save(reference.plane[0], "t.f32"), imf = Save(image.plane[0], "i.f32");
     const std::string ff = (dir / "flow.f32").string();
-    double dis = NAN, disSec = NAN;
-    for (const std::string& line : Peer("flow " + std::to_string(w) + " " + std::to_string(h) + " " + tf + " " +
-                                        imf + " " + ff)) {
-      if (std::sscanf(line.c_str(), "dis %lf", &disSec) != 1) continue;
+    double dis = NAN, disSec = NAN, disCpu = NAN;
+    for (const std::string& line : Peer("flow " + std::to_string(w) + " " + std::to_string(h) +
+                                        " " + tf + " " + imf + " " + ff)) {
+      if (std::sscanf(line.c_str(), "dis %lf %lf", &disSec, &disCpu) != 2) continue;
       std::vector<float> flow(size_t(w) * h * 2);
-      std::ifstream(ff, std::ios::binary).read(reinterpret_cast<char*>(flow.data()), std::streamsize(flow.size() * 4));
+      std::ifstream(ff, std::ios::binary)
+          .read(reinterpret_cast<char*>(flow.data()), std::streamsize(flow.size() * 4));
       // DIS: T(x) = image(x + f): f = U(x + f).
       double e = 0;
       for (int y = 32; y < h - 32; y += 3)
@@ -220,12 +247,14 @@ void Blocks(double maxMp) {
             const double nu = U(x + tu, y + tv), nv = V(x + tu, y + tv);
             tu = nu, tv = nv;
           }
-          e += std::hypot(flow[size_t(y) * w + x] - tu, flow[size_t(w) * h + size_t(y) * w + x] - tv);
+          e += std::hypot(flow[size_t(y) * w + x] - tu,
+                          flow[size_t(w) * h + size_t(y) * w + x] - tv);
         }
       dis = e / double(count);
     }
-    std::printf("%6.0f %11.4f %11.1f %11.1f | %11.4f %11.1f %9.2f\n", mp, ours, 1000 * one / mp, 1000 * all / mp, dis,
-                1000 * disSec / mp, ours / dis);
+    std::printf("%6.0f %9.4f %9.1f %9.1f %9.1f | %9.4f %9.1f %9.1f %9.2f\n", mp, ours,
+                1000 * one / mp, 1000 * oneCpu / mp, 1000 * all / mp, dis, 1000 * disSec / mp,
+                1000 * disCpu / mp, ours / dis);
   }
 }
 
@@ -252,7 +281,8 @@ void Rotation() {
     const double sec = Since(st);
     double ecc = NAN, eccSec = NAN;
     const std::string imf = Save(image.plane[0], "i.f32");
-    for (const std::string& line : Peer("rotate " + std::to_string(w) + " " + std::to_string(h) + " " + tf + " " + imf)) {
+    for (const std::string& line :
+         Peer("rotate " + std::to_string(w) + " " + std::to_string(h) + " " + tf + " " + imf)) {
       double a, b, c2, d;
       if (std::sscanf(line.c_str(), "ecc %lf %lf %lf %lf", &a, &b, &c2, &d) == 4) {
         ecc = std::fabs(std::fabs(a) - th) * 180 / kPi;
@@ -262,7 +292,8 @@ void Rotation() {
       }
     }
     // The estimate is the turn that brings the image back onto the template: -th.
-    std::printf("%6.0f %11.5f %11.2f | %11.5f %11.2f\n", deg, std::fabs(r.theta + th) * 180 / kPi, sec, ecc, eccSec);
+    std::printf("%6.0f %11.5f %11.2f | %11.5f %11.2f\n", deg, std::fabs(r.theta + th) * 180 / kPi,
+                sec, ecc, eccSec);
   }
   // The six-tap warp of the application beside warpAffine LANCZOS4.
   fpbuffer image(reference);
@@ -270,9 +301,11 @@ void Rotation() {
   ApplyRotation(image, {float(10 * kPi / 180), 0, 0}, 0);
   const double ours = Since(st) / 3;  // three channels
   double peer = NAN;
-  for (const std::string& line : Peer("warp " + std::to_string(w) + " " + std::to_string(h) + " " + tf))
+  for (const std::string& line :
+       Peer("warp " + std::to_string(w) + " " + std::to_string(h) + " " + tf))
     std::sscanf(line.c_str(), "warp %lf", &peer);
-  std::printf("six-tap warp %.1f ms/MP, warpAffine LANCZOS4 %.1f ms/MP\n", 1000 * ours / mp, 1000 * peer / mp);
+  std::printf("six-tap warp %.1f ms/MP, warpAffine LANCZOS4 %.1f ms/MP\n", 1000 * ours / mp,
+              1000 * peer / mp);
 }
 
 void ResizedSearch() {
@@ -305,21 +338,34 @@ void ResizedSearch() {
   const double sec = Since(st);
   const float R = float(std::max(c.nx, c.ny) / 2);
   const double few = pairs(8), full = pairs(R);
-  std::printf("\nResized search on %d x %d: coarsest level %d x %d, range %.0f\n", w, h, c.nx, c.ny, R);
-  std::printf("range 8: %.0f pairs scored in %.2f s; the full range scores %.3g pairs: about %.3g s\n", few, sec,
-              full, sec * full / few);
+  std::printf("\nResized search on %d x %d: coarsest level %d x %d, range %.0f\n", w, h, c.nx, c.ny,
+              R);
+  std::printf(
+      "range 8: %.0f pairs scored in %.2f s; the full range scores %.3g pairs: about %.3g s\n", few,
+      sec, full, sec * full / few);
 }
 }  // namespace
 
 int main(int argc, char** argv) {
-  const double maxMp = argc > 1 ? std::atof(argv[1]) : 24.0;
+  std::string only;
+  double maxMp = 24.0;
+  for (int k = 1; k < argc; ++k) {
+    if (std::string(argv[k]) == "--only" && k + 1 < argc) {
+      only = argv[++k];
+    } else if (std::string(argv[k]) == "--no-peers") {
+      peers = false;
+    } else {
+      maxMp = std::atof(argv[k]);
+    }
+  }
+  auto run = [&](const char* name) { return only.empty() || only == name; };
   dir = std::filesystem::temp_directory_path() / ("zep_bench_align_" + std::to_string(getpid()));
   std::filesystem::create_directories(dir);
   std::printf("threads: %d\n", AllThreads());
-  Translational(maxMp);
-  Blocks(maxMp);
-  Rotation();
-  ResizedSearch();
+  if (run("translational")) Translational(maxMp);
+  if (run("blocks")) Blocks(maxMp);
+  if (run("rotation")) Rotation();
+  if (run("resized")) ResizedSearch();
   for (const char* name : {"t.f32", "i.f32", "flow.f32"}) std::filesystem::remove(dir / name);
   std::filesystem::remove(dir);
   return 0;

@@ -3,14 +3,15 @@
 
   align_peers.py shift W H TEMPLATE IMAGE     cv2.phaseCorrelate, then findTransformECC
                                                (MOTION_TRANSLATION); prints per method
-                                               "name dx dy seconds", the shift that maps
-                                               the template onto the image
+                                               "name dx dy seconds cpu-seconds", the shift
+                                               that maps the template onto the image
   align_peers.py rotate W H TEMPLATE IMAGE     findTransformECC (MOTION_EUCLIDEAN); prints
                                                "ecc theta dx dy seconds" (theta in radians,
                                                about the origin) or "ecc failed seconds"
   align_peers.py flow W H TEMPLATE IMAGE OUT   DISOpticalFlow MEDIUM on 8-bit copies; writes
                                                the flow (x plane, then y plane) to OUT and
-                                               prints "dis seconds"
+                                               prints "dis seconds cpu-seconds"
+CPU seconds are the process's, over all of OpenCV's threads.
   align_peers.py warp W H IMAGE                warpAffine LANCZOS4 of a turn by 10 degrees;
                                                prints "warp seconds"
 """
@@ -27,16 +28,17 @@ def load(name, w, h):
 
 def shift(w, h, t, i):
     a, b = load(t, w, h), load(i, w, h)
-    start = time.perf_counter()
+    start, cpu = time.perf_counter(), time.process_time()
     (dx, dy), _ = cv2.phaseCorrelate(a, b)
-    print(f"phaseCorrelate {dx:.6f} {dy:.6f} {time.perf_counter() - start:.6f}")
+    print(f"phaseCorrelate {dx:.6f} {dy:.6f} {time.perf_counter() - start:.6f} {time.process_time() - cpu:.6f}")
     warp = np.eye(2, 3, dtype=np.float32)
-    start = time.perf_counter()
+    start, cpu = time.perf_counter(), time.process_time()
     try:
         _, warp = cv2.findTransformECC(a, b, warp, cv2.MOTION_TRANSLATION,
                                        (cv2.TERM_CRITERIA_EPS | cv2.TERM_CRITERIA_COUNT, 100, 1e-5),
                                        None, 5)
-        print(f"eccTranslation {warp[0, 2]:.6f} {warp[1, 2]:.6f} {time.perf_counter() - start:.6f}")
+        print(f"eccTranslation {warp[0, 2]:.6f} {warp[1, 2]:.6f} {time.perf_counter() - start:.6f} "
+              f"{time.process_time() - cpu:.6f}")
     except cv2.error:
         print(f"eccTranslation failed {time.perf_counter() - start:.6f}")
 
@@ -59,11 +61,11 @@ def flow(w, h, t, i, out):
     a = np.clip(load(t, w, h), 0, 255).astype(np.uint8)
     b = np.clip(load(i, w, h), 0, 255).astype(np.uint8)
     dis = cv2.DISOpticalFlow_create(cv2.DISOPTICAL_FLOW_PRESET_MEDIUM)
-    start = time.perf_counter()
+    start, cpu = time.perf_counter(), time.process_time()
     f = dis.calc(a, b, None)
-    seconds = time.perf_counter() - start
+    seconds, cpu = time.perf_counter() - start, time.process_time() - cpu
     np.ascontiguousarray(np.stack([f[:, :, 0], f[:, :, 1]])).astype("<f4").tofile(out)
-    print(f"dis {seconds:.6f}")
+    print(f"dis {seconds:.6f} {cpu:.6f}")
 
 
 def warp(w, h, i):

@@ -12,20 +12,51 @@
 #include "params/settings.h"
 #include "platform/format.h"
 #include "platform/messages.h"
+#include "platform/parallel.h"
 #include "platform/progress.h"
 
 namespace ops::stacking {
 
+namespace {
+bool IsYCbCr(const fpbuffer& image) { return (image.code & ~cspace::kVisibleBits) == cspace::kYCbCr; }
+}  // namespace
+
 matrix AlignLuminance(const fpbuffer& image) {
-  if ((image.code & ~cspace::kVisibleBits) == cspace::kYCbCr) return image.plane[0];
-  // The image itself is only read: the luminance comes from a converted copy.
-  fpbuffer rgb(image);
-  if ((rgb.code & ~cspace::kVisibleBits) != cspace::kRGB) rgb.convert(cspace::kDefault);
+  if (IsYCbCr(image)) return image.plane[0];
+  // The image itself is only read: another colour space is converted on a copy.
+  fpbuffer converted;
+  const fpbuffer* rgb = &image;
+  if ((image.code & ~cspace::kVisibleBits) != cspace::kRGB) {
+    converted = image;
+    converted.convert(cspace::kDefault);
+    rgb = &converted;
+  }
   matrix y(image.width, image.height);
-  for (int k = 0; k < y.n; ++k)
-    y.x[k] = float(0.299 * rgb.plane[0].x[k] + 0.587 * rgb.plane[1].x[k] + 0.114 * rgb.plane[2].x[k]);
+  const float *r = rgb->plane[0].x, *g = rgb->plane[1].x, *b = rgb->plane[2].x;
+  ParallelBlocks(y.n, BlockFor(3), [&](int64_t begin, int64_t end) {
+    for (int64_t k = begin; k < end; ++k) y.x[k] = float(0.299 * r[k] + 0.587 * g[k] + 0.114 * b[k]);
+  });
   return y;
 }
+
+namespace {
+// The luminance an estimate reads: channel 0 itself for a YCbCr image (a view of it,
+// read only, so nothing is copied), else AlignLuminance's plane.
+matrix EstimateLuminance(const fpbuffer& image) {
+  if (IsYCbCr(image)) return matrix(const_cast<float*>(image.plane[0].x), image.width, image.height);
+  return AlignLuminance(image);
+}
+
+// The image pyramid of an estimate: alignpyramid's levels on EstimateLuminance.
+matrixarray EstimatePyramid(const fpbuffer& image, int levels) {
+  matrixarray p;
+  p.resize(std::max(levels, 0));
+  if (p.n == 0) return p;
+  p[0] = EstimateLuminance(image);
+  ReduceAlignLevels(p);
+  return p;
+}
+}  // namespace
 
 bool AlignSizeMatches(const fpbuffer& image, int w, int h) {
   if (image.width == w && image.height == h) return true;
@@ -36,8 +67,7 @@ bool AlignSizeMatches(const fpbuffer& image, int w, int h) {
 // --- Fast translational ---
 
 ShiftEstimate estimatefast(const fpbuffer& image, const matrixarray& templ, float precision) {
-  matrixarray pyramid;
-  pyramid.alignpyramid(image, templ.n);
+  const matrixarray pyramid = EstimatePyramid(image, templ.n);
   int dx = 0, dy = 0;
   pyramid.shiftsearch(templ, dx, dy);
   ShiftEstimate s{float(-dx), float(-dy)};
@@ -47,15 +77,17 @@ ShiftEstimate estimatefast(const fpbuffer& image, const matrixarray& templ, floa
   const int left = s.sx >= 0 ? int(s.sx) : 0, right = s.sx < 0 ? int(-s.sx) : 0;
   const int bottom = s.sy >= 0 ? int(s.sy) : 0, top = s.sy < 0 ? int(-s.sy) : 0;
   const bitmask frame = FrameMask(w, h, left, right, bottom, top);
-  matrix offsets(3, 1);
-  offsets.x[0] = -0.5f;
-  offsets.x[1] = 0.0f;
-  offsets.x[2] = 0.5f;
-  float best = 0.0f;
-  pyramid[0].refineshift(offsets, templ[0], s.sx, s.sy, best, &frame, true);
-  while (precision < offsets.x[2]) {
-    offsets.mulscalar(0.5f);
-    pyramid[0].refineshift(offsets, templ[0], s.sx, s.sy, best, &frame, false);
+  // refineshift's stages, with the offsets -0.5, 0, 0.5 halved while precision is finer;
+  // each later stage starts from the pair the last chose and does not score it again.
+  const matrix* planes[1] = {&pyramid[0]};
+  const matrix* refs[1] = {&templ[0]};
+  const ShiftRefiner refiner(planes, refs, 1, &frame);
+  float offsets[3] = {-0.5f, 0.0f, 0.5f};
+  float best = 1e16f;
+  refiner.stage(offsets, 3, s.sx, s.sy, best, false);
+  while (precision < offsets[2]) {
+    for (float& o : offsets) o *= 0.5f;
+    refiner.stage(offsets, 3, s.sx, s.sy, best, true);
   }
   return s;
 }
@@ -111,7 +143,7 @@ BlockFields EstimateBlockFields(const matrix* const* planes, const matrix* const
 BlockFields estimateblock(const fpbuffer& image, const matrixarray& templ, int block, int radius,
                           float smoothing) {
   // Only level 0 of the image's pyramid takes part: its luminance.
-  const matrix luminance = AlignLuminance(image);
+  const matrix luminance = EstimateLuminance(image);
   const matrix* planes[1] = {&luminance};
   const matrix* references[1] = {&templ[0]};
   return EstimateBlockFields(planes, references, 1, block, radius, smoothing);
@@ -147,9 +179,12 @@ using namespace ops::stacking;
 
 matrixarray& matrixarray::alignpyramid(const fpbuffer& image, int levels) {
   const int count = levels > 0 ? levels : AlignLevelCount(image.width, image.height);
-  matrix kernel;
-  kernel.DownscaleKernel(2, 3, 0.0f, 0.0f);  // Lanczos-3 halving
-  return reducepyramid(AlignLuminance(image), count, kernel);
+  // reducepyramid's levels, the luminance taken in rather than copied.
+  resize(std::max(count, 0));
+  if (n == 0) return *this;
+  m[0] = AlignLuminance(image);
+  ReduceAlignLevels(*this);
+  return *this;
 }
 
 fpbuffer& fpbuffer::alignfast(const matrixarray& templ, float precision, int passes) {

@@ -27,6 +27,7 @@
 #include "numeric/warp.h"
 #include "ops/resize/ifs.h"
 #include "ops/resize/resize.h"
+#include "ops/stacking/align.h"
 #include "ops/stacking/edof.h"
 #include "ops/stacking/stack.h"
 #include "params/commands.h"
@@ -328,6 +329,15 @@ std::vector<Operation> Operations() {
                    b.dx.smoothfield(b.activity, 1.0f);
                    BlockRefine(planes, refs, 1, 2, grid, b);
                    return Bytes(b.dx) + Bytes(b.dy) + Bytes(b.cost) + Bytes(b.activity);
+                 }});
+  ops.push_back({"fast translational estimate", [](Size s) {
+                   const fpbuffer f = MakeImage(s), g = MakeImage({s.h, s.w});
+                   fpbuffer moved(f);
+                   for (int q = 0; q < moved.plane[0].n; ++q) moved.plane[0].x[q] = g.plane[0].x[q % g.plane[0].n];
+                   matrixarray t;
+                   t.alignpyramid(f, 0);
+                   const ops::stacking::ShiftEstimate e = ops::stacking::estimatefast(moved, t, 0.1f);
+                   return std::string(reinterpret_cast<const char*>(&e), sizeof e);
                  }});
   ops.push_back({"half- and quarter-pixel shifts", [](Size s) {
                    fpbuffer f = MakeImage(s);

@@ -208,6 +208,95 @@ TEST_F(AlignTest, WholeShiftsAreExactAndHalfShiftsUndoThemselves) {
   }
 }
 
+// The refinement stage as the plain composition it stands for: each candidate shifts the
+// whole planes along x, then y, and takes the planes' mean maskedmad over the exclusion
+// plus plane 0's marks.
+void PlainStage(const matrix* const* planes, const matrix* const* refs, int count,
+                const bitmask* exclude, const std::vector<float>& o, float& sx, float& sy,
+                float& best) {
+  const float bx = sx, by = sy;
+  for (float oi : o) {
+    bitmask acrossMarks;
+    if (exclude != nullptr) acrossMarks = *exclude;
+    std::vector<matrix> across(static_cast<size_t>(count));
+    for (int c = 0; c < count; ++c)
+      across[size_t(c)].shiftx(*planes[c], bx + oi, c == 0 ? &acrossMarks : nullptr);
+    for (float oj : o) {
+      bitmask marks = acrossMarks;
+      double cost = 0.0;
+      for (int c = 0; c < count; ++c) {
+        matrix both;
+        both.shifty(across[size_t(c)], by + oj, c == 0 ? &marks : nullptr);
+        cost += both.maskedmad(&marks, *refs[c]);
+      }
+      const float mean = float(cost) * (count == 3 ? 0.33333334f : 1.0f / float(count));
+      if (mean < best) {
+        best = mean;
+        sx = bx + oi;
+        sy = by + oj;
+      }
+    }
+  }
+}
+
+// The refinement makes no shifted plane, yet finds the plain composition's costs bit for
+// bit: with a frame, a scattered mask, a mask of another size, none; on one and three
+// planes; offsets beyond the plane; a later stage that skips the pair it starts from.
+TEST_F(AlignTest, RefinementMatchesShiftedPlanes) {
+  const fpbuffer image = Picture(41, 27, 1.3, -0.6), reference = Picture(41, 27);
+  const matrix* planes[3] = {&image.plane[0], &image.plane[1], &image.plane[2]};
+  const matrix* refs[3] = {&reference.plane[0], &reference.plane[1], &reference.plane[2]};
+  bitmask scattered(41, 27), other(5, 5);
+  for (int k = 0; k < scattered.n; k += 5) scattered.setbit(k, true);
+  for (int k = 0; k < other.n; ++k) other.setbit(k, true);
+  const bitmask frame = FrameMask(41, 27, 4, 2, 0, 3);
+  struct Case {
+    const bitmask* exclude;
+    std::vector<float> offsets;
+    float sx, sy;
+  };
+  const Case cases[] = {{&frame, {-0.5f, 0.0f, 0.5f}, -1.0f, 1.0f},
+                        {&scattered, {-0.25f, 0.0f, 0.25f}, -1.5f, 0.5f},
+                        {&other, {-0.5f, 0.0f, 0.5f}, 0.0f, 0.0f},
+                        {nullptr, {-0.5f, 0.0f, 0.5f}, -1.25f, 0.75f},
+                        {&frame, {-30.0f, -1.0f, 0.0f, 0.7f, 24.0f}, -1.0f, 0.5f}};
+  for (int threads : {1, 4}) {
+    SetParallelThreads(threads);
+    for (int count : {1, 3}) {
+      for (const Case& c : cases) {
+        SCOPED_TRACE(::testing::Message() << threads << " threads, " << count << " planes, offsets "
+                                          << c.offsets.size());
+        float px = c.sx, py = c.sy, pbest = 1e16f;
+        PlainStage(planes, refs, count, c.exclude, c.offsets, px, py, pbest);
+        const ShiftRefiner refiner(planes, refs, count, c.exclude);
+        float fx = c.sx, fy = c.sy, fbest = 1e16f;
+        refiner.stage(c.offsets.data(), int(c.offsets.size()), fx, fy, fbest, false);
+        EXPECT_EQ(fx, px);
+        EXPECT_EQ(fy, py);
+        EXPECT_EQ(fbest, pbest);
+        // The next stage from there, with and without scoring its starting pair again.
+        std::vector<float> half(c.offsets);
+        for (float& v : half) v *= 0.5f;
+        PlainStage(planes, refs, count, c.exclude, half, px, py, pbest);
+        refiner.stage(half.data(), int(half.size()), fx, fy, fbest, true);
+        EXPECT_EQ(fx, px);
+        EXPECT_EQ(fy, py);
+        EXPECT_EQ(fbest, pbest);
+      }
+    }
+  }
+  SetParallelThreads(0);
+  // refineshift is one such stage on one plane.
+  matrix offsets(3, 1);
+  offsets.x[0] = -0.5f, offsets.x[1] = 0, offsets.x[2] = 0.5f;
+  float sx = -1, sy = 1, best = 0, px = -1, py = 1, pbest = 1e16f;
+  image.plane[0].refineshift(offsets, reference.plane[0], sx, sy, best, &scattered, true);
+  PlainStage(planes, refs, 1, &scattered, {-0.5f, 0.0f, 0.5f}, px, py, pbest);
+  EXPECT_EQ(sx, px);
+  EXPECT_EQ(sy, py);
+  EXPECT_EQ(best, pbest);
+}
+
 // --- Fast translational ---
 
 TEST_F(AlignTest, FastRegistersAWholeShiftExactly) {
@@ -366,18 +455,21 @@ TEST_F(AlignTest, IndexedBlockSearchMatchesRolledPlanes) {
   const fpbuffer reference = Picture(37, 29);
   const matrix* planes[3] = {&image.plane[0], &image.plane[1], &image.plane[2]};
   const matrix* refs[3] = {&reference.plane[0], &reference.plane[1], &reference.plane[2]};
+  // Radius 5 has more candidates per row than the search scores at once.
   for (int count : {1, 3}) {
-    const BlockGrid grid(37, 29, 8);
-    BlockFields plain, fast1, fastN;
-    BlockIntegerSearchByRolling(planes, refs, count, 3, grid, plain);
-    SetParallelThreads(1);
-    BlockIntegerSearch(planes, refs, count, 3, grid, fast1);
-    SetParallelThreads(0);
-    BlockIntegerSearch(planes, refs, count, 3, grid, fastN);
-    for (const BlockFields* f : {&fast1, &fastN}) {
-      EXPECT_TRUE(SameBits(f->dx, plain.dx));
-      EXPECT_TRUE(SameBits(f->dy, plain.dy));
-      EXPECT_TRUE(SameBits(f->cost, plain.cost));
+    for (int radius : {3, 5}) {
+      const BlockGrid grid(37, 29, 8);
+      BlockFields plain, fast1, fastN;
+      BlockIntegerSearchByRolling(planes, refs, count, radius, grid, plain);
+      SetParallelThreads(1);
+      BlockIntegerSearch(planes, refs, count, radius, grid, fast1);
+      SetParallelThreads(0);
+      BlockIntegerSearch(planes, refs, count, radius, grid, fastN);
+      for (const BlockFields* f : {&fast1, &fastN}) {
+        EXPECT_TRUE(SameBits(f->dx, plain.dx));
+        EXPECT_TRUE(SameBits(f->dy, plain.dy));
+        EXPECT_TRUE(SameBits(f->cost, plain.cost));
+      }
     }
   }
 }
