@@ -376,7 +376,9 @@ matrix& matrix::pyramidT(const matrixarray& levels) {
 
 matrix& matrix::magnitude(const matrix& a, const matrix& b) {
   dim(a.nx, a.ny);
-  for (int k = 0; k < n; ++k) x[k] = float(std::sqrt(SquareSum(a, b, k)));
+  ParallelBlocks(n, BlockFor(4), [&](int64_t k0, int64_t k1) {
+    for (int64_t k = k0; k < k1; ++k) x[k] = float(std::sqrt(SquareSum(a, b, int(k))));
+  });
   return *this;
 }
 
@@ -495,13 +497,15 @@ void KeepSmallerGradients(matrix& a1, matrix& a2, const matrix& b1, const matrix
 void RescaleGradients(const matrix& oldMagnitude, const matrix& newMagnitude, matrix& g1,
                       matrix& g2) {
   const int count = std::min({oldMagnitude.n, newMagnitude.n, g1.n, g2.n});
-  for (int k = 0; k < count; ++k) {
-    const double before = oldMagnitude.x[k];
-    if (!(before > 0.0)) continue;
-    const double factor = newMagnitude.x[k] / before;
-    g1.x[k] = float(g1.x[k] * factor);
-    g2.x[k] = float(g2.x[k] * factor);
-  }
+  ParallelBlocks(count, BlockFor(4), [&](int64_t k0, int64_t k1) {
+    for (int64_t k = k0; k < k1; ++k) {
+      const double before = oldMagnitude.x[k];
+      if (!(before > 0.0)) continue;
+      const double factor = newMagnitude.x[k] / before;
+      g1.x[k] = float(g1.x[k] * factor);
+      g2.x[k] = float(g2.x[k] * factor);
+    }
+  });
 }
 
 void MultiresolutionGradients(const matrix& plane, int count, matrixarray& levels, matrixarray& g1,
