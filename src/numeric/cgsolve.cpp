@@ -228,7 +228,7 @@ matrix& matrix::multiresolutioncg(int iterations, const matrixarray& gx, const m
       });
   levels.free();
   back.free();
-  LevelConjugateGradients(*this, s, r1, r2, count, LevelReduction::Renormalising, diagonal, iterations,
-                          false);
+  LevelConjugateGradients(*this, s, r1, r2, count, LevelReduction::Renormalising, diagonal,
+                          iterations, false);
   return *this;
 }

@@ -38,9 +38,105 @@ Gather Transposed(const TapTable& table, int n) {
   return g;
 }
 
+// The stretch of a tap table whose outputs read samples 2k-1 .. 2k+2 with one set of
+// weights (all but a few outputs at the ends); there the passes below run without looking
+// the taps up, with the same operations.
+struct Interior {
+  int lo = 0, hi = 0;    // outputs [lo, hi) of the tap table
+  int ilo = 0, ihi = 0;  // inputs [ilo, ihi) of its transpose (ilo even)
+  float w[4] = {};
+};
+
+bool Regular(const Taps& t, int k, const float* w) {
+  if (t.count != 4) return false;
+  for (int j = 0; j < 4; ++j) {
+    if (t.index[j] != 2 * k - 1 + j || t.weight[j] != w[j]) return false;
+  }
+  return true;
+}
+
+Interior FindInterior(const TapTable& table, int n) {
+  Interior in;
+  const int size = int(table.size());
+  const int mid = size / 2;
+  if (size < 3 ||
+      !std::equal(table[size_t(mid)].index, table[size_t(mid)].index + 4,
+                  std::begin({2 * mid - 1, 2 * mid, 2 * mid + 1, 2 * mid + 2})) ||
+      table[size_t(mid)].count != 4) {
+    return in;
+  }
+  std::copy(table[size_t(mid)].weight, table[size_t(mid)].weight + 4, in.w);
+  int lo = mid, hi = mid + 1;
+  while (lo > 0 && Regular(table[size_t(lo - 1)], lo - 1, in.w)) --lo;
+  while (hi < size && Regular(table[size_t(hi)], hi, in.w)) ++hi;
+  // An input is gathered regularly when every output that reads it is regular and no other
+  // output does: inputs 2 lo + 2 .. 2 hi - 2 (exclusive), made to start even.
+  int ilo = 2 * lo + 2, ihi = std::min(2 * hi - 1, n);
+  ilo += ilo % 2;
+  ihi -= (ihi - ilo) % 2;
+  if (ihi < ilo) ihi = ilo;
+  in.lo = lo;
+  in.hi = hi;
+  in.ilo = ilo;
+  in.ihi = ihi;
+  return in;
+}
+
+ZEP_VECTOR_CLONES void ReduceInterior(const float* row, float* out, int lo, int hi,
+                                      const float* w) {
+  const float w0 = w[0], w1 = w[1], w2 = w[2], w3 = w[3];
+  for (int k = lo; k < hi; ++k) {
+    float v = 0.0f;
+    v += w0 * row[2 * k - 1];
+    v += w1 * row[2 * k];
+    v += w2 * row[2 * k + 1];
+    v += w3 * row[2 * k + 2];
+    out[k] = v;
+  }
+}
+
+// Inputs 2q and 2q+1 for q in [q0, q1): read by outputs q-1, q and q, q+1.
+ZEP_VECTOR_CLONES void SpreadInterior(const float* r, float* out, int q0, int q1, const float* w) {
+  const float w0 = w[0], w1 = w[1], w2 = w[2], w3 = w[3];
+  for (int q = q0; q < q1; ++q) {
+    float a = 0.0f;
+    a += w3 * r[q - 1];
+    a += w1 * r[q];
+    float b = 0.0f;
+    b += w2 * r[q];
+    b += w0 * r[q + 1];
+    out[2 * q] = a;
+    out[2 * q + 1] = b;
+  }
+}
+
+// Keeps the transpose's stretch only where every input there is gathered exactly as
+// SpreadInterior gathers it.
+void CheckInterior(const Gather& g, Interior& in) {
+  for (int i = in.ilo; i < in.ihi; ++i) {
+    const int q = i / 2;
+    const int from[2] = {i % 2 ? q : q - 1, i % 2 ? q + 1 : q};
+    const float weight[2] = {i % 2 ? in.w[2] : in.w[3], i % 2 ? in.w[0] : in.w[1]};
+    const int e = g.start[size_t(i)];
+    bool same = g.start[size_t(i) + 1] - e == 2;
+    for (int j = 0; same && j < 2; ++j) {
+      same = g.from[size_t(e + j)] == from[j] && g.weight[size_t(e + j)] == weight[j];
+    }
+    if (!same) {
+      in.ihi = in.ilo;
+      return;
+    }
+  }
+}
+
 // out[k] = the taps of output k over a row, summed from 0 as the pyramid passes do.
-void ApplyTaps(const TapTable& table, const float* row, float* out) {
+void ApplyTaps(const TapTable& table, const Interior& in, const float* row, float* out) {
   for (size_t k = 0; k < table.size(); ++k) {
+    if (int(k) == in.lo && in.hi > in.lo) {
+      ReduceInterior(row, out, in.lo, in.hi, in.w);
+      k = size_t(in.hi) - 1;
+      continue;
+    }
     const Taps& t = table[k];
     float v = 0.0f;
     for (int j = 0; j < t.count; ++j) v += t.weight[j] * row[t.index[j]];
@@ -49,8 +145,13 @@ void ApplyTaps(const TapTable& table, const float* row, float* out) {
 }
 
 // out[i] = the transposed taps gathered at input sample i, summed from 0.
-void ApplyGather(const Gather& g, const float* row, float* out, int n) {
+void ApplyGather(const Gather& g, const Interior& in, const float* row, float* out, int n) {
   for (int i = 0; i < n; ++i) {
+    if (i == in.ilo && in.ihi > in.ilo) {
+      SpreadInterior(row, out, in.ilo / 2, in.ihi / 2, in.w);
+      i = in.ihi - 1;
+      continue;
+    }
     float v = 0.0f;
     for (int e = g.start[size_t(i)]; e < g.start[size_t(i) + 1]; ++e) {
       v += g.weight[size_t(e)] * row[g.from[size_t(e)]];
@@ -199,8 +300,9 @@ struct Level {
   int w = 0, h = 0;
   TapTable across, down;  // to the next level (empty at the coarsest)
   Gather acrossT, downT;
-  matrix p;  // the direction reduced to this level (level 1 on)
-  matrix t;  // A^T r's part of this level and those below it (level 1 on)
+  Interior acrossInterior;
+  matrix p;     // the direction reduced to this level (level 1 on)
+  matrix t;     // A^T r's part of this level and those below it (level 1 on)
   matrix r[2];  // the residual's two difference planes
 
   // The residual rows of pixel row y.
@@ -260,6 +362,8 @@ class LevelSolver {
       l.across = mirroring_ ? MirroringTaps(l.w) : RenormalisingTaps(l.w);
       l.down = mirroring_ ? MirroringTaps(l.h) : RenormalisingTaps(l.h);
       l.acrossT = Transposed(l.across, l.w);
+      l.acrossInterior = FindInterior(l.across, l.w);
+      CheckInterior(l.acrossT, l.acrossInterior);
       l.downT = Transposed(l.down, l.h);
       Level& next = levels_[k + 1];
       next.w = int(l.across.size());
@@ -269,8 +373,7 @@ class LevelSolver {
     }
   }
 
-  void Run(matrix& x, matrix& s, matrixarray& r1, matrixarray& r2, int iterations,
-           bool stopEarly) {
+  void Run(matrix& x, matrix& s, matrixarray& r1, matrixarray& r2, int iterations, bool stopEarly) {
     for (size_t k = 0; k < levels_.size(); ++k) {
       Level& l = levels_[k];
       l.r[0] = std::move(r1[int(k)]);
@@ -375,7 +478,8 @@ class LevelSolver {
       OwnedRows(k, b0, b1, lo, hi);
       if (s) {
         for (int y = lo; y < hi; ++y) Direction(plane.z[y], s->z[y], beta, plane.z[y], w);
-        for (auto& [y, v] : halos[size_t(b0 / per)]) Direction(v.data(), s->z[y], beta, v.data(), w);
+        for (auto& [y, v] : halos[size_t(b0 / per)])
+          Direction(v.data(), s->z[y], beta, v.data(), w);
       }
       auto row = [&](int y) -> const float* {
         if (!s || (y >= lo && y < hi)) return plane.z[y];
@@ -393,7 +497,9 @@ class LevelSolver {
       if (last) return;
       Level& n = levels_[k + 1];
       RowCache across(n.w);
-      auto acrossRow = [&](int y, float* into) { ApplyTaps(l.across, row(y), into); };
+      auto acrossRow = [&](int y, float* into) {
+        ApplyTaps(l.across, l.acrossInterior, row(y), into);
+      };
       for (int m = int(b0); m < int(b1); ++m) {
         const Taps& t = l.down[size_t(m)];
         float* d = n.p.z[m];
@@ -452,7 +558,9 @@ class LevelSolver {
       const Level* n = last ? nullptr : &levels_[k + 1];
       std::vector<float> downRow(n && !mirroring_ ? size_t(n->w) : 0);
       RowCache across(w);
-      auto acrossRow = [&](int m, float* into) { ApplyGather(l.acrossT, n->t.z[m], into, w); };
+      auto acrossRow = [&](int m, float* into) {
+        ApplyGather(l.acrossT, l.acrossInterior, n->t.z[m], into, w);
+      };
       double sum = 0.0;
       for (int y = int(b0); y < int(b1); ++y) {
         const DiffRow cur = l.Residual(y, diagonal_);
@@ -468,7 +576,7 @@ class LevelSolver {
             const float* c = n->t.z[l.downT.from[size_t(e)]];
             for (int i = 0; i < n->w; ++i) downRow[size_t(i)] += we * c[i];
           }
-          ApplyGather(l.acrossT, downRow.data(), t, w);
+          ApplyGather(l.acrossT, l.acrossInterior, downRow.data(), t, w);
         } else {
           std::fill(t, t + w, 0.0f);
         }

@@ -54,4 +54,3 @@ inline TapTable MirroringTaps(int n) {
   }
   return table;
 }
-

@@ -302,8 +302,8 @@ TEST_F(CgSolveTest, FusedIterationsFollowThePlainLoop) {
   for (const Case c : {Case{150, 110, 40}, Case{48, 9000, 12}, Case{96, 64, 500}}) {
     for (const Solver& s : kSolvers) {
       if (s.kind == Kind::Poisson) continue;
-      SCOPED_TRACE(std::string(s.name) + " " + std::to_string(c.w) + "x" +
-                   std::to_string(c.h) + ", " + std::to_string(c.iterations) + " iterations");
+      SCOPED_TRACE(std::string(s.name) + " " + std::to_string(c.w) + "x" + std::to_string(c.h) +
+                   ", " + std::to_string(c.iterations) + " iterations");
       // A pyramid's unknown is made even; the targets come from an even plane here.
       const int w = c.w + c.w % 2, h = c.h + c.h % 2;
       const PlaneStack b = Targets(s, w, h);
