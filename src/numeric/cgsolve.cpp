@@ -65,24 +65,14 @@ void ConjugateGradients(matrix& x, const matrixarray& b1, const matrixarray& b2,
     forward(p, q1, q2);
     const double denom = q1.energy() + q2.energy();
     float alpha;
-    if (denom > 0.0) {
-      alpha = float(gamma / denom);
-    } else {
-      if (stopEarly) break;
-      alpha = float(gamma);
-    }
+    if (!CgStep(gamma, denom, denom > 0.0, stopEarly, alpha)) break;
     space.axpy(x, alpha, p);
     r1.axpy(-alpha, q1);
     r2.axpy(-alpha, q2);
     adjoint(r1, r2, s);
     const double gammaNew = space.sumsq(s);
     float beta;
-    if (gamma != 0.0) {
-      beta = float(gammaNew / gamma);
-    } else {
-      if (stopEarly) break;
-      beta = float(gammaNew);
-    }
+    if (!CgStep(gammaNew, gamma, gamma != 0.0, stopEarly, beta)) break;
     space.xpay(p, beta, s);
     gamma = gammaNew;
   }

@@ -387,19 +387,9 @@ class LevelSolver {
       StepProgressOrThrow();
       const double denom = Forward(p, pending ? &s : nullptr, beta);
       float alpha;
-      if (denom > 0.0) {
-        alpha = float(gamma / denom);
-      } else {
-        if (stopEarly) break;
-        alpha = float(gamma);
-      }
+      if (!CgStep(gamma, denom, denom > 0.0, stopEarly, alpha)) break;
       const double gammaNew = Backward(p, s, x, alpha);
-      if (gamma != 0.0) {
-        beta = float(gammaNew / gamma);
-      } else {
-        if (stopEarly) break;
-        beta = float(gammaNew);
-      }
+      if (!CgStep(gammaNew, gamma, gamma != 0.0, stopEarly, beta)) break;
       pending = true;
       gamma = gammaNew;
     }

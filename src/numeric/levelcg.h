@@ -14,6 +14,18 @@
 
 enum class LevelReduction { Renormalising, Mirroring };
 
+// A step of the gradient loops, num / den in single precision where `usable`; otherwise
+// false with stopEarly (the loop ends), else num itself.
+inline bool CgStep(double num, double den, bool usable, bool stopEarly, float& step) {
+  if (usable) {
+    step = float(num / den);
+    return true;
+  }
+  if (stopEarly) return false;
+  step = float(num);
+  return true;
+}
+
 // `levels` levels of the given reduction from x's size, forward or diagonal differences.
 // x is the start and receives the result; r1, r2 hold b - A x for that start (planar, level
 // by level, as the plane-wide passes make them) and s = A^T (b - A x); all three are used
