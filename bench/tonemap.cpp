@@ -9,7 +9,10 @@
 // to be small beside the operators). Ratios are the peer's time over ours (above 1: we are
 // faster).
 //
-//   bench_tonemap [WIDTH HEIGHT [ITERATIONS]]
+//   bench_tonemap [WIDTH HEIGHT [ITERATIONS [JOB]]]
+//
+// JOB 1 runs Tone Map 1 alone and 2 Tone Map 2 alone (with and without the solve), each
+// beside its own peer; without it both run.
 #include <chrono>
 #include <cmath>
 #include <cstdio>
@@ -87,6 +90,8 @@ int main(int argc, char** argv) {
   ToneMapParams p{};
   p.SetDefaults();
   const int iterations = argc > 3 ? std::atoi(argv[3]) : p.toneMap2Iterations;
+  const int only = argc > 4 ? std::atoi(argv[4]) : 0;
+  auto wanted = [only](int job) { return only == 0 || (only == 1) == (job == 0); };
   const fpbuffer scene = Scene(w, h);
   std::printf("scene %d x %d, Tone Map 2 with %d iterations\n", w, h, iterations);
 
@@ -117,6 +122,7 @@ int main(int argc, char** argv) {
   const int threads[2] = {1, AllThreads()};
   double ours[3][2] = {};
   for (int j = 0; j < 3; ++j) {
+    if (!wanted(j)) continue;
     for (int t = 0; t < 2; ++t) {
       SetParallelThreads(threads[t]);
       fpbuffer f = scene;
@@ -149,6 +155,7 @@ int main(int argc, char** argv) {
                {"pfstmo_durand02", "pfstmo_durand02", 0}};
   std::printf("pfsin | pfsout alone: %.3f s\n", io);
   for (const auto& peer : peers) {
+    if (!wanted(peer.ours)) continue;
     const double s =
         TimePipe("pfsin " + in + " 2>/dev/null | " + peer.op + " 2>/dev/null | pfsout " + out);
     std::printf("%-24s %9.3f s   ratio to ours: 1 thread %.3f, %d threads %.3f\n", peer.name, s,

@@ -5,6 +5,7 @@
 
 #include "numeric/bitmask.h"
 #include "numeric/cvector.h"
+#include "numeric/levelcg.h"
 #include "numeric/listruns.h"
 #include "numeric/matrixarray.h"
 #include "numeric/pyramid.h"
@@ -64,24 +65,14 @@ void ConjugateGradients(matrix& x, const matrixarray& b1, const matrixarray& b2,
     forward(p, q1, q2);
     const double denom = q1.energy() + q2.energy();
     float alpha;
-    if (denom > 0.0) {
-      alpha = float(gamma / denom);
-    } else {
-      if (stopEarly) break;
-      alpha = float(gamma);
-    }
+    if (!CgStep(gamma, denom, denom > 0.0, stopEarly, alpha)) break;
     space.axpy(x, alpha, p);
     r1.axpy(-alpha, q1);
     r2.axpy(-alpha, q2);
     adjoint(r1, r2, s);
     const double gammaNew = space.sumsq(s);
     float beta;
-    if (gamma != 0.0) {
-      beta = float(gammaNew / gamma);
-    } else {
-      if (stopEarly) break;
-      beta = float(gammaNew);
-    }
+    if (!CgStep(gammaNew, gamma, gamma != 0.0, stopEarly, beta)) break;
     space.xpay(p, beta, s);
     gamma = gammaNew;
   }
@@ -91,6 +82,18 @@ matrixarray Single(const matrix& plane) {
   matrixarray a(1);
   a[0] = plane;
   return a;
+}
+
+// r = b - A x and s = A^T r, where the fused iterations start.
+template <class Forward, class Adjoint>
+matrix StartingResidual(const matrix& x, const matrixarray& b1, const matrixarray& b2,
+                        matrixarray& r1, matrixarray& r2, Forward forward, Adjoint adjoint) {
+  matrix s;
+  forward(x, r1, r2);
+  SubtractFrom(b1, r1);
+  SubtractFrom(b2, r2);
+  adjoint(r1, r2, s);
+  return s;
 }
 }  // namespace
 
@@ -172,15 +175,26 @@ matrix& matrix::pyramidcg(int iterations, const matrixarray& g1, const matrixarr
   matrix u(g1[0].nx + 1, g2[0].ny + 1);
   u.extend(*this);
   matrixarray gauss, scratch;
+  auto forward = [&](const matrix& v, matrixarray& q1, matrixarray& q2) {
+    v.gradpyramid(gauss, q1, q2, limit, diagonal);
+  };
+  auto adjoint = [&](const matrixarray& r1, const matrixarray& r2, matrix& s) {
+    PyramidGradientsT(s, scratch, r1, r2, diagonal);
+  };
+  std::vector<int> widths, heights;
+  const int levels = PyramidLevelSizes(u.nx, u.ny, limit, widths, heights);
   try {
-    ConjugateGradients(
-        u, g1, g2, iterations, true,
-        [&](const matrix& v, matrixarray& q1, matrixarray& q2) {
-          v.gradpyramid(gauss, q1, q2, limit, diagonal);
-        },
-        [&](const matrixarray& r1, const matrixarray& r2, matrix& s) {
-          PyramidGradientsT(s, scratch, r1, r2, diagonal);
-        });
+    if (widths[0] == u.nx && heights[0] == u.ny) {
+      matrixarray r1, r2;
+      matrix s = StartingResidual(u, g1, g2, r1, r2, forward, adjoint);
+      gauss.free();
+      scratch.free();
+      LevelConjugateGradients(u, s, r1, r2, levels, LevelReduction::Mirroring, diagonal, iterations,
+                              true);
+    } else {
+      // Targets of an odd level 0 under more levels: the pyramid would not start at u.
+      ConjugateGradients(u, g1, g2, iterations, true, forward, adjoint);
+    }
   } catch (const Cancelled&) {
     extend(u);  // the last completed iteration
     throw;
@@ -191,16 +205,20 @@ matrix& matrix::pyramidcg(int iterations, const matrixarray& g1, const matrixarr
 matrix& matrix::multiresolutioncg(int iterations, const matrixarray& gx, const matrixarray& gy,
                                   bool diagonal) {
   const int count = std::min(gx.n, gy.n);
-  if (count == 0) return *this;
-  matrixarray levels, back;
-  ConjugateGradients(
-      *this, gx, gy, iterations, false,
+  if (count == 0 || iterations <= 0) return *this;
+  matrixarray levels, back, r1, r2;
+  matrix s = StartingResidual(
+      *this, gx, gy, r1, r2,
       [&](const matrix& v, matrixarray& q1, matrixarray& q2) {
         MultiresolutionGradients(v, count, levels, q1, q2, diagonal);
       },
-      [&](const matrixarray& r1, const matrixarray& r2, matrix& s) {
-        s.dim(nx, ny);
-        MultiresolutionGradientsT(s, back, r1, r2, diagonal);
+      [&](const matrixarray& r1, const matrixarray& r2, matrix& t) {
+        t.dim(nx, ny);
+        MultiresolutionGradientsT(t, back, r1, r2, diagonal);
       });
+  levels.free();
+  back.free();
+  LevelConjugateGradients(*this, s, r1, r2, count, LevelReduction::Renormalising, diagonal,
+                          iterations, false);
   return *this;
 }

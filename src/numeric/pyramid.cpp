@@ -6,56 +6,10 @@
 #include <vector>
 
 #include "numeric/border.h"
+#include "numeric/pyramidtaps.h"
 #include "platform/parallel.h"
 
 namespace {
-// One output sample of a 1-D pass: up to four weighted input samples.
-struct Taps {
-  int count = 0;
-  int index[4] = {};
-  float weight[4] = {};
-};
-using TapTable = std::vector<Taps>;
-
-constexpr double kReduceWeights[4] = {0.125, 0.375, 0.375, 0.125};
-
-// Renormalising reduction of a line of n samples: output k reads samples 2k-1 .. 2k+2;
-// samples past the ends are dropped and the kept weights renormalised, which gives 3/7 and
-// 1/7 at the ends and 1/4, 3/4 at the end of an odd line (and stays sound on lines shorter
-// than three samples).
-TapTable RenormalisingTaps(int n) {
-  TapTable table(size_t(std::max(0, HalfUp(n))));
-  for (int k = 0; k < int(table.size()); ++k) {
-    Taps& t = table[k];
-    double kept[4] = {};
-    double total = 0.0;
-    for (int j = 0; j < 4; ++j) {
-      const int i = 2 * k - 1 + j;
-      if (i < 0 || i >= n) continue;
-      t.index[t.count] = i;
-      kept[t.count++] = kReduceWeights[j];
-      total += kReduceWeights[j];
-    }
-    for (int j = 0; j < t.count; ++j) t.weight[j] = float(kept[j] / total);
-  }
-  return table;
-}
-
-// Mirroring reduction to n/2 + (n/2)%2 samples, indices reflected about the end samples.
-TapTable MirroringTaps(int n) {
-  const int half = std::max(0, n / 2);
-  TapTable table(size_t(half + half % 2));
-  for (int k = 0; k < int(table.size()); ++k) {
-    Taps& t = table[k];
-    t.count = 4;
-    for (int j = 0; j < 4; ++j) {
-      t.index[j] = ReflectWhole(2 * k - 1 + j, n);
-      t.weight[j] = float(kReduceWeights[j]);
-    }
-  }
-  return table;
-}
-
 // Expansion of b samples to the whole pairs of n outputs: output 2k = 3/4 s[k] + 1/4 s[k-1],
 // output 2k+1 = 3/4 s[k] + 1/4 s[k+1], indices reflected about the end samples.
 TapTable ExpansionTaps(int b, int n) {
@@ -422,7 +376,9 @@ matrix& matrix::pyramidT(const matrixarray& levels) {
 
 matrix& matrix::magnitude(const matrix& a, const matrix& b) {
   dim(a.nx, a.ny);
-  for (int k = 0; k < n; ++k) x[k] = float(std::sqrt(SquareSum(a, b, k)));
+  ParallelBlocks(n, BlockFor(4), [&](int64_t k0, int64_t k1) {
+    for (int64_t k = k0; k < k1; ++k) x[k] = float(std::sqrt(SquareSum(a, b, int(k))));
+  });
   return *this;
 }
 
@@ -541,13 +497,15 @@ void KeepSmallerGradients(matrix& a1, matrix& a2, const matrix& b1, const matrix
 void RescaleGradients(const matrix& oldMagnitude, const matrix& newMagnitude, matrix& g1,
                       matrix& g2) {
   const int count = std::min({oldMagnitude.n, newMagnitude.n, g1.n, g2.n});
-  for (int k = 0; k < count; ++k) {
-    const double before = oldMagnitude.x[k];
-    if (!(before > 0.0)) continue;
-    const double factor = newMagnitude.x[k] / before;
-    g1.x[k] = float(g1.x[k] * factor);
-    g2.x[k] = float(g2.x[k] * factor);
-  }
+  ParallelBlocks(count, BlockFor(4), [&](int64_t k0, int64_t k1) {
+    for (int64_t k = k0; k < k1; ++k) {
+      const double before = oldMagnitude.x[k];
+      if (!(before > 0.0)) continue;
+      const double factor = newMagnitude.x[k] / before;
+      g1.x[k] = float(g1.x[k] * factor);
+      g2.x[k] = float(g2.x[k] * factor);
+    }
+  });
 }
 
 void MultiresolutionGradients(const matrix& plane, int count, matrixarray& levels, matrixarray& g1,

@@ -8,9 +8,18 @@
 #include "app/imageview.h"
 #include "numeric/pyramid.h"
 #include "params/settings.h"
+#include "platform/parallel.h"
 #include "platform/progress.h"
 
 namespace {
+// x = f(x) for every element on the parallel helper; each element is its own, so the bytes
+// are those of matrix::apply on any number of threads.
+void ApplyEach(matrix& m, double (*f)(double)) {
+  ParallelBlocks(std::max<int64_t>(m.n, 0), BlockFor(16), [&](int64_t k0, int64_t k1) {
+    for (int64_t k = k0; k < k1; ++k) m.x[k] = static_cast<float>(f(m.x[k]));
+  });
+}
+
 // The frame both maps share: the image in RGB stretched to [0, 255], its luminance
 // (colour ratios left in channels 0-2) handed to work, the ratios raised to the saturation
 // and multiplied back, the stretch with the outlier radius, the colour space restored.
@@ -64,9 +73,9 @@ fpbuffer& fpbuffer::tonemap1(float k, float saturation, float sharpener, int hys
   StartProgress(float(hysteresisIterations) * float(haloIterations));
   ThroughLuminance(*this, false, saturation, outlierRadius, [&](matrix& l) {
     matrix s(l);
-    s.apply([](double v) { return std::log(v); });
+    ApplyEach(s, [](double v) { return std::log(v); });
     s.hysteresissmooth(hysteresisIterations, hysteresisTolerance, haloIterations, 1);
-    s.apply([](double v) { return std::exp(v); });
+    ApplyEach(s, [](double v) { return std::exp(v); });
     l.compressluminance(s, k, sharpener);
   });
   return *this;
@@ -81,7 +90,7 @@ fpbuffer& fpbuffer::tonemap2(int iterations, int levels, float saturation, bool 
   const ToneCurveFn curve = ToneCurve(preset, false);
   const int count = ToneMap2Levels(width, height, levels);
   ThroughLuminance(*this, true, saturation, outlierRadius, [&](matrix& v) {
-    v.apply([](double t) { return std::log(t); });
+    ApplyEach(v, [](double t) { return std::log(t); });
     matrixarray gx, gy;
     {
       matrixarray gauss;
@@ -104,7 +113,7 @@ fpbuffer& fpbuffer::tonemap2(int iterations, int levels, float saturation, bool 
     const float ln2 = float(std::log(2.0));
     const float spread = hi - med;
     v.affine(ln2 / spread, mid - ln2 * med / spread);
-    v.apply([](double t) { return std::exp(t); });
+    ApplyEach(v, [](double t) { return std::exp(t); });
     v.minmax(lo, hi);
     v.affine(255.0f / (255.0f - lo), -lo * 255.0f / (255.0f - lo));
   });

@@ -213,6 +213,25 @@ std::vector<Operation> Operations() {
                      return Bytes(x);
                    }});
   }
+  // Planes tall enough for several row bands in the fused solvers' passes.
+  for (bool diagonal : {false, true}) {
+    ops.push_back({"pyramid solvers over several row bands", [diagonal](Size s) {
+                     matrix a(16, 16600 + s.w + s.h), start(a.nx, a.ny);
+                     for (int y = 0; y < a.ny; ++y) {
+                       for (int x = 0; x < a.nx; ++x) {
+                         a.z[y][x] = Busy(0, x, y);
+                         start.z[y][x] = Busy(1, x, y);
+                       }
+                     }
+                     matrixarray levels, g1, g2;
+                     a.gradpyramid(levels, g1, g2, 4, diagonal);
+                     matrix x(start), y(start);
+                     x.pyramidcg(4, g1, g2, 4, diagonal);
+                     MultiresolutionGradients(a, 3, levels, g1, g2, diagonal);
+                     y.multiresolutioncg(4, g1, g2, diagonal);
+                     return Bytes(x) + Bytes(y);
+                   }});
+  }
   ops.push_back({"levels match", [](Size s) {
                    fpbuffer f = MakeImage(s);
                    f.plane[0].matchlevels(f.plane[2], 5.0f, 2.5f);

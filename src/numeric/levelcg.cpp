@@ -1,0 +1,606 @@
+#include "numeric/levelcg.h"
+
+#include <algorithm>
+#include <cstring>
+#include <utility>
+#include <vector>
+
+#include "numeric/matrixarray.h"
+#include "numeric/pyramidtaps.h"
+#include "numeric/vectorclones.h"
+#include "platform/parallel.h"
+#include "platform/progress.h"
+
+namespace {
+// A transposed tap table: for every input sample the (output, weight) pairs that read it,
+// in the order a scatter over the outputs adds them.
+struct Gather {
+  std::vector<int> start;  // n + 1 offsets
+  std::vector<int> from;
+  std::vector<float> weight;
+};
+
+Gather Transposed(const TapTable& table, int n) {
+  std::vector<std::vector<std::pair<int, float>>> into(size_t(std::max(n, 0)));
+  for (int k = 0; k < int(table.size()); ++k) {
+    const Taps& t = table[size_t(k)];
+    for (int j = 0; j < t.count; ++j) into[size_t(t.index[j])].emplace_back(k, t.weight[j]);
+  }
+  Gather g;
+  g.start.push_back(0);
+  for (const auto& list : into) {
+    for (const auto& [k, w] : list) {
+      g.from.push_back(k);
+      g.weight.push_back(w);
+    }
+    g.start.push_back(int(g.from.size()));
+  }
+  return g;
+}
+
+// The stretch of a tap table whose outputs read samples 2k-1 .. 2k+2 with one set of
+// weights (all but a few outputs at the ends); there the passes below run without looking
+// the taps up, with the same operations.
+struct Interior {
+  int lo = 0, hi = 0;    // outputs [lo, hi) of the tap table
+  int ilo = 0, ihi = 0;  // inputs [ilo, ihi) of its transpose (ilo even)
+  float w[4] = {};
+};
+
+bool Regular(const Taps& t, int k, const float* w) {
+  if (t.count != 4) return false;
+  for (int j = 0; j < 4; ++j) {
+    if (t.index[j] != 2 * k - 1 + j || t.weight[j] != w[j]) return false;
+  }
+  return true;
+}
+
+Interior FindInterior(const TapTable& table, int n) {
+  Interior in;
+  const int size = int(table.size());
+  const int mid = size / 2;
+  if (size < 3 ||
+      !std::equal(table[size_t(mid)].index, table[size_t(mid)].index + 4,
+                  std::begin({2 * mid - 1, 2 * mid, 2 * mid + 1, 2 * mid + 2})) ||
+      table[size_t(mid)].count != 4) {
+    return in;
+  }
+  std::copy(table[size_t(mid)].weight, table[size_t(mid)].weight + 4, in.w);
+  int lo = mid, hi = mid + 1;
+  while (lo > 0 && Regular(table[size_t(lo - 1)], lo - 1, in.w)) --lo;
+  while (hi < size && Regular(table[size_t(hi)], hi, in.w)) ++hi;
+  // An input is gathered regularly when every output that reads it is regular and no other
+  // output does: inputs 2 lo + 2 .. 2 hi - 2 (exclusive), made to start even.
+  int ilo = 2 * lo + 2, ihi = std::min(2 * hi - 1, n);
+  ilo += ilo % 2;
+  ihi -= (ihi - ilo) % 2;
+  if (ihi < ilo) ihi = ilo;
+  in.lo = lo;
+  in.hi = hi;
+  in.ilo = ilo;
+  in.ihi = ihi;
+  return in;
+}
+
+ZEP_VECTOR_CLONES void ReduceInterior(const float* row, float* out, int lo, int hi,
+                                      const float* w) {
+  const float w0 = w[0], w1 = w[1], w2 = w[2], w3 = w[3];
+  for (int k = lo; k < hi; ++k) {
+    float v = 0.0f;
+    v += w0 * row[2 * k - 1];
+    v += w1 * row[2 * k];
+    v += w2 * row[2 * k + 1];
+    v += w3 * row[2 * k + 2];
+    out[k] = v;
+  }
+}
+
+// Inputs 2q and 2q+1 for q in [q0, q1): read by outputs q-1, q and q, q+1.
+ZEP_VECTOR_CLONES void SpreadInterior(const float* r, float* out, int q0, int q1, const float* w) {
+  const float w0 = w[0], w1 = w[1], w2 = w[2], w3 = w[3];
+  for (int q = q0; q < q1; ++q) {
+    float a = 0.0f;
+    a += w3 * r[q - 1];
+    a += w1 * r[q];
+    float b = 0.0f;
+    b += w2 * r[q];
+    b += w0 * r[q + 1];
+    out[2 * q] = a;
+    out[2 * q + 1] = b;
+  }
+}
+
+// Keeps the transpose's stretch only where every input there is gathered exactly as
+// SpreadInterior gathers it.
+void CheckInterior(const Gather& g, Interior& in) {
+  for (int i = in.ilo; i < in.ihi; ++i) {
+    const int q = i / 2;
+    const int from[2] = {i % 2 ? q : q - 1, i % 2 ? q + 1 : q};
+    const float weight[2] = {i % 2 ? in.w[2] : in.w[3], i % 2 ? in.w[0] : in.w[1]};
+    const int e = g.start[size_t(i)];
+    bool same = g.start[size_t(i) + 1] - e == 2;
+    for (int j = 0; same && j < 2; ++j) {
+      same = g.from[size_t(e + j)] == from[j] && g.weight[size_t(e + j)] == weight[j];
+    }
+    if (!same) {
+      in.ihi = in.ilo;
+      return;
+    }
+  }
+}
+
+// out[k] = the taps of output k over a row, summed from 0 as the pyramid passes do.
+void ApplyTaps(const TapTable& table, const Interior& in, const float* row, float* out) {
+  for (size_t k = 0; k < table.size(); ++k) {
+    if (int(k) == in.lo && in.hi > in.lo) {
+      ReduceInterior(row, out, in.lo, in.hi, in.w);
+      k = size_t(in.hi) - 1;
+      continue;
+    }
+    const Taps& t = table[k];
+    float v = 0.0f;
+    for (int j = 0; j < t.count; ++j) v += t.weight[j] * row[t.index[j]];
+    out[k] = v;
+  }
+}
+
+// out[i] = the transposed taps gathered at input sample i, summed from 0.
+void ApplyGather(const Gather& g, const Interior& in, const float* row, float* out, int n) {
+  for (int i = 0; i < n; ++i) {
+    if (i == in.ilo && in.ihi > in.ilo) {
+      SpreadInterior(row, out, in.ilo / 2, in.ihi / 2, in.w);
+      i = in.ihi - 1;
+      continue;
+    }
+    float v = 0.0f;
+    for (int e = g.start[size_t(i)]; e < g.start[size_t(i) + 1]; ++e) {
+      v += g.weight[size_t(e)] * row[g.from[size_t(e)]];
+    }
+    out[i] = v;
+  }
+}
+
+// The difference rows that belong to pixel row y of a w-sample plane: diagonal d1, d2
+// between rows y and y+1, or forward gx of row y and gy between rows y and y+1. b (and a
+// for diagonal differences) is null where row y+1 does not exist.
+struct DiffRow {
+  const float* a = nullptr;
+  const float* b = nullptr;
+};
+
+// The row loops below are written so that the compiler vectorises them; each element's
+// float and double operations are those of the plane-wide passes, whatever the width.
+using Double4 = double __attribute__((vector_size(32)));
+using Float4 = float __attribute__((vector_size(16)));
+
+// The sum of v[i]^2 in double: eight lanes, then the tail.
+ZEP_VECTOR_CLONES double SquareSum(const float* v, int n) {
+  Double4 s0 = {}, s1 = {};
+  int i = 0;
+  for (; i + 8 <= n; i += 8) {
+    Float4 a, b;
+    std::memcpy(&a, v + i, sizeof a);
+    std::memcpy(&b, v + i + 4, sizeof b);
+    const Double4 da = __builtin_convertvector(a, Double4);
+    const Double4 db = __builtin_convertvector(b, Double4);
+    s0 += da * da;
+    s1 += db * db;
+  }
+  double tail = 0.0;
+  for (; i < n; ++i) tail += double(v[i]) * v[i];
+  return ((s0[0] + s0[1]) + (s0[2] + s0[3])) + ((s1[0] + s1[1]) + (s1[2] + s1[3])) + tail;
+}
+
+// into = beta p + s, as matrix::scaleadd forms it.
+ZEP_VECTOR_CLONES void Direction(const float* p, const float* s, float beta, float* into, int n) {
+  const double b = beta;
+  for (int i = 0; i < n; ++i) into[i] = float(b * p[i] + s[i]);
+}
+
+// x += a p, as matrix::axpy forms it.
+ZEP_VECTOR_CLONES void Axpy(float* x, const float* p, float a, int n) {
+  const double d = a;
+  for (int i = 0; i < n; ++i) x[i] = float(x[i] + d * p[i]);
+}
+
+// d += w a, in floats as the transposed passes add.
+ZEP_VECTOR_CLONES void AddScaled(float* d, const float* a, float w, int n) {
+  for (int i = 0; i < n; ++i) d[i] += w * a[i];
+}
+
+// r += step (b - a) for n samples, as matrix::axpy adds the step's differences.
+ZEP_VECTOR_CLONES void StepDifference(float* r, const float* b, const float* a, float step, int n) {
+  const double d = step;
+  for (int i = 0; i < n; ++i) r[i] = float(r[i] + d * (b[i] - a[i]));
+}
+
+// into = old + step * (the differences of rows r0, r1), the residual's update; r1 null at
+// the top row. With step 0 the rows stay as they are, as the plain update leaves them.
+// old and into may be the same rows.
+void UpdateResidualRow(const float* r0, const float* r1, int w, bool diagonal, DiffRow old,
+                       float* intoA, float* intoB, float step) {
+  auto keep = [](const float* from, float* to, int n) {
+    if (from != to) std::copy(from, from + n, to);
+  };
+  if (diagonal) {
+    if (!r1 || w < 2) return;
+    keep(old.a, intoA, w - 1);
+    keep(old.b, intoB, w - 1);
+    if (step == 0.0f) return;
+    StepDifference(intoA, r1 + 1, r0, step, w - 1);  // d1 = z[y+1][i+1] - z[y][i]
+    StepDifference(intoB, r0 + 1, r1, step, w - 1);  // d2 = z[y][i+1] - z[y+1][i]
+    return;
+  }
+  if (w >= 2) {
+    keep(old.a, intoA, w - 1);
+    if (step != 0.0f) StepDifference(intoA, r0 + 1, r0, step, w - 1);
+  }
+  if (r1) {
+    keep(old.b, intoB, w);
+    if (step != 0.0f) StepDifference(intoB, r1, r0, step, w);
+  }
+}
+
+// The sum of squares of the differences of pixel row y (r1 the row above, or null);
+// scratch holds 2 w floats.
+double RowEnergy(const float* r0, const float* r1, int w, bool diagonal, float* scratch) {
+  if (w < 1) return 0.0;
+  float* a = scratch;
+  float* b = scratch + w;
+  if (diagonal) {
+    if (!r1) return 0.0;
+    for (int i = 0; i + 1 < w; ++i) {
+      a[i] = r1[i + 1] - r0[i];
+      b[i] = r0[i + 1] - r1[i];
+    }
+    return SquareSum(a, w - 1) + SquareSum(b, w - 1);
+  }
+  for (int i = 0; i + 1 < w; ++i) a[i] = r0[i + 1] - r0[i];
+  double e = SquareSum(a, w - 1);
+  if (r1) {
+    for (int i = 0; i < w; ++i) b[i] = r1[i] - r0[i];
+    e += SquareSum(b, w);
+  }
+  return e;
+}
+
+// Adds the transposed differences that land on pixel row y: those of difference row y - 1
+// (prev) and of row y (cur), in the order the plane-wide transposes add them.
+void AddDifferencesT(float* d, int w, DiffRow prev, DiffRow cur, bool diagonal) {
+  if (diagonal) {
+    if (prev.b) {
+      for (int i = 0; i < w; ++i) {
+        if (i > 0) d[i] += prev.a[i - 1];
+        if (i + 1 < w) d[i] -= prev.b[i];
+      }
+    }
+    if (cur.b) {
+      for (int i = 0; i < w; ++i) {
+        if (i > 0) d[i] += cur.b[i - 1];
+        if (i + 1 < w) d[i] -= cur.a[i];
+      }
+    }
+    return;
+  }
+  if (cur.a) {
+    for (int i = 0; i + 1 < w; ++i) {
+      d[i + 1] += cur.a[i];
+      d[i] -= cur.a[i];
+    }
+  }
+  if (prev.b) {
+    for (int i = 0; i < w; ++i) d[i] += prev.b[i];
+  }
+  if (cur.b) {
+    for (int i = 0; i < w; ++i) d[i] -= cur.b[i];
+  }
+}
+
+struct Level {
+  int w = 0, h = 0;
+  TapTable across, down;  // to the next level (empty at the coarsest)
+  Gather acrossT, downT;
+  Interior acrossInterior;
+  matrix p;     // the direction reduced to this level (level 1 on)
+  matrix t;     // A^T r's part of this level and those below it (level 1 on)
+  matrix r[2];  // the residual's two difference planes
+
+  // The residual rows of pixel row y.
+  DiffRow Residual(int y, bool diagonal) const {
+    const matrix* m = r;
+    DiffRow d;
+    if (y + 1 < h && m[1].n > 0) d.b = m[1].z[y];
+    if (m[0].n > 0 && (diagonal ? y + 1 < h : true)) d.a = m[0].z[y];
+    return d;
+  }
+};
+
+// A few rows made on demand and kept while they are among the last used.
+class RowCache {
+ public:
+  explicit RowCache(int width) : width_(width) {}
+  template <class Make>
+  const float* Get(int y, Make make) {
+    Slot* victim = &slots_[0];
+    for (Slot& s : slots_) {
+      if (s.y == y) {
+        s.used = ++clock_;
+        return s.row.data();
+      }
+      if (s.used < victim->used) victim = &s;
+    }
+    victim->row.resize(size_t(width_));
+    victim->y = y;
+    victim->used = ++clock_;
+    make(y, victim->row.data());
+    return victim->row.data();
+  }
+
+ private:
+  struct Slot {
+    int y = -1;
+    long used = 0;
+    std::vector<float> row;
+  };
+  int width_;
+  long clock_ = 0;
+  Slot slots_[6];
+};
+
+// Rows of a band: about this many samples of the level per band, at least two rows.
+int BandRows(int width) { return std::max(2, (1 << 17) / std::max(width, 1)); }
+
+class LevelSolver {
+ public:
+  LevelSolver(int w, int h, int count, LevelReduction reduction, bool diagonal)
+      : mirroring_(reduction == LevelReduction::Mirroring), diagonal_(diagonal) {
+    levels_.resize(size_t(std::max(count, 1)));
+    levels_[0].w = w;
+    levels_[0].h = h;
+    for (size_t k = 0; k + 1 < levels_.size(); ++k) {
+      Level& l = levels_[k];
+      l.across = mirroring_ ? MirroringTaps(l.w) : RenormalisingTaps(l.w);
+      l.down = mirroring_ ? MirroringTaps(l.h) : RenormalisingTaps(l.h);
+      l.acrossT = Transposed(l.across, l.w);
+      l.acrossInterior = FindInterior(l.across, l.w);
+      CheckInterior(l.acrossT, l.acrossInterior);
+      l.downT = Transposed(l.down, l.h);
+      Level& next = levels_[k + 1];
+      next.w = int(l.across.size());
+      next.h = int(l.down.size());
+      next.p.dim(next.w, next.h);
+      next.t.dim(next.w, next.h);
+    }
+  }
+
+  void Run(matrix& x, matrix& s, matrixarray& r1, matrixarray& r2, int iterations, bool stopEarly) {
+    for (size_t k = 0; k < levels_.size(); ++k) {
+      Level& l = levels_[k];
+      l.r[0] = std::move(r1[int(k)]);
+      l.r[1] = std::move(r2[int(k)]);
+    }
+    double gamma = s.sumsq();
+    matrix p(s);
+    float beta = 0.0f;
+    bool pending = false;  // p = beta p + s is due
+    for (int it = 0; it < iterations; ++it) {
+      StepProgressOrThrow();
+      const double denom = Forward(p, pending ? &s : nullptr, beta);
+      float alpha;
+      if (!CgStep(gamma, denom, denom > 0.0, stopEarly, alpha)) break;
+      const double gammaNew = Backward(p, s, x, alpha);
+      if (!CgStep(gammaNew, gamma, gamma != 0.0, stopEarly, beta)) break;
+      pending = true;
+      gamma = gammaNew;
+    }
+  }
+
+ private:
+  // The direction's pyramid and the energy of its differences, level by level. With s,
+  // level 0 is first made beta p + s.
+  double Forward(matrix& p0, const matrix* s, float beta) {
+    double total = 0.0;
+    for (size_t k = 0; k < levels_.size(); ++k) {
+      total += ForwardLevel(k, k == 0 ? p0 : levels_[k].p, k == 0 ? s : nullptr, beta);
+    }
+    return total;
+  }
+
+  // The level-k rows that band [b0, b1) of pass F owns (writes p = beta p + s into).
+  void OwnedRows(size_t k, int64_t b0, int64_t b1, int& lo, int& hi) const {
+    const int h = levels_[k].h;
+    if (k + 1 == levels_.size()) {
+      lo = int(b0);
+      hi = int(b1);
+      return;
+    }
+    const int next = levels_[k + 1].h;
+    lo = std::min<int>(h, int(2 * b0));
+    hi = b1 == next ? h : std::min<int>(h, int(2 * b1));
+  }
+
+  // The rows outside its own that band [b0, b1) of pass F reads.
+  std::vector<int> HaloRows(size_t k, int64_t b0, int64_t b1) const {
+    const Level& l = levels_[k];
+    int lo, hi;
+    OwnedRows(k, b0, b1, lo, hi);
+    std::vector<int> rows;
+    auto need = [&](int y) {
+      if ((y < lo || y >= hi) && std::find(rows.begin(), rows.end(), y) == rows.end()) {
+        rows.push_back(y);
+      }
+    };
+    if (lo < hi && hi < l.h) need(hi);  // the differences of the band's last row
+    if (k + 1 < levels_.size()) {
+      for (int64_t m = b0; m < b1; ++m) {
+        const Taps& t = l.down[size_t(m)];
+        for (int j = 0; j < t.count; ++j) need(t.index[j]);
+      }
+    }
+    return rows;
+  }
+
+  // Pass F of level k: the energy of the level's differences and the next level. With s
+  // (level 0), p becomes beta p + s in place first; the rows a band reads beyond its own
+  // are kept as they were before the pass, so no band reads what another writes.
+  double ForwardLevel(size_t k, matrix& plane, const matrix* s, float beta) {
+    const Level& l = levels_[k];
+    const int w = l.w, h = l.h;
+    const bool last = k + 1 == levels_.size();
+    const int items = last ? h : levels_[k + 1].h;
+    const int64_t per = last ? BandRows(w) : std::max(1, BandRows(w) / 2);
+    if (items <= 0 || w <= 0) return 0.0;
+    const int64_t bands = (items + per - 1) / per;
+    using Halo = std::vector<std::pair<int, std::vector<float>>>;
+    std::vector<Halo> halos(s ? size_t(bands) : 0);
+    if (s) {
+      ParallelBlocks(bands, 1, [&](int64_t j0, int64_t j1) {
+        for (int64_t j = j0; j < j1; ++j) {
+          for (const int y : HaloRows(k, j * per, std::min<int64_t>(items, (j + 1) * per))) {
+            halos[size_t(j)].emplace_back(y, std::vector<float>(plane.z[y], plane.z[y] + w));
+          }
+        }
+      });
+    }
+    std::vector<double> energy(size_t(bands), 0.0);
+    ParallelBlocks(items, per, [&](int64_t b0, int64_t b1) {
+      int lo, hi;
+      OwnedRows(k, b0, b1, lo, hi);
+      if (s) {
+        for (int y = lo; y < hi; ++y) Direction(plane.z[y], s->z[y], beta, plane.z[y], w);
+        for (auto& [y, v] : halos[size_t(b0 / per)])
+          Direction(v.data(), s->z[y], beta, v.data(), w);
+      }
+      auto row = [&](int y) -> const float* {
+        if (!s || (y >= lo && y < hi)) return plane.z[y];
+        for (const auto& [hy, v] : halos[size_t(b0 / per)]) {
+          if (hy == y) return v.data();
+        }
+        return nullptr;  // not reached: HaloRows lists every row read
+      };
+      std::vector<float> scratch(static_cast<size_t>(2 * w));
+      double e = 0.0;
+      for (int y = lo; y < hi; ++y) {
+        e += RowEnergy(row(y), y + 1 < h ? row(y + 1) : nullptr, w, diagonal_, scratch.data());
+      }
+      energy[size_t(b0 / per)] = e;
+      if (last) return;
+      Level& n = levels_[k + 1];
+      RowCache across(n.w);
+      auto acrossRow = [&](int y, float* into) {
+        ApplyTaps(l.across, l.acrossInterior, row(y), into);
+      };
+      for (int m = int(b0); m < int(b1); ++m) {
+        const Taps& t = l.down[size_t(m)];
+        float* d = n.p.z[m];
+        std::fill(d, d + n.w, 0.0f);
+        for (int j = 0; j < t.count; ++j) {
+          AddScaled(d, across.Get(t.index[j], acrossRow), t.weight[j], n.w);
+        }
+      }
+    });
+    double total = 0.0;
+    for (const double e : energy) total += e;
+    return total;
+  }
+
+  // r -= alpha A p and s = A^T r from the coarsest level to level 0, where also
+  // x += alpha p; returns the sum of squares of the new s.
+  double Backward(const matrix& p0, matrix& s, matrix& x, float alpha) {
+    double gamma = 0.0;
+    for (size_t k = levels_.size(); k-- > 0;) {
+      gamma = BackwardLevel(k, k == 0 ? p0 : levels_[k].p, s, x, alpha);
+    }
+    return gamma;
+  }
+
+  double BackwardLevel(size_t k, const matrix& plane, matrix& s, matrix& x, float alpha) {
+    Level& l = levels_[k];
+    const int w = l.w, h = l.h;
+    const bool last = k + 1 == levels_.size();
+    const int64_t per = BandRows(w);
+    if (h <= 0 || w <= 0) return 0.0;
+    const int64_t bands = (h + per - 1) / per;
+    // The residual rows just below each band, as they were: the band updates them in
+    // scratch for its first row while the band below updates them in place.
+    std::vector<std::vector<float>> below(size_t(bands) * 2);
+    for (int64_t j = 1; j < bands; ++j) {
+      const DiffRow old = l.Residual(int(j * per) - 1, diagonal_);
+      if (old.a) below[size_t(2 * j)].assign(old.a, old.a + l.r[0].nx);
+      if (old.b) below[size_t(2 * j + 1)].assign(old.b, old.b + l.r[1].nx);
+    }
+    std::vector<double> sums(size_t(bands), 0.0);
+    ParallelBlocks(h, per, [&](int64_t b0, int64_t b1) {
+      auto update = [&](int y, DiffRow old, float* intoA, float* intoB) {
+        UpdateResidualRow(plane.z[y], y + 1 < h ? plane.z[y + 1] : nullptr, w, diagonal_, old,
+                          intoA, intoB, -alpha);
+      };
+      DiffRow prev;
+      if (b0 > 0) {
+        std::vector<float>& a = below[size_t(2 * (b0 / per))];
+        std::vector<float>& b = below[size_t(2 * (b0 / per) + 1)];
+        DiffRow old;
+        old.a = a.empty() ? nullptr : a.data();
+        old.b = b.empty() ? nullptr : b.data();
+        update(int(b0) - 1, old, a.data(), b.data());
+        prev = old;
+      }
+      const Level* n = last ? nullptr : &levels_[k + 1];
+      std::vector<float> downRow(n && !mirroring_ ? size_t(n->w) : 0);
+      RowCache across(w);
+      auto acrossRow = [&](int m, float* into) {
+        ApplyGather(l.acrossT, l.acrossInterior, n->t.z[m], into, w);
+      };
+      double sum = 0.0;
+      for (int y = int(b0); y < int(b1); ++y) {
+        const DiffRow cur = l.Residual(y, diagonal_);
+        update(y, cur, const_cast<float*>(cur.a), const_cast<float*>(cur.b));
+        float* t = k == 0 ? s.z[y] : l.t.z[y];
+        const int e0 = n ? l.downT.start[size_t(y)] : 0;
+        const int e1 = n ? l.downT.start[size_t(y) + 1] : 0;
+        if (n && !mirroring_) {
+          // The coarser part pushed down its columns, then across, then the differences.
+          std::fill(downRow.begin(), downRow.end(), 0.0f);
+          for (int e = e0; e < e1; ++e) {
+            const float we = l.downT.weight[size_t(e)];
+            const float* c = n->t.z[l.downT.from[size_t(e)]];
+            for (int i = 0; i < n->w; ++i) downRow[size_t(i)] += we * c[i];
+          }
+          ApplyGather(l.acrossT, l.acrossInterior, downRow.data(), t, w);
+        } else {
+          std::fill(t, t + w, 0.0f);
+        }
+        AddDifferencesT(t, w, prev, cur, diagonal_);
+        if (n && mirroring_) {
+          // The differences first, then the coarser part pushed across, then down.
+          for (int e = e0; e < e1; ++e) {
+            const float we = l.downT.weight[size_t(e)];
+            const float* a = across.Get(l.downT.from[size_t(e)], acrossRow);
+            for (int i = 0; i < w; ++i) t[i] += we * a[i];
+          }
+        }
+        if (k == 0) {
+          if (alpha != 0.0f) Axpy(x.z[y], plane.z[y], alpha, w);
+          sum += SquareSum(t, w);
+        }
+        prev = cur;
+      }
+      sums[size_t(b0 / per)] = sum;
+    });
+    double total = 0.0;
+    for (const double v : sums) total += v;
+    return total;
+  }
+
+  std::vector<Level> levels_;
+  bool mirroring_, diagonal_;
+};
+}  // namespace
+
+void LevelConjugateGradients(matrix& x, matrix& s, matrixarray& r1, matrixarray& r2, int levels,
+                             LevelReduction reduction, bool diagonal, int iterations,
+                             bool stopEarly) {
+  if (iterations <= 0 || x.n == 0) return;
+  LevelSolver solver(x.nx, x.ny, levels, reduction, diagonal);
+  solver.Run(x, s, r1, r2, iterations, stopEarly);
+}
