@@ -13,6 +13,7 @@
 #include "numeric/kernels.h"
 #include "numeric/matrixarray.h"
 #include "numeric/resample.h"
+#include "numeric/shift.h"
 #include "numeric/vectorclones.h"
 #include "platform/errors.h"
 #include "platform/parallel.h"
@@ -56,24 +57,10 @@ ZEP_VECTOR_CLONES void TapsAlong(float* const* dst, const float* const* src, con
 }
 
 // (dst + q stride)[x] = sum_k w_k rows[q + k][x], six rows, for rows q < nrows.
-ZEP_VECTOR_CLONES void TapsAcross(float* dst, int64_t stride, const float* const* rows,
-                                  const Taps6& t, int nrows, int count) {
-  const double w0 = t.w[0], w1 = t.w[1], w2 = t.w[2], w3 = t.w[3], w4 = t.w[4], w5 = t.w[5];
-  for (int q = 0; q < nrows; ++q) {
-    const float *r0 = rows[q], *r1 = rows[q + 1], *r2 = rows[q + 2], *r3 = rows[q + 3],
-                *r4 = rows[q + 4], *r5 = rows[q + 5];
-    float* __restrict out = dst + q * stride;
-    for (int x = 0; x < count; ++x) {
-      double sum = 0.0;
-      sum += w0 * r0[x];
-      sum += w1 * r1[x];
-      sum += w2 * r2[x];
-      sum += w3 * r3[x];
-      sum += w4 * r4[x];
-      sum += w5 * r5[x];
-      out[x] = float(sum);
-    }
-  }
+void TapsAcross(float* dst, int64_t stride, const float* const* rows, const Taps6& t, int nrows,
+                int count) {
+  const double taps[6] = {t.w[0], t.w[1], t.w[2], t.w[3], t.w[4], t.w[5]};
+  for (int q = 0; q < nrows; ++q) WeightedSix(rows + q, dst + q * stride, size_t(count), taps);
 }
 
 // acc[x] += w row[x]: one tap of a column filter whose sums are kept per sample.

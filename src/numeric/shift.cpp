@@ -12,24 +12,7 @@
 #include "platform/parallel.h"
 #include "platform/progress.h"
 
-namespace {
-using Taps = std::array<double, 6>;
-
-constexpr Taps kHalfTaps = {9.0 / 368,   -50.0 / 368, 225.0 / 368,
-                            225.0 / 368, -50.0 / 368, 9.0 / 368};
-
-// Filters every line of one direction in place: out[j] = sum of taps[t] * x[j + first + t].
-// Lines are copied into scratch with three mirrored samples at each end first, so the
-// filter reads only the copy: one row at a time, or a strip of columns side by side.
-// Without ticks the lines run in blocks on the parallel helper. With ticks, one per line
-// and true when the user cancelled: per line the lines run one after the other, so exactly
-// those before the cancel are shifted; in blocks they run on the helper and the blocks not
-// run keep their lines.
-enum class Ticks { none, perLine, blocks };
-
-// out[i] = the sum over t of taps[t] * src[t][i], in double and in the order of t, so that
-// the rows and the columns and both compiled forms give the same bits.
-ZEP_VECTOR_CLONES void WeightedSix(const float* const* src, float* out, size_t n,
+ZEP_VECTOR_CLONES void WeightedSix(const float* const* src, float* __restrict out, size_t n,
                                    const double* taps) {
   const float *s0 = src[0], *s1 = src[1], *s2 = src[2], *s3 = src[3], *s4 = src[4], *s5 = src[5];
   const double t0 = taps[0], t1 = taps[1], t2 = taps[2], t3 = taps[3], t4 = taps[4], t5 = taps[5];
@@ -44,6 +27,21 @@ ZEP_VECTOR_CLONES void WeightedSix(const float* const* src, float* out, size_t n
     out[i] = static_cast<float>(sum);
   }
 }
+
+namespace {
+using Taps = std::array<double, 6>;
+
+constexpr Taps kHalfTaps = {9.0 / 368,   -50.0 / 368, 225.0 / 368,
+                            225.0 / 368, -50.0 / 368, 9.0 / 368};
+
+// Filters every line of one direction in place: out[j] = sum of taps[t] * x[j + first + t].
+// A row is copied into scratch with three mirrored samples at each end first, so the
+// filter reads only the copy; a strip of columns keeps the rows it still reads in a ring.
+// Without ticks the lines run in blocks on the parallel helper. With ticks, one per line
+// and true when the user cancelled: per line the lines run one after the other, so exactly
+// those before the cancel are shifted; in blocks they run on the helper and the blocks not
+// run keep their lines.
+enum class Ticks { none, perLine, blocks };
 
 bool FilterLines(matrix& plane, bool alongRows, const Taps& taps, int first, Ticks ticks) {
   constexpr int kPad = 3;

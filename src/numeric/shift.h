@@ -21,3 +21,8 @@ matrix& ShiftHalfPixelSigned(matrix& plane, int dx, int dy);
 // normalised to sum 1. Ticks once per row and per column, the lines in blocks on the
 // parallel helper; a cancel throws Cancelled.
 matrix& ShiftQuarterPixel(matrix& plane, bool x, bool y);
+
+// out[i] = the sum over t of taps[t] * src[t][i] for six source lines, in double and in
+// the order of t (the same bits in every compiled form): the inner loop of the six-tap
+// filters here and of the alignment's shifts.
+void WeightedSix(const float* const* src, float* out, size_t n, const double* taps);
