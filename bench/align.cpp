@@ -2,7 +2,8 @@
 // and with all of them. Pictures are band-limited textures drawn at exact sub-pixel
 // positions, so every truth is known:
 // - translational estimates (precision 0.1) from 1 to 24 Mpixel beside cv2.phaseCorrelate
-//   and findTransformECC (TRANSLATION): mean error and ms/MP;
+//   and findTransformECC (TRANSLATION), and align_image_stack (hugin-tools; the mean offset
+//   of its control points) when installed: mean error and ms/MP;
 // - block fields (block 16, radius 3, smoothing 1) of a smooth 1-3 px displacement beside
 //   DISOpticalFlow MEDIUM: mean endpoint error and ms/MP;
 // - the rotational estimate at angles from 2 to 44 degrees beside findTransformECC
@@ -118,8 +119,9 @@ int AllThreads() {
 
 void Translational(double maxMp) {
   std::printf("\nTranslational estimates (precision 0.1), 3 shifts per size\n");
-  std::printf("%6s %9s %9s %9s %9s | %9s %9s %9s | %9s %9s %9s\n", "MP", "ours err", "1thr ms/MP",
-              "cpu", "all ms/MP", "phase err", "ms/MP", "cpu", "ECC err", "ms/MP", "cpu");
+  std::printf("%6s %9s %9s %9s %9s | %9s %9s %9s | %9s %9s %9s | %9s %9s %9s\n", "MP", "ours err",
+              "1thr ms/MP", "cpu", "all ms/MP", "phase err", "ms/MP", "cpu", "ECC err", "ms/MP",
+              "cpu", "AIS err", "ms/MP", "cpu");
   uint32_t seed = 99;
   auto rnd = [&] {
     seed = seed * 1664525u + 1013904223u;
@@ -132,9 +134,12 @@ void Translational(double maxMp) {
     matrixarray t;
     t.alignpyramid(reference, 0);
     const std::string tf = Save(reference.plane[0], "t.f32");
-    double err = 0, one = 0, oneCpu = 0, all = 0, perr = 0, ptime = 0, pcpu = 0, eerr = 0,
-           etime = 0, ecpu = 0;
-    int pcount = 0, ecount = 0;
+    // Per peer: summed error, seconds, CPU seconds and the number of estimates.
+    struct PeerSums {
+      double err = 0, sec = 0, cpu = 0;
+      int n = 0;
+    } phase, ecc, ais;
+    double err = 0, one = 0, oneCpu = 0, all = 0;
     for (int k = 0; k < 3; ++k) {
       const double dx = rnd(), dy = rnd();
       const fpbuffer image = Draw(w, h, [&](double& u, double& v) {
@@ -159,24 +164,22 @@ void Translational(double maxMp) {
         double a = 0, b = 0, sec = 0, cpu = 0;
         if (std::sscanf(line.c_str(), "%63s %lf %lf %lf %lf", name, &a, &b, &sec, &cpu) != 5)
           continue;
-        if (std::string(name) == "phaseCorrelate") {
-          perr += std::hypot(a - dx, b - dy);
-          ptime += sec;
-          pcpu += cpu;
-          ++pcount;
-        } else {
-          eerr += std::hypot(a - dx, b - dy);
-          etime += sec;
-          ecpu += cpu;
-          ++ecount;
-        }
+        const std::string peer = name;
+        PeerSums& sums = peer == "phaseCorrelate" ? phase : peer == "alignImageStack" ? ais : ecc;
+        sums.err += std::hypot(a - dx, b - dy);
+        sums.sec += sec;
+        sums.cpu += cpu;
+        ++sums.n;
       }
     }
     auto msmp = [&](double sec, int n) { return n ? 1000.0 * sec / n / mp : NAN; };
-    std::printf("%6.0f %9.4f %9.1f %9.1f %9.1f | %9.4f %9.1f %9.1f | %9.4f %9.1f %9.1f\n", mp,
-                err / 3, msmp(one, 3), msmp(oneCpu, 3), msmp(all, 3), pcount ? perr / pcount : NAN,
-                msmp(ptime, pcount), msmp(pcpu, pcount), ecount ? eerr / ecount : NAN,
-                msmp(etime, ecount), msmp(ecpu, ecount));
+    std::printf("%6.0f %9.4f %9.1f %9.1f %9.1f", mp, err / 3, msmp(one, 3), msmp(oneCpu, 3),
+                msmp(all, 3));
+    for (const PeerSums* p : {&phase, &ecc, &ais}) {
+      std::printf(" | %9.4f %9.1f %9.1f", p->n ? p->err / p->n : NAN, msmp(p->sec, p->n),
+                  msmp(p->cpu, p->n));
+    }
+    std::printf("\n");
   }
 }
 

@@ -1,10 +1,13 @@
 #!/usr/bin/env python3
 """Peer estimates for bench_align on raw little-endian float32 planes (loading not timed).
 
-  align_peers.py shift W H TEMPLATE IMAGE     cv2.phaseCorrelate, then findTransformECC
-                                               (MOTION_TRANSLATION); prints per method
-                                               "name dx dy seconds cpu-seconds", the shift
-                                               that maps the template onto the image
+  align_peers.py shift W H TEMPLATE IMAGE     cv2.phaseCorrelate, findTransformECC
+                                               (MOTION_TRANSLATION), and align_image_stack
+                                               (hugin-tools, when installed: the mean offset of
+                                               its control points, 16-bit TIFF copies written
+                                               untimed); prints per method "name dx dy seconds
+                                               cpu-seconds", the shift that maps the template
+                                               onto the image
   align_peers.py rotate W H TEMPLATE IMAGE     findTransformECC (MOTION_EUCLIDEAN); prints
                                                "ecc theta dx dy seconds" (theta in radians,
                                                about the origin) or "ecc failed seconds"
@@ -15,7 +18,12 @@ CPU seconds are the process's, over all of OpenCV's threads.
   align_peers.py warp W H IMAGE                warpAffine LANCZOS4 of a turn by 10 degrees;
                                                prints "warp seconds"
 """
+import os
+import resource
+import shutil
+import subprocess
 import sys
+import tempfile
 import time
 
 import cv2
@@ -41,6 +49,43 @@ def shift(w, h, t, i):
               f"{time.process_time() - cpu:.6f}")
     except cv2.error:
         print(f"eccTranslation failed {time.perf_counter() - start:.6f}")
+    align_image_stack(a, b)
+
+
+def align_image_stack(a, b):
+    """The mean offset of the control points align_image_stack matches between 16-bit copies
+    of the two planes (one scale for both); nothing when the program is not installed."""
+    program = shutil.which("align_image_stack")
+    if not program:
+        return
+    lo, hi = float(a.min()), float(a.max())
+    scale = 65535.0 / (hi - lo) if hi > lo else 1.0
+    with tempfile.TemporaryDirectory() as work:
+        names = []
+        for k, plane in enumerate((a, b)):
+            name = os.path.join(work, f"{k}.tif")
+            cv2.imwrite(name, np.clip((plane - lo) * scale, 0, 65535).astype(np.uint16))
+            names.append(name)
+        pto = os.path.join(work, "out.pto")
+        start, cpu = time.perf_counter(), resource.getrusage(resource.RUSAGE_CHILDREN)
+        run = subprocess.run([program, "-p", pto, "--use-given-order", *names],
+                             capture_output=True, check=False)
+        seconds = time.perf_counter() - start
+        after = resource.getrusage(resource.RUSAGE_CHILDREN)
+        used = (after.ru_utime - cpu.ru_utime) + (after.ru_stime - cpu.ru_stime)
+        offsets = []
+        if run.returncode == 0 and os.path.exists(pto):
+            with open(pto, encoding="utf-8", errors="replace") as project:
+                for line in project:
+                    fields = dict((f[0], f[1:]) for f in line.split()[1:] if f[:1] in "xyXY")
+                    if line.startswith("c ") and len(fields) == 4:
+                        offsets.append((float(fields["X"]) - float(fields["x"]),
+                                        float(fields["Y"]) - float(fields["y"])))
+        if offsets:
+            dx, dy = np.mean(np.array(offsets), axis=0)
+            print(f"alignImageStack {dx:.6f} {dy:.6f} {seconds:.6f} {used:.6f}")
+        else:
+            print(f"alignImageStack failed {seconds:.6f}")
 
 
 def rotate(w, h, t, i):
