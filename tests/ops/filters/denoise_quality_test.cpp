@@ -7,11 +7,8 @@
 // figures): ZEP_RECORD_DENOISE_BASELINE=1 ctest -R DenoiseQuality
 #include <cmath>
 #include <cstdint>
-#include <cstdlib>
-#include <fstream>
 #include <functional>
 #include <map>
-#include <sstream>
 #include <string>
 #include <vector>
 
@@ -21,6 +18,7 @@
 #include "image/noiseprofile.h"
 #include "numeric/matrixarray.h"
 #include "params/settings.h"
+#include "support/figure_baseline.h"
 #include "support/zep_test.h"
 
 namespace {
@@ -142,20 +140,6 @@ struct Figures {
   double before = 0, after = 0;
 };
 
-std::map<std::string, Figures> ReadBaseline(const std::string& path) {
-  std::map<std::string, Figures> rows;
-  std::ifstream in(path);
-  std::string line;
-  while (std::getline(in, line)) {
-    if (line.empty() || line[0] == '#') continue;
-    std::istringstream s(line);
-    s.imbue(std::locale::classic());
-    std::string name, sigma;
-    Figures f;
-    if (s >> name >> sigma >> f.before >> f.after) rows[name + " " + sigma] = f;
-  }
-  return rows;
-}
 }  // namespace
 
 using DenoiseQualityTest = ZepTest;
@@ -185,27 +169,12 @@ TEST_F(DenoiseQualityTest, EachCommandRaisesThePsnrAndKeepsItsRecordedFigures) {
     }
   }
 
-  if (std::getenv("ZEP_RECORD_DENOISE_BASELINE")) {
-    std::ofstream out(ZEP_DENOISE_BASELINE);
-    out.imbue(std::locale::classic());
-    out << "# command sigma psnr-noisy psnr-denoised (dB, RGB, against the clean picture)\n";
-    out.setf(std::ios::fixed);
-    out.precision(3);
-    for (const std::string& key : order) {
-      out << key << " " << measured[key].before << " " << measured[key].after << "\n";
-    }
-    ASSERT_TRUE(out.good());
+  FigureRows rows;
+  for (const std::string& key : order) rows[key] = {measured[key].before, measured[key].after};
+  if (CheckFigureBaseline(ZEP_DENOISE_BASELINE, "ZEP_RECORD_DENOISE_BASELINE",
+                          "command sigma psnr-noisy psnr-denoised (dB, RGB, against the clean "
+                          "picture)",
+                          order, rows, {"noisy", "denoised"}, kTolerance)) {
     GTEST_SKIP() << "baseline recorded in " << ZEP_DENOISE_BASELINE;
-  }
-
-  const std::map<std::string, Figures> baseline = ReadBaseline(ZEP_DENOISE_BASELINE);
-  for (const std::string& key : order) {
-    const auto it = baseline.find(key);
-    if (it == baseline.end()) {
-      ADD_FAILURE() << key << " is not in the baseline";
-      continue;
-    }
-    EXPECT_NEAR(measured[key].before, it->second.before, kTolerance) << key << " noisy";
-    EXPECT_NEAR(measured[key].after, it->second.after, kTolerance) << key << " denoised";
   }
 }

@@ -4,14 +4,12 @@
 // To record the baseline again (only on purpose, after a change meant to alter the
 // figures): ZEP_RECORD_ENLARGE_BASELINE=1 ctest -R EnlargeQuality
 #include <cmath>
-#include <cstdlib>
 #include <filesystem>
-#include <fstream>
 #include <map>
-#include <sstream>
 
 #include "enlarge_harness.h"
 #include "fileio/png.h"
+#include "support/figure_baseline.h"
 #include "support/zep_test.h"
 
 using namespace enlarge;
@@ -54,24 +52,6 @@ std::vector<Picture> Pictures() {
 
 using Key = std::string;  // "picture method factor"
 
-std::map<Key, Quality> ReadBaseline(const std::string& path) {
-  std::map<Key, Quality> rows;
-  std::ifstream in(path);
-  std::string line;
-  while (std::getline(in, line)) {
-    if (line.empty() || line[0] == '#') continue;
-    std::istringstream s(line);
-    s.imbue(std::locale::classic());
-    std::string picture, method;
-    int f = 0;
-    Quality q{};
-    if (s >> picture >> method >> f >> q.psnr >> q.edgePsnr) {
-      rows[picture + " " + method + " " + std::to_string(f)] = q;
-    }
-  }
-  return rows;
-}
-
 }  // namespace
 
 using EnlargeQualityTest = ZepTest;
@@ -101,28 +81,12 @@ TEST_F(EnlargeQualityTest, EveryMethodKeepsItsRecordedFigures) {
     }
   }
 
-  if (std::getenv("ZEP_RECORD_ENLARGE_BASELINE")) {
-    std::ofstream out(ZEP_ENLARGE_BASELINE);
-    out.imbue(std::locale::classic());
-    out << "# picture method factor psnr edge-psnr (dB, luma, 2f border left out)\n";
-    out.setf(std::ios::fixed);
-    out.precision(3);
-    for (const Key& key : order) {
-      out << key << " " << measured[key].psnr << " " << measured[key].edgePsnr << "\n";
-    }
-    ASSERT_TRUE(out.good());
+  FigureRows rows;
+  for (const Key& key : order) rows[key] = {measured[key].psnr, measured[key].edgePsnr};
+  if (CheckFigureBaseline(ZEP_ENLARGE_BASELINE, "ZEP_RECORD_ENLARGE_BASELINE",
+                          "picture method factor psnr edge-psnr (dB, luma, 2f border left out)",
+                          order, rows, {"PSNR", "edge PSNR"}, kTolerance)) {
     GTEST_SKIP() << "baseline recorded in " << ZEP_ENLARGE_BASELINE;
-  }
-
-  const std::map<Key, Quality> baseline = ReadBaseline(ZEP_ENLARGE_BASELINE);
-  for (const Key& key : order) {
-    const auto it = baseline.find(key);
-    if (it == baseline.end()) {
-      ADD_FAILURE() << key << " is not in the baseline";
-      continue;
-    }
-    EXPECT_NEAR(measured[key].psnr, it->second.psnr, kTolerance) << key << " PSNR";
-    EXPECT_NEAR(measured[key].edgePsnr, it->second.edgePsnr, kTolerance) << key << " edge PSNR";
   }
 
   // Data-dependent Lanczos of order 3 keeps edges at least as well as bicubic: on the
