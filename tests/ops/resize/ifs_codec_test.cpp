@@ -350,18 +350,20 @@ TEST(IfsCodec, SearchWindowsMatchTheForwardWalk) {
 // runs, the isometries by fixed steps) against the decode written sample by sample: roll
 // the estimate by phase k, take its cell means, build the collage through the isometry
 // table, add it rolled back, average the phases. Bit for bit, for both domain ratios,
-// correction levels, scales and a plane whose padding wraps the rolls.
+// one and two correction levels, scales, the phases held all at once or a group at a time,
+// and a plane whose padding wraps the rolls.
 TEST(IfsCodec, DecodeEqualsTheSampleBySampleForm) {
   for (int q : {2, 3}) {
     for (int s : {1, 2}) {
+      const int levels = s, atOnce = q == 2 ? s - 1 : s;  // 0 (all), 1 and 2
       SCOPED_TRACE("ratio " + std::to_string(q) + ", scale " + std::to_string(s));
       const matrix picture = Noise(23, 19, unsigned(40 + q * 3 + s));
       ifsplane plane;
-      IfsPlaneParams p = Plane(3, 1, 0.5f, 0.3f);
+      IfsPlaneParams p = Plane(3, levels, 0.5f, 0.3f);
       p.ratio = q;
       plane.encode(picture, p, 1);
       matrix fast;
-      plane.decode(fast, s, 3);
+      plane.decode(fast, s, 3, atOnce);
 
       const int W = plane.pw * s, H = plane.ph * s;
       matrix out(W, H), acc(W, H), rolled, cells;
