@@ -591,8 +591,8 @@ void ifsplane::decode(matrix& out, int s, int n, int phasesAtOnce) const {
             const int row = (j - d + H) % H;
             // Cell column i starts at estimate column (i - d) mod W: two runs.
             const int split = std::min(d, cnx);
-            for (int i = 0; i < split; ++i) o[i] = CellMean(ext.z, i - d + W, row, q);
-            for (int i = split; i < cnx; ++i) o[i] = CellMean(ext.z, i - d, row, q);
+            CellMeanRow(ext.z, W - d, row, q, split, o);
+            if (split < cnx) CellMeanRow(ext.z, split - d, row, q, cnx - split, o + split);
           }
         });
       }

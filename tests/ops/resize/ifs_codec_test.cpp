@@ -98,6 +98,19 @@ TEST(IfsBlocks, ReductionsAndNeighbourDifferences) {
   cells.cellmeans(src, 2);
   EXPECT_EQ(cells.z[2][4], r2.z[1][2]);
 
+  // The row-at-a-time cell means give CellMean's bits at every cell, negative zeros and
+  // values far apart in scale included, across the vector loops' widths and tails.
+  matrix wide = Noise(45, 5, 9);
+  for (int k = 0; k < wide.n; k += 7) wide.x[k] = k % 2 ? -0.0f : 1e7f * wide.x[k];
+  for (int q : {2, 3}) {
+    cells.cellmeans(wide, q);
+    for (int y = 0; y < cells.ny; ++y)
+      for (int x = 0; x < cells.nx; ++x) {
+        const float want = CellMean(wide.z, x, y, q);
+        ASSERT_EQ(std::memcmp(&cells.z[y][x], &want, sizeof want), 0) << q << " " << x << " " << y;
+      }
+  }
+
   matrix m(2, 2);
   m.x[0] = 0, m.x[1] = 1, m.x[2] = 3, m.x[3] = 0;  // the diagonal 1 -> 3 is the largest
   EXPECT_EQ(m.maxneighbourdiff(), 3.0f);
