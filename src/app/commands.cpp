@@ -307,7 +307,7 @@ void V::OnUpdateQueueEntry(CommandState& s, int id) {
     s.text = Format("Queue(%d) = (%d, %d)(%.2f, %.2f, %.2f, %.2f)", entry + 1, p.x, p.y, c[0], c[1],
                     c[2], c[3]);
   } else {
-    s.text = " ";  // an empty caption, not the menu's own
+    s.text.assign(1, ' ');  // an empty caption, not the menu's own (assign: GCC 12 warns falsely on = " ")
   }
 }
 

@@ -6,6 +6,7 @@
 #include <cmath>
 
 #include "numeric/matrix.h"
+#include "numeric/vectorclones.h"
 #include "platform/parallel.h"
 
 matrix& matrix::scaleoffset(float a, float b) {
@@ -69,6 +70,33 @@ matrix& Reduce(matrix& out, const matrix& src, int q) {
 matrix& matrix::reduce2(const matrix& src) { return Reduce(*this, src, 2); }
 matrix& matrix::reduce3(const matrix& src) { return Reduce(*this, src, 3); }
 
+namespace {
+ZEP_VECTOR_CLONES void CellRow2(const float* __restrict a, const float* __restrict b, int n,
+                                float* __restrict out) {
+  for (int i = 0; i < n; ++i)
+    out[i] = float((double(a[i]) + double(a[i + 1]) + double(b[i]) + double(b[i + 1])) * 0.25);
+}
+
+ZEP_VECTOR_CLONES void CellRow3(const float* __restrict a, const float* __restrict b,
+                                const float* __restrict c, int n, float* __restrict out) {
+  for (int i = 0; i < n; ++i) {
+    double s = 0;
+    s += double(a[i]) + double(a[i + 1]) + double(a[i + 2]);
+    s += double(b[i]) + double(b[i + 1]) + double(b[i + 2]);
+    s += double(c[i]) + double(c[i + 1]) + double(c[i + 2]);
+    out[i] = float(s * (1.0 / 9.0));
+  }
+}
+}  // namespace
+
+void CellMeanRow(const float* const* z, int x, int y, int q, int n, float* out) {
+  if (q == 3) {
+    CellRow3(z[y] + x, z[y + 1] + x, z[y + 2] + x, n, out);
+  } else {
+    CellRow2(z[y] + x, z[y + 1] + x, n, out);
+  }
+}
+
 matrix& matrix::cellmeans(const matrix& src, int q) {
   if (q != 3) q = 2;
   if (src.nx < q || src.ny < q) return free();
@@ -77,8 +105,7 @@ matrix& matrix::cellmeans(const matrix& src, int q) {
   // sixteenth of the usual work let such a plane spread over the threads.
   const int64_t block = std::max<int64_t>(1, BlockFor(int64_t(nx) * q * q) / 16);
   ParallelBlocks(ny, block, [&](int64_t j0, int64_t j1) {
-    for (int64_t j = j0; j < j1; ++j)
-      for (int i = 0; i < nx; ++i) z[j][i] = CellMean(src.z, i, int(j), q);
+    for (int64_t j = j0; j < j1; ++j) CellMeanRow(src.z, 0, int(j), q, nx, z[j]);
   });
   return *this;
 }

@@ -35,6 +35,10 @@ inline float CellMean(const float* const* z, int x, int y, int q) {
                0.25);
 }
 
+// out[i] = CellMean(z, x + i, y, q) for i in [0, n): the same sums, a row of cells at a
+// time in vector registers.
+void CellMeanRow(const float* const* z, int x, int y, int q, int n, float* out);
+
 // The largest |difference| of two horizontal, vertical or diagonal neighbours in the w x h
 // block whose first sample is column x0 of row y0; 0 for a single sample.
 inline float MaxNeighbourDiff(const float* const* z, int x0, int y0, int w, int h) {

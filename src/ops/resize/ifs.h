@@ -89,8 +89,9 @@ class ifsplane {
   ifsplane& encode(const matrix& plane, const IfsPlaneParams& p, int smoothing);
   // n iterations at scale s into out (from black when empty); out keeps the padded size
   // (pw s x ph s). decodemedian takes the median of the phases instead of their mean,
-  // through the scratch files "phase0.mat", ...
-  void decode(matrix& out, int s, int n) const;
+  // through the scratch files "phase0.mat", ... phasesAtOnce (0: as memory allows) only
+  // sets how many phases' cell planes are held at once; the result is the same.
+  void decode(matrix& out, int s, int n, int phasesAtOnce = 0) const;
   void decodemedian(matrix& out, int s, int n) const;
   // Decodes with a mode (0: n iterations of decode; 1: n - 2 of them, then 2 median ones)
   // and keeps the top-left (w s) x (h s).

@@ -264,37 +264,6 @@ struct PhaseFiles {
   static std::string Name(int k) { return Format("phase%d.mat", k); }
 };
 
-// acc += plane rolled back by (-d, -d); with first, acc = 0 + that (the sum of a plane
-// just cleared, in one pass).
-void AddRolledBack(matrix& acc, const matrix& plane, int d, bool first) {
-  const int W = acc.nx, H = acc.ny;
-  const int dx = d % W, split = W - dx;
-  ParallelBlocks(H, FineBlock(W), [&](int64_t y0, int64_t y1) {
-    for (int64_t y = y0; y < y1; ++y) {
-      const float* in = plane.z[(y + d) % H];
-      float* o = acc.z[y];
-      // Sample x reads sample (x + d) mod W: two runs, without a division per sample.
-      if (first) {
-        for (int x = 0; x < split; ++x) o[x] = 0.0f + in[x + dx];
-        for (int x = split; x < W; ++x) o[x] = 0.0f + in[x - split];
-      } else {
-        for (int x = 0; x < split; ++x) o[x] += in[x + dx];
-        for (int x = split; x < W; ++x) o[x] += in[x - split];
-      }
-    }
-  });
-}
-
-// plane = share x plane, as matrix::mulscalar computes it, on the parallel helper.
-void Scale(matrix& plane, float share) {
-  const int W = plane.nx;
-  ParallelBlocks(plane.ny, FineBlock(W), [&](int64_t y0, int64_t y1) {
-    for (int64_t y = y0; y < y1; ++y) {
-      float* o = plane.z[y];
-      for (int x = 0; x < W; ++x) o[x] = static_cast<float>(double(share) * o[x]);
-    }
-  });
-}
 }  // namespace
 
 void IfsSearchWindows(const float* k, int n, const float* keys, int count, float p2, int* lo,
@@ -492,22 +461,179 @@ ifsplane& ifsplane::encode(const matrix& plane, const IfsPlaneParams& p, int smo
   return *this;
 }
 
-void ifsplane::decode(matrix& out, int s, int n) const {
+namespace {
+// One range block's collage at one correction level, read by the decoder for every sample
+// row of the block: the cell of block sample (x, y) is row row0 + y stepRowY + x stepRowX,
+// column col0 + y stepY + x stepX. A block without a mapped domain is its offset alone.
+struct BlockMap {
+  float sc = 0, of = 0;
+  int32_t mapped = 0;
+  int32_t row0 = 0, col0 = 0, stepX = 0, stepRowX = 0, stepY = 0, stepRowY = 0;
+};
+
+// The maps of coding c at scale s, block i's levels from (i (L + 1)), as apply reads them.
+void MapBlocks(const ifscoding& c, int s, BlockMap* maps) {
+  const int b = c.r * s, levels = c.L + 1;
+  const bool withDomains = c.domains() > 0;
+  ParallelBlocks(c.N, FineBlock(8 * levels), [&](int64_t i0, int64_t i1) {
+    for (int64_t i = i0; i < i1; ++i) {
+      for (int l = 0; l < levels; ++l) {
+        const IfsCodes& codes = c.sets[size_t(l)];
+        BlockMap& m = maps[i * levels + l];
+        m.sc = codes.scale[size_t(i)], m.of = codes.offset[size_t(i)];
+        const int code = codes.isometry[size_t(i)], d = codes.domain[size_t(i)];
+        const bool mean = m.sc == 0.0f || !withDomains;
+        const int cx = mean ? 0 : s * (d % c.dx), cy = mean ? 0 : s * (d / c.dx);
+        int sx0 = 0, sy0 = 0, sx1 = 0, sy1 = 0, sx2 = 0, sy2 = 0;
+        m.mapped = !mean && IsometrySource(code, 0, 0, b, b, sx0, sy0) &&
+                   IsometrySource(code, 1, 0, b, b, sx1, sy1) &&
+                   IsometrySource(code, 0, 1, b, b, sx2, sy2);
+        m.row0 = cy + c.q * sy0, m.col0 = cx + c.q * sx0;
+        m.stepX = c.q * (sx1 - sx0), m.stepRowX = c.q * (sy1 - sy0);
+        m.stepY = c.q * (sx2 - sx0), m.stepRowY = c.q * (sy2 - sy0);
+      }
+    }
+  });
+}
+
+// Row Y of phase k's collage (what apply writes into its row Y), levels added in order.
+void CollageRow(const BlockMap* maps, int levels, int rx, int b, const matrix& cells, int Y,
+                float* row) {
+  const int by = Y / b, y = Y % b;
+  for (int bc = 0; bc < rx; ++bc) {
+    float* o = row + bc * b;
+    const BlockMap* m = maps + (int64_t(by) * rx + bc) * levels;
+    for (int l = 0; l < levels; ++l, ++m) {
+      if (!m->mapped) {
+        for (int x = 0; x < b; ++x) o[x] = l == 0 ? m->of : o[x] + m->of;
+        continue;
+      }
+      const int rowAt = m->row0 + y * m->stepRowY, colAt = m->col0 + y * m->stepY;
+      const float sc = m->sc, of = m->of;
+      if (m->stepRowX == 0) {
+        // Identity-like isometries walk along one row of the cells.
+        const float* in = cells.z[rowAt] + colAt;
+        const int step = m->stepX;
+        if (l == 0) {
+          for (int x = 0; x < b; ++x) o[x] = sc * in[x * step] + of;
+        } else {
+          for (int x = 0; x < b; ++x) o[x] = o[x] + (sc * in[x * step] + of);
+        }
+      } else {
+        for (int x = 0; x < b; ++x) {
+          const float v = sc * cells.z[rowAt + x * m->stepRowX][colAt + x * m->stepX] + of;
+          o[x] = l == 0 ? v : o[x] + v;
+        }
+      }
+    }
+  }
+}
+}  // namespace
+
+// Every phase of an iteration reads the previous estimate only, so an iteration is two
+// parallel passes: the cell means of each phase's roll, read straight from the estimate
+// kept with its first q - 1 columns and rows wrapped around (ext), and, row by row of the
+// new estimate, each phase's collage row added at its rolled-back place in phase order and
+// the mean taken. The sums and their order are those of roll, cell means, collage, roll
+// back and scale done plane by plane; when the phases' cell planes would take too much
+// memory they are done a group at a time, the running sums kept in acc between groups.
+void ifsplane::decode(matrix& out, int s, int n, int phasesAtOnce) const {
   if (!present()) return;
   const int W = pw * s, H = ph * s;
   if (out.nx != W || out.ny != H || out.empty()) out.dim(W, H).zero();
-  matrix acc(W, H), rolled, cells, result;
+  if (n <= 0) return;
+  const int e = q - 1, levels = L + 1;
+  const int cnx = W - e, cny = H - e;  // the cell-mean plane of one phase
+  const bool withCells = cnx > 0 && cny > 0;
+  const int64_t N = codings[0].N, rx = codings[0].rx, b = int64_t(r) * s;
+  if (phasesAtOnce <= 0) {
+    // Up to 256 MB of cell planes and maps at a time.
+    const int64_t perPhase = int64_t(sizeof(float)) * std::max(0, cnx) * std::max(0, cny) +
+                             int64_t(sizeof(BlockMap)) * N * levels;
+    phasesAtOnce = int(std::clamp<int64_t>((int64_t(256) << 20) / std::max<int64_t>(1, perPhase),
+                                           1, r));
+  }
+  const int group = std::min(phasesAtOnce, r);
+  matrix ext(W + e, H + e);
+  auto wrapRow = [&](int64_t y) {
+    float* row = ext.z[y];
+    for (int x = 0; x < e; ++x) row[W + x] = row[x];
+    if (y < e) std::memcpy(ext.z[H + y], row, sizeof(float) * size_t(W + e));
+  };
+  ParallelBlocks(H, FineBlock(W), [&](int64_t y0, int64_t y1) {
+    for (int64_t y = y0; y < y1; ++y) {
+      std::memcpy(ext.z[y], out.z[y], sizeof(float) * size_t(W));
+      wrapRow(y);
+    }
+  });
+  std::vector<matrix> cells(static_cast<size_t>(group));
+  for (matrix& c : cells)
+    if (withCells) c.dim(cnx, cny);
+  std::vector<BlockMap> maps(size_t(group) * size_t(N) * size_t(levels));
+  auto mapGroup = [&](int k0, int k1) {
+    for (int k = k0; k < k1; ++k)
+      MapBlocks(codings[size_t(k)], s, maps.data() + int64_t(k - k0) * N * levels);
+  };
+  if (group == r) mapGroup(0, r);
+  matrix acc;
+  if (group < r) acc.dim(W, H);
   const float share = float(1.0 / r);
   for (int it = 0; it < n; ++it) {
-    for (int k = 0; k < r; ++k) {
-      rolled.rollfrom(out, k * s, k * s);
-      cells.cellmeans(rolled, q);
-      codings[size_t(k)].apply(cells, result, s, 0, L, true);
-      AddRolledBack(acc, result, k * s, k == 0);
+    for (int k0 = 0; k0 < r; k0 += group) {
+      const int k1 = std::min(r, k0 + group);
+      if (group < r) mapGroup(k0, k1);
+      if (withCells) {
+        ParallelBlocks(int64_t(k1 - k0) * cny, FineBlock(int64_t(cnx) * q * q),
+                       [&](int64_t j0, int64_t j1) {
+          for (int64_t item = j0; item < j1; ++item) {
+            const int k = k0 + int(item / cny), j = int(item % cny), d = k * s;
+            float* o = cells[size_t(k - k0)].z[j];
+            const int row = (j - d + H) % H;
+            // Cell column i starts at estimate column (i - d) mod W: two runs.
+            const int split = std::min(d, cnx);
+            CellMeanRow(ext.z, W - d, row, q, split, o);
+            if (split < cnx) CellMeanRow(ext.z, split - d, row, q, cnx - split, o + split);
+          }
+        });
+      }
+      const bool last = k1 == r;
+      const BlockBody body = [&](int64_t y0, int64_t y1) {
+        std::vector<float> collage(static_cast<size_t>(W)), sum(static_cast<size_t>(W));
+        for (int64_t y = y0; y < y1; ++y) {
+          float* a = group < r ? acc.z[y] : sum.data();
+          for (int k = k0; k < k1; ++k) {
+            const int d = k * s;
+            CollageRow(maps.data() + int64_t(k - k0) * N * levels, levels, int(rx), int(b),
+                       withCells ? cells[size_t(k - k0)] : ext, int((y + d) % H),
+                       collage.data());
+            // Sample x takes collage sample (x + d) mod W.
+            const float* in = collage.data();
+            const int split = W - d;
+            if (k == 0) {
+              for (int x = 0; x < split; ++x) a[x] = 0.0f + in[x + d];
+              for (int x = split; x < W; ++x) a[x] = 0.0f + in[x - split];
+            } else {
+              for (int x = 0; x < split; ++x) a[x] += in[x + d];
+              for (int x = split; x < W; ++x) a[x] += in[x - split];
+            }
+          }
+          if (last) {
+            float* o = ext.z[y];
+            for (int x = 0; x < W; ++x) o[x] = static_cast<float>(double(share) * a[x]);
+            wrapRow(y);  // nothing reads ext until this pass is over
+          }
+        }
+      };
+      // One tick per range block and phase, as the collages count them.
+      if (ParallelBlocksTicking(H, FineBlock(int64_t(W) * (k1 - k0) * levels), body,
+                                int64_t(k1 - k0) * N)) {
+        throw Cancelled{};
+      }
     }
-    Scale(acc, share);
-    std::swap(out, acc);
   }
+  ParallelBlocks(H, FineBlock(W), [&](int64_t y0, int64_t y1) {
+    for (int64_t y = y0; y < y1; ++y) std::memcpy(out.z[y], ext.z[y], sizeof(float) * size_t(W));
+  });
 }
 
 void ifsplane::decodemedian(matrix& out, int s, int n) const {
