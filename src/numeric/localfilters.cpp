@@ -77,6 +77,9 @@ template <int kWidth>
 // unless it is written for vectors (the baseline build makes two halves of each).
 using Lanes = float __attribute__((vector_size(32)));
 constexpr int kLanes = 8;
+// The most cells the forgetful selection takes (its work grows with the square of the
+// cells; discs up to radius 5, of 97 cells, gain from it all the same).
+constexpr int kMaxForgetful = 100;
 // The helpers below pass Lanes by value; they are internal and always inlined, so the
 // calling convention of such values never matters (the warning comes where the templates
 // are instantiated, at the end of the file, so it stays off from here on).
@@ -165,6 +168,41 @@ inline bool AnyNaN(const float* a, const float* b, const float* c, int n) {
   for (int i = 0; i < n; ++i) nan |= (a[i] != a[i]) | (b[i] != b[i]) | (c[i] != c[i]);
   return nan != 0;
 }
+
+// The middle of the m values v[0 .. m-1] (m odd, at least 3) in each lane, by forgetful
+// selection: the smallest and the largest of any m/2 + 2 of them cannot lie on opposite
+// sides of the middle, so both are dropped and the next value joins, until three are
+// left. Every step is a compare-exchange of the sort's order, so the result is the value
+// the sort puts in the middle (without NaN, a zero of either sign for a middle zero).
+template <bool kNaN, class V>
+[[gnu::always_inline]] inline V ForgetfulMiddle(V* v, int m) {
+  int lo = 0, s = m / 2 + 2, next = s;
+  for (;;) {
+    const int hi = lo + s - 1;
+    for (int k = lo + 1; k <= hi; ++k) {
+      const V a = v[lo], b = v[k];
+      v[lo] = Lower<kNaN>(a, b);
+      v[k] = Upper<kNaN>(a, b);
+    }
+    for (int k = lo + 1; k < hi; ++k) {
+      const V a = v[k], b = v[hi];
+      v[k] = Lower<kNaN>(a, b);
+      v[hi] = Upper<kNaN>(a, b);
+    }
+    if (next == m) return v[lo + 1];
+    v[hi] = v[next++];
+    ++lo;
+    --s;
+  }
+}
+
+// The disc median of the samples x0 .. x0 + lanes - 1 of a row: cell j of the disc is at
+// cells[j] from the sample's place in the padded rows.
+template <bool kNaN, class V>
+[[gnu::always_inline]] inline V DiscMiddle(const float* const* cells, int m, int x0, V* v) {
+  for (int j = 0; j < m; ++j) v[j] = Take<V>(cells[j] + x0);
+  return ForgetfulMiddle<kNaN>(v, m);
+}
 }  // namespace
 
 // The row loops, in both instruction sets (vectorclones.h).
@@ -232,6 +270,28 @@ ZEP_VECTOR_CLONES void Median9(const float* a, const float* b, const float* c, f
     }
   }
 }
+
+// The median of the m cells of a small disc around every sample of a row: cells[j] points
+// at cell j of sample 0 in the padded rows. Eight samples at once; a group whose cells
+// hold a NaN takes the slower compare-exchange that orders NaN last.
+ZEP_VECTOR_CLONES void MedianDisc(const float* const* cells, int m, float* out, int count) {
+  Lanes v[kMaxForgetful];
+  float one[kMaxForgetful];
+  int x = 0;
+  for (; x + kLanes <= count; x += kLanes) {
+    using Flags = int __attribute__((vector_size(32)));
+    Flags nan = {};
+    for (int j = 0; j < m; ++j) {
+      const Lanes c = Take<Lanes>(cells[j] + x);
+      nan |= c != c;
+    }
+    bool any = false;
+    for (int k = 0; k < kLanes; ++k) any |= nan[k] != 0;
+    Put(out + x,
+        any ? DiscMiddle<true, Lanes>(cells, m, x, v) : DiscMiddle<false, Lanes>(cells, m, x, v));
+  }
+  for (; x < count; ++x) out[x] = DiscMiddle<true, float>(cells, m, x, one);
+}
 }  // namespace discrows
 
 namespace {
@@ -256,7 +316,7 @@ struct DiscRow {
     const int r = disc.r, nx = plane.nx, ny = plane.ny;
     thread_local std::vector<float> values, row;
     thread_local std::vector<double> sums, columns;
-    thread_local std::vector<const float*> rows;
+    thread_local std::vector<const float*> rows, cells;
     values.resize(size_t(disc.cells));
     row.resize(size_t(nx));
     if (!restricted && r == 1 && stat != Statistic::Wmmr) {
@@ -287,6 +347,16 @@ struct DiscRow {
         }
         for (int x = 0; x < n; ++x) dst[x0 + x] = float(sums[size_t(x)] * scale);
       }
+      if (!mask) return;
+    } else if (!restricted && stat == Statistic::Median && disc.cells <= kMaxForgetful) {
+      // Small discs: a selection across neighbouring samples at once.
+      cells.resize(size_t(disc.cells));
+      int m = 0;
+      for (int i = 0; i <= 2 * r; ++i) {
+        const int h = disc.half[size_t(i)];
+        for (int dx = -h; dx <= h; ++dx) cells[size_t(m++)] = win[i] + r + dx;
+      }
+      discrows::MedianDisc(cells.data(), m, mask ? row.data() : out, nx);
       if (!mask) return;
     } else {
       for (int x = 0; x < nx; ++x) {

@@ -3,6 +3,7 @@
 #include "numeric/matching.h"
 
 #include <algorithm>
+#include <bit>
 #include <cmath>
 #include <cstdint>
 #include <cstring>
@@ -11,7 +12,9 @@
 #include "numeric/bitmask.h"
 #include "numeric/blocksum.h"
 #include "numeric/matrixarray.h"
+#include "numeric/radixsort.h"
 #include "numeric/sort.h"
+#include "platform/parallel.h"
 
 namespace {
 struct Line {
@@ -73,35 +76,6 @@ float KeyValue(uint32_t key) {
   float v;
   std::memcpy(&v, &b, sizeof v);
   return v;
-}
-
-// order = the pixels 0 .. n-1 by ascending value, equal values in pixel order, and sorted =
-// the values in that order: a radix sort of the keys in three passes, which a plane of
-// many millions needs far less time for than comparisons.
-void RankOrder(const float* values, int n, std::vector<int>& order, std::vector<float>& sorted) {
-  std::vector<uint32_t> keys(static_cast<size_t>(n)), keys2(static_cast<size_t>(n));
-  std::vector<int> order2(static_cast<size_t>(n));
-  order.resize(size_t(n));
-  for (int i = 0; i < n; ++i) {
-    keys[size_t(i)] = RankKey(values[i]);
-    order[size_t(i)] = i;
-  }
-  for (const int shift : {0, 11, 22}) {
-    const uint32_t mask = shift == 22 ? 0x3FFu : 0x7FFu;
-    std::vector<int64_t> start(size_t(mask) + 2, 0);
-    for (int i = 0; i < n; ++i) ++start[((keys[size_t(i)] >> shift) & mask) + 1];
-    if (start[((keys[0] >> shift) & mask) + 1] == n) continue;  // one digit for all
-    for (size_t d = 1; d < start.size(); ++d) start[d] += start[d - 1];
-    for (int i = 0; i < n; ++i) {
-      const int64_t to = start[(keys[size_t(i)] >> shift) & mask]++;
-      keys2[size_t(to)] = keys[size_t(i)];
-      order2[size_t(to)] = order[size_t(i)];
-    }
-    keys.swap(keys2);
-    order.swap(order2);
-  }
-  sorted.resize(size_t(n));
-  for (int i = 0; i < n; ++i) sorted[size_t(i)] = KeyValue(keys[size_t(i)]);
 }
 
 // The one-parameter matches: the gain of the included pairs by `gain`, applied as lsmatch2
@@ -244,29 +218,47 @@ matrix& matrix::matchlevels(const matrix& reference, float percentile, float inc
   for (int64_t reach = size; reach < n; reach += step) ++windows;
 
   // The pairs in rank order, so that every window reads and sums a run of neighbours
-  // rather than pixels scattered over the plane.
-  std::vector<int> order;
-  std::vector<float> xs;
-  RankOrder(x, n, order, xs);
-  std::vector<float> ys(static_cast<size_t>(n));
-  for (int i = 0; i < n; ++i) ys[size_t(i)] = reference.x[order[size_t(i)]];
-  std::vector<double> sums(size_t(n), 0.0);
+  // rather than pixels scattered over the plane: the pixels by ascending value, equal
+  // values in pixel order (value key above, pixel below), then the pairs' float bits side
+  // by side (x below, y above).
+  Words ranked(n);
+  ParallelBlocks(n, BlockFor(1), [&](int64_t b, int64_t e) {
+    for (int64_t i = b; i < e; ++i)
+      ranked[size_t(i)] = (uint64_t(RankKey(x[i])) << 32) | uint64_t(i);
+  });
+  RadixSortUpper(ranked, n);
+  Words pairs(n);
+  ParallelBlocks(n, BlockFor(4), [&](int64_t b, int64_t e) {
+    for (int64_t r = b; r < e; ++r) {
+      const uint64_t item = ranked[size_t(r)];
+      const float v = KeyValue(uint32_t(item >> 32)), w = reference.x[uint32_t(item)];
+      pairs[size_t(r)] =
+          uint64_t(std::bit_cast<uint32_t>(v)) | (uint64_t(std::bit_cast<uint32_t>(w)) << 32);
+    }
+  });
+  auto xs = [&pairs](int64_t r) { return std::bit_cast<float>(uint32_t(pairs[size_t(r)])); };
+  auto ys = [&pairs](int64_t r) { return std::bit_cast<float>(uint32_t(pairs[size_t(r)] >> 32)); };
+  std::vector<Line> lines(static_cast<size_t>(windows));
   for (int t = 0; t < windows; ++t) {
     const int64_t first = int64_t(t) * step;
     const int length = int(std::min<int64_t>(size, n - first));
-    const float* wx = xs.data() + first;
-    const float* wy = ys.data() + first;
-    const Line line = FitLine(
-        size_t(length), [&](size_t i) { return wx[i]; }, [&](size_t i) { return wy[i]; },
-        [](size_t) { return true; });
-    double* sum = sums.data() + first;
-    for (int i = 0; i < length; ++i) sum[i] += Apply(line, wx[i]);
+    lines[size_t(t)] = FitLine(
+        size_t(length), [&](size_t i) { return xs(first + int64_t(i)); },
+        [&](size_t i) { return ys(first + int64_t(i)); }, [](size_t) { return true; });
   }
-  // Rank r lies in the windows t with t step <= r < t step + size.
-  for (int r = 0; r < n; ++r) {
-    const int last = std::min(r / step, windows - 1);
-    const int first = r >= size ? (r - size) / step + 1 : 0;
-    x[order[size_t(r)]] = float(sums[size_t(r)] / (last - first + 1));
-  }
+  // Rank r lies in the windows t with t step <= r < t step + size; its value is the mean of
+  // their lines at it, summed in window order.
+  ParallelBlocks(n, BlockFor(8), [&](int64_t r0, int64_t r1) {
+    int last = int(std::min<int64_t>(r0 / step, windows - 1));
+    int first = r0 >= size ? int((r0 - size) / step + 1) : 0;
+    for (int64_t r = r0; r < r1; ++r) {
+      if (last + 1 < windows && r == int64_t(last + 1) * step) ++last;
+      if (r == size + int64_t(first) * step) ++first;
+      const float v = xs(r);
+      double sum = 0.0;
+      for (int t = first; t <= last; ++t) sum += Apply(lines[size_t(t)], v);
+      x[uint32_t(ranked[size_t(r)])] = float(sum / (last - first + 1));
+    }
+  });
   return *this;
 }

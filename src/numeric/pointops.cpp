@@ -13,6 +13,7 @@
 #include "numeric/blocksum.h"
 #include "numeric/dmatrix.h"
 #include "numeric/matrix.h"
+#include "numeric/radixsort.h"
 #include "numeric/vectorclones.h"
 #include "platform/parallel.h"
 
@@ -50,74 +51,6 @@ inline uint32_t OrderKey(float v) {
   uint32_t u;
   std::memcpy(&u, &v, 4);
   return (u & 0x80000000u) ? ~u : (u | 0x80000000u);
-}
-
-// An uninitialised block of words, in the plane allocator's huge pages where it offers
-// them: clearing it first, and taking its pages one fault at a time, cost more than the
-// sort that fills it.
-class Words {
- public:
-  explicit Words(int64_t n)
-      : p_(static_cast<uint64_t*>(AllocatePlaneBlock(uint64_t(std::max<int64_t>(n, 1)) * 8))) {
-    if (p_ == nullptr) throw std::bad_alloc();
-  }
-  ~Words() { FreePlaneBlock(p_); }
-  Words(const Words&) = delete;
-  Words& operator=(const Words&) = delete;
-  uint64_t& operator[](size_t i) { return p_[i]; }
-  void swap(Words& other) noexcept { std::swap(p_, other.p_); }
-
- private:
-  uint64_t* p_;
-};
-
-// Stable LSD radix sort of items by their upper 32 bits, 11 bits a pass. The blocks of a
-// pass keep their order in every bucket, so the result is the same on any thread count.
-void RadixSortUpper(Words& items, int64_t n) {
-  constexpr int kBits = 11;
-  constexpr int kBuckets = 1 << kBits;
-  constexpr int64_t kBlock = 1 << 16;
-  const int64_t blocks = (n + kBlock - 1) / kBlock;
-  Words other(n);
-  std::vector<uint32_t> counts(size_t(blocks) * kBuckets);
-  for (int shift = 32; shift < 64; shift += kBits) {
-    std::fill(counts.begin(), counts.end(), 0u);
-    ParallelBlocks(blocks, 1, [&](int64_t b0, int64_t b1) {
-      for (int64_t b = b0; b < b1; ++b) {
-        uint32_t* c = &counts[size_t(b) * kBuckets];
-        const int64_t end = std::min(n, (b + 1) * kBlock);
-        for (int64_t i = b * kBlock; i < end; ++i)
-          ++c[(items[size_t(i)] >> shift) & (kBuckets - 1)];
-      }
-    });
-    // Offsets by bucket, then by block within a bucket; a pass whose digit is the same
-    // everywhere moves nothing and is skipped.
-    uint64_t run = 0;
-    bool single = false;
-    for (int v = 0; v < kBuckets; ++v) {
-      uint64_t inBucket = 0;
-      for (int64_t b = 0; b < blocks; ++b) {
-        uint32_t& c = counts[size_t(b) * kBuckets + size_t(v)];
-        const uint32_t here = c;
-        c = uint32_t(run);
-        run += here;
-        inBucket += here;
-      }
-      if (inBucket == uint64_t(n)) single = true;
-    }
-    if (single) continue;
-    ParallelBlocks(blocks, 1, [&](int64_t b0, int64_t b1) {
-      for (int64_t b = b0; b < b1; ++b) {
-        uint32_t* c = &counts[size_t(b) * kBuckets];
-        const int64_t end = std::min(n, (b + 1) * kBlock);
-        for (int64_t i = b * kBlock; i < end; ++i) {
-          const uint64_t item = items[size_t(i)];
-          other[c[(item >> shift) & (kBuckets - 1)]++] = item;
-        }
-      }
-    });
-    items.swap(other);
-  }
 }
 
 // out[k] = base + range * (order value of source element k).

@@ -216,9 +216,11 @@ TEST_F(LocalFiltersTest, MaskedInputCountsOnlyMaskedNeighboursInsideThePlane) {
   EXPECT_EQ(Values(corner), Values(input));
 }
 
-TEST_F(LocalFiltersTest, NineCellMedianMatchesTheGeneralPathWithNaNAndTies) {
+TEST_F(LocalFiltersTest, SmallDiscMediansMatchTheGeneralPathWithNaNAndTies) {
   // Masked input with every bit set gathers the cells one by one; away from the border
-  // it sees the same nine cells as the network of the unmasked radius-1 median. The wide
+  // it sees the same cells as the network of the unmasked radius-1 median and the
+  // selection across eight samples of radii 2-5 (a NaN in some groups of eight, none in
+  // others, and rows whose length leaves a few samples over). The wide
   // plane's rows go out in chunks of 512: NaN in one chunk, at a chunk's edge (columns
   // 510-513 are read by two chunks) and in the last column, none in the others.
   const float nan = std::numeric_limits<float>::quiet_NaN();
@@ -228,9 +230,8 @@ TEST_F(LocalFiltersTest, NineCellMedianMatchesTheGeneralPathWithNaNAndTies) {
     std::vector<int> nanAt;  // empty: every seventh sample
   } shapes[] = {
       {13, 11, {}},
-      {1300,
-       5,
-       {2 * 1300 + 700, 2 * 1300 + 703, 3 * 1300 + 511, 1 * 1300 + 1299, 3 * 1300 + 1299}}};
+      {1300, 5, {2 * 1300 + 700, 2 * 1300 + 703, 3 * 1300 + 511, 1 * 1300 + 1299, 3 * 1300 + 1299}},
+      {203, 13, {6 * 203 + 40, 5 * 203 + 41, 7 * 203 + 199}}};
   for (const Shape& s : shapes) {
     SCOPED_TRACE(std::to_string(s.w) + "x" + std::to_string(s.h));
     matrix input = Picture(s.w, s.h, 9);
@@ -244,13 +245,17 @@ TEST_F(LocalFiltersTest, NineCellMedianMatchesTheGeneralPathWithNaNAndTies) {
     for (int k : s.nanAt) input.x[k] = nan;
     bitmask all(s.w, s.h);
     for (int k = 0; k < all.n; ++k) all.setbit(k, true);
-    matrix fast(input), general(input);
-    fast.discmedian(1, nullptr, false);
-    general.discmedian(1, &all, true);
-    for (int y = 1; y < s.h - 1; ++y) {
-      for (int x = 1; x < s.w - 1; ++x) {
-        const float a = fast.at(x, y), b = general.at(x, y);
-        ASSERT_TRUE(a == b || (std::isnan(a) && std::isnan(b))) << x << "," << y;
+    for (int r = 1; r <= 5; ++r) {
+      if (s.h <= 2 * r) continue;
+      SCOPED_TRACE("r" + std::to_string(r));
+      matrix fast(input), general(input);
+      fast.discmedian(r, nullptr, false);
+      general.discmedian(r, &all, true);
+      for (int y = r; y < s.h - r; ++y) {
+        for (int x = r; x < s.w - r; ++x) {
+          const float a = fast.at(x, y), b = general.at(x, y);
+          ASSERT_TRUE(a == b || (std::isnan(a) && std::isnan(b))) << x << "," << y;
+        }
       }
     }
   }

@@ -237,6 +237,23 @@ std::vector<Operation> Operations() {
                    f.plane[0].matchlevels(f.plane[2], 5.0f, 2.5f);
                    return Bytes(f);
                  }});
+  // Planes of several radix-sort blocks with ties and signs: the rank transforms and the
+  // disc median of the tone maps' outlier removal.
+  ops.push_back({"rank transforms and small disc medians over several blocks", [](Size s) {
+                   matrix a(40, 5000 + s.w + s.h), b(a.nx, a.ny);
+                   for (int y = 0; y < a.ny; ++y) {
+                     for (int x = 0; x < a.nx; ++x) {
+                       a.z[y][x] = std::round(Busy(0, x, y) * 0.1f) - 8.0f;
+                       b.z[y][x] = Busy(1, x, y);
+                     }
+                   }
+                   matrix levels(a), ranks(a), scaled(b), median(b);
+                   levels.matchlevels(b, 5.0f, 2.5f);
+                   ranks.rankequalize(0);
+                   scaled.rankequalize(3);
+                   median.discmedian(3, nullptr, false);
+                   return Bytes(levels) + Bytes(ranks) + Bytes(scaled) + Bytes(median);
+                 }});
   ops.push_back({"brightness/contrast template", [](Size s) {
                    fpbuffer f = MakeImage(s);
                    matrix levels;

@@ -105,6 +105,33 @@ TEST_F(ToneMapTest, RankEqualizeRanksMagnitudesAndKeepsSigns) {
   EXPECT_EQ(empty.rankequalize(0).n, 0);
 }
 
+TEST_F(ToneMapTest, RankTransformOfAPlaneOfManySortBlocks) {
+  // 170 000 values over several blocks of the sort, many tied, with both signs and both
+  // zeros: each becomes its sign times the middle position of its tie among the sorted
+  // magnitudes, counted here by a plain sort.
+  const int n = 170000;
+  matrix m(n, 1);
+  uint32_t seed = 3;
+  for (int i = 0; i < n; ++i) {
+    seed = seed * 1664525u + 1013904223u;
+    const float v = float(seed >> 22) * 0.25f - 128.0f;
+    m.x[i] = v == 0.0f && (seed & 1) ? -0.0f : v;
+  }
+  std::vector<float> sorted(static_cast<size_t>(n));
+  for (int i = 0; i < n; ++i) sorted[size_t(i)] = std::fabs(m.x[i]);
+  std::sort(sorted.begin(), sorted.end());
+  std::vector<float> want(static_cast<size_t>(n));
+  for (int i = 0; i < n; ++i) {
+    const float a = std::fabs(m.x[i]);
+    const auto lo = std::lower_bound(sorted.begin(), sorted.end(), a) - sorted.begin();
+    const auto hi = std::upper_bound(sorted.begin(), sorted.end(), a) - sorted.begin() - 1;
+    const float rank = float(double((lo + hi) / 2) / double(n - 1));
+    want[size_t(i)] = m.x[i] < 0.0f ? -rank : rank;
+  }
+  m.rankequalize(0);
+  for (int i = 0; i < n; ++i) ASSERT_EQ(m.x[i], want[size_t(i)]) << i;
+}
+
 TEST_F(ToneMapTest, LevelCountFollowsTheSmallerSide) {
   EXPECT_EQ(ToneMap2Levels(20, 300, 0), 1);
   EXPECT_EQ(ToneMap2Levels(300, 40, 0), 2);
