@@ -143,14 +143,20 @@ inline void Energies(const float* um, const float* u0, const float* u1, const fl
   ev = float(v * v);
 }
 
-// Energies for the columns [from, to), whose neighbours all lie inside the row.
-ZEP_VECTOR_CLONES void EnergiesRun(const float* um, const float* u0, const float* u1,
-                                   const float* u2, int from, int to, bool fourPoint, float* d,
-                                   float* eh, float* ev) {
-  for (int j = from; j < to; ++j) {
-    Energies(um, u0, u1, u2, j - 1, j, j + 1, j + 2, fourPoint, d[j], eh[j], ev[j]);
+// Energies for the columns [from, to), whose neighbours all lie inside the row. The
+// outputs never overlap the rows read, which lets the loops run as vectors.
+#define ZEP_ENERGIES_RUN(name, fourPoint)                                                       \
+  ZEP_VECTOR_CLONES void name(const float* __restrict um, const float* __restrict u0,           \
+                              const float* __restrict u1, const float* __restrict u2, int from, \
+                              int to, float* __restrict d, float* __restrict eh,                \
+                              float* __restrict ev) {                                           \
+    for (int j = from; j < to; ++j) {                                                           \
+      Energies(um, u0, u1, u2, j - 1, j, j + 1, j + 2, fourPoint, d[j], eh[j], ev[j]);          \
+    }                                                                                           \
   }
-}
+ZEP_ENERGIES_RUN(EnergiesFourRun, true)
+ZEP_ENERGIES_RUN(EnergiesTwoRun, false)
+#undef ZEP_ENERGIES_RUN
 
 // m[j] gets `bit` where shifted[j] < energy[j], for j in [0, n).
 ZEP_VECTOR_CLONES void DecideRun(const float* shifted, const float* energy, uint8_t* m, uint8_t bit,
@@ -223,7 +229,7 @@ const matrix& matrix::ddldirections(cvector<uint8_t>& map, int order) const {
           }
         };
         ends(0, inner0);
-        EnergiesRun(um, u0, u1, u2, inner0, inner1, fourPoint, dd, hh, vv);
+        (fourPoint ? EnergiesFourRun : EnergiesTwoRun)(um, u0, u1, u2, inner0, inner1, dd, hh, vv);
         ends(inner1, W);
       }
       // The kept rows of each blurred plane, as views.

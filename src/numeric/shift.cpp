@@ -98,8 +98,78 @@ bool FilterLines(matrix& plane, bool alongRows, const Taps& taps, int first, Tic
   return ParallelBlocksTicking(lines, block, body);
 }
 
+// Pads a line of `length` samples into scratch (three mirrored samples at each end) and
+// filters it into out: the row pass of FilterLines for one line.
+void FilterRow(const float* p, int length, const Taps& taps, int first, float* scratch,
+               float* out) {
+  constexpr int kPad = 3;
+  std::copy(p, p + length, scratch + kPad);
+  for (int k = 1; k <= kPad; ++k) {
+    scratch[kPad - k] = p[ReflectHalf(-k, length)];
+    scratch[kPad + length - 1 + k] = p[ReflectHalf(length - 1 + k, length)];
+  }
+  const float* s = scratch + first + kPad;
+  const float* src[6] = {s, s + 1, s + 2, s + 3, s + 4, s + 5};
+  WeightedSix(src, out, size_t(length), taps.data());
+}
+
+// Both passes in one sweep over the plane: a block of output rows keeps its rows filtered
+// along x in a ring of eight and writes each output row as soon as the six it reads are
+// there, so the plane is read and written once instead of twice. Each sample gets the
+// operations of the row pass followed by the column pass. The plane is filtered in place,
+// so the few rows next to each block's ends, which the neighbouring block may already
+// have overwritten, are copied aside before the blocks start.
+void FilterBoth(matrix& plane, const Taps& taps, int first) {
+  constexpr int kReach = 3, kRing = 8;
+  const int W = plane.nx, H = plane.ny;
+  const int64_t block = std::max<int64_t>(BlockFor(int64_t(W) * 16), 4 * kReach);
+  const int64_t blocks = (int64_t(H) + block - 1) / block;
+  // Rows [b - kReach, b + kReach) around every inner block start b, as they were.
+  const size_t width = size_t(W);
+  std::vector<float> kept(size_t(std::max<int64_t>(blocks - 1, 0)) * 2 * kReach * width);
+  auto keptRow = [&](int64_t boundary, int row) {
+    return kept.data() +
+           (size_t(boundary - 1) * 2 * kReach + size_t(row - (boundary * block - kReach))) * width;
+  };
+  for (int64_t b = 1; b < blocks; ++b) {
+    for (int row = int(b * block) - kReach; row < int(b * block) + kReach; ++row) {
+      if (row >= 0 && row < H) std::copy(plane.z[row], plane.z[row] + W, keptRow(b, row));
+    }
+  }
+  ParallelBlocks(H, block, [&](int64_t j0, int64_t j1) {
+    std::vector<float> scratch(width + 2 * kReach), ring(kRing * width);
+    auto slot = [&](int m) { return ring.data() + size_t(m % kRing) * width; };
+    // The row as it was before any block wrote to it.
+    auto original = [&](int m) -> const float* {
+      if (m < j0) return keptRow(j0 / block, m);
+      if (m >= j1) return keptRow(j1 / block, m);
+      return plane.z[m];
+    };
+    // Rows below `next` are in the ring (those still needed); rows are filtered in order.
+    int next = int(std::max<int64_t>(0, std::min<int64_t>(j0 + first, H - 1)));
+    if (H <= kRing) next = 0;
+    for (int j = int(j0); j < int(j1); ++j) {
+      const float* src[6];
+      int last = 0;
+      int rows[6];
+      for (int t = 0; t < 6; ++t) {
+        rows[t] = ReflectHalf(int64_t(j) + first + t, H);
+        last = std::max(last, rows[t]);
+      }
+      for (; next <= last; ++next)
+        FilterRow(original(next), W, taps, first, scratch.data(), slot(next));
+      for (int t = 0; t < 6; ++t) src[t] = slot(rows[t]);
+      WeightedSix(src, plane.z[j], width, taps.data());
+    }
+  });
+}
+
 bool FilterPlane(matrix& plane, bool x, bool y, const Taps& taps, int first, Ticks ticks) {
   if (plane.n == 0) return false;
+  if (x && y && ticks == Ticks::none) {
+    FilterBoth(plane, taps, first);
+    return false;
+  }
   if (x && FilterLines(plane, true, taps, first, ticks)) return true;
   return y && FilterLines(plane, false, taps, first, ticks);
 }
