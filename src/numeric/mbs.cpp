@@ -114,13 +114,39 @@ class BlockFill {
   void Row(int y, float* out) const {
     const int c = c_, W = co_.nx;
     const float* in = co_.z[y / c];
-    for (int j = 0; j < W; ++j) std::fill(out + int64_t(j) * c, out + int64_t(j + 1) * c, in[j]);
     const int64_t yy = int64_t(y) - e_;
-    if (cw_ < 1 || ch_ < 1 || yy < 0 || yy >= int64_t(c) * ch_) return;
+    if (cw_ < 1 || ch_ < 1 || yy < 0 || yy >= int64_t(c) * ch_) {
+      for (int j = 0; j < W; ++j) std::fill(out + int64_t(j) * c, out + int64_t(j + 1) * c, in[j]);
+      return;
+    }
+    // The blocks cover [e, e + c cw) of the row; only the bands either side keep the
+    // nearest coefficient.
+    std::fill(out, out + e_, in[0]);
+    for (int64_t x = e_ + int64_t(c) * cw_; x < int64_t(c) * W; ++x) out[x] = in[x / c];
     const int k = int(yy / c), w = int(yy - int64_t(k) * c);
     const float *top = co_.z[k], *bottom = co_.z[k + 1];
     const uint8_t* cls = classes_ ? classes_ + int64_t(k) * cw_ : nullptr;
     float* block = out + e_;
+    // The usual factors with the block width known to the compiler, which unrolls it.
+    switch (c) {
+      case 3:
+        Blocks<3>(top, bottom, cls, w, block);
+        break;
+      case 5:
+        Blocks<5>(top, bottom, cls, w, block);
+        break;
+      default:
+        Blocks<0>(top, bottom, cls, w, block);
+        break;
+    }
+  }
+
+ private:
+  // The block row w of every cell along a row pair; kC is c, or 0 for any c.
+  template <int kC>
+  void Blocks(const float* top, const float* bottom, const uint8_t* cls, int w,
+              float* block) const {
+    const int c = kC > 0 ? kC : c_;
     for (int l = 0; l < cw_; ++l, block += c) {
       const float corners[4] = {top[l], top[l + 1], bottom[l], bottom[l + 1]};
       const uint8_t* p = pattern_.data() + (size_t(cls ? cls[l] : 0) * c + w) * c;
@@ -128,7 +154,6 @@ class BlockFill {
     }
   }
 
- private:
   const matrix& co_;
   const uint8_t* classes_ = nullptr;
   int c_, e_, cw_, ch_;
