@@ -124,6 +124,23 @@ ZEP_VECTOR_CLONES void InterpolateRun(const double* w, int pairs, bool clamp, co
 #undef ZEP_INTERPOLATE_LOOP
 #undef ZEP_PAIR
 
+// out[2x] = the candidate the map bits `mask` of m[x] pick (second when set), for x in
+// [0, n): without branches, since the picks follow the picture and mispredict.
+ZEP_VECTOR_CLONES void PickEveryOther(const float* first, const float* second, const uint8_t* m,
+                                      uint8_t mask, int n, float* __restrict out) {
+  for (int x = 0; x < n; ++x) out[2 * x] = (m[x] & mask) != 0 ? second[x] : first[x];
+}
+
+// The same with the source sample in[x] before each pick: a whole stretch of an even row.
+ZEP_VECTOR_CLONES void PickBesideSource(const float* in, const float* first, const float* second,
+                                        const uint8_t* m, uint8_t mask, int n,
+                                        float* __restrict out) {
+  for (int x = 0; x < n; ++x) {
+    out[2 * x] = in[x];
+    out[2 * x + 1] = (m[x] & mask) != 0 ? second[x] : first[x];
+  }
+}
+
 // The two candidates of a run of midpoints, the line along one direction and along the
 // other, each from its own pairs; a map bit picks one per sample.
 struct Candidates {
@@ -372,10 +389,8 @@ void FillDiagonal(matrix& out, const matrix& source, const cvector<uint8_t>& map
         run.b2[size_t(k)] = down + (jlo - k);
       }
       run.Run(t, jhi - jlo);
-      for (int j = jlo; j < jhi; ++j) {
-        const size_t x = size_t(j - jlo);
-        out[2 * j + 1] = (m[j] & 0x03) != 0 ? run.second[x] : run.first[x];
-      }
+      PickEveryOther(run.first.data(), run.second.data(), m + jlo, 0x03, jhi - jlo,
+                     out + 2 * jlo + 1);
     }
   });
 }
@@ -490,17 +505,11 @@ void FillHv(matrix& out, const matrix* source, const cvector<uint8_t>& map, int 
       run.Run(t, count);
       if (source) {
         // The even row in one sweep: each source sample beside its midpoint.
-        const float* in = source->z[i];
-        for (int j = jlo; j < jhi; ++j) {
-          const size_t x = size_t(j - jlo);
-          even[2 * j] = in[j];
-          even[2 * j + 1] = (m[j] & 0x0C) != 0 ? run.second[x] : run.first[x];
-        }
+        PickBesideSource(source->z[i] + jlo, run.first.data(), run.second.data(), m + jlo, 0x0C,
+                         count, even + 2 * jlo);
       } else {
-        for (int j = jlo; j < jhi; ++j) {
-          const size_t x = size_t(j - jlo);
-          even[2 * j + 1] = (m[j] & 0x0C) != 0 ? run.second[x] : run.first[x];
-        }
+        PickEveryOther(run.first.data(), run.second.data(), m + jlo, 0x0C, count,
+                       even + 2 * jlo + 1);
       }
       // Vertical midpoints: down the column, or across the row through diagonal midpoints.
       for (int k = 0; k < P; ++k) {
@@ -511,10 +520,7 @@ void FillHv(matrix& out, const matrix* source, const cvector<uint8_t>& map, int 
         run.b2[size_t(k)] = line(ro) + (jlo + k);
       }
       run.Run(t, count);
-      for (int j = jlo; j < jhi; ++j) {
-        const size_t x = size_t(j - jlo);
-        odd[2 * j] = (m[j] & 0x30) != 0 ? run.second[x] : run.first[x];
-      }
+      PickEveryOther(run.first.data(), run.second.data(), m + jlo, 0x30, count, odd + 2 * jlo);
     }
   });
 }
