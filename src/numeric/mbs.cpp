@@ -10,6 +10,7 @@
 #include "numeric/cvector.h"
 #include "numeric/matrix.h"
 #include "numeric/mbs.h"
+#include "numeric/scratchpool.h"
 #include "numeric/vectorclones.h"
 #include "platform/errors.h"
 #include "platform/parallel.h"
@@ -33,32 +34,11 @@ int Corner(int cls, int w, int v, int e, double h) {
   }
 }
 
-// One recursive B-spline prefilter of a line of n samples `stride` apart, in double.
-// The initial sums take ten terms of the line mirrored on its end samples, folded as often
-// as a short line needs, so that short lines keep their constants too.
-void PrefilterLine(float* s, int64_t stride, int n, std::vector<double>& p) {
-  constexpr int kHorizon = 10;
-  const double z = std::sqrt(3.0) - 2.0;
-  const double gain = -6.0 * z / (1.0 - z * z);
-  p.resize(size_t(n));
-  double causal = 0.0, anticausal = 0.0, zk = 1.0;
-  for (int k = 0; k < kHorizon; ++k) {
-    causal += zk * s[ReflectWhole(k, n) * stride];
-    anticausal += zk * s[ReflectWhole(int64_t(n) - 1 - k, n) * stride];
-    zk *= z;
-  }
-  p[0] = causal;
-  for (int k = 1; k < n; ++k) p[size_t(k)] = s[k * stride] + z * p[size_t(k - 1)];
-  double q = anticausal;
-  for (int k = n - 1; k >= 0; --k) {
-    if (k < n - 1) q = s[k * stride] + z * q;
-    const double v = s[k * stride];
-    s[k * stride] = float(gain * (p[size_t(k)] + q - v));
-  }
-}
-
-// PrefilterLine for the columns [c0, c0 + width) of a plane at once: p holds ny rows of
-// width causal sums, q one row of anticausal ones.
+// One recursive B-spline prefilter of each of the columns [c0, c0 + width) of a plane, in
+// double, the columns side by side: p holds ny rows of width causal sums, q one row of
+// anticausal ones. The initial sums take ten terms of the column mirrored on its end
+// samples, folded as often as a short column needs, so that short columns keep their
+// constants too.
 ZEP_VECTOR_CLONES void PrefilterColumns(matrix& m, int c0, int width, double* p, double* q) {
   constexpr int kHorizon = 10;
   const double z = std::sqrt(3.0) - 2.0;
@@ -295,16 +275,19 @@ const matrix& matrix::mbsclassify(cvector<uint8_t>& classes) const {
   // are never made.
   constexpr int kBand = 64;
   const int64_t bands = (int64_t(ch) + kBand - 1) / kBand;
+  ScratchPool<float> stores;
   ParallelBlocks(bands, BlockFor(int64_t(cw) * kBand * 20), [&](int64_t b0, int64_t b1) {
-    std::vector<float> store;
-    matrix across;
+    // The band buffers of earlier blocks serve again, already paged in.
+    ScratchPool<float>::Lease lease(stores);
+    std::vector<float>& store = *lease;
     for (int64_t b = b0; b < b1; ++b) {
       const int k0 = int(b * kBand), k1 = std::min(ch, k0 + kBand);
       const int g0 = std::max(0, k0 - 1), g1 = std::min(ch, k1 + 1), rows = g1 - g0;
-      store.resize(4 * size_t(rows) * size_t(cw));
+      store.resize(5 * size_t(rows) * size_t(cw));
       matrix gh(store.data(), cw, rows), gv(store.data() + size_t(rows) * cw, cw, rows),
           gd(store.data() + 2 * size_t(rows) * cw, cw, rows),
-          ga(store.data() + 3 * size_t(rows) * cw, cw, rows);
+          ga(store.data() + 3 * size_t(rows) * cw, cw, rows),
+          across(store.data() + 4 * size_t(rows) * cw, cw, rows);
       for (int k = g0; k < g1; ++k) {
         const float *top = z[k], *bottom = z[k + 1];
         float *h = gh.z[k - g0], *v = gv.z[k - g0], *d = gd.z[k - g0], *a = ga.z[k - g0];
@@ -331,12 +314,29 @@ const matrix& matrix::mbsclassify(cvector<uint8_t>& classes) const {
 
 matrix& matrix::bsplineprefilter() {
   if (n == 0) return *this;
-  ParallelBlocks(ny, BlockFor(int64_t(nx) * 12), [&](int64_t r0, int64_t r1) {
-    std::vector<double> p;
-    for (int64_t r = r0; r < r1; ++r) PrefilterLine(z[r], 1, nx, p);
+  // The rows in groups of kGroup, each group turned on its side so that the column code
+  // runs the rows' recursions side by side; alone, each row waits on its own previous step.
+  constexpr int kGroup = 16;
+  const int64_t groups = (int64_t(ny) + kGroup - 1) / kGroup;
+  ParallelBlocks(groups, BlockFor(int64_t(nx) * 12 * kGroup), [&](int64_t g0, int64_t g1) {
+    std::vector<float> side(size_t(nx) * kGroup);
+    std::vector<double> p(size_t(nx) * kGroup), q(kGroup);
+    for (int64_t g = g0; g < g1; ++g) {
+      const int r0 = int(g * kGroup), width = std::min(kGroup, ny - r0);
+      matrix turned(side.data(), width, nx);
+      for (int k = 0; k < width; ++k) {
+        const float* row = z[r0 + k];
+        for (int i = 0; i < nx; ++i) turned.z[i][k] = row[i];
+      }
+      PrefilterColumns(turned, 0, width, p.data(), q.data());
+      for (int k = 0; k < width; ++k) {
+        float* row = z[r0 + k];
+        for (int i = 0; i < nx; ++i) row[i] = turned.z[i][k];
+      }
+    }
   });
   // The columns of a strip side by side, so that every step of the recursion reads and
-  // writes along a row; each column sees exactly the operations of PrefilterLine.
+  // writes along a row; a column gets the very operations a row gets.
   ParallelBlocks(nx, BlockFor(int64_t(ny) * 12), [&](int64_t c0, int64_t c1) {
     std::vector<double> p(size_t(c1 - c0) * size_t(ny)), q(size_t(c1 - c0));
     PrefilterColumns(*this, int(c0), int(c1 - c0), p.data(), q.data());
@@ -415,8 +415,10 @@ matrix& MbsFillBlur(matrix& out, const matrix& coefficients, const cvector<uint8
   const RepeatedBox box(c, kPasses);
   const int R = box.reach();
   const int64_t ticks = std::max(H - 1, 0) + int64_t(kPasses) * (int64_t(nx) + ny);
-  // A block reads 2 R rows past its own, so blocks take many rows.
-  const int64_t block = std::max<int64_t>(BlockFor(int64_t(nx) * box.taps() * 3), 16 * int64_t(R));
+  // A block fills and filters 2 R rows past its own and sets up its ring, so blocks take
+  // many rows: a few hundred keep that work to a few percent.
+  const int64_t block = std::max<int64_t>(BlockFor(int64_t(nx) * box.taps() * 3),
+                                          std::max<int64_t>(16 * int64_t(R), 256));
   if (ParallelBlocksTicking(
           ny, block,
           [&](int64_t y0, int64_t y1) {
