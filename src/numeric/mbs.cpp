@@ -263,6 +263,45 @@ class RowRing {
   std::vector<const float*> lines_;
 };
 
+// The four gradients of the cells of a row pair: horizontal, vertical, diagonal and
+// anti-diagonal, weighted.
+ZEP_VECTOR_CLONES void Gradients(const float* top, const float* bottom, int cw, float* __restrict h,
+                                 float* __restrict v, float* __restrict d, float* __restrict a) {
+  for (int l = 0; l < cw; ++l) {
+    const float tl = top[l], tr = top[l + 1], bl = bottom[l], br = bottom[l + 1];
+    h[l] = std::fabs((tr - tl) + (br - bl)) * 0.5f;
+    v[l] = std::fabs((bl - tl) + (br - tr)) * 0.5f;
+    d[l] = std::fabs(br - tl) * 0.7071f;
+    a[l] = std::fabs(tr - bl) * 0.7071f;
+  }
+}
+
+// The mean of three samples as the plane smoothing takes it, in double.
+inline float MeanOfThree(float a, float b, float c) {
+  return float((double(a) + double(b) + double(c)) * (1.0 / 3.0));
+}
+
+ZEP_VECTOR_CLONES void MeanOfThreeRows(const float* up, const float* mid, const float* down, int n,
+                                       float* __restrict out) {
+  for (int i = 0; i < n; ++i) out[i] = MeanOfThree(up[i], mid[i], down[i]);
+}
+
+// Interior samples the mean of their neighbours and themselves; the end samples kept.
+ZEP_VECTOR_CLONES void MeanAlongRow(const float* in, int n, float* __restrict out) {
+  out[0] = in[0];
+  if (n < 3) {
+    out[n - 1] = in[n - 1];
+    return;
+  }
+  for (int i = 1; i < n - 1; ++i) out[i] = MeanOfThree(in[i - 1], in[i], in[i + 1]);
+  out[n - 1] = in[n - 1];
+}
+
+ZEP_VECTOR_CLONES void ClassesOfRow(const float* h, const float* v, const float* d, const float* a,
+                                    int n, uint8_t* __restrict out) {
+  for (int l = 0; l < n; ++l) out[l] = uint8_t(1 + (d[l] >= a[l] ? 2 : 0) + (h[l] <= v[l] ? 1 : 0));
+}
+
 }  // namespace
 
 const matrix& matrix::mbsclassify(cvector<uint8_t>& classes) const {
@@ -283,29 +322,34 @@ const matrix& matrix::mbsclassify(cvector<uint8_t>& classes) const {
     for (int64_t b = b0; b < b1; ++b) {
       const int k0 = int(b * kBand), k1 = std::min(ch, k0 + kBand);
       const int g0 = std::max(0, k0 - 1), g1 = std::min(ch, k1 + 1), rows = g1 - g0;
-      store.resize(5 * size_t(rows) * size_t(cw));
-      matrix gh(store.data(), cw, rows), gv(store.data() + size_t(rows) * cw, cw, rows),
-          gd(store.data() + 2 * size_t(rows) * cw, cw, rows),
-          ga(store.data() + 3 * size_t(rows) * cw, cw, rows),
-          across(store.data() + 4 * size_t(rows) * cw, cw, rows);
+      // Four gradient planes of the band's rows, then five rows: one for the vertical
+      // means and one for each smoothed gradient.
+      const size_t plane = size_t(rows) * size_t(cw), line = size_t(cw);
+      store.resize(4 * plane + 5 * line);
+      float* g[4];
+      for (int e = 0; e < 4; ++e) g[e] = store.data() + size_t(e) * plane;
+      float* down = store.data() + 4 * plane;
+      float* smooth[4];
+      for (int e = 0; e < 4; ++e) smooth[e] = down + size_t(e + 1) * line;
       for (int k = g0; k < g1; ++k) {
-        const float *top = z[k], *bottom = z[k + 1];
-        float *h = gh.z[k - g0], *v = gv.z[k - g0], *d = gd.z[k - g0], *a = ga.z[k - g0];
-        for (int l = 0; l < cw; ++l) {
-          const float tl = top[l], tr = top[l + 1], bl = bottom[l], br = bottom[l + 1];
-          h[l] = std::fabs((tr - tl) + (br - bl)) * 0.5f;
-          v[l] = std::fabs((bl - tl) + (br - tr)) * 0.5f;
-          d[l] = std::fabs(br - tl) * 0.7071f;
-          a[l] = std::fabs(tr - bl) * 0.7071f;
-        }
+        const size_t at = size_t(k - g0) * line;
+        Gradients(z[k], z[k + 1], cw, g[0] + at, g[1] + at, g[2] + at, g[3] + at);
       }
-      for (matrix* g : {&gh, &gv, &gd, &ga}) g->smooth3x(across.smooth3y(*g));
+      // The 3 x 3 means of each gradient along a kept row, as the vertical then the
+      // horizontal pass give them over the band (its first and last rows, like the
+      // first and last column, keep their values).
       for (int k = k0; k < k1; ++k) {
-        const float *h = gh.z[k - g0], *v = gv.z[k - g0], *d = gd.z[k - g0], *a = ga.z[k - g0];
-        uint8_t* out = classes.x + int64_t(k) * cw;
-        for (int l = 0; l < cw; ++l) {
-          out[l] = uint8_t(1 + (d[l] >= a[l] ? 2 : 0) + (h[l] <= v[l] ? 1 : 0));
+        const int r = k - g0;
+        for (int e = 0; e < 4; ++e) {
+          const float* mid = g[e] + size_t(r) * line;
+          if (r == 0 || r == rows - 1) {
+            std::copy(mid, mid + cw, down);
+          } else {
+            MeanOfThreeRows(mid - line, mid, mid + line, cw, down);
+          }
+          MeanAlongRow(down, cw, smooth[e]);
         }
+        ClassesOfRow(smooth[0], smooth[1], smooth[2], smooth[3], cw, classes.x + int64_t(k) * cw);
       }
     }
   });
