@@ -368,14 +368,15 @@ matrix& matrix::bsplineprefilter() {
     for (int64_t g = g0; g < g1; ++g) {
       const int r0 = int(g * kGroup), width = std::min(kGroup, ny - r0);
       matrix turned(side.data(), width, nx);
-      for (int k = 0; k < width; ++k) {
-        const float* row = z[r0 + k];
-        for (int i = 0; i < nx; ++i) turned.z[i][k] = row[i];
+      float* const* rows = z + r0;
+      float* at = side.data();
+      for (int i = 0; i < nx; ++i, at += width) {
+        for (int k = 0; k < width; ++k) at[k] = rows[k][i];
       }
       PrefilterColumns(turned, 0, width, p.data(), q.data());
-      for (int k = 0; k < width; ++k) {
-        float* row = z[r0 + k];
-        for (int i = 0; i < nx; ++i) row[i] = turned.z[i][k];
+      at = side.data();
+      for (int i = 0; i < nx; ++i, at += width) {
+        for (int k = 0; k < width; ++k) rows[k][i] = at[k];
       }
     }
   });
