@@ -42,6 +42,21 @@ using Taps = std::array<double, 6>;
 constexpr Taps kHalfTaps = {9.0 / 368,   -50.0 / 368, 225.0 / 368,
                             225.0 / 368, -50.0 / 368, 9.0 / 368};
 
+// Pads a line of `length` samples into scratch (three mirrored samples at each end) and
+// filters it into out, which may be the line itself.
+void FilterRow(const float* p, int length, const Taps& taps, int first, float* scratch,
+               float* out) {
+  constexpr int kPad = 3;
+  std::copy(p, p + length, scratch + kPad);
+  for (int k = 1; k <= kPad; ++k) {
+    scratch[kPad - k] = p[ReflectHalf(-k, length)];
+    scratch[kPad + length - 1 + k] = p[ReflectHalf(length - 1 + k, length)];
+  }
+  const float* s = scratch + first + kPad;
+  const float* src[6] = {s, s + 1, s + 2, s + 3, s + 4, s + 5};
+  WeightedSix(src, out, size_t(length), taps.data());
+}
+
 // Filters every line of one direction in place: out[j] = sum of taps[t] * x[j + first + t].
 // A row is copied into scratch with three mirrored samples at each end first, so the
 // filter reads only the copy; a strip of columns keeps the rows it still reads in a ring.
@@ -58,15 +73,7 @@ bool FilterLines(matrix& plane, bool alongRows, const Taps& taps, int first, Tic
   const BlockBody rows = [&](int64_t l0, int64_t l1) {
     std::vector<float> scratch(static_cast<size_t>(length) + 2 * kPad);
     for (int64_t line = l0; line < l1; ++line) {
-      float* p = plane.z[line];
-      std::copy(p, p + length, scratch.begin() + kPad);
-      for (int k = 1; k <= kPad; ++k) {
-        scratch[size_t(kPad - k)] = p[ReflectHalf(-k, length)];
-        scratch[size_t(kPad + length - 1 + k)] = p[ReflectHalf(length - 1 + k, length)];
-      }
-      const float* s = scratch.data() + first + kPad;
-      const float* src[6] = {s, s + 1, s + 2, s + 3, s + 4, s + 5};
-      WeightedSix(src, p, size_t(length), taps.data());
+      FilterRow(plane.z[line], length, taps, first, scratch.data(), plane.z[line]);
     }
   };
   // A strip of columns filters row by row in place. Output row j reads source rows
@@ -104,21 +111,6 @@ bool FilterLines(matrix& plane, bool alongRows, const Taps& taps, int first, Tic
       break;
   }
   return ParallelBlocksTicking(lines, block, body);
-}
-
-// Pads a line of `length` samples into scratch (three mirrored samples at each end) and
-// filters it into out: the row pass of FilterLines for one line.
-void FilterRow(const float* p, int length, const Taps& taps, int first, float* scratch,
-               float* out) {
-  constexpr int kPad = 3;
-  std::copy(p, p + length, scratch + kPad);
-  for (int k = 1; k <= kPad; ++k) {
-    scratch[kPad - k] = p[ReflectHalf(-k, length)];
-    scratch[kPad + length - 1 + k] = p[ReflectHalf(length - 1 + k, length)];
-  }
-  const float* s = scratch + first + kPad;
-  const float* src[6] = {s, s + 1, s + 2, s + 3, s + 4, s + 5};
-  WeightedSix(src, out, size_t(length), taps.data());
 }
 
 // Both passes in one sweep over the plane: a block of output rows keeps its rows filtered
