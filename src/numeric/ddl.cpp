@@ -6,6 +6,8 @@
 #include <cstdlib>
 #include <vector>
 
+#include <sys/mman.h>
+
 #include "numeric/border.h"
 #include "numeric/cvector.h"
 #include "numeric/kernels.h"
@@ -79,21 +81,65 @@ inline float Interpolate(const Taps& t, Chosen chosen, Other other) {
 // with weight w[k], the first pair bounding the result when `clamp`. The terms come in
 // Interpolate's order, so each sample gets the bits Interpolate gives it; order 0 passes
 // its chosen and its perpendicular pair as two pairs.
-ZEP_VECTOR_CLONES void InterpolateRun(const double* w, int pairs, bool clamp, const float* const* a,
-                                      const float* const* b, int n, double* acc, float* out) {
-  const float *a0 = a[0], *b0 = b[0];
-  for (int x = 0; x < n; ++x) acc[x] = w[0] * (double(a0[x]) + b0[x]);
-  for (int k = 1; k < pairs; ++k) {
-    const float *ak = a[k], *bk = b[k];
-    const double wk = w[k];
-    for (int x = 0; x < n; ++x) acc[x] += wk * (double(ak[x]) + bk[x]);
+//
+// Each sample's sum stays in a register over its pairs: one loop per pair count and clamp.
+#define ZEP_PAIR(P, k) \
+  if (P > k) sum += w##k * (double(a##k[x]) + b##k[x])
+#define ZEP_INTERPOLATE_LOOP(P, CLAMP)                                                  \
+  for (int x = 0; x < n; ++x) {                                                         \
+    double sum = w0 * (double(a0[x]) + b0[x]);                                          \
+    ZEP_PAIR(P, 1);                                                                     \
+    ZEP_PAIR(P, 2);                                                                     \
+    ZEP_PAIR(P, 3);                                                                     \
+    ZEP_PAIR(P, 4);                                                                     \
+    const float v = float(sum);                                                         \
+    out[x] = CLAMP ? std::clamp(v, std::min(a0[x], b0[x]), std::max(a0[x], b0[x])) : v; \
   }
-  if (clamp) {
-    for (int x = 0; x < n; ++x) {
-      out[x] = std::clamp(float(acc[x]), std::min(a0[x], b0[x]), std::max(a0[x], b0[x]));
-    }
-  } else {
-    for (int x = 0; x < n; ++x) out[x] = float(acc[x]);
+#define ZEP_INTERPOLATE_CASE(P)      \
+  case P:                            \
+    if (clamp) {                     \
+      ZEP_INTERPOLATE_LOOP(P, true)  \
+    } else {                         \
+      ZEP_INTERPOLATE_LOOP(P, false) \
+    }                                \
+    break;
+
+ZEP_VECTOR_CLONES void InterpolateRun(const double* w, int pairs, bool clamp, const float* const* a,
+                                      const float* const* b, int n, float* __restrict out) {
+  // Pairs past the count read the first, never past the caller's lists.
+  auto pick = [&](const float* const* p, int k) { return p[k < pairs ? k : 0]; };
+  const float *a0 = a[0], *a1 = pick(a, 1), *a2 = pick(a, 2), *a3 = pick(a, 3), *a4 = pick(a, 4);
+  const float *b0 = b[0], *b1 = pick(b, 1), *b2 = pick(b, 2), *b3 = pick(b, 3), *b4 = pick(b, 4);
+  auto weight = [&](int k) { return k < pairs ? w[k] : 0.0; };
+  const double w0 = w[0], w1 = weight(1), w2 = weight(2), w3 = weight(3), w4 = weight(4);
+  switch (pairs) {
+    ZEP_INTERPOLATE_CASE(1)
+    ZEP_INTERPOLATE_CASE(2)
+    ZEP_INTERPOLATE_CASE(3)
+    ZEP_INTERPOLATE_CASE(4)
+    ZEP_INTERPOLATE_CASE(5)
+    default:
+      break;
+  }
+}
+#undef ZEP_INTERPOLATE_CASE
+#undef ZEP_INTERPOLATE_LOOP
+#undef ZEP_PAIR
+
+// out[2x] = the candidate the map bits `mask` of m[x] pick (second when set), for x in
+// [0, n): without branches, since the picks follow the picture and mispredict.
+ZEP_VECTOR_CLONES void PickEveryOther(const float* first, const float* second, const uint8_t* m,
+                                      uint8_t mask, int n, float* __restrict out) {
+  for (int x = 0; x < n; ++x) out[2 * x] = (m[x] & mask) != 0 ? second[x] : first[x];
+}
+
+// The same with the source sample in[x] before each pick: a whole stretch of an even row.
+ZEP_VECTOR_CLONES void PickBesideSource(const float* in, const float* first, const float* second,
+                                        const uint8_t* m, uint8_t mask, int n,
+                                        float* __restrict out) {
+  for (int x = 0; x < n; ++x) {
+    out[2 * x] = in[x];
+    out[2 * x + 1] = (m[x] & mask) != 0 ? second[x] : first[x];
   }
 }
 
@@ -101,10 +147,8 @@ ZEP_VECTOR_CLONES void InterpolateRun(const double* w, int pairs, bool clamp, co
 // other, each from its own pairs; a map bit picks one per sample.
 struct Candidates {
   std::array<const float*, 5> a1{}, b1{}, a2{}, b2{};
-  std::vector<double> acc;
   std::vector<float> first, second;
   void Run(const Taps& t, int n) {
-    acc.resize(size_t(n));
     first.resize(size_t(n));
     second.resize(size_t(n));
     const bool clamp = t.order < -1;
@@ -113,12 +157,12 @@ struct Candidates {
       const std::array<const float*, 2> fa{a1[0], a2[0]}, fb{b1[0], b2[0]};
       const std::array<const float*, 2> sa{a2[0], a1[0]}, sb{b2[0], b1[0]};
       const double w[2] = {t.w[0], t.w[1]};
-      InterpolateRun(w, 2, false, fa.data(), fb.data(), n, acc.data(), first.data());
-      InterpolateRun(w, 2, false, sa.data(), sb.data(), n, acc.data(), second.data());
+      InterpolateRun(w, 2, false, fa.data(), fb.data(), n, first.data());
+      InterpolateRun(w, 2, false, sa.data(), sb.data(), n, second.data());
       return;
     }
-    InterpolateRun(t.w.data(), t.pairs, clamp, a1.data(), b1.data(), n, acc.data(), first.data());
-    InterpolateRun(t.w.data(), t.pairs, clamp, a2.data(), b2.data(), n, acc.data(), second.data());
+    InterpolateRun(t.w.data(), t.pairs, clamp, a1.data(), b1.data(), n, first.data());
+    InterpolateRun(t.w.data(), t.pairs, clamp, a2.data(), b2.data(), n, second.data());
   }
 };
 
@@ -143,14 +187,20 @@ inline void Energies(const float* um, const float* u0, const float* u1, const fl
   ev = float(v * v);
 }
 
-// Energies for the columns [from, to), whose neighbours all lie inside the row.
-ZEP_VECTOR_CLONES void EnergiesRun(const float* um, const float* u0, const float* u1,
-                                   const float* u2, int from, int to, bool fourPoint, float* d,
-                                   float* eh, float* ev) {
-  for (int j = from; j < to; ++j) {
-    Energies(um, u0, u1, u2, j - 1, j, j + 1, j + 2, fourPoint, d[j], eh[j], ev[j]);
+// Energies for the columns [from, to), whose neighbours all lie inside the row. The
+// outputs never overlap the rows read, which lets the loops run as vectors.
+#define ZEP_ENERGIES_RUN(name, fourPoint)                                                       \
+  ZEP_VECTOR_CLONES void name(const float* __restrict um, const float* __restrict u0,           \
+                              const float* __restrict u1, const float* __restrict u2, int from, \
+                              int to, float* __restrict d, float* __restrict eh,                \
+                              float* __restrict ev) {                                           \
+    for (int j = from; j < to; ++j) {                                                           \
+      Energies(um, u0, u1, u2, j - 1, j, j + 1, j + 2, fourPoint, d[j], eh[j], ev[j]);          \
+    }                                                                                           \
   }
-}
+ZEP_ENERGIES_RUN(EnergiesFourRun, true)
+ZEP_ENERGIES_RUN(EnergiesTwoRun, false)
+#undef ZEP_ENERGIES_RUN
 
 // m[j] gets `bit` where shifted[j] < energy[j], for j in [0, n).
 ZEP_VECTOR_CLONES void DecideRun(const float* shifted, const float* energy, uint8_t* m, uint8_t bit,
@@ -223,7 +273,7 @@ const matrix& matrix::ddldirections(cvector<uint8_t>& map, int order) const {
           }
         };
         ends(0, inner0);
-        EnergiesRun(um, u0, u1, u2, inner0, inner1, fourPoint, dd, hh, vv);
+        (fourPoint ? EnergiesFourRun : EnergiesTwoRun)(um, u0, u1, u2, inner0, inner1, dd, hh, vv);
         ends(inner1, W);
       }
       // The kept rows of each blurred plane, as views.
@@ -262,43 +312,68 @@ const matrix& matrix::ddldirections(cvector<uint8_t>& map, int order) const {
   return *this;
 }
 
-matrix& matrix::ddlfilldiagonal(const matrix& source, const cvector<uint8_t>& map, int order) {
+namespace {
+// A doubled plane of a megapixel picture is just under the size that the plane allocator
+// keeps and places in huge pages, so it comes as fresh 4 KB pages, each faulting on its
+// first touch: on a virtual machine those faults cost more than the whole fill. Asking
+// for huge pages before the first touch makes them a few faults of 2 MB.
+void PreferHugePages(const matrix& m) {
+#ifdef MADV_HUGEPAGE
+  constexpr uintptr_t kHuge = uintptr_t{1} << 21;
+  const uintptr_t begin = (reinterpret_cast<uintptr_t>(m.x) + kHuge - 1) & ~(kHuge - 1);
+  const uintptr_t end = reinterpret_cast<uintptr_t>(m.x + m.n) & ~(kHuge - 1);
+  if (end > begin) madvise(reinterpret_cast<void*>(begin), end - begin, MADV_HUGEPAGE);
+#else
+  (void)m;
+#endif
+}
+
+// The diagonal fill of `out`; without `evens` (orders with taps only) the source samples
+// are left for the fill of the horizontal midpoints, which writes the even rows whole.
+// Every source sample is read from the source, never from the doubled plane.
+void FillDiagonal(matrix& out, const matrix& source, const cvector<uint8_t>& map, int order,
+                  bool evens) {
   const int W = source.nx, H = source.ny;
-  dim(SaturatedLength(2 * int64_t(W)), SaturatedLength(2 * int64_t(H)));
-  if (n == 0) return *this;
+  out.dim(SaturatedLength(2 * int64_t(W)), SaturatedLength(2 * int64_t(H)));
+  if (out.n == 0) return;
+  PreferHugePages(out);
+  const int nx = out.nx, ny = out.ny;
+  float* const* z = out.z;
   const Taps t = TapsOf(order);
   // The source on the even positions, 0 everywhere else, in one pass over the plane. With
   // taps, this pass and the next fill every other position, so the zeros are left out:
   // clearing half the plane only to overwrite it cost as much as the filling itself.
   const bool clear = t.pairs == 0;
-  ParallelBlocks(H, BlockFor(int64_t(W) * 4), [&](int64_t i0, int64_t i1) {
-    for (int64_t i = i0; i < i1; ++i) {
-      float* out = z[2 * i];
-      const float* in = source.z[i];
-      for (int j = 0; j < W; ++j) {
-        out[2 * j] = in[j];
-        if (clear) out[2 * j + 1] = 0.0f;
+  if (evens || clear)
+    ParallelBlocks(H, BlockFor(int64_t(W) * 4), [&](int64_t i0, int64_t i1) {
+      for (int64_t i = i0; i < i1; ++i) {
+        float* out = z[2 * i];
+        const float* in = source.z[i];
+        for (int j = 0; j < W; ++j) {
+          out[2 * j] = in[j];
+          if (clear) out[2 * j + 1] = 0.0f;
+        }
+        if (clear) std::fill(z[2 * i + 1], z[2 * i + 1] + nx, 0.0f);
       }
-      if (clear) std::fill(z[2 * i + 1], z[2 * i + 1] + nx, 0.0f);
-    }
-  });
+    });
   if (t.pairs == 0) {
     FillRows(H, 1, [](int64_t, int64_t) {});
-    return *this;
+    return;
   }
   const std::vector<int> cols = ReflectedIndices(nx, kPad), rows = ReflectedIndices(ny, kPad);
   // Columns whose pairs all lie inside the row run as vectors; the few at the ends read
-  // through the reflected indices.
+  // through the reflected indices (reflection on the doubled grid keeps a position's
+  // parity, so an even row and column is source sample (row / 2, column / 2)).
   const int jlo = t.pairs - 1, jhi = std::max(jlo, W - t.pairs);
   FillRows(H, int64_t(W) * t.pairs * 4, [&](int64_t i0, int64_t i1) {
     Candidates run;
     for (int i = int(i0); i < int(i1); ++i) {
       const int r = 2 * i + 1;
-      // Rows r - d and r + d for d = 2k + 1.
+      // The source rows of rows r - d and r + d for d = 2k + 1.
       std::array<const float*, 5> above{}, below{};
       for (int k = 0; k < 5; ++k) {
-        above[size_t(k)] = z[rows[size_t(r - (2 * k + 1) + kPad)]];
-        below[size_t(k)] = z[rows[size_t(r + (2 * k + 1) + kPad)]];
+        above[size_t(k)] = source.z[rows[size_t(r - (2 * k + 1) + kPad)] / 2];
+        below[size_t(k)] = source.z[rows[size_t(r + (2 * k + 1) + kPad)] / 2];
       }
       const int* cx = cols.data() + kPad;
       float* out = z[r];
@@ -308,13 +383,13 @@ matrix& matrix::ddlfilldiagonal(const matrix& source, const cvector<uint8_t>& ma
         const bool anti = (m[j] & 0x03) != 0;
         auto mainPair = [&](int k, float& a, float& b) {
           const int d = 2 * k + 1;
-          a = above[size_t(k)][cx[c - d]];
-          b = below[size_t(k)][cx[c + d]];
+          a = above[size_t(k)][cx[c - d] / 2];
+          b = below[size_t(k)][cx[c + d] / 2];
         };
         auto antiPair = [&](int k, float& a, float& b) {
           const int d = 2 * k + 1;
-          a = above[size_t(k)][cx[c + d]];
-          b = below[size_t(k)][cx[c - d]];
+          a = above[size_t(k)][cx[c + d] / 2];
+          b = below[size_t(k)][cx[c - d] / 2];
         };
         out[c] = anti ? Interpolate(t, antiPair, [&](float& a, float& b) { mainPair(0, a, b); })
                       : Interpolate(t, mainPair, [&](float& a, float& b) { antiPair(0, a, b); });
@@ -332,21 +407,23 @@ matrix& matrix::ddlfilldiagonal(const matrix& source, const cvector<uint8_t>& ma
         run.b2[size_t(k)] = down + (jlo - k);
       }
       run.Run(t, jhi - jlo);
-      for (int j = jlo; j < jhi; ++j) {
-        const size_t x = size_t(j - jlo);
-        out[2 * j + 1] = (m[j] & 0x03) != 0 ? run.second[x] : run.first[x];
-      }
+      PickEveryOther(run.first.data(), run.second.data(), m + jlo, 0x03, jhi - jlo,
+                     out + 2 * jlo + 1);
     }
   });
-  return *this;
 }
 
-matrix& matrix::ddlfillhv(const cvector<uint8_t>& map, int order) {
+// The fill of the horizontal and vertical midpoints of `out`. With a source its even rows
+// are written whole, the source samples with the midpoints; without, the source samples
+// are already on the even positions.
+void FillHv(matrix& out, const matrix* source, const cvector<uint8_t>& map, int order) {
+  const int nx = out.nx, ny = out.ny;
+  float* const* z = out.z;
   const int W = nx / 2, H = ny / 2;
   const Taps t = TapsOf(order);
   if (t.pairs == 0 || W == 0 || H == 0) {
     FillRows(H, 1, [](int64_t, int64_t) {});
-    return *this;
+    return;
   }
   const std::vector<int> cols = ReflectedIndices(nx, kPad), rows = ReflectedIndices(ny, kPad);
   const int* cx = cols.data() + kPad;
@@ -375,24 +452,37 @@ matrix& matrix::ddlfillhv(const cvector<uint8_t>& map, int order) {
     if (jhi > jlo) {
       gathered.resize(size_t(hi - lo + 1) * size_t(W));
       for (int r = lo; r <= hi; ++r) {
+        if (source && r % 2 == 0) continue;
         const float* from = z[r] + (r % 2);
         float* to = gathered.data() + size_t(r - lo) * size_t(W);
         for (int j = 0; j < W; ++j) to[j] = from[2 * j];
       }
     }
-    auto line = [&](int r) { return gathered.data() + size_t(r - lo) * size_t(W); };
+    auto line = [&](int r) -> const float* {
+      if (source && r % 2 == 0) return source->z[r / 2];
+      return gathered.data() + size_t(r - lo) * size_t(W);
+    };
+    // The source sample at an even row and column of the doubled grid.
+    auto evenAt = [&](int row, int col) {
+      return source ? source->z[row / 2][col / 2] : z[row][col];
+    };
     for (int i = int(i0); i < int(i1); ++i) {
       const int re = 2 * i, ro = 2 * i + 1;
       float* even = z[re];
       float* odd = z[ro];
       const uint8_t* m = map.x + int64_t(i) * W;
+      if (source) {
+        const float* in = source->z[i];
+        for (int j = 0; j < std::min(jlo, W); ++j) even[2 * j] = in[j];
+        for (int j = std::max(jlo, jhi); j < W; ++j) even[2 * j] = in[j];
+      }
       auto at = [&](int j) {
         // Horizontal midpoint (re, c) between two source samples of its row.
         const int c = 2 * j + 1;
         auto alongRow = [&](int k, float& a, float& b) {
           const int d = 2 * k + 1;
-          a = even[cx[c - d]];
-          b = even[cx[c + d]];
+          a = evenAt(re, cx[c - d]);
+          b = evenAt(re, cx[c + d]);
         };
         auto alongCol = [&](int k, float& a, float& b) {
           const int d = 2 * k + 1;
@@ -406,8 +496,8 @@ matrix& matrix::ddlfillhv(const cvector<uint8_t>& map, int order) {
         const int e = 2 * j;
         auto downCol = [&](int k, float& a, float& b) {
           const int d = 2 * k + 1;
-          a = z[ry[ro - d]][e];
-          b = z[ry[ro + d]][e];
+          a = evenAt(ry[ro - d], e);
+          b = evenAt(ry[ro + d], e);
         };
         auto acrossRow = [&](int k, float& a, float& b) {
           const int d = 2 * k + 1;
@@ -431,9 +521,13 @@ matrix& matrix::ddlfillhv(const cvector<uint8_t>& map, int order) {
         run.b2[size_t(k)] = line(ry[re + d]) + jlo;
       }
       run.Run(t, count);
-      for (int j = jlo; j < jhi; ++j) {
-        const size_t x = size_t(j - jlo);
-        even[2 * j + 1] = (m[j] & 0x0C) != 0 ? run.second[x] : run.first[x];
+      if (source) {
+        // The even row in one sweep: each source sample beside its midpoint.
+        PickBesideSource(source->z[i] + jlo, run.first.data(), run.second.data(), m + jlo, 0x0C,
+                         count, even + 2 * jlo);
+      } else {
+        PickEveryOther(run.first.data(), run.second.data(), m + jlo, 0x0C, count,
+                       even + 2 * jlo + 1);
       }
       // Vertical midpoints: down the column, or across the row through diagonal midpoints.
       for (int k = 0; k < P; ++k) {
@@ -444,12 +538,19 @@ matrix& matrix::ddlfillhv(const cvector<uint8_t>& map, int order) {
         run.b2[size_t(k)] = line(ro) + (jlo + k);
       }
       run.Run(t, count);
-      for (int j = jlo; j < jhi; ++j) {
-        const size_t x = size_t(j - jlo);
-        odd[2 * j] = (m[j] & 0x30) != 0 ? run.second[x] : run.first[x];
-      }
+      PickEveryOther(run.first.data(), run.second.data(), m + jlo, 0x30, count, odd + 2 * jlo);
     }
   });
+}
+}  // namespace
+
+matrix& matrix::ddlfilldiagonal(const matrix& source, const cvector<uint8_t>& map, int order) {
+  FillDiagonal(*this, source, map, order, true);
+  return *this;
+}
+
+matrix& matrix::ddlfillhv(const cvector<uint8_t>& map, int order) {
+  FillHv(*this, nullptr, map, order);
   return *this;
 }
 
@@ -471,13 +572,19 @@ matrix& matrix::DdlEnlarge(matrix& source, int order, int passes, bool rotate, b
     cvector<uint8_t>& map = maps[p];
     // A reused map that does not fit this plane is decided again rather than read past.
     if (map.n != from.n || from.n == 0) from.ddldirections(map, order);
+    // With taps the fill of the horizontal midpoints writes the source samples too, so
+    // that each even row of the doubled plane is written once.
+    const bool taps = TapsOf(order).pairs > 0;
+    auto fill = [&](const matrix& plane) {
+      FillDiagonal(*this, plane, map, order, !taps);
+      FillHv(*this, taps ? &plane : nullptr, map, order);
+    };
     if (&from != this) {
-      ddlfilldiagonal(from, map, order);
+      fill(from);
     } else {
       const matrix before = std::move(*this);
-      ddlfilldiagonal(before, map, order);
+      fill(before);
     }
-    ddlfillhv(map, order);
     if (releaseMaps) map.free();
   };
 

@@ -10,6 +10,7 @@
 #include "numeric/cvector.h"
 #include "numeric/matrix.h"
 #include "numeric/mbs.h"
+#include "numeric/scratchpool.h"
 #include "numeric/vectorclones.h"
 #include "platform/errors.h"
 #include "platform/parallel.h"
@@ -33,32 +34,11 @@ int Corner(int cls, int w, int v, int e, double h) {
   }
 }
 
-// One recursive B-spline prefilter of a line of n samples `stride` apart, in double.
-// The initial sums take ten terms of the line mirrored on its end samples, folded as often
-// as a short line needs, so that short lines keep their constants too.
-void PrefilterLine(float* s, int64_t stride, int n, std::vector<double>& p) {
-  constexpr int kHorizon = 10;
-  const double z = std::sqrt(3.0) - 2.0;
-  const double gain = -6.0 * z / (1.0 - z * z);
-  p.resize(size_t(n));
-  double causal = 0.0, anticausal = 0.0, zk = 1.0;
-  for (int k = 0; k < kHorizon; ++k) {
-    causal += zk * s[ReflectWhole(k, n) * stride];
-    anticausal += zk * s[ReflectWhole(int64_t(n) - 1 - k, n) * stride];
-    zk *= z;
-  }
-  p[0] = causal;
-  for (int k = 1; k < n; ++k) p[size_t(k)] = s[k * stride] + z * p[size_t(k - 1)];
-  double q = anticausal;
-  for (int k = n - 1; k >= 0; --k) {
-    if (k < n - 1) q = s[k * stride] + z * q;
-    const double v = s[k * stride];
-    s[k * stride] = float(gain * (p[size_t(k)] + q - v));
-  }
-}
-
-// PrefilterLine for the columns [c0, c0 + width) of a plane at once: p holds ny rows of
-// width causal sums, q one row of anticausal ones.
+// One recursive B-spline prefilter of each of the columns [c0, c0 + width) of a plane, in
+// double, the columns side by side: p holds ny rows of width causal sums, q one row of
+// anticausal ones. The initial sums take ten terms of the column mirrored on its end
+// samples, folded as often as a short column needs, so that short columns keep their
+// constants too.
 ZEP_VECTOR_CLONES void PrefilterColumns(matrix& m, int c0, int width, double* p, double* q) {
   constexpr int kHorizon = 10;
   const double z = std::sqrt(3.0) - 2.0;
@@ -114,13 +94,39 @@ class BlockFill {
   void Row(int y, float* out) const {
     const int c = c_, W = co_.nx;
     const float* in = co_.z[y / c];
-    for (int j = 0; j < W; ++j) std::fill(out + int64_t(j) * c, out + int64_t(j + 1) * c, in[j]);
     const int64_t yy = int64_t(y) - e_;
-    if (cw_ < 1 || ch_ < 1 || yy < 0 || yy >= int64_t(c) * ch_) return;
+    if (cw_ < 1 || ch_ < 1 || yy < 0 || yy >= int64_t(c) * ch_) {
+      for (int j = 0; j < W; ++j) std::fill(out + int64_t(j) * c, out + int64_t(j + 1) * c, in[j]);
+      return;
+    }
+    // The blocks cover [e, e + c cw) of the row; only the bands either side keep the
+    // nearest coefficient.
+    std::fill(out, out + e_, in[0]);
+    for (int64_t x = e_ + int64_t(c) * cw_; x < int64_t(c) * W; ++x) out[x] = in[x / c];
     const int k = int(yy / c), w = int(yy - int64_t(k) * c);
     const float *top = co_.z[k], *bottom = co_.z[k + 1];
     const uint8_t* cls = classes_ ? classes_ + int64_t(k) * cw_ : nullptr;
     float* block = out + e_;
+    // The usual factors with the block width known to the compiler, which unrolls it.
+    switch (c) {
+      case 3:
+        Blocks<3>(top, bottom, cls, w, block);
+        break;
+      case 5:
+        Blocks<5>(top, bottom, cls, w, block);
+        break;
+      default:
+        Blocks<0>(top, bottom, cls, w, block);
+        break;
+    }
+  }
+
+ private:
+  // The block row w of every cell along a row pair; kC is c, or 0 for any c.
+  template <int kC>
+  void Blocks(const float* top, const float* bottom, const uint8_t* cls, int w,
+              float* block) const {
+    const int c = kC > 0 ? kC : c_;
     for (int l = 0; l < cw_; ++l, block += c) {
       const float corners[4] = {top[l], top[l + 1], bottom[l], bottom[l + 1]};
       const uint8_t* p = pattern_.data() + (size_t(cls ? cls[l] : 0) * c + w) * c;
@@ -128,7 +134,6 @@ class BlockFill {
     }
   }
 
- private:
   const matrix& co_;
   const uint8_t* classes_ = nullptr;
   int c_, e_, cw_, ch_;
@@ -258,6 +263,45 @@ class RowRing {
   std::vector<const float*> lines_;
 };
 
+// The four gradients of the cells of a row pair: horizontal, vertical, diagonal and
+// anti-diagonal, weighted.
+ZEP_VECTOR_CLONES void Gradients(const float* top, const float* bottom, int cw, float* __restrict h,
+                                 float* __restrict v, float* __restrict d, float* __restrict a) {
+  for (int l = 0; l < cw; ++l) {
+    const float tl = top[l], tr = top[l + 1], bl = bottom[l], br = bottom[l + 1];
+    h[l] = std::fabs((tr - tl) + (br - bl)) * 0.5f;
+    v[l] = std::fabs((bl - tl) + (br - tr)) * 0.5f;
+    d[l] = std::fabs(br - tl) * 0.7071f;
+    a[l] = std::fabs(tr - bl) * 0.7071f;
+  }
+}
+
+// The mean of three samples as the plane smoothing takes it, in double.
+inline float MeanOfThree(float a, float b, float c) {
+  return float((double(a) + double(b) + double(c)) * (1.0 / 3.0));
+}
+
+ZEP_VECTOR_CLONES void MeanOfThreeRows(const float* up, const float* mid, const float* down, int n,
+                                       float* __restrict out) {
+  for (int i = 0; i < n; ++i) out[i] = MeanOfThree(up[i], mid[i], down[i]);
+}
+
+// Interior samples the mean of their neighbours and themselves; the end samples kept.
+ZEP_VECTOR_CLONES void MeanAlongRow(const float* in, int n, float* __restrict out) {
+  out[0] = in[0];
+  if (n < 3) {
+    out[n - 1] = in[n - 1];
+    return;
+  }
+  for (int i = 1; i < n - 1; ++i) out[i] = MeanOfThree(in[i - 1], in[i], in[i + 1]);
+  out[n - 1] = in[n - 1];
+}
+
+ZEP_VECTOR_CLONES void ClassesOfRow(const float* h, const float* v, const float* d, const float* a,
+                                    int n, uint8_t* __restrict out) {
+  for (int l = 0; l < n; ++l) out[l] = uint8_t(1 + (d[l] >= a[l] ? 2 : 0) + (h[l] <= v[l] ? 1 : 0));
+}
+
 }  // namespace
 
 const matrix& matrix::mbsclassify(cvector<uint8_t>& classes) const {
@@ -270,34 +314,42 @@ const matrix& matrix::mbsclassify(cvector<uint8_t>& classes) const {
   // are never made.
   constexpr int kBand = 64;
   const int64_t bands = (int64_t(ch) + kBand - 1) / kBand;
+  ScratchPool<float> stores;
   ParallelBlocks(bands, BlockFor(int64_t(cw) * kBand * 20), [&](int64_t b0, int64_t b1) {
-    std::vector<float> store;
-    matrix across;
+    // The band buffers of earlier blocks serve again, already paged in.
+    ScratchPool<float>::Lease lease(stores);
+    std::vector<float>& store = *lease;
     for (int64_t b = b0; b < b1; ++b) {
       const int k0 = int(b * kBand), k1 = std::min(ch, k0 + kBand);
       const int g0 = std::max(0, k0 - 1), g1 = std::min(ch, k1 + 1), rows = g1 - g0;
-      store.resize(4 * size_t(rows) * size_t(cw));
-      matrix gh(store.data(), cw, rows), gv(store.data() + size_t(rows) * cw, cw, rows),
-          gd(store.data() + 2 * size_t(rows) * cw, cw, rows),
-          ga(store.data() + 3 * size_t(rows) * cw, cw, rows);
+      // Four gradient planes of the band's rows, then five rows: one for the vertical
+      // means and one for each smoothed gradient.
+      const size_t plane = size_t(rows) * size_t(cw), line = size_t(cw);
+      store.resize(4 * plane + 5 * line);
+      float* g[4];
+      for (int e = 0; e < 4; ++e) g[e] = store.data() + size_t(e) * plane;
+      float* down = store.data() + 4 * plane;
+      float* smooth[4];
+      for (int e = 0; e < 4; ++e) smooth[e] = down + size_t(e + 1) * line;
       for (int k = g0; k < g1; ++k) {
-        const float *top = z[k], *bottom = z[k + 1];
-        float *h = gh.z[k - g0], *v = gv.z[k - g0], *d = gd.z[k - g0], *a = ga.z[k - g0];
-        for (int l = 0; l < cw; ++l) {
-          const float tl = top[l], tr = top[l + 1], bl = bottom[l], br = bottom[l + 1];
-          h[l] = std::fabs((tr - tl) + (br - bl)) * 0.5f;
-          v[l] = std::fabs((bl - tl) + (br - tr)) * 0.5f;
-          d[l] = std::fabs(br - tl) * 0.7071f;
-          a[l] = std::fabs(tr - bl) * 0.7071f;
-        }
+        const size_t at = size_t(k - g0) * line;
+        Gradients(z[k], z[k + 1], cw, g[0] + at, g[1] + at, g[2] + at, g[3] + at);
       }
-      for (matrix* g : {&gh, &gv, &gd, &ga}) g->smooth3x(across.smooth3y(*g));
+      // The 3 x 3 means of each gradient along a kept row, as the vertical then the
+      // horizontal pass give them over the band (its first and last rows, like the
+      // first and last column, keep their values).
       for (int k = k0; k < k1; ++k) {
-        const float *h = gh.z[k - g0], *v = gv.z[k - g0], *d = gd.z[k - g0], *a = ga.z[k - g0];
-        uint8_t* out = classes.x + int64_t(k) * cw;
-        for (int l = 0; l < cw; ++l) {
-          out[l] = uint8_t(1 + (d[l] >= a[l] ? 2 : 0) + (h[l] <= v[l] ? 1 : 0));
+        const int r = k - g0;
+        for (int e = 0; e < 4; ++e) {
+          const float* mid = g[e] + size_t(r) * line;
+          if (r == 0 || r == rows - 1) {
+            std::copy(mid, mid + cw, down);
+          } else {
+            MeanOfThreeRows(mid - line, mid, mid + line, cw, down);
+          }
+          MeanAlongRow(down, cw, smooth[e]);
         }
+        ClassesOfRow(smooth[0], smooth[1], smooth[2], smooth[3], cw, classes.x + int64_t(k) * cw);
       }
     }
   });
@@ -306,12 +358,30 @@ const matrix& matrix::mbsclassify(cvector<uint8_t>& classes) const {
 
 matrix& matrix::bsplineprefilter() {
   if (n == 0) return *this;
-  ParallelBlocks(ny, BlockFor(int64_t(nx) * 12), [&](int64_t r0, int64_t r1) {
-    std::vector<double> p;
-    for (int64_t r = r0; r < r1; ++r) PrefilterLine(z[r], 1, nx, p);
+  // The rows in groups of kGroup, each group turned on its side so that the column code
+  // runs the rows' recursions side by side; alone, each row waits on its own previous step.
+  constexpr int kGroup = 16;
+  const int64_t groups = (int64_t(ny) + kGroup - 1) / kGroup;
+  ParallelBlocks(groups, BlockFor(int64_t(nx) * 12 * kGroup), [&](int64_t g0, int64_t g1) {
+    std::vector<float> side(size_t(nx) * kGroup);
+    std::vector<double> p(size_t(nx) * kGroup), q(kGroup);
+    for (int64_t g = g0; g < g1; ++g) {
+      const int r0 = int(g * kGroup), width = std::min(kGroup, ny - r0);
+      matrix turned(side.data(), width, nx);
+      float* const* rows = z + r0;
+      float* at = side.data();
+      for (int i = 0; i < nx; ++i, at += width) {
+        for (int k = 0; k < width; ++k) at[k] = rows[k][i];
+      }
+      PrefilterColumns(turned, 0, width, p.data(), q.data());
+      at = side.data();
+      for (int i = 0; i < nx; ++i, at += width) {
+        for (int k = 0; k < width; ++k) rows[k][i] = at[k];
+      }
+    }
   });
   // The columns of a strip side by side, so that every step of the recursion reads and
-  // writes along a row; each column sees exactly the operations of PrefilterLine.
+  // writes along a row; a column gets the very operations a row gets.
   ParallelBlocks(nx, BlockFor(int64_t(ny) * 12), [&](int64_t c0, int64_t c1) {
     std::vector<double> p(size_t(c1 - c0) * size_t(ny)), q(size_t(c1 - c0));
     PrefilterColumns(*this, int(c0), int(c1 - c0), p.data(), q.data());
@@ -390,8 +460,10 @@ matrix& MbsFillBlur(matrix& out, const matrix& coefficients, const cvector<uint8
   const RepeatedBox box(c, kPasses);
   const int R = box.reach();
   const int64_t ticks = std::max(H - 1, 0) + int64_t(kPasses) * (int64_t(nx) + ny);
-  // A block reads 2 R rows past its own, so blocks take many rows.
-  const int64_t block = std::max<int64_t>(BlockFor(int64_t(nx) * box.taps() * 3), 16 * int64_t(R));
+  // A block fills and filters 2 R rows past its own and sets up its ring, so blocks take
+  // many rows: a few hundred keep that work to a few percent.
+  const int64_t block = std::max<int64_t>(BlockFor(int64_t(nx) * box.taps() * 3),
+                                          std::max<int64_t>(16 * int64_t(R), 256));
   if (ParallelBlocksTicking(
           ny, block,
           [&](int64_t y0, int64_t y1) {

@@ -12,8 +12,16 @@
 #include "platform/parallel.h"
 #include "platform/progress.h"
 
-ZEP_VECTOR_CLONES void WeightedSix(const float* const* src, float* __restrict out, size_t n,
-                                   const double* taps) {
+// The six-tap sums are most of a shift's time: they get an AVX-512 form too, which gives
+// the same bits as the others since this file is built without fused multiply-adds.
+#if defined(__x86_64__) && defined(__GNUC__) && !defined(__clang__) && !defined(__SANITIZE_THREAD__)
+#define ZEP_SHIFT_CLONES __attribute__((target_clones("avx512f", "avx2", "default")))
+#else
+#define ZEP_SHIFT_CLONES
+#endif
+
+ZEP_SHIFT_CLONES void WeightedSix(const float* const* src, float* __restrict out, size_t n,
+                                  const double* taps) {
   const float *s0 = src[0], *s1 = src[1], *s2 = src[2], *s3 = src[3], *s4 = src[4], *s5 = src[5];
   const double t0 = taps[0], t1 = taps[1], t2 = taps[2], t3 = taps[3], t4 = taps[4], t5 = taps[5];
   for (size_t i = 0; i < n; ++i) {
@@ -34,6 +42,21 @@ using Taps = std::array<double, 6>;
 constexpr Taps kHalfTaps = {9.0 / 368,   -50.0 / 368, 225.0 / 368,
                             225.0 / 368, -50.0 / 368, 9.0 / 368};
 
+// Pads a line of `length` samples into scratch (three mirrored samples at each end) and
+// filters it into out, which may be the line itself.
+void FilterRow(const float* p, int length, const Taps& taps, int first, float* scratch,
+               float* out) {
+  constexpr int kPad = 3;
+  std::copy(p, p + length, scratch + kPad);
+  for (int k = 1; k <= kPad; ++k) {
+    scratch[kPad - k] = p[ReflectHalf(-k, length)];
+    scratch[kPad + length - 1 + k] = p[ReflectHalf(length - 1 + k, length)];
+  }
+  const float* s = scratch + first + kPad;
+  const float* src[6] = {s, s + 1, s + 2, s + 3, s + 4, s + 5};
+  WeightedSix(src, out, size_t(length), taps.data());
+}
+
 // Filters every line of one direction in place: out[j] = sum of taps[t] * x[j + first + t].
 // A row is copied into scratch with three mirrored samples at each end first, so the
 // filter reads only the copy; a strip of columns keeps the rows it still reads in a ring.
@@ -50,15 +73,7 @@ bool FilterLines(matrix& plane, bool alongRows, const Taps& taps, int first, Tic
   const BlockBody rows = [&](int64_t l0, int64_t l1) {
     std::vector<float> scratch(static_cast<size_t>(length) + 2 * kPad);
     for (int64_t line = l0; line < l1; ++line) {
-      float* p = plane.z[line];
-      std::copy(p, p + length, scratch.begin() + kPad);
-      for (int k = 1; k <= kPad; ++k) {
-        scratch[size_t(kPad - k)] = p[ReflectHalf(-k, length)];
-        scratch[size_t(kPad + length - 1 + k)] = p[ReflectHalf(length - 1 + k, length)];
-      }
-      const float* s = scratch.data() + first + kPad;
-      const float* src[6] = {s, s + 1, s + 2, s + 3, s + 4, s + 5};
-      WeightedSix(src, p, size_t(length), taps.data());
+      FilterRow(plane.z[line], length, taps, first, scratch.data(), plane.z[line]);
     }
   };
   // A strip of columns filters row by row in place. Output row j reads source rows
@@ -98,8 +113,64 @@ bool FilterLines(matrix& plane, bool alongRows, const Taps& taps, int first, Tic
   return ParallelBlocksTicking(lines, block, body);
 }
 
+// Both passes in one sweep over the plane: a block of output rows keeps its rows filtered
+// along x in a ring of eight and writes each output row as soon as the six it reads are
+// there, so the plane is read and written once instead of twice. Each sample gets the
+// operations of the row pass followed by the column pass. The plane is filtered in place,
+// so the few rows next to each block's ends, which the neighbouring block may already
+// have overwritten, are copied aside before the blocks start.
+void FilterBoth(matrix& plane, const Taps& taps, int first) {
+  constexpr int kReach = 3, kRing = 8;
+  const int W = plane.nx, H = plane.ny;
+  // Blocks of at least 64 rows, so that the rows copied aside stay few.
+  const int64_t block = std::max<int64_t>(BlockFor(int64_t(W) * 16), 64);
+  const int64_t blocks = (int64_t(H) + block - 1) / block;
+  // Rows [b - kReach, b + kReach) around every inner block start b, as they were.
+  const size_t width = size_t(W);
+  std::vector<float> kept(size_t(std::max<int64_t>(blocks - 1, 0)) * 2 * kReach * width);
+  auto keptRow = [&](int64_t boundary, int row) {
+    return kept.data() +
+           (size_t(boundary - 1) * 2 * kReach + size_t(row - (boundary * block - kReach))) * width;
+  };
+  for (int64_t b = 1; b < blocks; ++b) {
+    for (int row = int(b * block) - kReach; row < int(b * block) + kReach; ++row) {
+      if (row >= 0 && row < H) std::copy(plane.z[row], plane.z[row] + W, keptRow(b, row));
+    }
+  }
+  ParallelBlocks(H, block, [&](int64_t j0, int64_t j1) {
+    std::vector<float> scratch(width + 2 * kReach), ring(kRing * width);
+    auto slot = [&](int m) { return ring.data() + size_t(m % kRing) * width; };
+    // The row as it was before any block wrote to it.
+    auto original = [&](int m) -> const float* {
+      if (m < j0) return keptRow(j0 / block, m);
+      if (m >= j1) return keptRow(j1 / block, m);
+      return plane.z[m];
+    };
+    // Rows below `next` are in the ring (those still needed); rows are filtered in order.
+    int next = int(std::max<int64_t>(0, std::min<int64_t>(j0 + first, H - 1)));
+    if (H <= kRing) next = 0;
+    for (int j = int(j0); j < int(j1); ++j) {
+      const float* src[6];
+      int last = 0;
+      int rows[6];
+      for (int t = 0; t < 6; ++t) {
+        rows[t] = ReflectHalf(int64_t(j) + first + t, H);
+        last = std::max(last, rows[t]);
+      }
+      for (; next <= last; ++next)
+        FilterRow(original(next), W, taps, first, scratch.data(), slot(next));
+      for (int t = 0; t < 6; ++t) src[t] = slot(rows[t]);
+      WeightedSix(src, plane.z[j], width, taps.data());
+    }
+  });
+}
+
 bool FilterPlane(matrix& plane, bool x, bool y, const Taps& taps, int first, Ticks ticks) {
   if (plane.n == 0) return false;
+  if (x && y && ticks == Ticks::none) {
+    FilterBoth(plane, taps, first);
+    return false;
+  }
   if (x && FilterLines(plane, true, taps, first, ticks)) return true;
   return y && FilterLines(plane, false, taps, first, ticks);
 }

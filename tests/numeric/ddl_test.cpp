@@ -255,6 +255,22 @@ TEST_F(DdlTest, EnlargeTurnsOnceAfterTheFirstDoublingAndBack) {
   }
 }
 
+// The enlargement writes each even row of a doubled plane in one go (source samples with
+// their midpoints) instead of through the two public fills; both ways must give the same
+// bits at every order, on planes narrower than the taps and at the reflected edges.
+TEST_F(DdlTest, EnlargeEqualsTheTwoFillsAtEveryOrderAndSize) {
+  for (auto [w, h] : {std::pair{1, 1}, std::pair{2, 2}, std::pair{1, 5}, std::pair{6, 1},
+                      std::pair{3, 4}, std::pair{11, 9}, std::pair{37, 23}}) {
+    const matrix source = Noise(w, h, unsigned(7 * w + h));
+    for (int order = -6; order <= 6; ++order) {
+      matrix in = source, out;
+      bytemaps maps;
+      out.DdlEnlarge(in, order, 2, true, false, false, false, maps, false);
+      EXPECT_TRUE(Same(out, Doublings(source, order, 2, true))) << w << "x" << h << " " << order;
+    }
+  }
+}
+
 TEST_F(DdlTest, EnlargeNegatesOrderAndReleasesMaps) {
   const matrix source = Noise(8, 8, 2);
   matrix in = source, out;

@@ -1,4 +1,5 @@
 #include <cmath>
+#include <utility>
 #include <vector>
 
 #include "numeric/border.h"
@@ -228,6 +229,38 @@ TEST_F(MbsTest, BoxBlurMatchesRepeatedRunningSums) {
     for (int k = 0; k < m.n; ++k) {
       ASSERT_NEAR(m.x[k], expected.x[k], 1e-4 * std::fabs(expected.x[k]))
           << t.w << "x" << t.h << " a " << t.a << " at " << k;
+    }
+  }
+}
+
+// The classes come from smoothed gradients computed band by band, row by row; they must be
+// those of whole gradient planes smoothed by the plane means, across band seams and on
+// planes too small for a 3 x 3 mean.
+TEST_F(MbsTest, ClassesEqualThoseOfWholeSmoothedGradientPlanes) {
+  for (auto [w, h] : {std::pair{2, 2}, std::pair{3, 2}, std::pair{2, 5}, std::pair{4, 3},
+                      std::pair{150, 140}, std::pair{67, 200}}) {
+    const matrix source = Noise(w, h, unsigned(w * 13 + h));
+    const int cw = w - 1, ch = h - 1;
+    matrix gh(cw, ch), gv(cw, ch), gd(cw, ch), ga(cw, ch), across;
+    for (int k = 0; k < ch; ++k) {
+      for (int l = 0; l < cw; ++l) {
+        const float tl = source.z[k][l], tr = source.z[k][l + 1], bl = source.z[k + 1][l],
+                    br = source.z[k + 1][l + 1];
+        gh.z[k][l] = std::fabs((tr - tl) + (br - bl)) * 0.5f;
+        gv.z[k][l] = std::fabs((bl - tl) + (br - tr)) * 0.5f;
+        gd.z[k][l] = std::fabs(br - tl) * 0.7071f;
+        ga.z[k][l] = std::fabs(tr - bl) * 0.7071f;
+      }
+    }
+    for (matrix* g : {&gh, &gv, &gd, &ga}) g->smooth3x(across.smooth3y(*g));
+    cvector<uint8_t> classes;
+    source.mbsclassify(classes);
+    for (int k = 0; k < ch; ++k) {
+      for (int l = 0; l < cw; ++l) {
+        const int expected =
+            1 + (gd.z[k][l] >= ga.z[k][l] ? 2 : 0) + (gh.z[k][l] <= gv.z[k][l] ? 1 : 0);
+        ASSERT_EQ(classes.x[k * cw + l], expected) << w << "x" << h << " " << l << "," << k;
+      }
     }
   }
 }
