@@ -5,7 +5,8 @@
 // DDL by 4 against INTER_LANCZOS4; the Xin Li models from 500 x 500 to 1000 x 1000 on RGB
 // against INTER_LANCZOS4. Each runs with one thread and with all of them (OpenCV with as
 // many); the table at the end gives the best times and the ratio ours / OpenCV's (below 1
-// we are faster). Beside them the Jensen-DDL doubling and back-projected DDL by 4 (five
+// we are faster), and for one thread also the calling thread's CPU time, which a busy
+// machine disturbs far less than the wall time. Beside them the Jensen-DDL doubling and back-projected DDL by 4 (five
 // iterations) of a 500 x 500 picture, Jensen-Xin Li by 2 and back-projected (Jensen-)Xin Li
 // by 4 of the same, and one back-projection iteration beside the data-dependent
 // enlargement of its residual, which it contains.

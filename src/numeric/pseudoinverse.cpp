@@ -44,10 +44,21 @@ matrix& matrix::pseudoinversekernel(int a, int reductionType, int baseType, floa
   return *this;
 }
 
+namespace {
+// The prefiltered low plane into out, true; false, out untouched, when the prefilter is not
+// shorter than the plane's smaller side and the plane stays as it is.
+bool Prefilter(matrix& out, const matrix& low, int a, int reductionType, int baseType,
+               matrix& cache, float radius, float amount) {
+  if (cache.empty()) cache.pseudoinversekernel(a, reductionType, baseType, radius, amount);
+  if (cache.n >= std::min(low.nx, low.ny)) return false;
+  out.correlatexy(cache, cache, low);
+  return true;
+}
+}  // namespace
+
 matrix& matrix::pseudoinverseprefilter(int a, int reductionType, int baseType, matrix& cache,
                                        float radius, float amount) {
-  if (cache.empty()) cache.pseudoinversekernel(a, reductionType, baseType, radius, amount);
-  if (cache.n < std::min(nx, ny)) correlatexy(cache, cache, *this);
+  Prefilter(*this, *this, a, reductionType, baseType, cache, radius, amount);
   return *this;
 }
 
@@ -90,11 +101,13 @@ matrix& matrix::pseudoinverseenlarge(const matrix& low, int a, int reductionType
     dim(W, H);
     if (subtract) zero();
   }
-  matrix copy(low);
-  if (!skipPrefilter)
-    copy.pseudoinverseprefilter(a, reductionType, baseType, cache, radius, amount);
+  // The prefilter reads the low plane and writes a plane of its own: no copy of the input.
+  matrix prefiltered;
+  const bool filtered =
+      !skipPrefilter &&
+      Prefilter(prefiltered, low, a, reductionType, baseType, cache, radius, amount);
   StepProgressOrThrow();
-  ResampleSeparable(*this, copy, kx, ky, subtract);
+  ResampleSeparable(*this, filtered ? prefiltered : low, kx, ky, subtract);
   StepProgressOrThrow();
   return *this;
 }
