@@ -202,19 +202,43 @@ constexpr int SumIndex(int i, int j) { return i < j ? SumIndex(j, i) : SumRowSta
 // Four doubles anywhere in memory.
 using LanesAt = double __attribute__((vector_size(32), aligned(8)));
 
-// s += sign (x, y)(x, y)^T, sign 1 or -1. Every entry is sign times the product of its two
-// factors, whichever factor the sign goes with, so the sums are the same in any layout.
+// The products' factors of one sample: (x0 .. x11, y) padded with zeros to 16.
+struct Factors {
+  Lanes u[4];
+  [[gnu::always_inline]] void set(const double* x, double y) {
+    u[0] = Lanes{x[0], x[1], x[2], x[3]};
+    u[1] = Lanes{x[4], x[5], x[6], x[7]};
+    u[2] = Lanes{x[8], x[9], x[10], x[11]};
+    u[3] = Lanes{y, 0, 0, 0};
+  }
+};
+
+// s += sign u u^T for the samples f[0 .. count) in their order, sign 1 or -1. Every entry is
+// sign times the product of its two factors, whichever factor the sign goes with, so the
+// sums are the same in any layout; each vector of s is read and written once for all the
+// samples, each sample added in turn.
+[[gnu::always_inline]] inline void AddProducts(double* s, const Factors* f, int count,
+                                               double sign) {
+#pragma GCC unroll 13
+  for (int i = 0; i < 13; ++i) {
+    auto* row = reinterpret_cast<LanesAt*>(s + SumRowStart(i));
+    const int width = i / 4 + 1;
+    Lanes acc[4];
+    for (int q = 0; q < width; ++q) acc[q] = row[q];
+    for (int k = 0; k < count; ++k) {
+      const double v = sign * f[k].u[i / 4][i % 4];
+      for (int q = 0; q < width; ++q) acc[q] += v * f[k].u[q];
+    }
+    for (int q = 0; q < width; ++q) row[q] = acc[q];
+  }
+}
+
+// s += sign (x, y)(x, y)^T.
 [[gnu::always_inline]] inline void AddProducts(double* s, const double* x, double y,
                                                double sign) {
-  const Lanes u[4] = {{x[0], x[1], x[2], x[3]},
-                      {x[4], x[5], x[6], x[7]},
-                      {x[8], x[9], x[10], x[11]},
-                      {y, 0, 0, 0}};
-  for (int i = 0; i < 13; ++i) {
-    const double v = sign * u[i / 4][i % 4];
-    auto* row = reinterpret_cast<LanesAt*>(s + SumRowStart(i));
-    for (int q = 0; q <= i / 4; ++q) row[q] += v * u[q];
-  }
+  Factors f;
+  f.set(x, y);
+  AddProducts(s, &f, 1, sign);
 }
 
 // s += t over the whole layout.

@@ -137,10 +137,10 @@ template <Kind kind>
   const float* const* z = s.statistics->z;
   const int column0 = 2 * s.first + s.columnParity;
   auto slot = [&](int j) __attribute__((always_inline)) { return &ring[size_t(j % n) * kS]; };
-  auto add = [&](double* sums, int pr, int pc) __attribute__((always_inline)) {
+  auto factors = [&](xinli::Factors& f, int pr, int pc) __attribute__((always_inline)) {
     double x[12];
     regressors(z, pr, pc, x);
-    xinli::AddProducts(sums, x, z[pr][pc], 1.0);
+    f.set(x, z[pr][pc]);
   };
   alignas(32) double total[kS] = {};
   alignas(32) double chunk[4][kS];
@@ -154,28 +154,44 @@ template <Kind kind>
         double* column_sums = slot(t + k);
         if (t != 0) xinli::SubtractSums(total, column_sums);
         std::fill(column_sums, column_sums + kS, 0.0);
-        for (int m = 0; m < n; ++m) add(column_sums, row + 2 * m - (n - 1), column + 2 * k - (n - 1));
+        // The column's samples in groups, each group added in one pass over the sums.
+        constexpr int kGroup = 16;
+        xinli::Factors f[kGroup] = {};
+        for (int m0 = 0; m0 < n; m0 += kGroup) {
+          const int group = std::min(kGroup, n - m0);
+          for (int m = 0; m < group; ++m) {
+            factors(f[m], row + 2 * (m0 + m) - (n - 1), column + 2 * k - (n - 1));
+          }
+          xinli::AddProducts(column_sums, f, group, 1.0);
+        }
         xinli::AddSums(total, column_sums);
       }
       std::copy(total, total + kS, sums);
     } else {
       // Sample (M, K) lies at (K - M, K + M - (n - 1)) from target 0 in both axial steps.
-      auto point = [&](int M, int K) __attribute__((always_inline)) {
-        add(slot(std::min(M, K)), row + K - M, column0 + K + M - (n - 1));
+      auto at = [&](xinli::Factors& f, int M, int K) __attribute__((always_inline)) {
+        factors(f, row + K - M, column0 + K + M - (n - 1));
       };
+      xinli::Factors f[2] = {};
       if (t == 0) {
         std::fill(ring.begin(), ring.end(), 0.0);
         for (int M = 0; M < n; ++M) {
-          for (int K = 0; K < n; ++K) point(M, K);
+          for (int K = 0; K < n; ++K) {
+            at(f[0], M, K);
+            xinli::AddProducts(slot(std::min(M, K)), f, 1, 1.0);
+          }
         }
       } else {
+        // The entering samples (edge, j) and (j, edge) share bucket j.
         const int edge = t + n - 1;
         std::fill(slot(edge), slot(edge) + kS, 0.0);
         for (int j = t; j < edge; ++j) {
-          point(edge, j);
-          point(j, edge);
+          at(f[0], edge, j);
+          at(f[1], j, edge);
+          xinli::AddProducts(slot(j), f, 2, 1.0);
         }
-        point(edge, edge);
+        at(f[0], edge, edge);
+        xinli::AddProducts(slot(edge), f, 1, 1.0);
       }
       std::copy(slot(t), slot(t) + kS, sums);
       for (int j = t + 1; j <= t + n - 1; ++j) xinli::AddSums(sums, slot(j));

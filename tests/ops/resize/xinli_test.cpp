@@ -315,7 +315,8 @@ TEST_F(XinLiTest, RegressorsFollowTheirTables) {
 
 TEST_F(XinLiTest, IncrementalSumsMatchTheDirectForm) {
   const fpbuffer source = Picture(40, 36);
-  for (int window = 2; window <= 12; window += 2) {
+  // 18 also spans more than one group of a lattice column's samples.
+  for (int window : {2, 4, 6, 8, 10, 12, 18}) {
     Params p;
     p.window = window;
     const fpbuffer direct = Enlarged(source, true, p, false);
