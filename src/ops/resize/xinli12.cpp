@@ -4,7 +4,6 @@
 // around it and applied to every channel.
 #include <algorithm>
 #include <cstdint>
-#include <iterator>
 #include <vector>
 
 #include "numeric/resample.h"
