@@ -3,6 +3,8 @@
 #include <cmath>
 #include <cstdint>
 #include <limits>
+#include <utility>
+#include <vector>
 
 #include "numeric/kernels.h"
 #include "numeric/matrix.h"
@@ -85,14 +87,41 @@ matrix& matrix::decimationmatrix(const matrix& kernel, int a, int N) {
   return *this;
 }
 
+namespace {
+// The rows [first, last) of each column of p outside which it holds only zeros.
+std::vector<std::pair<int, int>> NonzeroRows(const matrix& p, int rows, bool& finite) {
+  std::vector<std::pair<int, int>> r(size_t(p.nx), {rows, 0});
+  for (int k = 0; k < rows; ++k) {
+    for (int i = 0; i < p.nx; ++i) {
+      const float v = p.z[k][i];
+      finite = finite && std::isfinite(v);
+      if (v != 0.0f) r[size_t(i)] = {std::min(r[size_t(i)].first, k), k + 1};
+    }
+  }
+  return r;
+}
+}  // namespace
+
 matrix& matrix::transposeproduct(const matrix& A, const matrix& B) {
   const matrix a(A), b(B);  // either may be this plane
   dim(a.nx, b.nx);
   const int rows = std::min(a.ny, b.ny);
+  // Decimation models are banded: each sum runs over the rows where both columns may be
+  // nonzero. A skipped product is a zero, and adding a zero to a sum that starts at +0
+  // never changes it, so the sums are those over every row. A value that is not finite
+  // times a zero is not zero: then every sum runs over every row.
+  bool finite = true;
+  auto ra = NonzeroRows(a, rows, finite), rb = NonzeroRows(b, rows, finite);
+  if (!finite) {
+    std::fill(ra.begin(), ra.end(), std::pair<int, int>{0, rows});
+    std::fill(rb.begin(), rb.end(), std::pair<int, int>{0, rows});
+  }
   for (int i = 0; i < b.nx; ++i) {
     for (int j = 0; j < a.nx; ++j) {
       double s = 0.0;
-      for (int k = 0; k < rows; ++k) s += double(b.z[k][i]) * a.z[k][j];
+      const int k0 = std::max(rb[size_t(i)].first, ra[size_t(j)].first);
+      const int k1 = std::min(rb[size_t(i)].second, ra[size_t(j)].second);
+      for (int k = k0; k < k1; ++k) s += double(b.z[k][i]) * a.z[k][j];
       z[i][j] = static_cast<float>(s);
     }
   }

@@ -44,10 +44,21 @@ matrix& matrix::pseudoinversekernel(int a, int reductionType, int baseType, floa
   return *this;
 }
 
+namespace {
+// The prefiltered low plane into out, true; false, out untouched, when the prefilter is not
+// shorter than the plane's smaller side and the plane stays as it is.
+bool Prefilter(matrix& out, const matrix& low, int a, int reductionType, int baseType,
+               matrix& cache, float radius, float amount) {
+  if (cache.empty()) cache.pseudoinversekernel(a, reductionType, baseType, radius, amount);
+  if (cache.n >= std::min(low.nx, low.ny)) return false;
+  out.correlatexy(cache, cache, low);
+  return true;
+}
+}  // namespace
+
 matrix& matrix::pseudoinverseprefilter(int a, int reductionType, int baseType, matrix& cache,
                                        float radius, float amount) {
-  if (cache.empty()) cache.pseudoinversekernel(a, reductionType, baseType, radius, amount);
-  if (cache.n < std::min(nx, ny)) correlatexy(cache, cache, *this);
+  Prefilter(*this, *this, a, reductionType, baseType, cache, radius, amount);
   return *this;
 }
 
@@ -57,39 +68,46 @@ matrix& matrix::pseudoinverseenlarge(const matrix& low, int a, int reductionType
   StepProgressOrThrow();
   const int w = low.nx, h = low.ny;
   const int W = SaturatedProduct(a, w), H = SaturatedProduct(a, h);
-  matrix kx, ky;
-  switch (baseType) {
-    case 0:
-      BuildBoxKernelForSizes(kx, w, W, 0.0f);
-      BuildBoxKernelForSizes(ky, h, H, 0.0f);
-      break;
-    case 1:
-      BuildBilinearKernelForSizes(kx, w, W, 0.0f);
-      BuildBilinearKernelForSizes(ky, h, H, 0.0f);
-      break;
-    case -1:
-    case -2:
-    case -3: {
-      const double p = baseType == -1 ? -0.5 : baseType == -2 ? -1.0 : 0.0;
-      BuildBicubicKernelForSizes(kx, p, w, W, 0.0f);
-      BuildBicubicKernelForSizes(ky, p, h, H, 0.0f);
-      break;
+  // -4 and -5 are reduction kernels only; no base enlargement is made of them.
+  if (baseType < -3 || baseType > 64) throw TextException(kUnknownBaseMessage);
+  const auto build = [baseType, a](matrix& k, int n) {
+    const int N = SaturatedProduct(a, n);
+    switch (baseType) {
+      case 0:
+        BuildBoxKernelForSizes(k, n, N, 0.0f);
+        break;
+      case 1:
+        BuildBilinearKernelForSizes(k, n, N, 0.0f);
+        break;
+      case -1:
+      case -2:
+      case -3:
+        BuildBicubicKernelForSizes(k, baseType == -1 ? -0.5 : baseType == -2 ? -1.0 : 0.0, n, N,
+                                   0.0f);
+        break;
+      default:
+        BuildLanczosKernelForSizes(k, baseType, n, N, 0.0f);
     }
-    default:
-      // -4 and -5 are reduction kernels only; no base enlargement is made of them.
-      if (baseType < 2 || baseType > 64) throw TextException(kUnknownBaseMessage);
-      BuildLanczosKernelForSizes(kx, baseType, w, W, 0.0f);
-      BuildLanczosKernelForSizes(ky, baseType, h, H, 0.0f);
+  };
+  // A square plane has one kernel matrix for both directions.
+  matrix kx, ky;
+  build(kx, w);
+  if (h == w) {
+    ky = kx;
+  } else {
+    build(ky, h);
   }
   if (nx != W || ny != H) {
     dim(W, H);
     if (subtract) zero();
   }
-  matrix copy(low);
-  if (!skipPrefilter)
-    copy.pseudoinverseprefilter(a, reductionType, baseType, cache, radius, amount);
+  // The prefilter reads the low plane and writes a plane of its own: no copy of the input.
+  matrix prefiltered;
+  const bool filtered =
+      !skipPrefilter &&
+      Prefilter(prefiltered, low, a, reductionType, baseType, cache, radius, amount);
   StepProgressOrThrow();
-  ResampleSeparable(*this, copy, kx, ky, subtract);
+  ResampleSeparable(*this, filtered ? prefiltered : low, kx, ky, subtract);
   StepProgressOrThrow();
   return *this;
 }

@@ -18,18 +18,40 @@ namespace xinli {
 // positions not yet written and put a taper weight at distance 0.
 int EvenWindow(int window);
 
+// Four independent problems solved side by side: lane l of every element belongs to
+// problem l, and each lane goes through the operations of the scalar solve in the same
+// order, so its result has the scalar result's bits.
+using Lanes = double __attribute__((vector_size(32)));
+using Mask = long long __attribute__((vector_size(32)));
+
+// ok stays true (lane by lane) where v is a finite number: infinity minus itself is not 0,
+// nor is NaN. The masks travel by reference: four lanes returned by value would pass by an
+// instruction set's own convention.
+template <class T, class M>
+[[gnu::always_inline]] inline void AndFinite(M& ok, const T& v) {
+  ok = ok & (v - v == T{} - T{});
+}
+inline void Root(float& v) { v = std::sqrt(v); }
+inline void Root(double& v) { v = std::sqrt(v); }
+[[gnu::always_inline]] inline void Root(Lanes& v) {
+  for (int l = 0; l < 4; ++l) v[l] = std::sqrt(v[l]);
+}
+
 // Cholesky factor of the symmetric a (its upper triangle is read) into its lower triangle,
 // the diagonal holding the reciprocals of the pivots' square roots, so that the solves
-// multiply instead of divide. False when a pivot is not positive and finite: no finite fit
-// exists (a flat window without a prior, or a value that is not a number), and the caller
-// keeps its prior prediction.
-template <class T, int N>
-bool CholeskyFactor(T (&a)[N][N]) {
+// multiply instead of divide. False (per lane) when a pivot is not positive and finite: no
+// finite fit exists (a flat window without a prior, or a value that is not a number), and
+// the caller keeps its prior prediction; the factor is then not to be used.
+template <class T, int N, class M>
+[[gnu::always_inline]] inline void CholeskyFactor(T (&a)[N][N], M& ok) {
   for (int j = 0; j < N; ++j) {
     T d = a[j][j];
     for (int k = 0; k < j; ++k) d -= a[j][k] * a[j][k];
-    if (!(d > 0) || !std::isfinite(d)) return false;
-    const T r = 1 / std::sqrt(d);
+    ok = ok & (d > 0);
+    AndFinite(ok, d);
+    T root = d;
+    Root(root);
+    const T r = 1 / root;
     a[j][j] = r;
     for (int i = j + 1; i < N; ++i) {
       T s = a[j][i];
@@ -37,12 +59,17 @@ bool CholeskyFactor(T (&a)[N][N]) {
       a[i][j] = s * r;
     }
   }
-  return true;
+}
+template <class T, int N>
+bool CholeskyFactor(T (&a)[N][N]) {
+  bool ok = true;
+  CholeskyFactor(a, ok);
+  return ok;
 }
 
 // Solves L L^T x = b in place with the factor of CholeskyFactor.
 template <class T, int N>
-void CholeskySolve(const T (&l)[N][N], T (&b)[N]) {
+[[gnu::always_inline]] inline void CholeskySolve(const T (&l)[N][N], T (&b)[N]) {
   for (int i = 0; i < N; ++i) {
     T s = b[i];
     for (int k = 0; k < i; ++k) s -= l[i][k] * b[k];
@@ -57,26 +84,34 @@ void CholeskySolve(const T (&l)[N][N], T (&b)[N]) {
 
 // The sum correction: with z solving A z = (1, ..., 1), adds z (1 - sum c)/(sum z + e) to
 // the coefficients, e = 0 making them sum to exactly 1 and e = 1/K^2 penalising K^2 (sum - 1)^2.
-// False when the correction is not finite; the coefficients are then left alone.
-template <class T, int N>
-bool SumCorrection(const T (&l)[N][N], T (&c)[N], bool exact, T e) {
+// False (per lane) when the correction is not finite; the coefficients are then left alone.
+template <class T, int N, class E, class M>
+[[gnu::always_inline]] inline void SumCorrection(const T (&l)[N][N], T (&c)[N], bool exact, E e,
+                                                 M& ok) {
   T z[N];
-  T sc = 0, sz = 0;
-  for (int i = 0; i < N; ++i) z[i] = 1;
+  T sc = T{}, sz = T{};
+  for (int i = 0; i < N; ++i) z[i] = T{} + 1;
   CholeskySolve(l, z);
   for (int i = 0; i < N; ++i) {
     sc += c[i];
     sz += z[i];
   }
-  const T mu = (1 - sc) / (sz + (exact ? T(0) : e));
-  if (!std::isfinite(mu)) return false;
+  const T mu = (1 - sc) / (sz + (exact ? E(0) : e));
+  M good = ok;
+  AndFinite(good, mu);
   T out[N];
   for (int i = 0; i < N; ++i) {
     out[i] = c[i] + mu * z[i];
-    if (!std::isfinite(out[i])) return false;
+    AndFinite(good, out[i]);
   }
-  for (int i = 0; i < N; ++i) c[i] = out[i];
-  return true;
+  for (int i = 0; i < N; ++i) c[i] = good ? out[i] : c[i];
+  ok = good;
+}
+template <class T, int N, class E>
+bool SumCorrection(const T (&l)[N][N], T (&c)[N], bool exact, E e) {
+  bool ok = true;
+  SumCorrection(l, c, exact, e, ok);
+  return ok;
 }
 
 // A training offset or regressor sample, in (row, column) steps of the doubled grid.
@@ -155,20 +190,67 @@ inline void AxialRegressors(const float* const* z, int r, int c, double* x) {
   x[11] = 0.5 * (right + m1[c + 2]);
 }
 
-// The packed upper triangle of the 13 x 13 products of (x0 .. x11, y): the normal matrix,
-// the right-hand side in column 12 and y^2 last.
-constexpr int kSums = 13 * 14 / 2;
-constexpr int SumIndex(int i, int j) { return i * 13 - i * (i - 1) / 2 + (j - i); }
+// The lower triangle of the 13 x 13 products of u = (x0 .. x11, y): the normal matrix,
+// the right-hand side in row 12 and y^2 last. Row i is padded to a multiple of four
+// entries (columns past i hold products the solve never reads), so that every row is added
+// in whole vectors.
+constexpr int kSumRowStart[14] = {0, 4, 8, 12, 16, 24, 32, 40, 48, 60, 72, 84, 96, 112};
+constexpr int SumRowStart(int i) { return kSumRowStart[i]; }
+constexpr int kSums = SumRowStart(13);
+constexpr int SumIndex(int i, int j) { return i < j ? SumIndex(j, i) : SumRowStart(i) + j; }
 
-// s += sign (x, y)(x, y)^T, packed.
-inline void AddProducts(double* s, const double* x, double y, double sign) {
-  const double u[13] = {x[0], x[1], x[2], x[3],  x[4],  x[5], x[6],
-                        x[7], x[8], x[9], x[10], x[11], y};
-  for (int i = 0; i < 13; ++i) {
-    const double v = sign * u[i];
-    double* row = s + SumIndex(i, i);
-    for (int j = i; j < 13; ++j) row[j - i] += v * u[j];
+// Four doubles anywhere in memory.
+using LanesAt = double __attribute__((vector_size(32), aligned(8)));
+
+// The products' factors of one sample: (x0 .. x11, y) padded with zeros to 16.
+struct Factors {
+  Lanes u[4];
+  [[gnu::always_inline]] void set(const double* x, double y) {
+    u[0] = Lanes{x[0], x[1], x[2], x[3]};
+    u[1] = Lanes{x[4], x[5], x[6], x[7]};
+    u[2] = Lanes{x[8], x[9], x[10], x[11]};
+    u[3] = Lanes{y, 0, 0, 0};
   }
+};
+
+// s += sign u u^T for the samples f[0 .. count) in their order, sign 1 or -1. Every entry is
+// sign times the product of its two factors, whichever factor the sign goes with, so the
+// sums are the same in any layout; each vector of s is read and written once for all the
+// samples, each sample added in turn.
+[[gnu::always_inline]] inline void AddProducts(double* s, const Factors* f, int count,
+                                               double sign) {
+#pragma GCC unroll 13
+  for (int i = 0; i < 13; ++i) {
+    auto* row = reinterpret_cast<LanesAt*>(s + SumRowStart(i));
+    const int width = i / 4 + 1;
+    Lanes acc[4];
+    for (int q = 0; q < width; ++q) acc[q] = row[q];
+    for (int k = 0; k < count; ++k) {
+      const double v = sign * f[k].u[i / 4][i % 4];
+      for (int q = 0; q < width; ++q) acc[q] += v * f[k].u[q];
+    }
+    for (int q = 0; q < width; ++q) row[q] = acc[q];
+  }
+}
+
+// s += sign (x, y)(x, y)^T.
+[[gnu::always_inline]] inline void AddProducts(double* s, const double* x, double y,
+                                               double sign) {
+  Factors f;
+  f.set(x, y);
+  AddProducts(s, &f, 1, sign);
+}
+
+// s += t over the whole layout.
+[[gnu::always_inline]] inline void AddSums(double* s, const double* t) {
+  auto* to = reinterpret_cast<LanesAt*>(s);
+  const auto* from = reinterpret_cast<const LanesAt*>(t);
+  for (int q = 0; q < kSums / 4; ++q) to[q] += from[q];
+}
+[[gnu::always_inline]] inline void SubtractSums(double* s, const double* t) {
+  auto* to = reinterpret_cast<LanesAt*>(s);
+  const auto* from = reinterpret_cast<const LanesAt*>(t);
+  for (int q = 0; q < kSums / 4; ++q) to[q] -= from[q];
 }
 
 // One local least-squares problem of the twelve-coefficient model: the ridge prior pulls
@@ -199,7 +281,7 @@ class LocalModel12 {
       b[i] += y * x[i];
     }
   }
-  // Adds training sums packed by AddProducts.
+  // Adds training sums laid out by AddProducts.
   void add(const double* s) {
     for (int i = 0; i < 12; ++i) {
       for (int j = i; j < 12; ++j) a[i][j] += s[SumIndex(i, j)];
@@ -230,6 +312,41 @@ class LocalModel12 {
     return false;
   }
   double lambda_ = 0, near_ = 0, far_ = 0;
+};
+
+// Four problems of the twelve-coefficient model solved side by side, lane l holding
+// problem l; each lane gets LocalModel12's results bit for bit: reset and add, solve, and
+// the sum correction when asked, the prior where a step fails.
+struct LocalModels12x4 {
+  Lanes a[12][12];
+  Lanes b[12];
+
+  // Lane l from the sums s[l], as reset(lambda, nearPrior, farPrior) then add(s[l]).
+  [[gnu::always_inline]] void set(const double* const (&s)[4], double lambda, double nearPrior,
+                                  double farPrior) {
+    for (int j = 0; j < 12; ++j) {
+      for (int i = 0; i <= j; ++i) {
+        for (int l = 0; l < 4; ++l) a[i][j][l] = (i == j ? lambda : 0.0) + s[l][SumRowStart(j) + i];
+      }
+    }
+    for (int i = 0; i < 12; ++i) {
+      for (int l = 0; l < 4; ++l) {
+        b[i][l] = lambda * (i < 4 ? nearPrior : farPrior) + s[l][SumRowStart(12) + i];
+      }
+    }
+  }
+  // The coefficients of lane l into c[l].
+  [[gnu::always_inline]] void solve(bool normalise, bool exact, double e, double nearPrior,
+                                    double farPrior, double (&c)[4][12]) {
+    Mask ok = Mask{} == Mask{};
+    CholeskyFactor(a, ok);
+    CholeskySolve(a, b);
+    for (const Lanes& v : b) AndFinite(ok, v);
+    if (normalise) SumCorrection(a, b, exact, e, ok);
+    for (int l = 0; l < 4; ++l) {
+      for (int i = 0; i < 12; ++i) c[l][i] = ok[l] ? b[i][l] : i < 4 ? nearPrior : farPrior;
+    }
+  }
 };
 
 }  // namespace xinli

@@ -1,4 +1,8 @@
+#include <algorithm>
 #include <cmath>
+#include <cstring>
+#include <tuple>
+#include <utility>
 #include <string>
 #include <vector>
 
@@ -113,6 +117,44 @@ TEST_F(DownscaleTest, DecimationMatrixIsTheTransposeOfTheReduction) {
         EXPECT_NEAR(product.x[i], reduced.x[i], 1e-5) << a << " " << type << " " << i;
       }
     }
+  }
+}
+
+// The product skips the rows where a column holds only zeros; its sums must be those over
+// every row bit for bit: banded decimation models (with zero taps inside the band), dense
+// planes, a column of zeros, and a plane with a value that is not finite.
+TEST_F(DownscaleTest, TransposeProductEqualsTheSumOverEveryRow) {
+  auto plain = [](const matrix& a, const matrix& b) {
+    matrix p(a.nx, b.nx);
+    for (int i = 0; i < b.nx; ++i) {
+      for (int j = 0; j < a.nx; ++j) {
+        double s = 0.0;
+        for (int k = 0; k < std::min(a.ny, b.ny); ++k) s += double(b.z[k][i]) * a.z[k][j];
+        p.z[i][j] = float(s);
+      }
+    }
+    return p;
+  };
+  std::vector<std::pair<matrix, matrix>> cases;
+  for (auto [a, ta, tb] : {std::tuple{2, 3, 5}, std::tuple{3, 1, -1}, std::tuple{4, 3, 0}}) {
+    matrix ka, kb, A, B;
+    ka.DownscaleKernel(a, ta, 0, 0);
+    kb.DownscaleKernel(a, tb, 0, 0);
+    cases.emplace_back(A.decimationmatrix(ka, a, 23), B.decimationmatrix(kb, a, 23));
+  }
+  matrix dense = Noise(7, 12, 5), other = Noise(5, 10, 6);
+  for (int k = 0; k < other.ny; ++k) other.z[k][2] = 0.0f;
+  cases.emplace_back(dense, other);
+  matrix nan = dense;
+  nan.z[4][3] = std::nanf("");  // against the zero column
+  cases.emplace_back(other, nan);
+  for (const auto& [a, b] : cases) {
+    const matrix want = plain(a, b);
+    matrix got;
+    got.transposeproduct(a, b);
+    ASSERT_EQ(got.nx, want.nx);
+    ASSERT_EQ(got.ny, want.ny);
+    EXPECT_EQ(std::memcmp(got.x, want.x, sizeof(float) * size_t(want.n)), 0) << a.nx << "x" << a.ny;
   }
 }
 

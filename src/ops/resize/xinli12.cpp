@@ -4,10 +4,10 @@
 // around it and applied to every channel.
 #include <algorithm>
 #include <cstdint>
-#include <iterator>
 #include <vector>
 
 #include "numeric/resample.h"
+#include "numeric/vectorclones.h"
 #include "numeric/xinli.h"
 #include "ops/resize/xinli.h"
 #include "platform/errors.h"
@@ -59,16 +59,6 @@ inline void Training(Kind kind, int m, int k, int n, int& dr, int& dc) {
   }
 }
 
-// sums += sign x the products of the training sample (m, k) of the target (row, column).
-inline void AddSample(const StepContext& s, double* sums, int row, int column, int m, int k,
-                      double sign) {
-  int dr, dc;
-  Training(s.kind, m, k, s.n, dr, dc);
-  double x[12];
-  s.regressors(s.statistics->z, row + dr, column + dc, x);
-  xinli::AddProducts(sums, x, s.statistics->z[row + dr][column + dc], sign);
-}
-
 // The model of one target from the whole lattice, each sample weighed by the taper.
 void DirectSums(const StepContext& s, LocalModel12& model, int row, int column) {
   const float* const* z = s.statistics->z;
@@ -84,61 +74,145 @@ void DirectSums(const StepContext& s, LocalModel12& model, int row, int column) 
   }
 }
 
-// The targets of one row. Incrementally, the sums of the first target are built whole and
-// each next target's from its neighbour's: the diagonal lattice gains a column and loses
-// one (kept from when it entered); the turned lattice of the axial steps gains its
-// leading edge (a line of m and a line of k) and loses its trailing one.
-void Row(const StepContext& s, int r, std::vector<double>& columns) {
-  const int row = 2 * r + s.rowParity, n = s.n;
-  const bool incremental = s.incremental && !s.taper;
-  double sums[xinli::kSums];
+// The targets of one row from sums built whole for each.
+void DirectRow(const StepContext& s, int r) {
+  const int row = 2 * r + s.rowParity;
   LocalModel12 model;
   double x[12];
   for (int c = s.first; c < s.lastColumn; ++c) {
     const int column = 2 * c + s.columnParity;
     model.reset(s.lambda, 0.25, 0.0);
-    if (!incremental) {
-      DirectSums(s, model, row, column);
-    } else {
-      if (c == s.first) std::fill(std::begin(sums), std::end(sums), 0.0);
-      if (s.kind == Kind::Diagonal) {
-        // Column k of the lattice of target c is ring slot (c + k) mod n.
-        const int from = c == s.first ? 0 : n - 1;
-        for (int k = from; k < n; ++k) {
-          double* slot = &columns[size_t((c + k) % n) * xinli::kSums];
-          if (c != s.first) {
-            for (int i = 0; i < xinli::kSums; ++i) sums[i] -= slot[i];
-          }
-          std::fill(slot, slot + xinli::kSums, 0.0);
-          for (int m = 0; m < n; ++m) AddSample(s, slot, row, column, m, k, 1.0);
-          for (int i = 0; i < xinli::kSums; ++i) sums[i] += slot[i];
-        }
-      } else if (c == s.first) {
-        for (int m = 0; m < n; ++m) {
-          for (int k = 0; k < n; ++k) AddSample(s, sums, row, column, m, k, 1.0);
-        }
-      } else {
-        // Two columns on, sample (m, k) of the vertical step is (m + 1, k + 1) of the target
-        // before, of the horizontal step (m - 1, k + 1).
-        const int previous = column - 2;
-        const int lead = s.kind == Kind::Vertical ? n - 1 : 0, trail = n - 1 - lead;
-        for (int k = 0; k < n; ++k) AddSample(s, sums, row, previous, trail, k, -1.0);
-        for (int m = 0; m < n; ++m) {
-          if (m != trail) AddSample(s, sums, row, previous, m, 0, -1.0);
-        }
-        for (int k = 0; k < n; ++k) AddSample(s, sums, row, column, lead, k, 1.0);
-        for (int m = 0; m < n; ++m) {
-          if (m != lead) AddSample(s, sums, row, column, m, n - 1, 1.0);
-        }
-      }
-      model.add(sums);
-    }
+    DirectSums(s, model, row, column);
     if (model.solve() && s.normalise) model.normalise(s.exact, s.e);
     for (int ch = 0; ch < s.out->channels; ++ch) {
       float* const* z = s.out->plane[ch].z;
       s.regressors(z, row, column, x);
       z[row][column] = float(model.predict(x));
     }
+  }
+}
+
+// Solves the models of the `count` consecutive targets whose sums are in chunk, side by
+// side, and predicts them in every channel.
+template <Kind kind>
+[[gnu::always_inline]] inline void SolveChunk(const StepContext& s, int row, int firstColumn,
+                                              const double (&chunk)[4][xinli::kSums], int count) {
+  constexpr auto regressors = kind == Kind::Diagonal ? xinli::DiagonalRegressors
+                                                     : xinli::AxialRegressors;
+  xinli::LocalModels12x4 models;
+  const double* const lanes[4] = {chunk[0], chunk[std::min(1, count - 1)],
+                                   chunk[std::min(2, count - 1)], chunk[std::min(3, count - 1)]};
+  models.set(lanes, s.lambda, 0.25, 0.0);
+  double coefficients[4][12];
+  models.solve(s.normalise, s.exact, s.e, 0.25, 0.0, coefficients);
+  for (int l = 0; l < count; ++l) {
+    const int column = firstColumn + 2 * l;
+    for (int ch = 0; ch < s.out->channels; ++ch) {
+      float* const* z = s.out->plane[ch].z;
+      double x[12];
+      regressors(z, row, column, x);
+      double v = 0;
+      for (int i = 0; i < 12; ++i) v += coefficients[l][i] * x[i];
+      z[row][column] = float(v);
+    }
+  }
+}
+
+// The targets of one row, each target's sums built from its neighbour's. The diagonal
+// lattice gains a column of n samples and loses one, whose sums are kept in a ring since it
+// entered. The turned lattice of the axial steps, in coordinates (M, K) = (m + t, k + t) of
+// target t (m counted from the other side for the horizontal step), is the square
+// [t, t + n)^2: a sample (M, K) enters at target max(M, K) - n + 1 and is last used at
+// target min(M, K), so the samples are summed in buckets by min(M, K), a ring of n, and a
+// target's sums are its n live buckets: 2n - 1 new samples per target, and every sum spans
+// at most n targets.
+template <Kind kind>
+[[gnu::always_inline]] inline void IncrementalRowOf(const StepContext& s, int r,
+                                                    std::vector<double>& ring) {
+  constexpr auto regressors = kind == Kind::Diagonal ? xinli::DiagonalRegressors
+                                                     : xinli::AxialRegressors;
+  constexpr int kS = xinli::kSums;
+  const int row = 2 * r + s.rowParity, n = s.n, count = s.lastColumn - s.first;
+  const float* const* z = s.statistics->z;
+  const int column0 = 2 * s.first + s.columnParity;
+  auto slot = [&](int j) __attribute__((always_inline)) { return &ring[size_t(j % n) * kS]; };
+  auto factors = [&](xinli::Factors& f, int pr, int pc) __attribute__((always_inline)) {
+    double x[12];
+    regressors(z, pr, pc, x);
+    f.set(x, z[pr][pc]);
+  };
+  alignas(32) double total[kS] = {};
+  alignas(32) double chunk[4][kS];
+  int filled = 0;
+  for (int t = 0; t < count; ++t) {
+    const int column = column0 + 2 * t;
+    double* sums = chunk[filled];
+    if constexpr (kind == Kind::Diagonal) {
+      // Column k of the lattice of target t is ring slot (t + k) mod n.
+      for (int k = t == 0 ? 0 : n - 1; k < n; ++k) {
+        double* column_sums = slot(t + k);
+        if (t != 0) xinli::SubtractSums(total, column_sums);
+        std::fill(column_sums, column_sums + kS, 0.0);
+        // The column's samples in groups, each group added in one pass over the sums.
+        constexpr int kGroup = 16;
+        xinli::Factors f[kGroup] = {};
+        for (int m0 = 0; m0 < n; m0 += kGroup) {
+          const int group = std::min(kGroup, n - m0);
+          for (int m = 0; m < group; ++m) {
+            factors(f[m], row + 2 * (m0 + m) - (n - 1), column + 2 * k - (n - 1));
+          }
+          xinli::AddProducts(column_sums, f, group, 1.0);
+        }
+        xinli::AddSums(total, column_sums);
+      }
+      std::copy(total, total + kS, sums);
+    } else {
+      // Sample (M, K) lies at (K - M, K + M - (n - 1)) from target 0 in both axial steps.
+      auto at = [&](xinli::Factors& f, int M, int K) __attribute__((always_inline)) {
+        factors(f, row + K - M, column0 + K + M - (n - 1));
+      };
+      xinli::Factors f[2] = {};
+      if (t == 0) {
+        std::fill(ring.begin(), ring.end(), 0.0);
+        for (int M = 0; M < n; ++M) {
+          for (int K = 0; K < n; ++K) {
+            at(f[0], M, K);
+            xinli::AddProducts(slot(std::min(M, K)), f, 1, 1.0);
+          }
+        }
+      } else {
+        // The entering samples (edge, j) and (j, edge) share bucket j.
+        const int edge = t + n - 1;
+        std::fill(slot(edge), slot(edge) + kS, 0.0);
+        for (int j = t; j < edge; ++j) {
+          at(f[0], edge, j);
+          at(f[1], j, edge);
+          xinli::AddProducts(slot(j), f, 2, 1.0);
+        }
+        at(f[0], edge, edge);
+        xinli::AddProducts(slot(edge), f, 1, 1.0);
+      }
+      std::copy(slot(t), slot(t) + kS, sums);
+      for (int j = t + 1; j <= t + n - 1; ++j) xinli::AddSums(sums, slot(j));
+    }
+    if (++filled == 4 || t == count - 1) {
+      SolveChunk<kind>(s, row, column - 2 * (filled - 1), chunk, filled);
+      filled = 0;
+    }
+  }
+}
+
+ZEP_VECTOR_CLONES void IncrementalRow(const StepContext& s, int r, std::vector<double>& ring) {
+  switch (s.kind) {
+    case Kind::Diagonal:
+      IncrementalRowOf<Kind::Diagonal>(s, r, ring);
+      break;
+    case Kind::Vertical:
+      IncrementalRowOf<Kind::Vertical>(s, r, ring);
+      break;
+    case Kind::Horizontal:
+      IncrementalRowOf<Kind::Horizontal>(s, r, ring);
+      break;
   }
 }
 
@@ -210,8 +284,12 @@ fpbuffer& fpbuffer::XinLiStep12(fpbuffer& input, float bias, int window, float t
     s.rowParity = step.rowParity;
     s.columnParity = step.columnParity;
     const bool cancelled = ParallelBlocksTicking(rows, block, [&](int64_t r0, int64_t r1) {
-      std::vector<double> columns(size_t(n) * xinli::kSums);
-      for (int64_t r = r0; r < r1; ++r) Row(s, int(r) + border, columns);
+      if (!s.incremental || s.taper) {
+        for (int64_t r = r0; r < r1; ++r) DirectRow(s, int(r) + border);
+        return;
+      }
+      std::vector<double> ring(size_t(n) * xinli::kSums);
+      for (int64_t r = r0; r < r1; ++r) IncrementalRow(s, int(r) + border, ring);
     });
     if (cancelled) throw Cancelled{};
   }

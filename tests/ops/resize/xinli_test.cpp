@@ -2,6 +2,7 @@
 #include <algorithm>
 #include <cmath>
 #include <cstdint>
+#include <cstring>
 #include <set>
 #include <utility>
 #include <vector>
@@ -314,13 +315,69 @@ TEST_F(XinLiTest, RegressorsFollowTheirTables) {
 
 TEST_F(XinLiTest, IncrementalSumsMatchTheDirectForm) {
   const fpbuffer source = Picture(40, 36);
-  for (int window = 2; window <= 12; window += 2) {
+  // 18 also spans more than one group of a lattice column's samples.
+  for (int window : {2, 4, 6, 8, 10, 12, 18}) {
     Params p;
     p.window = window;
     const fpbuffer direct = Enlarged(source, true, p, false);
     const fpbuffer incremental = Enlarged(source, true, p, true);
     for (int c = 0; c < 3; ++c) {
       EXPECT_LT(MaxDifference(direct.plane[c], incremental.plane[c]), 1e-4f) << window << " " << c;
+    }
+  }
+}
+
+// Four models solved side by side give each model's own solution bit for bit, also where a
+// lane has no finite fit (a flat window without a prior, a value that is not a number) or
+// its sum correction fails, and whatever the other lanes hold.
+TEST_F(XinLiTest, ModelsSolvedSideBySideEqualEachSolvedAlone) {
+  uint32_t seed = 12345;
+  auto next = [&] {
+    seed = seed * 1664525u + 1013904223u;
+    return double(seed >> 8) / double(1u << 24);
+  };
+  enum Lane { kBusy, kFlat, kNaN, kHuge };
+  const Lane patterns[][4] = {{kBusy, kBusy, kBusy, kBusy},
+                              {kFlat, kBusy, kNaN, kBusy},
+                              {kBusy, kHuge, kBusy, kFlat}};
+  for (const auto& pattern : patterns) {
+    for (double lambda : {0.0, 0.5}) {
+      for (int normalise : {0, 1, 2}) {  // off, exact, K = 3
+        alignas(32) double sums[4][xinli::kSums] = {};
+        for (int l = 0; l < 4; ++l) {
+          double x[12];
+          for (int sample = 0; sample < 20; ++sample) {
+            for (double& v : x) v = pattern[l] == kFlat ? 7.0 : 255 * next();
+            double y = pattern[l] == kFlat ? 7.0 : 255 * next();
+            if (pattern[l] == kNaN && sample == 3) y = std::nan("");
+            if (pattern[l] == kHuge) y *= 1e300;
+            xinli::AddProducts(sums[l], x, y, 1.0);
+          }
+        }
+        const double* const lanes[4] = {sums[0], sums[1], sums[2], sums[3]};
+        xinli::LocalModels12x4 side;
+        side.set(lanes, lambda, 0.25, 0.0);
+        double together[4][12];
+        side.solve(normalise != 0, normalise == 1, 1.0 / 9, 0.25, 0.0, together);
+        for (int l = 0; l < 4; ++l) {
+          xinli::LocalModel12 alone;
+          alone.reset(lambda, 0.25, 0.0);
+          alone.add(sums[l]);
+          if (alone.solve() && normalise) alone.normalise(normalise == 1, 1.0 / 9);
+          for (int i = 0; i < 12; ++i) {
+            ASSERT_EQ(std::memcmp(&together[l][i], &alone.b[i], sizeof(double)), 0)
+                << "lane " << l << " coefficient " << i << ": " << together[l][i] << " against "
+                << alone.b[i] << ", lambda " << lambda << ", normalise " << normalise;
+          }
+        }
+        // The flat lane without a prior and the lane that is not a number fall back.
+        for (int l = 0; l < 4; ++l) {
+          if ((pattern[l] == kFlat && lambda == 0) || pattern[l] == kNaN) {
+            EXPECT_EQ(together[l][0], 0.25);
+            EXPECT_EQ(together[l][11], 0.0);
+          }
+        }
+      }
     }
   }
 }
