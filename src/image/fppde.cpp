@@ -18,9 +18,11 @@ int ShockReach(float sigma) {
 
 void ShockIterations(matrix& channel, int iterations, float sigma, float edgeFactor, float step,
                      const bitmask* mask) {
-  matrix field, copy;
+  // The tensordirections steps on planes kept from one iteration to the next.
+  matrix field, copy, xx, xy, yy;
   for (int t = 0; t < iterations; ++t) {
-    field.tensordirections(channel, 1, sigma);
+    channel.structuretensor(xx, xy, yy, sigma, 1, 0);
+    field.eigenfield(xx, xy, yy, 1, false);
     copy.assign(channel);
     channel.shockupdate(copy, field, edgeFactor, step, mask);
   }
