@@ -5,6 +5,7 @@
 #include <vector>
 
 #include "numeric/bitmask.h"
+#include "numeric/eigen2.h"
 #include "numeric/matrix.h"
 #include "numeric/shift.h"
 #include "numeric/triangulate.h"
@@ -12,48 +13,8 @@
 #include "platform/parallel.h"
 #include "platform/progress.h"
 
-namespace {
-struct Eigen2 {
-  float smaller, larger;
-  float minor[2], major[2];
-};
-
-// (1, t) normalised.
-void UnitWithSlope(double t, float* v) {
-  const double norm = std::sqrt(1.0 + t * t);
-  v[0] = static_cast<float>(1.0 / norm);
-  v[1] = static_cast<float>(t / norm);
-}
-
-Eigen2 Eigen(double a, double c, double b) {
-  Eigen2 e;
-  if (c != 0) {
-    const double h = std::sqrt((a - b) * (a - b) + 4 * c * c);
-    e.larger = static_cast<float>((a + b + h) / 2);
-    e.smaller = static_cast<float>((a + b - h) / 2);
-    // The slope of an eigenvector is (lambda - a)/c or, the same, c/(lambda - b); each
-    // eigenvector takes the form whose difference adds two terms of one sign. The other
-    // form cancels when c is small beside |a - b| (a nearly axis-aligned edge) and can turn
-    // the vector by far more than the rounding of its components.
-    if (a >= b) {
-      UnitWithSlope(c / ((a - b + h) / 2), e.major);
-      UnitWithSlope(((b - a - h) / 2) / c, e.minor);
-    } else {
-      UnitWithSlope(((b - a + h) / 2) / c, e.major);
-      UnitWithSlope(c / ((a - b - h) / 2), e.minor);
-    }
-  } else if (a < b) {
-    e = {static_cast<float>(a), static_cast<float>(b), {1, 0}, {0, 1}};
-  } else {
-    // Also a = b, the zero tensor of a flat region included, and NaN on the diagonal.
-    e = {static_cast<float>(b), static_cast<float>(a), {0, 1}, {1, 0}};
-  }
-  return e;
-}
-}  // namespace
-
 matrix& matrix::eig2x2(float* smaller, float* larger) {
-  const Eigen2 e = Eigen(x[0], x[1], x[3]);
+  const Eigen2 e = EigenOf(x[0], x[1], x[3]);
   *smaller = e.smaller;
   *larger = e.larger;
   x[0] = e.minor[0];
@@ -125,31 +86,22 @@ const matrix& matrix::structuretensor(matrix& xx, matrix& xy, matrix& yy, float 
 }
 
 namespace {
-// Eigen's major (or minor) vector alone, the same operations in the same order but without
-// branches, so that the loop vectorises: (1, t) normalised, t from the form that does not
-// cancel; for c = 0 the axis Eigen gives.
+// Eigen's major (or minor) vector alone, in a loop that vectorises.
 ZEP_VECTOR_CLONES void OneEigenvector(const float* xx, const float* xy, const float* yy,
                                       float* __restrict vx, float* __restrict vy, int64_t count,
                                       bool major) {
-  for (int64_t i = 0; i < count; ++i) {
-    const double a = xx[i], c = xy[i], b = yy[i];
-    const double h = std::sqrt((a - b) * (a - b) + 4 * c * c);
-    const double towardsA = a - b + (major ? h : -h);
-    const double towardsB = b - a + (major ? h : -h);
-    // major, a >= b: c / ((a - b + h) / 2); minor: ((b - a - h) / 2) / c; and mirrored.
-    const bool cOverA = (a >= b) == major;
-    const double t = cOverA ? c / (towardsA / 2) : (towardsB / 2) / c;
-    const double norm = std::sqrt(1.0 + t * t);
-    float ex = static_cast<float>(1.0 / norm);
-    float ey = static_cast<float>(t / norm);
-    if (!(c != 0)) {
-      // Eigen's axes: the larger of a and b, a when a = b or a NaN is on the diagonal.
-      const bool bLarger = a < b;
-      ex = (bLarger != major) ? 1.0f : 0.0f;
-      ey = (bLarger != major) ? 0.0f : 1.0f;
+  if (major) {
+    for (int64_t i = 0; i < count; ++i) {
+      const Eigen2 e = EigenOf(xx[i], xy[i], yy[i]);
+      vx[i] = e.major[0];
+      vy[i] = e.major[1];
     }
-    vx[i] = ex;
-    vy[i] = ey;
+  } else {
+    for (int64_t i = 0; i < count; ++i) {
+      const Eigen2 e = EigenOf(xx[i], xy[i], yy[i]);
+      vx[i] = e.minor[0];
+      vy[i] = e.minor[1];
+    }
   }
 }
 }  // namespace
@@ -172,7 +124,7 @@ matrix& matrix::eigenfield(matrix& xx, matrix& xy, matrix& yy, int mode, bool re
     const int64_t stride = count;
     ParallelBlocks(count, BlockFor(40), [&](int64_t i0, int64_t i1) {
       for (int64_t i = i0; i < i1; ++i) {
-        const Eigen2 e = Eigen(xx.x[i], xy.x[i], yy.x[i]);
+        const Eigen2 e = EigenOf(xx.x[i], xy.x[i], yy.x[i]);
         const float* first = mode == 2 ? e.minor : e.major;
         out[i] = first[0];
         out[stride + i] = first[1];
