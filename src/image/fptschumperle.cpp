@@ -50,6 +50,16 @@ int Margin(float sigma) {
   return m;
 }
 
+// Calls pixel(c) for the rectangle's columns c outside the image columns from .. to - 1,
+// those whose neighbours are reflected.
+template <class Pixel>
+void EachBorderColumn(const Rect& rect, int from, int to, const Pixel& pixel) {
+  const int inner0 = std::clamp(from - rect.x0, 0, rect.w);
+  const int inner1 = std::max(inner0, std::min(to - rect.x0, rect.w));
+  for (int c = 0; c < inner0; ++c) pixel(c);
+  for (int c = inner1; c < rect.w; ++c) pixel(c);
+}
+
 // The colour structure tensor at one pixel from the differences of each channel along rows
 // and columns (axes) or along the two diagonals.
 struct TensorSums {
@@ -129,10 +139,7 @@ void ColourTensor(const matrix* channels, const Rect& rect, bool axes, matrix& x
         ColourTensorRow(up, mid, down, to - from, axes, scale, xx.z[r] + c, xy.z[r] + c,
                         yy.z[r] + c);
       }
-      for (int c = 0; c < rect.w; ++c) {
-        const int k = rect.x0 + c;
-        if (k < from || k >= to) pixel(c);
-      }
+      EachBorderColumn(rect, from, to, pixel);
     }
   });
 }
@@ -236,10 +243,7 @@ void Increment(const matrix& channel, const Rect& rect, bool axes, const matrix&
         IncrementRow(q.up + from, q.mid + from, q.down + from, to - from, axes, xx.x + i,
                      xy.x + i, yy.x + i, increment.x + i);
       }
-      for (int c = 0; c < rect.w; ++c) {
-        const int k = rect.x0 + c;
-        if (k < from || k >= to) pixel(c);
-      }
+      EachBorderColumn(rect, from, to, pixel);
     }
   });
 }
