@@ -16,13 +16,19 @@ int ShockReach(float sigma) {
   return int(std::min(reach, double(INT_MAX / 4)));
 }
 
+// The working planes of the iterations, kept from one iteration and one channel to the next.
+struct ShockPlanes {
+  matrix field, copy, xx, xy, yy;
+};
+
 void ShockIterations(matrix& channel, int iterations, float sigma, float edgeFactor, float step,
-                     const bitmask* mask) {
-  matrix field, copy;
+                     const bitmask* mask, ShockPlanes& p) {
   for (int t = 0; t < iterations; ++t) {
-    field.tensordirections(channel, 1, sigma);
-    copy.assign(channel);
-    channel.shockupdate(copy, field, edgeFactor, step, mask);
+    // tensordirections in its two steps, on the kept planes.
+    channel.structuretensor(p.xx, p.xy, p.yy, sigma, 1, 0);
+    p.field.eigenfield(p.xx, p.xy, p.yy, 1, false);
+    p.copy.assign(channel);
+    channel.shockupdate(p.copy, p.field, edgeFactor, step, mask);
   }
 }
 }  // namespace
@@ -34,10 +40,11 @@ fpbuffer& fpbuffer::shockfilter(int iterations, float sigma, float edgeFactor, f
   rule.maskWhateverCond = true;
   const OperationScope scope(*this, selection, cond, rule);
   const bitmask* mask = scope.mask();
+  ShockPlanes planes;
   if (mask == nullptr) {
     for (int c = 0; c < channels && c < 4; ++c) {
       if (!scope.processes(c) || plane[c].n != n) continue;
-      ShockIterations(plane[c], iterations, sigma, edgeFactor, step, nullptr);
+      ShockIterations(plane[c], iterations, sigma, edgeFactor, step, nullptr, planes);
     }
     return *this;
   }
@@ -55,7 +62,7 @@ fpbuffer& fpbuffer::shockfilter(int iterations, float sigma, float edgeFactor, f
   for (int c = 0; c < channels && c < 4; ++c) {
     if (!scope.processes(c) || plane[c].n != n) continue;
     window.extract(plane[c], x - f, y - f);
-    ShockIterations(window, iterations, sigma, edgeFactor, step, &windowMask);
+    ShockIterations(window, iterations, sigma, edgeFactor, step, &windowMask, planes);
     plane[c].pasteinner(x, y, window, mask, f, f, f, f);
   }
   return *this;

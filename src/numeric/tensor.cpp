@@ -5,54 +5,16 @@
 #include <vector>
 
 #include "numeric/bitmask.h"
+#include "numeric/eigen2.h"
 #include "numeric/matrix.h"
 #include "numeric/shift.h"
 #include "numeric/triangulate.h"
+#include "numeric/vectorclones.h"
 #include "platform/parallel.h"
 #include "platform/progress.h"
 
-namespace {
-struct Eigen2 {
-  float smaller, larger;
-  float minor[2], major[2];
-};
-
-// (1, t) normalised.
-void UnitWithSlope(double t, float* v) {
-  const double norm = std::sqrt(1.0 + t * t);
-  v[0] = static_cast<float>(1.0 / norm);
-  v[1] = static_cast<float>(t / norm);
-}
-
-Eigen2 Eigen(double a, double c, double b) {
-  Eigen2 e;
-  if (c != 0) {
-    const double h = std::sqrt((a - b) * (a - b) + 4 * c * c);
-    e.larger = static_cast<float>((a + b + h) / 2);
-    e.smaller = static_cast<float>((a + b - h) / 2);
-    // The slope of an eigenvector is (lambda - a)/c or, the same, c/(lambda - b); each
-    // eigenvector takes the form whose difference adds two terms of one sign. The other
-    // form cancels when c is small beside |a - b| (a nearly axis-aligned edge) and can turn
-    // the vector by far more than the rounding of its components.
-    if (a >= b) {
-      UnitWithSlope(c / ((a - b + h) / 2), e.major);
-      UnitWithSlope(((b - a - h) / 2) / c, e.minor);
-    } else {
-      UnitWithSlope(((b - a + h) / 2) / c, e.major);
-      UnitWithSlope(c / ((a - b - h) / 2), e.minor);
-    }
-  } else if (a < b) {
-    e = {static_cast<float>(a), static_cast<float>(b), {1, 0}, {0, 1}};
-  } else {
-    // Also a = b, the zero tensor of a flat region included, and NaN on the diagonal.
-    e = {static_cast<float>(b), static_cast<float>(a), {0, 1}, {1, 0}};
-  }
-  return e;
-}
-}  // namespace
-
 matrix& matrix::eig2x2(float* smaller, float* larger) {
-  const Eigen2 e = Eigen(x[0], x[1], x[3]);
+  const Eigen2 e = EigenOf(x[0], x[1], x[3]);
   *smaller = e.smaller;
   *larger = e.larger;
   x[0] = e.minor[0];
@@ -123,8 +85,38 @@ const matrix& matrix::structuretensor(matrix& xx, matrix& xy, matrix& yy, float 
   return *this;
 }
 
+namespace {
+// Eigen's major (or minor) vector alone, in a loop that vectorises.
+ZEP_VECTOR_CLONES void OneEigenvector(const float* xx, const float* xy, const float* yy,
+                                      float* __restrict vx, float* __restrict vy, int64_t count,
+                                      bool major) {
+  if (major) {
+    for (int64_t i = 0; i < count; ++i) {
+      const Eigen2 e = EigenOf(xx[i], xy[i], yy[i]);
+      vx[i] = e.major[0];
+      vy[i] = e.major[1];
+    }
+  } else {
+    for (int64_t i = 0; i < count; ++i) {
+      const Eigen2 e = EigenOf(xx[i], xy[i], yy[i]);
+      vx[i] = e.minor[0];
+      vy[i] = e.minor[1];
+    }
+  }
+}
+}  // namespace
+
 matrix& matrix::eigenfield(matrix& xx, matrix& xy, matrix& yy, int mode, bool release) {
-  if (mode >= 0 && mode <= 2) {
+  if (mode == 1 || mode == 2) {
+    assert(xy.n == xx.n && yy.n == xx.n);
+    const int count = std::min({xx.n, xy.n, yy.n});
+    dim(count, 2);
+    float* out = x;
+    ParallelBlocks(count, BlockFor(40), [&](int64_t i0, int64_t i1) {
+      OneEigenvector(xx.x + i0, xy.x + i0, yy.x + i0, out + i0, out + count + i0, i1 - i0,
+                     mode == 1);
+    });
+  } else if (mode == 0) {
     assert(xy.n == xx.n && yy.n == xx.n);
     const int count = std::min({xx.n, xy.n, yy.n});
     dim(count, mode == 0 ? 4 : 2);
@@ -132,7 +124,7 @@ matrix& matrix::eigenfield(matrix& xx, matrix& xy, matrix& yy, int mode, bool re
     const int64_t stride = count;
     ParallelBlocks(count, BlockFor(40), [&](int64_t i0, int64_t i1) {
       for (int64_t i = i0; i < i1; ++i) {
-        const Eigen2 e = Eigen(xx.x[i], xy.x[i], yy.x[i]);
+        const Eigen2 e = EigenOf(xx.x[i], xy.x[i], yy.x[i]);
         const float* first = mode == 2 ? e.minor : e.major;
         out[i] = first[0];
         out[stride + i] = first[1];

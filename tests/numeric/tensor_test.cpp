@@ -316,6 +316,42 @@ TEST_F(TensorTest, EigenfieldModesAndRelease) {
   EXPECT_TRUE(a.empty() && b.empty() && c.empty());
 }
 
+TEST_F(TensorTest, OneEigenvectorAgreesWithBothOnEveryKindOfTensor) {
+  // Tensors (a, c, b) on each branch of the slope's forms: c = 0 with a below, equal to and
+  // above b, the zero tensor, c of both signs small and large beside a - b, NaN and
+  // infinities; repeated past a vector's width so that whole vectors and the tail both run.
+  const float inf = INFINITY, nan = NAN;
+  const std::vector<std::array<float, 3>> kinds = {
+      {1, 0, 2},     {2, 0, 1},      {3, 0, 3},    {0, 0, 0},     {5, 1e-6f, 1}, {1, -1e-6f, 5},
+      {1, 3, 1},     {2, -7, 0.5f},  {0, 1, 0},    {nan, 0, 1},   {1, nan, 1},   {1, 0, nan},
+      {inf, 1, 0},   {1, 2, inf},    {-1, 0.5f, 2}, {1e30f, 1e-30f, 0}};
+  const int n = 3 * int(kinds.size()) + 1;
+  matrix xx(n, 1), xy(n, 1), yy(n, 1);
+  for (int i = 0; i < n; ++i) {
+    const auto& t = kinds[size_t(i) % kinds.size()];
+    xx.x[i] = t[0];
+    xy.x[i] = t[1];
+    yy.x[i] = t[2];
+  }
+  matrix both, major, minor;
+  both.eigenfield(xx, xy, yy, 0, false);
+  major.eigenfield(xx, xy, yy, 1, false);
+  minor.eigenfield(xx, xy, yy, 2, false);
+  const auto same = [](float u, float v) { return std::isnan(u) ? std::isnan(v) : u == v; };
+  for (int i = 0; i < n; ++i) {
+    SCOPED_TRACE(i);
+    EXPECT_TRUE(same(both.z[0][i], major.z[0][i])) << both.z[0][i] << " " << major.z[0][i];
+    EXPECT_TRUE(same(both.z[1][i], major.z[1][i])) << both.z[1][i] << " " << major.z[1][i];
+    EXPECT_TRUE(same(both.z[2][i], minor.z[0][i])) << both.z[2][i] << " " << minor.z[0][i];
+    EXPECT_TRUE(same(both.z[3][i], minor.z[1][i])) << both.z[3][i] << " " << minor.z[1][i];
+  }
+  // The axes of a diagonal tensor: the larger of a and b is the major one, a on a tie.
+  EXPECT_EQ(major.z[0][0], 0.0f);
+  EXPECT_EQ(major.z[1][0], 1.0f);
+  EXPECT_EQ(major.z[0][2], 1.0f);
+  EXPECT_EQ(minor.z[1][2], 1.0f);
+}
+
 TEST_F(TensorTest, TinyPlanes) {
   for (auto [w, h] : {std::pair{1, 1}, {1, 7}, {7, 1}, {2, 3}}) {
     SCOPED_TRACE(testing::Message() << w << "x" << h);
