@@ -1,14 +1,16 @@
 // The gradient-domain solvers: one conjugate-gradient loop on the normal equations,
 // minimising |A x - b|^2 where A maps a plane to two stacks of difference planes.
 #include <algorithm>
+#include <cstdint>
 #include <vector>
 
-#include "numeric/bitmask.h"
+#include "numeric/blocksum.h"
 #include "numeric/cvector.h"
 #include "numeric/levelcg.h"
-#include "numeric/listruns.h"
 #include "numeric/matrixarray.h"
 #include "numeric/pyramid.h"
+#include "numeric/scratchpool.h"
+#include "numeric/vectorclones.h"
 #include "platform/errors.h"
 #include "platform/progress.h"
 
@@ -28,20 +30,6 @@ struct WholePlane {
   void start(matrix& p, const matrix& s) const { p.assign(s); }
   void axpy(matrix& x, float a, const matrix& p) const { x.axpy(a, p); }
   void xpay(matrix& p, float b, const matrix& s) const { p.scaleadd(b, s); }
-};
-
-// The unknowns are the listed elements alone; the direction is 0 elsewhere.
-struct Listed {
-  static constexpr bool kTicks = false;
-  const cvector<int>& v;
-  const ListRuns& runs;  // of v
-  double sumsq(const matrix& s) const { return s.listsumsq(v); }
-  void start(matrix& p, const matrix& s) const {
-    p.dim(s.nx, s.ny).zero();
-    listruns::Copy(p, runs, s);
-  }
-  void axpy(matrix& x, float a, const matrix& p) const { listruns::Axpy(x, runs, a, p); }
-  void xpay(matrix& p, float b, const matrix& s) const { listruns::Xpay(p, runs, b, s); }
 };
 
 // forward(x, q1, q2) sets q = A x; adjoint(r1, r2, s) sets s = A^T r. With stopEarly the
@@ -77,6 +65,343 @@ void ConjugateGradients(matrix& x, const matrixarray& b1, const matrixarray& b2,
     gamma = gammaNew;
   }
 }
+
+// The seamless-cloning solve: the same loop with the vector passes fused into two passes
+// over the rectangle of the pixels the lists touch. Pass F makes the direction
+// p = beta p + s and the energy of A p; pass B makes r -= alpha A p, x += alpha p,
+// s = A^T r and the sum of squares of s over the unknowns. A p is made again where it is
+// needed instead of being kept. Each element gets the float operations of the plain list
+// loop (the transposed pairs of a pixel added in the order of the horizontal, then the
+// vertical pairs, whatever kind each pair is); the double sums go by row, then by band.
+//
+// The residuals are kept at the pixels: a pixel is the base of at most one horizontal and
+// one vertical pair (inner or boundary), as a region's pair lists are, and the ring's
+// residuals stay in list order.
+enum : uint8_t { kUnknown = 1, kInnerH = 2, kBoundH = 4, kInnerV = 8, kBoundV = 16 };
+
+// The weight of a pixel's pair of one direction: 1 inner, w boundary, 0 none.
+inline float PairWeight(uint8_t c, uint8_t inner, uint8_t bound, float w) {
+  return (c & inner) ? 1.0f : ((c & bound) ? w : 0.0f);
+}
+
+// The unknowns' new direction: beta p + s there, p (0) elsewhere.
+ZEP_VECTOR_CLONES void NewDirection(const float* p, const float* s, const uint8_t* c, float beta,
+                                    float* into, int n) {
+  for (int i = 0; i < n; ++i) {
+    const float v = beta * p[i] + s[i];
+    into[i] = (c[i] & kUnknown) ? v : p[i];
+  }
+}
+
+// The pairs' differences of A p for one row (above: the row above, p[n] readable).
+ZEP_VECTOR_CLONES void PairDifferences(const float* p, const float* above, const uint8_t* c,
+                                       float w, float* qh, float* qv, int n) {
+  for (int i = 0; i < n; ++i) {
+    qh[i] = PairWeight(c[i], kInnerH, kBoundH, w) * (p[i + 1] - p[i]);
+    qv[i] = PairWeight(c[i], kInnerV, kBoundV, w) * (above[i] - p[i]);
+  }
+}
+
+// The transposed terms of one row's pairs, inner and boundary apart: the plain loop adds a
+// pixel's inner pairs before its boundary pairs. h[i + 1] of the horizontal pair based at i,
+// v[i] of the vertical one; 0 where a pixel bases no pair of that kind.
+struct Terms {
+  float* hi;
+  float* hb;
+  float* vi;
+  float* vb;
+};
+
+inline void Split(uint8_t c, uint8_t inner, float t, float& ti, float& tb) {
+  ti = (c & inner) ? t : 0.0f;
+  tb = (c & inner) ? 0.0f : t;
+}
+
+// r -= alpha A p for one row's pairs (float(r + double(-alpha) q) as matrix::axpy makes
+// it), x += alpha p at the unknowns, and the transposed terms of the new residuals. With
+// alpha 0 nothing is updated (rvIn is copied to rvOut).
+ZEP_VECTOR_CLONES void UpdatePairs(const float* p, const float* above, const uint8_t* c, float w,
+                                   float alpha, float* rh, const float* rvIn, float* rvOut,
+                                   float* x, Terms t, int n) {
+  const double step = -alpha;
+  const bool still = alpha == 0.0f;
+  for (int i = 0; i < n; ++i) {
+    const float ch = PairWeight(c[i], kInnerH, kBoundH, w);
+    const float cv = PairWeight(c[i], kInnerV, kBoundV, w);
+    const float h = float(rh[i] + step * (ch * (p[i + 1] - p[i])));
+    const float v = float(rvIn[i] + step * (cv * (above[i] - p[i])));
+    const float moved = x[i] + alpha * p[i];
+    const float hn = still ? rh[i] : h, vn = still ? rvIn[i] : v;
+    rh[i] = hn;
+    rvOut[i] = vn;
+    x[i] = (c[i] & kUnknown) && !still ? moved : x[i];
+    Split(c[i], kInnerH, ch * hn, t.hi[i + 1], t.hb[i + 1]);
+    Split(c[i], kInnerV, cv * vn, t.vi[i], t.vb[i]);
+  }
+}
+
+// The vertical terms alone of a row's updated residuals, the residuals left as they were:
+// the row below a band, whose update the band below keeps to itself until the pass ends.
+ZEP_VECTOR_CLONES void VerticalTerms(const float* p, const float* above, const uint8_t* c,
+                                     float w, float alpha, const float* rv, Terms t, int n) {
+  const double step = -alpha;
+  for (int i = 0; i < n; ++i) {
+    const float cv = PairWeight(c[i], kInnerV, kBoundV, w);
+    const float v = float(rv[i] + step * (cv * (above[i] - p[i])));
+    Split(c[i], kInnerV, cv * (alpha == 0.0f ? rv[i] : v), t.vi[i], t.vb[i]);
+  }
+}
+
+// s = A^T r for one row in the plain loop's order (base: the ring's terms; below: the
+// vertical terms of the row below; cur.hi[0] = cur.hb[0] = 0), and the unknowns' s in sq,
+// 0 elsewhere. An absent term adds +0, which changes no sum: s is never -0.
+ZEP_VECTOR_CLONES void Transposed(const float* base, Terms below, Terms cur, const uint8_t* c,
+                                  float* s, float* sq, int n) {
+  for (int i = 0; i < n; ++i) {
+    float v = base[i] + cur.hi[i];
+    v -= cur.hi[i + 1];
+    v += below.vi[i];
+    v -= cur.vi[i];
+    v += cur.hb[i];
+    v -= cur.hb[i + 1];
+    v += below.vb[i];
+    v -= cur.vb[i];
+    s[i] = v;
+    sq[i] = (c[i] & kUnknown) ? v : 0.0f;
+  }
+}
+
+double SquareSum(const float* v, int n) {
+  auto square = [v](size_t i) { return double(v[i]) * v[i]; };
+  return n > 0 ? BlockSumOne(0, size_t(n), square) : 0.0;
+}
+
+class ClonePoisson {
+ public:
+  // The pair lists and their targets: inner h, v, then boundary h, v.
+  struct Pairs {
+    const cvector<int>* ih;
+    const matrix* gih;
+    const cvector<int>* iv;
+    const matrix* giv;
+    const cvector<int>* bh;
+    const matrix* gbh;
+    const cvector<int>* bv;
+    const matrix* gbv;
+  };
+
+  ClonePoisson(matrix& x, float a, float w, const cvector<int>& ring, const matrix& e,
+               const Pairs& pairs)
+      : x_(x), a_(a), w_(w) {
+    const int nx = x.nx;
+    // The rectangle of every pixel the lists name, far pixels included.
+    int lo = x.n, hi = -1;
+    const auto extend = [&](const cvector<int>& l, int far) {
+      if (l.n == 0) return;
+      lo = std::min(lo, l.x[0]);
+      hi = std::max(hi, l.x[l.n - 1] + far);
+    };
+    extend(ring, 0);
+    extend(*pairs.ih, 1);
+    extend(*pairs.bh, 1);
+    extend(*pairs.iv, nx);
+    extend(*pairs.bv, nx);
+    if (hi < 0) return;
+    int xlo = nx, xhi = -1;
+    const auto columns = [&](const cvector<int>& l, int far) {
+      for (int q = 0; q < l.n; ++q) {
+        xlo = std::min(xlo, l.x[q] % nx);
+        xhi = std::max(xhi, l.x[q] % nx + far);
+      }
+    };
+    columns(ring, 0);
+    columns(*pairs.ih, 1);
+    columns(*pairs.bh, 1);
+    columns(*pairs.iv, 0);
+    columns(*pairs.bv, 0);
+    x0_ = xlo;
+    y0_ = lo / nx;
+    bw_ = xhi - xlo + 1;
+    bh_ = hi / nx - y0_ + 1;
+    const size_t cells = size_t(bw_) * size_t(bh_);
+    cls_.assign(cells, 0);
+    // A zero row above the rectangle and one sample more: the pairs of the top row and the
+    // last column read there, with weight 0.
+    p_.assign(cells + size_t(bw_) + 1, 0.0f);
+    s_.assign(cells, 0.0f);
+    rh_.assign(cells, 0.0f);
+    rv_.assign(cells, 0.0f);
+    rr_.resize(size_t(ring.n));
+    ringAt_.resize(size_t(ring.n));
+    rows_ = int(std::min<int64_t>(bh_, BlockFor(int64_t(bw_) * 16)));
+    bands_ = (bh_ + rows_ - 1) / rows_;
+    edgeP_.assign(size_t(bands_) * size_t(bw_ + 1), 0.0f);
+    edgeV_.assign(size_t(bands_) * size_t(bw_), 0.0f);
+
+    // r = b - A x at the start, as the plain loop forms b and A x.
+    const auto pairsOf = [&](const cvector<int>& l, const matrix& g, int step, uint8_t bit,
+                             float weight, bool scaled, std::vector<float>& r) {
+      for (int q = 0; q < l.n; ++q) {
+        const int k = l.x[q];
+        const size_t i = Cell(k);
+        cls_[i] |= uint8_t(bit | kUnknown);
+        const float target = scaled ? float(double(weight) * g.x[q]) : g.x[q];
+        r[i] = target - weight * (x.x[k + step] - x.x[k]);
+      }
+    };
+    pairsOf(*pairs.ih, *pairs.gih, 1, kInnerH, 1.0f, false, rh_);
+    pairsOf(*pairs.iv, *pairs.giv, nx, kInnerV, 1.0f, false, rv_);
+    pairsOf(*pairs.bh, *pairs.gbh, 1, kBoundH, w, true, rh_);
+    pairsOf(*pairs.bv, *pairs.gbv, nx, kBoundV, w, true, rv_);
+    ringRow_.assign(size_t(bh_) + 1, ring.n);
+    for (int q = ring.n - 1; q >= 0; --q) {
+      const int k = ring.x[q];
+      const size_t i = Cell(k);
+      cls_[i] |= kUnknown;
+      ringAt_[size_t(q)] = int(i);
+      rr_[size_t(q)] = float(double(a) * e.x[q]) - a * x.x[k];
+      ringRow_[size_t(k / nx - y0_)] = q;
+    }
+    for (int y = bh_ - 1; y >= 0; --y) {
+      ringRow_[size_t(y)] = std::min(ringRow_[size_t(y)], ringRow_[size_t(y) + 1]);
+    }
+  }
+
+  void Run(int iterations) {
+    if (bw_ == 0) return;
+    double gamma = Backward(0.0f);
+    for (size_t i = 0; i < s_.size(); ++i) p_[i] = (cls_[i] & kUnknown) ? s_[i] : 0.0f;
+    bool pending = false;  // p = beta p + s is due
+    float beta = 0.0f;
+    for (int it = 0; it < iterations; ++it) {
+      const double denom = Forward(pending, beta);
+      float alpha;
+      if (!CgStep(gamma, denom, denom > 0.0, true, alpha)) break;
+      const double gammaNew = Backward(alpha);
+      if (!CgStep(gammaNew, gamma, gamma != 0.0, true, beta)) break;
+      pending = true;
+      gamma = gammaNew;
+    }
+  }
+
+ private:
+  size_t Cell(int k) const {
+    return size_t(k / x_.nx - y0_) * size_t(bw_) + size_t(k % x_.nx - x0_);
+  }
+  float* P(int y) { return p_.data() + size_t(y) * size_t(bw_); }
+  float* S(int y) { return s_.data() + size_t(y) * size_t(bw_); }
+  float* Rh(int y) { return rh_.data() + size_t(y) * size_t(bw_); }
+  float* Rv(int y) { return rv_.data() + size_t(y) * size_t(bw_); }
+  const uint8_t* C(int y) const { return cls_.data() + size_t(y) * size_t(bw_); }
+  float* X(int y) { return x_.z[y0_ + y] + x0_; }
+
+  // Runs band(j, y0, y1) over the bands and adds their sums in band order.
+  template <class Band>
+  double Bands(Band band) {
+    std::vector<double> sums(size_t(bands_), 0.0);
+    ParallelBlocks(bh_, rows_, [&](int64_t b0, int64_t b1) {
+      const int j = int(b0 / rows_);
+      sums[size_t(j)] = band(j, int(b0), int(b1));
+    });
+    double total = 0.0;
+    for (const double v : sums) total += v;
+    return total;
+  }
+
+  // Pass F. A band's first row goes to its edge buffer, copied in after the pass, so that
+  // the band below can make that row again from the values before the pass.
+  double Forward(bool pending, float beta) {
+    const double total = Bands([&](int j, int b0, int b1) {
+      ScratchPool<float>::Lease lease(pool_);
+      lease->assign(size_t(3 * bw_ + 1), 0.0f);
+      float* halo = lease->data();  // bw + 1, the last 0
+      float* qh = halo + bw_ + 1;
+      float* qv = qh + bw_;
+      const auto make = [&](int y, float* into) {
+        NewDirection(P(y), S(y), C(y), beta, into, bw_);
+      };
+      float* cur = P(b0);
+      if (pending) {
+        cur = edgeP_.data() + size_t(j) * size_t(bw_ + 1);
+        make(b0, cur);
+      }
+      double sum = 0.0;
+      for (int y = b0; y < b1; ++y) {
+        float* above = P(y + 1);  // the zero row above the rectangle at the top
+        if (pending && y + 1 < bh_) {
+          if (y + 1 == b1) above = halo;
+          make(y + 1, above);
+        }
+        PairDifferences(cur, above, C(y), w_, qh, qv, bw_);
+        double e = SquareSum(qh, bw_) + SquareSum(qv, bw_);
+        for (int q = ringRow_[size_t(y)]; q < ringRow_[size_t(y) + 1]; ++q) {
+          const float v = a_ * cur[ringAt_[size_t(q)] - y * bw_];
+          e += double(v) * v;
+        }
+        sum += e;
+        cur = above;
+      }
+      return sum;
+    });
+    if (pending) {
+      for (int j = 0; j < bands_; ++j) {
+        const float* edge = edgeP_.data() + size_t(j) * size_t(bw_ + 1);
+        std::copy(edge, edge + bw_, P(j * rows_));
+      }
+    }
+    return total;
+  }
+
+  // Pass B. A band's last row of vertical residuals goes to its edge buffer, copied in
+  // after the pass; the band above makes that row's update again from the values before.
+  double Backward(float alpha) {
+    const double total = Bands([&](int j, int b0, int b1) {
+      ScratchPool<float>::Lease lease(pool_);
+      const size_t row = size_t(bw_) + 1;
+      lease->assign(10 * row, 0.0f);
+      float* base = lease->data();
+      float* sq = base + row;
+      // Two sets of terms, the row's and the row below's; hi[0] and hb[0] stay 0.
+      Terms terms[2];
+      for (int t = 0; t < 2; ++t) {
+        float* at = sq + row * size_t(1 + 4 * t);
+        terms[t] = {at, at + row, at + 2 * row, at + 3 * row};
+      }
+      Terms below = terms[0], cur = terms[1];
+      if (b0 > 0) VerticalTerms(P(b0 - 1), P(b0), C(b0 - 1), w_, alpha, Rv(b0 - 1), below, bw_);
+      double sum = 0.0;
+      for (int y = b0; y < b1; ++y) {
+        const int r0 = ringRow_[size_t(y)], r1 = ringRow_[size_t(y) + 1];
+        for (int q = r0; q < r1; ++q) {
+          const int col = ringAt_[size_t(q)] - y * bw_;
+          float& r = rr_[size_t(q)];
+          if (alpha != 0.0f) r = float(r + double(-alpha) * (a_ * P(y)[col]));
+          base[col] = 0.0f + a_ * r;
+        }
+        float* rvOut = y + 1 == b1 ? edgeV_.data() + size_t(j) * size_t(bw_) : Rv(y);
+        UpdatePairs(P(y), P(y + 1), C(y), w_, alpha, Rh(y), Rv(y), rvOut, X(y), cur, bw_);
+        Transposed(base, below, cur, C(y), S(y), sq, bw_);
+        sum += SquareSum(sq, bw_);
+        for (int q = r0; q < r1; ++q) base[ringAt_[size_t(q)] - y * bw_] = 0.0f;
+        std::swap(below, cur);
+      }
+      return sum;
+    });
+    for (int j = 0; j < bands_; ++j) {
+      const float* edge = edgeV_.data() + size_t(j) * size_t(bw_);
+      std::copy(edge, edge + bw_, Rv(std::min(bh_, (j + 1) * rows_) - 1));
+    }
+    return total;
+  }
+
+  matrix& x_;
+  float a_, w_;
+  int x0_ = 0, y0_ = 0, bw_ = 0, bh_ = 0, rows_ = 1, bands_ = 0;
+  std::vector<uint8_t> cls_;
+  std::vector<float> p_, s_, rh_, rv_, rr_, edgeP_, edgeV_;
+  std::vector<int> ringAt_, ringRow_;  // a ring pixel's cell; each row's first ring position
+  ScratchPool<float> pool_;
+};
 
 matrixarray Single(const matrix& plane) {
   matrixarray a(1);
@@ -117,54 +442,8 @@ matrix& matrix::poissoncg(int iterations, float a, const cvector<int>& ring, con
                           const matrix& giv, float w, const cvector<int>& boundh, const matrix& gbh,
                           const cvector<int>& boundv, const matrix& gbv) {
   if (iterations <= 0) return *this;
-  // The unknowns: the ring and the base pixels of every pair.
-  bitmask marks(nx, ny);
-  marks.setlist(ring).setlist(innerh).setlist(innerv).setlist(boundh).setlist(boundv);
-  cvector<int> unknowns, touched;
-  marks.indices(unknowns);
-  // The gradient is also written at the far pixels of the pairs (a pixel of the last
-  // column or the top row need not be an unknown); all of them are cleared before it.
-  for (const cvector<int>* l : {&innerh, &boundh}) {
-    for (int k = 0; k < l->n; ++k) marks.setbit(l->x[k] + 1, true);
-  }
-  for (const cvector<int>* l : {&innerv, &boundv}) {
-    for (int k = 0; k < l->n; ++k) marks.setbit(l->x[k] + nx, true);
-  }
-  marks.indices(touched);
-  marks.free();
-  // b = (a e, the inner targets; w times the boundary targets).
-  matrixarray b1(3), b2(2);
-  b1[0].assign(e).mulscalar(a);
-  b1[1] = gih;
-  b1[2] = giv;
-  b2[0].assign(gbh).mulscalar(w);
-  b2[1].assign(gbv).mulscalar(w);
-  const int width = nx, height = ny;
-  // The lists as runs, made once for all the iterations.
-  const ListRuns ringRuns(ring), ihRuns(innerh), ivRuns(innerv), bhRuns(boundh), bvRuns(boundv),
-      touchedRuns(touched), unknownRuns(unknowns);
-  using namespace listruns;
-  ConjugateGradients(
-      *this, b1, b2, iterations, true,
-      [&](const matrix& u, matrixarray& q1, matrixarray& q2) {
-        q1.resize(3);
-        q2.resize(2);
-        Gather(u, a, ringRuns, q1[0]);
-        Diff(u, ihRuns, 1, q1[1], 1.0f);
-        Diff(u, ivRuns, width, q1[2], 1.0f);
-        Diff(u, bhRuns, 1, q2[0], w);
-        Diff(u, bvRuns, width, q2[1], w);
-      },
-      [&](const matrixarray& r1, const matrixarray& r2, matrix& t) {
-        if (t.nx != width || t.ny != height) t.dim(width, height).zero();
-        Zero(t, touchedRuns);
-        ScatterAdd(t, a, ringRuns, r1[0]);
-        DiffAdjoint(t, ihRuns, 1, r1[1], 1.0f);
-        DiffAdjoint(t, ivRuns, width, r1[2], 1.0f);
-        DiffAdjoint(t, bhRuns, 1, r2[0], w);
-        DiffAdjoint(t, bvRuns, width, r2[1], w);
-      },
-      Listed{unknowns, unknownRuns});
+  ClonePoisson solve(*this, a, w, ring, e, {&innerh, &gih, &innerv, &giv, &boundh, &gbh, &boundv, &gbv});
+  solve.Run(iterations);
   return *this;
 }
 
