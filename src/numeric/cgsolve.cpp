@@ -2,15 +2,16 @@
 // minimising |A x - b|^2 where A maps a plane to two stacks of difference planes.
 #include <algorithm>
 #include <cstdint>
+#include <cstring>
 #include <vector>
 
-#include "numeric/blocksum.h"
 #include "numeric/cvector.h"
 #include "numeric/levelcg.h"
 #include "numeric/matrixarray.h"
 #include "numeric/pyramid.h"
 #include "numeric/scratchpool.h"
 #include "numeric/vectorclones.h"
+#include "platform/parallel.h"
 #include "platform/errors.h"
 #include "platform/progress.h"
 
@@ -71,35 +72,87 @@ void ConjugateGradients(matrix& x, const matrixarray& b1, const matrixarray& b2,
 // p = beta p + s and the energy of A p; pass B makes r -= alpha A p, x += alpha p,
 // s = A^T r and the sum of squares of s over the unknowns. A p is made again where it is
 // needed instead of being kept. Each element gets the float operations of the plain list
-// loop (the transposed pairs of a pixel added in the order of the horizontal, then the
-// vertical pairs, whatever kind each pair is); the double sums go by row, then by band.
+// loop, the transposed pairs of a pixel added in its order too; only the double sums go in
+// another (fixed) order: by row, then by band.
 //
 // The residuals are kept at the pixels: a pixel is the base of at most one horizontal and
 // one vertical pair (inner or boundary), as a region's pair lists are, and the ring's
-// residuals stay in list order.
-enum : uint8_t { kUnknown = 1, kInnerH = 2, kBoundH = 4, kInnerV = 8, kBoundV = 16 };
+// residuals stay in list order. The rectangle's rows are padded to whole vectors of eight
+// with inert cells (no pair, no unknown), and x is worked on in a copy of the rectangle.
+enum : int32_t { kUnknown = 1, kInnerH = 2, kBoundH = 4, kInnerV = 8, kBoundV = 16 };
+constexpr int kLanes = 8;
 
-// The weight of a pixel's pair of one direction: 1 inner, w boundary, 0 none.
-inline float PairWeight(uint8_t c, uint8_t inner, uint8_t bound, float w) {
-  return (c & inner) ? 1.0f : ((c & bound) ? w : 0.0f);
+using Float8 = float __attribute__((vector_size(32)));
+using Float4 = float __attribute__((vector_size(16)));
+using Double4 = double __attribute__((vector_size(32)));
+using Int8 = int32_t __attribute__((vector_size(32)));
+using Byte8 = uint8_t __attribute__((vector_size(8)));
+// The helpers pass vectors by value; they are internal and always inlined, so the calling
+// convention of such values never matters.
+#pragma GCC diagnostic ignored "-Wpsabi"
+
+[[gnu::always_inline]] inline Float8 Load(const float* p) {
+  Float8 v;
+  std::memcpy(&v, p, sizeof v);
+  return v;
 }
+[[gnu::always_inline]] inline void Store(float* p, Float8 v) { std::memcpy(p, &v, sizeof v); }
+[[gnu::always_inline]] inline Int8 Classes(const uint8_t* c) {
+  Byte8 b;
+  std::memcpy(&b, c, sizeof b);
+  return __builtin_convertvector(b, Int8);
+}
+[[gnu::always_inline]] inline Int8 Has(Int8 c, int32_t bit) { return (c & bit) != 0; }
+[[gnu::always_inline]] inline Float8 Pick(Int8 m, Float8 a, Float8 b) { return m ? a : b; }
+// The weight of a pixel's pair of one direction: 1 inner, w boundary, 0 none.
+[[gnu::always_inline]] inline Float8 PairWeight(Int8 c, int32_t inner, int32_t bound, float w) {
+  return Pick(Has(c, inner), Float8{} + 1.0f, Pick(Has(c, bound), Float8{} + w, Float8{}));
+}
+// float(r + step q) lane by lane, in double, as matrix::axpy makes it.
+[[gnu::always_inline]] inline Float8 Step(Float8 r, double step, Float8 q) {
+  const auto half = [&](Float4 a, Float4 b) {
+    return __builtin_convertvector(
+        __builtin_convertvector(a, Double4) + step * __builtin_convertvector(b, Double4), Float4);
+  };
+  const Float4 lo = half(__builtin_shufflevector(r, r, 0, 1, 2, 3),
+                         __builtin_shufflevector(q, q, 0, 1, 2, 3));
+  const Float4 hi = half(__builtin_shufflevector(r, r, 4, 5, 6, 7),
+                         __builtin_shufflevector(q, q, 4, 5, 6, 7));
+  return __builtin_shufflevector(lo, hi, 0, 1, 2, 3, 4, 5, 6, 7);
+}
+// Adds the squares of v in double to two lanes of four.
+[[gnu::always_inline]] inline void AddSquares(Float8 v, Double4& s0, Double4& s1) {
+  const Double4 lo = __builtin_convertvector(__builtin_shufflevector(v, v, 0, 1, 2, 3), Double4);
+  const Double4 hi = __builtin_convertvector(__builtin_shufflevector(v, v, 4, 5, 6, 7), Double4);
+  s0 += lo * lo;
+  s1 += hi * hi;
+}
+[[gnu::always_inline]] inline double Total(Double4 s0, Double4 s1) {
+  return ((s0[0] + s0[1]) + (s0[2] + s0[3])) + ((s1[0] + s1[1]) + (s1[2] + s1[3]));
+}
+
+// The row loops: n a multiple of kLanes.
 
 // The unknowns' new direction: beta p + s there, p (0) elsewhere.
 ZEP_VECTOR_CLONES void NewDirection(const float* p, const float* s, const uint8_t* c, float beta,
                                     float* into, int n) {
-  for (int i = 0; i < n; ++i) {
-    const float v = beta * p[i] + s[i];
-    into[i] = (c[i] & kUnknown) ? v : p[i];
+  for (int i = 0; i < n; i += kLanes) {
+    const Float8 pv = Load(p + i);
+    Store(into + i, Pick(Has(Classes(c + i), kUnknown), beta * pv + Load(s + i), pv));
   }
 }
 
-// The pairs' differences of A p for one row (above: the row above, p[n] readable).
-ZEP_VECTOR_CLONES void PairDifferences(const float* p, const float* above, const uint8_t* c,
-                                       float w, float* qh, float* qv, int n) {
-  for (int i = 0; i < n; ++i) {
-    qh[i] = PairWeight(c[i], kInnerH, kBoundH, w) * (p[i + 1] - p[i]);
-    qv[i] = PairWeight(c[i], kInnerV, kBoundV, w) * (above[i] - p[i]);
+// The sum of squares of one row's pairs of A p (above: the row above; p[n] readable).
+ZEP_VECTOR_CLONES double PairEnergy(const float* p, const float* above, const uint8_t* c, float w,
+                                    int n) {
+  Double4 s0 = {}, s1 = {};
+  for (int i = 0; i < n; i += kLanes) {
+    const Int8 cl = Classes(c + i);
+    const Float8 pv = Load(p + i);
+    AddSquares(PairWeight(cl, kInnerH, kBoundH, w) * (Load(p + i + 1) - pv), s0, s1);
+    AddSquares(PairWeight(cl, kInnerV, kBoundV, w) * (Load(above + i) - pv), s0, s1);
   }
+  return Total(s0, s1);
 }
 
 // The transposed terms of one row's pairs, inner and boundary apart: the plain loop adds a
@@ -112,31 +165,33 @@ struct Terms {
   float* vb;
 };
 
-inline void Split(uint8_t c, uint8_t inner, float t, float& ti, float& tb) {
-  ti = (c & inner) ? t : 0.0f;
-  tb = (c & inner) ? 0.0f : t;
-}
-
-// r -= alpha A p for one row's pairs (float(r + double(-alpha) q) as matrix::axpy makes
-// it), x += alpha p at the unknowns, and the transposed terms of the new residuals. With
-// alpha 0 nothing is updated (rvIn is copied to rvOut).
+// r -= alpha A p for one row's pairs, x += alpha p at the unknowns, and the transposed
+// terms of the new residuals. With alpha 0 nothing is updated (rvIn is copied to rvOut).
 ZEP_VECTOR_CLONES void UpdatePairs(const float* p, const float* above, const uint8_t* c, float w,
                                    float alpha, float* rh, const float* rvIn, float* rvOut,
                                    float* x, Terms t, int n) {
   const double step = -alpha;
   const bool still = alpha == 0.0f;
-  for (int i = 0; i < n; ++i) {
-    const float ch = PairWeight(c[i], kInnerH, kBoundH, w);
-    const float cv = PairWeight(c[i], kInnerV, kBoundV, w);
-    const float h = float(rh[i] + step * (ch * (p[i + 1] - p[i])));
-    const float v = float(rvIn[i] + step * (cv * (above[i] - p[i])));
-    const float moved = x[i] + alpha * p[i];
-    const float hn = still ? rh[i] : h, vn = still ? rvIn[i] : v;
-    rh[i] = hn;
-    rvOut[i] = vn;
-    x[i] = (c[i] & kUnknown) && !still ? moved : x[i];
-    Split(c[i], kInnerH, ch * hn, t.hi[i + 1], t.hb[i + 1]);
-    Split(c[i], kInnerV, cv * vn, t.vi[i], t.vb[i]);
+  for (int i = 0; i < n; i += kLanes) {
+    const Int8 cl = Classes(c + i);
+    const Float8 ch = PairWeight(cl, kInnerH, kBoundH, w);
+    const Float8 cv = PairWeight(cl, kInnerV, kBoundV, w);
+    const Float8 pv = Load(p + i);
+    Float8 h = Load(rh + i), v = Load(rvIn + i);
+    if (!still) {
+      h = Step(h, step, ch * (Load(p + i + 1) - pv));
+      v = Step(v, step, cv * (Load(above + i) - pv));
+      const Float8 xv = Load(x + i);
+      Store(x + i, Pick(Has(cl, kUnknown), xv + alpha * pv, xv));
+    }
+    Store(rh + i, h);
+    Store(rvOut + i, v);
+    const Float8 th = ch * h, tv = cv * v;
+    const Int8 innerH = Has(cl, kInnerH), innerV = Has(cl, kInnerV);
+    Store(t.hi + i + 1, Pick(innerH, th, Float8{}));
+    Store(t.hb + i + 1, Pick(innerH, Float8{}, th));
+    Store(t.vi + i, Pick(innerV, tv, Float8{}));
+    Store(t.vb + i, Pick(innerV, Float8{}, tv));
   }
 }
 
@@ -145,35 +200,37 @@ ZEP_VECTOR_CLONES void UpdatePairs(const float* p, const float* above, const uin
 ZEP_VECTOR_CLONES void VerticalTerms(const float* p, const float* above, const uint8_t* c,
                                      float w, float alpha, const float* rv, Terms t, int n) {
   const double step = -alpha;
-  for (int i = 0; i < n; ++i) {
-    const float cv = PairWeight(c[i], kInnerV, kBoundV, w);
-    const float v = float(rv[i] + step * (cv * (above[i] - p[i])));
-    Split(c[i], kInnerV, cv * (alpha == 0.0f ? rv[i] : v), t.vi[i], t.vb[i]);
+  for (int i = 0; i < n; i += kLanes) {
+    const Int8 cl = Classes(c + i);
+    const Float8 cv = PairWeight(cl, kInnerV, kBoundV, w);
+    Float8 v = Load(rv + i);
+    if (alpha != 0.0f) v = Step(v, step, cv * (Load(above + i) - Load(p + i)));
+    const Float8 tv = cv * v;
+    const Int8 innerV = Has(cl, kInnerV);
+    Store(t.vi + i, Pick(innerV, tv, Float8{}));
+    Store(t.vb + i, Pick(innerV, Float8{}, tv));
   }
 }
 
 // s = A^T r for one row in the plain loop's order (base: the ring's terms; below: the
-// vertical terms of the row below; cur.hi[0] = cur.hb[0] = 0), and the unknowns' s in sq,
-// 0 elsewhere. An absent term adds +0, which changes no sum: s is never -0.
-ZEP_VECTOR_CLONES void Transposed(const float* base, Terms below, Terms cur, const uint8_t* c,
-                                  float* s, float* sq, int n) {
-  for (int i = 0; i < n; ++i) {
-    float v = base[i] + cur.hi[i];
-    v -= cur.hi[i + 1];
-    v += below.vi[i];
-    v -= cur.vi[i];
-    v += cur.hb[i];
-    v -= cur.hb[i + 1];
-    v += below.vb[i];
-    v -= cur.vb[i];
-    s[i] = v;
-    sq[i] = (c[i] & kUnknown) ? v : 0.0f;
+// vertical terms of the row below; cur.hi[0] = cur.hb[0] = 0); returns the sum of squares
+// of the unknowns' s. An absent term adds +0, which changes no sum: s is never -0.
+ZEP_VECTOR_CLONES double Transposed(const float* base, Terms below, Terms cur, const uint8_t* c,
+                                    float* s, int n) {
+  Double4 s0 = {}, s1 = {};
+  for (int i = 0; i < n; i += kLanes) {
+    Float8 v = Load(base + i) + Load(cur.hi + i);
+    v -= Load(cur.hi + i + 1);
+    v += Load(below.vi + i);
+    v -= Load(cur.vi + i);
+    v += Load(cur.hb + i);
+    v -= Load(cur.hb + i + 1);
+    v += Load(below.vb + i);
+    v -= Load(cur.vb + i);
+    Store(s + i, v);
+    AddSquares(Pick(Has(Classes(c + i), kUnknown), v, Float8{}), s0, s1);
   }
-}
-
-double SquareSum(const float* v, int n) {
-  auto square = [v](size_t i) { return double(v[i]) * v[i]; };
-  return n > 0 ? BlockSumOne(0, size_t(n), square) : 0.0;
+  return Total(s0, s1);
 }
 
 class ClonePoisson {
@@ -221,25 +278,28 @@ class ClonePoisson {
     columns(*pairs.bv, 0);
     x0_ = xlo;
     y0_ = lo / nx;
-    bw_ = xhi - xlo + 1;
+    width_ = xhi - xlo + 1;
+    bw_ = (width_ + kLanes - 1) / kLanes * kLanes;
     bh_ = hi / nx - y0_ + 1;
     const size_t cells = size_t(bw_) * size_t(bh_);
     cls_.assign(cells, 0);
-    // A zero row above the rectangle and one sample more: the pairs of the top row and the
+    // A zero row above the rectangle and a vector more: the pairs of the top row and the
     // last column read there, with weight 0.
-    p_.assign(cells + size_t(bw_) + 1, 0.0f);
+    p_.assign(cells + size_t(bw_) + kLanes, 0.0f);
     s_.assign(cells, 0.0f);
     rh_.assign(cells, 0.0f);
     rv_.assign(cells, 0.0f);
+    x_box_.assign(cells, 0.0f);
+    for (int y = 0; y < bh_; ++y) std::copy(x.z[y0_ + y] + x0_, x.z[y0_ + y] + x0_ + width_, X(y));
     rr_.resize(size_t(ring.n));
     ringAt_.resize(size_t(ring.n));
     rows_ = int(std::min<int64_t>(bh_, BlockFor(int64_t(bw_) * 16)));
     bands_ = (bh_ + rows_ - 1) / rows_;
-    edgeP_.assign(size_t(bands_) * size_t(bw_ + 1), 0.0f);
+    edgeP_.assign(size_t(bands_) * size_t(bw_ + kLanes), 0.0f);
     edgeV_.assign(size_t(bands_) * size_t(bw_), 0.0f);
 
     // r = b - A x at the start, as the plain loop forms b and A x.
-    const auto pairsOf = [&](const cvector<int>& l, const matrix& g, int step, uint8_t bit,
+    const auto pairsOf = [&](const cvector<int>& l, const matrix& g, int step, int32_t bit,
                              float weight, bool scaled, std::vector<float>& r) {
       for (int q = 0; q < l.n; ++q) {
         const int k = l.x[q];
@@ -282,6 +342,12 @@ class ClonePoisson {
       pending = true;
       gamma = gammaNew;
     }
+    for (int y = 0; y < bh_; ++y) {
+      float* row = x_.z[y0_ + y] + x0_;
+      for (int i = 0; i < width_; ++i) {
+        if (C(y)[i] & kUnknown) row[i] = X(y)[i];
+      }
+    }
   }
 
  private:
@@ -292,8 +358,8 @@ class ClonePoisson {
   float* S(int y) { return s_.data() + size_t(y) * size_t(bw_); }
   float* Rh(int y) { return rh_.data() + size_t(y) * size_t(bw_); }
   float* Rv(int y) { return rv_.data() + size_t(y) * size_t(bw_); }
+  float* X(int y) { return x_box_.data() + size_t(y) * size_t(bw_); }
   const uint8_t* C(int y) const { return cls_.data() + size_t(y) * size_t(bw_); }
-  float* X(int y) { return x_.z[y0_ + y] + x0_; }
 
   // Runs band(j, y0, y1) over the bands and adds their sums in band order.
   template <class Band>
@@ -313,16 +379,14 @@ class ClonePoisson {
   double Forward(bool pending, float beta) {
     const double total = Bands([&](int j, int b0, int b1) {
       ScratchPool<float>::Lease lease(pool_);
-      lease->assign(size_t(3 * bw_ + 1), 0.0f);
-      float* halo = lease->data();  // bw + 1, the last 0
-      float* qh = halo + bw_ + 1;
-      float* qv = qh + bw_;
+      lease->assign(size_t(bw_ + kLanes), 0.0f);
+      float* halo = lease->data();  // the row above the band, a zero vector after it
       const auto make = [&](int y, float* into) {
         NewDirection(P(y), S(y), C(y), beta, into, bw_);
       };
       float* cur = P(b0);
       if (pending) {
-        cur = edgeP_.data() + size_t(j) * size_t(bw_ + 1);
+        cur = edgeP_.data() + size_t(j) * size_t(bw_ + kLanes);
         make(b0, cur);
       }
       double sum = 0.0;
@@ -332,8 +396,7 @@ class ClonePoisson {
           if (y + 1 == b1) above = halo;
           make(y + 1, above);
         }
-        PairDifferences(cur, above, C(y), w_, qh, qv, bw_);
-        double e = SquareSum(qh, bw_) + SquareSum(qv, bw_);
+        double e = PairEnergy(cur, above, C(y), w_, bw_);
         for (int q = ringRow_[size_t(y)]; q < ringRow_[size_t(y) + 1]; ++q) {
           const float v = a_ * cur[ringAt_[size_t(q)] - y * bw_];
           e += double(v) * v;
@@ -345,7 +408,7 @@ class ClonePoisson {
     });
     if (pending) {
       for (int j = 0; j < bands_; ++j) {
-        const float* edge = edgeP_.data() + size_t(j) * size_t(bw_ + 1);
+        const float* edge = edgeP_.data() + size_t(j) * size_t(bw_ + kLanes);
         std::copy(edge, edge + bw_, P(j * rows_));
       }
     }
@@ -357,14 +420,13 @@ class ClonePoisson {
   double Backward(float alpha) {
     const double total = Bands([&](int j, int b0, int b1) {
       ScratchPool<float>::Lease lease(pool_);
-      const size_t row = size_t(bw_) + 1;
-      lease->assign(10 * row, 0.0f);
+      const size_t row = size_t(bw_ + kLanes);
+      lease->assign(9 * row, 0.0f);
       float* base = lease->data();
-      float* sq = base + row;
       // Two sets of terms, the row's and the row below's; hi[0] and hb[0] stay 0.
       Terms terms[2];
       for (int t = 0; t < 2; ++t) {
-        float* at = sq + row * size_t(1 + 4 * t);
+        float* at = base + row * size_t(1 + 4 * t);
         terms[t] = {at, at + row, at + 2 * row, at + 3 * row};
       }
       Terms below = terms[0], cur = terms[1];
@@ -380,8 +442,7 @@ class ClonePoisson {
         }
         float* rvOut = y + 1 == b1 ? edgeV_.data() + size_t(j) * size_t(bw_) : Rv(y);
         UpdatePairs(P(y), P(y + 1), C(y), w_, alpha, Rh(y), Rv(y), rvOut, X(y), cur, bw_);
-        Transposed(base, below, cur, C(y), S(y), sq, bw_);
-        sum += SquareSum(sq, bw_);
+        sum += Transposed(base, below, cur, C(y), S(y), bw_);
         for (int q = r0; q < r1; ++q) base[ringAt_[size_t(q)] - y * bw_] = 0.0f;
         std::swap(below, cur);
       }
@@ -396,9 +457,9 @@ class ClonePoisson {
 
   matrix& x_;
   float a_, w_;
-  int x0_ = 0, y0_ = 0, bw_ = 0, bh_ = 0, rows_ = 1, bands_ = 0;
+  int x0_ = 0, y0_ = 0, width_ = 0, bw_ = 0, bh_ = 0, rows_ = 1, bands_ = 0;
   std::vector<uint8_t> cls_;
-  std::vector<float> p_, s_, rh_, rv_, rr_, edgeP_, edgeV_;
+  std::vector<float> p_, s_, rh_, rv_, x_box_, rr_, edgeP_, edgeV_;
   std::vector<int> ringAt_, ringRow_;  // a ring pixel's cell; each row's first ring position
   ScratchPool<float> pool_;
 };
