@@ -86,7 +86,6 @@ using Float8 = float __attribute__((vector_size(32)));
 using Float4 = float __attribute__((vector_size(16)));
 using Double4 = double __attribute__((vector_size(32)));
 using Int8 = int32_t __attribute__((vector_size(32)));
-using Byte8 = uint8_t __attribute__((vector_size(8)));
 // The helpers pass vectors by value; they are internal and always inlined, so the calling
 // convention of such values never matters.
 #pragma GCC diagnostic ignored "-Wpsabi"
@@ -97,10 +96,10 @@ using Byte8 = uint8_t __attribute__((vector_size(8)));
   return v;
 }
 [[gnu::always_inline]] inline void Store(float* p, Float8 v) { std::memcpy(p, &v, sizeof v); }
-[[gnu::always_inline]] inline Int8 Classes(const uint8_t* c) {
-  Byte8 b;
-  std::memcpy(&b, c, sizeof b);
-  return __builtin_convertvector(b, Int8);
+[[gnu::always_inline]] inline Int8 Classes(const int32_t* c) {
+  Int8 v;
+  std::memcpy(&v, c, sizeof v);
+  return v;
 }
 [[gnu::always_inline]] inline Int8 Has(Int8 c, int32_t bit) { return (c & bit) != 0; }
 [[gnu::always_inline]] inline Float8 Pick(Int8 m, Float8 a, Float8 b) { return m ? a : b; }
@@ -134,7 +133,7 @@ using Byte8 = uint8_t __attribute__((vector_size(8)));
 // The row loops: n a multiple of kLanes.
 
 // The unknowns' new direction: beta p + s there, p (0) elsewhere.
-ZEP_VECTOR_CLONES void NewDirection(const float* p, const float* s, const uint8_t* c, float beta,
+ZEP_VECTOR_CLONES void NewDirection(const float* p, const float* s, const int32_t* c, float beta,
                                     float* into, int n) {
   for (int i = 0; i < n; i += kLanes) {
     const Float8 pv = Load(p + i);
@@ -143,7 +142,7 @@ ZEP_VECTOR_CLONES void NewDirection(const float* p, const float* s, const uint8_
 }
 
 // The sum of squares of one row's pairs of A p (above: the row above; p[n] readable).
-ZEP_VECTOR_CLONES double PairEnergy(const float* p, const float* above, const uint8_t* c, float w,
+ZEP_VECTOR_CLONES double PairEnergy(const float* p, const float* above, const int32_t* c, float w,
                                     int n) {
   Double4 s0 = {}, s1 = {};
   for (int i = 0; i < n; i += kLanes) {
@@ -167,7 +166,7 @@ struct Terms {
 
 // r -= alpha A p for one row's pairs, x += alpha p at the unknowns, and the transposed
 // terms of the new residuals. With alpha 0 nothing is updated (rvIn is copied to rvOut).
-ZEP_VECTOR_CLONES void UpdatePairs(const float* p, const float* above, const uint8_t* c, float w,
+ZEP_VECTOR_CLONES void UpdatePairs(const float* p, const float* above, const int32_t* c, float w,
                                    float alpha, float* rh, const float* rvIn, float* rvOut,
                                    float* x, Terms t, int n) {
   const double step = -alpha;
@@ -197,7 +196,7 @@ ZEP_VECTOR_CLONES void UpdatePairs(const float* p, const float* above, const uin
 
 // The vertical terms alone of a row's updated residuals, the residuals left as they were:
 // the row below a band, whose update the band below keeps to itself until the pass ends.
-ZEP_VECTOR_CLONES void VerticalTerms(const float* p, const float* above, const uint8_t* c,
+ZEP_VECTOR_CLONES void VerticalTerms(const float* p, const float* above, const int32_t* c,
                                      float w, float alpha, const float* rv, Terms t, int n) {
   const double step = -alpha;
   for (int i = 0; i < n; i += kLanes) {
@@ -215,7 +214,7 @@ ZEP_VECTOR_CLONES void VerticalTerms(const float* p, const float* above, const u
 // s = A^T r for one row in the plain loop's order (base: the ring's terms; below: the
 // vertical terms of the row below; cur.hi[0] = cur.hb[0] = 0); returns the sum of squares
 // of the unknowns' s. An absent term adds +0, which changes no sum: s is never -0.
-ZEP_VECTOR_CLONES double Transposed(const float* base, Terms below, Terms cur, const uint8_t* c,
+ZEP_VECTOR_CLONES double Transposed(const float* base, Terms below, Terms cur, const int32_t* c,
                                     float* s, int n) {
   Double4 s0 = {}, s1 = {};
   for (int i = 0; i < n; i += kLanes) {
@@ -304,7 +303,7 @@ class ClonePoisson {
       for (int q = 0; q < l.n; ++q) {
         const int k = l.x[q];
         const size_t i = Cell(k);
-        cls_[i] |= uint8_t(bit | kUnknown);
+        cls_[i] |= bit | kUnknown;
         const float target = scaled ? float(double(weight) * g.x[q]) : g.x[q];
         r[i] = target - weight * (x.x[k + step] - x.x[k]);
       }
@@ -359,7 +358,7 @@ class ClonePoisson {
   float* Rh(int y) { return rh_.data() + size_t(y) * size_t(bw_); }
   float* Rv(int y) { return rv_.data() + size_t(y) * size_t(bw_); }
   float* X(int y) { return x_box_.data() + size_t(y) * size_t(bw_); }
-  const uint8_t* C(int y) const { return cls_.data() + size_t(y) * size_t(bw_); }
+  const int32_t* C(int y) const { return cls_.data() + size_t(y) * size_t(bw_); }
 
   // Runs band(j, y0, y1) over the bands and adds their sums in band order.
   template <class Band>
@@ -458,7 +457,7 @@ class ClonePoisson {
   matrix& x_;
   float a_, w_;
   int x0_ = 0, y0_ = 0, width_ = 0, bw_ = 0, bh_ = 0, rows_ = 1, bands_ = 0;
-  std::vector<uint8_t> cls_;
+  std::vector<int32_t> cls_;
   std::vector<float> p_, s_, rh_, rv_, x_box_, rr_, edgeP_, edgeV_;
   std::vector<int> ringAt_, ringRow_;  // a ring pixel's cell; each row's first ring position
   ScratchPool<float> pool_;
