@@ -2,10 +2,12 @@
 // values solved for by least squares, joined to the pixels around the region.
 #include <algorithm>
 #include <cmath>
+#include <vector>
 
 #include "image/fpbuffer.h"
 #include "image/opscope.h"
 #include "numeric/cvector.h"
+#include "numeric/listruns.h"
 #include "platform/parallel.h"
 
 void SeamlessClone(fpbuffer& destination, const fpbuffer& source, int iterations, float a, float w,
@@ -24,8 +26,19 @@ void SeamlessClone(fpbuffer& destination, const fpbuffer& source, int iterations
   const bool compensate = mode == 3 || mode == 4;
   const bool mixAll = mode == 1, mixBoundary = mode == 2 || mode == 4;
   const int channels = std::min(destination.channels, source.channels);
-  const auto cloneChannel = [&](int c) {
-    matrix e, gih, giv, gbh, gbv, own, listed;
+  // A channel's ring values and targets, its region set to the source's values.
+  struct Targets {
+    matrix e, gih, giv, gbh, gbv;
+  };
+  std::vector<Targets> targets(size_t(std::max(channels, 0)));
+  const auto prepare = [&](int c) {
+    Targets& t = targets[size_t(c)];
+    matrix& e = t.e;
+    matrix& gih = t.gih;
+    matrix& giv = t.giv;
+    matrix& gbh = t.gbh;
+    matrix& gbv = t.gbv;
+    matrix own, listed;
     matrix& d = destination.plane[c];
     const matrix& s = source.plane[c];
     d.listgather(1.0f, outer, e);
@@ -57,16 +70,27 @@ void SeamlessClone(fpbuffer& destination, const fpbuffer& source, int iterations
     }
     s.listgather(factor, pixels, listed);
     for (int k = 0; k < pixels.n; ++k) d.x[pixels.x[k]] = listed.x[k];
-    d.poissoncg(iterations, a, outer, e, ih, gih, iv, giv, w, bh, gbh, bv, gbv);
   };
-  // The channels are solved side by side, each writing only its own plane; a channel's
-  // steps are too short to share out, so each solve runs on one thread. A solve holds two
-  // working planes of the image's size, so on very large images the channels take turns.
+  // A solve holds several working planes of its region's size, so on very large images the
+  // channels take turns, each solve's row bands shared out; otherwise the channels are
+  // prepared side by side and solved together, every pass one loop over all their bands.
   if (int64_t(destination.n) > (int64_t(1) << 24)) {
-    for (int c = 0; c < channels; ++c) cloneChannel(c);
+    for (int c = 0; c < channels; ++c) {
+      prepare(c);
+      Targets& t = targets[size_t(c)];
+      destination.plane[c].poissoncg(iterations, a, outer, t.e, ih, t.gih, iv, t.giv, w, bh,
+                                     t.gbh, bv, t.gbv);
+      t = Targets();
+    }
     return;
   }
   ParallelBlocks(channels, 1, [&](int64_t c0, int64_t c1) {
-    for (int64_t c = c0; c < c1; ++c) cloneChannel(int(c));
+    for (int64_t c = c0; c < c1; ++c) prepare(int(c));
   });
+  std::vector<CloneTargets> planes;
+  for (int c = 0; c < channels; ++c) {
+    const Targets& t = targets[size_t(c)];
+    planes.push_back({&destination.plane[c], &t.e, &t.gih, &t.giv, &t.gbh, &t.gbv});
+  }
+  PoissonCgTogether(iterations, a, w, outer, ih, iv, bh, bv, planes);
 }

@@ -3,10 +3,13 @@
 #include <algorithm>
 #include <cstdint>
 #include <cstring>
+#include <memory>
+#include <utility>
 #include <vector>
 
 #include "numeric/cvector.h"
 #include "numeric/levelcg.h"
+#include "numeric/listruns.h"
 #include "numeric/matrixarray.h"
 #include "numeric/pyramid.h"
 #include "numeric/scratchpool.h"
@@ -326,21 +329,115 @@ class ClonePoisson {
     }
   }
 
-  void Run(int iterations) {
+  int bands() const { return bands_; }
+
+  // The start: s = A^T r over the bands in turn (their outputs are their own), then p = s.
+  void Start() {
     if (bw_ == 0) return;
-    double gamma = Backward(0.0f);
+    gamma_ = 0.0;
+    for (int j = 0; j < bands_; ++j) gamma_ += BackwardBand(j);
+    AfterBackward();
     for (size_t i = 0; i < s_.size(); ++i) p_[i] = (cls_[i] & kUnknown) ? s_[i] : 0.0f;
-    bool pending = false;  // p = beta p + s is due
-    float beta = 0.0f;
-    for (int it = 0; it < iterations; ++it) {
-      const double denom = Forward(pending, beta);
-      float alpha;
-      if (!CgStep(gamma, denom, denom > 0.0, true, alpha)) break;
-      const double gammaNew = Backward(alpha);
-      if (!CgStep(gammaNew, gamma, gamma != 0.0, true, beta)) break;
-      pending = true;
-      gamma = gammaNew;
+  }
+
+  // Pass F of band j with the step already taken: its energy of A p.
+  double ForwardBand(int j) {
+    const int b0 = j * rows_, b1 = std::min(bh_, b0 + rows_);
+    ScratchPool<float>::Lease lease(pool_);
+    lease->assign(size_t(bw_ + kLanes), 0.0f);
+    float* halo = lease->data();  // the row above the band, a zero vector after it
+    const auto make = [&](int y, float* into) {
+      NewDirection(P(y), S(y), C(y), beta_, into, bw_);
+    };
+    // A band's first row goes to its edge buffer, copied in after the pass, so that the
+    // band below can make that row again from the values before the pass.
+    float* cur = P(b0);
+    if (pending_) {
+      cur = edgeP_.data() + size_t(j) * size_t(bw_ + kLanes);
+      make(b0, cur);
     }
+    double sum = 0.0;
+    for (int y = b0; y < b1; ++y) {
+      float* above = P(y + 1);  // the zero row above the rectangle at the top
+      if (pending_ && y + 1 < bh_) {
+        if (y + 1 == b1) above = halo;
+        make(y + 1, above);
+      }
+      double e = PairEnergy(cur, above, C(y), w_, bw_);
+      for (int q = ringRow_[size_t(y)]; q < ringRow_[size_t(y) + 1]; ++q) {
+        const float v = a_ * cur[ringAt_[size_t(q)] - y * bw_];
+        e += double(v) * v;
+      }
+      sum += e;
+      cur = above;
+    }
+    return sum;
+  }
+
+  // After every band's pass F: the step from the bands' energies in band order; false when
+  // the loop ends here.
+  bool AfterForward(const double* energies) {
+    if (pending_) {
+      for (int j = 0; j < bands_; ++j) {
+        const float* edge = edgeP_.data() + size_t(j) * size_t(bw_ + kLanes);
+        std::copy(edge, edge + bw_, P(j * rows_));
+      }
+    }
+    double denom = 0.0;
+    for (int j = 0; j < bands_; ++j) denom += energies[j];
+    return CgStep(gamma_, denom, denom > 0.0, true, alpha_);
+  }
+
+  // Pass B of band j: r -= alpha A p, x += alpha p, s = A^T r; the sum of squares of its
+  // unknowns' s.
+  double BackwardBand(int j) {
+    const int b0 = j * rows_, b1 = std::min(bh_, b0 + rows_);
+    ScratchPool<float>::Lease lease(pool_);
+    const size_t row = size_t(bw_ + kLanes);
+    lease->assign(9 * row, 0.0f);
+    float* base = lease->data();
+    // Two sets of terms, the row's and the row below's; hi[0] and hb[0] stay 0.
+    Terms terms[2];
+    for (int t = 0; t < 2; ++t) {
+      float* at = base + row * size_t(1 + 4 * t);
+      terms[t] = {at, at + row, at + 2 * row, at + 3 * row};
+    }
+    Terms below = terms[0], cur = terms[1];
+    // A band's last row of vertical residuals goes to its edge buffer, copied in after the
+    // pass; the band above makes that row's update again from the values before.
+    if (b0 > 0) VerticalTerms(P(b0 - 1), P(b0), C(b0 - 1), w_, alpha_, Rv(b0 - 1), below, bw_);
+    double sum = 0.0;
+    for (int y = b0; y < b1; ++y) {
+      const int r0 = ringRow_[size_t(y)], r1 = ringRow_[size_t(y) + 1];
+      for (int q = r0; q < r1; ++q) {
+        const int col = ringAt_[size_t(q)] - y * bw_;
+        float& r = rr_[size_t(q)];
+        if (alpha_ != 0.0f) r = float(r + double(-alpha_) * (a_ * P(y)[col]));
+        base[col] = 0.0f + a_ * r;
+      }
+      float* rvOut = y + 1 == b1 ? edgeV_.data() + size_t(j) * size_t(bw_) : Rv(y);
+      UpdatePairs(P(y), P(y + 1), C(y), w_, alpha_, Rh(y), Rv(y), rvOut, X(y), cur, bw_);
+      sum += Transposed(base, below, cur, C(y), S(y), bw_);
+      for (int q = r0; q < r1; ++q) base[ringAt_[size_t(q)] - y * bw_] = 0.0f;
+      std::swap(below, cur);
+    }
+    return sum;
+  }
+
+  // After every band's pass B: beta from the bands' sums in band order; false when the loop
+  // ends here.
+  bool AfterBackward(const double* sums) {
+    AfterBackward();
+    double gammaNew = 0.0;
+    for (int j = 0; j < bands_; ++j) gammaNew += sums[j];
+    if (!CgStep(gammaNew, gamma_, gamma_ != 0.0, true, beta_)) return false;
+    pending_ = true;
+    gamma_ = gammaNew;
+    return true;
+  }
+
+  // The unknowns into the plane.
+  void Finish() {
     for (int y = 0; y < bh_; ++y) {
       float* row = x_.z[y0_ + y] + x0_;
       for (int i = 0; i < width_; ++i) {
@@ -360,108 +457,62 @@ class ClonePoisson {
   float* X(int y) { return x_box_.data() + size_t(y) * size_t(bw_); }
   const int32_t* C(int y) const { return cls_.data() + size_t(y) * size_t(bw_); }
 
-  // Runs band(j, y0, y1) over the bands and adds their sums in band order.
-  template <class Band>
-  double Bands(Band band) {
-    std::vector<double> sums(size_t(bands_), 0.0);
-    ParallelBlocks(bh_, rows_, [&](int64_t b0, int64_t b1) {
-      const int j = int(b0 / rows_);
-      sums[size_t(j)] = band(j, int(b0), int(b1));
-    });
-    double total = 0.0;
-    for (const double v : sums) total += v;
-    return total;
-  }
-
-  // Pass F. A band's first row goes to its edge buffer, copied in after the pass, so that
-  // the band below can make that row again from the values before the pass.
-  double Forward(bool pending, float beta) {
-    const double total = Bands([&](int j, int b0, int b1) {
-      ScratchPool<float>::Lease lease(pool_);
-      lease->assign(size_t(bw_ + kLanes), 0.0f);
-      float* halo = lease->data();  // the row above the band, a zero vector after it
-      const auto make = [&](int y, float* into) {
-        NewDirection(P(y), S(y), C(y), beta, into, bw_);
-      };
-      float* cur = P(b0);
-      if (pending) {
-        cur = edgeP_.data() + size_t(j) * size_t(bw_ + kLanes);
-        make(b0, cur);
-      }
-      double sum = 0.0;
-      for (int y = b0; y < b1; ++y) {
-        float* above = P(y + 1);  // the zero row above the rectangle at the top
-        if (pending && y + 1 < bh_) {
-          if (y + 1 == b1) above = halo;
-          make(y + 1, above);
-        }
-        double e = PairEnergy(cur, above, C(y), w_, bw_);
-        for (int q = ringRow_[size_t(y)]; q < ringRow_[size_t(y) + 1]; ++q) {
-          const float v = a_ * cur[ringAt_[size_t(q)] - y * bw_];
-          e += double(v) * v;
-        }
-        sum += e;
-        cur = above;
-      }
-      return sum;
-    });
-    if (pending) {
-      for (int j = 0; j < bands_; ++j) {
-        const float* edge = edgeP_.data() + size_t(j) * size_t(bw_ + kLanes);
-        std::copy(edge, edge + bw_, P(j * rows_));
-      }
-    }
-    return total;
-  }
-
-  // Pass B. A band's last row of vertical residuals goes to its edge buffer, copied in
-  // after the pass; the band above makes that row's update again from the values before.
-  double Backward(float alpha) {
-    const double total = Bands([&](int j, int b0, int b1) {
-      ScratchPool<float>::Lease lease(pool_);
-      const size_t row = size_t(bw_ + kLanes);
-      lease->assign(9 * row, 0.0f);
-      float* base = lease->data();
-      // Two sets of terms, the row's and the row below's; hi[0] and hb[0] stay 0.
-      Terms terms[2];
-      for (int t = 0; t < 2; ++t) {
-        float* at = base + row * size_t(1 + 4 * t);
-        terms[t] = {at, at + row, at + 2 * row, at + 3 * row};
-      }
-      Terms below = terms[0], cur = terms[1];
-      if (b0 > 0) VerticalTerms(P(b0 - 1), P(b0), C(b0 - 1), w_, alpha, Rv(b0 - 1), below, bw_);
-      double sum = 0.0;
-      for (int y = b0; y < b1; ++y) {
-        const int r0 = ringRow_[size_t(y)], r1 = ringRow_[size_t(y) + 1];
-        for (int q = r0; q < r1; ++q) {
-          const int col = ringAt_[size_t(q)] - y * bw_;
-          float& r = rr_[size_t(q)];
-          if (alpha != 0.0f) r = float(r + double(-alpha) * (a_ * P(y)[col]));
-          base[col] = 0.0f + a_ * r;
-        }
-        float* rvOut = y + 1 == b1 ? edgeV_.data() + size_t(j) * size_t(bw_) : Rv(y);
-        UpdatePairs(P(y), P(y + 1), C(y), w_, alpha, Rh(y), Rv(y), rvOut, X(y), cur, bw_);
-        sum += Transposed(base, below, cur, C(y), S(y), bw_);
-        for (int q = r0; q < r1; ++q) base[ringAt_[size_t(q)] - y * bw_] = 0.0f;
-        std::swap(below, cur);
-      }
-      return sum;
-    });
+  void AfterBackward() {
     for (int j = 0; j < bands_; ++j) {
       const float* edge = edgeV_.data() + size_t(j) * size_t(bw_);
       std::copy(edge, edge + bw_, Rv(std::min(bh_, (j + 1) * rows_) - 1));
     }
-    return total;
   }
 
   matrix& x_;
   float a_, w_;
   int x0_ = 0, y0_ = 0, width_ = 0, bw_ = 0, bh_ = 0, rows_ = 1, bands_ = 0;
+  double gamma_ = 0.0;
+  float alpha_ = 0.0f, beta_ = 0.0f;
+  bool pending_ = false;  // p = beta p + s is due
   std::vector<int32_t> cls_;
   std::vector<float> p_, s_, rh_, rv_, x_box_, rr_, edgeP_, edgeV_;
   std::vector<int> ringAt_, ringRow_;  // a ring pixel's cell; each row's first ring position
   ScratchPool<float> pool_;
 };
+
+// Runs the solves' iterations together: each pass is one parallel loop over the bands of
+// every solve still going, so that small solves share the threads. A solve's result is
+// that of running it alone.
+void RunTogether(const std::vector<ClonePoisson*>& solves, int iterations) {
+  std::vector<std::pair<int, int>> items;  // (solve, band)
+  std::vector<size_t> first;               // a solve's first item
+  for (int k = 0; k < int(solves.size()); ++k) {
+    solves[size_t(k)]->Start();
+    first.push_back(items.size());
+    for (int j = 0; j < solves[size_t(k)]->bands(); ++j) items.emplace_back(k, j);
+  }
+  std::vector<char> going(solves.size(), 1);
+  std::vector<double> sums(items.size(), 0.0);
+  const auto pass = [&](bool forward) {
+    ParallelBlocks(int64_t(items.size()), 1, [&](int64_t i0, int64_t i1) {
+      for (int64_t i = i0; i < i1; ++i) {
+        const auto [k, j] = items[size_t(i)];
+        if (!going[size_t(k)]) continue;
+        ClonePoisson& s = *solves[size_t(k)];
+        sums[size_t(i)] = forward ? s.ForwardBand(j) : s.BackwardBand(j);
+      }
+    });
+    bool any = false;
+    for (size_t k = 0; k < solves.size(); ++k) {
+      if (!going[k]) continue;
+      const double* own = sums.data() + first[k];
+      going[k] = forward ? solves[k]->AfterForward(own) : solves[k]->AfterBackward(own);
+      any = any || going[k];
+    }
+    return any;
+  };
+  for (int it = 0; it < iterations; ++it) {
+    if (!pass(true)) break;
+    if (!pass(false)) break;
+  }
+  for (ClonePoisson* s : solves) s->Finish();
+}
 
 matrixarray Single(const matrix& plane) {
   matrixarray a(1);
@@ -503,8 +554,24 @@ matrix& matrix::poissoncg(int iterations, float a, const cvector<int>& ring, con
                           const cvector<int>& boundv, const matrix& gbv) {
   if (iterations <= 0) return *this;
   ClonePoisson solve(*this, a, w, ring, e, {&innerh, &gih, &innerv, &giv, &boundh, &gbh, &boundv, &gbv});
-  solve.Run(iterations);
+  RunTogether({&solve}, iterations);
   return *this;
+}
+
+void PoissonCgTogether(int iterations, float a, float w, const cvector<int>& ring,
+                       const cvector<int>& innerh, const cvector<int>& innerv,
+                       const cvector<int>& boundh, const cvector<int>& boundv,
+                       const std::vector<CloneTargets>& planes) {
+  if (iterations <= 0) return;
+  std::vector<std::unique_ptr<ClonePoisson>> solves;
+  std::vector<ClonePoisson*> order;
+  for (const CloneTargets& t : planes) {
+    solves.push_back(std::make_unique<ClonePoisson>(
+        *t.x, a, w, ring, *t.e,
+        ClonePoisson::Pairs{&innerh, t.gih, &innerv, t.giv, &boundh, t.gbh, &boundv, t.gbv}));
+    order.push_back(solves.back().get());
+  }
+  RunTogether(order, iterations);
 }
 
 matrix& matrix::pyramidcg(int iterations, const matrixarray& g1, const matrixarray& g2, int limit,
