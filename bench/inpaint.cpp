@@ -11,9 +11,9 @@
 #include <chrono>
 #include <cmath>
 #include <cstdio>
+#include <ctime>
 #include <functional>
 #include <string>
-#include <ctime>
 
 #include <malloc.h>
 

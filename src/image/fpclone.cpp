@@ -78,8 +78,8 @@ void SeamlessClone(fpbuffer& destination, const fpbuffer& source, int iterations
     for (int c = 0; c < channels; ++c) {
       prepare(c);
       Targets& t = targets[size_t(c)];
-      destination.plane[c].poissoncg(iterations, a, outer, t.e, ih, t.gih, iv, t.giv, w, bh,
-                                     t.gbh, bv, t.gbv);
+      destination.plane[c].poissoncg(iterations, a, outer, t.e, ih, t.gih, iv, t.giv, w, bh, t.gbh,
+                                     bv, t.gbv);
       t = Targets();
     }
     return;

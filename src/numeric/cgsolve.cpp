@@ -14,8 +14,8 @@
 #include "numeric/pyramid.h"
 #include "numeric/scratchpool.h"
 #include "numeric/vectorclones.h"
-#include "platform/parallel.h"
 #include "platform/errors.h"
+#include "platform/parallel.h"
 #include "platform/progress.h"
 
 namespace {
@@ -27,22 +27,14 @@ void SubtractFrom(const matrixarray& b, matrixarray& r) {
   }
 }
 
-// The unknowns are every element of the plane, with a progress tick per iteration.
-struct WholePlane {
-  static constexpr bool kTicks = true;
-  double sumsq(const matrix& s) const { return s.sumsq(); }
-  void start(matrix& p, const matrix& s) const { p.assign(s); }
-  void axpy(matrix& x, float a, const matrix& p) const { x.axpy(a, p); }
-  void xpay(matrix& p, float b, const matrix& s) const { p.scaleadd(b, s); }
-};
-
 // forward(x, q1, q2) sets q = A x; adjoint(r1, r2, s) sets s = A^T r. With stopEarly the
 // loop ends when the step's denominator is not positive (before the update) or when the
 // previous gamma was 0 (after the new residual, the direction left as it was); without
-// it those cases take gamma itself as the step and gamma_new as beta and carry on.
-template <class Forward, class Adjoint, class Space = WholePlane>
+// it those cases take gamma itself as the step and gamma_new as beta and carry on. The
+// unknowns are every element of the plane, with a progress tick per iteration.
+template <class Forward, class Adjoint>
 void ConjugateGradients(matrix& x, const matrixarray& b1, const matrixarray& b2, int iterations,
-                        bool stopEarly, Forward forward, Adjoint adjoint, const Space& space = {}) {
+                        bool stopEarly, Forward forward, Adjoint adjoint) {
   if (iterations <= 0) return;
   matrixarray r1, r2, q1, q2;
   matrix s, p;
@@ -50,22 +42,22 @@ void ConjugateGradients(matrix& x, const matrixarray& b1, const matrixarray& b2,
   SubtractFrom(b1, r1);
   SubtractFrom(b2, r2);
   adjoint(r1, r2, s);
-  double gamma = space.sumsq(s);
-  space.start(p, s);
+  double gamma = s.sumsq();
+  p.assign(s);
   for (int it = 0; it < iterations; ++it) {
-    if constexpr (Space::kTicks) StepProgressOrThrow();
+    StepProgressOrThrow();
     forward(p, q1, q2);
     const double denom = q1.energy() + q2.energy();
     float alpha;
     if (!CgStep(gamma, denom, denom > 0.0, stopEarly, alpha)) break;
-    space.axpy(x, alpha, p);
+    x.axpy(alpha, p);
     r1.axpy(-alpha, q1);
     r2.axpy(-alpha, q2);
     adjoint(r1, r2, s);
-    const double gammaNew = space.sumsq(s);
+    const double gammaNew = s.sumsq();
     float beta;
     if (!CgStep(gammaNew, gamma, gamma != 0.0, stopEarly, beta)) break;
-    space.xpay(p, beta, s);
+    p.scaleadd(beta, s);
     gamma = gammaNew;
   }
 }
@@ -116,10 +108,10 @@ using Int8 = int32_t __attribute__((vector_size(32)));
     return __builtin_convertvector(
         __builtin_convertvector(a, Double4) + step * __builtin_convertvector(b, Double4), Float4);
   };
-  const Float4 lo = half(__builtin_shufflevector(r, r, 0, 1, 2, 3),
-                         __builtin_shufflevector(q, q, 0, 1, 2, 3));
-  const Float4 hi = half(__builtin_shufflevector(r, r, 4, 5, 6, 7),
-                         __builtin_shufflevector(q, q, 4, 5, 6, 7));
+  const Float4 lo =
+      half(__builtin_shufflevector(r, r, 0, 1, 2, 3), __builtin_shufflevector(q, q, 0, 1, 2, 3));
+  const Float4 hi =
+      half(__builtin_shufflevector(r, r, 4, 5, 6, 7), __builtin_shufflevector(q, q, 4, 5, 6, 7));
   return __builtin_shufflevector(lo, hi, 0, 1, 2, 3, 4, 5, 6, 7);
 }
 // Adds the squares of v in double to two lanes of four.
@@ -199,8 +191,8 @@ ZEP_VECTOR_CLONES void UpdatePairs(const float* p, const float* above, const int
 
 // The vertical terms alone of a row's updated residuals, the residuals left as they were:
 // the row below a band, whose update the band below keeps to itself until the pass ends.
-ZEP_VECTOR_CLONES void VerticalTerms(const float* p, const float* above, const int32_t* c,
-                                     float w, float alpha, const float* rv, Terms t, int n) {
+ZEP_VECTOR_CLONES void VerticalTerms(const float* p, const float* above, const int32_t* c, float w,
+                                     float alpha, const float* rv, Terms t, int n) {
   const double step = -alpha;
   for (int i = 0; i < n; i += kLanes) {
     const Int8 cl = Classes(c + i);
@@ -346,9 +338,7 @@ class ClonePoisson {
     ScratchPool<float>::Lease lease(pool_);
     lease->assign(size_t(bw_ + kLanes), 0.0f);
     float* halo = lease->data();  // the row above the band, a zero vector after it
-    const auto make = [&](int y, float* into) {
-      NewDirection(P(y), S(y), C(y), beta_, into, bw_);
-    };
+    const auto make = [&](int y, float* into) { NewDirection(P(y), S(y), C(y), beta_, into, bw_); };
     // A band's first row goes to its edge buffer, copied in after the pass, so that the
     // band below can make that row again from the values before the pass.
     float* cur = P(b0);
@@ -553,7 +543,8 @@ matrix& matrix::poissoncg(int iterations, float a, const cvector<int>& ring, con
                           const matrix& giv, float w, const cvector<int>& boundh, const matrix& gbh,
                           const cvector<int>& boundv, const matrix& gbv) {
   if (iterations <= 0) return *this;
-  ClonePoisson solve(*this, a, w, ring, e, {&innerh, &gih, &innerv, &giv, &boundh, &gbh, &boundv, &gbv});
+  ClonePoisson solve(*this, a, w, ring, e,
+                     {&innerh, &gih, &innerv, &giv, &boundh, &gbh, &boundv, &gbv});
   RunTogether({&solve}, iterations);
   return *this;
 }

@@ -340,10 +340,13 @@ TEST(ListOps, FusedCloneSolveFollowsThePlainLoop) {
   };
   const Case cases[] = {
       {61, 47, 400,
-       [](int x, int y) { return (x * 7 + y * 3) % 11 != 0 && (x - 30) * (x - 30) + (y - 20) * (y - 20) < 500; }},
+       [](int x, int y) {
+         return (x * 7 + y * 3) % 11 != 0 && (x - 30) * (x - 30) + (y - 20) * (y - 20) < 500;
+       }},
       {61, 47, 200, [](int x, int y) { return x < 9 || y > 40 || (x + y) % 5 == 0; }},
       {300, 290, 60, [](int x, int y) { return x >= 22 && x < 278 && y >= 17 && y < 273; }},
-      {2003, 37, 30, [](int x, int y) { return x > 2 && y > 1 && y < 34 && (x % 97 != 5 || y > 20); }},
+      {2003, 37, 30,
+       [](int x, int y) { return x > 2 && y > 1 && y < 34 && (x % 97 != 5 || y > 20); }},
       {9, 8, 5, [](int x, int y) { return x == 4 && y == 3; }},
   };
   for (const Case& c : cases) {
@@ -352,7 +355,8 @@ TEST(ListOps, FusedCloneSolveFollowsThePlainLoop) {
     for (int y = 0; y < c.h; ++y)
       for (int x = 0; x < c.w; ++x) region.set(x, y, c.inside(x, y));
     matrix start(c.w, c.h);
-    for (int k = 0; k < start.n; ++k) start.x[k] = 40.0f + 30.0f * std::sin(0.37f * float(k % 5000));
+    for (int k = 0; k < start.n; ++k)
+      start.x[k] = 40.0f + 30.0f * std::sin(0.37f * float(k % 5000));
     start.x[0] = -0.0f;  // a fixed pixel keeps even its sign
     const CloneProblem problem(region, start);
     matrix fused(start), plain(start);
