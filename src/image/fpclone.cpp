@@ -7,7 +7,6 @@
 #include "image/fpbuffer.h"
 #include "image/opscope.h"
 #include "numeric/cvector.h"
-#include "numeric/listruns.h"
 #include "platform/parallel.h"
 
 void SeamlessClone(fpbuffer& destination, const fpbuffer& source, int iterations, float a, float w,
@@ -71,26 +70,22 @@ void SeamlessClone(fpbuffer& destination, const fpbuffer& source, int iterations
     s.listgather(factor, pixels, listed);
     for (int k = 0; k < pixels.n; ++k) d.x[pixels.x[k]] = listed.x[k];
   };
-  // A solve holds several working planes of its region's size, so on very large images the
-  // channels take turns, each solve's row bands shared out; otherwise the channels are
-  // prepared side by side and solved together, every pass one loop over all their bands.
+  // Each channel's solve writes only its own plane; a solve's passes are too short to share
+  // out, so the channels are solved side by side, each on one thread (its bands inline). A
+  // solve holds several working planes of the region's size, so on very large images the
+  // channels take turns, each solve's row bands shared out.
+  const auto clone = [&](int c) {
+    prepare(c);
+    Targets& t = targets[size_t(c)];
+    destination.plane[c].poissoncg(iterations, a, outer, t.e, ih, t.gih, iv, t.giv, w, bh, t.gbh,
+                                   bv, t.gbv);
+    t = Targets();
+  };
   if (int64_t(destination.n) > (int64_t(1) << 24)) {
-    for (int c = 0; c < channels; ++c) {
-      prepare(c);
-      Targets& t = targets[size_t(c)];
-      destination.plane[c].poissoncg(iterations, a, outer, t.e, ih, t.gih, iv, t.giv, w, bh, t.gbh,
-                                     bv, t.gbv);
-      t = Targets();
-    }
+    for (int c = 0; c < channels; ++c) clone(c);
     return;
   }
   ParallelBlocks(channels, 1, [&](int64_t c0, int64_t c1) {
-    for (int64_t c = c0; c < c1; ++c) prepare(int(c));
+    for (int64_t c = c0; c < c1; ++c) clone(int(c));
   });
-  std::vector<CloneTargets> planes;
-  for (int c = 0; c < channels; ++c) {
-    const Targets& t = targets[size_t(c)];
-    planes.push_back({&destination.plane[c], &t.e, &t.gih, &t.giv, &t.gbh, &t.gbv});
-  }
-  PoissonCgTogether(iterations, a, w, outer, ih, iv, bh, bv, planes);
 }
