@@ -2,6 +2,7 @@
 // values solved for by least squares, joined to the pixels around the region.
 #include <algorithm>
 #include <cmath>
+#include <vector>
 
 #include "image/fpbuffer.h"
 #include "image/opscope.h"
@@ -24,8 +25,19 @@ void SeamlessClone(fpbuffer& destination, const fpbuffer& source, int iterations
   const bool compensate = mode == 3 || mode == 4;
   const bool mixAll = mode == 1, mixBoundary = mode == 2 || mode == 4;
   const int channels = std::min(destination.channels, source.channels);
-  const auto cloneChannel = [&](int c) {
-    matrix e, gih, giv, gbh, gbv, own, listed;
+  // A channel's ring values and targets, its region set to the source's values.
+  struct Targets {
+    matrix e, gih, giv, gbh, gbv;
+  };
+  std::vector<Targets> targets(size_t(std::max(channels, 0)));
+  const auto prepare = [&](int c) {
+    Targets& t = targets[size_t(c)];
+    matrix& e = t.e;
+    matrix& gih = t.gih;
+    matrix& giv = t.giv;
+    matrix& gbh = t.gbh;
+    matrix& gbv = t.gbv;
+    matrix own, listed;
     matrix& d = destination.plane[c];
     const matrix& s = source.plane[c];
     d.listgather(1.0f, outer, e);
@@ -57,16 +69,23 @@ void SeamlessClone(fpbuffer& destination, const fpbuffer& source, int iterations
     }
     s.listgather(factor, pixels, listed);
     for (int k = 0; k < pixels.n; ++k) d.x[pixels.x[k]] = listed.x[k];
-    d.poissoncg(iterations, a, outer, e, ih, gih, iv, giv, w, bh, gbh, bv, gbv);
   };
-  // The channels are solved side by side, each writing only its own plane; a channel's
-  // steps are too short to share out, so each solve runs on one thread. A solve holds two
-  // working planes of the image's size, so on very large images the channels take turns.
+  // Each channel's solve writes only its own plane; a solve's passes are too short to share
+  // out, so the channels are solved side by side, each on one thread (its bands inline). A
+  // solve holds several working planes of the region's size, so on very large images the
+  // channels take turns, each solve's row bands shared out.
+  const auto clone = [&](int c) {
+    prepare(c);
+    Targets& t = targets[size_t(c)];
+    destination.plane[c].poissoncg(iterations, a, outer, t.e, ih, t.gih, iv, t.giv, w, bh, t.gbh,
+                                   bv, t.gbv);
+    t = Targets();
+  };
   if (int64_t(destination.n) > (int64_t(1) << 24)) {
-    for (int c = 0; c < channels; ++c) cloneChannel(c);
+    for (int c = 0; c < channels; ++c) clone(c);
     return;
   }
   ParallelBlocks(channels, 1, [&](int64_t c0, int64_t c1) {
-    for (int64_t c = c0; c < c1; ++c) cloneChannel(int(c));
+    for (int64_t c = c0; c < c1; ++c) clone(int(c));
   });
 }

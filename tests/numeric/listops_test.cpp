@@ -7,6 +7,7 @@
 
 #include "numeric/bitmask.h"
 #include "numeric/cvector.h"
+#include "numeric/listruns.h"
 #include "numeric/matrix.h"
 
 namespace {
@@ -253,4 +254,163 @@ TEST(ListOps, RunsGiveThePixelByPixelResults) {
     wants[4].x[i] = 0.7f * wants[4].x[i] + y.x[i];
   }
   for (int i = 0; i < 5; ++i) EXPECT_EQ(differs(ops[i], wants[i]), -1) << i;
+}
+
+namespace {
+// The listed solve's inputs for a region of a plane: the rings, pairs and their targets.
+struct CloneProblem {
+  cvector<int> outer, ih, iv, bh, bv;
+  matrix e, gih, giv, gbh, gbv;
+  CloneProblem(const bitmask& region, const matrix& start) {
+    region.ringlist(outer, false).pairlists(ih, iv, bh, bv);
+    start.listgather(1.0f, outer, e);
+    const auto targets = [](const cvector<int>& l, matrix& g, float phase) {
+      g.dim(l.n, 1);
+      for (int k = 0; k < l.n; ++k) g.x[k] = 5.0f * std::cos(phase + 0.9f * float(k % 1000));
+    };
+    targets(ih, gih, 0.1f);
+    targets(iv, giv, 0.7f);
+    targets(bh, gbh, 1.3f);
+    targets(bv, gbv, 2.1f);
+  }
+  void Solve(matrix& x, int iterations, float a, float w) const {
+    x.poissoncg(iterations, a, outer, e, ih, gih, iv, giv, w, bh, gbh, bv, gbv);
+  }
+};
+
+// The same least squares by the textbook loop over the list operations: every vector
+// formed whole, then updated.
+void PlainCloneLoop(matrix& x, const CloneProblem& c, int iterations, float a, float w) {
+  bitmask marks(x.nx, x.ny);
+  marks.setlist(c.outer).setlist(c.ih).setlist(c.iv).setlist(c.bh).setlist(c.bv);
+  cvector<int> unknowns, touched;
+  marks.indices(unknowns);
+  for (const cvector<int>* l : {&c.ih, &c.bh})
+    for (int k = 0; k < l->n; ++k) marks.setbit(l->x[k] + 1, true);
+  for (const cvector<int>* l : {&c.iv, &c.bv})
+    for (int k = 0; k < l->n; ++k) marks.setbit(l->x[k] + x.nx, true);
+  marks.indices(touched);
+  matrix b[5];
+  b[0].assign(c.e).mulscalar(a);
+  b[1] = c.gih;
+  b[2] = c.giv;
+  b[3].assign(c.gbh).mulscalar(w);
+  b[4].assign(c.gbv).mulscalar(w);
+  const auto forward = [&](const matrix& u, matrix* q) {
+    u.listgather(a, c.outer, q[0]).listdiffx(c.ih, q[1], 1.0f).listdiffy(c.iv, q[2], 1.0f);
+    u.listdiffx(c.bh, q[3], w).listdiffy(c.bv, q[4], w);
+  };
+  matrix t(x.nx, x.ny);
+  const auto adjoint = [&](const matrix* r) {
+    t.listzero(touched).listscatteradd(a, c.outer, r[0]).listdiffxadj(c.ih, r[1], 1.0f);
+    t.listdiffyadj(c.iv, r[2], 1.0f).listdiffxadj(c.bh, r[3], w).listdiffyadj(c.bv, r[4], w);
+    return t.listsumsq(unknowns);
+  };
+  matrix r[5], q[5];
+  forward(x, r);
+  for (int i = 0; i < 5; ++i)
+    for (int k = 0; k < r[i].n; ++k) r[i].x[k] = b[i].x[k] - r[i].x[k];
+  double gamma = adjoint(r);
+  matrix p(x.nx, x.ny);
+  p.zero().listcopy(unknowns, t);
+  for (int it = 0; it < iterations; ++it) {
+    forward(p, q);
+    double denom = 0.0;
+    for (const matrix& m : q) denom += m.sumsq();
+    if (!(denom > 0.0)) break;
+    const float alpha = float(gamma / denom);
+    x.listaxpy(unknowns, alpha, p);
+    for (int i = 0; i < 5; ++i) r[i].axpy(-alpha, q[i]);
+    const double next = adjoint(r);
+    if (gamma == 0.0) break;
+    p.listxpay(unknowns, float(next / gamma), t);
+    gamma = next;
+  }
+}
+}  // namespace
+
+// The solve runs its iterations as two fused passes over row bands; it must follow the plain
+// loop but for the order of its sums and of a few pixels' transposed terms. Regions: ragged
+// with holes and on the borders; a square over several bands; a wide strip of many bands;
+// a single pixel.
+TEST(ListOps, FusedCloneSolveFollowsThePlainLoop) {
+  struct Case {
+    int w, h, iterations;
+    bool (*inside)(int x, int y);
+  };
+  const Case cases[] = {
+      {61, 47, 400,
+       [](int x, int y) {
+         return (x * 7 + y * 3) % 11 != 0 && (x - 30) * (x - 30) + (y - 20) * (y - 20) < 500;
+       }},
+      {61, 47, 200, [](int x, int y) { return x < 9 || y > 40 || (x + y) % 5 == 0; }},
+      {300, 290, 60, [](int x, int y) { return x >= 22 && x < 278 && y >= 17 && y < 273; }},
+      {2003, 37, 30,
+       [](int x, int y) { return x > 2 && y > 1 && y < 34 && (x % 97 != 5 || y > 20); }},
+      {9, 8, 5, [](int x, int y) { return x == 4 && y == 3; }},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(std::to_string(c.w) + "x" + std::to_string(c.h));
+    bitmask region(c.w, c.h);
+    for (int y = 0; y < c.h; ++y)
+      for (int x = 0; x < c.w; ++x) region.set(x, y, c.inside(x, y));
+    matrix start(c.w, c.h);
+    for (int k = 0; k < start.n; ++k)
+      start.x[k] = 40.0f + 30.0f * std::sin(0.37f * float(k % 5000));
+    start.x[0] = -0.0f;  // a fixed pixel keeps even its sign
+    const CloneProblem problem(region, start);
+    matrix fused(start), plain(start);
+    problem.Solve(fused, c.iterations, 2.0f, 3.0f);
+    PlainCloneLoop(plain, problem, c.iterations, 2.0f, 3.0f);
+    float lo, hi;
+    plain.minmax(lo, hi);
+    double worst = 0.0;
+    int moved = 0;
+    for (int k = 0; k < plain.n; ++k) {
+      worst = std::max(worst, std::fabs(double(fused.x[k]) - plain.x[k]));
+      if (plain.x[k] == start.x[k] && std::signbit(plain.x[k]) == std::signbit(start.x[k])) {
+        ASSERT_EQ(std::memcmp(fused.x + k, start.x + k, sizeof(float)), 0) << k;
+      } else {
+        ++moved;
+      }
+    }
+    EXPECT_LE(worst, 1e-4 * (hi - lo));
+    EXPECT_GT(moved, 0);
+  }
+}
+
+// Planes solved together share their passes; each ends with the bytes of its own solve,
+// also a plane whose targets it already meets (its loop ends at the first step) beside
+// planes that go on.
+TEST(ListOps, PlanesSolvedTogetherEndAsSolvedAlone) {
+  const int w = 300, h = 120;
+  bitmask region(w, h);
+  for (int y = 0; y < h; ++y)
+    for (int x = 0; x < w; ++x) region.set(x, y, x > 5 && y > 3 && (x * 3 + y) % 17 != 0);
+  matrix planes[3];
+  std::vector<CloneProblem> problems;
+  for (int c = 0; c < 3; ++c) {
+    planes[c].dim(w, h);
+    for (int k = 0; k < planes[c].n; ++k)
+      planes[c].x[k] = 50.0f + 20.0f * std::sin(0.01f * float(k) + float(c));
+    problems.emplace_back(region, planes[c]);
+  }
+  // Plane 1's targets are its own differences: nothing to do.
+  CloneProblem& met = problems[1];
+  planes[1].listdiffx(met.ih, met.gih, 1.0f).listdiffy(met.iv, met.giv, 1.0f);
+  planes[1].listdiffx(met.bh, met.gbh, 1.0f).listdiffy(met.bv, met.gbv, 1.0f);
+  matrix together[3] = {planes[0], planes[1], planes[2]};
+  std::vector<CloneTargets> targets;
+  for (int c = 0; c < 3; ++c) {
+    const CloneProblem& p = problems[size_t(c)];
+    targets.push_back({&together[c], &p.e, &p.gih, &p.giv, &p.gbh, &p.gbv});
+  }
+  const CloneProblem& p0 = problems[0];
+  PoissonCgTogether(40, 2.0f, 3.0f, p0.outer, p0.ih, p0.iv, p0.bh, p0.bv, targets);
+  for (int c = 0; c < 3; ++c) {
+    matrix alone(planes[c]);
+    problems[size_t(c)].Solve(alone, 40, 2.0f, 3.0f);
+    EXPECT_EQ(std::memcmp(alone.x, together[c].x, sizeof(float) * size_t(alone.n)), 0) << c;
+  }
+  EXPECT_EQ(std::memcmp(together[1].x, planes[1].x, sizeof(float) * size_t(planes[1].n)), 0);
 }

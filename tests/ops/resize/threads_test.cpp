@@ -232,6 +232,22 @@ std::vector<Operation> Operations() {
                      return Bytes(x) + Bytes(y);
                    }});
   }
+  // A ragged region over several row bands of the cloning solve's passes.
+  ops.push_back({"seamless-cloning solve", [](Size s) {
+                   const fpbuffer f = MakeImage(s);
+                   bitmask region(s.w, s.h);
+                   for (int y = 0; y < s.h; ++y)
+                     for (int x = 0; x < s.w; ++x)
+                       region.set(x, y, x > 0 && (x + 2 * y) % 9 != 0 && 3 * y < 2 * s.h + 2);
+                   cvector<int> outer, ih, iv, bh, bv;
+                   region.ringlist(outer, false).pairlists(ih, iv, bh, bv);
+                   matrix e, gih, giv, gbh, gbv, x(f.plane[0]);
+                   x.listgather(1.0f, outer, e);
+                   f.plane[1].listdiffx(ih, gih, 1.0f).listdiffy(iv, giv, 1.0f);
+                   f.plane[1].listdiffx(bh, gbh, 1.0f).listdiffy(bv, gbv, 1.0f);
+                   x.poissoncg(8, 2.0f, outer, e, ih, gih, iv, giv, 3.0f, bh, gbh, bv, gbv);
+                   return Bytes(x);
+                 }});
   ops.push_back({"levels match", [](Size s) {
                    fpbuffer f = MakeImage(s);
                    f.plane[0].matchlevels(f.plane[2], 5.0f, 2.5f);
