@@ -114,6 +114,13 @@ static void BM_Gamma(benchmark::State& state) {
 }
 POINT_BENCH(BM_Gamma);
 
+// Gamma as the command runs it: copies of the channels it changes first, so that a cancel
+// can put them back (the window then keeps no copy of its own).
+static void BM_GammaGuarded(benchmark::State& state) {
+  Run(state, [](fpbuffer& f, int64_t i) { f.gammaguarded(i % 2 ? 0.5 : 2.0, nullptr, false); });
+}
+POINT_BENCH(BM_GammaGuarded);
+
 static void BM_HistogramEqualization(benchmark::State& state) {
   Run(state, [](fpbuffer& f, int64_t) { f.equalize(false); });
 }

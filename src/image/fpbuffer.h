@@ -175,6 +175,10 @@ class fpbuffer {
   fpbuffer& multiply(float m, bitmask* selection, bool cond);
   // The power p anchored at the channel's range (matrix::gamma).
   fpbuffer& gamma(double p, bitmask* selection, bool cond);
+  // The same, leaving the image as it was when a channel's tick cancels or anything throws:
+  // every processed channel but the last (no tick follows it) is copied, on all threads,
+  // before it changes, and the copies are put back. The caller need keep no copy.
+  fpbuffer& gammaguarded(double p, bitmask* selection, bool cond);
   // A tone curve of [0, 1] (a lookup table, or f with parameter c; nothing without f) on
   // every processed channel over its range; with hdr, and only without a selection, on
   // the luminance of the image scaled to [0, 255] in RGB, the colour ratios raised to s.

@@ -9,6 +9,10 @@
 #include <new>
 #include <vector>
 
+#if defined(__x86_64__) && defined(__GNUC__)
+#include <immintrin.h>
+#endif
+
 #include "numeric/bitmask.h"
 #include "numeric/blocksum.h"
 #include "numeric/dmatrix.h"
@@ -256,6 +260,73 @@ ZEP_POINT_CLONES void CurveRun(const float* in, float* out, int64_t n, const Cur
   }
 }
 
+#if defined(__x86_64__) && defined(__GNUC__) && !defined(__clang__) && !defined(__SANITIZE_THREAD__)
+// CurveRun with AVX-512 for eight elements at a time, the rest through CurveRun. A gather
+// per table side costs more than reading each element's pair t[j], t[j + 1] with one
+// 16-byte load and sorting the pairs into two vectors; the arithmetic is CurveRun's, step
+// for step, so the bits are the same.
+__attribute__((target("avx512f,avx512vl,avx512dq"))) void CurveRunAvx512(const float* in,
+                                                                         float* out, int64_t n,
+                                                                         const CurveRange& r) {
+  const double* t = r.table;
+  const __m512d scalePositive = _mm512_set1_pd(r.scalePositive);
+  const __m512d scaleNegative = _mm512_set1_pd(r.scaleNegative);
+  const __m512d hi = _mm512_set1_pd(r.hi), s = _mm512_set1_pd(r.s);
+  const __m512d last = _mm512_set1_pd(double(r.last)), one = _mm512_set1_pd(1.0);
+  const __m256i lastIndex = _mm256_set1_epi32(r.last - 1);
+  const __m512i even = _mm512_setr_epi64(0, 2, 4, 6, 8, 10, 12, 14);
+  const __m512i odd = _mm512_setr_epi64(1, 3, 5, 7, 9, 11, 13, 15);
+  const __m256 zero = _mm256_setzero_ps();
+  // The conversions in their masked forms with every lane on: the plain ones leave GCC
+  // warning about their undefined pass-through operand.
+  const __mmask8 all = 0xFF;
+  int64_t i = 0;
+  for (; i + 8 <= n; i += 8) {
+    const __m256 v = _mm256_loadu_ps(in + i);
+    const __mmask8 positive = _mm256_cmp_ps_mask(v, zero, _CMP_GT_OQ);
+    const __mmask8 nonzero = positive | _mm256_cmp_ps_mask(v, zero, _CMP_LT_OQ);
+    const __m512d a = _mm512_abs_pd(_mm512_maskz_cvtps_pd(all, v));
+    __m512d q = _mm512_mul_pd(a, _mm512_mask_blend_pd(positive, scaleNegative, scalePositive));
+    q = _mm512_mask_blend_pd(_mm512_cmp_pd_mask(q, last, _CMP_LT_OQ), last, q);
+    const __m256i j = _mm256_min_epi32(_mm512_maskz_cvttpd_epi32(all, q), lastIndex);
+    const __m512d f = _mm512_sub_pd(q, _mm512_maskz_cvtepi32_pd(all, j));
+    alignas(32) int32_t at[8];
+    _mm256_store_si256(reinterpret_cast<__m256i*>(at), j);
+    __m512d low = _mm512_zextpd128_pd512(_mm_loadu_pd(t + at[0]));
+    low = _mm512_insertf64x2(low, _mm_loadu_pd(t + at[1]), 1);
+    low = _mm512_insertf64x2(low, _mm_loadu_pd(t + at[2]), 2);
+    low = _mm512_insertf64x2(low, _mm_loadu_pd(t + at[3]), 3);
+    __m512d high = _mm512_zextpd128_pd512(_mm_loadu_pd(t + at[4]));
+    high = _mm512_insertf64x2(high, _mm_loadu_pd(t + at[5]), 1);
+    high = _mm512_insertf64x2(high, _mm_loadu_pd(t + at[6]), 2);
+    high = _mm512_insertf64x2(high, _mm_loadu_pd(t + at[7]), 3);
+    const __m512d left = _mm512_permutex2var_pd(low, even, high);
+    const __m512d right = _mm512_permutex2var_pd(low, odd, high);
+    const __m512d value =
+        _mm512_add_pd(_mm512_mul_pd(_mm512_sub_pd(one, f), left), _mm512_mul_pd(f, right));
+    const __m256 result =
+        _mm512_maskz_cvtpd_ps(all, _mm512_mul_pd(_mm512_mask_blend_pd(positive, s, hi), value));
+    _mm256_storeu_ps(out + i, _mm256_mask_blend_ps(nonzero, v, result));
+  }
+  if (i < n) CurveRun(in + i, out + i, n - i, r);
+}
+#define ZEP_CURVE_AVX512 1
+#endif
+
+// The curve loop in the widest form the processor runs.
+void CurveRunBest(const float* in, float* out, int64_t n, const CurveRange& r) {
+#ifdef ZEP_CURVE_AVX512
+  static const bool avx512 = __builtin_cpu_supports("avx512f") &&
+                             __builtin_cpu_supports("avx512vl") &&
+                             __builtin_cpu_supports("avx512dq");
+  if (avx512) {
+    CurveRunAvx512(in, out, n, r);
+    return;
+  }
+#endif
+  CurveRun(in, out, n, r);
+}
+
 // Runs run(in, out, count) over the plane in blocks, or over the masked elements: those
 // blocks go through a buffer and only the set bits take their result.
 template <class Run>
@@ -311,7 +382,7 @@ matrix& matrix::applycurve(const dmatrix& table, float lo, float hi, const bitma
   const double last = double(table.n - 1);
   const CurveRange range{table.x, table.n - 1, last / h, last / -s, h, s};
   EachRun(*this, mask,
-          [&](const float* in, float* out, int64_t count) { CurveRun(in, out, count, range); });
+          [&](const float* in, float* out, int64_t count) { CurveRunBest(in, out, count, range); });
   return *this;
 }
 

@@ -5,6 +5,7 @@
 #include <cstring>
 #include <limits>
 #include <numeric>
+#include <random>
 #include <utility>
 #include <vector>
 
@@ -207,6 +208,33 @@ TEST(PointOps, CurveTableAsTheLookupGivesIt) {
           values, range.first, range.second,
           [table](matrix& m, float lo, float hi) { m.applycurve(*table, lo, hi); },
           [table](double t) { return table->lookup(t); }, 1);
+    }
+  }
+}
+
+// The wide loop reads each element's pair of table entries itself: on every element of a
+// plane (runs of eight and a tail) it gives the bits of the one-element loop, also on the
+// table's nodes, at its ends and beyond, for tables from 2 to 4097 entries.
+TEST(PointOps, CurveWideLoopGivesTheOneElementBits) {
+  std::mt19937 random(23);
+  std::uniform_real_distribution<float> spread(-400.0f, 400.0f);
+  for (const int entries : {2, 9, 601, 4097}) {
+    dmatrix table(entries, 1);
+    for (int i = 0; i < entries; ++i) table.x[i] = std::sqrt(i / double(entries - 1)) - 0.1;
+    const float inf = std::numeric_limits<float>::infinity();
+    std::vector<float> values = {0.0f, -0.0f, inf, -inf, std::nanf(""), 255.0f, -128.0f,
+                                 -255.0f, 1e-45f, -1e-45f, 3.4e38f, -3.4e38f};
+    for (int i = 0; i < entries && values.size() < 400; i += std::max(1, entries / 97)) {
+      values.push_back(255.0f * float(i) / float(entries - 1));   // on a node
+      values.push_back(-128.0f * float(i) / float(entries - 1));  // mirrored
+    }
+    while (values.size() < 997) values.push_back(spread(random));
+    for (const auto& range : {std::pair{0.0f, 255.0f}, std::pair{-128.0f, 127.0f}}) {
+      SCOPED_TRACE(testing::Message() << entries << " [" << range.first << ", " << range.second << "]");
+      CheckAgainstPlain(
+          values, range.first, range.second,
+          [&table](matrix& m, float lo, float hi) { m.applycurve(table, lo, hi); },
+          [&table](double t) { return table.lookup(t); }, 1);
     }
   }
 }

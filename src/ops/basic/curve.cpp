@@ -132,11 +132,16 @@ void OnApplyCurve(CImageView& v, int id) {
   // The inverse runs on the channels alone, with the colour ratios kept.
   const bool hdr = forward && p.forHdr != 0;
   const double s = forward ? double(p.colorSaturationControl) : 1.0;
+  // Over the channels the curve neither ticks nor allocates: it cannot stop half-way, so
+  // the window keeps no copy of the image for it (a copy taken on one thread, which cost
+  // more than the curve). The HDR path converts and allocates, and keeps the copy.
+  const bool keepsImage = !hdr;
   if (p.directlyUsePresetFunction) {
     const ToneCurveFn curve = ToneCurve(p.presetFunction, !forward);
     const double c = p.presetParameter;
     v.RunOnFloat(
-        [&](fpbuffer& image) { image.applytonecurve(curve, c, Selection(v), Cond(), hdr, s); });
+        [&](fpbuffer& image) { image.applytonecurve(curve, c, Selection(v), Cond(), hdr, s); },
+        true, keepsImage);
     return;
   }
   dmatrix table;
@@ -146,5 +151,6 @@ void OnApplyCurve(CImageView& v, int id) {
     inverse.inverse(table);
     table = std::move(inverse);
   }
-  v.RunOnFloat([&](fpbuffer& image) { image.applycurve(table, Selection(v), Cond(), hdr, s); });
+  v.RunOnFloat([&](fpbuffer& image) { image.applycurve(table, Selection(v), Cond(), hdr, s); },
+               true, keepsImage);
 }

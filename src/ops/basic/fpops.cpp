@@ -2,13 +2,17 @@
 // operation scope goes through one plane operation of its own.
 #include <algorithm>
 #include <cmath>
+#include <cstring>
 #include <limits>
+#include <utility>
+#include <vector>
 
 #include "image/colorspace.h"
 #include "image/fpbuffer.h"
 #include "image/opscope.h"
 #include "numeric/dmatrix.h"
 #include "numeric/matrix.h"
+#include "platform/parallel.h"
 #include "platform/progress.h"
 
 namespace {
@@ -53,16 +57,52 @@ fpbuffer& fpbuffer::multiply(float m, bitmask* selection, bool cond) {
   return *this;
 }
 
-fpbuffer& fpbuffer::gamma(double p, bitmask* selection, bool cond) {
-  int processed = 0;
-  EachChannel(*this, selection, cond, {}, [&](int, matrix&, const bitmask*) { ++processed; });
-  StartProgress(float(processed));
-  EachChannel(*this, selection, cond, {}, [&](int i, matrix& plane, const bitmask* m) {
-    StepProgressOrThrow();
-    float lo, hi;
-    Range(*this, i, lo, hi);
-    plane.gamma(p, lo, hi, m);
+namespace {
+// The elements of `from` into `to`, made its size, in blocks on the parallel helper: the
+// pages of a new plane are taken by every thread at once.
+void CopyPlane(const matrix& from, matrix& to) {
+  to.dim(from.nx, from.ny);
+  const float* s = from.x;
+  float* d = to.x;
+  ParallelBlocks(from.n, BlockFor(1), [&](int64_t b, int64_t e) {
+    std::memcpy(d + b, s + b, sizeof(float) * size_t(e - b));
   });
+}
+
+// The power on every processed channel, a tick before each; when guarded, with the copies
+// gammaguarded keeps.
+void GammaChannels(fpbuffer& image, double p, bitmask* selection, bool cond, bool guarded) {
+  int processed = 0;
+  EachChannel(image, selection, cond, {}, [&](int, matrix&, const bitmask*) { ++processed; });
+  StartProgress(float(processed));
+  std::vector<std::pair<int, matrix>> before;
+  try {
+    EachChannel(image, selection, cond, {}, [&](int i, matrix& plane, const bitmask* m) {
+      StepProgressOrThrow();
+      if (guarded && int(before.size()) + 1 < processed) {
+        CopyPlane(plane, before.emplace_back(i, matrix()).second);
+      }
+      float lo, hi;
+      Range(image, i, lo, hi);
+      plane.gamma(p, lo, hi, m);
+    });
+  } catch (...) {
+    // A copy that could not be made belongs to a channel not yet changed.
+    for (auto& [i, copy] : before) {
+      if (copy.n == image.plane[i].n) CopyPlane(copy, image.plane[i]);
+    }
+    throw;
+  }
+}
+}  // namespace
+
+fpbuffer& fpbuffer::gamma(double p, bitmask* selection, bool cond) {
+  GammaChannels(*this, p, selection, cond, false);
+  return *this;
+}
+
+fpbuffer& fpbuffer::gammaguarded(double p, bitmask* selection, bool cond) {
+  GammaChannels(*this, p, selection, cond, true);
   return *this;
 }
 

@@ -10,6 +10,7 @@
 #include "params/dialog2.h"
 #include "params/settings.h"
 #include "platform/format.h"
+#include "platform/platform.h"
 #include "platform/ui.h"
 
 using namespace ops::basic;
@@ -21,10 +22,14 @@ BasicParams& Params() { return LiveSettings().basic; }
 // The flow the four Set F2/F3 point operations share. From the menu: the page, and on OK
 // the command becomes the F2/F3 operation; nothing runs. Under F2/F3: the replay copy of
 // the block, then the core with the forward or inverse value, when there is one that
-// keeps every value a number.
+// keeps every value a number. A guarded core keeps the image itself on a cancel or
+// failure, with copies of the planes it changes: it runs when the memory a copy of the
+// layer would take is there, so the window needs no copy of its own (taken on one thread,
+// that copy cost more than the operation); otherwise the core runs with the window's copy.
 void SetF2F3Operation(CImageView& v, int id, int page,
                       const std::function<std::optional<double>(bool inverse)>& value,
-                      const std::function<void(fpbuffer&, double)>& core) {
+                      const std::function<void(fpbuffer&, double)>& core,
+                      const std::function<void(fpbuffer&, double)>& guarded = nullptr) {
   CommandFlags& f = Flags();
   if (!f.F2Active && !f.F3Active) {
     f.CtrlHeld = false;
@@ -35,6 +40,12 @@ void SetF2F3Operation(CImageView& v, int id, int page,
   if (!v.PrepareOperation(id)) return;
   const std::optional<double> x = value(f.F3Active);
   if (!x || !Usable(*x)) return;
+  const fpbuffer& layer = v.currentLayer();
+  const uint64_t bytes = uint64_t(layer.n) * 4 * uint64_t(layer.channels);
+  if (guarded && MemoryAllows(2 * bytes)) {
+    v.RunOnFloat([&](fpbuffer& image) { guarded(image, *x); }, true, true);
+    return;
+  }
   v.RunOnFloat([&](fpbuffer& image) { core(image, *x); });
 }
 
@@ -75,7 +86,8 @@ void OnGammaAdjustment(CImageView& v, int id) {
         const double p = ApplyModifierPower(Params().gamma);
         return std::optional<double>(inverse ? 1.0 / p : p);
       },
-      [&v](fpbuffer& image, double p) { image.gamma(p, Selection(v), Cond()); });
+      [&v](fpbuffer& image, double p) { image.gamma(p, Selection(v), Cond()); },
+      [&v](fpbuffer& image, double p) { image.gammaguarded(p, Selection(v), Cond()); });
 }
 
 void OnChangeMinimumKeepMaximum(CImageView& v, int id) {

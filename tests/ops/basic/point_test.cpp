@@ -305,6 +305,41 @@ TEST_F(PointTest, CancelAtTheFirstTickKeepsTheImage) {
   }
 }
 
+// Gamma keeps copies of the channels it changes rather than the window a copy of the
+// layer: a cancel at any channel's tick restores every channel already changed, with the
+// memory for the copies and without it (the window's copy then serves); a run that
+// completes gives the bytes of the plain in-place power.
+TEST_F(PointTest, GammaCancelledAtAnyTickKeepsTheImage) {
+  const int w = 300, h = 150;  // a layer of more than the 1 MB every memory check allows
+  auto value = [](int c, int k) { return float((k * 37 + c * 101) % 256); };
+  fpbuffer expected(w, h, 0x17);
+  for (int c = 0; c < 3; ++c) {
+    for (int k = 0; k < w * h; ++k) expected.plane[c].x[k] = value(c, k);
+  }
+  expected.gamma(2, nullptr, false);
+  for (const uint64_t memory : {uint64_t(1) << 40, uint64_t(0)}) {
+    platform.memory.availPhys = memory;
+    for (const int poll : {1, 2, 3, 4}) {
+      SCOPED_TRACE(testing::Message() << "memory " << memory << ", cancel at poll " << poll);
+      Make(w, h, 0x17, value);
+      LiveSettings().basic.gamma = 2;
+      platform.CancelAtPoll(poll);
+      Press(Id::GammaAdjustment, Id::F2ProgrammedOperation);
+      platform.CancelAtPoll(0);
+      EXPECT_EQ(v.operationFailed, poll <= 3);
+      int differ = 0;
+      for (int c = 0; c < 3; ++c) {
+        for (int k = 0; k < w * h; ++k) {
+          const float want = poll <= 3 ? value(c, k) : expected.plane[c].x[k];
+          const float got = At(c, k);
+          if (std::memcmp(&got, &want, 4) != 0) ++differ;
+        }
+      }
+      EXPECT_EQ(differ, 0);
+    }
+  }
+}
+
 TEST_F(PointTest, GradientBetweenTheTwoNewestQueueEntries) {
   Make(21, 2, 0x17, [](int, int) { return -1.0f; });
   v.PushColorQueue(10, 0, 255, 255, 255, 0);

@@ -278,6 +278,11 @@ std::vector<Operation> Operations() {
                    f.plane[0].bcadjust(levels, mean, rms);
                    return Bytes(f) + Bytes(levels);
                  }});
+  ops.push_back({"gamma keeping copies of the channels", [](Size s) {
+                   fpbuffer f = MakeImage(s);
+                   f.gammaguarded(2.2, nullptr, false);
+                   return Bytes(f);
+                 }});
   for (int mode : {1, 2, 3}) {
     ops.push_back({"stack combination", [mode](Size s) {
                      ops::stacking::StackScratch scratch;
