@@ -4,8 +4,9 @@
 // whole picture is timed at it. Fast Noise Removal thresholds by a profile of five levels
 // measured on a flat grey picture with the same noise (what a user measures over a flat
 // area), its factors scaled on the grid. With "--npy DIR" the clean and noisy pictures are
-// written there as .npy files (height x width x 3) for bench/denoise_peers.py.
-//   bench_denoise [WIDTHxHEIGHT] [--npy DIR]   (default 4000x3000)
+// written there as .npy files (height x width x 3) for bench/denoise_peers.py; with
+// "--only TEXT" only the methods whose name holds TEXT run. Times are the best of three runs.
+//   bench_denoise [WIDTHxHEIGHT] [--npy DIR] [--only TEXT]   (default 4000x3000)
 #include <algorithm>
 #include <chrono>
 #include <cstdio>
@@ -63,13 +64,17 @@ double Ms(const std::function<void()>& work) {
 int main(int argc, char** argv) {
   int w = 4000, h = 3000;
   const char* npy = nullptr;
+  std::string_view only;
   for (int i = 1; i < argc; ++i) {
     const std::string_view a(argv[i]);
     if (a == "--npy" && i + 1 < argc) {
       npy = argv[++i];
+    } else if (a == "--only" && i + 1 < argc) {
+      only = argv[++i];
     } else if (!a.empty() && a[0] != '-' &&
                (std::sscanf(argv[i], "%dx%d", &w, &h) != 2 || w < 400 || h < 300)) {
-      std::fprintf(stderr, "usage: bench_denoise [WIDTHxHEIGHT] [--npy DIR], at least 400x300\n");
+      std::fprintf(stderr, "usage: bench_denoise [WIDTHxHEIGHT] [--npy DIR] [--only TEXT], at least "
+                           "400x300\n");
       return 2;
     }
   }
@@ -106,6 +111,7 @@ int main(int argc, char** argv) {
     std::printf("%dx%d sigma %.0f: noisy PSNR %.2f dB\n", w, h, double(sigma),
                 PicturePsnr(noisy, clean));
     for (const Method& m : methods) {
+      if (std::string_view(m.name).find(only) == std::string_view::npos) continue;
       float best = m.grid.front();
       double bestPsnr = -1.0;
       for (float g : m.grid) {
@@ -116,8 +122,13 @@ int main(int argc, char** argv) {
       }
       for (int threads : {1, all}) {
         SetParallelThreads(threads);
-        fpbuffer f(noisy);
-        const double ms = Ms([&] { m.run(f, best); });
+        fpbuffer f;
+        double ms = 0.0;
+        for (int run = 0; run < 3; ++run) {
+          f = noisy;
+          const double t = Ms([&] { m.run(f, best); });
+          ms = run == 0 ? t : std::min(ms, t);
+        }
         std::printf("sigma %2.0f threads %2d  %-26s x%-5g %10.1f ms  PSNR %.2f dB\n", double(sigma),
                     threads, m.name, double(best), ms, PicturePsnr(f, clean));
         std::fflush(stdout);

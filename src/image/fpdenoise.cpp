@@ -2,7 +2,7 @@
 // level is soft-thresholded by the noise measured for it, and the levels are added back.
 #include "image/fpbuffer.h"
 #include "image/noiseprofile.h"
-#include "numeric/matrixarray.h"
+#include "numeric/noiseshrink.h"
 
 fpbuffer& fpbuffer::fastnoiseremoval(const NoiseProfile& profile) {
   const int levels = profile.levels;
@@ -12,14 +12,12 @@ fpbuffer& fpbuffer::fastnoiseremoval(const NoiseProfile& profile) {
   const CSpaceCode own = code;
   const bool visit = (own & ~cspace::kVisibleBits) != (profile.code & ~cspace::kVisibleBits);
   if (visit) convert(profile.code);
-  matrixarray details;
+  matrixarray work;
   matrix factors(levels, 1);
   for (int c = 0; c < 3 && c < channels; ++c) {
     if (((profile.code >> c) & 1u) == 0) continue;
     for (int i = 0; i < levels; ++i) factors.x[i] = profile.factors[c][i];
-    details.atrous(plane[c], levels);
-    details.noisethreshold(factors, int(profile.modes[c]));
-    plane[c].addall(details);
+    AtrousShrink(plane[c], factors, int(profile.modes[c]), work);
   }
   if (visit) convert(own);
   return *this;

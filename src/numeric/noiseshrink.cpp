@@ -6,6 +6,7 @@
 
 #include "numeric/matching.h"
 #include "numeric/matrixarray.h"
+#include "numeric/noiseshrink.h"
 #include "platform/messages.h"
 
 float matrix::windowrms(int x, int y, int w, int h) const {
@@ -31,11 +32,19 @@ matrix& matrix::noiseprofile(const matrixarray& levels, int x, int y, int w, int
 
 matrix& matrix::softthreshold(float t) {
   if (t == 0.0f) return *this;
-  for (int k = 0; k < n; ++k) {
-    const float a = std::fabs(x[k]) - t;
-    x[k] = a > 0.0f ? std::copysign(a, x[k]) : 0.0f;
-  }
+  for (int k = 0; k < n; ++k) x[k] = SoftShrink(x[k], t);
   return *this;
+}
+
+void ShrinkDetail(matrix& level, float t, int mode, matrix& scratch) {
+  if (mode != 1 && mode != 2) {
+    level.softthreshold(t);
+    return;
+  }
+  // Autosharpen: the thresholded level scaled back towards the level it came from.
+  scratch = level;
+  level.softthreshold(t);
+  level.mulscalar(mode == 1 ? LeastSquaresGain(level, scratch) : LeastAbsoluteGain(level, scratch));
 }
 
 matrixarray& matrixarray::noisethreshold(const matrix& factors, int mode) {
@@ -48,16 +57,6 @@ matrixarray& matrixarray::noisethreshold(const matrix& factors, int mode) {
     return *this;
   }
   matrix before;
-  for (int i = 0; i < n; ++i) {
-    if (mode != 1 && mode != 2) {
-      m[i].softthreshold(factors.x[i]);
-      continue;
-    }
-    // Autosharpen: the thresholded level scaled back towards the level it came from.
-    before = m[i];
-    m[i].softthreshold(factors.x[i]);
-    const float g = mode == 1 ? LeastSquaresGain(m[i], before) : LeastAbsoluteGain(m[i], before);
-    m[i].mulscalar(g);
-  }
+  for (int i = 0; i < n; ++i) ShrinkDetail(m[i], factors.x[i], mode, before);
   return *this;
 }

@@ -21,6 +21,7 @@
 #include "image/rgbbuffer.h"
 #include "numeric/align.h"
 #include "numeric/matrixarray.h"
+#include "numeric/noiseshrink.h"
 #include "numeric/pyramid.h"
 #include "numeric/resample.h"
 #include "numeric/triangulate.h"
@@ -548,6 +549,19 @@ std::vector<Operation> Operations() {
                  }});
   ops.push_back({"atrous", [](Size s) {
                    return OnPlane(s, [](matrix& o, const matrix& i) { o.atrous(i, 2); });
+                 }});
+  ops.push_back({"atrous shrinkage", [](Size s) {
+                   std::string bytes;
+                   for (int mode : {0, 1}) {
+                     bytes += OnPlane(s, [mode](matrix& o, const matrix& i) {
+                       matrix factors(3, 1);
+                       factors.x[0] = 6.0f, factors.x[1] = 2.0f, factors.x[2] = 0.5f;
+                       o = i;
+                       matrixarray work;
+                       AtrousShrink(o, factors, mode, work);
+                     });
+                   }
+                   return bytes;
                  }});
   ops.push_back({"gaussian blur", [](Size s) {
                    return OnPlane(s, [](matrix& o, const matrix& i) {
