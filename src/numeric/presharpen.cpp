@@ -11,8 +11,8 @@
 #include "platform/programdir.h"
 
 namespace {
-// Kernel kind (0 box, 1 bilinear, 2 cubic, 3 Lanczos) x 100 + parameter code.
-constexpr int kFirstPass[] = {0, 100, 200, 303, 304};
+// Kernel kind (0 box, 1 bilinear, 2 cubic, 3 Lanczos) x 100 + the Lanczos order.
+constexpr int kFirstPass[] = {0, 100, 200, 302, 303};
 constexpr int kSecondPass[] = {0, 100, 302, 303, 305, 315};
 constexpr int kTaps = 21;
 }  // namespace

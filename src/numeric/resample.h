@@ -42,6 +42,10 @@ bool ResampleSeparableInPlace(matrix& plane, const matrix& kx, const matrix& ky)
 // The same from input into out, the input left as it is; a cancel leaves out partly
 // written.
 bool ResampleSeparableTicking(matrix& out, const matrix& input, const matrix& kx, const matrix& ky);
+// out = ResampleSeparable(input, kx, ky), the same bits, for the kernels of a reduction by a
+// whole factor (decimate.cpp): outputs whose rows repeat one set of taps a whole step apart
+// are summed along polyphase lines of each row; any other kernel goes the general way.
+matrix& ReduceByKernels(matrix& out, const matrix& input, const matrix& kx, const matrix& ky);
 
 // The reductions of back-projection by an integer ratio, from n inputs to n / ratio outputs
 // (the for-scale builders, no shift, antialiased). First pass: mode 0 box, 1 bilinear, 2

@@ -15,7 +15,7 @@ struct Reduction {
     return BuildReductionKernel(kx, mode, second, w * ratio, ratio) &&
            BuildReductionKernel(ky, mode, second, h * ratio, ratio);
   }
-  matrix& Apply(matrix& out, const matrix& in) const { return ResampleSeparable(out, in, kx, ky); }
+  matrix& Apply(matrix& out, const matrix& in) const { return ReduceByKernels(out, in, kx, ky); }
 };
 
 float Rms(const matrix& r) {

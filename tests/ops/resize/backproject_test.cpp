@@ -4,6 +4,7 @@
 
 #include <cmath>
 #include <cstdint>
+#include <functional>
 #include <vector>
 
 #include "numeric/cvector.h"
@@ -166,3 +167,43 @@ TEST(BackProject, RegularizationAndSharpeningKeepTheReductionClose) {
 }
 
 }  // namespace
+
+TEST(BackProject, EachModeReducesByTheKernelItsRowNames) {
+  using Builder = std::function<void(matrix&, int n, double scale)>;
+  const auto lanczos = [](int order) -> Builder {
+    return [order](matrix& k, int n, double s) { BuildLanczosKernelForScale(k, order, n, s, 0, true); };
+  };
+  struct Case {
+    int mode;
+    bool second;
+    Builder expected;
+  };
+  const Case cases[] = {
+      {0, false, [](matrix& k, int n, double s) { BuildBoxKernelForScale(k, n, s, 0, true); }},
+      {1, false, [](matrix& k, int n, double s) { BuildBilinearKernelForScale(k, n, s, 0, true); }},
+      {2, false,
+       [](matrix& k, int n, double s) { BuildBicubicKernelForScale(k, 0.5, n, s, 0, true); }},
+      {3, false, lanczos(2)},
+      {4, false, lanczos(3)},
+      {0, true, [](matrix& k, int n, double s) { BuildBoxKernelForScale(k, n, s, 0, true); }},
+      {2, true, lanczos(2)},
+      {3, true, lanczos(3)},
+      {4, true, lanczos(5)},
+      {5, true, lanczos(15)},
+  };
+  for (const Case& c : cases) {
+    for (int ratio : {2, 4}) {
+      SCOPED_TRACE(testing::Message() << "mode " << c.mode << (c.second ? " second" : " first")
+                                      << " ratio " << ratio);
+      matrix got, want;
+      ASSERT_TRUE(BuildReductionKernel(got, c.mode, c.second, 40 * ratio, ratio));
+      c.expected(want, 40 * ratio, 1.0 / ratio);
+      ASSERT_EQ(got.nx, want.nx);
+      ASSERT_EQ(got.ny, want.ny);
+      EXPECT_EQ(Values(got), Values(want));
+    }
+  }
+  // Equal kernels share their id across the two tables.
+  EXPECT_EQ(ReductionKernelId(3, false), ReductionKernelId(2, true));
+  EXPECT_EQ(ReductionKernelId(4, false), ReductionKernelId(3, true));
+}

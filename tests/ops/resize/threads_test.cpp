@@ -426,6 +426,17 @@ std::vector<Operation> Operations() {
                    bpddl(f, 0, bp, false, 0, 3, 1, false, nullptr);
                    return Bytes(f);
                  }});
+  ops.push_back({"reductions along polyphase lines", [](Size s) {
+                   const fpbuffer f = MakeImage(s);
+                   std::string bytes;
+                   for (int ratio : {2, 4}) {
+                     matrix kx, ky, out;
+                     BuildReductionKernel(kx, ratio == 2 ? 4 : 0, false, s.w, ratio);
+                     BuildReductionKernel(ky, ratio == 2 ? 4 : 0, false, s.h, ratio);
+                     bytes += Bytes(ReduceByKernels(out, f.plane[0], kx, ky));
+                   }
+                   return bytes;
+                 }});
   for (bool twelve : {false, true}) {
     ops.push_back({"Jensen-Xin Li and the back-projected Xin Li cores", [twelve](Size s) {
                      XinLiModel xl;
