@@ -82,46 +82,12 @@ __attribute__((target("avx2"))) void SearchInteriorAvx2(const double* prev, cons
   // The last few positions by the plain loop, from j - 1 on so that it starts at 1.
   SearchInterior(prev + j - 1, e + j - 1, cur + j - 1, steps + j - 1, count - j + 1);
 }
-
-// The same, the line's energies gathered through its index row as they are needed
-// (energies[index[j]]) instead of copied into a line first; e receives the gathered
-// energies of the positions the vector loop leaves to the plain one.
-__attribute__((target("avx2"))) void SearchGatherAvx2(const double* prev, const float* energies,
-                                                      const int32_t* index, double* e,
-                                                      double* cur, uint8_t* steps, int count) {
-  int j = 1;
-  for (; j + 4 <= count - 1; j += 4) {
-    const __m256d a = _mm256_loadu_pd(prev + j - 1), b = _mm256_loadu_pd(prev + j),
-                  c = _mm256_loadu_pd(prev + j + 1);
-    const __m128i at = _mm_loadu_si128(reinterpret_cast<const __m128i*>(index + j));
-    const __m256d ej = _mm256_cvtps_pd(_mm_i32gather_ps(energies, at, 4));
-    const __m256d lower = _mm256_cmp_pd(a, b, _CMP_LT_OQ);
-    const __m256d m = _mm256_blendv_pd(b, a, lower);
-    const __m256d higher = _mm256_cmp_pd(c, m, _CMP_LT_OQ);
-    _mm256_storeu_pd(cur + j, _mm256_add_pd(ej, _mm256_blendv_pd(m, c, higher)));
-    const int bits = _mm256_movemask_pd(higher) | (_mm256_movemask_pd(lower) << 4);
-    const uint32_t word = kStepWords[size_t(bits)];
-    std::memcpy(steps + j, &word, sizeof(word));
-  }
-  for (int k = j; k < count - 1; ++k) e[k] = energies[index[k]];
-  SearchInterior(prev + j - 1, e + j - 1, cur + j - 1, steps + j - 1, count - j + 1);
-}
-#endif
-
-#ifdef ZEP_SEAM_AVX2
-const bool kSearchAvx2 = __builtin_cpu_supports("avx2");
 #endif
 
 // One line of the search. Only two lines of cumulative energies are ever kept, in double
 // so that long paths of large energies still compare exactly as a double copy of the
-// whole plane would. With energies and index, the line's energies are energies[index[j]],
-// gathered into e where the interior loop does not read them itself; otherwise they are e.
-void SearchLine(const double* prev, double* e, double* cur, uint8_t* steps, int count,
-                const float* energies = nullptr, const int32_t* index = nullptr) {
-  if (energies) {
-    e[0] = energies[index[0]];
-    e[count - 1] = energies[index[count - 1]];
-  }
+// whole plane would.
+void SearchLine(const double* prev, const double* e, double* cur, uint8_t* steps, int count) {
   if (count == 1) {
     cur[0] = e[0] + prev[0];
     steps[0] = kStraight;
@@ -131,20 +97,13 @@ void SearchLine(const double* prev, double* e, double* cur, uint8_t* steps, int 
   cur[0] = e[0] + (first ? prev[1] : prev[0]);
   steps[0] = first ? kHigher : kStraight;
 #ifdef ZEP_SEAM_AVX2
-  if (kSearchAvx2 && energies) {
-    SearchGatherAvx2(prev, energies, index, e, cur, steps, count);
+  static const bool avx2 = __builtin_cpu_supports("avx2");
+  if (avx2) {
+    SearchInteriorAvx2(prev, e, cur, steps, count);
   } else {
-    if (energies)
-      for (int j = 1; j < count - 1; ++j) e[j] = energies[index[j]];
-    if (kSearchAvx2) {
-      SearchInteriorAvx2(prev, e, cur, steps, count);
-    } else {
-      SearchInterior(prev, e, cur, steps, count);
-    }
+    SearchInterior(prev, e, cur, steps, count);
   }
 #else
-  if (energies)
-    for (int j = 1; j < count - 1; ++j) e[j] = energies[index[j]];
   SearchInterior(prev, e, cur, steps, count);
 #endif
   const int l = count - 1;
@@ -201,7 +160,9 @@ const matrix& matrix::verticalseam(cvector<int32_t>& seam, const SeamIndexMap& m
   const int32_t* r = map[0].x;
   for (int j = 0; j < width; ++j) prev[j] = x[r[j]];
   for (int i = 1; i < height; ++i) {
-    SearchLine(prev, e, cur, &steps[size_t(i) * w], width, x, map[i].x);
+    r = map[i].x;
+    for (int j = 0; j < width; ++j) e[j] = x[r[j]];
+    SearchLine(prev, e, cur, &steps[size_t(i) * w], width);
     std::swap(prev, cur);
   }
   seam[height - 1] = FirstLeast(prev, width);
