@@ -3,6 +3,7 @@
 #include "ops/stacking/stack.h"
 
 #include <algorithm>
+#include <atomic>
 #include <cstring>
 #include <optional>
 #include <span>
@@ -129,17 +130,25 @@ void CombineRawFiles(fpbuffer& image, const std::vector<std::string>& files, int
   const std::optional<MedianNetwork> network =
       mode == kStackMedian ? std::optional<MedianNetwork>(count) : std::nullopt;
   StartProgress(float(h));
-  FrgbReader reader;
   for (int y0 = 0; y0 < h; y0 += blockRows) {
     const int r = std::min(blockRows, h - y0);
-    // Each file is open only while its rows are read, so any number of files works.
-    for (int k = 0; k < count; ++k) {
-      const std::string& path = files[size_t(k)];
-      if (!reader.open(path, w, h) || !reader.read(y0, r, &rows[fileBlock * size_t(k)])) {
-        Abort(kStackReadProblem, path);
+    // Each file is open only while its rows are read, so any number of files works. The
+    // files are read side by side (reads from the page cache are copies a thread can
+    // share); the first file that fails, in file order, is the one reported.
+    std::atomic<int> failed{count};
+    ParallelBlocks(count, 1, [&](int64_t k0, int64_t k1) {
+      FrgbReader reader;
+      for (int64_t k = k0; k < k1; ++k) {
+        if (!reader.open(files[size_t(k)], w, h) ||
+            !reader.read(y0, r, &rows[fileBlock * size_t(k)])) {
+          int seen = failed.load();
+          while (int(k) < seen && !failed.compare_exchange_weak(seen, int(k))) {
+          }
+        }
+        reader.close();
       }
-      reader.close();
-    }
+    });
+    if (failed.load() < count) Abort(kStackReadProblem, files[size_t(failed.load())]);
     const bool cancelled = ParallelBlocksTicking(r, 1, [&](int64_t begin, int64_t end) {
       thread_local CombineBuffers buffers;
       thread_local std::vector<fpixel> samples;
