@@ -6,10 +6,9 @@
 #include <cstdlib>
 #include <vector>
 
-#include <sys/mman.h>
-
 #include "numeric/border.h"
 #include "numeric/cvector.h"
+#include "numeric/hugepages.h"
 #include "numeric/kernels.h"
 #include "numeric/matrix.h"
 #include "numeric/scratchpool.h"
@@ -314,19 +313,8 @@ const matrix& matrix::ddldirections(cvector<uint8_t>& map, int order) const {
 
 namespace {
 // A doubled plane of a megapixel picture is just under the size that the plane allocator
-// keeps and places in huge pages, so it comes as fresh 4 KB pages, each faulting on its
-// first touch: on a virtual machine those faults cost more than the whole fill. Asking
-// for huge pages before the first touch makes them a few faults of 2 MB.
-void PreferHugePages(const matrix& m) {
-#ifdef MADV_HUGEPAGE
-  constexpr uintptr_t kHuge = uintptr_t{1} << 21;
-  const uintptr_t begin = (reinterpret_cast<uintptr_t>(m.x) + kHuge - 1) & ~(kHuge - 1);
-  const uintptr_t end = reinterpret_cast<uintptr_t>(m.x + m.n) & ~(kHuge - 1);
-  if (end > begin) madvise(reinterpret_cast<void*>(begin), end - begin, MADV_HUGEPAGE);
-#else
-  (void)m;
-#endif
-}
+// keeps and places in huge pages.
+void PreferHugePages(const matrix& m) { ::PreferHugePages(m.x, m.n); }
 
 // The diagonal fill of `out`; without `evens` (orders with taps only) the source samples
 // are left for the fill of the horizontal midpoints, which writes the even rows whole.

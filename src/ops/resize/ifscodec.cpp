@@ -6,6 +6,7 @@
 #include <memory>
 
 #include "image/colorspace.h"
+#include "numeric/hugepages.h"
 #include "numeric/ifsblocks.h"
 #include "numeric/sort.h"
 #include "ops/resize/ifs.h"
@@ -497,7 +498,7 @@ void MapBlocks(const ifscoding& c, int s, BlockMap* maps) {
 }
 
 // Row Y of phase k's collage (what apply writes into its row Y), levels added in order.
-void CollageRow(const BlockMap* maps, int levels, int rx, int b, const matrix& cells, int Y,
+void CollageRow(const BlockMap* maps, int levels, int rx, int b, const float* const* cells, int Y,
                 float* row) {
   const int by = Y / b, y = Y % b;
   for (int bc = 0; bc < rx; ++bc) {
@@ -512,7 +513,7 @@ void CollageRow(const BlockMap* maps, int levels, int rx, int b, const matrix& c
       const float sc = m->sc, of = m->of;
       if (m->stepRowX == 0) {
         // Identity-like isometries walk along one row of the cells.
-        const float* in = cells.z[rowAt] + colAt;
+        const float* in = cells[rowAt] + colAt;
         const int step = m->stepX;
         if (l == 0) {
           for (int x = 0; x < b; ++x) o[x] = sc * in[x * step] + of;
@@ -521,7 +522,7 @@ void CollageRow(const BlockMap* maps, int levels, int rx, int b, const matrix& c
         }
       } else {
         for (int x = 0; x < b; ++x) {
-          const float v = sc * cells.z[rowAt + x * m->stepRowX][colAt + x * m->stepX] + of;
+          const float v = sc * cells[rowAt + x * m->stepRowX][colAt + x * m->stepX] + of;
           o[x] = l == 0 ? v : o[x] + v;
         }
       }
@@ -566,9 +567,13 @@ void ifsplane::decode(matrix& out, int s, int n, int phasesAtOnce) const {
       wrapRow(y);
     }
   });
-  std::vector<matrix> cells(static_cast<size_t>(group));
-  for (matrix& c : cells)
-    if (withCells) c.dim(cnx, cny);
+  // The group's cell planes one above the other in one block, in huge pages where it
+  // spans them: fresh small pages faulted on every decode, threads queueing on the faults.
+  matrix cells;
+  if (withCells) {
+    cells.dim(cnx, cny * group);
+    PreferHugePages(cells.x, cells.n);
+  }
   std::vector<BlockMap> maps(size_t(group) * size_t(N) * size_t(levels));
   auto mapGroup = [&](int k0, int k1) {
     for (int k = k0; k < k1; ++k)
@@ -587,7 +592,7 @@ void ifsplane::decode(matrix& out, int s, int n, int phasesAtOnce) const {
                        [&](int64_t j0, int64_t j1) {
           for (int64_t item = j0; item < j1; ++item) {
             const int k = k0 + int(item / cny), j = int(item % cny), d = k * s;
-            float* o = cells[size_t(k - k0)].z[j];
+            float* o = cells.z[int64_t(k - k0) * cny + j];
             const int row = (j - d + H) % H;
             // Cell column i starts at estimate column (i - d) mod W: two runs.
             const int split = std::min(d, cnx);
@@ -604,7 +609,7 @@ void ifsplane::decode(matrix& out, int s, int n, int phasesAtOnce) const {
           for (int k = k0; k < k1; ++k) {
             const int d = k * s;
             CollageRow(maps.data() + int64_t(k - k0) * N * levels, levels, int(rx), int(b),
-                       withCells ? cells[size_t(k - k0)] : ext, int((y + d) % H),
+                       withCells ? cells.z + int64_t(k - k0) * cny : ext.z, int((y + d) % H),
                        collage.data());
             // Sample x takes collage sample (x + d) mod W.
             const float* in = collage.data();
