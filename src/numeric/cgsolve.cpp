@@ -466,42 +466,21 @@ class ClonePoisson {
   ScratchPool<float> pool_;
 };
 
-// Runs the solves' iterations together: each pass is one parallel loop over the bands of
-// every solve still going, so that small solves share the threads. A solve's result is
-// that of running it alone.
-void RunTogether(const std::vector<ClonePoisson*>& solves, int iterations) {
-  std::vector<std::pair<int, int>> items;  // (solve, band)
-  std::vector<size_t> first;               // a solve's first item
-  for (int k = 0; k < int(solves.size()); ++k) {
-    solves[size_t(k)]->Start();
-    first.push_back(items.size());
-    for (int j = 0; j < solves[size_t(k)]->bands(); ++j) items.emplace_back(k, j);
-  }
-  std::vector<char> going(solves.size(), 1);
-  std::vector<double> sums(items.size(), 0.0);
+// Runs the solve's iterations: each pass is one parallel loop over its row bands, whose
+// sums the solve adds in band order.
+void Run(ClonePoisson& solve, int iterations) {
+  solve.Start();
+  std::vector<double> sums(size_t(solve.bands()), 0.0);
   const auto pass = [&](bool forward) {
-    ParallelBlocks(int64_t(items.size()), 1, [&](int64_t i0, int64_t i1) {
-      for (int64_t i = i0; i < i1; ++i) {
-        const auto [k, j] = items[size_t(i)];
-        if (!going[size_t(k)]) continue;
-        ClonePoisson& s = *solves[size_t(k)];
-        sums[size_t(i)] = forward ? s.ForwardBand(j) : s.BackwardBand(j);
-      }
+    ParallelBlocks(solve.bands(), 1, [&](int64_t j0, int64_t j1) {
+      for (int64_t j = j0; j < j1; ++j)
+        sums[size_t(j)] = forward ? solve.ForwardBand(int(j)) : solve.BackwardBand(int(j));
     });
-    bool any = false;
-    for (size_t k = 0; k < solves.size(); ++k) {
-      if (!going[k]) continue;
-      const double* own = sums.data() + first[k];
-      going[k] = forward ? solves[k]->AfterForward(own) : solves[k]->AfterBackward(own);
-      any = any || going[k];
-    }
-    return any;
+    return forward ? solve.AfterForward(sums.data()) : solve.AfterBackward(sums.data());
   };
-  for (int it = 0; it < iterations; ++it) {
-    if (!pass(true)) break;
-    if (!pass(false)) break;
+  for (int it = 0; it < iterations && pass(true) && pass(false); ++it) {
   }
-  for (ClonePoisson* s : solves) s->Finish();
+  solve.Finish();
 }
 
 matrixarray Single(const matrix& plane) {
@@ -545,24 +524,8 @@ matrix& matrix::poissoncg(int iterations, float a, const cvector<int>& ring, con
   if (iterations <= 0) return *this;
   ClonePoisson solve(*this, a, w, ring, e,
                      {&innerh, &gih, &innerv, &giv, &boundh, &gbh, &boundv, &gbv});
-  RunTogether({&solve}, iterations);
+  Run(solve, iterations);
   return *this;
-}
-
-void PoissonCgTogether(int iterations, float a, float w, const cvector<int>& ring,
-                       const cvector<int>& innerh, const cvector<int>& innerv,
-                       const cvector<int>& boundh, const cvector<int>& boundv,
-                       const std::vector<CloneTargets>& planes) {
-  if (iterations <= 0) return;
-  std::vector<std::unique_ptr<ClonePoisson>> solves;
-  std::vector<ClonePoisson*> order;
-  for (const CloneTargets& t : planes) {
-    solves.push_back(std::make_unique<ClonePoisson>(
-        *t.x, a, w, ring, *t.e,
-        ClonePoisson::Pairs{&innerh, t.gih, &innerv, t.giv, &boundh, t.gbh, &boundv, t.gbv}));
-    order.push_back(solves.back().get());
-  }
-  RunTogether(order, iterations);
 }
 
 matrix& matrix::pyramidcg(int iterations, const matrixarray& g1, const matrixarray& g2, int limit,

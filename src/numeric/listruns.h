@@ -42,19 +42,3 @@ void Axpy(matrix& m, const ListRuns& l, float c, const matrix& y);
 void Xpay(matrix& m, const ListRuns& l, float c, const matrix& y);
 }  // namespace listruns
 
-// The seamless-cloning solve of matrix::poissoncg for several planes over the same ring and
-// pair lists, each plane x with its own targets (cgsolve.cpp). Their iterations run
-// together, each pass one parallel loop over the row bands of every plane, and every plane
-// ends exactly as its own poissoncg would leave it.
-struct CloneTargets {
-  matrix* x;
-  const matrix* e;
-  const matrix* gih;
-  const matrix* giv;
-  const matrix* gbh;
-  const matrix* gbv;
-};
-void PoissonCgTogether(int iterations, float a, float w, const cvector<int>& ring,
-                       const cvector<int>& innerh, const cvector<int>& innerv,
-                       const cvector<int>& boundh, const cvector<int>& boundv,
-                       const std::vector<CloneTargets>& planes);

@@ -382,35 +382,3 @@ TEST(ListOps, FusedCloneSolveFollowsThePlainLoop) {
 // Planes solved together share their passes; each ends with the bytes of its own solve,
 // also a plane whose targets it already meets (its loop ends at the first step) beside
 // planes that go on.
-TEST(ListOps, PlanesSolvedTogetherEndAsSolvedAlone) {
-  const int w = 300, h = 120;
-  bitmask region(w, h);
-  for (int y = 0; y < h; ++y)
-    for (int x = 0; x < w; ++x) region.set(x, y, x > 5 && y > 3 && (x * 3 + y) % 17 != 0);
-  matrix planes[3];
-  std::vector<CloneProblem> problems;
-  for (int c = 0; c < 3; ++c) {
-    planes[c].dim(w, h);
-    for (int k = 0; k < planes[c].n; ++k)
-      planes[c].x[k] = 50.0f + 20.0f * std::sin(0.01f * float(k) + float(c));
-    problems.emplace_back(region, planes[c]);
-  }
-  // Plane 1's targets are its own differences: nothing to do.
-  CloneProblem& met = problems[1];
-  planes[1].listdiffx(met.ih, met.gih, 1.0f).listdiffy(met.iv, met.giv, 1.0f);
-  planes[1].listdiffx(met.bh, met.gbh, 1.0f).listdiffy(met.bv, met.gbv, 1.0f);
-  matrix together[3] = {planes[0], planes[1], planes[2]};
-  std::vector<CloneTargets> targets;
-  for (int c = 0; c < 3; ++c) {
-    const CloneProblem& p = problems[size_t(c)];
-    targets.push_back({&together[c], &p.e, &p.gih, &p.giv, &p.gbh, &p.gbv});
-  }
-  const CloneProblem& p0 = problems[0];
-  PoissonCgTogether(40, 2.0f, 3.0f, p0.outer, p0.ih, p0.iv, p0.bh, p0.bv, targets);
-  for (int c = 0; c < 3; ++c) {
-    matrix alone(planes[c]);
-    problems[size_t(c)].Solve(alone, 40, 2.0f, 3.0f);
-    EXPECT_EQ(std::memcmp(alone.x, together[c].x, sizeof(float) * size_t(alone.n)), 0) << c;
-  }
-  EXPECT_EQ(std::memcmp(together[1].x, planes[1].x, sizeof(float) * size_t(planes[1].n)), 0);
-}
