@@ -3,7 +3,6 @@
 #include "ops/stacking/stack.h"
 
 #include <algorithm>
-#include <atomic>
 #include <cstring>
 #include <optional>
 #include <span>
@@ -135,20 +134,17 @@ void CombineRawFiles(fpbuffer& image, const std::vector<std::string>& files, int
     // Each file is open only while its rows are read, so any number of files works. The
     // files are read side by side (reads from the page cache are copies a thread can
     // share); the first file that fails, in file order, is the one reported.
-    std::atomic<int> failed{count};
+    std::vector<char> failed(static_cast<size_t>(count), 0);
     ParallelBlocks(count, 1, [&](int64_t k0, int64_t k1) {
       FrgbReader reader;
       for (int64_t k = k0; k < k1; ++k) {
-        if (!reader.open(files[size_t(k)], w, h) ||
-            !reader.read(y0, r, &rows[fileBlock * size_t(k)])) {
-          int seen = failed.load();
-          while (int(k) < seen && !failed.compare_exchange_weak(seen, int(k))) {
-          }
-        }
+        failed[size_t(k)] = !reader.open(files[size_t(k)], w, h) ||
+                            !reader.read(y0, r, &rows[fileBlock * size_t(k)]);
         reader.close();
       }
     });
-    if (failed.load() < count) Abort(kStackReadProblem, files[size_t(failed.load())]);
+    const auto bad = std::find(failed.begin(), failed.end(), 1);
+    if (bad != failed.end()) Abort(kStackReadProblem, files[size_t(bad - failed.begin())]);
     const bool cancelled = ParallelBlocksTicking(r, 1, [&](int64_t begin, int64_t end) {
       thread_local CombineBuffers buffers;
       thread_local std::vector<fpixel> samples;
