@@ -79,7 +79,8 @@ inline float Interpolate(const Taps& t, Chosen chosen, Other other) {
 // Interpolate over a run of n new samples at once: pair k of sample x is (a[k][x], b[k][x])
 // with weight w[k], the first pair bounding the result when `clamp`. The terms come in
 // Interpolate's order, so each sample gets the bits Interpolate gives it; order 0 passes
-// its chosen and its perpendicular pair as two pairs.
+// its chosen and its perpendicular pair as two pairs. The samples come widened to double
+// (exactly), once per row read instead of once per pair that reads them.
 //
 // Each sample's sum stays in a register over its pairs: one loop per pair count and clamp.
 #define ZEP_PAIR(P, k) \
@@ -92,7 +93,9 @@ inline float Interpolate(const Taps& t, Chosen chosen, Other other) {
     ZEP_PAIR(P, 3);                                                                     \
     ZEP_PAIR(P, 4);                                                                     \
     const float v = float(sum);                                                         \
-    out[x] = CLAMP ? std::clamp(v, std::min(a0[x], b0[x]), std::max(a0[x], b0[x])) : v; \
+    out[x] = CLAMP ? std::clamp(v, float(std::min(a0[x], b0[x])),                        \
+                                float(std::max(a0[x], b0[x])))                          \
+                   : v;                                                                 \
   }
 #define ZEP_INTERPOLATE_CASE(P)      \
   case P:                            \
@@ -103,12 +106,13 @@ inline float Interpolate(const Taps& t, Chosen chosen, Other other) {
     }                                \
     break;
 
-ZEP_VECTOR_CLONES void InterpolateRun(const double* w, int pairs, bool clamp, const float* const* a,
-                                      const float* const* b, int n, float* __restrict out) {
+ZEP_VECTOR_CLONES void InterpolateRun(const double* w, int pairs, bool clamp,
+                                      const double* const* a, const double* const* b, int n,
+                                      float* __restrict out) {
   // Pairs past the count read the first, never past the caller's lists.
-  auto pick = [&](const float* const* p, int k) { return p[k < pairs ? k : 0]; };
-  const float *a0 = a[0], *a1 = pick(a, 1), *a2 = pick(a, 2), *a3 = pick(a, 3), *a4 = pick(a, 4);
-  const float *b0 = b[0], *b1 = pick(b, 1), *b2 = pick(b, 2), *b3 = pick(b, 3), *b4 = pick(b, 4);
+  auto pick = [&](const double* const* p, int k) { return p[k < pairs ? k : 0]; };
+  const double *a0 = a[0], *a1 = pick(a, 1), *a2 = pick(a, 2), *a3 = pick(a, 3), *a4 = pick(a, 4);
+  const double *b0 = b[0], *b1 = pick(b, 1), *b2 = pick(b, 2), *b3 = pick(b, 3), *b4 = pick(b, 4);
   auto weight = [&](int k) { return k < pairs ? w[k] : 0.0; };
   const double w0 = w[0], w1 = weight(1), w2 = weight(2), w3 = weight(3), w4 = weight(4);
   switch (pairs) {
@@ -124,6 +128,15 @@ ZEP_VECTOR_CLONES void InterpolateRun(const double* w, int pairs, bool clamp, co
 #undef ZEP_INTERPOLATE_CASE
 #undef ZEP_INTERPOLATE_LOOP
 #undef ZEP_PAIR
+
+// out[j] = in[step j] in double, for j in [0, n): the rows the interpolation runs read.
+ZEP_VECTOR_CLONES void Widen(const float* in, int step, int n, double* __restrict out) {
+  if (step == 1) {
+    for (int j = 0; j < n; ++j) out[j] = in[j];
+  } else {
+    for (int j = 0; j < n; ++j) out[j] = in[int64_t(step) * j];
+  }
+}
 
 // out[2x] = the candidate the map bits `mask` of m[x] pick (second when set), for x in
 // [0, n): without branches, since the picks follow the picture and mispredict.
@@ -145,7 +158,7 @@ ZEP_VECTOR_CLONES void PickBesideSource(const float* in, const float* first, con
 // The two candidates of a run of midpoints, the line along one direction and along the
 // other, each from its own pairs; a map bit picks one per sample.
 struct Candidates {
-  std::array<const float*, 5> a1{}, b1{}, a2{}, b2{};
+  std::array<const double*, 5> a1{}, b1{}, a2{}, b2{};
   std::vector<float> first, second;
   void Run(const Taps& t, int n) {
     first.resize(size_t(n));
@@ -153,8 +166,8 @@ struct Candidates {
     const bool clamp = t.order < -1;
     if (t.order == 0) {
       // Order 0: the chosen nearest pair and the perpendicular one.
-      const std::array<const float*, 2> fa{a1[0], a2[0]}, fb{b1[0], b2[0]};
-      const std::array<const float*, 2> sa{a2[0], a1[0]}, sb{b2[0], b1[0]};
+      const std::array<const double*, 2> fa{a1[0], a2[0]}, fb{b1[0], b2[0]};
+      const std::array<const double*, 2> sa{a2[0], a1[0]}, sb{b2[0], b1[0]};
       const double w[2] = {t.w[0], t.w[1]};
       InterpolateRun(w, 2, false, fa.data(), fb.data(), n, first.data());
       InterpolateRun(w, 2, false, sa.data(), sb.data(), n, second.data());
@@ -256,6 +269,9 @@ const matrix& matrix::ddldirections(cvector<uint8_t>& map, int order) const {
       const int b0 = std::max(0, std::min(s0 - 3, r0)), b1 = std::min(H, std::max(s1 + 2, r1));
       const int a0 = std::max(0, b0 - f), a1 = std::min(H, b1 + f + 1);
       const size_t rawRows = size_t(a1 - a0), keptRows = size_t(b1 - b0);
+      // Room for a whole band and the rows its shifts and blurs reach at once, so that a
+      // later, larger band does not move the store into fresh pages.
+      store.reserve(size_t(W) * (3 * size_t(kBand + 2 * f + 8) + size_t(kBand + 6)));
       store.resize(size_t(W) * (3 * rawRows + keptRows));
       matrix d(store.data(), W, a1 - a0), eh(store.data() + size_t(W) * rawRows, W, a1 - a0),
           ev(store.data() + 2 * size_t(W) * rawRows, W, a1 - a0);
@@ -293,8 +309,7 @@ const matrix& matrix::ddldirections(cvector<uint8_t>& map, int order) const {
       // (reflected); strict, so equal energies keep the line along the midpoint's own axis.
       matrix shifted(store.data() + 3 * size_t(W) * rawRows, W, b1 - b0);
       auto decide = [&](const matrix& from, const matrix& energy, uint8_t bit) {
-        std::copy(from.x, from.x + from.n, shifted.x);
-        ShiftHalfPixelNoCancel(shifted, true, true);
+        ShiftHalfPixelNoCancel(from, shifted);
         for (int i = r0; i < r1; ++i) {
           const float* sh = shifted.z[rows[size_t(i + 4)] - b0];
           const float* e = energy.z[i - b0];
@@ -353,8 +368,26 @@ void FillDiagonal(matrix& out, const matrix& source, const cvector<uint8_t>& map
   // through the reflected indices (reflection on the doubled grid keeps a position's
   // parity, so an even row and column is source sample (row / 2, column / 2)).
   const int jlo = t.pairs - 1, jhi = std::max(jlo, W - t.pairs);
+  ScratchPool<double> wides;
   FillRows(H, int64_t(W) * t.pairs * 4, [&](int64_t i0, int64_t i1) {
     Candidates run;
+    // The source rows the block's vector runs read, widened: rows lo .. hi.
+    ScratchPool<double>::Lease lease(wides);
+    std::vector<double>& wide = *lease;
+    int lo = H, hi = -1;
+    if (jhi > jlo) {
+      for (int i = int(i0); i < int(i1); ++i) {
+        for (int k = 0; k < t.pairs; ++k) {
+          for (int r : {rows[size_t(2 * i + 1 - (2 * k + 1) + kPad)] / 2,
+                        rows[size_t(2 * i + 1 + (2 * k + 1) + kPad)] / 2}) {
+            lo = std::min(lo, r);
+            hi = std::max(hi, r);
+          }
+        }
+      }
+      wide.resize(size_t(hi - lo + 1) * size_t(W));
+      for (int r = lo; r <= hi; ++r) Widen(source.z[r], 1, W, wide.data() + size_t(r - lo) * W);
+    }
     for (int i = int(i0); i < int(i1); ++i) {
       const int r = 2 * i + 1;
       // The source rows of rows r - d and r + d for d = 2k + 1.
@@ -387,8 +420,9 @@ void FillDiagonal(matrix& out, const matrix& source, const cvector<uint8_t>& map
       if (jhi <= jlo) continue;
       // The even rows of the doubled plane are source rows.
       for (int k = 0; k < t.pairs; ++k) {
-        const float* up = source.z[rows[size_t(r - (2 * k + 1) + kPad)] / 2];
-        const float* down = source.z[rows[size_t(r + (2 * k + 1) + kPad)] / 2];
+        const double* up = wide.data() + size_t(rows[size_t(r - (2 * k + 1) + kPad)] / 2 - lo) * W;
+        const double* down =
+            wide.data() + size_t(rows[size_t(r + (2 * k + 1) + kPad)] / 2 - lo) * W;
         run.a1[size_t(k)] = up + (jlo - k);
         run.b1[size_t(k)] = down + (jlo + k + 1);
         run.a2[size_t(k)] = up + (jlo + k + 1);
@@ -417,14 +451,15 @@ void FillHv(matrix& out, const matrix* source, const cvector<uint8_t>& map, int 
   const int* cx = cols.data() + kPad;
   const int* ry = rows.data() + kPad;
   // Columns whose pairs all lie inside the rows run as vectors, from the rows they read
-  // with every other sample gathered: source samples on the even rows, diagonal midpoints
-  // on the odd ones. The few columns at the ends read through the reflected indices.
+  // widened, every other sample gathered: source samples on the even rows, diagonal
+  // midpoints on the odd ones. The few columns at the ends read through the reflected
+  // indices.
   const int P = t.pairs, jlo = P, jhi = std::max(P, W - P);
-  ScratchPool<float> lines;
+  ScratchPool<double> lines;
   FillRows(H, int64_t(W) * t.pairs * 8, [&](int64_t i0, int64_t i1) {
     Candidates run;
-    ScratchPool<float>::Lease lease(lines);
-    std::vector<float>& gathered = *lease;
+    ScratchPool<double>::Lease lease(lines);
+    std::vector<double>& gathered = *lease;
     int lo = ny, hi = -1;
     for (int i = int(i0); i < int(i1); ++i) {
       for (int k = 0; k < P; ++k) {
@@ -440,14 +475,15 @@ void FillHv(matrix& out, const matrix* source, const cvector<uint8_t>& map, int 
     if (jhi > jlo) {
       gathered.resize(size_t(hi - lo + 1) * size_t(W));
       for (int r = lo; r <= hi; ++r) {
-        if (source && r % 2 == 0) continue;
-        const float* from = z[r] + (r % 2);
-        float* to = gathered.data() + size_t(r - lo) * size_t(W);
-        for (int j = 0; j < W; ++j) to[j] = from[2 * j];
+        double* to = gathered.data() + size_t(r - lo) * size_t(W);
+        if (source && r % 2 == 0) {
+          Widen(source->z[r / 2], 1, W, to);
+        } else {
+          Widen(z[r] + (r % 2), 2, W, to);
+        }
       }
     }
-    auto line = [&](int r) -> const float* {
-      if (source && r % 2 == 0) return source->z[r / 2];
+    auto line = [&](int r) -> const double* {
       return gathered.data() + size_t(r - lo) * size_t(W);
     };
     // The source sample at an even row and column of the doubled grid.

@@ -1,10 +1,15 @@
 // Modified B-spline enlargement: B-spline coefficients expanded into blocks split along
 // the local edge, then smoothed by box filters.
 #include <algorithm>
+#include <array>
 #include <cmath>
 #include <cstdint>
 #include <cstring>
 #include <vector>
+
+#if defined(__x86_64__)
+#include <immintrin.h>
+#endif
 
 #include "numeric/border.h"
 #include "numeric/cvector.h"
@@ -71,6 +76,56 @@ ZEP_VECTOR_CLONES void PrefilterColumns(matrix& m, int c0, int width, double* p,
   }
 }
 
+using Floats8 = float __attribute__((vector_size(32)));
+using Ints8 = int32_t __attribute__((vector_size(32)));
+using Bytes8 = uint8_t __attribute__((vector_size(8)));
+
+// Block row w of the cells [0, count) for c = 3, eight cells at a time: corners[v][k] is the
+// corner (0 TL, 1 TR, 2 BL, 3 BR) that sample v of a cell of class k takes on this row.
+// Each cell's three samples are picked by selects, then the picks of eight cells are
+// interleaved into their 24 samples of the row; a per-sample lookup cost more than the
+// filters that follow it. Cells past the last whole eight go one by one.
+ZEP_VECTOR_CLONES void BlocksOfThree(const float* top, const float* bottom, const uint8_t* cls,
+                                     const int32_t* corners, int count, float* __restrict block) {
+  Ints8 pick[3];
+  for (int v = 0; v < 3; ++v) std::memcpy(&pick[v], corners + 8 * v, sizeof pick[v]);
+  int l = 0;
+  for (; l + 8 <= count; l += 8, block += 24) {
+    Floats8 tl, tr, bl, br;
+    std::memcpy(&tl, top + l, sizeof tl);
+    std::memcpy(&tr, top + l + 1, sizeof tr);
+    std::memcpy(&bl, bottom + l, sizeof bl);
+    std::memcpy(&br, bottom + l + 1, sizeof br);
+    Ints8 k{};
+    if (cls) {
+      Bytes8 b;
+      std::memcpy(&b, cls + l, sizeof b);
+      k = __builtin_convertvector(b, Ints8);
+    }
+    Floats8 o[3];
+    for (int v = 0; v < 3; ++v) {
+      const Ints8 p = __builtin_shuffle(pick[v], k);
+      const Floats8 upper = (p & 1) != 0 ? tr : tl, lower = (p & 1) != 0 ? br : bl;
+      o[v] = (p & 2) != 0 ? lower : upper;
+    }
+    // Sample v of cell j goes to 3 j + v of the 24.
+    const Floats8 ab0 = __builtin_shuffle(o[0], o[1], Ints8{0, 8, 0, 1, 9, 1, 2, 10});
+    const Floats8 ab1 = __builtin_shuffle(o[0], o[1], Ints8{0, 3, 11, 0, 4, 12, 0, 5});
+    const Floats8 ab2 = __builtin_shuffle(o[0], o[1], Ints8{13, 0, 6, 14, 0, 7, 15, 0});
+    const Floats8 out0 = __builtin_shuffle(ab0, o[2], Ints8{0, 1, 8, 3, 4, 9, 6, 7});
+    const Floats8 out1 = __builtin_shuffle(ab1, o[2], Ints8{10, 1, 2, 11, 4, 5, 12, 7});
+    const Floats8 out2 = __builtin_shuffle(ab2, o[2], Ints8{0, 13, 2, 3, 14, 5, 6, 15});
+    std::memcpy(block, &out0, sizeof out0);
+    std::memcpy(block + 8, &out1, sizeof out1);
+    std::memcpy(block + 16, &out2, sizeof out2);
+  }
+  for (; l < count; ++l, block += 3) {
+    const float corner[4] = {top[l], top[l + 1], bottom[l], bottom[l + 1]};
+    const int k = cls ? cls[l] : 0;
+    for (int v = 0; v < 3; ++v) block[v] = corner[corners[8 * v + k]];
+  }
+}
+
 // The fill of mbsfill one output row at a time: every row the nearest coefficient first
 // (the bands), then the blocks where they reach, each pixel the corner its class gives.
 class BlockFill {
@@ -85,6 +140,7 @@ class BlockFill {
       for (int w = 0; w < c; ++w) {
         for (int v = 0; v < c; ++v) {
           pattern_[(size_t(cls) * c + w) * c + v] = uint8_t(Corner(cls, w, v, e_, h));
+          if (c == 3) threes_[size_t(w)][size_t(8 * v + cls)] = Corner(cls, w, v, e_, h);
         }
       }
     }
@@ -110,7 +166,7 @@ class BlockFill {
     // The usual factors with the block width known to the compiler, which unrolls it.
     switch (c) {
       case 3:
-        Blocks<3>(top, bottom, cls, w, block);
+        BlocksOfThree(top, bottom, cls, threes_[size_t(w)].data(), cw_, block);
         break;
       case 5:
         Blocks<5>(top, bottom, cls, w, block);
@@ -138,18 +194,38 @@ class BlockFill {
   const uint8_t* classes_ = nullptr;
   int c_, e_, cw_, ch_;
   std::vector<uint8_t> pattern_;
+  // For c = 3, by block row: the corner of sample v for class k at 8 v + k.
+  std::array<std::array<int32_t, 24>, 3> threes_{};
 };
 
+// Stores of four floats at a 16-byte aligned p that bypass the caches, and the fence that
+// orders them before the stores after it; plain stores where there are none.
+inline void StreamFour(float* p, const float* v) {
+#if defined(__x86_64__)
+  _mm_stream_ps(p, _mm_loadu_ps(v));
+#else
+  std::memcpy(p, v, 4 * sizeof(float));
+#endif
+}
+inline void StreamFence() {
+#if defined(__x86_64__)
+  _mm_sfence();
+#endif
+}
+
 // Eight floats for the vector loops; the baseline build splits them in halves.
-using Floats8 = float __attribute__((vector_size(32)));
 inline void Load8(Floats8& v, const float* p) { std::memcpy(&v, p, sizeof v); }
 
 // out[i] = the sum over t of w[t] line[t][i], in float, the terms added in list order:
 // a sample's value does not depend on where its line was cut. Blocks of 32 outputs keep
 // their sums in registers over all the lines.
+//
+// With `stream` the blocks of a 16-byte aligned output go past the caches: a plane far larger
+// than the caches, written once, then costs no read of each line before its write.
 ZEP_VECTOR_CLONES void WeightedFloatLines(const float* const* line, const float* w, int count,
-                                          int n, float* out) {
+                                          int n, float* out, bool stream = false) {
   constexpr int kBlock = 32;
+  stream = stream && reinterpret_cast<uintptr_t>(out) % 16 == 0;
   int i0 = 0;
   for (; i0 + kBlock <= n; i0 += kBlock) {
     const float* l = line[0] + i0;
@@ -174,11 +250,22 @@ ZEP_VECTOR_CLONES void WeightedFloatLines(const float* const* line, const float*
       a2 += v2 * wt;
       a3 += v3 * wt;
     }
+    if (stream) {
+      float sums[kBlock];
+      std::memcpy(sums, &a0, sizeof a0);
+      std::memcpy(sums + 8, &a1, sizeof a1);
+      std::memcpy(sums + 16, &a2, sizeof a2);
+      std::memcpy(sums + 24, &a3, sizeof a3);
+      for (int q = 0; q < kBlock; q += 4) StreamFour(out + i0 + q, sums + q);
+      continue;
+    }
     std::memcpy(out + i0, &a0, sizeof a0);
     std::memcpy(out + i0 + 8, &a1, sizeof a1);
     std::memcpy(out + i0 + 16, &a2, sizeof a2);
     std::memcpy(out + i0 + 24, &a3, sizeof a3);
   }
+  // The streamed stores are weakly ordered: they are made visible before anything else.
+  if (stream) StreamFence();
   for (int i = i0; i < n; ++i) {
     float acc = line[0][i] * w[0];
     for (int t = 1; t < count; ++t) acc += line[t][i] * w[t];
@@ -246,12 +333,12 @@ class RowRing {
     for (; next_ <= last; ++next_) load(next_, Slot(next_));
   }
 
-  // Output row y of the column pass.
-  void Column(int y, int rows, float* out) {
+  // Output row y of the column pass; `stream` as WeightedFloatLines takes it.
+  void Column(int y, int rows, float* out, bool stream = false) {
     for (int t = 0; t < slots_; ++t) {
       lines_[size_t(t)] = Slot(ReflectWhole(int64_t(y) + t - box_.reach(), rows));
     }
-    WeightedFloatLines(lines_.data(), box_.weights(), slots_, width_, out);
+    WeightedFloatLines(lines_.data(), box_.weights(), slots_, width_, out, stream);
   }
 
  private:
@@ -362,29 +449,42 @@ matrix& matrix::bsplineprefilter() {
   // runs the rows' recursions side by side; alone, each row waits on its own previous step.
   constexpr int kGroup = 16;
   const int64_t groups = (int64_t(ny) + kGroup - 1) / kGroup;
+  // The blocks' buffers, each set up once and then reused by later blocks: clearing fresh
+  // ones for every block cost a good part of the filter.
+  ScratchPool<float> sides;
+  ScratchPool<double> sums;
   ParallelBlocks(groups, BlockFor(int64_t(nx) * 12 * kGroup), [&](int64_t g0, int64_t g1) {
-    std::vector<float> side(size_t(nx) * kGroup);
-    std::vector<double> p(size_t(nx) * kGroup), q(kGroup);
+    ScratchPool<float>::Lease sideLease(sides);
+    ScratchPool<double>::Lease sumLease(sums);
+    sideLease->resize(size_t(nx) * kGroup);
+    sumLease->resize(size_t(nx) * kGroup + kGroup);
+    float* const side = sideLease->data();
+    double* const p = sumLease->data();
+    double* const q = p + size_t(nx) * kGroup;
     for (int64_t g = g0; g < g1; ++g) {
       const int r0 = int(g * kGroup), width = std::min(kGroup, ny - r0);
-      matrix turned(side.data(), width, nx);
+      matrix turned(side, width, nx);
       float* const* rows = z + r0;
-      float* at = side.data();
+      float* at = side;
       for (int i = 0; i < nx; ++i, at += width) {
         for (int k = 0; k < width; ++k) at[k] = rows[k][i];
       }
-      PrefilterColumns(turned, 0, width, p.data(), q.data());
-      at = side.data();
+      PrefilterColumns(turned, 0, width, p, q);
+      at = side;
       for (int i = 0; i < nx; ++i, at += width) {
         for (int k = 0; k < width; ++k) rows[k][i] = at[k];
       }
     }
   });
   // The columns of a strip side by side, so that every step of the recursion reads and
-  // writes along a row; a column gets the very operations a row gets.
-  ParallelBlocks(nx, BlockFor(int64_t(ny) * 12), [&](int64_t c0, int64_t c1) {
-    std::vector<double> p(size_t(c1 - c0) * size_t(ny)), q(size_t(c1 - c0));
-    PrefilterColumns(*this, int(c0), int(c1 - c0), p.data(), q.data());
+  // writes along a row; a column gets the very operations a row gets. Strips are whole
+  // vectors wide, with no columns left over for a scalar tail.
+  const int64_t strip = (BlockFor(int64_t(ny) * 12) + kGroup - 1) / kGroup * kGroup;
+  ParallelBlocks(nx, strip, [&](int64_t c0, int64_t c1) {
+    ScratchPool<double>::Lease lease(sums);
+    const size_t width = size_t(c1 - c0);
+    lease->resize(std::max(lease->size(), width * size_t(ny) + width));
+    PrefilterColumns(*this, int(c0), int(c1 - c0), lease->data(), lease->data() + width * size_t(ny));
   });
   return *this;
 }
@@ -461,9 +561,10 @@ matrix& MbsFillBlur(matrix& out, const matrix& coefficients, const cvector<uint8
   const int R = box.reach();
   const int64_t ticks = std::max(H - 1, 0) + int64_t(kPasses) * (int64_t(nx) + ny);
   // A block fills and filters 2 R rows past its own and sets up its ring, so blocks take
-  // many rows: a few hundred keep that work to a few percent.
+  // many rows: a hundred or more keep that work to a few percent, and leave a picture
+  // enough blocks to share among the threads evenly.
   const int64_t block = std::max<int64_t>(BlockFor(int64_t(nx) * box.taps() * 3),
-                                          std::max<int64_t>(16 * int64_t(R), 256));
+                                          std::max<int64_t>(16 * int64_t(R), 128));
   if (ParallelBlocksTicking(
           ny, block,
           [&](int64_t y0, int64_t y1) {
@@ -475,7 +576,7 @@ matrix& MbsFillBlur(matrix& out, const matrix& coefficients, const cvector<uint8
                 fill.Row(k, line.data() + R);
                 box.Row(line.data(), nx, slot);
               });
-              ring.Column(int(y), ny, out.z[y]);
+              ring.Column(int(y), ny, out.z[y], true);
             }
           },
           ticks)) {

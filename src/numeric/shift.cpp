@@ -3,10 +3,12 @@
 #include <algorithm>
 #include <array>
 #include <cstddef>
+#include <memory>
 #include <vector>
 
 #include "numeric/border.h"
 #include "numeric/kernels.h"
+#include "numeric/scratchpool.h"
 #include "numeric/vectorclones.h"
 #include "platform/errors.h"
 #include "platform/parallel.h"
@@ -20,23 +22,42 @@
 #define ZEP_SHIFT_CLONES
 #endif
 
-ZEP_SHIFT_CLONES void WeightedSix(const float* const* src, float* __restrict out, size_t n,
-                                  const double* taps) {
-  const float *s0 = src[0], *s1 = src[1], *s2 = src[2], *s3 = src[3], *s4 = src[4], *s5 = src[5];
-  const double t0 = taps[0], t1 = taps[1], t2 = taps[2], t3 = taps[3], t4 = taps[4], t5 = taps[5];
-  for (size_t i = 0; i < n; ++i) {
-    double sum = 0.0;
-    sum += t0 * s0[i];
-    sum += t1 * s1[i];
-    sum += t2 * s2[i];
-    sum += t3 * s3[i];
-    sum += t4 * s4[i];
-    sum += t5 * s5[i];
-    out[i] = static_cast<float>(sum);
+// The six-tap sum of every sample, from lines of In into Out through Round. The forms from
+// lines already in double serve the one-sweep shift: a float widened once where it is
+// stored instead of six times where it is read, and the same bits. WeightedSixRow rounds
+// each sum to float as the row pass must, and keeps it widened for the column pass.
+#define ZEP_WEIGHTED_SIX(name, In, Out, Round)                                                   \
+  ZEP_SHIFT_CLONES void name(const In* const* src, Out* __restrict out, size_t n,               \
+                             const double* taps) {                                              \
+    const In *s0 = src[0], *s1 = src[1], *s2 = src[2], *s3 = src[3], *s4 = src[4],              \
+             *s5 = src[5];                                                                      \
+    const double t0 = taps[0], t1 = taps[1], t2 = taps[2], t3 = taps[3], t4 = taps[4],          \
+                 t5 = taps[5];                                                                  \
+    for (size_t i = 0; i < n; ++i) {                                                            \
+      double sum = 0.0;                                                                         \
+      sum += t0 * s0[i];                                                                        \
+      sum += t1 * s1[i];                                                                        \
+      sum += t2 * s2[i];                                                                        \
+      sum += t3 * s3[i];                                                                        \
+      sum += t4 * s4[i];                                                                        \
+      sum += t5 * s5[i];                                                                        \
+      out[i] = Round(sum);                                                                      \
+    }                                                                                           \
   }
-}
+#define ZEP_TO_FLOAT(v) static_cast<float>(v)
+#define ZEP_THROUGH_FLOAT(v) static_cast<double>(static_cast<float>(v))
+ZEP_WEIGHTED_SIX(WeightedSix, float, float, ZEP_TO_FLOAT)
 
 namespace {
+ZEP_WEIGHTED_SIX(WeightedSixRow, double, double, ZEP_THROUGH_FLOAT)
+ZEP_WEIGHTED_SIX(WeightedSixColumn, double, float, ZEP_TO_FLOAT)
+ZEP_SHIFT_CLONES void Widen(const float* in, double* __restrict out, size_t n) {
+  for (size_t i = 0; i < n; ++i) out[i] = in[i];
+}
+#undef ZEP_THROUGH_FLOAT
+#undef ZEP_TO_FLOAT
+#undef ZEP_WEIGHTED_SIX
+
 using Taps = std::array<double, 6>;
 
 constexpr Taps kHalfTaps = {9.0 / 368,   -50.0 / 368, 225.0 / 368,
@@ -116,51 +137,75 @@ bool FilterLines(matrix& plane, bool alongRows, const Taps& taps, int first, Tic
 // Both passes in one sweep over the plane: a block of output rows keeps its rows filtered
 // along x in a ring of eight and writes each output row as soon as the six it reads are
 // there, so the plane is read and written once instead of twice. Each sample gets the
-// operations of the row pass followed by the column pass. The plane is filtered in place,
-// so the few rows next to each block's ends, which the neighbouring block may already
-// have overwritten, are copied aside before the blocks start.
-void FilterBoth(matrix& plane, const Taps& taps, int first) {
+// operations of the row pass followed by the column pass; the ring holds the row pass's
+// floats widened to double, as the column pass reads them. `to` may be `from`: the few
+// rows next to each block's ends, which the neighbouring block may then already have
+// overwritten, are copied aside before the blocks start.
+void FilterBoth(const matrix& from, matrix& to, const Taps& taps, int first) {
   constexpr int kReach = 3, kRing = 8;
-  const int W = plane.nx, H = plane.ny;
-  // Blocks of at least 64 rows, so that the rows copied aside stay few.
-  const int64_t block = std::max<int64_t>(BlockFor(int64_t(W) * 16), 64);
+  const int W = from.nx, H = from.ny;
+  to.dim(W, H);
+  const bool inPlace = &from == &to;
+  // Blocks of at least 128 rows, so that the rows copied aside stay few.
+  const int64_t block = std::max<int64_t>(BlockFor(int64_t(W) * 16), 128);
   const int64_t blocks = (int64_t(H) + block - 1) / block;
   // Rows [b - kReach, b + kReach) around every inner block start b, as they were.
   const size_t width = size_t(W);
-  std::vector<float> kept(size_t(std::max<int64_t>(blocks - 1, 0)) * 2 * kReach * width);
+  const int64_t boundaries = inPlace ? std::max<int64_t>(blocks - 1, 0) : 0;
+  // Not cleared, and copied on all threads, so that little of the sweep runs on one.
+  const std::unique_ptr<float[]> kept(new float[size_t(boundaries) * 2 * kReach * width]);
   auto keptRow = [&](int64_t boundary, int row) {
-    return kept.data() +
+    return kept.get() +
            (size_t(boundary - 1) * 2 * kReach + size_t(row - (boundary * block - kReach))) * width;
   };
-  for (int64_t b = 1; b < blocks; ++b) {
-    for (int row = int(b * block) - kReach; row < int(b * block) + kReach; ++row) {
-      if (row >= 0 && row < H) std::copy(plane.z[row], plane.z[row] + W, keptRow(b, row));
+  ParallelBlocks(boundaries, BlockFor(int64_t(W) * 2 * kReach), [&](int64_t b0, int64_t b1) {
+    for (int64_t b = b0 + 1; b <= b1; ++b) {
+      for (int row = int(b * block) - kReach; row < int(b * block) + kReach; ++row) {
+        if (row >= 0 && row < H) std::copy(from.z[row], from.z[row] + W, keptRow(b, row));
+      }
     }
-  }
+  });
+  // Each block's widened row and ring, cleared once and then reused by later blocks.
+  ScratchPool<double> buffers;
   ParallelBlocks(H, block, [&](int64_t j0, int64_t j1) {
-    std::vector<float> scratch(width + 2 * kReach), ring(kRing * width);
-    auto slot = [&](int m) { return ring.data() + size_t(m % kRing) * width; };
+    constexpr int kPad = 3;
+    ScratchPool<double>::Lease lease(buffers);
+    lease->resize(width + 2 * kPad + kRing * width);
+    double* const scratch = lease->data();
+    double* const ring = scratch + width + 2 * kPad;
+    auto slot = [&](int m) { return ring + size_t(m % kRing) * width; };
     // The row as it was before any block wrote to it.
     auto original = [&](int m) -> const float* {
-      if (m < j0) return keptRow(j0 / block, m);
-      if (m >= j1) return keptRow(j1 / block, m);
-      return plane.z[m];
+      if (inPlace && m < j0) return keptRow(j0 / block, m);
+      if (inPlace && m >= j1) return keptRow(j1 / block, m);
+      return from.z[m];
+    };
+    // Row m filtered along x into its slot, through a widened copy with mirrored ends.
+    auto rowPass = [&](int m) {
+      const float* p = original(m);
+      for (int k = 1; k <= kPad; ++k) {
+        scratch[size_t(kPad - k)] = p[ReflectHalf(-k, W)];
+        scratch[size_t(kPad + W - 1 + k)] = p[ReflectHalf(W - 1 + k, W)];
+      }
+      Widen(p, scratch + kPad, width);
+      const double* s = scratch + first + kPad;
+      const double* src[6] = {s, s + 1, s + 2, s + 3, s + 4, s + 5};
+      WeightedSixRow(src, slot(m), width, taps.data());
     };
     // Rows below `next` are in the ring (those still needed); rows are filtered in order.
     int next = int(std::max<int64_t>(0, std::min<int64_t>(j0 + first, H - 1)));
     if (H <= kRing) next = 0;
     for (int j = int(j0); j < int(j1); ++j) {
-      const float* src[6];
+      const double* src[6];
       int last = 0;
       int rows[6];
       for (int t = 0; t < 6; ++t) {
         rows[t] = ReflectHalf(int64_t(j) + first + t, H);
         last = std::max(last, rows[t]);
       }
-      for (; next <= last; ++next)
-        FilterRow(original(next), W, taps, first, scratch.data(), slot(next));
+      for (; next <= last; ++next) rowPass(next);
       for (int t = 0; t < 6; ++t) src[t] = slot(rows[t]);
-      WeightedSix(src, plane.z[j], width, taps.data());
+      WeightedSixColumn(src, to.z[j], width, taps.data());
     }
   });
 }
@@ -168,7 +213,7 @@ void FilterBoth(matrix& plane, const Taps& taps, int first) {
 bool FilterPlane(matrix& plane, bool x, bool y, const Taps& taps, int first, Ticks ticks) {
   if (plane.n == 0) return false;
   if (x && y && ticks == Ticks::none) {
-    FilterBoth(plane, taps, first);
+    FilterBoth(plane, plane, taps, first);
     return false;
   }
   if (x && FilterLines(plane, true, taps, first, ticks)) return true;
@@ -187,6 +232,12 @@ bool ShiftHalfPixelReverse(matrix& plane, bool x, bool y) {
 matrix& ShiftHalfPixelNoCancel(matrix& plane, bool x, bool y) {
   FilterPlane(plane, x, y, kHalfTaps, -3, Ticks::none);
   return plane;
+}
+
+matrix& ShiftHalfPixelNoCancel(const matrix& from, matrix& to) {
+  if (from.n == 0) return to.assign(from);
+  FilterBoth(from, to, kHalfTaps, -3);
+  return to;
 }
 
 matrix& ShiftHalfPixelReverseNoCancel(matrix& plane, bool x, bool y) {

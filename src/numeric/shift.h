@@ -14,6 +14,9 @@ bool ShiftHalfPixelReverse(matrix& plane, bool x, bool y);
 // The same two without ticks or cancel, the lines in blocks on the parallel helper.
 matrix& ShiftHalfPixelNoCancel(matrix& plane, bool x, bool y);
 matrix& ShiftHalfPixelReverseNoCancel(matrix& plane, bool x, bool y);
+// ShiftHalfPixelNoCancel along both axes of `from` into `to`, which takes its shape (and may
+// be `from`): the same bits without a copy first.
+matrix& ShiftHalfPixelNoCancel(const matrix& from, matrix& to);
 // Per axis +1 samples at j - 1/2, -1 at j + 1/2 and 0 leaves the axis alone; any other
 // value on either axis leaves the plane unchanged.
 matrix& ShiftHalfPixelSigned(matrix& plane, int dx, int dy);

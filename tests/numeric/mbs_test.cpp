@@ -64,31 +64,36 @@ TEST_F(MbsTest, ConstantsStayConstant) {
 }
 
 TEST_F(MbsTest, BlocksFollowTheClassTable) {
-  // One cell with four distinct corners; the bands are written first, so every block
-  // pixel shows the corner its class gives.
-  matrix coefficients(2, 2);
-  const float tl = 1, tr = 2, bl = 3, br = 4;
-  coefficients.z[0][0] = tl;
-  coefficients.z[0][1] = tr;
-  coefficients.z[1][0] = bl;
-  coefficients.z[1][1] = br;
-  cvector<uint8_t> classes(4);
+  // A row of 21 cells, each with four corners of its own and the classes in every order
+  // (more than two runs of eight cells, and a few over); the bands are written first, so
+  // every block pixel shows the corner its class gives.
+  constexpr int kCells = 21;
+  matrix coefficients(kCells + 1, 2);
+  for (int l = 0; l <= kCells; ++l) {
+    coefficients.z[0][l] = float(1 + l);
+    coefficients.z[1][l] = float(100 + l);
+  }
+  cvector<uint8_t> classes(int64_t(kCells + 1) * 2);
+  for (int l = 0; l < kCells; ++l) classes.x[l] = uint8_t((l + (l / 5) * 2 + 1) % 5);
+  ASSERT_EQ(classes.x[0], 1);
   for (int c : {3, 5, 7}) {
-    for (int cls = 0; cls <= 4; ++cls) {
-      classes.x[0] = uint8_t(cls);
-      matrix out;
-      out.mbsfill(coefficients, classes, c);
-      const int e = c / 2;
+    matrix out;
+    out.mbsfill(coefficients, classes, c);
+    const int e = c / 2;
+    for (int l = 0; l < kCells; ++l) {
+      const float tl = coefficients.z[0][l], tr = coefficients.z[0][l + 1];
+      const float bl = coefficients.z[1][l], br = coefficients.z[1][l + 1];
       for (int w = 0; w < c; ++w) {
         for (int v = 0; v < c; ++v) {
-          ASSERT_EQ(out.z[e + w][e + v], TableCorner(cls, w, v, c, tl, tr, bl, br))
-              << c << " class " << cls << " at " << w << "," << v;
+          ASSERT_EQ(out.z[e + w][e + c * l + v], TableCorner(classes.x[l], w, v, c, tl, tr, bl, br))
+              << c << " cell " << l << " class " << int(classes.x[l]) << " at " << w << "," << v;
         }
       }
-      if (c == 3 && cls == 1) {
-        EXPECT_EQ(out.z[1 + 2][1 + 0], bl);
-        EXPECT_EQ(out.z[1 + 0][1 + 2], tr);
-      }
+    }
+    if (c == 3) {
+      // Class 1 in the first cell.
+      EXPECT_EQ(out.z[1 + 2][1 + 0], coefficients.z[1][0]);
+      EXPECT_EQ(out.z[1 + 0][1 + 2], coefficients.z[0][1]);
     }
   }
 }

@@ -182,7 +182,8 @@ TEST_F(ShiftTest, BothPassesEqualTheFilterSampleBySample) {
 
 // Both axes in one call run as one sweep of row blocks over the plane in place; it must
 // give the bits of the x pass followed by the y pass, also across the seams of its blocks
-// (of 64 rows and more) and on planes shorter than the filter.
+// (of 128 rows and more) and on planes shorter than the filter. So must the sweep from a
+// plane into another, which leaves its input alone.
 TEST_F(ShiftTest, BothAxesAtOnceEqualTheTwoPassesInTurn) {
   for (int reverse = 0; reverse < 2; ++reverse) {
     for (auto [w, h] : {std::pair{1, 1}, std::pair{5, 2}, std::pair{3, 9}, std::pair{13, 7},
@@ -198,6 +199,13 @@ TEST_F(ShiftTest, BothAxesAtOnceEqualTheTwoPassesInTurn) {
         ShiftHalfPixelNoCancel(both, true, true);
         ShiftHalfPixelNoCancel(turn, true, false);
         ShiftHalfPixelNoCancel(turn, false, true);
+        const matrix input(base);
+        matrix into(7, 3);
+        ShiftHalfPixelNoCancel(input, into);
+        ASSERT_EQ(into.nx, w);
+        ASSERT_EQ(into.ny, h);
+        ASSERT_EQ(0, std::memcmp(into.x, turn.x, sizeof(float) * size_t(into.n)));
+        ASSERT_EQ(0, std::memcmp(input.x, base.x, sizeof(float) * size_t(base.n)));
       }
       ASSERT_EQ(0, std::memcmp(both.x, turn.x, sizeof(float) * size_t(both.n)));
     }
