@@ -14,6 +14,10 @@ bool ShiftHalfPixelReverse(matrix& plane, bool x, bool y);
 // The same two without ticks or cancel, the lines in blocks on the parallel helper.
 matrix& ShiftHalfPixelNoCancel(matrix& plane, bool x, bool y);
 matrix& ShiftHalfPixelReverseNoCancel(matrix& plane, bool x, bool y);
+// out = in shifted to j - 1/2 along rows (x) or along columns, in leaving unchanged: the
+// same bits as ShiftHalfPixelNoCancel(copy of in, x, !x), the rows in blocks on the
+// parallel helper.
+matrix& ShiftHalfPixelInto(matrix& out, const matrix& in, bool x);
 // Per axis +1 samples at j - 1/2, -1 at j + 1/2 and 0 leaves the axis alone; any other
 // value on either axis leaves the plane unchanged.
 matrix& ShiftHalfPixelSigned(matrix& plane, int dx, int dy);
