@@ -23,9 +23,11 @@ struct Eigen2 {
   // eigenvector takes the form whose difference adds two terms of one sign. The other
   // form cancels when c is small beside |a - b| (a nearly axis-aligned edge) and can turn
   // the vector by far more than the rounding of its components.
+  // The operands are chosen before the one division: a vector loop computes both sides of
+  // a choice between two quotients.
   const bool aFirst = a >= b;
-  const double major = aFirst ? c / ((a - b + h) / 2) : ((b - a + h) / 2) / c;
-  const double minor = aFirst ? ((b - a - h) / 2) / c : c / ((a - b - h) / 2);
+  const double major = (aFirst ? c : (b - a + h) / 2) / (aFirst ? (a - b + h) / 2 : c);
+  const double minor = (aFirst ? (b - a - h) / 2 : c) / (aFirst ? c : (a - b - h) / 2);
   UnitWithSlope(major, e.major);
   UnitWithSlope(minor, e.minor);
   e.larger = static_cast<float>((a + b + h) / 2);

@@ -24,6 +24,10 @@ struct PassKernel {
   std::vector<float> taps;
   std::vector<double> weights;  // the taps as the weights of WeightedLines
   int f = 0;
+  // For lines of borderLength samples: the sum of the inside taps' weights of each sample
+  // BorderSums computes, in its order (see KeepBorderWeights).
+  int borderLength = -1;
+  std::vector<double> borderWeights;
   int length() const { return int(taps.size()); }
 };
 
@@ -52,8 +56,9 @@ PassKernel MakeKernel(float sigma, int length) {
 struct InsideTaps {
   int lo, hi;
   double weight = 0.0;
-  InsideTaps(const PassKernel& k, int p, int n)
+  InsideTaps(const PassKernel& k, int p, int n, bool sumWeights = true)
       : lo(std::max(0, k.f - p)), hi(int(std::min<int64_t>(k.length(), int64_t(n) + k.f - p))) {
+    if (!sumWeights) return;
     for (int j = lo; j < hi; ++j) weight += k.taps[size_t(j)];
   }
 };
@@ -62,19 +67,38 @@ struct InsideTaps {
 // last f + 1).
 bool Plain(const PassKernel& k, int p, int n) { return p >= k.f && p <= n - k.f - 2; }
 
-// The first f and the last f + 1 samples of a line b of n: the taps inside, renormalised.
-template <class T>
-void BorderSums(const PassKernel& k, const T* b, float* out, int n) {
+// Calls sample(p) for the first f and the last f + 1 samples p of a line of n, in order.
+template <class Sample>
+void EachBorderSample(const PassKernel& k, int n, const Sample& sample) {
   for (int p = 0; p < n; ++p) {
     if (Plain(k, p, n)) {
       p = n - k.f - 2;
       continue;
     }
-    const InsideTaps t(k, p, n);
+    sample(p);
+  }
+}
+
+// Sums the inside taps' weights once for every line of n: a line's own sums of them cost
+// as much as its border samples.
+void KeepBorderWeights(PassKernel& k, int n) {
+  k.borderLength = n;
+  k.borderWeights.clear();
+  EachBorderSample(k, n, [&](int p) { k.borderWeights.push_back(InsideTaps(k, p, n).weight); });
+}
+
+// The first f and the last f + 1 samples of a line b of n: the taps inside, renormalised.
+template <class T>
+void BorderSums(const PassKernel& k, const T* b, float* out, int n) {
+  size_t i = 0;
+  EachBorderSample(k, n, [&](int p) {
+    const bool kept = k.borderLength == n;
+    const InsideTaps t(k, p, n, !kept);
+    const double weight = kept ? k.borderWeights[i++] : t.weight;
     double s = 0.0;
     for (int j = t.lo; j < t.hi; ++j) s += double(k.taps[size_t(j)]) * b[p - k.f + j];
-    out[p] = float(s / t.weight);
-  }
+    out[p] = float(s / weight);
+  });
 }
 
 // One line along a row: b holds its original samples, out receives the results.
@@ -94,7 +118,8 @@ constexpr int kStrip = 256;
 
 matrix& matrix::gaussblurx(float sigma, int flag) {
   if (!(sigma > 0.0f) || n == 0) return *this;
-  const PassKernel k = MakeKernel(sigma, nx);
+  PassKernel k = MakeKernel(sigma, nx);
+  if (flag == 0) KeepBorderWeights(k, nx);
   ParallelBlocks(ny, BlockFor(int64_t(nx) * k.length()), [&](int64_t j0, int64_t j1) {
     std::vector<float> line(static_cast<size_t>(nx));
     for (int64_t j = j0; j < j1; ++j) {
@@ -287,7 +312,8 @@ void GaussianBlurRows(matrix& plane, float sigma,
     });
     return;
   }
-  const PassKernel k = MakeKernel(sigma, ny);  // the whole kernel: L < nx and L < ny
+  PassKernel k = MakeKernel(sigma, ny);  // the whole kernel: L < nx and L < ny
+  KeepBorderWeights(k, nx);
   const int f = k.f, w = nx;
   // Blocks of at least 6 L rows keep the rows read twice (each block's first and last f
   // and its start-up) a small part of the work.

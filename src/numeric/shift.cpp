@@ -245,6 +245,29 @@ matrix& ShiftHalfPixelReverseNoCancel(matrix& plane, bool x, bool y) {
   return plane;
 }
 
+matrix& ShiftHalfPixelInto(matrix& out, const matrix& in, bool x) {
+  if (&out == &in) return ShiftHalfPixelNoCancel(out, x, !x);
+  constexpr int kFirst = -3;
+  out.dim(in.nx, in.ny);
+  if (in.n == 0) return out;
+  // Every output row reads the input alone: both passes go row by row over whole rows,
+  // where the in-place column pass must keep the rows it still reads and so works on narrow
+  // strips of columns.
+  ParallelBlocks(in.ny, BlockFor(int64_t(in.nx) * 8), [&](int64_t j0, int64_t j1) {
+    std::vector<float> scratch(x ? size_t(in.nx) + 6 : 0);
+    for (int64_t j = j0; j < j1; ++j) {
+      if (x) {
+        FilterRow(in.z[j], in.nx, kHalfTaps, kFirst, scratch.data(), out.z[j]);
+        continue;
+      }
+      const float* src[6];
+      for (int t = 0; t < 6; ++t) src[t] = in.z[ReflectHalf(j + kFirst + t, in.ny)];
+      WeightedSix(src, out.z[j], size_t(in.nx), kHalfTaps.data());
+    }
+  });
+  return out;
+}
+
 matrix& ShiftHalfPixelSigned(matrix& plane, int dx, int dy) {
   if (dx < -1 || dx > 1 || dy < -1 || dy > 1) return plane;
   // The x pass runs first except for (-1, 1), where the forward y shift comes first; the

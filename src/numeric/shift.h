@@ -17,6 +17,10 @@ matrix& ShiftHalfPixelReverseNoCancel(matrix& plane, bool x, bool y);
 // ShiftHalfPixelNoCancel along both axes of `from` into `to`, which takes its shape (and may
 // be `from`): the same bits without a copy first.
 matrix& ShiftHalfPixelNoCancel(const matrix& from, matrix& to);
+// out = in shifted to j - 1/2 along rows (x) or along columns, in leaving unchanged: the
+// same bits as ShiftHalfPixelNoCancel(copy of in, x, !x), the rows in blocks on the
+// parallel helper.
+matrix& ShiftHalfPixelInto(matrix& out, const matrix& in, bool x);
 // Per axis +1 samples at j - 1/2, -1 at j + 1/2 and 0 leaves the axis alone; any other
 // value on either axis leaves the plane unchanged.
 matrix& ShiftHalfPixelSigned(matrix& plane, int dx, int dy);

@@ -32,10 +32,8 @@ const matrix& matrix::structuretensor(matrix& xx, matrix& xy, matrix& yy, float 
     input.structuretensor(xx, xy, yy, sigma, scale, shift);
     return *this;
   }
-  xx.assign(*this);
-  yy.assign(*this);
-  ShiftHalfPixelSigned(xx, 1, 0);
-  ShiftHalfPixelSigned(yy, 0, 1);
+  ShiftHalfPixelInto(xx, *this, true);
+  ShiftHalfPixelInto(yy, *this, false);
   xy.dim(nx, ny);
   if (n == 0) return *this;
 

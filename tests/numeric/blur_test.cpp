@@ -400,3 +400,30 @@ TEST_F(BlurTest, TheSameBytesWithOneThreadAndWithEight) {
     }
   }
 }
+
+TEST_F(BlurTest, RenormalisedEndSamplesAreTheExactQuotients) {
+  // Each end sample is the sum of the inside taps times the samples, in tap order, over the
+  // sum of those taps in the same order: bit for bit, on lines longer and shorter than the
+  // kernel (sigma 2: 13 taps; on 5 samples or fewer the kernel itself is cut to the line), on
+  // several rows that share the kept sums.
+  matrix kernel;
+  kernel.gaussian(2.0f, 3.0f);
+  const int L = kernel.n, f = L / 2;
+  for (int w : {30, 14, 7}) {
+    SCOPED_TRACE(w);
+    const matrix source = Picture(w, 3, 7);
+    matrix blurred = source;
+    blurred.gaussblurx(2.0f, 0);
+    for (int y = 0; y < 3; ++y) {
+      for (int p = 0; p < w; ++p) {
+        if (p >= f && p <= w - f - 2) continue;
+        double s = 0, weight = 0;
+        for (int j = std::max(0, f - p); j < std::min(L, w + f - p); ++j) {
+          weight += kernel.x[j];
+          s += double(kernel.x[j]) * source.z[y][p - f + j];
+        }
+        EXPECT_EQ(blurred.z[y][p], float(s / weight)) << p << "," << y;
+      }
+    }
+  }
+}

@@ -9,6 +9,7 @@
 #include "numeric/kernels.h"
 #include "numeric/resample.h"
 #include "platform/errors.h"
+#include "platform/parallel.h"
 #include "platform/progress.h"
 #include "support/zep_test.h"
 #include "test_planes.h"
@@ -210,4 +211,31 @@ TEST_F(ShiftTest, BothAxesAtOnceEqualTheTwoPassesInTurn) {
       ASSERT_EQ(0, std::memcmp(both.x, turn.x, sizeof(float) * size_t(both.n)));
     }
   }
+}
+
+TEST_F(ShiftTest, ShiftIntoAnotherPlaneEqualsTheShiftInPlace) {
+  // Lines shorter than the taps fold the mirror again; the tall planes split into blocks.
+  for (auto [w, h] : {std::pair{1, 1}, std::pair{1, 4}, std::pair{2, 2}, std::pair{7, 5},
+                      std::pair{300, 131}, std::pair{64, 700}}) {
+    for (int threads : {1, 8}) {
+      SetParallelThreads(threads);
+      for (bool x : {true, false}) {
+        SCOPED_TRACE(std::to_string(w) + "x" + std::to_string(h) + (x ? " x " : " y ") +
+                     std::to_string(threads));
+        const matrix in = Noise(w, h, unsigned(w * 17 + h));
+        matrix inPlace(in), out(3, 3);
+        ShiftHalfPixelNoCancel(inPlace, x, !x);
+        ShiftHalfPixelInto(out, in, x);
+        ASSERT_EQ(out.nx, w);
+        ASSERT_EQ(out.ny, h);
+        EXPECT_EQ(Values(out), Values(inPlace));
+        EXPECT_EQ(Values(in), Values(Noise(w, h, unsigned(w * 17 + h))));
+        // Into itself: the shift in place.
+        matrix self(in);
+        ShiftHalfPixelInto(self, self, x);
+        EXPECT_EQ(Values(self), Values(inPlace));
+      }
+    }
+  }
+  SetParallelThreads(0);
 }
