@@ -3,6 +3,7 @@
 #include <optional>
 
 #include "app/imageview.h"
+#include "numeric/planecopy.h"
 #include "params/commands.h"
 #include "params/dialog2.h"
 #include "params/fields.h"
@@ -22,7 +23,14 @@ class LayerSnapshot {
     if (layer.n == 0 || kept_) return;
     try {
       if (MemoryAllows(2 * bytes)) {
-        copy_.emplace(layer);
+        // The planes are copied on every thread: on one, a large layer's copy into fresh
+        // pages took longer than many commands themselves.
+        copy_.emplace();
+        copy_->dimunset(layer.width, layer.height, layer.code);
+        for (int i = 0; i < copy_->channels; ++i) {
+          CopyPlaneParallel(layer.plane[i], copy_->plane[i]);
+        }
+        copy_->syncviews();
         if (layer.mask.present()) copy_->mask = layer.mask;
         return;
       }

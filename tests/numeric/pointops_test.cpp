@@ -164,6 +164,33 @@ TEST(PointOps, GammaWithinOneStepOfThePowerFunction) {
   }
 }
 
+// Every binade of the floats, denormals and the largest included, through exponents from
+// near 0 to the fast form's limit of 1000 either way: results that overflow, underflow to
+// denormals or to 0 and those in between stay within one float step of the power function,
+// and the plane's wide form gives the one-element bits.
+TEST(PointOps, GammaWithinOneStepAcrossExponentsAndBinades) {
+  const float inf = std::numeric_limits<float>::infinity();
+  std::vector<float> values = FloatsBetween(std::numeric_limits<float>::denorm_min(), inf, 8191);
+  const size_t positive = values.size();
+  for (size_t k = 0; k < positive; k += 2) values.push_back(-values[k]);
+  for (const float v : {inf, -inf, std::nanf(""), 0.0f, -0.0f, 1.0f, 255.0f, -255.0f, 100.0f,
+                        std::numeric_limits<float>::max(), std::numeric_limits<float>::min()}) {
+    values.push_back(v);
+  }
+  for (const double p :
+       {1e-3, 0.3, 1.0, 1.5, 7.5, 30.0, 100.0, 999.99, 1000.0, -0.5, -30.0, -1000.0}) {
+    for (const auto& range : {std::pair{0.0f, 255.0f}, std::pair{-100.0f, 100.0f},
+                              std::pair{0.0f, 1e-30f}, std::pair{-3e38f, 3e38f}}) {
+      SCOPED_TRACE(testing::Message() << p << " [" << range.first << ", " << range.second << "]");
+      const int64_t differ = CheckAgainstPlain(
+          values, range.first, range.second,
+          [p](matrix& m, float lo, float hi) { m.gamma(p, lo, hi); },
+          [p](double t) { return std::pow(t, p); }, 1);
+      EXPECT_LT(differ, int64_t(values.size() / 1000)) << "of " << values.size();
+    }
+  }
+}
+
 TEST(PointOps, GammaSpecialValuesAsThePowerFunctionGivesThem) {
   const float inf = std::numeric_limits<float>::infinity();
   const float big = std::numeric_limits<float>::max();

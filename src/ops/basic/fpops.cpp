@@ -12,6 +12,7 @@
 #include "image/opscope.h"
 #include "numeric/dmatrix.h"
 #include "numeric/matrix.h"
+#include "numeric/planecopy.h"
 #include "platform/parallel.h"
 #include "platform/progress.h"
 
@@ -58,17 +59,6 @@ fpbuffer& fpbuffer::multiply(float m, bitmask* selection, bool cond) {
 }
 
 namespace {
-// The elements of `from` into `to`, made its size, in blocks on the parallel helper: the
-// pages of a new plane are taken by every thread at once.
-void CopyPlane(const matrix& from, matrix& to) {
-  to.dim(from.nx, from.ny);
-  const float* s = from.x;
-  float* d = to.x;
-  ParallelBlocks(from.n, BlockFor(1), [&](int64_t b, int64_t e) {
-    std::memcpy(d + b, s + b, sizeof(float) * size_t(e - b));
-  });
-}
-
 // The power on every processed channel, a tick before each; when guarded, with the copies
 // gammaguarded keeps.
 void GammaChannels(fpbuffer& image, double p, bitmask* selection, bool cond, bool guarded) {
@@ -80,7 +70,7 @@ void GammaChannels(fpbuffer& image, double p, bitmask* selection, bool cond, boo
     EachChannel(image, selection, cond, {}, [&](int i, matrix& plane, const bitmask* m) {
       StepProgressOrThrow();
       if (guarded && int(before.size()) + 1 < processed) {
-        CopyPlane(plane, before.emplace_back(i, matrix()).second);
+        CopyPlaneParallel(plane, before.emplace_back(i, matrix()).second);
       }
       float lo, hi;
       Range(image, i, lo, hi);
@@ -89,7 +79,7 @@ void GammaChannels(fpbuffer& image, double p, bitmask* selection, bool cond, boo
   } catch (...) {
     // A copy that could not be made belongs to a channel not yet changed.
     for (auto& [i, copy] : before) {
-      if (copy.n == image.plane[i].n) CopyPlane(copy, image.plane[i]);
+      if (copy.n == image.plane[i].n) CopyPlaneParallel(copy, image.plane[i]);
     }
     throw;
   }
