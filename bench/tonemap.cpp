@@ -7,12 +7,16 @@
 // The scene goes to the peers as a PFM file; their time is the whole pipe pfsin | operator |
 // pfsout (file reading and writing included, which a few runs of pfsin | pfsout alone show
 // to be small beside the operators). Ratios are the peer's time over ours (above 1: we are
-// faster).
+// faster). On a busy machine the wall times say little, so each run also gives its CPU time
+// (ours the process's, the peers' that of the pipe's programs); the one-thread ratio is
+// given for both.
 //
 //   bench_tonemap [WIDTH HEIGHT [ITERATIONS [JOB]]]
 //
 // JOB 1 runs Tone Map 1 alone and 2 Tone Map 2 alone (with and without the solve), each
 // beside its own peer; without it both run.
+#include <sys/resource.h>
+
 #include <chrono>
 #include <cmath>
 #include <cstdio>
@@ -30,6 +34,14 @@
 namespace {
 double Since(std::chrono::steady_clock::time_point start) {
   return std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+}
+
+// User and system seconds of this process (or of its finished children).
+double CpuSeconds(int who) {
+  rusage u{};
+  getrusage(who, &u);
+  return double(u.ru_utime.tv_sec + u.ru_stime.tv_sec) +
+         1e-6 * double(u.ru_utime.tv_usec + u.ru_stime.tv_usec);
 }
 
 // A street-like HDR scene: a sky three decades above the ground, a window of sun, shadows,
@@ -75,11 +87,13 @@ bool Have(const char* program) {
   return std::system(probe.c_str()) == 0;
 }
 
-// Seconds of a shell pipe, or -1 when it fails.
-double TimePipe(const std::string& pipe) {
+// Seconds of a shell pipe, or -1 when it fails; cpu receives its programs' CPU seconds.
+double TimePipe(const std::string& pipe, double& cpu) {
   const auto start = std::chrono::steady_clock::now();
+  const double before = CpuSeconds(RUSAGE_CHILDREN);
   const int rc = std::system((pipe + " 2>/dev/null").c_str());
   const double s = Since(start);
+  cpu = CpuSeconds(RUSAGE_CHILDREN) - before;
   return rc == 0 ? s : -1;
 }
 }  // namespace
@@ -120,16 +134,19 @@ int main(int argc, char** argv) {
        }},
   };
   const int threads[2] = {1, AllThreads()};
-  double ours[3][2] = {};
+  double ours[3][2] = {}, oursCpu[3][2] = {};
   for (int j = 0; j < 3; ++j) {
     if (!wanted(j)) continue;
     for (int t = 0; t < 2; ++t) {
       SetParallelThreads(threads[t]);
       fpbuffer f = scene;
       const auto start = std::chrono::steady_clock::now();
+      const double cpu = CpuSeconds(RUSAGE_SELF);
       jobs[j].run(f, p, iterations);
       ours[j][t] = Since(start);
-      std::printf("%-24s threads %3d  %9.3f s\n", jobs[j].name, threads[t], ours[j][t]);
+      oursCpu[j][t] = CpuSeconds(RUSAGE_SELF) - cpu;
+      std::printf("%-24s threads %3d  %9.3f s  cpu %9.3f s\n", jobs[j].name, threads[t],
+                  ours[j][t], oursCpu[j][t]);
       std::fflush(stdout);
     }
   }
@@ -146,20 +163,24 @@ int main(int argc, char** argv) {
     std::printf("could not write %s\n", in.c_str());
     return 1;
   }
-  const double io = TimePipe("pfsin " + in + " 2>/dev/null | pfsout " + out);
+  double ioCpu = 0;
+  const double io = TimePipe("pfsin " + in + " 2>/dev/null | pfsout " + out, ioCpu);
   const struct {
     const char* name;
     const char* op;
     int ours;
   } peers[] = {{"pfstmo_fattal02", "pfstmo_fattal02", 1},
                {"pfstmo_durand02", "pfstmo_durand02", 0}};
-  std::printf("pfsin | pfsout alone: %.3f s\n", io);
+  std::printf("pfsin | pfsout alone: %.3f s  cpu %.3f s\n", io, ioCpu);
   for (const auto& peer : peers) {
     if (!wanted(peer.ours)) continue;
-    const double s =
-        TimePipe("pfsin " + in + " 2>/dev/null | " + peer.op + " 2>/dev/null | pfsout " + out);
-    std::printf("%-24s %9.3f s   ratio to ours: 1 thread %.3f, %d threads %.3f\n", peer.name, s,
-                s / ours[peer.ours][0], threads[1], s / ours[peer.ours][1]);
+    double cpu = 0;
+    const double s = TimePipe(
+        "pfsin " + in + " 2>/dev/null | " + peer.op + " 2>/dev/null | pfsout " + out, cpu);
+    std::printf("%-24s %9.3f s  cpu %9.3f s   ratio to ours: 1 thread %.3f (cpu %.3f), "
+                "%d threads %.3f\n",
+                peer.name, s, cpu, s / ours[peer.ours][0], cpu / oursCpu[peer.ours][0],
+                threads[1], s / ours[peer.ours][1]);
   }
   std::filesystem::remove(in);
   std::filesystem::remove(out);

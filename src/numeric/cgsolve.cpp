@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "numeric/cvector.h"
+#include "numeric/floatlanes.h"
 #include "numeric/levelcg.h"
 #include "numeric/listruns.h"
 #include "numeric/matrixarray.h"
@@ -77,20 +78,8 @@ void ConjugateGradients(matrix& x, const matrixarray& b1, const matrixarray& b2,
 enum : int32_t { kUnknown = 1, kInnerH = 2, kBoundH = 4, kInnerV = 8, kBoundV = 16 };
 constexpr int kLanes = 8;
 
-using Float8 = float __attribute__((vector_size(32)));
-using Float4 = float __attribute__((vector_size(16)));
-using Double4 = double __attribute__((vector_size(32)));
 using Int8 = int32_t __attribute__((vector_size(32)));
-// The helpers pass vectors by value; they are internal and always inlined, so the calling
-// convention of such values never matters.
-#pragma GCC diagnostic ignored "-Wpsabi"
 
-[[gnu::always_inline]] inline Float8 Load(const float* p) {
-  Float8 v;
-  std::memcpy(&v, p, sizeof v);
-  return v;
-}
-[[gnu::always_inline]] inline void Store(float* p, Float8 v) { std::memcpy(p, &v, sizeof v); }
 [[gnu::always_inline]] inline Int8 Classes(const int32_t* c) {
   Int8 v;
   std::memcpy(&v, c, sizeof v);
@@ -114,16 +103,6 @@ using Int8 = int32_t __attribute__((vector_size(32)));
       half(__builtin_shufflevector(r, r, 4, 5, 6, 7), __builtin_shufflevector(q, q, 4, 5, 6, 7));
   return __builtin_shufflevector(lo, hi, 0, 1, 2, 3, 4, 5, 6, 7);
 }
-// Adds the squares of v in double to two lanes of four.
-[[gnu::always_inline]] inline void AddSquares(Float8 v, Double4& s0, Double4& s1) {
-  const Double4 lo = __builtin_convertvector(__builtin_shufflevector(v, v, 0, 1, 2, 3), Double4);
-  const Double4 hi = __builtin_convertvector(__builtin_shufflevector(v, v, 4, 5, 6, 7), Double4);
-  s0 += lo * lo;
-  s1 += hi * hi;
-}
-[[gnu::always_inline]] inline double Total(Double4 s0, Double4 s1) {
-  return ((s0[0] + s0[1]) + (s0[2] + s0[3])) + ((s1[0] + s1[1]) + (s1[2] + s1[3]));
-}
 
 // The row loops: n a multiple of kLanes.
 
@@ -131,8 +110,8 @@ using Int8 = int32_t __attribute__((vector_size(32)));
 ZEP_VECTOR_CLONES void NewDirection(const float* p, const float* s, const int32_t* c, float beta,
                                     float* into, int n) {
   for (int i = 0; i < n; i += kLanes) {
-    const Float8 pv = Load(p + i);
-    Store(into + i, Pick(Has(Classes(c + i), kUnknown), beta * pv + Load(s + i), pv));
+    const Float8 pv = Load8(p + i);
+    Store8(into + i, Pick(Has(Classes(c + i), kUnknown), beta * pv + Load8(s + i), pv));
   }
 }
 
@@ -142,9 +121,9 @@ ZEP_VECTOR_CLONES double PairEnergy(const float* p, const float* above, const in
   Double4 s0 = {}, s1 = {};
   for (int i = 0; i < n; i += kLanes) {
     const Int8 cl = Classes(c + i);
-    const Float8 pv = Load(p + i);
-    AddSquares(PairWeight(cl, kInnerH, kBoundH, w) * (Load(p + i + 1) - pv), s0, s1);
-    AddSquares(PairWeight(cl, kInnerV, kBoundV, w) * (Load(above + i) - pv), s0, s1);
+    const Float8 pv = Load8(p + i);
+    AddSquares(PairWeight(cl, kInnerH, kBoundH, w) * (Load8(p + i + 1) - pv), s0, s1);
+    AddSquares(PairWeight(cl, kInnerV, kBoundV, w) * (Load8(above + i) - pv), s0, s1);
   }
   return Total(s0, s1);
 }
@@ -170,22 +149,22 @@ ZEP_VECTOR_CLONES void UpdatePairs(const float* p, const float* above, const int
     const Int8 cl = Classes(c + i);
     const Float8 ch = PairWeight(cl, kInnerH, kBoundH, w);
     const Float8 cv = PairWeight(cl, kInnerV, kBoundV, w);
-    const Float8 pv = Load(p + i);
-    Float8 h = Load(rh + i), v = Load(rvIn + i);
+    const Float8 pv = Load8(p + i);
+    Float8 h = Load8(rh + i), v = Load8(rvIn + i);
     if (!still) {
-      h = Step(h, step, ch * (Load(p + i + 1) - pv));
-      v = Step(v, step, cv * (Load(above + i) - pv));
-      const Float8 xv = Load(x + i);
-      Store(x + i, Pick(Has(cl, kUnknown), xv + alpha * pv, xv));
+      h = Step(h, step, ch * (Load8(p + i + 1) - pv));
+      v = Step(v, step, cv * (Load8(above + i) - pv));
+      const Float8 xv = Load8(x + i);
+      Store8(x + i, Pick(Has(cl, kUnknown), xv + alpha * pv, xv));
     }
-    Store(rh + i, h);
-    Store(rvOut + i, v);
+    Store8(rh + i, h);
+    Store8(rvOut + i, v);
     const Float8 th = ch * h, tv = cv * v;
     const Int8 innerH = Has(cl, kInnerH), innerV = Has(cl, kInnerV);
-    Store(t.hi + i + 1, Pick(innerH, th, Float8{}));
-    Store(t.hb + i + 1, Pick(innerH, Float8{}, th));
-    Store(t.vi + i, Pick(innerV, tv, Float8{}));
-    Store(t.vb + i, Pick(innerV, Float8{}, tv));
+    Store8(t.hi + i + 1, Pick(innerH, th, Float8{}));
+    Store8(t.hb + i + 1, Pick(innerH, Float8{}, th));
+    Store8(t.vi + i, Pick(innerV, tv, Float8{}));
+    Store8(t.vb + i, Pick(innerV, Float8{}, tv));
   }
 }
 
@@ -197,12 +176,12 @@ ZEP_VECTOR_CLONES void VerticalTerms(const float* p, const float* above, const i
   for (int i = 0; i < n; i += kLanes) {
     const Int8 cl = Classes(c + i);
     const Float8 cv = PairWeight(cl, kInnerV, kBoundV, w);
-    Float8 v = Load(rv + i);
-    if (alpha != 0.0f) v = Step(v, step, cv * (Load(above + i) - Load(p + i)));
+    Float8 v = Load8(rv + i);
+    if (alpha != 0.0f) v = Step(v, step, cv * (Load8(above + i) - Load8(p + i)));
     const Float8 tv = cv * v;
     const Int8 innerV = Has(cl, kInnerV);
-    Store(t.vi + i, Pick(innerV, tv, Float8{}));
-    Store(t.vb + i, Pick(innerV, Float8{}, tv));
+    Store8(t.vi + i, Pick(innerV, tv, Float8{}));
+    Store8(t.vb + i, Pick(innerV, Float8{}, tv));
   }
 }
 
@@ -213,15 +192,15 @@ ZEP_VECTOR_CLONES double Transposed(const float* base, Terms below, Terms cur, c
                                     float* s, int n) {
   Double4 s0 = {}, s1 = {};
   for (int i = 0; i < n; i += kLanes) {
-    Float8 v = Load(base + i) + Load(cur.hi + i);
-    v -= Load(cur.hi + i + 1);
-    v += Load(below.vi + i);
-    v -= Load(cur.vi + i);
-    v += Load(cur.hb + i);
-    v -= Load(cur.hb + i + 1);
-    v += Load(below.vb + i);
-    v -= Load(cur.vb + i);
-    Store(s + i, v);
+    Float8 v = Load8(base + i) + Load8(cur.hi + i);
+    v -= Load8(cur.hi + i + 1);
+    v += Load8(below.vi + i);
+    v -= Load8(cur.vi + i);
+    v += Load8(cur.hb + i);
+    v -= Load8(cur.hb + i + 1);
+    v += Load8(below.vb + i);
+    v -= Load8(cur.vb + i);
+    Store8(s + i, v);
     AddSquares(Pick(Has(Classes(c + i), kUnknown), v, Float8{}), s0, s1);
   }
   return Total(s0, s1);

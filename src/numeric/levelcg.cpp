@@ -1,10 +1,10 @@
 #include "numeric/levelcg.h"
 
 #include <algorithm>
-#include <cstring>
 #include <utility>
 #include <vector>
 
+#include "numeric/floatlanes.h"
 #include "numeric/matrixarray.h"
 #include "numeric/pyramidtaps.h"
 #include "numeric/vectorclones.h"
@@ -168,50 +168,87 @@ struct DiffRow {
   const float* b = nullptr;
 };
 
-// The row loops below are written so that the compiler vectorises them; each element's
-// float and double operations are those of the plane-wide passes, whatever the width.
-using Double4 = double __attribute__((vector_size(32)));
-using Float4 = float __attribute__((vector_size(16)));
+// The row loops below are written so that the compiler vectorises them, branch-free, with
+// eight float lanes under AVX2. The vector updates round in single precision (the plain
+// loop goes through double); the sums of squares stay double.
 
 // The sum of v[i]^2 in double: eight lanes, then the tail.
 ZEP_VECTOR_CLONES double SquareSum(const float* v, int n) {
   Double4 s0 = {}, s1 = {};
   int i = 0;
-  for (; i + 8 <= n; i += 8) {
-    Float4 a, b;
-    std::memcpy(&a, v + i, sizeof a);
-    std::memcpy(&b, v + i + 4, sizeof b);
-    const Double4 da = __builtin_convertvector(a, Double4);
-    const Double4 db = __builtin_convertvector(b, Double4);
-    s0 += da * da;
-    s1 += db * db;
-  }
+  for (; i + 8 <= n; i += 8) AddSquares(Load8(v + i), s0, s1);
   double tail = 0.0;
   for (; i < n; ++i) tail += double(v[i]) * v[i];
-  return ((s0[0] + s0[1]) + (s0[2] + s0[3])) + ((s1[0] + s1[1]) + (s1[2] + s1[3])) + tail;
+  return Total(s0, s1) + tail;
 }
 
-// into = beta p + s, as matrix::scaleadd forms it.
+// The sum of (b[i] - a[i])^2 plus that of (d[i] - c[i])^2 in double, for n samples.
+ZEP_VECTOR_CLONES double DifferenceSquares(const float* b, const float* a, const float* d,
+                                           const float* c, int n) {
+  Double4 s0 = {}, s1 = {}, s2 = {}, s3 = {};
+  int i = 0;
+  for (; i + 8 <= n; i += 8) {
+    const Float8 u = Load8(b + i) - Load8(a + i), v = Load8(d + i) - Load8(c + i);
+    AddSquares(u, s0, s1);
+    AddSquares(v, s2, s3);
+  }
+  double tail = 0.0;
+  for (; i < n; ++i) {
+    const float u = b[i] - a[i], v = d[i] - c[i];
+    tail += double(u) * u + double(v) * v;
+  }
+  return (Total(s0, s1) + Total(s2, s3)) + tail;
+}
+
+// into = beta p + s.
 ZEP_VECTOR_CLONES void Direction(const float* p, const float* s, float beta, float* into, int n) {
-  const double b = beta;
-  for (int i = 0; i < n; ++i) into[i] = float(b * p[i] + s[i]);
+  for (int i = 0; i < n; ++i) into[i] = beta * p[i] + s[i];
 }
 
-// x += a p, as matrix::axpy forms it.
-ZEP_VECTOR_CLONES void Axpy(float* x, const float* p, float a, int n) {
-  const double d = a;
-  for (int i = 0; i < n; ++i) x[i] = float(x[i] + d * p[i]);
+// x += a p; returns the sum of squares of t (the row's new A^T r) in double.
+ZEP_VECTOR_CLONES double AxpySquares(float* x, const float* p, float a, const float* t, int n) {
+  Double4 s0 = {}, s1 = {};
+  int i = 0;
+  for (; i + 8 <= n; i += 8) {
+    Store8(x + i, Load8(x + i) + a * Load8(p + i));
+    AddSquares(Load8(t + i), s0, s1);
+  }
+  double tail = 0.0;
+  for (; i < n; ++i) {
+    x[i] = x[i] + a * p[i];
+    tail += double(t[i]) * t[i];
+  }
+  return Total(s0, s1) + tail;
 }
 
-// d += w a, in floats as the transposed passes add.
-ZEP_VECTOR_CLONES void AddScaled(float* d, const float* a, float w, int n) {
-  for (int i = 0; i < n; ++i) d[i] += w * a[i];
+// d = base + w a (base may be d).
+ZEP_VECTOR_CLONES void AddScaled(float* d, const float* base, const float* a, float w, int n) {
+  for (int i = 0; i < n; ++i) d[i] = base[i] + w * a[i];
 }
 
-// r += step (b - a) for n samples, as matrix::axpy adds the step's differences.
+// r += step (b - a) for n samples.
 ZEP_VECTOR_CLONES void StepDifference(float* r, const float* b, const float* a, float step, int n) {
-  const double d = step;
-  for (int i = 0; i < n; ++i) r[i] = float(r[i] + d * (b[i] - a[i]));
+  for (int i = 0; i < n; ++i) r[i] = r[i] + step * (b[i] - a[i]);
+}
+
+// The transposed diagonal differences landing on a row of w >= 2 pixels: +a and -b of the
+// difference row above (pa, pb), +b and -a of the row's own (ca, cb), each w - 1 long.
+// They go onto base (which may be d).
+ZEP_VECTOR_CLONES void DiagonalT(float* d, const float* base, int w, const float* pa,
+                                 const float* pb, const float* ca, const float* cb) {
+  d[0] = (base[0] - pb[0]) - ca[0];
+  for (int i = 1; i + 1 < w; ++i) d[i] = (((base[i] + pa[i - 1]) - pb[i]) + cb[i - 1]) - ca[i];
+  d[w - 1] = (base[w - 1] + pa[w - 2]) + cb[w - 2];
+}
+
+// The transposed forward differences landing on a row of w >= 2 pixels: the row's own
+// across (ca, w - 1 long), + the down difference above (pb), - the row's own (cb).
+// Onto base (which may be d).
+ZEP_VECTOR_CLONES void ForwardT(float* d, const float* base, int w, const float* ca,
+                                const float* pb, const float* cb) {
+  d[0] = ((base[0] - ca[0]) + pb[0]) - cb[0];
+  for (int i = 1; i + 1 < w; ++i) d[i] = (((base[i] + ca[i - 1]) - ca[i]) + pb[i]) - cb[i];
+  d[w - 1] = ((base[w - 1] + ca[w - 2]) + pb[w - 1]) - cb[w - 1];
 }
 
 // into = old + step * (the differences of rows r0, r1), the residual's update; r1 null at
@@ -242,57 +279,31 @@ void UpdateResidualRow(const float* r0, const float* r1, int w, bool diagonal, D
 }
 
 // The sum of squares of the differences of pixel row y (r1 the row above, or null);
-// scratch holds 2 w floats.
-double RowEnergy(const float* r0, const float* r1, int w, bool diagonal, float* scratch) {
+// zeros holds w samples.
+double RowEnergy(const float* r0, const float* r1, int w, bool diagonal, const float* zeros) {
   if (w < 1) return 0.0;
-  float* a = scratch;
-  float* b = scratch + w;
-  if (diagonal) {
-    if (!r1) return 0.0;
-    for (int i = 0; i + 1 < w; ++i) {
-      a[i] = r1[i + 1] - r0[i];
-      b[i] = r0[i + 1] - r1[i];
-    }
-    return SquareSum(a, w - 1) + SquareSum(b, w - 1);
-  }
-  for (int i = 0; i + 1 < w; ++i) a[i] = r0[i + 1] - r0[i];
-  double e = SquareSum(a, w - 1);
-  if (r1) {
-    for (int i = 0; i < w; ++i) b[i] = r1[i] - r0[i];
-    e += SquareSum(b, w);
-  }
-  return e;
+  if (diagonal) return r1 ? DifferenceSquares(r1 + 1, r0, r0 + 1, r1, w - 1) : 0.0;
+  // The across differences, and the down ones of all but the last sample.
+  if (!r1) return DifferenceSquares(r0 + 1, r0, zeros, zeros, w - 1);
+  const double last = double(r1[w - 1] - r0[w - 1]) * (r1[w - 1] - r0[w - 1]);
+  return DifferenceSquares(r0 + 1, r0, r1, r0, w - 1) + last;
 }
 
-// Adds the transposed differences that land on pixel row y: those of difference row y - 1
-// (prev) and of row y (cur), in the order the plane-wide transposes add them.
-void AddDifferencesT(float* d, int w, DiffRow prev, DiffRow cur, bool diagonal) {
-  if (diagonal) {
-    if (prev.b) {
-      for (int i = 0; i < w; ++i) {
-        if (i > 0) d[i] += prev.a[i - 1];
-        if (i + 1 < w) d[i] -= prev.b[i];
-      }
-    }
-    if (cur.b) {
-      for (int i = 0; i < w; ++i) {
-        if (i > 0) d[i] += cur.b[i - 1];
-        if (i + 1 < w) d[i] -= cur.a[i];
-      }
-    }
-    return;
-  }
-  if (cur.a) {
-    for (int i = 0; i + 1 < w; ++i) {
-      d[i + 1] += cur.a[i];
-      d[i] -= cur.a[i];
-    }
-  }
-  if (prev.b) {
-    for (int i = 0; i < w; ++i) d[i] += prev.b[i];
-  }
-  if (cur.b) {
-    for (int i = 0; i < w; ++i) d[i] -= cur.b[i];
+// d = base + the transposed differences that land on pixel row y: those of difference row
+// y - 1 (prev) and of row y (cur); zeros (w samples) stands in for a missing row, and base
+// may be d.
+void AddDifferencesT(float* d, const float* base, int w, DiffRow prev, DiffRow cur,
+                     bool diagonal, const float* zeros) {
+  const auto row = [zeros](const float* r) { return r ? r : zeros; };
+  if (w >= 2 && diagonal && (prev.b || cur.b)) {
+    DiagonalT(d, base, w, row(prev.b ? prev.a : nullptr), row(prev.b),
+              row(cur.b ? cur.a : nullptr), row(cur.b));
+  } else if (w >= 2 && !diagonal) {
+    ForwardT(d, base, w, row(cur.a), row(prev.b), row(cur.b));
+  } else if (w == 1 && !diagonal) {
+    d[0] = (base[0] + row(prev.b)[0]) - row(cur.b)[0];
+  } else if (d != base) {
+    std::copy(base, base + w, d);
   }
 }
 
@@ -357,6 +368,7 @@ class LevelSolver {
     levels_.resize(size_t(std::max(count, 1)));
     levels_[0].w = w;
     levels_[0].h = h;
+    zeros_.assign(size_t(std::max(w, 1)), 0.0f);
     for (size_t k = 0; k + 1 < levels_.size(); ++k) {
       Level& l = levels_[k];
       l.across = mirroring_ ? MirroringTaps(l.w) : RenormalisingTaps(l.w);
@@ -478,10 +490,9 @@ class LevelSolver {
         }
         return nullptr;  // not reached: HaloRows lists every row read
       };
-      std::vector<float> scratch(static_cast<size_t>(2 * w));
       double e = 0.0;
       for (int y = lo; y < hi; ++y) {
-        e += RowEnergy(row(y), y + 1 < h ? row(y + 1) : nullptr, w, diagonal_, scratch.data());
+        e += RowEnergy(row(y), y + 1 < h ? row(y + 1) : nullptr, w, diagonal_, zeros_.data());
       }
       energy[size_t(b0 / per)] = e;
       if (last) return;
@@ -493,10 +504,11 @@ class LevelSolver {
       for (int m = int(b0); m < int(b1); ++m) {
         const Taps& t = l.down[size_t(m)];
         float* d = n.p.z[m];
-        std::fill(d, d + n.w, 0.0f);
         for (int j = 0; j < t.count; ++j) {
-          AddScaled(d, across.Get(t.index[j], acrossRow), t.weight[j], n.w);
+          AddScaled(d, j == 0 ? zeros_.data() : d, across.Get(t.index[j], acrossRow), t.weight[j],
+                    n.w);
         }
+        if (t.count == 0) std::fill(d, d + n.w, 0.0f);
       }
     });
     double total = 0.0;
@@ -560,28 +572,26 @@ class LevelSolver {
         const int e1 = n ? l.downT.start[size_t(y) + 1] : 0;
         if (n && !mirroring_) {
           // The coarser part pushed down its columns, then across, then the differences.
-          std::fill(downRow.begin(), downRow.end(), 0.0f);
+          float* down = downRow.data();
           for (int e = e0; e < e1; ++e) {
             const float we = l.downT.weight[size_t(e)];
-            const float* c = n->t.z[l.downT.from[size_t(e)]];
-            for (int i = 0; i < n->w; ++i) downRow[size_t(i)] += we * c[i];
+            AddScaled(down, e == e0 ? zeros_.data() : down, n->t.z[l.downT.from[size_t(e)]], we,
+                      n->w);
           }
+          if (e0 == e1) std::fill(downRow.begin(), downRow.end(), 0.0f);
           ApplyGather(l.acrossT, l.acrossInterior, downRow.data(), t, w);
-        } else {
-          std::fill(t, t + w, 0.0f);
         }
-        AddDifferencesT(t, w, prev, cur, diagonal_);
+        AddDifferencesT(t, n && !mirroring_ ? t : zeros_.data(), w, prev, cur, diagonal_,
+                        zeros_.data());
         if (n && mirroring_) {
           // The differences first, then the coarser part pushed across, then down.
           for (int e = e0; e < e1; ++e) {
-            const float we = l.downT.weight[size_t(e)];
             const float* a = across.Get(l.downT.from[size_t(e)], acrossRow);
-            for (int i = 0; i < w; ++i) t[i] += we * a[i];
+            AddScaled(t, t, a, l.downT.weight[size_t(e)], w);
           }
         }
         if (k == 0) {
-          if (alpha != 0.0f) Axpy(x.z[y], plane.z[y], alpha, w);
-          sum += SquareSum(t, w);
+          sum += alpha != 0.0f ? AxpySquares(x.z[y], plane.z[y], alpha, t, w) : SquareSum(t, w);
         }
         prev = cur;
       }
@@ -594,6 +604,7 @@ class LevelSolver {
 
   std::vector<Level> levels_;
   bool mirroring_, diagonal_;
+  std::vector<float> zeros_;  // a row of zeros as wide as level 0
 };
 }  // namespace
 
