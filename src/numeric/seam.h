@@ -1,12 +1,44 @@
 #pragma once
 // The maps of content-aware resizing. The image itself is never moved while seams are
-// found: a map says which source pixel now stands at each place, and every plane is
-// gathered through the final map once.
+// found: a map says which source pixel now stands at each place, only the energies move
+// with it, and every plane is gathered through the final map once.
 #include <cstdint>
+#include <vector>
 
 #include "numeric/cvector.h"
 
 class SeamOrderMap;
+
+// The energies of the pixels now in the image, each at its place in the index map: they
+// move with the map's entries as seams go, so that the search reads every line straight
+// instead of through the map. Line i starts as row i of the source's energy plane.
+class SeamEnergyMap {
+ public:
+  // The rows of the energy plane of the uncarved source.
+  SeamEnergyMap& assign(const matrix& energy);
+  // The energies of the current row i, from column 0.
+  float* line(int i) { return rows_[i].x + first_[size_t(i)]; }
+  const float* line(int i) const { return rows_[i].x + first_[size_t(i)]; }
+  // verticalseam: the connected path of least summed energy from the bottom row to the
+  // top of the current width x height image, one column per row (straight steps win ties,
+  // then the lower column). horizontalseam: one row per column.
+  SeamEnergyMap& verticalseam(cvector<int32_t>& seam, int width, int height);
+  SeamEnergyMap& horizontalseam(cvector<int32_t>& seam, int width, int height);
+  // Takes out the seam as the index map's removal of the same seam does; the sizes given
+  // are those before the removal.
+  SeamEnergyMap& removevertical(const cvector<int32_t>& seam, int width, int height);
+  SeamEnergyMap& removehorizontal(const cvector<int32_t>& seam, int width, int height);
+
+ private:
+  cvectorlist<float> rows_;
+  // Where each row's line now starts in its storage: a vertical seam closes its gap by
+  // moving the shorter side of the line, the part before it one place on when that is
+  // the shorter one.
+  std::vector<int32_t> first_;
+  // Kept from seam to seam: the two lines of cumulative energies and the step bytes.
+  std::vector<double> lines_;
+  std::vector<uint8_t> steps_;
+};
 
 // One row per current image row; entry j of row i is the source index (row x source
 // width + column) of the pixel now at column j. Rows keep their storage as seams go: the
