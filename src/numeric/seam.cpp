@@ -121,21 +121,6 @@ int FirstLeast(const double* m, int count) {
   return best;
 }
 
-// Takes a horizontal seam (its row in each of the width columns) out of height lines,
-// line(i) giving row i's entries and swap(i) exchanging rows i and i + 1.
-template <class Line, class Swap>
-void RemoveHorizontal(const cvector<int32_t>& seam, int width, int height, Line line, Swap swap) {
-  if (height <= 0) return;
-  int m = 0;
-  for (int j = 0; j < width; ++j) m = std::max(m, int(seam[j]));
-  // Below the seam's lowest row nothing moves; up to its highest row each column closes
-  // its own gap; above it whole rows move, which costs no copy.
-  for (int j = 0; j < width; ++j) {
-    for (int i = seam[j]; i < m; ++i) line(i)[j] = line(i + 1)[j];
-  }
-  for (int i = m; i + 1 < height; ++i) swap(i);
-}
-
 // The number of times the pixels of seam k are repeated when a places are added by the
 // h recorded seams.
 int Copies(int k, int h, int a) {
@@ -164,11 +149,49 @@ void ForEachNeighbour(int w, int h, bool diagonal, F f) {
 }
 }  // namespace
 
-SeamEnergyMap& SeamEnergyMap::assign(const matrix& energy) {
+template <class T>
+void SeamLines<T>::dimlines(int length, int count) {
   rows_.free();
-  rows_.dim(energy.nx, energy.ny);
-  for (int i = 0; i < rows_.n; ++i) std::copy_n(energy.z[i], energy.nx, rows_[i].x);
+  rows_.dim(length, count);
   first_.assign(size_t(rows_.n), 0);
+}
+
+template <class T>
+void SeamLines<T>::closevertical(const cvector<int32_t>& seam, int width, int height) {
+  for (int i = 0; width > 0 && i < height; ++i) {
+    const int c = seam[i];
+    T* r = line(i);
+    if (c < width - 1 - c) {
+      std::memmove(r + 1, r, sizeof(T) * size_t(c));
+      ++first_[size_t(i)];
+    } else {
+      std::memmove(r + c, r + c + 1, sizeof(T) * size_t(width - 1 - c));
+    }
+  }
+}
+
+template <class T>
+void SeamLines<T>::closehorizontal(const cvector<int32_t>& seam, int width, int height) {
+  if (height <= 0) return;
+  int m = 0;
+  for (int j = 0; j < width; ++j) m = std::max(m, int(seam[j]));
+  // Below the seam's lowest row nothing moves; up to its highest row each column closes
+  // its own gap; above it whole rows move, which costs no copy.
+  for (int j = 0; j < width; ++j) {
+    for (int i = seam[j]; i < m; ++i) line(i)[j] = line(i + 1)[j];
+  }
+  for (int i = m; i + 1 < height; ++i) {
+    std::swap(rows_[i], rows_[i + 1]);
+    std::swap(first_[size_t(i)], first_[size_t(i) + 1]);
+  }
+}
+
+template class SeamLines<float>;
+template class SeamLines<int32_t>;
+
+SeamEnergyMap& SeamEnergyMap::assign(const matrix& energy) {
+  dimlines(energy.nx, energy.ny);
+  for (int i = 0; i < energy.ny; ++i) std::copy_n(energy.z[i], energy.nx, line(i));
   return *this;
 }
 
@@ -215,74 +238,52 @@ SeamEnergyMap& SeamEnergyMap::horizontalseam(cvector<int32_t>& seam, int width, 
 }
 
 SeamEnergyMap& SeamEnergyMap::removevertical(const cvector<int32_t>& seam, int width, int height) {
-  for (int i = 0; width > 0 && i < height; ++i) {
-    const int c = seam[i];
-    float* r = line(i);
-    if (c < width - 1 - c) {
-      std::memmove(r + 1, r, sizeof(float) * size_t(c));
-      ++first_[size_t(i)];
-    } else {
-      std::memmove(r + c, r + c + 1, sizeof(float) * size_t(width - 1 - c));
-    }
-  }
+  closevertical(seam, width, height);
   return *this;
 }
 
 SeamEnergyMap& SeamEnergyMap::removehorizontal(const cvector<int32_t>& seam, int width,
                                                int height) {
-  RemoveHorizontal(
-      seam, width, height, [this](int i) { return line(i); },
-      [this](int i) {
-        std::swap(rows_[i], rows_[i + 1]);
-        std::swap(first_[size_t(i)], first_[size_t(i) + 1]);
-      });
+  closehorizontal(seam, width, height);
   return *this;
 }
 
 SeamIndexMap& SeamIndexMap::identity(int w, int h) {
-  free();
-  dim(w, h);
-  for (int i = 0; i < n; ++i) {
-    for (int j = 0; j < w; ++j) row[i].x[j] = i * w + j;
+  dimlines(w, h);
+  for (int i = 0; i < h; ++i) {
+    for (int j = 0; j < w; ++j) line(i)[j] = i * w + j;
   }
   return *this;
 }
 
 SeamIndexMap& SeamIndexMap::removevertical(const cvector<int32_t>& seam, int& width, int height) {
   if (width <= 0) return *this;
-  for (int i = 0; i < height; ++i) {
-    const int c = seam[i];
-    int32_t* r = row[i].x;
-    std::memmove(r + c, r + c + 1, sizeof(int32_t) * size_t(width - 1 - c));
-  }
+  closevertical(seam, width, height);
   --width;
   return *this;
 }
 
 SeamIndexMap& SeamIndexMap::removehorizontal(const cvector<int32_t>& seam, int width, int& height) {
   if (height <= 0) return *this;
-  RemoveHorizontal(
-      seam, width, height, [this](int i) { return row[i].x; },
-      [this](int i) { std::swap(row[i], row[i + 1]); });
+  closehorizontal(seam, width, height);
   --height;
   return *this;
 }
 
 SeamIndexMap& SeamIndexMap::widen(SeamOrderMap& order, int a) {
-  if (n == 0 || order.n == 0) return *this;
+  if (lines() == 0 || order.n == 0) return *this;
   const int h0 = order.n, w0 = order[0].n;
   a = std::max(a, 0);
   int seams = 0;
   for (int i = 0; i < h0; ++i) {
     for (int j = 0; j < w0; ++j) seams = std::max(seams, int(order[i].x[j]));
   }
-  free();
-  dim(w0 + a, h0);
+  dimlines(w0 + a, h0);
   // Each copy goes right after the pixel it repeats, so a row is its source row with the
   // repeated pixels doubled or tripled in place, cut to its new length.
   const int length = w0 + a;
   for (int i = 0; i < h0; ++i) {
-    int32_t* r = row[i].x;
+    int32_t* r = line(i);
     int out = 0;
     for (int j = 0; j < w0 && out < length; ++j) {
       const int32_t index = i * w0 + j;
@@ -296,26 +297,25 @@ SeamIndexMap& SeamIndexMap::widen(SeamOrderMap& order, int a) {
 }
 
 SeamIndexMap& SeamIndexMap::heighten(SeamOrderMap& order, int a) {
-  if (n == 0 || order.n == 0) return *this;
+  if (lines() == 0 || order.n == 0) return *this;
   const int h0 = order.n, w0 = order[0].n;
   a = std::max(a, 0);
   int seams = 0;
   for (int i = 0; i < h0; ++i) {
     for (int j = 0; j < w0; ++j) seams = std::max(seams, -int(order[i].x[j]));
   }
-  free();
-  dim(w0, h0 + a);
+  dimlines(w0, h0 + a);
   const int length = h0 + a;
   for (int m = 0; m < w0; ++m) {
     int out = 0;
     for (int i = 0; i < h0 && out < length; ++i) {
       const int32_t index = i * w0 + m;
-      row[out++].x[m] = index;
+      line(out++)[m] = index;
       for (int c = Copies(-order[i].x[m], seams, a); c > 0 && out < length; --c) {
-        row[out++].x[m] = index;
+        line(out++)[m] = index;
       }
     }
-    for (; out < length; ++out) row[out].x[m] = 0;
+    for (; out < length; ++out) line(out)[m] = 0;
   }
   order.free();
   return *this;
@@ -326,7 +326,7 @@ SeamOrderMap& SeamOrderMap::markvertical(const SeamIndexMap& map, const cvector<
   if (n == 0) return *this;
   const int w0 = row[0].n;
   for (int i = 0; i < height; ++i) {
-    const int32_t p = map[i].x[seam[i]];
+    const int32_t p = map.line(i)[seam[i]];
     row[p / w0].x[p % w0] = k;
   }
   return *this;
@@ -337,7 +337,7 @@ SeamOrderMap& SeamOrderMap::markhorizontal(const SeamIndexMap& map, const cvecto
   if (n == 0) return *this;
   const int w0 = row[0].n;
   for (int j = 0; j < width; ++j) {
-    const int32_t p = map[seam[j]].x[j];
+    const int32_t p = map.line(seam[j])[j];
     row[p / w0].x[p % w0] = -k;
   }
   return *this;
@@ -350,7 +350,7 @@ matrix& matrix::gatherindex(const matrix& source, const SeamIndexMap& map, int w
   }
   dim(width, height);
   for (int i = 0; i < height; ++i) {
-    const int32_t* r = map[i].x;
+    const int32_t* r = map.line(i);
     float* out = z[i];
     for (int j = 0; j < width; ++j) out[j] = source.x[r[j]];
   }
@@ -366,7 +366,7 @@ bitmask& bitmask::gatherindex(const bitmask& source, const SeamIndexMap& map, in
   }
   dim(width, height);
   for (int i = 0; i < height; ++i) {
-    const int32_t* r = map[i].x;
+    const int32_t* r = map.line(i);
     for (int j = 0; j < width; ++j) setbit(i * width + j, source.getbit(r[j]));
   }
   return *this;

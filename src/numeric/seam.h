@@ -9,16 +9,39 @@
 
 class SeamOrderMap;
 
+// Rows of values, one per current image row, that keep their storage as seams go: the
+// current width and height travel beside them. A vertical seam's gap is closed by moving
+// the shorter side of each row; when that is the part before the seam, it moves one place
+// on and the row's line then starts one place later in its storage.
+template <class T>
+class SeamLines {
+ public:
+  // The values of the current row i, from column 0.
+  T* line(int i) { return rows_[i].x + first_[size_t(i)]; }
+  const T* line(int i) const { return rows_[i].x + first_[size_t(i)]; }
+  // The number of rows held (0 when empty).
+  int lines() const { return rows_.n; }
+
+ protected:
+  // count fresh rows of length values.
+  void dimlines(int length, int count);
+  // Take a vertical seam (its column in each of the height rows) or a horizontal one (its
+  // row in each of the width columns) out of a width x height image.
+  void closevertical(const cvector<int32_t>& seam, int width, int height);
+  void closehorizontal(const cvector<int32_t>& seam, int width, int height);
+
+ private:
+  cvectorlist<T> rows_;
+  std::vector<int32_t> first_;
+};
+
 // The energies of the pixels now in the image, each at its place in the index map: they
 // move with the map's entries as seams go, so that the search reads every line straight
 // instead of through the map. Line i starts as row i of the source's energy plane.
-class SeamEnergyMap {
+class SeamEnergyMap : public SeamLines<float> {
  public:
   // The rows of the energy plane of the uncarved source.
   SeamEnergyMap& assign(const matrix& energy);
-  // The energies of the current row i, from column 0.
-  float* line(int i) { return rows_[i].x + first_[size_t(i)]; }
-  const float* line(int i) const { return rows_[i].x + first_[size_t(i)]; }
   // verticalseam: the connected path of least summed energy from the bottom row to the
   // top of the current width x height image, one column per row (straight steps win ties,
   // then the lower column). horizontalseam: one row per column.
@@ -30,20 +53,14 @@ class SeamEnergyMap {
   SeamEnergyMap& removehorizontal(const cvector<int32_t>& seam, int width, int height);
 
  private:
-  cvectorlist<float> rows_;
-  // Where each row's line now starts in its storage: a vertical seam closes its gap by
-  // moving the shorter side of the line, the part before it one place on when that is
-  // the shorter one.
-  std::vector<int32_t> first_;
   // Kept from seam to seam: the two lines of cumulative energies and the step bytes.
   std::vector<double> lines_;
   std::vector<uint8_t> steps_;
 };
 
-// One row per current image row; entry j of row i is the source index (row x source
-// width + column) of the pixel now at column j. Rows keep their storage as seams go: the
-// current width and height travel beside the map.
-class SeamIndexMap : public intmaps {
+// Entry j of line i is the source index (row x source width + column) of the pixel now
+// at row i, column j.
+class SeamIndexMap : public SeamLines<int32_t> {
  public:
   // The identity of a w x h source.
   SeamIndexMap& identity(int w, int h);

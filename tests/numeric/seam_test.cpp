@@ -15,8 +15,8 @@
 #include "test_planes.h"
 
 namespace {
-std::vector<int> Row(const intmaps& m, int i, int length) {
-  return std::vector<int>(m[i].x, m[i].x + length);
+std::vector<int> Row(const SeamIndexMap& m, int i, int length) {
+  return std::vector<int>(m.line(i), m.line(i) + length);
 }
 
 // The least summed energy of a connected top-to-bottom path, by trying every path.
@@ -106,7 +106,7 @@ TEST(SeamSearch, OneColumnAndOneRow) {
   EXPECT_EQ(c.h, 4);
   for (int i = 0, k = 0; i < 4; ++i, ++k) {
     if (k == least) ++k;
-    EXPECT_EQ(c.map[i].x[0], k);
+    EXPECT_EQ(c.map.line(i)[0], k);
     EXPECT_EQ(c.energy.line(i)[0], e.x[k]);
   }
 }
@@ -212,9 +212,9 @@ TEST(SeamIndexMap, RemovalsKeepIncreasingSubsequences) {
   for (int k = 0; k < 4; ++k) c.vertical();
   for (int i = 0; i < h; ++i) {
     for (int j = 0; j < w; ++j) {
-      EXPECT_EQ(map[i].x[j] / w0, i);
+      EXPECT_EQ(map.line(i)[j] / w0, i);
       if (j > 0) {
-        EXPECT_LT(map[i].x[j - 1], map[i].x[j]);
+        EXPECT_LT(map.line(i)[j - 1], map.line(i)[j]);
       }
     }
   }
@@ -225,11 +225,11 @@ TEST(SeamIndexMap, RemovalsKeepIncreasingSubsequences) {
   for (int j = 0; j < w; ++j) {
     for (int i = 0; i < h; ++i) {
       if (j > 0) {
-        EXPECT_LT(map[i].x[j - 1] % w0, map[i].x[j] % w0);
+        EXPECT_LT(map.line(i)[j - 1] % w0, map.line(i)[j] % w0);
       }
       if (i > 0) {
-        EXPECT_LT(map[i - 1].x[j], map[i].x[j]);
-        EXPECT_LT(map[i - 1].x[j] / w0, map[i].x[j] / w0);
+        EXPECT_LT(map.line(i - 1)[j], map.line(i)[j]);
+        EXPECT_LT(map.line(i - 1)[j] / w0, map.line(i)[j] / w0);
       }
     }
   }
@@ -279,11 +279,11 @@ TEST(SeamIndexMap, WidenAndHeightenRepeatTheFirstSeams) {
     EXPECT_EQ(order.n, 0) << "the order map is consumed";
     const int lines = c.vertical ? c.h0 : c.w0;
     const int length = (c.vertical ? c.w0 : c.h0) + c.a;
-    ASSERT_EQ(map.n, c.vertical ? c.h0 : c.h0 + c.a);
+    ASSERT_EQ(map.lines(), c.vertical ? c.h0 : c.h0 + c.a);
     for (int line = 0; line < lines; ++line) {
       std::vector<int> entries;
       for (int k = 0; k < length; ++k) {
-        entries.push_back(c.vertical ? map[line].x[k] : map[k].x[line]);
+        entries.push_back(c.vertical ? map.line(line)[k] : map.line(k)[line]);
       }
       ASSERT_EQ(int(entries.size()), length);
       EXPECT_TRUE(std::is_sorted(entries.begin(), entries.end()));

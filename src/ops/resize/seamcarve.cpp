@@ -111,13 +111,13 @@ template <bool kVertical>
 void UpdateAroundSeam(const fpbuffer& image, SeamEnergyMap& energy, const SeamIndexMap& map,
                       const cvector<int32_t>& seam, const bitmask& region, int w, int h, int type) {
   const bool guarded = region.present();
-  const auto read = [&](int c, int i, int j) { return image.plane[c].x[map[i].x[j]]; };
+  const auto read = [&](int c, int i, int j) { return image.plane[c].x[map.line(i)[j]]; };
   const int lines = kVertical ? h : w, length = kVertical ? w : h;
   for (int line = 0; line < lines; ++line) {
     const int s = seam[line];
     for (int k = std::max(0, s - 2); k <= std::min(length - 1, s + 1); ++k) {
       const int i = kVertical ? line : k, j = kVertical ? k : line;
-      if (guarded && region.getbit(map[i].x[j])) continue;
+      if (guarded && region.getbit(map.line(i)[j])) continue;
       energy.line(i)[j] = PixelEnergy(type, i, j, w, h, read);
     }
   }
