@@ -20,6 +20,28 @@ inline double Best(int runs, const std::function<void()>& prepare,
   return best;
 }
 
+// The best wall time and the best CPU time (from cpuClock, in milliseconds) of `runs` runs
+// of work, in milliseconds; prepare runs untimed first. On a busy machine the CPU time is
+// the steadier figure.
+struct Times {
+  double wall = 1e300, cpu = 1e300;
+};
+
+inline Times BestTimes(int runs, const std::function<void()>& prepare,
+                       const std::function<void()>& work, double (*cpuClock)()) {
+  Times best;
+  for (int r = 0; r < runs; ++r) {
+    prepare();
+    const double c0 = cpuClock();
+    const auto t0 = std::chrono::steady_clock::now();
+    work();
+    const auto t1 = std::chrono::steady_clock::now();
+    best.cpu = std::min(best.cpu, cpuClock() - c0);
+    best.wall = std::min(best.wall, std::chrono::duration<double, std::milli>(t1 - t0).count());
+  }
+  return best;
+}
+
 inline void Line(const char* name, int threads, double ours, const char* peer, double theirs) {
   if (theirs > 0) {
     std::printf("%-26s threads %2d  ZEP %9.1f ms   %-22s %9.1f ms   ratio %5.2f\n", name, threads,

@@ -21,6 +21,7 @@
 #include <unistd.h>
 
 #include "image/fpbuffer.h"
+#include "peerline.h"
 #include "picture.h"
 #include "platform/parallel.h"
 #include "threads.h"
@@ -39,29 +40,10 @@ const fpbuffer& Picture() {
   return image;
 }
 
-double ThreadSeconds() {
+double ThreadMilliseconds() {
   timespec t{};
   clock_gettime(CLOCK_THREAD_CPUTIME_ID, &t);
-  return double(t.tv_sec) + 1e-9 * double(t.tv_nsec);
-}
-
-struct Times {
-  double wall = 1e300, cpu = 1e300;  // milliseconds, best of the runs
-};
-
-Times Best(int runs, const std::function<void()>& prepare, const std::function<void()>& work) {
-  Times best;
-  for (int r = 0; r < runs; ++r) {
-    prepare();
-    const double c0 = ThreadSeconds();
-    const auto t0 = std::chrono::steady_clock::now();
-    work();
-    const auto t1 = std::chrono::steady_clock::now();
-    const double c1 = ThreadSeconds();
-    best.wall = std::min(best.wall, std::chrono::duration<double, std::milli>(t1 - t0).count());
-    best.cpu = std::min(best.cpu, 1e3 * (c1 - c0));
-  }
-  return best;
+  return 1e3 * double(t.tv_sec) + 1e-6 * double(t.tv_nsec);
 }
 
 // The picture as a 16-bit binary PPM (the values clamped to 0-255 and scaled by 257).
@@ -131,20 +113,22 @@ int main(int argc, char** argv) {
     if (files) plain = BestCommand(runs, limit + "convert " + in.string() + " " + out.string());
     for (int r = 1; r <= 5; ++r) {
       if (only != 0 && r != only) continue;
-      const Times ours = Best(runs, reset, [&] {
-        work.unsharp(UnsharpSmoother(0), r, UnsharpResponse, 1, 0, 0, 1, nullptr, false);
-      });
+      const Times ours = BestTimes(
+          runs, reset,
+          [&] { work.unsharp(UnsharpSmoother(0), r, UnsharpResponse, 1, 0, 0, 1, nullptr, false); },
+          ThreadMilliseconds);
       std::printf("Unsharp Gaussian r%d threads %2d  ZEP %7.1f ms (cpu %7.1f)", r, threads,
                   ours.wall, ours.cpu);
 #ifdef ZEP_HAVE_OPENCV
       cv::setNumThreads(threads);
       const int taps = GaussianLength(float(r), 3.0f);
-      const Times cv = Best(
+      const Times cv = BestTimes(
           runs, [] {},
           [&] {
             cv::GaussianBlur(src, blurred, cv::Size(taps, taps), r, r, cv::BORDER_REFLECT);
             cv::addWeighted(src, 2.0, blurred, -1.0, 0.0, dst);
-          });
+          },
+          ThreadMilliseconds);
       std::printf("   OpenCV %7.1f ms (cpu %7.1f)  ratio %4.2f (cpu %4.2f)", cv.wall, cv.cpu,
                   ours.wall / cv.wall, ours.cpu / cv.cpu);
 #endif

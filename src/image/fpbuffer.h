@@ -367,15 +367,6 @@ class fpbuffer {
                       bool update, int iterations, bool diagonal, float weight);
   // The energy of types 0-5 of this image as it stands, into a plane of its size.
   const fpbuffer& seamenergy(matrix& energy, int type) const;
-  // The energies of the pixels now in the four columns (rows) from 2 before to 1 after
-  // each pixel of the seam just removed, their neighbours read through the map of the
-  // current width x height; pixels of the region (when it has storage) keep theirs.
-  const fpbuffer& updateseamenergyv(matrix& energy, const SeamIndexMap& map,
-                                    const cvector<int32_t>& seam, const bitmask& region,
-                                    int width, int height, int type) const;
-  const fpbuffer& updateseamenergyh(matrix& energy, const SeamIndexMap& map,
-                                    const cvector<int32_t>& seam, const bitmask& region,
-                                    int width, int height, int type) const;
 
   // The tone maps (ops/stacking, tonemap.cpp): the image in RGB stretched to [0, 255], its
   // luminance compressed, the colour ratios raised to the saturation and put back, the

@@ -760,16 +760,8 @@ class matrix : public planebase<float, matrix> {
   const matrix& bctemplate(matrix& levels, float& mean, float& rms, int requested) const;
   matrix& bcadjust(const matrix& levels, float mean, float rms);
 
-  // Seams (seam.cpp), this plane being the energy of the uncarved source, read through the
-  // index map of the current width x height image. verticalseam: the connected path of
-  // least summed energy from the bottom row to the top, one column per row (straight
-  // steps win ties, then the lower column). horizontalseam: one row per column.
-  const matrix& verticalseam(cvector<int32_t>& seam, const SeamIndexMap& map, int width,
-                             int height) const;
-  const matrix& horizontalseam(cvector<int32_t>& seam, const SeamIndexMap& map, int width,
-                               int height) const;
-  // This = the width x height plane whose element (i, j) is the source's element at the
-  // map's entry; the source may be this plane.
+  // Seams (seam.cpp). This = the width x height plane whose element (i, j) is the source's
+  // element at the seam map's entry; the source may be this plane.
   matrix& gatherindex(const matrix& source, const SeamIndexMap& map, int width, int height);
   // The four neighbour differences into d (4 planes of this size): with diagonal off
   // right, below, left, above minus the centre; on: below-right, above-right, above-left,

@@ -30,7 +30,7 @@ int StepOf(uint8_t s) { return s == kLower ? -1 : s; }
 // The interior of one line of the search, 0 < j < count - 1: cur[j] = e[j] + the least of
 // prev[j], prev[j-1], prev[j+1], straight preferred on ties, then the lower index. Written
 // without branches, which random energies would mispredict half the time.
-ZEP_VECTOR_CLONES void SearchInterior(const double* prev, const double* e, double* cur,
+ZEP_VECTOR_CLONES void SearchInterior(const double* prev, const float* e, double* cur,
                                       uint8_t* steps, int count) {
   for (int j = 1; j < count - 1; ++j) {
     const double a = prev[j - 1], b = prev[j], c = prev[j + 1];
@@ -64,7 +64,7 @@ constexpr std::array<uint32_t, 256> kStepWords = MakeStepWords();
 // per position, so the same bits. The step bytes come from a table of the two comparison
 // masks; the compiler's own vectorisation of the loop above packs them through a long
 // chain of shuffles and spills, and took twice as long.
-__attribute__((target("avx2"))) void SearchInteriorAvx2(const double* prev, const double* e,
+__attribute__((target("avx2"))) void SearchInteriorAvx2(const double* prev, const float* e,
                                                         double* cur, uint8_t* steps, int count) {
   int j = 1;
   for (; j + 4 <= count - 1; j += 4) {
@@ -73,8 +73,8 @@ __attribute__((target("avx2"))) void SearchInteriorAvx2(const double* prev, cons
     const __m256d lower = _mm256_cmp_pd(a, b, _CMP_LT_OQ);
     const __m256d m = _mm256_blendv_pd(b, a, lower);
     const __m256d higher = _mm256_cmp_pd(c, m, _CMP_LT_OQ);
-    _mm256_storeu_pd(cur + j,
-                     _mm256_add_pd(_mm256_loadu_pd(e + j), _mm256_blendv_pd(m, c, higher)));
+    _mm256_storeu_pd(cur + j, _mm256_add_pd(_mm256_cvtps_pd(_mm_loadu_ps(e + j)),
+                                            _mm256_blendv_pd(m, c, higher)));
     const int bits = _mm256_movemask_pd(higher) | (_mm256_movemask_pd(lower) << 4);
     const uint32_t word = kStepWords[size_t(bits)];
     std::memcpy(steps + j, &word, sizeof(word));
@@ -87,7 +87,7 @@ __attribute__((target("avx2"))) void SearchInteriorAvx2(const double* prev, cons
 // One line of the search. Only two lines of cumulative energies are ever kept, in double
 // so that long paths of large energies still compare exactly as a double copy of the
 // whole plane would.
-void SearchLine(const double* prev, const double* e, double* cur, uint8_t* steps, int count) {
+void SearchLine(const double* prev, const float* e, double* cur, uint8_t* steps, int count) {
   if (count == 1) {
     cur[0] = e[0] + prev[0];
     steps[0] = kStraight;
@@ -149,101 +149,141 @@ void ForEachNeighbour(int w, int h, bool diagonal, F f) {
 }
 }  // namespace
 
-const matrix& matrix::verticalseam(cvector<int32_t>& seam, const SeamIndexMap& map, int width,
-                                   int height) const {
+template <class T>
+void SeamLines<T>::dimlines(int length, int count) {
+  rows_.free();
+  rows_.dim(length, count);
+  first_.assign(size_t(rows_.n), 0);
+}
+
+template <class T>
+void SeamLines<T>::closevertical(const cvector<int32_t>& seam, int width, int height) {
+  for (int i = 0; width > 0 && i < height; ++i) {
+    const int c = seam[i];
+    T* r = line(i);
+    if (c < width - 1 - c) {
+      std::memmove(r + 1, r, sizeof(T) * size_t(c));
+      ++first_[size_t(i)];
+    } else {
+      std::memmove(r + c, r + c + 1, sizeof(T) * size_t(width - 1 - c));
+    }
+  }
+}
+
+template <class T>
+void SeamLines<T>::closehorizontal(const cvector<int32_t>& seam, int width, int height) {
+  if (height <= 0) return;
+  int m = 0;
+  for (int j = 0; j < width; ++j) m = std::max(m, int(seam[j]));
+  // Below the seam's lowest row nothing moves; up to its highest row each column closes
+  // its own gap; above it whole rows move, which costs no copy.
+  for (int j = 0; j < width; ++j) {
+    for (int i = seam[j]; i < m; ++i) line(i)[j] = line(i + 1)[j];
+  }
+  for (int i = m; i + 1 < height; ++i) {
+    std::swap(rows_[i], rows_[i + 1]);
+    std::swap(first_[size_t(i)], first_[size_t(i) + 1]);
+  }
+}
+
+template class SeamLines<float>;
+template class SeamLines<int32_t>;
+
+SeamEnergyMap& SeamEnergyMap::assign(const matrix& energy) {
+  dimlines(energy.nx, energy.ny);
+  for (int i = 0; i < energy.ny; ++i) std::copy_n(energy.z[i], energy.nx, line(i));
+  return *this;
+}
+
+SeamEnergyMap& SeamEnergyMap::verticalseam(cvector<int32_t>& seam, int width, int height) {
   if (width <= 0 || height <= 0) return *this;
   seam.dim(height);
   const size_t w = size_t(width);
-  std::vector<double> lines(3 * w);
-  double *prev = lines.data(), *cur = prev + w, *e = cur + w;
-  const auto steps = std::make_unique_for_overwrite<uint8_t[]>(w * size_t(height));
-  const int32_t* r = map[0].x;
-  for (int j = 0; j < width; ++j) prev[j] = x[r[j]];
+  lines_.resize(2 * w);
+  steps_.resize(w * size_t(height));
+  double *prev = lines_.data(), *cur = prev + w;
+  std::copy_n(line(0), w, prev);
   for (int i = 1; i < height; ++i) {
-    r = map[i].x;
-    for (int j = 0; j < width; ++j) e[j] = x[r[j]];
-    SearchLine(prev, e, cur, &steps[size_t(i) * w], width);
+    SearchLine(prev, line(i), cur, &steps_[size_t(i) * w], width);
     std::swap(prev, cur);
   }
   seam[height - 1] = FirstLeast(prev, width);
   for (int i = height - 2; i >= 0; --i) {
     const int j = seam[i + 1];
-    seam[i] = j + StepOf(steps[size_t(i + 1) * w + size_t(j)]);
+    seam[i] = j + StepOf(steps_[size_t(i + 1) * w + size_t(j)]);
   }
   return *this;
 }
 
-const matrix& matrix::horizontalseam(cvector<int32_t>& seam, const SeamIndexMap& map, int width,
-                                     int height) const {
+SeamEnergyMap& SeamEnergyMap::horizontalseam(cvector<int32_t>& seam, int width, int height) {
   if (width <= 0 || height <= 0) return *this;
   seam.dim(width);
   const size_t h = size_t(height);
-  std::vector<double> lines(3 * h);
-  double *prev = lines.data(), *cur = prev + h, *e = cur + h;
-  const auto steps = std::make_unique_for_overwrite<uint8_t[]>(h * size_t(width));
-  for (int i = 0; i < height; ++i) prev[i] = x[map[i].x[0]];
+  lines_.resize(2 * h);
+  steps_.resize(h * size_t(width));
+  std::vector<float> e(h);
+  double *prev = lines_.data(), *cur = prev + h;
+  for (int i = 0; i < height; ++i) prev[i] = line(i)[0];
   for (int j = 1; j < width; ++j) {
-    for (int i = 0; i < height; ++i) e[i] = x[map[i].x[j]];
-    SearchLine(prev, e, cur, &steps[size_t(j) * h], height);
+    for (int i = 0; i < height; ++i) e[size_t(i)] = line(i)[j];
+    SearchLine(prev, e.data(), cur, &steps_[size_t(j) * h], height);
     std::swap(prev, cur);
   }
   seam[width - 1] = FirstLeast(prev, height);
   for (int j = width - 2; j >= 0; --j) {
     const int i = seam[j + 1];
-    seam[j] = i + StepOf(steps[size_t(j + 1) * h + size_t(i)]);
+    seam[j] = i + StepOf(steps_[size_t(j + 1) * h + size_t(i)]);
   }
   return *this;
 }
 
+SeamEnergyMap& SeamEnergyMap::removevertical(const cvector<int32_t>& seam, int width, int height) {
+  closevertical(seam, width, height);
+  return *this;
+}
+
+SeamEnergyMap& SeamEnergyMap::removehorizontal(const cvector<int32_t>& seam, int width,
+                                               int height) {
+  closehorizontal(seam, width, height);
+  return *this;
+}
+
 SeamIndexMap& SeamIndexMap::identity(int w, int h) {
-  free();
-  dim(w, h);
-  for (int i = 0; i < n; ++i) {
-    for (int j = 0; j < w; ++j) row[i].x[j] = i * w + j;
+  dimlines(w, h);
+  for (int i = 0; i < h; ++i) {
+    for (int j = 0; j < w; ++j) line(i)[j] = i * w + j;
   }
   return *this;
 }
 
 SeamIndexMap& SeamIndexMap::removevertical(const cvector<int32_t>& seam, int& width, int height) {
   if (width <= 0) return *this;
-  for (int i = 0; i < height; ++i) {
-    const int c = seam[i];
-    int32_t* r = row[i].x;
-    std::memmove(r + c, r + c + 1, sizeof(int32_t) * size_t(width - 1 - c));
-  }
+  closevertical(seam, width, height);
   --width;
   return *this;
 }
 
 SeamIndexMap& SeamIndexMap::removehorizontal(const cvector<int32_t>& seam, int width, int& height) {
   if (height <= 0) return *this;
-  int m = 0;
-  for (int j = 0; j < width; ++j) m = std::max(m, int(seam[j]));
-  // Below the seam's lowest row nothing moves; up to its highest row each column closes
-  // its own gap; above it whole rows move, which costs no copy.
-  for (int j = 0; j < width; ++j) {
-    for (int i = seam[j]; i < m; ++i) row[i].x[j] = row[i + 1].x[j];
-  }
-  for (int i = m; i + 1 < height; ++i) std::swap(row[i], row[i + 1]);
+  closehorizontal(seam, width, height);
   --height;
   return *this;
 }
 
 SeamIndexMap& SeamIndexMap::widen(SeamOrderMap& order, int a) {
-  if (n == 0 || order.n == 0) return *this;
+  if (lines() == 0 || order.n == 0) return *this;
   const int h0 = order.n, w0 = order[0].n;
   a = std::max(a, 0);
   int seams = 0;
   for (int i = 0; i < h0; ++i) {
     for (int j = 0; j < w0; ++j) seams = std::max(seams, int(order[i].x[j]));
   }
-  free();
-  dim(w0 + a, h0);
+  dimlines(w0 + a, h0);
   // Each copy goes right after the pixel it repeats, so a row is its source row with the
   // repeated pixels doubled or tripled in place, cut to its new length.
   const int length = w0 + a;
   for (int i = 0; i < h0; ++i) {
-    int32_t* r = row[i].x;
+    int32_t* r = line(i);
     int out = 0;
     for (int j = 0; j < w0 && out < length; ++j) {
       const int32_t index = i * w0 + j;
@@ -257,26 +297,25 @@ SeamIndexMap& SeamIndexMap::widen(SeamOrderMap& order, int a) {
 }
 
 SeamIndexMap& SeamIndexMap::heighten(SeamOrderMap& order, int a) {
-  if (n == 0 || order.n == 0) return *this;
+  if (lines() == 0 || order.n == 0) return *this;
   const int h0 = order.n, w0 = order[0].n;
   a = std::max(a, 0);
   int seams = 0;
   for (int i = 0; i < h0; ++i) {
     for (int j = 0; j < w0; ++j) seams = std::max(seams, -int(order[i].x[j]));
   }
-  free();
-  dim(w0, h0 + a);
+  dimlines(w0, h0 + a);
   const int length = h0 + a;
   for (int m = 0; m < w0; ++m) {
     int out = 0;
     for (int i = 0; i < h0 && out < length; ++i) {
       const int32_t index = i * w0 + m;
-      row[out++].x[m] = index;
+      line(out++)[m] = index;
       for (int c = Copies(-order[i].x[m], seams, a); c > 0 && out < length; --c) {
-        row[out++].x[m] = index;
+        line(out++)[m] = index;
       }
     }
-    for (; out < length; ++out) row[out].x[m] = 0;
+    for (; out < length; ++out) line(out)[m] = 0;
   }
   order.free();
   return *this;
@@ -287,7 +326,7 @@ SeamOrderMap& SeamOrderMap::markvertical(const SeamIndexMap& map, const cvector<
   if (n == 0) return *this;
   const int w0 = row[0].n;
   for (int i = 0; i < height; ++i) {
-    const int32_t p = map[i].x[seam[i]];
+    const int32_t p = map.line(i)[seam[i]];
     row[p / w0].x[p % w0] = k;
   }
   return *this;
@@ -298,7 +337,7 @@ SeamOrderMap& SeamOrderMap::markhorizontal(const SeamIndexMap& map, const cvecto
   if (n == 0) return *this;
   const int w0 = row[0].n;
   for (int j = 0; j < width; ++j) {
-    const int32_t p = map[seam[j]].x[j];
+    const int32_t p = map.line(seam[j])[j];
     row[p / w0].x[p % w0] = -k;
   }
   return *this;
@@ -311,7 +350,7 @@ matrix& matrix::gatherindex(const matrix& source, const SeamIndexMap& map, int w
   }
   dim(width, height);
   for (int i = 0; i < height; ++i) {
-    const int32_t* r = map[i].x;
+    const int32_t* r = map.line(i);
     float* out = z[i];
     for (int j = 0; j < width; ++j) out[j] = source.x[r[j]];
   }
@@ -327,7 +366,7 @@ bitmask& bitmask::gatherindex(const bitmask& source, const SeamIndexMap& map, in
   }
   dim(width, height);
   for (int i = 0; i < height; ++i) {
-    const int32_t* r = map[i].x;
+    const int32_t* r = map.line(i);
     for (int j = 0; j < width; ++j) setbit(i * width + j, source.getbit(r[j]));
   }
   return *this;

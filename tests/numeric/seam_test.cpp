@@ -15,8 +15,8 @@
 #include "test_planes.h"
 
 namespace {
-std::vector<int> Row(const intmaps& m, int i, int length) {
-  return std::vector<int>(m[i].x, m[i].x + length);
+std::vector<int> Row(const SeamIndexMap& m, int i, int length) {
+  return std::vector<int>(m.line(i), m.line(i) + length);
 }
 
 // The least summed energy of a connected top-to-bottom path, by trying every path.
@@ -36,6 +36,38 @@ double BruteForceVertical(const matrix& e) {
   return best;
 }
 
+// The energies of a plane and its index map, a seam taken out of both as the carver does.
+struct Carving {
+  explicit Carving(const matrix& e) : w(e.nx), h(e.ny) {
+    energy.assign(e);
+    map.identity(w, h);
+  }
+  const cvector<int32_t>& vertical() {
+    energy.verticalseam(seam, w, h);
+    take(true);
+    return seam;
+  }
+  const cvector<int32_t>& horizontal() {
+    energy.horizontalseam(seam, w, h);
+    take(false);
+    return seam;
+  }
+  // Takes out the seam last found.
+  void take(bool vertical) {
+    if (vertical) {
+      energy.removevertical(seam, w, h);
+      map.removevertical(seam, w, h);
+    } else {
+      energy.removehorizontal(seam, w, h);
+      map.removehorizontal(seam, w, h);
+    }
+  }
+  SeamEnergyMap energy;
+  SeamIndexMap map;
+  cvector<int32_t> seam;
+  int w, h;
+};
+
 matrix Transposed(const matrix& m) {
   matrix t(m.ny, m.nx);
   for (int i = 0; i < m.ny; ++i) {
@@ -48,40 +80,34 @@ matrix Transposed(const matrix& m) {
 TEST(SeamSearch, ConstantEnergyTakesColumnZeroAgainAndAgain) {
   matrix e(6, 4);
   e.fill(1.0f);
-  SeamIndexMap map;
-  map.identity(6, 4);
-  int w = 6, h = 4;
-  cvector<int32_t> seam;
+  Carving c(e);
   for (int k = 0; k < 3; ++k) {
-    e.verticalseam(seam, map, w, h);
-    for (int i = 0; i < h; ++i) EXPECT_EQ(seam[i], 0) << "seam " << k << " row " << i;
-    map.removevertical(seam, w, h);
+    const cvector<int32_t>& seam = c.vertical();
+    for (int i = 0; i < c.h; ++i) EXPECT_EQ(seam[i], 0) << "seam " << k << " row " << i;
   }
-  EXPECT_EQ(w, 3);
-  for (int i = 0; i < h; ++i)
-    EXPECT_EQ(Row(map, i, w), (std::vector<int>{6 * i + 3, 6 * i + 4, 6 * i + 5}));
+  EXPECT_EQ(c.w, 3);
+  for (int i = 0; i < c.h; ++i)
+    EXPECT_EQ(Row(c.map, i, c.w), (std::vector<int>{6 * i + 3, 6 * i + 4, 6 * i + 5}));
   // The horizontal search alike takes row 0 of every column.
-  e.horizontalseam(seam, map, w, h);
-  for (int j = 0; j < w; ++j) EXPECT_EQ(seam[j], 0);
+  const cvector<int32_t>& seam = c.horizontal();
+  for (int j = 0; j < c.w; ++j) EXPECT_EQ(seam[j], 0);
 }
 
 TEST(SeamSearch, OneColumnAndOneRow) {
   const matrix e = Noise(1, 5, 3);
-  SeamIndexMap map;
-  map.identity(1, 5);
+  Carving c(e);
   cvector<int32_t> seam;
-  e.verticalseam(seam, map, 1, 5);
+  c.energy.verticalseam(seam, 1, 5);
   for (int i = 0; i < 5; ++i) EXPECT_EQ(seam[i], 0);
   // Across a single column the horizontal seam is the least element.
-  e.horizontalseam(seam, map, 1, 5);
+  c.horizontal();
   const int least = int(std::min_element(e.x, e.x + 5) - e.x);
-  EXPECT_EQ(seam[0], least);
-  int w = 1, h = 5;
-  map.removehorizontal(seam, w, h);
-  EXPECT_EQ(h, 4);
+  EXPECT_EQ(c.seam[0], least);
+  EXPECT_EQ(c.h, 4);
   for (int i = 0, k = 0; i < 4; ++i, ++k) {
     if (k == least) ++k;
-    EXPECT_EQ(map[i].x[0], k);
+    EXPECT_EQ(c.map.line(i)[0], k);
+    EXPECT_EQ(c.energy.line(i)[0], e.x[k]);
   }
 }
 
@@ -94,10 +120,9 @@ TEST(SeamSearch, LeastPathAgainstBruteForce) {
     matrix e = Noise(s[0], s[1], uint32_t(s[0] * 31 + s[1]));
     // Coarse values make ties, which the two searches must break alike.
     for (int k = 0; k < e.n; ++k) e.x[k] = std::round(e.x[k] * 2.0f);
-    SeamIndexMap map;
-    map.identity(e.nx, e.ny);
+    SeamEnergyMap energy;
     cvector<int32_t> seam;
-    e.verticalseam(seam, map, e.nx, e.ny);
+    energy.assign(e).verticalseam(seam, e.nx, e.ny);
     double sum = 0.0;
     for (int i = 0; i < e.ny; ++i) {
       ASSERT_TRUE(seam[i] >= 0 && seam[i] < e.nx);
@@ -109,10 +134,8 @@ TEST(SeamSearch, LeastPathAgainstBruteForce) {
     EXPECT_DOUBLE_EQ(sum, BruteForceVertical(e));
 
     const matrix t = Transposed(e);
-    SeamIndexMap tmap;
-    tmap.identity(t.nx, t.ny);
     cvector<int32_t> across;
-    t.horizontalseam(across, tmap, t.nx, t.ny);
+    energy.assign(t).horizontalseam(across, t.nx, t.ny);
     EXPECT_EQ(std::vector<int>(across.x, across.x + across.n),
               std::vector<int>(seam.x, seam.x + seam.n));
   }
@@ -152,27 +175,30 @@ TEST(SeamSearch, EveryWidthPicksTheTableSeam) {
       matrix e = Noise(w, 13, uint32_t(w * 7 + 3));
       // Coarse values make ties on every line; large ones make sums beyond a float.
       for (int k = 0; k < e.n; ++k) e.x[k] = std::round(e.x[k] * 3.0f) * scale;
-      SeamIndexMap map;
-      map.identity(e.nx, e.ny);
+      SeamEnergyMap energy;
       cvector<int32_t> seam;
-      e.verticalseam(seam, map, e.nx, e.ny);
+      energy.assign(e).verticalseam(seam, e.nx, e.ny);
       EXPECT_EQ(std::vector<int>(seam.x, seam.x + seam.n), ReferenceVerticalSeam(e));
     }
   }
-  // Through a map with seams taken out, the search reads the energies the map points at:
-  // the seam of the gathered plane, at every width the removals pass through.
+  // As seams go, vertical and horizontal ones mixed, the energies move with the map: they
+  // are the source's energies the map points at, and the search finds the seam of that
+  // gathered plane (across, of its transpose) at every size the removals pass through.
   matrix e = Noise(41, 13, 77);
   for (int k = 0; k < e.n; ++k) e.x[k] = std::round(e.x[k] * 5.0f);
-  SeamIndexMap map;
-  map.identity(e.nx, e.ny);
-  int width = e.nx;
-  cvector<int32_t> seam;
-  while (width > 1) {
+  Carving c(e);
+  for (int k = 0; c.w > 1 && c.h > 1; ++k) {
+    SCOPED_TRACE(std::to_string(c.w) + "x" + std::to_string(c.h));
     matrix gathered;
-    gathered.gatherindex(e, map, width, e.ny);
-    e.verticalseam(seam, map, width, e.ny);
-    ASSERT_EQ(std::vector<int>(seam.x, seam.x + seam.n), ReferenceVerticalSeam(gathered)) << width;
-    map.removevertical(seam, width, e.ny);
+    gathered.gatherindex(e, c.map, c.w, c.h);
+    for (int i = 0; i < c.h; ++i) {
+      ASSERT_EQ(std::vector<float>(c.energy.line(i), c.energy.line(i) + c.w),
+                std::vector<float>(gathered.z[i], gathered.z[i] + c.w));
+    }
+    const bool across = k % 3 == 2;
+    const cvector<int32_t>& seam = across ? c.horizontal() : c.vertical();
+    ASSERT_EQ(std::vector<int>(seam.x, seam.x + seam.n),
+              ReferenceVerticalSeam(across ? Transposed(gathered) : gathered));
   }
 }
 
@@ -180,38 +206,30 @@ TEST(SeamSearch, EveryWidthPicksTheTableSeam) {
 // every column of its own source column), whatever the energy.
 TEST(SeamIndexMap, RemovalsKeepIncreasingSubsequences) {
   const int w0 = 9, h0 = 7;
-  const matrix e = Noise(w0, h0, 11);
-  SeamIndexMap map;
-  map.identity(w0, h0);
-  int w = w0, h = h0;
-  cvector<int32_t> seam;
-  for (int k = 0; k < 4; ++k) {
-    e.verticalseam(seam, map, w, h);
-    map.removevertical(seam, w, h);
-  }
+  Carving c(Noise(w0, h0, 11));
+  const SeamIndexMap& map = c.map;
+  const int &w = c.w, &h = c.h;
+  for (int k = 0; k < 4; ++k) c.vertical();
   for (int i = 0; i < h; ++i) {
     for (int j = 0; j < w; ++j) {
-      EXPECT_EQ(map[i].x[j] / w0, i);
+      EXPECT_EQ(map.line(i)[j] / w0, i);
       if (j > 0) {
-        EXPECT_LT(map[i].x[j - 1], map[i].x[j]);
+        EXPECT_LT(map.line(i)[j - 1], map.line(i)[j]);
       }
     }
   }
-  for (int k = 0; k < 3; ++k) {
-    e.horizontalseam(seam, map, w, h);
-    map.removehorizontal(seam, w, h);
-  }
+  for (int k = 0; k < 3; ++k) c.horizontal();
   EXPECT_EQ(w, 5);
   EXPECT_EQ(h, 4);
   // Mixed removals: rows stay increasing, and each column keeps one source column.
   for (int j = 0; j < w; ++j) {
     for (int i = 0; i < h; ++i) {
       if (j > 0) {
-        EXPECT_LT(map[i].x[j - 1] % w0, map[i].x[j] % w0);
+        EXPECT_LT(map.line(i)[j - 1] % w0, map.line(i)[j] % w0);
       }
       if (i > 0) {
-        EXPECT_LT(map[i - 1].x[j], map[i].x[j]);
-        EXPECT_LT(map[i - 1].x[j] / w0, map[i].x[j] / w0);
+        EXPECT_LT(map.line(i - 1)[j], map.line(i)[j]);
+        EXPECT_LT(map.line(i - 1)[j] / w0, map.line(i)[j] / w0);
       }
     }
   }
@@ -233,24 +251,20 @@ TEST(SeamIndexMap, WidenAndHeightenRepeatTheFirstSeams) {
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(std::string(c.vertical ? "widen " : "heighten ") + std::to_string(c.a));
-    const matrix e = Noise(c.w0, c.h0, uint32_t(c.a + c.w0));
-    SeamIndexMap map;
-    map.identity(c.w0, c.h0);
+    Carving carving(Noise(c.w0, c.h0, uint32_t(c.a + c.w0)));
+    SeamIndexMap& map = carving.map;
     SeamOrderMap order;
     order.dim(c.w0, c.h0);
     order.zero();
-    int w = c.w0, h = c.h0;
-    cvector<int32_t> seam;
     for (int k = 1; k <= c.seams; ++k) {
       if (c.vertical) {
-        e.verticalseam(seam, map, w, h);
-        order.markvertical(map, seam, h, k);
-        map.removevertical(seam, w, h);
+        carving.energy.verticalseam(carving.seam, carving.w, carving.h);
+        order.markvertical(map, carving.seam, carving.h, k);
       } else {
-        e.horizontalseam(seam, map, w, h);
-        order.markhorizontal(map, seam, w, k);
-        map.removehorizontal(seam, w, h);
+        carving.energy.horizontalseam(carving.seam, carving.w, carving.h);
+        order.markhorizontal(map, carving.seam, carving.w, k);
       }
+      carving.take(c.vertical);
     }
     // Every recorded seam went through each line once.
     std::vector<int> marks(size_t(c.w0) * c.h0);
@@ -265,11 +279,11 @@ TEST(SeamIndexMap, WidenAndHeightenRepeatTheFirstSeams) {
     EXPECT_EQ(order.n, 0) << "the order map is consumed";
     const int lines = c.vertical ? c.h0 : c.w0;
     const int length = (c.vertical ? c.w0 : c.h0) + c.a;
-    ASSERT_EQ(map.n, c.vertical ? c.h0 : c.h0 + c.a);
+    ASSERT_EQ(map.lines(), c.vertical ? c.h0 : c.h0 + c.a);
     for (int line = 0; line < lines; ++line) {
       std::vector<int> entries;
       for (int k = 0; k < length; ++k) {
-        entries.push_back(c.vertical ? map[line].x[k] : map[k].x[line]);
+        entries.push_back(c.vertical ? map.line(line)[k] : map.line(k)[line]);
       }
       ASSERT_EQ(int(entries.size()), length);
       EXPECT_TRUE(std::is_sorted(entries.begin(), entries.end()));

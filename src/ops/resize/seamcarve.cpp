@@ -105,19 +105,20 @@ float PixelEnergy(int t, int i, int j, int w, int h, Read read) {
 
 // The energies of the pixels from `before` places before to `after` places after the
 // seam's position along each line, the lines being rows (vertical seams) or columns.
+// Their neighbours are read through the map of the current w x h image; pixels of the
+// region (when it has storage) keep their energies.
 template <bool kVertical>
-void UpdateAroundSeam(const fpbuffer& image, matrix& energy, const SeamIndexMap& map,
+void UpdateAroundSeam(const fpbuffer& image, SeamEnergyMap& energy, const SeamIndexMap& map,
                       const cvector<int32_t>& seam, const bitmask& region, int w, int h, int type) {
   const bool guarded = region.present();
-  const auto read = [&](int c, int i, int j) { return image.plane[c].x[map[i].x[j]]; };
+  const auto read = [&](int c, int i, int j) { return image.plane[c].x[map.line(i)[j]]; };
   const int lines = kVertical ? h : w, length = kVertical ? w : h;
   for (int line = 0; line < lines; ++line) {
     const int s = seam[line];
     for (int k = std::max(0, s - 2); k <= std::min(length - 1, s + 1); ++k) {
       const int i = kVertical ? line : k, j = kVertical ? k : line;
-      const int32_t p = map[i].x[j];
-      if (guarded && region.getbit(p)) continue;
-      energy.x[p] = PixelEnergy(type, i, j, w, h, read);
+      if (guarded && region.getbit(map.line(i)[j])) continue;
+      energy.line(i)[j] = PixelEnergy(type, i, j, w, h, read);
     }
   }
 }
@@ -194,19 +195,29 @@ class Carver {
   int Channels() const { return std::min<int>(image_.channels, 3); }
   bool blending() const { return job_.iterations > 0; }
 
-  void removeVertical() {
-    energy_.verticalseam(seam_, map_, width_, height_);
+  // Takes out the seam just found, from the energies and the map, and with updates
+  // measures the energies around it again.
+  void takeVertical() {
+    energies_.removevertical(seam_, width_, height_);
     map_.removevertical(seam_, width_, height_);
     if (job_.update) {
-      image_.updateseamenergyv(energy_, map_, seam_, region_, width_, height_, job_.type);
+      UpdateAroundSeam<true>(image_, energies_, map_, seam_, region_, width_, height_, job_.type);
     }
   }
-  void removeHorizontal() {
-    energy_.horizontalseam(seam_, map_, width_, height_);
+  void takeHorizontal() {
+    energies_.removehorizontal(seam_, width_, height_);
     map_.removehorizontal(seam_, width_, height_);
     if (job_.update) {
-      image_.updateseamenergyh(energy_, map_, seam_, region_, width_, height_, job_.type);
+      UpdateAroundSeam<false>(image_, energies_, map_, seam_, region_, width_, height_, job_.type);
     }
+  }
+  void removeVertical() {
+    energies_.verticalseam(seam_, width_, height_);
+    takeVertical();
+  }
+  void removeHorizontal() {
+    energies_.horizontalseam(seam_, width_, height_);
+    takeHorizontal();
   }
 
   // The map of one phase from the image as it stands to tw x th, which differs from it
@@ -214,6 +225,7 @@ class Carver {
   void phase(int tw, int th) {
     const int w0 = image_.width, h0 = image_.height;
     map_.identity(w0, h0);
+    energies_.assign(energy_);
     width_ = w0;
     height_ = h0;
     if (tw <= w0 && th <= h0) {
@@ -232,12 +244,9 @@ class Carver {
     if (tw > w0) {
       const int a = tw - w0, seams = std::min(a, (w0 + 1) / 2);
       for (int k = 1; k <= seams; ++k) {
-        energy_.verticalseam(seam_, map_, width_, height_);
+        energies_.verticalseam(seam_, width_, height_);
         order.markvertical(map_, seam_, height_, k);
-        map_.removevertical(seam_, width_, height_);
-        if (job_.update) {
-          image_.updateseamenergyv(energy_, map_, seam_, region_, width_, height_, job_.type);
-        }
+        takeVertical();
       }
       map_.widen(order, a);
       width_ = tw;
@@ -246,12 +255,9 @@ class Carver {
     }
     const int a = th - h0, seams = std::min(a, (h0 + 1) / 2);
     for (int k = 1; k <= seams; ++k) {
-      energy_.horizontalseam(seam_, map_, width_, height_);
+      energies_.horizontalseam(seam_, width_, height_);
       order.markhorizontal(map_, seam_, width_, k);
-      map_.removehorizontal(seam_, width_, height_);
-      if (job_.update) {
-        image_.updateseamenergyh(energy_, map_, seam_, region_, width_, height_, job_.type);
-      }
+      takeHorizontal();
     }
     map_.heighten(order, a);
     width_ = w0;
@@ -301,7 +307,8 @@ class Carver {
   fpbuffer& image_;
   const SeamJob& job_;
   bitmask& region_;
-  matrix energy_;
+  matrix energy_;           // of the image at the start of the phase
+  SeamEnergyMap energies_;  // of the pixels now in the map
   SeamIndexMap map_;
   cvector<int32_t> seam_;
   int width_ = 0, height_ = 0;
@@ -335,20 +342,6 @@ const fpbuffer& fpbuffer::seamenergy(matrix& energy, int type) const {
       for (int j = 0; j < w; ++j) energy.z[i][j] = PixelEnergy(type, i, j, w, h, read);
     }
   });
-  return *this;
-}
-
-const fpbuffer& fpbuffer::updateseamenergyv(matrix& energy, const SeamIndexMap& map,
-                                            const cvector<int32_t>& seam, const bitmask& region,
-                                            int width, int height, int type) const {
-  UpdateAroundSeam<true>(*this, energy, map, seam, region, width, height, type);
-  return *this;
-}
-
-const fpbuffer& fpbuffer::updateseamenergyh(matrix& energy, const SeamIndexMap& map,
-                                            const cvector<int32_t>& seam, const bitmask& region,
-                                            int width, int height, int type) const {
-  UpdateAroundSeam<false>(*this, energy, map, seam, region, width, height, type);
   return *this;
 }
 
