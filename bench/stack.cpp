@@ -31,6 +31,7 @@
 #include <string>
 #include <vector>
 
+#include <time.h>
 #include <unistd.h>
 
 #include "image/fpbuffer.h"
@@ -75,6 +76,29 @@ double Seconds(const std::function<void()>& work) {
   const auto t0 = std::chrono::steady_clock::now();
   work();
   return std::chrono::duration<double>(std::chrono::steady_clock::now() - t0).count();
+}
+
+// The process's CPU time in seconds (every thread, the kernel's copies for its reads and
+// writes included): beside the wall time, a figure the other processes of a busy machine
+// disturb far less.
+double CpuSeconds() {
+  timespec t;
+  clock_gettime(CLOCK_PROCESS_CPUTIME_ID, &t);
+  return double(t.tv_sec) + 1e-9 * double(t.tv_nsec);
+}
+
+struct Times {
+  double wall = 1e300, cpu = 1e300;
+  void Keep(const Times& t) {
+    wall = std::min(wall, t.wall);
+    cpu = std::min(cpu, t.cpu);
+  }
+};
+
+Times Measure(const std::function<void()>& work) {
+  const double c0 = CpuSeconds();
+  const double wall = Seconds(work);
+  return {wall, CpuSeconds() - c0};
 }
 
 // Writes the frames as 8-bit PPM files for the peer (rows top down).
@@ -130,15 +154,15 @@ struct Options {
 
 // The median of the frames as the command runs it: raw files written, then combined.
 // Returns the two times.
-std::pair<double, double> Median(const Job& j, const std::vector<fpbuffer>& frames, int mode) {
+std::pair<Times, Times> Median(const Job& j, const std::vector<fpbuffer>& frames, int mode) {
   ops::stacking::StackScratch scratch;
   fpbuffer out(j.width, j.height, cspace::kDefault);
-  const double written = Seconds([&] {
+  const Times written = Measure([&] {
     for (int f = 0; f < j.frames; ++f) {
       if (scratch.WriteRaw(frames[size_t(f)], f)) std::printf("raw file %d not written\n", f);
     }
   });
-  const double combined = Seconds([&] {
+  const Times combined = Measure([&] {
     ops::stacking::CombineRawFiles(out, scratch.files(), mode, 200,
                                    ops::stacking::StackRowBudget(mode, j.frames));
   });
@@ -147,10 +171,10 @@ std::pair<double, double> Median(const Job& j, const std::vector<fpbuffer>& fram
 
 // The median's bytes written to raw files and read back once, sequentially, as fast as
 // the disk and the page cache take them.
-double Disk(const Job& j, const fs::path& dir) {
+Times Disk(const Job& j, const fs::path& dir) {
   const size_t bytes = size_t(12) * size_t(j.width) * size_t(j.height);
   std::vector<char> block(bytes, 1);
-  return Seconds([&] {
+  return Measure([&] {
     for (int f = 0; f < j.frames; ++f) {
       const fs::path p = dir / (std::string("disk") + std::to_string(f));
       std::FILE* out = std::fopen(p.c_str(), "wb");
@@ -188,7 +212,7 @@ void RunJob(const Job& j, const fs::path& dir, const Options& options) {
   }();
   // [threads][Average, Median, Multivariate Median]
   double ours[2][3] = {};
-  double disk = 1e300;
+  Times disk, median[2];
   for (int t = 0; t < 2; ++t) {
     const int threads = t == 0 ? 1 : all;
     SetParallelThreads(threads);
@@ -202,19 +226,21 @@ void RunJob(const Job& j, const fs::path& dir, const Options& options) {
                             }));
     }
     // The disk's speed is taken between the median's runs, so that both see the same load.
-    ours[t][1] = 1e300;
     for (int r = 0; r < 2; ++r) {
-      disk = std::min(disk, Disk(j, dir));
+      disk.Keep(Disk(j, dir));
       const auto [written, combined] = Median(j, frames, ops::stacking::kStackMedian);
-      std::printf("threads %2d  Median: raw files written %.3f s, combined %.3f s\n", threads,
-                  written, combined);
-      ours[t][1] = std::min(ours[t][1], written + combined);
+      std::printf(
+          "threads %2d  Median: raw files written %.3f s (CPU %.3f s), combined %.3f s (CPU "
+          "%.3f s)\n",
+          threads, written.wall, written.cpu, combined.wall, combined.cpu);
+      median[t].Keep({written.wall + combined.wall, written.cpu + combined.cpu});
     }
+    ours[t][1] = median[t].wall;
     if (options.multivariate) {
       const auto [written, combined] = Median(j, frames, ops::stacking::kStackMultivariateMedian);
-      ours[t][2] = written + combined;
+      ours[t][2] = written.wall + combined.wall;
       std::printf("threads %2d  Multivariate Median: raw files written %.3f s, combined %.3f s\n",
-                  threads, written, combined);
+                  threads, written.wall, combined.wall);
     }
     std::printf(
         "threads %2d  Average %8.3f s   Median %8.3f s   Multivariate Median %8.3f s "
@@ -223,9 +249,11 @@ void RunJob(const Job& j, const fs::path& dir, const Options& options) {
   }
   SetParallelThreads(0);
   std::printf(
-      "raw files written and read at the disk's speed: %.3f s; median over that: %.2f (one "
-      "thread), %.2f (all threads)\n",
-      disk, ours[0][1] / disk, ours[1][1] / disk);
+      "raw files written and read at the disk's speed: %.3f s (CPU %.3f s); median over that: "
+      "%.2f (one thread), %.2f (all threads); in CPU time %.2f (one thread), %.2f (all "
+      "threads)\n",
+      disk.wall, disk.cpu, median[0].wall / disk.wall, median[1].wall / disk.wall,
+      median[0].cpu / disk.cpu, median[1].cpu / disk.cpu);
   if (!options.peers) return;
 
   const fs::path framesDir = dir / "frames";
