@@ -708,17 +708,25 @@ void DecodeSideBySide(std::vector<PlaneDecode>& ds) {
     }
   }
   if (run.empty()) return;
-  // The planes whose phases are all held at once get their maps in the first pass.
-  std::vector<PlaneDecode*> whole;
+  // The planes whose phases are all held at once get their maps in the first pass and,
+  // from black, their first cell planes too: the cell means of zeros are +0.
+  std::vector<PlaneDecode*> whole, black;
   for (PlaneDecode* d : run) {
     if (d->group < d->p.r) continue;
     d->k0 = 0, d->k1 = d->p.r;
     whole.push_back(d);
+    if (!d->fromOut && d->withCells) black.push_back(d);
   }
   JointLoop start;
   for (PlaneDecode* d : run) start.add(d->H, FineBlock(d->W));
   for (PlaneDecode* d : whole) start.add(int64_t(d->p.r) * d->N, FineBlock(8 * d->levels));
+  for (PlaneDecode* d : black) start.add(d->cells.ny, FineBlock(d->cnx));
   start.run([&](size_t i, int64_t j0, int64_t j1) {
+    if (i >= run.size() + whole.size()) {
+      const PlaneDecode& d = *black[i - run.size() - whole.size()];
+      for (int64_t j = j0; j < j1; ++j) std::memset(d.cells.z[j], 0, sizeof(float) * size_t(d.cnx));
+      return;
+    }
     if (i >= run.size()) return whole[i - run.size()]->mapBlocks(j0, j1);
     PlaneDecode& d = *run[i];
     for (int64_t y = j0; y < j1; ++y) {
@@ -754,7 +762,8 @@ void DecodeSideBySide(std::vector<PlaneDecode>& ds) {
       int64_t ticks = 0;
       for (PlaneDecode* d : part) {
         const int phases = d->k1 - d->k0;
-        cellPass.add(d->withCells ? int64_t(phases) * d->cny : 0,
+        const bool ready = it == 0 && std::count(black.begin(), black.end(), d);
+        cellPass.add(d->withCells && !ready ? int64_t(phases) * d->cny : 0,
                      FineBlock(int64_t(d->cnx) * d->p.q * d->p.q));
         collagePass.add(d->H, FineBlock(int64_t(d->W) * phases * d->levels));
         ticks += int64_t(phases) * d->N;  // one per range block and phase
