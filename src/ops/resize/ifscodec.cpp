@@ -841,10 +841,12 @@ void IfsDecodeModes(const std::vector<IfsPlaneJob>& jobs, int s, int n) {
     const ifsplane& p = *j.plane;
     bytes += PhaseBytes(p, s) * p.r + 2 * int64_t(sizeof(float)) * p.pw * s * p.ph * s;
   }
-  // Small planes are decoded side by side, their passes sharing the threads; planes whose
-  // phases, estimates and results would not all fit in the budget together go one after
-  // another, each holding as many phases as the budget allows.
-  const bool together = bytes <= kPhaseBudget;
+  // Small planes are decoded side by side on several threads, their passes sharing the
+  // threads and the waits; planes whose phases, estimates and results would not all fit in
+  // the budget together go one after another, each holding as many phases as the budget
+  // allows. One thread has no waits to save, and one plane at a time keeps its cell planes
+  // in the cache: side by side, it ran a third slower.
+  const bool together = ParallelThreads() > 1 && bytes <= kPhaseBudget;
   std::vector<PlaneDecode> ds;
   ds.reserve(todo.size());
   for (const IfsPlaneJob* j : todo) {
