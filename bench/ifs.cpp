@@ -25,8 +25,9 @@ const fpbuffer& Photo() {
     LoadPng(f, std::string(ZEP_SKIMAGE_DATA) + "/astronaut.png", info);
     if (info.message || f.width < 512 || f.height < 512) f.clear();
 #endif
-    if (f.empty()) f = SmoothNoisyPicture(512, 512);
-    std::printf("picture: %s\n", f.width == 512 && f.height == 512 ? "synthetic" : "astronaut");
+    const bool photo = !f.empty();
+    if (!photo) f = SmoothNoisyPicture(512, 512);
+    std::printf("picture: %s\n", photo ? "astronaut" : "synthetic");
     return f;
   }();
   return image;

@@ -22,14 +22,16 @@ void SortIntKeys(int32_t* keys, float* companions, int n) {
       });
 }
 
-void IndexSort(int* index, const float* keys, int n) {
+void IndexSortPrefix(int* index, const float* keys, int n, int prefix) {
   for (int i = 0; i < n; ++i) index[i] = i;
   auto swap = [index](int i, int j) { std::swap(index[i], index[j]); };
   const int count = sortdetail::NaNToEnd(
       n, [&](int i) { return std::isnan(keys[index[i]]); }, swap);
   sortdetail::QuickSort(
-      count, [&](int i) { return keys[index[i]]; }, swap);
+      count, [&](int i) { return keys[index[i]]; }, swap, prefix);
 }
+
+void IndexSort(int* index, const float* keys, int n) { IndexSortPrefix(index, keys, n, n); }
 
 matrix& matrix::sort() {
   SortFloats(x, n);

@@ -43,8 +43,11 @@ void HeapSort(int lo, int hi, Key key, Swap swap) {
   }
 }
 
+// Sorts positions 0..n-1. Segments starting at or beyond `limit` are left unsorted: the
+// positions below it get what the full sort gives them, as every segment is sorted on its
+// own once partitioned.
 template <class Key, class Swap>
-void QuickSort(int n, Key key, Swap swap) {
+void QuickSort(int n, Key key, Swap swap, int limit = 0x7fffffff) {
   if (n < 2) return;
   struct Segment {
     int lo, hi, budget;
@@ -55,7 +58,9 @@ void QuickSort(int n, Key key, Swap swap) {
   int top = 0;
   Segment s{0, n - 1, 2 * depth};
   for (;;) {
-    if (s.hi - s.lo < 16) {
+    if (s.lo >= limit) {
+      // Nothing below the limit: left as it is.
+    } else if (s.hi - s.lo < 16) {
       for (int i = s.lo + 1; i <= s.hi; ++i) {
         for (int j = i; j > s.lo && key(j) < key(j - 1); --j) swap(j, j - 1);
       }
@@ -121,3 +126,6 @@ float MedianFloats(float* values, int n);
 
 // Fills index with 0 .. n-1 and orders it so that keys[index[i]] ascend; keys unchanged.
 void IndexSort(int* index, const float* keys, int n);
+// The same for the first `prefix` positions only, which get exactly what IndexSort gives
+// them (the tie order included); the rest hold the other indexes in no useful order.
+void IndexSortPrefix(int* index, const float* keys, int n, int prefix);

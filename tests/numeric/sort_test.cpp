@@ -119,6 +119,24 @@ TEST_F(SortTest, CompanionsFollowTheirKeys) {
   EXPECT_EQ(std::vector<int>(index, index + 5), (std::vector<int>{4, 1, 0, 2, 3}));
 }
 
+// The prefix sort leaves the first positions exactly as the full index sort orders them,
+// equal keys in the same order, and the rest a permutation of the other indexes.
+TEST_F(SortTest, IndexSortPrefixKeepsTheFullSortsFirstPositions) {
+  for (auto& [name, keys] : Patterns(5001)) {
+    keys[17] = kNaN;  // NaN sorts last and is never in a short prefix
+    std::vector<int> full(keys.size()), part(keys.size());
+    IndexSort(full.data(), keys.data(), int(keys.size()));
+    for (int prefix : {0, 1, 15, 16, 17, 625, 2500, 5000, 5001}) {
+      IndexSortPrefix(part.data(), keys.data(), int(keys.size()), prefix);
+      for (int i = 0; i < prefix; ++i) ASSERT_EQ(part[size_t(i)], full[size_t(i)]) << name << " " << prefix;
+      std::vector<int> rest(part.begin() + prefix, part.end()), want(full.begin() + prefix, full.end());
+      std::sort(rest.begin(), rest.end());
+      std::sort(want.begin(), want.end());
+      ASSERT_EQ(rest, want) << name << " " << prefix;
+    }
+  }
+}
+
 TEST_F(SortTest, SelectionAndMedian) {
   struct Case {
     std::vector<float> values;

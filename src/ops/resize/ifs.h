@@ -98,6 +98,16 @@ class ifsplane {
   matrix& decodemode(matrix& out, int s, int n, int mode) const;
 };
 
+// Decodes planes as decodemode does, each into its own out (emptied first; left empty for
+// an absent plane). Planes small enough are decoded side by side, every pass of all of them
+// in one parallel loop; the results are those of decoding them one by one.
+struct IfsPlaneJob {
+  const ifsplane* plane;
+  matrix* out;
+  int mode;
+};
+void IfsDecodeModes(const std::vector<IfsPlaneJob>& jobs, int s, int n);
+
 // The codes of an image: the 31 header words and the planes Y, Ey, Cb, Cr.
 class ifscodec {
  public:

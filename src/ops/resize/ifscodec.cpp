@@ -2,6 +2,7 @@
 #include <algorithm>
 #include <cmath>
 #include <cstring>
+#include <functional>
 #include <limits>
 #include <memory>
 
@@ -75,12 +76,12 @@ Pool BuildPool(const ifscoding& c, const matrix& search, float p1) {
       first[size_t(d)] = contrast > 1.0f ? 1.0f / contrast : kFlat;
     }
   });
-  std::vector<int> byContrast(static_cast<size_t>(nd));
-  IndexSort(byContrast.data(), first.data(), int(nd));
-  int64_t contrasted = 0;
-  while (contrasted < nd && first[size_t(byContrast[size_t(contrasted)])] < kFlat) ++contrasted;
+  // Ascending, the keys below kFlat come first; only the n taken need their sorted order.
+  const int64_t contrasted = std::count_if(first.begin(), first.end(), [](float f) { return f < kFlat; });
   const int64_t n =
       std::clamp<int64_t>(int64_t(std::trunc(double(contrasted) * double(p1))), 0, contrasted);
+  std::vector<int> byContrast(static_cast<size_t>(nd));
+  IndexSortPrefix(byContrast.data(), first.data(), int(nd), int(n));
   std::vector<float> mean(static_cast<size_t>(n)), g(static_cast<size_t>(n)),
       key(static_cast<size_t>(n)), v(static_cast<size_t>(n) * size_t(rr));
   ParallelBlocks(n, BlockFor(4 * rr), [&](int64_t j0, int64_t j1) {
@@ -271,27 +272,39 @@ void IfsSearchWindows(const float* k, int n, const float* keys, int count, float
                       int* hi) {
   // In key order the window ends never move back, so the two forward positions of a
   // sequential walk are found by binary search, and the ranges can then be matched in any
-  // order with the same result.
+  // order with the same result. The searches run side by side; the walk then only carries
+  // the positions forward.
   for (int pos = 0; pos < count; ++pos) lo[pos] = hi[pos] = 0;
   if (n <= 0) return;
   const float minKey = k[0], maxKey = k[n - 1];
   const float W = p2 * (maxKey - minKey);
+  ParallelBlocks(count, FineBlock(64), [&](int64_t p0, int64_t p1) {
+    for (int64_t pos = p0; pos < p1; ++pos) {
+      const float K = keys[pos];
+      if (!(K < kFlat)) {
+        lo[pos] = -1;  // a flat block keeps its mean
+        continue;
+      }
+      float low, up;
+      if (K <= minKey + W) {
+        low = minKey, up = minKey + 2 * W;
+      } else if (K > maxKey - W) {
+        low = maxKey - 2 * W, up = maxKey;
+      } else {
+        low = K - W, up = K + W;
+      }
+      lo[pos] = int(std::partition_point(k, k + n, [&](float x) { return x < low; }) - k);
+      hi[pos] = int(std::partition_point(k, k + n, [&](float x) { return !(x > up); }) - k);
+    }
+  });
   int l = 0, h = 0;
   for (int pos = 0; pos < count; ++pos) {
-    const float K = keys[pos];
-    if (!(K < kFlat)) continue;  // a flat block keeps its mean
-    float low, up;
-    if (K <= minKey + W) {
-      low = minKey, up = minKey + 2 * W;
-    } else if (K > maxKey - W) {
-      low = maxKey - 2 * W, up = maxKey;
-    } else {
-      low = K - W, up = K + W;
+    if (lo[pos] < 0) {
+      lo[pos] = 0;
+      continue;
     }
-    const int atLow = int(std::partition_point(k, k + n, [&](float x) { return x < low; }) - k);
-    if (std::max(l, atLow) < n) l = std::max(l, atLow);
-    const int above = int(std::partition_point(k, k + n, [&](float x) { return !(x > up); }) - k);
-    h = std::max({h, l, above});
+    if (std::max(l, lo[pos]) < n) l = std::max(l, lo[pos]);
+    h = std::max({h, l, hi[pos]});
     lo[pos] = l;
     hi[pos] = h;
   }
@@ -467,34 +480,26 @@ namespace {
 // row of the block: the cell of block sample (x, y) is row row0 + y stepRowY + x stepRowX,
 // column col0 + y stepY + x stepX. A block without a mapped domain is its offset alone.
 struct BlockMap {
-  float sc = 0, of = 0;
-  int32_t mapped = 0;
-  int32_t row0 = 0, col0 = 0, stepX = 0, stepRowX = 0, stepY = 0, stepRowY = 0;
+  float sc, of;
+  int32_t mapped;
+  int32_t row0, col0, stepX, stepRowX, stepY, stepRowY;
 };
 
-// The maps of coding c at scale s, block i's levels from (i (L + 1)), as apply reads them.
-void MapBlocks(const ifscoding& c, int s, BlockMap* maps) {
-  const int b = c.r * s, levels = c.L + 1;
-  const bool withDomains = c.domains() > 0;
-  ParallelBlocks(c.N, FineBlock(8 * levels), [&](int64_t i0, int64_t i1) {
-    for (int64_t i = i0; i < i1; ++i) {
-      for (int l = 0; l < levels; ++l) {
-        const IfsCodes& codes = c.sets[size_t(l)];
-        BlockMap& m = maps[i * levels + l];
-        m.sc = codes.scale[size_t(i)], m.of = codes.offset[size_t(i)];
-        const int code = codes.isometry[size_t(i)], d = codes.domain[size_t(i)];
-        const bool mean = m.sc == 0.0f || !withDomains;
-        const int cx = mean ? 0 : s * (d % c.dx), cy = mean ? 0 : s * (d / c.dx);
-        int sx0 = 0, sy0 = 0, sx1 = 0, sy1 = 0, sx2 = 0, sy2 = 0;
-        m.mapped = !mean && IsometrySource(code, 0, 0, b, b, sx0, sy0) &&
-                   IsometrySource(code, 1, 0, b, b, sx1, sy1) &&
-                   IsometrySource(code, 0, 1, b, b, sx2, sy2);
-        m.row0 = cy + c.q * sy0, m.col0 = cx + c.q * sx0;
-        m.stepX = c.q * (sx1 - sx0), m.stepRowX = c.q * (sy1 - sy0);
-        m.stepY = c.q * (sx2 - sx0), m.stepRowY = c.q * (sy2 - sy0);
-      }
-    }
-  });
+// The map of block i of coding c at scale s, level l, as apply reads it.
+void MapBlock(const ifscoding& c, int s, int64_t i, int l, BlockMap& m) {
+  const int b = c.r * s;
+  const IfsCodes& codes = c.sets[size_t(l)];
+  m.sc = codes.scale[size_t(i)], m.of = codes.offset[size_t(i)];
+  const int code = codes.isometry[size_t(i)], d = codes.domain[size_t(i)];
+  const bool mean = m.sc == 0.0f || c.domains() == 0;
+  const int cx = mean ? 0 : s * (d % c.dx), cy = mean ? 0 : s * (d / c.dx);
+  int sx0 = 0, sy0 = 0, sx1 = 0, sy1 = 0, sx2 = 0, sy2 = 0;
+  m.mapped = !mean && IsometrySource(code, 0, 0, b, b, sx0, sy0) &&
+             IsometrySource(code, 1, 0, b, b, sx1, sy1) &&
+             IsometrySource(code, 0, 1, b, b, sx2, sy2);
+  m.row0 = cy + c.q * sy0, m.col0 = cx + c.q * sx0;
+  m.stepX = c.q * (sx1 - sx0), m.stepRowX = c.q * (sy1 - sy0);
+  m.stepY = c.q * (sx2 - sx0), m.stepRowY = c.q * (sy2 - sy0);
 }
 
 // Row Y of phase k's collage (what apply writes into its row Y), levels added in order.
@@ -529,8 +534,160 @@ void CollageRow(const BlockMap* maps, int levels, int rx, int b, const float* co
     }
   }
 }
-}  // namespace
 
+// Runs the items of several loops as one parallel loop, so that planes decoded side by
+// side share the threads and each pass waits for its slowest block once: loop p's items
+// [0, count) in blocks of its own size, body(p, begin, end). With ticks >= 0, that many
+// ticks spread over the blocks as ParallelBlocksTicking spreads them; true on a cancel.
+class JointLoop {
+ public:
+  using Body = std::function<void(size_t, int64_t, int64_t)>;
+  void add(int64_t count, int64_t block) {
+    block = std::max<int64_t>(1, block);
+    loops_.push_back({std::max<int64_t>(0, count), block, blocks_});
+    blocks_ += count > 0 ? (count - 1) / block + 1 : 0;
+  }
+  bool run(const Body& body, int64_t ticks = -1) const {
+    const BlockBody each = [&](int64_t b0, int64_t b1) {
+      for (int64_t b = b0; b < b1; ++b) {
+        size_t p = loops_.size() - 1;
+        while (loops_[p].first > b) --p;  // the last loop starting at or before b
+        const Loop& l = loops_[p];
+        const int64_t begin = (b - l.first) * l.block;
+        body(p, begin, std::min(l.count, begin + l.block));
+      }
+    };
+    if (ticks < 0) {
+      ParallelBlocks(blocks_, 1, each);
+      return false;
+    }
+    return ParallelBlocksTicking(blocks_, 1, each, ticks);
+  }
+
+ private:
+  struct Loop {
+    int64_t count, block, first;  // first: the loop's first block in the joint loop
+  };
+  std::vector<Loop> loops_;
+  int64_t blocks_ = 0;
+};
+
+// The bytes of one phase's cell plane and block maps.
+int64_t PhaseBytes(const ifsplane& p, int s) {
+  const int W = p.pw * s, H = p.ph * s, e = p.q - 1;
+  return int64_t(sizeof(float)) * std::max(0, W - e) * std::max(0, H - e) +
+         int64_t(sizeof(BlockMap)) * p.codings[0].N * (p.L + 1);
+}
+
+// Cell planes and maps are held up to this size at a time.
+constexpr int64_t kPhaseBudget = int64_t(256) << 20;
+
+// One plane's decode: n iterations at scale s into out, from out's values when it has the
+// padded size, else from black; out then holds the top-left outW x outH of the result.
+struct PlaneDecode {
+  const ifsplane& p;
+  matrix& out;
+  int s, n, outW, outH;
+  int W, H, e, levels, cnx, cny, group;
+  bool withCells, fromOut;
+  int64_t N, rx, b;
+  matrix ext, cells, acc;  // the estimate with its wrap, the group's cell planes, sums
+  matrix result;           // what out becomes, written by the last pass
+  std::unique_ptr<BlockMap[]> maps;  // every field set by MapBlock before it is read
+  int k0 = 0, k1 = 0;  // the phases of the current group
+  bool finalPass = false;  // the last group of the last iteration
+
+  PlaneDecode(const ifsplane& plane, matrix& o, int scale, int iterations, int phasesAtOnce,
+              int width, int height)
+      : p(plane), out(o), s(scale), n(iterations), outW(width), outH(height) {
+    W = p.pw * s, H = p.ph * s, e = p.q - 1, levels = p.L + 1;
+    cnx = W - e, cny = H - e;  // the cell-mean plane of one phase
+    withCells = cnx > 0 && cny > 0;
+    N = p.codings[0].N, rx = p.codings[0].rx, b = int64_t(p.r) * s;
+    fromOut = out.nx == W && out.ny == H && !out.empty();
+    if (phasesAtOnce <= 0)
+      phasesAtOnce = int(std::clamp<int64_t>(kPhaseBudget / std::max<int64_t>(1, PhaseBytes(p, s)),
+                                             1, p.r));
+    group = std::min(phasesAtOnce, p.r);
+  }
+  int groups() const { return (p.r + group - 1) / group; }
+  // The first q - 1 columns of row y after its last, and the first rows after the last.
+  void wrapRow(int64_t y) {
+    float* row = ext.z[y];
+    for (int x = 0; x < e; ++x) row[W + x] = row[x];
+    if (y < e) std::memcpy(ext.z[H + y], row, sizeof(float) * size_t(W + e));
+  }
+  // Allocates the planes (serially: the parallel passes fill them).
+  void allocate() {
+    ext.dim(W + e, H + e);
+    // The group's cell planes one above the other in one block, in huge pages where it
+    // spans them: fresh small pages faulted on every decode, threads queueing on the faults.
+    if (withCells) {
+      cells.dim(cnx, cny * group);
+      PreferHugePages(cells.x, cells.n);
+    }
+    maps.reset(new BlockMap[size_t(group) * size_t(N) * size_t(levels)]);
+    if (group < p.r) acc.dim(W, H);
+    result.dim(outW, outH);
+  }
+  // The maps of phases k0..k1 - 1, items [j0, j1) of their (k1 - k0) N blocks.
+  void mapBlocks(int64_t j0, int64_t j1) {
+    for (int64_t j = j0; j < j1; ++j) {
+      const int k = k0 + int(j / N);
+      for (int l = 0; l < levels; ++l)
+        MapBlock(p.codings[size_t(k)], s, j % N, l, maps[size_t(j * levels + l)]);
+    }
+  }
+  // Cell row j of phase k of the group, from the estimate rolled by (k s, k s).
+  void cellRow(int k, int j) {
+    const int d = k * s;
+    float* o = cells.z[int64_t(k - k0) * cny + j];
+    const int row = (j - d + H) % H;
+    // Cell column i starts at estimate column (i - d) mod W: two runs.
+    const int split = std::min(d, cnx);
+    CellMeanRow(ext.z, W - d, row, p.q, split, o);
+    if (split < cnx) CellMeanRow(ext.z, split - d, row, p.q, cnx - split, o + split);
+  }
+  // Rows [y0, y1) of the group's phases' collages added at their rolled-back places; with
+  // the last group, the mean of the phases written into the estimate.
+  void collageRows(int64_t y0, int64_t y1) {
+    const bool last = k1 == p.r;
+    const float share = float(1.0 / p.r);
+    std::vector<float> collage(static_cast<size_t>(W)), sum(static_cast<size_t>(W));
+    for (int64_t y = y0; y < y1; ++y) {
+      float* a = group < p.r ? acc.z[y] : sum.data();
+      for (int k = k0; k < k1; ++k) {
+        const int d = k * s;
+        CollageRow(maps.get() + int64_t(k - k0) * N * levels, levels, int(rx), int(b),
+                   withCells ? cells.z + int64_t(k - k0) * cny : ext.z, int((y + d) % H),
+                   collage.data());
+        // Sample x takes collage sample (x + d) mod W.
+        const float* in = collage.data();
+        const int split = W - d;
+        if (k == 0) {
+          for (int x = 0; x < split; ++x) a[x] = 0.0f + in[x + d];
+          for (int x = split; x < W; ++x) a[x] = 0.0f + in[x - split];
+        } else {
+          for (int x = 0; x < split; ++x) a[x] += in[x + d];
+          for (int x = split; x < W; ++x) a[x] += in[x - split];
+        }
+      }
+      if (finalPass) {
+        if (y < outH) {
+          float* o = result.z[y];
+          for (int x = 0; x < outW; ++x) o[x] = static_cast<float>(double(share) * a[x]);
+        }
+      } else if (last) {
+        float* o = ext.z[y];
+        for (int x = 0; x < W; ++x) o[x] = static_cast<float>(double(share) * a[x]);
+        wrapRow(y);  // nothing reads ext until this pass is over
+      }
+    }
+  }
+};
+
+// Decodes the planes side by side: each pass of every plane runs in one parallel loop.
+//
 // Every phase of an iteration reads the previous estimate only, so an iteration is two
 // parallel passes: the cell means of each phase's roll, read straight from the estimate
 // kept with its first q - 1 columns and rows wrapped around (ext), and, row by row of the
@@ -538,107 +695,100 @@ void CollageRow(const BlockMap* maps, int levels, int rx, int b, const float* co
 // the mean taken. The sums and their order are those of roll, cell means, collage, roll
 // back and scale done plane by plane; when the phases' cell planes would take too much
 // memory they are done a group at a time, the running sums kept in acc between groups.
-void ifsplane::decode(matrix& out, int s, int n, int phasesAtOnce) const {
-  if (!present()) return;
-  const int W = pw * s, H = ph * s;
-  if (out.nx != W || out.ny != H || out.empty()) out.dim(W, H).zero();
-  if (n <= 0) return;
-  const int e = q - 1, levels = L + 1;
-  const int cnx = W - e, cny = H - e;  // the cell-mean plane of one phase
-  const bool withCells = cnx > 0 && cny > 0;
-  const int64_t N = codings[0].N, rx = codings[0].rx, b = int64_t(r) * s;
-  if (phasesAtOnce <= 0) {
-    // Up to 256 MB of cell planes and maps at a time.
-    const int64_t perPhase = int64_t(sizeof(float)) * std::max(0, cnx) * std::max(0, cny) +
-                             int64_t(sizeof(BlockMap)) * N * levels;
-    phasesAtOnce = int(std::clamp<int64_t>((int64_t(256) << 20) / std::max<int64_t>(1, perPhase),
-                                           1, r));
+void DecodeSideBySide(std::vector<PlaneDecode>& ds) {
+  std::vector<PlaneDecode*> run;
+  for (PlaneDecode& d : ds) {
+    if (d.n > 0) {
+      d.allocate();
+      run.push_back(&d);
+    } else if (d.fromOut) {
+      d.out.crop(0, 0, d.outW, d.outH);
+    } else {
+      d.out.dim(d.outW, d.outH).zero();
+    }
   }
-  const int group = std::min(phasesAtOnce, r);
-  matrix ext(W + e, H + e);
-  auto wrapRow = [&](int64_t y) {
-    float* row = ext.z[y];
-    for (int x = 0; x < e; ++x) row[W + x] = row[x];
-    if (y < e) std::memcpy(ext.z[H + y], row, sizeof(float) * size_t(W + e));
-  };
-  ParallelBlocks(H, FineBlock(W), [&](int64_t y0, int64_t y1) {
-    for (int64_t y = y0; y < y1; ++y) {
-      std::memcpy(ext.z[y], out.z[y], sizeof(float) * size_t(W));
-      wrapRow(y);
+  if (run.empty()) return;
+  // The planes whose phases are all held at once get their maps in the first pass and,
+  // from black, their first cell planes too: the cell means of zeros are +0.
+  std::vector<PlaneDecode*> whole, black;
+  for (PlaneDecode* d : run) {
+    if (d->group < d->p.r) continue;
+    d->k0 = 0, d->k1 = d->p.r;
+    whole.push_back(d);
+    if (!d->fromOut && d->withCells) black.push_back(d);
+  }
+  JointLoop start;
+  for (PlaneDecode* d : run) start.add(d->H, FineBlock(d->W));
+  for (PlaneDecode* d : whole) start.add(int64_t(d->p.r) * d->N, FineBlock(8 * d->levels));
+  for (PlaneDecode* d : black) start.add(d->cells.ny, FineBlock(d->cnx));
+  start.run([&](size_t i, int64_t j0, int64_t j1) {
+    if (i >= run.size() + whole.size()) {
+      const PlaneDecode& d = *black[i - run.size() - whole.size()];
+      for (int64_t j = j0; j < j1; ++j) std::memset(d.cells.z[j], 0, sizeof(float) * size_t(d.cnx));
+      return;
+    }
+    if (i >= run.size()) return whole[i - run.size()]->mapBlocks(j0, j1);
+    PlaneDecode& d = *run[i];
+    for (int64_t y = j0; y < j1; ++y) {
+      if (d.fromOut) {
+        std::memcpy(d.ext.z[y], d.out.z[y], sizeof(float) * size_t(d.W));
+      } else {
+        std::memset(d.ext.z[y], 0, sizeof(float) * size_t(d.W));
+      }
+      d.wrapRow(y);
     }
   });
-  // The group's cell planes one above the other in one block, in huge pages where it
-  // spans them: fresh small pages faulted on every decode, threads queueing on the faults.
-  matrix cells;
-  if (withCells) {
-    cells.dim(cnx, cny * group);
-    PreferHugePages(cells.x, cells.n);
-  }
-  std::vector<BlockMap> maps(size_t(group) * size_t(N) * size_t(levels));
-  auto mapGroup = [&](int k0, int k1) {
-    for (int k = k0; k < k1; ++k)
-      MapBlocks(codings[size_t(k)], s, maps.data() + int64_t(k - k0) * N * levels);
-  };
-  if (group == r) mapGroup(0, r);
-  matrix acc;
-  if (group < r) acc.dim(W, H);
-  const float share = float(1.0 / r);
-  for (int it = 0; it < n; ++it) {
-    for (int k0 = 0; k0 < r; k0 += group) {
-      const int k1 = std::min(r, k0 + group);
-      if (group < r) mapGroup(k0, k1);
-      if (withCells) {
-        ParallelBlocks(int64_t(k1 - k0) * cny, FineBlock(int64_t(cnx) * q * q),
-                       [&](int64_t j0, int64_t j1) {
-          for (int64_t item = j0; item < j1; ++item) {
-            const int k = k0 + int(item / cny), j = int(item % cny), d = k * s;
-            float* o = cells.z[int64_t(k - k0) * cny + j];
-            const int row = (j - d + H) % H;
-            // Cell column i starts at estimate column (i - d) mod W: two runs.
-            const int split = std::min(d, cnx);
-            CellMeanRow(ext.z, W - d, row, q, split, o);
-            if (split < cnx) CellMeanRow(ext.z, split - d, row, q, cnx - split, o + split);
-          }
-        });
+  int iterations = 0, steps = 0;
+  for (PlaneDecode* d : run) iterations = std::max(iterations, d->n), steps = std::max(steps, d->groups());
+  for (int it = 0; it < iterations; ++it) {
+    for (int g = 0; g < steps; ++g) {
+      std::vector<PlaneDecode*> part, grouped;
+      for (PlaneDecode* d : run) {
+        if (it >= d->n || g >= d->groups()) continue;
+        part.push_back(d);
+        if (d->group < d->p.r) grouped.push_back(d);
       }
-      const bool last = k1 == r;
-      const BlockBody body = [&](int64_t y0, int64_t y1) {
-        std::vector<float> collage(static_cast<size_t>(W)), sum(static_cast<size_t>(W));
-        for (int64_t y = y0; y < y1; ++y) {
-          float* a = group < r ? acc.z[y] : sum.data();
-          for (int k = k0; k < k1; ++k) {
-            const int d = k * s;
-            CollageRow(maps.data() + int64_t(k - k0) * N * levels, levels, int(rx), int(b),
-                       withCells ? cells.z + int64_t(k - k0) * cny : ext.z, int((y + d) % H),
-                       collage.data());
-            // Sample x takes collage sample (x + d) mod W.
-            const float* in = collage.data();
-            const int split = W - d;
-            if (k == 0) {
-              for (int x = 0; x < split; ++x) a[x] = 0.0f + in[x + d];
-              for (int x = split; x < W; ++x) a[x] = 0.0f + in[x - split];
-            } else {
-              for (int x = 0; x < split; ++x) a[x] += in[x + d];
-              for (int x = split; x < W; ++x) a[x] += in[x - split];
-            }
-          }
-          if (last) {
-            float* o = ext.z[y];
-            for (int x = 0; x < W; ++x) o[x] = static_cast<float>(double(share) * a[x]);
-            wrapRow(y);  // nothing reads ext until this pass is over
-          }
+      if (part.empty()) continue;
+      if (!grouped.empty()) {
+        JointLoop mapping;
+        for (PlaneDecode* d : grouped) {
+          d->k0 = g * d->group, d->k1 = std::min(d->p.r, d->k0 + d->group);
+          mapping.add(int64_t(d->k1 - d->k0) * d->N, FineBlock(8 * d->levels));
         }
-      };
-      // One tick per range block and phase, as the collages count them.
-      if (ParallelBlocksTicking(H, FineBlock(int64_t(W) * (k1 - k0) * levels), body,
-                                int64_t(k1 - k0) * N)) {
+        mapping.run([&](size_t i, int64_t j0, int64_t j1) { grouped[i]->mapBlocks(j0, j1); });
+      }
+      for (PlaneDecode* d : part) d->finalPass = it == d->n - 1 && g == d->groups() - 1;
+      JointLoop cellPass, collagePass;
+      int64_t ticks = 0;
+      for (PlaneDecode* d : part) {
+        const int phases = d->k1 - d->k0;
+        const bool ready = it == 0 && std::count(black.begin(), black.end(), d);
+        cellPass.add(d->withCells && !ready ? int64_t(phases) * d->cny : 0,
+                     FineBlock(int64_t(d->cnx) * d->p.q * d->p.q));
+        collagePass.add(d->H, FineBlock(int64_t(d->W) * phases * d->levels));
+        ticks += int64_t(phases) * d->N;  // one per range block and phase
+      }
+      cellPass.run([&](size_t i, int64_t j0, int64_t j1) {
+        PlaneDecode& d = *part[i];
+        for (int64_t item = j0; item < j1; ++item)
+          d.cellRow(d.k0 + int(item / d.cny), int(item % d.cny));
+      });
+      if (collagePass.run([&](size_t i, int64_t y0, int64_t y1) { part[i]->collageRows(y0, y1); },
+                          ticks)) {
         throw Cancelled{};
       }
     }
   }
-  ParallelBlocks(H, FineBlock(W), [&](int64_t y0, int64_t y1) {
-    for (int64_t y = y0; y < y1; ++y) std::memcpy(out.z[y], ext.z[y], sizeof(float) * size_t(W));
-  });
+  // Only now is out replaced: a cancel leaves it as it was.
+  for (PlaneDecode* d : run) d->out = std::move(d->result);
+}
+}  // namespace
+
+void ifsplane::decode(matrix& out, int s, int n, int phasesAtOnce) const {
+  if (!present()) return;
+  std::vector<PlaneDecode> ds;
+  ds.emplace_back(*this, out, s, n, phasesAtOnce, pw * s, ph * s);
+  DecodeSideBySide(ds);
 }
 
 void ifsplane::decodemedian(matrix& out, int s, int n) const {
@@ -681,15 +831,47 @@ void ifsplane::decodemedian(matrix& out, int s, int n) const {
   }
 }
 
-matrix& ifsplane::decodemode(matrix& out, int s, int n, int mode) const {
-  out.free();
-  if (mode == 1) {
-    decode(out, s, std::max(0, n - 2));
-    decodemedian(out, s, 2);
-  } else {
-    decode(out, s, n);
+void IfsDecodeModes(const std::vector<IfsPlaneJob>& jobs, int s, int n) {
+  std::vector<const IfsPlaneJob*> todo;
+  int64_t bytes = 0;
+  for (const IfsPlaneJob& j : jobs) {
+    j.out->free();
+    if (!j.plane->present()) continue;
+    todo.push_back(&j);
+    const ifsplane& p = *j.plane;
+    bytes += PhaseBytes(p, s) * p.r + 2 * int64_t(sizeof(float)) * p.pw * s * p.ph * s;
   }
-  return out.crop(0, 0, w * s, h * s);
+  // Small planes are decoded side by side on several threads, their passes sharing the
+  // threads and the waits; planes whose phases, estimates and results would not all fit in
+  // the budget together go one after another, each holding as many phases as the budget
+  // allows. One thread has no waits to save, and one plane at a time keeps its cell planes
+  // in the cache: side by side, it ran a third slower.
+  const bool together = ParallelThreads() > 1 && bytes <= kPhaseBudget;
+  std::vector<PlaneDecode> ds;
+  ds.reserve(todo.size());
+  for (const IfsPlaneJob* j : todo) {
+    const ifsplane& p = *j->plane;
+    // The median's two iterations read the whole padded plane; the mean's result is kept
+    // at the plane's size straight away.
+    const bool median = j->mode == 1;
+    ds.emplace_back(p, *j->out, s, median ? std::max(0, n - 2) : n, 0, median ? p.pw * s : p.w * s,
+                    median ? p.ph * s : p.h * s);
+    if (!together) {
+      DecodeSideBySide(ds);
+      ds.clear();
+    }
+  }
+  if (together) DecodeSideBySide(ds);
+  for (const IfsPlaneJob* j : todo) {
+    if (j->mode != 1) continue;
+    j->plane->decodemedian(*j->out, s, 2);
+    j->out->crop(0, 0, j->plane->w * s, j->plane->h * s);
+  }
+}
+
+matrix& ifsplane::decodemode(matrix& out, int s, int n, int mode) const {
+  IfsDecodeModes({{this, &out, mode}}, s, n);
+  return out;
 }
 
 // --- The codec and its file ---

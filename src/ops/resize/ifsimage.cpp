@@ -1,8 +1,11 @@
 // Images through the fractal codec: .IFS files, enlargement of float images in memory
 // and of bitmaps tile by tile, and the decode of a file into a raw bitmap file.
 #include <algorithm>
+#include <array>
 #include <cstdio>
 #include <memory>
+#include <utility>
+#include <vector>
 
 #include "image/colorspace.h"
 #include "image/fpbuffer.h"
@@ -22,19 +25,28 @@ struct ParkedPlanes {
   static constexpr const char* kNames[3] = {"temp1.mat", "temp2.mat", "temp3.mat"};
 };
 
-// Channel c (0 luminance less its decoded error, 1 Cb, 2 Cr; zeros for an absent plane)
-// of the decoded codec, W x H.
-matrix& DecodeChannel(matrix& out, const ifscodec& codec, const IfsDecoding& d, int c) {
+// Channels first..last (0 luminance less its decoded error, 1 Cb, 2 Cr; zeros for an
+// absent plane) of the decoded codec, W x H each, their planes decoded side by side.
+void DecodeChannels(std::array<matrix, 3>& channels, const ifscodec& codec, const IfsDecoding& d,
+                    int first, int last) {
   const int W = codec.w * d.scale, H = codec.h * d.scale;
-  const int plane = c == 0 ? 0 : c + 1;
-  if (!codec.planes[size_t(plane)].present()) return out.dim(W, H).zero();
-  codec.planes[size_t(plane)].decodemode(out, d.scale, d.iterations, d.modes[size_t(plane)]);
-  if (c == 0 && codec.planes[1].present()) {
-    matrix error;
-    codec.planes[1].decodemode(error, d.scale, d.iterations, d.modes[1]);
-    out.sub(error);
+  std::array<matrix, 4> decoded;  // Y, Ey, Cb, Cr
+  std::vector<IfsPlaneJob> jobs;
+  for (int c = first; c <= last; ++c)
+    for (int plane : {c == 0 ? 0 : c + 1, c == 0 ? 1 : -1})
+      if (plane >= 0 && codec.planes[size_t(plane)].present())
+        jobs.push_back({&codec.planes[size_t(plane)], &decoded[size_t(plane)], d.modes[size_t(plane)]});
+  IfsDecodeModes(jobs, d.scale, d.iterations);
+  for (int c = first; c <= last; ++c) {
+    matrix& out = channels[size_t(c)];
+    const int plane = c == 0 ? 0 : c + 1;
+    if (!codec.planes[size_t(plane)].present()) {
+      out.dim(W, H).zero();
+      continue;
+    }
+    out = std::move(decoded[size_t(plane)]);
+    if (c == 0 && codec.planes[1].present()) out.sub(decoded[1]);
   }
-  return out;
 }
 
 // The total of the codec's decode ticks: n per sample / r of every present plane.
@@ -59,12 +71,16 @@ ifscodec& Encode(ifscodec& codec, const fpbuffer& image, const IfsPlaneSet& p, i
 void DecodeInto(fpbuffer& image, const ifscodec& codec, const IfsDecoding& d, CSpaceCode target) {
   std::array<matrix, 3> channels;
   ParkedPlanes parked;
-  for (int c = 0; c < 3; ++c) {
-    DecodeChannel(channels[size_t(c)], codec, d, c);
-    if (d.scratch) channels[size_t(c)].write(ParkedPlanes::kNames[c]).free();
-  }
-  if (d.scratch)
+  if (d.scratch) {
+    // One channel at a time, each parked until all are done.
+    for (int c = 0; c < 3; ++c) {
+      DecodeChannels(channels, codec, d, c, c);
+      channels[size_t(c)].write(ParkedPlanes::kNames[c]).free();
+    }
     for (int c = 0; c < 3; ++c) channels[size_t(c)].read(ParkedPlanes::kNames[c], true);
+  } else {
+    DecodeChannels(channels, codec, d, 0, 2);
+  }
   image.clear();
   image.setcode(codec.colourCode);
   for (int c = 0; c < 3; ++c) image.plane[c] = std::move(channels[size_t(c)]);
@@ -138,8 +154,9 @@ void DecodeIfsToBgrFile(const std::string& path, const std::string& name, int& w
   StartProgress(float(DecodeTotal(codec, d.iterations)));
   ParkedPlanes parked;
   for (int c = 0; c < 3; ++c) {
-    matrix channel;
-    DecodeChannel(channel, codec, d, c).write(ParkedPlanes::kNames[c]);
+    std::array<matrix, 3> channels;
+    DecodeChannels(channels, codec, d, c, c);
+    channels[size_t(c)].write(ParkedPlanes::kNames[c]);
   }
   // Row by row from the three files: no float image is ever held whole.
   const ColourSpace* space = FindColourSpace(codec.colourCode);

@@ -10,6 +10,7 @@
 #include <limits>
 #include <random>
 #include <string>
+#include <vector>
 
 #include "numeric/ifsblocks.h"
 #include "ops/resize/ifs.h"
@@ -419,6 +420,46 @@ TEST(IfsCodec, DecodeEqualsTheSampleBySampleForm) {
       }
       ASSERT_EQ(fast.n, out.n);
       EXPECT_EQ(std::memcmp(fast.x, out.x, sizeof(float) * size_t(out.n)), 0);
+    }
+  }
+}
+
+// Planes decoded side by side, in one loop per pass, against each decoded alone: different
+// block sizes, ratios, levels and modes (so different iteration counts in the shared
+// loop), and a 2 x 2 picture whose ratio-3 planes have no cell plane between planes that do.
+TEST(IfsCodec, PlanesSideBySideEqualThePlanesAlone) {
+  struct Case {
+    int w, h, s, n;
+    std::array<IfsPlaneParams, 4> p;
+    std::array<int, 4> modes;
+  };
+  auto with = [](IfsPlaneParams p, int q) {
+    p.ratio = q;
+    return p;
+  };
+  const Case cases[] = {
+      {23, 19, 2, 4, {Plane(5, 1, 0.5f), with(Plane(3, 0), 3), Plane(3, 0), with(Plane(2, 2), 3)},
+       {1, 0, 0, 1}},
+      {23, 19, 1, 2, {Plane(4, 0), Plane(3, 1), with(Plane(3, 0), 3), Plane(2, 0)}, {0, 1, 1, 0}},
+      {2, 2, 1, 3, {with(Plane(2, 0), 3), Plane(2, 0), with(Plane(2, 0), 3), Plane(2, 1)},
+       {0, 0, 0, 1}},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(std::to_string(c.w) + " x " + std::to_string(c.h));
+    std::array<ifsplane, 4> planes;
+    std::array<matrix, 4> joint, alone;
+    std::vector<IfsPlaneJob> jobs;
+    for (size_t k = 0; k < 4; ++k) {
+      planes[k].encode(Noise(c.w, c.h, unsigned(7 + k)), c.p[k], 0);
+      jobs.push_back({&planes[k], &joint[k], c.modes[k]});
+    }
+    IfsDecodeModes(jobs, c.s, c.n);
+    for (size_t k = 0; k < 4; ++k) {
+      planes[k].decodemode(alone[k], c.s, c.n, c.modes[k]);
+      ASSERT_EQ(joint[k].nx, c.w * c.s);
+      ASSERT_EQ(joint[k].ny, c.h * c.s);
+      ASSERT_EQ(alone[k].n, joint[k].n);
+      EXPECT_EQ(0, std::memcmp(alone[k].x, joint[k].x, size_t(joint[k].n) * 4)) << k;
     }
   }
 }
