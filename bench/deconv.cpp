@@ -9,7 +9,6 @@
 // With "--npy DIR" the clean and degraded pictures and the blur's taps are written there
 // as .npy files for bench/deconv_peers.py, which runs scikit-image's restorations on them.
 //   bench_deconv [--npy DIR] [--large]   (--large adds 4000 x 3000)
-#include <chrono>
 #include <cmath>
 #include <cstdint>
 #include <cstdio>
@@ -19,6 +18,7 @@
 #include <string_view>
 #include <vector>
 
+#include "cputime.h"
 #include "files.h"
 #include "numeric/cvector.h"
 #include "ops/filters/degradation.h"
@@ -67,12 +67,6 @@ double Psnr(const matrix& a, const matrix& b) {
     }
   }
   return 10.0 * std::log10(255.0 * 255.0 / (se / double(count)));
-}
-
-double Ms(const std::function<void()>& work) {
-  const auto t0 = std::chrono::steady_clock::now();
-  work();
-  return std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - t0).count();
 }
 
 // The regularizers' weights: slopes (horizontal, vertical and diagonal), curvatures, and
@@ -176,22 +170,25 @@ int main(int argc, char** argv) {
       const Solver solver(best, b);
       for (int threads : {1, all}) {
         SetParallelThreads(threads);
-        for (int iterations : {5, 10, 20, 40, 80}) {
+        for (int iterations : {2, 3, 5, 10, 20, 40, 80}) {
           matrix x;
-          const double ms = Ms([&] { x = solver.Ls(b, iterations); });
+          const Times t = Timed([&] { x = solver.Ls(b, iterations); });
           std::printf(
-              "%s noise %.0f threads %2d  LS weight %g/%g/%g/%g %3d it. %10.1f ms  PSNR %.2f dB\n",
+              "%s noise %.0f threads %2d  LS weight %g/%g/%g/%g %3d it. %10.1f ms (CPU %10.1f)"
+              "  PSNR %.2f dB\n",
               size.c_str(), double(noise), threads, double(best.slopes), double(best.curvatures),
-              double(best.alongField), double(best.acrossField), iterations, ms, Psnr(x, clean));
+              double(best.alongField), double(best.acrossField), iterations, t.wall, t.cpu,
+              Psnr(x, clean));
         }
         if (w * h <= 1000000) {
           for (int lad : {3, 10}) {
             matrix x;
-            const double ms = Ms([&] { x = solver.Lad(b, 20, lad); });
+            const Times t = Timed([&] { x = solver.Lad(b, 20, lad); });
             std::printf(
-                "%s noise %.0f threads %2d  LAD weight %g/%g 20 x %d it. %10.1f ms  PSNR %.2f dB\n",
+                "%s noise %.0f threads %2d  LAD weight %g/%g 20 x %d it. %10.1f ms (CPU %10.1f)"
+                "  PSNR %.2f dB\n",
                 size.c_str(), double(noise), threads, double(best.slopes), double(best.curvatures),
-                lad, ms, Psnr(x, clean));
+                lad, t.wall, t.cpu, Psnr(x, clean));
           }
         }
         std::fflush(stdout);
