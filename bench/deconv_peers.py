@@ -7,9 +7,9 @@ on a small grid as the one of best PSNR) and `unsupervised_wiener`, all with the
 taps as the PSF, on the picture scaled to 0-1 as scikit-image expects and mirrored by 32
 pixels beyond its edges (cut off again) so that their borders match ours. PSNR leaves out the
 same 16-pixel border as bench_deconv. For each peer line it prints our best PSNR within the
-same time: at one thread our CPU time against the peer's (the steadier figure on a loaded
-machine), at all cores our wall time against the peer's (scikit-image's restorations run on
-one thread).
+same time, over every LS line: at one thread our CPU time against the peer's (the steadier
+figure on a loaded machine), at all cores our wall time against the peer's (scikit-image's
+restorations run on one thread).
 
     bench/deconv_peers.py BENCH_DECONV [WORK-DIR] [--large]
 """
