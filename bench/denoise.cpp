@@ -8,13 +8,13 @@
 // "--only TEXT" only the methods whose name holds TEXT run. Times are the best of three runs.
 //   bench_denoise [WIDTHxHEIGHT] [--npy DIR] [--only TEXT]   (default 4000x3000)
 #include <algorithm>
-#include <chrono>
 #include <cstdio>
 #include <functional>
 #include <string>
 #include <string_view>
 #include <vector>
 
+#include "cputime.h"
 #include "files.h"
 #include "image/fpbuffer.h"
 #include "image/noiseprofile.h"
@@ -52,12 +52,6 @@ struct Method {
   std::vector<float> grid;
   std::function<void(fpbuffer&, float)> run;
 };
-
-double Ms(const std::function<void()>& work) {
-  const auto t0 = std::chrono::steady_clock::now();
-  work();
-  return std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - t0).count();
-}
 
 }  // namespace
 
@@ -123,14 +117,15 @@ int main(int argc, char** argv) {
       for (int threads : {1, all}) {
         SetParallelThreads(threads);
         fpbuffer f;
-        double ms = 0.0;
+        Times best3{};
         for (int run = 0; run < 3; ++run) {
           f = noisy;
-          const double t = Ms([&] { m.run(f, best); });
-          ms = run == 0 ? t : std::min(ms, t);
+          const Times t = Timed([&] { m.run(f, best); });
+          best3 = run == 0 ? t : Times{std::min(best3.wall, t.wall), std::min(best3.cpu, t.cpu)};
         }
-        std::printf("sigma %2.0f threads %2d  %-26s x%-5g %10.1f ms  PSNR %.2f dB\n", double(sigma),
-                    threads, m.name, double(best), ms, PicturePsnr(f, clean));
+        std::printf("sigma %2.0f threads %2d  %-26s x%-5g %10.1f ms (CPU %10.1f)  PSNR %.2f dB\n",
+                    double(sigma), threads, m.name, double(best), best3.wall, best3.cpu,
+                    PicturePsnr(f, clean));
         std::fflush(stdout);
       }
       SetParallelThreads(0);

@@ -17,6 +17,7 @@
 #include <string_view>
 #include <utility>
 
+#include "cputime.h"
 #include "files.h"
 #include "image/fpbuffer.h"
 #include "platform/parallel.h"
@@ -55,27 +56,6 @@ double Psnr(const fpbuffer& a, const fpbuffer& b) {
     }
   }
   return 10 * std::log10(255.0 * 255.0 / (sum / (3.0 * a.n)));
-}
-
-double ProcessMs() {
-  timespec t{};
-  clock_gettime(CLOCK_PROCESS_CPUTIME_ID, &t);
-  return 1e3 * double(t.tv_sec) + 1e-6 * double(t.tv_nsec);
-}
-
-// Wall and process CPU milliseconds of one run: on a loaded machine the CPU time of the
-// one-thread run is the steadier figure.
-struct Times {
-  double wall, cpu;
-};
-
-Times Timed(const std::function<void()>& work) {
-  const double cpu0 = ProcessMs();
-  const auto t0 = std::chrono::steady_clock::now();
-  work();
-  const double wall =
-      std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - t0).count();
-  return {wall, ProcessMs() - cpu0};
 }
 
 // A Tschumperle setting: the defaults but for the iteration count and the tensor's sigma.

@@ -57,165 +57,310 @@ void Run(int d, int lo, int hi, int b, int m, int n, int& first, int& last) {
   if (first > last) first = last;
 }
 
-// Running sums of squared differences that keep NaN and infinity apart, so that a patch
-// holding one reports it while the sums of the patches past it stay exact.
+// Sums of squared differences come in three kinds: single precision when every sample is an
+// integer and no patch sum can pass 2^24 (8-bit pictures), where each sum is exact and so
+// the same number as in double; double for other finite samples; and Cell, which keeps NaN
+// and infinity apart so that a patch holding one reports it while the sums of the patches
+// past it stay exact.
 struct Cell {
   double sum = 0.0;
   int nan = 0, inf = 0;
-  void add(double v, int sign) {
-    if (std::isnan(v)) {
-      nan += sign;
-    } else if (std::isinf(v)) {
-      inf += sign;
-    } else {
-      sum += sign * v;
+  Cell& operator+=(const Cell& o) {
+    sum += o.sum;
+    nan += o.nan;
+    inf += o.inf;
+    return *this;
+  }
+  Cell& operator-=(const Cell& o) {
+    sum -= o.sum;
+    nan -= o.nan;
+    inf -= o.inf;
+    return *this;
+  }
+};
+
+inline float Squared(float a, float b, float) {
+  const float e = a - b;
+  return e * e;
+}
+inline double Squared(float a, float b, double) {
+  const double e = double(a) - double(b);
+  return e * e;
+}
+inline Cell Squared(float a, float b, Cell) {
+  const double e = double(a) - double(b), v = e * e;
+  Cell d;
+  if (std::isnan(v)) {
+    d.nan = 1;
+  } else if (std::isinf(v)) {
+    d.inf = 1;
+  } else {
+    d.sum = v;
+  }
+  return d;
+}
+
+inline double Value(float s) { return s; }
+inline double Value(double s) { return s; }
+inline double Value(const Cell& s) {
+  if (s.nan) return std::numeric_limits<double>::quiet_NaN();
+  if (s.inf) return std::numeric_limits<double>::infinity();
+  return s.sum;
+}
+
+// The loops of one offset's row, on the n samples from the given starts.
+// out = the squared differences of a and b summed over the planes.
+template <class Sum>
+inline void SquaredRowOf(const float* const* a, const float* const* b, int planes,
+                         Sum* __restrict out, int n) {
+  if (planes == 3) {
+    const float *a0 = a[0], *a1 = a[1], *a2 = a[2], *b0 = b[0], *b1 = b[1], *b2 = b[2];
+    for (int i = 0; i < n; ++i) {
+      Sum d = Squared(a0[i], b0[i], Sum{});
+      d += Squared(a1[i], b1[i], Sum{});
+      d += Squared(a2[i], b2[i], Sum{});
+      out[i] = d;
     }
+    return;
   }
-  void add(const Cell& o, int sign) {
-    sum += sign * o.sum;
-    nan += sign * o.nan;
-    inf += sign * o.inf;
+  for (int i = 0; i < n; ++i) {
+    Sum d{};
+    for (int k = 0; k < planes; ++k) d += Squared(a[k][i], b[k][i], Sum{});
+    out[i] = d;
   }
-  double value() const {
-    if (nan) return std::numeric_limits<double>::quiet_NaN();
-    if (inf) return std::numeric_limits<double>::infinity();
-    return sum;
-  }
-};
+}
 
-// Filters the rows [y0, y1) of the output planes.
-// The same sums when no sample is NaN or infinite: the additions are those of Cell, without
-// the tests that keep such values apart.
-struct FiniteCell {
-  double sum = 0.0;
-  void add(double v, int sign) { sum += sign * v; }
-  void add(const FiniteCell& o, int sign) { sum += sign * o.sum; }
-  double value() const { return sum; }
-};
+// v += in, then v -= out when there is one: the patch columns' sums moved down a row.
+template <class Sum>
+inline void SlideRowOf(Sum* __restrict v, const Sum* in, const Sum* out, int n) {
+  if (out) {
+    for (int i = 0; i < n; ++i) {
+      v[i] += in[i];
+      v[i] -= out[i];
+    }
+  } else {
+    for (int i = 0; i < n; ++i) v[i] += in[i];
+  }
+}
 
-static_assert(sizeof(FiniteCell) == sizeof(double));
+// h[i] = v[i] + ... + v[i + t - 1] for i < n: sums over spans of 1, 2, 4, ... samples, each
+// made of two of the one before, added for the set bits of t; a few passes whatever t is.
+// The span rows hold n + t samples.
+template <class Sum>
+inline void WindowRowOf(const Sum* v, Sum* spanA, Sum* spanB, Sum* __restrict h, int n, int t) {
+  const Sum* cur = v;
+  int width = 1, offset = 0;
+  bool first = true;
+  for (;;) {
+    if (t & width) {
+      const Sum* from = cur + offset;
+      if (first) {
+        for (int i = 0; i < n; ++i) h[i] = from[i];
+      } else {
+        for (int i = 0; i < n; ++i) h[i] += from[i];
+      }
+      first = false;
+      offset += width;
+    }
+    if (2 * width > t) break;
+    Sum* __restrict next = cur == spanA ? spanB : spanA;
+    const int valid = n + t - 2 * width;
+    for (int i = 0; i < valid; ++i) {
+      next[i] = cur[i];
+      next[i] += cur[i + width];
+    }
+    cur = next;
+    width *= 2;
+  }
+}
+
+// Adds each pixel's weighted candidates: total += w and sums[k] += w (cand[k] - self[k]).
+inline void AccumulateRowOf(const float* w, const float* const* cand, const float* const* self,
+                            int planes, float* __restrict total, float* const* sums, int n) {
+  for (int i = 0; i < n; ++i) total[i] += w[i];
+  for (int k = 0; k < planes; ++k) {
+    float* __restrict sum = sums[k];
+    const float *c = cand[k], *p = self[k];
+    for (int i = 0; i < n; ++i) sum[i] += w[i] * (c[i] - p[i]);
+  }
+}
 }  // namespace
 
-// The weights of a row of finite distances (the sums of FiniteCell), in both instruction
-// sets (vectorclones.h).
+// The row loops of the two finite kinds in both instruction sets (vectorclones.h); Cell's
+// run as written.
 namespace nlmrows {
-ZEP_VECTOR_CLONES void ExpWeights(const double* distance, double q, float* w, int count) {
-  for (int i = 0; i < count; ++i) w[i] = ExpNegative(-static_cast<float>(distance[i] * q));
+ZEP_VECTOR_CLONES void SquaredRow(const float* const* a, const float* const* b, int planes,
+                                  float* out, int n) {
+  SquaredRowOf(a, b, planes, out, n);
+}
+ZEP_VECTOR_CLONES void SquaredRow(const float* const* a, const float* const* b, int planes,
+                                  double* out, int n) {
+  SquaredRowOf(a, b, planes, out, n);
+}
+void SquaredRow(const float* const* a, const float* const* b, int planes, Cell* out, int n) {
+  SquaredRowOf(a, b, planes, out, n);
+}
+ZEP_VECTOR_CLONES void SlideRow(float* v, const float* in, const float* out, int n) {
+  SlideRowOf(v, in, out, n);
+}
+ZEP_VECTOR_CLONES void SlideRow(double* v, const double* in, const double* out, int n) {
+  SlideRowOf(v, in, out, n);
+}
+void SlideRow(Cell* v, const Cell* in, const Cell* out, int n) { SlideRowOf(v, in, out, n); }
+ZEP_VECTOR_CLONES void WindowRow(const float* v, float* a, float* b, float* h, int n, int t) {
+  WindowRowOf(v, a, b, h, n, t);
+}
+ZEP_VECTOR_CLONES void WindowRow(const double* v, double* a, double* b, double* h, int n, int t) {
+  WindowRowOf(v, a, b, h, n, t);
+}
+void WindowRow(const Cell* v, Cell* a, Cell* b, Cell* h, int n, int t) {
+  WindowRowOf(v, a, b, h, n, t);
+}
+// The exponential weights of finite distances. In single precision the product with q is
+// the double product rounded, as the double kind gives.
+ZEP_VECTOR_CLONES void ExpWeights(const float* distance, float q, float* w, int n) {
+  for (int i = 0; i < n; ++i) w[i] = ExpNegative(-(distance[i] * q));
+}
+ZEP_VECTOR_CLONES void ExpWeights(const double* distance, float q, float* w, int n) {
+  for (int i = 0; i < n; ++i) w[i] = ExpNegative(-static_cast<float>(distance[i] * double(q)));
+}
+ZEP_VECTOR_CLONES void AccumulateRow(const float* w, const float* const* cand,
+                                     const float* const* self, int planes, float* total,
+                                     float* const* sums, int n) {
+  AccumulateRowOf(w, cand, self, planes, total, sums, n);
 }
 }  // namespace nlmrows
 
 namespace {
+// Columns of a tile: its running sums and accumulators stay in the core's caches.
+constexpr int kTileWidth = 128;
+
 bool AllFinite(const matrix& m) {
   bool finite = true;
   for (int32_t k = 0; k < m.n; ++k) finite &= std::isfinite(m.x[k]);
   return finite;
 }
 
+// Whether every sum of squared differences is exact in single precision: integer samples
+// under 2^24 whose spread keeps planes * t^2 * spread^2 below 2^24.
+bool ExactInSingle(const std::vector<matrix>& padded, int t) {
+  float lo = std::numeric_limits<float>::infinity(), hi = -lo;
+  bool integral = true;
+  for (const matrix& p : padded) {
+    for (int32_t k = 0; k < p.n; ++k) {
+      const float v = p.x[k];
+      integral &= v == std::trunc(v);
+      lo = std::min(lo, v);
+      hi = std::max(hi, v);
+    }
+  }
+  const double limit = 16777216.0, spread = double(hi) - double(lo);
+  return integral && std::max(std::fabs(lo), std::fabs(hi)) < limit &&
+         double(padded.size()) * t * t * spread * spread < limit;
+}
+
+// Filters the rows [y0, y1) of the output planes, a tile of columns at a time.
 template <class Sum>
 void FilterRows(const NlmSetup& s, int y0, int y1) {
   const int nx = s.nx, c = s.c, m = s.m, b = s.b, t = 2 * c + 1;
-  const int rows = y1 - y0;
-  const size_t pixels = size_t(rows) * size_t(nx);
+  const int rows = y1 - y0, tileWidth = std::min(nx, kTileWidth);
   const size_t candidates = size_t(m) * size_t(m);
-  std::vector<float> total(pixels, 0.0f), sums(s.median ? 0 : pixels * size_t(s.planes), 0.0f);
-  std::vector<float> weights(s.median ? pixels * candidates : 0);
-  // Band of rows y0 - c .. y1 - 1 + c, each summed along its patch rows.
-  std::vector<Sum> along(size_t(rows + 2 * c) * size_t(nx)), line(size_t(nx + 2 * c));
-  std::vector<Sum> down(static_cast<size_t>(nx));
-  std::vector<float> weightRow(static_cast<size_t>(nx));
-  const bool fastExp = std::is_same_v<Sum, FiniteCell> && s.weight == &WeightExp;
+  const size_t tilePixels = size_t(rows) * size_t(tileWidth);
+  std::vector<float> weights(s.median ? size_t(rows) * size_t(nx) * candidates : 0);
+  std::vector<float> total(s.median ? 0 : tilePixels);
+  std::vector<float> sums(s.median ? 0 : tilePixels * size_t(s.planes));
+  // A ring of t + 1 rows of squared differences: the row entering and the one leaving.
+  const size_t span = size_t(tileWidth + 2 * c);
+  std::vector<Sum> ring(span * size_t(t + 1)), down(span), spanA(span), spanB(span), h(span);
+  std::vector<float> weightRow(static_cast<size_t>(tileWidth));
+  const bool fastExp = !std::is_same_v<Sum, Cell> && s.weight == &WeightExp;
   std::vector<int> columns(size_t(8 * b + 2));
-  for (int dx = -2 * b; dx <= 2 * b; ++dx) {
-    Run(dx, 0, nx, b, m, nx, columns[size_t(2 * (dx + 2 * b))],
-        columns[size_t(2 * (dx + 2 * b) + 1)]);
-  }
-  int ra, rb;
-  for (int dy = -2 * b; dy <= 2 * b; ++dy) {
-    Run(dy, y0, y1, b, m, s.ny, ra, rb);
-    if (ra >= rb) continue;
+  for (int x0 = 0; x0 < nx; x0 += tileWidth) {
+    const int x1 = std::min(nx, x0 + tileWidth);
     for (int dx = -2 * b; dx <= 2 * b; ++dx) {
-      const int ca = columns[size_t(2 * (dx + 2 * b))], cb = columns[size_t(2 * (dx + 2 * b) + 1)];
-      if (ca >= cb) continue;
-      const int width = cb - ca;
-      // Along the rows: the sum over the t columns of the patch row, for the rows
-      // ra - c .. rb - 1 + c and the columns ca .. cb - 1.
-      for (int r = ra - c; r < rb + c; ++r) {
-        Sum running;
-        Sum* a = &along[size_t(r - (y0 - c)) * size_t(nx)];
-        for (int p = 0; p < width + 2 * c; ++p) {
-          // Padded column ca + p of padded row r + c, beside its candidate.
-          Sum d;
+      Run(dx, x0, x1, b, m, nx, columns[size_t(2 * (dx + 2 * b))],
+          columns[size_t(2 * (dx + 2 * b) + 1)]);
+    }
+    std::fill(total.begin(), total.end(), 0.0f);
+    std::fill(sums.begin(), sums.end(), 0.0f);
+    int ra, rb;
+    for (int dy = -2 * b; dy <= 2 * b; ++dy) {
+      Run(dy, y0, y1, b, m, s.ny, ra, rb);
+      if (ra >= rb) continue;
+      for (int dx = -2 * b; dx <= 2 * b; ++dx) {
+        const int ca = columns[size_t(2 * (dx + 2 * b))];
+        const int cb = columns[size_t(2 * (dx + 2 * b) + 1)];
+        if (ca >= cb) continue;
+        const int width = cb - ca, samples = width + 2 * c;
+        const bool self = dy == 0 && dx == 0;
+        std::fill(down.begin(), down.end(), Sum{});
+        // Padded row r + c holds the patch row r; padded column ca + p the patch column
+        // ca + p - c. Down the rows: each patch column's sum over t rows, a row entering
+        // and one leaving; along the row: the t columns of each patch.
+        for (int r = ra - c; r < rb + c; ++r) {
+          const int i = r - (ra - c);
+          Sum* fresh = &ring[size_t(i % (t + 1)) * span];
+          const float *ref[3], *cand[3];
           for (int k = 0; k < s.planes; ++k) {
-            const float* ref = s.padded[k]->z[r + c];
-            const float* cand = s.padded[k]->z[r + dy + c];
-            const double e = double(ref[ca + p]) - double(cand[ca + p + dx]);
-            d.add(e * e, 1);
+            ref[k] = s.padded[k]->z[r + c] + ca;
+            cand[k] = s.padded[k]->z[r + dy + c] + ca + dx;
           }
-          line[size_t(p)] = d;
-          running.add(d, 1);
-          if (p >= t) running.add(line[size_t(p - t)], -1);
-          if (p >= t - 1) a[ca + p - (t - 1)] = running;
-        }
-      }
-      // Down the columns: the patch sums of the rows ra .. rb - 1, a row at a time so the
-      // loops run along memory; each column adds and drops the same terms in the same order
-      // as a column at a time would.
-      const bool self = dy == 0 && dx == 0;
-      std::fill(down.begin(), down.begin() + width, Sum{});
-      for (int r = ra - c; r < rb + c; ++r) {
-        const Sum* in = &along[size_t(r - (y0 - c)) * size_t(nx)];
-        const Sum* out =
-            r - (ra - c) >= t ? &along[size_t(r - t - (y0 - c)) * size_t(nx)] : nullptr;
-        for (int x = ca; x < cb; ++x) {
-          down[size_t(x - ca)].add(in[x], 1);
-          if (out) down[size_t(x - ca)].add(out[x], -1);
-        }
-        if (r - (ra - c) < t - 1) continue;
-        const int y = r - c;
-        const size_t rowStart = size_t(y - y0) * size_t(nx);
-        if (fastExp) {
-          // Finite distances and the exponential weight: a loop the compiler vectorises.
-          nlmrows::ExpWeights(reinterpret_cast<const double*>(down.data()), double(s.q),
-                              weightRow.data(), width);
-        } else {
-          for (int i = 0; i < width; ++i) {
-            const float arg = static_cast<float>(down[size_t(i)].value() * double(s.q));
-            weightRow[size_t(i)] = static_cast<float>(s.weight(arg));
+          nlmrows::SquaredRow(ref, cand, s.planes, fresh, samples);
+          nlmrows::SlideRow(down.data(), fresh,
+                            i >= t ? &ring[size_t((i - t) % (t + 1)) * span] : nullptr, samples);
+          if (i < t - 1) continue;
+          const int y = r - c;
+          nlmrows::WindowRow(down.data(), spanA.data(), spanB.data(), h.data(), width, t);
+          if constexpr (!std::is_same_v<Sum, Cell>) {
+            if (fastExp) nlmrows::ExpWeights(h.data(), s.q, weightRow.data(), width);
           }
-        }
-        for (int x = ca; x < cb; ++x) {
-          float w = weightRow[size_t(x - ca)];
-          if (self && s.modification) w *= 1e-8f;
-          const size_t pix = rowStart + size_t(x);
+          if (!fastExp) {
+            for (int x = 0; x < width; ++x) {
+              const float arg = static_cast<float>(Value(h[size_t(x)]) * double(s.q));
+              weightRow[size_t(x)] = static_cast<float>(s.weight(arg));
+            }
+          }
+          if (self && s.modification) {
+            for (int x = 0; x < width; ++x) weightRow[size_t(x)] *= 1e-8f;
+          }
           if (s.median) {
-            const int i = dy - (WindowStart(y, b, m, s.ny) - y);
-            const int j = dx - (WindowStart(x, b, m, nx) - x);
-            weights[pix * candidates + size_t(i) * size_t(m) + size_t(j)] = w;
+            const int wy = dy - (WindowStart(y, b, m, s.ny) - y);
+            for (int x = ca; x < cb; ++x) {
+              const int wx = dx - (WindowStart(x, b, m, nx) - x);
+              const size_t pix = size_t(y - y0) * size_t(nx) + size_t(x);
+              weights[pix * candidates + size_t(wy) * size_t(m) + size_t(wx)] =
+                  weightRow[size_t(x - ca)];
+            }
             continue;
           }
-          total[pix] += w;
           // Differences from the pixel's own value, so that equal candidates leave it
           // exactly as it was (a constant image stays constant to the last bit).
+          const float *candRow[3], *selfRow[3];
+          float* sumRow[3];
+          const size_t at = size_t(y - y0) * size_t(tileWidth) + size_t(ca - x0);
           for (int k = 0; k < s.planes; ++k) {
-            const float* const* z = s.padded[k]->z;
-            sums[size_t(k) * pixels + pix] += w * (z[y + dy + c][x + dx + c] - z[y + c][x + c]);
+            candRow[k] = s.padded[k]->z[y + dy + c] + ca + dx + c;
+            selfRow[k] = s.padded[k]->z[y + c] + ca + c;
+            sumRow[k] = &sums[size_t(k) * tilePixels + at];
           }
+          nlmrows::AccumulateRow(weightRow.data(), candRow, selfRow, s.planes, &total[at],
+                                 sumRow, width);
         }
       }
     }
-  }
-  if (!s.median) {
+    if (s.median) continue;
     for (int k = 0; k < s.planes; ++k) {
       for (int y = y0; y < y1; ++y) {
-        for (int x = 0; x < nx; ++x) {
-          const size_t pix = size_t(y - y0) * size_t(nx) + size_t(x);
+        const size_t row = size_t(y - y0) * size_t(tileWidth);
+        for (int x = x0; x < x1; ++x) {
+          const size_t at = row + size_t(x - x0);
           s.out[k]->z[y][x] =
-              s.padded[k]->z[y + c][x + c] + sums[size_t(k) * pixels + pix] / total[pix];
+              s.padded[k]->z[y + c][x + c] + sums[size_t(k) * tilePixels + at] / total[at];
         }
       }
     }
-    return;
   }
+  if (!s.median) return;
   std::vector<float> values(candidates);
   std::vector<int> index(candidates);
   for (int y = y0; y < y1; ++y) {
@@ -252,11 +397,14 @@ void FilterPlanes(NlmSetup s, matrix* const* planes, int count) {
   // cut to some four million weights.
   const int64_t perRow = int64_t(s.nx) * s.m * s.m;
   const int64_t band = s.median ? std::max<int64_t>(1, 4'000'000 / perRow) : 16;
+  const bool exact = ExactInSingle(padded, 2 * s.c + 1);
   bool finite = true;
   for (int k = 0; k < count; ++k) finite &= AllFinite(padded[size_t(k)]);
   if (ParallelBlocksTicking(s.ny, band, [&](int64_t y0, int64_t y1) {
-        if (finite) {
-          FilterRows<FiniteCell>(s, int(y0), int(y1));
+        if (exact) {
+          FilterRows<float>(s, int(y0), int(y1));
+        } else if (finite) {
+          FilterRows<double>(s, int(y0), int(y1));
         } else {
           FilterRows<Cell>(s, int(y0), int(y1));
         }

@@ -147,6 +147,17 @@ fpbuffer Filter(fpbuffer f, const Setting& s, bool cond = false) {
   return f;
 }
 
+// The picture rounded to integers and its spread multiplied by `stretch` about 128.
+fpbuffer Rounded(fpbuffer f, bool round, float stretch = 1.0f) {
+  if (!round) return f;
+  for (int k = 0; k < f.channels; ++k) {
+    for (int i = 0; i < f.n; ++i) {
+      f.plane[k].x[i] = std::round(128.0f + stretch * (f.plane[k].x[i] - 128.0f));
+    }
+  }
+  return f;
+}
+
 bool InWindow(const fpbuffer& in, int k, int y, int x, int b, float value) {
   const int m = 2 * b + 1;
   const int sy = std::clamp(y - b, 0, in.height - m), sx = std::clamp(x - b, 0, in.width - m);
@@ -187,7 +198,9 @@ TEST_F(NlMeansTest, TheFastPathMatchesTheDirectDefinition) {
           for (const bool combined : {false, true}) {
             const Setting s{12.0f, b, c, fn, median, combined, (setting++ % 3) != 0};
             SCOPED_TRACE(Name(s));
-            const fpbuffer in = Noisy(40, 31, 10.0f, unsigned(setting));
+            // Every other picture rounded to integers: its distances are summed in single
+            // precision.
+            const fpbuffer in = Rounded(Noisy(40, 31, 10.0f, unsigned(setting)), setting % 2);
             const fpbuffer fast = Filter(in, s), direct = Direct(in, s, false);
             for (int k = 0; k < 3; ++k) {
               int differing = 0;
@@ -205,6 +218,45 @@ TEST_F(NlMeansTest, TheFastPathMatchesTheDirectDefinition) {
               EXPECT_LE(differing, 1) << k;
             }
           }
+        }
+      }
+    }
+  }
+}
+
+TEST_F(NlMeansTest, IntegerSamplesGiveTheBytesOfDoubleSums) {
+  // Integer samples of small spread are summed in single precision, where every sum is
+  // exact: a single fractional sample sends the whole picture to double sums, and beyond
+  // its reach the bytes are the same.
+  const fpbuffer in = Rounded(Noisy(44, 37, 12.0f, 21), true);
+  fpbuffer marked = in;
+  marked.plane[0].z[0][0] += 0.25f;
+  for (const bool median : {false, true}) {
+    for (const bool combined : {false, true}) {
+      const Setting s{10.0f, 3, 2, 3, median, combined, true};
+      SCOPED_TRACE(Name(s));
+      const fpbuffer a = Filter(in, s), b = Filter(marked, s);
+      const int reach = 2 * (s.b + s.c);
+      for (int k = 0; k < 3; ++k) {
+        for (int y = reach + 1; y < in.height; ++y) {
+          for (int x = reach + 1; x < in.width; ++x) {
+            ASSERT_EQ(a.plane[k].z[y][x], b.plane[k].z[y][x]) << k << " " << x << "," << y;
+          }
+        }
+      }
+    }
+  }
+  // Integer samples of a wide spread: single precision for a small patch of one channel,
+  // double for larger patches and the three channels together; all within 0.01.
+  const fpbuffer wide = Rounded(Noisy(30, 26, 30.0f, 23), true, 3.0f);
+  for (const int c : {1, 3}) {
+    for (const bool combined : {false, true}) {
+      const Setting s{60.0f, 2, c, 3, false, combined, true};
+      SCOPED_TRACE(Name(s));
+      const fpbuffer fast = Filter(wide, s), direct = Direct(wide, s, false);
+      for (int k = 0; k < 3; ++k) {
+        for (int i = 0; i < wide.n; ++i) {
+          ASSERT_NEAR(fast.plane[k].x[i], direct.plane[k].x[i], 0.01) << k << ":" << i;
         }
       }
     }
@@ -346,14 +398,18 @@ TEST_F(NlMeansTest, ANotANumberStaysInsideTheWindowsThatSeeIt) {
 }
 
 TEST_F(NlMeansTest, OneAndEightThreadsGiveTheSameBytes) {
-  const fpbuffer in = Noisy(70, 53, 15.0f, 19);
-  for (const bool median : {false, true}) {
-    SetParallelThreads(1);
-    const fpbuffer one = Filter(in, {12.0f, 4, 2, 3, median, true, true});
-    SetParallelThreads(8);
-    const fpbuffer eight = Filter(in, {12.0f, 4, 2, 3, median, true, true});
-    for (int k = 0; k < 3; ++k) {
-      EXPECT_TRUE(std::equal(one.plane[k].x, one.plane[k].x + in.n, eight.plane[k].x)) << k;
+  // Distances summed in double and, for integer samples, in single precision.
+  for (const bool rounded : {false, true}) {
+    const fpbuffer in = Rounded(Noisy(70, 53, 15.0f, 19), rounded);
+    for (const bool median : {false, true}) {
+      SetParallelThreads(1);
+      const fpbuffer one = Filter(in, {12.0f, 4, 2, 3, median, true, true});
+      SetParallelThreads(8);
+      const fpbuffer eight = Filter(in, {12.0f, 4, 2, 3, median, true, true});
+      for (int k = 0; k < 3; ++k) {
+        EXPECT_TRUE(std::equal(one.plane[k].x, one.plane[k].x + in.n, eight.plane[k].x))
+            << rounded << median << k;
+      }
     }
   }
 }
