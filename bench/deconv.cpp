@@ -18,7 +18,7 @@
 #include <string_view>
 #include <vector>
 
-#include "cputime.h"
+#include "peerline.h"
 #include "files.h"
 #include "numeric/cvector.h"
 #include "ops/filters/degradation.h"

@@ -14,7 +14,7 @@
 #include <string_view>
 #include <vector>
 
-#include "cputime.h"
+#include "peerline.h"
 #include "files.h"
 #include "image/fpbuffer.h"
 #include "image/noiseprofile.h"

@@ -27,6 +27,7 @@
 #include "image/fpbuffer.h"
 #include "numeric/cvector.h"
 #include "ops/resize/resize.h"
+#include "peerline.h"
 #include "picture.h"
 #include "platform/progress.h"
 #include "threads.h"
@@ -57,12 +58,6 @@ const fpbuffer& QuarterPicture() {
 // on a busy machine.
 std::map<std::string, std::map<int, double>> best, bestCpu;
 
-double CpuMilliseconds() {
-  timespec t{};
-  clock_gettime(CLOCK_PROCESS_CPUTIME_ID, &t);
-  return double(t.tv_sec) * 1e3 + double(t.tv_nsec) * 1e-6;
-}
-
 // Times work alone: prepare (the copy of an input a job changes in place) runs before
 // each run, outside the time, as OpenCV's inputs need none.
 void Timed(benchmark::State& state, const std::string& job, int threads,
@@ -71,11 +66,11 @@ void Timed(benchmark::State& state, const std::string& job, int threads,
   double ms = 1e300, cpu = 1e300;
   for (auto _ : state) {
     if (prepare) prepare();
-    const double c0 = CpuMilliseconds();
+    const double c0 = ProcessMs();
     const auto t0 = std::chrono::steady_clock::now();
     work();
     const auto t1 = std::chrono::steady_clock::now();
-    cpu = std::min(cpu, CpuMilliseconds() - c0);
+    cpu = std::min(cpu, ProcessMs() - c0);
     ms = std::min(ms, std::chrono::duration<double, std::milli>(t1 - t0).count());
     benchmark::ClobberMemory();
   }

@@ -13,7 +13,7 @@
 #include <random>
 #include <vector>
 
-#include "cputime.h"
+#include "peerline.h"
 #include "image/fpbuffer.h"
 #include "noise.h"
 #include "platform/parallel.h"

@@ -17,7 +17,7 @@
 #include <string_view>
 #include <utility>
 
-#include "cputime.h"
+#include "peerline.h"
 #include "files.h"
 #include "image/fpbuffer.h"
 #include "platform/parallel.h"

@@ -3,6 +3,7 @@
 // program: the best of a few runs, and ours, theirs and the ratio on one line.
 #include <algorithm>
 #include <chrono>
+#include <ctime>
 #include <cstdio>
 #include <functional>
 
@@ -26,6 +27,23 @@ inline double Best(int runs, const std::function<void()>& prepare,
 struct Times {
   double wall = 1e300, cpu = 1e300;
 };
+
+// This process's CPU time in milliseconds, every thread's.
+inline double ProcessMs() {
+  timespec t{};
+  clock_gettime(CLOCK_PROCESS_CPUTIME_ID, &t);
+  return 1e3 * double(t.tv_sec) + 1e-6 * double(t.tv_nsec);
+}
+
+// The wall and process CPU milliseconds of one run of work.
+inline Times Timed(const std::function<void()>& work) {
+  const double cpu0 = ProcessMs();
+  const auto t0 = std::chrono::steady_clock::now();
+  work();
+  const double wall =
+      std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - t0).count();
+  return {wall, ProcessMs() - cpu0};
+}
 
 inline Times BestTimes(int runs, const std::function<void()>& prepare,
                        const std::function<void()>& work, double (*cpuClock)()) {

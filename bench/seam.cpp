@@ -29,12 +29,7 @@ bool Run(const std::string& command) { return std::system(command.c_str()) == 0;
 
 double Milliseconds(const timeval& t) { return double(t.tv_sec) * 1e3 + double(t.tv_usec) * 1e-3; }
 
-// The CPU time of this process, and that of its finished child processes.
-double OwnCpu() {
-  timespec t{};
-  clock_gettime(CLOCK_PROCESS_CPUTIME_ID, &t);
-  return double(t.tv_sec) * 1e3 + double(t.tv_nsec) * 1e-6;
-}
+// The CPU time of this process's finished child processes.
 double ChildrenCpu() {
   rusage u{};
   getrusage(RUSAGE_CHILDREN, &u);
@@ -91,7 +86,7 @@ void Bench(const char* name, const fs::path& source) {
     const Times ours = BestTimes(
         3, [&] { image = picture; },
         [&] { image.seamcarve(nullptr, w, h, 1e16f, -1000.0f, 0, update, 0, false, 0.0f); },
-        OwnCpu);
+        ProcessMs);
     const std::string label = std::string(name) + (update ? " 75% updated" : " 75%");
     Line(label.c_str(), 1, ours.wall, "convert -liquid-rescale", theirs.wall);
     Line((label + " CPU").c_str(), 1, ours.cpu, "convert -liquid-rescale", theirs.cpu);
