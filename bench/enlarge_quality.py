@@ -20,7 +20,10 @@ methods over 60 s are flagged, and the longest stretch without a cancel poll is 
 (zep-run's `timing`).
 
   bench/enlarge_quality.py ZEP-RUN [--work DIR] [--quick] [--no-speed] [--no-quality]
-                           [--crop N] [--jobs N] [--only LABEL,...]
+                           [--crop N] [--jobs N] [--only LABEL,...] [--per-picture]
+--per-picture prints each matched goal row picture by picture: the PSNR against our
+Lanczos-3, and the RMS and the largest error of the reduction (one input pixel the
+refinement leaves alone shows as a largest error far above the RMS).
 Commands zep-run lists as not built are skipped and named.
 """
 import argparse
@@ -264,12 +267,13 @@ def reaches_exactly(command, f):
 
 
 def reduce_rms(out, lr, f, how):
-    """RMS(reduce(X) - LR) on luma over the input pixels whose reduction reads no output
-    sample at 0 or 255: where the saved PNG clipped the result, its reduction cannot match,
-    whatever the method did (the float result is not what the file holds). Luma, because
-    the matched commands run with their stored shortcut (YCbCr), which refines the
-    luminance only and enlarges the chroma planes without back-projection; the reduction
-    stays in float, since rounding it to 8 bits alone adds an error of 0.29 RMS."""
+    """RMS(reduce(X) - LR) and its largest absolute value on luma over the input pixels
+    whose reduction reads no output sample at 0 or 255: where the saved PNG clipped the
+    result, its reduction cannot match, whatever the method did (the float result is not
+    what the file holds). Luma, because the matched commands run with their stored
+    shortcut (YCbCr), which refines the luminance only and enlarges the chroma planes
+    without back-projection; the reduction stays in float, since rounding it to 8 bits
+    alone adds an error of 0.29 RMS."""
     back = box_reduce(out, f) if how == "box" else lanczos3_reduce_float(out, f)
     h, w = lr.shape[:2]
     clipped = ((out == 0) | (out == 255)).any(axis=2)
@@ -278,9 +282,9 @@ def reduce_rms(out, lr, f, how):
         blocks = cv2.dilate(blocks, np.ones((7, 7), np.uint8))
     keep = blocks == 0
     if not keep.any():
-        return float("nan")
+        return float("nan"), float("nan")
     d = (luma(back) - luma(lr))[keep]
-    return float(np.sqrt(np.mean(d * d)))
+    return float(np.sqrt(np.mean(d * d))), float(np.abs(d).max())
 
 
 # ---------------------------------------------------------------- the enlargers
@@ -399,7 +403,7 @@ def quality(zep, args):
         m = measure(out, img, f, name)
         m["time"] = t
         if kind == "zep" and what[4] and reaches_exactly(what[1], f):
-            m["reduce_rms"] = reduce_rms(out, lr, f, how)
+            m["reduce_rms"], m["reduce_max"] = reduce_rms(out, lr, f, how)
         if leftover:
             m["leftover"] = leftover
         return (label, name, how, f), m
@@ -417,7 +421,7 @@ def quality(zep, args):
     for f in failures:
         print("FAILED", f)
     labels = [m[0] for m in methods] + peers
-    report_quality(results, labels, pics, factors, methods)
+    report_quality(results, labels, pics, factors, methods, args.per_picture)
 
 
 def mean_of(results, label, how, f, names, key):
@@ -426,7 +430,7 @@ def mean_of(results, label, how, f, names, key):
     return sum(vals) / len(vals) if vals else float("nan")
 
 
-def report_quality(results, labels, pics, factors, methods):
+def report_quality(results, labels, pics, factors, methods, per_picture):
     names = [n for n, _ in pics]
     photos = [n for n in names if n in PHOTOS]
     for how in REDUCTIONS:
@@ -491,7 +495,19 @@ def report_quality(results, labels, pics, factors, methods):
                     print(f"goal {label} {how} x{f}: {p:.2f} dB against Lanczos-3 {lp:.2f} + 0.5,"
                           f" RMS(reduce(X) - LR) mean {sum(rmss) / len(rmss):.3f} worst "
                           f"{worst:.3f}: {'met' if met else 'missed'}")
+                    if per_picture:
+                        print_per_picture(results, label, how, f, names)
     print("gate", "met" if ok else "MISSED")
+
+
+def print_per_picture(results, label, how, f, names):
+    print(f"  {'picture':<16}{label:>9}{'Lanczos-3':>10}{'diff':>7}{'rms':>8}{'largest':>9}")
+    for n in names:
+        m, ref = results.get((label, n, how, f)), results.get(("lanczos3", n, how, f))
+        if m is None or ref is None:
+            continue
+        print(f"  {n:<16}{m['psnr']:9.2f}{ref['psnr']:10.2f}{m['psnr'] - ref['psnr']:7.2f}"
+              f"{m.get('reduce_rms', float('nan')):8.3f}{m.get('reduce_max', float('nan')):9.2f}")
 
 
 # ---------------------------------------------------------------- speed
@@ -559,6 +575,8 @@ def main():
     ap.add_argument("--no-quality", action="store_true")
     ap.add_argument("--crop", type=int, default=288, help="largest side of a ground truth")
     ap.add_argument("--jobs", type=int, default=os.cpu_count() or 1)
+    ap.add_argument("--per-picture", action="store_true",
+                    help="each matched goal row picture by picture")
     ap.add_argument("--only", default="", help="our methods to run, by label (bicubic, "
                     "lanczos3, xinli, ...); the references bicubic and lanczos3 always run")
     args = ap.parse_args()
