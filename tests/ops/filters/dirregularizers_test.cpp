@@ -115,20 +115,24 @@ int Mirror(int k, int n) {
 TEST_F(DirRegularizersTest, EachOperatorIsItsWrittenOutDifferencesBordersIncluded) {
   for (PlaneSize s : {PlaneSize{9, 7}, PlaneSize{2, 5}, PlaneSize{6, 1}}) {
     const matrix x = Noise(s.first, s.second, 5);
-    const matrix field = UnitField(x.n, 11);
     const Reader I = [&](int i, int j) { return double(x.z[Mirror(i, x.ny)][Mirror(j, x.nx)]); };
     const float w = 0.75f;
-    for (const Dir& d : kAll) {
-      SCOPED_TRACE(testing::Message() << d.name << " " << s.first << "x" << s.second);
-      matrix out;
-      (out.*d.forward)(x, field, w);
-      ASSERT_EQ(out.nx, x.nx);
-      ASSERT_EQ(out.ny, x.ny);
-      for (int i = 0; i < x.ny; ++i) {
-        for (int j = 0; j < x.nx; ++j) {
-          const int k = i * x.nx + j;
-          const double want = w / d.divisor * d.reference(I, i, j, field.x[k], field.x[x.n + k]);
-          EXPECT_NEAR(out.z[i][j], want, 2e-6) << j << "," << i;
+    // A random unit field, and an absent one, which reads as (1, 0).
+    for (const matrix& field : {UnitField(x.n, 11), matrix()}) {
+      for (const Dir& d : kAll) {
+        SCOPED_TRACE(testing::Message() << d.name << " " << s.first << "x" << s.second
+                                        << (field.n ? "" : " no field"));
+        matrix out;
+        (out.*d.forward)(x, field, w);
+        ASSERT_EQ(out.nx, x.nx);
+        ASSERT_EQ(out.ny, x.ny);
+        for (int i = 0; i < x.ny; ++i) {
+          for (int j = 0; j < x.nx; ++j) {
+            const int k = i * x.nx + j;
+            const double u = field.n ? field.x[k] : 1.0, v = field.n ? field.x[x.n + k] : 0.0;
+            const double want = w / d.divisor * d.reference(I, i, j, u, v);
+            EXPECT_NEAR(out.z[i][j], want, 2e-6) << j << "," << i;
+          }
         }
       }
     }
