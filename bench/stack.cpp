@@ -1,21 +1,23 @@
-// Stacking of many frames, our combiners beside peer tools in one run:
-// - "Average" and "Median" (raw scratch files written, then combined row block by row block)
-//   beside ImageMagick's `convert FRAMES -evaluate-sequence mean|median`, hugin_stacker's
-//   --mode=avg|median (Debian hugin-tools) and siril-cli's `stack seq rej n|med` (Debian
-//   siril), which decode 8-bit PPM frames (their times include that decoding, siril's its
-//   own start-up too; its conversion of the frames to a FITS sequence is timed on a line of
-//   its own and left out of its stacks; ours starts from frames in memory, the decoding
-//   being the file readers' and not the stack's);
-// - "Multivariate Median" beside the robust means the peers have instead of a geometric
-//   median: hugin_stacker's sigma-clipped mean (--mode=sigma) and siril's winsorized
-//   sigma clipping (`rej w`);
-// - the median's time beside writing and reading the same bytes of raw files at the disk's
-//   sequential speed, measured in the same run;
+// Stacking of many frames, each tool's whole road from the same input files to its result
+// file, in one run:
+// - the frames are 16-bit RGB TIFFs (uncompressed), which every tool reads;
+// - "Average", "Median" and "Multivariate Median" as the command runs them, through zep-run
+//   (start-up, the files loaded, the raw scratch files written, the combination, a 32-bit
+//   float TIFF saved) beside ImageMagick's `convert FRAMES -evaluate-sequence mean|median`,
+//   hugin_stacker's --mode=avg|median|sigma (Debian hugin-tools) and siril-cli (Debian
+//   siril), whose road is its conversion of the frames to its FITS sequence and then
+//   `stack seq rej n|med|rej w`, in one script. The robust means of the peers stand beside
+//   the multivariate median, which none of them has;
+// - the parts of each road apart: ours in this process (the frames decoded, the raw files
+//   written, the combination), siril's conversion and its stack each in a script of its own;
+// - the median's time beyond decoding beside writing and reading the same bytes of raw
+//   files at the disk's sequential speed, measured in the same run;
 // - "Multivariate Median" in seconds per megapixel;
 // - "Extended Dynamic Range" (no noise reduction) of a linear 8-bit bracket beside OpenCV's
 //   Debevec merge with a linear response and the true times (bench/stack_peer.py): times,
 //   and the error of each against the true radiance.
-// Every job runs with one thread and with all of them.
+// Every job runs with one thread and with all of them; the wall times are printed with the
+// CPU times of our parts (the steadier figure on a busy machine).
 //
 //   bench_stack [--no-peers] [--no-multivariate] [--no-merge] [FRAMES WIDTH HEIGHT]...
 //       (default: 16 of 6000 x 4000 and 200 of 1000 x 1000)
@@ -31,9 +33,11 @@
 #include <string>
 #include <vector>
 
+#include <sys/resource.h>
 #include <time.h>
 #include <unistd.h>
 
+#include "fileio/tiff.h"
 #include "image/fpbuffer.h"
 #include "ops/stacking/stack.h"
 #include "peerline.h"
@@ -97,42 +101,45 @@ Times Measure(const std::function<void()>& work) {
   return {wall, CpuSeconds() - c0};
 }
 
-// Writes the frames as 8-bit PPM files for the peer (rows top down).
-std::vector<std::string> WritePpm(const std::vector<fpbuffer>& frames, const fs::path& dir) {
+// Writes the frames as 16-bit TIFFs, the input of every road.
+std::vector<std::string> WriteFrames(const std::vector<fpbuffer>& frames, const fs::path& dir) {
   std::vector<std::string> names;
   for (size_t f = 0; f < frames.size(); ++f) {
-    const fpbuffer& image = frames[f];
-    const std::string name = (dir / (std::string("f") + std::to_string(f) + ".ppm")).string();
-    std::ofstream out(name, std::ios::binary);
-    out << "P6\n" << image.width << " " << image.height << "\n255\n";
-    std::vector<unsigned char> row(size_t(3) * size_t(image.width));
-    for (int y = image.height - 1; y >= 0; --y) {
-      for (int x = 0; x < image.width; ++x) {
-        for (int c = 0; c < 3; ++c) {
-          row[size_t(3 * x + c)] =
-              (unsigned char)std::clamp(std::lround(image.plane[c].z[y][x]), 0L, 255L);
-        }
-      }
-      out.write(reinterpret_cast<const char*>(row.data()), std::streamsize(row.size()));
+    // Numbered from 100000, so that the names sort in the frames' order.
+    char base[32];
+    std::snprintf(base, sizeof base, "f%zu.tif", 100000 + f);
+    const std::string name = (dir / base).string();
+    if (const char* error = WriteTiffFloat(frames[f], name, false)) {
+      std::printf("%s: %s\n", name.c_str(), error);
+      std::exit(1);
     }
     names.push_back(name);
   }
   return names;
 }
 
-// The peer's time, or 0 (its column left empty) when it fails; its own messages are kept
-// aside in peer.log beside its output, as a failure names every frame.
-double Peer(const std::string& command, const fs::path& dir) {
+// The CPU seconds of the children this process has waited for, every thread's.
+double ChildCpuSeconds() {
+  rusage u{};
+  getrusage(RUSAGE_CHILDREN, &u);
+  return double(u.ru_utime.tv_sec + u.ru_stime.tv_sec) +
+         1e-6 * double(u.ru_utime.tv_usec + u.ru_stime.tv_usec);
+}
+
+// The peer's wall and CPU times, or zeros (its column left empty) when it fails; its own
+// messages are kept aside in peer.log beside its output, as a failure names every frame.
+Times Peer(const std::string& command, const fs::path& dir) {
   bool failed = false;
+  const double c0 = ChildCpuSeconds();
   const double seconds = Seconds([&] {
     failed = std::system((command + " > " + (dir / "peer.log").string() + " 2>&1").c_str()) != 0;
   });
-  if (!failed) return seconds;
+  if (!failed) return {seconds, ChildCpuSeconds() - c0};
   std::ifstream log(dir / "peer.log");
   std::string first;
   std::getline(log, first);
   std::printf("peer failed: %.60s ...: %.160s\n", command.c_str(), first.c_str());
-  return 0;
+  return {0, 0};
 }
 
 // Whether a peer tool is on the path; when not, says which package brings it.
@@ -160,7 +167,7 @@ std::pair<Times, Times> Median(const Job& j, const std::vector<fpbuffer>& frames
   });
   const Times combined = Measure([&] {
     ops::stacking::CombineRawFiles(out, scratch.files(), mode, 200,
-                                   ops::stacking::StackRowBudget(mode, j.frames));
+                                   ops::stacking::StackRowBudget(j.frames));
   });
   return {written, combined};
 }
@@ -188,7 +195,7 @@ Times Disk(const Job& j, const fs::path& dir) {
 }
 
 // siril-cli running one script in folder; its output is kept aside.
-double Siril(const fs::path& folder, const std::string& script) {
+Times Siril(const fs::path& folder, const std::string& script) {
   {
     std::ofstream out(folder / "run.ssf");
     out << "requires 1.0.0\n" << script << "close\n";
@@ -196,119 +203,172 @@ double Siril(const fs::path& folder, const std::string& script) {
   return Peer("siril-cli -d " + folder.string() + " -s " + (folder / "run.ssf").string(), folder);
 }
 
+// The modes timed, by their names in the settings.
+const char* const kModeNames[] = {"Average", "Median", "Multivariate Median"};
+
+// Our road: zep-run stacks the files by the mode on that many threads and saves the result
+// as a 32-bit float TIFF.
+Times OurRoad(const std::vector<std::string>& files, const char* mode, int threads,
+              const fs::path& dir) {
+  const fs::path script = dir / "stack.zep";
+  {
+    std::ofstream out(script);
+    out << "new\nset autoQuery False\nset stackMode " << mode << "\nset tiffBitDepth 32\n"
+        << "answer files";
+    for (const std::string& f : files) out << " " << f;
+    out << "\ncommand Stacking\nsave " << (dir / "ours.tif").string() << "\nquit\n";
+  }
+  const Times seconds = Peer(std::string(ZEP_RUN) + " --threads " + std::to_string(threads) +
+                                 " --home " + (dir / "home").string() + " " + script.string(),
+                             dir);
+  if (!fs::exists(dir / "ours.tif")) std::printf("zep-run wrote no result\n");
+  fs::remove(dir / "ours.tif");
+  return seconds;
+}
+
 void RunJob(const Job& j, const fs::path& dir, const Options& options) {
   std::printf("\n%d frames of %d x %d (%.1f MP)\n", j.frames, j.width, j.height,
               j.width * double(j.height) * 1e-6);
+  const fs::path framesDir = dir / "frames";
+  fs::create_directories(framesDir);
   std::vector<fpbuffer> frames;
   for (int f = 0; f < j.frames; ++f) frames.push_back(Frame(j, f));
+  const std::vector<std::string> files = WriteFrames(frames, framesDir);
   const double mp = j.width * double(j.height) * 1e-6;
   const int all = [] {
     SetParallelThreads(0);
     return ParallelThreads();
   }();
-  // [threads][Average, Median, Multivariate Median]
-  double ours[2][3] = {};
+  const int modes = options.multivariate ? 3 : 2;
+
+  // Our parts in this process.
   Times disk, median[2];
   for (int t = 0; t < 2; ++t) {
     const int threads = t == 0 ? 1 : all;
     SetParallelThreads(threads);
-    fpbuffer sum;
-    ours[t][0] = 1e300;
-    for (int r = 0; r < 3; ++r) {
-      ours[t][0] = std::min(ours[t][0], Seconds([&] {
-                              sum.copy(frames[0]);
-                              for (int f = 1; f < j.frames; ++f) sum.add(frames[size_t(f)]);
-                              sum.scale(float(1.0 / j.frames));
-                            }));
+    Times load;
+    for (int r = 0; r < 2; ++r) {
+      fpbuffer image(j.width, j.height, cspace::kDefault);
+      load.Keep(Measure([&] {
+        for (const std::string& f : files) {
+          if (ReadTiffFloat(image, f) != kTiffRead) std::printf("%s not read\n", f.c_str());
+        }
+      }));
     }
+    Times average;
+    fpbuffer sum;
+    for (int r = 0; r < 3; ++r) {
+      average.Keep(Measure([&] {
+        sum.copy(frames[0]);
+        for (int f = 1; f < j.frames; ++f) sum.add(frames[size_t(f)]);
+        sum.scale(float(1.0 / j.frames));
+      }));
+    }
+    std::printf(
+        "threads %2d  parts: frames decoded %.3f s (CPU %.3f s); Average's sums %.3f s "
+        "(CPU %.3f s)\n",
+        threads, load.wall, load.cpu, average.wall, average.cpu);
     // The disk's speed is taken between the median's runs, so that both see the same load.
     for (int r = 0; r < 2; ++r) {
       disk.Keep(Disk(j, dir));
       const auto [written, combined] = Median(j, frames, ops::stacking::kStackMedian);
       std::printf(
-          "threads %2d  Median: raw files written %.3f s (CPU %.3f s), combined %.3f s (CPU "
-          "%.3f s)\n",
+          "threads %2d  parts: Median's raw files written %.3f s (CPU %.3f s), combined %.3f s "
+          "(CPU %.3f s)\n",
           threads, written.wall, written.cpu, combined.wall, combined.cpu);
       median[t].Keep({written.wall + combined.wall, written.cpu + combined.cpu});
     }
-    ours[t][1] = median[t].wall;
-    if (options.multivariate) {
-      const auto [written, combined] = Median(j, frames, ops::stacking::kStackMultivariateMedian);
-      ours[t][2] = written.wall + combined.wall;
-      std::printf("threads %2d  Multivariate Median: raw files written %.3f s, combined %.3f s\n",
-                  threads, written.wall, combined.wall);
-    }
-    std::printf(
-        "threads %2d  Average %8.3f s   Median %8.3f s   Multivariate Median %8.3f s "
-        "(%.3f s/MP)\n",
-        threads, ours[t][0], ours[t][1], ours[t][2], ours[t][2] / mp);
   }
   SetParallelThreads(0);
+  frames.clear();
   std::printf(
       "raw files written and read at the disk's speed: %.3f s (CPU %.3f s); median over that: "
       "%.2f (one thread), %.2f (all threads); in CPU time %.2f (one thread), %.2f (all "
       "threads)\n",
       disk.wall, disk.cpu, median[0].wall / disk.wall, median[1].wall / disk.wall,
       median[0].cpu / disk.cpu, median[1].cpu / disk.cpu);
-  if (!options.peers) return;
 
-  const fs::path framesDir = dir / "frames";
-  fs::create_directories(framesDir);
-  const std::vector<std::string> ppm = WritePpm(frames, framesDir);
-  frames.clear();
-  std::string list;
-  for (const std::string& p : ppm) list += p + " ";
-  const char* names[] = {"Average", "Median", "Multivariate Median"};
-  auto line = [&](int m, int t, const char* peer, double seconds) {
-    Line(names[m], t == 0 ? 1 : all, 1000 * ours[t][m], peer, 1000 * seconds);
-  };
-  if (Have("convert", "imagemagick")) {
-    for (int m = 0; m < 2; ++m) {
-      for (int t = 0; t < 2; ++t) {
-        const double theirs = Peer("MAGICK_THREAD_LIMIT=" + std::to_string(t == 0 ? 1 : all) +
-                                   " convert " + list + "-evaluate-sequence " +
-                                   (m == 0 ? "mean " : "median ") + (dir / "peer.miff").string(),
-                                   dir);
-        line(m, t, m == 0 ? "convert mean" : "convert median", theirs);
-      }
+  // The roads, file to file.
+  Times ours[2][3];
+  for (int m = 0; m < modes; ++m) {
+    for (int t = 0; t < 2; ++t) {
+      ours[t][m] = OurRoad(files, kModeNames[m], t == 0 ? 1 : all, dir);
+      std::printf("%-26s threads %2d  ZEP %9.1f ms (CPU %9.1f ms), the whole road\n", kModeNames[m],
+                  t == 0 ? 1 : all, 1000 * ours[t][m].wall, 1000 * ours[t][m].cpu);
     }
-    fs::remove(dir / "peer.miff");
   }
-  if (Have("hugin_stacker", "hugin-tools")) {
-    const char* modes[] = {"avg", "median", "sigma"};
-    for (int m = 0; m < 3; ++m) {
-      if (m == 2 && !options.multivariate) continue;
-      for (int t = 0; t < 2; ++t) {
-        const double theirs =
-            Peer("OMP_WAIT_POLICY=PASSIVE OMP_NUM_THREADS=" + std::to_string(t == 0 ? 1 : all) +
-                 " hugin_stacker --mode=" + modes[m] + " --output=" + (dir / "peer.tif").string() +
-                 " " + list,
-                 dir);
-        line(m, t, (std::string("hugin_stacker ") + modes[m]).c_str(), theirs);
+  std::printf("Multivariate Median's road: %.3f s/MP (one thread), %.3f s/MP (all threads)\n",
+              ours[0][2].wall / mp, ours[1][2].wall / mp);
+  if (options.peers) {
+    std::string list;
+    for (const std::string& p : files) list += p + " ";
+    // The wall times, then the CPU times (the steadier on a busy machine).
+    auto line = [&](int m, int t, const std::string& peer, const Times& theirs) {
+      const Times& o = ours[t][m];
+      Line(kModeNames[m], t == 0 ? 1 : all, 1000 * o.wall, peer.c_str(), 1000 * theirs.wall);
+      if (theirs.cpu > 0) {
+        std::printf("%-26s threads %2d  CPU %9.1f ms   %-22s %9.1f ms   ratio %5.2f\n", "",
+                    t == 0 ? 1 : all, 1000 * o.cpu, peer.c_str(), 1000 * theirs.cpu,
+                    o.cpu / theirs.cpu);
       }
-    }
-    fs::remove(dir / "peer.tif");
-  }
-  if (Have("siril-cli", "siril")) {
-    const fs::path sequence = dir / "siril";
-    fs::create_directories(sequence);
-    const double converted = Siril(framesDir, "convert seq -out=" + sequence.string() + "\n");
-    std::printf("siril-cli: the frames converted to its FITS sequence in %.3f s (not counted)\n",
-                converted);
-    const char* stacks[] = {"rej n", "med", "rej w 3 3"};
-    const char* labels[] = {"siril mean", "siril median", "siril winsorized"};
-    for (int m = 0; m < 3; ++m) {
-      if (m == 2 && !options.multivariate) continue;
-      for (int t = 0; t < 2; ++t) {
-        const double theirs = Siril(
-            sequence, "setcpu " + std::to_string(t == 0 ? 1 : all) + "\nstack seq " + stacks[m] +
-                          " -nonorm -out=" + (sequence / "result").string() + "\n");
-        line(m, t, labels[m], theirs);
+    };
+    if (Have("convert", "imagemagick")) {
+      for (int m = 0; m < 2; ++m) {
+        for (int t = 0; t < 2; ++t) {
+          const Times theirs =
+              Peer("MAGICK_THREAD_LIMIT=" + std::to_string(t == 0 ? 1 : all) + " convert " + list +
+                       "-evaluate-sequence " + (m == 0 ? "mean " : "median ") +
+                       (dir / "peer.miff").string(),
+                   dir);
+          line(m, t, m == 0 ? "convert mean" : "convert median", theirs);
+        }
       }
+      fs::remove(dir / "peer.miff");
     }
-    fs::remove_all(sequence);
+    if (Have("hugin_stacker", "hugin-tools")) {
+      const char* hugin[] = {"avg", "median", "sigma"};
+      for (int m = 0; m < modes; ++m) {
+        for (int t = 0; t < 2; ++t) {
+          const Times theirs =
+              Peer("OMP_WAIT_POLICY=PASSIVE OMP_NUM_THREADS=" + std::to_string(t == 0 ? 1 : all) +
+                       " hugin_stacker --mode=" + hugin[m] +
+                       " --output=" + (dir / "peer.tif").string() + " " + list,
+                   dir);
+          line(m, t, std::string("hugin_stacker ") + hugin[m], theirs);
+        }
+      }
+      fs::remove(dir / "peer.tif");
+    }
+    if (Have("siril-cli", "siril")) {
+      // The conversion and each stack alone (the parts), then both in one script (the road).
+      const fs::path sequence = dir / "siril";
+      const char* stacks[] = {"rej n", "med", "rej w 3 3"};
+      const char* labels[] = {"siril mean", "siril median", "siril winsorized"};
+      for (int t = 0; t < 2; ++t) {
+        const std::string cpus = "setcpu " + std::to_string(t == 0 ? 1 : all) + "\n";
+        const std::string convert = cpus + "convert seq -out=" + sequence.string() + "\n";
+        fs::remove_all(sequence);
+        fs::create_directories(sequence);
+        const Times converted = Siril(framesDir, convert);
+        for (int m = 0; m < modes; ++m) {
+          const std::string stack = "stack seq " + std::string(stacks[m]) +
+                                    " -nonorm -out=" + (sequence / "result").string() + "\n";
+          const Times stacked = Siril(sequence, cpus + stack);
+          fs::remove_all(sequence);
+          fs::create_directories(sequence);
+          const Times road = Siril(framesDir, convert + "cd " + sequence.string() + "\n" + stack);
+          if (!fs::exists(sequence / "result.fit")) std::printf("siril-cli wrote no result\n");
+          std::printf(
+              "siril-cli, threads %2d: road %.3f s = conversion to its FITS sequence "
+              "%.3f s + %s %.3f s, each alone\n",
+              t == 0 ? 1 : all, road.wall, converted.wall, labels[m], stacked.wall);
+          line(m, t, labels[m], road);
+        }
+      }
+      fs::remove_all(sequence);
+    }
   }
-  for (const std::string& p : ppm) fs::remove(p);
+  fs::remove_all(framesDir);
 }
 
 // A linear bracket of a scene spanning 10^4, quantised and clipped to 8 bits: our merge

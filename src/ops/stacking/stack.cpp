@@ -5,6 +5,7 @@
 #include <algorithm>
 #include <cstdint>
 #include <cstring>
+#include <mutex>
 #include <optional>
 #include <span>
 
@@ -120,64 +121,101 @@ void MedianRow(const float* rows, size_t fileBlock, size_t rowStart, int count, 
 }
 }  // namespace
 
+namespace {
+// The row buffers of the chunks, each taken by a thread for one chunk and given back after:
+// as many are made as chunks run at once, and they live as long as the combination.
+class ChunkBuffers {
+ public:
+  explicit ChunkBuffers(size_t floats) : floats_(floats) {}
+  std::unique_ptr<float[]> take() {
+    {
+      const std::lock_guard<std::mutex> lock(mutex_);
+      if (!free_.empty()) {
+        std::unique_ptr<float[]> buffer = std::move(free_.back());
+        free_.pop_back();
+        return buffer;
+      }
+    }
+    // Filled by the reads before it is used: not cleared first.
+    return std::unique_ptr<float[]>(new float[floats_]);
+  }
+  void give(std::unique_ptr<float[]> buffer) {
+    const std::lock_guard<std::mutex> lock(mutex_);
+    free_.push_back(std::move(buffer));
+  }
+
+ private:
+  size_t floats_;
+  std::mutex mutex_;
+  std::vector<std::unique_ptr<float[]>> free_;
+};
+
+// The file of a chunk's rows that could not be read.
+struct UnreadFile {
+  size_t index;
+};
+}  // namespace
+
 void CombineRawFiles(fpbuffer& image, const std::vector<std::string>& files, int mode,
                      int iterations, uint64_t budget) {
   const int count = int(files.size());
   const int w = image.width, h = image.height;
   if (count == 0 || image.n == 0 || image.channels < 3) return;
   const uint64_t rowBytes = 12 * uint64_t(w) * uint64_t(count);
-  const int blockRows = int(std::clamp<uint64_t>(budget / rowBytes, 1, uint64_t(h)));
-  const size_t fileBlock = size_t(3) * size_t(w) * size_t(blockRows);
-  // Filled by the reads before it is used: not cleared first.
-  const std::unique_ptr<float[]> block(new float[fileBlock * size_t(count)]);
-  float* const rows = block.get();
+  const int chunkRows = int(std::clamp<uint64_t>(budget / rowBytes, 1, uint64_t(h)));
+  const size_t fileChunk = size_t(3) * size_t(w) * size_t(chunkRows);
+  ChunkBuffers buffers(fileChunk * size_t(count));
   const std::optional<MedianNetwork> network =
       mode == kStackMedian ? std::optional<MedianNetwork>(count) : std::nullopt;
   StartProgress(float(h));
-  for (int y0 = 0; y0 < h; y0 += blockRows) {
-    const int r = std::min(blockRows, h - y0);
-    // Each file is open only while its rows are read, so any number of files works. The
-    // files are read side by side (reads from the page cache are copies a thread can
-    // share); the first file that fails, in file order, is the one reported.
-    std::vector<char> failed(static_cast<size_t>(count), 0);
-    ParallelBlocks(count, 1, [&](int64_t k0, int64_t k1) {
+  bool cancelled = false;
+  try {
+    // A thread reads its chunk's rows from every file and combines them at once, while they
+    // are still in its cache. Each thread has one file open at a time, so any number of
+    // files works.
+    cancelled = ParallelBlocksTicking(h, chunkRows, [&](int64_t y0, int64_t y1) {
+      const int r = int(y1 - y0);
+      std::unique_ptr<float[]> block = buffers.take();
+      float* const rows = block.get();
       FrgbReader reader;
-      for (int64_t k = k0; k < k1; ++k) {
-        failed[size_t(k)] = !reader.open(files[size_t(k)], w, h) ||
-                            !reader.read(y0, r, &rows[fileBlock * size_t(k)]);
-        reader.close();
+      // The files in order: where several cannot be read, the first is the one reported.
+      for (size_t k = 0; k < files.size(); ++k) {
+        if (!reader.open(files[k], w, h) || !reader.read(int(y0), r, &rows[fileChunk * k])) {
+          throw UnreadFile{k};
+        }
       }
-    });
-    const auto bad = std::find(failed.begin(), failed.end(), 1);
-    if (bad != failed.end()) Abort(kStackReadProblem, files[size_t(bad - failed.begin())]);
-    const bool cancelled = ParallelBlocksTicking(r, 1, [&](int64_t begin, int64_t end) {
-      thread_local CombineBuffers buffers;
+      reader.close();
+      thread_local CombineBuffers combine;
       thread_local std::vector<fpixel> samples;
       samples.resize(size_t(count));
-      for (int64_t j = begin; j < end; ++j) {
+      for (int j = 0; j < r; ++j) {
         const size_t rowStart = size_t(j) * 3 * size_t(w);
         const size_t out = size_t(y0 + j) * size_t(w);
         if (network) {
-          MedianRow(rows, fileBlock, rowStart, count, w, *network, image, out, buffers);
+          MedianRow(rows, fileChunk, rowStart, count, w, *network, image, out, combine);
           continue;
         }
         for (int x = 0; x < w; ++x) {
           for (int k = 0; k < count; ++k) {
-            const float* p = &rows[fileBlock * size_t(k) + rowStart + 3 * size_t(x)];
+            const float* p = &rows[fileChunk * size_t(k) + rowStart + 3 * size_t(x)];
             samples[size_t(k)] = fpixel(p[0], p[1], p[2]);
           }
           const std::span<const fpixel> list(samples);
           const fpixel c = mode == kStackWmmr
-                               ? CombineWmmr(list, buffers)
-                               : CombineMultivariateMedian(list, iterations, buffers);
+                               ? CombineWmmr(list, combine)
+                               : CombineMultivariateMedian(list, iterations, combine);
           image.plane[0].x[out + size_t(x)] = c.x;
           image.plane[1].x[out + size_t(x)] = c.y;
           image.plane[2].x[out + size_t(x)] = c.z;
         }
       }
+      buffers.give(std::move(block));
     });
-    if (cancelled) throw Cancelled{};
+  } catch (const UnreadFile& unread) {
+    // The lowest chunk that failed is the one reported.
+    Abort(kStackReadProblem, files[unread.index]);
   }
+  if (cancelled) throw Cancelled{};
 }
 }  // namespace ops::stacking
 
@@ -246,11 +284,17 @@ StackSteps AverageSteps(fpbuffer& sum) {
 }
 
 StackSteps RawSteps(CImageView& v, StackScratch& scratch, int mode, CSpaceCode remembered) {
+  // Each image's file is written while the next one loads.
   auto write = [&scratch](fpbuffer& image, int k) {
-    if (scratch.WriteRaw(image, k)) Abort(kStackWriteProblem, StackScratch::RawPath(k));
+    int failed;
+    if (scratch.WriteRawBehind(image, k, &failed)) {
+      Abort(kStackWriteProblem, StackScratch::RawPath(failed));
+    }
   };
   return {[write](fpbuffer& image) { write(image, 0); }, write,
           [&v, &scratch, mode, remembered](fpbuffer& image, int n) {
+            int failed;
+            if (scratch.Settle(&failed)) Abort(kStackWriteProblem, StackScratch::RawPath(failed));
             const StackParams& p = LiveSettings().stack;
             const std::vector<std::string>& files = scratch.files();
             if (mode == kStackExtendedDynamicRange) {
@@ -261,7 +305,7 @@ StackSteps RawSteps(CImageView& v, StackScratch& scratch, int mode, CSpaceCode r
               v.pixelInfoText = Format("Now Processing %d Temporary Files", n);
               v.UpdateStatus();
               CombineRawFiles(image, files, mode, p.multivariateMedianIterations,
-                              StackRowBudget(mode, int(files.size())));
+                              StackRowBudget(int(files.size())));
             }
             v.pixelInfoText = Format("Completed Processing %d Files", n);
             v.UpdateStatus();

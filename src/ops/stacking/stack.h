@@ -9,6 +9,7 @@
 #include <functional>
 #include <memory>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "image/fpbuffer.h"
@@ -38,6 +39,7 @@ inline constexpr const char* kStackFilter =
 class StackScratch {
  public:
   StackScratch() = default;
+  // Waits for a write in flight, then removes the files.
   ~StackScratch();
   StackScratch(const StackScratch&) = delete;
   StackScratch& operator=(const StackScratch&) = delete;
@@ -46,28 +48,40 @@ class StackScratch {
   // Writes accepted image k to its raw file; true when it was not written whole. A file
   // written is removed with the guard.
   bool WriteRaw(const fpbuffer& image, int k);
-  // The raw files written, in order.
+  // The same for the load loop: after the write of the image before has ended, a copy of
+  // image k is written on a thread of its own while the caller loads the next image (at once
+  // when the loops run on one thread, or when the copy does not fit). True when a write
+  // failed, *failed the number of its image.
+  bool WriteRawBehind(const fpbuffer& image, int k, int* failed);
+  // Waits for the write in flight; true when it failed, *failed the number of its image.
+  bool Settle(int* failed);
+  // The raw files written, in order (whole once Settle has said so).
   const std::vector<std::string>& files() const { return files_; }
 
  private:
   std::vector<std::string> files_;
+  std::thread writer_;
+  fpbuffer pending_;
+  int pendingIndex_ = -1;
+  bool pendingFailed_ = false;
 };
 
 // A raw float colour file open for reading, its header and length checked against the
-// size the caller expects.
+// size the caller expects. Reads at given places, so threads may share one open file.
 class FrgbReader {
  public:
-  // False when the file cannot be opened or is not a raw file of width x height.
+  FrgbReader() = default;
+  ~FrgbReader() { close(); }
+  FrgbReader(const FrgbReader&) = delete;
+  FrgbReader& operator=(const FrgbReader&) = delete;
+  // False when the file cannot be opened or is not a regular raw file of width x height.
   bool open(const std::string& path, int width, int height);
   // Reads `rows` rows from firstRow on as float triplets into out; false on a short read.
-  bool read(int firstRow, int rows, float* out);
-  void close() { file_.reset(); }
+  bool read(int firstRow, int rows, float* out) const;
+  void close();
 
  private:
-  struct Closer {
-    void operator()(std::FILE* f) const { std::fclose(f); }
-  };
-  std::unique_ptr<std::FILE, Closer> file_;
+  int fd_ = -1;
   int width_ = 0, height_ = 0;
 };
 
@@ -86,18 +100,16 @@ struct StackSteps {
 std::string StackStatusText(int mode, int k, int total, int skipped);
 
 // The combination of modes 1-3 over the raw files of n accepted images of the image's
-// size: the pixels' combined colours into channels 0-2, rows streamed from the files in
-// blocks of at most budget bytes. One progress tick per row; a cancel throws Cancelled,
-// and a file that cannot be read throws Cancelled after its message (the path
-// as caption).
-// The bytes of raw rows the command's combination holds at once for count files. The
-// median spends little on a pixel: its block stays small enough to be in the cache between
-// its read and its use, but at least 256 KB a file, so that many files are still read in
-// long runs. The other combiners spend far more on a pixel than its read costs: their
-// large blocks give every thread rows.
-inline uint64_t StackRowBudget(int mode, int count) {
-  if (mode != kStackMedian) return uint64_t(256) << 20;
-  return std::max(uint64_t(4) << 20, uint64_t(std::max(count, 0)) << 18);
+// size: the pixels' combined colours into channels 0-2. The rows go in chunks of at most
+// budget bytes of raw rows (one row at least), each thread reading a chunk's rows from every
+// file in turn, each file open only while its rows are read, and combining them while they
+// are in its cache. One progress tick per row; a cancel throws Cancelled, and a file that
+// cannot be read throws Cancelled after its message (the path as caption).
+// The chunk budget for count files: some 4 MB, so that the chunks of all the threads stay
+// in the shared cache between their read and their use, but at least 256 KB a file, so
+// that many files are still read in long runs; at most 16 MB, which a thread holds.
+inline uint64_t StackRowBudget(int count) {
+  return std::clamp(uint64_t(std::max(count, 0)) << 18, uint64_t(4) << 20, uint64_t(16) << 20);
 }
 void CombineRawFiles(fpbuffer& image, const std::vector<std::string>& files, int mode,
                      int iterations, uint64_t budget);

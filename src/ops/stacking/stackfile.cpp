@@ -1,15 +1,19 @@
 // Raw float colour files of stacking ("temp<k>.frgb") and the run's scratch guard.
 #include <bit>
+#include <cerrno>
 #include <cstring>
 #include <filesystem>
+#include <new>
 #include <system_error>
 
 #include <fcntl.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include "ops/stacking/stack.h"
 #include "platform/format.h"
 #include "platform/messages.h"
+#include "platform/parallel.h"
 #include "platform/platform.h"
 #include "platform/programdir.h"
 #include "platform/regularfile.h"
@@ -27,59 +31,12 @@ constexpr int64_t kHeaderBytes = 8;
 int ChunkRows(int width) {
   return int(std::max<int64_t>(1, (int64_t(1) << 16) / std::max(width, 1)));
 }
-}  // namespace
 
-StackScratch::~StackScratch() {
-  std::error_code ec;
-  for (const std::string& path : files_) fs::remove(path, ec);
-}
-
-std::string StackScratch::RawPath(int k) { return ScratchPath(Format("temp%d.frgb", k)).string(); }
-
-bool StackScratch::WriteRaw(const fpbuffer& image, int k) {
-  std::string path = RawPath(k);
-  if (image.writefrgb(path)) return true;
-  files_.push_back(std::move(path));
-  return false;
-}
-
-bool FrgbReader::open(const std::string& path, int width, int height) {
-  file_.reset(OpenRegularFile(path));
-  width_ = width;
-  height_ = height;
-  if (!file_) return false;
-  int32_t header[2];
-  std::error_code ec;
-  const uint64_t length = fs::file_size(path, ec);
-  if (ec || std::fread(header, sizeof header, 1, file_.get()) != 1 || header[0] != width ||
-      header[1] != height ||
-      length != uint64_t(kHeaderBytes + 12 * int64_t(width) * int64_t(height))) {
-    file_.reset();
-    return false;
-  }
-  return true;
-}
-
-bool FrgbReader::read(int firstRow, int rows, float* out) {
-  if (!file_ || firstRow < 0 || rows < 0 || firstRow + rows > height_) return false;
-  const int64_t rowFloats = 3 * int64_t(width_);
-  if (std::fseek(file_.get(), long(kHeaderBytes + 4 * rowFloats * firstRow), SEEK_SET) != 0) {
-    return false;
-  }
-  const size_t count = size_t(rowFloats * rows);
-  return std::fread(out, sizeof(float), count, file_.get()) == count;
-}
-}  // namespace ops::stacking
-
-bool fpbuffer::writefrgb(const std::string& path) const {
-  if (channels < 3) return true;
-  // A raw file is scratch of one run in the process's own folder, read back at once and
-  // removed after: it is written in place and not synced to the disk, which would cost
-  // more than the writing itself and keep nothing anyone needs after a crash.
-  if (KindOfFile(path) == FileKind::NotRegular) {
-    ShowMessage(path + " is not a regular file; it was not replaced.");
-    return true;
-  }
+// writefrgb past its check of the name, saying nothing: the load loop runs it on a thread of
+// its own.
+bool WriteTriplets(const fpbuffer& image, const std::string& path) {
+  const int width = image.width, height = image.height;
+  const auto& plane = image.plane;
   const int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC | O_NOFOLLOW, 0666);
   if (fd < 0) return true;
   std::FILE* f = ::fdopen(fd, "wb");
@@ -91,7 +48,7 @@ bool fpbuffer::writefrgb(const std::string& path) const {
   bool ok = true;
   const int32_t header[2] = {width, height};
   ok = std::fwrite(header, sizeof header, 1, f) == 1;
-  const int chunk = ops::stacking::ChunkRows(width);
+  const int chunk = ChunkRows(width);
   std::vector<float> buffer(size_t(3) * size_t(width) * size_t(std::min(chunk, height)));
   for (int y0 = 0; ok && y0 < height; y0 += chunk) {
     const int rows = std::min(chunk, height - y0);
@@ -111,6 +68,130 @@ bool fpbuffer::writefrgb(const std::string& path) const {
   ok = std::fclose(f) == 0 && ok;
   if (!ok) ::unlink(path.c_str());
   return !ok;
+}
+}  // namespace
+
+StackScratch::~StackScratch() {
+  if (writer_.joinable()) writer_.join();
+  std::error_code ec;
+  for (const std::string& path : files_) fs::remove(path, ec);
+}
+
+std::string StackScratch::RawPath(int k) { return ScratchPath(Format("temp%d.frgb", k)).string(); }
+
+bool StackScratch::WriteRaw(const fpbuffer& image, int k) {
+  std::string path = RawPath(k);
+  if (image.writefrgb(path)) return true;
+  files_.push_back(std::move(path));
+  return false;
+}
+
+bool StackScratch::Settle(int* failed) {
+  if (!writer_.joinable()) return false;
+  writer_.join();
+  if (!pendingFailed_) return false;
+  // writefrgb removed what it had written.
+  files_.pop_back();
+  *failed = pendingIndex_;
+  return true;
+}
+
+bool StackScratch::WriteRawBehind(const fpbuffer& image, int k, int* failed) {
+  if (Settle(failed)) return true;
+  bool copied = ParallelThreads() > 1;
+  if (copied) {
+    try {
+      pending_.copy(image);
+    } catch (const std::bad_alloc&) {
+      pending_.clear();
+      copied = false;
+    }
+  }
+  std::string path = RawPath(k);
+  // A name that is not a regular file is refused here, where its message can be shown.
+  if (!copied || image.channels < 3 || KindOfFile(path) == FileKind::NotRegular) {
+    *failed = k;
+    return WriteRaw(image, k);
+  }
+  // Named before it is made, so that the guard removes it whenever the run ends.
+  files_.push_back(path);
+  pendingIndex_ = k;
+  pendingFailed_ = false;
+  try {
+    writer_ = std::thread([this, path = std::move(path)] {
+      try {
+        pendingFailed_ = WriteTriplets(pending_, path);
+      } catch (...) {
+        pendingFailed_ = true;
+      }
+    });
+  } catch (const std::system_error&) {
+    // No thread to be had: written here.
+    files_.pop_back();
+    *failed = k;
+    return WriteRaw(pending_, k);
+  }
+  return false;
+}
+
+namespace {
+// Reads bytes from offset on, however many calls the kernel takes; false short of them.
+bool ReadAt(int fd, void* out, size_t bytes, int64_t offset) {
+  auto* p = static_cast<char*>(out);
+  while (bytes > 0) {
+    const ssize_t got = ::pread(fd, p, bytes, off_t(offset));
+    if (got < 0 && errno == EINTR) continue;
+    if (got <= 0) return false;
+    p += got;
+    bytes -= size_t(got);
+    offset += got;
+  }
+  return true;
+}
+}  // namespace
+
+bool FrgbReader::open(const std::string& path, int width, int height) {
+  close();
+  width_ = width;
+  height_ = height;
+  // A name that has become a pipe or a device is refused, and its open does not wait for
+  // a writer.
+  const int fd = ::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC);
+  if (fd < 0) return false;
+  struct stat st;
+  int32_t header[2];
+  if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode) ||
+      uint64_t(st.st_size) != uint64_t(kHeaderBytes + 12 * int64_t(width) * int64_t(height)) ||
+      !ReadAt(fd, header, sizeof header, 0) || header[0] != width || header[1] != height) {
+    ::close(fd);
+    return false;
+  }
+  fd_ = fd;
+  return true;
+}
+
+bool FrgbReader::read(int firstRow, int rows, float* out) const {
+  if (fd_ < 0 || firstRow < 0 || rows < 0 || firstRow + rows > height_) return false;
+  const int64_t rowFloats = 3 * int64_t(width_);
+  return ReadAt(fd_, out, size_t(4 * rowFloats * rows), kHeaderBytes + 4 * rowFloats * firstRow);
+}
+
+void FrgbReader::close() {
+  if (fd_ >= 0) ::close(fd_);
+  fd_ = -1;
+}
+}  // namespace ops::stacking
+
+bool fpbuffer::writefrgb(const std::string& path) const {
+  if (channels < 3) return true;
+  // A raw file is scratch of one run in the process's own folder, read back at once and
+  // removed after: it is written in place and not synced to the disk, which would cost
+  // more than the writing itself and keep nothing anyone needs after a crash.
+  if (KindOfFile(path) == FileKind::NotRegular) {
+    ShowMessage(path + " is not a regular file; it was not replaced.");
+    return true;
+  }
+  return ops::stacking::WriteTriplets(*this, path);
 }
 
 bool fpbuffer::readfrgb(const std::string& path, CSpaceCode c, int w, int h) {

@@ -16,6 +16,7 @@
 #include "ops/stacking/stack.h"
 #include "params/commands.h"
 #include "params/settings.h"
+#include "platform/parallel.h"
 #include "platform/programdir.h"
 #include "support/dialog_scripts.h"
 #include "support/zep_test.h"
@@ -255,6 +256,28 @@ TEST_F(StackTest, AWritingProblemKeepsThePriorImage) {
   EXPECT_EQ(Window(), before);
   // The run's own file went; the folder it did not make stays.
   EXPECT_EQ(Scratch(), (std::vector<std::string>{kScratchMarker, "temp1.frgb"}));
+}
+
+// The write of a raw file runs beside the load of the next image when the loops have more
+// than one thread: its failure (the name a link it may not follow) ends the run as well,
+// with the file's message, the prior image and nothing of the run's left behind.
+TEST_F(StackTest, AFailedWriteBesideTheLoadEndsTheRun) {
+  const std::string before = Window();
+  const fs::path link = ScratchPath("temp1.frgb");
+  fs::create_symlink(home / "nowhere", link);
+  const std::vector<std::string> files = {Flat("a.png", 3, 2, 10), Flat("b.png", 3, 2, 20),
+                                          Flat("c.png", 3, 2, 30), Flat("d.png", 3, 2, 40)};
+  for (int threads : {1, 4}) {
+    SCOPED_TRACE(threads);
+    SetParallelThreads(threads);
+    P().stackMode = 1;
+    Stack(files, {kWrite});
+    EXPECT_EQ(ui.messages.back().caption, link.string());
+    EXPECT_EQ(Window(), before);
+    EXPECT_EQ(Scratch(), (std::vector<std::string>{kScratchMarker, "temp1.frgb"}));
+    EXPECT_TRUE(fs::is_symlink(link));
+  }
+  SetParallelThreads(0);
 }
 
 // A cancel at the first poll of the load loop, or at the first row of the combination,
