@@ -1,13 +1,14 @@
 // Regularized deconvolution, PSNR against time: a textured grey picture blurred by the
 // Gaussian (sigma 1.5, the command's Gaussian model) with Gaussian noise of sigma 1 and 2,
 // restored by least squares (CGLS with the default regularizers, the slopes, and with
-// curvatures added, the weights of best PSNR after 40 iterations chosen on a small grid at
-// 1 MP, as the peers' settings are, and the best without direction fields when the first
-// uses them) for a range of iteration counts, with one thread and with all of them;
-// least absolute deviations on 1 MP. PSNR against the clean picture leaves out a border
-// of 16 pixels (the peers' zero-padded or periodic borders are not what is compared).
-// With "--npy DIR" the clean and degraded pictures and the blur's taps are written there
-// as .npy files for bench/deconv_peers.py, which runs scikit-image's restorations on them.
+// curvatures added, then slopes or curvatures along or across the direction fields, the
+// weights of best PSNR after 40 iterations chosen on a small grid at 1 MP, as the peers'
+// settings are, and the best without direction fields when the first uses them) for a range of
+// iteration counts, with one thread and with all of them; least absolute deviations on 1 MP. PSNR
+// against the clean picture leaves out a border of 16 pixels (the peers' zero-padded or periodic
+// borders are not what is compared). With "--npy DIR" the clean and degraded pictures and the
+// blur's taps are written there as .npy files for bench/deconv_peers.py, which runs scikit-image's
+// restorations on them.
 //   bench_deconv [--npy DIR] [--large]   (--large adds 4000 x 3000)
 #include <cmath>
 #include <cstdint>
@@ -18,11 +19,11 @@
 #include <string_view>
 #include <vector>
 
-#include "peerline.h"
 #include "files.h"
 #include "numeric/cvector.h"
 #include "ops/filters/degradation.h"
 #include "ops/filters/regularizers.h"
+#include "peerline.h"
 #include "platform/parallel.h"
 #include "threads.h"
 
@@ -70,14 +71,19 @@ double Psnr(const matrix& a, const matrix& b) {
 }
 
 // The regularizers' weights: slopes (horizontal, vertical and diagonal), curvatures, and
-// the slopes along the direction fields of the degraded picture (Min) or across them (Max).
+// the slopes and curvatures along the direction fields of the degraded picture (Min) or
+// across them (Max).
 struct Setting {
   float slopes = 0.0f, curvatures = 0.0f, alongField = 0.0f, acrossField = 0.0f;
+  float curvesAlongField = 0.0f, curvesAcrossField = 0.0f;
+  bool fields() const {
+    return alongField > 0 || acrossField > 0 || curvesAlongField > 0 || curvesAcrossField > 0;
+  }
 };
 
 struct Solver {
   LinearOpList forwards, adjoints;
-  matrix diagField, hvField;
+  matrix diagField, hvField, diagCurvatureField, hvCurvatureField;
   Solver(Setting s, const matrix& b) {
     RegularizerWeights& w = CurrentRegularizerWeights();
     w = RegularizerWeights();
@@ -85,15 +91,24 @@ struct Solver {
     w.curvatures = w.curvaturesDiagonal = s.curvatures;
     w.dirSlopesMin = w.dirSlopes2Min = s.alongField;
     w.dirSlopesMax = w.dirSlopes2Max = s.acrossField;
+    w.dirCurvesMin = w.dirCurves2Min = s.curvesAlongField;
+    w.dirCurvesMax = w.dirCurves2Max = s.curvesAcrossField;
     AppendDifferenceRegularizers(forwards, adjoints);
+    // As the command builds them, with its default tensor blur of 1.
+    RegularizerMaps& maps = CurrentRegularizerMaps();
     if (s.alongField > 0 || s.acrossField > 0) {
-      // As the command builds them, with its default tensor blur of 1.
       diagField.diagfield(b, 1.0f, 1.0f, 0);
       hvField.hvfield(b, 1.0f, 1.0f, 0);
-      CurrentRegularizerMaps().diagSlopeField = &diagField;
-      CurrentRegularizerMaps().hvSlopeField = &hvField;
-      AppendDirectionFieldRegularizers(forwards, adjoints);
+      maps.diagSlopeField = &diagField;
+      maps.hvSlopeField = &hvField;
     }
+    if (s.curvesAlongField > 0 || s.curvesAcrossField > 0) {
+      diagCurvatureField.diagfield(b, 1.0f, 1.0f, 1);
+      hvCurvatureField.hvfield(b, 1.0f, 1.0f, 1);
+      maps.diagCurvatureField = &diagCurvatureField;
+      maps.hvCurvatureField = &hvCurvatureField;
+    }
+    if (s.fields()) AppendDirectionFieldRegularizers(forwards, adjoints);
   }
   ~Solver() { CurrentRegularizerMaps() = RegularizerMaps(); }
   Solver(const Solver&) = delete;
@@ -121,9 +136,11 @@ std::vector<Setting> BestSettings(const matrix& clean, const matrix& b) {
   double bestPsnr = -1.0;
   const auto tryOne = [&](Setting s) {
     const double p = Psnr(Solver(s, b).Ls(b, 40), clean);
-    std::printf("  slopes %-6g curvatures %-6g along %-6g across %-6g 40 it.: PSNR %.2f dB\n",
-                double(s.slopes), double(s.curvatures), double(s.alongField), double(s.acrossField),
-                p);
+    std::printf(
+        "  slopes %-6g curvatures %-6g along %-6g across %-6g curves along %-6g across %-6g"
+        " 40 it.: PSNR %.2f dB\n",
+        double(s.slopes), double(s.curvatures), double(s.alongField), double(s.acrossField),
+        double(s.curvesAlongField), double(s.curvesAcrossField), p);
     if (p > bestPsnr) bestPsnr = p, best = s;
   };
   for (float w : {0.003f, 0.01f, 0.03f, 0.05f, 0.07f, 0.1f, 0.14f, 0.2f, 0.4f}) tryOne({w, 0.0f});
@@ -136,9 +153,11 @@ std::vector<Setting> BestSettings(const matrix& clean, const matrix& b) {
     for (float f : {0.25f, 0.5f}) {
       tryOne({f * plain.slopes, plain.curvatures, d, 0.0f});
       tryOne({f * plain.slopes, plain.curvatures, 0.0f, d});
+      tryOne({f * plain.slopes, plain.curvatures, 0.0f, 0.0f, d, 0.0f});
+      tryOne({f * plain.slopes, plain.curvatures, 0.0f, 0.0f, 0.0f, d});
     }
   }
-  if (best.alongField == 0 && best.acrossField == 0) return {best};
+  if (!best.fields()) return {best};
   return {best, plain};
 }
 }  // namespace
@@ -178,11 +197,11 @@ int main(int argc, char** argv) {
             matrix x;
             const Times t = Timed([&] { x = solver.Ls(b, iterations); });
             std::printf(
-                "%s noise %.0f threads %2d  LS weight %g/%g/%g/%g %3d it. %10.1f ms (CPU %10.1f)"
-                "  PSNR %.2f dB\n",
+                "%s noise %.0f threads %2d  LS weight %g/%g/%g/%g/%g/%g %3d it. %10.1f ms"
+                " (CPU %10.1f)  PSNR %.2f dB\n",
                 size.c_str(), double(noise), threads, double(best.slopes), double(best.curvatures),
-                double(best.alongField), double(best.acrossField), iterations, t.wall, t.cpu,
-                Psnr(x, clean));
+                double(best.alongField), double(best.acrossField), double(best.curvesAlongField),
+                double(best.curvesAcrossField), iterations, t.wall, t.cpu, Psnr(x, clean));
           }
           if (which == 0 && w * h <= 1000000) {
             for (int lad : {3, 10}) {
