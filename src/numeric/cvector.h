@@ -95,12 +95,10 @@ class cvector {
     if (!IsScanOrder(type)) return *this;
     assert(p1.nx == p0.nx && p1.ny == p0.ny && p2.nx == p0.nx && p2.ny == p0.ny);
     dim(p0.n);
-    int k = 0;
-    ForEachScanPosition(p0.nx, p0.ny, type, [&](int c, int r) {
+    ForEachScanPositionInBlocks(p0.nx, p0.ny, type, [&](int c, int r, int64_t k) {
       x[k].x = p0.z[r][c];
       x[k].y = p1.z[r][c];
       x[k].z = p2.z[r][c];
-      ++k;
     });
     return *this;
   }
@@ -152,13 +150,11 @@ class cvector {
 
   template <class Store>
   const cvector& alongscan(matrix& p0, matrix& p1, matrix& p2, ScanOrder type, Store store) const {
-    int k = 0;
-    ForEachScanPosition(p0.nx, p0.ny, type, [&](int c, int r) {
+    ForEachScanPositionInBlocks(p0.nx, p0.ny, type, [&](int c, int r, int64_t k) {
       if (k >= n) return;
       store(p0.z[r][c], x[k].x);
       store(p1.z[r][c], x[k].y);
       store(p2.z[r][c], x[k].z);
-      ++k;
     });
     // More triples than positions: the serpentine path would go on past the last row.
     // That position is reported once and nothing is stored outside the planes.

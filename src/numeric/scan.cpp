@@ -12,9 +12,8 @@ void AlongScan(const matrix& sequence, matrix& plane, unsigned type, Store store
     AlongScan(copy, plane, type, store);
     return;
   }
-  int k = 0;
-  ForEachScanPosition(plane.nx, plane.ny, type, [&](int c, int r) {
-    if (k < sequence.n) store(plane.z[r][c], sequence.x[k++]);
+  ForEachScanPositionInBlocks(plane.nx, plane.ny, type, [&](int c, int r, int64_t k) {
+    if (k < sequence.n) store(plane.z[r][c], sequence.x[k]);
   });
 }
 }  // namespace
@@ -26,8 +25,8 @@ matrix& matrix::gatherscan(const matrix& plane, unsigned type) {
     return gatherscan(copy, type);
   }
   dim(plane.n, 1);
-  int k = 0;
-  ForEachScanPosition(plane.nx, plane.ny, type, [&](int c, int r) { x[k++] = plane.z[r][c]; });
+  ForEachScanPositionInBlocks(plane.nx, plane.ny, type,
+                              [&](int c, int r, int64_t k) { x[k] = plane.z[r][c]; });
   return *this;
 }
 

@@ -10,3 +10,12 @@
 #else
 #define ZEP_VECTOR_CLONES
 #endif
+
+// The same with a third form for AVX-512. That instruction set has fused multiply-add, so
+// contraction is turned off in these functions: the three forms still give the same bits.
+#if defined(__x86_64__) && defined(__GNUC__) && !defined(__clang__) && !defined(__SANITIZE_THREAD__)
+#define ZEP_WIDE_VECTOR_CLONES \
+  __attribute__((target_clones("avx512f", "avx2", "default"), optimize("fp-contract=off")))
+#else
+#define ZEP_WIDE_VECTOR_CLONES
+#endif

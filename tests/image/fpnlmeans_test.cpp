@@ -1,4 +1,4 @@
-// Non-local means beside a direct evaluation of its definition in double precision, and
+// Non-local means beside its brute form, the definition evaluated in double precision, and
 // the properties a denoiser must keep.
 #include <gtest/gtest.h>
 
@@ -11,6 +11,7 @@
 
 #include "image/colorspace.h"
 #include "image/fpbuffer.h"
+#include "image/nlmeansbrute.h"
 #include "numeric/kernels.h"
 #include "platform/errors.h"
 #include "platform/parallel.h"
@@ -50,96 +51,10 @@ fpbuffer Noisy(int w, int h, float sigma, unsigned seed) {
   return f;
 }
 
-double Weight(int distribution, float x) {
-  switch (distribution) {
-    case 1:
-      return 1.0 / (1.0 + x);
-    case 2:
-      return std::exp(-std::sqrt(double(x)));
-    case 4:
-      return std::fabs(x) <= 1.0f ? 1.0 : 0.0;
-    default:
-      return std::exp(-double(x));
-  }
-}
-
-// The definition pixel by pixel: the edge repeated outside the plane, the search window
-// shifted inside it, the patch distance summed in double.
+// The brute form: each pixel's candidates weighed one by one, distances summed in double.
 fpbuffer Direct(const fpbuffer& in, const Setting& s, bool cond) {
-  fpbuffer out = in;
-  const int nx = in.width, ny = in.height, m = 2 * s.b + 1, t = 2 * s.c + 1;
-  auto at = [&](int k, int y, int x) {
-    x = x < 0 ? -x - 1 : (x >= nx ? 2 * nx - 1 - x : x);
-    y = y < 0 ? -y - 1 : (y >= ny ? 2 * ny - 1 - y : y);
-    return double(in.plane[k].z[y][x]);
-  };
-  std::vector<std::vector<int>> groups;
-  if (s.combined) {
-    groups.push_back({0, 1, 2});
-  } else {
-    for (int k = 0; k < in.channels; ++k) {
-      if (!cond || ((in.code >> k) & 1u)) groups.push_back({k});
-    }
-  }
-  for (const std::vector<int>& g : groups) {
-    const float q = float(1.0 / (double(g.size()) * s.h * s.h * t * t));
-    for (int y = 0; y < ny; ++y) {
-      for (int x = 0; x < nx; ++x) {
-        const int sy = std::clamp(y - s.b, 0, ny - m), sx = std::clamp(x - s.b, 0, nx - m);
-        std::vector<double> w;
-        for (int yy = sy; yy < sy + m; ++yy) {
-          for (int xx = sx; xx < sx + m; ++xx) {
-            double d = 0.0;
-            for (int k : g) {
-              for (int u = -s.c; u <= s.c; ++u) {
-                for (int v = -s.c; v <= s.c; ++v) {
-                  const double e = at(k, y + u, x + v) - at(k, yy + u, xx + v);
-                  d += e * e;
-                }
-              }
-            }
-            double wi = Weight(s.distribution, float(d * q));
-            if (yy == y && xx == x && s.modification) wi *= 1e-8;
-            w.push_back(wi);
-          }
-        }
-        const double total = std::accumulate(w.begin(), w.end(), 0.0);
-        for (int k : g) {
-          std::vector<double> values;
-          for (int yy = sy; yy < sy + m; ++yy) {
-            for (int xx = sx; xx < sx + m; ++xx) values.push_back(at(k, yy, xx));
-          }
-          double result = 0.0;
-          if (!s.median) {
-            for (size_t i = 0; i < w.size(); ++i) result += w[i] * values[i];
-            result /= total;
-          } else {
-            // Ties of the cumulative weight with one half are common (Uniform gives equal
-            // weights), so the weights are normalised and summed in single precision as
-            // the filter defines them.
-            float fsum = 0.0f;
-            for (double wi : w) fsum += float(wi);
-            const float scale = 1.0f / fsum;
-            std::vector<size_t> order(values.size());
-            std::iota(order.begin(), order.end(), size_t(0));
-            std::stable_sort(order.begin(), order.end(),
-                             [&](size_t a, size_t b) { return values[a] < values[b]; });
-            float sum = 0.0f;
-            result = values[order.back()];
-            for (size_t i : order) {
-              sum += float(w[i]) * scale;
-              if (sum > 0.5) {
-                result = values[i];
-                break;
-              }
-            }
-          }
-          out.plane[k].z[y][x] = float(result);
-        }
-      }
-    }
-  }
-  return out;
+  return NlMeansBrute(in, s.h, s.b, s.c, s.median, s.distribution, s.combined, cond,
+                      s.modification);
 }
 
 fpbuffer Filter(fpbuffer f, const Setting& s, bool cond = false) {

@@ -6,6 +6,7 @@
 
 #include "numeric/cvector.h"
 #include "numeric/matrix.h"
+#include "platform/parallel.h"
 #include "support/zep_test.h"
 
 using ScanTest = ZepTest;
@@ -148,6 +149,54 @@ TEST_F(ScanTest, GatherScatterAndAddRoundTrip) {
       }
     }
   }
+}
+
+// Lines (rows, columns, diagonals) start along the path where the walk reaches them; the
+// gathers and scatters that run blocks of lines side by side give the walk's order at any
+// thread count, on a plane large enough to make several blocks.
+TEST_F(ScanTest, LinesStartWhereTheWalkReachesThemAndBlocksKeepTheOrder) {
+  for (auto [nx, ny] : kShapes) {
+    for (ScanOrder type = 0; type < 4; ++type) {
+      const Path p = Walk(nx, ny, type);
+      int64_t line = 0;
+      for (size_t k = 0; k < p.size(); ++k) {
+        const auto [c, r] = p[k];
+        // Path 2 reads row r as row ny - 1 - r.
+        const int64_t of = type == kScanRows      ? r
+                           : type == kScanColumns ? c
+                                                  : int64_t(c) + (type == 2 ? ny - 1 - r : r);
+        if (of != line) continue;
+        EXPECT_EQ(ScanLineStart(nx, ny, type, line), int64_t(k)) << nx << "x" << ny << " " << type;
+        ++line;
+      }
+      EXPECT_EQ(line, ScanLines(nx, ny, type));
+    }
+  }
+  const int nx = 700, ny = 523;
+  matrix plane(nx, ny);
+  for (int k = 0; k < plane.n; ++k) plane.x[k] = float(k);
+  for (ScanOrder type = 0; type < 4; ++type) {
+    const Path p = Walk(nx, ny, type);
+    for (int threads : {1, 3, 8}) {
+      SetParallelThreads(threads);
+      matrix seq, back(nx, ny);
+      seq.gatherscan(plane, type);
+      for (size_t k = 0; k < p.size(); ++k) {
+        ASSERT_EQ(seq.x[k], plane.z[p[k].second][p[k].first]) << type << " " << threads << " " << k;
+      }
+      back.zero();
+      seq.addscan(back, type);
+      ASSERT_EQ(std::vector<float>(back.x, back.x + back.n),
+                std::vector<float>(plane.x, plane.x + plane.n));
+      cvector<Triple> triples;
+      triples.gatherscan(plane, plane, back, type);
+      matrix q(nx, ny);
+      q.zero();
+      triples.scatterscan(q, back, back, type);
+      ASSERT_EQ(std::vector<float>(q.x, q.x + q.n), std::vector<float>(plane.x, plane.x + plane.n));
+    }
+  }
+  SetParallelThreads(0);
 }
 
 TEST_F(ScanTest, UnknownTypeChangesNothing) {
