@@ -4,13 +4,16 @@
 #include <array>
 #include <cmath>
 #include <cstdlib>
+#include <functional>
 #include <vector>
 
 #include "numeric/border.h"
 #include "numeric/cvector.h"
+#include "numeric/ddl.h"
 #include "numeric/hugepages.h"
 #include "numeric/kernels.h"
 #include "numeric/matrix.h"
+#include "numeric/planerows.h"
 #include "numeric/scratchpool.h"
 #include "numeric/shift.h"
 #include "numeric/vectorclones.h"
@@ -145,6 +148,12 @@ ZEP_VECTOR_CLONES void PickEveryOther(const float* first, const float* second, c
   for (int x = 0; x < n; ++x) out[2 * x] = (m[x] & mask) != 0 ? second[x] : first[x];
 }
 
+// The same into out[x].
+ZEP_VECTOR_CLONES void PickRun(const float* first, const float* second, const uint8_t* m,
+                               uint8_t mask, int n, float* __restrict out) {
+  for (int x = 0; x < n; ++x) out[x] = (m[x] & mask) != 0 ? second[x] : first[x];
+}
+
 // The same with the source sample in[x] before each pick: a whole stretch of an even row.
 ZEP_VECTOR_CLONES void PickBesideSource(const float* in, const float* first, const float* second,
                                         const uint8_t* m, uint8_t mask, int n,
@@ -231,9 +240,13 @@ std::vector<int> ReflectedIndices(int length, int pad) {
 constexpr float kBlurSigma = 1.0f;
 constexpr int kBand = 64;
 
-// Runs the fill of every source row, one tick each; a cancel throws.
-void FillRows(int rows, int64_t rowCost, const BlockBody& body) {
-  if (ParallelBlocksTicking(rows, BlockFor(rowCost), body)) throw Cancelled{};
+// Runs the fill of every source row of `planes` planes of `rows` rows each as one loop, one
+// tick per row; a cancel throws.
+void FillRows(int planes, int rows, int64_t block, const PlaneRowsBody& body) {
+  if (PlaneRowsTicking(planes, rows, block, body)) throw Cancelled{};
+}
+void TickRows(int planes, int rows) {
+  FillRows(planes, rows, BlockFor(1), [](int, int64_t, int64_t) {});
 }
 
 }  // namespace
@@ -331,45 +344,41 @@ namespace {
 // keeps and places in huge pages.
 void PreferHugePages(const matrix& m) { ::PreferHugePages(m.x, m.n); }
 
-// The diagonal fill of `out`; without `evens` (orders with taps only) the source samples
-// are left for the fill of the horizontal midpoints, which writes the even rows whole.
+// One plane of a doubling: the source, the plane of its diagonal midpoints and the output.
+// Every plane of a doubling has the shape of the map.
+struct Doubled {
+  const matrix* source;
+  matrix* out;
+  matrix diagonal{};
+};
+
+// The diagonal midpoints of the doubling of each source into its `diagonal`, W x H: (i, j)
+// holds the new sample at (2i + 1, 2j + 1) of the doubled grid. The diagonals are views of
+// one block that `store` takes, in huge pages where they fit: fresh small pages for every
+// plane faulted in at more cost than the fill itself. Orders without taps leave them unset.
 // Every source sample is read from the source, never from the doubled plane.
-void FillDiagonal(matrix& out, const matrix& source, const cvector<uint8_t>& map, int order,
-                  bool evens) {
-  const int W = source.nx, H = source.ny;
-  out.dim(SaturatedLength(2 * int64_t(W)), SaturatedLength(2 * int64_t(H)));
-  if (out.n == 0) return;
-  PreferHugePages(out);
-  const int nx = out.nx, ny = out.ny;
-  float* const* z = out.z;
+void FillDiagonal(std::vector<Doubled>& planes, const cvector<uint8_t>& map, int order,
+                  matrix& store) {
+  const int W = planes[0].source->nx, H = planes[0].source->ny, count = int(planes.size());
+  if (int64_t(W) * H == 0) return;
   const Taps t = TapsOf(order);
-  // The source on the even positions, 0 everywhere else, in one pass over the plane. With
-  // taps, this pass and the next fill every other position, so the zeros are left out:
-  // clearing half the plane only to overwrite it cost as much as the filling itself.
-  const bool clear = t.pairs == 0;
-  if (evens || clear)
-    ParallelBlocks(H, BlockFor(int64_t(W) * 4), [&](int64_t i0, int64_t i1) {
-      for (int64_t i = i0; i < i1; ++i) {
-        float* out = z[2 * i];
-        const float* in = source.z[i];
-        for (int j = 0; j < W; ++j) {
-          out[2 * j] = in[j];
-          if (clear) out[2 * j + 1] = 0.0f;
-        }
-        if (clear) std::fill(z[2 * i + 1], z[2 * i + 1] + nx, 0.0f);
-      }
-    });
   if (t.pairs == 0) {
-    FillRows(H, 1, [](int64_t, int64_t) {});
+    TickRows(count, H);
     return;
   }
+  store.dim(W, SaturatedLength(int64_t(count) * H));
+  PreferHugePages(store);
+  for (int k = 0; k < count; ++k) planes[size_t(k)].diagonal.attach(store.z[int64_t(k) * H], W, H);
+  const int nx = 2 * W, ny = 2 * H;
   const std::vector<int> cols = ReflectedIndices(nx, kPad), rows = ReflectedIndices(ny, kPad);
   // Columns whose pairs all lie inside the row run as vectors; the few at the ends read
   // through the reflected indices (reflection on the doubled grid keeps a position's
   // parity, so an even row and column is source sample (row / 2, column / 2)).
   const int jlo = t.pairs - 1, jhi = std::max(jlo, W - t.pairs);
   ScratchPool<double> wides;
-  FillRows(H, int64_t(W) * t.pairs * 4, [&](int64_t i0, int64_t i1) {
+  FillRows(count, H, BlockFor(int64_t(W) * t.pairs * 4), [&](int plane, int64_t i0, int64_t i1) {
+    const matrix& source = *planes[size_t(plane)].source;
+    matrix& diagonal = planes[size_t(plane)].diagonal;
     Candidates run;
     // The source rows the block's vector runs read, widened: rows lo .. hi.
     ScratchPool<double>::Lease lease(wides);
@@ -397,7 +406,7 @@ void FillDiagonal(matrix& out, const matrix& source, const cvector<uint8_t>& map
         below[size_t(k)] = source.z[rows[size_t(r + (2 * k + 1) + kPad)] / 2];
       }
       const int* cx = cols.data() + kPad;
-      float* out = z[r];
+      float* out = diagonal.z[i];
       const uint8_t* m = map.x + int64_t(i) * W;
       auto at = [&](int j) {
         const int c = 2 * j + 1;
@@ -412,7 +421,7 @@ void FillDiagonal(matrix& out, const matrix& source, const cvector<uint8_t>& map
           a = above[size_t(k)][cx[c + d] / 2];
           b = below[size_t(k)][cx[c - d] / 2];
         };
-        out[c] = anti ? Interpolate(t, antiPair, [&](float& a, float& b) { mainPair(0, a, b); })
+        out[j] = anti ? Interpolate(t, antiPair, [&](float& a, float& b) { mainPair(0, a, b); })
                       : Interpolate(t, mainPair, [&](float& a, float& b) { antiPair(0, a, b); });
       };
       for (int j = 0; j < std::min(jlo, W); ++j) at(j);
@@ -429,152 +438,332 @@ void FillDiagonal(matrix& out, const matrix& source, const cvector<uint8_t>& map
         run.b2[size_t(k)] = down + (jlo - k);
       }
       run.Run(t, jhi - jlo);
-      PickEveryOther(run.first.data(), run.second.data(), m + jlo, 0x03, jhi - jlo,
-                     out + 2 * jlo + 1);
+      PickRun(run.first.data(), run.second.data(), m + jlo, 0x03, jhi - jlo, out + jlo);
     }
   });
 }
 
-// The fill of the horizontal and vertical midpoints of `out`. With a source its even rows
-// are written whole, the source samples with the midpoints; without, the source samples
-// are already on the even positions.
-void FillHv(matrix& out, const matrix* source, const cvector<uint8_t>& map, int order) {
-  const int nx = out.nx, ny = out.ny;
-  float* const* z = out.z;
-  const int W = nx / 2, H = ny / 2;
+// The rows of the doubled plane one at a time, from the source (the even positions) and the
+// diagonal midpoints: each row with its horizontal or vertical midpoints, which read only
+// those two, so that any row can be made at any time and as often as wanted. One object per
+// block of rows.
+class DoubledRows {
+ public:
+  DoubledRows(const matrix& source, const matrix& diagonal, const cvector<uint8_t>& map,
+              const Taps& t, const std::vector<int>& cols, const std::vector<int>& rows,
+              std::vector<double>& gathered)
+      : source_(source),
+        diagonal_(diagonal),
+        map_(map),
+        t_(t),
+        W_(source.nx),
+        jlo_(t.pairs),
+        jhi_(std::max(t.pairs, source.nx - t.pairs)),
+        cx_(cols.data() + kPad),
+        ry_(rows.data() + kPad),
+        gathered_(gathered) {}
+
+  // Widens the rows of the doubled grid that the rows [r0, r1) read, which are
+  // reflected inside the plane: source rows on the even rows, diagonal midpoints on the
+  // odd ones.
+  void Prepare(int r0, int r1) {
+    lo_ = 2 * source_.ny;
+    int hi = -1;
+    const int P = t_.pairs;
+    for (int r = r0; r < r1; ++r) {
+      const int rr = ry_[r];
+      for (int k = 0; k < P; ++k) {
+        const int d = 2 * k + 1;
+        for (int q : {ry_[rr - d], ry_[rr + d]}) {
+          lo_ = std::min(lo_, q);
+          hi = std::max(hi, q);
+        }
+      }
+      lo_ = std::min(lo_, rr);
+      hi = std::max(hi, rr);
+    }
+    if (P == 0 || jhi_ <= jlo_ || hi < lo_) return;
+    gathered_.resize(size_t(hi - lo_ + 1) * size_t(W_));
+    for (int r = lo_; r <= hi; ++r) {
+      const matrix& from = r % 2 == 0 ? source_ : diagonal_;
+      Widen(from.z[r / 2], 1, W_, gathered_.data() + size_t(r - lo_) * size_t(W_));
+    }
+  }
+
+  // Row r of the doubled plane (2 W samples) into out; the rows it reads prepared.
+  void Row(int r, float* out) {
+    const int i = r / 2;
+    const float* in = source_.z[i];
+    if (t_.pairs == 0) {
+      // No taps: the source samples beside zeros.
+      if (r % 2 == 1) {
+        std::fill(out, out + 2 * int64_t(W_), 0.0f);
+        return;
+      }
+      for (int j = 0; j < W_; ++j) {
+        out[2 * j] = in[j];
+        out[2 * j + 1] = 0.0f;
+      }
+      return;
+    }
+    if (r % 2 == 0) {
+      Even(r, in, out);
+    } else {
+      Odd(r, out);
+    }
+  }
+
+ private:
+  const double* line(int r) const { return gathered_.data() + size_t(r - lo_) * size_t(W_); }
+  // The diagonal midpoint at an odd row and column of the doubled grid.
+  float diagonalAt(int row, int col) const { return diagonal_.z[row / 2][col / 2]; }
+
+  // Horizontal midpoints (re, 2j + 1) between two source samples of the row, beside them.
+  void Even(int re, const float* in, float* even) {
+    const int W = W_, jlo = jlo_, jhi = jhi_;
+    const int* cx = cx_;
+    const int* ry = ry_;
+    const uint8_t* m = map_.x + int64_t(re / 2) * W;
+    auto at = [&](int j) {
+      const int c = 2 * j + 1;
+      auto alongRow = [&](int k, float& a, float& b) {
+        const int d = 2 * k + 1;
+        a = in[cx[c - d] / 2];
+        b = in[cx[c + d] / 2];
+      };
+      auto alongCol = [&](int k, float& a, float& b) {
+        const int d = 2 * k + 1;
+        a = diagonalAt(ry[re - d], c);
+        b = diagonalAt(ry[re + d], c);
+      };
+      even[2 * j] = in[j];
+      even[c] = (m[j] & 0x0C) != 0
+                    ? Interpolate(t_, alongCol, [&](float& a, float& b) { alongRow(0, a, b); })
+                    : Interpolate(t_, alongRow, [&](float& a, float& b) { alongCol(0, a, b); });
+    };
+    for (int j = 0; j < std::min(jlo, W); ++j) at(j);
+    for (int j = jhi; j < W; ++j) at(j);
+    if (jhi <= jlo) return;
+    // Along the row, or along the column through diagonal midpoints.
+    for (int k = 0; k < t_.pairs; ++k) {
+      const int d = 2 * k + 1;
+      run_.a1[size_t(k)] = line(re) + (jlo - k);
+      run_.b1[size_t(k)] = line(re) + (jlo + k + 1);
+      run_.a2[size_t(k)] = line(ry[re - d]) + jlo;
+      run_.b2[size_t(k)] = line(ry[re + d]) + jlo;
+    }
+    run_.Run(t_, jhi - jlo);
+    // The row in one sweep: each source sample beside its midpoint.
+    PickBesideSource(in + jlo, run_.first.data(), run_.second.data(), m + jlo, 0x0C, jhi - jlo,
+                     even + 2 * jlo);
+  }
+
+  // Vertical midpoints (ro, 2j) between two source samples of the column, beside the
+  // diagonal midpoints.
+  void Odd(int ro, float* odd) {
+    const int W = W_, jlo = jlo_, jhi = jhi_;
+    const int* cx = cx_;
+    const int* ry = ry_;
+    const uint8_t* m = map_.x + int64_t(ro / 2) * W;
+    const float* diagonal = diagonal_.z[ro / 2];
+    for (int j = 0; j < W; ++j) odd[2 * j + 1] = diagonal[j];
+    auto at = [&](int j) {
+      const int e = 2 * j;
+      auto downCol = [&](int k, float& a, float& b) {
+        const int d = 2 * k + 1;
+        a = source_.z[ry[ro - d] / 2][j];
+        b = source_.z[ry[ro + d] / 2][j];
+      };
+      auto acrossRow = [&](int k, float& a, float& b) {
+        const int d = 2 * k + 1;
+        a = diagonal[cx[e - d] / 2];
+        b = diagonal[cx[e + d] / 2];
+      };
+      odd[e] = (m[j] & 0x30) != 0
+                   ? Interpolate(t_, acrossRow, [&](float& a, float& b) { downCol(0, a, b); })
+                   : Interpolate(t_, downCol, [&](float& a, float& b) { acrossRow(0, a, b); });
+    };
+    for (int j = 0; j < std::min(jlo, W); ++j) at(j);
+    for (int j = jhi; j < W; ++j) at(j);
+    if (jhi <= jlo) return;
+    // Down the column, or across the row through diagonal midpoints.
+    for (int k = 0; k < t_.pairs; ++k) {
+      const int d = 2 * k + 1;
+      run_.a1[size_t(k)] = line(ry[ro - d]) + jlo;
+      run_.b1[size_t(k)] = line(ry[ro + d]) + jlo;
+      run_.a2[size_t(k)] = line(ro) + (jlo - k - 1);
+      run_.b2[size_t(k)] = line(ro) + (jlo + k);
+    }
+    run_.Run(t_, jhi - jlo);
+    PickEveryOther(run_.first.data(), run_.second.data(), m + jlo, 0x30, jhi - jlo, odd + 2 * jlo);
+  }
+
+  const matrix& source_;
+  const matrix& diagonal_;
+  const cvector<uint8_t>& map_;
+  const Taps& t_;
+  int W_, jlo_, jhi_;
+  const int* cx_;
+  const int* ry_;
+  std::vector<double>& gathered_;
+  int lo_ = 0;
+  Candidates run_;
+};
+
+// The doubled plane `out` (2W x 2H) of the source and its diagonal midpoints, each row
+// written once: with `turn` turned by 180 degrees (the rows in reverse order, each
+// reversed), then with `shift` shifted by half an output sample along both axes on the way
+// (ShiftHalfPixelNoCancel's bits). The rows a block's shift reads beyond its own are made
+// again there instead of waiting for the neighbouring block. One tick per source row.
+void FillRowsOf(const std::vector<Doubled>& planes, const cvector<uint8_t>& map, int order,
+                bool turn, bool shift) {
+  const int W = planes[0].source->nx, H = planes[0].source->ny, count = int(planes.size());
   const Taps t = TapsOf(order);
-  if (t.pairs == 0 || W == 0 || H == 0) {
-    FillRows(H, 1, [](int64_t, int64_t) {});
+  if (int64_t(W) * H == 0) {
+    TickRows(count, H);
     return;
   }
+  const int nx = 2 * W, ny = 2 * H;
   const std::vector<int> cols = ReflectedIndices(nx, kPad), rows = ReflectedIndices(ny, kPad);
-  const int* cx = cols.data() + kPad;
-  const int* ry = rows.data() + kPad;
-  // Columns whose pairs all lie inside the rows run as vectors, from the rows they read
-  // widened, every other sample gathered: source samples on the even rows, diagonal
-  // midpoints on the odd ones. The few columns at the ends read through the reflected
-  // indices.
-  const int P = t.pairs, jlo = P, jhi = std::max(P, W - P);
-  ScratchPool<double> lines;
-  FillRows(H, int64_t(W) * t.pairs * 8, [&](int64_t i0, int64_t i1) {
-    Candidates run;
+  // A shifted block makes three rows past each of its ends: blocks of a few dozen source
+  // rows keep that to a few percent.
+  const int64_t rowCost = int64_t(W) * std::max(t.pairs, 1) * 8;
+  const int64_t block = shift ? std::max<int64_t>(BlockFor(rowCost), 32) : BlockFor(rowCost);
+  // Row r of the doubled plane as the turn leaves it, and back.
+  auto turned = [&](int r) { return turn ? ny - 1 - r : r; };
+  ScratchPool<double> lines, sweeps;
+  ScratchPool<float> rowStore;
+  FillRows(count, H, block, [&](int plane, int64_t i0, int64_t i1) {
+    const matrix& source = *planes[size_t(plane)].source;
+    matrix& out = *planes[size_t(plane)].out;
     ScratchPool<double>::Lease lease(lines);
-    std::vector<double>& gathered = *lease;
-    int lo = ny, hi = -1;
-    for (int i = int(i0); i < int(i1); ++i) {
-      for (int k = 0; k < P; ++k) {
-        const int d = 2 * k + 1;
-        for (int r : {ry[2 * i - d], ry[2 * i + d], ry[2 * i + 1 - d], ry[2 * i + 1 + d]}) {
-          lo = std::min(lo, r);
-          hi = std::max(hi, r);
-        }
-      }
-      lo = std::min(lo, 2 * i);
-      hi = std::max(hi, 2 * i + 1);
-    }
-    if (jhi > jlo) {
-      gathered.resize(size_t(hi - lo + 1) * size_t(W));
-      for (int r = lo; r <= hi; ++r) {
-        double* to = gathered.data() + size_t(r - lo) * size_t(W);
-        if (source && r % 2 == 0) {
-          Widen(source->z[r / 2], 1, W, to);
-        } else {
-          Widen(z[r] + (r % 2), 2, W, to);
-        }
-      }
-    }
-    auto line = [&](int r) -> const double* {
-      return gathered.data() + size_t(r - lo) * size_t(W);
+    DoubledRows doubled(source, planes[size_t(plane)].diagonal, map, t, cols, rows, *lease);
+    // Doubled row r into `to`, turned when asked.
+    auto make = [&](int r, float* to) {
+      doubled.Row(r, to);
+      if (turn) std::reverse(to, to + nx);
     };
-    // The source sample at an even row and column of the doubled grid.
-    auto evenAt = [&](int row, int col) {
-      return source ? source->z[row / 2][col / 2] : z[row][col];
-    };
-    for (int i = int(i0); i < int(i1); ++i) {
-      const int re = 2 * i, ro = 2 * i + 1;
-      float* even = z[re];
-      float* odd = z[ro];
-      const uint8_t* m = map.x + int64_t(i) * W;
-      if (source) {
-        const float* in = source->z[i];
-        for (int j = 0; j < std::min(jlo, W); ++j) even[2 * j] = in[j];
-        for (int j = std::max(jlo, jhi); j < W; ++j) even[2 * j] = in[j];
-      }
-      auto at = [&](int j) {
-        // Horizontal midpoint (re, c) between two source samples of its row.
-        const int c = 2 * j + 1;
-        auto alongRow = [&](int k, float& a, float& b) {
-          const int d = 2 * k + 1;
-          a = evenAt(re, cx[c - d]);
-          b = evenAt(re, cx[c + d]);
-        };
-        auto alongCol = [&](int k, float& a, float& b) {
-          const int d = 2 * k + 1;
-          a = z[ry[re - d]][c];
-          b = z[ry[re + d]][c];
-        };
-        even[c] = (m[j] & 0x0C) != 0
-                      ? Interpolate(t, alongCol, [&](float& a, float& b) { alongRow(0, a, b); })
-                      : Interpolate(t, alongRow, [&](float& a, float& b) { alongCol(0, a, b); });
-        // Vertical midpoint (ro, 2j) between two source samples of its column.
-        const int e = 2 * j;
-        auto downCol = [&](int k, float& a, float& b) {
-          const int d = 2 * k + 1;
-          a = evenAt(ry[ro - d], e);
-          b = evenAt(ry[ro + d], e);
-        };
-        auto acrossRow = [&](int k, float& a, float& b) {
-          const int d = 2 * k + 1;
-          a = odd[cx[e - d]];
-          b = odd[cx[e + d]];
-        };
-        odd[e] = (m[j] & 0x30) != 0
-                     ? Interpolate(t, acrossRow, [&](float& a, float& b) { downCol(0, a, b); })
-                     : Interpolate(t, downCol, [&](float& a, float& b) { acrossRow(0, a, b); });
-      };
-      for (int j = 0; j < std::min(jlo, W); ++j) at(j);
-      for (int j = jhi; j < W; ++j) at(j);
-      if (jhi <= jlo) continue;
-      const int count = jhi - jlo;
-      // Horizontal midpoints: along the row, or along the column through diagonal midpoints.
-      for (int k = 0; k < P; ++k) {
-        const int d = 2 * k + 1;
-        run.a1[size_t(k)] = line(re) + (jlo - k);
-        run.b1[size_t(k)] = line(re) + (jlo + k + 1);
-        run.a2[size_t(k)] = line(ry[re - d]) + jlo;
-        run.b2[size_t(k)] = line(ry[re + d]) + jlo;
-      }
-      run.Run(t, count);
-      if (source) {
-        // The even row in one sweep: each source sample beside its midpoint.
-        PickBesideSource(source->z[i] + jlo, run.first.data(), run.second.data(), m + jlo, 0x0C,
-                         count, even + 2 * jlo);
-      } else {
-        PickEveryOther(run.first.data(), run.second.data(), m + jlo, 0x0C, count,
-                       even + 2 * jlo + 1);
-      }
-      // Vertical midpoints: down the column, or across the row through diagonal midpoints.
-      for (int k = 0; k < P; ++k) {
-        const int d = 2 * k + 1;
-        run.a1[size_t(k)] = line(ry[ro - d]) + jlo;
-        run.b1[size_t(k)] = line(ry[ro + d]) + jlo;
-        run.a2[size_t(k)] = line(ro) + (jlo - k - 1);
-        run.b2[size_t(k)] = line(ro) + (jlo + k);
-      }
-      run.Run(t, count);
-      PickEveryOther(run.first.data(), run.second.data(), m + jlo, 0x30, count, odd + 2 * jlo);
+    const int r0 = int(2 * i0), r1 = int(2 * i1);
+    if (!shift) {
+      doubled.Prepare(r0, r1);
+      for (int r = r0; r < r1; ++r) make(r, out.z[turned(r)]);
+      return;
     }
+    // The block's output rows [o0, o1); the shift of row o reads rows o - 3 .. o + 2.
+    const int o0 = turn ? ny - r1 : r0, o1 = turn ? ny - r0 : r1;
+    const int p0 = std::max(0, o0 - 3), p1 = std::min(ny, o1 + 3);
+    doubled.Prepare(turn ? ny - p1 : p0, turn ? ny - p0 : p1);
+    ScratchPool<float>::Lease row(rowStore);
+    row->resize(size_t(nx));
+    ScratchPool<double>::Lease sweep(sweeps);
+    ShiftHalfPixelRows(
+        nx, ny, o0, o1,
+        [&](int m) -> const float* {
+          make(turned(m), row->data());
+          return row->data();
+        },
+        out.z, *sweep);
   });
+}
+
+// The doubling of each source into its output, turned and shifted as FillRowsOf takes them,
+// all the planes sharing each loop.
+void Doubling(std::vector<Doubled>& planes, const cvector<uint8_t>& map, int order, bool turn,
+              bool shift) {
+  matrix diagonals;
+  FillDiagonal(planes, map, order, diagonals);
+  for (Doubled& d : planes) {
+    d.out->dim(SaturatedLength(2 * int64_t(d.source->nx)),
+               SaturatedLength(2 * int64_t(d.source->ny)));
+    PreferHugePages(*d.out);
+  }
+  FillRowsOf(planes, map, order, turn, shift);
+}
+
+// Pass p of the enlargement of `count` planes by 2^passes: outs[k] becomes the doubling of
+// from[k] (which may be outs[k] itself), the first plane deciding the map of the pass when
+// the list holds none that fits it. The turns and the half-pixel shift that recentres the
+// result run inside the doublings they follow, so that each doubled plane is written once,
+// already turned and shifted: the plane turns after the first doubling and back after the
+// last.
+void DoublingPass(int p, matrix* const* outs, const matrix* const* from, int count, int order,
+                  int passes, bool rotate, bool recentre, cvectorlist<uint8_t>& maps,
+                  bool releaseMaps) {
+  cvector<uint8_t>& map = maps[p];
+  // A reused map that does not fit this plane is decided again rather than read past.
+  const matrix& lead = *from[0];
+  if (map.n != lead.n || lead.n == 0) lead.ddldirections(map, order);
+  const bool last = p == passes - 1;
+  const bool turn = rotate && passes >= 2 && (p == 0 || last);
+  const bool shift = recentre && last;
+  // A plane doubled into itself is read from where it was moved to.
+  std::vector<matrix> before;
+  before.reserve(size_t(count));
+  std::vector<Doubled> planes;
+  for (int k = 0; k < count; ++k) {
+    const matrix* source = from[k];
+    if (source == outs[k]) {
+      before.push_back(std::move(*outs[k]));
+      source = &before.back();
+    }
+    planes.push_back({source, outs[k]});
+  }
+  Doubling(planes, map, order, turn, shift);
+  if (releaseMaps) map.free();
 }
 }  // namespace
 
+void DdlEnlargeTogether(matrix* const* planes, int count, int order, int passes, bool rotate,
+                        bool recentre, bool negate, cvectorlist<uint8_t>& maps, bool releaseMaps) {
+  if (count <= 0) return;
+  if (negate) order = -order;
+  passes = std::max(passes, 0);
+  if (maps.n != passes || !maps.row) maps.dim(0, passes);
+  for (int p = 0; p < passes; ++p) {
+    DoublingPass(p, planes, planes, count, order, passes, rotate, recentre, maps, releaseMaps);
+  }
+}
+
 matrix& matrix::ddlfilldiagonal(const matrix& source, const cvector<uint8_t>& map, int order) {
-  FillDiagonal(*this, source, map, order, true);
+  std::vector<Doubled> one{{&source, this}};
+  matrix store;
+  FillDiagonal(one, map, order, store);
+  const matrix& diagonal = one[0].diagonal;
+  const int W = source.nx, H = source.ny;
+  dim(SaturatedLength(2 * int64_t(W)), SaturatedLength(2 * int64_t(H)));
+  if (n == 0) return *this;
+  const bool taps = !diagonal.empty();
+  ParallelBlocks(H, BlockFor(int64_t(W) * 4), [&](int64_t i0, int64_t i1) {
+    for (int64_t i = i0; i < i1; ++i) {
+      float *even = z[2 * i], *odd = z[2 * i + 1];
+      for (int j = 0; j < W; ++j) {
+        even[2 * j] = source.z[i][j];
+        even[2 * j + 1] = 0.0f;
+        odd[2 * j] = 0.0f;
+        odd[2 * j + 1] = taps ? diagonal.z[i][j] : 0.0f;
+      }
+    }
+  });
   return *this;
 }
 
 matrix& matrix::ddlfillhv(const cvector<uint8_t>& map, int order) {
-  FillHv(*this, nullptr, map, order);
+  const int W = nx / 2, H = ny / 2;
+  if (TapsOf(order).pairs == 0 || W == 0 || H == 0) {
+    TickRows(1, H);
+    return *this;
+  }
+  // The source samples and the diagonal midpoints out of the plane, which the rows then
+  // overwrite.
+  matrix source(W, H), diagonal(W, H);
+  for (int i = 0; i < H; ++i) {
+    for (int j = 0; j < W; ++j) {
+      source.z[i][j] = z[2 * i][2 * j];
+      diagonal.z[i][j] = z[2 * i + 1][2 * j + 1];
+    }
+  }
+  std::vector<Doubled> one{{&source, this, std::move(diagonal)}};
+  FillRowsOf(one, map, order, false, false);
   return *this;
 }
 
@@ -589,32 +778,13 @@ matrix& matrix::DdlEnlarge(matrix& source, int order, int passes, bool rotate, b
   passes = std::max(passes, 0);
   if (maps.n != passes || !maps.row) maps.dim(0, passes);
 
-  // One doubling of `from`, which is this plane or (in memory, first pass) the source, read
-  // in place instead of copied first; a plane of the doubled shape keeps its block.
-  auto doubling = [&](int p, const matrix& from) {
-    if (rotate && p == 1) fliph().flipv();
-    cvector<uint8_t>& map = maps[p];
-    // A reused map that does not fit this plane is decided again rather than read past.
-    if (map.n != from.n || from.n == 0) from.ddldirections(map, order);
-    // With taps the fill of the horizontal midpoints writes the source samples too, so
-    // that each even row of the doubled plane is written once.
-    const bool taps = TapsOf(order).pairs > 0;
-    auto fill = [&](const matrix& plane) {
-      FillDiagonal(*this, plane, map, order, !taps);
-      FillHv(*this, taps ? &plane : nullptr, map, order);
-    };
-    if (&from != this) {
-      fill(from);
-    } else {
-      const matrix before = std::move(*this);
-      fill(before);
-    }
-    if (releaseMaps) map.free();
-  };
-
   if (!scratch) {
     if (passes == 0) assign(source);
-    for (int p = 0; p < passes; ++p) doubling(p, p == 0 ? source : *this);
+    matrix* const out = this;
+    for (int p = 0; p < passes; ++p) {
+      const matrix* const from = p == 0 ? &source : this;
+      DoublingPass(p, &out, &from, 1, order, passes, rotate, recentre, maps, releaseMaps);
+    }
   } else {
     const ScratchFiles files({"temp1.mat", "temp2.mat"});
     source.write(files[0]).write(files[1]).free();
@@ -622,7 +792,8 @@ matrix& matrix::DdlEnlarge(matrix& source, int order, int passes, bool rotate, b
       free();
       for (int p = 0; p < passes; ++p) {
         read(files[0]);
-        doubling(p, *this);
+        matrix* const out = this;
+        DoublingPass(p, &out, &out, 1, order, passes, rotate, recentre, maps, releaseMaps);
         write(files[0]).free();
       }
       read(files[0]);
@@ -638,10 +809,5 @@ matrix& matrix::DdlEnlarge(matrix& source, int order, int passes, bool rotate, b
       throw;
     }
   }
-  if (passes == 0) return *this;
-  if (rotate && passes >= 2) fliph().flipv();
-  // Runs to the end without polling: a cancel is seen by the next poll of the caller, so
-  // a plane is never returned half shifted.
-  if (recentre) ShiftHalfPixelNoCancel(*this, true, true);
   return *this;
 }

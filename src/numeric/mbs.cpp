@@ -15,6 +15,7 @@
 #include "numeric/cvector.h"
 #include "numeric/matrix.h"
 #include "numeric/mbs.h"
+#include "numeric/planerows.h"
 #include "numeric/scratchpool.h"
 #include "numeric/vectorclones.h"
 #include "platform/errors.h"
@@ -444,27 +445,56 @@ const matrix& matrix::mbsclassify(cvector<uint8_t>& classes) const {
 }
 
 matrix& matrix::bsplineprefilter() {
-  if (n == 0) return *this;
+  matrix* const self = this;
+  BsplinePrefilter(&self, 1);
+  return *this;
+}
+
+void BsplinePrefilter(matrix* const* planes, int count) {
   // The rows in groups of kGroup, each group turned on its side so that the column code
   // runs the rows' recursions side by side; alone, each row waits on its own previous step.
+  // The groups of all the planes share one loop, and then their strips of columns another:
+  // a plane of a picture gives each thread only a few short blocks.
   constexpr int kGroup = 16;
-  const int64_t groups = (int64_t(ny) + kGroup - 1) / kGroup;
+  // The first item of each plane in a loop's list, and after the last the item count.
+  auto firsts = [&](auto itemsOf) {
+    std::vector<int64_t> first(size_t(count) + 1, 0);
+    for (int p = 0; p < count; ++p) {
+      first[size_t(p) + 1] = first[size_t(p)] + (planes[p]->n == 0 ? 0 : itemsOf(*planes[p]));
+    }
+    return first;
+  };
+  // The plane of an item and the item's place in it.
+  auto locate = [&](const std::vector<int64_t>& first, int64_t item, int64_t& within) {
+    const int p = int(std::upper_bound(first.begin(), first.end(), item) - first.begin()) - 1;
+    within = item - first[size_t(p)];
+    return p;
+  };
+  int64_t widest = 0;
+  for (int p = 0; p < count; ++p) {
+    widest = std::max<int64_t>(widest, planes[p]->nx);
+  }
+  const std::vector<int64_t> groups =
+      firsts([](const matrix& m) { return (int64_t(m.ny) + kGroup - 1) / kGroup; });
   // The blocks' buffers, each set up once and then reused by later blocks: clearing fresh
   // ones for every block cost a good part of the filter.
   ScratchPool<float> sides;
   ScratchPool<double> sums;
-  ParallelBlocks(groups, BlockFor(int64_t(nx) * 12 * kGroup), [&](int64_t g0, int64_t g1) {
+  ParallelBlocks(groups.back(), BlockFor(widest * 12 * kGroup), [&](int64_t g0, int64_t g1) {
     ScratchPool<float>::Lease sideLease(sides);
     ScratchPool<double>::Lease sumLease(sums);
-    sideLease->resize(size_t(nx) * kGroup);
-    sumLease->resize(size_t(nx) * kGroup + kGroup);
+    sideLease->resize(std::max(sideLease->size(), size_t(widest) * kGroup));
+    sumLease->resize(std::max(sumLease->size(), size_t(widest) * kGroup + kGroup));
     float* const side = sideLease->data();
     double* const p = sumLease->data();
-    double* const q = p + size_t(nx) * kGroup;
     for (int64_t g = g0; g < g1; ++g) {
-      const int r0 = int(g * kGroup), width = std::min(kGroup, ny - r0);
+      int64_t within = 0;
+      matrix& m = *planes[locate(groups, g, within)];
+      const int nx = m.nx;
+      double* const q = p + size_t(nx) * kGroup;
+      const int r0 = int(within * kGroup), width = std::min(kGroup, m.ny - r0);
       matrix turned(side, width, nx);
-      float* const* rows = z + r0;
+      float* const* rows = m.z + r0;
       float* at = side;
       for (int i = 0; i < nx; ++i, at += width) {
         for (int k = 0; k < width; ++k) at[k] = rows[k][i];
@@ -479,14 +509,23 @@ matrix& matrix::bsplineprefilter() {
   // The columns of a strip side by side, so that every step of the recursion reads and
   // writes along a row; a column gets the very operations a row gets. Strips are whole
   // vectors wide, with no columns left over for a scalar tail.
-  const int64_t strip = (BlockFor(int64_t(ny) * 12) + kGroup - 1) / kGroup * kGroup;
-  ParallelBlocks(nx, strip, [&](int64_t c0, int64_t c1) {
+  auto stripOf = [](const matrix& m) {
+    return (BlockFor(int64_t(m.ny) * 12) + kGroup - 1) / kGroup * kGroup;
+  };
+  const std::vector<int64_t> strips =
+      firsts([&](const matrix& m) { return (int64_t(m.nx) + stripOf(m) - 1) / stripOf(m); });
+  ParallelBlocks(strips.back(), 1, [&](int64_t s0, int64_t s1) {
     ScratchPool<double>::Lease lease(sums);
-    const size_t width = size_t(c1 - c0);
-    lease->resize(std::max(lease->size(), width * size_t(ny) + width));
-    PrefilterColumns(*this, int(c0), int(c1 - c0), lease->data(), lease->data() + width * size_t(ny));
+    for (int64_t s = s0; s < s1; ++s) {
+      int64_t within = 0;
+      matrix& m = *planes[locate(strips, s, within)];
+      const int64_t strip = stripOf(m), c0 = within * strip;
+      const int64_t c1 = std::min<int64_t>(m.nx, c0 + strip);
+      const size_t width = size_t(c1 - c0), rows = size_t(m.ny);
+      lease->resize(std::max(lease->size(), width * rows + width));
+      PrefilterColumns(m, int(c0), int(c1 - c0), lease->data(), lease->data() + width * rows);
+    }
   });
-  return *this;
 }
 
 matrix& matrix::mbsfill(const matrix& coefficients, const cvector<uint8_t>& classes, int c) {
@@ -548,39 +587,58 @@ matrix& matrix::boxblur(int a, int passes) {
 
 matrix& MbsFillBlur(matrix& out, const matrix& coefficients, const cvector<uint8_t>& classes,
                     int c) {
+  matrix* const outs = &out;
+  const matrix* const from = &coefficients;
+  MbsFillBlur(&outs, &from, 1, classes, c);
+  return out;
+}
+
+void MbsFillBlur(matrix* const* outs, const matrix* const* coefficients, int count,
+                 const cvector<uint8_t>& classes, int c) {
   constexpr int kPasses = 3;
-  const int W = coefficients.nx, H = coefficients.ny;
-  if (c < 1 || std::min(W, H) < 1) return out.mbsfill(coefficients, classes, c).boxblur(c, kPasses);
-  out.dim(SaturatedLength(int64_t(c) * W), SaturatedLength(int64_t(c) * H));
-  if (out.n == 0) return out;
-  const int nx = out.nx, ny = out.ny;
+  if (count <= 0) return;
+  const int W = coefficients[0]->nx, H = coefficients[0]->ny;
+  if (c < 1 || std::min(W, H) < 1) {
+    for (int k = 0; k < count; ++k) {
+      outs[k]->mbsfill(*coefficients[k], classes, c).boxblur(c, kPasses);
+    }
+    return;
+  }
+  for (int k = 0; k < count; ++k) {
+    outs[k]->dim(SaturatedLength(int64_t(c) * W), SaturatedLength(int64_t(c) * H));
+  }
+  if (outs[0]->n == 0) return;
+  const int nx = outs[0]->nx, ny = outs[0]->ny;
   // The fill's rows go straight through the row pass into the ring of the column pass, so
   // the filled plane is never written: each output row gets the bits of the two steps.
-  const BlockFill fill(coefficients, classes, c);
+  std::vector<BlockFill> fills;
+  fills.reserve(size_t(count));
+  for (int k = 0; k < count; ++k) fills.emplace_back(*coefficients[k], classes, c);
   const RepeatedBox box(c, kPasses);
   const int R = box.reach();
   const int64_t ticks = std::max(H - 1, 0) + int64_t(kPasses) * (int64_t(nx) + ny);
   // A block fills and filters 2 R rows past its own and sets up its ring, so blocks take
   // many rows: a hundred or more keep that work to a few percent, and leave a picture
-  // enough blocks to share among the threads evenly.
+  // enough blocks to share among the threads evenly. The planes share the loop.
   const int64_t block = std::max<int64_t>(BlockFor(int64_t(nx) * box.taps() * 3),
                                           std::max<int64_t>(16 * int64_t(R), 128));
-  if (ParallelBlocksTicking(
-          ny, block,
-          [&](int64_t y0, int64_t y1) {
+  if (PlaneRowsTicking(
+          count, ny, block,
+          [&](int k, int64_t y0, int64_t y1) {
             std::vector<float> line(size_t(nx) + 2 * size_t(R));
             RowRing ring(box, nx);
             ring.StartAt(int(y0));
+            const BlockFill& fill = fills[size_t(k)];
+            float* const* out = outs[k]->z;
             for (int64_t y = y0; y < y1; ++y) {
-              ring.Advance(int(y), ny, [&](int k, float* slot) {
-                fill.Row(k, line.data() + R);
+              ring.Advance(int(y), ny, [&](int row, float* slot) {
+                fill.Row(row, line.data() + R);
                 box.Row(line.data(), nx, slot);
               });
-              ring.Column(int(y), ny, out.z[y], true);
+              ring.Column(int(y), ny, out[y], true);
             }
           },
-          ticks)) {
+          ticks * count)) {
     throw Cancelled{};
   }
-  return out;
 }

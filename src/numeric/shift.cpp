@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <array>
 #include <cstddef>
+#include <functional>
 #include <memory>
 #include <vector>
 
@@ -134,6 +135,50 @@ bool FilterLines(matrix& plane, bool alongRows, const Taps& taps, int first, Tic
   return ParallelBlocksTicking(lines, block, body);
 }
 
+// Output rows [j0, j1) of both passes of a six-tap filter over a W x H plane, into out: the
+// rows filtered along x wait in a ring of eight, widened to double as the column pass
+// reads them, and each output row is written as soon as the six it reads are there.
+// original(m) gives row m of the plane as it was; the rows are asked for once each and in
+// increasing order. `buffer` holds the widened row and the ring.
+constexpr int kSweepRing = 8;
+void SweepBoth(int W, int H, int64_t j0, int64_t j1, const Taps& taps, int first,
+               const std::function<const float*(int)>& original, float* const* out,
+               std::vector<double>& buffer) {
+  constexpr int kPad = 3;
+  const size_t width = size_t(W);
+  buffer.resize(width + 2 * kPad + kSweepRing * width);
+  double* const scratch = buffer.data();
+  double* const ring = scratch + width + 2 * kPad;
+  auto slot = [&](int m) { return ring + size_t(m % kSweepRing) * width; };
+  // Row m filtered along x into its slot, through a widened copy with mirrored ends.
+  auto rowPass = [&](int m) {
+    const float* p = original(m);
+    for (int k = 1; k <= kPad; ++k) {
+      scratch[size_t(kPad - k)] = p[ReflectHalf(-k, W)];
+      scratch[size_t(kPad + W - 1 + k)] = p[ReflectHalf(W - 1 + k, W)];
+    }
+    Widen(p, scratch + kPad, width);
+    const double* s = scratch + first + kPad;
+    const double* src[6] = {s, s + 1, s + 2, s + 3, s + 4, s + 5};
+    WeightedSixRow(src, slot(m), width, taps.data());
+  };
+  // Rows below `next` are in the ring (those still needed); rows are filtered in order.
+  int next = int(std::max<int64_t>(0, std::min<int64_t>(j0 + first, H - 1)));
+  if (H <= kSweepRing) next = 0;
+  for (int j = int(j0); j < int(j1); ++j) {
+    const double* src[6];
+    int last = 0;
+    int rows[6];
+    for (int t = 0; t < 6; ++t) {
+      rows[t] = ReflectHalf(int64_t(j) + first + t, H);
+      last = std::max(last, rows[t]);
+    }
+    for (; next <= last; ++next) rowPass(next);
+    for (int t = 0; t < 6; ++t) src[t] = slot(rows[t]);
+    WeightedSixColumn(src, out[j], width, taps.data());
+  }
+}
+
 // Both passes in one sweep over the plane: a block of output rows keeps its rows filtered
 // along x in a ring of eight and writes each output row as soon as the six it reads are
 // there, so the plane is read and written once instead of twice. Each sample gets the
@@ -142,7 +187,7 @@ bool FilterLines(matrix& plane, bool alongRows, const Taps& taps, int first, Tic
 // rows next to each block's ends, which the neighbouring block may then already have
 // overwritten, are copied aside before the blocks start.
 void FilterBoth(const matrix& from, matrix& to, const Taps& taps, int first) {
-  constexpr int kReach = 3, kRing = 8;
+  constexpr int kReach = 3;
   const int W = from.nx, H = from.ny;
   to.dim(W, H);
   const bool inPlace = &from == &to;
@@ -168,45 +213,14 @@ void FilterBoth(const matrix& from, matrix& to, const Taps& taps, int first) {
   // Each block's widened row and ring, cleared once and then reused by later blocks.
   ScratchPool<double> buffers;
   ParallelBlocks(H, block, [&](int64_t j0, int64_t j1) {
-    constexpr int kPad = 3;
     ScratchPool<double>::Lease lease(buffers);
-    lease->resize(width + 2 * kPad + kRing * width);
-    double* const scratch = lease->data();
-    double* const ring = scratch + width + 2 * kPad;
-    auto slot = [&](int m) { return ring + size_t(m % kRing) * width; };
     // The row as it was before any block wrote to it.
     auto original = [&](int m) -> const float* {
       if (inPlace && m < j0) return keptRow(j0 / block, m);
       if (inPlace && m >= j1) return keptRow(j1 / block, m);
       return from.z[m];
     };
-    // Row m filtered along x into its slot, through a widened copy with mirrored ends.
-    auto rowPass = [&](int m) {
-      const float* p = original(m);
-      for (int k = 1; k <= kPad; ++k) {
-        scratch[size_t(kPad - k)] = p[ReflectHalf(-k, W)];
-        scratch[size_t(kPad + W - 1 + k)] = p[ReflectHalf(W - 1 + k, W)];
-      }
-      Widen(p, scratch + kPad, width);
-      const double* s = scratch + first + kPad;
-      const double* src[6] = {s, s + 1, s + 2, s + 3, s + 4, s + 5};
-      WeightedSixRow(src, slot(m), width, taps.data());
-    };
-    // Rows below `next` are in the ring (those still needed); rows are filtered in order.
-    int next = int(std::max<int64_t>(0, std::min<int64_t>(j0 + first, H - 1)));
-    if (H <= kRing) next = 0;
-    for (int j = int(j0); j < int(j1); ++j) {
-      const double* src[6];
-      int last = 0;
-      int rows[6];
-      for (int t = 0; t < 6; ++t) {
-        rows[t] = ReflectHalf(int64_t(j) + first + t, H);
-        last = std::max(last, rows[t]);
-      }
-      for (; next <= last; ++next) rowPass(next);
-      for (int t = 0; t < 6; ++t) src[t] = slot(rows[t]);
-      WeightedSixColumn(src, to.z[j], width, taps.data());
-    }
+    SweepBoth(W, H, j0, j1, taps, first, original, to.z, *lease);
   });
 }
 
@@ -238,6 +252,12 @@ matrix& ShiftHalfPixelNoCancel(const matrix& from, matrix& to) {
   if (from.n == 0) return to.assign(from);
   FilterBoth(from, to, kHalfTaps, -3);
   return to;
+}
+
+void ShiftHalfPixelRows(int W, int H, int64_t j0, int64_t j1,
+                        const std::function<const float*(int)>& row, float* const* out,
+                        std::vector<double>& buffer) {
+  SweepBoth(W, H, j0, j1, kHalfTaps, -3, row, out, buffer);
 }
 
 matrix& ShiftHalfPixelReverseNoCancel(matrix& plane, bool x, bool y) {

@@ -2,6 +2,10 @@
 // Sub-pixel shifts of a plane in place, along rows (x) and then columns (y), with short
 // fixed filters. The ends are mirrored with the edge sample repeated (x[-1] = x[0],
 // x[N] = x[N-1]), so a constant plane stays constant up to its borders.
+#include <cstdint>
+#include <functional>
+#include <vector>
+
 #include "numeric/matrix.h"
 
 // The value at j - 1/2: taps (9, -50, 225, 225, -50, 9)/368 on x[j-3] .. x[j+2], the
@@ -17,6 +21,13 @@ matrix& ShiftHalfPixelReverseNoCancel(matrix& plane, bool x, bool y);
 // ShiftHalfPixelNoCancel along both axes of `from` into `to`, which takes its shape (and may
 // be `from`): the same bits without a copy first.
 matrix& ShiftHalfPixelNoCancel(const matrix& from, matrix& to);
+// Output rows [j0, j1) of ShiftHalfPixelNoCancel along both axes of a W x H plane that is
+// never stored whole: row(m) gives its row m, each asked for once and in increasing order,
+// and may return the same buffer every time. `buffer` is the caller's scratch, reused
+// between calls. The same bits as the shift of the whole plane.
+void ShiftHalfPixelRows(int W, int H, int64_t j0, int64_t j1,
+                        const std::function<const float*(int)>& row, float* const* out,
+                        std::vector<double>& buffer);
 // out = in shifted to j - 1/2 along rows (x) or along columns, in leaving unchanged: the
 // same bits as ShiftHalfPixelNoCancel(copy of in, x, !x), the rows in blocks on the
 // parallel helper.

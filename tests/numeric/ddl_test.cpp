@@ -255,18 +255,27 @@ TEST_F(DdlTest, EnlargeTurnsOnceAfterTheFirstDoublingAndBack) {
   }
 }
 
-// The enlargement writes each even row of a doubled plane in one go (source samples with
-// their midpoints) instead of through the two public fills; both ways must give the same
-// bits at every order, on planes narrower than the taps and at the reflected edges.
-TEST_F(DdlTest, EnlargeEqualsTheTwoFillsAtEveryOrderAndSize) {
-  for (auto [w, h] : {std::pair{1, 1}, std::pair{2, 2}, std::pair{1, 5}, std::pair{6, 1},
-                      std::pair{3, 4}, std::pair{11, 9}, std::pair{37, 23}}) {
+// The enlargement writes each row of a doubled plane in one go, turned and recentred on the
+// way, instead of through the two public fills, the turn and the shift of the whole plane;
+// both ways must give the same bits at every order, on planes narrower than the taps, at
+// the reflected edges and where the rows of a shift are cut into blocks.
+TEST_F(DdlTest, EnlargeEqualsTheTwoFillsTurnAndShiftAtEveryOrderAndSize) {
+  for (auto [w, h] :
+       {std::pair{1, 1}, std::pair{2, 2}, std::pair{1, 5}, std::pair{6, 1}, std::pair{3, 4},
+        std::pair{11, 9}, std::pair{37, 23}, std::pair{300, 40}, std::pair{64, 100}}) {
     const matrix source = Noise(w, h, unsigned(7 * w + h));
     for (int order = -6; order <= 6; ++order) {
-      matrix in = source, out;
-      bytemaps maps;
-      out.DdlEnlarge(in, order, 2, true, false, false, false, maps, false);
-      EXPECT_TRUE(Same(out, Doublings(source, order, 2, true))) << w << "x" << h << " " << order;
+      for (int passes : {1, 2}) {
+        for (bool recentre : {false, true}) {
+          matrix in = source, out;
+          bytemaps maps;
+          out.DdlEnlarge(in, order, passes, true, recentre, false, false, maps, false);
+          matrix expected = Doublings(source, order, passes, true);
+          if (recentre) ShiftHalfPixelNoCancel(expected, true, true);
+          EXPECT_TRUE(Same(out, expected))
+              << w << "x" << h << " order " << order << " passes " << passes << " " << recentre;
+        }
+      }
     }
   }
 }

@@ -155,6 +155,17 @@ bool ForEachChannel(fpbuffer& image, bool scratch, const ChannelPlan& plan,
   return false;
 }
 
+void AllChannelsAtOnce(fpbuffer& image, const std::function<void()>& work) {
+  try {
+    work();
+  } catch (...) {
+    // The planes may differ in size by now; an empty image is the one consistent state.
+    image.clear(true);
+    throw;
+  }
+  image.syncviews();
+}
+
 bool applykernels(fpbuffer& image, const matrix& kx, const matrix& ky, bool scratch,
                   bool startProgress) {
   if (!scratch) return image.resample(kx, ky, true, startProgress);

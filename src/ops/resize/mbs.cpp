@@ -1,5 +1,7 @@
 // Modified B-spline enlargement of the float image: one class map from the dominant
 // channel serves every channel.
+#include <vector>
+
 #include "numeric/mbs.h"
 #include "ops/resize/resize.h"
 
@@ -12,7 +14,22 @@ fpbuffer& mbs(fpbuffer& image, int dominantSetting, int s, bool scratch) {
   image.mask.resample(s, s, 0, 0);
   cvector<uint8_t> classes;
   image.plane[d - 1].mbsclassify(classes);
-  for (int c = 0; c < image.channels; ++c) image.plane[c].bsplineprefilter();
+  std::vector<matrix*> planes;
+  for (int c = 0; c < image.channels; ++c) planes.push_back(&image.plane[c]);
+  BsplinePrefilter(planes.data(), int(planes.size()));
+  if (!scratch) {
+    // In memory the channels fill side by side, sharing the loop.
+    std::vector<matrix> coefficients;
+    coefficients.reserve(planes.size());
+    std::vector<const matrix*> from;
+    for (matrix* plane : planes) {
+      coefficients.push_back(std::move(*plane));
+      from.push_back(&coefficients.back());
+    }
+    AllChannelsAtOnce(
+        image, [&] { MbsFillBlur(planes.data(), from.data(), int(planes.size()), classes, s); });
+    return image;
+  }
   ForEachChannel(image, scratch, [&](matrix& plane) {
     const matrix coefficients = std::move(plane);
     MbsFillBlur(plane, coefficients, classes, s);

@@ -108,6 +108,10 @@ ChannelPlan DominantFirst(int dominant, int count);
 bool ForEachChannel(fpbuffer& image, bool scratch, const ChannelPlan& plan,
                     const std::function<bool(matrix&)>& work);
 bool ForEachChannel(fpbuffer& image, bool scratch, const std::function<bool(matrix&)>& work);
+// Runs work, which replaces every channel plane of the image in memory at once (the planes
+// side by side in the parallel loops); as with ForEachChannel an exception leaves the
+// image empty, and at the end the image takes the planes' new size.
+void AllChannelsAtOnce(fpbuffer& image, const std::function<void()>& work);
 
 // Data-dependent Lanczos enlargement by 2^passes of every channel, the dominant channel
 // (resolved from the setting) first: it decides the direction maps, which the other
