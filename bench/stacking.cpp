@@ -4,7 +4,8 @@
 //   the same (the functions cv2.pyrDown/pyrUp bind), single-threaded and with its default
 //   threads;
 // - one pyramidcg iteration (limit 4, planar differences) as GB/s of the planes it works
-//   on (the solution and its two target pyramids), beside a plain copy of those planes;
+//   on (the solution and its two target pyramids), beside a plain copy of those planes, by
+//   wall time and again by the process's CPU time (the steadier on a busy machine);
 // - the levels match of a pair (percentile 5, increment 2.5), beside scikit-image's
 //   match_histograms (single-threaded numpy).
 // Ratios are the peer's time over ours (above 1: we are faster); for the copy, the copy's
@@ -26,6 +27,7 @@
 #include "numeric/matrix.h"
 #include "numeric/matrixarray.h"
 #include "numeric/pyramid.h"
+#include "peerline.h"
 #include "threads.h"
 
 #ifdef ZEP_HAVE_OPENCV
@@ -95,41 +97,49 @@ void PyramidCg(benchmark::State& state, bool all) {
   Plane(1).gradpyramid(gauss, g1, g2, kLimit, false);
   const int64_t bytes = int64_t(Plane(0).n) * 4 + Bytes(g1) + Bytes(g2);
   for (auto _ : state) {
-    double t[2] = {1e30, 1e30};
-    for (int run = 0; run < 2; ++run) {
+    // Wall and process CPU seconds: on a busy machine the CPU figure is the steadier one.
+    double t[2] = {1e30, 1e30}, c[2] = {1e30, 1e30};
+    for (int run = 0; run < 3; ++run) {
       int k = 0;
       for (int iterations : {1, 21}) {
         matrix x(Plane(0));
-        const auto start = std::chrono::steady_clock::now();
-        x.pyramidcg(iterations, g1, g2, kLimit, false);
-        t[k] = std::min(t[k], Since(start));
+        const Times timed = Timed([&] { x.pyramidcg(iterations, g1, g2, kLimit, false); });
+        t[k] = std::min(t[k], timed.wall * 1e-3);
+        c[k] = std::min(c[k], timed.cpu * 1e-3);
         ++k;
         benchmark::DoNotOptimize(x.x);
       }
     }
     ourSeconds[all]["pyramidcg"] = (t[1] - t[0]) / 20;
-    // The plain copy of the same planes, one block each, into planes of their own.
+    ourSeconds[all]["pyramidcg cpu"] = (c[1] - c[0]) / 20;
+    // The plain copy of the same planes, one block each, into planes of their own; the
+    // best of three.
     std::vector<matrix> to;
     to.emplace_back(kWidth, kHeight);
     for (const matrixarray* a : {&g1, &g2})
       for (int i = 0; i < a->n; ++i) to.emplace_back((*a)[i].nx, (*a)[i].ny);
     for (matrix& m : to) m.zero();  // the pages are there before the clock starts
-    const auto start = std::chrono::steady_clock::now();
     std::vector<const matrix*> from{&Plane(0)};
     for (const matrixarray* a : {&g1, &g2})
       for (int i = 0; i < a->n; ++i) from.push_back(&(*a)[i]);
-    for (size_t p = 0; p < from.size(); ++p) {
-      const matrix& f = *from[p];
-      const int64_t chunk = 1 << 16;
-      ParallelBlocks((f.n + chunk - 1) / chunk, 1, [&](int64_t b0, int64_t b1) {
-        for (int64_t b = b0; b < b1; ++b) {
-          const int64_t e0 = b * chunk, e1 = std::min<int64_t>(f.n, e0 + chunk);
-          std::memcpy(to[p].x + e0, f.x + e0, size_t(e1 - e0) * 4);
-        }
-      });
-    }
+    const Times copy = BestTimes(
+        3, [] {},
+        [&] {
+          for (size_t p = 0; p < from.size(); ++p) {
+            const matrix& f = *from[p];
+            const int64_t chunk = 1 << 16;
+            ParallelBlocks((f.n + chunk - 1) / chunk, 1, [&](int64_t b0, int64_t b1) {
+              for (int64_t b = b0; b < b1; ++b) {
+                const int64_t e0 = b * chunk, e1 = std::min<int64_t>(f.n, e0 + chunk);
+                std::memcpy(to[p].x + e0, f.x + e0, size_t(e1 - e0) * 4);
+              }
+            });
+          }
+        },
+        ProcessMs);
     benchmark::DoNotOptimize(to[0].x);
-    ourSeconds[all]["copy"] = Since(start);
+    ourSeconds[all]["copy"] = copy.wall * 1e-3;
+    ourSeconds[all]["copy cpu"] = copy.cpu * 1e-3;
     ourSeconds[all]["cg bytes"] = double(bytes);
   }
   state.counters["threads"] = ParallelThreads();
@@ -202,16 +212,16 @@ void Row(const char* job, int threads, double ours, const char* peer, double the
          const char* unit, double scale) {
   if (ours <= 0) return;  // not run (a filter left it out)
   if (theirs < 0) {
-    std::printf("%-22s %7d %10.2f | %-26s %10s\n", job, threads, scale / ours, peer, "missing");
+    std::printf("%-24s %7d %10.2f | %-26s %10s\n", job, threads, scale / ours, peer, "missing");
     return;
   }
-  std::printf("%-22s %7d %10.2f | %-26s %10.2f %7.2f   %s\n", job, threads, scale / ours, peer,
+  std::printf("%-24s %7d %10.2f | %-26s %10.2f %7.2f   %s\n", job, threads, scale / ours, peer,
               scale / theirs, theirs / ours, unit);
 }
 
 void ComparePeers() {
   const double mpix = double(kWidth) * kHeight * 1e-6;
-  std::printf("\n%-22s %7s %10s | %-26s %10s %7s\n", "job", "threads", "ours", "peer", "peer",
+  std::printf("\n%-24s %7s %10s | %-26s %10s %7s\n", "job", "threads", "ours", "peer", "peer",
               "ratio");
   for (int all = 0; all < 2; ++all) {
     const int threads = all ? AllThreads() : 1;
@@ -225,6 +235,8 @@ void ComparePeers() {
     const double gb = ourSeconds[all]["cg bytes"] * 1e-9;
     Row("pyramidcg iteration", threads, ourSeconds[all]["pyramidcg"], "copy of its planes",
         ourSeconds[all]["copy"], "GB/s", gb);
+    Row("pyramidcg iteration cpu", threads, ourSeconds[all]["pyramidcg cpu"], "copy of its planes cpu",
+        ourSeconds[all]["copy cpu"], "GB/s", gb);
   }
   const double sk = SkimageMatch();
   for (int all = 0; all < 2; ++all) {

@@ -307,6 +307,195 @@ void AddDifferencesT(float* d, const float* base, int w, DiffRow prev, DiffRow c
   }
 }
 
+// One pixel row of the backward pass in a single sweep: the row's residual differences
+// take their step, the transposed differences of the rows above and of this row go onto
+// base, the coarser levels' rows are added, and at level 0 x takes its step and the sum of
+// squares of the new row is returned. Every sample goes through the same operations in
+// the same order as the separate passes it replaces (UpdateResidualRow, DiagonalT or
+// ForwardT, AddScaled, AxpySquares), and the sum adds its lanes in the same order, so the
+// bits are theirs.
+struct RowT {
+  int w = 0;                                    // >= 2
+  float* ua = nullptr;                          // the row's a, b to step (null: kept)
+  float* ub = nullptr;
+  const float* ca = nullptr;                    // the row's a, b as read (zeros if none)
+  const float* cb = nullptr;
+  const float* pa = nullptr;                    // the rows above (zeros if none)
+  const float* pb = nullptr;
+  const float* p0 = nullptr;                    // the direction's rows y and y + 1
+  const float* p1 = nullptr;
+  float step = 0.0f;
+  const float* base = nullptr;                  // may be t
+  float* t = nullptr;
+  int extras = 0;
+  const float* extra[4] = {};
+  float weight[4] = {};
+  float* x = nullptr;                           // null: no step of x
+  float alpha = 0.0f;
+  bool sum = false;                             // the sum of squares of t is wanted
+};
+
+constexpr int kMaxExtras = 4;
+
+// Lane 0 the carried sample, lanes 1-7 lanes 0-6 of v.
+[[gnu::always_inline]] inline Float8 ShiftIn(Float8 v, float carried) {
+  const Float8 c = {carried, carried, carried, carried, carried, carried, carried, carried};
+  return __builtin_shufflevector(v, c, 8, 0, 1, 2, 3, 4, 5, 6);
+}
+
+// Sample j by the plain formulas, the residual steps first.
+template <bool Diagonal, int Extras>
+[[gnu::always_inline]] inline void SweepSample(const RowT& r, int j) {
+  const int w = r.w;
+  const float step = r.step;
+  const float *ca = r.ca, *cb = r.cb, *pa = r.pa, *pb = r.pb, *p0 = r.p0, *p1 = r.p1;
+  float d;
+  if constexpr (Diagonal) {
+    if (j < w - 1) {
+      if (r.ua) r.ua[j] = r.ua[j] + step * (p1[j + 1] - p0[j]);
+      if (r.ub) r.ub[j] = r.ub[j] + step * (p0[j + 1] - p1[j]);
+    }
+    if (j == 0) {
+      d = (r.base[0] - pb[0]) - ca[0];
+    } else if (j == w - 1) {
+      d = (r.base[j] + pa[j - 1]) + cb[j - 1];
+    } else {
+      d = (((r.base[j] + pa[j - 1]) - pb[j]) + cb[j - 1]) - ca[j];
+    }
+  } else {
+    if (r.ua && j < w - 1) r.ua[j] = r.ua[j] + step * (p0[j + 1] - p0[j]);
+    if (r.ub) r.ub[j] = r.ub[j] + step * (p1[j] - p0[j]);
+    if (j == 0) {
+      d = ((r.base[0] - ca[0]) + pb[0]) - cb[0];
+    } else if (j == w - 1) {
+      d = ((r.base[j] + ca[j - 1]) + pb[j]) - cb[j];
+    } else {
+      d = (((r.base[j] + ca[j - 1]) - ca[j]) + pb[j]) - cb[j];
+    }
+  }
+  for (int e = 0; e < Extras; ++e) d = d + r.weight[e] * r.extra[e][j];
+  r.t[j] = d;
+  if (r.x) r.x[j] = r.x[j] + r.alpha * p0[j];
+}
+
+// The chunks [from, to) of eight samples, 1 <= from, to + 8 <= w - 1; `carried` is the
+// difference that the sample before `from` carries in (a for forward differences, b for
+// diagonal ones). The flags are those of r, fixed for the loop.
+template <bool Diagonal, int Extras, bool StepA, bool StepB, bool StepX, bool Sum>
+[[gnu::always_inline]] inline void SweepChunks(const RowT& r, int from, int to, float carried,
+                                               Double4& s0, Double4& s1) {
+  float* const ua = r.ua;
+  float* const ub = r.ub;
+  const float *const ca = r.ca, *const cb = r.cb, *const pa = r.pa, *const pb = r.pb;
+  const float *const p0 = r.p0, *const p1 = r.p1, *const base = r.base;
+  float* const t = r.t;
+  float* const x = r.x;
+  const float step = r.step, alpha = r.alpha;
+  const float* extra[kMaxExtras] = {};
+  float weight[kMaxExtras] = {};
+  for (int e = 0; e < Extras; ++e) {
+    extra[e] = r.extra[e];
+    weight[e] = r.weight[e];
+  }
+  Double4 a0 = s0, a1 = s1;
+  for (int i = from; i < to; i += 8) {
+    const Float8 q0 = Load8(p0 + i);
+    Float8 a = Load8(ca + i), b = Load8(cb + i), d;
+    if constexpr (Diagonal) {
+      if constexpr (StepA) {
+        a = a + step * (Load8(p1 + i + 1) - q0);
+        Store8(ua + i, a);
+      }
+      if constexpr (StepB) {
+        b = b + step * (Load8(p0 + i + 1) - Load8(p1 + i));
+        Store8(ub + i, b);
+      }
+      d = (((Load8(base + i) + Load8(pa + i - 1)) - Load8(pb + i)) + ShiftIn(b, carried)) - a;
+      carried = b[7];
+    } else {
+      if constexpr (StepA) {
+        a = a + step * (Load8(p0 + i + 1) - q0);
+        Store8(ua + i, a);
+      }
+      if constexpr (StepB) {
+        b = b + step * (Load8(p1 + i) - q0);
+        Store8(ub + i, b);
+      }
+      d = (((Load8(base + i) + ShiftIn(a, carried)) - a) + Load8(pb + i)) - b;
+      carried = a[7];
+    }
+    for (int e = 0; e < Extras; ++e) d = d + weight[e] * Load8(extra[e] + i);
+    Store8(t + i, d);
+    if constexpr (StepX) Store8(x + i, Load8(x + i) + alpha * q0);
+    if constexpr (Sum) AddSquares(d, a0, a1);
+  }
+  s0 = a0;
+  s1 = a1;
+}
+
+template <bool Diagonal, int Extras, bool StepA, bool StepB>
+[[gnu::always_inline]] inline void SweepChunksBy(const RowT& r, int from, int to, float carried,
+                                                 Double4& s0, Double4& s1) {
+  if (r.x) {
+    SweepChunks<Diagonal, Extras, StepA, StepB, true, true>(r, from, to, carried, s0, s1);
+  } else if (r.sum) {
+    SweepChunks<Diagonal, Extras, StepA, StepB, false, true>(r, from, to, carried, s0, s1);
+  } else {
+    SweepChunks<Diagonal, Extras, StepA, StepB, false, false>(r, from, to, carried, s0, s1);
+  }
+}
+
+template <bool Diagonal, int Extras>
+[[gnu::always_inline]] inline double SweepRowT(const RowT& r) {
+  const int w = r.w;
+  Double4 s0 = {}, s1 = {};
+  double tail = 0.0;
+  // Chunk 0 and the chunks that reach the last sample go sample by sample; the sum still
+  // adds whole chunks of eight from sample 0, then the tail.
+  int i = 0;
+  const auto scalarChunk = [&r, &s0, &s1](int at) {
+    for (int j = at; j < at + 8; ++j) SweepSample<Diagonal, Extras>(r, j);
+    if (r.sum) AddSquares(Load8(r.t + at), s0, s1);
+  };
+  if (w >= 8) {
+    scalarChunk(0);
+    i = 8;
+    const int to = w - 1 >= 16 ? 8 + (w - 1 - 8) / 8 * 8 : 8;
+    if (to > 8) {
+      const float carried = (Diagonal ? r.cb : r.ca)[7];
+      if (r.ua && r.ub) {
+        SweepChunksBy<Diagonal, Extras, true, true>(r, 8, to, carried, s0, s1);
+      } else if (r.ua) {
+        SweepChunksBy<Diagonal, Extras, true, false>(r, 8, to, carried, s0, s1);
+      } else if (r.ub) {
+        SweepChunksBy<Diagonal, Extras, false, true>(r, 8, to, carried, s0, s1);
+      } else {
+        SweepChunksBy<Diagonal, Extras, false, false>(r, 8, to, carried, s0, s1);
+      }
+      i = to;
+    }
+    for (; i + 8 <= w; i += 8) scalarChunk(i);
+  }
+  for (; i < w; ++i) {
+    SweepSample<Diagonal, Extras>(r, i);
+    if (r.sum) tail += double(r.t[i]) * r.t[i];
+  }
+  return Total(s0, s1) + tail;
+}
+
+template <bool Diagonal>
+[[gnu::always_inline]] inline double SweepRowBy(const RowT& r) {
+  switch (r.extras) {
+    case 0: return SweepRowT<Diagonal, 0>(r);
+    case 1: return SweepRowT<Diagonal, 1>(r);
+    case 2: return SweepRowT<Diagonal, 2>(r);
+    case 3: return SweepRowT<Diagonal, 3>(r);
+    default: return SweepRowT<Diagonal, 4>(r);
+  }
+}
+ZEP_VECTOR_CLONES double SweepRowForward(const RowT& r) { return SweepRowBy<false>(r); }
+ZEP_VECTOR_CLONES double SweepRowDiagonal(const RowT& r) { return SweepRowBy<true>(r); }
+
 struct Level {
   int w = 0, h = 0;
   TapTable across, down;  // to the next level (empty at the coarsest)
@@ -479,7 +668,6 @@ class LevelSolver {
       int lo, hi;
       OwnedRows(k, b0, b1, lo, hi);
       if (s) {
-        for (int y = lo; y < hi; ++y) Direction(plane.z[y], s->z[y], beta, plane.z[y], w);
         for (auto& [y, v] : halos[size_t(b0 / per)])
           Direction(v.data(), s->z[y], beta, v.data(), w);
       }
@@ -490,26 +678,44 @@ class LevelSolver {
         }
         return nullptr;  // not reached: HaloRows lists every row read
       };
-      double e = 0.0;
-      for (int y = lo; y < hi; ++y) {
-        e += RowEnergy(row(y), y + 1 < h ? row(y + 1) : nullptr, w, diagonal_, zeros_.data());
-      }
-      energy[size_t(b0 / per)] = e;
-      if (last) return;
-      Level& n = levels_[k + 1];
-      RowCache across(n.w);
+      // The band goes row by row while its rows are in cache: each owned row becomes
+      // beta p + s just before it is first read, its energy follows as soon as the row below
+      // is made, and each row of the next level as soon as the rows it reads are.
+      int made = lo;  // owned rows [lo, made) are beta p + s
+      auto make = [&](int y) {
+        for (; s && made <= y && made < hi; ++made) {
+          Direction(plane.z[made], s->z[made], beta, plane.z[made], w);
+        }
+      };
+      auto ready = [&](int y) { return !s || y < lo || y >= hi || y < made; };
+      Level* n = last ? nullptr : &levels_[k + 1];
+      RowCache across(n ? n->w : 0);
       auto acrossRow = [&](int y, float* into) {
         ApplyTaps(l.across, l.acrossInterior, row(y), into);
       };
-      for (int m = int(b0); m < int(b1); ++m) {
-        const Taps& t = l.down[size_t(m)];
-        float* d = n.p.z[m];
-        for (int j = 0; j < t.count; ++j) {
-          AddScaled(d, j == 0 ? zeros_.data() : d, across.Get(t.index[j], acrossRow), t.weight[j],
-                    n.w);
+      int m = int(b0);
+      // The rows of the next level whose taps are all made, from m on.
+      auto reduceReady = [&](bool all) {
+        for (; n && m < int(b1); ++m) {
+          const Taps& t = l.down[size_t(m)];
+          if (!all && !std::all_of(t.index, t.index + t.count, ready)) return;
+          float* d = n->p.z[m];
+          for (int j = 0; j < t.count; ++j) {
+            AddScaled(d, j == 0 ? zeros_.data() : d, across.Get(t.index[j], acrossRow),
+                      t.weight[j], n->w);
+          }
+          if (t.count == 0) std::fill(d, d + n->w, 0.0f);
         }
-        if (t.count == 0) std::fill(d, d + n.w, 0.0f);
+      };
+      double e = 0.0;
+      for (int y = lo; y < hi; ++y) {
+        make(y + 1 < h ? y + 1 : y);
+        e += RowEnergy(row(y), y + 1 < h ? row(y + 1) : nullptr, w, diagonal_, zeros_.data());
+        reduceReady(false);
       }
+      make(hi);
+      reduceReady(true);
+      energy[size_t(b0 / per)] = e;
     });
     double total = 0.0;
     for (const double e : energy) total += e;
@@ -536,11 +742,13 @@ class LevelSolver {
     // The residual rows just below each band, as they were: the band updates them in
     // scratch for its first row while the band below updates them in place.
     std::vector<std::vector<float>> below(size_t(bands) * 2);
-    for (int64_t j = 1; j < bands; ++j) {
-      const DiffRow old = l.Residual(int(j * per) - 1, diagonal_);
-      if (old.a) below[size_t(2 * j)].assign(old.a, old.a + l.r[0].nx);
-      if (old.b) below[size_t(2 * j + 1)].assign(old.b, old.b + l.r[1].nx);
-    }
+    ParallelBlocks(bands, 1, [&](int64_t j0, int64_t j1) {
+      for (int64_t j = std::max<int64_t>(j0, 1); j < j1; ++j) {
+        const DiffRow old = l.Residual(int(j * per) - 1, diagonal_);
+        if (old.a) below[size_t(2 * j)].assign(old.a, old.a + l.r[0].nx);
+        if (old.b) below[size_t(2 * j + 1)].assign(old.b, old.b + l.r[1].nx);
+      }
+    });
     std::vector<double> sums(size_t(bands), 0.0);
     ParallelBlocks(h, per, [&](int64_t b0, int64_t b1) {
       auto update = [&](int y, DiffRow old, float* intoA, float* intoB) {
@@ -566,10 +774,17 @@ class LevelSolver {
       double sum = 0.0;
       for (int y = int(b0); y < int(b1); ++y) {
         const DiffRow cur = l.Residual(y, diagonal_);
-        update(y, cur, const_cast<float*>(cur.a), const_cast<float*>(cur.b));
         float* t = k == 0 ? s.z[y] : l.t.z[y];
         const int e0 = n ? l.downT.start[size_t(y)] : 0;
         const int e1 = n ? l.downT.start[size_t(y) + 1] : 0;
+        if (w >= 2 && (!n || !mirroring_ || e1 - e0 <= kMaxExtras) &&
+            !(diagonal_ && !prev.b && !cur.b)) {
+          sum += SweepRow(k, y, plane, prev, cur, t, n, e0, e1, across, acrossRow, downRow, x,
+                          alpha);
+          prev = cur;
+          continue;
+        }
+        update(y, cur, const_cast<float*>(cur.a), const_cast<float*>(cur.b));
         if (n && !mirroring_) {
           // The coarser part pushed down its columns, then across, then the differences.
           float* down = downRow.data();
@@ -600,6 +815,69 @@ class LevelSolver {
     double total = 0.0;
     for (const double v : sums) total += v;
     return total;
+  }
+
+  // Pixel row y (w >= 2) of BackwardLevel in one sweep; returns its part of the sum (level
+  // 0 only).
+  template <class AcrossRow>
+  double SweepRow(size_t k, int y, const matrix& plane, DiffRow prev, DiffRow cur, float* t,
+                  const Level* n, int e0, int e1, RowCache& across, AcrossRow& acrossRow,
+                  std::vector<float>& down, matrix& x, float alpha) {
+    const Level& l = levels_[k];
+    const int w = l.w, h = l.h;
+    const float* zeros = zeros_.data();
+    if (n && !mirroring_) {
+      // The coarser part pushed down its columns, then across, as t's base.
+      for (int e = e0; e < e1; ++e) {
+        const float we = l.downT.weight[size_t(e)];
+        AddScaled(down.data(), e == e0 ? zeros : down.data(), n->t.z[l.downT.from[size_t(e)]], we,
+                  n->w);
+      }
+      if (e0 == e1) std::fill(down.begin(), down.end(), 0.0f);
+      ApplyGather(l.acrossT, l.acrossInterior, down.data(), t, w);
+    }
+    RowT r;
+    r.w = w;
+    r.p0 = plane.z[y];
+    r.p1 = y + 1 < h ? plane.z[y + 1] : nullptr;
+    r.step = -alpha;
+    const bool step = alpha != 0.0f;
+    const auto row = [zeros](const float* v) { return v ? v : zeros; };
+    if (diagonal_) {
+      // Both rows of a difference row or neither; the rows above count only with their b.
+      if (step && r.p1) {
+        r.ua = const_cast<float*>(cur.a);
+        r.ub = const_cast<float*>(cur.b);
+      }
+      r.ca = row(cur.b ? cur.a : nullptr);
+      r.cb = row(cur.b);
+      r.pa = row(prev.b ? prev.a : nullptr);
+      r.pb = row(prev.b);
+    } else {
+      if (step) {
+        r.ua = const_cast<float*>(cur.a);
+        r.ub = r.p1 ? const_cast<float*>(cur.b) : nullptr;
+      }
+      r.ca = row(cur.a);
+      r.cb = row(cur.b);
+      r.pb = row(prev.b);
+      r.pa = zeros;
+    }
+    r.base = n && !mirroring_ ? t : zeros;
+    r.t = t;
+    if (n && mirroring_) {
+      // The differences first, then the coarser part pushed across, then down.
+      for (int e = e0; e < e1; ++e) {
+        r.extra[r.extras] = across.Get(l.downT.from[size_t(e)], acrossRow);
+        r.weight[r.extras++] = l.downT.weight[size_t(e)];
+      }
+    }
+    if (k == 0) {
+      r.x = step ? x.z[y] : nullptr;
+      r.alpha = alpha;
+      r.sum = true;
+    }
+    return diagonal_ ? SweepRowDiagonal(r) : SweepRowForward(r);
   }
 
   std::vector<Level> levels_;
