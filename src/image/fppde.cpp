@@ -5,6 +5,7 @@
 
 #include "image/fpbuffer.h"
 #include "image/opscope.h"
+#include "numeric/tensorrows.h"
 
 namespace {
 // The shock filter's window margin for a tensor sigma: 6 sigma rounded, at least 3 (also
@@ -21,6 +22,7 @@ struct ShockPlanes {
   matrix field, copy, xx, xy, yy;
 };
 
+// The iterations inside a selection's window.
 void ShockIterations(matrix& channel, int iterations, float sigma, float edgeFactor, float step,
                      const bitmask* mask, ShockPlanes& p) {
   for (int t = 0; t < iterations; ++t) {
@@ -42,9 +44,11 @@ fpbuffer& fpbuffer::shockfilter(int iterations, float sigma, float edgeFactor, f
   const bitmask* mask = scope.mask();
   ShockPlanes planes;
   if (mask == nullptr) {
+    const ShockScratch scratch{&planes.xx, &planes.xy, &planes.yy, &planes.copy};
     for (int c = 0; c < channels && c < 4; ++c) {
       if (!scope.processes(c) || plane[c].n != n) continue;
-      ShockIterations(plane[c], iterations, sigma, edgeFactor, step, nullptr, planes);
+      for (int t = 0; t < iterations; ++t)
+        ShockIteration(plane[c], sigma, edgeFactor, step, scratch);
     }
     return *this;
   }

@@ -5,11 +5,12 @@
 #include <climits>
 #include <cmath>
 #include <cstdint>
+#include <vector>
 
 #include "image/fpbuffer.h"
 #include "image/opscope.h"
-#include "numeric/eigen2.h"
 #include "numeric/border.h"
+#include "numeric/eigen2.h"
 #include "numeric/vectorclones.h"
 #include "platform/parallel.h"
 
@@ -168,9 +169,7 @@ ZEP_VECTOR_CLONES void DiffusionRun(float* __restrict xx, float* __restrict xy,
 }
 
 // The diffusion tensor where the mask (if any) is set.
-void Coherence(matrix& xx, matrix& xy, matrix& yy, const bitmask* mask, float blurStep,
-               float edgeStep, float blurParameter, float edgeParameter) {
-  const Steps steps{blurStep, edgeStep, blurParameter, edgeParameter};
+void Coherence(matrix& xx, matrix& xy, matrix& yy, const bitmask* mask, const Steps& steps) {
   ParallelBlocks(xx.n, BlockFor(60), [&](int64_t i0, int64_t i1) {
     if (mask == nullptr) {
       DiffusionRun(xx.x + i0, xy.x + i0, yy.x + i0, i1 - i0, steps);
@@ -218,48 +217,122 @@ ZEP_VECTOR_CLONES void IncrementRow(const float* up, const float* mid, const flo
   }
 }
 
-// increment = trace(T H) of the channel over the rectangle, from its current values.
-void Increment(const matrix& channel, const Rect& rect, bool axes, const matrix& xx,
-               const matrix& xy, const matrix& yy, const bitmask* mask, matrix& increment) {
-  const int from = std::max(rect.x0, 1), to = std::min(rect.x0 + rect.w, channel.nx - 1);
-  ParallelBlocks(rect.h, BlockFor(20 * int64_t(rect.w)), [&](int64_t r0, int64_t r1) {
-    for (int r = int(r0); r < int(r1); ++r) {
-      const int64_t row = int64_t(r) * rect.w;
-      const auto pixel = [&](int c) {
-        const int64_t i = row + c;
-        const Neighbourhood q = At(channel, rect.x0 + c, rect.y0 + r);
-        const Hessian h =
-            HessianOf(axes, q.c(), q.L(), q.R(), q.U(), q.D(), q.UL(), q.UR(), q.DL(), q.DR());
-        increment.x[i] = Trace(xx.x[i], xy.x[i], yy.x[i], h);
-      };
-      if (mask) {
-        for (int c = 0; c < rect.w; ++c)
-          if (mask->getbit(int(row + c))) pixel(c);
-        continue;
-      }
-      if (from < to) {
-        const Neighbourhood q = At(channel, from, rect.y0 + r);
-        const int64_t i = row + (from - rect.x0);
-        IncrementRow(q.up + from, q.mid + from, q.down + from, to - from, axes, xx.x + i,
-                     xy.x + i, yy.x + i, increment.x + i);
-      }
-      EachBorderColumn(rect, from, to, pixel);
-    }
-  });
-}
+// The three channels += trace(T H) over the rectangle, each from its own values before the
+// update, in one sweep down the rows: the increments of a row are kept until those of the
+// row below, the last to read it, are taken, and are then added while still in cache. The
+// rows on either side of each block, which the neighbouring block may update first, are
+// copied before the blocks run.
+class ChannelUpdate {
+ public:
+  ChannelUpdate(matrix* channels, const Rect& rect, bool axes, const bitmask* mask)
+      : channels_(channels),
+        rect_(rect),
+        axes_(axes),
+        mask_(mask),
+        width_(channels[0].nx),
+        height_(channels[0].ny),
+        c0_(std::max(0, rect.x0 - 1)),
+        c1_(std::min(width_, rect.x0 + rect.w + 1)),
+        block_(std::max<int64_t>(32, BlockFor(20 * 3 * int64_t(rect.w)))),
+        blocks_((rect.h + block_ - 1) / block_),
+        saved_(size_t(2 * blocks_ * 3) * size_t(width_)) {}
 
-void AddIncrement(matrix& channel, const Rect& rect, const matrix& increment, const bitmask* mask) {
-  ParallelBlocks(rect.h, BlockFor(2 * int64_t(rect.w)), [&](int64_t r0, int64_t r1) {
-    for (int r = int(r0); r < int(r1); ++r) {
-      float* row = channel.z[rect.y0 + r] + rect.x0;
-      const float* add = increment.z[r];
-      for (int c = 0; c < rect.w; ++c) {
-        if (mask && !mask->getbit(r * rect.w + c)) continue;
-        row[c] += add[c];
+  void operator()(const matrix& xx, const matrix& xy, const matrix& yy) {
+    for (int64_t b = 0; b < blocks_; ++b) {
+      for (int side = 0; side < 2; ++side) {
+        const int q = Outer(b, side);
+        if (!InRect(q)) continue;
+        for (int ch = 0; ch < 3; ++ch)
+          std::copy(channels_[ch].z[q] + c0_, channels_[ch].z[q] + c1_, Saved(b, side, ch) + c0_);
       }
     }
-  });
-}
+    ParallelBlocks(blocks_, 1, [&](int64_t b0, int64_t b1) {
+      // The increments of two rows of the three channels.
+      std::vector<float> increments(size_t(2 * 3) * size_t(rect_.w));
+      for (int64_t b = b0; b < b1; ++b) Block(b, increments.data(), xx, xy, yy);
+    });
+  }
+
+ private:
+  // The row just above block b (side 0) or just below it (side 1).
+  int Outer(int64_t b, int side) const {
+    return side == 0 ? rect_.y0 + int(b * block_) - 1
+                     : rect_.y0 + int(std::min<int64_t>((b + 1) * block_, rect_.h));
+  }
+  bool InRect(int q) const { return q >= rect_.y0 && q < rect_.y0 + rect_.h; }
+  float* Saved(int64_t b, int side, int ch) {
+    return saved_.data() + size_t((b * 2 + side) * 3 + ch) * size_t(width_);
+  }
+  float* Increments(float* buffer, int j, int ch) const {
+    return buffer + size_t((j % 2) * 3 + ch) * size_t(rect_.w);
+  }
+
+  void Add(int j, float* buffer) {
+    const int64_t row = int64_t(j - rect_.y0) * rect_.w;
+    for (int ch = 0; ch < 3; ++ch) {
+      float* out = channels_[ch].z[j] + rect_.x0;
+      const float* add = Increments(buffer, j, ch);
+      if (mask_) {
+        for (int c = 0; c < rect_.w; ++c)
+          if (mask_->getbit(int(row + c))) out[c] += add[c];
+      } else {
+        for (int c = 0; c < rect_.w; ++c) out[c] += add[c];
+      }
+    }
+  }
+
+  void Block(int64_t b, float* buffer, const matrix& xx, const matrix& xy, const matrix& yy) {
+    const int first = Outer(b, 0) + 1, end = Outer(b, 1);
+    const int from = std::max(rect_.x0, 1), to = std::min(rect_.x0 + rect_.w, width_ - 1);
+    // Image row q as it was before the sweep: rows of this block are updated one row late.
+    const auto source = [&](int ch, int q) -> const float* {
+      if (!InRect(q) || (q >= first && q < end)) return channels_[ch].z[q];
+      return Saved(b, q < first ? 0 : 1, ch);
+    };
+    for (int j = first; j < end; ++j) {
+      const int64_t row = int64_t(j - rect_.y0) * rect_.w;
+      const int qUp = ReflectWhole(int64_t(j) - 1, height_);
+      const int qDown = ReflectWhole(int64_t(j) + 1, height_);
+      for (int ch = 0; ch < 3; ++ch) {
+        const float* up = source(ch, qUp);
+        const float* mid = channels_[ch].z[j];
+        const float* down = source(ch, qDown);
+        float* out = Increments(buffer, j, ch);
+        const auto pixel = [&](int c) {
+          const int k = rect_.x0 + c;
+          const int l = ReflectWhole(int64_t(k) - 1, width_);
+          const int r = ReflectWhole(int64_t(k) + 1, width_);
+          const Hessian h = HessianOf(axes_, mid[k], mid[l], mid[r], up[k], down[k], up[l], up[r],
+                                      down[l], down[r]);
+          const int64_t i = row + c;
+          out[c] = Trace(xx.x[i], xy.x[i], yy.x[i], h);
+        };
+        if (mask_) {
+          for (int c = 0; c < rect_.w; ++c)
+            if (mask_->getbit(int(row + c))) pixel(c);
+          continue;
+        }
+        if (from < to) {
+          const int c = from - rect_.x0;
+          IncrementRow(up + from, mid + from, down + from, to - from, axes_, xx.x + row + c,
+                       xy.x + row + c, yy.x + row + c, out + c);
+        }
+        EachBorderColumn(rect_, from, to, pixel);
+      }
+      // Row j - 1 has been read for the last time.
+      if (j > first) Add(j - 1, buffer);
+    }
+    if (end > first) Add(end - 1, buffer);
+  }
+
+  matrix* channels_;
+  Rect rect_;
+  bool axes_;
+  const bitmask* mask_;
+  int width_, height_, c0_, c1_;
+  int64_t block_, blocks_;
+  std::vector<float> saved_;
+};
 }  // namespace
 
 fpbuffer& fpbuffer::tschumperle(int iterations, float sigma, float blurStep, float edgeStep,
@@ -295,8 +368,9 @@ fpbuffer& fpbuffer::tschumperle(int iterations, float sigma, float blurStep, flo
   const bool axes = mode == 1;
   // Only an edited settings or program file can hold an interval below 1.
   const int interval = std::max(1, recalculationInterval);
-  matrix xx(rect.w, rect.h), xy(rect.w, rect.h), yy(rect.w, rect.h), increment(rect.w, rect.h);
-  increment.zero();
+  const Steps steps{blurStep, edgeStep, blurParameter, edgeParameter};
+  matrix xx(rect.w, rect.h), xy(rect.w, rect.h), yy(rect.w, rect.h);
+  ChannelUpdate update(plane, rect, axes, within);
   for (int t = 0; t < iterations; ++t) {
     if (t % interval == 0) {
       ColourTensor(plane, rect, axes, xx, xy, yy);
@@ -304,13 +378,9 @@ fpbuffer& fpbuffer::tschumperle(int iterations, float sigma, float blurStep, flo
         p->gaussblury(sigma, 0);
         p->gaussblurx(sigma, 0);
       }
-      Coherence(xx, xy, yy, within, blurStep, edgeStep, blurParameter, edgeParameter);
+      Coherence(xx, xy, yy, within, steps);
     }
-    // Each channel's increments are all taken before any is added.
-    for (int c = 0; c < 3; ++c) {
-      Increment(plane[c], rect, axes, xx, xy, yy, within, increment);
-      AddIncrement(plane[c], rect, increment, within);
-    }
+    update(xx, xy, yy);
   }
   return *this;
 }

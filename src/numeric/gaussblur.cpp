@@ -17,6 +17,7 @@
 #include "numeric/kernels.h"
 #include "numeric/lines.h"
 #include "numeric/matrix.h"
+#include "numeric/vectorclones.h"
 #include "platform/parallel.h"
 
 namespace {
@@ -278,7 +279,41 @@ void ColumnSums(const double* const* line, const double* weight, int count, int 
   ColumnSumsPortable(line, weight, count, n, divisor, dst);
 }
 
-// The row pass of gaussblurx (flag 0) over a line already in double.
+// BorderSums of a line d of n samples that has f zeros before it and f after: every
+// border sample adds all L taps, the zeros too, in a loop that vectorises. The terms beyond
+// the line are +0 and a sum that starts at +0 is never -0, so each adds nothing: the same
+// sums, divided by the kept weights.
+ZEP_VECTOR_CLONES void PaddedBorderSums(const PassKernel& k, const double* d, float* out, int n) {
+  const int L = k.length(), f = k.f;
+  const double* weight = k.weights.data();
+  const double* kept = k.borderWeights.data();
+  constexpr int kMost = 64;
+  double s[kMost];
+  // The first f samples, then the last f + 1.
+  for (int side = 0; side < 2; ++side) {
+    const int first = side == 0 ? 0 : std::max(f, n - f - 1);
+    const int end = side == 0 ? std::min(f, n) : n;
+    for (int p0 = first; p0 < end; p0 += kMost) {
+      const int count = std::min(kMost, end - p0);
+      const double* line = d + p0 - f;
+      for (int i = 0; i < count; ++i) s[i] = 0.0;
+      for (int j = 0; j < L; ++j) {
+        const double wt = weight[j];
+        for (int i = 0; i < count; ++i) s[i] += wt * line[i + j];
+      }
+      const double* divisor = kept + (side == 0 ? p0 : std::min(f, n) + (p0 - first));
+      for (int i = 0; i < count; ++i) out[p0 + i] = float(s[i] / divisor[i]);
+    }
+  }
+}
+
+// Widens a row of n floats into d.
+ZEP_VECTOR_CLONES void Widen(const float* src, double* __restrict d, int n) {
+  for (int i = 0; i < n; ++i) d[i] = src[i];
+}
+
+// The row pass of gaussblurx (flag 0) over a line already in double, with f zeros on each
+// side.
 void RowSums(const PassKernel& k, const double* d, int n, float* out) {
 #ifdef ZEP_GAUSS_AVX2
   static const bool avx2 = __builtin_cpu_supports("avx2") && __builtin_cpu_supports("fma");
@@ -290,7 +325,7 @@ void RowSums(const PassKernel& k, const double* d, int n, float* out) {
 #else
   RowSumsPortable(d, k.weights.data(), k.length(), n, out);
 #endif
-  BorderSums(k, d, out, n);
+  PaddedBorderSums(k, d, out, n);
 }
 }  // namespace
 
@@ -337,9 +372,19 @@ void GaussianBlurRows(matrix& plane, float sigma,
   const int ringRows = kChunk + L - 1;
   ParallelBlocks(blocks, 1, [&](int64_t b0, int64_t b1) {
     const auto ring = std::make_unique_for_overwrite<double[]>(size_t(ringRows) * size_t(w));
-    const auto sums = std::make_unique_for_overwrite<double[]>(size_t(kChunk) * size_t(w));
+    // Each row of sums has f zeros on either side for the border samples of the row pass.
+    const size_t padded = size_t(w) + 2 * size_t(f);
+    const auto sums = std::make_unique<double[]>(size_t(kChunk) * padded);
     const auto out = std::make_unique_for_overwrite<float[]>(size_t(w));
     std::vector<const double*> lines(static_cast<size_t>(L));
+    struct ChunkRow {
+      bool plain = true;
+      int first = 0, count = 0;
+      double divisor = 1.0;
+      std::vector<const double*> lines;
+    };
+    std::vector<ChunkRow> rows(kChunk);
+    for (ChunkRow& c : rows) c.lines.resize(size_t(L));
     const auto slot = [&](int64_t r) { return ring.get() + size_t(r % ringRows) * size_t(w); };
     for (int64_t b = b0; b < b1; ++b) {
       const int64_t y0 = b * block, y1 = std::min<int64_t>(y0 + block, ny);
@@ -352,25 +397,29 @@ void GaussianBlurRows(matrix& plane, float sigma,
       for (int64_t p0 = y0; p0 < y1; p0 += kChunk) {
         const int64_t p1 = std::min<int64_t>(p0 + kChunk, y1);
         for (; next <= std::min<int64_t>(p1 - 1 + f, ny - 1); ++next) {
-          const float* src = source(next);
-          std::copy(src, src + w, slot(next));
+          Widen(source(next), slot(next), w);
+        }
+        // The ring rows each output row of the chunk reads, found once for all strips.
+        for (int64_t p = p0; p < p1; ++p) {
+          ChunkRow& c = rows[size_t(p - p0)];
+          c.plain = Plain(k, int(p), ny);
+          const InsideTaps t(k, int(p), ny, !c.plain);  // all L taps when plain
+          c.first = t.lo;
+          c.count = t.hi - t.lo;
+          c.divisor = c.plain ? 1.0 : t.weight;
+          for (int j = 0; j < c.count; ++j) c.lines[size_t(j)] = slot(p - f + c.first + j);
         }
         for (int c0 = 0; c0 < w; c0 += kStripColumns) {
           const int cw = std::min(kStripColumns, w - c0);
           for (int64_t p = p0; p < p1; ++p) {
-            double* dst = sums.get() + size_t(p - p0) * size_t(w) + c0;
-            if (Plain(k, int(p), ny)) {
-              for (int j = 0; j < L; ++j) lines[size_t(j)] = slot(p - f + j) + c0;
-              ColumnSums(lines.data(), k.weights.data(), L, cw, 1.0, dst);
-            } else {
-              const InsideTaps t(k, int(p), ny);
-              for (int j = t.lo; j < t.hi; ++j) lines[size_t(j - t.lo)] = slot(p - f + j) + c0;
-              ColumnSums(lines.data(), k.weights.data() + t.lo, t.hi - t.lo, cw, t.weight, dst);
-            }
+            const ChunkRow& c = rows[size_t(p - p0)];
+            double* dst = sums.get() + size_t(p - p0) * padded + size_t(f) + size_t(c0);
+            for (int j = 0; j < c.count; ++j) lines[size_t(j)] = c.lines[size_t(j)] + c0;
+            ColumnSums(lines.data(), k.weights.data() + c.first, c.count, cw, c.divisor, dst);
           }
         }
         for (int64_t p = p0; p < p1; ++p) {
-          RowSums(k, sums.get() + size_t(p - p0) * size_t(w), w, out.get());
+          RowSums(k, sums.get() + size_t(p - p0) * padded + size_t(f), w, out.get());
           sink(p, out.get());
         }
       }

@@ -1,13 +1,18 @@
 // The shock filter's steps: an erosion/dilation flow across the edges given by a direction
 // field, steepening soft transitions without moving them.
+#include <algorithm>
 #include <cmath>
 #include <cstdint>
+#include <vector>
 
 #include "numeric/bitmask.h"
 #include "numeric/border.h"
+#include "numeric/gaussrows.h"
 #include "numeric/matrix.h"
+#include "numeric/tensorrows.h"
 #include "numeric/vectorclones.h"
 #include "platform/parallel.h"
+#include "platform/progress.h"
 
 namespace {
 constexpr double kTwoOverPi = 0.63661975;
@@ -170,6 +175,23 @@ void EachRow(const matrix& input, int64_t costPerPixel, const Row& row) {
     for (int j = int(j0); j < int(j1); ++j) row(j, Rows(input, j));
   });
 }
+// shockupdate's pixel k of a row without a mask, from the generic formulas: the speed is
+// the part of the gradient along v.
+inline void UpdatePixel(const Rows& rows, const float* fx, const float* fy, float* out, int k,
+                        int nx, double edgeFactor, double step) {
+  const Derivatives d = rows.at(k, nx);
+  const double vx = fx[k], vy = fy[k];
+  const double speed = std::fabs(d.gx * vx + d.gy * vy);
+  out[k] = static_cast<float>(out[k] + ShockTerm(d.vv(vx, vy), speed, edgeFactor, step));
+}
+
+// shockupdate's row without a mask: fx, fy and out are the row's field and output.
+void UpdateWholeRow(const Rows& rows, const float* fx, const float* fy, float* out, int nx,
+                    double edgeFactor, double step) {
+  UpdateRow(rows.up, rows.mid, rows.down, fx, fy, out, nx, edgeFactor, step);
+  UpdatePixel(rows, fx, fy, out, 0, nx, edgeFactor, step);
+  if (nx > 1) UpdatePixel(rows, fx, fy, out, nx - 1, nx, edgeFactor, step);
+}
 }  // namespace
 
 matrix& matrix::shockupdate(const matrix& copy, const matrix& field, float edgeFactor, float step,
@@ -183,26 +205,40 @@ matrix& matrix::shockupdate(const matrix& copy, const matrix& field, float edgeF
   if (&copy == this) return shockupdate(matrix(copy), field, edgeFactor, step, mask);
   const float* fx = field.x;
   const float* fy = field.x + n;
-  // One pixel from the generic formulas: a selection moves by the whole gradient, the full
-  // image by its part along v.
-  const auto pixel = [&](const Rows& rows, int64_t i, int k) {
-    const Derivatives d = rows.at(k, nx);
-    const double vx = fx[i], vy = fy[i];
-    const double speed = mask ? d.gradient() : std::fabs(d.gx * vx + d.gy * vy);
-    x[i] = static_cast<float>(x[i] + ShockTerm(d.vv(vx, vy), speed, edgeFactor, step));
-  };
   EachRow(copy, mask ? 48 : 24, [&](int j, const Rows& rows) {
     const int64_t row = int64_t(j) * nx;
-    if (mask) {
-      for (int k = 0; k < nx; ++k)
-        if (mask->getbit(int(row + k))) pixel(rows, row + k, k);
-      return;
+    if (!mask) return UpdateWholeRow(rows, fx + row, fy + row, x + row, nx, edgeFactor, step);
+    // A selection moves by the whole gradient.
+    for (int k = 0; k < nx; ++k) {
+      if (!mask->getbit(int(row + k))) continue;
+      const Derivatives d = rows.at(k, nx);
+      const int64_t i = row + k;
+      const double ivv = d.vv(fx[i], fy[i]);
+      x[i] = static_cast<float>(x[i] + ShockTerm(ivv, d.gradient(), edgeFactor, step));
     }
-    UpdateRow(rows.up, rows.mid, rows.down, fx + row, fy + row, x + row, nx, edgeFactor, step);
-    pixel(rows, row, 0);
-    if (nx > 1) pixel(rows, row + nx - 1, nx - 1);
   });
   return *this;
+}
+
+void ShockIteration(matrix& plane, float sigma, float edgeFactor, float step,
+                    const ShockScratch& scratch) {
+  if (!(step > 0) || plane.n == 0) return;
+  ProgressCountingScope quiet(false);
+  matrix &xx = *scratch.xx, &xy = *scratch.xy, &yy = *scratch.yy, &copy = *scratch.copy;
+  StructureTensorProducts(plane, xx, xy, yy);
+  copy.assign(plane);
+  const int nx = plane.nx;
+  for (matrix* p : {&xx, &xy})
+    GaussianBlurRows(*p, sigma,
+                     [p, nx](int64_t y, const float* row) { std::copy(row, row + nx, p->z[y]); });
+  GaussianBlurRows(yy, sigma, [&](int64_t y, const float* row) {
+    thread_local std::vector<float> field;
+    field.resize(2 * size_t(nx));
+    float* fx = field.data();
+    float* fy = fx + nx;
+    OneEigenvector(xx.z[y], xy.z[y], row, fx, fy, nx, true);
+    UpdateWholeRow(Rows(copy, int(y)), fx, fy, plane.z[y], nx, edgeFactor, step);
+  });
 }
 
 matrix& matrix::shockstep(const matrix& input, const matrix& field, float edgeFactor, float gain,

@@ -8,6 +8,7 @@
 #include "numeric/eigen2.h"
 #include "numeric/matrix.h"
 #include "numeric/shift.h"
+#include "numeric/tensorrows.h"
 #include "numeric/triangulate.h"
 #include "numeric/vectorclones.h"
 #include "platform/parallel.h"
@@ -24,18 +25,12 @@ matrix& matrix::eig2x2(float* smaller, float* larger) {
   return *this;
 }
 
-const matrix& matrix::structuretensor(matrix& xx, matrix& xy, matrix& yy, float sigma, float scale,
-                                      float shift) const {
-  ProgressCountingScope quiet(false);
-  if (this == &xx || this == &xy || this == &yy) {
-    const matrix input = *this;
-    input.structuretensor(xx, xy, yy, sigma, scale, shift);
-    return *this;
-  }
-  ShiftHalfPixelInto(xx, *this, true);
-  ShiftHalfPixelInto(yy, *this, false);
+void StructureTensorProducts(const matrix& in, matrix& xx, matrix& xy, matrix& yy) {
+  const int nx = in.nx, ny = in.ny;
+  ShiftHalfPixelInto(xx, in, true);
+  ShiftHalfPixelInto(yy, in, false);
   xy.dim(nx, ny);
-  if (n == 0) return *this;
+  if (in.n == 0) return;
 
   // Row j reads row j + 1 of yy, which the block below overwrites: the first row of every
   // block is kept before any block runs, so the rows are computed exactly as in one pass.
@@ -67,6 +62,18 @@ const matrix& matrix::structuretensor(matrix& xx, matrix& xy, matrix& yy, float 
       rx[nx - 1] = rxy[nx - 1] = ry[nx - 1] = 0.0f;
     }
   });
+}
+
+const matrix& matrix::structuretensor(matrix& xx, matrix& xy, matrix& yy, float sigma, float scale,
+                                      float shift) const {
+  ProgressCountingScope quiet(false);
+  if (this == &xx || this == &xy || this == &yy) {
+    const matrix input = *this;
+    input.structuretensor(xx, xy, yy, sigma, scale, shift);
+    return *this;
+  }
+  StructureTensorProducts(*this, xx, xy, yy);
+  if (n == 0) return *this;
 
   for (matrix* plane : {&xx, &xy, &yy}) {
     plane->gaussblury(sigma, 0);
@@ -83,8 +90,6 @@ const matrix& matrix::structuretensor(matrix& xx, matrix& xy, matrix& yy, float 
   return *this;
 }
 
-namespace {
-// Eigen's major (or minor) vector alone, in a loop that vectorises.
 ZEP_VECTOR_CLONES void OneEigenvector(const float* xx, const float* xy, const float* yy,
                                       float* __restrict vx, float* __restrict vy, int64_t count,
                                       bool major) {
@@ -102,7 +107,6 @@ ZEP_VECTOR_CLONES void OneEigenvector(const float* xx, const float* xy, const fl
     }
   }
 }
-}  // namespace
 
 matrix& matrix::eigenfield(matrix& xx, matrix& xy, matrix& yy, int mode, bool release) {
   if (mode == 1 || mode == 2) {

@@ -2,6 +2,7 @@
 // interval, and the pixels and channels it touches.
 #include <cmath>
 #include <string>
+#include <utility>
 
 #include "image/colorspace.h"
 #include "image/fpbuffer.h"
@@ -150,22 +151,25 @@ TEST_F(TschumperleTest, ASelectionChangesItsPixelsSteeredByTheirNeighbours) {
   // iteration gives the selected pixels exactly what the whole-image run gives them. With
   // sigma 0 the rectangle of a selection in the corner sees no smoothing across its edge,
   // so there too they agree with the whole image.
+  // A wide band across 300 x 70 is updated in more than one block of rows.
   struct Case {
     const char* name;
     int x0, y0, x1, y1;  // the selected box, inclusive
     float sigma;
+    int w = 12, h = 10;
   };
-  const fpbuffer in = Noisy(12, 10, 40);
-  for (const Case c : {Case{"middle", 5, 4, 6, 5, 1}, Case{"corner", 0, 0, 1, 2, 0},
-                       Case{"far corner", 9, 8, 11, 9, 0}}) {
+  for (const Case c :
+       {Case{"middle", 5, 4, 6, 5, 1}, Case{"corner", 0, 0, 1, 2, 0},
+        Case{"far corner", 9, 8, 11, 9, 0}, Case{"wide band", 20, 10, 279, 60, 0, 300, 70}}) {
     SCOPED_TRACE(c.name);
+    const fpbuffer in = Noisy(c.w, c.h, 40);
     for (int mode : {1, 2}) {
       Params p;
       p.sigma = c.sigma;
       p.mode = mode;
       const fpbuffer whole = Regularized(in, p);
       bitmask selection;
-      selection.dim(12, 10);
+      selection.dim(c.w, c.h);
       for (int y = c.y0; y <= c.y1; ++y)
         for (int x = c.x0; x <= c.x1; ++x) selection.set(x, y, true);
       const fpbuffer part = Regularized(in, p, &selection);
@@ -285,11 +289,12 @@ fpbuffer ReferenceStep(const fpbuffer& in, const Params& p) {
 }  // namespace
 
 TEST_F(TschumperleTest, TheRowLoopsFollowThePixelDefinition) {
-  // Widths with whole vectors and tails; 3 leaves a single inner column.
-  for (int w : {3, 21}) {
+  // Widths with whole vectors and tails; 3 leaves a single inner column. 300 x 70 is updated
+  // in several blocks of rows, each reading the old rows beside it.
+  for (auto [w, h] : {std::pair{3, 7}, std::pair{21, 7}, std::pair{300, 70}}) {
     for (int mode : {1, 2}) {
-      SCOPED_TRACE(w * 10 + mode);
-      const fpbuffer in = Noisy(w, 7, 40);
+      SCOPED_TRACE(testing::Message() << w << "x" << h << " mode " << mode);
+      const fpbuffer in = Noisy(w, h, 40);
       Params p;
       p.sigma = 0;
       p.mode = mode;

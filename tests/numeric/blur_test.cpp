@@ -12,6 +12,7 @@
 #include <vector>
 
 #include "numeric/bitmask.h"
+#include "numeric/gaussrows.h"
 #include "numeric/matrix.h"
 #include "platform/errors.h"
 #include "platform/parallel.h"
@@ -397,6 +398,33 @@ TEST_F(BlurTest, TheSameBytesWithOneThreadAndWithEight) {
       blur(eight);
       SetParallelThreads(0);
       EXPECT_TRUE(SameBytes(one, eight));
+    }
+  }
+}
+
+TEST_F(BlurTest, TheRowAtATimeBlurGivesTheBytesOfTheTwoPasses) {
+  // Rows several blocks tall and wider than a strip with a tail, kernels just shorter than
+  // a side, and sigmas that take the copy of the plane: every row once, the bytes of
+  // gaussblury then gaussblurx, with the sink writing each row back into the plane.
+  for (auto [w, h] :
+       {std::pair{300, 257}, std::pair{16, 900}, std::pair{700, 31}, std::pair{40, 33}}) {
+    for (float sigma : {0.4f, 1.0f, 2.5f, 5.0f, 9.0f, 0.0f}) {
+      for (int threads : {1, 8}) {
+        SCOPED_TRACE(testing::Message()
+                     << w << "x" << h << " sigma " << sigma << " threads " << threads);
+        SetParallelThreads(threads);
+        const matrix source = Picture(w, h, 12);
+        matrix passes = source, rows = source;
+        passes.gaussblury(sigma, 0).gaussblurx(sigma, 0);
+        std::vector<int> seen(size_t(h), 0);
+        GaussianBlurRows(rows, sigma, [&](int64_t y, const float* row) {
+          ++seen[size_t(y)];
+          std::copy(row, row + w, rows.z[y]);
+        });
+        SetParallelThreads(0);
+        EXPECT_EQ(std::count(seen.begin(), seen.end(), 1), h);
+        EXPECT_TRUE(SameBytes(rows, passes));
+      }
     }
   }
 }

@@ -1,10 +1,13 @@
 // The shock filter's plane steps: the update and the increment with its diffusion terms.
 #include <algorithm>
 #include <cmath>
+#include <cstring>
 #include <vector>
 
 #include "numeric/bitmask.h"
 #include "numeric/matrix.h"
+#include "numeric/tensorrows.h"
+#include "platform/parallel.h"
 #include "support/zep_test.h"
 #include "test_planes.h"
 
@@ -206,4 +209,35 @@ TEST_F(ShockTest, TheRowLoopsFollowThePixelDefinition) {
   selfStep.shockstep(selfStep, field, 0.1f, 0.3f, 1, 0);
   apartStep.shockstep(p, field, 0.1f, 0.3f, 1, 0);
   EXPECT_EQ(Values(selfStep), Values(apartStep));
+}
+
+TEST_F(ShockTest, TheWholePlaneIterationGivesTheBytesOfItsSteps) {
+  // ShockIteration makes each row's field as its tensor row is smoothed: the same bytes as
+  // the field of tensordirections and then shockupdate, with any number of threads. Sizes
+  // from the smallest through one wider than the kernel on one side only, sigmas from none
+  // through one wider than the plane.
+  struct Case {
+    int w, h;
+    float sigma, edgeFactor, step;
+  };
+  for (const Case c :
+       {Case{3, 3, 1, 0.1f, 0.2f}, Case{17, 5, 0, 0, 0.3f}, Case{5, 40, 2.5f, 0.1f, 0.1f},
+        Case{131, 97, 1, 0.1f, 0.1f}, Case{131, 97, 3, 5, 0.2f}, Case{64, 48, 30, 0.1f, 0.1f},
+        Case{40, 30, 1, 0.1f, 0}}) {
+    for (int threads : {1, 8}) {
+      SCOPED_TRACE(testing::Message()
+                   << c.w << "x" << c.h << " sigma " << c.sigma << " edge " << c.edgeFactor
+                   << " step " << c.step << " threads " << threads);
+      SetParallelThreads(threads);
+      matrix p = Noise(c.w, c.h, 5);
+      for (int k = 0; k < p.n; ++k) p.x[k] *= 60;
+      matrix steps(p), field;
+      field.tensordirections(p, 1, c.sigma);
+      steps.shockupdate(p, field, c.edgeFactor, c.step, nullptr);
+      matrix xx, xy, yy, copy;
+      ShockIteration(p, c.sigma, c.edgeFactor, c.step, {&xx, &xy, &yy, &copy});
+      SetParallelThreads(0);
+      EXPECT_EQ(std::memcmp(p.x, steps.x, size_t(p.n) * sizeof(float)), 0);
+    }
+  }
 }
