@@ -297,8 +297,12 @@ void RunJob(const Job& j, const fs::path& dir, const Options& options) {
                   t == 0 ? 1 : all, 1000 * ours[t][m].wall, 1000 * ours[t][m].cpu);
     }
   }
-  std::printf("Multivariate Median's road: %.3f s/MP (one thread), %.3f s/MP (all threads)\n",
-              ours[0][2].wall / mp, ours[1][2].wall / mp);
+  if (options.multivariate) {
+    std::printf(
+        "Multivariate Median's road: %.3f s/MP (one thread), %.3f s/MP (all threads); in CPU "
+        "time %.3f s/MP, %.3f s/MP\n",
+        ours[0][2].wall / mp, ours[1][2].wall / mp, ours[0][2].cpu / mp, ours[1][2].cpu / mp);
+  }
   if (options.peers) {
     std::string list;
     for (const std::string& p : files) list += p + " ";
