@@ -40,6 +40,7 @@ struct Job {
   std::atomic<int64_t> next{0};   // the next block to start
   std::atomic<bool> stop{false};  // a cancel or an exception: start no more blocks
   int64_t ticks = -1;             // ticks in all, or -1 for one per item
+  bool batched = false;           // ticks issued together, one poll for each batch
   int64_t doneItems = 0;          // items of the finished blocks (under the pool's lock)
   int64_t doneBlocks = 0;         // and their number
 
@@ -73,6 +74,10 @@ class Pool {
     auto tick = [&](int64_t done) {
       if (!ticking) return true;
       try {
+        if (job.batched) {
+          if (StepProgressBy(done - ticked)) return false;
+          ticked = std::max(ticked, done);
+        }
         for (; ticked < done; ++ticked) {
           if (StepProgress()) return false;
         }
@@ -197,7 +202,8 @@ Pool& ThePool() {
   return pool;
 }
 
-bool Loop(int64_t count, int64_t block, const BlockBody& body, bool ticking, int64_t ticks) {
+bool Loop(int64_t count, int64_t block, const BlockBody& body, bool ticking, int64_t ticks,
+          bool batched = false) {
   if (count <= 0) return false;
   block = std::max<int64_t>(1, block);
   const int64_t blocks = (count - 1) / block + 1;
@@ -212,6 +218,7 @@ bool Loop(int64_t count, int64_t block, const BlockBody& body, bool ticking, int
   job.blocks = blocks;
   job.body = &body;
   job.ticks = ticks;
+  job.batched = batched;
   if (blocks == 1 || ParallelThreads() == 1) {
     // Inline, as a plain loop: the ticks of a block before it.
     insideLoop = true;
@@ -222,7 +229,8 @@ bool Loop(int64_t count, int64_t block, const BlockBody& body, bool ticking, int
       const int64_t begin = b * block, end = std::min(count, begin + block);
       if (ticking) {
         const int64_t due = job.TicksDue(b + 1, end) - job.TicksDue(b, begin);
-        for (int64_t i = 0; i < due; ++i) {
+        if (batched && StepProgressBy(due)) return true;
+        for (int64_t i = 0; !batched && i < due; ++i) {
           if (StepProgress()) return true;
         }
       }
@@ -262,4 +270,9 @@ void ParallelBlocks(int64_t count, int64_t block, const BlockBody& body) {
 
 bool ParallelBlocksTicking(int64_t count, int64_t block, const BlockBody& body, int64_t ticks) {
   return Loop(count, block, body, true, ticks);
+}
+
+bool ParallelBlocksTickingInBatches(int64_t count, int64_t block, const BlockBody& body,
+                                    int64_t ticks) {
+  return Loop(count, block, body, true, ticks, true);
 }

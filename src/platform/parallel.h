@@ -41,3 +41,8 @@ void ParallelBlocks(int64_t count, int64_t block, const BlockBody& body);
 // outputs of the blocks not run are left as they were. With one thread the ticks of a
 // block come before it, as a plain loop would issue them.
 bool ParallelBlocksTicking(int64_t count, int64_t block, const BlockBody& body, int64_t ticks = -1);
+// The same for loops of very many cheap ticks: the ticks due whenever the calling thread
+// looks are issued together through StepProgressBy, the cancel keys polled once for them.
+// The count and the bar end as ParallelBlocksTicking leaves them.
+bool ParallelBlocksTickingInBatches(int64_t count, int64_t block, const BlockBody& body,
+                                    int64_t ticks = -1);

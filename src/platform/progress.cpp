@@ -42,6 +42,45 @@ bool StepProgress() {
   return false;
 }
 
+bool StepProgressBy(int64_t ticks) {
+  if (ticks <= 0) return false;
+  if (GetPlatform().CancelRequested()) {
+    SuspendProgress();
+    return true;
+  }
+  if (state.suspended) return false;
+  if (!(state.factor > 0)) {
+    for (int64_t i = 0; i < ticks; ++i) CountTick();
+    return false;
+  }
+  // The percentage never falls as the count grows, so a run of ticks that repaints nothing
+  // (its percentage is the one shown) is passed over at once, the end of the run found by
+  // bisection; every other tick is counted as one alone would be.
+  const auto percentAt = [](int64_t count) {
+    return static_cast<int32_t>(static_cast<double>(count) * state.factor);
+  };
+  const int64_t target = int64_t(state.count) + ticks;
+  while (state.count < target) {
+    const int32_t next = percentAt(int64_t(state.count) + 1);
+    if (next != state.lastShown) {
+      CountTick();
+      continue;
+    }
+    int64_t lo = int64_t(state.count) + 1, hi = target;  // percentAt(lo) == next
+    while (lo < hi) {
+      const int64_t mid = lo + (hi - lo + 1) / 2;
+      if (percentAt(mid) == next) {
+        lo = mid;
+      } else {
+        hi = mid - 1;
+      }
+    }
+    state.count = static_cast<int32_t>(lo);
+    state.percent = next;
+  }
+  return false;
+}
+
 void StepProgressOrThrow() {
   if (GetPlatform().CancelRequested()) throw Cancelled{};
   CountTick();

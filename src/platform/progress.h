@@ -18,6 +18,10 @@ ProgressState& Progress();
 void StartProgress(float total);
 // One tick; true when the user cancelled (the caller stops and returns failure).
 bool StepProgress();
+// `ticks` ticks with one poll of the cancel keys (none when ticks is not positive): the
+// count, the percentage and the repaints end as that many calls of StepProgress leave them;
+// true when the user cancelled, and then none of them counts.
+bool StepProgressBy(int64_t ticks);
 // One tick; throws Cancelled when the user cancelled.
 void StepProgressOrThrow();
 void SuspendProgress();

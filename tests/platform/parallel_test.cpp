@@ -99,50 +99,62 @@ TEST_F(ParallelTest, ThreadCountComesFromTheSettingThenTheEnvironment) {
   }
 }
 
+// The two ticking loops: ticks one at a time, and in batches with a poll each.
+using TickingLoopFn = bool (*)(int64_t, int64_t, const BlockBody&, int64_t);
+constexpr TickingLoopFn kTickingLoops[] = {ParallelBlocksTicking, ParallelBlocksTickingInBatches};
+
 TEST_F(ParallelTest, TicksAreOnePerItemWithAnyThreadCount) {
   std::vector<int> drawn;
-  for (int threads : {1, 8}) {
-    SetParallelThreads(threads);
-    ui.progressDrawn.clear();
-    StartProgress(301);
-    std::atomic<int64_t> items{0};
-    EXPECT_FALSE(ParallelBlocksTicking(301, 16, [&](int64_t b, int64_t e) { items += e - b; }));
-    EXPECT_EQ(items.load(), 301);
-    EXPECT_EQ(Progress().count, 301) << threads << " threads";
-    if (threads == 1) {
-      drawn = ui.progressDrawn;
-    } else {
-      EXPECT_EQ(ui.progressDrawn, drawn);
-    }
-    // Ticks of other units spread over the blocks, fewer or more than the items.
-    for (int64_t ticks : {3, 1000}) {
-      StartProgress(float(ticks));
-      EXPECT_FALSE(ParallelBlocksTicking(
-          301, 16, [](int64_t, int64_t) {}, ticks));
-      EXPECT_EQ(Progress().count, ticks) << threads << " threads";
+  for (TickingLoopFn ticking : kTickingLoops) {
+    for (int threads : {1, 8}) {
+      SetParallelThreads(threads);
+      ui.progressDrawn.clear();
+      StartProgress(301);
+      std::atomic<int64_t> items{0};
+      EXPECT_FALSE(ticking(
+          301, 16, [&](int64_t b, int64_t e) { items += e - b; }, -1));
+      EXPECT_EQ(items.load(), 301);
+      EXPECT_EQ(Progress().count, 301) << threads << " threads";
+      if (drawn.empty()) {
+        drawn = ui.progressDrawn;
+      } else {
+        EXPECT_EQ(ui.progressDrawn, drawn);
+      }
+      // Ticks of other units spread over the blocks, fewer or more than the items.
+      for (int64_t ticks : {3, 1000}) {
+        StartProgress(float(ticks));
+        EXPECT_FALSE(ticking(
+            301, 16, [](int64_t, int64_t) {}, ticks));
+        EXPECT_EQ(Progress().count, ticks) << threads << " threads";
+      }
     }
   }
 }
 
 TEST_F(ParallelTest, CancelAtTheFirstTickStopsStartingBlocks) {
-  for (int threads : {1, 8}) {
-    SetParallelThreads(threads);
-    platform.CancelAtPoll(1);
-    StartProgress(1000);
-    std::atomic<int> started{0}, running{0};
-    EXPECT_TRUE(ParallelBlocksTicking(1000, 1, [&](int64_t, int64_t) {
-      ++started;
-      ++running;
-      Pause();
-      --running;
-    }));
-    EXPECT_EQ(running.load(), 0);  // every block that started has finished
-    EXPECT_LT(started.load(), 1000);
-    if (threads == 1) {
-      EXPECT_EQ(started.load(), 0);  // the tick comes before the block
+  for (TickingLoopFn ticking : kTickingLoops) {
+    for (int threads : {1, 8}) {
+      SetParallelThreads(threads);
+      platform.CancelAtPoll(1);
+      StartProgress(1000);
+      std::atomic<int> started{0}, running{0};
+      EXPECT_TRUE(ticking(
+          1000, 1,
+          [&](int64_t, int64_t) {
+            ++started;
+            ++running;
+            Pause();
+            --running;
+          },
+          -1));
+      EXPECT_EQ(running.load(), 0);  // every block that started has finished
+      EXPECT_LT(started.load(), 1000);
+      if (threads == 1) {
+        EXPECT_EQ(started.load(), 0);  // the tick comes before the block
+      }
+      EXPECT_EQ(Progress().count, 0);
+      EXPECT_TRUE(Progress().suspended);
     }
-    EXPECT_EQ(Progress().count, 0);
-    EXPECT_TRUE(Progress().suspended);
   }
 }
 

@@ -69,3 +69,40 @@ TEST_F(ProgressTest, StatusTextGoesToItsPane) {
   SetStatusText("Iteration 3", 4);
   EXPECT_EQ(ui.paneText[4], "Iteration 3");
 }
+
+TEST_F(ProgressTest, BatchedTicksEndAsSingleTicksDo) {
+  // Batches of every length, over totals whose percentages change every tick, every few
+  // ticks and past 100: the same count, percentage and repaints as one tick at a time.
+  for (float total : {7.0f, 200.0f, 1234.0f, 50000.0f}) {
+    for (int64_t batch : {1, 2, 3, 17, 1000, 70000}) {
+      const int64_t ticks = int64_t(total * 1.3f);
+      StartProgress(total);
+      for (int64_t i = 0; i < ticks; ++i) ASSERT_FALSE(StepProgress());
+      const ProgressState single = Progress();
+      const std::vector<int> drawn = ui.progressDrawn;
+      ui.progressDrawn.clear();
+      StartProgress(total);
+      for (int64_t done = 0; done < ticks; done += batch)
+        ASSERT_FALSE(StepProgressBy(std::min(batch, ticks - done)));
+      EXPECT_EQ(Progress().count, single.count) << total << " " << batch;
+      EXPECT_EQ(Progress().percent, single.percent) << total << " " << batch;
+      EXPECT_EQ(Progress().lastShown, single.lastShown) << total << " " << batch;
+      EXPECT_EQ(ui.progressDrawn, drawn) << total << " " << batch;
+      ui.progressDrawn.clear();
+    }
+  }
+}
+
+TEST_F(ProgressTest, BatchedTicksPollOnceAndCountNothingOnACancel) {
+  StartProgress(100);
+  EXPECT_FALSE(StepProgressBy(0));  // nothing to issue: no poll
+  EXPECT_FALSE(StepProgressBy(10));
+  EXPECT_EQ(platform.polls, 1);
+  platform.CancelAtPoll(1);
+  EXPECT_TRUE(StepProgressBy(10));
+  EXPECT_TRUE(Progress().suspended);
+  EXPECT_EQ(Progress().count, 10);
+  platform.CancelAtPoll(0);
+  EXPECT_FALSE(StepProgressBy(5));  // suspended: nothing counts
+  EXPECT_EQ(Progress().count, 10);
+}

@@ -1,5 +1,6 @@
 // The fractal plane codec and the .IFS file.
 #include <algorithm>
+#include <atomic>
 #include <cmath>
 #include <cstring>
 #include <functional>
@@ -63,7 +64,7 @@ Pool BuildPool(const ifscoding& c, const matrix& search, float p1) {
   cells.cellmeans(search, c.q);
   // Contrast of every domain: the pool takes the highest ones.
   std::vector<float> first(static_cast<size_t>(nd), 0.0f);
-  ParallelBlocks(nd, BlockFor(rr), [&](int64_t d0, int64_t d1) {
+  ParallelBlocks(nd, FineBlock(rr), [&](int64_t d0, int64_t d1) {
     for (int64_t d = d0; d < d1; ++d) {
       float lo = Reduced(cells, c, d, 0, 0), hi = lo;
       for (int j = 0; j < r; ++j)
@@ -77,14 +78,15 @@ Pool BuildPool(const ifscoding& c, const matrix& search, float p1) {
     }
   });
   // Ascending, the keys below kFlat come first; only the n taken need their sorted order.
-  const int64_t contrasted = std::count_if(first.begin(), first.end(), [](float f) { return f < kFlat; });
+  const int64_t contrasted =
+      std::count_if(first.begin(), first.end(), [](float f) { return f < kFlat; });
   const int64_t n =
       std::clamp<int64_t>(int64_t(std::trunc(double(contrasted) * double(p1))), 0, contrasted);
   std::vector<int> byContrast(static_cast<size_t>(nd));
   IndexSortPrefix(byContrast.data(), first.data(), int(nd), int(n));
   std::vector<float> mean(static_cast<size_t>(n)), g(static_cast<size_t>(n)),
       key(static_cast<size_t>(n)), v(static_cast<size_t>(n) * size_t(rr));
-  ParallelBlocks(n, BlockFor(4 * rr), [&](int64_t j0, int64_t j1) {
+  ParallelBlocks(n, FineBlock(4 * rr), [&](int64_t j0, int64_t j1) {
     std::vector<float> dev(static_cast<size_t>(rr));
     std::vector<float*> rows(static_cast<size_t>(r));
     for (int k = 0; k < r; ++k) rows[size_t(k)] = dev.data() + size_t(k) * size_t(r);
@@ -161,7 +163,7 @@ void Search(const ifscoding& c, const matrix& e, const Pool& pool, float p2, Ifs
   const int r = c.r, rr = r * r, N = c.N;
   std::vector<float> meanR(static_cast<size_t>(N)), ssR(static_cast<size_t>(N)),
       keyR(static_cast<size_t>(N));
-  ParallelBlocks(N, BlockFor(2 * rr), [&](int64_t i0, int64_t i1) {
+  ParallelBlocks(N, FineBlock(2 * rr), [&](int64_t i0, int64_t i1) {
     for (int64_t i = i0; i < i1; ++i) {
       const int bx = int(i % c.rx) * r, by = int(i / c.rx) * r;
       double s = 0, s2 = 0;
@@ -187,49 +189,64 @@ void Search(const ifscoding& c, const matrix& e, const Pool& pool, float p2, Ifs
 
   const std::vector<int> tables = IsometryTables(r);
   const double maxMultiplier = c.maxMultiplier;
-  TickingLoop(N, FineBlock(int64_t(rr) * 64), [&](int64_t p0, int64_t p1) {
+  // A range costs eight products per candidate in its window, and the windows differ
+  // widely: blocks of neighbouring keys can hold most of the work. The blocks start
+  // costliest first, so that none is left to run alone at the end.
+  const int64_t span = FineBlock(int64_t(rr) * 64), blocks = (N - 1) / span + 1;
+  std::vector<int64_t> cost(static_cast<size_t>(blocks), 0);
+  for (int pos = 0; pos < N; ++pos)
+    cost[size_t(pos / span)] += 9 + 8 * int64_t(hi[size_t(pos)] - lo[size_t(pos)]);
+  std::vector<int> costliest(static_cast<size_t>(blocks));
+  for (int64_t k = 0; k < blocks; ++k) costliest[size_t(k)] = int(k);
+  std::stable_sort(costliest.begin(), costliest.end(),
+                   [&](int a, int b) { return cost[size_t(a)] > cost[size_t(b)]; });
+  const auto body = [&](int64_t k0, int64_t k1) {
     std::vector<float> block(static_cast<size_t>(rr)), copies(static_cast<size_t>(8 * rr));
-    for (int64_t pos = p0; pos < p1; ++pos) {
-      const int i = order[size_t(pos)];
-      out.scale[size_t(i)] = 0;
-      out.offset[size_t(i)] = meanR[size_t(i)];
-      out.isometry[size_t(i)] = 0;
-      out.domain[size_t(i)] = 0;
-      if (lo[size_t(pos)] >= hi[size_t(pos)]) continue;
-      const int bx = (i % c.rx) * r, by = (i / c.rx) * r;
-      for (int y = 0; y < r; ++y)
-        for (int x = 0; x < r; ++x) block[size_t(y * r + x)] = e.z[by + y][bx + x];
-      // Code t pairs the domain with the range turned by t's inverse, so that the decoder
-      // applying t to the domain reproduces the range; the eight turned copies are made
-      // once per range, not per candidate.
-      for (int t = 0; t < 8; ++t) {
-        const int* perm = tables.data() + size_t(InverseIsometry(t) * rr);
-        for (int q = 0; q < rr; ++q) copies[size_t(t * rr + q)] = block[size_t(perm[q])];
-      }
-      double best = 1e37;
-      for (int p = lo[size_t(pos)]; p < hi[size_t(pos)]; ++p) {
-        const int j = pool.order[size_t(p)];
-        const float G = pool.g[size_t(j)];
-        if (std::fabs(G) <= 0.001f) continue;
-        const float* v = pool.v.data() + size_t(j) * size_t(rr);
-        float s = 0;
-        int code = 0;
+    for (int64_t k = k0; k < k1; ++k) {
+      const int64_t p0 = costliest[size_t(k)] * span, p1 = std::min<int64_t>(N, p0 + span);
+      for (int64_t pos = p0; pos < p1; ++pos) {
+        const int i = order[size_t(pos)];
+        out.scale[size_t(i)] = 0;
+        out.offset[size_t(i)] = meanR[size_t(i)];
+        out.isometry[size_t(i)] = 0;
+        out.domain[size_t(i)] = 0;
+        if (lo[size_t(pos)] >= hi[size_t(pos)]) continue;
+        const int bx = (i % c.rx) * r, by = (i / c.rx) * r;
+        for (int y = 0; y < r; ++y)
+          for (int x = 0; x < r; ++x) block[size_t(y * r + x)] = e.z[by + y][bx + x];
+        // Code t pairs the domain with the range turned by t's inverse, so that the decoder
+        // applying t to the domain reproduces the range; the eight turned copies are made
+        // once per range, not per candidate.
         for (int t = 0; t < 8; ++t) {
-          const float st = float(Dot(copies.data() + size_t(t * rr), v, rr));
-          if (t == 0 || std::fabs(st) > std::fabs(s)) s = st, code = t;
+          const int* perm = tables.data() + size_t(InverseIsometry(t) * rr);
+          for (int q = 0; q < rr; ++q) copies[size_t(t * rr + q)] = block[size_t(perm[q])];
         }
-        const double error = double(ssR[size_t(i)]) - double(G) * s * s;
-        if (error < best && std::fabs(double(s)) <= maxMultiplier) {
-          best = error;
-          out.scale[size_t(i)] = s;
-          out.offset[size_t(i)] =
-              float(double(meanR[size_t(i)]) - double(s) * pool.mean[size_t(j)]);
-          out.domain[size_t(i)] = pool.domain[size_t(j)];
-          out.isometry[size_t(i)] = uint8_t(code);
+        double best = 1e37;
+        for (int p = lo[size_t(pos)]; p < hi[size_t(pos)]; ++p) {
+          const int j = pool.order[size_t(p)];
+          const float G = pool.g[size_t(j)];
+          if (std::fabs(G) <= 0.001f) continue;
+          const float* v = pool.v.data() + size_t(j) * size_t(rr);
+          float s = 0;
+          int code = 0;
+          for (int t = 0; t < 8; ++t) {
+            const float st = float(Dot(copies.data() + size_t(t * rr), v, rr));
+            if (t == 0 || std::fabs(st) > std::fabs(s)) s = st, code = t;
+          }
+          const double error = double(ssR[size_t(i)]) - double(G) * s * s;
+          if (error < best && std::fabs(double(s)) <= maxMultiplier) {
+            best = error;
+            out.scale[size_t(i)] = s;
+            out.offset[size_t(i)] =
+                float(double(meanR[size_t(i)]) - double(s) * pool.mean[size_t(j)]);
+            out.domain[size_t(i)] = pool.domain[size_t(j)];
+            out.isometry[size_t(i)] = uint8_t(code);
+          }
         }
       }
     }
-  });
+  };
+  if (ParallelBlocksTicking(blocks, 1, body, N)) throw Cancelled{};  // one tick per range
 }
 
 // Bytes of one plane's codes in the file, or -1 beyond any file.
@@ -561,7 +578,9 @@ class JointLoop {
       ParallelBlocks(blocks_, 1, each);
       return false;
     }
-    return ParallelBlocksTicking(blocks_, 1, each, ticks);
+    // A decode issues a tick for every range block of every phase, hundreds of thousands
+    // of them: they go to the bar in batches, one poll of the cancel keys each.
+    return ParallelBlocksTickingInBatches(blocks_, 1, each, ticks);
   }
 
  private:
@@ -593,9 +612,19 @@ struct PlaneDecode {
   int64_t N, rx, b;
   matrix ext, cells, acc;  // the estimate with its wrap, the group's cell planes, sums
   matrix result;           // what out becomes, written by the last pass
+  // With every phase held at once, the collage pass also takes the next iteration's cell
+  // means, into nextCells, each row as soon as the estimate rows it reads are written:
+  // rowsDone[b] becomes the pass's stamp when collage block b (rowsPerBlock rows) is done,
+  // kFailed when it threw (the rows waiting for it then give up: the pass rethrows).
+  bool ahead = false;       // this plane takes its cells ahead
+  bool cellsReady = false;  // cells already hold this iteration's cell means
+  matrix nextCells;
+  int64_t rowsPerBlock = 1;
+  std::unique_ptr<std::atomic<int>[]> rowsDone;
+  static constexpr int kFailed = -1;
   std::unique_ptr<BlockMap[]> maps;  // every field set by MapBlock before it is read
-  int k0 = 0, k1 = 0;  // the phases of the current group
-  bool finalPass = false;  // the last group of the last iteration
+  int k0 = 0, k1 = 0;                // the phases of the current group
+  bool finalPass = false;            // the last group of the last iteration
 
   PlaneDecode(const ifsplane& plane, matrix& o, int scale, int iterations, int phasesAtOnce,
               int width, int height)
@@ -606,11 +635,15 @@ struct PlaneDecode {
     N = p.codings[0].N, rx = p.codings[0].rx, b = int64_t(p.r) * s;
     fromOut = out.nx == W && out.ny == H && !out.empty();
     if (phasesAtOnce <= 0)
-      phasesAtOnce = int(std::clamp<int64_t>(kPhaseBudget / std::max<int64_t>(1, PhaseBytes(p, s)),
-                                             1, p.r));
+      phasesAtOnce =
+          int(std::clamp<int64_t>(kPhaseBudget / std::max<int64_t>(1, PhaseBytes(p, s)), 1, p.r));
     group = std::min(phasesAtOnce, p.r);
+    // One thread has no waits to save.
+    ahead = group == p.r && withCells && n > 1 && ParallelThreads() > 1;
   }
   int groups() const { return (p.r + group - 1) / group; }
+  // The bytes of the second set of cell planes taking the cells ahead.
+  int64_t AheadBytes() const { return int64_t(sizeof(float)) * cnx * cny * group; }
   // The first q - 1 columns of row y after its last, and the first rows after the last.
   void wrapRow(int64_t y) {
     float* row = ext.z[y];
@@ -626,6 +659,14 @@ struct PlaneDecode {
       cells.dim(cnx, cny * group);
       PreferHugePages(cells.x, cells.n);
     }
+    if (ahead) {
+      nextCells.dim(cnx, cny * group);
+      PreferHugePages(nextCells.x, nextCells.n);
+      rowsPerBlock = CollageBlock(p.r);
+      const int64_t blocks = (H - 1) / rowsPerBlock + 1;
+      rowsDone.reset(new std::atomic<int>[size_t(blocks)]);
+      for (int64_t k = 0; k < blocks; ++k) rowsDone[size_t(k)].store(0, std::memory_order_relaxed);
+    }
     maps.reset(new BlockMap[size_t(group) * size_t(N) * size_t(levels)]);
     if (group < p.r) acc.dim(W, H);
     result.dim(outW, outH);
@@ -638,15 +679,53 @@ struct PlaneDecode {
         MapBlock(p.codings[size_t(k)], s, j % N, l, maps[size_t(j * levels + l)]);
     }
   }
-  // Cell row j of phase k of the group, from the estimate rolled by (k s, k s).
-  void cellRow(int k, int j) {
+  // Rows of the blocks of a collage pass over that many phases.
+  int64_t CollageBlock(int phases) const { return FineBlock(int64_t(W) * phases * levels); }
+  // Cell row j of phase k of the group, from the estimate rolled by (k s, k s), into cells
+  // or into `into`.
+  void cellRow(int k, int j, matrix* into = nullptr) {
     const int d = k * s;
-    float* o = cells.z[int64_t(k - k0) * cny + j];
+    float* o = (into ? *into : cells).z[int64_t(k - k0) * cny + j];
     const int row = (j - d + H) % H;
     // Cell column i starts at estimate column (i - d) mod W: two runs.
     const int split = std::min(d, cnx);
     CellMeanRow(ext.z, W - d, row, p.q, split, o);
     if (split < cnx) CellMeanRow(ext.z, split - d, row, p.q, cnx - split, o + split);
+  }
+  // Rows [y0, y1) of the collage pass stamped `stamp`, then marked done for the rows of
+  // the next cell means that wait for them.
+  void collageBlock(int64_t y0, int64_t y1, int stamp) {
+    if (!ahead) return collageRows(y0, y1);
+    std::atomic<int>& done = rowsDone[size_t(y0 / rowsPerBlock)];
+    try {
+      collageRows(y0, y1);
+    } catch (...) {
+      done.store(kFailed);
+      done.notify_all();
+      throw;
+    }
+    done.store(stamp, std::memory_order_release);
+    done.notify_all();
+  }
+  // Items [i0, i1) of the next iteration's cell rows, phase by phase, into nextCells; phase
+  // k's rows start where its roll reads the estimate's first row (the one done first).
+  // Every row first waits for the estimate rows it reads, written by collage blocks that
+  // threads already run: the joint loop hands out all of them before any of these.
+  void nextCellRows(int64_t i0, int64_t i1, int stamp) {
+    for (int64_t i = i0; i < i1; ++i) {
+      const int k = int(i / cny), d = k * s;
+      const int j = int((i % cny + d) % cny);
+      const int row = (j - d + H) % H;
+      for (int t = 0; t <= e; ++t) {
+        const int64_t y = row + t < H ? row + t : row + t - H;  // written by y's block
+        const std::atomic<int>& done = rowsDone[size_t(y / rowsPerBlock)];
+        for (int v; (v = done.load(std::memory_order_acquire)) != stamp;) {
+          if (v == kFailed) return;
+          done.wait(v, std::memory_order_acquire);
+        }
+      }
+      cellRow(k, j, &nextCells);
+    }
   }
   // Rows [y0, y1) of the group's phases' collages added at their rolled-back places; with
   // the last group, the mean of the phases written into the estimate.
@@ -680,7 +759,7 @@ struct PlaneDecode {
       } else if (last) {
         float* o = ext.z[y];
         for (int x = 0; x < W; ++x) o[x] = static_cast<float>(double(share) * a[x]);
-        wrapRow(y);  // nothing reads ext until this pass is over
+        wrapRow(y);  // only the next cell means read ext in this pass, once the row is done
       }
     }
   }
@@ -697,6 +776,14 @@ struct PlaneDecode {
 // memory they are done a group at a time, the running sums kept in acc between groups.
 void DecodeSideBySide(std::vector<PlaneDecode>& ds) {
   std::vector<PlaneDecode*> run;
+  // Taking the cells ahead doubles the cell planes: only while the second sets stay within
+  // half the budget.
+  int64_t aheadBytes = 0;
+  for (PlaneDecode& d : ds) {
+    if (!d.ahead || d.n <= 0) continue;
+    d.ahead = aheadBytes + d.AheadBytes() <= kPhaseBudget / 2;
+    if (d.ahead) aheadBytes += d.AheadBytes();
+  }
   for (PlaneDecode& d : ds) {
     if (d.n > 0) {
       d.allocate();
@@ -739,7 +826,8 @@ void DecodeSideBySide(std::vector<PlaneDecode>& ds) {
     }
   });
   int iterations = 0, steps = 0;
-  for (PlaneDecode* d : run) iterations = std::max(iterations, d->n), steps = std::max(steps, d->groups());
+  for (PlaneDecode* d : run)
+    iterations = std::max(iterations, d->n), steps = std::max(steps, d->groups());
   for (int it = 0; it < iterations; ++it) {
     for (int g = 0; g < steps; ++g) {
       std::vector<PlaneDecode*> part, grouped;
@@ -760,22 +848,38 @@ void DecodeSideBySide(std::vector<PlaneDecode>& ds) {
       for (PlaneDecode* d : part) d->finalPass = it == d->n - 1 && g == d->groups() - 1;
       JointLoop cellPass, collagePass;
       int64_t ticks = 0;
+      const int stamp = it + 1;
       for (PlaneDecode* d : part) {
         const int phases = d->k1 - d->k0;
-        const bool ready = it == 0 && std::count(black.begin(), black.end(), d);
+        const bool ready = (it == 0 && std::count(black.begin(), black.end(), d)) || d->cellsReady;
         cellPass.add(d->withCells && !ready ? int64_t(phases) * d->cny : 0,
                      FineBlock(int64_t(d->cnx) * d->p.q * d->p.q));
-        collagePass.add(d->H, FineBlock(int64_t(d->W) * phases * d->levels));
+        collagePass.add(d->H, d->CollageBlock(phases));
         ticks += int64_t(phases) * d->N;  // one per range block and phase
+      }
+      // The next iteration's cell means come after every collage block, so that the rows
+      // they wait for are always being made.
+      for (PlaneDecode* d : part) {
+        const bool next = d->ahead && it + 1 < d->n;
+        collagePass.add(next ? int64_t(d->p.r) * d->cny : 0,
+                        FineBlock(int64_t(d->cnx) * d->p.q * d->p.q));
       }
       cellPass.run([&](size_t i, int64_t j0, int64_t j1) {
         PlaneDecode& d = *part[i];
         for (int64_t item = j0; item < j1; ++item)
           d.cellRow(d.k0 + int(item / d.cny), int(item % d.cny));
       });
-      if (collagePass.run([&](size_t i, int64_t y0, int64_t y1) { part[i]->collageRows(y0, y1); },
-                          ticks)) {
+      if (collagePass.run(
+              [&](size_t i, int64_t j0, int64_t j1) {
+                if (i < part.size()) return part[i]->collageBlock(j0, j1, stamp);
+                part[i - part.size()]->nextCellRows(j0, j1, stamp);
+              },
+              ticks)) {
         throw Cancelled{};
+      }
+      for (PlaneDecode* d : part) {
+        d->cellsReady = d->ahead && it + 1 < d->n;
+        if (d->cellsReady) std::swap(d->cells, d->nextCells);
       }
     }
   }
@@ -815,18 +919,29 @@ void ifsplane::decodemedian(matrix& out, int s, int n) const {
         throw TextException("PROBLEM OPENING FILE FOR READING!");
       }
     }
-    std::vector<float> rows(static_cast<size_t>(r) * size_t(W)), values(static_cast<size_t>(r));
-    for (int y = 0; y < H; ++y) {
+    // A band of rows of every phase at a time, their medians taken side by side.
+    const int band = int(std::clamp<int64_t>((int64_t(1) << 20) / (int64_t(r) * W), 1, H));
+    std::vector<float> rows(static_cast<size_t>(r) * size_t(band) * size_t(W));
+    for (int y0 = 0; y0 < H; y0 += band) {
+      const int count = std::min(band, H - y0);
+      const size_t samples = size_t(count) * size_t(W);
       for (int k = 0; k < r; ++k) {
-        if (std::fread(rows.data() + size_t(k) * size_t(W), sizeof(float), size_t(W),
-                       in[size_t(k)].get()) != size_t(W)) {
+        if (std::fread(rows.data() + size_t(k) * samples, sizeof(float), samples,
+                       in[size_t(k)].get()) != samples) {
           throw TextException("PROBLEM OPENING FILE FOR READING!");
         }
       }
-      for (int x = 0; x < W; ++x) {
-        for (int k = 0; k < r; ++k) values[size_t(k)] = rows[size_t(k) * size_t(W) + size_t(x)];
-        out.z[y][x] = MedianFloats(values.data(), r);
-      }
+      ParallelBlocks(count, FineBlock(int64_t(W) * r * 8), [&](int64_t j0, int64_t j1) {
+        std::vector<float> values(static_cast<size_t>(r));
+        for (int64_t j = j0; j < j1; ++j) {
+          const float* row = rows.data() + size_t(j) * size_t(W);
+          float* o = out.z[y0 + j];
+          for (int x = 0; x < W; ++x) {
+            for (int k = 0; k < r; ++k) values[size_t(k)] = row[size_t(k) * samples + size_t(x)];
+            o[x] = MedianFloats(values.data(), r);
+          }
+        }
+      });
     }
   }
 }
