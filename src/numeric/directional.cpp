@@ -7,6 +7,7 @@
 // thread and the sums run in a fixed order.
 #include <algorithm>
 #include <array>
+#include <cfloat>
 #include <cmath>
 #include <cstdint>
 #include <vector>
@@ -144,42 +145,131 @@ struct RowField {
   const float* u;
   const float* v;
   int64_t stride;
-  double at(const Term& t, int64_t i, int64_t j) const {
-    const int64_t k = i * stride + j;
-    return t.at(u[k], v[k]);
+  int nx;
+};
+
+// A term's coefficient leaves out the monomials of coefficient 0 where the field is finite:
+// they add only zeros, which change no sum (every sum starts from +0, and x + (-0) is x), so
+// the products and sums keep their bits. Where the field is not finite, 0 x inf must give
+// its NaN: the whole polynomial.
+struct FullForm {
+  static double at(const Term& t, double u, double v) { return t.at(u, v); }
+};
+struct LinearForm {  // pu u + pv v
+  static double at(const Term& t, double u, double v) { return t.pu * u + t.pv * v; }
+};
+struct UuForm {
+  static double at(const Term& t, double u, double) { return t.uu * u * u; }
+};
+struct VvForm {
+  static double at(const Term& t, double, double v) { return t.vv * v * v; }
+};
+struct UvForm {
+  static double at(const Term& t, double u, double v) { return t.uv * u * v; }
+};
+
+enum class Form { kFull, kLinear, kUu, kVv, kUv };
+
+Form FormOf(const Term& t, bool finite) {
+  if (!finite) return Form::kFull;
+  if (t.uu == 0 && t.vv == 0 && t.uv == 0) return Form::kLinear;
+  if (t.pu != 0 || t.pv != 0) return Form::kFull;
+  if (t.vv == 0 && t.uv == 0) return Form::kUu;
+  if (t.uu == 0 && t.uv == 0) return Form::kVv;
+  if (t.uu == 0 && t.vv == 0) return Form::kUv;
+  return Form::kFull;
+}
+
+// True when rows [i0, i1] of the field are finite numbers.
+inline __attribute__((always_inline)) bool FiniteRows(const RowField& f, int64_t i0, int64_t i1) {
+  int bad = 0;
+  for (int64_t i = i0; i <= i1; ++i) {
+    const float* u = f.u + i * f.stride;
+    const float* v = f.v + i * f.stride;
+    for (int j = 0; j < f.nx; ++j) {
+      bad |= int(!(std::fabs(u[j]) <= FLT_MAX)) | int(!(std::fabs(v[j]) <= FLT_MAX));
+    }
+  }
+  return bad == 0;
+}
+
+// acc[j] += c (I(i + di, j + dj) - I(i, j)) for one term, j in [j0, j1).
+template <class F>
+struct ForwardTerm {
+  static inline __attribute__((always_inline)) void run(const Term& term, const matrix& input,
+                                                        const RowField& f, int64_t i, int j0,
+                                                        int j1, double* __restrict acc) {
+    const Term t = term;  // a copy the stores to acc cannot alias, so the loop vectorises
+    const float* centre = input.z[i];
+    const float* neighbour = input.z[i + t.di] + t.dj;
+    const float* u = f.u + i * f.stride;
+    const float* v = f.v + i * f.stride;
+    for (int j = j0; j < j1; ++j) {
+      acc[j] = acc[j] + F::at(t, u[j], v[j]) * (double(neighbour[j]) - double(centre[j]));
+    }
   }
 };
 
-// acc[j] = sum over the terms of c (I(i + di, j + dj) - I(i, j)), j in [j0, j1).
-inline __attribute__((always_inline)) void ForwardRow(const FieldStencil& st, const matrix& input,
-                                                      const RowField& f, int64_t i, int j0, int j1,
-                                                      double* __restrict acc) {
-  const float* centre = input.z[i];
+// acc[q] += c(source) r(source) - c(own) r(own) for one term, q in [q0, q1), where the
+// source is (p - di, q - dj), the one element whose neighbour (p, q) is.
+template <class F>
+struct AdjointTerm {
+  static inline __attribute__((always_inline)) void run(const Term& term, const matrix& r,
+                                                        const RowField& f, int64_t p, int q0,
+                                                        int q1, double* __restrict acc) {
+    const Term t = term;  // as in ForwardTerm
+    const float* own = r.z[p];
+    const float* source = r.z[p - t.di] - t.dj;
+    const float* u = f.u + p * f.stride;
+    const float* v = f.v + p * f.stride;
+    const float* su = f.u + (p - t.di) * f.stride - t.dj;
+    const float* sv = f.v + (p - t.di) * f.stride - t.dj;
+    for (int q = q0; q < q1; ++q) {
+      const double gathered = 0.0 + F::at(t, su[q], sv[q]) * double(source[q]);
+      acc[q] = acc[q] + (gathered - F::at(t, u[q], v[q]) * double(own[q]));
+    }
+  }
+};
+
+// acc[j] = the sum of Pass over the stencil's terms, each in its form, j in [j0, j1).
+template <template <class> class Pass>
+inline __attribute__((always_inline)) void SumTerms(const FieldStencil& st, const matrix& plane,
+                                                    const RowField& f, int64_t i, int j0, int j1,
+                                                    double* acc, bool finite) {
   for (int j = j0; j < j1; ++j) acc[j] = 0.0;
   for (const Term& t : st.terms) {
     if (t.di == 0 && t.dj == 0) continue;
-    const float* neighbour = input.z[i + t.di] + t.dj;
-    for (int j = j0; j < j1; ++j) {
-      acc[j] = acc[j] + f.at(t, i, j) * (double(neighbour[j]) - double(centre[j]));
+    switch (FormOf(t, finite)) {
+      case Form::kLinear:
+        Pass<LinearForm>::run(t, plane, f, i, j0, j1, acc);
+        break;
+      case Form::kUu:
+        Pass<UuForm>::run(t, plane, f, i, j0, j1, acc);
+        break;
+      case Form::kVv:
+        Pass<VvForm>::run(t, plane, f, i, j0, j1, acc);
+        break;
+      case Form::kUv:
+        Pass<UvForm>::run(t, plane, f, i, j0, j1, acc);
+        break;
+      case Form::kFull:
+        Pass<FullForm>::run(t, plane, f, i, j0, j1, acc);
+        break;
     }
   }
 }
 
-// acc[q] = sum over the terms of c(source) r(source) - c(own) r(own), q in [q0, q1), where
-// the source is (p - di, q - dj), the one element whose neighbour (p, q) is.
+// The forward row reads the field on its own row, the transpose on the rows beside it too.
+inline __attribute__((always_inline)) void ForwardRow(const FieldStencil& st, const matrix& input,
+                                                      const RowField& f, int64_t i, int j0, int j1,
+                                                      double* acc) {
+  SumTerms<ForwardTerm>(st, input, f, i, j0, j1, acc, FiniteRows(f, i, i));
+}
+
 inline __attribute__((always_inline)) void AdjointRow(const FieldStencil& st, const matrix& r,
                                                       const RowField& f, int64_t p, int q0, int q1,
-                                                      double* __restrict acc) {
-  const float* own = r.z[p];
-  for (int q = q0; q < q1; ++q) acc[q] = 0.0;
-  for (const Term& t : st.terms) {
-    if (t.di == 0 && t.dj == 0) continue;
-    const float* source = r.z[p - t.di] - t.dj;
-    for (int q = q0; q < q1; ++q) {
-      const double gathered = 0.0 + f.at(t, p - t.di, q - t.dj) * double(source[q]);
-      acc[q] = acc[q] + (gathered - f.at(t, p, q) * double(own[q]));
-    }
-  }
+                                                      double* acc) {
+  SumTerms<AdjointTerm>(st, r, f, p, q0, q1, acc, FiniteRows(f, p - 1, p + 1));
 }
 
 using RowPass = void (*)(const FieldStencil&, const matrix&, const RowField&, int64_t, int, int,
@@ -213,10 +303,10 @@ bool HasAvx2() {
 
 // The field as the row passes read it; ones and zeros hold the row of an absent field.
 RowField RowsOf(const FieldReader& f, int nx, std::vector<float>& ones, std::vector<float>& zeros) {
-  if (f.u) return {f.u, f.v, nx};
+  if (f.u) return {f.u, f.v, nx, nx};
   ones.assign(size_t(nx), 1.0f);
   zeros.assign(size_t(nx), 0.0f);
-  return {ones.data(), zeros.data(), 0};
+  return {ones.data(), zeros.data(), 0, nx};
 }
 
 matrix& ForwardField(const FieldStencil& st, const matrix& input, const matrix& field, float w,
